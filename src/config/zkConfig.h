@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class IConnectionControl;
+
+// The application configuration: built-in defaults overlaid by Settings.ini and Local.ini once
+// while the main window is created, read-only afterwards.
+struct TConfigInfo {
+    QString HelpURLList;
+    QString AboutURL;
+    QString ServerURL;
+    QString ProxyPassword;
+    int32_t ProxyPort = 0;
+    QString ProxyServer;
+    QString ProxyUsername;
+    QString ApiDir;
+    QString ApplicationTitle;
+    QString VendorId;
+    QString ExportPrefix;
+    QString DevelopmentUsername;
+    QString DevelopmentPassword;
+    int32_t MinTimeout = 0;
+    bool SafeConfig = false;
+    bool SafeSamples = false;
+    QString AdditionalSamplesUrl;
+    QString SignupURL;
+    QString ApplicationVersion;
+    QString CopyrightString;
+    QString LoginURLLink1;
+    QString LoginURLLink2;
+    QString LoginURLLink3;
+    QString CheckUpdateURL;
+    QString UpdateURL;
+    QString BuildVersion;
+};
+
+// The one process-wide configuration.
+TConfigInfo& ConfigInfo();
+
+inline const char* SettingsIniName() { return "Settings.ini"; }
+inline const char* LocalIniName() { return "Local.ini"; }
+
+void SetConfigDefaults(TConfigInfo& config);
+// Reads Settings.ini, then Local.ini, from the current directory.
+void LoadConfig(TConfigInfo& config);
+// Puts the record into the connection component and sets the application title (and the
+// main window's caption when there is one).
+void ApplyConfig(const TConfigInfo& config, IConnectionControl& connection);
+// Puts every key of one INI section into the component as a property of that name. Failures
+// are per key; with an error list each adds one line "\"Key\":  text".
+void ApplyIniSectionByName(const QString& fileName, const QString& sectionName,
+                           IConnectionControl& connection, QStringList* errors);

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QApplication>
+
+// The application object. Its notify is the general error report: an error of the program's
+// hierarchy raised in any event handler, timer tick or command ends that action and is shown
+// in a message box; the program goes on.
+class TZkApplication : public QApplication {
+    Q_OBJECT
+public:
+    TZkApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Runs fn and routes an error it raises to the general error report. For code that runs
+// outside an event delivery (start-up steps, the idle hook) but must not let errors escape.
+template <typename F> bool ReportErrors(F&& fn);
+
+#include "zkErrors.h"
+#include "zkPrompts.h"
+
+template <typename F> bool ReportErrors(F&& fn) {
+    try {
+        fn();
+        return true;
+    } catch (const EZkError& e) {
+        zkPrompts::ShowErrorReport(e.message());
+    } catch (const std::exception& e) {
+        zkPrompts::ShowErrorReport(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QWidget;
+
+// One seam for every question the program asks the user. In the program these are Qt dialogs;
+// tests switch to scripted mode and queue the answers ("the next answer is Yes"), and every
+// prompt shown is recorded so tests can read its text.
+namespace zkPrompts {
+
+enum class TButtons { OK, OKCancel, YesNo, YesNoCancel };
+enum class TAnswer { OK, Cancel, Yes, No };
+enum class TIcon { Information, Warning, Error, Question };
+
+struct TFileDialogSpec {
+    QString Title;
+    QString Filter;     // "Alert Window (*.zka)|*.zka" pairs as the classic dialogs take them
+    QString DefaultExt; // without the dot
+    QString InitialDir;
+    QString FileName;
+    bool OverwritePrompt = false;
+    bool FileMustExist = false;
+    bool PathMustExist = false;
+};
+
+struct TPromptRecord {
+    QString Kind; // "message", "input", "open", "save", "font"
+    QString Caption;
+    QString Text;
+    TIcon Icon = TIcon::Information;
+    TButtons Buttons = TButtons::OK;
+    TFileDialogSpec File;
+};
+
+TAnswer MessageBox(const QString& text, const QString& caption, TIcon icon, TButtons buttons,
+                   QWidget* parent = nullptr);
+// Returns true when the user confirmed; value holds the initial text and receives the answer.
+bool InputQuery(const QString& caption, const QString& prompt, QString& value,
+                QWidget* parent = nullptr);
+bool OpenFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent = nullptr);
+bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent = nullptr);
+bool ChooseFont(QFont& font, QColor& color, QWidget* parent = nullptr);
+
+// The general error report: shows the error's text in a message box; the program goes on.
+void ShowErrorReport(const QString& text);
+
+// --- scripting for tests -------------------------------------------------------------------
+// In scripted mode no dialog is shown: each prompt takes the next queued answer of its kind
+// (a message box with nothing queued answers Cancel, or OK when OK is its only button; other
+// prompts are cancelled).
+void SetScripted(bool scripted);
+bool IsScripted();
+void SetNextAnswer(TAnswer answer);
+void SetNextInput(std::optional<QString> text);    // nullopt: the user cancels
+void SetNextFileName(std::optional<QString> name); // for both open and save dialogs
+void SetNextFont(std::optional<QFont> font, QColor color = QColor());
+QList<TPromptRecord> Shown();
+void ClearScript();
+
+} // namespace zkPrompts

@@ -1,0 +1,34 @@
+#include "zkShell.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace zkShell {
+
+namespace {
+struct TShellState {
+    bool Recording = false;
+    QStringList Opened;
+};
+TShellState& state() {
+    static TShellState s;
+    return s;
+}
+} // namespace
+
+void OpenDocument(const QString& target) {
+    TShellState& s = state();
+    if (s.Recording) {
+        s.Opened << target;
+        return;
+    }
+    const QUrl url = target.contains(QStringLiteral("://")) ? QUrl(target)
+                                                            : QUrl::fromLocalFile(target);
+    QDesktopServices::openUrl(url);
+}
+
+void SetRecording(bool recording) { state().Recording = recording; }
+QStringList Opened() { return state().Opened; }
+void ClearOpened() { state().Opened.clear(); }
+
+} // namespace zkShell

@@ -1,0 +1,46 @@
+#include "zkTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+void setOrUnset(const char* name, const QByteArray& value) {
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+}
+} // namespace
+
+TTestHome::TTestHome()
+    : OldConfig(qgetenv("XDG_CONFIG_HOME")), OldData(qgetenv("XDG_DATA_HOME")),
+      OldRuntime(qgetenv("XDG_RUNTIME_DIR")) {
+    QDir().mkpath(configHome());
+    QDir().mkpath(dataHome());
+    QDir().mkpath(runtimeDir());
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
+}
+
+TTestHome::~TTestHome() {
+    setOrUnset("XDG_CONFIG_HOME", OldConfig);
+    setOrUnset("XDG_DATA_HOME", OldData);
+    setOrUnset("XDG_RUNTIME_DIR", OldRuntime);
+}
+
+void WriteTextFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(content);
+}
+
+QByteArray ReadWholeFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A private home for one test: temporary XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR,
+// so nothing a test does touches the developer's own settings. Restores the old values on exit.
+class TTestHome {
+public:
+    TTestHome();
+    ~TTestHome();
+    QString path() const { return Dir.path(); }
+    QString configHome() const { return Dir.path() + QStringLiteral("/config"); }
+    QString dataHome() const { return Dir.path() + QStringLiteral("/data"); }
+    QString runtimeDir() const { return Dir.path() + QStringLiteral("/run"); }
+
+private:
+    QTemporaryDir Dir;
+    QByteArray OldConfig, OldData, OldRuntime;
+};
+
+// Writes text to a file (creating folders), for tests that prepare settings files.
+void WriteTextFile(const QString& path, const QByteArray& content);
+QByteArray ReadWholeFile(const QString& path);
