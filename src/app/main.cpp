@@ -1,6 +1,71 @@
+// Start-up: turns a fresh process into the running client, step by step in a fixed order.
+#include "config/zkSettings.h"
 #include "platform/zkApplication.h"
+#include "platform/zkInstance.h"
+#include "platform/zkPaths.h"
+#include "platform/zkPrompts.h"
+#include "platform/zkSignals.h"
+#include "shell/zkMainForm.h"
+#include "shell/zkStartup.h"
+
+#include <QAbstractEventDispatcher>
+#include <QDir>
+#include <QSessionManager>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
+    // Settings.ini is looked for where the user started us, before we move.
+    const QString startDir = QDir::currentPath();
+
     TZkApplication app(argc, argv);
-    return 0;
+    QCoreApplication::setApplicationName(QStringLiteral("velquist"));
+    zkPrompts::InitFromEnvironment();
+
+    // The activation message of other platforms is the per-installation command socket here;
+    // there is nothing to register before we know the installation.
+    SetSettingsKeyPath(ReadSettingsKeyPath(startDir));
+
+    QDir::setCurrent(zkPaths::InstallationDir());
+    if (!ReportErrors([&] { PostUrlLinks(app.arguments()); }))
+        return EXIT_FAILURE;
+
+    TInstanceGuard instance(QDir::currentPath());
+    if (!instance.TryAcquire()) {
+        TInstanceGuard::SendCommand(instance.lockName(), "activate");
+        return EXIT_SUCCESS;
+    }
+    instance.Listen();
+
+    CheckComponentVersions();
+
+    // The splash comes with the main window's work; the queued events are handled once so it
+    // would be painted before the slow part.
+    app.processEvents();
+
+    auto* mainForm = new TZentrikProMainForm;
+    mainForm->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(&instance, &TInstanceGuard::ActivationRequested, mainForm,
+                     &TZentrikProMainForm::ActivateInstance);
+    QObject::connect(&instance, &TInstanceGuard::TerminateRequested, mainForm,
+                     &TZentrikProMainForm::WMTerminate);
+    TUnixSignalNotifier unixSignals;
+    QObject::connect(&unixSignals, &TUnixSignalNotifier::TerminateRequested, mainForm,
+                     &TZentrikProMainForm::WMTerminate);
+    QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,
+                     &TZentrikProMainForm::EndSession);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
+                     [mainForm](QSessionManager&) { mainForm->EndSession(); });
+    // The program ends with the main window, whatever other windows are still open.
+    QObject::connect(mainForm, &QObject::destroyed, &app, &QCoreApplication::quit);
+    mainForm->show();
+
+    // Benchmarks and tests measure start-up to the first idle moment.
+    if (qEnvironmentVariableIsSet("VELQUIST_EXIT_WHEN_IDLE")) {
+        QObject::connect(QAbstractEventDispatcher::instance(),
+                         &QAbstractEventDispatcher::aboutToBlock, &app,
+                         [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    }
+    return app.exec();
 }

@@ -47,9 +47,14 @@ inline const char* LocalIniName() { return "Local.ini"; }
 void SetConfigDefaults(TConfigInfo& config);
 // Reads Settings.ini, then Local.ini, from the current directory.
 void LoadConfig(TConfigInfo& config);
-// Puts the record into the connection component and sets the application title (and the
-// main window's caption when there is one).
-void ApplyConfig(const TConfigInfo& config, IConnectionControl& connection);
+// The deployment's web site; the default addresses are built on it.
+inline const char* DefaultSiteURL() { return "https://www.velquist.example/"; }
+
+// Puts the record into the connection component and sets the application title and, when one
+// is given, the main window's caption.
+class QObject;
+void ApplyConfig(const TConfigInfo& config, IConnectionControl& connection,
+                 QObject* mainWindow = nullptr);
 // Puts every key of one INI section into the component as a property of that name. Failures
 // are per key; with an error list each adds one line "\"Key\":  text".
 void ApplyIniSectionByName(const QString& fileName, const QString& sectionName,

@@ -8,6 +8,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <deque>
 
 namespace zkPrompts {
@@ -15,6 +16,7 @@ namespace zkPrompts {
 namespace {
 struct TScriptState {
     bool Scripted = false;
+    bool EchoToStderr = false;
     std::deque<TAnswer> Answers;
     std::deque<std::optional<QString>> Inputs;
     std::deque<std::optional<QString>> FileNames;
@@ -76,6 +78,8 @@ TAnswer MessageBox(const QString& text, const QString& caption, TIcon icon, TBut
     TScriptState& s = script();
     if (s.Scripted) {
         s.Shown << TPromptRecord{QStringLiteral("message"), caption, text, icon, buttons, {}};
+        if (s.EchoToStderr)
+            fprintf(stderr, "velquist prompt: [%s] %s\n", qPrintable(caption), qPrintable(text));
         if (!s.Answers.empty()) {
             const TAnswer a = s.Answers.front();
             s.Answers.pop_front();
@@ -194,6 +198,27 @@ bool ChooseFont(QFont& font, QColor& color, QWidget* parent) {
 
 void ShowErrorReport(const QString& text) {
     MessageBox(text, QApplication::applicationDisplayName(), TIcon::Error, TButtons::OK);
+}
+
+void InitFromEnvironment() {
+    if (!qEnvironmentVariableIsSet("VELQUIST_SCRIPTED_PROMPTS"))
+        return;
+    TScriptState& s = script();
+    s.Scripted = true;
+    s.EchoToStderr = true;
+    const QStringList answers = qEnvironmentVariable("VELQUIST_SCRIPTED_PROMPTS")
+                                    .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString& a : answers) {
+        const QString word = a.trimmed().toLower();
+        if (word == QLatin1String("yes"))
+            s.Answers.push_back(TAnswer::Yes);
+        else if (word == QLatin1String("no"))
+            s.Answers.push_back(TAnswer::No);
+        else if (word == QLatin1String("ok"))
+            s.Answers.push_back(TAnswer::OK);
+        else
+            s.Answers.push_back(TAnswer::Cancel);
+    }
 }
 
 void SetScripted(bool scripted) { script().Scripted = scripted; }

@@ -62,5 +62,9 @@ void SetNextFileName(std::optional<QString> name); // for both open and save dia
 void SetNextFont(std::optional<QFont> font, QColor color = QColor());
 QList<TPromptRecord> Shown();
 void ClearScript();
+// Whole-process tests: when VELQUIST_SCRIPTED_PROMPTS is set, the client runs scripted, takes
+// its message-box answers from that comma-separated list ("yes,no,cancel,ok") and prints
+// every prompt to stderr as "velquist prompt: [caption] text".
+void InitFromEnvironment();
 
 } // namespace zkPrompts

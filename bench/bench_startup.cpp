@@ -1,0 +1,101 @@
+// Start-up to the first idle moment: the client (copied into a fresh installation folder,
+// private XDG folders) against a bare Qt Widgets program, alternating runs in one process.
+// Prints median wall time and peak resident memory of each, and the ratios.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+struct TRun {
+    double Ms = 0;
+    long MaxRssKiB = 0;
+    int Status = 0;
+};
+
+TRun runOnce(const QString& program) {
+    const QByteArray path = program.toLocal8Bit();
+    char* argv[] = {const_cast<char*>(path.constData()), nullptr};
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid = 0;
+    TRun run;
+    if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv, environ) != 0) {
+        run.Status = -1;
+        return run;
+    }
+    int status = 0;
+    rusage usage = {};
+    wait4(pid, &status, 0, &usage);
+    run.Ms = double(timer.nsecsElapsed()) / 1e6;
+    run.MaxRssKiB = usage.ru_maxrss;
+    run.Status = status;
+    return run;
+}
+
+template <typename T> T median(std::vector<T> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
+    const QString bin = QStringLiteral(VELQUIST_BIN_DIR);
+    QTemporaryDir home, install;
+    const QString client = install.filePath(QStringLiteral("velquist"));
+    QFile::copy(bin + QStringLiteral("/velquist"), client);
+    QFile::copy(bin + QStringLiteral("/velquist.ico"), install.filePath("velquist.ico"));
+    QFile::copy(bin + QStringLiteral("/splash.bmp"), install.filePath("splash.bmp"));
+    QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const char* sub : {"config", "data", "run"})
+        QDir().mkpath(home.filePath(QString::fromLatin1(sub)));
+    QFile::setPermissions(home.filePath("run"), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner);
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath("data").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", home.filePath("run").toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("VELQUIST_EXIT_WHEN_IDLE", "1");
+    // No dialog may hold a run up; answers are Cancel and are echoed nowhere we read.
+    qputenv("VELQUIST_SCRIPTED_PROMPTS", "");
+
+    const QString bare = bin + QStringLiteral("/bench/bench_bare_window");
+    std::vector<double> clientMs, bareMs;
+    std::vector<long> clientRss, bareRss;
+    // One warm-up each so both start from a warm page cache.
+    runOnce(bare);
+    runOnce(client);
+    for (int i = 0; i < rounds; ++i) {
+        const TRun b = runOnce(bare);
+        const TRun c = runOnce(client);
+        if (b.Status != 0 || c.Status != 0) {
+            fprintf(stderr, "a run failed (bare %d, client %d)\n", b.Status, c.Status);
+            return 1;
+        }
+        bareMs.push_back(b.Ms);
+        clientMs.push_back(c.Ms);
+        bareRss.push_back(b.MaxRssKiB);
+        clientRss.push_back(c.MaxRssKiB);
+    }
+    const double bm = median(bareMs), cm = median(clientMs);
+    const long br = median(bareRss), cr = median(clientRss);
+    printf("start-up to first idle, %d rounds (median)\n", rounds);
+    printf("  bare Qt window : %8.1f ms  %7.1f MiB\n", bm, br / 1024.0);
+    printf("  velquist       : %8.1f ms  %7.1f MiB\n", cm, cr / 1024.0);
+    printf("  ratio          : %8.2fx     %7.2fx   (goal: time at most 1.5x)\n", cm / bm,
+           double(cr) / double(br));
+    return 0;
+}

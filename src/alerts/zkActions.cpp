@@ -1,0 +1,186 @@
+#include "zkActions.h"
+
+#include "config/zkSettings.h"
+#include "config/zkWindowRecord.h"
+#include "platform/zkErrors.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const QString kActionsCount = QStringLiteral("ActionsCount");
+
+QString actionKey(qsizetype index) {
+    return QStringLiteral("Action") + QString::number(index);
+}
+
+// No dialog makes more than four actions; a damaged count must not make us build millions.
+constexpr int32_t kMaxActionsRead = 10000;
+
+bool isMarker(int32_t trigger, int32_t kind) {
+    return trigger == 0 && (kind == 0 || kind == 1);
+}
+
+void parseInto(const QStringList& actions, TActionTable& table, bool markerAllowed) {
+    for (const QString& action : actions) {
+        const TActionFields fields = SplitAction(action);
+        int32_t trigger = ActionInteger(fields.Trigger);
+        const int32_t kind = ActionInteger(fields.Kind);
+        if (isMarker(trigger, kind)) {
+            // Inside LayoutDefaultActions a marker would point at the list itself and never
+            // end; there it is skipped.
+            if (!markerAllowed)
+                continue;
+            table.Clear();
+            const QStringList layoutDefaults = LayoutDefaultActions();
+            parseInto(layoutDefaults, table, false);
+            return;
+        }
+        if ((trigger == 2 || trigger == 3) && kind == 4)
+            trigger = SelectionTrigger();
+        table.Append(QString::number(trigger), QString::number(kind), fields.Parameter);
+    }
+}
+
+} // namespace
+
+void TActionTable::Clear() {
+    Trigger.clear();
+    Kind.clear();
+    Parameter.clear();
+}
+
+void TActionTable::Append(const QString& trigger, const QString& kind, const QString& parameter) {
+    Trigger.append(trigger);
+    Kind.append(kind);
+    Parameter.append(parameter);
+}
+
+void TPendingActions::Clear() {
+    Kind.clear();
+    Parameter.clear();
+}
+
+void TPendingActions::Append(const QString& kind, const QString& parameter) {
+    Kind.append(kind);
+    Parameter.append(parameter);
+}
+
+void SplitActionField(const QString& text, QString& field, QString& rest) {
+    const qsizetype comma = text.indexOf(QLatin1Char(','));
+    if (comma < 0) {
+        field = text;
+        rest.clear();
+    } else {
+        field = text.left(comma);
+        rest = text.mid(comma + 1);
+    }
+}
+
+TActionFields SplitAction(const QString& action) {
+    TActionFields fields;
+    QString rest;
+    SplitActionField(action, fields.Trigger, rest);
+    SplitActionField(rest, fields.Kind, fields.Parameter);
+    return fields;
+}
+
+int32_t ActionInteger(const QString& text) {
+    int32_t value = 0;
+    if (!TryParseIntegerText(text, value))
+        throw EConvertError(
+            QCoreApplication::translate("zkActions", "'%1' is not a valid integer value")
+                .arg(text));
+    return value;
+}
+
+void ParseActions(const QStringList& actions, TActionTable& table) {
+    table.Clear();
+    // A copy: the list may be one of the program-wide lists the marker reads.
+    const QStringList list = actions;
+    parseInto(list, table, true);
+}
+
+int32_t SelectionTrigger() {
+    int32_t result = 2;
+    for (const QString& action : DefaultWindowActions()) {
+        QString field, rest;
+        SplitActionField(action, field, rest);
+        int32_t trigger = 0;
+        if (TryParseIntegerText(field, trigger) && (trigger == 2 || trigger == 3))
+            result = trigger;
+    }
+    return result;
+}
+
+QStringList ReadActionsRecord(const TSettingsStore& store, const QString& path,
+                              const QStringList& defaults) {
+    const QStringList d = defaults;
+    const int32_t count = ReadIntegerValue(store, path, kActionsCount, 0);
+    // No count (or a meaningless one): the record is not there.
+    if (count <= 0)
+        return d;
+    const QString missing = d.isEmpty() ? QString() : d.first();
+    const int32_t n = qMin(count, kMaxActionsRead);
+    QStringList result;
+    result.reserve(n);
+    for (int32_t i = 0; i < n; ++i)
+        result.append(ReadStringValue(store, path, actionKey(i), missing));
+    return result;
+}
+
+void WriteActionsRecord(const TSettingsStore& store, const QString& path, const QStringList& list) {
+    for (qsizetype i = 0; i < list.size(); ++i)
+        WriteStringValue(store, path, actionKey(i), list[i]);
+    WriteIntegerValue(store, path, kActionsCount, static_cast<int32_t>(list.size()));
+}
+
+QString InitialDefaultAction() {
+    return QStringLiteral("2,4,MAIN LIST");
+}
+
+QStringList& DefaultWindowActions() {
+    static QStringList list{InitialDefaultAction()};
+    return list;
+}
+
+QStringList& LayoutDefaultActions() {
+    static QStringList list{InitialDefaultAction()};
+    return list;
+}
+
+void CreateDefaultActionLists() {
+    DefaultWindowActions() = QStringList{InitialDefaultAction()};
+    LayoutDefaultActions() = QStringList{InitialDefaultAction()};
+}
+
+QString LayoutDefaultActionsKey() {
+    return SettingsKeyPath() + QStringLiteral("\\Settings\\Layout\\Actions");
+}
+
+void LoadDefaultActionLists() {
+    const TSettingsStore registry = TSettingsStore::Registry();
+    LayoutDefaultActions() =
+        ReadActionsRecord(registry, LayoutDefaultActionsKey(), LayoutDefaultActions());
+    EnsureSavedWindowsDir();
+    const QString fileName = DefaultWindowFileName();
+    if (HasAlertWindowSection(fileName))
+        DefaultWindowActions() = ReadActionsRecord(
+            TSettingsStore::IniFile(fileName), AlertWindowSectionName(), DefaultWindowActions());
+}
+
+void SaveDefaultActionLists() {
+    {
+        const TSettingsStore registry = TSettingsStore::Registry();
+        TSettingsBatch batch(registry);
+        WriteActionsRecord(registry, LayoutDefaultActionsKey(), LayoutDefaultActions());
+        batch.Commit();
+    }
+    const QString fileName = DefaultWindowFileName();
+    if (HasAlertWindowSection(fileName)) {
+        const TSettingsStore file = TSettingsStore::IniFile(fileName);
+        TSettingsBatch batch(file);
+        WriteActionsRecord(file, AlertWindowSectionName(), DefaultWindowActions());
+        batch.Commit();
+    }
+}

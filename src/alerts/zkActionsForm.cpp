@@ -1,0 +1,6 @@
+#include "zkActionsForm.h"
+
+TActionsForm::TActionsForm(QWidget* owner) : QDialog(owner) {
+    setObjectName(QStringLiteral("ActionsForm"));
+    setWindowTitle(tr("Actions"));
+}

@@ -1,0 +1,346 @@
+#include "zkAlertForm.h"
+
+#include "alerts/zkAlertActions.h"
+#include "components/zkComponentWrappers.h"
+#include "config/zkLayoutSettings.h"
+#include "config/zkSettings.h"
+#include "platform/zkErrors.h"
+#include "platform/zkPrompts.h"
+#include "shell/zkMainForm.h"
+#include "shell/zkOpenLink.h"
+#include "shell/zkWindowRing.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <memory>
+
+namespace {
+
+Qt::WindowStates stateFromRecord(uint8_t state) {
+    switch (state) {
+    case 1:
+        return Qt::WindowMinimized;
+    case 2:
+        return Qt::WindowMaximized;
+    default:
+        return Qt::WindowNoState;
+    }
+}
+
+uint8_t stateToRecord(const QWidget& window) {
+    if (window.isMinimized())
+        return 1;
+    if (window.isMaximized() || window.isFullScreen())
+        return 2;
+    return 0;
+}
+
+constexpr Qt::WindowStates kPlacementStates =
+    Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+
+} // namespace
+
+TAlertForm::TAlertForm(QWidget* owner) : QWidget(owner, Qt::Window) {
+    setObjectName(QStringLiteral("AlertForm"));
+    setWindowTitle(tr("Zentrik Alerts"));
+    resize(452, 446);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    ZentrikWindowX = new TZentrikWindowX(this);
+    layout->addWidget(ZentrikWindowX);
+    connect(ZentrikWindowX, &TZentrikWindowX::OnAlertSelected, this,
+            &TAlertForm::ZentrikWindowXAlertSelected);
+    connect(ZentrikWindowX, &TZentrikWindowX::OnNewAlert, this,
+            &TAlertForm::ZentrikWindowXNewAlert);
+    connect(ZentrikWindowX, &TZentrikWindowX::OnCustomMenuItem, this,
+            &TAlertForm::ZentrikWindowXCustomMenuItem);
+    connect(ZentrikWindowX, &TZentrikWindowX::OnWindowNameChanged, this,
+            &TAlertForm::ZentrikWindowXWindowNameChanged);
+    connect(ZentrikWindowX, &TZentrikWindowX::OnAccountStatusChanged, this,
+            &TAlertForm::ZentrikWindowXAccountStatusChanged);
+    FormCreate();
+}
+
+TAlertForm::~TAlertForm() {
+    FormDestroy();
+    // The component goes while this window is still whole, so nothing it raises on its way out
+    // reaches a half-destroyed handler.
+    delete ZentrikWindowX;
+    ZentrikWindowX = nullptr;
+}
+
+void TAlertForm::FormCreate() {
+    WindowFileName.clear();
+    UpdateCaption();
+    ZentrikWindowX->SetNotifyOnWindowNameChanged(true);
+    ZentrikWindowX->SetNotifyOnAccountStatusChanged(true);
+    ZentrikWindowX->AddCustomMenuItem(tr("-"), SeparatorMenuId);
+    ZentrikWindowX->AddCustomMenuItem(tr("Actions..."), ActionsMenuId);
+    ZentrikWindowX->AddCustomMenuItem(tr("Duplicate window"), DuplicateWindowMenuId);
+    ZentrikWindowX->AddCustomMenuItem(tr("Save window..."), SaveWindowMenuId);
+    ZentrikWindowX->AddCustomMenuItem(tr("Set window as default"), SetAsDefaultMenuId);
+    ZentrikWindowX->AddCustomMenuItem(tr("Set font..."), SetFontMenuId);
+    KeyPreview = true;
+    RebuildWindowRing();
+    Actions = DefaultWindowActions();
+    ActionTable.Clear();
+    PendingActions.Clear();
+    // A bad default action list must not make every new window fail: the window is finished
+    // (so it still notifies and selects) and the error is reported afterwards.
+    QString parseError;
+    try {
+        ParseActions();
+    } catch (const EZkError& e) {
+        parseError = e.message();
+    }
+    ZentrikWindowX->SetNotifyOnEachAlert(true);
+    ZentrikWindowX->SetAllowAlertSelectionType(3);
+    HasPendingActions = false;
+    if (!parseError.isEmpty())
+        zkPrompts::ShowErrorReport(parseError);
+}
+
+void TAlertForm::FormClose() {
+    setAttribute(Qt::WA_DeleteOnClose);
+}
+
+void TAlertForm::FormDestroy() {
+    Actions.clear();
+    ActionTable.Clear();
+    PendingActions.Clear();
+}
+
+void TAlertForm::closeEvent(QCloseEvent* event) {
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+void TAlertForm::showEvent(QShowEvent* event) {
+    // Key preview: the window handle sees every key event before the focused control does.
+    if (QWindow* handle = windowHandle())
+        handle->installEventFilter(this);
+    QWidget::showEvent(event);
+}
+
+bool TAlertForm::eventFilter(QObject* watched, QEvent* event) {
+    if (KeyPreview && event->type() == QEvent::KeyRelease && watched == windowHandle()) {
+        auto* keyEvent = static_cast<QKeyEvent*>(event);
+        int key = keyEvent->key();
+        FormKeyUp(key, keyEvent->modifiers());
+        if (key == 0)
+            return true; // the handler took the key
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TAlertForm::FormKeyUp(int& key, Qt::KeyboardModifiers shift) {
+    HandleWindowKeys(this, key, shift);
+}
+
+void TAlertForm::UpdateCaption() {
+    const QString name = ZentrikWindowX->WindowName().trimmed();
+    setWindowTitle(name.isEmpty() ? QGuiApplication::applicationDisplayName() : name);
+}
+
+void TAlertForm::SetActions(const QStringList& actions) {
+    Actions = actions;
+    ParseActions();
+}
+
+void TAlertForm::ParseActions() {
+    ::ParseActions(Actions, ActionTable);
+}
+
+void TAlertForm::RememberAppliedFont(const TLayoutInfo& record) {
+    AppliedFont = ZentrikWindowX->Font();
+    AppliedFontRecord = record;
+    HasAppliedFont = true;
+}
+
+void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record) {
+    move(record.Left, record.Top);
+    resize(record.Width, record.Height);
+    setWindowState(stateFromRecord(record.WindowState));
+    FontCharset = record.FontCharset;
+    ZentrikWindowX->SetFontColor(record.FontColor);
+    ZentrikWindowX->SetFont(ApplyRecordFont(ZentrikWindowX->Font(), record));
+    RememberAppliedFont(record);
+    ZentrikWindowX->SetDataConfig(record.DataConfig);
+    ZentrikWindowX->SetWindowConfig(record.WindowConfig);
+    WindowFileName = record.WindowFileName;
+    ZentrikWindowX->SetStrategyConfig(record.StrategyConfig);
+}
+
+TLayoutInfo TAlertForm::WindowRecord() const {
+    TLayoutInfo r;
+    r.Top = y();
+    r.Left = x();
+    r.Width = width();
+    r.Height = height();
+    r.WindowState = stateToRecord(*this);
+    r.FontCharset = FontCharset;
+    r.FontColor = ZentrikWindowX->FontColor();
+    const QFont font = ZentrikWindowX->Font();
+    if (HasAppliedFont)
+        r.FontPitch = AppliedFontRecord.FontPitch;
+    StoreFontInRecord(font, r);
+    // Height, size and pitch do not survive a trip through QFont exactly; while the font is
+    // the one the record gave, they are written back as they were read.
+    if (HasAppliedFont && font == AppliedFont) {
+        r.FontHeight = AppliedFontRecord.FontHeight;
+        r.FontSize = AppliedFontRecord.FontSize;
+        r.FontPitch = AppliedFontRecord.FontPitch;
+    }
+    r.DataConfig = ZentrikWindowX->DataConfig();
+    r.WindowConfig = ZentrikWindowX->WindowConfig();
+    r.WindowFileName = WindowFileName;
+    r.StrategyConfig = ZentrikWindowX->StrategyConfig();
+    return r;
+}
+
+void TAlertForm::WriteAlertWindowFile(const QString& fileName, bool keepFileName) {
+    const TLayoutInfo record = WindowRecord();
+    const TSettingsStore store = TSettingsStore::IniFile(fileName);
+    const QString section = AlertWindowSectionName();
+    {
+        // One replacement of the file: a failure leaves the old file as it was.
+        TSettingsBatch batch(store);
+        if (SectionExists(store, section))
+            EraseSection(store, section);
+        WriteWindowRecord(store, section, record, false);
+        WriteActionsRecord(store, section, Actions);
+        batch.Commit();
+    }
+    if (!keepFileName)
+        WindowFileName = fileName;
+}
+
+TAlertForm* TAlertForm::DuplicateWindow() {
+    auto copy = std::make_unique<TAlertForm>(parentWidget());
+    const QPoint ownPos = copy->pos();
+    const bool ownPlaced = copy->testAttribute(Qt::WA_Moved);
+    copy->move(pos());
+    copy->resize(size());
+    copy->setWindowState(windowState() & kPlacementStates);
+    copy->FontCharset = FontCharset;
+    copy->ZentrikWindowX->SetFont(ZentrikWindowX->Font());
+    copy->AppliedFont = AppliedFont;
+    copy->AppliedFontRecord = AppliedFontRecord;
+    copy->HasAppliedFont = HasAppliedFont;
+    copy->ZentrikWindowX->SetFontColor(ZentrikWindowX->FontColor());
+    copy->ZentrikWindowX->SetDataConfig(ZentrikWindowX->DataConfig());
+    copy->ZentrikWindowX->SetWindowConfig(ZentrikWindowX->WindowConfig());
+    copy->WindowFileName = WindowFileName;
+    copy->ZentrikWindowX->SetStrategyConfig(ZentrikWindowX->StrategyConfig());
+    // The copy keeps its own position; one the window system was to choose stays its choice.
+    copy->move(ownPos);
+    if (!ownPlaced)
+        copy->setAttribute(Qt::WA_Moved, false);
+    copy->WindowFileName = CopyWindowFileName(copy->WindowFileName);
+    copy->show();
+    FitToMonitor(copy.get());
+    return copy.release();
+}
+
+void TAlertForm::SaveWindow() {
+    EnsureSavedWindowsDir();
+    zkPrompts::TFileDialogSpec spec;
+    spec.DefaultExt = QStringLiteral("zka");
+    spec.Filter = tr("Velquist files (*.zka)|*.zka|All files (*.*)|*.*");
+    spec.InitialDir = SavedWindowsDir();
+    spec.FileName = WindowFileName;
+    spec.OverwritePrompt = true;
+    spec.PathMustExist = true;
+    if (spec.FileName.trimmed().isEmpty())
+        spec.FileName = SanitizeWindowFileName(ZentrikWindowX->SuggestedFileName());
+    QString chosen;
+    if (!zkPrompts::SaveFileName(spec, chosen, this))
+        return;
+    WriteAlertWindowFile(chosen, false);
+}
+
+void TAlertForm::SetWindowAsDefault() {
+    EnsureSavedWindowsDir();
+    WriteAlertWindowFile(DefaultWindowFileName(), true);
+    LoadDefaultWindowRecord();
+    LoadDefaultActionLists();
+}
+
+void TAlertForm::SetWindowFont() {
+    QFont font = ZentrikWindowX->Font();
+    const int32_t oldColor = ZentrikWindowX->FontColor();
+    QColor color = ColorFromFontColor(oldColor);
+    if (!zkPrompts::ChooseFont(font, color, this))
+        return;
+    ZentrikWindowX->SetFont(font);
+    ZentrikWindowX->SetFontColor(FontColorFromColor(color, oldColor));
+}
+
+void TAlertForm::ZentrikWindowXAlertSelected(QObject* /*Sender*/, IAlertData* Alert) {
+    if (Alert)
+        SelectedAlertActions(*this, *Alert);
+}
+
+void TAlertForm::ZentrikWindowXNewAlert(QObject* /*Sender*/, IAlertData* Alert) {
+    if (Alert)
+        NewAlertActions(*this, *Alert);
+}
+
+void TAlertForm::ZentrikWindowXCustomMenuItem(QObject* /*Sender*/, const QString& /*Display*/,
+                                              int32_t ID) {
+    switch (ID) {
+    case ActionsMenuId:
+        EditWindowActions(*this);
+        break;
+    case DuplicateWindowMenuId:
+        DuplicateWindow();
+        break;
+    case SaveWindowMenuId:
+        SaveWindow();
+        break;
+    case SetAsDefaultMenuId:
+        SetWindowAsDefault();
+        break;
+    case SetFontMenuId:
+        SetWindowFont();
+        break;
+    default:
+        break; // the separator, or an entry that is not ours
+    }
+}
+
+void TAlertForm::ZentrikWindowXWindowNameChanged(QObject* /*Sender*/) {
+    UpdateCaption();
+}
+
+void TAlertForm::ZentrikWindowXAccountStatusChanged(QObject* /*Sender*/) {
+    if (TZentrikProMainForm* mainForm = ZentrikProMainForm())
+        mainForm->RefreshAccountStatus();
+}
+
+QString CopyWindowFileName(const QString& fileName) {
+    if (fileName.trimmed().isEmpty())
+        return fileName;
+    const qsizetype slash = fileName.lastIndexOf(QLatin1Char('/'));
+    const QString folder = fileName.left(slash + 1);
+    QString name = fileName.mid(slash + 1);
+    const QString prefix = QStringLiteral("Copy of ");
+    if (!name.startsWith(prefix, Qt::CaseInsensitive))
+        name.prepend(prefix);
+    return folder + name;
+}
+
+QString SanitizeWindowFileName(const QString& name) {
+    static const QString forbidden = QStringLiteral("\"*/:<>?\\|");
+    QString result = name;
+    for (QChar& c : result) {
+        if (forbidden.contains(c))
+            c = QLatin1Char('_');
+    }
+    return result;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "alerts/zkActions.h"
+#include "config/zkWindowRecord.h"
+
+#include <QFont>
+#include <QWidget>
+
+#include <cstdint>
+
+class IAlertData;
+class TZentrikWindowX;
+
+// An alert window: a top-level window whose whole client area is one hosted alert component.
+// The window adds the caption that follows the component's window name, five context-menu
+// entries, its actions, writing itself to an alert-window file, and duplication. Closing it
+// destroys it.
+class TAlertForm : public QWidget {
+    Q_OBJECT
+public:
+    // Identifiers the component hands back with OnCustomMenuItem.
+    enum TMenuId : int32_t {
+        SeparatorMenuId = 0,
+        ActionsMenuId = 1000,
+        DuplicateWindowMenuId = 1001,
+        SaveWindowMenuId = 1002,
+        SetAsDefaultMenuId = 1003,
+        SetFontMenuId = 1004,
+    };
+
+    // A window is created hidden; its creator configures it (record, actions) and shows it.
+    // The owner (the main window, or nullptr without one) destroys it with itself.
+    explicit TAlertForm(QWidget* owner = nullptr);
+    ~TAlertForm() override;
+
+    // --- state ---
+    QString WindowFileName;
+    QStringList Actions;
+    TActionTable ActionTable;
+    TPendingActions PendingActions;
+    bool HasPendingActions = false;
+    // The font's Windows character set; Qt fonts have none, so it is kept beside the font.
+    uint8_t FontCharset = 1;
+
+    // --- controls ---
+    TZentrikWindowX* ZentrikWindowX = nullptr;
+
+    // Replaces Actions and parses it again.
+    void SetActions(const QStringList& actions);
+    // Parses Actions into ActionTable (also after the selection trigger changed).
+    void ParseActions();
+
+    // Puts a window record onto this (freshly created) window.
+    void ApplyWindowRecord(const TLayoutInfo& record);
+    // The window as a record: geometry, state, font, colour, configurations, WindowFileName.
+    TLayoutInfo WindowRecord() const;
+    // Writes the window's record and actions as an alert-window file, in one replacement of
+    // the file. Unless keepFileName, WindowFileName becomes fileName afterwards. A failed write
+    // raises EIniFileError and changes neither the file nor the window.
+    void WriteAlertWindowFile(const QString& fileName, bool keepFileName);
+
+    // The context-menu operations.
+    TAlertForm* DuplicateWindow();
+    void SaveWindow();
+    void SetWindowAsDefault();
+    void SetWindowFont();
+
+    // The caption rule: the component's window name, trimmed, else the application title.
+    void UpdateCaption();
+
+    // Event handlers, bound to the component's events.
+    void ZentrikWindowXAlertSelected(QObject* Sender, IAlertData* Alert);
+    void ZentrikWindowXNewAlert(QObject* Sender, IAlertData* Alert);
+    void ZentrikWindowXCustomMenuItem(QObject* Sender, const QString& Display, int32_t ID);
+    void ZentrikWindowXWindowNameChanged(QObject* Sender);
+    void ZentrikWindowXAccountStatusChanged(QObject* Sender);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Every key release of the window, whichever control has the focus.
+    virtual void FormKeyUp(int& key, Qt::KeyboardModifiers shift);
+
+private:
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    // The font as applied from a record, with the record's own font fields, so an unchanged
+    // font is written back exactly as it was read.
+    void RememberAppliedFont(const TLayoutInfo& record);
+
+    bool KeyPreview = false;
+    QFont AppliedFont;
+    TLayoutInfo AppliedFontRecord;
+    bool HasAppliedFont = false;
+};
+
+// The "Copy of " naming of a duplicated window's file: the same folder, the name prefixed
+// unless it already starts with "Copy of " in any letter case. Empty stays empty.
+QString CopyWindowFileName(const QString& fileName);
+// A window name made usable as a file name: each of " * / : < > ? \ | becomes "_".
+QString SanitizeWindowFileName(const QString& name);

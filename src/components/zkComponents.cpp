@@ -1,0 +1,33 @@
+#include "zkComponents.h"
+
+#include "platform/zkErrors.h"
+#include "zkSimFactory.h"
+
+namespace {
+std::shared_ptr<TComponentFactory>& CurrentFactory() {
+    static std::shared_ptr<TComponentFactory> factory;
+    return factory;
+}
+} // namespace
+
+TComponentFactory& TComponentFactory::Current() {
+    std::shared_ptr<TComponentFactory>& factory = CurrentFactory();
+    if (!factory)
+        factory = std::make_shared<TSimComponentFactory>();
+    return *factory;
+}
+
+std::shared_ptr<TComponentFactory>
+TComponentFactory::SetCurrent(std::shared_ptr<TComponentFactory> f) {
+    std::shared_ptr<TComponentFactory> previous = std::move(CurrentFactory());
+    CurrentFactory() = std::move(f);
+    return previous;
+}
+
+std::unique_ptr<IConnectionControl> CoConnectionControl::Create() {
+    std::unique_ptr<IConnectionControl> connection =
+        TComponentFactory::Current().CreateConnectionControl();
+    if (!connection)
+        throw EComponentError(QStringLiteral("Class not registered"));
+    return connection;
+}

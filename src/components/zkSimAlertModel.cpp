@@ -1,0 +1,211 @@
+#include "zkSimAlertModel.h"
+
+#include "zkSimClock.h"
+
+#include <QUrl>
+
+namespace {
+
+QString DecodeValue(QString value) {
+    value.replace(QLatin1Char('+'), QLatin1Char(' '));
+    return QUrl::fromPercentEncoding(value.toUtf8());
+}
+
+} // namespace
+
+QString SimQueryValue(const QString& text, const QString& key, bool* found) {
+    for (const QString& pair : text.split(QLatin1Char('&'))) {
+        const qsizetype eq = pair.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? pair : pair.left(eq);
+        if (name == key) {
+            if (found)
+                *found = true;
+            return eq < 0 ? QString() : DecodeValue(pair.mid(eq + 1));
+        }
+    }
+    if (found)
+        *found = false;
+    return QString();
+}
+
+QString SimQueryWith(const QString& text, const QString& key, const QString& value) {
+    const QString encoded =
+        key + QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(value, ","));
+    QStringList pairs = text.isEmpty() ? QStringList() : text.split(QLatin1Char('&'));
+    bool replaced = false;
+    for (QString& pair : pairs) {
+        const qsizetype eq = pair.indexOf(QLatin1Char('='));
+        if ((eq < 0 ? pair : pair.left(eq)) == key && !replaced) {
+            pair = encoded;
+            replaced = true;
+        }
+    }
+    if (!replaced)
+        pairs.append(encoded);
+    return pairs.join(QLatin1Char('&'));
+}
+
+TSimDataConfig ParseSimDataConfig(const QString& text) {
+    TSimDataConfig config;
+    config.WindowName = SimQueryValue(text, QStringLiteral("WN"));
+    for (const QString& s : SimQueryValue(text, QStringLiteral("S")).split(QLatin1Char(',')))
+        if (!s.trimmed().isEmpty())
+            config.Symbols.append(s.trimmed().toUpper());
+    bool ok = false;
+    const double minPrice = SimQueryValue(text, QStringLiteral("MinPrice")).toDouble(&ok);
+    if (ok)
+        config.MinPrice = minPrice;
+    const double maxPrice = SimQueryValue(text, QStringLiteral("MaxPrice")).toDouble(&ok);
+    if (ok)
+        config.MaxPrice = maxPrice;
+    return config;
+}
+
+QString SimDefaultDataConfig() { return QStringLiteral("WN=Running%20Up&S="); }
+
+// --- TSimAlertModel -----------------------------------------------------------------------
+
+TSimAlertModel::TSimAlertModel(QObject* parent) : QAbstractTableModel(parent) {
+    BoldFont.setBold(true);
+}
+
+int TSimAlertModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(Rows.size());
+}
+
+int TSimAlertModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString TSimAlertModel::TimeText(const TSimAlert& alert) const {
+    const QDateTime shown = SimNewYorkTime(alert.AlertTime()).addSecs(qint64(OffsetMinutes) * 60);
+    return shown.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || size_t(index.row()) >= Rows.size())
+        return QVariant();
+    const TSimAlert& alert = *Rows[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case TimeColumn:
+            return TimeText(alert);
+        case SymbolColumn:
+            return alert.AlertSymbol();
+        case PriceColumn:
+            return alert.Price() > 0 ? QString::number(alert.Price(), 'f', 2) : QString();
+        case DescriptionColumn:
+            return alert.Description();
+        }
+        break;
+    case Qt::ForegroundRole:
+        return TextColor;
+    case Qt::FontRole:
+        if (index.column() == SymbolColumn)
+            return BoldFont;
+        break;
+    case Qt::TextAlignmentRole:
+        if (index.column() == PriceColumn)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::DecorationRole:
+        if (index.column() == DescriptionColumn && alert.Direction != 0)
+            return alert.Direction > 0 ? QColor(0x1f, 0x9d, 0x55) : QColor(0xd6, 0x45, 0x45);
+        break;
+    case Qt::ToolTipRole:
+        return QStringLiteral("%1  %2  %3")
+            .arg(alert.AlertSymbol(), SimNewYorkTime(alert.AlertTime())
+                                          .addSecs(qint64(OffsetMinutes) * 60)
+                                          .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                 alert.Description());
+    default:
+        break;
+    }
+    return QVariant();
+}
+
+QVariant TSimAlertModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return QVariant();
+    if (role == Qt::TextAlignmentRole)
+        return int((section == PriceColumn ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case TimeColumn:
+        return tr("Time");
+    case SymbolColumn:
+        return tr("Symbol");
+    case PriceColumn:
+        return tr("Price");
+    case DescriptionColumn:
+        return tr("Description");
+    }
+    return QVariant();
+}
+
+void TSimAlertModel::AddAlerts(const std::vector<std::shared_ptr<TSimAlert>>& alerts) {
+    if (alerts.empty() || Limit <= 0)
+        return;
+    // Of a batch larger than the bound only the newest can ever be seen.
+    const size_t take = std::min(alerts.size(), size_t(Limit));
+    beginInsertRows(QModelIndex(), 0, int(take) - 1);
+    for (size_t i = alerts.size() - take; i < alerts.size(); ++i)
+        Rows.push_front(alerts[i]);
+    endInsertRows();
+    TrimTo(Limit);
+}
+
+void TSimAlertModel::TrimTo(int rows) {
+    if (int(Rows.size()) <= rows)
+        return;
+    beginRemoveRows(QModelIndex(), rows, int(Rows.size()) - 1);
+    Rows.resize(size_t(rows));
+    endRemoveRows();
+}
+
+void TSimAlertModel::Clear() {
+    if (Rows.empty())
+        return;
+    beginResetModel();
+    Rows.clear();
+    endResetModel();
+}
+
+std::shared_ptr<TSimAlert> TSimAlertModel::AlertAt(int row) const {
+    if (row < 0 || size_t(row) >= Rows.size())
+        return nullptr;
+    return Rows[size_t(row)];
+}
+
+void TSimAlertModel::SetMaxRows(int rows) {
+    Limit = std::max(0, rows);
+    TrimTo(Limit);
+}
+
+void TSimAlertModel::SetTextColor(const QColor& color) {
+    if (color == TextColor)
+        return;
+    TextColor = color;
+    if (!Rows.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
+                         {Qt::ForegroundRole});
+}
+
+void TSimAlertModel::SetFont(const QFont& font) {
+    BoldFont = font;
+    BoldFont.setBold(true);
+    if (!Rows.empty())
+        emit dataChanged(index(0, SymbolColumn), index(rowCount() - 1, SymbolColumn),
+                         {Qt::FontRole});
+}
+
+void TSimAlertModel::SetTimeOffset(int minutes) {
+    if (minutes == OffsetMinutes)
+        return;
+    OffsetMinutes = minutes;
+    if (!Rows.empty())
+        emit dataChanged(index(0, TimeColumn), index(rowCount() - 1, TimeColumn),
+                         {Qt::DisplayRole, Qt::ToolTipRole});
+}

@@ -1,0 +1,414 @@
+#include "zkSimAlertWindow.h"
+
+#include "zkSimService.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <cmath>
+
+namespace {
+
+struct TAlertKind {
+    const char* Text;
+    int Direction;
+    bool Percent; // the text carries a move in percent; otherwise a volume ratio
+};
+
+const TAlertKind AlertKinds[] = {
+    {"New high", +1, true},
+    {"New low", -1, true},
+    {"Running up now", +1, true},
+    {"Running down now", -1, true},
+    {"Crossed above VWAP", +1, true},
+    {"Crossed below VWAP", -1, true},
+    {"Gap up", +1, true},
+    {"Gap down", -1, true},
+    {"Crossed above resistance", +1, true},
+    {"Crossed below support", -1, true},
+    {"Bounce off the lows", +1, true},
+    {"Pullback from the highs", -1, true},
+    {"High relative volume", 0, false},
+    {"Volume spike", 0, false},
+};
+
+constexpr int DefaultColumnWidths[] = {70, 64, 72};
+// The generator never ticks faster than this; shorter intervals give several alerts a tick.
+constexpr int MinTickMs = 20;
+// A tick never makes more than this many alerts, so a stalled loop does not flood the list.
+constexpr qint64 MaxAlertsPerTick = 500;
+
+} // namespace
+
+// --- TSimAlertTable -----------------------------------------------------------------------
+
+TSimAlertTable::TSimAlertTable(QWidget* parent) : QTableView(parent) {}
+
+void TSimAlertTable::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    if (model() && model()->rowCount() == 0 && !Placeholder.isEmpty()) {
+        QPainter painter(viewport());
+        painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+        painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12),
+                         Qt::AlignCenter | Qt::TextWordWrap, Placeholder);
+    }
+}
+
+// --- TSimZentrikWindowX -------------------------------------------------------------------
+
+TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
+    : Service(std::move(service)) {
+    Table = new TSimAlertTable();
+    Table->setObjectName(QStringLiteral("AlertsTableView"));
+    AlertModel = new TSimAlertModel(Table);
+    Table->setModel(AlertModel);
+
+    Table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Table->setSelectionMode(QAbstractItemView::SingleSelection);
+    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table->setAlternatingRowColors(true);
+    Table->setWordWrap(false);
+    Table->setCornerButtonEnabled(false);
+    Table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    Table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    Table->setFrameShape(QFrame::NoFrame);
+    Table->setContextMenuPolicy(Qt::CustomContextMenu);
+    Table->verticalHeader()->hide();
+    Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView* header = Table->horizontalHeader();
+    header->setStretchLastSection(true);
+    header->setHighlightSections(false);
+    header->setSectionsMovable(false);
+    for (int c = 0; c < 3; ++c)
+        header->resizeSection(c, DefaultColumnWidths[c]);
+
+    // A light, calm list: traders look at it all day.
+    QPalette palette = Table->palette();
+    palette.setColor(QPalette::Base, QColor(0xff, 0xff, 0xff));
+    palette.setColor(QPalette::AlternateBase, QColor(0xf4, 0xf6, 0xf9));
+    palette.setColor(QPalette::Highlight, QColor(0xcc, 0xe4, 0xf7));
+    Table->setPalette(palette);
+    Table->setStyleSheet(QStringLiteral("QTableView { gridline-color: #dde2e8; }"));
+
+    SetFont(QApplication::font());
+    SetFontColor(0);
+
+    DataConfigText = SimDefaultDataConfig();
+    Config = ParseSimDataConfig(DataConfigText);
+
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int) {
+        // Only a drag by the user counts, so a WindowConfig nobody touched reads back as set.
+        if (column < 3 && QApplication::mouseButtons() != Qt::NoButton)
+            ColumnsResizedByUser = true;
+    });
+    // The view reports a double click as one click and one double click (the closing release
+    // is no second click), as the window system counts them.
+    connect(Table, &QTableView::clicked, this, [this](const QModelIndex& i) { Select(i, 1); });
+    connect(Table, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& i) { Select(i, 2); });
+    connect(Table, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ShowContextMenu(pos); });
+
+    connect(Service.get(), &TSimService::StatusChanged, this, [this] {
+        UpdateSources();
+        if (NotifyStatus)
+            emit OnAccountStatusChanged();
+    });
+    connect(Service.get(), &TSimService::DisplayChanged, this, &TSimZentrikWindowX::ApplyDisplay);
+    connect(Service.get(), &TSimService::GeneratorChanged, this, [this] {
+        Random.seed(Service->Properties().SimSeed ^ SimStableHash(Config.WindowName));
+        UpdateSources();
+    });
+    connect(Service.get(), &TSimService::FeedChanged, this, [this] {
+        RestartFeed();
+        UpdateSources();
+    });
+
+    FeedTimer.setSingleShot(true);
+    connect(&FeedTimer, &QTimer::timeout, this, &TSimZentrikWindowX::FeedTick);
+    connect(&GeneratorTimer, &QTimer::timeout, this, &TSimZentrikWindowX::GeneratorTick);
+
+    Random.seed(Service->Properties().SimSeed ^ SimStableHash(Config.WindowName));
+    ApplyDisplay();
+    RestartFeed();
+    UpdateSources();
+}
+
+TSimZentrikWindowX::~TSimZentrikWindowX() { delete Table.data(); }
+
+QWidget* TSimZentrikWindowX::Widget() { return Table; }
+
+void TSimZentrikWindowX::SetDataConfig(const QString& value) {
+    const QString oldName = Config.WindowName;
+    DataConfigText = value.isEmpty() ? SimDefaultDataConfig() : value;
+    Config = ParseSimDataConfig(DataConfigText);
+    Random.seed(Service->Properties().SimSeed ^ SimStableHash(Config.WindowName));
+    if (Config.WindowName != oldName && NotifyName)
+        emit OnWindowNameChanged();
+}
+
+// "CW=70,64,72": the widths of the time, symbol and price columns (the description takes the
+// rest). Other pairs are kept as given.
+QString TSimZentrikWindowX::WindowConfig() const {
+    if (!ColumnsResizedByUser || !Table)
+        return WindowConfigText;
+    QStringList widths;
+    for (int c = 0; c < 3; ++c)
+        widths << QString::number(Table->horizontalHeader()->sectionSize(c));
+    return SimQueryWith(WindowConfigText, QStringLiteral("CW"), widths.join(QLatin1Char(',')));
+}
+
+void TSimZentrikWindowX::SetWindowConfig(const QString& value) {
+    WindowConfigText = value;
+    ColumnsResizedByUser = false;
+    ApplyColumnWidths(SimQueryValue(value, QStringLiteral("CW")));
+}
+
+void TSimZentrikWindowX::ApplyColumnWidths(const QString& widths) {
+    if (!Table)
+        return;
+    const QStringList parts = widths.split(QLatin1Char(','));
+    for (int c = 0; c < 3; ++c) {
+        bool ok = false;
+        const int w = c < parts.size() ? parts[c].trimmed().toInt(&ok) : 0;
+        Table->horizontalHeader()->resizeSection(c, ok && w >= 16 && w <= 2000
+                                                        ? w
+                                                        : DefaultColumnWidths[c]);
+    }
+}
+
+void TSimZentrikWindowX::SetFont(const QFont& font) {
+    ListFont = font;
+    if (!Table)
+        return;
+    Table->setFont(font);
+    AlertModel->SetFont(font);
+    Table->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+}
+
+QColor TSimZentrikWindowX::ColorFromInt(int32_t color) {
+    if (color < 0)
+        return QColor(Qt::black);
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+void TSimZentrikWindowX::SetFontColor(int32_t color) {
+    FontColorValue = color;
+    const QColor c = ColorFromInt(color);
+    AlertModel->SetTextColor(c);
+    if (Table) {
+        QPalette palette = Table->palette();
+        palette.setColor(QPalette::Text, c);
+        palette.setColor(QPalette::HighlightedText, c);
+        Table->setPalette(palette);
+    }
+}
+
+QString TSimZentrikWindowX::SuggestedFileName() const {
+    const QString name = Config.WindowName.trimmed();
+    return (name.isEmpty() ? QStringLiteral("Alerts") : name) + QStringLiteral(".zka");
+}
+
+void TSimZentrikWindowX::AddCustomMenuItem(const QString& text, int32_t id) {
+    CustomItems.append(TMenuItem{text, id});
+}
+
+QMenu* TSimZentrikWindowX::ShowContextMenu(const QPoint& viewportPos) {
+    if (!Table)
+        return nullptr;
+    const QModelIndex index = Table->indexAt(viewportPos);
+    if (index.isValid())
+        Table->selectRow(index.row());
+    const std::shared_ptr<TSimAlert> alert = AlertModel->AlertAt(index.row());
+
+    auto* menu = new QMenu(Table);
+    menu->setObjectName(QStringLiteral("AlertContextMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* copy = menu->addAction(tr("Copy Symbol"));
+    copy->setEnabled(alert != nullptr);
+    connect(copy, &QAction::triggered, this, [alert] {
+        if (alert)
+            QGuiApplication::clipboard()->setText(alert->AlertSymbol());
+    });
+    QAction* clear = menu->addAction(tr("Clear Alerts"));
+    clear->setEnabled(AlertModel->rowCount() > 0);
+    connect(clear, &QAction::triggered, this, [this] {
+        AlertModel->Clear();
+        UpdatePlaceholder();
+    });
+    if (!CustomItems.isEmpty())
+        menu->addSeparator(); // runs of separators collapse, so a leading "-" costs nothing
+    for (const TMenuItem& item : CustomItems) {
+        if (item.Text == QLatin1String("-")) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(item.Text);
+        action->setData(item.Id);
+        // The client's handler may open dialogs or close the window: run it once the menu
+        // has gone, not inside its event handling.
+        connect(action, &QAction::triggered, this, [this, item] {
+            QMetaObject::invokeMethod(
+                this, [this, item] { emit OnCustomMenuItem(item.Text, item.Id); },
+                Qt::QueuedConnection);
+        });
+    }
+    menu->popup(Table->viewport()->mapToGlobal(viewportPos));
+    return menu;
+}
+
+void TSimZentrikWindowX::Select(const QModelIndex& index, int32_t type) {
+    const std::shared_ptr<TSimAlert> alert = AlertModel->AlertAt(index.row());
+    if (!alert)
+        return;
+    SelectionType = type;
+    if (AllowSelection & type)
+        emit OnAlertSelected(alert.get());
+}
+
+void TSimZentrikWindowX::ApplyDisplay() {
+    const TSimService::TProperties& p = Service->Properties();
+    if (Table)
+        Table->setShowGrid(p.ShowGrid != 0);
+    AlertModel->SetTimeOffset(p.TimeOffset);
+}
+
+void TSimZentrikWindowX::UpdatePlaceholder() {
+    if (!Table)
+        return;
+    QString text;
+    if (Feed)
+        text = tr("Waiting for alerts...");
+    else if (!Service->IsConnected())
+        text = tr("Not connected");
+    else if (Service->Properties().SimAlertInterval <= 0)
+        text = tr("No alerts");
+    else
+        text = tr("Waiting for alerts...");
+    if (text != Table->Placeholder) {
+        Table->Placeholder = text;
+        Table->viewport()->update();
+    }
+}
+
+void TSimZentrikWindowX::UpdateSources() {
+    const int interval = Service->Properties().SimAlertInterval;
+    const bool generate = !Feed && interval > 0 && Service->IsConnected();
+    if (generate) {
+        const int tick = std::max(interval, MinTickMs);
+        if (!GeneratorTimer.isActive() || GeneratorTimer.interval() != tick) {
+            GeneratorTimer.start(tick);
+            GeneratorClock.start();
+            GeneratorDueMs = interval;
+        }
+    } else {
+        GeneratorTimer.stop();
+    }
+    UpdatePlaceholder();
+}
+
+void TSimZentrikWindowX::RestartFeed() {
+    FeedTimer.stop();
+    Feed = Service->Feed();
+    FeedIndex = 0;
+    FeedClock.start();
+    if (Feed && !Feed->Lines.empty())
+        FeedTimer.start(int(std::min<qint64>(Feed->Lines.front().AtMs, INT32_MAX)));
+}
+
+void TSimZentrikWindowX::FeedTick() {
+    if (!Feed)
+        return;
+    const qint64 now = FeedClock.elapsed();
+    std::vector<std::shared_ptr<TSimAlert>> batch;
+    const QDateTime time = QDateTime::currentDateTimeUtc();
+    while (FeedIndex < Feed->Lines.size() && Feed->Lines[FeedIndex].AtMs <= now) {
+        const TSimFeedLine& line = Feed->Lines[FeedIndex++];
+        if (!line.Strategy.isEmpty() && line.Strategy != Config.WindowName)
+            continue;
+        const double price = line.Price ? *line.Price : Service->PriceOf(line.Symbol);
+        batch.push_back(std::make_shared<TSimAlert>(line.Symbol, line.Skip ? 1 : 0, time, price,
+                                                    line.Description));
+    }
+    if (FeedIndex < Feed->Lines.size())
+        FeedTimer.start(int(std::clamp<qint64>(Feed->Lines[FeedIndex].AtMs - now, 0, INT32_MAX)));
+    Deliver(std::move(batch));
+}
+
+std::shared_ptr<TSimAlert> TSimZentrikWindowX::MakeRandomAlert() {
+    const std::vector<TSimTicker>& tickers = SimTickers();
+    // A few tries to find a symbol inside the price range; a range nothing fits yields none.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        QString symbol;
+        if (!Config.Symbols.isEmpty())
+            symbol = Config.Symbols[int(Random() % quint32(Config.Symbols.size()))];
+        else
+            symbol = QString::fromLatin1(tickers[Random() % tickers.size()].Symbol);
+        const double price = Service->PriceOf(symbol);
+        if ((Config.MinPrice && price < *Config.MinPrice) ||
+            (Config.MaxPrice && price > *Config.MaxPrice))
+            continue;
+        const TAlertKind& kind = AlertKinds[Random() % std::size(AlertKinds)];
+        std::uniform_real_distribution<double> amount(0.2, 4.5);
+        QString text;
+        if (kind.Percent)
+            text = QStringLiteral("%1 (%2%3%)")
+                       .arg(QLatin1String(kind.Text), kind.Direction < 0 ? QStringLiteral("-")
+                                                                         : QStringLiteral("+"))
+                       .arg(amount(Random), 0, 'f', 2);
+        else
+            text = QStringLiteral("%1 (%2x)")
+                       .arg(QLatin1String(kind.Text))
+                       .arg(1.5 + amount(Random), 0, 'f', 1);
+        auto alert = std::make_shared<TSimAlert>(symbol, 0, QDateTime::currentDateTimeUtc(),
+                                                 price, text);
+        alert->Direction = kind.Direction;
+        return alert;
+    }
+    return nullptr;
+}
+
+void TSimZentrikWindowX::GeneratorTick() {
+    const int interval = Service->Properties().SimAlertInterval;
+    if (interval <= 0)
+        return;
+    const qint64 now = GeneratorClock.elapsed();
+    std::vector<std::shared_ptr<TSimAlert>> batch;
+    qint64 count = 0;
+    while (GeneratorDueMs <= now && count < MaxAlertsPerTick) {
+        GeneratorDueMs += interval;
+        ++count;
+        if (std::shared_ptr<TSimAlert> alert = MakeRandomAlert())
+            batch.push_back(std::move(alert));
+    }
+    if (GeneratorDueMs <= now)
+        GeneratorDueMs = now + interval; // fell behind: drop the backlog rather than burst
+    Deliver(std::move(batch));
+}
+
+void TSimZentrikWindowX::Deliver(std::vector<std::shared_ptr<TSimAlert>> alerts) {
+    if (alerts.empty() || !Table)
+        return;
+    // Keep the rows the user scrolled to where they are while new ones arrive above.
+    QScrollBar* bar = Table->verticalScrollBar();
+    const int before = bar->value();
+    const int shown = std::min<int>(int(alerts.size()), AlertModel->MaxRows());
+    AlertModel->AddAlerts(alerts);
+    if (before > 0)
+        bar->setValue(before + shown * Table->verticalHeader()->defaultSectionSize());
+    UpdatePlaceholder();
+    if (!NotifyEach)
+        return;
+    // A handler may close the window; stop as soon as we are gone. The batch keeps each
+    // alert alive for its handler.
+    QPointer<TSimZentrikWindowX> self(this);
+    for (const std::shared_ptr<TSimAlert>& alert : alerts) {
+        emit OnNewAlert(alert.get());
+        if (!self || !NotifyEach)
+            return;
+    }
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+// The simulated alert component: a live, newest-first list of the alerts of the strategy in
+// its DataConfig. Alerts come from the service's feed file when one is set (replayed from the
+// component's creation, whatever the connection state), otherwise from a seeded random walk
+// over the market at the SimAlertInterval rate while the connection is connected.
+
+#include "zkComponents.h"
+#include "zkSimAlertModel.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPointer>
+#include <QTableView>
+#include <QTimer>
+
+#include <memory>
+#include <random>
+
+class QMenu;
+class TSimService;
+struct TSimFeed;
+
+// The list view; paints a hint while it has no rows.
+class TSimAlertTable : public QTableView {
+    Q_OBJECT
+public:
+    explicit TSimAlertTable(QWidget* parent = nullptr);
+    QString Placeholder;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+class TSimZentrikWindowX : public IZentrikWindowX {
+    Q_OBJECT
+public:
+    explicit TSimZentrikWindowX(std::shared_ptr<TSimService> service);
+    ~TSimZentrikWindowX() override;
+
+    QWidget* Widget() override;
+    QString DataConfig() const override { return DataConfigText; }
+    void SetDataConfig(const QString& value) override;
+    QString WindowConfig() const override;
+    void SetWindowConfig(const QString& value) override;
+    QString StrategyConfig() const override { return StrategyConfigText; }
+    void SetStrategyConfig(const QString& value) override { StrategyConfigText = value; }
+    QFont Font() const override { return ListFont; }
+    void SetFont(const QFont& font) override;
+    int32_t FontColor() const override { return FontColorValue; }
+    void SetFontColor(int32_t color) override;
+    bool NotifyOnEachAlert() const override { return NotifyEach; }
+    void SetNotifyOnEachAlert(bool value) override { NotifyEach = value; }
+    bool NotifyOnWindowNameChanged() const override { return NotifyName; }
+    void SetNotifyOnWindowNameChanged(bool value) override { NotifyName = value; }
+    bool NotifyOnAccountStatusChanged() const override { return NotifyStatus; }
+    void SetNotifyOnAccountStatusChanged(bool value) override { NotifyStatus = value; }
+    int32_t AllowAlertSelectionType() const override { return AllowSelection; }
+    void SetAllowAlertSelectionType(int32_t value) override { AllowSelection = value; }
+    QString WindowName() const override { return Config.WindowName; }
+    int32_t AlertSelectionType() const override { return SelectionType; }
+    QString SuggestedFileName() const override;
+    void AddCustomMenuItem(const QString& text, int32_t id) override;
+
+    // For tests and the look: the list, its model, and the context menu as it pops up at a
+    // point of the list's viewport (the menu deletes itself when it closes).
+    TSimAlertTable* View() const { return Table; }
+    TSimAlertModel* Model() const { return AlertModel; }
+    QMenu* ShowContextMenu(const QPoint& viewportPos);
+
+    // Windows colour 0x00BBGGRR as a QColor; values with the high bit set (system colours)
+    // give the default text colour.
+    static QColor ColorFromInt(int32_t color);
+
+private:
+    void Deliver(std::vector<std::shared_ptr<TSimAlert>> alerts);
+    void UpdateSources();
+    void RestartFeed();
+    void FeedTick();
+    void GeneratorTick();
+    std::shared_ptr<TSimAlert> MakeRandomAlert();
+    void ApplyDisplay();
+    void ApplyColumnWidths(const QString& widths);
+    void UpdatePlaceholder();
+    void Select(const QModelIndex& index, int32_t type);
+
+    std::shared_ptr<TSimService> Service;
+    QPointer<TSimAlertTable> Table;
+    TSimAlertModel* AlertModel = nullptr;
+
+    QString DataConfigText;
+    TSimDataConfig Config;
+    QString WindowConfigText;
+    bool ColumnsResizedByUser = false;
+    QString StrategyConfigText;
+    QFont ListFont;
+    int32_t FontColorValue = 0;
+    bool NotifyEach = false, NotifyName = false, NotifyStatus = false;
+    int32_t AllowSelection = 0;
+    int32_t SelectionType = 0;
+    struct TMenuItem {
+        QString Text;
+        int32_t Id;
+    };
+    QList<TMenuItem> CustomItems;
+
+    std::shared_ptr<const TSimFeed> Feed;
+    size_t FeedIndex = 0;
+    QElapsedTimer FeedClock;
+    QTimer FeedTimer;
+
+    QTimer GeneratorTimer;
+    QElapsedTimer GeneratorClock;
+    qint64 GeneratorDueMs = 0;
+    std::mt19937 Random;
+};

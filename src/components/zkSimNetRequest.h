@@ -1,0 +1,27 @@
+#pragma once
+
+#include "zkComponents.h"
+
+class QNetworkAccessManager;
+
+// The net-request component: a real GET over HTTP(S) (file: URLs too), following redirects
+// that do not lower the security, with a transfer timeout. OnResult gets the body decoded as
+// UTF-8 (Latin-1 when it is not valid UTF-8), or empty text for any failure: network error,
+// HTTP error status, timeout, or a body over the size bound. It has no face.
+class TSimNetRequestX : public IGenericNetRequestX {
+    Q_OBJECT
+public:
+    static constexpr int TransferTimeoutMs = 30000;
+    static constexpr qint64 MaxBodyBytes = 16 * 1024 * 1024;
+
+    TSimNetRequestX();
+    ~TSimNetRequestX() override;
+    QWidget* Widget() override { return nullptr; }
+    // Throws EComponentError for text that is no URL of a supported scheme.
+    void SendRequest(const QString& url) override;
+
+    static QString DecodeBody(const QByteArray& body);
+
+private:
+    QNetworkAccessManager* Manager = nullptr;
+};

@@ -1,0 +1,131 @@
+#include "zkConfig.h"
+
+#include "components/zkComponents.h"
+#include "config/zkSettings.h"
+#include "platform/zkErrors.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QVariant>
+
+TConfigInfo& ConfigInfo() {
+    static TConfigInfo config;
+    return config;
+}
+
+void SetConfigDefaults(TConfigInfo& config) {
+    const QString site = QString::fromLatin1(DefaultSiteURL());
+    config = TConfigInfo();
+    config.HelpURLList = site + QStringLiteral("Help.php");
+    config.AboutURL = QStringLiteral("www.velquist.example|") + site;
+    config.ServerURL = site;
+    config.ProxyPort = 0;
+    config.ApiDir = QStringLiteral("API2");
+    config.ApplicationTitle = QCoreApplication::translate("TZentrikProMainForm", "Velquist");
+    config.VendorId = QStringLiteral("ZKPro2.0");
+    config.ExportPrefix = site + QStringLiteral("View.php?");
+    config.MinTimeout = 4000;
+    config.SafeConfig = false;
+    config.SafeSamples = false;
+    config.SignupURL = site + QStringLiteral("CreateAccount.php");
+}
+
+namespace {
+const QString SettingsSection = QStringLiteral("Settings");
+
+void readText(const TSettingsStore& ini, const char* key, QString& field) {
+    field = ReadStringValue(ini, SettingsSection, QString::fromLatin1(key), field);
+}
+void readInt(const TSettingsStore& ini, const char* key, int32_t& field) {
+    field = ReadIntegerValue(ini, SettingsSection, QString::fromLatin1(key), field);
+}
+void readBool(const TSettingsStore& ini, const char* key, bool& field) {
+    field = ReadBoolValue(ini, SettingsSection, QString::fromLatin1(key), field);
+}
+
+bool hasSettingsSection(const TSettingsStore& ini) {
+    return QFileInfo::exists(ini.fileName()) && SectionExists(ini, SettingsSection);
+}
+} // namespace
+
+void LoadConfig(TConfigInfo& c) {
+    const TSettingsStore settings = TSettingsStore::IniFile(QString::fromLatin1(SettingsIniName()));
+    if (hasSettingsSection(settings)) {
+        // Table order; the proxy keys and MinTimeout belong to Local.ini alone.
+        readText(settings, "HelpURLList", c.HelpURLList);
+        readText(settings, "AboutURL", c.AboutURL);
+        readText(settings, "ServerURL", c.ServerURL);
+        readText(settings, "ApiDir", c.ApiDir);
+        readText(settings, "ApplicationTitle", c.ApplicationTitle);
+        readText(settings, "VendorId", c.VendorId);
+        readText(settings, "ExportPrefix", c.ExportPrefix);
+        readText(settings, "DevelopmentUsername", c.DevelopmentUsername);
+        readText(settings, "DevelopmentPassword", c.DevelopmentPassword);
+        readBool(settings, "SafeConfig", c.SafeConfig);
+        readBool(settings, "SafeSamples", c.SafeSamples);
+        readText(settings, "AdditionalSamplesUrl", c.AdditionalSamplesUrl);
+        readText(settings, "SignupURL", c.SignupURL);
+        readText(settings, "ApplicationVersion", c.ApplicationVersion);
+        readText(settings, "CopyrightString", c.CopyrightString);
+        readText(settings, "LoginURLLink1", c.LoginURLLink1);
+        readText(settings, "LoginURLLink2", c.LoginURLLink2);
+        readText(settings, "LoginURLLink3", c.LoginURLLink3);
+        readText(settings, "CheckUpdateURL", c.CheckUpdateURL);
+        readText(settings, "UpdateURL", c.UpdateURL);
+        readText(settings, "BuildVersion", c.BuildVersion);
+    }
+    const TSettingsStore local = TSettingsStore::IniFile(QString::fromLatin1(LocalIniName()));
+    if (hasSettingsSection(local)) {
+        readText(local, "ProxyServer", c.ProxyServer);
+        readText(local, "ProxyUsername", c.ProxyUsername);
+        readText(local, "ProxyPassword", c.ProxyPassword);
+        readInt(local, "ProxyPort", c.ProxyPort);
+        readInt(local, "MinTimeout", c.MinTimeout);
+    }
+}
+
+void ApplyConfig(const TConfigInfo& c, IConnectionControl& connection, QObject* mainWindow) {
+    connection.SetServerURL(c.ServerURL);
+    connection.SetProxyServer(c.ProxyServer);
+    connection.SetProxyUsername(c.ProxyUsername);
+    connection.SetProxyPassword(c.ProxyPassword);
+    connection.SetProxyPort(c.ProxyPort);
+    connection.SetApiDir(c.ApiDir);
+    connection.SetVendorId(c.VendorId);
+    connection.SetExportPrefix(c.ExportPrefix);
+    connection.SetDevelopmentUsername(c.DevelopmentUsername);
+    connection.SetDevelopmentPassword(c.DevelopmentPassword);
+    connection.SetMinTimeout(c.MinTimeout);
+    connection.SetSafeConfig(c.SafeConfig);
+    connection.SetSafeSamples(c.SafeSamples);
+    connection.SetAdditionalSamplesUrl(c.AdditionalSamplesUrl);
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        QGuiApplication::setApplicationDisplayName(c.ApplicationTitle);
+    if (mainWindow)
+        mainWindow->setProperty("windowTitle", c.ApplicationTitle);
+}
+
+void ApplyIniSectionByName(const QString& fileName, const QString& sectionName,
+                           IConnectionControl& connection, QStringList* errors) {
+    QString path = fileName;
+    if (QFileInfo(path).isRelative())
+        path = QDir(QCoreApplication::applicationDirPath()).filePath(fileName);
+    const TSettingsStore ini = TSettingsStore::IniFile(path);
+    const QStringList keys = ReadSectionKeys(ini, sectionName);
+    for (const QString& key : keys) {
+        try {
+            const QString text = ReadStringValue(ini, sectionName, key, QString());
+            connection.SetPropertyByName(key, text);
+        } catch (const EComponentError& e) {
+            if (errors)
+                *errors << QLatin1Char('"') + key + QStringLiteral("\":  ") + e.message();
+        } catch (const EZkError& e) {
+            if (errors)
+                *errors << QLatin1Char('"') + key + QStringLiteral("\":  ") +
+                               QStringLiteral("Unexpected Error:  ") + e.className() +
+                               QStringLiteral(":  ") + e.message();
+        }
+    }
+}

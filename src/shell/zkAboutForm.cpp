@@ -1,0 +1,160 @@
+#include "zkAboutForm.h"
+
+#include "config/zkConfig.h"
+#include "zkOpenLink.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int ClientWidth = 298;
+constexpr int ClientHeight = 213;
+constexpr int IconSize = 32;
+
+QLabel* newLabel(const QString& name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    // Texts come from a settings file: show them as written, never as markup.
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+} // namespace
+
+TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
+    CreateControls();
+    FormCreate(ConfigInfo());
+}
+
+TAboutForm::TAboutForm(const TConfigInfo& config, QWidget* parent) : QDialog(parent) {
+    CreateControls();
+    FormCreate(config);
+}
+
+void TAboutForm::CreateControls() {
+    setObjectName(QStringLiteral("AboutForm"));
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+
+    ProgramIcon = newLabel(QStringLiteral("ProgramIcon"), Panel1);
+    ProgramIcon->setFixedSize(IconSize, IconSize);
+    ProgramIcon->setScaledContents(true);
+
+    ApplicationTitleLabel = newLabel(QStringLiteral("ApplicationTitleLabel"), Panel1);
+    QFont titleFont = ApplicationTitleLabel->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+    ApplicationTitleLabel->setFont(titleFont);
+
+    ApplicationVersionLabel = newLabel(QStringLiteral("ApplicationVersionLabel"), Panel1);
+
+    CopyrightStringLabel = newLabel(QStringLiteral("CopyrightStringLabel"), Panel1);
+    CopyrightStringLabel->setWordWrap(true);
+    CopyrightStringLabel->setMinimumSize(217, 31);
+    CopyrightStringLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    AboutURLLabel = newLabel(QStringLiteral("AboutURLLabel"), Panel1);
+    QFont linkFont = AboutURLLabel->font();
+    linkFont.setUnderline(true);
+    AboutURLLabel->setFont(linkFont);
+    QPalette linkPalette = AboutURLLabel->palette();
+    linkPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    AboutURLLabel->setPalette(linkPalette);
+    AboutURLLabel->installEventFilter(this);
+
+    auto* panelLayout = new QGridLayout(Panel1);
+    panelLayout->setContentsMargins(12, 12, 12, 12);
+    panelLayout->setHorizontalSpacing(12);
+    panelLayout->setVerticalSpacing(4);
+    panelLayout->addWidget(ProgramIcon, 0, 0, 5, 1, Qt::AlignTop);
+    panelLayout->addWidget(ApplicationTitleLabel, 0, 1);
+    panelLayout->addWidget(ApplicationVersionLabel, 1, 1);
+    panelLayout->addWidget(CopyrightStringLabel, 2, 1);
+    panelLayout->addWidget(AboutURLLabel, 3, 1, Qt::AlignLeft);
+    panelLayout->setRowStretch(4, 1);
+    panelLayout->setColumnStretch(1, 1);
+
+    OKButton = new QPushButton(tr("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &TAboutForm::OKButtonClick);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(OKButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(9, 9, 9, 9);
+    layout->setSpacing(9);
+    layout->addWidget(Panel1, 1);
+    layout->addLayout(buttons);
+}
+
+void TAboutForm::FormCreate(const TConfigInfo& config) {
+    setWindowTitle(tr("About %1").arg(config.ApplicationTitle));
+    ApplicationTitleLabel->setText(config.ApplicationTitle);
+    ApplicationVersionLabel->setText(config.ApplicationVersion);
+    CopyrightStringLabel->setText(config.CopyrightString);
+
+    const qsizetype bar = config.AboutURL.indexOf(QLatin1Char('|'));
+    LinkCaption = bar < 0 ? config.AboutURL : config.AboutURL.left(bar);
+    LinkTarget = bar < 0 ? QString() : config.AboutURL.mid(bar + 1);
+    AboutURLLabel->setText(LinkCaption);
+    // A caption without an address leads nowhere, so it should not look clickable.
+    AboutURLLabel->setCursor(LinkTarget.isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+    AboutURLLabel->setToolTip(LinkTarget);
+
+    QIcon icon = QGuiApplication::windowIcon();
+    if (icon.isNull())
+        icon = style()->standardIcon(QStyle::SP_MessageBoxInformation);
+    ProgramIcon->setPixmap(icon.pixmap(QSize(IconSize, IconSize), devicePixelRatioF()));
+
+    setFixedSize(QSize(ClientWidth, ClientHeight).expandedTo(sizeHint()));
+}
+
+bool TAboutForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == AboutURLLabel && event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton &&
+            AboutURLLabel->rect().contains(mouse->position().toPoint())) {
+            AboutURLLabelClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TAboutForm::AboutURLLabelClick() {
+    // Without an address the link would open the installation folder itself.
+    if (!LinkTarget.isEmpty())
+        OpenLink(LinkTarget);
+}
+
+void TAboutForm::OKButtonClick() {
+    accept();
+}
+
+void TAboutForm::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        const QWidget* owner = parentWidget();
+        const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect area = screen->availableGeometry();
+            const QSize frame = frameGeometry().size();
+            move(area.x() + (area.width() - frame.width()) / 2,
+                 area.y() + (area.height() - frame.height()) / 2);
+        }
+        OKButton->setFocus();
+    }
+    QDialog::showEvent(event);
+}

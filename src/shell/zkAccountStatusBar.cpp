@@ -1,0 +1,49 @@
+#include "zkAccountStatusBar.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOption>
+
+TAccountStatusBar::TAccountStatusBar(QWidget* parent)
+    : QWidget(parent), Color(palette().color(QPalette::ButtonText)) {
+    setFixedHeight(BarHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_Hover);
+}
+
+void TAccountStatusBar::SetPanelText(const QString& text) {
+    if (text == Text)
+        return;
+    Text = text;
+    update();
+}
+
+void TAccountStatusBar::SetTextColor(const QColor& color) {
+    if (color == Color)
+        return;
+    Color = color;
+    update();
+}
+
+QSize TAccountStatusBar::sizeHint() const { return {PanelWidth, BarHeight}; }
+
+void TAccountStatusBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QPalette pal = palette();
+    p.fillRect(rect(), pal.color(QPalette::Button));
+    // A sunken panel edge, as status bar panels have.
+    p.setPen(pal.color(QPalette::Mid));
+    p.drawLine(0, 0, width() - 1, 0);
+    p.setPen(pal.color(QPalette::Light));
+    p.drawLine(0, height() - 1, width() - 1, height() - 1);
+    p.setPen(Color);
+    p.setFont(font());
+    const QRect textRect = rect().adjusted(1, 1, -1, -1);
+    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Text);
+}
+
+void TAccountStatusBar::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit Click();
+    QWidget::mouseReleaseEvent(event);
+}

@@ -1,0 +1,511 @@
+#include "zkMainForm.h"
+
+#include "account/zkLoginForm.h"
+#include "alerts/zkActions.h"
+#include "alerts/zkActionsForm.h"
+#include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertForm.h"
+#include "components/zkComponentWrappers.h"
+#include "components/zkComponents.h"
+#include "config/zkConfig.h"
+#include "config/zkWindowRecord.h"
+#include "linking/zkGenericConnectorForm.h"
+#include "options/zkOptionsForm.h"
+#include "platform/zkApplication.h"
+#include "platform/zkPrompts.h"
+#include "shell/zkAboutForm.h"
+#include "shell/zkAccountStatusBar.h"
+#include "shell/zkLayouts.h"
+#include "shell/zkOpenLink.h"
+#include "shell/zkStartup.h"
+#include "shell/zkWindowRing.h"
+#include "symbollists/zkSymbolListsDispatcher.h"
+#include "symbollists/zkSymbolListsForm.h"
+#include "updates/zkUpdateForm.h"
+#include "urlhandler/zkURLHandler.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+TZentrikProMainForm* TheMainForm = nullptr;
+
+constexpr int StatusBarXHeight = 27;
+constexpr int ClientWidth = 210;
+} // namespace
+
+std::function<QDateTime()> TZentrikProMainForm::Clock = [] {
+    return QDateTime::currentDateTime();
+};
+
+TZentrikProMainForm* ZentrikProMainForm() { return TheMainForm; }
+
+namespace {
+QPointer<TAboutForm> TheAboutForm;
+}
+TAboutForm* AboutForm() { return TheAboutForm; }
+void SetAboutForm(TAboutForm* form) { TheAboutForm = form; }
+
+TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) {
+    TheMainForm = this;
+    setObjectName(QStringLiteral("ZentrikProMainForm"));
+    // Single, non-resizable border with the system menu and the minimise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    CreateMenus();
+
+    auto* client = new QWidget(this);
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    StatusBarX = new TStatusBarX(client);
+    StatusBarX->setObjectName(QStringLiteral("StatusBarX"));
+    AccountStatusStatusBar = new TAccountStatusBar(client);
+    AccountStatusStatusBar->setObjectName(QStringLiteral("AccountStatusStatusBar"));
+    AccountExpirationStatusBar = new TAccountStatusBar(client);
+    AccountExpirationStatusBar->setObjectName(QStringLiteral("AccountExpirationStatusBar"));
+    layout->addWidget(StatusBarX, 1);
+    layout->addWidget(AccountStatusStatusBar);
+    layout->addWidget(AccountExpirationStatusBar);
+    setCentralWidget(client);
+    connect(AccountStatusStatusBar, &TAccountStatusBar::Click, this,
+            &TZentrikProMainForm::StatusBarClick);
+    connect(AccountExpirationStatusBar, &TAccountStatusBar::Click, this,
+            &TZentrikProMainForm::StatusBarClick);
+
+    URLHandlerTimer = new QTimer(this);
+    URLHandlerTimer->setObjectName(QStringLiteral("URLHandlerTimer"));
+    URLHandlerTimer->setInterval(1000);
+    connect(URLHandlerTimer, &QTimer::timeout, this, &TZentrikProMainForm::URLHandlerTimerTimer);
+    URLHandlerTimer->start();
+
+    // An error in one step ends the creation there; the window still opens with what was done.
+    ReportErrors([this] { FormCreate(); });
+}
+
+TZentrikProMainForm::~TZentrikProMainForm() {
+    FormDestroy();
+    if (TheMainForm == this)
+        TheMainForm = nullptr;
+}
+
+void TZentrikProMainForm::CreateMenus() {
+    auto addItem = [this](QMenu* menu, QAction*& item, const QString& caption,
+                          const char* name, auto slot) {
+        item = menu->addAction(caption);
+        item->setObjectName(QString::fromLatin1(name));
+        connect(item, &QAction::triggered, this, slot);
+    };
+    FileMenu = menuBar()->addMenu(tr("&File"));
+    FileMenu->setObjectName(QStringLiteral("FileMenu"));
+    addItem(FileMenu, LoginMenuItem, tr("&Login..."), "LoginMenuItem",
+            [this] { LoginMenuItemClick(); });
+    addItem(FileMenu, ResetConnectionMenuItem, tr("Reset Connection"), "ResetConnectionMenuItem",
+            [this] { Connection->ResetConnection(); });
+    FileMenu->addSeparator();
+    addItem(FileMenu, NewAlertWindowMenuItem, tr("New Alert Window"), "NewAlertWindowMenuItem",
+            [this] {
+                TAlertForm* w = NewAlertWindow();
+                if (ConnectorForm)
+                    ConnectorForm->EnsureListsForActions(w->Actions);
+            });
+    addItem(FileMenu, LoadAlertWindowMenuItem, tr("Load Alert Window..."),
+            "LoadAlertWindowMenuItem", [] { LoadAlertWindowDialog(); });
+    FileMenu->addSeparator();
+    addItem(FileMenu, SaveLayoutMenuItem, tr("Save Layout..."), "SaveLayoutMenuItem",
+            [] { SaveLayoutDialog(); });
+    addItem(FileMenu, RestoreLayoutMenuItem, tr("Restore Layout..."), "RestoreLayoutMenuItem",
+            [] { RestoreLayoutDialog(); });
+    FileMenu->addSeparator();
+    addItem(FileMenu, ExitMenuItem, tr("Exit"), "ExitMenuItem", [this] { close(); });
+
+    ToolsMenu = menuBar()->addMenu(tr("&Tools"));
+    ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
+    addItem(ToolsMenu, SymbolListsMenuItem, tr("Symbol Lists..."), "SymbolListsMenuItem", [this] {
+        SymbolListsForm->setWindowState(SymbolListsForm->windowState() & ~Qt::WindowMinimized &
+                                        ~Qt::WindowMaximized);
+        SymbolListsForm->show();
+    });
+    addItem(ToolsMenu, ExternalLinkingMenuItem, tr("External Linking..."),
+            "ExternalLinkingMenuItem", [this] {
+                ConnectorForm->setWindowState(ConnectorForm->windowState() &
+                                              ~Qt::WindowMinimized & ~Qt::WindowMaximized);
+                ConnectorForm->show();
+            });
+    ToolsMenu->addSeparator();
+    addItem(ToolsMenu, OptionsMenuItem, tr("Options..."), "OptionsMenuItem",
+            [this] { OptionsMenuItemClick(); });
+
+    HelpMenu = menuBar()->addMenu(tr("&Help"));
+    HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
+    HelpSeparator = HelpMenu->addSeparator();
+    addItem(HelpMenu, AboutMenuItem, tr("About..."), "AboutMenuItem",
+            [this] { AboutMenuItemClick(); });
+}
+
+void TZentrikProMainForm::FormCreate() {
+    // 1. Size: the component strip 27 pixels high above the two bars, 210 wide.
+    Terminating = false;
+    StatusBarX->setFixedHeight(StatusBarXHeight);
+    centralWidget()->setFixedWidth(ClientWidth);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    // 2.
+    FirstActivation = true;
+    HelpURLs.clear();
+    ModalDialogOpen = false;
+    SoundsSuspended = false;
+
+    // 3.
+    QApplication::setApplicationDisplayName(tr("Velquist"));
+    setWindowTitle(QApplication::applicationDisplayName());
+
+    // 4.
+    LoadApplicationIcon();
+
+    // 5. The idle step runs whenever the event queue has run dry.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            [] {
+                static bool running = false;
+                if (running)
+                    return;
+                running = true;
+                ReportErrors([] { ProcessPendingActions(); });
+                running = false;
+            });
+
+    // 6.
+    FormRing().Position = -1;
+    FormRing().Rebuild();
+
+    // 7.
+    Connection = CoConnectionControl::Create();
+    Connection->SetApplicationIcon(QApplication::windowIcon());
+
+    // 8.
+    StartSymbolListDispatcher(Connection.get());
+
+    // 9. Companions, created once and shown or hidden from then on.
+    SymbolListsForm = new TSymbolListsForm(this);
+    ActionsForm = new TActionsForm(this);
+    ConnectorForm = new TGenericConnectorForm(this);
+    // Shown and hidden at once so its connectors get their native windows.
+    ConnectorForm->setAttribute(Qt::WA_DontShowOnScreen, true);
+    ConnectorForm->show();
+    ConnectorForm->hide();
+    ConnectorForm->setAttribute(Qt::WA_DontShowOnScreen, false);
+    LoginForm = new TLoginForm(this);
+    qApp->installEventFilter(this);
+
+    // 10.
+    LoginForm->LoadStoredCredentials(*Connection);
+
+    // 11.
+    SetConfigDefaults(ConfigInfo());
+    LoadConfig(ConfigInfo());
+
+    // 12.
+    TLayoutSettings defaults;
+    SetLayoutDefaults(defaults);
+    LayoutSettings = defaults;
+    ReadLayoutSettings(LayoutSettings, defaults);
+
+    // 13.
+    ApplyConfig(ConfigInfo(), *Connection, this);
+
+    // 14. A bad key must never stop the client: the list is discarded unseen.
+    QStringList errors;
+    ApplyIniSectionByName(QString::fromLatin1(SettingsIniName()), QStringLiteral("ActiveX"),
+                          *Connection, &errors);
+    ApplyIniSectionByName(QString::fromLatin1(LocalIniName()), QStringLiteral("Settings"),
+                          *Connection, &errors);
+
+    // 15.
+    UpdateForm = new TUpdateForm(this);
+
+    // 16.
+    BuildHelpMenu();
+
+    // 17.
+    SetDefaultWindowRecord();
+    LoadDefaultWindowRecord();
+
+    // 18.
+    CreateDefaultActionLists();
+    LoadDefaultActionLists();
+    ConnectorForm->EnsureListsForActions(LayoutDefaultActions());
+
+    // 19.
+    OpenStartupLayout();
+
+    // 20.
+    RefreshAccountStatus();
+
+    // 21. Posted, so the dialog opens once the message loop runs.
+    const QString user = Connection->UserName();
+    bool ask = user.isEmpty();
+    if (!ask)
+        ask = Connection->Password().isEmpty() && user != QLatin1String("DEMO");
+    if (ask)
+        QMetaObject::invokeMethod(LoginMenuItem, &QAction::trigger, Qt::QueuedConnection);
+}
+
+void TZentrikProMainForm::FormActivate() {
+    if (!FirstActivation)
+        return;
+    FirstActivation = false;
+    FitToMonitor(this);
+    if (SymbolListsForm)
+        SymbolListsForm->RefreshFromServerButtonClick();
+    if (UpdateForm)
+        UpdateForm->CheckSchedule(true);
+}
+
+void TZentrikProMainForm::FormDestroy() {
+    qApp->removeEventFilter(this);
+    // Alert windows first: their components must not outlive the connection.
+    for (TAlertForm* w : AlertWindows())
+        delete w;
+    delete SymbolListsForm;
+    delete ConnectorForm;
+    delete ActionsForm;
+    delete UpdateForm;
+    delete LoginForm;
+    SymbolListsForm = nullptr;
+    ConnectorForm = nullptr;
+    ActionsForm = nullptr;
+    UpdateForm = nullptr;
+    LoginForm = nullptr;
+    StopSymbolListDispatcher();
+    Connection.reset();
+    HelpURLs.clear();
+}
+
+void TZentrikProMainForm::BuildHelpMenu() {
+    for (QAction* a : std::as_const(HelpItems)) {
+        HelpMenu->removeAction(a);
+        delete a;
+    }
+    HelpItems.clear();
+    HelpURLs.clear();
+    QString rest = ConfigInfo().HelpURLList;
+    auto cut = [&rest]() {
+        const qsizetype bar = rest.indexOf(QLatin1Char('|'));
+        QString part = bar < 0 ? rest : rest.left(bar);
+        rest = bar < 0 ? QString() : rest.mid(bar + 1);
+        return part;
+    };
+    while (!rest.isEmpty()) {
+        const QString caption = cut();
+        const QString address = cut();
+        if (caption.isEmpty() || address.isEmpty())
+            continue;
+        auto* item = new QAction(caption, HelpMenu);
+        const qsizetype index = HelpURLs.size();
+        HelpMenu->insertAction(HelpSeparator, item);
+        HelpItems << item;
+        HelpURLs << address;
+        connect(item, &QAction::triggered, this, [this, index] { OpenLink(HelpURLs.at(index)); });
+    }
+}
+
+void TZentrikProMainForm::RefreshAccountStatus() {
+    static const QColor Green(0, 128, 0);
+    static const QColor Red(255, 0, 0);
+    static const QColor Yellow(255, 255, 0);
+    const QColor buttonText = palette().color(QPalette::ButtonText);
+
+    const int32_t state = Connection->ConnectionStatus();
+    auto set = [this](const QString& text, const QColor& color) {
+        AccountStatusStatusBar->SetPanelText(text);
+        AccountStatusStatusBar->SetTextColor(color);
+    };
+    switch (state) {
+    case 0: {
+        const QString user = Connection->UserName();
+        if (user.isEmpty())
+            set(tr(" Not connected"), buttonText);
+        else
+            set(tr(" Connecting as \"%1\"...").arg(user), buttonText);
+        break;
+    }
+    case 1: set(tr(" Connected as \"%1\"").arg(Connection->UserName()), Green); break;
+    case 2: set(tr(" Another user connected as \"%1\"").arg(Connection->UserName()), Red); break;
+    case 3: set(tr(" Bad user name, please re-login"), Red); break;
+    case 4: set(tr(" Bad password, please re-login"), Red); break;
+    case 5: set(tr(" Your account expired"), Red); break;
+    default: break; // unknown states leave the bar as it was
+    }
+
+    AccountExpirationStatusBar->SetPanelText(QString());
+    // The expiry counts as local time, as the service states it.
+    const qint64 expiry = Connection->AccountExpiration();
+    const QDateTime now = Clock();
+    const qint64 nowLocal = now.toSecsSinceEpoch() + now.offsetFromUtc();
+    const qint64 left = expiry - nowLocal;
+    if (left > 0 && left < 86400000 && Connection->ConnectionStatus() == 1) {
+        const qint64 days = (left + 86399) / 86400;
+        QString text;
+        QColor color;
+        if (left < 86400) {
+            text = tr(" Your account expires in less than one day");
+            color = Red;
+        } else {
+            text = tr(" Your account expires in %1 days").arg(days);
+            color = left <= 259200 ? Red : left <= 864000 ? Yellow : Green;
+        }
+        AccountExpirationStatusBar->SetPanelText(text);
+        AccountExpirationStatusBar->SetTextColor(color);
+    }
+    AccountStatusStatusBar->setToolTip(AccountStatusStatusBar->PanelText());
+    AccountExpirationStatusBar->setToolTip(AccountExpirationStatusBar->PanelText());
+}
+
+void TZentrikProMainForm::StatusBarClick() {
+    switch (Connection->ConnectionStatus()) {
+    case 2: Connection->ResetConnection(); break;
+    case 3:
+    case 4: LoginMenuItem->trigger(); break;
+    case 5: OpenLink(ConfigInfo().SignupURL); break;
+    default: break;
+    }
+}
+
+TAlertForm* TZentrikProMainForm::NewAlertWindow() {
+    // Another window's "Set window as default" may have changed them.
+    LoadDefaultWindowRecord();
+    LoadDefaultActionLists();
+    // Its own creation gives it a parsed copy of DefaultWindowActions.
+    auto* w = new TAlertForm(this);
+    // Size, state, font and configuration from the default record; the place is the
+    // window system's.
+    const QPoint created = w->pos();
+    w->ApplyWindowRecord(DefaultWindowRecord());
+    w->move(created);
+    w->setAttribute(Qt::WA_Moved, false);
+    w->show();
+    FitToMonitor(w);
+    return w;
+}
+
+QList<TAlertForm*> TZentrikProMainForm::AlertWindows() const {
+    QList<TAlertForm*> list;
+    for (QObject* child : children())
+        if (auto* w = qobject_cast<TAlertForm*>(child))
+            list << w;
+    return list;
+}
+
+void TZentrikProMainForm::LoginMenuItemClick() {
+    LoginForm->setWindowState(LoginForm->windowState() & ~Qt::WindowMinimized &
+                              ~Qt::WindowMaximized);
+    LoginForm->show();
+    LoginForm->raise();
+    LoginForm->activateWindow();
+}
+
+void TZentrikProMainForm::OptionsMenuItemClick() {
+    TOptionsForm* options = OptionsForm();
+    if (!options)
+        return;
+    ModalDialogOpen = true;
+    struct TClear {
+        bool& Flag;
+        ~TClear() { Flag = false; }
+    } clear{ModalDialogOpen};
+    if (options->exec() == QDialog::Accepted)
+        for (TAlertForm* w : AlertWindows())
+            w->ParseActions();
+}
+
+void TZentrikProMainForm::AboutMenuItemClick() {
+    if (TAboutForm* about = AboutForm())
+        about->exec();
+}
+
+void TZentrikProMainForm::URLHandlerTimerTimer() {
+    RefreshAccountStatus();
+    PollURLHandler();
+}
+
+void TZentrikProMainForm::ActivateInstance() {
+    // Restore, normal state, show, raise, activate; then make sure it is on a monitor.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    FitToMonitor(this);
+}
+
+void TZentrikProMainForm::WMTerminate() {
+    Terminating = true;
+    close();
+}
+
+void TZentrikProMainForm::EndSession() {
+    ReportErrors([] { SaveLayout(QString()); });
+}
+
+bool TZentrikProMainForm::FormCloseQuery() {
+    WriteLayoutSettings(LayoutSettings);
+    if (Terminating) {
+        if (LayoutSettings.SaveOnExit != 1)
+            SaveLayout(LayoutSettings.SaveLayoutName);
+        return true;
+    }
+    switch (LayoutSettings.SaveOnExit) {
+    case 0: SaveLayout(LayoutSettings.SaveLayoutName); return true;
+    case 1: return true;
+    default: break;
+    }
+    switch (zkPrompts::MessageBox(tr("Do you want to save layout?"),
+                                  QApplication::applicationDisplayName(),
+                                  zkPrompts::TIcon::Question, zkPrompts::TButtons::YesNoCancel,
+                                  this)) {
+    case zkPrompts::TAnswer::Yes: SaveLayout(LayoutSettings.SaveLayoutName); return true;
+    case zkPrompts::TAnswer::No: return true;
+    default: return false;
+    }
+}
+
+void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
+    bool allow = false;
+    // A failed save keeps the program running, so the user can save elsewhere.
+    ReportErrors([&] { allow = FormCloseQuery(); });
+    if (allow)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TZentrikProMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        ReportErrors([this] { FormActivate(); });
+}
+
+void TZentrikProMainForm::keyReleaseEvent(QKeyEvent* event) {
+    HandleWindowKeys(event);
+    QMainWindow::keyReleaseEvent(event);
+}
+
+bool TZentrikProMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // Key preview: keys released in any child control reach the shared key routine once.
+    if (event->type() == QEvent::KeyRelease && watched != this && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this &&
+        watched == QApplication::focusWidget()) {
+        if (HandleWindowKeys(static_cast<QKeyEvent*>(event)))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

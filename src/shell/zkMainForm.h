@@ -1,0 +1,115 @@
+#pragma once
+
+#include "config/zkLayoutSettings.h"
+
+#include <QColor>
+#include <QDateTime>
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class IConnectionControl;
+class QAction;
+class QMenu;
+class QTimer;
+class TAboutForm;
+class TAccountStatusBar;
+class TActionsForm;
+class TAlertForm;
+class TGenericConnectorForm;
+class TLoginForm;
+class TStatusBarX;
+class TSymbolListsForm;
+class TUpdateForm;
+
+// The client's small, always-present main window. It owns the connection component, the
+// alert windows and the companion windows; closing it ends the program.
+class TZentrikProMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TZentrikProMainForm(QWidget* parent = nullptr);
+    ~TZentrikProMainForm() override;
+
+    // --- state ---
+    std::unique_ptr<IConnectionControl> Connection;
+    QStringList HelpURLs;
+    bool FirstActivation = true;
+    bool ModalDialogOpen = false;
+    bool SoundsSuspended = false;
+    bool Terminating = false;
+    TLayoutSettings LayoutSettings;
+
+    // --- companions, created once by the main window and owned by it ---
+    TSymbolListsForm* SymbolListsForm = nullptr;
+    TActionsForm* ActionsForm = nullptr;
+    TGenericConnectorForm* ConnectorForm = nullptr;
+    TLoginForm* LoginForm = nullptr;
+    TUpdateForm* UpdateForm = nullptr;
+
+    // --- controls ---
+    TStatusBarX* StatusBarX = nullptr;
+    TAccountStatusBar* AccountStatusStatusBar = nullptr;
+    TAccountStatusBar* AccountExpirationStatusBar = nullptr;
+    QTimer* URLHandlerTimer = nullptr;
+    QMenu* FileMenu = nullptr;
+    QMenu* ToolsMenu = nullptr;
+    QMenu* HelpMenu = nullptr;
+    QAction* LoginMenuItem = nullptr;
+    QAction* ResetConnectionMenuItem = nullptr;
+    QAction* NewAlertWindowMenuItem = nullptr;
+    QAction* LoadAlertWindowMenuItem = nullptr;
+    QAction* SaveLayoutMenuItem = nullptr;
+    QAction* RestoreLayoutMenuItem = nullptr;
+    QAction* ExitMenuItem = nullptr;
+    QAction* SymbolListsMenuItem = nullptr;
+    QAction* ExternalLinkingMenuItem = nullptr;
+    QAction* OptionsMenuItem = nullptr;
+    QAction* HelpSeparator = nullptr;
+    QAction* AboutMenuItem = nullptr;
+
+    // --- operations other windows use ---
+    void RefreshAccountStatus();
+    TAlertForm* NewAlertWindow();
+    // The alert windows the main window owns, in creation order.
+    QList<TAlertForm*> AlertWindows() const;
+    void BuildHelpMenu();
+
+    // A later launch of this installation asked for the running client.
+    void ActivateInstance();
+    // Close without a question (SIGTERM, the "terminate" command).
+    void WMTerminate();
+    // The user's session ends: keep the desk in the per-user store.
+    void EndSession();
+
+    // The clock the account status reads; tests replace it.
+    static std::function<QDateTime()> Clock;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormActivate();
+    void FormDestroy();
+    bool FormCloseQuery();
+    void CreateMenus();
+    void URLHandlerTimerTimer();
+    void StatusBarClick();
+    void LoginMenuItemClick();
+    void OptionsMenuItemClick();
+    void AboutMenuItemClick();
+
+    QList<QAction*> HelpItems; // the configured entries, in HelpURLs order
+};
+
+// The application's main window while it exists (nullptr before and after).
+TZentrikProMainForm* ZentrikProMainForm();
+
+// The About window, which start-up creates after the main window.
+TAboutForm* AboutForm();
+void SetAboutForm(TAboutForm* form);

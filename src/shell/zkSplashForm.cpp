@@ -1,0 +1,347 @@
+#include "zkSplashForm.h"
+
+#include "config/zkConfig.h"
+#include "config/zkSettings.h"
+
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QScreen>
+#include <QTimer>
+
+#include <vector>
+
+// --- colours ---------------------------------------------------------------------------------
+
+bool TryParseColorText(const QString& text, TColor& color) {
+    int32_t value = 0;
+    if (TryParseIntegerText(text, value)) {
+        color = TColor(value);
+        return true;
+    }
+    // The profile rules stop at the signed range; "$FF000005" still names a system colour.
+    int i = 0;
+    while (i < text.size() && text[i] == QLatin1Char(' '))
+        ++i;
+    QStringView rest = QStringView(text).mid(i);
+    if (rest.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        rest = rest.mid(2);
+    else if (rest.startsWith(QLatin1Char('$')) || rest.startsWith(QLatin1Char('x')) ||
+             rest.startsWith(QLatin1Char('X')))
+        rest = rest.mid(1);
+    else
+        return false;
+    if (rest.isEmpty() || rest.size() > 8)
+        return false;
+    uint32_t parsed = 0;
+    for (const QChar c : rest) {
+        const int digit =
+            QChar::isDigit(c.unicode())                        ? c.unicode() - '0'
+            : (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ? c.unicode() - 'a' + 10
+            : (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ? c.unicode() - 'A' + 10
+                                                               : -1;
+        if (digit < 0)
+            return false;
+        parsed = parsed << 4 | uint32_t(digit);
+    }
+    color = parsed;
+    return true;
+}
+
+namespace {
+
+struct TSystemColor {
+    QPalette::ColorGroup Group;
+    QPalette::ColorRole Role;
+};
+
+// The classic system colour indexes and the palette entries that play their part here.
+bool systemColorRole(int index, TSystemColor& out) {
+    using P = QPalette;
+    static const struct {
+        int Index;
+        TSystemColor Color;
+    } table[] = {
+        {0, {P::Active, P::Button}},             // scroll bar
+        {1, {P::Active, P::Dark}},               // desktop
+        {2, {P::Active, P::Highlight}},          // active caption
+        {3, {P::Inactive, P::Highlight}},        // inactive caption
+        {4, {P::Active, P::Window}},             // menu
+        {5, {P::Active, P::Base}},               // window
+        {6, {P::Active, P::Shadow}},             // window frame
+        {7, {P::Active, P::WindowText}},         // menu text
+        {8, {P::Active, P::Text}},               // window text
+        {9, {P::Active, P::HighlightedText}},    // caption text
+        {10, {P::Active, P::Window}},            // active border
+        {11, {P::Inactive, P::Window}},          // inactive border
+        {12, {P::Active, P::Mid}},               // application workspace
+        {13, {P::Active, P::Highlight}},         // highlight
+        {14, {P::Active, P::HighlightedText}},   // highlight text
+        {15, {P::Active, P::Button}},            // button face
+        {16, {P::Active, P::Dark}},              // button shadow
+        {17, {P::Disabled, P::Text}},            // grey text
+        {18, {P::Active, P::ButtonText}},        // button text
+        {19, {P::Inactive, P::HighlightedText}}, // inactive caption text
+        {20, {P::Active, P::Light}},             // button highlight
+        {21, {P::Active, P::Shadow}},            // 3D dark shadow
+        {22, {P::Active, P::Midlight}},          // 3D light
+        {23, {P::Active, P::ToolTipText}},       // info text
+        {24, {P::Active, P::ToolTipBase}},       // info background
+        {26, {P::Active, P::Link}},              // hot light
+        {27, {P::Active, P::Highlight}},         // active caption gradient
+        {28, {P::Inactive, P::Highlight}},       // inactive caption gradient
+        {29, {P::Active, P::Highlight}},         // menu highlight
+        {30, {P::Active, P::Window}},            // menu bar
+    };
+    for (const auto& entry : table) {
+        if (entry.Index == index) {
+            out = entry.Color;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QRgb ResolveColor(TColor color) {
+    if ((color >> 24) == 0xFF) {
+        TSystemColor system;
+        if (!systemColorRole(int(color & 0xFF), system))
+            return qRgb(255, 255, 255);
+        const QPalette palette = qGuiApp ? QGuiApplication::palette() : QPalette(Qt::lightGray);
+        return palette.color(system.Group, system.Role).rgb();
+    }
+    return qRgb(int(color & 0xFF), int(color >> 8 & 0xFF), int(color >> 16 & 0xFF));
+}
+
+// --- the shape -------------------------------------------------------------------------------
+
+namespace {
+
+// A 32-bit view of the picture, converting only when the pixels are in another form.
+QImage as32Bit(const QImage& picture) {
+    if (picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32)
+        return picture;
+    return picture.convertToFormat(QImage::Format_ARGB32);
+}
+
+template <typename AddRun>
+void scanRowRuns(const QImage& image, QRgb cutOut, int offsetX, int offsetY, AddRun&& addRun) {
+    const QRgb key = cutOut & RGB_MASK;
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        int x = 0;
+        while (x < width) {
+            while (x < width && (row[x] & RGB_MASK) == key)
+                ++x;
+            const int start = x;
+            while (x < width && (row[x] & RGB_MASK) != key)
+                ++x;
+            if (x > start)
+                addRun(QRect(start + offsetX, y + offsetY, x - start, 1));
+        }
+    }
+}
+
+} // namespace
+
+QList<QRect> BitmapRowRuns(const QImage& picture, QRgb cutOut, int offsetX, int offsetY) {
+    QList<QRect> runs;
+    scanRowRuns(as32Bit(picture), cutOut, offsetX, offsetY,
+                [&](const QRect& run) { runs.append(run); });
+    return runs;
+}
+
+QRegion RegionFromBitmap(const QImage& picture, TColor color, int offsetX, int offsetY) {
+    const QImage image = as32Bit(picture);
+    const QRgb cutOut = ResolveColor(color);
+    QRegion shape;
+    std::vector<QRect> batch;
+    batch.reserve(RegionBatchSize);
+    const auto flush = [&] {
+        if (batch.empty())
+            return;
+        // Row runs come sorted, one pixel high and never touching sideways: exactly the band
+        // form a region keeps, so a batch becomes a region without any merging.
+        QRegion part;
+        part.setRects(batch.data(), int(batch.size()));
+        shape += part; // appends in place: batches arrive below what is gathered
+        batch.clear();
+    };
+    scanRowRuns(image, cutOut, offsetX, offsetY, [&](const QRect& run) {
+        batch.push_back(run);
+        if (int(batch.size()) == RegionBatchSize)
+            flush();
+    });
+    flush();
+    return shape;
+}
+
+// --- loading ---------------------------------------------------------------------------------
+
+namespace {
+
+uint32_t le32(const QByteArray& data, int at) {
+    const auto* p = reinterpret_cast<const uchar*>(data.constData()) + at;
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t le16(const QByteArray& data, int at) {
+    const auto* p = reinterpret_cast<const uchar*>(data.constData()) + at;
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+// Qt's reader fills the rows a cut-short file lacks with whatever memory held, so make sure
+// the pixel data the headers promise is all there before decoding.
+bool bitmapIsComplete(const QByteArray& data) {
+    if (data.size() < 18 || !data.startsWith("BM"))
+        return false;
+    const int64_t fileSize = data.size();
+    const int64_t pixelsAt = le32(data, 10);
+    const uint32_t headerSize = le32(data, 14);
+    int64_t width = 0, height = 0, bitsPerPixel = 0, compression = 0, imageSize = 0;
+    if (headerSize == 12 && fileSize >= 26) {
+        width = le16(data, 18);
+        height = le16(data, 20);
+        bitsPerPixel = le16(data, 24);
+    } else if (headerSize >= 40 && fileSize >= 14 + 40) {
+        width = int32_t(le32(data, 18));
+        height = int32_t(le32(data, 22));
+        bitsPerPixel = le16(data, 28);
+        compression = le32(data, 30);
+        imageSize = le32(data, 34);
+    } else {
+        return false;
+    }
+    if (width <= 0 || height == 0 || bitsPerPixel == 0 || pixelsAt >= fileSize)
+        return false;
+    if (height < 0)
+        height = -height; // rows stored top down
+    constexpr int64_t BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_ALPHABITFIELDS = 6;
+    if (compression == BI_RGB || compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS) {
+        const int64_t rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
+        return pixelsAt + rowBytes * height <= fileSize;
+    }
+    if (compression == BI_RLE8 || compression == BI_RLE4)
+        return pixelsAt + imageSize <= fileSize;
+    return false;
+}
+
+} // namespace
+
+QImage LoadSplashBitmap(const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray data = file.readAll();
+    if (!bitmapIsComplete(data))
+        return {};
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "bmp");
+    return reader.read(); // null when the reader refuses it
+}
+
+// --- the window ------------------------------------------------------------------------------
+
+TSplashForm::TSplashForm(QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setObjectName(QStringLiteral("SplashForm"));
+    setWindowTitle(tr("Splash Form"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The picture covers every pixel it keeps, so nothing needs clearing first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    SplashTimer = new QTimer(this);
+    SplashTimer->setObjectName(QStringLiteral("SplashTimer"));
+    connect(SplashTimer, &QTimer::timeout, this, &TSplashForm::SplashTimerTimer);
+}
+
+TSplashForm* TSplashForm::ShowSplash(int interval) {
+    auto* form = new TSplashForm;
+    form->LoadSplash();
+    if (!form->SplashBitmap.isNull()) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->geometry();
+            form->move(area.x() + (area.width() - form->width()) / 2,
+                       area.y() + (area.height() - form->height()) / 2);
+        }
+        // Shape it before it first appears, so the cut-out colour never flashes on screen.
+        if (form->ApplyShape())
+            form->show();
+    }
+    form->SplashTimer->setInterval(qMax(0, interval));
+    form->SplashTimer->start();
+    return form;
+}
+
+void TSplashForm::LoadSplash() {
+    SplashBitmap = LoadSplashBitmap(QStringLiteral("splash.bmp"));
+    setFixedSize(SplashBitmap.size());
+    TransparentSetting = ReadStringValue(
+        TSettingsStore::IniFile(QString::fromLatin1(SettingsIniName())), QStringLiteral("Settings"),
+        QStringLiteral("SplashTransparentColor"), QString());
+}
+
+void TSplashForm::paintEvent(QPaintEvent*) {
+    FormPaint();
+}
+
+void TSplashForm::FormPaint() {
+    {
+        QPainter painter(this);
+        painter.drawImage(0, 0, SplashBitmap);
+    }
+    ApplyShape();
+}
+
+bool TSplashForm::ApplyShape() {
+    if (TransparentSetting == QLatin1String("NONE"))
+        return true;
+    if (!TransparentSetting.isEmpty()) {
+        TColor color = clWhite;
+        TransparentColor = TryParseColorText(TransparentSetting, color) ? color : clWhite;
+    }
+    const QRegion shape = RegionFromBitmap(SplashBitmap, TransparentColor, 0, 0);
+    if (shape.isEmpty()) {
+        // An empty mask means "no mask" to Qt, which would show the whole rectangle; a picture
+        // made only of the cut-out colour has nothing to show.
+        hide();
+        return false;
+    }
+    // Setting an unchanged shape again only costs the window system a round trip.
+    if (shape != mask())
+        setMask(shape);
+    return true;
+}
+
+void TSplashForm::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        FormClick();
+}
+
+void TSplashForm::FormClick() {
+    SplashTimer->stop();
+    close();
+}
+
+void TSplashForm::SplashTimerTimer() {
+    SplashTimer->stop();
+    close();
+}
+
+void TSplashForm::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TSplashForm::FormClose() {
+    // WA_DeleteOnClose releases the window once the close has gone through.
+    SplashTimer->stop();
+}

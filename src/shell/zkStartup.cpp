@@ -1,0 +1,118 @@
+#include "zkStartup.h"
+
+#include "components/zkComponentRegistry.h"
+#include "config/zkConfig.h"
+#include "config/zkSettings.h"
+#include "platform/zkPrompts.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QImageReader>
+
+#include <cstdlib>
+
+QString ReadSettingsKeyPath(const QString& startDir) {
+    const QString iniPath = QDir(startDir).filePath(QString::fromLatin1(SettingsIniName()));
+    const QString def = QString::fromLatin1(DefaultSettingsKeyPath());
+    if (!QFileInfo::exists(iniPath))
+        return def;
+    const TSettingsStore ini = TSettingsStore::IniFile(iniPath);
+    if (!SectionExists(ini, QStringLiteral("Settings")))
+        return def;
+    return ReadStringValue(ini, QStringLiteral("Settings"), QStringLiteral("RegistryKey"), def);
+}
+
+QStringList UrlArguments(const QStringList& arguments) {
+    QStringList links;
+    // The first argument is the program itself.
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg.startsWith(QLatin1String("/url:"), Qt::CaseInsensitive))
+            links << arg.mid(5);
+    }
+    return links;
+}
+
+void PostUrlLinks(const QStringList& arguments) {
+    const QString mailbox = SettingsKeyPath() + QStringLiteral("\\URL Handler");
+    for (const QString& link : UrlArguments(arguments))
+        WriteStringValue(TSettingsStore::Registry(), mailbox, QString(), link);
+}
+
+bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor) {
+    if (text.isEmpty())
+        return false;
+    qsizetype split = 0;
+    while (split < text.size() && text[split].isDigit() && text[split].unicode() < 128)
+        ++split;
+    int32_t major = 0;
+    if (!TryParseIntegerText(text.left(split), major))
+        return false;
+    if (major != requiredMajor)
+        return major > requiredMajor;
+    int32_t minor = 0;
+    if (!TryParseIntegerText(text.mid(split + 1), minor))
+        return false;
+    return minor >= requiredMinor;
+}
+
+namespace {
+struct TRequiredLibrary {
+    const char* Id;
+    const char* Name;
+    int Major;
+    int Minor;
+};
+constexpr TRequiredLibrary RequiredLibraries[] = {
+    {"ZentrikWindow_TLB", "WindowX", 4, 3},
+    {"ZentrikGenericConnector2Proj1_TLB", "GenericConnector2x", 1, 4},
+};
+} // namespace
+
+QString ComponentVersionProblem() {
+    for (const TRequiredLibrary& lib : RequiredLibraries) {
+        const QString found =
+            TComponentRegistry::FoundVersion(QString::fromLatin1(lib.Id));
+        if (!VersionAtLeast(found, lib.Major, lib.Minor))
+            return QCoreApplication::translate(
+                       "Startup", "ActiveX object (%1) not registered or has invalid version "
+                                  "number.\r\nExpecting \"%2.%3\", found \"%4\".\r\nApplication "
+                                  "will be terminated. Please reinstall the application.")
+                .arg(QString::fromLatin1(lib.Name))
+                .arg(lib.Major)
+                .arg(lib.Minor)
+                .arg(found);
+    }
+    return QString();
+}
+
+void CheckComponentVersions() {
+    const QString problem = ComponentVersionProblem();
+    if (problem.isEmpty())
+        return;
+    zkPrompts::MessageBox(problem, QCoreApplication::applicationName(), zkPrompts::TIcon::Error,
+                          zkPrompts::TButtons::OK);
+    // The client cannot work without its components; end at once, as a failure.
+    std::exit(EXIT_FAILURE);
+}
+
+void LoadApplicationIcon() {
+    const QString iconPath = QCoreApplication::applicationFilePath() + QStringLiteral(".ico");
+    if (!QFileInfo::exists(iconPath))
+        return;
+    QImageReader reader(iconPath, "ico");
+    const QImage first = reader.read();
+    if (first.isNull())
+        return;
+    // Every size in the file, so the taskbar and title bars each pick the best one.
+    QIcon icon(QPixmap::fromImage(first));
+    while (reader.jumpToNextImage()) {
+        const QImage next = reader.read();
+        if (!next.isNull())
+            icon.addPixmap(QPixmap::fromImage(next));
+    }
+    QApplication::setWindowIcon(icon);
+}

@@ -1,0 +1,3 @@
+#include "zkURLHandler.h"
+
+void PollURLHandler() {}

@@ -1,0 +1,462 @@
+// The simulated alert component as the client hosts it.
+
+#include "components/zkComponentWrappers.h"
+#include "components/zkSimAlertWindow.h"
+#include "components/zkSimService.h"
+#include "platform/zkErrors.h"
+#include "platform/zkPrompts.h"
+#include "zkComponentsTestUtil.h"
+#include "zkTestSupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QStyleHints>
+#include <QTest>
+
+class TAlertWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TTestHome> Home;
+    std::shared_ptr<TSimService> Service;
+
+    QString WriteFeed(const QByteArray& lines) {
+        static int n = 0;
+        const QString path = Home->path() + QStringLiteral("/feed%1.jsonl").arg(++n);
+        WriteTextFile(path, lines);
+        return path;
+    }
+    void UseFeed(const QByteArray& lines) {
+        Service->SetPropertyByName(QStringLiteral("SimFeedFile"), WriteFeed(lines));
+    }
+    static TSimZentrikWindowX* Sim(const TZentrikWindowX& w) {
+        return qobject_cast<TSimZentrikWindowX*>(w.Component());
+    }
+    static QStringList Symbols(const QSignalSpy& spy, int argument = 1) {
+        QStringList result;
+        for (const QList<QVariant>& call : spy)
+            result << call.at(argument).value<IAlertData*>()->AlertSymbol();
+        return result;
+    }
+    static QStringList Rows(const TSimAlertModel& model) {
+        QStringList result;
+        for (int r = 0; r < model.rowCount(); ++r)
+            result << model.AlertAt(r)->AlertSymbol();
+        return result;
+    }
+    static QPoint RowCenter(TSimZentrikWindowX* sim, int row) {
+        return sim->View()->visualRect(sim->Model()->index(row, 1)).center();
+    }
+
+    // Collects the symbols of OnNewAlert while the alert is alive (the pointer is only good
+    // during the event).
+    struct TAlertLog {
+        QStringList Symbols;
+        QList<int32_t> Skips;
+        QList<double> Prices;
+        QStringList Texts;
+        QList<qint64> AtMs;
+    };
+    static void Record(TZentrikWindowX& w, TAlertLog& log, const QElapsedTimer& clock) {
+        QObject::connect(&w, &TZentrikWindowX::OnNewAlert, &w,
+                         [&log, &clock](QObject*, IAlertData* alert) {
+                             log.Symbols << alert->AlertSymbol();
+                             log.Skips << alert->SkipFlag();
+                             log.Prices << alert->Price();
+                             log.Texts << alert->Description();
+                             log.AtMs << clock.elapsed();
+                         });
+    }
+
+private slots:
+    void initTestCase() { qRegisterMetaType<IAlertData*>(); }
+    void init() {
+        Home = std::make_unique<TTestHome>();
+        Service = FreshService();
+        Service->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("0"));
+        zkPrompts::SetScripted(true);
+        zkPrompts::ClearScript();
+    }
+    void cleanup() {
+        zkPrompts::ClearScript();
+        Service.reset();
+        TSimService::ResetInstance();
+        Home.reset();
+    }
+
+    void windowNameComesFromDataConfig_data() {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("encoded blank") << "WN=Running%20Up&S=" << "Running Up";
+        QTest::newRow("not first, plus") << "S=AAPL&WN=Gap+Up%21" << "Gap Up!";
+        QTest::newRow("utf-8") << "WN=%C3%9Cber%20%E2%82%AC" << QString::fromUtf8("Über €");
+        QTest::newRow("empty name") << "WN=&S=AAPL" << "";
+        QTest::newRow("no WN") << "S=AAPL" << "";
+        QTest::newRow("key compares exactly") << "XWN=a&wn=b" << "";
+        QTest::newRow("raw characters kept") << "WN=A%2FB%3AC" << "A/B:C";
+    }
+    void windowNameComesFromDataConfig() {
+        QFETCH(QString, config);
+        QFETCH(QString, name);
+        TZentrikWindowX w;
+        QCOMPARE(w.WindowName(), QStringLiteral("Running Up")); // the default strategy
+        w.SetNotifyOnWindowNameChanged(true);
+        QSignalSpy changed(&w, &TZentrikWindowX::OnWindowNameChanged);
+        w.SetDataConfig(config);
+        QCOMPARE(w.DataConfig(), config);
+        QCOMPARE(w.WindowName(), name);
+        QCOMPARE(changed.count(), name == QLatin1String("Running Up") ? 0 : 1);
+        if (!changed.isEmpty())
+            QCOMPARE(changed.first().first().value<QObject*>(), &w);
+        QCOMPARE(w.SuggestedFileName(),
+                 (name.trimmed().isEmpty() ? QStringLiteral("Alerts") : name) +
+                     QStringLiteral(".zka"));
+    }
+
+    void nameChangesAreOnlyReportedWhenAskedFor() {
+        TZentrikWindowX w;
+        QSignalSpy changed(&w, &TZentrikWindowX::OnWindowNameChanged);
+        w.SetDataConfig(QStringLiteral("WN=One"));
+        QCOMPARE(changed.count(), 0);
+        w.SetNotifyOnWindowNameChanged(true);
+        w.SetDataConfig(QStringLiteral("WN=One&S=AAPL")); // same name
+        QCOMPARE(changed.count(), 0);
+        w.SetDataConfig(QString()); // back to the default
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(w.WindowName(), QStringLiteral("Running Up"));
+        QVERIFY(!w.DataConfig().isEmpty());
+    }
+
+    void configurationTextsComeBackWhole() {
+        TZentrikWindowX w;
+        const QString longText = QStringLiteral("WN=Long&X=") + QString(5000, QLatin1Char('x'));
+        w.SetDataConfig(longText);
+        w.SetWindowConfig(QStringLiteral("CW=90,50,61&Keep=") + QString(3000, QLatin1Char('k')));
+        w.SetStrategyConfig(QString(4000, QLatin1Char('s')));
+        QCOMPARE(w.DataConfig(), longText);
+        QCOMPARE(w.WindowConfig().size(), 3000 + 17);
+        QCOMPARE(w.StrategyConfig().size(), 4000);
+        QHeaderView* header = Sim(w)->View()->horizontalHeader();
+        QCOMPARE(header->sectionSize(0), 90);
+        QCOMPARE(header->sectionSize(1), 50);
+        QCOMPARE(header->sectionSize(2), 61);
+        w.SetWindowConfig(QStringLiteral("CW=bad"));
+        QCOMPARE(header->sectionSize(0), 70); // back to the default widths
+    }
+
+    void feedIsReplayedInOrderWithItsTimingAndFilters() {
+        UseFeed(R"({"delay_ms": 0, "symbol": "AAPL"}
+{"delay_ms": 150, "symbol": "MSFT", "strategy": "Gappers"}
+{"delay_ms": 150, "symbol": "NVDA", "strategy": "Running Up", "skip": true, "price": 900.5, "description": "New high"}
+this is not json
+{"delay_ms": -4, "symbol": "BAD"}
+{"delay_ms": 10, "price": 3}
+
+{"delay_ms": 100, "symbol": "TSLA", "strategy": "*", "skip": false}
+)");
+        QElapsedTimer clock;
+        clock.start();
+        TStderrCapture capture;
+        TZentrikWindowX running, gappers;
+        gappers.SetDataConfig(QStringLiteral("WN=Gappers"));
+        TAlertLog runningLog, gappersLog;
+        running.SetNotifyOnEachAlert(true);
+        gappers.SetNotifyOnEachAlert(true);
+        Record(running, runningLog, clock);
+        Record(gappers, gappersLog, clock);
+        QTRY_COMPARE(runningLog.Symbols.size(), 3);
+        QTRY_COMPARE(gappersLog.Symbols.size(), 3);
+        QTest::qWait(100);
+        capture.Restore();
+
+        QCOMPARE(runningLog.Symbols, QStringList({"AAPL", "NVDA", "TSLA"}));
+        QCOMPARE(gappersLog.Symbols, QStringList({"AAPL", "MSFT", "TSLA"}));
+        QCOMPARE(runningLog.Skips, QList<int32_t>({0, 1, 0}));
+        QCOMPARE(runningLog.Prices.at(1), 900.5);
+        QVERIFY(runningLog.Prices.at(0) > 0); // from the market when the line has none
+        QCOMPARE(runningLog.Texts.at(1), QStringLiteral("New high"));
+        // Delays count from the previous line, filtered or not.
+        QVERIFY2(runningLog.AtMs.at(1) >= 290, qPrintable(QString::number(runningLog.AtMs[1])));
+        QVERIFY2(runningLog.AtMs.at(2) >= 390, qPrintable(QString::number(runningLog.AtMs[2])));
+        QVERIFY(gappersLog.AtMs.at(1) >= 140);
+        QCOMPARE(Rows(*Sim(running)->Model()), QStringList({"TSLA", "NVDA", "AAPL"}));
+
+        // Each bad line is reported once, however many windows replay the feed.
+        const QString report = capture.Text();
+        QCOMPARE(report.count(QLatin1String("line 4:")), 1);
+        QCOMPARE(report.count(QLatin1String("line 5:")), 1);
+        QCOMPARE(report.count(QLatin1String("line 6:")), 1);
+        QVERIFY(!report.contains(QLatin1String("line 7:")));
+    }
+
+    void feedReplaysWithoutAConnectionAndStartsAgainWhenReplaced() {
+        QCOMPARE(Service->ConnectionStatus(), 0);
+        UseFeed("{\"symbol\": \"AAPL\"}\n");
+        TZentrikWindowX w;
+        QTRY_COMPARE(Sim(w)->Model()->rowCount(), 1);
+        UseFeed("{\"symbol\": \"XOM\"}\n{\"symbol\": \"CVX\"}\n");
+        QTRY_COMPARE(Sim(w)->Model()->rowCount(), 3);
+        QCOMPARE(Rows(*Sim(w)->Model()), QStringList({"CVX", "XOM", "AAPL"}));
+    }
+
+    void missingOrEmptyFeedDoesNoHarm() {
+        TStderrCapture capture;
+        const QString missing = Home->path() + QStringLiteral("/nothing.jsonl");
+        Service->SetPropertyByName(QStringLiteral("SimFeedFile"), missing);
+        TZentrikWindowX a, b;
+        UseFeed("");
+        TZentrikWindowX c;
+        QTest::qWait(50);
+        capture.Restore();
+        QCOMPARE(capture.Text().count(missing), 1);
+        QCOMPARE(Sim(c)->Model()->rowCount(), 0);
+    }
+
+    void generatorRunsWhileConnectedOverTheStrategysSymbols() {
+        Service->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("25"));
+        TZentrikWindowX w;
+        w.SetDataConfig(QStringLiteral("WN=Watch&S=aapl,MSFT"));
+        QTest::qWait(150);
+        QCOMPARE(Sim(w)->Model()->rowCount(), 0); // not connected
+        Service->SetUserName(QStringLiteral("DEMO"));
+        QTRY_VERIFY(Sim(w)->Model()->rowCount() >= 5);
+        for (int r = 0; r < Sim(w)->Model()->rowCount(); ++r) {
+            const std::shared_ptr<TSimAlert> alert = Sim(w)->Model()->AlertAt(r);
+            QVERIFY(QStringList({"AAPL", "MSFT"}).contains(alert->AlertSymbol()));
+            QVERIFY(alert->Price() > 0);
+            QVERIFY(!alert->Description().isEmpty());
+            QCOMPARE(alert->SkipFlag(), 0);
+        }
+        Service->SetUserName(QString());
+        QTest::qWait(60);
+        const int rows = Sim(w)->Model()->rowCount();
+        QTest::qWait(150);
+        QCOMPARE(Sim(w)->Model()->rowCount(), rows);
+    }
+
+    void sameSeedAndStrategyGiveTheSameAlerts() {
+        Service->SetPropertyByName(QStringLiteral("SimSeed"), QStringLiteral("99"));
+        Service->SetUserName(QStringLiteral("DEMO"));
+        QTRY_COMPARE(Service->ConnectionStatus(), 1);
+        auto run = [this](const QString& config) {
+            TZentrikWindowX w;
+            w.SetDataConfig(config);
+            Service->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("20"));
+            if (!QTest::qWaitFor([&] { return Sim(w)->Model()->rowCount() >= 8; }, 3000))
+                return QStringList();
+            Service->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("0"));
+            QStringList seen = Rows(*Sim(w)->Model());
+            std::reverse(seen.begin(), seen.end());
+            return seen.mid(0, 8);
+        };
+        const QStringList first = run(QStringLiteral("WN=Seeded"));
+        QCOMPARE(first.size(), 8);
+        QCOMPARE(run(QStringLiteral("WN=Seeded")), first);
+        QVERIFY(run(QStringLiteral("WN=Other")) != first);
+    }
+
+    void clicksSelectAsAllowed_data() {
+        QTest::addColumn<int>("allow");
+        QTest::addColumn<bool>("clickSelects");
+        QTest::addColumn<bool>("doubleClickSelects");
+        QTest::newRow("both") << 3 << true << true;
+        QTest::newRow("click only") << 1 << true << false;
+        QTest::newRow("double click only") << 2 << false << true;
+        QTest::newRow("none") << 0 << false << false;
+    }
+    void clicksSelectAsAllowed() {
+        QFETCH(int, allow);
+        QFETCH(bool, clickSelects);
+        QFETCH(bool, doubleClickSelects);
+        UseFeed("{\"symbol\": \"AAPL\"}\n{\"symbol\": \"MSFT\"}\n{\"symbol\": \"NVDA\"}\n");
+        TZentrikWindowX w;
+        w.resize(452, 446);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.SetAllowAlertSelectionType(allow);
+        TSimZentrikWindowX* sim = Sim(w);
+        QTRY_COMPARE(sim->Model()->rowCount(), 3);
+        QStringList selected;
+        QList<int32_t> types;
+        connect(&w, &TZentrikWindowX::OnAlertSelected, this,
+                [&](QObject* sender, IAlertData* alert) {
+                    QCOMPARE(sender, &w);
+                    selected << alert->AlertSymbol();
+                    types << w.AlertSelectionType();
+                });
+        QWidget* viewport = sim->View()->viewport();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, RowCenter(sim, 1)); // MSFT
+        QCOMPARE(w.AlertSelectionType(), 1);
+        QCOMPARE(selected, clickSelects ? QStringList({"MSFT"}) : QStringList());
+        selected.clear();
+        types.clear();
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+        // As the window system delivers a double click: press, release, double click, release.
+        const QPoint aapl = RowCenter(sim, 2);
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, aapl);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, aapl);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, aapl);
+        QCOMPARE(w.AlertSelectionType(), 2);
+        // One click and one double click, never a second click from the closing release.
+        QList<int32_t> expected;
+        if (clickSelects)
+            expected << 1;
+        if (doubleClickSelects)
+            expected << 2;
+        QCOMPARE(types, expected);
+        QCOMPARE(selected, QStringList(expected.size(), QStringLiteral("AAPL")));
+    }
+
+    void contextMenuHoldsOwnAndCustomEntries() {
+        UseFeed("{\"symbol\": \"AAPL\"}\n{\"symbol\": \"MSFT\"}\n");
+        TZentrikWindowX w;
+        w.resize(452, 446);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.AddCustomMenuItem(QStringLiteral("-"), 0);
+        w.AddCustomMenuItem(QStringLiteral("Actions..."), 1000);
+        w.AddCustomMenuItem(QStringLiteral("-"), 7);
+        w.AddCustomMenuItem(QStringLiteral("Duplicate window"), 1001);
+        TSimZentrikWindowX* sim = Sim(w);
+        QTRY_COMPARE(sim->Model()->rowCount(), 2);
+
+        // A right click on the list (as the window system delivers it) opens the menu.
+        QWidget* viewport = sim->View()->viewport();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, RowCenter(sim, 0),
+                                viewport->mapToGlobal(RowCenter(sim, 0)));
+        QApplication::sendEvent(viewport, &event);
+        QMenu* menu = sim->View()->findChild<QMenu*>(QStringLiteral("AlertContextMenu"));
+        QVERIFY(menu);
+        QStringList entries;
+        for (QAction* a : menu->actions())
+            entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(entries, QStringList({"Copy Symbol", "Clear Alerts", "-", "-", "Actions...", "-",
+                                       "Duplicate window"}));
+
+        QSignalSpy custom(&w, &TZentrikWindowX::OnCustomMenuItem);
+        menu->actions().at(6)->trigger();
+        QCOMPARE(custom.count(), 0); // delivered once the menu is gone
+        QTRY_COMPARE(custom.count(), 1);
+        QCOMPARE(custom.first().at(0).value<QObject*>(), &w);
+        QCOMPARE(custom.first().at(1).toString(), QStringLiteral("Duplicate window"));
+        QCOMPARE(custom.first().at(2).toInt(), 1001);
+        menu->close();
+
+        // The component's own entries work on the row under the pointer.
+        QMenu* second = sim->ShowContextMenu(RowCenter(sim, 0));
+        second->actions().at(0)->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("MSFT"));
+        second->actions().at(1)->trigger();
+        QCOMPARE(sim->Model()->rowCount(), 0);
+        QCOMPARE(custom.count(), 1);
+    }
+
+    void fontColourGridAndTimeOffsetShowInTheList() {
+        UseFeed("{\"symbol\": \"AAPL\"}\n");
+        TZentrikWindowX w;
+        TSimZentrikWindowX* sim = Sim(w);
+        QTRY_COMPARE(sim->Model()->rowCount(), 1);
+        const QModelIndex cell = sim->Model()->index(0, TSimAlertModel::SymbolColumn);
+        w.SetFontColor(0x0000FF); // 0x00BBGGRR: red
+        QCOMPARE(w.FontColor(), 0x0000FF);
+        QCOMPARE(cell.data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+        w.SetFontColor(0x804020);
+        QCOMPARE(cell.data(Qt::ForegroundRole).value<QColor>(), QColor(0x20, 0x40, 0x80));
+
+        QFont font(QStringLiteral("Monospace"), 15);
+        font.setItalic(true);
+        w.SetFont(font);
+        QCOMPARE(w.Font(), font);
+        QCOMPARE(sim->View()->font().pointSize(), 15);
+        QVERIFY(sim->View()->verticalHeader()->defaultSectionSize() >
+                QFontMetrics(font).height());
+
+        Service->SetShowGrid(0);
+        QVERIFY(!sim->View()->showGrid());
+        Service->SetPropertyByName(QStringLiteral("ShowGrid"), QStringLiteral("1"));
+        QVERIFY(sim->View()->showGrid());
+
+        const QModelIndex time = sim->Model()->index(0, TSimAlertModel::TimeColumn);
+        const QTime plain = QTime::fromString(time.data().toString(), QStringLiteral("HH:mm:ss"));
+        Service->SetPropertyByName(QStringLiteral("TimeOffset"), QStringLiteral("-90"));
+        const QTime shifted =
+            QTime::fromString(time.data().toString(), QStringLiteral("HH:mm:ss"));
+        QVERIFY(plain.isValid() && shifted.isValid());
+        QCOMPARE(shifted, plain.addSecs(-90 * 60));
+    }
+
+    void accountStatusChangesAreForwardedWhenAskedFor() {
+        TZentrikWindowX asked, silent;
+        asked.SetNotifyOnAccountStatusChanged(true);
+        QSignalSpy askedSpy(&asked, &TZentrikWindowX::OnAccountStatusChanged);
+        QSignalSpy silentSpy(&silent, &TZentrikWindowX::OnAccountStatusChanged);
+        Service->SetUserName(QStringLiteral("DEMO"));
+        QTRY_COMPARE(askedSpy.count(), 1);
+        QCOMPARE(askedSpy.first().first().value<QObject*>(), &asked);
+        QCOMPARE(silentSpy.count(), 0);
+    }
+
+    void historyIsBoundedAndGrowsAtTheTop() {
+        TSimAlertModel model;
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
+        int next = 0;
+        auto batch = [&next](int count) {
+            std::vector<std::shared_ptr<TSimAlert>> alerts;
+            for (int i = 0; i < count; ++i)
+                alerts.push_back(std::make_shared<TSimAlert>(QString::number(next++), 0));
+            return alerts;
+        };
+        for (int i = 0; i < 8; ++i)
+            model.AddAlerts(batch(700)); // 5600 in all
+        QCOMPARE(model.rowCount(), TSimAlertModel::DefaultMaxRows);
+        QCOMPARE(model.AlertAt(0)->AlertSymbol(), QStringLiteral("5599"));
+        QCOMPARE(model.AlertAt(4999)->AlertSymbol(), QStringLiteral("600"));
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(inserts.count(), 8);
+        // A batch beyond the bound keeps its newest.
+        model.AddAlerts(batch(6000));
+        QCOMPARE(model.rowCount(), 5000);
+        QCOMPARE(model.AlertAt(0)->AlertSymbol(), QString::number(next - 1));
+        QCOMPARE(model.AlertAt(4999)->AlertSymbol(), QString::number(next - 5000));
+    }
+
+    void handlerErrorsAreReportedAndLaterAlertsStillArrive() {
+        UseFeed("{\"symbol\": \"A\"}\n{\"symbol\": \"B\"}\n{\"symbol\": \"C\"}\n");
+        TZentrikWindowX w;
+        w.SetNotifyOnEachAlert(true);
+        QStringList seen;
+        connect(&w, &TZentrikWindowX::OnNewAlert, this, [&seen](QObject*, IAlertData* alert) {
+            seen << alert->AlertSymbol();
+            if (alert->AlertSymbol() == QLatin1String("A"))
+                throw EZkError(QStringLiteral("sound device busy"));
+        });
+        QTRY_COMPARE(seen.size(), 3);
+        const QList<zkPrompts::TPromptRecord> shown = zkPrompts::Shown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().Text, QStringLiteral("sound device busy"));
+    }
+
+    void handlerMayDestroyTheWindow() {
+        UseFeed("{\"symbol\": \"A\"}\n{\"symbol\": \"B\"}\n{\"symbol\": \"C\"}\n");
+        auto* w = new TZentrikWindowX();
+        w->SetNotifyOnEachAlert(true);
+        QPointer<TZentrikWindowX> alive(w);
+        int calls = 0;
+        connect(w, &TZentrikWindowX::OnNewAlert, this, [&calls, w](QObject*, IAlertData*) {
+            ++calls;
+            delete w;
+        });
+        QTRY_VERIFY(!alive);
+        QTest::qWait(50);
+        QCOMPARE(calls, 1);
+    }
+};
+
+QTEST_MAIN(TAlertWindowTest)
+#include "tst_alertwindow.moc"

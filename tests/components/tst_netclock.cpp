@@ -1,0 +1,191 @@
+// The net-request component against a local HTTP server, and the service clock.
+
+#include "components/zkComponentWrappers.h"
+#include "components/zkSimClock.h"
+#include "components/zkSimNetRequest.h"
+#include "components/zkSimStatusBar.h"
+#include "platform/zkErrors.h"
+#include "zkTestSupport.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+// Answers each request with a canned reply chosen by its path.
+class THttpServer : public QObject {
+public:
+    THttpServer() {
+        Server.listen(QHostAddress::LocalHost);
+        connect(&Server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = Server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    Buffer[socket] += socket->readAll();
+                    if (!Buffer[socket].contains("\r\n\r\n"))
+                        return;
+                    const QByteArray path = Buffer[socket].split(' ').value(1);
+                    Paths << QString::fromLatin1(path);
+                    socket->write(Reply(path));
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString Url(const char* path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2")
+            .arg(Server.serverPort())
+            .arg(QLatin1String(path));
+    }
+    QStringList Paths;
+
+private:
+    static QByteArray Response(const QByteArray& status, const QByteArray& body,
+                               const QByteArray& extra = QByteArray()) {
+        return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+               "\r\nConnection: close\r\n" + extra + "\r\n" + body;
+    }
+    static QByteArray Reply(const QByteArray& path) {
+        if (path == "/version")
+            return Response("200 OK", "Version=1.2.3\r\nBuild=77\r\n");
+        if (path == "/moved")
+            return Response("302 Found", "", "Location: /version\r\n");
+        if (path == "/latin1")
+            return Response("200 OK", "caf\xe9");
+        if (path == "/utf8")
+            return Response("200 OK", "\xef\xbb\xbf" "caf\xc3\xa9");
+        return Response("404 Not Found", "no such page");
+    }
+    QTcpServer Server;
+    QHash<QTcpSocket*, QByteArray> Buffer;
+};
+
+} // namespace
+
+class TNetClockTest : public QObject {
+    Q_OBJECT
+
+private:
+    static QString Fetch(TGenericNetRequestX& request, const QString& url) {
+        QSignalSpy results(&request, &TGenericNetRequestX::OnResult);
+        request.SendRequest(url);
+        if (!results.wait(10000))
+            return QStringLiteral("<no result>");
+        return results.first().at(1).toString();
+    }
+
+private slots:
+    void getsTheBodyOrEmptyTextOnFailure() {
+        THttpServer server;
+        TGenericNetRequestX request;
+        QCOMPARE(Fetch(request, server.Url("/version")),
+                 QStringLiteral("Version=1.2.3\r\nBuild=77\r\n"));
+        QCOMPARE(Fetch(request, server.Url("/moved")),
+                 QStringLiteral("Version=1.2.3\r\nBuild=77\r\n"));
+        QCOMPARE(server.Paths, QStringList({"/version", "/moved", "/version"}));
+        QCOMPARE(Fetch(request, server.Url("/gone")), QString()); // 404 body is no answer
+        QCOMPARE(Fetch(request, server.Url("/latin1")), QString::fromUtf8("café"));
+        QCOMPARE(Fetch(request, server.Url("/utf8")), QString::fromUtf8("café"));
+    }
+
+    void eachRequestGetsItsOwnResult() {
+        THttpServer server;
+        TGenericNetRequestX request;
+        QSignalSpy results(&request, &TGenericNetRequestX::OnResult);
+        request.SendRequest(server.Url("/version"));
+        request.SendRequest(server.Url("/nothing"));
+        QTRY_COMPARE(results.count(), 2);
+        QStringList texts{results.at(0).at(1).toString(), results.at(1).at(1).toString()};
+        texts.sort();
+        QCOMPARE(texts, QStringList({QString(), QStringLiteral("Version=1.2.3\r\nBuild=77\r\n")}));
+    }
+
+    void refusedConnectionAndFilesWork() {
+        TTestHome home;
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost);
+            port = probe.serverPort();
+        }
+        TGenericNetRequestX request;
+        QCOMPARE(Fetch(request, QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString());
+        const QString file = home.path() + QStringLiteral("/update.txt");
+        WriteTextFile(file, "Version=9\n");
+        QCOMPARE(Fetch(request, QUrl::fromLocalFile(file).toString()), QStringLiteral("Version=9\n"));
+        QCOMPARE(Fetch(request, QUrl::fromLocalFile(file + QStringLiteral(".none")).toString()),
+                 QString());
+    }
+
+    void textThatIsNoUrlIsRefusedAtTheCall() {
+        TGenericNetRequestX request;
+        QSignalSpy results(&request, &TGenericNetRequestX::OnResult);
+        for (const char* bad : {"", "not a url", "ftp://example.com/x", "http://exa mple.com/"})
+            QVERIFY_THROWS_EXCEPTION(EComponentError,
+                                     request.SendRequest(QString::fromLatin1(bad)));
+        QTest::qWait(20);
+        QCOMPARE(results.count(), 0);
+    }
+
+    void newYorkTime_data() {
+        QTest::addColumn<QDateTime>("utc");
+        QTest::addColumn<QString>("local");
+        QTest::newRow("summer") << QDateTime(QDate(2024, 7, 1), QTime(14, 0), Qt::UTC)
+                                << "2024-07-01 10:00";
+        QTest::newRow("winter") << QDateTime(QDate(2024, 1, 15), QTime(14, 0), Qt::UTC)
+                                << "2024-01-15 09:00";
+        QTest::newRow("before the spring change")
+            << QDateTime(QDate(2024, 3, 10), QTime(6, 59), Qt::UTC) << "2024-03-10 01:59";
+        QTest::newRow("after the spring change")
+            << QDateTime(QDate(2024, 3, 10), QTime(7, 0), Qt::UTC) << "2024-03-10 03:00";
+        QTest::newRow("late evening is the day before")
+            << QDateTime(QDate(2024, 11, 5), QTime(3, 0), Qt::UTC) << "2024-11-04 22:00";
+    }
+    void newYorkTime() {
+        QFETCH(QDateTime, utc);
+        QFETCH(QString, local);
+        QCOMPARE(SimNewYorkTime(utc).toString(QStringLiteral("yyyy-MM-dd HH:mm")), local);
+    }
+
+    void marketSession_data() {
+        QTest::addColumn<QString>("time"); // New York, 2024-07-01 is a Monday
+        QTest::addColumn<QString>("session");
+        QTest::newRow("night") << "2024-07-01 03:59" << "Closed";
+        QTest::newRow("pre-market opens") << "2024-07-01 04:00" << "Pre-market";
+        QTest::newRow("just before the bell") << "2024-07-01 09:29" << "Pre-market";
+        QTest::newRow("the bell") << "2024-07-01 09:30" << "Open";
+        QTest::newRow("last minute") << "2024-07-01 15:59" << "Open";
+        QTest::newRow("close") << "2024-07-01 16:00" << "After hours";
+        QTest::newRow("late") << "2024-07-01 19:59" << "After hours";
+        QTest::newRow("evening") << "2024-07-01 20:00" << "Closed";
+        QTest::newRow("saturday noon") << "2024-07-06 12:00" << "Closed";
+        QTest::newRow("sunday noon") << "2024-07-07 12:00" << "Closed";
+    }
+    void marketSession() {
+        QFETCH(QString, time);
+        QFETCH(QString, session);
+        const QDateTime t = QDateTime::fromString(time, QStringLiteral("yyyy-MM-dd HH:mm"));
+        QCOMPARE(SimMarketSessionName(SimMarketSessionAt(t)), session);
+    }
+
+    void statusStripShowsClockAndSession() {
+        TStatusBarX bar;
+        auto* strip = qobject_cast<TSimStatusStrip*>(bar.Component()->Widget());
+        QVERIFY(strip);
+        QCOMPARE(strip->sizeHint().height(), 27);
+        QVERIFY(QStringList({"Pre-market", "Open", "After hours", "Closed"})
+                    .contains(strip->SessionText()));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d ET$"))
+                    .match(strip->ClockText())
+                    .hasMatch());
+        bar.resize(210, 27);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        QVERIFY(!strip->grab().isNull());
+    }
+};
+
+QTEST_MAIN(TNetClockTest)
+#include "tst_netclock.moc"

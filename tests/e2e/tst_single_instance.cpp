@@ -1,0 +1,153 @@
+// Whole-process tests of start-up: the built client copied into temporary installation
+// folders, with private XDG folders.
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "platform/zkInstance.h"
+#include "zkClientProcess.h"
+#include "zkTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+namespace {
+QString mailbox(const QString& keyPath = QString::fromLatin1(DefaultSettingsKeyPath())) {
+    TUserStore::ResetInstance();
+    const QString value = ReadStringValue(TSettingsStore::Registry(),
+                                          keyPath + QStringLiteral("\\URL Handler"), QString(),
+                                          QStringLiteral("<missing>"));
+    TUserStore::ResetInstance();
+    return value;
+}
+
+QString socketOf(const TTestInstallation& inst) {
+    return TInstanceGuard::SocketPath(TInstanceGuard::LockName(inst.dir()));
+}
+
+} // namespace
+
+class TSingleInstanceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void secondLaunchHandsOverAndEnds();
+    void otherFolderRunsSideBySide();
+    void registryKeyOfTheStartFolderMovesTheMailbox();
+    void oldComponentsEndTheProcessWithTheMessage();
+    void terminateSignalClosesTheClient();
+};
+
+void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    TClientRun first(inst.clientPath(), {});
+    QVERIFY(first.waitStarted());
+    QVERIFY2(WaitForFile(socketOf(inst)), first.stdErr().constData());
+
+    QElapsedTimer timer;
+    timer.start();
+    TClientRun second(inst.clientPath(),
+                      {"/url:velquist://first", "-url:ignored", "/URL:velquist://second"});
+    QVERIFY(second.waitFinished());
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    // Silently: no prompt, nothing on stderr about a dialog.
+    QVERIFY(!second.stdErr().contains("velquist prompt"));
+    QCOMPARE(mailbox(), QString("velquist://second"));
+    QCOMPARE(first.process().state(), QProcess::Running);
+
+    // A lone "-url:" launch leaves the mailbox alone.
+    TClientRun third(inst.clientPath(), {"-url:nothing", "url:nothing"});
+    QVERIFY(third.waitFinished());
+    QCOMPARE(third.exitCode(), 0);
+    QCOMPARE(mailbox(), QString("velquist://second"));
+
+    first.terminate();
+    QVERIFY(first.waitFinished());
+    QCOMPARE(first.exitCode(), 0);
+}
+
+void TSingleInstanceTest::otherFolderRunsSideBySide() {
+    TTestHome home;
+    TTestInstallation a, b;
+    TClientRun first(a.clientPath(), {});
+    TClientRun second(b.clientPath(), {});
+    QVERIFY(WaitForFile(socketOf(a)));
+    QVERIFY(WaitForFile(socketOf(b)));
+    QTest::qWait(300);
+    QCOMPARE(first.process().state(), QProcess::Running);
+    QCOMPARE(second.process().state(), QProcess::Running);
+    first.terminate();
+    second.terminate();
+    QVERIFY(first.waitFinished());
+    QVERIFY(second.waitFinished());
+}
+
+void TSingleInstanceTest::registryKeyOfTheStartFolderMovesTheMailbox() {
+    TTestHome home;
+    TTestInstallation inst;
+    QTemporaryDir startDir;
+    WriteTextFile(startDir.filePath("Settings.ini"),
+                  "[Settings]\r\nRegistryKey=\\Software\\Test Client\r\n");
+    TClientRun first(inst.clientPath(), {});
+    QVERIFY(WaitForFile(socketOf(inst)));
+
+    TClientRun second(inst.clientPath(), {"/url:velquist://moved"}, startDir.path());
+    QVERIFY(second.waitFinished());
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(mailbox("\\Software\\Test Client"), QString("velquist://moved"));
+    QCOMPARE(mailbox(), QString("<missing>"));
+
+    // Started elsewhere without a Settings.ini: the default path again.
+    QTemporaryDir plainDir;
+    TClientRun third(inst.clientPath(), {"/url:velquist://plain"}, plainDir.path());
+    QVERIFY(third.waitFinished());
+    QCOMPARE(mailbox(), QString("velquist://plain"));
+    first.terminate();
+    QVERIFY(first.waitFinished());
+}
+
+void TSingleInstanceTest::oldComponentsEndTheProcessWithTheMessage() {
+    TTestHome home;
+    TTestInstallation inst;
+    QProcessEnvironment env;
+    env.insert("VELQUIST_COMPONENT_VERSIONS", "ZentrikWindow_TLB=4.2");
+    env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+    TClientRun run(inst.clientPath(), {}, QString(), env);
+    QVERIFY(run.waitFinished());
+    QVERIFY(run.exitCode() != 0);
+    const QByteArray err = run.stdErr();
+    QVERIFY2(err.contains("ActiveX object (WindowX) not registered or has invalid version "
+                          "number.\r\nExpecting \"4.3\", found \"4.2\".\r\nApplication will be "
+                          "terminated. Please reinstall the application."),
+             err.constData());
+
+    QProcessEnvironment env2;
+    env2.insert("VELQUIST_COMPONENT_VERSIONS", "ZentrikGenericConnector2Proj1_TLB=");
+    TClientRun run2(inst.clientPath(), {}, QString(), env2);
+    QVERIFY(run2.waitFinished());
+    QVERIFY(run2.exitCode() != 0);
+    QVERIFY(run2.stdErr().contains("(GenericConnector2x)"));
+    QVERIFY(run2.stdErr().contains("Expecting \"1.4\", found \"\""));
+}
+
+void TSingleInstanceTest::terminateSignalClosesTheClient() {
+    TTestHome home;
+    TTestInstallation inst;
+    TClientRun run(inst.clientPath(), {});
+    QVERIFY(WaitForFile(socketOf(inst)));
+    // The "terminate" command on the socket ends it like SIGTERM does.
+    QVERIFY(TInstanceGuard::SendCommand(TInstanceGuard::LockName(inst.dir()), "terminate"));
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 0);
+    // The lock is free again: the next launch runs.
+    TClientRun again(inst.clientPath(), {});
+    QVERIFY(WaitForFile(socketOf(inst)));
+    QTest::qWait(200);
+    QCOMPARE(again.process().state(), QProcess::Running);
+    again.terminate();
+    QVERIFY(again.waitFinished());
+}
+
+QTEST_MAIN(TSingleInstanceTest)
+#include "tst_single_instance.moc"

@@ -1,0 +1,110 @@
+#include "components/zkComponentRegistry.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "shell/zkStartup.h"
+#include "zkTestSupport.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TStartupTest : public QObject {
+    Q_OBJECT
+private slots:
+    void versionAtLeast_data();
+    void versionAtLeast();
+    void urlArguments();
+    void mailboxKeepsTheLastLink();
+    void settingsKeyPathFromStartFolder();
+    void componentCheckMessages();
+};
+
+void TStartupTest::versionAtLeast_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("equal") << "4.3" << 4 << 3 << true;
+    QTest::newRow("minor compares as a number") << "4.10" << 4 << 3 << true;
+    QTest::newRow("higher major, lower minor") << "5.0" << 4 << 3 << true;
+    QTest::newRow("lower minor") << "4.2" << 4 << 3 << false;
+    QTest::newRow("lower major") << "3.9" << 4 << 3 << false;
+    QTest::newRow("empty") << "" << 4 << 3 << false;
+    QTest::newRow("no minor") << "4" << 4 << 3 << false;
+    QTest::newRow("no minor but higher major") << "5" << 4 << 3 << true;
+    QTest::newRow("leading letter") << "v4.3" << 4 << 3 << false;
+    QTest::newRow("connector passes") << "1.4" << 1 << 4 << true;
+    QTest::newRow("connector fails") << "1.3" << 1 << 4 << false;
+    QTest::newRow("junk minor") << "4.a" << 4 << 3 << false;
+}
+
+void TStartupTest::versionAtLeast() {
+    QFETCH(QString, text);
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(bool, expected);
+    QCOMPARE(VersionAtLeast(text, major, minor), expected);
+}
+
+void TStartupTest::urlArguments() {
+    const QStringList args = {"velquist",    "/url:first", "-url:no", "url:no",
+                              "/URL:second", "/url:",      "other"};
+    QCOMPARE(UrlArguments(args), QStringList({"first", "second", ""}));
+    // The program's own name is never a link, even if it looks like one.
+    QCOMPARE(UrlArguments({"/url:self"}), QStringList());
+}
+
+void TStartupTest::mailboxKeepsTheLastLink() {
+    TTestHome home;
+    TUserStore::ResetInstance();
+    SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+    const QString mailbox = SettingsKeyPath() + QStringLiteral("\\URL Handler");
+
+    PostUrlLinks({"velquist", "/url:velquist://one", "/URL:velquist://two", "-url:three"});
+    QCOMPARE(ReadStringValue(TSettingsStore::Registry(), mailbox, QString(), "none"),
+             QString("velquist://two"));
+
+    // An empty link is still written: it replaces what was there.
+    PostUrlLinks({"velquist", "/url:"});
+    QCOMPARE(ReadStringValue(TSettingsStore::Registry(), mailbox, QString(), "none"), QString());
+    TUserStore::ResetInstance();
+}
+
+void TStartupTest::settingsKeyPathFromStartFolder() {
+    QTemporaryDir dir;
+    const QString def = QString::fromLatin1(DefaultSettingsKeyPath());
+    QCOMPARE(ReadSettingsKeyPath(dir.path()), def);
+
+    WriteTextFile(dir.filePath("Settings.ini"), "[Other]\nRegistryKey=\\Software\\Wrong\n");
+    QCOMPARE(ReadSettingsKeyPath(dir.path()), def);
+
+    WriteTextFile(dir.filePath("Settings.ini"), "[Settings]\nServerURL=x\n");
+    QCOMPARE(ReadSettingsKeyPath(dir.path()), def);
+
+    WriteTextFile(dir.filePath("Settings.ini"),
+                  "[settings]\r\nregistrykey=\\Software\\Test Client\r\n");
+    QCOMPARE(ReadSettingsKeyPath(dir.path()), QString("\\Software\\Test Client"));
+}
+
+void TStartupTest::componentCheckMessages() {
+    TComponentRegistry::ResetToDefaults();
+    QCOMPARE(ComponentVersionProblem(), QString());
+
+    TComponentRegistry::Register(zkComponentLibraries::ZentrikWindow(), 4, 2);
+    TComponentRegistry::Register(zkComponentLibraries::GenericConnector(), 1, 3);
+    // The first library is reported first.
+    QCOMPARE(ComponentVersionProblem(),
+             QString("ActiveX object (WindowX) not registered or has invalid version "
+                     "number.\r\nExpecting \"4.3\", found \"4.2\".\r\nApplication will be "
+                     "terminated. Please reinstall the application."));
+
+    TComponentRegistry::Register(zkComponentLibraries::ZentrikWindow(), 4, 10);
+    QVERIFY(ComponentVersionProblem().contains("(GenericConnector2x)"));
+    QVERIFY(ComponentVersionProblem().contains("Expecting \"1.4\", found \"1.3\""));
+
+    TComponentRegistry::Unregister(zkComponentLibraries::GenericConnector());
+    QVERIFY(ComponentVersionProblem().contains("found \"\"."));
+    TComponentRegistry::ResetToDefaults();
+}
+
+QTEST_MAIN(TStartupTest)
+#include "tst_startup.moc"

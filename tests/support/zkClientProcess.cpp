@@ -1,0 +1,62 @@
+#include "zkClientProcess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+TTestInstallation::TTestInstallation() {
+    const QString bin = QStringLiteral(VELQUIST_BIN_DIR);
+    Valid = Dir.isValid() && QFile::copy(bin + QStringLiteral("/velquist"), clientPath());
+    QFile::setPermissions(clientPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TClientRun::TClientRun(const QString& program, const QStringList& arguments,
+                       const QString& workingDir, const QProcessEnvironment& extra)
+    : Process(std::make_unique<QProcess>()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // No test may hang on a dialog: every prompt is answered (Cancel unless told) and echoed.
+    if (!env.contains(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS")))
+        env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QString());
+    for (const QString& key : extra.keys())
+        env.insert(key, extra.value(key));
+    Process->setProcessEnvironment(env);
+    if (!workingDir.isEmpty())
+        Process->setWorkingDirectory(workingDir);
+    Process->setProcessChannelMode(QProcess::SeparateChannels);
+    Process->start(program, arguments);
+}
+
+TClientRun::~TClientRun() {
+    if (Process->state() != QProcess::NotRunning) {
+        Process->kill();
+        Process->waitForFinished(5000);
+    }
+}
+
+bool TClientRun::waitStarted(int ms) { return Process->waitForStarted(ms); }
+
+bool TClientRun::waitFinished(int ms) {
+    if (Process->state() == QProcess::NotRunning)
+        return true;
+    return Process->waitForFinished(ms);
+}
+
+QByteArray TClientRun::stdErr() {
+    ErrBuffer += Process->readAllStandardError();
+    return ErrBuffer;
+}
+
+void TClientRun::terminate() { Process->terminate(); }
+
+bool WaitForFile(const QString& path, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!QFileInfo::exists(path)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A temporary installation folder holding a copy of the built client, for whole-process tests.
+// The XDG folders are those of the test's environment (use TTestHome first).
+class TTestInstallation {
+public:
+    TTestInstallation();
+    QString dir() const { return Dir.path(); }
+    QString clientPath() const { return Dir.path() + QStringLiteral("/velquist"); }
+    bool isValid() const { return Valid; }
+
+private:
+    QTemporaryDir Dir;
+    bool Valid = false;
+};
+
+// One run of the client (or any program) with the test's environment.
+class TClientRun {
+public:
+    TClientRun(const QString& program, const QStringList& arguments,
+               const QString& workingDir = QString(), const QProcessEnvironment& extra = {});
+    ~TClientRun();
+
+    QProcess& process() { return *Process; }
+    bool waitStarted(int ms = 10000);
+    // Waits for the process to end; false on timeout.
+    bool waitFinished(int ms = 20000);
+    int exitCode() const { return Process->exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return Process->exitStatus(); }
+    QByteArray stdErr();
+    void terminate();
+
+private:
+    std::unique_ptr<QProcess> Process;
+    QByteArray ErrBuffer;
+};
+
+// Polls until the file exists; false on timeout.
+bool WaitForFile(const QString& path, int ms = 10000);
