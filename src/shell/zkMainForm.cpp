@@ -110,7 +110,10 @@ void TZentrikProMainForm::CreateMenus() {
     addItem(FileMenu, LoginMenuItem, tr("&Login..."), "LoginMenuItem",
             [this] { LoginMenuItemClick(); });
     addItem(FileMenu, ResetConnectionMenuItem, tr("Reset Connection"), "ResetConnectionMenuItem",
-            [this] { Connection->ResetConnection(); });
+            [this] {
+                if (Connection)
+                    Connection->ResetConnection();
+            });
     FileMenu->addSeparator();
     addItem(FileMenu, NewAlertWindowMenuItem, tr("New Alert Window"), "NewAlertWindowMenuItem",
             [this] {
@@ -131,12 +134,16 @@ void TZentrikProMainForm::CreateMenus() {
     ToolsMenu = menuBar()->addMenu(tr("&Tools"));
     ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
     addItem(ToolsMenu, SymbolListsMenuItem, tr("Symbol Lists..."), "SymbolListsMenuItem", [this] {
+        if (!SymbolListsForm)
+            return;
         SymbolListsForm->setWindowState(SymbolListsForm->windowState() & ~Qt::WindowMinimized &
                                         ~Qt::WindowMaximized);
         SymbolListsForm->show();
     });
     addItem(ToolsMenu, ExternalLinkingMenuItem, tr("External Linking..."),
             "ExternalLinkingMenuItem", [this] {
+                if (!ConnectorForm)
+                    return;
                 ConnectorForm->setWindowState(ConnectorForm->windowState() &
                                               ~Qt::WindowMinimized & ~Qt::WindowMaximized);
                 ConnectorForm->show();
@@ -323,6 +330,9 @@ void TZentrikProMainForm::RefreshAccountStatus() {
     static const QColor Red(255, 0, 0);
     static const QColor Yellow(255, 255, 0);
     const QColor buttonText = palette().color(QPalette::ButtonText);
+    // A creation that failed before the connection existed leaves nothing to show.
+    if (!Connection)
+        return;
 
     const int32_t state = Connection->ConnectionStatus();
     auto set = [this](const QString& text, const QColor& color) {
@@ -371,6 +381,8 @@ void TZentrikProMainForm::RefreshAccountStatus() {
 }
 
 void TZentrikProMainForm::StatusBarClick() {
+    if (!Connection)
+        return;
     switch (Connection->ConnectionStatus()) {
     case 2: Connection->ResetConnection(); break;
     case 3:
@@ -406,6 +418,8 @@ QList<TAlertForm*> TZentrikProMainForm::AlertWindows() const {
 }
 
 void TZentrikProMainForm::LoginMenuItemClick() {
+    if (!LoginForm)
+        return;
     LoginForm->setWindowState(LoginForm->windowState() & ~Qt::WindowMinimized &
                               ~Qt::WindowMaximized);
     LoginForm->show();

@@ -1,0 +1,383 @@
+#include "account/zkLoginForm.h"
+#include "alerts/zkAlertForm.h"
+#include "components/zkComponentWrappers.h"
+#include "config/zkConfig.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "platform/zkPrompts.h"
+#include "platform/zkShell.h"
+#include "shell/zkAccountStatusBar.h"
+#include "shell/zkLayouts.h"
+#include "shell/zkMainForm.h"
+#include "shell/zkWindowRing.h"
+#include "symbollists/zkSymbolListsForm.h"
+#include "zkFakeComponents.h"
+#include "zkTestSupport.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+const QDateTime FixedNow(QDate(2026, 12, 8), QTime(10, 0, 0));
+
+// A private home, a private installation folder as the current directory, scripted prompts
+// and a fake component factory, for one main window.
+struct TMainFormFixture {
+    TTestHome Home;
+    QTemporaryDir Install;
+    QString OldDir = QDir::currentPath();
+    std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
+    TScopedComponentFactory Scope{Factory};
+
+    TMainFormFixture() {
+        QDir::setCurrent(Install.path());
+        TUserStore::ResetInstance();
+        SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+        zkPrompts::SetScripted(true);
+        zkPrompts::ClearScript();
+        zkShell::SetRecording(true);
+        zkShell::ClearOpened();
+        zkLayoutStandIn::SaveCount = 0;
+        zkLayoutStandIn::LastSaveName.clear();
+        TZentrikProMainForm::Clock = [] { return FixedNow; };
+    }
+    ~TMainFormFixture() {
+        QDir::setCurrent(OldDir);
+        TUserStore::ResetInstance();
+    }
+    void storeCredentials(const QString& user, const QString& password) {
+        const QString key = SettingsKeyPath() + "\\Settings";
+        WriteStringValue(TSettingsStore::Registry(), key, "UserName", user);
+        WriteStringValue(TSettingsStore::Registry(), key, "Password", password);
+    }
+};
+
+// Expiry seconds as the service gives them (local time), `left` seconds from the fixed clock.
+qint64 expiryIn(qint64 left) {
+    return FixedNow.toSecsSinceEpoch() + FixedNow.offsetFromUtc() + left;
+}
+
+int messagesWith(const QString& text) {
+    int n = 0;
+    for (const zkPrompts::TPromptRecord& r : zkPrompts::Shown())
+        n += r.Kind == "message" && r.Text == text;
+    return n;
+}
+} // namespace
+
+class TMainFormTest : public QObject {
+    Q_OBJECT
+private slots:
+    void accountStatusTexts();
+    void expiryBoundaries_data();
+    void expiryBoundaries();
+    void statusBarClicks();
+    void helpMenuFromConfiguration();
+    void closeRules();
+    void terminateSavesWithoutAQuestion();
+    void loginPromptRule();
+    void creationErrorIsReportedAndWindowStillOpens();
+    void activationRestoresAMinimisedWindow();
+    void newAlertWindowsAreOwnedAndRinged();
+};
+
+void TMainFormTest::accountStatusTexts() {
+    TMainFormFixture f;
+    TZentrikProMainForm form;
+    TFakeConnectionControl* c = f.Factory->Connection();
+    QVERIFY(c);
+    const QColor buttonText = form.palette().color(QPalette::ButtonText);
+    auto bar = form.AccountStatusStatusBar;
+
+    c->FUserName.clear();
+    c->FConnectionStatus = 0;
+    form.RefreshAccountStatus();
+    QCOMPARE(bar->PanelText(), QString(" Not connected"));
+    QCOMPARE(bar->TextColor(), buttonText);
+
+    c->FUserName = "trader7";
+    form.RefreshAccountStatus();
+    QCOMPARE(bar->PanelText(), QString(" Connecting as \"trader7\"..."));
+    QCOMPARE(bar->TextColor(), buttonText);
+
+    c->FConnectionStatus = 1;
+    form.RefreshAccountStatus();
+    QCOMPARE(bar->PanelText(), QString(" Connected as \"trader7\""));
+    QCOMPARE(bar->TextColor(), QColor(0, 128, 0));
+    QCOMPARE(bar->toolTip(), bar->PanelText());
+
+    const QList<QPair<int, QString>> red = {
+        {2, " Another user connected as \"trader7\""},
+        {3, " Bad user name, please re-login"},
+        {4, " Bad password, please re-login"},
+        {5, " Your account expired"}};
+    for (const auto& [state, text] : red) {
+        c->FConnectionStatus = state;
+        form.RefreshAccountStatus();
+        QCOMPARE(bar->PanelText(), text);
+        QCOMPARE(bar->TextColor(), QColor(255, 0, 0));
+    }
+    // An unknown state leaves the bar as it was.
+    c->FConnectionStatus = 9;
+    form.RefreshAccountStatus();
+    QCOMPARE(bar->PanelText(), QString(" Your account expired"));
+}
+
+void TMainFormTest::expiryBoundaries_data() {
+    QTest::addColumn<qint64>("left");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QColor>("color");
+    const QColor red(255, 0, 0), yellow(255, 255, 0), green(0, 128, 0);
+    const QString less = " Your account expires in less than one day";
+    auto days = [](int d) { return QString(" Your account expires in %1 days").arg(d); };
+    QTest::newRow("passed") << qint64(-2 * 86400) << 1 << QString() << QColor();
+    QTest::newRow("now") << qint64(0) << 1 << QString() << QColor();
+    QTest::newRow("one second") << qint64(1) << 1 << less << red;
+    QTest::newRow("a second short of a day") << qint64(86399) << 1 << less << red;
+    QTest::newRow("one day") << qint64(86400) << 1 << days(1) << red;
+    QTest::newRow("two days and a second") << qint64(172801) << 1 << days(3) << red;
+    QTest::newRow("three days") << qint64(259200) << 1 << days(3) << red;
+    QTest::newRow("three days and a second") << qint64(259201) << 1 << days(4) << yellow;
+    QTest::newRow("five days") << qint64(5 * 86400) << 1 << days(5) << yellow;
+    QTest::newRow("ten days") << qint64(864000) << 1 << days(10) << yellow;
+    QTest::newRow("ten days and a second") << qint64(864001) << 1 << days(11) << green;
+    QTest::newRow("thirty days") << qint64(30 * 86400) << 1 << days(30) << green;
+    QTest::newRow("last green second") << qint64(86399999) << 1 << days(1000) << green;
+    QTest::newRow("1000 days") << qint64(86400000) << 1 << QString() << QColor();
+    QTest::newRow("1200 days") << qint64(1200LL * 86400) << 1 << QString() << QColor();
+    QTest::newRow("not connected") << qint64(86400) << 0 << QString() << QColor();
+}
+
+void TMainFormTest::expiryBoundaries() {
+    QFETCH(qint64, left);
+    QFETCH(int, state);
+    QFETCH(QString, text);
+    QFETCH(QColor, color);
+    TMainFormFixture f;
+    TZentrikProMainForm form;
+    TFakeConnectionControl* c = f.Factory->Connection();
+    c->FUserName = "trader7";
+    c->FConnectionStatus = state;
+    c->FAccountExpiration = expiryIn(left);
+    form.RefreshAccountStatus();
+    QCOMPARE(form.AccountExpirationStatusBar->PanelText(), text);
+    if (color.isValid())
+        QCOMPARE(form.AccountExpirationStatusBar->TextColor(), color);
+    QCOMPARE(form.AccountExpirationStatusBar->toolTip(), text);
+}
+
+void TMainFormTest::statusBarClicks() {
+    TMainFormFixture f;
+    f.storeCredentials("trader7", "pw");
+    TZentrikProMainForm form;
+    TFakeConnectionControl* c = f.Factory->Connection();
+    auto click = [&] {
+        QTest::mouseClick(form.AccountExpirationStatusBar, Qt::LeftButton);
+    };
+    c->FConnectionStatus = 1;
+    click();
+    QCOMPARE(c->ResetCount, 0);
+    QVERIFY(!form.LoginForm->isVisible());
+
+    c->FConnectionStatus = 2;
+    click();
+    QCOMPARE(c->ResetCount, 1);
+
+    c->FConnectionStatus = 4;
+    QTest::mouseClick(form.AccountStatusStatusBar, Qt::LeftButton);
+    QVERIFY(form.LoginForm->isVisible());
+
+    c->FConnectionStatus = 5;
+    click();
+    QCOMPARE(zkShell::Opened(), QStringList{ConfigInfo().SignupURL});
+}
+
+void TMainFormTest::helpMenuFromConfiguration() {
+    TMainFormFixture f;
+    WriteTextFile(f.Install.filePath("Settings.ini"),
+                  "[Settings]\nHelpURLList=Guide|https://h.example/guide|Dropped||Keys|"
+                  "https://h.example/keys|Orphan\n");
+    TZentrikProMainForm form;
+    QStringList captions;
+    for (QAction* a : form.HelpMenu->actions())
+        captions << (a->isSeparator() ? QString("-") : a->text());
+    QCOMPARE(captions, QStringList({"Guide", "Keys", "-", "About..."}));
+    QCOMPARE(form.HelpURLs, QStringList({"https://h.example/guide", "https://h.example/keys"}));
+
+    // F1 on key release opens the first entry, from the main window and from an alert window.
+    QTest::keyRelease(&form, Qt::Key_F1);
+    QCOMPARE(zkShell::Opened(), QStringList{"https://h.example/guide"});
+    form.HelpMenu->actions()[1]->trigger();
+    QCOMPARE(zkShell::Opened().last(), QString("https://h.example/keys"));
+
+    // A list without any "|" gives no entry; F1 then does nothing.
+    WriteTextFile(f.Install.filePath("Settings.ini"),
+                  "[Settings]\nHelpURLList=https://h.example/only\n");
+    zkShell::ClearOpened();
+    TZentrikProMainForm plain;
+    QCOMPARE(plain.HelpMenu->actions().size(), 2);
+    QTest::keyRelease(&plain, Qt::Key_F1);
+    QVERIFY(zkShell::Opened().isEmpty());
+}
+
+void TMainFormTest::closeRules() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    const QString question = "Do you want to save layout?";
+    const QString settingsKey = SettingsKeyPath() + "\\Settings";
+    {
+        TZentrikProMainForm form;
+        form.show();
+        form.LayoutSettings.SaveOnExit = 2;
+        form.LayoutSettings.SaveLayoutName = "/tmp/desk.zkl";
+        zkPrompts::SetNextAnswer(zkPrompts::TAnswer::Cancel);
+        QVERIFY(!form.close());
+        QVERIFY(form.isVisible());
+        QCOMPARE(messagesWith(question), 1);
+        QCOMPARE(zkLayoutStandIn::SaveCount, 0);
+        // The choices were written all the same.
+        QCOMPARE(ReadStringValue(TSettingsStore::Registry(), settingsKey, "SaveLayoutName", ""),
+                 QString("/tmp/desk.zkl"));
+        QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), settingsKey, "SaveOnExit", -1), 2);
+
+        zkPrompts::SetNextAnswer(zkPrompts::TAnswer::No);
+        QVERIFY(form.close());
+        QCOMPARE(zkLayoutStandIn::SaveCount, 0);
+    }
+    {
+        TZentrikProMainForm form;
+        form.show();
+        form.LayoutSettings.SaveOnExit = 2;
+        form.LayoutSettings.SaveLayoutName = "/tmp/desk.zkl";
+        zkPrompts::SetNextAnswer(zkPrompts::TAnswer::Yes);
+        QVERIFY(form.close());
+        QCOMPARE(zkLayoutStandIn::SaveCount, 1);
+        QCOMPARE(zkLayoutStandIn::LastSaveName, QString("/tmp/desk.zkl"));
+    }
+    {
+        TZentrikProMainForm form;
+        form.show();
+        form.LayoutSettings.SaveOnExit = 0;
+        form.LayoutSettings.SaveLayoutName.clear();
+        QVERIFY(form.close());
+        QCOMPARE(zkLayoutStandIn::SaveCount, 2);
+        QCOMPARE(zkLayoutStandIn::LastSaveName, QString()); // the per-user store
+    }
+    {
+        TZentrikProMainForm form;
+        form.show();
+        form.LayoutSettings.SaveOnExit = 1;
+        QVERIFY(form.close());
+        QCOMPARE(zkLayoutStandIn::SaveCount, 2);
+    }
+    QCOMPARE(messagesWith(question), 3); // Cancel, No, Yes
+}
+
+void TMainFormTest::terminateSavesWithoutAQuestion() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    QPointer<TZentrikProMainForm> form = new TZentrikProMainForm;
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->show();
+    form->LayoutSettings.SaveOnExit = 2;
+    form->LayoutSettings.SaveLayoutName = "/tmp/t.zkl";
+    form->WMTerminate();
+    QTRY_VERIFY(form.isNull());
+    QCOMPARE(zkLayoutStandIn::SaveCount, 1);
+    QCOMPARE(messagesWith("Do you want to save layout?"), 0);
+
+    QPointer<TZentrikProMainForm> never = new TZentrikProMainForm;
+    never->setAttribute(Qt::WA_DeleteOnClose);
+    never->show();
+    never->LayoutSettings.SaveOnExit = 1;
+    never->WMTerminate();
+    QTRY_VERIFY(never.isNull());
+    QCOMPARE(zkLayoutStandIn::SaveCount, 1);
+
+    // The end of the session saves to the per-user store.
+    TZentrikProMainForm session;
+    session.EndSession();
+    QCOMPARE(zkLayoutStandIn::SaveCount, 2);
+    QCOMPARE(zkLayoutStandIn::LastSaveName, QString());
+}
+
+void TMainFormTest::loginPromptRule() {
+    struct TCase {
+        QString User, Password;
+        bool Prompt;
+    };
+    const QList<TCase> cases = {{"DEMO", "", false},    {"demo", "", true}, {"bob", "", true},
+                                {"bob", "secret", false}, {"", "", true},    {"", "pw", true}};
+    for (const TCase& c : cases) {
+        TMainFormFixture f;
+        f.storeCredentials(c.User, c.Password);
+        TZentrikProMainForm form;
+        QCOMPARE(f.Factory->Connection()->FUserName, c.User);
+        // Posted, not called: nothing is open until the event loop runs.
+        QVERIFY(!form.LoginForm->isVisible());
+        QCoreApplication::processEvents();
+        QVERIFY2(form.LoginForm->isVisible() == c.Prompt, qPrintable(c.User + "/" + c.Password));
+    }
+}
+
+void TMainFormTest::creationErrorIsReportedAndWindowStillOpens() {
+    TMainFormFixture f;
+    f.Factory->PrepareConnection = [](TFakeConnectionControl& c) {
+        c.Failing.insert("SetApplicationIcon");
+    };
+    TZentrikProMainForm form;
+    QCOMPARE(messagesWith("Fake failure of SetApplicationIcon"), 1);
+    // The steps after the failing one did not run, and the window still works.
+    QVERIFY(form.SymbolListsForm == nullptr);
+    QCOMPARE(form.windowTitle(), QString("Velquist"));
+    form.show();
+    QVERIFY(form.isVisible());
+    form.SymbolListsMenuItem->trigger();
+    form.RefreshAccountStatus();
+    f.storeCredentials("DEMO", "");
+}
+
+void TMainFormTest::activationRestoresAMinimisedWindow() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    TZentrikProMainForm form;
+    form.show();
+    form.showMinimized();
+    QTRY_VERIFY(form.isMinimized());
+    form.ActivateInstance();
+    QTRY_VERIFY(!form.isMinimized());
+    QVERIFY(form.isVisible());
+}
+
+void TMainFormTest::newAlertWindowsAreOwnedAndRinged() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    TZentrikProMainForm form;
+    form.show();
+    TAlertForm* a = form.NewAlertWindow();
+    TAlertForm* b = form.NewAlertWindow();
+    QVERIFY(a->isVisible() && b->isVisible());
+    QCOMPARE(form.AlertWindows(), (QList<TAlertForm*>{a, b}));
+    // The default record's size, not its place.
+    QCOMPARE(a->size(), QSize(675, 335));
+    QVERIFY(FormRing().Items.size() >= 3);
+    const qsizetype ringSize = FormRing().Items.size();
+    // Ctrl+N steps through the visible windows only; hidden companions are skipped.
+    QList<QWidget*> visited;
+    for (qsizetype i = 0; i < ringSize; ++i) {
+        FormRing().HandleWindowKeys(Qt::Key_N, Qt::ControlModifier);
+        QWidget* at = FormRing().Items[FormRing().Position].Form;
+        QVERIFY(at->isVisible());
+        if (!visited.contains(at))
+            visited << at;
+    }
+    QCOMPARE(visited.size(), 3);
+    a->close();
+    QTRY_COMPARE(form.AlertWindows(), (QList<TAlertForm*>{b}));
+}
+
+QTEST_MAIN(TMainFormTest)
+#include "tst_main_form.moc"
