@@ -5,8 +5,14 @@
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkSignals.h"
+#include "alerts/zkSoundPlayForm.h"
+#include "alerts/zkSoundSetupForm.h"
+#include "options/zkOptionsForm.h"
+#include "shell/zkAboutForm.h"
 #include "shell/zkMainForm.h"
+#include "shell/zkSplashForm.h"
 #include "shell/zkStartup.h"
+#include "symbollists/zkSymbolListEditorForm.h"
 
 #include <QAbstractEventDispatcher>
 #include <QDir>
@@ -40,12 +46,20 @@ int main(int argc, char** argv) {
 
     CheckComponentVersions();
 
-    // The splash comes with the main window's work; the queued events are handled once so it
-    // would be painted before the slow part.
+    // The splash closes itself; the queued events are handled once so it is painted before
+    // the slow part of start-up.
+    TSplashForm::ShowSplash(5000);
     app.processEvents();
 
     auto* mainForm = new TZentrikProMainForm;
     mainForm->setAttribute(Qt::WA_DeleteOnClose);
+    // The windows after the main window, in this order; all stay hidden until used and go
+    // with the main window.
+    new TSymbolListEditorForm(mainForm);
+    SetAboutForm(new TAboutForm(mainForm));
+    new TSoundSetupForm(mainForm);
+    new TSoundPlayForm(mainForm);
+    new TOptionsForm(mainForm);
     QObject::connect(&instance, &TInstanceGuard::ActivationRequested, mainForm,
                      &TZentrikProMainForm::ActivateInstance);
     QObject::connect(&instance, &TInstanceGuard::TerminateRequested, mainForm,

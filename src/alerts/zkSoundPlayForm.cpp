@@ -1,0 +1,5 @@
+#include "zkSoundPlayForm.h"
+
+TSoundPlayForm::TSoundPlayForm(QObject* parent) : QObject(parent) {
+    setObjectName(QStringLiteral("SoundPlayForm"));
+}
