@@ -58,7 +58,6 @@ private slots:
     }
 
     void parsingRows() {
-        QCOMPARE(initialLists(), QStringList{QStringLiteral("2,4,MAIN LIST")});
         // Numbers are held as decimal text whatever form they were stored in.
         QCOMPARE(parsed({QStringLiteral(" 01,3"), QStringLiteral("1,$2,a.wav,50"),
                          QStringLiteral("1,4,")}),
@@ -189,13 +188,6 @@ private slots:
         SaveDefaultActionLists();
         QCOMPARE(ReadWholeFile(DefaultWindowFileName()),
                  QByteArray("[AlertWindow]\nTop=5\nActionsCount=1\nAction0=1,4,Scan\n"));
-    }
-
-private:
-    static QStringList initialLists() {
-        CreateDefaultActionLists();
-        return DefaultWindowActions() == LayoutDefaultActions() ? DefaultWindowActions()
-                                                                : QStringList();
     }
 };
 

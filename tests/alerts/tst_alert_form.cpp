@@ -78,7 +78,7 @@ class TAlertFormTest : public QObject {
         r.Width = 500;
         r.Height = 300;
         r.FontCharset = 0;
-        r.FontHeight = -13;
+        r.FontHeight = -15; // not what 10 points make: must come back as read
         r.FontSize = 10;
         r.FontPitch = 1;
         r.FontItalic = true;
@@ -291,7 +291,7 @@ private slots:
         expected.WindowFileName.clear();
         QVERIFY(back == expected);
         QCOMPARE(back.FontColor, -16777208);
-        QCOMPARE(back.FontHeight, -13);
+        QCOMPARE(back.FontHeight, -15);
         QCOMPARE(back.FontSize, 10);
         QCOMPARE(back.FontPitch, uint8_t(1));
         QCOMPARE(back.FontCharset, uint8_t(0));
