@@ -45,6 +45,11 @@ void TAboutForm::CreateControls() {
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    // The content sits on the base colour, set off from the button row.
+    Panel1->setAutoFillBackground(true);
+    QPalette panelPalette = Panel1->palette();
+    panelPalette.setColor(QPalette::Window, panelPalette.color(QPalette::Base));
+    Panel1->setPalette(panelPalette);
 
     ProgramIcon = newLabel(QStringLiteral("ProgramIcon"), Panel1);
     ProgramIcon->setFixedSize(IconSize, IconSize);
@@ -53,10 +58,14 @@ void TAboutForm::CreateControls() {
     ApplicationTitleLabel = newLabel(QStringLiteral("ApplicationTitleLabel"), Panel1);
     QFont titleFont = ApplicationTitleLabel->font();
     titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.35);
     ApplicationTitleLabel->setFont(titleFont);
 
     ApplicationVersionLabel = newLabel(QStringLiteral("ApplicationVersionLabel"), Panel1);
+    ApplicationVersionLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPalette quiet = ApplicationVersionLabel->palette();
+    quiet.setColor(QPalette::WindowText, quiet.color(QPalette::PlaceholderText));
+    ApplicationVersionLabel->setPalette(quiet);
 
     CopyrightStringLabel = newLabel(QStringLiteral("CopyrightStringLabel"), Panel1);
     CopyrightStringLabel->setWordWrap(true);
@@ -73,15 +82,16 @@ void TAboutForm::CreateControls() {
     AboutURLLabel->installEventFilter(this);
 
     auto* panelLayout = new QGridLayout(Panel1);
-    panelLayout->setContentsMargins(12, 12, 12, 12);
-    panelLayout->setHorizontalSpacing(12);
-    panelLayout->setVerticalSpacing(4);
-    panelLayout->addWidget(ProgramIcon, 0, 0, 5, 1, Qt::AlignTop);
+    panelLayout->setContentsMargins(14, 14, 14, 12);
+    panelLayout->setHorizontalSpacing(14);
+    panelLayout->setVerticalSpacing(2);
+    panelLayout->addWidget(ProgramIcon, 0, 0, 6, 1, Qt::AlignTop);
     panelLayout->addWidget(ApplicationTitleLabel, 0, 1);
     panelLayout->addWidget(ApplicationVersionLabel, 1, 1);
-    panelLayout->addWidget(CopyrightStringLabel, 2, 1);
-    panelLayout->addWidget(AboutURLLabel, 3, 1, Qt::AlignLeft);
+    panelLayout->setRowMinimumHeight(2, 8);
+    panelLayout->addWidget(CopyrightStringLabel, 3, 1);
     panelLayout->setRowStretch(4, 1);
+    panelLayout->addWidget(AboutURLLabel, 5, 1, Qt::AlignLeft);
     panelLayout->setColumnStretch(1, 1);
 
     OKButton = new QPushButton(tr("OK"), this);

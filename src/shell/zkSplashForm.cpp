@@ -153,6 +153,23 @@ void scanRowRuns(const QImage& image, QRgb cutOut, int offsetX, int offsetY, Add
 
 } // namespace
 
+QImage CutOutPicture(const QImage& picture, std::optional<QRgb> cutOut) {
+    const QImage image = as32Bit(picture);
+    // Every pixel ends up either fully opaque or fully clear (all zero), which is valid
+    // premultiplied data and draws without conversion.
+    QImage out(image.size(), QImage::Format_ARGB32_Premultiplied);
+    const QRgb key = cutOut.value_or(0) & RGB_MASK;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb rgb = in[x] & RGB_MASK;
+            row[x] = cutOut && rgb == key ? 0 : (rgb | 0xFF000000u);
+        }
+    }
+    return out;
+}
+
 QList<QRect> BitmapRowRuns(const QImage& picture, QRgb cutOut, int offsetX, int offsetY) {
     QList<QRect> runs;
     scanRowRuns(as32Bit(picture), cutOut, offsetX, offsetY,
@@ -256,8 +273,9 @@ TSplashForm::TSplashForm(QWidget* parent)
     setObjectName(QStringLiteral("SplashForm"));
     setWindowTitle(tr("Splash Form"));
     setAttribute(Qt::WA_DeleteOnClose);
-    // The picture covers every pixel it keeps, so nothing needs clearing first.
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Where the window system cannot shape windows (or only shapes their input), the cut-out
+    // pixels are painted see-through instead; with shaping they are never shown anyway.
+    setAttribute(Qt::WA_TranslucentBackground);
     SplashTimer = new QTimer(this);
     SplashTimer->setObjectName(QStringLiteral("SplashTimer"));
     connect(SplashTimer, &QTimer::timeout, this, &TSplashForm::SplashTimerTimer);
@@ -296,18 +314,37 @@ void TSplashForm::paintEvent(QPaintEvent*) {
 void TSplashForm::FormPaint() {
     {
         QPainter painter(this);
-        painter.drawImage(0, 0, SplashBitmap);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, DisplayedBitmap());
     }
     ApplyShape();
 }
 
-bool TSplashForm::ApplyShape() {
+bool TSplashForm::UpdateTransparentColor() {
     if (TransparentSetting == QLatin1String("NONE"))
-        return true;
+        return false;
     if (!TransparentSetting.isEmpty()) {
         TColor color = clWhite;
         TransparentColor = TryParseColorText(TransparentSetting, color) ? color : clWhite;
     }
+    return true;
+}
+
+const QImage& TSplashForm::DisplayedBitmap() {
+    std::optional<QRgb> cutOut;
+    if (UpdateTransparentColor())
+        cutOut = ResolveColor(TransparentColor) & RGB_MASK;
+    if (!DisplayedValid || cutOut != DisplayedCutOut) {
+        DisplayedCutOut = cutOut;
+        DisplayedValid = true;
+        DisplayedImage = CutOutPicture(SplashBitmap, cutOut);
+    }
+    return DisplayedImage;
+}
+
+bool TSplashForm::ApplyShape() {
+    if (!UpdateTransparentColor())
+        return true; // the whole rectangle shows
     const QRegion shape = RegionFromBitmap(SplashBitmap, TransparentColor, 0, 0);
     if (shape.isEmpty()) {
         // An empty mask means "no mask" to Qt, which would show the whole rectangle; a picture

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 
 class QTimer;
 
@@ -31,6 +32,10 @@ QList<QRect> BitmapRowRuns(const QImage& picture, QRgb cutOut, int offsetX, int 
 // The union of those runs for the colour `color`, gathered RegionBatchSize rectangles at a
 // time. Needs no widget (and no screen unless `color` names a system colour).
 QRegion RegionFromBitmap(const QImage& picture, TColor color, int offsetX, int offsetY);
+
+// The picture as the splash paints it: pixels of the cut-out colour fully transparent, all others
+// fully opaque (alpha is ignored, as for the shape). Without a colour everything is opaque.
+QImage CutOutPicture(const QImage& picture, std::optional<QRgb> cutOut);
 
 // Reads a BMP file; a missing, unreadable, truncated or non-BMP file gives a null image.
 QImage LoadSplashBitmap(const QString& fileName);
@@ -64,9 +69,16 @@ private:
     void SplashTimerTimer();
     // Cuts the window to the picture; false when nothing of the picture is left to show.
     bool ApplyShape();
+    // Takes TransparentColor from the setting; false when the setting turns the cut-out off.
+    bool UpdateTransparentColor();
+    const QImage& DisplayedBitmap();
 
     QImage SplashBitmap;
     QString TransparentSetting;
     TColor TransparentColor = clWhite;
     QTimer* SplashTimer = nullptr;
+    // The painted form of the picture, kept until the cut-out colour changes.
+    QImage DisplayedImage;
+    std::optional<QRgb> DisplayedCutOut;
+    bool DisplayedValid = false;
 };

@@ -15,19 +15,19 @@ class TOpenLinkTest : public QObject {
 private slots:
     void openLink_data() {
         QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("opened"); // "@" stands for the current directory
+        QTest::addColumn<QString>("opened"); // "{cwd}" stands for the current directory
         QTest::newRow("web address") << "https://www.velquist.example/help?a=1"
                                      << "https://www.velquist.example/help?a=1";
         QTest::newRow("file URL") << "file:///usr/share/doc/x.html"
                                   << "file:///usr/share/doc/x.html";
         QTest::newRow("local path") << "/Help/index.html"
-                                    << "@/Help/index.html";
+                                    << "{cwd}/Help/index.html";
         QTest::newRow("nothing in between") << "help.html"
-                                            << "@help.html";
+                                            << "{cwd}help.html";
         QTest::newRow("Windows separators") << "\\Help\\index.html"
-                                            << "@/Help/index.html";
+                                            << "{cwd}/Help/index.html";
         QTest::newRow("scheme without slashes") << "mailto:desk@velquist.example"
-                                                << "@mailto:desk@velquist.example";
+                                                << "{cwd}mailto:desk@velquist.example";
     }
     void openLink() {
         QFETCH(QString, address);
@@ -40,7 +40,8 @@ private slots:
         zkShell::ClearOpened();
         OpenLink(address);
         QDir::setCurrent(old);
-        QCOMPARE(zkShell::Opened(), QStringList({opened.replace(QLatin1Char('@'), current)}));
+        QCOMPARE(zkShell::Opened(),
+                 QStringList({opened.replace(QStringLiteral("{cwd}"), current)}));
     }
 
     void fitRectToArea_data() {

@@ -54,6 +54,22 @@ void verifyShape(const QRegion& region, const QImage& image, QRgb cutOut) {
     QVERIFY(!region.contains(QPoint(image.width(), 0)));
 }
 
+// What the window painted: the picture's colours, with the cut-out pixels left clear.
+void verifyPainted(const QImage& painted, const QImage& image, std::optional<QRgb> cutOut) {
+    QCOMPARE(painted.size(), image.size());
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb want = image.pixel(x, y);
+            const QRgb got = painted.pixel(x, y);
+            const bool cut = cutOut && (want & RGB_MASK) == (*cutOut & RGB_MASK);
+            if (cut ? qAlpha(got) != 0 : got != (want | 0xFF000000u))
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 painted as %3")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(got, 8, 16, QLatin1Char('0'))));
+        }
+}
+
 } // namespace
 
 class TSplashTest : public QObject {
@@ -161,6 +177,15 @@ private slots:
         QCOMPARE(indexed.format(), QImage::Format_Indexed8);
         QCOMPARE(BitmapRowRuns(indexed, White, 0, 0), BitmapRowRuns(source, White, 0, 0));
         verifyShape(RegionFromBitmap(indexed, clWhite, 0, 0), source, White);
+    }
+
+    void cutOutPictureClearsOnlyTheColour() {
+        QImage image = picture({".g#r", "gg.."}).convertToFormat(QImage::Format_ARGB32);
+        image.setPixel(2, 0, qRgba(20, 40, 60, 0)); // alpha ignored: stays, and opaque
+        const QImage cut = CutOutPicture(image, Green);
+        verifyPainted(cut, picture({".g#r", "gg.."}), Green);
+        verifyPainted(CutOutPicture(image, std::nullopt), picture({".g#r", "gg.."}), std::nullopt);
+        QVERIFY(CutOutPicture(QImage(), White).isNull());
     }
 
     void regionMatchesPixels() {
@@ -276,11 +301,14 @@ private slots:
         QVERIFY(splash->isVisible());
         QCOMPARE(splash->size(), image.size());
         splash->repaint();
+        const QImage painted = splash->grab().toImage();
         if (cutOut == 0) {
             QCOMPARE(splash->mask(), QRegion());
+            verifyPainted(painted, image, std::nullopt);
         } else {
             const QRgb colour = cutOut == 1 ? White : cutOut == 2 ? Green : Red;
             verifyShape(splash->mask(), image, colour);
+            verifyPainted(painted, image, colour);
         }
         splash->close();
         QTRY_VERIFY(splash.isNull());
