@@ -18,8 +18,12 @@
 #include <QString>
 
 namespace zkComponentLibraries {
-inline const char* ZentrikWindow() { return "ZentrikWindow_TLB"; }
-inline const char* GenericConnector() { return "ZentrikGenericConnector2Proj1_TLB"; }
+inline const char* ZentrikWindow() {
+    return "ZentrikWindow_TLB";
+}
+inline const char* GenericConnector() {
+    return "ZentrikGenericConnector2Proj1_TLB";
+}
 } // namespace zkComponentLibraries
 
 class TComponentRegistry {

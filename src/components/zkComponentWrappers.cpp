@@ -44,7 +44,9 @@ TZentrikWindowX::TZentrikWindowX(QWidget* parent)
 }
 
 // The component goes first, while its face is still our child.
-TZentrikWindowX::~TZentrikWindowX() { Impl.reset(); }
+TZentrikWindowX::~TZentrikWindowX() {
+    Impl.reset();
+}
 
 TStatusBarX::TStatusBarX(QWidget* parent)
     : QWidget(parent), Impl(Require(TComponentFactory::Current().CreateStatusBarX())) {
@@ -52,18 +54,21 @@ TStatusBarX::TStatusBarX(QWidget* parent)
     Host(this, Impl->Widget());
 }
 
-TStatusBarX::~TStatusBarX() { Impl.reset(); }
+TStatusBarX::~TStatusBarX() {
+    Impl.reset();
+}
 
 TGenericNetRequestX::TGenericNetRequestX(QWidget* parent)
     : QWidget(parent), Impl(Require(TComponentFactory::Current().CreateGenericNetRequestX())) {
     setObjectName(QStringLiteral("NetRequestX"));
     Host(this, Impl->Widget());
-    connect(Impl.get(), &IGenericNetRequestX::OnResult, this, [this](const QString& result) {
-        ReportErrors([&] { emit OnResult(this, result); });
-    });
+    connect(Impl.get(), &IGenericNetRequestX::OnResult, this,
+            [this](const QString& result) { ReportErrors([&] { emit OnResult(this, result); }); });
 }
 
-TGenericNetRequestX::~TGenericNetRequestX() { Impl.reset(); }
+TGenericNetRequestX::~TGenericNetRequestX() {
+    Impl.reset();
+}
 
 TZentrikGenericConnector2X::TZentrikGenericConnector2X(QWidget* parent)
     : QWidget(parent),
@@ -72,4 +77,6 @@ TZentrikGenericConnector2X::TZentrikGenericConnector2X(QWidget* parent)
     Host(this, Impl->Widget());
 }
 
-TZentrikGenericConnector2X::~TZentrikGenericConnector2X() { Impl.reset(); }
+TZentrikGenericConnector2X::~TZentrikGenericConnector2X() {
+    Impl.reset();
+}

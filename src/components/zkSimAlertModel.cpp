@@ -61,7 +61,9 @@ TSimDataConfig ParseSimDataConfig(const QString& text) {
     return config;
 }
 
-QString SimDefaultDataConfig() { return QStringLiteral("WN=Running%20Up&S="); }
+QString SimDefaultDataConfig() {
+    return QStringLiteral("WN=Running%20Up&S=");
+}
 
 // --- TSimAlertModel -----------------------------------------------------------------------
 
@@ -110,14 +112,18 @@ QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::DecorationRole:
-        if (index.column() == DescriptionColumn && alert.Direction != 0)
-            return alert.Direction > 0 ? QColor(0x1f, 0x9d, 0x55) : QColor(0xd6, 0x45, 0x45);
+        // Every row gets a mark, so the descriptions line up.
+        if (index.column() == DescriptionColumn)
+            return alert.Direction > 0   ? QColor(0x1f, 0x9d, 0x55)
+                   : alert.Direction < 0 ? QColor(0xd6, 0x45, 0x45)
+                                         : QColor(0xa8, 0xb0, 0xba);
         break;
     case Qt::ToolTipRole:
         return QStringLiteral("%1  %2  %3")
-            .arg(alert.AlertSymbol(), SimNewYorkTime(alert.AlertTime())
-                                          .addSecs(qint64(OffsetMinutes) * 60)
-                                          .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            .arg(alert.AlertSymbol(),
+                 SimNewYorkTime(alert.AlertTime())
+                     .addSecs(qint64(OffsetMinutes) * 60)
+                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                  alert.Description());
     default:
         break;
@@ -189,8 +195,7 @@ void TSimAlertModel::SetTextColor(const QColor& color) {
         return;
     TextColor = color;
     if (!Rows.empty())
-        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
-                         {Qt::ForegroundRole});
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::ForegroundRole});
 }
 
 void TSimAlertModel::SetFont(const QFont& font) {

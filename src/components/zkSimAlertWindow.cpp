@@ -77,6 +77,7 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
     Table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     Table->setFrameShape(QFrame::NoFrame);
     Table->setContextMenuPolicy(Qt::CustomContextMenu);
+    Table->setIconSize(QSize(7, 7)); // the up/down marks of the description column
     Table->verticalHeader()->hide();
     Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView* header = Table->horizontalHeader();
@@ -138,9 +139,13 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
     UpdateSources();
 }
 
-TSimZentrikWindowX::~TSimZentrikWindowX() { delete Table.data(); }
+TSimZentrikWindowX::~TSimZentrikWindowX() {
+    delete Table.data();
+}
 
-QWidget* TSimZentrikWindowX::Widget() { return Table; }
+QWidget* TSimZentrikWindowX::Widget() {
+    return Table;
+}
 
 void TSimZentrikWindowX::SetDataConfig(const QString& value) {
     const QString oldName = Config.WindowName;
@@ -175,9 +180,8 @@ void TSimZentrikWindowX::ApplyColumnWidths(const QString& widths) {
     for (int c = 0; c < 3; ++c) {
         bool ok = false;
         const int w = c < parts.size() ? parts[c].trimmed().toInt(&ok) : 0;
-        Table->horizontalHeader()->resizeSection(c, ok && w >= 16 && w <= 2000
-                                                        ? w
-                                                        : DefaultColumnWidths[c]);
+        Table->horizontalHeader()->resizeSection(
+            c, ok && w >= 16 && w <= 2000 ? w : DefaultColumnWidths[c]);
     }
 }
 
@@ -357,15 +361,15 @@ std::shared_ptr<TSimAlert> TSimZentrikWindowX::MakeRandomAlert() {
         QString text;
         if (kind.Percent)
             text = QStringLiteral("%1 (%2%3%)")
-                       .arg(QLatin1String(kind.Text), kind.Direction < 0 ? QStringLiteral("-")
-                                                                         : QStringLiteral("+"))
+                       .arg(QLatin1String(kind.Text),
+                            kind.Direction < 0 ? QStringLiteral("-") : QStringLiteral("+"))
                        .arg(amount(Random), 0, 'f', 2);
         else
             text = QStringLiteral("%1 (%2x)")
                        .arg(QLatin1String(kind.Text))
                        .arg(1.5 + amount(Random), 0, 'f', 1);
-        auto alert = std::make_shared<TSimAlert>(symbol, 0, QDateTime::currentDateTimeUtc(),
-                                                 price, text);
+        auto alert =
+            std::make_shared<TSimAlert>(symbol, 0, QDateTime::currentDateTimeUtc(), price, text);
         alert->Direction = kind.Direction;
         return alert;
     }

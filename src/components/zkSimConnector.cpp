@@ -15,8 +15,12 @@ constexpr int RecentShown = 12;
 constexpr qsizetype SentKept = 1000;
 } // namespace
 
-void SetSimConnectorLink(std::shared_ptr<ISimConnectorLink> link) { LinkSlot() = std::move(link); }
-std::shared_ptr<ISimConnectorLink> SimConnectorLink() { return LinkSlot(); }
+void SetSimConnectorLink(std::shared_ptr<ISimConnectorLink> link) {
+    LinkSlot() = std::move(link);
+}
+std::shared_ptr<ISimConnectorLink> SimConnectorLink() {
+    return LinkSlot();
+}
 
 TSimConnectorFace::TSimConnectorFace(QWidget* parent)
     : QWidget(parent), Title(new QLabel(this)), Links(new QLabel(this)), Recent(new QLabel(this)) {
@@ -36,17 +40,15 @@ TSimConnectorFace::TSimConnectorFace(QWidget* parent)
     layout->addStretch(1);
 }
 
-void TSimConnectorFace::Refresh(const QString& linkName, int32_t links,
-                                const QStringList& recent) {
+void TSimConnectorFace::Refresh(const QString& linkName, int32_t links, const QStringList& recent) {
     Title->setText(linkName.isEmpty() ? tr("Link list") : tr("Link list \"%1\"").arg(linkName));
     if (links > 0)
-        Links->setText(links == 1 ? tr("1 program linked.")
-                                  : tr("%1 programs linked.").arg(links));
+        Links->setText(links == 1 ? tr("1 program linked.") : tr("%1 programs linked.").arg(links));
     else
-        Links->setText(linkName.isEmpty()
-                           ? tr("No program linked.")
-                           : tr("No program linked. To link one, run: velquist-link \"%1\"")
-                                 .arg(linkName));
+        Links->setText(
+            linkName.isEmpty()
+                ? tr("No program linked.")
+                : tr("No program linked. To link one, run: velquist-link \"%1\"").arg(linkName));
     Recent->setText(recent.isEmpty() ? tr("Nothing sent yet.")
                                      : tr("Last sent: %1").arg(recent.join(QStringLiteral(", "))));
 }
@@ -58,7 +60,9 @@ TSimGenericConnector2X::TSimGenericConnector2X() : Face(new TSimConnectorFace())
     RefreshFace();
 }
 
-TSimGenericConnector2X::~TSimGenericConnector2X() { delete Face.data(); }
+TSimGenericConnector2X::~TSimGenericConnector2X() {
+    delete Face.data();
+}
 
 int32_t TSimGenericConnector2X::LinkCount() const {
     const std::shared_ptr<ISimConnectorLink> link = SimConnectorLink();

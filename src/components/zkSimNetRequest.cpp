@@ -26,9 +26,8 @@ QString TSimNetRequestX::DecodeBody(const QByteArray& body) {
 void TSimNetRequestX::SendRequest(const QString& url) {
     const QUrl target(url.trimmed(), QUrl::StrictMode);
     const QString scheme = target.scheme().toLower();
-    if (!target.isValid() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
-         scheme != QLatin1String("file")))
+    if (!target.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
+                              scheme != QLatin1String("file")))
         throw EComponentError(QStringLiteral("Invalid URL \"%1\"").arg(url));
 
     QNetworkRequest request(target);

@@ -172,8 +172,7 @@ TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems) {
     return feed;
 }
 
-std::optional<std::vector<TSimAccount>> ParseSimAccounts(const QByteArray& text,
-                                                         QString* problem) {
+std::optional<std::vector<TSimAccount>> ParseSimAccounts(const QByteArray& text, QString* problem) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     auto fail = [&](const QString& why) {
@@ -257,13 +256,18 @@ std::shared_ptr<TSimService> TSimService::Instance() {
         static bool routineAdded = false;
         if (!routineAdded) {
             routineAdded = true;
-            qAddPostRoutine([] { InstanceSlot().reset(); });
+            qAddPostRoutine([] {
+                routineAdded = false; // a later application object registers afresh
+                InstanceSlot().reset();
+            });
         }
     }
     return slot;
 }
 
-void TSimService::ResetInstance() { InstanceSlot().reset(); }
+void TSimService::ResetInstance() {
+    InstanceSlot().reset();
+}
 
 TSimService::TSimService() : MarketRandom(Props.SimSeed) {
     ConnectTimer.setSingleShot(true);
@@ -330,8 +334,7 @@ void TSimService::Connect() {
         SetStatus(BadPassword, 0);
         return;
     }
-    const qint64 expires =
-        account->Expires.isValid() ? account->Expires.toSecsSinceEpoch() : 0;
+    const qint64 expires = account->Expires.isValid() ? account->Expires.toSecsSinceEpoch() : 0;
     if (account->State == TSimAccount::TState::Expired ||
         (account->Expires.isValid() && account->Expires <= now)) {
         SetStatus(Expired, expires);
@@ -357,8 +360,8 @@ std::optional<std::vector<TSimAccount>> TSimService::LoadAccounts() {
     QString problem;
     std::optional<std::vector<TSimAccount>> accounts = ParseSimAccounts(file.readAll(), &problem);
     if (!accounts)
-        ReportOnce(
-            QStringLiteral("SimAccountsFile %1 is malformed (%2); it is ignored").arg(path, problem));
+        ReportOnce(QStringLiteral("SimAccountsFile %1 is malformed (%2); it is ignored")
+                       .arg(path, problem));
     return accounts;
 }
 
@@ -402,7 +405,9 @@ void TSimService::SetFeedFile(const QString& fileName) {
     emit FeedChanged();
 }
 
-void TSimService::SetAccountsFile(const QString& fileName) { Props.SimAccountsFile = fileName; }
+void TSimService::SetAccountsFile(const QString& fileName) {
+    Props.SimAccountsFile = fileName;
+}
 
 void TSimService::SetPropertyByName(const QString& name, const QString& text) {
     using TSetter = std::function<void(const QString&)>;
@@ -411,7 +416,8 @@ void TSimService::SetPropertyByName(const QString& name, const QString& text) {
         int32_t value = 0;
         if (!ParseSimInteger(t, value))
             throw EComponentError(
-                QStringLiteral("Invalid value \"%1\" for property \"%2\": a whole number is expected")
+                QStringLiteral(
+                    "Invalid value \"%1\" for property \"%2\": a whole number is expected")
                     .arg(t, name));
         return value;
     };

@@ -48,8 +48,7 @@ struct TSimAccount {
 };
 
 // Parses the accounts file; returns nullopt (and why in *problem) when it is malformed.
-std::optional<std::vector<TSimAccount>> ParseSimAccounts(const QByteArray& text,
-                                                         QString* problem);
+std::optional<std::vector<TSimAccount>> ParseSimAccounts(const QByteArray& text, QString* problem);
 
 // Integer text as the service reads it: optional blanks and sign, decimal digits, or
 // hexadecimal after "$" or "0x". False for anything else or overflow.
@@ -97,8 +96,8 @@ public:
 
     // --- properties ------------------------------------------------------------------------
     struct TProperties {
-        QString ServerURL, ApiDir, VendorId, ExportPrefix, DevelopmentUsername,
-            DevelopmentPassword, AdditionalSamplesUrl;
+        QString ServerURL, ApiDir, VendorId, ExportPrefix, DevelopmentUsername, DevelopmentPassword,
+            AdditionalSamplesUrl;
         int32_t MinTimeout = 0;
         bool SafeSamples = false, SafeConfig = false;
         QString ProxyServer, ProxyUsername, ProxyPassword;

@@ -29,7 +29,9 @@ TSimStatusStrip::TSimStatusStrip(QWidget* parent) : QWidget(parent) {
     Tick.start(1000);
 }
 
-QSize TSimStatusStrip::sizeHint() const { return QSize(210, 27); }
+QSize TSimStatusStrip::sizeHint() const {
+    return QSize(210, 27);
+}
 
 QString TSimStatusStrip::SessionText() const {
     return SimMarketSessionName(
@@ -75,4 +77,6 @@ void TSimStatusStrip::paintEvent(QPaintEvent*) {
 TSimStatusBarX::TSimStatusBarX(std::shared_ptr<TSimService> service)
     : Service(std::move(service)), Strip(new TSimStatusStrip()) {}
 
-TSimStatusBarX::~TSimStatusBarX() { delete Strip.data(); }
+TSimStatusBarX::~TSimStatusBarX() {
+    delete Strip.data();
+}

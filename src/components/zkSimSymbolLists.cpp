@@ -23,15 +23,18 @@ void AppendUnique(QStringList& symbols, const QString& symbol) {
 
 std::vector<TSimList> SampleLists() {
     return {
-        {1, QStringLiteral("Tech Leaders"),
+        {1,
+         QStringLiteral("Tech Leaders"),
          {QStringLiteral("AAPL"), QStringLiteral("MSFT"), QStringLiteral("NVDA"),
           QStringLiteral("GOOGL"), QStringLiteral("META"), QStringLiteral("AMZN")}},
-        {2, QStringLiteral("Energy"),
+        {2,
+         QStringLiteral("Energy"),
          {QStringLiteral("XOM"), QStringLiteral("CVX"), QStringLiteral("COP"),
           QStringLiteral("SLB"), QStringLiteral("OXY")}},
-        {3, QStringLiteral("Banks"),
-         {QStringLiteral("JPM"), QStringLiteral("BAC"), QStringLiteral("WFC"),
-          QStringLiteral("C"), QStringLiteral("GS"), QStringLiteral("MS")}},
+        {3,
+         QStringLiteral("Banks"),
+         {QStringLiteral("JPM"), QStringLiteral("BAC"), QStringLiteral("WFC"), QStringLiteral("C"),
+          QStringLiteral("GS"), QStringLiteral("MS")}},
     };
 }
 
@@ -126,12 +129,14 @@ template <typename F> void TSimListStore::Change(F&& change) {
 }
 
 const TSimList* TSimListStore::Find(int32_t id) const {
-    auto it = std::find_if(Items.begin(), Items.end(), [id](const TSimList& l) { return l.Id == id; });
+    auto it =
+        std::find_if(Items.begin(), Items.end(), [id](const TSimList& l) { return l.Id == id; });
     return it == Items.end() ? nullptr : &*it;
 }
 
 TSimList& TSimListStore::FindOrCreate(int32_t id) {
-    auto it = std::find_if(Items.begin(), Items.end(), [id](const TSimList& l) { return l.Id == id; });
+    auto it =
+        std::find_if(Items.begin(), Items.end(), [id](const TSimList& l) { return l.Id == id; });
     if (it != Items.end())
         return *it;
     Items.push_back(TSimList{id, QString(), {}});
@@ -211,7 +216,9 @@ void TSimListOfLists::TryFinish() {
     });
 }
 
-void TSimListOfLists::RestartEnumeration() { NextIndex = 0; }
+void TSimListOfLists::RestartEnumeration() {
+    NextIndex = 0;
+}
 
 std::shared_ptr<ISymbolListControl> TSimListOfLists::NextList() {
     if (NextIndex >= Ids.size())
@@ -233,9 +240,13 @@ TSimListStore& TSimSymbolList::Store() const {
     return *store; // the service keeps it for as long as it lives
 }
 
-void TSimSymbolList::InsertSymbol(const QString& symbol) { Store().Insert(Id, symbol); }
+void TSimSymbolList::InsertSymbol(const QString& symbol) {
+    Store().Insert(Id, symbol);
+}
 
-void TSimSymbolList::RemoveSymbol(const QString& symbol) { Store().Remove(Id, symbol); }
+void TSimSymbolList::RemoveSymbol(const QString& symbol) {
+    Store().Remove(Id, symbol);
+}
 
 QString TSimSymbolList::ListName() const {
     std::shared_ptr<TSimListStore> store = Service->Lists();
@@ -243,9 +254,13 @@ QString TSimSymbolList::ListName() const {
     return list ? list->Name : QString();
 }
 
-void TSimSymbolList::SetListName(const QString& name) { Store().SetName(Id, name); }
+void TSimSymbolList::SetListName(const QString& name) {
+    Store().SetName(Id, name);
+}
 
-void TSimSymbolList::BeginReplace() { Replacement = QStringList(); }
+void TSimSymbolList::BeginReplace() {
+    Replacement = QStringList();
+}
 
 void TSimSymbolList::AddToReplacement(const QString& symbol) {
     if (!Replacement)
@@ -283,6 +298,10 @@ QString TSimSymbolList::SymbolAt(int32_t index) const {
     return Fetched.at(index);
 }
 
-int32_t TSimSymbolList::SymbolCount() const { return Valid ? int32_t(Fetched.size()) : 0; }
+int32_t TSimSymbolList::SymbolCount() const {
+    return Valid ? int32_t(Fetched.size()) : 0;
+}
 
-void TSimSymbolList::RemoveList() { Store().Delete(Id); }
+void TSimSymbolList::RemoveList() {
+    Store().Delete(Id);
+}

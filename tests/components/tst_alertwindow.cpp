@@ -92,13 +92,19 @@ private slots:
     void windowNameComesFromDataConfig_data() {
         QTest::addColumn<QString>("config");
         QTest::addColumn<QString>("name");
-        QTest::newRow("encoded blank") << "WN=Running%20Up&S=" << "Running Up";
-        QTest::newRow("not first, plus") << "S=AAPL&WN=Gap+Up%21" << "Gap Up!";
+        QTest::newRow("encoded blank") << "WN=Running%20Up&S="
+                                       << "Running Up";
+        QTest::newRow("not first, plus") << "S=AAPL&WN=Gap+Up%21"
+                                         << "Gap Up!";
         QTest::newRow("utf-8") << "WN=%C3%9Cber%20%E2%82%AC" << QString::fromUtf8("Über €");
-        QTest::newRow("empty name") << "WN=&S=AAPL" << "";
-        QTest::newRow("no WN") << "S=AAPL" << "";
-        QTest::newRow("key compares exactly") << "XWN=a&wn=b" << "";
-        QTest::newRow("raw characters kept") << "WN=A%2FB%3AC" << "A/B:C";
+        QTest::newRow("empty name") << "WN=&S=AAPL"
+                                    << "";
+        QTest::newRow("no WN") << "S=AAPL"
+                               << "";
+        QTest::newRow("key compares exactly") << "XWN=a&wn=b"
+                                              << "";
+        QTest::newRow("raw characters kept") << "WN=A%2FB%3AC"
+                                             << "A/B:C";
     }
     void windowNameComesFromDataConfig() {
         QFETCH(QString, config);
@@ -373,8 +379,7 @@ this is not json
         w.SetFont(font);
         QCOMPARE(w.Font(), font);
         QCOMPARE(sim->View()->font().pointSize(), 15);
-        QVERIFY(sim->View()->verticalHeader()->defaultSectionSize() >
-                QFontMetrics(font).height());
+        QVERIFY(sim->View()->verticalHeader()->defaultSectionSize() > QFontMetrics(font).height());
 
         Service->SetShowGrid(0);
         QVERIFY(!sim->View()->showGrid());
@@ -384,8 +389,7 @@ this is not json
         const QModelIndex time = sim->Model()->index(0, TSimAlertModel::TimeColumn);
         const QTime plain = QTime::fromString(time.data().toString(), QStringLiteral("HH:mm:ss"));
         Service->SetPropertyByName(QStringLiteral("TimeOffset"), QStringLiteral("-90"));
-        const QTime shifted =
-            QTime::fromString(time.data().toString(), QStringLiteral("HH:mm:ss"));
+        const QTime shifted = QTime::fromString(time.data().toString(), QStringLiteral("HH:mm:ss"));
         QVERIFY(plain.isValid() && shifted.isValid());
         QCOMPARE(shifted, plain.addSecs(-90 * 60));
     }

@@ -51,16 +51,26 @@ private slots:
         QTest::addColumn<qint64>("expiry");
         const qint64 y2031 = QDateTime(QDate(2031, 3, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
         const qint64 y2020 = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
-        QTest::newRow("good") << "alice" << "secret" << 1 << y2031;
-        QTest::newRow("user in another case") << "ALICE" << "secret" << 1 << y2031;
-        QTest::newRow("wrong password") << "alice" << "Secret" << 4 << qint64(0);
-        QTest::newRow("unknown user") << "mallory" << "secret" << 3 << qint64(0);
-        QTest::newRow("another user") << "bob" << "pw" << 2 << y2031;
-        QTest::newRow("expired by state") << "carol" << "pw" << 5 << y2031;
-        QTest::newRow("expired by date") << "dave" << "pw" << 5 << y2020;
-        QTest::newRow("no expiry given") << "eve" << "" << 1 << qint64(0);
-        QTest::newRow("demo ignores the table") << "DEMO" << "" << 1 << qint64(-1);
-        QTest::newRow("no user") << "" << "secret" << 0 << qint64(0);
+        QTest::newRow("good") << "alice"
+                              << "secret" << 1 << y2031;
+        QTest::newRow("user in another case") << "ALICE"
+                                              << "secret" << 1 << y2031;
+        QTest::newRow("wrong password") << "alice"
+                                        << "Secret" << 4 << qint64(0);
+        QTest::newRow("unknown user") << "mallory"
+                                      << "secret" << 3 << qint64(0);
+        QTest::newRow("another user") << "bob"
+                                      << "pw" << 2 << y2031;
+        QTest::newRow("expired by state") << "carol"
+                                          << "pw" << 5 << y2031;
+        QTest::newRow("expired by date") << "dave"
+                                         << "pw" << 5 << y2020;
+        QTest::newRow("no expiry given") << "eve"
+                                         << "" << 1 << qint64(0);
+        QTest::newRow("demo ignores the table") << "DEMO"
+                                                << "" << 1 << qint64(-1);
+        QTest::newRow("no user") << ""
+                                 << "secret" << 0 << qint64(0);
     }
     void accountsTableGivesEachState() {
         QFETCH(QString, user);
@@ -117,10 +127,10 @@ private slots:
             << QByteArray(R"({"accounts": [{"user": "alice", "password": "secret",
                                             "state": "banned"}]})")
             << true;
-        QTest::newRow("bad date")
-            << QByteArray(R"({"accounts": [{"user": "alice", "password": "secret",
+        QTest::newRow("bad date") << QByteArray(
+                                         R"({"accounts": [{"user": "alice", "password": "secret",
                                             "expires": "soon"}]})")
-            << true;
+                                  << true;
     }
     void brokenAccountsFilesAreReportedOnceAndIgnored() {
         QFETCH(QByteArray, content);
@@ -148,19 +158,32 @@ private slots:
         FreshService();
         std::unique_ptr<IConnectionControl> c = CoConnectionControl::Create();
         const QList<QPair<const char*, const char*>> values = {
-            {"UseHttpTunnel", "1"},       {"ProxyServer", "proxy.example"},
-            {"ProxyPort", "8080"},        {"ProxyUsername", "pu"},
-            {"ProxyPassword", "pp"},      {"SocksHost", "socks.example"},
-            {"SocksPort", "$438"},        {"SocksVersion", "5"},
-            {"SocksUsername", "su"},      {"SocksPassword", "sp"},
-            {"helpmode", "1"},            {"SHOWGRID", "1"},
-            {"TimeOffset", "-150"},       {"ServerURL", "https://example/"},
-            {"ApiDir", "API2"},           {"VendorId", "V"},
-            {"ExportPrefix", "X"},        {"DevelopmentUsername", "du"},
-            {"DevelopmentPassword", "dp"}, {"MinTimeout", "4000"},
-            {"SafeSamples", "1"},         {"SafeConfig", "true"},
-            {"AdditionalSamplesUrl", ""}, {"SimAlertInterval", "0"},
-            {"SimSeed", "7"},             {"SimFeedFile", ""},
+            {"UseHttpTunnel", "1"},
+            {"ProxyServer", "proxy.example"},
+            {"ProxyPort", "8080"},
+            {"ProxyUsername", "pu"},
+            {"ProxyPassword", "pp"},
+            {"SocksHost", "socks.example"},
+            {"SocksPort", "$438"},
+            {"SocksVersion", "5"},
+            {"SocksUsername", "su"},
+            {"SocksPassword", "sp"},
+            {"helpmode", "1"},
+            {"SHOWGRID", "1"},
+            {"TimeOffset", "-150"},
+            {"ServerURL", "https://example/"},
+            {"ApiDir", "API2"},
+            {"VendorId", "V"},
+            {"ExportPrefix", "X"},
+            {"DevelopmentUsername", "du"},
+            {"DevelopmentPassword", "dp"},
+            {"MinTimeout", "4000"},
+            {"SafeSamples", "1"},
+            {"SafeConfig", "true"},
+            {"AdditionalSamplesUrl", ""},
+            {"SimAlertInterval", "0"},
+            {"SimSeed", "7"},
+            {"SimFeedFile", ""},
             {"SimAccountsFile", ""},
         };
         for (const auto& [name, text] : values)
@@ -199,17 +222,15 @@ private slots:
                 c->SetPropertyByName(QStringLiteral("ProxyPort"), QString::fromLatin1(bad));
                 QFAIL(qPrintable(QStringLiteral("accepted \"%1\"").arg(QLatin1String(bad))));
             } catch (const EComponentError& e) {
-                QVERIFY2(e.message().contains(QLatin1String("ProxyPort")),
-                         qPrintable(e.message()));
+                QVERIFY2(e.message().contains(QLatin1String("ProxyPort")), qPrintable(e.message()));
             }
         }
         QCOMPARE(c->ProxyPort(), 8080);
-        QVERIFY_THROWS_EXCEPTION(EComponentError, c->SetPropertyByName(
-                                                      QStringLiteral("SafeConfig"),
-                                                      QStringLiteral("maybe")));
-        QVERIFY_THROWS_EXCEPTION(EComponentError, c->SetPropertyByName(
-                                                      QStringLiteral("SimAlertInterval"),
-                                                      QStringLiteral("-5")));
+        QVERIFY_THROWS_EXCEPTION(EComponentError, c->SetPropertyByName(QStringLiteral("SafeConfig"),
+                                                                       QStringLiteral("maybe")));
+        QVERIFY_THROWS_EXCEPTION(
+            EComponentError,
+            c->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("-5")));
         try {
             c->SetPropertyByName(QStringLiteral("Bogus"), QStringLiteral("1"));
             QFAIL("unknown name accepted");

@@ -174,9 +174,9 @@ private slots:
         TComponentRegistry::ResetToDefaults();
         QCOMPARE(TComponentRegistry::FoundVersion(QStringLiteral("ZentrikWindow_TLB")),
                  QStringLiteral("4.2"));
-        QCOMPARE(TComponentRegistry::FoundVersion(
-                     QStringLiteral("ZentrikGenericConnector2Proj1_TLB")),
-                 QString());
+        QCOMPARE(
+            TComponentRegistry::FoundVersion(QStringLiteral("ZentrikGenericConnector2Proj1_TLB")),
+            QString());
         QCOMPARE(TComponentRegistry::FoundVersion(QStringLiteral("Extra_TLB")),
                  QStringLiteral("abc"));
         QCOMPARE(TComponentRegistry::FoundVersion(QStringLiteral("junk")), QString());
@@ -185,10 +185,9 @@ private slots:
         else
             qputenv("VELQUIST_COMPONENT_VERSIONS", old);
         TComponentRegistry::ResetToDefaults();
-        QCOMPARE(TComponentRegistry::FoundVersion(QStringLiteral("ZentrikWindow_TLB")),
-                 old.isNull() ? QStringLiteral("4.3")
-                              : TComponentRegistry::FoundVersion(
-                                    QStringLiteral("ZentrikWindow_TLB")));
+        if (old.isNull())
+            QCOMPARE(TComponentRegistry::FoundVersion(QStringLiteral("ZentrikWindow_TLB")),
+                     QStringLiteral("4.3"));
     }
 
     void connectorRecordsAndHandsSymbolsToTheLink() {

@@ -55,7 +55,8 @@ private:
         if (path == "/latin1")
             return Response("200 OK", "caf\xe9");
         if (path == "/utf8")
-            return Response("200 OK", "\xef\xbb\xbf" "caf\xc3\xa9");
+            return Response("200 OK", "\xef\xbb\xbf"
+                                      "caf\xc3\xa9");
         return Response("404 Not Found", "no such page");
     }
     QTcpServer Server;
@@ -114,7 +115,8 @@ private slots:
         QCOMPARE(Fetch(request, QStringLiteral("http://127.0.0.1:%1/").arg(port)), QString());
         const QString file = home.path() + QStringLiteral("/update.txt");
         WriteTextFile(file, "Version=9\n");
-        QCOMPARE(Fetch(request, QUrl::fromLocalFile(file).toString()), QStringLiteral("Version=9\n"));
+        QCOMPARE(Fetch(request, QUrl::fromLocalFile(file).toString()),
+                 QStringLiteral("Version=9\n"));
         QCOMPARE(Fetch(request, QUrl::fromLocalFile(file + QStringLiteral(".none")).toString()),
                  QString());
     }
@@ -152,16 +154,26 @@ private slots:
     void marketSession_data() {
         QTest::addColumn<QString>("time"); // New York, 2024-07-01 is a Monday
         QTest::addColumn<QString>("session");
-        QTest::newRow("night") << "2024-07-01 03:59" << "Closed";
-        QTest::newRow("pre-market opens") << "2024-07-01 04:00" << "Pre-market";
-        QTest::newRow("just before the bell") << "2024-07-01 09:29" << "Pre-market";
-        QTest::newRow("the bell") << "2024-07-01 09:30" << "Open";
-        QTest::newRow("last minute") << "2024-07-01 15:59" << "Open";
-        QTest::newRow("close") << "2024-07-01 16:00" << "After hours";
-        QTest::newRow("late") << "2024-07-01 19:59" << "After hours";
-        QTest::newRow("evening") << "2024-07-01 20:00" << "Closed";
-        QTest::newRow("saturday noon") << "2024-07-06 12:00" << "Closed";
-        QTest::newRow("sunday noon") << "2024-07-07 12:00" << "Closed";
+        QTest::newRow("night") << "2024-07-01 03:59"
+                               << "Closed";
+        QTest::newRow("pre-market opens") << "2024-07-01 04:00"
+                                          << "Pre-market";
+        QTest::newRow("just before the bell") << "2024-07-01 09:29"
+                                              << "Pre-market";
+        QTest::newRow("the bell") << "2024-07-01 09:30"
+                                  << "Open";
+        QTest::newRow("last minute") << "2024-07-01 15:59"
+                                     << "Open";
+        QTest::newRow("close") << "2024-07-01 16:00"
+                               << "After hours";
+        QTest::newRow("late") << "2024-07-01 19:59"
+                              << "After hours";
+        QTest::newRow("evening") << "2024-07-01 20:00"
+                                 << "Closed";
+        QTest::newRow("saturday noon") << "2024-07-06 12:00"
+                                       << "Closed";
+        QTest::newRow("sunday noon") << "2024-07-07 12:00"
+                                     << "Closed";
     }
     void marketSession() {
         QFETCH(QString, time);

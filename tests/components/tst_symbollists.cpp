@@ -115,7 +115,8 @@ private slots:
         // Removing what is not there and deleting an unknown list change nothing.
         five->RemoveSymbol(QStringLiteral("TSLA"));
         Connection->GetSymbolList(99)->RemoveList();
-        QCOMPARE(Describe(ReadAll()), QStringLiteral("5:Gappers[AAPL,MSFT] 2:[XOM] 7:Movers[B,A,C]"));
+        QCOMPARE(Describe(ReadAll()),
+                 QStringLiteral("5:Gappers[AAPL,MSFT] 2:[XOM] 7:Movers[B,A,C]"));
 
         five->RemoveSymbol(QStringLiteral("AAPL"));
         Connection->GetSymbolList(2)->RemoveList();
@@ -166,7 +167,9 @@ private slots:
         Connection->GetSymbolList(3)->InsertSymbol(QStringLiteral("NVDA"));
         const QString file = zkPaths::DataDir() + QStringLiteral("/service/alice.json");
         QVERIFY(QFileInfo::exists(file));
-        const auto mode = [](const QString& path) { return QFileInfo(path).permissions() & 0x7077; };
+        const auto mode = [](const QString& path) {
+            return QFileInfo(path).permissions() & 0x7077;
+        };
         QCOMPARE(mode(file), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QCOMPARE(mode(QFileInfo(file).absolutePath()),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

@@ -44,7 +44,6 @@ private:
 inline std::shared_ptr<TSimService> FreshService(int connectDelayMs = 20) {
     TSimService::ResetInstance();
     std::shared_ptr<TSimService> service = TSimService::Instance();
-    service->SetPropertyByName(QStringLiteral("SimConnectDelay"),
-                               QString::number(connectDelayMs));
+    service->SetPropertyByName(QStringLiteral("SimConnectDelay"), QString::number(connectDelayMs));
     return service;
 }

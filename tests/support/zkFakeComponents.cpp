@@ -6,7 +6,9 @@
 #include <algorithm>
 
 namespace {
-QString BoolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+QString BoolText(bool value) {
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
 } // namespace
 
 // --- TFakeListServer ----------------------------------------------------------------------
@@ -56,7 +58,9 @@ std::shared_ptr<ISymbolListControl> TFakeListOfLists::NextList() {
     return std::make_shared<TFakeSymbolList>(Server, Snapshot[Next++]);
 }
 
-bool TFakeListOfLists::Complete() const { return Server->Complete; }
+bool TFakeListOfLists::Complete() const {
+    return Server->Complete;
+}
 
 void TFakeListOfLists::SetComplete(bool complete) {
     Server->Call(QStringLiteral("SetComplete(%1)").arg(BoolText(complete)),
@@ -233,8 +237,8 @@ void TFakeConnectionControl::SetSafeConfig(bool value) {
 }
 
 void TFakeConnectionControl::SetApplicationIcon(const QIcon& icon) {
-    Write(QStringLiteral("SetApplicationIcon"), icon.isNull() ? QStringLiteral("null")
-                                                              : QStringLiteral("icon"));
+    Write(QStringLiteral("SetApplicationIcon"),
+          icon.isNull() ? QStringLiteral("null") : QStringLiteral("icon"));
     FApplicationIcon = icon;
 }
 

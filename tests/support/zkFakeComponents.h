@@ -118,8 +118,8 @@ public:
     QList<QPair<QString, QString>> PropertiesByName;
     // Names (compared without case) that SetPropertyByName rejects with EComponentError.
     QSet<QString> RejectedProperties;
-    // Operation names ("SetUserName", "ApplicationIcon" for SetApplicationIcon, ...) that throw
-    // EComponentError("Fake failure of <name>") on every call.
+    // Method names ("SetUserName", "SetApplicationIcon", "ConnectionStatus" for the read, ...)
+    // that throw EComponentError("Fake failure of <name>") on every call.
     QSet<QString> Failing;
 
     // What ListOfLists and GetSymbolList hand out; null Lists or NoSymbolLists give none.
