@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <cstdio>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -30,7 +31,13 @@ TRun runOnce(const QString& program) {
     timer.start();
     pid_t pid = 0;
     TRun run;
-    if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv, environ) != 0) {
+    // The offscreen platform chatters on stderr; keep the figures readable.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawn(&pid, path.constData(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
         run.Status = -1;
         return run;
     }
