@@ -24,7 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 template <typename F> double TimeOnce(F&& fn) {
     const auto start = Clock::now();
@@ -49,16 +51,17 @@ struct TLayoutValue {
 
 std::vector<TLayoutValue> LayoutValues() {
     static const char* const Record[] = {
-        "Top",       "Left",       "Width",         "Height",     "WindowState",
-        "FontCharset", "FontColor", "FontHeight",   "FontName",   "FontPitch",
-        "FontSize",  "FontBold",   "FontItalic",    "FontUnderline", "FontStrikeOut",
-        "DataConfig", "WindowConfig", "WindowFileName", "StartegyConfig"};
+        "Top",         "Left",         "Width",          "Height",        "WindowState",
+        "FontCharset", "FontColor",    "FontHeight",     "FontName",      "FontPitch",
+        "FontSize",    "FontBold",     "FontItalic",     "FontUnderline", "FontStrikeOut",
+        "DataConfig",  "WindowConfig", "WindowFileName", "StartegyConfig"};
     std::vector<TLayoutValue> values;
     for (int w = 0; w < Windows; ++w) {
         const QString group = QStringLiteral("%1\\AlertWindow%2").arg(LayoutPath).arg(w);
         for (const char* name : Record) {
             const QString n = QString::fromLatin1(name);
-            const bool text = n == QLatin1String("FontName") || n.endsWith(QLatin1String("Config")) ||
+            const bool text = n == QLatin1String("FontName") ||
+                              n.endsWith(QLatin1String("Config")) ||
                               n == QLatin1String("WindowFileName");
             values.push_back({group, n, text});
         }
@@ -102,8 +105,7 @@ sqlite3* OpenRaw(const QString& file) {
     return db;
 }
 
-void Ratio(const char* what, double ours, double raw, const char* unit, double scale,
-           double goal) {
+void Ratio(const char* what, double ours, double raw, const char* unit, double scale, double goal) {
     std::printf("%-44s %9.3f %s   raw %9.3f %s   ratio %6.2fx   goal <= %g %s: %s\n", what,
                 ours * scale, unit, raw * scale, unit, ours / raw, goal, unit,
                 ours * scale <= goal ? "met" : "MISSED");
@@ -122,7 +124,8 @@ void BenchRead(const QString& dir) {
                 const QString key = QStringLiteral("%1\\AlertWindow%2").arg(LayoutPath).arg(k);
                 const QString name = QStringLiteral("Value%1").arg(i);
                 store.SetValue(key, name, TStoreValue::Dword(k * 100 + i));
-                const QByteArray k8 = key.toCaseFolded().toUtf8(), n8 = name.toCaseFolded().toUtf8();
+                const QByteArray k8 = key.toCaseFolded().toUtf8(),
+                                 n8 = name.toCaseFolded().toUtf8();
                 sqlite3_bind_text(insert, 1, k8.constData(), -1, SQLITE_TRANSIENT);
                 sqlite3_bind_text(insert, 2, n8.constData(), -1, SQLITE_TRANSIENT);
                 sqlite3_bind_int(insert, 3, k * 100 + i);
@@ -164,8 +167,7 @@ void BenchRead(const QString& dir) {
     }
     sqlite3_finalize(select);
     sqlite3_close(raw);
-    Ratio("(a) read 1 of 10,000 store values (median)", Median(ours), Median(base), "us", 1e6,
-          10);
+    Ratio("(a) read 1 of 10,000 store values (median)", Median(ours), Median(base), "us", 1e6, 10);
     if (sink == 42)
         std::puts("");
 }
@@ -240,10 +242,8 @@ void BenchIniReads(const QString& dir) {
         }));
     }
     std::printf("    layout file: %zu keys, %lld bytes\n", values.size(), size);
-    Ratio("(c) read 2,500 layout keys, first (parses)", Median(cold), Median(parse), "ms", 1e3,
-          10);
-    Ratio("(c) read 2,500 layout keys, again (cached)", Median(warm), Median(parse), "ms", 1e3,
-          10);
+    Ratio("(c) read 2,500 layout keys, first (parses)", Median(cold), Median(parse), "ms", 1e3, 10);
+    Ratio("(c) read 2,500 layout keys, again (cached)", Median(warm), Median(parse), "ms", 1e3, 10);
     if (sink == 42)
         std::puts("");
 }
@@ -274,9 +274,18 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     std::printf("bench_settings: Qt %s, SQLite %s\n", qVersion(), sqlite3_libversion());
-    BenchRead(dir.path());
-    BenchBatchWrite(dir.path());
-    BenchIniReads(dir.path());
-    BenchBigFile(dir.path());
+    // Arguments pick parts ("a", "b", "c", "big"); none runs all.
+    const QStringList only = app.arguments().mid(1);
+    const auto wanted = [&](const char* part) {
+        return only.isEmpty() || only.contains(QLatin1String(part));
+    };
+    if (wanted("a"))
+        BenchRead(dir.path());
+    if (wanted("b"))
+        BenchBatchWrite(dir.path());
+    if (wanted("c"))
+        BenchIniReads(dir.path());
+    if (wanted("big"))
+        BenchBigFile(dir.path());
     return 0;
 }

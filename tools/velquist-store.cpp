@@ -6,6 +6,18 @@
 //   velquist-store list KEY                  subkeys ("Name\") and values of one key
 //   velquist-store export [KEY]              the whole tree below KEY (default: everything)
 //
+// "get" prints the bare value: dword and qword as signed decimal, sz and expand_sz as text,
+// binary as lowercase hex digits, multi_sz one string a line. "list" prints the subkeys, each
+// followed by "\", then the values. "export" prints, for the key and every key below it in
+// creation order, a "[\full\path]" line, its values and a blank line. A value line is
+// "Name"=kind:data, with @ for the default value; texts are in double quotes with \\, \",
+// \n, \r, \t and \xHH escapes, multi_sz strings comma-separated:
+//   [\Software\Velquist Client\Settings]
+//   "UserName"=sz:"alice"
+//   "SaveOnExit"=dword:2
+//   [\Software\Velquist Client\Settings\Updates]
+//   "UpdateTime"=binary:0000000000408f40
+//
 // Exit status: 0 done, 1 key or value missing or the store failed, 2 usage error.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
@@ -14,6 +26,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -34,7 +47,9 @@ struct TExit {
     QString Message;
 };
 
-[[noreturn]] void Usage(const QString& problem) { throw TExit{2, problem}; }
+[[noreturn]] void Usage(const QString& problem) {
+    throw TExit{2, problem};
+}
 
 void Print(const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -58,11 +73,21 @@ QString Quoted(const QString& text) {
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'\\': out += QStringLiteral("\\\\"); break;
-        case u'"': out += QStringLiteral("\\\""); break;
-        case u'\n': out += QStringLiteral("\\n"); break;
-        case u'\r': out += QStringLiteral("\\r"); break;
-        case u'\t': out += QStringLiteral("\\t"); break;
+        case u'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        case u'"':
+            out += QStringLiteral("\\\"");
+            break;
+        case u'\n':
+            out += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            out += QStringLiteral("\\r");
+            break;
+        case u'\t':
+            out += QStringLiteral("\\t");
+            break;
         default:
             if (c.unicode() < 0x20 || c.unicode() == 0x7F)
                 out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
@@ -110,8 +135,8 @@ QString ValueLine(const QString& name, const TStoreValue& value) {
     default:
         data = PlainText(value);
     }
-    const QString kind = value.Kind == TValueKind::None ? QStringLiteral("unknown")
-                                                        : ValueKindName(value.Kind);
+    const QString kind =
+        value.Kind == TValueKind::None ? QStringLiteral("unknown") : ValueKindName(value.Kind);
     return (name.isEmpty() ? QStringLiteral("@") : Quoted(name)) + u'=' + kind + u':' + data +
            u'\n';
 }

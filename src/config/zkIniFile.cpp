@@ -15,9 +15,13 @@
 namespace {
 
 // Section and key names count without their surrounding blanks.
-QStringView Name(QStringView text) { return text.trimmed(); }
+QStringView Name(QStringView text) {
+    return text.trimmed();
+}
 
-bool IsBlank(QStringView text) { return text.trimmed().isEmpty(); }
+bool IsBlank(QStringView text) {
+    return text.trimmed().isEmpty();
+}
 
 // A line end inside a name or value would split it into two lines of the file.
 QString OneLine(const QString& text) {
@@ -28,7 +32,9 @@ QString OneLine(const QString& text) {
     return line;
 }
 
-bool IsQuote(QChar c) { return c == u'"' || c == u'\''; }
+bool IsQuote(QChar c) {
+    return c == u'"' || c == u'\'';
+}
 
 // Reading trims blanks and strips one pair of quotes, so a value that would lose something
 // that way is written inside quotes.
@@ -77,7 +83,9 @@ bool TIniDocument::TNoCase::operator()(QStringView a, QStringView b) const noexc
     return true;
 }
 
-TIniDocument::TIniDocument() { Sections.emplace_back(); }
+TIniDocument::TIniDocument() {
+    Sections.emplace_back();
+}
 
 void TIniDocument::AddLine(QString&& text) {
     TextSize += text.size() + 1;
@@ -180,13 +188,19 @@ QByteArray TIniDocument::Serialize() const {
 }
 
 const TIniDocument::TSection* TIniDocument::FindSection(const QString& section) const {
+    // A record is read value by value from one section: the last section found is tried first.
+    if (LastFound >= 0 && section == LastQuery)
+        return &Sections[size_t(LastFound)];
     const auto it = SectionIndex.find(Name(section));
-    return it == SectionIndex.end() ? nullptr : &Sections[size_t(it->second)];
+    if (it == SectionIndex.end())
+        return nullptr;
+    LastQuery = section;
+    LastFound = it->second;
+    return &Sections[size_t(it->second)];
 }
 
 TIniDocument::TSection* TIniDocument::FindSection(const QString& section) {
-    const auto it = SectionIndex.find(Name(section));
-    return it == SectionIndex.end() ? nullptr : &Sections[size_t(it->second)];
+    return const_cast<TSection*>(std::as_const(*this).FindSection(section));
 }
 
 bool TIniDocument::HasSection(const QString& section) const {
@@ -229,6 +243,12 @@ std::optional<QString> TIniDocument::Value(const QString& section, const QString
 }
 
 bool TIniDocument::SetValue(const QString& section, const QString& key, const QString& value) {
+    // A name the format cannot hold would read back as another key or as none at all, and
+    // every later write would add it again. (No key of the document has such a name.)
+    const QString name = OneLine(key).trimmed();
+    if (name.isEmpty() || name.contains(u'=') || name.front() == u';' || name.front() == u'#' ||
+        name.front() == u'[')
+        return false;
     TSection* target = FindSection(section);
     if (!target) {
         // A blank line keeps the new section apart from whatever the file ended with.
@@ -243,7 +263,7 @@ bool TIniDocument::SetValue(const QString& section, const QString& key, const QS
         target = &added;
     }
 
-    const auto it = target->Keys.find(Name(key));
+    const auto it = target->Keys.find(QStringView(name));
     if (it != target->Keys.end()) {
         TLine& line = target->Lines[size_t(it->second)];
         // Keep everything up to the value: the key's spelling, blanks around "=", and the
@@ -265,7 +285,6 @@ bool TIniDocument::SetValue(const QString& section, const QString& key, const QS
         return true;
     }
 
-    const QString name = OneLine(key).trimmed();
     TLine line{name + u'=' + EncodeValue(value), name.size()};
     qsizetype at = target->LastKey + 1;
     if (target->LastKey < 0) {
@@ -309,6 +328,7 @@ bool TIniDocument::RemoveKey(const QString& section, const QString& key) {
 }
 
 void TIniDocument::RebuildSectionIndex() {
+    LastFound = -1;
     SectionIndex.clear();
     for (size_t s = 1; s < Sections.size(); ++s)
         SectionIndex.try_emplace(Sections[s].Name, qsizetype(s));
@@ -350,9 +370,9 @@ struct TStamp {
 
 enum class TFileState { Missing, Present, Unreadable };
 
-TFileState StatFile(const QString& path, TStamp& stamp) {
+TFileState StatFile(const QByteArray& encoded, TStamp& stamp) {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (::stat(encoded.constData(), &info) != 0)
         return errno == ENOENT || errno == ENOTDIR ? TFileState::Missing : TFileState::Unreadable;
     if (!S_ISREG(info.st_mode))
         return TFileState::Unreadable;
@@ -365,6 +385,7 @@ TFileState StatFile(const QString& path, TStamp& stamp) {
 }
 
 struct TCached {
+    QByteArray Encoded; // the name for system calls
     std::shared_ptr<TIniDocument> Document;
     TStamp Stamp;
     quint64 LastUse = 0;
@@ -406,7 +427,8 @@ void Evict(TCache& cache, const QString& keep) {
     qsizetype text = 0;
     for (const TCached& cached : std::as_const(cache.Files))
         text += cached.Document->textSize();
-    while (cache.Files.size() > 1 && (cache.Files.size() > MaxCachedFiles || text > MaxCachedText)) {
+    while (cache.Files.size() > 1 &&
+           (cache.Files.size() > MaxCachedFiles || text > MaxCachedText)) {
         auto oldest = cache.Files.end();
         for (auto it = cache.Files.begin(); it != cache.Files.end(); ++it)
             if (it.key() != keep && (oldest == cache.Files.end() || it->LastUse < oldest->LastUse))
@@ -421,13 +443,14 @@ void Evict(TCache& cache, const QString& keep) {
 // The cached parse of a file that exists, brought up to date; nullptr when the file is missing
 // or cannot be read (state tells which). Call with the lock held.
 TIniDocument* Loaded(TCache& cache, const QString& path, TFileState& state) {
+    auto it = cache.Files.find(path);
+    const QByteArray encoded = it != cache.Files.end() ? it->Encoded : QFile::encodeName(path);
     TStamp stamp;
-    state = StatFile(path, stamp);
+    state = StatFile(encoded, stamp);
     if (state != TFileState::Present) {
         cache.Files.remove(path);
         return nullptr;
     }
-    auto it = cache.Files.find(path);
     if (it != cache.Files.end() && it->Stamp == stamp) {
         it->LastUse = ++cache.Clock;
         return it->Document.get();
@@ -446,6 +469,7 @@ TIniDocument* Loaded(TCache& cache, const QString& path, TFileState& state) {
     }
     // The stamp taken before reading: if the file changed meanwhile, the next use parses again.
     TCached& cached = cache.Files[path];
+    cached.Encoded = encoded;
     cached.Document = std::make_shared<TIniDocument>(TIniDocument::Parse(bytes));
     cached.Stamp = stamp;
     cached.LastUse = ++cache.Clock;
@@ -483,11 +507,13 @@ void Save(TCache& cache, const QString& path, const QString& displayName,
         RaiseWriteError(displayName);
     }
     TStamp stamp;
-    if (StatFile(path, stamp) != TFileState::Present) {
+    const QByteArray encoded = QFile::encodeName(path);
+    if (StatFile(encoded, stamp) != TFileState::Present) {
         cache.Files.remove(path);
         return;
     }
     TCached& cached = cache.Files[path];
+    cached.Encoded = encoded;
     cached.Document = std::move(document);
     cached.Stamp = stamp;
     cached.LastUse = ++cache.Clock;
@@ -510,8 +536,8 @@ template <typename F> void Edit(const QString& fileName, F&& edit) {
     // Never replace a file whose content could not be read: that would lose it.
     if (state == TFileState::Unreadable)
         RaiseWriteError(fileName);
-    auto document = loaded ? std::make_shared<TIniDocument>(*loaded)
-                           : std::make_shared<TIniDocument>();
+    auto document =
+        loaded ? std::make_shared<TIniDocument>(*loaded) : std::make_shared<TIniDocument>();
     if (!edit(*document))
         return;
     Save(cache, path, fileName, std::move(document));
@@ -520,9 +546,16 @@ template <typename F> void Edit(const QString& fileName, F&& edit) {
 } // namespace
 
 QString AbsoluteFileName(const QString& fileName) {
-    if (QDir::isAbsolutePath(fileName))
-        return QDir::cleanPath(fileName);
-    return QDir::cleanPath(QDir::currentPath() + u'/' + fileName);
+    if (!fileName.startsWith(u'/'))
+        return QDir::cleanPath(QDir::currentPath() + u'/' + fileName);
+    // Called on every read: a name that is already clean (no "//", no "/." and no "/" at the
+    // end) is taken as it is.
+    const QChar* c = fileName.constData();
+    const qsizetype size = fileName.size();
+    for (qsizetype i = 0; i < size; ++i)
+        if (c[i] == u'/' && (i + 1 == size ? size > 1 : c[i + 1] == u'/' || c[i + 1] == u'.'))
+            return QDir::cleanPath(fileName);
+    return fileName;
 }
 
 std::optional<QString> ReadValue(const QString& fileName, const QString& section,

@@ -35,7 +35,8 @@ public:
     QStringList KeyNames(const QString& section) const;
     std::optional<QString> Value(const QString& section, const QString& key) const;
 
-    // Each returns whether the document changed.
+    // Each returns whether the document changed. A key name the format cannot hold (empty,
+    // with "=", or beginning with ";", "#" or "[") is not written.
     bool SetValue(const QString& section, const QString& key, const QString& value);
     bool RemoveKey(const QString& section, const QString& key);
     // Removes every section of that name with all its lines.
@@ -58,12 +59,12 @@ private:
     using TNameIndex = std::unordered_map<QString, qsizetype, TNoCase, TNoCase>;
 
     struct TLine {
-        QString Text;        // as in the file, without the line end
-        qsizetype Eq = -1;   // position of "=" when the line is a key, else -1
+        QString Text;      // as in the file, without the line end
+        qsizetype Eq = -1; // position of "=" when the line is a key, else -1
     };
     struct TSection {
-        QString Name;        // trimmed name between the brackets; empty for the preamble
-        QString Header;      // the header line as in the file
+        QString Name;   // trimmed name between the brackets; empty for the preamble
+        QString Header; // the header line as in the file
         std::vector<TLine> Lines;
         TNameIndex Keys; // trimmed key -> index of its first line
         qsizetype LastKey = -1;
@@ -78,6 +79,10 @@ private:
     // Sections[0] holds the lines before the first section header.
     std::vector<TSection> Sections;
     TNameIndex SectionIndex; // name -> first section
+    // The last section lookup that found one. A document is therefore not for reading from
+    // several threads at once (the file cache serialises its use).
+    mutable QString LastQuery;
+    mutable qsizetype LastFound = -1;
     TLineEnd LineEnd = TLineEnd::LF;
     bool ByteOrderMark = false;
     bool Latin1 = false;

@@ -49,7 +49,9 @@ void SetStored(const TSettingsStore& store, const QString& path, const QString& 
 
 } // namespace
 
-TSettingsStore TSettingsStore::Registry() { return TSettingsStore(); }
+TSettingsStore TSettingsStore::Registry() {
+    return TSettingsStore();
+}
 
 TSettingsStore TSettingsStore::Registry(TUserStore& store) {
     TSettingsStore result;
@@ -68,9 +70,13 @@ TUserStore& TSettingsStore::userStore() const {
     return Store ? *Store : TUserStore::Instance();
 }
 
-QString SettingsKeyPath() { return KeyPath(); }
+QString SettingsKeyPath() {
+    return KeyPath();
+}
 
-void SetSettingsKeyPath(const QString& path) { KeyPath() = path; }
+void SetSettingsKeyPath(const QString& path) {
+    KeyPath() = path;
+}
 
 // ---------------------------------------------------------------------------------------------
 

@@ -41,8 +41,8 @@ bool TryParseIntegerText(const QString& text, int32_t& value) {
 
     // Hexadecimal text names a 32-bit pattern (colours such as $FF000008 are negative numbers);
     // decimal text must lie in the signed range.
-    const uint64_t limit = hex ? (negative ? 0x80000000u : 0xFFFFFFFFu)
-                               : (negative ? 0x80000000u : 0x7FFFFFFFu);
+    const uint64_t limit =
+        hex ? (negative ? 0x80000000u : 0xFFFFFFFFu) : (negative ? 0x80000000u : 0x7FFFFFFFu);
     const int base = hex ? 16 : 10;
     uint64_t magnitude = 0;
     for (; i < size; ++i) {

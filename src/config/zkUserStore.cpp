@@ -74,14 +74,44 @@ void BindText(sqlite3_stmt* statement, int index, const QByteArray& text) {
     sqlite3_bind_text(statement, index, text.constData(), int(text.size()), SQLITE_STATIC);
 }
 
+// Paths and names are folded on every call, so plain ASCII, by far the common case, is
+// lower-cased in one pass without Unicode tables.
 QByteArray FoldedPath(const QString& path) {
-    QString folded;
-    folded.reserve(path.size() + 1);
-    for (const QStringView part : QStringView(path).tokenize(u'\\', Qt::SkipEmptyParts)) {
-        folded += u'\\';
-        folded += part;
+    QByteArray folded(path.size() + 1, Qt::Uninitialized);
+    char* out = folded.data();
+    bool separator = true;
+    for (const QChar c : path) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80) {
+            QString slow;
+            for (const QStringView part : QStringView(path).tokenize(u'\\', Qt::SkipEmptyParts)) {
+                slow += u'\\';
+                slow += part;
+            }
+            return slow.toCaseFolded().toUtf8();
+        }
+        if (u == u'\\') {
+            separator = true;
+            continue;
+        }
+        if (separator)
+            *out++ = '\\';
+        separator = false;
+        *out++ = char(u >= u'A' && u <= u'Z' ? u + 32 : u);
     }
-    return folded.toCaseFolded().toUtf8();
+    folded.truncate(out - folded.constData());
+    return folded;
+}
+
+QByteArray FoldedName(const QString& name) {
+    QByteArray folded(name.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t u = name[i].unicode();
+        if (u >= 0x80)
+            return name.toCaseFolded().toUtf8();
+        folded[i] = char(u >= u'A' && u <= u'Z' ? u + 32 : u);
+    }
+    return folded;
 }
 
 // Whether every name in the path can be a key's name.
@@ -91,8 +121,6 @@ bool ValidKeyPath(const QString& path) {
             return false;
     return true;
 }
-
-QByteArray FoldedName(const QString& name) { return name.toCaseFolded().toUtf8(); }
 
 QByteArray EncodeStrings(const QStringList& strings) {
     QByteArray bytes;
@@ -135,7 +163,8 @@ TStoreValue ColumnValue(sqlite3_stmt* statement, int kindColumn, int dataColumn)
     value.Kind = KnownKind(sqlite3_column_int(statement, kindColumn));
     const auto bytes = [&] {
         const void* data = sqlite3_column_blob(statement, dataColumn);
-        return QByteArray(static_cast<const char*>(data), sqlite3_column_bytes(statement, dataColumn));
+        return QByteArray(static_cast<const char*>(data),
+                          sqlite3_column_bytes(statement, dataColumn));
     };
     switch (value.Kind) {
     case TValueKind::Dword:
@@ -146,7 +175,8 @@ TStoreValue ColumnValue(sqlite3_stmt* statement, int kindColumn, int dataColumn)
         break;
     case TValueKind::Sz:
     case TValueKind::ExpandSz: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, dataColumn));
+        const auto* text =
+            reinterpret_cast<const char*>(sqlite3_column_text(statement, dataColumn));
         value.Text = QString::fromUtf8(text, sqlite3_column_bytes(statement, dataColumn));
         break;
     }
@@ -303,7 +333,6 @@ bool TStoreValue::operator==(const TStoreValue& other) const {
 
 // ---------------------------------------------------------------------------------------------
 
-
 TUserStore::TUserStore(const QString& fileName) : FileName(fileName) {
     QString problem;
     bool damaged = false;
@@ -418,9 +447,15 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
     if (!run("BEGIN IMMEDIATE", nullptr))
         return false;
     rc = sqlite3_exec(Db, SchemaSql, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK || !run("COMMIT", nullptr)) {
+    if (rc != SQLITE_OK) {
+        // An SQL error here means tables of the same names but another shape: not our file.
+        // A full disk or the like is no reason to move the user's settings aside.
         *problem = QString::fromUtf8(sqlite3_errmsg(Db));
-        *damaged = true;
+        *damaged = IsDamage(rc) || rc == SQLITE_ERROR;
+        sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    if (!run("COMMIT", nullptr)) {
         sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
@@ -457,8 +492,8 @@ void TUserStore::Close() {
 }
 
 void TUserStore::Fail(int rc, const char* what) {
-    const QString detail = Db ? QString::fromUtf8(sqlite3_errmsg(Db))
-                              : QString::fromUtf8(sqlite3_errstr(rc));
+    const QString detail =
+        Db ? QString::fromUtf8(sqlite3_errmsg(Db)) : QString::fromUtf8(sqlite3_errstr(rc));
     throw EStoreError(QStringLiteral("The settings store could not complete %1: %2")
                           .arg(QLatin1String(what), detail));
 }
@@ -495,7 +530,7 @@ void TUserStore::BeginImmediate() {
 }
 
 // Runs a writing operation as one transaction: its own, or the open batch's.
-template <typename F> auto TUserStore::Write(F&& work) -> decltype(work()) {
+template <typename F> bool TUserStore::Write(F&& work) {
     if (Depth > 0) {
         // SQLite ends a transaction by itself after some errors (a full disk, for one); the
         // batch is lost then, and further writes must not slip out one by one.
@@ -514,7 +549,7 @@ template <typename F> auto TUserStore::Write(F&& work) -> decltype(work()) {
     }
     BeginImmediate();
     try {
-        const auto result = work();
+        const bool result = work();
         Exec("COMMIT");
         return result;
     } catch (...) {
@@ -569,7 +604,9 @@ int64_t TUserStore::CreateKeyId(const QString& path, const QByteArray& folded) {
     return id;
 }
 
-bool TUserStore::KeyExists(const QString& path) { return FindKeyId(FoldedPath(path)) >= 0; }
+bool TUserStore::KeyExists(const QString& path) {
+    return FindKeyId(FoldedPath(path)) >= 0;
+}
 
 bool TUserStore::CreateKey(const QString& path) {
     if (!ValidKeyPath(path))
@@ -664,9 +701,9 @@ QStringList TUserStore::SubKeys(const QString& path) {
     QStringList names;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        names.append(QString::fromUtf8(
-            reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
-            sqlite3_column_bytes(statement, 0)));
+        names.append(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                              sqlite3_column_bytes(statement, 0)));
     if (rc != SQLITE_DONE)
         Fail(rc, "listing subkeys");
     return names;
@@ -680,10 +717,10 @@ std::vector<std::pair<QString, TStoreValue>> TUserStore::Values(const QString& p
     std::vector<std::pair<QString, TStoreValue>> values;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-        values.emplace_back(QString::fromUtf8(reinterpret_cast<const char*>(
-                                                  sqlite3_column_text(statement, 0)),
-                                              sqlite3_column_bytes(statement, 0)),
-                            ColumnValue(statement, 1, 2));
+        values.emplace_back(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                              sqlite3_column_bytes(statement, 0)),
+            ColumnValue(statement, 1, 2));
     if (rc != SQLITE_DONE)
         Fail(rc, "listing values");
     return values;
@@ -726,8 +763,8 @@ void TUserStore::CommitBatch() {
     }
     if (!sqlite3_get_autocommit(Db))
         sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw EStoreError(QStringLiteral("The settings store could not save a batch of changes: %1")
-                          .arg(detail));
+    throw EStoreError(
+        QStringLiteral("The settings store could not save a batch of changes: %1").arg(detail));
 }
 
 void TUserStore::RollbackBatch() {

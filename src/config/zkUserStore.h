@@ -127,7 +127,7 @@ private:
     void Exec(const char* sql);
     [[noreturn]] void Fail(int rc, const char* what);
     void BeginImmediate();
-    template <typename F> auto Write(F&& work) -> decltype(work());
+    template <typename F> bool Write(F&& work);
     int64_t FindKeyId(const QByteArray& foldedPath);
     int64_t CreateKeyId(const QString& path, const QByteArray& folded);
 
@@ -135,7 +135,7 @@ private:
     sqlite3* Db = nullptr;
     sqlite3_stmt* Statements[StatementCount] = {};
     int Depth = 0;
-    QString BatchError; // why the open batch can no longer be committed
+    QString BatchError;                // why the open batch can no longer be committed
     QHash<QByteArray, int64_t> KeyIds; // folded path -> id, within one write transaction
     bool Persistent = true;
 };

@@ -18,7 +18,9 @@
 
 namespace {
 
-TIniDocument Doc(const char* text) { return TIniDocument::Parse(QByteArray(text)); }
+TIniDocument Doc(const char* text) {
+    return TIniDocument::Parse(QByteArray(text));
+}
 
 QString Val(const TIniDocument& doc, const char* section, const char* key) {
     return doc.Value(QString::fromUtf8(section), QString::fromUtf8(key)).value_or("<missing>");
@@ -189,14 +191,21 @@ private slots:
     }
 
     void writtenValuesReadBackUnchanged() {
-        const QStringList values = {" leading", "trailing ", "\"quoted\"", "'single'", "",
-                                    "a = b", "\"", "  ", "tab\tinside", "ünïcödé €"};
+        const QStringList values = {" leading", "trailing ", "\"quoted\"",  "'single'", "", "a = b",
+                                    "\"",       "  ",        "tab\tinside", "ünïcödé €"};
         TIniDocument doc;
         for (int i = 0; i < values.size(); ++i)
             doc.SetValue("S", QString("k%1").arg(i), values[i]);
         const TIniDocument reread = TIniDocument::Parse(doc.Serialize());
         for (int i = 0; i < values.size(); ++i)
             QCOMPARE(reread.Value("S", QString("k%1").arg(i)).value(), values[i]);
+    }
+
+    void keyNamesTheFormatCannotHoldAreNotWritten() {
+        TIniDocument doc = Doc("[S]\nk=1\n");
+        for (const char* name : {"", "  ", "a=b", ";c", "#d", "[e]"})
+            QVERIFY2(!doc.SetValue("S", name, "v") && !doc.SetValue("New", name, "v"), name);
+        QCOMPARE(doc.Serialize(), QByteArray("[S]\nk=1\n"));
     }
 
     void lineBreaksInValueStayOnOneLine() {
@@ -276,8 +285,10 @@ private slots:
         QVERIFY(doc.wasLatin1());
         QCOMPARE(doc.Value("S", "City").value(), QString::fromUtf8("Zürich"));
         QCOMPARE(doc.Value("S", "Drink").value(), QString::fromUtf8("café"));
-        QCOMPARE(doc.Serialize(), QString::fromUtf8("[S]\r\nCity=Zürich\r\nDrink=café\r\n").toUtf8());
-        const TIniDocument utf8 = TIniDocument::Parse(QString::fromUtf8("[S]\nk=Zürich\n").toUtf8());
+        QCOMPARE(doc.Serialize(),
+                 QString::fromUtf8("[S]\r\nCity=Zürich\r\nDrink=café\r\n").toUtf8());
+        const TIniDocument utf8 =
+            TIniDocument::Parse(QString::fromUtf8("[S]\nk=Zürich\n").toUtf8());
         QVERIFY(!utf8.wasLatin1());
         QCOMPARE(utf8.Value("S", "k").value(), QString::fromUtf8("Zürich"));
     }

@@ -53,7 +53,8 @@ private:
 
 private slots:
     void init() {
-        Store = std::make_unique<TUserStore>(Dir.filePath(QString("s%1/store.sqlite3").arg(++Serial)));
+        Store =
+            std::make_unique<TUserStore>(Dir.filePath(QString("s%1/store.sqlite3").arg(++Serial)));
         zkIni::ClearCache();
     }
     void cleanup() { Store.reset(); }
@@ -462,14 +463,16 @@ private slots:
                 WriteIntegerValue(reg(), "\\Layout\\AlertWindow0", "Top", 5);
                 inner.Commit();
             }
-            QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(other), "\\Layout", "AlertCount", -1),
-                     -1);
+            QCOMPARE(
+                ReadIntegerValue(TSettingsStore::Registry(other), "\\Layout", "AlertCount", -1),
+                -1);
             outer.Commit();
         }
-        QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(other), "\\Layout", "AlertCount", -1), 2);
-        QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(other), "\\Layout\\AlertWindow0", "Top",
-                                  -1),
-                 5);
+        QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(other), "\\Layout", "AlertCount", -1),
+                 2);
+        QCOMPARE(
+            ReadIntegerValue(TSettingsStore::Registry(other), "\\Layout\\AlertWindow0", "Top", -1),
+            5);
     }
 
     // A whole layout of 100 windows written in one batch and read back value by value.

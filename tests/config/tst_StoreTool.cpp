@@ -44,9 +44,7 @@ private:
     QString storeFile() const { return Home->configHome() + "/velquist/user-store.sqlite3"; }
 
 private slots:
-    void initTestCase() {
-        QVERIFY2(QFile::exists(Tool), qPrintable("not built: " + Tool));
-    }
+    void initTestCase() { QVERIFY2(QFile::exists(Tool), qPrintable("not built: " + Tool)); }
     void init() { Home = std::make_unique<TTestHome>(); }
     void cleanup() { Home.reset(); }
 
@@ -61,9 +59,9 @@ private slots:
         QCOMPARE(run({"set", key + "\\Updates", "UpdateTime", "binary", "00 00 00 00 00 40 8F 40"})
                      .Status,
                  0);
-        QCOMPARE(run({"set", "\\Software\\Velquist Client\\URL Handler", "", "sz", "velquist:x"})
-                     .Status,
-                 0);
+        QCOMPARE(
+            run({"set", "\\Software\\Velquist Client\\URL Handler", "", "sz", "velquist:x"}).Status,
+            0);
 
         QCOMPARE(run({"get", key.toLower(), "username"}).Out, QString::fromUtf8("Jürgen\n"));
         QCOMPARE(run({"get", key, "SaveOnExit"}).Out, QString("-2\n"));

@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -31,7 +32,8 @@ QString IntegrityOf(const QString& file) {
     sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
     QString result;
     if (sqlite3_step(statement) == SQLITE_ROW)
-        result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+        result =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
     sqlite3_finalize(statement);
     sqlite3_close(db);
     return result;
@@ -46,7 +48,9 @@ private:
     QTemporaryDir Dir;
     int Serial = 0;
     // A fresh store file for each test.
-    QString freshFile() { return Dir.filePath(QString("store%1/user-store.sqlite3").arg(++Serial)); }
+    QString freshFile() {
+        return Dir.filePath(QString("store%1/user-store.sqlite3").arg(++Serial));
+    }
 
 private slots:
     void keyPathsIgnoreCaseAndKeepIt() {
@@ -240,6 +244,18 @@ private slots:
                      .hasMatch(),
                  qPrintable(aside.front()));
         QCOMPARE(ReadWholeFile(info.dir().filePath(aside.front())), content);
+    }
+
+    void unreadableFileIsMovedAside() {
+        if (geteuid() == 0)
+            QSKIP("root reads every file");
+        const QString file = freshFile();
+        { TUserStore create(file); }
+        QFile::setPermissions(file, QFileDevice::Permissions());
+        TUserStore store(file);
+        QVERIFY(store.isPersistent());
+        QVERIFY(store.SetValue("\\A", "v", TStoreValue::Dword(1)));
+        QCOMPARE(QFileInfo(file).dir().entryList({"*.corrupt-*"}, QDir::Files).size(), 1);
     }
 
     void foreignDatabaseIsMovedAside() {
