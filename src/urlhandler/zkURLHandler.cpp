@@ -1,3 +1,109 @@
 #include "zkURLHandler.h"
 
-void PollURLHandler() {}
+#include "account/zkLoginForm.h"
+#include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertForm.h"
+#include "components/zkComponentWrappers.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "platform/zkErrors.h"
+#include "shell/zkMainForm.h"
+
+TStringMap ParseURLParameters(const QString& text) {
+    TStringMap parameters;
+    QString rest = text;
+    while (!rest.isEmpty()) {
+        const qsizetype amp = rest.indexOf(QLatin1Char('&'));
+        const QString piece = amp < 0 ? rest : rest.left(amp);
+        rest = amp < 0 ? QString() : rest.mid(amp + 1);
+        const qsizetype eq = piece.indexOf(QLatin1Char('='));
+        if (eq >= 0)
+            parameters.append({piece.left(eq), piece.mid(eq + 1)});
+    }
+    return parameters;
+}
+
+QString FindMapValue(const TStringMap& parameters, const QString& name) {
+    for (const TStringMapItem& item : parameters)
+        if (item.Name == name)
+            return item.Value;
+    return QString();
+}
+
+namespace {
+void NewAlertWindowCommand(const QString& rest, const TStringMap& parameters) {
+    TZentrikProMainForm* main = ZentrikProMainForm();
+    if (!main)
+        return;
+    // Unlike the menu command, the lists the actions name are made on first use.
+    TAlertForm* window = main->NewAlertWindow();
+    if (!rest.isEmpty())
+        window->ZentrikWindowX->SetDataConfig(rest);
+    const QString windowConfig = FindMapValue(parameters, QStringLiteral("WindowConfig"));
+    if (!windowConfig.isEmpty())
+        window->ZentrikWindowX->SetWindowConfig(windowConfig);
+}
+
+void LoginCommand(const TStringMap& parameters) {
+    const QString user = FindMapValue(parameters, QStringLiteral("UserName"));
+    if (user.isEmpty())
+        return;
+    TZentrikProMainForm* main = ZentrikProMainForm();
+    if (main && main->LoginForm)
+        main->LoginForm->LoginWith(user, FindMapValue(parameters, QStringLiteral("Password")));
+}
+} // namespace
+
+void HandleURL(const QString& url) {
+    const qsizetype scheme = url.indexOf(QStringLiteral("://"));
+    if (scheme < 0)
+        return;
+    const QString afterScheme = url.mid(scheme + 3);
+    const qsizetype slash = afterScheme.indexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return;
+    const QString command = afterScheme.left(slash);
+    QString rest = afterScheme.mid(slash + 1);
+    TStringMap parameters;
+    const qsizetype question = rest.indexOf(QLatin1Char('?'));
+    if (question >= 0) {
+        rest = rest.mid(question + 1);
+        parameters = ParseURLParameters(rest);
+    }
+    if (command == QLatin1String("NewAlertWindow"))
+        NewAlertWindowCommand(rest, parameters);
+    else if (command == QLatin1String("Login"))
+        LoginCommand(parameters);
+}
+
+QString URLHandlerKey() { return SettingsKeyPath() + QStringLiteral("\\URL Handler"); }
+
+void PollURLHandler() {
+    TUserStore& store = TUserStore::Instance();
+    const QString key = URLHandlerKey();
+    QString url;
+    try {
+        // Read and empty in one transaction, so a link another launch writes in between is
+        // not wiped out unseen; an already empty mailbox costs no write.
+        TUserStoreBatch batch(store);
+        TStoreValue value;
+        const bool found = store.GetValue(key, QString(), value);
+        if (found && value.Kind == TValueKind::Sz)
+            url = value.Text;
+        if (!found || value.Kind != TValueKind::Sz || !url.isEmpty())
+            store.SetValue(key, QString(), TStoreValue::Sz(QString()));
+        batch.Commit();
+    } catch (const EStoreError& e) {
+        // This runs every second: a store that fails says so once, not in a box per tick.
+        static bool reported = false;
+        if (!reported)
+            qWarning("velquist: the URL handler mailbox cannot be read: %s", qPrintable(e.message()));
+        reported = true;
+        return;
+    }
+    if (url.isEmpty())
+        return;
+    if (TZentrikProMainForm* main = ZentrikProMainForm())
+        BringWindowForward(main);
+    HandleURL(url);
+}

@@ -19,6 +19,16 @@ QString mailbox(const QString& keyPath = QString::fromLatin1(DefaultSettingsKeyP
     return value;
 }
 
+// A start folder whose Settings.ini gives the running client a key path of its own, so the
+// mailbox a test reads is one that client never polls and empties.
+struct TPollerFolder {
+    QTemporaryDir Dir;
+    TPollerFolder() {
+        WriteTextFile(Dir.filePath("Settings.ini"), "[Settings]\nRegistryKey=\\Software\\Poller\n");
+    }
+    QString path() const { return Dir.path(); }
+};
+
 QString socketOf(const TTestInstallation& inst) {
     return TInstanceGuard::SocketPath(TInstanceGuard::LockName(inst.dir()));
 }
@@ -33,13 +43,15 @@ private slots:
     void registryKeyOfTheStartFolderMovesTheMailbox();
     void oldComponentsEndTheProcessWithTheMessage();
     void terminateSignalClosesTheClient();
+    void runningClientTakesTheLink();
 };
 
 void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
     TTestHome home;
     TTestInstallation inst;
     QVERIFY(inst.isValid());
-    TClientRun first(inst.clientPath(), {});
+    TPollerFolder poller;
+    TClientRun first(inst.clientPath(), {}, poller.path());
     QVERIFY(first.waitStarted());
     QVERIFY2(WaitForFile(socketOf(inst)), first.stdErr().constData());
 
@@ -88,7 +100,8 @@ void TSingleInstanceTest::registryKeyOfTheStartFolderMovesTheMailbox() {
     QTemporaryDir startDir;
     WriteTextFile(startDir.filePath("Settings.ini"),
                   "[Settings]\r\nRegistryKey=\\Software\\Test Client\r\n");
-    TClientRun first(inst.clientPath(), {});
+    TPollerFolder poller;
+    TClientRun first(inst.clientPath(), {}, poller.path());
     QVERIFY(WaitForFile(socketOf(inst)));
 
     TClientRun second(inst.clientPath(), {"/url:velquist://moved"}, startDir.path());
@@ -147,6 +160,21 @@ void TSingleInstanceTest::terminateSignalClosesTheClient() {
     QCOMPARE(again.process().state(), QProcess::Running);
     again.terminate();
     QVERIFY(again.waitFinished());
+}
+
+void TSingleInstanceTest::runningClientTakesTheLink() {
+    TTestHome home;
+    TTestInstallation inst;
+    TClientRun first(inst.clientPath(), {});
+    QVERIFY(WaitForFile(socketOf(inst)));
+    TClientRun second(inst.clientPath(), {"/url:velquist://NewAlertWindow/"});
+    QVERIFY(second.waitFinished());
+    QCOMPARE(second.exitCode(), 0);
+    // Within about a second the running client empties the mailbox; the link is taken once.
+    QTRY_COMPARE_WITH_TIMEOUT(mailbox(), QString(), 5000);
+    first.terminate();
+    QVERIFY(first.waitFinished());
+    QCOMPARE(first.exitCode(), 0);
 }
 
 QTEST_MAIN(TSingleInstanceTest)
