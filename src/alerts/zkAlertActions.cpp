@@ -1,13 +1,227 @@
 #include "zkAlertActions.h"
 
-// Stand-ins until the dispatch and the Actions dialog are written (see the header).
+#include "alerts/zkActionsForm.h"
+#include "alerts/zkAlertForm.h"
+#include "alerts/zkSoundPlayForm.h"
+#include "components/zkComponentWrappers.h"
+#include "linking/zkExternalLinks.h"
+#include "linking/zkGenericConnectorForm.h"
+#include "shell/zkMainForm.h"
+#include "shell/zkOpenLink.h"
 
-void NewAlertActions(TAlertForm& /*form*/, IAlertData& /*alert*/) {}
+#include <QCoreApplication>
+#include <QPointer>
 
-void SelectedAlertActions(TAlertForm& /*form*/, IAlertData& /*alert*/) {}
+#include <utility>
 
-void EditWindowActions(TAlertForm& /*form*/) {}
+namespace {
 
-void ProcessPendingActions() {}
+enum TActionKind : int { PlaySoundKind = 2, ShowWindowKind = 3, SendSymbolKind = 4 };
 
-void BringWindowForward(QWidget* /*window*/) {}
+// Set by the alert handlers when some window has work for the idle step, which runs far more
+// often than alerts come.
+bool AnyWindowPending = false;
+
+int KindOf(const QString& text) {
+    bool ok = false;
+    const int kind = text.toInt(&ok);
+    return ok ? kind : 0;
+}
+
+TGenericConnectorForm* Connectors() {
+    TZentrikProMainForm* main = ZentrikProMainForm();
+    return main ? main->ConnectorForm : nullptr;
+}
+
+// The sound queue belongs to the hidden sound window.
+void EnqueueSound(const QString& setup) {
+    if (TSoundPlayForm* sounds = SoundPlayForm())
+        sounds->Enqueue(setup);
+}
+
+void StartNextSound() {
+    if (TSoundPlayForm* sounds = SoundPlayForm())
+        sounds->StartNextSound();
+}
+
+void MarkPending(TAlertForm& form) {
+    form.HasPendingActions = true;
+    AnyWindowPending = true;
+}
+
+// Bringing a window forward; activating it is left to the caller when it brings several
+// forward in a row, since only the last of them keeps the activation.
+void BringForward(QWidget* window, bool activate) {
+    constexpr Qt::WindowStates notNormal =
+        Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    // The application has no window of its own here: restoring the main window restores it.
+    if (TZentrikProMainForm* main = ZentrikProMainForm()) {
+        if (main->windowState() & notNormal)
+            main->setWindowState(main->windowState() & ~notNormal);
+        main->show();
+        main->raise();
+    }
+    if (!window)
+        return;
+    if (window->windowState() & notNormal)
+        window->setWindowState(window->windowState() & ~notNormal);
+    window->show();
+    window->raise();
+    if (activate)
+        window->activateWindow();
+    FitToMonitor(window);
+}
+
+} // namespace
+
+void NewAlertActions(TAlertForm& form, IAlertData& alert) {
+    if (alert.SkipFlag() != 0)
+        return;
+    TPendingActions& pending = form.PendingActions;
+    const TActionTable& table = form.ActionTable;
+    const qsizetype first = pending.Count();
+    for (qsizetype i = 0; i < table.Count(); ++i) {
+        // Entries of other kinds would do nothing here nor in the idle step; left out, they
+        // cannot pile up in a window that never has anything else pending.
+        const int kind = KindOf(table.Kind[i]);
+        if (table.Trigger[i].trimmed() == QLatin1String("1") &&
+            (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind))
+            pending.Append(table.Kind[i], table.Parameter[i]);
+    }
+    // Only what this alert appended: the entries earlier alerts left were acted on when those
+    // came, and acting on them again would send their symbols once more for every later alert.
+    for (qsizetype i = first; i < pending.Count(); ++i) {
+        switch (KindOf(pending.Kind[i])) {
+        case PlaySoundKind:
+            EnqueueSound(pending.Parameter[i]);
+            MarkPending(form);
+            break;
+        case ShowWindowKind:
+            MarkPending(form);
+            break;
+        case SendSymbolKind:
+            if (TGenericConnectorForm* connectors = Connectors())
+                connectors->QueueSymbol(pending.Parameter[i], alert.AlertSymbol());
+            MarkPending(form);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
+    QLatin1String trigger;
+    switch (form.ZentrikWindowX->AlertSelectionType()) {
+    case 1:
+        trigger = QLatin1String("3");
+        break;
+    case 2:
+        trigger = QLatin1String("2");
+        break;
+    default:
+        return;
+    }
+    const TActionTable& table = form.ActionTable;
+    const qsizetype row = table.Trigger.indexOf(trigger);
+    if (row < 0)
+        return;
+    TPendingActions& pending = form.PendingActions;
+    pending.Append(table.Kind[row], table.Parameter[row]);
+    // A selection only sends; it never plays a sound.
+    if (KindOf(pending.Kind.last()) == SendSymbolKind) {
+        if (TGenericConnectorForm* connectors = Connectors())
+            connectors->QueueSymbol(pending.Parameter.last(), alert.AlertSymbol());
+        MarkPending(form);
+    }
+}
+
+void ProcessPendingActions() {
+    TZentrikProMainForm* main = ZentrikProMainForm();
+    if (!main)
+        return;
+    if (!main->SoundsSuspended)
+        StartNextSound();
+    if (!AnyWindowPending)
+        return;
+    const bool modal = main->ModalDialogOpen;
+    TGenericConnectorForm* connectors = main->ConnectorForm;
+    // The list handled last in this step. Nothing queues symbols during the step, so handling
+    // the same list again would send nothing and show what is shown already, unless a window
+    // was raised over the connector window since.
+    QString lastList;
+    bool haveLastList = false;
+    QPointer<QWidget> lastForward;
+    for (TAlertForm* form : main->AlertWindows()) {
+        if (!form->HasPendingActions)
+            continue;
+        // Taken out before acting: an error part-way ends this window's step once, rather than
+        // at every idle moment after.
+        const TPendingActions pending = std::exchange(form->PendingActions, TPendingActions());
+        form->HasPendingActions = false;
+        bool raised = false;
+        for (qsizetype i = 0; i < pending.Count(); ++i) {
+            switch (KindOf(pending.Kind[i])) {
+            case ShowWindowKind:
+                if (!modal && !raised) {
+                    BringForward(form, false);
+                    lastForward = form;
+                    raised = true;
+                    haveLastList = false;
+                }
+                break;
+            case SendSymbolKind: {
+                if (!connectors)
+                    break;
+                const QString list = EffectiveListName(pending.Parameter[i]);
+                if (haveLastList && list == lastList)
+                    break;
+                lastList = list;
+                haveLastList = true;
+                connectors->FlushSymbols(list);
+                if (modal)
+                    break;
+                TZentrikGenericConnector2X* connector = connectors->Connector(list);
+                if (connector && connector->LinkCount() == 0) {
+                    BringForward(connectors, false);
+                    lastForward = connectors;
+                    connectors->ShowList(list);
+                }
+                break;
+            }
+            default:
+                break; // sounds were queued when the alert came
+            }
+        }
+    }
+    AnyWindowPending = false;
+    if (lastForward && !lastForward->isActiveWindow())
+        lastForward->activateWindow();
+}
+
+void BringWindowForward(QWidget* window) {
+    BringForward(window, true);
+}
+
+void EditWindowActions(TAlertForm& form) {
+    const QPointer<TZentrikProMainForm> main = ZentrikProMainForm();
+    TActionsForm* dialog = main ? main->ActionsForm : nullptr;
+    if (!dialog)
+        return;
+    main->ModalDialogOpen = true;
+    struct TClearFlag {
+        const QPointer<TZentrikProMainForm>& Main;
+        ~TClearFlag() {
+            if (Main)
+                Main->ModalDialogOpen = false;
+        }
+    } clearFlag{main};
+    const QPointer<TAlertForm> window = &form;
+    dialog->setWindowState(dialog->windowState() &
+                           ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    dialog->Actions = form.Actions;
+    dialog->setWindowTitle(QCoreApplication::translate("TActionsForm", "Alert Window Actions"));
+    // The window may close while the dialog is open; then there is nothing to update.
+    if (dialog->exec() == QDialog::Accepted && window)
+        window->SetActions(dialog->Actions);
+}

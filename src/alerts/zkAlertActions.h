@@ -4,18 +4,21 @@ class IAlertData;
 class QWidget;
 class TAlertForm;
 
-// STAND-INS for the dispatch of alert actions and for editing a window's actions. The alert
-// window calls them at their real call points; the dispatch (new alert, selected alert, the
-// idle step, bringing a window forward) and the Actions dialog are still to be written, and
-// until then every one of these does nothing.
+// The dispatch of alert actions. The alert handlers only queue: sounds go to the sound queue
+// at once, symbols to their link list, raising is only marked. The idle step, run whenever the
+// event queue has run dry, starts the next sound, raises the windows and sends the symbols.
 
-// OnNewAlert: queue the window's on-each-alert actions.
+// OnNewAlert: the window's on-each-alert actions, unless the alert says to skip them.
 void NewAlertActions(TAlertForm& form, IAlertData& alert);
-// OnAlertSelected: queue the window's selection action.
+// OnAlertSelected: the window's first action for the kind of selection (click or double-click);
+// only a send acts at once.
 void SelectedAlertActions(TAlertForm& form, IAlertData& alert);
-// "Actions...": edit the window's actions in the Actions dialog; on OK replace and re-parse.
+// "Actions...": edits the window's actions in the Actions dialog; OK replaces and re-parses them.
 void EditWindowActions(TAlertForm& form);
-// The application's idle step: start queued sounds, raise windows, flush queued symbols.
+// The idle step: the next queued sound (unless the Sound Setup dialog is open), then each alert
+// window's pending actions: raised once per burst (not while a modal dialog is open), queued
+// symbols sent, and the connector window brought up on a list that no program is linked to.
 void ProcessPendingActions();
-// Restore and raise the application, the main window and the given window.
+// Restores and raises the application and the main window, then the given window, which is
+// shown in the normal state and kept on its monitor.
 void BringWindowForward(QWidget* window);

@@ -1,11 +1,46 @@
 #pragma once
 
-#include <QObject>
+#include <QPointer>
+#include <QWidget>
 
-// The hidden sound playing window that owns the sound queue. Stand-in until the sound work
-// lands: it exists from start-up and plays nothing.
-class TSoundPlayForm : public QObject {
+#include <memory>
+
+class QPlainTextEdit;
+class TSoundPlayThread;
+class TSoundQueue;
+
+// The hidden sound window. It owns the sound queue and starts each queued sound on its own
+// worker thread, one at a time; it is never shown.
+class TSoundPlayForm : public QWidget {
     Q_OBJECT
 public:
-    explicit TSoundPlayForm(QObject* parent = nullptr);
+    explicit TSoundPlayForm(QWidget* parent = nullptr);
+    ~TSoundPlayForm() override;
+
+    TSoundQueue& SoundQueue() { return *Queue; }
+    // Queues a sound setup (the new-alert dispatch calls this for each sound action).
+    void Enqueue(const QString& setup);
+    // The idle step: starts the next waiting sound unless one is playing.
+    void StartNextSound();
+    // True from the start of a sound until its end has been handled on this thread.
+    bool Busy() const { return FBusy; }
+
+    QPlainTextEdit* PlayLog = nullptr;
+
+signals:
+    // A sound thread has ended and Busy is false again.
+    void SoundEnded();
+
+private:
+    void SoundThreadTerminate();
+
+    std::unique_ptr<TSoundQueue> Queue;
+    bool FBusy = false;
+    QPointer<TSoundPlayThread> PlayThread;
 };
+
+// The sound window while it exists (nullptr before and after).
+TSoundPlayForm* SoundPlayForm();
+
+// Sounds the standard beep through the application (on its thread) for the sound player.
+void InstallApplicationBeep();

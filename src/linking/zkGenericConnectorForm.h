@@ -1,19 +1,91 @@
 #pragma once
 
+#include "linking/zkExternalLinks.h"
+
 #include <QStringList>
 #include <QWidget>
 
-// The "Set Up External Linking" window with one connector per link list.
-// Stand-in until the linking work lands: a window of its own; closing it hides it;
-// EnsureListsForActions only remembers the list names the actions name.
+#include <memory>
+
+class ISimConnectorLink;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QStackedLayout;
+class TLinkBroker;
+class TZentrikGenericConnector2X;
+
+// "Set Up External Linking": the link lists, one connector each, stacked in ConnectorsPanel
+// with the shown list's in front; creating, deleting and renaming the user's lists. Created
+// once by the main window; closing it hides it. It also runs the link broker through which
+// external programs link to the lists.
 class TGenericConnectorForm : public QWidget {
     Q_OBJECT
 public:
     explicit TGenericConnectorForm(QWidget* owner);
+    ~TGenericConnectorForm() override;
+
+    // --- state ---
+    TExternalLinkList LinkList;
+    TLinkListNames ListNames;
+    QStringList DisplayNames;
+    QString CurrentListName;
+
+    // --- controls ---
+    QWidget* TopPanel = nullptr;
+    QLabel* ListNameLabel = nullptr;
+    QComboBox* ListNameComboBox = nullptr;
+    QPushButton* CreateNewListButton = nullptr;
+    QPushButton* DeleteButton = nullptr;
+    QPushButton* RenameButton = nullptr;
+    QWidget* ConnectorsPanel = nullptr;
+
+    // --- what the alert actions and the main window use ---
+    void QueueSymbol(const QString& listName, const QString& symbol);
+    void FlushSymbols(const QString& listName);
+    // The list's connector (created with the list when missing).
+    TZentrikGenericConnector2X* Connector(const QString& listName);
+    void ShowList(const QString& listName);
+    void EnsureList(const QString& listName);
     void EnsureListsForActions(const QStringList& actions);
-    QStringList EnsuredActions;
+
+    // The connector in front of the panel.
+    TZentrikGenericConnector2X* FrontConnector() const;
+    // The broker serving this client's lists (not listening when its socket was taken).
+    TLinkBroker* Broker() const { return LinkBroker; }
+
+    void RefreshNames();
+    void UpdateButtons();
+    QString NextFreeListName() const { return ListNames.NextFreeName(); }
+
+    // --- handlers ---
+    void CreateNewListButtonClick();
+    void DeleteButtonClick();
+    void RenameButtonClick();
+    void ListNameComboBoxSelect();
+
+signals:
+    // DisplayNames changed; an open Actions dialog takes them over.
+    void DisplayNamesChanged();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    virtual void FormKeyUp(int& key, Qt::KeyboardModifiers shift);
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    TExternalLinkList::TConnector MakeConnector(const QString& name);
+    // Sets the combo box's items when they differ, keeping the shown name when it is still
+    // there.
+    void SetComboNames();
+    void SelectName(const QString& name);
+
+    QStackedLayout* ConnectorsStack = nullptr;
+    TLinkBroker* LinkBroker = nullptr;
+    std::shared_ptr<ISimConnectorLink> InstalledLink;
+    bool KeyPreview = false;
 };

@@ -1,0 +1,293 @@
+#include "zkLinkBroker.h"
+
+#include "platform/zkInstance.h"
+#include "platform/zkPaths.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// sockaddr_un holds 108 bytes including the terminating zero.
+constexpr int MaxSocketPathBytes = 107;
+constexpr qint64 ReadChunkBytes = 64 * 1024;
+
+const QByteArray LinkCommand = QByteArrayLiteral("LINK ");
+const QByteArray UnlinkCommand = QByteArrayLiteral("UNLINK ");
+
+// A symbol is one line on the wire; a line break inside it must not start a line of its own.
+QByteArray SymbolLine(const QString& symbol) {
+    QByteArray line;
+    line.reserve(symbol.size() + 8);
+    line.append("SYMBOL ");
+    line.append(symbol.toUtf8());
+    for (qsizetype i = 7; i < line.size(); ++i)
+        if (line[i] == '\n' || line[i] == '\r')
+            line[i] = ' ';
+    line.append('\n');
+    return line;
+}
+
+} // namespace
+
+TLinkBroker::TLinkBroker(QObject* parent) : QObject(parent) {
+    FlushTimer.setSingleShot(true);
+    FlushTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FlushTimer, &QTimer::timeout, this, &TLinkBroker::FlushOutgoing);
+}
+
+TLinkBroker::~TLinkBroker() {
+    Close();
+}
+
+QString TLinkBroker::SocketPath(const QString& lockName) {
+    const QString dir = zkPaths::RuntimeDir();
+    const QString plain = dir + QLatin1Char('/') + lockName + QStringLiteral(".links");
+    if (QFile::encodeName(plain).size() <= MaxSocketPathBytes)
+        return plain;
+    const QByteArray hash =
+        QCryptographicHash::hash(lockName.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return dir + QStringLiteral("/l-") + QString::fromLatin1(hash) + QStringLiteral(".links");
+}
+
+QString TLinkBroker::DefaultSocketPath() {
+    return SocketPath(TInstanceGuard::LockName(QDir::currentPath()));
+}
+
+bool TLinkBroker::Listen(const QString& path) {
+    Close();
+    const QString dir = QFileInfo(path).absolutePath();
+    const bool ready =
+        dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);
+    if (!ready) {
+        qWarning("velquist: cannot create the folder of the link socket %s", qPrintable(path));
+        return false;
+    }
+    if (QFileInfo::exists(path)) {
+        // Only a socket that nobody serves is ours to replace.
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(200)) {
+            probe.abort();
+            qWarning("velquist: another client serves the link socket %s; external linking is "
+                     "off",
+                     qPrintable(path));
+            return false;
+        }
+        QLocalServer::removeServer(path);
+    }
+    Server = new QLocalServer(this);
+    Server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(Server, &QLocalServer::newConnection, this, &TLinkBroker::OnNewConnection);
+    if (!Server->listen(path)) {
+        qWarning("velquist: cannot listen on the link socket %s: %s", qPrintable(path),
+                 qPrintable(Server->errorString()));
+        delete Server;
+        Server = nullptr;
+        return false;
+    }
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    ServerPath = path;
+    return true;
+}
+
+void TLinkBroker::Close() {
+    const bool hadLinks = !Links.isEmpty();
+    while (!Peers.empty())
+        RemovePeer(Peers.back().get());
+    if (Server) {
+        Server->close(); // removes the socket file
+        delete Server;
+        Server = nullptr;
+    }
+    ServerPath.clear();
+    if (hadLinks)
+        emit LinksChanged();
+}
+
+bool TLinkBroker::IsListening() const {
+    return Server && Server->isListening();
+}
+
+void TLinkBroker::OnNewConnection() {
+    while (QLocalSocket* socket = Server->nextPendingConnection()) {
+        auto peer = std::make_unique<TPeer>();
+        peer->Socket = socket;
+        peer->Id = NextPeerId++;
+        // What a program sends is taken in pieces, so a flood never piles up here.
+        socket->setReadBufferSize(ReadChunkBytes);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (TPeer* p = PeerOf(socket))
+                OnReadyRead(p);
+        });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            if (TPeer* p = PeerOf(socket))
+                RemovePeer(p);
+        });
+        Peers.push_back(std::move(peer));
+        if (socket->state() != QLocalSocket::ConnectedState) {
+            RemovePeer(Peers.back().get());
+            continue;
+        }
+        // Lines may have come with the connection.
+        if (socket->bytesAvailable() > 0)
+            OnReadyRead(Peers.back().get());
+    }
+}
+
+void TLinkBroker::OnReadyRead(TPeer* peer) {
+    QLocalSocket* socket = peer->Socket;
+    while (socket->bytesAvailable() > 0) {
+        const QByteArray chunk = socket->read(ReadChunkBytes);
+        if (chunk.isEmpty())
+            break;
+        qsizetype start = 0;
+        while (start < chunk.size()) {
+            const qsizetype newline = chunk.indexOf('\n', start);
+            const qsizetype end = newline < 0 ? chunk.size() : newline;
+            const qsizetype length = end - start;
+            if (peer->Discarding || peer->Partial.size() + length > MaxLineBytes) {
+                // Too long to be a command: the rest of this line goes unread.
+                peer->Discarding = true;
+                peer->Partial.clear();
+            } else {
+                peer->Partial.append(chunk.constData() + start, length);
+            }
+            if (newline < 0)
+                break;
+            start = newline + 1;
+            if (peer->Discarding) {
+                peer->Discarding = false;
+                continue;
+            }
+            const QByteArray line = std::exchange(peer->Partial, QByteArray());
+            HandleLine(peer, line);
+            // A handler of LinksChanged may have ended this program's connection.
+            if (PeerOf(socket) != peer)
+                return;
+        }
+    }
+}
+
+void TLinkBroker::HandleLine(TPeer* peer, const QByteArray& rawLine) {
+    QByteArray line = rawLine;
+    if (line.endsWith('\r'))
+        line.chop(1);
+    // Anything but the two commands with a name is ignored.
+    if (line.startsWith(LinkCommand) && line.size() > LinkCommand.size())
+        Link(peer, QString::fromUtf8(line.mid(LinkCommand.size())));
+    else if (line.startsWith(UnlinkCommand) && line.size() > UnlinkCommand.size())
+        Unlink(peer, QString::fromUtf8(line.mid(UnlinkCommand.size())));
+}
+
+void TLinkBroker::Link(TPeer* peer, const QString& listName) {
+    if (peer->Lists.contains(listName) || peer->Lists.size() >= MaxLinksPerProgram)
+        return;
+    peer->Lists.insert(listName);
+    Links[listName].push_back(peer);
+    emit LinksChanged();
+}
+
+void TLinkBroker::Unlink(TPeer* peer, const QString& listName) {
+    if (!peer->Lists.remove(listName))
+        return;
+    const auto found = Links.find(listName);
+    if (found != Links.end()) {
+        std::vector<TPeer*>& linked = found.value();
+        linked.erase(std::remove(linked.begin(), linked.end(), peer), linked.end());
+        if (linked.empty())
+            Links.erase(found);
+    }
+    emit LinksChanged();
+}
+
+void TLinkBroker::RemovePeer(TPeer* peer) {
+    const auto at =
+        std::find_if(Peers.begin(), Peers.end(),
+                     [peer](const std::unique_ptr<TPeer>& p) { return p.get() == peer; });
+    if (at == Peers.end())
+        return;
+    std::unique_ptr<TPeer> owned = std::move(*at);
+    Peers.erase(at);
+    const bool linked = !owned->Lists.isEmpty();
+    for (const QString& listName : std::as_const(owned->Lists)) {
+        const auto found = Links.find(listName);
+        if (found == Links.end())
+            continue;
+        std::vector<TPeer*>& programs = found.value();
+        programs.erase(std::remove(programs.begin(), programs.end(), peer), programs.end());
+        if (programs.empty())
+            Links.erase(found);
+    }
+    QLocalSocket* socket = owned->Socket;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    if (linked)
+        emit LinksChanged();
+}
+
+TLinkBroker::TPeer* TLinkBroker::PeerOf(QLocalSocket* socket) const {
+    for (const std::unique_ptr<TPeer>& p : Peers)
+        if (p->Socket == socket)
+            return p.get();
+    return nullptr;
+}
+
+qint64 TLinkBroker::UnreadBytes(const TPeer* peer) {
+    // What waits with us for the program. The kernel's socket buffer holds some more, but it
+    // does not tell that share in bytes of data (it counts its own bookkeeping too), so a
+    // program is dropped only once it is surely past the limit.
+    return peer->Outgoing.size() + peer->Socket->bytesToWrite();
+}
+
+void TLinkBroker::Send(const QString& listName, const QString& symbol) {
+    const auto found = Links.constFind(listName);
+    if (found == Links.constEnd())
+        return;
+    const QByteArray line = SymbolLine(symbol);
+    std::vector<TPeer*> tooSlow;
+    for (TPeer* peer : found.value()) {
+        if (UnreadBytes(peer) + line.size() > MaxUnreadBytes) {
+            tooSlow.push_back(peer);
+            continue;
+        }
+        peer->Outgoing.append(line);
+    }
+    for (TPeer* peer : tooSlow) {
+        qWarning("velquist: dropped linked program #%d: it left more than %lld bytes unread",
+                 peer->Id, static_cast<long long>(MaxUnreadBytes));
+        RemovePeer(peer);
+    }
+    // The first symbol after a quiet spell goes out at once; a stream of them goes out once a
+    // millisecond, one write per program instead of one per symbol.
+    if (FlushTimer.isActive())
+        return;
+    if (!SinceFlush.isValid() || SinceFlush.nsecsElapsed() >= qint64(CoalesceMs) * 1000000)
+        FlushOutgoing();
+    else
+        FlushTimer.start(CoalesceMs);
+}
+
+void TLinkBroker::FlushOutgoing() {
+    FlushTimer.stop();
+    SinceFlush.start();
+    for (const std::unique_ptr<TPeer>& peer : Peers) {
+        if (peer->Outgoing.isEmpty())
+            continue;
+        peer->Socket->write(peer->Outgoing);
+        peer->Outgoing.clear();
+    }
+}
+
+int32_t TLinkBroker::LinkCount(const QString& listName) const {
+    const auto found = Links.constFind(listName);
+    return found == Links.constEnd() ? 0 : int32_t(found.value().size());
+}

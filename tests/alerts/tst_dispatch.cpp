@@ -1,0 +1,300 @@
+#include "alerts/zkActions.h"
+#include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertForm.h"
+#include "alerts/zkSoundPlayForm.h"
+#include "alerts/zkSoundQueue.h"
+#include "components/zkComponentWrappers.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "linking/zkGenericConnectorForm.h"
+#include "platform/zkPrompts.h"
+#include "shell/zkMainForm.h"
+#include "zkFakeComponents.h"
+#include "zkTestSupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Counts how often a window is brought to the front.
+class TRaiseCounter : public QObject {
+public:
+    explicit TRaiseCounter(QWidget* window) { window->installEventFilter(this); }
+    int Count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ZOrderChange)
+            ++Count;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// A private home and installation folder, fake components, scripted prompts and sounds into a
+// folder, for one main window with its sound window.
+struct TDispatchFixture {
+    TTestHome Home;
+    QTemporaryDir Install;
+    QTemporaryDir AudioOut;
+    QString OldDir = QDir::currentPath();
+    std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
+    TScopedComponentFactory Scope{Factory};
+    std::unique_ptr<TZentrikProMainForm> Main;
+
+    TDispatchFixture() {
+        QDir::setCurrent(Install.path());
+        qputenv("VELQUIST_AUDIO_OUT", AudioOut.path().toLocal8Bit());
+        TUserStore::ResetInstance();
+        SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+        zkPrompts::SetScripted(true);
+        zkPrompts::ClearScript();
+        WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + "\\Settings", "UserName",
+                         "DEMO");
+        Main = std::make_unique<TZentrikProMainForm>();
+        new TSoundPlayForm(Main.get());
+        Main->show();
+    }
+    ~TDispatchFixture() {
+        Main.reset();
+        qunsetenv("VELQUIST_AUDIO_OUT");
+        QDir::setCurrent(OldDir);
+        TUserStore::ResetInstance();
+    }
+    TAlertForm* window(const QStringList& actions) {
+        TAlertForm* w = Main->NewAlertWindow();
+        w->SetActions(actions);
+        return w;
+    }
+    static TFakeZentrikWindowX& fake(TAlertForm* w) {
+        return *static_cast<TFakeZentrikWindowX*>(w->ZentrikWindowX->Component());
+    }
+    TFakeConnector* connector(const QString& list) {
+        return static_cast<TFakeConnector*>(Main->ConnectorForm->Connector(list)->Component());
+    }
+    QStringList queued(const QString& list) {
+        Main->ConnectorForm->EnsureList(list);
+        return Main->ConnectorForm->LinkList.Find(list)->PendingSymbols;
+    }
+    // Linked, so the connector window stays out of the way.
+    void link(const QString& list) { connector(list)->FLinkCount = 1; }
+};
+
+} // namespace
+
+class TDispatchTest : public QObject {
+    Q_OBJECT
+private slots:
+    void defaultActionsSendOnDoubleClickOnly();
+    void burstRaisesTheWindowOnce();
+    void eachAlertActsOnlyOnWhatItAppended();
+    void modalDialogDiscardsRaisingNotSending();
+    void soundsWaitWhileSuspended();
+    void selectionFollowsTheClickChoice();
+    void recordWithAMissingActionUsesTheFirstDefault();
+    void idleHookRunsByItself();
+};
+
+void TDispatchTest::defaultActionsSendOnDoubleClickOnly() {
+    TDispatchFixture f;
+    TAlertForm* w = f.Main->NewAlertWindow();
+    QCOMPARE(w->Actions, QStringList{"2,4,MAIN LIST"});
+    f.fake(w).RaiseAlertSelected("AAPL", 1);
+    f.fake(w).RaiseNewAlert("MSFT");
+    QVERIFY(!w->HasPendingActions);
+    QVERIFY(f.queued("MAIN LIST").isEmpty());
+
+    f.fake(w).RaiseAlertSelected("IBM", 2);
+    QVERIFY(w->HasPendingActions);
+    QCOMPARE(f.queued("MAIN LIST"), QStringList{"IBM"});
+    QVERIFY(f.connector("MAIN LIST")->Sent.isEmpty());
+
+    // Nobody is linked to the list: the connector window comes up on it.
+    f.Main->ConnectorForm->EnsureListsForActions({"1,4,Other"});
+    f.Main->ConnectorForm->ShowList("Other");
+    QVERIFY(f.Main->ConnectorForm->isHidden());
+    ProcessPendingActions();
+    QCOMPARE(f.connector("MAIN LIST")->Sent, QStringList{"IBM"});
+    QVERIFY(!w->HasPendingActions);
+    QVERIFY(w->PendingActions.IsEmpty());
+    QVERIFY(f.Main->ConnectorForm->isVisible());
+    QCOMPARE(f.Main->ConnectorForm->FrontConnector()->LinkName(), QString("MAIN LIST"));
+    QCOMPARE(f.Main->ConnectorForm->ListNameComboBox->currentIndex(), 0);
+
+    // Linked: it stays hidden.
+    f.Main->ConnectorForm->hide();
+    f.link("MAIN LIST");
+    f.fake(w).RaiseAlertSelected("T", 2);
+    ProcessPendingActions();
+    QCOMPARE(f.connector("MAIN LIST")->Sent, QStringList({"IBM", "T"}));
+    QVERIFY(f.Main->ConnectorForm->isHidden());
+}
+
+void TDispatchTest::burstRaisesTheWindowOnce() {
+    TDispatchFixture f;
+    TAlertForm* w = f.window({"1,3"});
+    TAlertForm* quiet = f.window({"2,4,MAIN LIST"});
+    TRaiseCounter raised(w);
+    TRaiseCounter quietRaised(quiet);
+    for (int i = 0; i < 5; ++i)
+        f.fake(w).RaiseNewAlert(QString("S%1").arg(i));
+    // An alert to be skipped runs nothing.
+    f.fake(quiet).RaiseNewAlert("SKIP", 1);
+    QCOMPARE(w->PendingActions.Count(), 5);
+    QCOMPARE(raised.Count, 0);
+    ProcessPendingActions();
+    QCOMPARE(raised.Count, 1);
+    QVERIFY(w->PendingActions.IsEmpty());
+    ProcessPendingActions();
+    QCOMPARE(raised.Count, 1);
+    f.fake(w).RaiseNewAlert("NEXT");
+    f.fake(w).RaiseNewAlert("NEXT", 7);
+    ProcessPendingActions();
+    QCOMPARE(raised.Count, 2);
+    QCOMPARE(quietRaised.Count, 0);
+
+    // A minimised window comes back to the normal state.
+    w->showMinimized();
+    f.fake(w).RaiseNewAlert("AGAIN");
+    ProcessPendingActions();
+    QVERIFY(!w->isMinimized());
+    QVERIFY(w->isVisible());
+}
+
+void TDispatchTest::eachAlertActsOnlyOnWhatItAppended() {
+    TDispatchFixture f;
+    f.link("Scan");
+    TAlertForm* w = f.window({"1,2,setup", "1,4,Scan", "1,9,unknown kind"});
+    f.fake(w).RaiseNewAlert("P");
+    f.fake(w).RaiseNewAlert("Q");
+    // Walking every pending entry again at Q would queue P, Q, Q.
+    QCOMPARE(f.queued("Scan"), QStringList({"P", "Q"}));
+    QCOMPARE(w->PendingActions.Count(), 4);
+    const QList<TSoundQueueItem> items = SoundPlayForm()->SoundQueue().Items();
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items[0].Setup, QString("setup"));
+    QVERIFY(items[0].Pending);
+
+    f.Main->SoundsSuspended = true;
+    ProcessPendingActions();
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}));
+    ProcessPendingActions();
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}));
+
+    // A burst of n alerts sends n symbols, in arrival order, in one idle step.
+    QStringList burst;
+    for (int i = 0; i < 50; ++i) {
+        burst << QString("B%1").arg(i);
+        f.fake(w).RaiseNewAlert(burst.last());
+    }
+    ProcessPendingActions();
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}) + burst);
+}
+
+void TDispatchTest::modalDialogDiscardsRaisingNotSending() {
+    TDispatchFixture f;
+    TAlertForm* w = f.window({"1,3", "1,4, "});
+    TRaiseCounter raised(w);
+    f.Main->ModalDialogOpen = true;
+    f.fake(w).RaiseNewAlert("A");
+    f.fake(w).RaiseNewAlert("B");
+    f.fake(w).RaiseNewAlert("C");
+    ProcessPendingActions();
+    QCOMPARE(raised.Count, 0);
+    // A blank list name is "MAIN LIST"; symbols still go out while the dialog is open, but
+    // the connector window is not brought up over it.
+    QCOMPARE(f.connector("MAIN LIST")->Sent, QStringList({"A", "B", "C"}));
+    QVERIFY(f.Main->ConnectorForm->isHidden());
+    QVERIFY(w->PendingActions.IsEmpty());
+    QVERIFY(!w->HasPendingActions);
+
+    // The discarded raise does not come back once the dialog has closed.
+    f.Main->ModalDialogOpen = false;
+    ProcessPendingActions();
+    QCOMPARE(raised.Count, 0);
+    QVERIFY(f.Main->ConnectorForm->isHidden());
+}
+
+void TDispatchTest::soundsWaitWhileSuspended() {
+    TDispatchFixture f;
+    TAlertForm* w = f.window({"1,2,<Default>"});
+    f.Main->SoundsSuspended = true;
+    f.fake(w).RaiseNewAlert("A");
+    ProcessPendingActions();
+    QVERIFY(SoundPlayForm()->SoundQueue().Items().at(0).Pending);
+    QVERIFY(!SoundPlayForm()->Busy());
+    f.Main->SoundsSuspended = false;
+    ProcessPendingActions();
+    QVERIFY(!SoundPlayForm()->SoundQueue().Items().at(0).Pending);
+    QVERIFY(SoundPlayForm()->Busy());
+    // "<Default>" beeps; the sound folder receives the beep.
+    QTRY_VERIFY(!SoundPlayForm()->Busy());
+    QCOMPARE(QDir(f.AudioOut.path()).entryList({"*.beep"}).size(), 1);
+}
+
+void TDispatchTest::selectionFollowsTheClickChoice() {
+    TDispatchFixture f;
+    f.link("Pick");
+    // The choice made in the Options dialog: click.
+    DefaultWindowActions() = {"3,4,MAIN LIST"};
+    TAlertForm* w = f.window({"1,3", "2,4,Pick", "2,4,Second"});
+    f.fake(w).RaiseAlertSelected("DOUBLE", 2);
+    QVERIFY(!w->HasPendingActions);
+    f.fake(w).RaiseAlertSelected("CLICK", 1);
+    ProcessPendingActions();
+    QCOMPARE(f.connector("Pick")->Sent, QStringList{"CLICK"});
+    QCOMPARE(f.queued("Second"), QStringList());
+
+    // A selection row of another kind is taken but acts on nothing.
+    w->SetActions({"3,3"});
+    TRaiseCounter raised(w);
+    f.fake(w).RaiseAlertSelected("X", 1);
+    QCOMPARE(w->PendingActions.Count(), 1);
+    QVERIFY(!w->HasPendingActions);
+    ProcessPendingActions();
+    QCOMPARE(raised.Count, 0);
+}
+
+void TDispatchTest::recordWithAMissingActionUsesTheFirstDefault() {
+    TDispatchFixture f;
+    f.link("Scan");
+    f.link("MAIN LIST");
+    WriteTextFile("w.zka", "[AlertWindow]\nAction0=1,4,Scan\nActionsCount=2\n");
+    const QStringList actions =
+        ReadActionsRecord(TSettingsStore::IniFile("w.zka"), "AlertWindow", DefaultWindowActions());
+    QCOMPARE(actions, QStringList({"1,4,Scan", "2,4,MAIN LIST"}));
+    TAlertForm* w = f.window(actions);
+    f.fake(w).RaiseNewAlert("NEW");
+    f.fake(w).RaiseAlertSelected("PICKED", 2);
+    ProcessPendingActions();
+    QCOMPARE(f.connector("Scan")->Sent, QStringList{"NEW"});
+    QCOMPARE(f.connector("MAIN LIST")->Sent, QStringList{"PICKED"});
+}
+
+void TDispatchTest::idleHookRunsByItself() {
+    TDispatchFixture f;
+    f.link("Scan");
+    TAlertForm* w = f.window({"1,4,Scan"});
+    f.fake(w).RaiseNewAlert("P");
+    f.fake(w).RaiseNewAlert("Q");
+    QVERIFY(f.connector("Scan")->Sent.isEmpty());
+    // Nothing calls the step here: the event loop running dry does.
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!f.connector("Scan")->Sent.isEmpty())
+            loop.quit();
+    });
+    poll.start(5);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}));
+    QVERIFY(!w->HasPendingActions);
+}
+
+QTEST_MAIN(TDispatchTest)
+#include "tst_dispatch.moc"

@@ -1,0 +1,134 @@
+#include "linking/zkLinkBroker.h"
+#include "zkTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QString toolPath() {
+    return QStringLiteral(VELQUIST_BIN_DIR "/velquist-link");
+}
+
+// velquist-link with the test's runtime folder.
+std::unique_ptr<QProcess> startTool(const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    process->start(toolPath(), arguments);
+    return process;
+}
+
+} // namespace
+
+class TLinkToolTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestHome> Home;
+    QString socketPath(const QString& name) const {
+        return Home->runtimeDir() + QStringLiteral("/velquist/") + name + QStringLiteral(".links");
+    }
+
+private slots:
+    void initTestCase() {
+        if (!QFileInfo(toolPath()).isExecutable())
+            QSKIP("velquist-link is not built (build the velquist-link target)");
+    }
+    void init() { Home = std::make_unique<TTestHome>(); }
+    void cleanup() { Home.reset(); }
+
+    void printsEachSymbolOfItsLists();
+    void execRunsTheCommandWithoutAShell();
+    void findsTheOneRunningClient();
+};
+
+void TLinkToolTest::printsEachSymbolOfItsLists() {
+    TLinkBroker broker;
+    QVERIFY(broker.Listen(socketPath("a")));
+    auto tool = startTool({"--socket", socketPath("a"), "Gap ups", "MAIN LIST"});
+    QVERIFY(tool->waitForStarted());
+    QTRY_COMPARE(broker.LinkCount("Gap ups"), 1);
+    QTRY_COMPARE(broker.LinkCount("MAIN LIST"), 1);
+    broker.Send("Gap ups", "AAPL");
+    broker.Send("Other", "NOPE");
+    broker.Send("MAIN LIST", "MSFT");
+    // Each line arrives on its own, not when the tool ends.
+    QByteArray out;
+    QTRY_VERIFY((out += tool->readAllStandardOutput()) == "AAPL\nMSFT\n");
+
+    // The client going away ends the tool, with a word on stderr.
+    broker.Close();
+    QVERIFY(tool->waitForFinished(5000));
+    QCOMPARE(tool->exitCode(), 1);
+    QVERIFY(tool->readAllStandardError().contains("the client closed the link"));
+}
+
+void TLinkToolTest::execRunsTheCommandWithoutAShell() {
+    TLinkBroker broker;
+    QVERIFY(broker.Listen(socketPath("a")));
+    const QString log = Home->path() + "/log.txt";
+    const QString marker = Home->path() + "/pwned";
+    // A helper that appends its arguments, one per line, to the log.
+    const QString script = Home->path() + "/record.sh";
+    WriteTextFile(script,
+                  "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"[$a]\" >> \"$LOG\"; done\n");
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("LOG", log.toLocal8Bit());
+    auto tool = startTool(
+        {"--socket", socketPath("a"), "--exec", "'" + script + "' --symbol={} \"two words\"", "L"});
+    auto bare = startTool({"--socket", socketPath("a"), "--exec", "'" + script + "'", "M"});
+    qunsetenv("LOG");
+    QTRY_COMPARE(broker.LinkCount("L"), 1);
+    QTRY_COMPARE(broker.LinkCount("M"), 1);
+    broker.Send("L", "A B");
+    broker.Send("L", QString("X;touch '%1'").arg(marker));
+    broker.Send("L", "$(id)");
+    QTRY_COMPARE_WITH_TIMEOUT(ReadWholeFile(log).count('\n'), 6, 10000);
+    broker.Send("M", "ZZ");
+    QTRY_COMPARE_WITH_TIMEOUT(ReadWholeFile(log).count('\n'), 7, 10000);
+    QCOMPARE(ReadWholeFile(log), QByteArray("[--symbol=A B]\n[two words]\n[--symbol=X;touch '") +
+                                     marker.toLocal8Bit() +
+                                     "']\n[two words]\n[--symbol=$(id)]\n[two words]\n[ZZ]\n");
+    QVERIFY(!QFileInfo::exists(marker));
+    broker.Close();
+    QVERIFY(tool->waitForFinished(5000));
+    QVERIFY(bare->waitForFinished(5000));
+}
+
+void TLinkToolTest::findsTheOneRunningClient() {
+    {
+        auto tool = startTool({"MAIN LIST"});
+        QVERIFY(tool->waitForFinished(5000));
+        QCOMPARE(tool->exitCode(), 2);
+        QVERIFY(tool->readAllStandardError().contains("no running Velquist client found"));
+    }
+    TLinkBroker one;
+    QVERIFY(one.Listen(socketPath("_opt_one")));
+    // A socket file left by a client that died does not count.
+    WriteTextFile(socketPath("_opt_dead"), "");
+    {
+        auto tool = startTool({"MAIN LIST"});
+        QTRY_COMPARE(one.LinkCount("MAIN LIST"), 1);
+        one.Send("MAIN LIST", "IBM");
+        QByteArray out;
+        QTRY_VERIFY((out += tool->readAllStandardOutput()) == "IBM\n");
+        tool->kill();
+        tool->waitForFinished();
+    }
+    TLinkBroker two;
+    QVERIFY(two.Listen(socketPath("_opt_two")));
+    auto tool = startTool({"MAIN LIST"});
+    QVERIFY(tool->waitForFinished(5000));
+    QCOMPARE(tool->exitCode(), 2);
+    const QByteArray err = tool->readAllStandardError();
+    QVERIFY(err.contains("several Velquist clients are running; choose one with --socket"));
+    QVERIFY(err.contains(socketPath("_opt_one").toLocal8Bit()));
+    QVERIFY(err.contains(socketPath("_opt_two").toLocal8Bit()));
+    QVERIFY(!err.contains("_opt_dead"));
+}
+
+QTEST_GUILESS_MAIN(TLinkToolTest)
+#include "tst_link_tool.moc"

@@ -1,0 +1,294 @@
+// velquist-link: links the shell to link lists of the running Velquist client.
+//
+//   velquist-link [--socket PATH] LIST...                 prints each symbol on its own line
+//   velquist-link [--socket PATH] --exec 'CMD {}' LIST...  runs CMD for each symbol
+//
+// The command is split into words as a POSIX shell would split them, but no shell runs it: "{}" in
+// a word is replaced by the symbol, which always stays inside that one word (the symbol becomes a
+// last word of its own when no word holds "{}"). Commands run one at a time, in order.
+
+#include "platform/zkPaths.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLocalSocket>
+#include <QProcess>
+
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <utility>
+
+namespace {
+
+constexpr qsizetype MaxLineBytes = 64 * 1024;
+// Symbols waiting for their command; beyond this the command cannot keep up and they are
+// dropped rather than held without end.
+constexpr size_t MaxQueuedCommands = 10000;
+
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "velquist-link: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+// Splits a command into words the way a POSIX shell splits them: blanks separate, '...' is
+// taken literally, "..." keeps blanks and honours \\, \", \$ and \`, a backslash elsewhere
+// takes the next character as it is. Nothing is expanded. False when a quote is not closed.
+bool SplitWords(const QString& command, QStringList& words) {
+    words.clear();
+    QString word;
+    bool inWord = false;
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        const QChar c = command[i];
+        if (c == QLatin1Char('\'')) {
+            const qsizetype end = command.indexOf(QLatin1Char('\''), i + 1);
+            if (end < 0)
+                return false;
+            word += command.mid(i + 1, end - i - 1);
+            inWord = true;
+            i = end;
+        } else if (c == QLatin1Char('"')) {
+            inWord = true;
+            for (++i;; ++i) {
+                if (i >= command.size())
+                    return false;
+                const QChar d = command[i];
+                if (d == QLatin1Char('"'))
+                    break;
+                if (d == QLatin1Char('\\') && i + 1 < command.size() &&
+                    QStringLiteral("\\\"$`").contains(command[i + 1]))
+                    word += command[++i];
+                else
+                    word += d;
+            }
+        } else if (c == QLatin1Char('\\')) {
+            if (i + 1 < command.size())
+                word += command[++i];
+            inWord = true;
+        } else if (c.isSpace()) {
+            if (inWord)
+                words << word;
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words << word;
+    return true;
+}
+
+// The link sockets in the runtime folder that a client answers on.
+QStringList LiveSockets() {
+    const QDir dir(zkPaths::RuntimeDir());
+    QStringList live;
+    const QStringList files =
+        dir.entryList({QStringLiteral("*.links")}, QDir::System | QDir::Files, QDir::Name);
+    for (const QString& file : files) {
+        const QString path = dir.filePath(file);
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(500)) {
+            live << path;
+            probe.abort();
+        }
+    }
+    return live;
+}
+
+class TCommandRunner : public QObject {
+public:
+    explicit TCommandRunner(QStringList words) : Words(std::move(words)) {
+        for (const QString& word : Words)
+            HasPlaceholder = HasPlaceholder || word.contains(QStringLiteral("{}"));
+    }
+
+    void Add(const QString& symbol) {
+        if (Queue.size() >= MaxQueuedCommands) {
+            if (!Warned)
+                PrintError(QStringLiteral("the command falls behind; symbols are dropped"));
+            Warned = true;
+            return;
+        }
+        Queue.push_back(symbol);
+        RunNext();
+    }
+    bool Idle() const { return !Running && Queue.empty(); }
+    std::function<void()> OnIdle;
+
+private:
+    void RunNext() {
+        if (Running || Queue.empty())
+            return;
+        const QString symbol = Queue.front();
+        Queue.pop_front();
+        QStringList arguments;
+        for (const QString& word : Words)
+            arguments << QString(word).replace(QStringLiteral("{}"), symbol);
+        if (!HasPlaceholder)
+            arguments << symbol;
+        const QString program = arguments.takeFirst();
+        auto* process = new QProcess(this);
+        process->setProcessChannelMode(QProcess::ForwardedChannels);
+        process->setInputChannelMode(QProcess::ForwardedInputChannel);
+        Running = true;
+        connect(process, &QProcess::finished, this, [this, process] { Done(process); });
+        connect(process, &QProcess::errorOccurred, this,
+                [this, process, program](QProcess::ProcessError error) {
+                    if (error != QProcess::FailedToStart)
+                        return;
+                    PrintError(
+                        QStringLiteral("cannot run %1: %2").arg(program, process->errorString()));
+                    Done(process);
+                });
+        process->start(program, arguments);
+    }
+    void Done(QProcess* process) {
+        process->deleteLater();
+        Running = false;
+        RunNext();
+        if (Idle() && OnIdle)
+            OnIdle();
+    }
+
+    QStringList Words;
+    bool HasPlaceholder = false;
+    std::deque<QString> Queue;
+    bool Running = false;
+    bool Warned = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velquist-link"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Links to link lists of the running Velquist client and prints each "
+                       "symbol sent to them on its own line."));
+    parser.addHelpOption();
+    const QCommandLineOption socketOption(
+        QStringLiteral("socket"),
+        QStringLiteral("The client's link socket (default: the one running client's)."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption execOption(
+        QStringLiteral("exec"),
+        QStringLiteral("Run CMD for each symbol instead of printing it; {} in CMD stands for "
+                       "the symbol. No shell is involved."),
+        QStringLiteral("CMD"));
+    parser.addOption(socketOption);
+    parser.addOption(execOption);
+    parser.addPositionalArgument(QStringLiteral("LIST"),
+                                 QStringLiteral("Name of a link list, exactly as in the client."),
+                                 QStringLiteral("LIST..."));
+    parser.process(app);
+
+    const QStringList lists = parser.positionalArguments();
+    if (lists.isEmpty()) {
+        PrintError(QStringLiteral("name at least one link list (\"MAIN LIST\" is always there)"));
+        return 2;
+    }
+    for (const QString& list : lists) {
+        if (list.isEmpty() || list.contains(QLatin1Char('\n')) ||
+            list.contains(QLatin1Char('\r'))) {
+            PrintError(QStringLiteral("a list name cannot be empty or hold a line break"));
+            return 2;
+        }
+    }
+
+    std::unique_ptr<TCommandRunner> runner;
+    if (parser.isSet(execOption)) {
+        QStringList words;
+        if (!SplitWords(parser.value(execOption), words)) {
+            PrintError(QStringLiteral("--exec: a quote in the command is not closed"));
+            return 2;
+        }
+        if (words.isEmpty()) {
+            PrintError(QStringLiteral("--exec needs a command"));
+            return 2;
+        }
+        runner = std::make_unique<TCommandRunner>(words);
+    }
+
+    QString path = parser.value(socketOption);
+    if (path.isEmpty()) {
+        const QStringList live = LiveSockets();
+        if (live.isEmpty()) {
+            PrintError(QStringLiteral("no running Velquist client found (no link socket in %1)")
+                           .arg(zkPaths::RuntimeDir()));
+            return 2;
+        }
+        if (live.size() > 1) {
+            PrintError(QStringLiteral("several Velquist clients are running; choose one with "
+                                      "--socket:\n  %1")
+                           .arg(live.join(QStringLiteral("\n  "))));
+            return 2;
+        }
+        path = live.first();
+    }
+
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(3000)) {
+        PrintError(QStringLiteral("cannot connect to %1: %2").arg(path, socket.errorString()));
+        return 2;
+    }
+    for (const QString& list : lists)
+        socket.write("LINK " + list.toUtf8() + '\n');
+    socket.flush();
+
+    QByteArray partial;
+    bool discarding = false;
+    const auto handleLine = [&](const QByteArray& line) {
+        if (!line.startsWith("SYMBOL "))
+            return;
+        const QByteArray symbol = line.mid(7);
+        if (runner) {
+            runner->Add(QString::fromUtf8(symbol));
+        } else {
+            std::fwrite(symbol.constData(), 1, size_t(symbol.size()), stdout);
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+        }
+    };
+    QObject::connect(&socket, &QLocalSocket::readyRead, [&] {
+        while (socket.bytesAvailable() > 0) {
+            const QByteArray chunk = socket.read(64 * 1024);
+            qsizetype start = 0;
+            while (start < chunk.size()) {
+                const qsizetype newline = chunk.indexOf('\n', start);
+                const qsizetype end = newline < 0 ? chunk.size() : newline;
+                if (discarding || partial.size() + (end - start) > MaxLineBytes) {
+                    discarding = true;
+                    partial.clear();
+                } else {
+                    partial.append(chunk.constData() + start, end - start);
+                }
+                if (newline < 0)
+                    break;
+                start = newline + 1;
+                if (discarding) {
+                    discarding = false;
+                    continue;
+                }
+                handleLine(std::exchange(partial, QByteArray()));
+            }
+        }
+    });
+    int exitCode = 0;
+    QObject::connect(&socket, &QLocalSocket::disconnected, [&] {
+        PrintError(QStringLiteral("the client closed the link"));
+        exitCode = 1;
+        if (!runner || runner->Idle())
+            QCoreApplication::exit(exitCode);
+        else
+            runner->OnIdle = [&] { QCoreApplication::exit(exitCode); };
+    });
+    return app.exec();
+}
