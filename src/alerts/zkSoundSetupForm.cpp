@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
@@ -22,6 +23,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QStylePainter>
+#include <QThread>
 #include <QVBoxLayout>
 
 namespace {
@@ -319,6 +321,15 @@ void TSoundSetupForm::PlayButtonClick() {
         return;
     }
     ValidateFileName();
-    PlaySoundSetup(BuildSetupText());
-    PlayButton->setEnabled(true);
+    // The preview plays on a worker thread, so a long file never freezes the client; events
+    // keep running here until it ends (alert sounds are held back while this dialog is open).
+    QThread* worker = QThread::create([setup = BuildSetupText()] { PlaySoundSetup(setup); });
+    QEventLoop loop;
+    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    if (self)
+        PlayButton->setEnabled(true);
 }
