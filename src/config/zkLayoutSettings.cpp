@@ -5,10 +5,14 @@
 #include <QDir>
 
 namespace {
-QString settingsKey() { return SettingsKeyPath() + QStringLiteral("\\Settings"); }
+QString settingsKey() {
+    return SettingsKeyPath() + QStringLiteral("\\Settings");
+}
 } // namespace
 
-QString SavedWindowsDir() { return QDir::currentPath() + QStringLiteral("/SavedWindows"); }
+QString SavedWindowsDir() {
+    return QDir::currentPath() + QStringLiteral("/SavedWindows");
+}
 
 QString DefaultLayoutFileName() {
     return SavedWindowsDir() + QStringLiteral("/DEFAULT_LAYOUT.zkl");

@@ -1,18 +1,530 @@
 #include "zkLayouts.h"
 
-namespace zkLayoutStandIn {
-int SaveCount = 0;
-QString LastSaveName;
-int StartupCount = 0;
-} // namespace zkLayoutStandIn
+#include "alerts/zkActions.h"
+#include "alerts/zkAlertForm.h"
+#include "config/zkIniFile.h"
+#include "config/zkLayoutSettings.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "linking/zkGenericConnectorForm.h"
+#include "platform/zkApplication.h"
+#include "platform/zkErrors.h"
+#include "platform/zkPrompts.h"
+#include "shell/zkMainForm.h"
+#include "shell/zkOpenLink.h"
+#include "symbollists/zkSymbolListsForm.h"
 
-void OpenStartupLayout() { ++zkLayoutStandIn::StartupCount; }
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+#include <QTimer>
 
-void SaveLayout(const QString& fileName) {
-    ++zkLayoutStandIn::SaveCount;
-    zkLayoutStandIn::LastSaveName = fileName;
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const QString kTop = QStringLiteral("Top");
+const QString kLeft = QStringLiteral("Left");
+const QString kWidth = QStringLiteral("Width");
+const QString kHeight = QStringLiteral("Height");
+const QString kWindowState = QStringLiteral("WindowState");
+const QString kVisible = QStringLiteral("Visible");
+const QString kAlertCount = QStringLiteral("AlertCount");
+const QString kAlertWindow = QStringLiteral("AlertWindow");
+const QString kActions = QStringLiteral("\\Actions");
+const QString kDefaultWindowFile = QStringLiteral("DEFAULT_WINDOW.zka");
+
+Qt::WindowStates StateFromStored(int32_t state) {
+    switch (state) {
+    case 1:
+        return Qt::WindowMinimized;
+    case 2:
+        return Qt::WindowMaximized;
+    default:
+        return Qt::WindowNoState;
+    }
 }
 
-void LoadAlertWindowDialog() {}
-void SaveLayoutDialog() {}
-void RestoreLayoutDialog() {}
+int32_t StateToStored(const QWidget& window) {
+    if (window.isMinimized())
+        return 1;
+    if (window.isMaximized() || window.isFullScreen())
+        return 2;
+    return 0;
+}
+
+QString StoreName(const TSettingsStore& store) {
+    return store.isIniFile() ? store.fileName() : QStringLiteral("the per-user store");
+}
+
+// ---- companions ------------------------------------------------------------------------------
+
+// What a companion's group reads as when it is missing.
+TCompanionPlacement DefaultPlacement() {
+    const TLayoutInfo& d = DefaultWindowRecord();
+    TCompanionPlacement p;
+    p.Top = d.Top;
+    p.Left = d.Left;
+    p.WindowState = d.WindowState;
+    return p;
+}
+
+TCompanionPlacement ReadPlacement(const TSettingsStore& store, const QString& path) {
+    const TCompanionPlacement d = DefaultPlacement();
+    TCompanionPlacement p;
+    p.Top = ReadIntegerValue(store, path, kTop, d.Top);
+    p.Left = ReadIntegerValue(store, path, kLeft, d.Left);
+    p.Width = ReadIntegerValue(store, path, kWidth, d.Width);
+    p.Height = ReadIntegerValue(store, path, kHeight, d.Height);
+    p.WindowState = ReadIntegerValue(store, path, kWindowState, d.WindowState);
+    p.Visible = ReadBoolValue(store, path, kVisible, d.Visible);
+    return p;
+}
+
+void WritePlacement(const TSettingsStore& store, const QString& path,
+                    const TCompanionPlacement& p) {
+    WriteIntegerValue(store, path, kTop, p.Top);
+    WriteIntegerValue(store, path, kLeft, p.Left);
+    WriteIntegerValue(store, path, kWidth, p.Width);
+    WriteIntegerValue(store, path, kHeight, p.Height);
+    WriteIntegerValue(store, path, kWindowState, p.WindowState);
+    WriteBoolValue(store, path, kVisible, p.Visible);
+}
+
+TCompanionPlacement PlacementOf(const QWidget* window) {
+    if (!window)
+        return DefaultPlacement();
+    TCompanionPlacement p;
+    p.Top = window->y();
+    p.Left = window->x();
+    p.Width = window->width();
+    p.Height = window->height();
+    p.WindowState = StateToStored(*window);
+    p.Visible = window->isVisible();
+    return p;
+}
+
+// The largest size a window from a file is given: the whole desktop. A hand-edited size of
+// millions of pixels would otherwise ask the window system for a surface it cannot have.
+QSize DesktopSize() {
+    QRect all;
+    for (const QScreen* screen : QGuiApplication::screens())
+        all |= screen->geometry();
+    return all.isEmpty() ? QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX) : all.size();
+}
+
+int BoundedLength(int32_t length, int limit) {
+    return std::clamp<int32_t>(length, 0, limit);
+}
+
+void ApplyPlacement(QWidget* window, const TCompanionPlacement& p) {
+    if (!window)
+        return;
+    window->move(p.Left, p.Top);
+    // A group that is missing gives no size (0): a window of no size could not be seen or
+    // grabbed, so the window keeps the size it has.
+    const QSize limit = DesktopSize();
+    const int width = p.Width > 0 ? BoundedLength(p.Width, limit.width()) : window->width();
+    const int height = p.Height > 0 ? BoundedLength(p.Height, limit.height()) : window->height();
+    window->resize(width, height);
+    window->setWindowState(StateFromStored(p.WindowState));
+    window->setVisible(p.Visible);
+    FitToMonitor(window);
+}
+
+// ---- alert windows -------------------------------------------------------------------------
+
+TLayoutInfo BoundedRecord(TLayoutInfo record) {
+    const QSize limit = DesktopSize();
+    record.Width = BoundedLength(record.Width, limit.width());
+    record.Height = BoundedLength(record.Height, limit.height());
+    return record;
+}
+
+// Creates, configures and shows one alert window. A failure to parse the actions or to set up
+// their link lists does not leave a half-made, hidden window behind: the window is finished
+// and shown, and the first error's text is handed back for the caller to report.
+void OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record,
+                     const QStringList& actions, const QString* fileName, QString& error) {
+    auto* window = new TAlertForm(&form);
+    window->ApplyWindowRecord(BoundedRecord(record));
+    if (fileName)
+        window->WindowFileName = *fileName;
+    try {
+        window->SetActions(actions);
+    } catch (const EZkError& e) {
+        error = e.message();
+    }
+    try {
+        if (form.ConnectorForm)
+            form.ConnectorForm->EnsureListsForActions(actions);
+    } catch (const EZkError& e) {
+        if (error.isEmpty())
+            error = e.message();
+    }
+    window->show();
+    FitToMonitor(window);
+}
+
+// The window numbers whose groups exist, for a layout whose "AlertCount" is not believable.
+QList<int32_t> ExistingAlertWindowGroups(const TSettingsStore& store, int32_t count) {
+    QStringList names;
+    QString prefix;
+    if (store.isIniFile()) {
+        names = zkIni::SectionNames(store.fileName());
+        prefix = LayoutKeyPath() + u'\\' + kAlertWindow;
+    } else {
+        try {
+            names = store.userStore().SubKeys(LayoutKeyPath());
+        } catch (const EStoreError&) {
+            names.clear(); // reads as no windows, as every other failed read does
+        }
+        prefix = kAlertWindow;
+    }
+    QList<int32_t> found;
+    for (const QString& name : std::as_const(names)) {
+        if (!name.startsWith(prefix, Qt::CaseInsensitive))
+            continue;
+        const QString digits = name.mid(prefix.size());
+        bool ok = false;
+        const int32_t n = digits.toInt(&ok);
+        // Only the spelling the layout writes: "AlertWindow07" is not window 7's group.
+        if (ok && n >= 0 && n < count && QString::number(n) == digits)
+            found << n;
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    if (found.size() > MaxLayoutAlertWindows)
+        found.resize(MaxLayoutAlertWindows);
+    return found;
+}
+
+} // namespace
+
+// ---- paths ------------------------------------------------------------------------------------
+
+QString LayoutKeyPath() {
+    return SettingsKeyPath() + QStringLiteral("\\Settings\\Layout");
+}
+
+QString LayoutMainWindowPath() {
+    return LayoutKeyPath() + QStringLiteral("\\MainWindow");
+}
+
+QString LayoutAlertWindowPath(int index) {
+    return LayoutKeyPath() + u'\\' + kAlertWindow + QString::number(index);
+}
+
+QString LayoutSymbolWindowPath() {
+    return LayoutKeyPath() + QStringLiteral("\\SymbolWindow");
+}
+
+QString LayoutConnectorWindowPath() {
+    return LayoutKeyPath() + QStringLiteral("\\ConnectorWindow");
+}
+
+// ---- layouts as values --------------------------------------------------------------------
+
+void WriteLayout(const TSettingsStore& store, const TLayout& layout) {
+    const bool file = store.isIniFile();
+    // A file's groups are replaced whole, so no key of an older record survives in them.
+    auto begin = [&](const QString& path) {
+        if (file)
+            EraseSection(store, path);
+    };
+    TSettingsBatch batch(store);
+
+    const QString mainPath = LayoutMainWindowPath();
+    begin(mainPath);
+    WriteIntegerValue(store, mainPath, kTop, layout.MainTop);
+    WriteIntegerValue(store, mainPath, kLeft, layout.MainLeft);
+
+    int32_t n = 0;
+    for (const TLayoutWindow& window : layout.Windows) {
+        const QString group = LayoutAlertWindowPath(n);
+        begin(group);
+        WriteWindowRecord(store, group, window.Record, true);
+        // The actions group is not erased: ActionsCount makes readers ignore what is left.
+        WriteActionsRecord(store, group + kActions, window.Actions);
+        ++n;
+    }
+
+    const QString layoutPath = LayoutKeyPath();
+    begin(layoutPath);
+    WriteIntegerValue(store, layoutPath, kAlertCount, n);
+
+    const QString symbolPath = LayoutSymbolWindowPath();
+    begin(symbolPath);
+    WritePlacement(store, symbolPath, layout.SymbolWindow);
+
+    const QString connectorPath = LayoutConnectorWindowPath();
+    begin(connectorPath);
+    WritePlacement(store, connectorPath, layout.ConnectorWindow);
+
+    batch.Commit();
+}
+
+TLayout ReadLayout(const TSettingsStore& store) {
+    TLayout layout;
+    const QString mainPath = LayoutMainWindowPath();
+    layout.MainTop = ReadIntegerValue(store, mainPath, kTop, 20);
+    layout.MainLeft = ReadIntegerValue(store, mainPath, kLeft, 20);
+
+    const int32_t count = ReadIntegerValue(store, LayoutKeyPath(), kAlertCount, 0);
+    QList<int32_t> numbers;
+    if (count > MaxLayoutAlertWindows) {
+        numbers = ExistingAlertWindowGroups(store, count);
+        std::fprintf(stderr,
+                     "velquist: layout in %s: AlertCount %d cannot be right; opening the %d "
+                     "alert windows found in it\n",
+                     StoreName(store).toLocal8Bit().constData(), int(count), int(numbers.size()));
+    } else {
+        for (int32_t i = 0; i < count; ++i)
+            numbers << i;
+    }
+    layout.Windows.reserve(size_t(numbers.size()));
+    for (const int32_t i : std::as_const(numbers)) {
+        const QString group = LayoutAlertWindowPath(i);
+        TLayoutWindow window;
+        ReadWindowRecord(store, group, window.Record);
+        window.Actions = ReadActionsRecord(store, group + kActions, DefaultWindowActions());
+        layout.Windows.push_back(std::move(window));
+    }
+
+    layout.SymbolWindow = ReadPlacement(store, LayoutSymbolWindowPath());
+    layout.ConnectorWindow = ReadPlacement(store, LayoutConnectorWindowPath());
+    return layout;
+}
+
+TLayout CollectLayout(const TZentrikProMainForm& form) {
+    TLayout layout;
+    layout.MainTop = form.y();
+    layout.MainLeft = form.x();
+    const QList<TAlertForm*> windows = form.AlertWindows();
+    layout.Windows.reserve(size_t(windows.size()));
+    for (const TAlertForm* w : windows)
+        layout.Windows.push_back(TLayoutWindow{w->WindowRecord(), w->Actions});
+    layout.SymbolWindow = PlacementOf(form.SymbolListsForm);
+    layout.ConnectorWindow = PlacementOf(form.ConnectorForm);
+    return layout;
+}
+
+void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
+    form.move(layout.MainLeft, layout.MainTop);
+    // At start-up the window has not been laid out yet; it must have its real size before
+    // it is fitted, or a window near the right edge is pulled too far in.
+    if (QLayout* l = form.layout())
+        l->activate();
+    FitToMonitor(&form);
+
+    // Released at once, so the windows of the new layout are the only ones from here on.
+    for (TAlertForm* w : form.AlertWindows())
+        delete w;
+
+    QString firstError;
+    for (const TLayoutWindow& window : layout.Windows) {
+        QString error;
+        OpenAlertWindow(form, window.Record, window.Actions, nullptr, error);
+        if (firstError.isEmpty())
+            firstError = error;
+    }
+
+    ApplyPlacement(form.SymbolListsForm, layout.SymbolWindow);
+    ApplyPlacement(form.ConnectorForm, layout.ConnectorWindow);
+    // One report for the whole layout, once every window is there.
+    if (!firstError.isEmpty())
+        zkPrompts::ShowErrorReport(firstError);
+}
+
+// ---- alert-window files ---------------------------------------------------------------------
+
+bool LoadAlertWindowFile(const QString& fileName) {
+    TZentrikProMainForm* form = ZentrikProMainForm();
+    if (!form)
+        return false;
+    const TSettingsStore store = TSettingsStore::IniFile(fileName);
+    const QString section = AlertWindowSectionName();
+    if (!SectionExists(store, section))
+        return false;
+    TLayoutInfo record;
+    ReadWindowRecord(store, section, record);
+    const QStringList actions = ReadActionsRecord(store, section, DefaultWindowActions());
+    QString error;
+    OpenAlertWindow(*form, record, actions, &fileName, error);
+    if (!error.isEmpty())
+        throw EConvertError(error);
+    return true;
+}
+
+void LoadAllSavedWindows() {
+    if (!ZentrikProMainForm())
+        return;
+    const QDir dir(SavedWindowsDir());
+    if (!dir.exists())
+        return;
+    // Without QDir::Hidden and QDir::System: dot files, sockets and the like stay out.
+    const QFileInfoList entries =
+        dir.entryInfoList({QStringLiteral("*.zka")}, QDir::Files, QDir::Unsorted);
+    QString firstError;
+    for (const QFileInfo& entry : entries) {
+        if (entry.fileName() == kDefaultWindowFile) // exactly; default_window.zka is a window
+            continue;
+        try {
+            LoadAlertWindowFile(entry.filePath());
+        } catch (const EZkError& e) {
+            // One bad file must not keep the others closed.
+            if (firstError.isEmpty())
+                firstError = e.message();
+        }
+    }
+    if (!firstError.isEmpty())
+        zkPrompts::ShowErrorReport(firstError);
+}
+
+void LoadAlertWindowDialog() {
+    TZentrikProMainForm* form = ZentrikProMainForm();
+    EnsureSavedWindowsDir();
+    zkPrompts::TFileDialogSpec spec;
+    spec.DefaultExt = QStringLiteral("zka");
+    spec.Filter = QApplication::translate("TZentrikProMainForm",
+                                          "Velquist files (*.zka)|*.zka|All files (*.*)|*.*");
+    spec.InitialDir = SavedWindowsDir();
+    spec.PathMustExist = true;
+    // A name typed that does not exist would open nothing without a word.
+    spec.FileMustExist = true;
+    QString chosen;
+    if (zkPrompts::OpenFileName(spec, chosen, form))
+        LoadAlertWindowFile(chosen);
+}
+
+// ---- layouts on the desk -------------------------------------------------------------------
+
+void SaveLayout(const QString& fileName) {
+    TZentrikProMainForm* form = ZentrikProMainForm();
+    if (!form)
+        return;
+    const TLayout layout = CollectLayout(*form);
+    const TSettingsStore store =
+        fileName.isEmpty() ? TSettingsStore::Registry() : TSettingsStore::IniFile(fileName);
+    WriteLayout(store, layout);
+    // Kept apart from any layout file: always the per-user store and DEFAULT_WINDOW.zka.
+    SaveDefaultActionLists();
+}
+
+void LoadLayout(const QString& fileName) {
+    TZentrikProMainForm* form = ZentrikProMainForm();
+    if (!form)
+        return;
+    const TSettingsStore store =
+        fileName.isEmpty() ? TSettingsStore::Registry() : TSettingsStore::IniFile(fileName);
+    ApplyLayout(*form, ReadLayout(store));
+}
+
+namespace {
+
+QString LayoutFilter() {
+    return QApplication::translate("TZentrikProMainForm",
+                                   "Velquist Layout files (*.zkl)|*.zkl|All files (*.*)|*.*");
+}
+
+// The name the layout dialogs start from: LoadLayoutName, or the built-in file when empty.
+QString LayoutDialogName(const TZentrikProMainForm& form) {
+    const QString name = form.LayoutSettings.LoadLayoutName;
+    return name.isEmpty() ? DefaultLayoutFileName() : name;
+}
+
+} // namespace
+
+void SaveLayoutDialog() {
+    TZentrikProMainForm* form = ZentrikProMainForm();
+    if (!form)
+        return;
+    const QFileInfo start(LayoutDialogName(*form));
+    const QString dir = start.absolutePath();
+    QDir().mkpath(dir);
+    zkPrompts::TFileDialogSpec spec;
+    spec.DefaultExt = QStringLiteral("zkl");
+    spec.Filter = LayoutFilter();
+    spec.InitialDir = dir;
+    spec.FileName = start.fileName();
+    spec.OverwritePrompt = true;
+    spec.PathMustExist = true;
+    QString chosen;
+    if (!zkPrompts::SaveFileName(spec, chosen, form))
+        return;
+    SaveLayout(chosen);
+    zkPrompts::MessageBox(QApplication::translate("TZentrikProMainForm", "Layout saved."),
+                          QApplication::applicationDisplayName(), zkPrompts::TIcon::Information,
+                          zkPrompts::TButtons::OK, form);
+}
+
+void RestoreLayoutDialog() {
+    TZentrikProMainForm* form = ZentrikProMainForm();
+    if (!form)
+        return;
+    const QString loadName = form->LayoutSettings.LoadLayoutName;
+    QString dir = loadName.isEmpty() ? QString() : QFileInfo(loadName).absolutePath();
+    if (dir.isEmpty() || !QDir(dir).exists()) {
+        dir = QFileInfo(DefaultLayoutFileName()).absolutePath();
+        QDir().mkpath(dir);
+    }
+    zkPrompts::TFileDialogSpec spec;
+    spec.DefaultExt = QStringLiteral("zkl");
+    spec.Filter = LayoutFilter();
+    spec.InitialDir = dir;
+    spec.FileName = QFileInfo(LayoutDialogName(*form)).fileName();
+    spec.PathMustExist = true;
+    // Restoring a name that does not exist would close every window and open none.
+    spec.FileMustExist = true;
+    QString chosen;
+    if (zkPrompts::OpenFileName(spec, chosen, form))
+        LoadLayout(chosen);
+}
+
+// ---- start-up ---------------------------------------------------------------------------------
+
+void OpenStartupLayout() {
+    TZentrikProMainForm* form = ZentrikProMainForm();
+    if (!form)
+        return;
+    const TSettingsStore registry = TSettingsStore::Registry();
+    const TLayoutSettings& settings = form->LayoutSettings;
+    // "LoadOnStart" stored as an integer means the layout choices were saved before.
+    const QString settingsKey = SettingsKeyPath() + QStringLiteral("\\Settings");
+    if (ReadIntegerValue(registry, settingsKey, QStringLiteral("LoadOnStart"), -1) >= 0) {
+        if (!settings.LoadOnStart)
+            return;
+        if (QFileInfo(settings.LoadLayoutName).isFile())
+            LoadLayout(settings.LoadLayoutName);
+        else
+            LoadAllSavedWindows();
+        return;
+    }
+    // First start with layout choices: take what the per-user store holds (or, when it holds
+    // no layout, the saved windows) and carry it over into the layout file.
+    LoadLayout(QString());
+    if (ReadIntegerValue(registry, LayoutKeyPath(), kAlertCount, -1) < 0)
+        LoadAllSavedWindows();
+    SaveLayout(settings.LoadLayoutName);
+}
+
+// ---- whole-process tests ------------------------------------------------------------------
+
+void StartLayoutSaveLoopFromEnvironment(TZentrikProMainForm* form) {
+    const QString fileName = qEnvironmentVariable("VELQUIST_TEST_SAVE_LOOP");
+    if (fileName.isEmpty() || !form)
+        return;
+    auto* timer = new QTimer(form);
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, form, [form, fileName, generation = 0]() mutable {
+        ++generation;
+        for (TAlertForm* w : form->AlertWindows())
+            w->WindowFileName = QStringLiteral("gen-%1").arg(generation);
+        ReportErrors([&] { SaveLayout(fileName); });
+    });
+    timer->start();
+}

@@ -90,6 +90,8 @@ TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) 
 
     // An error in one step ends the creation there; the window still opens with what was done.
     ReportErrors([this] { FormCreate(); });
+    // Whole-process tests only (VELQUIST_TEST_SAVE_LOOP, see zkLayouts.h).
+    StartLayoutSaveLoopFromEnvironment(this);
 }
 
 TZentrikProMainForm::~TZentrikProMainForm() {

@@ -15,6 +15,7 @@
 #include "zkTestSupport.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,13 +40,16 @@ struct TMainFormFixture {
         zkPrompts::ClearScript();
         zkShell::SetRecording(true);
         zkShell::ClearOpened();
-        zkLayoutStandIn::SaveCount = 0;
-        zkLayoutStandIn::LastSaveName.clear();
         TZentrikProMainForm::Clock = [] { return FixedNow; };
     }
     ~TMainFormFixture() {
         QDir::setCurrent(OldDir);
         TUserStore::ResetInstance();
+    }
+    QString layoutFile(const QString& name) const { return Install.filePath(name); }
+    // The per-user store's layout count; -1 while no layout was saved there.
+    static int32_t storedAlertCount() {
+        return ReadIntegerValue(TSettingsStore::Registry(), LayoutKeyPath(), "AlertCount", -1);
     }
     void storeCredentials(const QString& user, const QString& password) {
         const QString key = SettingsKeyPath() + "\\Settings";
@@ -57,6 +61,11 @@ struct TMainFormFixture {
 // Expiry seconds as the service gives them (local time), `left` seconds from the fixed clock.
 qint64 expiryIn(qint64 left) {
     return FixedNow.toSecsSinceEpoch() + FixedNow.offsetFromUtc() + left;
+}
+
+// The "AlertCount" a layout file holds; -1 when the file holds no layout (or is missing).
+int32_t fileAlertCount(const QString& fileName) {
+    return ReadIntegerValue(TSettingsStore::IniFile(fileName), LayoutKeyPath(), "AlertCount", -1);
 }
 
 int messagesWith(const QString& text) {
@@ -228,50 +237,60 @@ void TMainFormTest::closeRules() {
     f.storeCredentials("DEMO", "");
     const QString question = "Do you want to save layout?";
     const QString settingsKey = SettingsKeyPath() + "\\Settings";
+    const QString desk = f.layoutFile("desk.zkl");
     {
         TZentrikProMainForm form;
         form.show();
+        form.NewAlertWindow();
         form.LayoutSettings.SaveOnExit = 2;
-        form.LayoutSettings.SaveLayoutName = "/tmp/desk.zkl";
+        form.LayoutSettings.SaveLayoutName = desk;
         zkPrompts::SetNextAnswer(zkPrompts::TAnswer::Cancel);
         QVERIFY(!form.close());
         QVERIFY(form.isVisible());
+        QCOMPARE(form.AlertWindows().size(), 1);
         QCOMPARE(messagesWith(question), 1);
-        QCOMPARE(zkLayoutStandIn::SaveCount, 0);
+        QVERIFY(!QFileInfo::exists(desk));
         // The choices were written all the same.
         QCOMPARE(ReadStringValue(TSettingsStore::Registry(), settingsKey, "SaveLayoutName", ""),
-                 QString("/tmp/desk.zkl"));
+                 desk);
         QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), settingsKey, "SaveOnExit", -1), 2);
 
         zkPrompts::SetNextAnswer(zkPrompts::TAnswer::No);
         QVERIFY(form.close());
-        QCOMPARE(zkLayoutStandIn::SaveCount, 0);
+        QVERIFY(!QFileInfo::exists(desk));
     }
     {
         TZentrikProMainForm form;
         form.show();
+        form.NewAlertWindow();
+        form.NewAlertWindow();
         form.LayoutSettings.SaveOnExit = 2;
-        form.LayoutSettings.SaveLayoutName = "/tmp/desk.zkl";
+        form.LayoutSettings.SaveLayoutName = desk;
         zkPrompts::SetNextAnswer(zkPrompts::TAnswer::Yes);
         QVERIFY(form.close());
-        QCOMPARE(zkLayoutStandIn::SaveCount, 1);
-        QCOMPARE(zkLayoutStandIn::LastSaveName, QString("/tmp/desk.zkl"));
+        QCOMPARE(fileAlertCount(desk), 2);
+        QCOMPARE(TMainFormFixture::storedAlertCount(), -1);
     }
     {
         TZentrikProMainForm form;
         form.show();
+        for (int i = 0; i < 3; ++i)
+            form.NewAlertWindow();
         form.LayoutSettings.SaveOnExit = 0;
-        form.LayoutSettings.SaveLayoutName.clear();
+        form.LayoutSettings.SaveLayoutName.clear(); // the per-user store
         QVERIFY(form.close());
-        QCOMPARE(zkLayoutStandIn::SaveCount, 2);
-        QCOMPARE(zkLayoutStandIn::LastSaveName, QString()); // the per-user store
+        QCOMPARE(TMainFormFixture::storedAlertCount(), 3);
+        QCOMPARE(fileAlertCount(desk), 2);
     }
     {
         TZentrikProMainForm form;
         form.show();
+        form.NewAlertWindow();
         form.LayoutSettings.SaveOnExit = 1;
+        form.LayoutSettings.SaveLayoutName = desk;
         QVERIFY(form.close());
-        QCOMPARE(zkLayoutStandIn::SaveCount, 2);
+        QCOMPARE(fileAlertCount(desk), 2);
+        QCOMPARE(TMainFormFixture::storedAlertCount(), 3);
     }
     QCOMPARE(messagesWith(question), 3); // Cancel, No, Yes
 }
@@ -279,29 +298,37 @@ void TMainFormTest::closeRules() {
 void TMainFormTest::terminateSavesWithoutAQuestion() {
     TMainFormFixture f;
     f.storeCredentials("DEMO", "");
+    const QString t = f.layoutFile("t.zkl");
     QPointer<TZentrikProMainForm> form = new TZentrikProMainForm;
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->show();
+    form->NewAlertWindow();
     form->LayoutSettings.SaveOnExit = 2;
-    form->LayoutSettings.SaveLayoutName = "/tmp/t.zkl";
+    form->LayoutSettings.SaveLayoutName = t;
     form->WMTerminate();
     QTRY_VERIFY(form.isNull());
-    QCOMPARE(zkLayoutStandIn::SaveCount, 1);
+    QCOMPARE(fileAlertCount(t), 1);
     QCOMPARE(messagesWith("Do you want to save layout?"), 0);
 
-    QPointer<TZentrikProMainForm> never = new TZentrikProMainForm;
-    never->setAttribute(Qt::WA_DeleteOnClose);
-    never->show();
-    never->LayoutSettings.SaveOnExit = 1;
-    never->WMTerminate();
-    QTRY_VERIFY(never.isNull());
-    QCOMPARE(zkLayoutStandIn::SaveCount, 1);
+    const QString never = f.layoutFile("never.zkl");
+    QPointer<TZentrikProMainForm> neverForm = new TZentrikProMainForm;
+    neverForm->setAttribute(Qt::WA_DeleteOnClose);
+    neverForm->show();
+    neverForm->LayoutSettings.SaveOnExit = 1;
+    neverForm->LayoutSettings.SaveLayoutName = never;
+    neverForm->WMTerminate();
+    QTRY_VERIFY(neverForm.isNull());
+    QVERIFY(!QFileInfo::exists(never));
 
-    // The end of the session saves to the per-user store.
+    // The end of the session saves to the per-user store, whatever SaveLayoutName says.
     TZentrikProMainForm session;
+    session.LayoutSettings.SaveLayoutName = t;
+    session.NewAlertWindow();
+    session.NewAlertWindow();
+    QCOMPARE(TMainFormFixture::storedAlertCount(), -1);
     session.EndSession();
-    QCOMPARE(zkLayoutStandIn::SaveCount, 2);
-    QCOMPARE(zkLayoutStandIn::LastSaveName, QString());
+    QCOMPARE(TMainFormFixture::storedAlertCount(), 2);
+    QCOMPARE(fileAlertCount(t), 1);
 }
 
 void TMainFormTest::loginPromptRule() {

@@ -1,0 +1,485 @@
+#include "alerts/zkActions.h"
+#include "alerts/zkAlertForm.h"
+#include "components/zkComponentWrappers.h"
+#include "config/zkIniFile.h"
+#include "config/zkLayoutSettings.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "linking/zkGenericConnectorForm.h"
+#include "platform/zkErrors.h"
+#include "platform/zkPrompts.h"
+#include "shell/zkLayouts.h"
+#include "shell/zkMainForm.h"
+#include "symbollists/zkSymbolListsForm.h"
+#include "zkFakeComponents.h"
+#include "zkTestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+const QByteArray P = "\\Software\\Velquist Client\\Settings\\Layout";
+
+// Stops even root from replacing the file.
+bool setImmutable(const QString& path, bool on) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+}
+
+TFakeZentrikWindowX& fake(TAlertForm* w) {
+    return *static_cast<TFakeZentrikWindowX*>(w->ZentrikWindowX->Component());
+}
+
+int32_t alertCount(const TSettingsStore& store) {
+    return ReadIntegerValue(store, LayoutKeyPath(), "AlertCount", -1);
+}
+
+int messages() {
+    int n = 0;
+    for (const zkPrompts::TPromptRecord& r : zkPrompts::Shown())
+        n += r.Kind == "message";
+    return n;
+}
+
+} // namespace
+
+class TLayoutsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestHome> Home;
+    std::unique_ptr<QTemporaryDir> Install;
+    QString OldCwd;
+    std::shared_ptr<TFakeComponentFactory> Factory;
+    std::unique_ptr<TScopedComponentFactory> Scope;
+    std::unique_ptr<TZentrikProMainForm> Form;
+
+    QString path(const QString& name) const { return Install->filePath(name); }
+    QString saved(const QString& name) const { return path("SavedWindows/" + name); }
+    TZentrikProMainForm& form() {
+        if (!Form) {
+            Form = std::make_unique<TZentrikProMainForm>();
+            Form->show();
+        }
+        return *Form;
+    }
+    QStringList fileNames() {
+        QStringList names;
+        for (TAlertForm* w : form().AlertWindows())
+            names << QFileInfo(w->WindowFileName).fileName();
+        return names;
+    }
+    void storeLayoutChoices(bool loadOnStart, const QString& loadName) {
+        const TSettingsStore r = TSettingsStore::Registry();
+        const QString key = SettingsKeyPath() + "\\Settings";
+        WriteBoolValue(r, key, "LoadOnStart", loadOnStart);
+        WriteStringValue(r, key, "LoadLayoutName", loadName);
+    }
+
+private slots:
+    void init() {
+        Home = std::make_unique<TTestHome>();
+        TUserStore::ResetInstance();
+        Install = std::make_unique<QTemporaryDir>();
+        OldCwd = QDir::currentPath();
+        QDir::setCurrent(Install->path());
+        SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+        zkPrompts::SetScripted(true);
+        zkPrompts::ClearScript();
+        Factory = std::make_shared<TFakeComponentFactory>();
+        Scope = std::make_unique<TScopedComponentFactory>(Factory);
+        const QString key = SettingsKeyPath() + "\\Settings";
+        WriteStringValue(TSettingsStore::Registry(), key, "UserName", "DEMO");
+    }
+    void cleanup() {
+        Form.reset();
+        Scope.reset();
+        Factory.reset();
+        QDir::setCurrent(OldCwd);
+        Install.reset();
+        zkIni::ClearCache();
+        TUserStore::ResetInstance();
+        Home.reset();
+    }
+
+    void layoutChoices() {
+        TLayoutSettings s;
+        SetLayoutDefaults(s);
+        const QString builtIn = path("SavedWindows/DEFAULT_LAYOUT.zkl");
+        QCOMPARE(s.SaveOnExit, 2);
+        QCOMPARE(s.SaveLayoutName, builtIn);
+        QVERIFY(s.LoadOnStart);
+        QCOMPARE(s.LoadLayoutName, builtIn);
+
+        // Wrongly typed values read as the defaults; written ones come back with their kinds.
+        const TSettingsStore r = TSettingsStore::Registry();
+        const QString key = SettingsKeyPath() + "\\Settings";
+        WriteStringValue(r, key, "SaveOnExit", "0");
+        WriteIntegerValue(r, key, "LoadLayoutName", 5);
+        TLayoutSettings read;
+        ReadLayoutSettings(read, s);
+        QCOMPARE(read.SaveOnExit, 2);
+        QCOMPARE(read.LoadLayoutName, builtIn);
+        const TLayoutSettings written{1, QString(), false, "/x/y.zkl"};
+        WriteLayoutSettings(written);
+        ReadLayoutSettings(read, s);
+        QCOMPARE(read.SaveOnExit, 1);
+        QCOMPARE(read.SaveLayoutName, QString());
+        QVERIFY(!read.LoadOnStart);
+        QCOMPARE(read.LoadLayoutName, QString("/x/y.zkl"));
+        // LoadOnStart is an integer value: the start-up decision tests for exactly that.
+        TStoreValue v;
+        QVERIFY(TUserStore::Instance().GetValue(key, "LoadOnStart", v));
+        QCOMPARE(v.Kind, TValueKind::Dword);
+    }
+
+    // One window file: missing keys from the default record, the misspelt key read, the file's
+    // path as WindowFileName, its actions, and the font colour kept through load and save.
+    void alertWindowFile() {
+        form();
+        WriteTextFile(saved("W.zka"), "[AlertWindow]\nWidth=333\nStrategyConfig=wrong\n");
+        WriteTextFile(saved("S.zka"), "[AlertWindow]\r\nStartegyConfig=S=1\r\nFontColor=255\r\n"
+                                      "Action0=1,3\r\nAction1=3,4,Scan\r\nActionsCount=2\r\n");
+        WriteTextFile(saved("none.zka"), "[Other]\nWidth=1\n");
+        QVERIFY(!LoadAlertWindowFile(saved("none.zka")));
+        QVERIFY(!LoadAlertWindowFile(saved("missing.zka")));
+        QVERIFY(form().AlertWindows().isEmpty());
+        QCOMPARE(messages(), 0);
+
+        QVERIFY(LoadAlertWindowFile(saved("W.zka")));
+        TAlertForm* w = form().AlertWindows().last();
+        const TLayoutInfo& d = DefaultWindowRecord();
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->width(), 333);
+        QCOMPARE(w->height(), d.Height);
+        QCOMPARE(fake(w).FDataConfig, d.DataConfig);
+        QCOMPARE(fake(w).FFontColor, d.FontColor);
+        QCOMPARE(fake(w).FStrategyConfig, QString());
+        QCOMPARE(w->WindowFileName, saved("W.zka"));
+        QCOMPARE(w->Actions, DefaultWindowActions());
+
+        QVERIFY(LoadAlertWindowFile(saved("S.zka")));
+        w = form().AlertWindows().last();
+        QCOMPARE(fake(w).FStrategyConfig, QString("S=1"));
+        QCOMPARE(w->Actions, (QStringList{"1,3", "3,4,Scan"}));
+        QVERIFY(form().ConnectorForm->ListNames.Contains("Scan"));
+
+        // Saved again, unchanged, into new files: both colours (a system colour and RGB) stay.
+        form().AlertWindows().first()->WriteAlertWindowFile(saved("W2.zka"), false);
+        w->WriteAlertWindowFile(saved("S2.zka"), false);
+        auto color = [](const QString& f) {
+            return ReadIntegerValue(TSettingsStore::IniFile(f), "AlertWindow", "FontColor", 0);
+        };
+        QCOMPARE(color(saved("W2.zka")), d.FontColor);
+        QCOMPARE(color(saved("S2.zka")), 255);
+        SaveLayout(path("c.zkl"));
+        const TSettingsStore c = TSettingsStore::IniFile(path("c.zkl"));
+        QCOMPARE(ReadIntegerValue(c, LayoutAlertWindowPath(1), "FontColor", 0), 255);
+        QCOMPARE(ReadStringValue(c, LayoutAlertWindowPath(1), "WindowFileName", ""),
+                 saved("S2.zka"));
+
+        // A bad action string still opens a finished, shown window; the error follows.
+        WriteTextFile(saved("bad.zka"), "[AlertWindow]\nAction0=1,3\nAction1=x,4,L\n"
+                                        "ActionsCount=2\n");
+        QVERIFY_THROWS_EXCEPTION(EConvertError, LoadAlertWindowFile(saved("bad.zka")));
+        w = form().AlertWindows().last();
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->WindowFileName, saved("bad.zka"));
+        QCOMPARE(w->ActionTable.Kind, QStringList{"3"});
+    }
+
+    void loadAllSavedWindows() {
+        form();
+        QDir(saved("")).removeRecursively();
+        LoadAllSavedWindows(); // only reads: the folder is not created
+        QVERIFY(!QFileInfo::exists(saved("")));
+        const QByteArray file = "[AlertWindow]\nWidth=300\n";
+        for (const char* name : {"A.zka", "DEFAULT_WINDOW.zka", "default_window.zka", "B.zka",
+                                 ".hidden.zka", "notes.txt"})
+            WriteTextFile(saved(name), file);
+        QDir().mkpath(saved("Dir.zka"));
+        WriteTextFile(saved("broken.zka"), "[AlertWindow]\nAction0=?\nActionsCount=1\n");
+        LoadAllSavedWindows();
+        QStringList names = fileNames();
+        names.sort();
+        QCOMPARE(names, (QStringList{"A.zka", "B.zka", "broken.zka", "default_window.zka"}));
+        QCOMPARE(messages(), 1); // the broken file's error, once the others are open
+    }
+
+    // A layout saved and loaded comes back exactly: windows, their actions and every field,
+    // the companions' places and visibility, in a file and in the per-user store.
+    void roundTrip() {
+        TZentrikProMainForm& f = form();
+        TAlertForm* a = f.NewAlertWindow();
+        a->move(30, 40);
+        fake(a).FFontColor = 0x00336699;
+        fake(a).FDataConfig = "O=1&WN=Gap%20\"ups\"";
+        a->SetActions({"1,2,ding", "1,4,Scan list", "2,4,MAIN LIST"});
+        TAlertForm* b = f.NewAlertWindow();
+        b->move(100, 120);
+        b->resize(400, 250);
+        b->WindowFileName = saved("b.zka");
+        fake(b).FStrategyConfig = "S=9";
+        QFont font = fake(b).FFont;
+        font.setItalic(true);
+        fake(b).FFont = font;
+        f.SymbolListsForm->move(300, 50);
+        f.SymbolListsForm->resize(250, 330);
+        f.SymbolListsForm->show();
+        const TLayout before = CollectLayout(f);
+
+        SaveLayout(path("one.zkl"));
+        const QByteArray text = ReadWholeFile(path("one.zkl"));
+        QVERIFY(text.startsWith("[" + P + "\\MainWindow]\n"));
+        QVERIFY(text.contains("StartegyConfig=S=9\n"));
+        QVERIFY(!text.contains("StrategyConfig"));
+        QVERIFY(!text.contains("[" + P + "\\Actions]")); // default actions: the store only
+
+        f.NewAlertWindow(); // closed by the load
+        f.SymbolListsForm->hide();
+        LoadLayout(path("one.zkl"));
+        QCOMPARE(f.AlertWindows().size(), 2);
+        QCOMPARE(CollectLayout(f), before);
+        QCOMPARE(f.AlertWindows().first()->ActionTable.Parameter,
+                 (QStringList{"ding", "Scan list", "MAIN LIST"}));
+        QVERIFY(f.SymbolListsForm->isVisible());
+        SaveLayout(path("two.zkl"));
+        QCOMPARE(ReadWholeFile(path("two.zkl")), text);
+
+        SaveLayout(QString());
+        f.NewAlertWindow();
+        LoadLayout(QString());
+        QCOMPARE(CollectLayout(f), before);
+    }
+
+    void savingOverALongerLayout() {
+        TZentrikProMainForm& f = form();
+        for (int i = 0; i < 5; ++i)
+            f.NewAlertWindow()->SetActions({"1,3", "1,4,L" + QString::number(i)});
+        WriteTextFile(path("keep.zkl"), "[" + P + "\\AlertWindow0]\nNote=stale\n");
+        SaveLayout(path("keep.zkl"));
+        SaveLayout(QString());
+        const QList<TAlertForm*> all = f.AlertWindows();
+        for (int i = 3; i < 5; ++i)
+            delete all[i];
+        all[0]->SetActions({"1,3"});
+        SaveLayout(path("keep.zkl"));
+        SaveLayout(QString());
+
+        for (const TSettingsStore& s :
+             {TSettingsStore::IniFile(path("keep.zkl")), TSettingsStore::Registry()}) {
+            QCOMPARE(alertCount(s), 3);
+            // Groups of windows 3 and 4 remain and are ignored; an actions group keeps what
+            // its count makes readers ignore.
+            QCOMPARE(ReadIntegerValue(s, LayoutAlertWindowPath(4), "Width", 0), 675);
+            const QString actions = LayoutAlertWindowPath(0) + "\\Actions";
+            QCOMPARE(ReadStringValue(s, actions, "Action1", ""), QString("1,4,L0"));
+            QCOMPARE(ReadActionsRecord(s, actions, {}), QStringList{"1,3"});
+            QCOMPARE(ReadLayout(s).Windows.size(), size_t(3));
+        }
+        // A file's record groups are replaced whole; the store keeps its values.
+        QCOMPARE(ReadStringValue(TSettingsStore::IniFile(path("keep.zkl")),
+                                 LayoutAlertWindowPath(0), "Note", "gone"),
+                 QString("gone"));
+        QCOMPARE(ReadActionsRecord(TSettingsStore::Registry(), LayoutKeyPath() + "\\Actions", {}),
+                 LayoutDefaultActions());
+    }
+
+    // Damaged and foreign layouts read by the rules, with defaults for what is missing.
+    void damagedLayouts() {
+        TZentrikProMainForm& f = form();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QByteArray good = [&] {
+            f.NewAlertWindow();
+            SaveLayout(path("good.zkl"));
+            return ReadWholeFile(path("good.zkl"));
+        }();
+        QRandomGenerator random(7);
+        QByteArray binary(4096, Qt::Uninitialized);
+        for (char& c : binary)
+            c = char(random.bounded(256));
+        struct TCase {
+            const char* Name;
+            QByteArray Text;
+            int Windows;
+        };
+        const QList<TCase> cases = {
+            {"empty", "", 0},
+            {"truncated", good.left(good.indexOf("FontName")), 0},
+            {"binary", binary, 0},
+            {"wrong types", "[" + P + "]\nAlertCount=two\n", 0},
+            {"negative count", "[" + P + "]\nAlertCount=-5\n", 0},
+            {"count without groups", "[" + P + "]\nAlertCount=2\n", 2},
+            {"huge count",
+             "[" + P + "]\r\nAlertCount=2000000000\r\n[" + P + "\\AlertWindow7]\r\nWidth=310\r\n[" +
+                 P + "\\AlertWindow07]\r\n[" + P + "\\AlertWindow0\\Actions]\r\n",
+             1},
+            {"other key path", QByteArray(good).replace("Velquist Client", "Other Client"), 0},
+            {"windows text",
+             "[" + P + "]\r\nAlertCount=1\r\n[" + P +
+                 "\\AlertWindow0]\r\nFontName=Caf\xe9\r\nTop=abc\r\n"
+                 "Left=-90000\r\nWidth=2000000000\r\n",
+             1},
+        };
+        for (const TCase& c : cases) {
+            WriteTextFile(path("bad.zkl"), c.Text);
+            LoadLayout(path("bad.zkl"));
+            QVERIFY2(int(f.AlertWindows().size()) == c.Windows, c.Name);
+            QVERIFY2(!f.SymbolListsForm->isVisible() && !f.ConnectorForm->isVisible(), c.Name);
+            for (TAlertForm* w : f.AlertWindows())
+                QVERIFY2(screen.intersects(w->frameGeometry()), c.Name);
+        }
+        TAlertForm* w = f.AlertWindows().first();
+        QCOMPARE(fake(w).FFont.family(), QString("Café"));
+        QCOMPARE(w->x(), screen.left()); // brought back from far left
+        QVERIFY(w->width() <= QGuiApplication::primaryScreen()->geometry().width());
+        LoadLayout(path("huge.zkl")); // no file: an empty layout
+        QVERIFY(f.AlertWindows().isEmpty());
+        QCOMPARE(f.pos(), QPoint(20, 20));
+        QVERIFY(f.SymbolListsForm->width() > 0); // no stored size keeps the window's own
+
+        // The count's guard in the per-user store too.
+        const TSettingsStore r = TSettingsStore::Registry();
+        WriteIntegerValue(r, LayoutKeyPath(), "AlertCount", 2000000000);
+        WriteIntegerValue(r, LayoutAlertWindowPath(3), "Width", 320);
+        WriteIntegerValue(r, LayoutAlertWindowPath(9), "Width", 330);
+        const TLayout layout = ReadLayout(r);
+        QCOMPARE(layout.Windows.size(), size_t(2));
+        QCOMPARE(layout.Windows[1].Record.Width, 330);
+    }
+
+    void failedWritesLeaveTheOldFile() {
+        TZentrikProMainForm& f = form();
+        f.NewAlertWindow();
+        const QString missingDir = path("nowhere/x.zkl");
+        try {
+            SaveLayout(missingDir);
+            QFAIL("no error");
+        } catch (const EIniFileError& e) {
+            QCOMPARE(e.message(), "Unable to write to " + missingDir);
+        }
+        SaveLayout(path("old.zkl"));
+        const QByteArray old = ReadWholeFile(path("old.zkl"));
+        if (!setImmutable(path("old.zkl"), true))
+            QSKIP("no immutable files here");
+        f.NewAlertWindow();
+        QVERIFY_THROWS_EXCEPTION(EIniFileError, SaveLayout(path("old.zkl")));
+        setImmutable(path("old.zkl"), false);
+        QCOMPARE(ReadWholeFile(path("old.zkl")), old);
+
+        // Closing with that save failing keeps the main window open, to save elsewhere.
+        f.LayoutSettings.SaveOnExit = 0;
+        f.LayoutSettings.SaveLayoutName = missingDir;
+        QVERIFY(!f.close());
+        QVERIFY(f.isVisible());
+        f.LayoutSettings.SaveLayoutName = path("elsewhere.zkl");
+        QVERIFY(f.close());
+        QCOMPARE(alertCount(TSettingsStore::IniFile(path("elsewhere.zkl"))), 2);
+    }
+
+    void startupDecision() {
+        // First start, a layout in the per-user store: it opens and is carried into the file.
+        WriteTextFile(saved("A.zka"), "[AlertWindow]\nWidth=300\n");
+        const TSettingsStore r = TSettingsStore::Registry();
+        WriteIntegerValue(r, LayoutKeyPath(), "AlertCount", 2);
+        // A choice of the wrong kind does not count as saved.
+        WriteStringValue(r, SettingsKeyPath() + "\\Settings", "LoadOnStart", "1");
+        QCOMPARE(form().AlertWindows().size(), 2);
+        const QString builtIn = saved("DEFAULT_LAYOUT.zkl");
+        QCOMPARE(alertCount(TSettingsStore::IniFile(builtIn)), 2);
+        Form.reset();
+
+        // First start without a stored layout: the saved windows, carried over as well.
+        EraseSection(r, LayoutKeyPath());
+        QFile::remove(builtIn);
+        QCOMPARE(fileNames(), QStringList{"A.zka"});
+        QCOMPARE(alertCount(TSettingsStore::IniFile(builtIn)), 1);
+        Form.reset();
+
+        // Choices saved before: the chosen layout file, or every window file when it is
+        // missing, or nothing at all.
+        WriteTextFile(path("desk.zkl"), "[" + P + "]\nAlertCount=3\n");
+        storeLayoutChoices(true, path("desk.zkl"));
+        QCOMPARE(form().AlertWindows().size(), 3);
+        Form.reset();
+        storeLayoutChoices(true, path("missing.zkl"));
+        QCOMPARE(fileNames(), QStringList{"A.zka"});
+        QVERIFY(!QFileInfo::exists(path("missing.zkl")));
+        Form.reset();
+        storeLayoutChoices(false, path("desk.zkl"));
+        QVERIFY(form().AlertWindows().isEmpty());
+    }
+
+    void fileMenuDialogs() {
+        TZentrikProMainForm& f = form();
+        f.NewAlertWindow();
+        f.LayoutSettings.LoadLayoutName = path("new/dir/mine.zkl");
+
+        zkPrompts::ClearScript();
+        SaveLayoutDialog(); // cancelled: nothing saved, nothing said
+        QCOMPARE(zkPrompts::Shown().size(), 1);
+        const zkPrompts::TPromptRecord save = zkPrompts::Shown().first();
+        QCOMPARE(save.Kind, QString("save"));
+        QCOMPARE(save.File.Filter,
+                 QString("Velquist Layout files (*.zkl)|*.zkl|All files (*.*)|*.*"));
+        QCOMPARE(save.File.DefaultExt, QString("zkl"));
+        QCOMPARE(save.File.InitialDir, path("new/dir"));
+        QCOMPARE(save.File.FileName, QString("mine.zkl"));
+        QVERIFY(save.File.OverwritePrompt && save.File.PathMustExist);
+        QVERIFY(QFileInfo(path("new/dir")).isDir());
+        QVERIFY(!QFileInfo::exists(path("new/dir/mine.zkl")));
+
+        zkPrompts::SetNextFileName(path("new/dir/chosen"));
+        SaveLayoutDialog();
+        QCOMPARE(alertCount(TSettingsStore::IniFile(path("new/dir/chosen.zkl"))), 1);
+        const zkPrompts::TPromptRecord done = zkPrompts::Shown().last();
+        QCOMPARE(done.Text, QString("Layout saved."));
+        QCOMPARE(done.Icon, zkPrompts::TIcon::Information);
+        QCOMPARE(done.Buttons, zkPrompts::TButtons::OK);
+
+        // Restore starts in the built-in folder when LoadLayoutName's folder is gone.
+        f.LayoutSettings.LoadLayoutName = path("gone/x.zkl");
+        f.NewAlertWindow();
+        zkPrompts::ClearScript();
+        zkPrompts::SetNextFileName(path("new/dir/chosen.zkl"));
+        RestoreLayoutDialog();
+        const zkPrompts::TPromptRecord open = zkPrompts::Shown().first();
+        QCOMPARE(open.Kind, QString("open"));
+        QCOMPARE(open.File.InitialDir, path("SavedWindows"));
+        QCOMPARE(open.File.FileName, QString("x.zkl"));
+        QCOMPARE(open.File.Filter, save.File.Filter);
+        QCOMPARE(f.AlertWindows().size(), 1);
+        QCOMPARE(messages(), 0);
+
+        zkPrompts::ClearScript();
+        WriteTextFile(saved("L.zka"), "[AlertWindow]\nHeight=222\n");
+        zkPrompts::SetNextFileName(saved("L.zka"));
+        LoadAlertWindowDialog();
+        QCOMPARE(zkPrompts::Shown().first().File.Filter,
+                 QString("Velquist files (*.zka)|*.zka|All files (*.*)|*.*"));
+        QCOMPARE(zkPrompts::Shown().first().File.InitialDir, path("SavedWindows"));
+        QCOMPARE(f.AlertWindows().last()->height(), 222);
+    }
+};
+
+QTEST_MAIN(TLayoutsTest)
+#include "tst_layouts.moc"
