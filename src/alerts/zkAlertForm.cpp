@@ -20,25 +20,6 @@
 
 namespace {
 
-Qt::WindowStates stateFromRecord(uint8_t state) {
-    switch (state) {
-    case 1:
-        return Qt::WindowMinimized;
-    case 2:
-        return Qt::WindowMaximized;
-    default:
-        return Qt::WindowNoState;
-    }
-}
-
-uint8_t stateToRecord(const QWidget& window) {
-    if (window.isMinimized())
-        return 1;
-    if (window.isMaximized() || window.isFullScreen())
-        return 2;
-    return 0;
-}
-
 constexpr Qt::WindowStates kPlacementStates =
     Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 
@@ -165,7 +146,7 @@ void TAlertForm::RememberAppliedFont(const TLayoutInfo& record) {
 void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record) {
     move(record.Left, record.Top);
     resize(record.Width, record.Height);
-    setWindowState(stateFromRecord(record.WindowState));
+    setWindowState(WindowStateFromStored(record.WindowState));
     FontCharset = record.FontCharset;
     ZentrikWindowX->SetFontColor(record.FontColor);
     ZentrikWindowX->SetFont(ApplyRecordFont(ZentrikWindowX->Font(), record));
@@ -182,7 +163,7 @@ TLayoutInfo TAlertForm::WindowRecord() const {
     r.Left = x();
     r.Width = width();
     r.Height = height();
-    r.WindowState = stateToRecord(*this);
+    r.WindowState = uint8_t(StoredWindowState(*this));
     r.FontCharset = FontCharset;
     r.FontColor = ZentrikWindowX->FontColor();
     const QFont font = ZentrikWindowX->Font();

@@ -38,25 +38,6 @@ const QString kAlertWindow = QStringLiteral("AlertWindow");
 const QString kActions = QStringLiteral("\\Actions");
 const QString kDefaultWindowFile = QStringLiteral("DEFAULT_WINDOW.zka");
 
-Qt::WindowStates StateFromStored(int32_t state) {
-    switch (state) {
-    case 1:
-        return Qt::WindowMinimized;
-    case 2:
-        return Qt::WindowMaximized;
-    default:
-        return Qt::WindowNoState;
-    }
-}
-
-int32_t StateToStored(const QWidget& window) {
-    if (window.isMinimized())
-        return 1;
-    if (window.isMaximized() || window.isFullScreen())
-        return 2;
-    return 0;
-}
-
 QString StoreName(const TSettingsStore& store) {
     return store.isIniFile() ? store.fileName() : QStringLiteral("the per-user store");
 }
@@ -103,7 +84,7 @@ TCompanionPlacement PlacementOf(const QWidget* window) {
     p.Left = window->x();
     p.Width = window->width();
     p.Height = window->height();
-    p.WindowState = StateToStored(*window);
+    p.WindowState = StoredWindowState(*window);
     p.Visible = window->isVisible();
     return p;
 }
@@ -131,7 +112,7 @@ void ApplyPlacement(QWidget* window, const TCompanionPlacement& p) {
     const int width = p.Width > 0 ? BoundedLength(p.Width, limit.width()) : window->width();
     const int height = p.Height > 0 ? BoundedLength(p.Height, limit.height()) : window->height();
     window->resize(width, height);
-    window->setWindowState(StateFromStored(p.WindowState));
+    window->setWindowState(WindowStateFromStored(p.WindowState));
     window->setVisible(p.Visible);
     FitToMonitor(window);
 }

@@ -97,3 +97,22 @@ void FitToMonitor(QWidget* window) {
     if (topLeft != frame.topLeft())
         window->move(topLeft); // a window's position is its frame's
 }
+
+Qt::WindowStates WindowStateFromStored(int32_t state) {
+    switch (state) {
+    case 1:
+        return Qt::WindowMinimized;
+    case 2:
+        return Qt::WindowMaximized;
+    default:
+        return Qt::WindowNoState;
+    }
+}
+
+int32_t StoredWindowState(const QWidget& window) {
+    if (window.isMinimized())
+        return 1;
+    if (window.isMaximized() || window.isFullScreen())
+        return 2;
+    return 0;
+}

@@ -4,6 +4,9 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <Qt>
+
+#include <cstdint>
 
 class QWidget;
 
@@ -16,6 +19,10 @@ void OpenLink(const QString& address);
 // right and bottom edges first, then left and top, so a window larger than the monitor keeps its
 // top left corner visible.
 void FitToMonitor(QWidget* window);
+
+// Window states as records and layouts store them: 0 normal, 1 minimised, 2 maximised.
+Qt::WindowStates WindowStateFromStored(int32_t state);
+int32_t StoredWindowState(const QWidget& window);
 
 // The pieces of FitToMonitor that need no screen, for callers and tests that have the rectangles.
 // The top left corner the window gets on that area.
