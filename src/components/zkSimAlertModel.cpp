@@ -2,6 +2,8 @@
 
 #include "zkSimClock.h"
 
+#include <QIcon>
+#include <QPixmap>
 #include <QUrl>
 
 namespace {
@@ -84,6 +86,20 @@ QString TSimAlertModel::TimeText(const TSimAlert& alert) const {
     return shown.toString(QStringLiteral("HH:mm:ss"));
 }
 
+namespace {
+QIcon DirectionIcon(int direction) {
+    static const auto make = [](const QColor& color) {
+        QPixmap mark(16, 16);
+        mark.fill(color);
+        return QIcon(mark);
+    };
+    static const QIcon up = make(QColor(0x1f, 0x9d, 0x55));
+    static const QIcon down = make(QColor(0xd6, 0x45, 0x45));
+    static const QIcon flat = make(QColor(0xa8, 0xb0, 0xba));
+    return direction > 0 ? up : direction < 0 ? down : flat;
+}
+} // namespace
+
 QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() < 0 || size_t(index.row()) >= Rows.size())
         return QVariant();
@@ -112,11 +128,11 @@ QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::DecorationRole:
-        // Every row gets a mark, so the descriptions line up.
+        // Every row gets a mark, so the descriptions line up. One icon per colour for the
+        // whole program: a colour value would make the view build a new icon, and a new
+        // pixmap cache entry, for every row it paints.
         if (index.column() == DescriptionColumn)
-            return alert.Direction > 0   ? QColor(0x1f, 0x9d, 0x55)
-                   : alert.Direction < 0 ? QColor(0xd6, 0x45, 0x45)
-                                         : QColor(0xa8, 0xb0, 0xba);
+            return DirectionIcon(alert.Direction);
         break;
     case Qt::ToolTipRole:
         return QStringLiteral("%1  %2  %3")
