@@ -405,6 +405,30 @@ this is not json
         QCOMPARE(silentSpy.count(), 0);
     }
 
+    // The view turns every decoration it paints into an icon with its own pixmap cache entry;
+    // only a shared icon per mark keeps a busy list from filling that cache.
+    void directionMarksAreSharedIcons() {
+        TSimAlertModel model;
+        std::vector<std::shared_ptr<TSimAlert>> alerts;
+        for (int direction : {1, -1, 0, 1}) {
+            alerts.push_back(std::make_shared<TSimAlert>(QStringLiteral("X"), 0));
+            alerts.back()->Direction = direction;
+        }
+        model.AddAlerts(alerts);
+        auto icon = [&model](int row) {
+            const QVariant v =
+                model.index(row, TSimAlertModel::DescriptionColumn).data(Qt::DecorationRole);
+            return v.value<QIcon>();
+        };
+        // Rows are newest first: 0 up, 1 neither, 2 down, 3 up.
+        QVERIFY(!icon(0).isNull());
+        QCOMPARE(icon(0).cacheKey(), icon(3).cacheKey());
+        QCOMPARE(icon(0).cacheKey(), icon(0).cacheKey());
+        QVERIFY(icon(0).cacheKey() != icon(2).cacheKey());
+        QVERIFY(icon(1).cacheKey() != icon(2).cacheKey());
+        QVERIFY(!model.index(0, TSimAlertModel::SymbolColumn).data(Qt::DecorationRole).isValid());
+    }
+
     void historyIsBoundedAndGrowsAtTheTop() {
         TSimAlertModel model;
         QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
