@@ -2,6 +2,7 @@
 // quits at its first idle moment.
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QLabel>
 #include <QWidget>
 
 #include <cstdio>
@@ -11,6 +12,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QWidget w;
     w.resize(210, 80);
+    // A second baseline: the same window with one line of text, which loads the fonts.
+    if (qEnvironmentVariableIsSet("BARE_WITH_LABEL")) {
+        auto* label = new QLabel(QStringLiteral("Connected as \"DEMO\""), &w);
+        label->move(4, 4);
+    }
     w.show();
     QObject::connect(
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,

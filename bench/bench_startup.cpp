@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     qputenv("VELQUIST_SCRIPTED_PROMPTS", "");
 
     const QString bare = bin + QStringLiteral("/bench/bench_bare_window");
-    std::vector<double> clientMs, bareMs, clientBeforeMain;
+    std::vector<double> clientMs, bareMs, clientBeforeMain, labelMs;
     std::vector<long> clientRss, bareRss;
     // One warm-up each so both start from a warm page cache.
     runOnce(bare);
@@ -124,6 +124,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i) {
         const TRun b = runOnce(bare);
         const TRun c = runOnce(client);
+        qputenv("BARE_WITH_LABEL", "1");
+        const TRun l = runOnce(bare);
+        qunsetenv("BARE_WITH_LABEL");
+        labelMs.push_back(l.Ms);
         if (b.Status != 0 || c.Status != 0) {
             fprintf(stderr, "a run failed (bare %d, client %d)\n", b.Status, c.Status);
             return 1;
@@ -139,6 +143,7 @@ int main(int argc, char** argv) {
     printf("start-up to first idle, %d rounds (median)\n", rounds);
     printf("  bare Qt window : %8.1f ms  %7.1f MiB\n", bm, br / 1024.0);
     printf("  velquist       : %8.1f ms  %7.1f MiB\n", cm, cr / 1024.0);
+    printf("  bare window with one text label: %.1f ms (fonts loaded)\n", median(labelMs));
     printf("  velquist, spawn to main(): %.1f ms (loading and relocating its libraries)\n",
            median(clientBeforeMain));
     printf("  ratio          : %8.2fx     %7.2fx   (goal: time at most 1.5x)\n", cm / bm,
