@@ -41,6 +41,11 @@
 
 extern char** environ;
 
+#include "zkBenchDesk.h"
+
+using zkBenchDesk::Fed;
+using zkBenchDesk::TFedAlertWindow;
+
 namespace {
 
 constexpr int Windows = 50;
@@ -53,50 +58,6 @@ long long MonotonicNs() {
     return (long long)t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
-class TFedAlertWindow : public IZentrikWindowX {
-public:
-    QWidget* Widget() override { return nullptr; }
-    QString DataConfig() const override { return {}; }
-    void SetDataConfig(const QString&) override {}
-    QString WindowConfig() const override { return {}; }
-    void SetWindowConfig(const QString&) override {}
-    QString StrategyConfig() const override { return {}; }
-    void SetStrategyConfig(const QString&) override {}
-    QFont Font() const override { return ListFont; }
-    void SetFont(const QFont& f) override { ListFont = f; }
-    int32_t FontColor() const override { return 0; }
-    void SetFontColor(int32_t) override {}
-    bool NotifyOnEachAlert() const override { return Each; }
-    void SetNotifyOnEachAlert(bool v) override { Each = v; }
-    bool NotifyOnWindowNameChanged() const override { return false; }
-    void SetNotifyOnWindowNameChanged(bool) override {}
-    bool NotifyOnAccountStatusChanged() const override { return false; }
-    void SetNotifyOnAccountStatusChanged(bool) override {}
-    int32_t AllowAlertSelectionType() const override { return 3; }
-    void SetAllowAlertSelectionType(int32_t) override {}
-    QString WindowName() const override { return {}; }
-    int32_t AlertSelectionType() const override { return 0; }
-    QString SuggestedFileName() const override { return {}; }
-    void AddCustomMenuItem(const QString&, int32_t) override {}
-    void Fire(IAlertData* alert) {
-        if (Each)
-            emit OnNewAlert(alert);
-    }
-
-private:
-    QFont ListFont;
-    bool Each = false;
-};
-
-class TBenchFactory : public TSimComponentFactory {
-public:
-    std::unique_ptr<IZentrikWindowX> CreateZentrikWindowX() override {
-        return std::make_unique<TFedAlertWindow>();
-    }
-};
-
-// Reads lines from a descriptor on its own thread; each line ends in the raise time in
-// nanoseconds, and the delay to its arrival is kept.
 class TReceiver {
 public:
     TReceiver(int fd, const char* prefix) : Fd(fd), Prefix(prefix) {
@@ -167,37 +128,11 @@ void Report(const char* who, std::vector<double> delays, int sent) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
-        if (!text.startsWith(QLatin1String("This plugin does not support")))
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    });
     QTemporaryDir home;
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-        const QString dir = home.path() + QLatin1Char('/') + QString::fromLatin1(name);
-        QDir().mkpath(dir);
-        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv(name, dir.toLocal8Bit());
-    }
+    zkBenchDesk::PrepareEnvironment(home);
     QApplication app(argc, argv);
-    QDir::setCurrent(home.path());
-    TComponentFactory::SetCurrent(std::make_shared<TBenchFactory>());
-    WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + QStringLiteral("\\Settings"),
-                     QStringLiteral("UserName"), QStringLiteral("DEMO"));
-
-    auto* main = new TZentrikProMainForm;
-    new TSoundPlayForm(main);
-    SetBeepFunction([] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); });
-    main->show();
     std::vector<TFedAlertWindow*> fed;
-    for (int i = 0; i < Windows; ++i) {
-        TAlertForm* w = main->NewAlertWindow();
-        w->SetActions(
-            {QStringLiteral("1,2,setup"), QStringLiteral("1,3"), QStringLiteral("1,4,List")});
-        main->ConnectorForm->EnsureListsForActions(w->Actions);
-        fed.push_back(static_cast<TFedAlertWindow*>(w->ZentrikWindowX->Component()));
-    }
+    TZentrikProMainForm* main = zkBenchDesk::OpenDesk(home, Windows, false, fed);
     const QString socket = main->ConnectorForm->Broker()->Path();
 
     // The bare reader.
