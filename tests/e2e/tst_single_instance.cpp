@@ -6,15 +6,20 @@
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 namespace {
 QString mailbox(const QString& keyPath = QString::fromLatin1(DefaultSettingsKeyPath())) {
     TUserStore::ResetInstance();
-    const QString value = ReadStringValue(TSettingsStore::Registry(),
-                                          keyPath + QStringLiteral("\\URL Handler"), QString(),
-                                          QStringLiteral("<missing>"));
+    const QString value =
+        ReadStringValue(TSettingsStore::Registry(), keyPath + QStringLiteral("\\URL Handler"),
+                        QString(), QStringLiteral("<missing>"));
     TUserStore::ResetInstance();
     return value;
 }
@@ -44,6 +49,7 @@ private slots:
     void oldComponentsEndTheProcessWithTheMessage();
     void terminateSignalClosesTheClient();
     void runningClientTakesTheLink();
+    void simultaneousLaunchesShareTheMailbox();
 };
 
 void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
@@ -175,6 +181,36 @@ void TSingleInstanceTest::runningClientTakesTheLink() {
     first.terminate();
     QVERIFY(first.waitFinished());
     QCOMPARE(first.exitCode(), 0);
+}
+
+void TSingleInstanceTest::simultaneousLaunchesShareTheMailbox() {
+    TTestHome home;
+    TTestInstallation inst;
+    TPollerFolder poller;
+    TClientRun first(inst.clientPath(), {}, poller.path());
+    QVERIFY(WaitForFile(socketOf(inst)));
+    // Eight later launches at once, each writing its link: none may fail or damage the store.
+    std::vector<std::unique_ptr<TClientRun>> launches;
+    QStringList links;
+    for (int i = 0; i < 8; ++i) {
+        links << QStringLiteral("velquist://NewAlertWindow/?n=%1").arg(i);
+        launches.push_back(
+            std::make_unique<TClientRun>(inst.clientPath(), QStringList{"/url:" + links.last()}));
+    }
+    for (auto& run : launches) {
+        QVERIFY(run->waitFinished());
+        QCOMPARE(run->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run->exitCode(), 0);
+        QVERIFY2(!run->stdErr().contains("velquist:"), run->stdErr().constData());
+    }
+    QVERIFY(links.contains(mailbox()));
+    TUserStore::ResetInstance();
+    QCOMPARE(QDir(QFileInfo(TUserStore::DefaultFileName()).path())
+                 .entryList({"*.corrupt*"}, QDir::Files)
+                 .size(),
+             0);
+    first.terminate();
+    QVERIFY(first.waitFinished());
 }
 
 QTEST_MAIN(TSingleInstanceTest)
