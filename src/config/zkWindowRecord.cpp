@@ -124,7 +124,7 @@ QString AlertWindowSectionName() {
 }
 
 QString DefaultWindowFileName() {
-    return SavedWindowsDir() + QStringLiteral("/DEFAULT_WINDOW.zka");
+    return SavedWindowsDir() + QLatin1Char('/') + QLatin1String(DefaultWindowFile());
 }
 
 void EnsureSavedWindowsDir() {

@@ -37,7 +37,11 @@ struct TLayoutInfo {
 
 // The section of an alert-window file that holds the record and the window's actions.
 QString AlertWindowSectionName();
+// The default window file's name (compared exactly) and its full path,
 // "<current directory>/SavedWindows/DEFAULT_WINDOW.zka".
+inline const char* DefaultWindowFile() {
+    return "DEFAULT_WINDOW.zka";
+}
 QString DefaultWindowFileName();
 // Creates the saved-windows folder when it is missing.
 void EnsureSavedWindowsDir();

@@ -6,6 +6,7 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "config/zkWindowRecord.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
@@ -36,7 +37,6 @@ const QString kVisible = QStringLiteral("Visible");
 const QString kAlertCount = QStringLiteral("AlertCount");
 const QString kAlertWindow = QStringLiteral("AlertWindow");
 const QString kActions = QStringLiteral("\\Actions");
-const QString kDefaultWindowFile = QStringLiteral("DEFAULT_WINDOW.zka");
 
 QString StoreName(const TSettingsStore& store) {
     return store.isIniFile() ? store.fileName() : QStringLiteral("the per-user store");
@@ -352,7 +352,8 @@ void LoadAllSavedWindows() {
         dir.entryInfoList({QStringLiteral("*.zka")}, QDir::Files, QDir::Unsorted);
     QString firstError;
     for (const QFileInfo& entry : entries) {
-        if (entry.fileName() == kDefaultWindowFile) // exactly; default_window.zka is a window
+        if (entry.fileName() ==
+            QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
             continue;
         try {
             LoadAlertWindowFile(entry.filePath());

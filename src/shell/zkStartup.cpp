@@ -4,6 +4,7 @@
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
 #include "platform/zkPrompts.h"
+#include "urlhandler/zkURLHandler.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -37,7 +38,7 @@ QStringList UrlArguments(const QStringList& arguments) {
 }
 
 void PostUrlLinks(const QStringList& arguments) {
-    const QString mailbox = SettingsKeyPath() + QStringLiteral("\\URL Handler");
+    const QString mailbox = URLHandlerKey();
     for (const QString& link : UrlArguments(arguments))
         WriteStringValue(TSettingsStore::Registry(), mailbox, QString(), link);
 }
@@ -74,8 +75,7 @@ constexpr TRequiredLibrary RequiredLibraries[] = {
 
 QString ComponentVersionProblem() {
     for (const TRequiredLibrary& lib : RequiredLibraries) {
-        const QString found =
-            TComponentRegistry::FoundVersion(QString::fromLatin1(lib.Id));
+        const QString found = TComponentRegistry::FoundVersion(QString::fromLatin1(lib.Id));
         if (!VersionAtLeast(found, lib.Major, lib.Minor))
             return QCoreApplication::translate(
                        "Startup", "ActiveX object (%1) not registered or has invalid version "
