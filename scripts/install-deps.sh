@@ -2,7 +2,8 @@
 # Installs the Debian packages Velquist needs to build, run and test. Safe to run again.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
-          libsqlite3-dev libbenchmark-dev xvfb xauth)
+          libsqlite3-dev libbenchmark-dev xvfb xauth
+          xdg-utils desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -10,6 +11,10 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
+if [ -n "$SUDO" ] && ! command -v sudo >/dev/null; then
+  echo "Missing packages: ${missing[*]}. Run this as root, or install sudo, to install them." >&2
+  exit 1
+fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

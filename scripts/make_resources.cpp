@@ -1,19 +1,26 @@
 // Draws the client's splash picture and icon: resources/splash.bmp and resources/velquist.ico.
-// Built and run by make_resources.sh; the output is committed, so builds never need this.
+// Built and run by make_resources.sh; that output is committed, so builds never redraw it.
+// The build runs two cheaper modes of the same program:
+//   make_resources --sounds DIR          the starter wave files of a new installation
+//   make_resources --icon-pngs ICO DIR   DIR/<n>x<n>/apps/velquist.png for each size in ICO
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QtEndian>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -296,9 +303,103 @@ bool writeFile(const QString& path, const QByteArray& data) {
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+// --- the starter sounds ----------------------------------------------------------------------
+
+// 16-bit mono PCM: short tones that fade out, so they never click.
+struct TTone {
+    double Hz;
+    double StartS;
+    double LengthS;
+};
+
+QByteArray waveFile(const QList<TTone>& tones, double lengthS) {
+    const int rate = 22050;
+    const int frames = int(lengthS * rate);
+    QByteArray pcm(frames * 2, '\0');
+    auto* samples = reinterpret_cast<qint16*>(pcm.data());
+    for (int i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        double v = 0;
+        for (const TTone& tone : tones) {
+            const double local = t - tone.StartS;
+            if (local < 0 || local > tone.LengthS)
+                continue;
+            const double attack = qMin(1.0, local / 0.005);
+            const double decay = std::exp(-4.0 * local / tone.LengthS);
+            v += attack * decay * std::sin(2 * M_PI * tone.Hz * local);
+        }
+        samples[i] = qToLittleEndian(qint16(qBound(-1.0, 0.45 * v, 1.0) * 32767));
+    }
+    QByteArray out;
+    auto put32 = [&](quint32 x) {
+        x = qToLittleEndian(x);
+        out.append(reinterpret_cast<const char*>(&x), 4);
+    };
+    auto put16 = [&](quint16 x) {
+        x = qToLittleEndian(x);
+        out.append(reinterpret_cast<const char*>(&x), 2);
+    };
+    out.append("RIFF");
+    put32(quint32(36 + pcm.size()));
+    out.append("WAVEfmt ");
+    put32(16);
+    put16(1); // PCM
+    put16(1); // mono
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    out.append("data");
+    put32(quint32(pcm.size()));
+    out.append(pcm);
+    return out;
+}
+
+int writeSounds(const QDir& out) {
+    const bool ok = QDir().mkpath(out.path()) &&
+                    writeFile(out.filePath(QStringLiteral("Chime.wav")),
+                              waveFile({{880, 0, 0.25}, {1318.5, 0.12, 0.35}}, 0.5)) &&
+                    writeFile(out.filePath(QStringLiteral("Ping.wav")),
+                              waveFile({{1568, 0, 0.18}}, 0.2));
+    if (!ok)
+        std::fprintf(stderr, "cannot write the sounds\n");
+    return ok ? 0 : 1;
+}
+
+// The desktop's icon theme wants one PNG per size; they come from the icon file itself, so the
+// two never drift apart.
+int writeIconPngs(const QString& ico, const QDir& out) {
+    QImageReader reader(ico);
+    int written = 0;
+    do {
+        const QImage image = reader.read();
+        if (image.isNull() || image.width() != image.height())
+            continue;
+        const QString dir = QStringLiteral("%1x%1/apps").arg(image.width());
+        if (!QDir().mkpath(out.filePath(dir)) ||
+            !image.save(out.filePath(dir + QStringLiteral("/velquist.png")), "PNG")) {
+            std::fprintf(stderr, "cannot write the %s icon\n", qPrintable(dir));
+            return 1;
+        }
+        ++written;
+    } while (reader.jumpToNextImage());
+    if (written == 0) {
+        std::fprintf(stderr, "no icon read from %s\n", qPrintable(ico));
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--sounds") == 0)
+        return writeSounds(QDir(QString::fromLocal8Bit(argv[2])));
+    if (argc == 4 && std::strcmp(argv[1], "--icon-pngs") == 0) {
+        QCoreApplication app(argc, argv); // image format plug-ins
+        return writeIconPngs(QString::fromLocal8Bit(argv[2]),
+                             QDir(QString::fromLocal8Bit(argv[3])));
+    }
     QGuiApplication app(argc, argv);
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
     if (!drawSplash().save(out.filePath(QStringLiteral("splash.bmp")), "BMP")) {

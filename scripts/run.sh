@@ -1,13 +1,64 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the client on the simulated service.
 # The build folder is the installation: Settings.ini, Local.ini, SavedWindows/ and Sounds/
-# live beside build/velquist.
+# live beside build/velquist; its first start gets the starter alert window and sounds.
+# Without a display the client runs on a private virtual X server. SIGTERM or Ctrl+C to this
+# script closes the client as a SIGTERM would (the layout is saved), then the X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
+cmake -DVELQUIST_STARTER_DIR="$PWD/build/starter" -DVELQUIST_SETTINGS_INI="$PWD/resources/Settings.ini" \
+  -DVELQUIST_DEST="$PWD/build" -P cmake/VelquistStarter.cmake
+
+work=""
+xvfb_pid=""
+client_pid=""
+cleanup() {
+  if [ -n "$client_pid" ] && kill -0 "$client_pid" 2>/dev/null; then
+    kill -TERM "$client_pid" 2>/dev/null || true
+    wait "$client_pid" 2>/dev/null || true
+  fi
+  if [ -n "$xvfb_pid" ]; then
+    kill -TERM "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  [ -z "$work" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+# The client and the X server run in process groups of their own (set -m), so a Ctrl+C in the
+# terminal reaches only this script, which ends the client first and the X server after it.
+trap 'kill -TERM "$client_pid" 2>/dev/null || true' INT TERM HUP
+set -m
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: starting Velquist on a virtual X server (xvfb-run); nothing will be visible." >&2
-  exec xvfb-run -a build/velquist "$@"
+  work=$(mktemp -d)
+  export XAUTHORITY="$work/Xauthority"
+  display=99
+  while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
+    display=$((display + 1))
+  done
+  xauth -q -f "$XAUTHORITY" add ":$display" . "$(mcookie)"
+  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp -auth "$XAUTHORITY" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+  done
+  export DISPLAY=":$display"
+  echo "No display found: Velquist runs on a virtual X server. To look at it (see README.md):" >&2
+  echo "  DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY import -window root velquist.png" >&2
 fi
-exec build/velquist "$@"
+
+build/velquist "$@" &
+client_pid=$!
+set +m
+status=0
+# A trapped signal interrupts wait; go on waiting until the client has closed.
+while :; do
+  wait "$client_pid" && status=0 || status=$?
+  kill -0 "$client_pid" 2>/dev/null || break
+done
+client_pid=""
+exit "$status"

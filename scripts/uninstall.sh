@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Removes what scripts/install.sh [FOLDER] added: scripts/uninstall.sh [FOLDER]
+#
+# The user's files stay: Settings.ini, Local.ini, SavedWindows/ and Sounds/ in the folder, and
+# the per-user store. Launchers and the desktop entry are removed only while they still belong
+# to this installation (a later install into another folder owns them).
+set -euo pipefail
+source "$(dirname "$0")/desktop-common.sh"
+
+[ $# -le 1 ] || die "usage: scripts/uninstall.sh [FOLDER]"
+folder=$(absolute_folder "${1:-$default_folder}")
+[ -f "$folder/velquist" ] || die "$folder holds no Velquist installation"
+
+ours=1
+for program in "${programs[@]}"; do
+  launcher="$bin_dir/$program"
+  if [ -f "$launcher" ] && cmp -s "$launcher" <(launcher_text "$folder" "$program"); then
+    rm -f "$launcher"
+  elif [ -e "$launcher" ]; then
+    ours=0
+  fi
+done
+
+# The entry and icon name no folder; they go with the launchers they start.
+if [ $ours -eq 1 ]; then
+  if [ -f "$desktop_file" ] && cmp -s "$desktop_file" <(desktop_text); then
+    rm -f "$desktop_file"
+    update-desktop-database "$(dirname "$desktop_file")" 2>/dev/null || true
+  fi
+  rm -f "$icon_dir"/*/apps/velquist.png
+  mimeapps="${XDG_CONFIG_HOME:-$HOME/.config}/mimeapps.list"
+  if [ -f "$mimeapps" ]; then
+    sed -i '/^x-scheme-handler\/velquist=velquist\.desktop;\{0,1\}$/d' "$mimeapps"
+  fi
+else
+  echo "The launchers in $bin_dir belong to another installation; its desktop entry stays." >&2
+fi
+
+for file in "${installed_files[@]}"; do
+  rm -f "$folder/$file"
+done
+rmdir "$folder" 2>/dev/null || echo "Kept your files in $folder (Settings.ini, Local.ini, SavedWindows/, Sounds/)."

@@ -1,0 +1,218 @@
+// Per-user installation as a desktop program: scripts/install.sh and scripts/uninstall.sh run
+// into a temporary HOME, a velquist: link opened with xdg-open reaches the installed client, and
+// the first start of a fresh installation shows the starter window with live alerts.
+#include "account/zkLoginForm.h"
+#include "alerts/zkAlertForm.h"
+#include "components/zkComponentWrappers.h"
+#include "config/zkIniFile.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "shell/zkMainForm.h"
+#include "zkClientProcess.h"
+#include "zkTestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTableView>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString Mailbox = QStringLiteral("\\Software\\Velquist Client\\URL Handler");
+
+struct TResult {
+    int Code = -1;
+    QByteArray Out, Err;
+};
+
+TResult run(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    TResult r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.Out = p.readAllStandardOutput();
+    r.Err = p.readAllStandardError();
+    return r;
+}
+
+QFile::Permissions permissions(const QString& path) {
+    return QFileInfo(path).permissions() &
+           (QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+            QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther |
+            QFile::ExeOther);
+}
+
+const QFile::Permissions Mode0755 = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                    QFile::ExeOther;
+const QFile::Permissions Mode0644 =
+    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+
+} // namespace
+
+class TDesktopInstallTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestHome> Home;
+    QString UserHome;
+    QProcessEnvironment Env;
+
+    TResult script(const QString& name, const QStringList& args) {
+        return run(QStringLiteral("bash"),
+                   QStringList{QStringLiteral(VELQUIST_SOURCE_DIR "/scripts/") + name} + args, Env);
+    }
+    QString data(const QString& name) const { return Home->dataHome() + QLatin1Char('/') + name; }
+    QString bin(const QString& name) const { return UserHome + QStringLiteral("/.local/bin/") + name; }
+
+private slots:
+    void init() {
+        Home = std::make_unique<TTestHome>();
+        TUserStore::ResetInstance();
+        UserHome = Home->path() + QStringLiteral("/home");
+        QDir().mkpath(UserHome);
+        Env = QProcessEnvironment::systemEnvironment();
+        Env.insert(QStringLiteral("HOME"), UserHome);
+        Env.insert(QStringLiteral("VELQUIST_BUILD_DIR"), QStringLiteral(VELQUIST_BIN_DIR));
+        Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        Env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QString());
+        // xdg-open asks the MIME defaults only when it sees a display; the client draws
+        // offscreen, so this one is never opened.
+        Env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9999"));
+        for (const char* desktop : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                                    "GNOME_DESKTOP_SESSION_ID", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"})
+            Env.remove(QString::fromLatin1(desktop));
+    }
+    void cleanup() {
+        TUserStore::ResetInstance();
+        Home.reset();
+    }
+
+    // Install into a folder with blanks, open a link with xdg-open, install again over the
+    // user's changes, uninstall.
+    void installOpenLinkAndUninstall() {
+        const QString folder = UserHome + QStringLiteral("/my apps/velquist");
+        TResult r = script(QStringLiteral("install.sh"), {folder});
+        QVERIFY2(r.Code == 0, r.Err.constData());
+
+        for (const char* program : {"velquist", "velquist-store", "velquist-link"}) {
+            QCOMPARE(permissions(folder + QLatin1Char('/') + QLatin1String(program)), Mode0755);
+            QCOMPARE(permissions(bin(QLatin1String(program))), Mode0755);
+        }
+        for (const char* file : {"splash.bmp", "velquist.ico", "Settings.ini",
+                                 "SavedWindows/Running Up.zka", "Sounds/Chime.wav",
+                                 "Sounds/Ping.wav"})
+            QVERIFY2(QFileInfo(folder + QLatin1Char('/') + QLatin1String(file)).size() > 0, file);
+        const QString entry = data(QStringLiteral("applications/velquist.desktop"));
+        QCOMPARE(permissions(entry), Mode0644);
+        QVERIFY(ReadWholeFile(entry).contains("\nExec=" + bin("velquist").toUtf8() + " /url:%u\n"));
+        for (const char* size : {"16x16", "32x32", "48x48", "256x256"})
+            QVERIFY2(QFileInfo::exists(data(QStringLiteral("icons/hicolor/%1/apps/velquist.png")
+                                                .arg(QLatin1String(size)))),
+                     size);
+        r = run(QStringLiteral("desktop-file-validate"), {entry}, Env);
+        QVERIFY2(r.Code == 0 && r.Out.isEmpty(), r.Out.constData());
+        const QStringList query{QStringLiteral("query"), QStringLiteral("default"),
+                                QStringLiteral("x-scheme-handler/velquist")};
+        r = run(QStringLiteral("xdg-mime"), query, Env);
+        QCOMPARE(r.Out.trimmed(), QByteArray("velquist.desktop"));
+
+        {
+            // The first start opens the starter window and saves the layout it found.
+            TClientRun client(bin(QStringLiteral("velquist")), {}, QString(), Env);
+            const QString layout = folder + QStringLiteral("/SavedWindows/DEFAULT_LAYOUT.zkl");
+            QVERIFY(WaitForFile(layout, 30000));
+            r = run(QStringLiteral("xdg-open"),
+                    {QStringLiteral("velquist://NewAlertWindow/?WindowConfig=abc")}, Env);
+            QVERIFY2(r.Code == 0, r.Err.constData());
+            // xdg-open returns once the second launch has posted the link and ended; the running
+            // client empties the mailbox in the tick that opens the window.
+            const QStringList get{QStringLiteral("get"), Mailbox, QString()};
+            QTRY_COMPARE_WITH_TIMEOUT(run(bin(QStringLiteral("velquist-store")), get, Env).Out,
+                                      QByteArray("\n"), 10000);
+            client.terminate();
+            QVERIFY(client.waitFinished());
+            QCOMPARE(client.exitCode(), 0);
+            const QByteArray saved = ReadWholeFile(layout);
+            QVERIFY2(saved.contains("\nAlertCount=2"), saved.constData());
+            QVERIFY(saved.contains("\nDataConfig=WN=Running%20Up&S=\n"));
+            QVERIFY(saved.contains("\nDataConfig=WindowConfig=abc\n"));
+            QVERIFY(saved.contains("\nWindowConfig=abc\n"));
+        }
+
+        // Installing again keeps what the user changed or removed.
+        WriteTextFile(folder + QStringLiteral("/Settings.ini"), "[Settings]\nApplicationTitle=Mine\n");
+        WriteTextFile(folder + QStringLiteral("/Local.ini"), "[Settings]\nShowGrid=1\n");
+        QVERIFY(QFile::remove(folder + QStringLiteral("/Sounds/Ping.wav")));
+        QVERIFY(QFile::remove(folder + QStringLiteral("/SavedWindows/Running Up.zka")));
+        r = script(QStringLiteral("install.sh"), {folder});
+        QVERIFY2(r.Code == 0, r.Err.constData());
+        QCOMPARE(ReadWholeFile(folder + QStringLiteral("/Settings.ini")),
+                 QByteArray("[Settings]\nApplicationTitle=Mine\n"));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Sounds/Ping.wav")));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/SavedWindows/Running Up.zka")));
+
+        r = script(QStringLiteral("uninstall.sh"), {folder});
+        QVERIFY2(r.Code == 0, r.Err.constData());
+        for (const QString& gone :
+             {folder + QStringLiteral("/velquist"), folder + QStringLiteral("/velquist.ico"),
+              bin(QStringLiteral("velquist")), bin(QStringLiteral("velquist-link")), entry,
+              data(QStringLiteral("icons/hicolor/32x32/apps/velquist.png"))})
+            QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
+        for (const char* kept : {"Settings.ini", "Local.ini", "Sounds/Chime.wav",
+                                 "SavedWindows/DEFAULT_LAYOUT.zkl"})
+            QVERIFY2(QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(kept)), kept);
+        QCOMPARE(run(QStringLiteral("xdg-mime"), query, Env).Out.trimmed(), QByteArray());
+    }
+
+    void refusesAFolderOfOtherFiles() {
+        const QString folder = UserHome + QStringLiteral("/Documents");
+        WriteTextFile(folder + QStringLiteral("/notes.txt"), "mine");
+        TResult r = script(QStringLiteral("install.sh"), {folder});
+        QVERIFY(r.Code != 0);
+        QVERIFY2(r.Err.contains("not empty"), r.Err.constData());
+        QCOMPARE(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{QStringLiteral("notes.txt")});
+        r = script(QStringLiteral("uninstall.sh"), {folder});
+        QVERIFY(r.Code != 0);
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/notes.txt")));
+    }
+
+    // The first start of a fresh installation, on the simulated service: one alert window, and
+    // alerts in it once DEMO is logged in.
+    void firstStartShowsLiveAlerts() {
+        QTemporaryDir install;
+        TResult r = run(QStringLiteral("cmake"),
+                        {QStringLiteral("--install"), QStringLiteral(VELQUIST_BIN_DIR),
+                         QStringLiteral("--prefix"), install.path()},
+                        Env);
+        QVERIFY2(r.Code == 0, r.Err.constData());
+        const QString oldCwd = QDir::currentPath();
+        QDir::setCurrent(install.path());
+        SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+        {
+            TZentrikProMainForm form;
+            form.show();
+            const QList<TAlertForm*> windows = form.AlertWindows();
+            QCOMPARE(windows.size(), 1);
+            QCOMPARE(windows.first()->ZentrikWindowX->WindowName(), QStringLiteral("Running Up"));
+            auto* list = windows.first()->findChild<QTableView*>(QStringLiteral("AlertsTableView"));
+            QVERIFY(list);
+            QCOMPARE(list->model()->rowCount(), 0);
+            form.LoginForm->LoginWith(QStringLiteral("DEMO"), QStringLiteral("any"));
+            QTRY_VERIFY_WITH_TIMEOUT(list->model()->rowCount() >= 2, 10000);
+        }
+        QDir::setCurrent(oldCwd);
+        zkIni::ClearCache();
+    }
+};
+
+QTEST_MAIN(TDesktopInstallTest)
+#include "tst_desktop_install.moc"
