@@ -356,11 +356,11 @@ QByteArray waveFile(const QList<TTone>& tones, double lengthS) {
 }
 
 int writeSounds(const QDir& out) {
-    const bool ok = QDir().mkpath(out.path()) &&
-                    writeFile(out.filePath(QStringLiteral("Chime.wav")),
-                              waveFile({{880, 0, 0.25}, {1318.5, 0.12, 0.35}}, 0.5)) &&
-                    writeFile(out.filePath(QStringLiteral("Ping.wav")),
-                              waveFile({{1568, 0, 0.18}}, 0.2));
+    const bool ok =
+        QDir().mkpath(out.path()) &&
+        writeFile(out.filePath(QStringLiteral("Chime.wav")),
+                  waveFile({{880, 0, 0.25}, {1318.5, 0.12, 0.35}}, 0.5)) &&
+        writeFile(out.filePath(QStringLiteral("Ping.wav")), waveFile({{1568, 0, 0.18}}, 0.2));
     if (!ok)
         std::fprintf(stderr, "cannot write the sounds\n");
     return ok ? 0 : 1;

@@ -7,6 +7,7 @@
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"
@@ -44,10 +45,9 @@ TResult run(const QString& program, const QStringList& args, const QProcessEnvir
 }
 
 QFile::Permissions permissions(const QString& path) {
-    return QFileInfo(path).permissions() &
-           (QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-            QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther |
-            QFile::ExeOther);
+    return QFileInfo(path).permissions() & (QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                            QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                            QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
 }
 
 const QFile::Permissions Mode0755 = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
@@ -70,7 +70,9 @@ class TDesktopInstallTest : public QObject {
                    QStringList{QStringLiteral(VELQUIST_SOURCE_DIR "/scripts/") + name} + args, Env);
     }
     QString data(const QString& name) const { return Home->dataHome() + QLatin1Char('/') + name; }
-    QString bin(const QString& name) const { return UserHome + QStringLiteral("/.local/bin/") + name; }
+    QString bin(const QString& name) const {
+        return UserHome + QStringLiteral("/.local/bin/") + name;
+    }
 
 private slots:
     void init() {
@@ -106,17 +108,18 @@ private slots:
             QCOMPARE(permissions(folder + QLatin1Char('/') + QLatin1String(program)), Mode0755);
             QCOMPARE(permissions(bin(QLatin1String(program))), Mode0755);
         }
-        for (const char* file : {"splash.bmp", "velquist.ico", "Settings.ini",
-                                 "SavedWindows/Running Up.zka", "Sounds/Chime.wav",
-                                 "Sounds/Ping.wav"})
+        for (const char* file :
+             {"splash.bmp", "velquist.ico", "Settings.ini", "SavedWindows/Running Up.zka",
+              "Sounds/Chime.wav", "Sounds/Ping.wav"})
             QVERIFY2(QFileInfo(folder + QLatin1Char('/') + QLatin1String(file)).size() > 0, file);
         const QString entry = data(QStringLiteral("applications/velquist.desktop"));
         QCOMPARE(permissions(entry), Mode0644);
         QVERIFY(ReadWholeFile(entry).contains("\nExec=" + bin("velquist").toUtf8() + " /url:%u\n"));
         for (const char* size : {"16x16", "32x32", "48x48", "256x256"})
-            QVERIFY2(QFileInfo::exists(data(QStringLiteral("icons/hicolor/%1/apps/velquist.png")
-                                                .arg(QLatin1String(size)))),
-                     size);
+            QVERIFY2(
+                QFileInfo::exists(data(
+                    QStringLiteral("icons/hicolor/%1/apps/velquist.png").arg(QLatin1String(size)))),
+                size);
         r = run(QStringLiteral("desktop-file-validate"), {entry}, Env);
         QVERIFY2(r.Code == 0 && r.Out.isEmpty(), r.Out.constData());
         const QStringList query{QStringLiteral("query"), QStringLiteral("default"),
@@ -148,7 +151,8 @@ private slots:
         }
 
         // Installing again keeps what the user changed or removed.
-        WriteTextFile(folder + QStringLiteral("/Settings.ini"), "[Settings]\nApplicationTitle=Mine\n");
+        WriteTextFile(folder + QStringLiteral("/Settings.ini"),
+                      "[Settings]\nApplicationTitle=Mine\n");
         WriteTextFile(folder + QStringLiteral("/Local.ini"), "[Settings]\nShowGrid=1\n");
         QVERIFY(QFile::remove(folder + QStringLiteral("/Sounds/Ping.wav")));
         QVERIFY(QFile::remove(folder + QStringLiteral("/SavedWindows/Running Up.zka")));
@@ -166,8 +170,8 @@ private slots:
               bin(QStringLiteral("velquist")), bin(QStringLiteral("velquist-link")), entry,
               data(QStringLiteral("icons/hicolor/32x32/apps/velquist.png"))})
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
-        for (const char* kept : {"Settings.ini", "Local.ini", "Sounds/Chime.wav",
-                                 "SavedWindows/DEFAULT_LAYOUT.zkl"})
+        for (const char* kept :
+             {"Settings.ini", "Local.ini", "Sounds/Chime.wav", "SavedWindows/DEFAULT_LAYOUT.zkl"})
             QVERIFY2(QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(kept)), kept);
         QCOMPARE(run(QStringLiteral("xdg-mime"), query, Env).Out.trimmed(), QByteArray());
     }
@@ -197,6 +201,7 @@ private slots:
         const QString oldCwd = QDir::currentPath();
         QDir::setCurrent(install.path());
         SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+        zkPrompts::SetScripted(true);
         {
             TZentrikProMainForm form;
             form.show();
