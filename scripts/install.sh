@@ -35,7 +35,7 @@ fi
 [ -x "$build/velquist" ] || die "no built client in $build"
 
 mkdir -p "$folder"
-cmake --install "$build" --prefix "$folder" >/dev/null
+cmake --install "$build" --prefix "$folder" --strip >/dev/null
 
 # Launchers: a launcher that is not ours is left alone, and said so.
 mkdir -p "$bin_dir"

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 cmake -DVELQUIST_STARTER_DIR="$PWD/build/starter" -DVELQUIST_SETTINGS_INI="$PWD/resources/Settings.ini" \
-  -DVELQUIST_DEST="$PWD/build" -P cmake/VelquistStarter.cmake
+  -DVELQUIST_DEST="$PWD/build" -P cmake/VelquistStarter.cmake >/dev/null
 
 work=""
 xvfb_pid=""
@@ -38,6 +38,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
     display=$((display + 1))
   done
+  : >"$XAUTHORITY"
   xauth -q -f "$XAUTHORITY" add ":$display" . "$(mcookie)"
   Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp -auth "$XAUTHORITY" >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
