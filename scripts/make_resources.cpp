@@ -24,6 +24,17 @@
 
 namespace {
 
+// Little-endian integers, as icon and wave files store them.
+void putLE16(QByteArray& out, quint16 v) {
+    v = qToLittleEndian(v);
+    out.append(reinterpret_cast<const char*>(&v), 2);
+}
+
+void putLE32(QByteArray& out, quint32 v) {
+    v = qToLittleEndian(v);
+    out.append(reinterpret_cast<const char*>(&v), 4);
+}
+
 // Palette of the mark: deep navy to teal, with a mint accent.
 const QColor Navy(0x0d, 0x23, 0x3f);
 const QColor Ocean(0x12, 0x4a, 0x66);
@@ -217,29 +228,21 @@ QByteArray dibEntry(const QImage& image) {
     const int w = image.width(), h = image.height();
     const int maskRow = (w + 31) / 32 * 4;
     QByteArray out;
-    auto put32 = [&](quint32 v) {
-        v = qToLittleEndian(v);
-        out.append(reinterpret_cast<const char*>(&v), 4);
-    };
-    auto put16 = [&](quint16 v) {
-        v = qToLittleEndian(v);
-        out.append(reinterpret_cast<const char*>(&v), 2);
-    };
-    put32(40);
-    put32(quint32(w));
-    put32(quint32(2 * h));
-    put16(1);
-    put16(32);
-    put32(0);
-    put32(quint32(w * h * 4 + maskRow * h));
-    put32(0);
-    put32(0);
-    put32(0);
-    put32(0);
+    putLE32(out, 40);
+    putLE32(out, quint32(w));
+    putLE32(out, quint32(2 * h));
+    putLE16(out, 1);
+    putLE16(out, 32);
+    putLE32(out, 0);
+    putLE32(out, quint32(w * h * 4 + maskRow * h));
+    putLE32(out, 0);
+    putLE32(out, 0);
+    putLE32(out, 0);
+    putLE32(out, 0);
     for (int y = h - 1; y >= 0; --y) {
         const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < w; ++x)
-            put32(row[x]); // 0xAARRGGBB stored little endian is B, G, R, A
+            putLE32(out, row[x]); // 0xAARRGGBB stored little endian is B, G, R, A
     }
     for (int y = h - 1; y >= 0; --y) {
         QByteArray bits(maskRow, '\0');
@@ -269,17 +272,9 @@ QByteArray iconFile(const QList<int>& sizes) {
         entries << (size >= 256 ? pngEntry(image) : dibEntry(image));
     }
     QByteArray out;
-    auto put16 = [&](quint16 v) {
-        v = qToLittleEndian(v);
-        out.append(reinterpret_cast<const char*>(&v), 2);
-    };
-    auto put32 = [&](quint32 v) {
-        v = qToLittleEndian(v);
-        out.append(reinterpret_cast<const char*>(&v), 4);
-    };
-    put16(0);
-    put16(1);
-    put16(quint16(sizes.size()));
+    putLE16(out, 0);
+    putLE16(out, 1);
+    putLE16(out, quint16(sizes.size()));
     quint32 offset = quint32(6 + 16 * sizes.size());
     for (qsizetype i = 0; i < sizes.size(); ++i) {
         const int size = sizes[i];
@@ -287,10 +282,10 @@ QByteArray iconFile(const QList<int>& sizes) {
         out.append(char(size >= 256 ? 0 : size));
         out.append('\0');
         out.append('\0');
-        put16(1);
-        put16(32);
-        put32(quint32(entries[i].size()));
-        put32(offset);
+        putLE16(out, 1);
+        putLE16(out, 32);
+        putLE32(out, quint32(entries[i].size()));
+        putLE32(out, offset);
         offset += quint32(entries[i].size());
     }
     for (const QByteArray& entry : entries)
@@ -331,26 +326,18 @@ QByteArray waveFile(const QList<TTone>& tones, double lengthS) {
         samples[i] = qToLittleEndian(qint16(qBound(-1.0, 0.45 * v, 1.0) * 32767));
     }
     QByteArray out;
-    auto put32 = [&](quint32 x) {
-        x = qToLittleEndian(x);
-        out.append(reinterpret_cast<const char*>(&x), 4);
-    };
-    auto put16 = [&](quint16 x) {
-        x = qToLittleEndian(x);
-        out.append(reinterpret_cast<const char*>(&x), 2);
-    };
     out.append("RIFF");
-    put32(quint32(36 + pcm.size()));
+    putLE32(out, quint32(36 + pcm.size()));
     out.append("WAVEfmt ");
-    put32(16);
-    put16(1); // PCM
-    put16(1); // mono
-    put32(rate);
-    put32(rate * 2);
-    put16(2);
-    put16(16);
+    putLE32(out, 16);
+    putLE16(out, 1); // PCM
+    putLE16(out, 1); // mono
+    putLE32(out, rate);
+    putLE32(out, rate * 2);
+    putLE16(out, 2);
+    putLE16(out, 16);
     out.append("data");
-    put32(quint32(pcm.size()));
+    putLE32(out, quint32(pcm.size()));
     out.append(pcm);
     return out;
 }

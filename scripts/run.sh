@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
-cmake -DVELQUIST_STARTER_DIR="$PWD/build/starter" -DVELQUIST_SETTINGS_INI="$PWD/resources/Settings.ini" \
-  -DVELQUIST_DEST="$PWD/build" -P cmake/VelquistStarter.cmake >/dev/null
+cmake -DVELQUIST_STARTER_DIR="$PWD/build/starter" -DVELQUIST_DEST="$PWD/build" \
+  -DVELQUIST_SETTINGS_INI="$PWD/resources/Settings.ini" -P cmake/VelquistStarter.cmake >/dev/null
 
 work=""
 xvfb_pid=""
@@ -28,7 +28,11 @@ cleanup() {
 trap cleanup EXIT
 # The client and the X server run in process groups of their own (set -m), so a Ctrl+C in the
 # terminal reaches only this script, which ends the client first and the X server after it.
-trap 'kill -TERM "$client_pid" 2>/dev/null || true' INT TERM HUP
+on_signal() {
+  [ -n "$client_pid" ] || exit 130
+  kill -TERM "$client_pid" 2>/dev/null || true
+}
+trap on_signal INT TERM HUP
 set -m
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -47,6 +51,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
     sleep 0.1
   done
+  [ -e "/tmp/.X11-unix/X$display" ] || { echo "The virtual X server did not start." >&2; exit 1; }
   export DISPLAY=":$display"
   echo "No display found: Velquist runs on a virtual X server. To look at it (see README.md):" >&2
   echo "  DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY import -window root velquist.png" >&2
