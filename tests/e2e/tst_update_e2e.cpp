@@ -15,15 +15,15 @@ namespace {
 class TFileServer {
 public:
     explicit TFileServer(const QString& folder) {
-        Server.setProcessChannelMode(QProcess::SeparateChannels);
+        // Its banner and its request log, one stream.
+        Server.setProcessChannelMode(QProcess::MergedChannels);
         Server.start(QStringLiteral("python3"), {"-u", "-m", "http.server", "0", "--bind",
                                                  "127.0.0.1", "--directory", folder});
         // "Serving HTTP on 127.0.0.1 port 40123 (...)"
         static const QRegularExpression portLine(QStringLiteral("port (\\d+)"));
         QDeadlineTimer deadline(10000);
-        while (Port == 0 && !deadline.hasExpired() && Server.waitForReadyRead(200)) {
-            Out += Server.readAllStandardOutput();
-            const QRegularExpressionMatch m = portLine.match(QString::fromLatin1(Out));
+        while (Port == 0 && !deadline.hasExpired() && Server.state() != QProcess::NotRunning) {
+            const QRegularExpressionMatch m = portLine.match(QString::fromLatin1(log()));
             if (m.hasMatch())
                 Port = m.captured(1).toInt();
         }
@@ -35,16 +35,17 @@ public:
     QString url(const char* path) const {
         return QStringLiteral("http://127.0.0.1:%1/%2").arg(Port).arg(QLatin1String(path));
     }
-    // The server's request log (one line per request on its standard error).
+    // All the server said so far: the banner, then one line per request.
     QByteArray log() {
-        Err += Server.readAllStandardError();
-        return Err;
+        Server.waitForReadyRead(100);
+        Out += Server.readAll();
+        return Out;
     }
     int Port = 0;
 
 private:
     QProcess Server;
-    QByteArray Out, Err;
+    QByteArray Out;
 };
 
 bool WaitFor(const std::function<bool()>& condition, int ms) {
@@ -101,11 +102,11 @@ private slots:
             QVERIFY(WaitFor([&] { return ReadWholeFile(opened).endsWith('\n'); }, 5000));
             QCOMPARE(ReadWholeFile(opened),
                      QByteArray("https://www.velquist.example/download?build=1251\n"));
+            run.terminate();
+            QVERIFY(run.waitFinished());
             const QByteArray err = run.stdErr();
             QVERIFY2(err.contains("A new version of the application is available online."),
                      err.constData());
-            run.terminate();
-            QVERIFY(run.waitFinished());
         }
         QVERIFY(server.log().contains("GET /newer.txt"));
 
