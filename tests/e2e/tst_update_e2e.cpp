@@ -48,16 +48,6 @@ private:
     QByteArray Out;
 };
 
-bool WaitFor(const std::function<bool()>& condition, int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
-
 } // namespace
 
 class TUpdateE2ETest : public QObject {
@@ -99,7 +89,7 @@ private slots:
             TClientRun run(inst.clientPath(), {}, QString(), env);
             QVERIFY(run.waitStarted());
             QVERIFY2(WaitForFile(opened, 20000), run.stdErr().constData());
-            QVERIFY(WaitFor([&] { return ReadWholeFile(opened).endsWith('\n'); }, 5000));
+            QTRY_VERIFY_WITH_TIMEOUT(ReadWholeFile(opened).endsWith('\n'), 5000);
             QCOMPARE(ReadWholeFile(opened),
                      QByteArray("https://www.velquist.example/download?build=1251\n"));
             run.terminate();
@@ -116,8 +106,7 @@ private slots:
         {
             TClientRun run(inst.clientPath(), {}, QString(), env);
             QVERIFY(run.waitStarted());
-            QVERIFY2(WaitFor([&] { return server.log().contains("GET /file-page.txt"); }, 20000),
-                     run.stdErr().constData());
+            QTRY_VERIFY_WITH_TIMEOUT(server.log().contains("GET /file-page.txt"), 20000);
             QTest::qWait(1000); // time enough for the answer to be handled
             QVERIFY(run.process().state() == QProcess::Running);
             run.terminate();
