@@ -56,6 +56,19 @@ bool ActionTriggerAndKind(const QString& action, int32_t& trigger, int32_t& kind
     return TryParseIntegerText(fields.Trigger, trigger) && TryParseIntegerText(fields.Kind, kind);
 }
 
+// The fields of the proxy of a type (1 HTTP, 2 SOCKS), as the page's four edits show them.
+struct TProxyFields {
+    QString* Host;
+    int32_t* Port;
+    QString* Username;
+    QString* Password;
+};
+TProxyFields ProxyFields(TConnectionSettings& e, int type) {
+    if (type == 2)
+        return {&e.SocksHost, &e.SocksPort, &e.SocksUsername, &e.SocksPassword};
+    return {&e.ProxyServer, &e.ProxyPort, &e.ProxyUsername, &e.ProxyPassword};
+}
+
 QLabel* Heading(const QString& text, QWidget* parent, const char* name) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
@@ -542,17 +555,14 @@ void TOptionsForm::LoadConnectionPage() {
                      : !e.ProxyServer.trimmed().isEmpty() ? 1
                                                           : 0;
     ProxyTypeComboBox->setCurrentIndex(type);
-    if (type == 1) {
-        HostEdit->setText(e.ProxyServer);
-        PortEdit->setText(QString::number(e.ProxyPort));
-        UsernameEdit->setText(e.ProxyUsername);
-        PasswordEdit->setText(e.ProxyPassword);
-    } else if (type == 2) {
-        HostEdit->setText(e.SocksHost);
-        PortEdit->setText(QString::number(e.SocksPort));
-        UsernameEdit->setText(e.SocksUsername);
-        PasswordEdit->setText(e.SocksPassword);
-        SOCKSVersionEdit->setText(QString::number(e.SocksVersion));
+    if (type > 0) {
+        const TProxyFields proxy = ProxyFields(EditedConnection, type);
+        HostEdit->setText(*proxy.Host);
+        PortEdit->setText(QString::number(*proxy.Port));
+        UsernameEdit->setText(*proxy.Username);
+        PasswordEdit->setText(*proxy.Password);
+        if (type == 2)
+            SOCKSVersionEdit->setText(QString::number(e.SocksVersion));
     } else {
         for (QLineEdit* edit : {HostEdit, PortEdit, UsernameEdit, PasswordEdit})
             edit->clear();
@@ -736,22 +746,15 @@ void TOptionsForm::SaveConnectionPage() {
     EditedConnection = TConnectionSettings();
     TConnectionSettings& e = EditedConnection;
     e.UseHttpTunnel = UseHTTPCheckBox->isChecked() ? 1 : 0;
-    switch (ProxyTypeComboBox->currentIndex()) {
-    case 1:
-        e.ProxyServer = HostEdit->text();
-        e.ProxyPort = IntegerOrZero(PortEdit->text());
-        e.ProxyUsername = UsernameEdit->text();
-        e.ProxyPassword = PasswordEdit->text();
-        break;
-    case 2:
-        e.SocksHost = HostEdit->text();
-        e.SocksPort = IntegerOrZero(PortEdit->text());
-        e.SocksVersion = IntegerOrZero(SOCKSVersionEdit->text());
-        e.SocksUsername = UsernameEdit->text();
-        e.SocksPassword = PasswordEdit->text();
-        break;
-    default:
-        break;
+    const int type = ProxyTypeComboBox->currentIndex();
+    if (type == 1 || type == 2) {
+        const TProxyFields proxy = ProxyFields(e, type);
+        *proxy.Host = HostEdit->text();
+        *proxy.Port = IntegerOrZero(PortEdit->text());
+        *proxy.Username = UsernameEdit->text();
+        *proxy.Password = PasswordEdit->text();
+        if (type == 2)
+            e.SocksVersion = IntegerOrZero(SOCKSVersionEdit->text());
     }
     const TSettingsStore local = LocalIniStore();
     {

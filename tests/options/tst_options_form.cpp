@@ -5,7 +5,6 @@
 #include "config/zkIniFile.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
-#include "config/zkUserStore.h"
 #include "config/zkWindowRecord.h"
 #include "options/zkOptionsForm.h"
 #include "options/zkOptionsHost.h"
@@ -23,7 +22,6 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <QtTest>
@@ -38,9 +36,7 @@ int modeOf(const QString& path) {
 }
 
 struct TOptionsFixture : IOptionsHost {
-    TTestHome Home;
-    QTemporaryDir Install;
-    QString OldDir = QDir::currentPath();
+    TClientSandbox Sandbox;
     std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
     TScopedComponentFactory Scope{Factory};
     TFakeConnectionControl Connection;
@@ -49,13 +45,6 @@ struct TOptionsFixture : IOptionsHost {
     std::unique_ptr<TOptionsForm> Form;
 
     TOptionsFixture() {
-        QDir::setCurrent(Install.path());
-        TUserStore::ResetInstance();
-        zkIni::ClearCache();
-        SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
-        zkPrompts::SetScripted(true);
-        zkPrompts::ClearScript();
-        SetConfigDefaults(ConfigInfo());
         CreateDefaultActionLists();
         Update = std::make_unique<TUpdateForm>(nullptr);
         SetLayoutDefaults(Layout);
@@ -64,8 +53,6 @@ struct TOptionsFixture : IOptionsHost {
     ~TOptionsFixture() override {
         Form.reset();
         Update.reset();
-        QDir::setCurrent(OldDir);
-        TUserStore::ResetInstance();
     }
     IConnectionControl* OptionsConnection() override { return &Connection; }
     TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
@@ -212,8 +199,8 @@ private slots:
     void localIniIsPrivate() {
         TOptionsFixture f;
         // Already there and readable by everyone.
-        WriteTextFile(f.Install.path() + "/Local.ini", "[Settings]\nServerURL=x\n");
-        const QString path = f.Install.path() + "/Local.ini";
+        WriteTextFile(f.Sandbox.dir() + "/Local.ini", "[Settings]\nServerURL=x\n");
+        const QString path = f.Sandbox.dir() + "/Local.ini";
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                         QFileDevice::ReadGroup | QFileDevice::ReadOther);
         f.Connection.FProxyPassword = QStringLiteral("pw");
@@ -319,7 +306,7 @@ private slots:
         QCOMPARE(f.Form->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
 
         // Browse: the folder is made, the dialog set up, the answer taken.
-        zkPrompts::SetNextFileName(f.Install.path() + "/SavedWindows/picked.zkl");
+        zkPrompts::SetNextFileName(f.Sandbox.dir() + "/SavedWindows/picked.zkl");
         f.Form->SaveBrowseButton->click();
         QVERIFY(QFileInfo(SavedWindowsDir()).isDir());
         QCOMPARE(zkPrompts::Shown().last().File.InitialDir, SavedWindowsDir());
@@ -330,7 +317,7 @@ private slots:
         f.Form->OnExitButtons->button(1)->setChecked(true);
         f.save();
         QCOMPARE(f.Layout.SaveOnExit, 1);
-        QCOMPARE(f.Layout.SaveLayoutName, f.Install.path() + "/SavedWindows/picked.zkl");
+        QCOMPARE(f.Layout.SaveLayoutName, f.Sandbox.dir() + "/SavedWindows/picked.zkl");
         QCOMPARE(f.Layout.LoadLayoutName, QStringLiteral("/desk/b.zkl"));
         QVERIFY(!f.Layout.LoadOnStart);
 

@@ -2,7 +2,6 @@
 // the update address leads to (a question, a message, a page opened, or nothing).
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
-#include "config/zkUserStore.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
 #include "updates/zkUpdateCheck.h"
@@ -10,7 +9,6 @@
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -21,9 +19,7 @@ const QString CurrentText =
     QStringLiteral("You have the most recent version of the software.\nUpdate is not required.");
 
 struct TUpdateFixture {
-    TTestHome Home;
-    QTemporaryDir Install;
-    QString OldDir = QDir::currentPath();
+    TClientSandbox Sandbox;
     std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
     TScopedComponentFactory Scope{Factory};
     QDateTime Now = QDateTime(QDate(2026, 4, 15), QTime(12, 0), Qt::UTC);
@@ -31,14 +27,6 @@ struct TUpdateFixture {
     std::unique_ptr<TUpdateForm> Form;
 
     explicit TUpdateFixture(const TUpdateSchedule& schedule = TUpdateSchedule()) {
-        QDir::setCurrent(Install.path());
-        TUserStore::ResetInstance();
-        SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
-        zkPrompts::SetScripted(true);
-        zkPrompts::ClearScript();
-        zkShell::SetRecording(true);
-        zkShell::ClearOpened();
-        SetConfigDefaults(ConfigInfo());
         ConfigInfo().CheckUpdateURL = QStringLiteral("https://updates.example/build.txt");
         ConfigInfo().BuildVersion = QStringLiteral("1250");
         WriteUpdateSchedule(TSettingsStore::Registry(), TUpdateForm::ScheduleKey(), schedule);
@@ -50,8 +38,6 @@ struct TUpdateFixture {
         Form.reset();
         TUpdateForm::Clock = [] { return QDateTime::currentDateTimeUtc(); };
         TUpdateForm::Zone = [] { return QTimeZone::systemTimeZone(); };
-        QDir::setCurrent(OldDir);
-        TUserStore::ResetInstance();
     }
     TFakeNetRequestX* net() const { return Factory->NetRequests.last(); }
     int sent() const { return int(net()->Requests.size()); }
