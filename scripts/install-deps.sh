@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
           libsqlite3-dev libbenchmark-dev xvfb xauth
-          xdg-utils desktop-file-utils)
+          xdg-utils desktop-file-utils
+          python3) # python3: the local HTTP server of the update check's whole-process test
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

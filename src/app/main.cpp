@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     SetAboutForm(new TAboutForm(mainForm));
     new TSoundSetupForm(mainForm);
     new TSoundPlayForm(mainForm);
-    new TOptionsForm(mainForm);
+    new TOptionsForm(mainForm, mainForm);
     QObject::connect(&instance, &TInstanceGuard::ActivationRequested, mainForm,
                      &TZentrikProMainForm::ActivateInstance);
     QObject::connect(&instance, &TInstanceGuard::TerminateRequested, mainForm,

@@ -7,6 +7,7 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QStringDecoder>
+#include <QTimer>
 #include <QUrl>
 
 TSimNetRequestX::TSimNetRequestX() : Manager(new QNetworkAccessManager(this)) {}
@@ -34,15 +35,21 @@ void TSimNetRequestX::SendRequest(const QString& url) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(10);
-    request.setTransferTimeout(TransferTimeoutMs);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Velquist"));
     QNetworkReply* reply = Manager->get(request);
 
-    // A body beyond the bound is no answer we want: stop reading and report a failure.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > MaxBodyBytes)
+    // A body beyond the bound is no answer we want: stop reading and report a failure. The
+    // announced length is enough to know; a trickling server is stopped by the deadline.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+        if (received > MaxBodyBytes || total > MaxBodyBytes)
             reply->abort();
     });
+    // A deadline for the whole answer, not only for silence: a server that sends a byte now
+    // and then must not hold the check open for ever.
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    deadline->start(TimeoutMs);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         QString result;

@@ -1,6 +1,7 @@
 #include "zkConfig.h"
 
 #include "components/zkComponents.h"
+#include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "platform/zkErrors.h"
 
@@ -105,6 +106,12 @@ void ApplyConfig(const TConfigInfo& c, IConnectionControl& connection, QObject* 
         QGuiApplication::setApplicationDisplayName(c.ApplicationTitle);
     if (mainWindow)
         mainWindow->setProperty("windowTitle", c.ApplicationTitle);
+}
+
+TSettingsStore LocalIniStore() {
+    const QString name = QString::fromLatin1(LocalIniName());
+    zkIni::MarkPrivate(name);
+    return TSettingsStore::IniFile(name);
 }
 
 void ApplyIniSectionByName(const QString& fileName, const QString& sectionName,

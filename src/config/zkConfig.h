@@ -43,6 +43,10 @@ TConfigInfo& ConfigInfo();
 
 inline const char* SettingsIniName() { return "Settings.ini"; }
 inline const char* LocalIniName() { return "Local.ini"; }
+class TSettingsStore;
+// Local.ini as a store to write to. It holds proxy passwords, so the file is kept private to
+// the user (0600).
+TSettingsStore LocalIniStore();
 
 void SetConfigDefaults(TConfigInfo& config);
 // Reads Settings.ini, then Local.ini, from the current directory.

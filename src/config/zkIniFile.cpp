@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QSaveFile>
+#include <QSet>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -406,6 +407,7 @@ struct TCache {
     QMutex Lock;
     QHash<QString, TCached> Files;
     QHash<QString, TBatch> Batches;
+    QSet<QString> PrivateFiles; // absolute paths saved readable by the owner alone
     quint64 Clock = 0;
 };
 
@@ -496,6 +498,10 @@ void Save(TCache& cache, const QString& path, const QString& displayName,
     // Unbuffered: a buffered QSaveFile can lose the tail of a short write (a full disk) and
     // still commit the truncated file.
     bool saved = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    // Set on the new file before it takes the old one's place, so the secret is never
+    // readable by others, whatever the old file allowed.
+    if (saved && cache.PrivateFiles.contains(path))
+        saved = file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (saved && file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         saved = false;
@@ -663,6 +669,15 @@ void RollbackBatch(const QString& absoluteFileName) {
     }
     open->Document = std::move(open->Outer.back());
     open->Outer.pop_back();
+}
+
+void MarkPrivate(const QString& fileName) {
+    const QString path = AbsoluteFileName(fileName);
+    TCache& cache = Cache();
+    QMutexLocker locker(&cache.Lock);
+    cache.PrivateFiles.insert(path);
+    // An existing file is closed at once too, even if nothing is written to it again.
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void ClearCache() {

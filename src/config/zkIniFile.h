@@ -124,6 +124,10 @@ void RollbackBatch(const QString& absoluteFileName);
 TIniDocument LoadDocument(const QString& fileName);
 void SaveDocument(const QString& fileName, const TIniDocument& document);
 
+// Files that hold secrets (Local.ini keeps proxy passwords): an existing file is made readable
+// and writable by the owner alone (0600) at once, and every later save of it stays so.
+void MarkPrivate(const QString& fileName);
+
 void ClearCache();
 
 } // namespace zkIni

@@ -1,6 +1,7 @@
 #include "zkShell.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QUrl>
 
 namespace zkShell {
@@ -20,6 +21,14 @@ void OpenDocument(const QString& target) {
     TShellState& s = state();
     if (s.Recording) {
         s.Opened << target;
+        return;
+    }
+    // Whole-process tests: what would be opened goes to a file, one line each.
+    const QString log = qEnvironmentVariable("VELQUIST_SHELL_OPEN_LOG");
+    if (!log.isEmpty()) {
+        QFile file(log);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+            file.write(target.toUtf8() + '\n');
         return;
     }
     const QUrl url = target.contains(QStringLiteral("://")) ? QUrl(target)

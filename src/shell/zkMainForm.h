@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/zkLayoutSettings.h"
+#include "options/zkOptionsHost.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -26,7 +27,7 @@ class TUpdateForm;
 
 // The client's small, always-present main window. It owns the connection component, the
 // alert windows and the companion windows; closing it ends the program.
-class TZentrikProMainForm : public QMainWindow {
+class TZentrikProMainForm : public QMainWindow, public IOptionsHost {
     Q_OBJECT
 public:
     explicit TZentrikProMainForm(QWidget* parent = nullptr);
@@ -82,6 +83,11 @@ public:
     void WMTerminate();
     // The user's session ends: keep the desk in the per-user store.
     void EndSession();
+
+    // What the options dialog edits.
+    IConnectionControl* OptionsConnection() override { return Connection.get(); }
+    TUpdateForm* OptionsUpdateForm() override { return UpdateForm; }
+    TLayoutSettings& OptionsLayoutSettings() override { return LayoutSettings; }
 
     // The clock the account status reads; tests replace it.
     static std::function<QDateTime()> Clock;

@@ -1,10 +1,116 @@
 #include "zkUpdateForm.h"
 
+#include "components/zkComponentWrappers.h"
+#include "config/zkConfig.h"
+#include "platform/zkApplication.h"
+#include "platform/zkPrompts.h"
+#include "platform/zkShell.h"
+#include "updates/zkUpdateCheck.h"
+
+#include <QApplication>
+#include <QTimer>
+
+std::function<QDateTime()> TUpdateForm::Clock = [] { return QDateTime::currentDateTimeUtc(); };
+std::function<QTimeZone()> TUpdateForm::Zone = [] { return QTimeZone::systemTimeZone(); };
+
 TUpdateForm::TUpdateForm(QWidget* owner) : QWidget(owner, Qt::Window) {
     setObjectName(QStringLiteral("UpdateForm"));
+    NetRequestX = new TGenericNetRequestX(this);
+    connect(NetRequestX, &TGenericNetRequestX::OnResult, this,
+            [this](QObject*, const QString& result) { NetRequestXResult(result); });
+    UpdateTimer = new QTimer(this);
+    UpdateTimer->setObjectName(QStringLiteral("UpdateTimer"));
+    connect(UpdateTimer, &QTimer::timeout, this,
+            [this] { ReportErrors([this] { UpdateTimerTimer(); }); });
+    FormCreate();
 }
 
-void TUpdateForm::CheckSchedule(bool startup) {
-    if (startup)
-        ++StartupChecks;
+TUpdateForm::~TUpdateForm() = default;
+
+void TUpdateForm::FormCreate() {
+    RequestInFlight = false;
+    UpdateDeclined = false;
+    ManualCheck = false;
+    LoadSchedule();
+    UpdateTimer->setInterval(30000);
+    UpdateTimer->start();
+}
+
+QString TUpdateForm::ScheduleKey() {
+    return SettingsKeyPath() + QStringLiteral("\\Settings\\Updates");
+}
+
+void TUpdateForm::LoadSchedule() {
+    ReadUpdateSchedule(TSettingsStore::Registry(), ScheduleKey(), Schedule);
+}
+
+void TUpdateForm::SaveSchedule() {
+    WriteUpdateSchedule(TSettingsStore::Registry(), ScheduleKey(), Schedule);
+}
+
+int32_t TUpdateForm::LocalUtcOffset() {
+    return UtcOffsetMinutes(Zone(), Clock());
+}
+
+void TUpdateForm::CheckSchedule(bool AtStartup) {
+    if (AtStartup && Schedule.UpdateAtStartup) {
+        RequestUpdateInfo(false);
+        return;
+    }
+    const QDateTime instant = Clock();
+    const QTimeZone zone = Zone();
+    const QDateTime now = zone.isValid() ? instant.toTimeZone(zone) : instant.toLocalTime();
+    if (ScheduledCheckDue(Schedule, now, UtcOffsetMinutes(zone, instant)))
+        RequestUpdateInfo(false);
+}
+
+void TUpdateForm::RequestUpdateInfo(bool Manual) {
+    // Also while a request is out, so that its answer is then reported as asked for.
+    ManualCheck = Manual;
+    if (RequestInFlight)
+        return;
+    RequestInFlight = true;
+    // Without an address, or after a failed send, no answer will come: we stay "in flight"
+    // and ask no more until the next start.
+    const QString url = ConfigInfo().CheckUpdateURL;
+    if (url.isEmpty())
+        return;
+    try {
+        NetRequestX->SendRequest(url);
+    } catch (const std::exception&) {
+    }
+}
+
+void TUpdateForm::UpdateTimerTimer() {
+    if (RequestInFlight || UpdateDeclined)
+        return;
+    CheckSchedule(false);
+}
+
+void TUpdateForm::NetRequestXResult(const QString& Result) {
+    // Cleared however this ends, so one failed message box does not stop every later check.
+    struct TDone {
+        bool& Flag;
+        ~TDone() { Flag = false; }
+    } done{RequestInFlight};
+
+    QString page;
+    const bool newer = OffersNewerBuild(Result, ConfigInfo().BuildVersion, &page);
+    const QString caption = QApplication::applicationDisplayName();
+    if (newer) {
+        const zkPrompts::TAnswer answer = zkPrompts::MessageBox(
+            tr("A new version of the application is available online.") + QLatin1Char('\n') +
+                tr("Do you want to go on the site and download it now?"),
+            caption, zkPrompts::TIcon::Information, zkPrompts::TButtons::YesNo, parentWidget());
+        // The page is a web address (checked above), which the shell opens as it is.
+        if (answer == zkPrompts::TAnswer::Yes)
+            zkShell::OpenDocument(page);
+        else
+            UpdateDeclined = true;
+    } else if (ManualCheck) {
+        zkPrompts::MessageBox(tr("You have the most recent version of the software.") +
+                                  QLatin1Char('\n') + tr("Update is not required."),
+                              caption, zkPrompts::TIcon::Information, zkPrompts::TButtons::OK,
+                              parentWidget());
+    }
 }

@@ -1,13 +1,48 @@
 #pragma once
 
+#include "config/zkSettings.h"
+
+#include <QDateTime>
+#include <QTimeZone>
 #include <QWidget>
 
-// The hidden update window. Stand-in until the update work lands: it counts the checks it
-// is asked for and checks nothing.
+#include <functional>
+
+class QTimer;
+class TGenericNetRequestX;
+
+// The hidden update window: asks the configured address for the current build at start-up,
+// on the user's schedule and on demand, and offers the download page when that build is newer
+// than ours. It is never shown; it only hosts the net-request component and the timer.
 class TUpdateForm : public QWidget {
     Q_OBJECT
 public:
     explicit TUpdateForm(QWidget* owner);
-    void CheckSchedule(bool startup);
-    int StartupChecks = 0;
+    ~TUpdateForm() override;
+
+    TUpdateSchedule Schedule;
+    bool RequestInFlight = false;
+    bool UpdateDeclined = false;
+    bool ManualCheck = false;
+    QTimer* UpdateTimer = nullptr;
+    TGenericNetRequestX* NetRequestX = nullptr;
+
+    void LoadSchedule();
+    void SaveSchedule();
+    void CheckSchedule(bool AtStartup);
+    void RequestUpdateInfo(bool Manual);
+    void UpdateTimerTimer();
+    void NetRequestXResult(const QString& Result);
+    // The local zone's offset from UTC now, in minutes (negative west of UTC).
+    static int32_t LocalUtcOffset();
+
+    // The per-user key of the schedule.
+    static QString ScheduleKey();
+
+    // The instant and the zone the schedule is judged by; tests replace them.
+    static std::function<QDateTime()> Clock;
+    static std::function<QTimeZone()> Zone;
+
+private:
+    void FormCreate();
 };

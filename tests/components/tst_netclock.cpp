@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -27,6 +28,15 @@ public:
                         return;
                     const QByteArray path = Buffer[socket].split(' ').value(1);
                     Paths << QString::fromLatin1(path);
+                    if (path == "/silent")
+                        return; // keeps the connection open and says nothing
+                    if (path == "/trickle") {
+                        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+                        auto* drip = new QTimer(socket);
+                        connect(drip, &QTimer::timeout, socket, [socket] { socket->write("1"); });
+                        drip->start(20);
+                        return;
+                    }
                     socket->write(Reply(path));
                     socket->disconnectFromHost();
                 });
@@ -54,6 +64,13 @@ private:
             return Response("302 Found", "", "Location: /version\r\n");
         if (path == "/latin1")
             return Response("200 OK", "caf\xe9");
+        if (path == "/exactly-1mb")
+            return Response("200 OK", QByteArray(1024 * 1024, '7'));
+        if (path == "/over-1mb")
+            return Response("200 OK", QByteArray(1024 * 1024 + 1, '7'));
+        if (path == "/over-1mb-unannounced")
+            return "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" +
+                   QByteArray(3 * 1024 * 1024, '7');
         if (path == "/utf8")
             return Response("200 OK", "\xef\xbb\xbf"
                                       "caf\xc3\xa9");
@@ -89,6 +106,31 @@ private slots:
         QCOMPARE(Fetch(request, server.Url("/gone")), QString()); // 404 body is no answer
         QCOMPARE(Fetch(request, server.Url("/latin1")), QString::fromUtf8("café"));
         QCOMPARE(Fetch(request, server.Url("/utf8")), QString::fromUtf8("café"));
+    }
+
+    void bodiesOverOneMegabyteFail() {
+        THttpServer server;
+        TGenericNetRequestX request;
+        QCOMPARE(Fetch(request, server.Url("/exactly-1mb")).size(), 1024 * 1024);
+        QCOMPARE(Fetch(request, server.Url("/over-1mb")), QString());
+        QCOMPARE(Fetch(request, server.Url("/over-1mb-unannounced")), QString());
+    }
+
+    void silentOrTricklingServersEndInOneEmptyResult() {
+        THttpServer server;
+        TGenericNetRequestX request;
+        auto* component = dynamic_cast<TSimNetRequestX*>(request.Component());
+        QVERIFY(component);
+        QCOMPARE(component->TimeoutMs, 30000);
+        component->TimeoutMs = 400;
+        QSignalSpy results(&request, &TGenericNetRequestX::OnResult);
+        request.SendRequest(server.Url("/silent"));
+        request.SendRequest(server.Url("/trickle"));
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 2, 5000);
+        QTest::qWait(600); // and nothing more comes
+        QCOMPARE(results.count(), 2);
+        QCOMPARE(results.at(0).at(1).toString(), QString());
+        QCOMPARE(results.at(1).at(1).toString(), QString());
     }
 
     void eachRequestGetsItsOwnResult() {

@@ -1,5 +1,12 @@
 #include "zkTestSupport.h"
 
+#include "config/zkConfig.h"
+#include "config/zkIniFile.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "platform/zkPrompts.h"
+#include "platform/zkShell.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,4 +50,21 @@ QByteArray ReadWholeFile(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+TClientSandbox::TClientSandbox() : OldDir(QDir::currentPath()) {
+    QDir::setCurrent(Install.path());
+    TUserStore::ResetInstance();
+    zkIni::ClearCache();
+    SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+    zkPrompts::SetScripted(true);
+    zkPrompts::ClearScript();
+    zkShell::SetRecording(true);
+    zkShell::ClearOpened();
+    SetConfigDefaults(ConfigInfo());
+}
+
+TClientSandbox::~TClientSandbox() {
+    QDir::setCurrent(OldDir);
+    TUserStore::ResetInstance();
 }

@@ -24,3 +24,19 @@ private:
 // Writes text to a file (creating folders), for tests that prepare settings files.
 void WriteTextFile(const QString& path, const QByteArray& content);
 QByteArray ReadWholeFile(const QString& path);
+
+// A private home and installation folder as the current directory, with a fresh per-user store
+// at the default key path, scripted prompts, recorded shell opens and the default
+// configuration; everything is put back when it ends.
+class TClientSandbox {
+public:
+    TClientSandbox();
+    ~TClientSandbox();
+    QString dir() const { return Install.path(); }
+
+    TTestHome Home;
+
+private:
+    QTemporaryDir Install;
+    QString OldDir;
+};

@@ -1,0 +1,16 @@
+#pragma once
+
+class IConnectionControl;
+class TUpdateForm;
+struct TLayoutSettings;
+
+// What the options dialog needs of the main window: the live objects whose settings it
+// edits. The main window implements it and hands itself in.
+class IOptionsHost {
+public:
+    virtual ~IOptionsHost() = default;
+    // nullptr while the main window has none (its creation failed early).
+    virtual IConnectionControl* OptionsConnection() = 0;
+    virtual TUpdateForm* OptionsUpdateForm() = 0;
+    virtual TLayoutSettings& OptionsLayoutSettings() = 0;
+};

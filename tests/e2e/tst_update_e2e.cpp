@@ -1,0 +1,122 @@
+// Whole-process test of the start-up update check: the built client asks a local HTTP server
+// (python3's http.server on 127.0.0.1, on a port it picks itself) and reacts to its answer.
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "zkClientProcess.h"
+#include "zkTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+// A static file server over a folder, run for the life of the object.
+class TFileServer {
+public:
+    explicit TFileServer(const QString& folder) {
+        // Its banner and its request log, one stream.
+        Server.setProcessChannelMode(QProcess::MergedChannels);
+        Server.start(QStringLiteral("python3"), {"-u", "-m", "http.server", "0", "--bind",
+                                                 "127.0.0.1", "--directory", folder});
+        // "Serving HTTP on 127.0.0.1 port 40123 (...)"
+        static const QRegularExpression portLine(QStringLiteral("port (\\d+)"));
+        QDeadlineTimer deadline(10000);
+        while (Port == 0 && !deadline.hasExpired() && Server.state() != QProcess::NotRunning) {
+            const QRegularExpressionMatch m = portLine.match(QString::fromLatin1(log()));
+            if (m.hasMatch())
+                Port = m.captured(1).toInt();
+        }
+    }
+    ~TFileServer() {
+        Server.kill();
+        Server.waitForFinished(5000);
+    }
+    QString url(const char* path) const {
+        return QStringLiteral("http://127.0.0.1:%1/%2").arg(Port).arg(QLatin1String(path));
+    }
+    // All the server said so far: the banner, then one line per request.
+    QByteArray log() {
+        Server.waitForReadyRead(100);
+        Out += Server.readAll();
+        return Out;
+    }
+    int Port = 0;
+
+private:
+    QProcess Server;
+    QByteArray Out;
+};
+
+} // namespace
+
+class TUpdateE2ETest : public QObject {
+    Q_OBJECT
+private slots:
+    void startupCheckAgainstALocalServer() {
+        TTestHome home;
+        TTestInstallation inst;
+        QVERIFY(inst.isValid());
+        // A signed-in demo user and no layout to load or save: nothing else asks anything.
+        TUserStore::ResetInstance();
+        const TSettingsStore registry = TSettingsStore::Registry();
+        const QString key = SettingsKeyPath() + QStringLiteral("\\Settings");
+        WriteStringValue(registry, key, QStringLiteral("UserName"), QStringLiteral("DEMO"));
+        WriteBoolValue(registry, key, QStringLiteral("LoadOnStart"), false);
+        WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 1);
+        TUserStore::ResetInstance();
+
+        const QString site = home.path() + QStringLiteral("/site");
+        WriteTextFile(site + QStringLiteral("/newer.txt"),
+                      "1251\r\nhttps://www.velquist.example/download?build=1251\r\n");
+        WriteTextFile(site + QStringLiteral("/file-page.txt"), "1251\r\nfile:///etc/passwd\r\n");
+        TFileServer server(site);
+        QVERIFY2(server.Port > 0, "python3 -m http.server did not start");
+
+        const QString opened = home.path() + QStringLiteral("/opened.txt");
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("VELQUIST_SHELL_OPEN_LOG"), opened);
+        env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QStringLiteral("yes"));
+        auto settings = [&](const char* page) {
+            WriteTextFile(inst.dir() + QStringLiteral("/Settings.ini"),
+                          "[Settings]\nBuildVersion=1250\nCheckUpdateURL=" +
+                              server.url(page).toUtf8() + "\n");
+        };
+
+        // A newer build: the question, answered Yes, opens the page.
+        settings("newer.txt");
+        {
+            TClientRun run(inst.clientPath(), {}, QString(), env);
+            QVERIFY(run.waitStarted());
+            QVERIFY2(WaitForFile(opened, 20000), run.stdErr().constData());
+            QTRY_VERIFY_WITH_TIMEOUT(ReadWholeFile(opened).endsWith('\n'), 5000);
+            QCOMPARE(ReadWholeFile(opened),
+                     QByteArray("https://www.velquist.example/download?build=1251\n"));
+            run.terminate();
+            QVERIFY(run.waitFinished());
+            const QByteArray err = run.stdErr();
+            QVERIFY2(err.contains("A new version of the application is available online."),
+                     err.constData());
+        }
+        QVERIFY(server.log().contains("GET /newer.txt"));
+
+        // A page that is no web address: no question, nothing opened.
+        QFile::remove(opened);
+        settings("file-page.txt");
+        {
+            TClientRun run(inst.clientPath(), {}, QString(), env);
+            QVERIFY(run.waitStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(server.log().contains("GET /file-page.txt"), 20000);
+            QTest::qWait(1000); // time enough for the answer to be handled
+            QVERIFY(run.process().state() == QProcess::Running);
+            run.terminate();
+            QVERIFY(run.waitFinished());
+            const QByteArray err = run.stdErr();
+            QVERIFY2(!err.contains("velquist prompt"), err.constData());
+        }
+        QVERIFY(!QFile::exists(opened));
+    }
+};
+
+QTEST_MAIN(TUpdateE2ETest)
+#include "tst_update_e2e.moc"

@@ -1,0 +1,336 @@
+// The options dialog against fake components and temporary stores: what each page shows, what
+// Save writes where and what it puts into the live objects.
+#include "alerts/zkActions.h"
+#include "config/zkConfig.h"
+#include "config/zkIniFile.h"
+#include "config/zkLayoutSettings.h"
+#include "config/zkSettings.h"
+#include "config/zkWindowRecord.h"
+#include "options/zkOptionsForm.h"
+#include "options/zkOptionsHost.h"
+#include "platform/zkPrompts.h"
+#include "updates/zkUpdateForm.h"
+#include "zkFakeComponents.h"
+#include "zkTestSupport.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTimeEdit>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+int modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+struct TOptionsFixture : IOptionsHost {
+    TClientSandbox Sandbox;
+    std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
+    TScopedComponentFactory Scope{Factory};
+    TFakeConnectionControl Connection;
+    std::unique_ptr<TUpdateForm> Update;
+    TLayoutSettings Layout;
+    std::unique_ptr<TOptionsForm> Form;
+
+    TOptionsFixture() {
+        CreateDefaultActionLists();
+        Update = std::make_unique<TUpdateForm>(nullptr);
+        SetLayoutDefaults(Layout);
+        Form = std::make_unique<TOptionsForm>(this);
+    }
+    ~TOptionsFixture() override {
+        Form.reset();
+        Update.reset();
+    }
+    IConnectionControl* OptionsConnection() override { return &Connection; }
+    TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
+    TLayoutSettings& OptionsLayoutSettings() override { return Layout; }
+
+    void open() {
+        Form->show();
+        QVERIFY(Form->isVisible());
+    }
+    void save() {
+        Form->SaveButtonClick();
+        QVERIFY(!Form->isVisible());
+        QCOMPARE(Form->result(), int(QDialog::Accepted));
+    }
+    static QString local(const char* key) {
+        zkIni::ClearCache();
+        return zkIni::ReadValue(QStringLiteral("Local.ini"), QStringLiteral("Settings"),
+                                QString::fromLatin1(key))
+            .value_or(QStringLiteral("<missing>"));
+    }
+    TUpdateSchedule stored() const {
+        TUpdateSchedule s;
+        s.UpdateAtStartup = s.UpdateAtTime = false;
+        s.UpdateSchedule = 0;
+        ReadUpdateSchedule(TSettingsStore::Registry(), TUpdateForm::ScheduleKey(), s);
+        return s;
+    }
+};
+
+} // namespace
+
+class TOptionsFormTest : public QObject {
+    Q_OBJECT
+private slots:
+    void treeShowsOnePageAtATime() {
+        TOptionsFixture f;
+        QCOMPARE(f.Form->size(), QSize(575, 428));
+        f.open();
+        f.Form->PagesTreeView->setCurrentItem(f.Form->PagesTreeView->topLevelItem(3));
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        QVERIFY(!f.Form->PagesControl->isTabVisible(0));
+        f.Form->ShowPage(4);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        f.Form->reject();
+        f.open(); // each showing starts on General
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralTabSheet);
+    }
+
+    void timeOffsetRoundTrip() {
+        TOptionsFixture f;
+        f.open();
+        QVERIFY(f.Form->AddOffsetRadioButton->isChecked());
+        QCOMPARE(f.Form->HoursOffsetEdit->text(), QStringLiteral("0"));
+        f.Form->SubtractOffsetRadioButton->setChecked(true);
+        f.Form->HoursOffsetEdit->setText(QStringLiteral("2"));
+        f.Form->MinutesOffsetEdit->setText(QStringLiteral("30"));
+        f.Form->ContextHelpCheckBox->setChecked(true);
+        f.save();
+        QCOMPARE(f.Connection.FTimeOffset, -150);
+        QCOMPARE(f.Connection.FHelpMode, 1);
+        QCOMPARE(f.Connection.FShowGrid, 0);
+        QCOMPARE(f.local("TimeOffset"), QStringLiteral("-150"));
+        QCOMPARE(f.local("HelpMode"), QStringLiteral("1"));
+        // The component's order of writes.
+        QCOMPARE(f.Connection.Log.filter(QRegularExpression("^Set(HelpMode|ShowGrid|TimeOffset)")),
+                 QStringList({"SetHelpMode(1)", "SetShowGrid(0)", "SetTimeOffset(-150)"}));
+
+        f.Form->HoursOffsetEdit->setText(QStringLiteral("7"));
+        f.open();
+        QVERIFY(f.Form->SubtractOffsetRadioButton->isChecked());
+        QCOMPARE(f.Form->HoursOffsetEdit->text(), QStringLiteral("2"));
+        QCOMPARE(f.Form->MinutesOffsetEdit->text(), QStringLiteral("30"));
+        QVERIFY(f.Form->ContextHelpCheckBox->isChecked());
+    }
+
+    void numericFieldsThatAreNoNumbers_data() {
+        QTest::addColumn<QStringList>("fields"); // hours, minutes, port
+        QTest::newRow("letters") << QStringList{"two", "30", "eighty"};
+        QTest::newRow("blanks") << QStringList{"", " ", ""};
+        QTest::newRow("huge") << QStringList{"99999999999", "0", "99999999999"};
+        QTest::newRow("sum beyond 32 bits") << QStringList{"2000000000", "5", "1e3"};
+    }
+    void numericFieldsThatAreNoNumbers() {
+        QFETCH(QStringList, fields);
+        TOptionsFixture f;
+        f.Connection.FTimeOffset = 45;
+        f.open();
+        f.Form->HoursOffsetEdit->setText(fields[0]);
+        f.Form->MinutesOffsetEdit->setText(fields[1]);
+        f.Form->ProxyTypeComboBox->setCurrentIndex(2);
+        f.Form->HostEdit->setText(QStringLiteral("socks.example"));
+        f.Form->PortEdit->setText(fields[2]);
+        f.Form->SOCKSVersionEdit->setText(QStringLiteral("five"));
+        f.save();
+        QCOMPARE(f.Connection.FTimeOffset, 0);
+        QCOMPARE(f.local("TimeOffset"), QStringLiteral("0"));
+        QCOMPARE(f.local("SocksPort"), QStringLiteral("0"));
+        QCOMPARE(f.local("SocksVersion"), QStringLiteral("0"));
+        QCOMPARE(f.local("SocksHost"), QStringLiteral("socks.example"));
+        QCOMPARE(f.local("ProxyServer"), QString());
+    }
+
+    void proxyTypeFollowsTheComponent() {
+        TOptionsFixture f;
+        f.Connection.FProxyServer = QStringLiteral("proxy.example");
+        f.Connection.FProxyPort = 3128;
+        f.Connection.FSocksHost = QStringLiteral("  ");
+        f.open();
+        QCOMPARE(f.Form->ProxyTypeComboBox->currentText(), QStringLiteral("HTTP"));
+        QCOMPARE(f.Form->HostEdit->text(), QStringLiteral("proxy.example"));
+        QCOMPARE(f.Form->PortEdit->text(), QStringLiteral("3128"));
+        QVERIFY(f.Form->HostEdit->isEnabled());
+        QVERIFY(f.Form->SOCKSVersionEdit->isHidden());
+        f.Form->reject();
+
+        // Both set: SOCKS wins.
+        f.Connection.FSocksHost = QStringLiteral("socks.example");
+        f.Connection.FSocksPort = 1080;
+        f.Connection.FSocksVersion = 5;
+        f.open();
+        QCOMPARE(f.Form->ProxyTypeComboBox->currentText(), QStringLiteral("SOCKS"));
+        QCOMPARE(f.Form->HostEdit->text(), QStringLiteral("socks.example"));
+        QCOMPARE(f.Form->SOCKSVersionEdit->text(), QStringLiteral("5"));
+        QVERIFY(!f.Form->SOCKSVersionEdit->isHidden());
+    }
+
+    void connectionSectionIsAppliedOnlyWhenChanged() {
+        TOptionsFixture f;
+        f.Connection.FProxyServer = QStringLiteral("proxy.example");
+        f.Connection.FProxyPort = 8080;
+        f.Connection.FProxyPassword = QStringLiteral("s3cret");
+        f.open();
+        f.save();
+        QVERIFY(f.Connection.PropertiesByName.isEmpty());
+        QCOMPARE(f.local("ProxyPassword"), QStringLiteral("s3cret"));
+
+        f.open();
+        f.Form->UseHTTPCheckBox->setChecked(true);
+        f.save();
+        QVERIFY(f.Connection.PropertiesByName.contains(
+            {QStringLiteral("UseHttpTunnel"), QStringLiteral("1")}));
+    }
+
+    void localIniIsPrivate() {
+        TOptionsFixture f;
+        // Already there and readable by everyone.
+        WriteTextFile(f.Sandbox.dir() + "/Local.ini", "[Settings]\nServerURL=x\n");
+        const QString path = f.Sandbox.dir() + "/Local.ini";
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        f.Connection.FProxyPassword = QStringLiteral("pw");
+        f.Connection.FProxyServer = QStringLiteral("proxy.example");
+        f.open();
+        f.save();
+        QCOMPARE(modeOf(path), 0600);
+        QCOMPARE(f.local("ServerURL"), QStringLiteral("x"));
+    }
+
+    void updateScheduleRoundTrip() {
+        TOptionsFixture f;
+        f.open();
+        // Defaults: both checks, midnight New York.
+        QVERIFY(f.Form->UpdateAtStartupCheckBox->isChecked());
+        QVERIFY(f.Form->DailyNYMidnightRadioButton->isChecked());
+        QVERIFY(f.Form->WeekdayComboBox->isEnabled());
+
+        f.Form->WeeklyRadioButton->setChecked(true);
+        f.Form->WeekdayComboBox->setCurrentIndex(6);
+        f.Form->WeeklyTimePicker->setTime(QTime(7, 45));
+        f.save();
+        TUpdateSchedule s = f.stored();
+        QCOMPARE(int(s.UpdateSchedule), 3);
+        QCOMPARE(s.UpdateDayOfWeek, 7);
+        QCOMPARE(s.UpdateDayNumber, 1);
+        QCOMPARE(s.UpdateTime, 1000.0 + (7 * 60 + 45) / 1440.0);
+        QCOMPARE(int(f.Update->Schedule.UpdateSchedule), 3);
+
+        f.open();
+        QCOMPARE(f.Form->WeeklyTimePicker->time(), QTime(7, 45));
+        f.Form->MonthlyRadioButton->setChecked(true);
+        f.Form->DayComboBox->setCurrentIndex(30);
+        f.Form->MonthlyTimePicker->setTime(QTime(23, 5));
+        f.save();
+        s = f.stored();
+        QCOMPARE(int(s.UpdateSchedule), 4);
+        QCOMPARE(s.UpdateDayNumber, 31);
+        QCOMPARE(s.UpdateDayOfWeek, 1);
+
+        // Off: the neutral record, whatever the buttons show.
+        f.open();
+        f.Form->UpdateAtTimeCheckBox->click();
+        QVERIFY(!f.Form->MonthlyTimePicker->isEnabled());
+        QVERIFY(!f.Form->MonthlyDayAtLabel->isEnabled());
+        f.Form->UpdateAtStartupCheckBox->setChecked(false);
+        f.save();
+        s = f.stored();
+        QVERIFY(!s.UpdateAtTime && !s.UpdateAtStartup);
+        QCOMPARE(QList<double>({double(s.UpdateSchedule), s.UpdateTime, double(s.UpdateDayNumber),
+                                double(s.UpdateDayOfWeek)}),
+                 QList<double>({1, 1000.0, 1, 1}));
+    }
+
+    void checkNowAsksAtOnce() {
+        TOptionsFixture f;
+        ConfigInfo().CheckUpdateURL = QStringLiteral("https://updates.example/b");
+        f.open();
+        f.Form->CheckNowButton->click();
+        QCOMPARE(f.Factory->NetRequests.last()->Requests.size(), 1);
+        QVERIFY(f.Update->ManualCheck);
+    }
+
+    void clickRewritesBothDefaultLists() {
+        TOptionsFixture f;
+        EnsureSavedWindowsDir();
+        WriteTextFile(DefaultWindowFileName(), "[AlertWindow]\nActionsCount=0\n");
+        DefaultWindowActions() = {"2,4,MAIN LIST", "1,3", "1,4,Gappers",
+                                  "3,2,beep",      "2,4", "2,4,List, with comma"};
+        LayoutDefaultActions() = {"1,3"};
+        SaveDefaultActionLists();
+        CreateDefaultActionLists(); // the dialog must read them back from the stores
+        f.open();
+        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        f.Form->ClickRadioButton->setChecked(true);
+        f.save();
+        const QStringList clicked{"3,4,MAIN LIST", "1,3", "1,4,Gappers",
+                                  "3,2,beep",      "3,4", "3,4,List, with comma"};
+        CreateDefaultActionLists();
+        LoadDefaultActionLists();
+        QCOMPARE(DefaultWindowActions(), clicked);
+        QCOMPARE(LayoutDefaultActions(), clicked);
+        QCOMPARE(SelectionTrigger(), 3);
+
+        f.open();
+        QVERIFY(f.Form->ClickRadioButton->isChecked());
+        f.Form->DoubleClickRadioButton->setChecked(true);
+        f.save();
+        QCOMPARE(DefaultWindowActions().first(), QStringLiteral("2,4,MAIN LIST"));
+        QCOMPARE(SelectionTrigger(), 2);
+    }
+
+    void layoutsPage() {
+        TOptionsFixture f;
+        f.Layout = {0, "/desk/a.zkl", false, "/desk/b.zkl"};
+        f.open();
+        QVERIFY(f.Form->OnExitButtons->button(0)->isChecked());
+        QCOMPARE(f.Form->SaveNameEdit->text(), QStringLiteral("/desk/a.zkl"));
+        f.Form->SameAsBelowButton->click();
+        QCOMPARE(f.Form->SaveNameEdit->text(), QStringLiteral("/desk/b.zkl"));
+        f.Form->LoadNameEdit->setText(QStringLiteral("/desk/c.zkl"));
+        f.Form->SameAsAboveButton->click();
+        QCOMPARE(f.Form->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
+
+        // Browse: the folder is made, the dialog set up, the answer taken.
+        zkPrompts::SetNextFileName(f.Sandbox.dir() + "/SavedWindows/picked.zkl");
+        f.Form->SaveBrowseButton->click();
+        QVERIFY(QFileInfo(SavedWindowsDir()).isDir());
+        QCOMPARE(zkPrompts::Shown().last().File.InitialDir, SavedWindowsDir());
+        zkPrompts::SetNextFileName(std::nullopt); // cancelled: the name stays
+        f.Form->LoadBrowseButton->click();
+        QCOMPARE(f.Form->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
+
+        f.Form->OnExitButtons->button(1)->setChecked(true);
+        f.save();
+        QCOMPARE(f.Layout.SaveOnExit, 1);
+        QCOMPARE(f.Layout.SaveLayoutName, f.Sandbox.dir() + "/SavedWindows/picked.zkl");
+        QCOMPARE(f.Layout.LoadLayoutName, QStringLiteral("/desk/b.zkl"));
+        QVERIFY(!f.Layout.LoadOnStart);
+
+        // Restore Defaults changes the page only.
+        f.open();
+        f.Form->RestoreDefaultsButton->click();
+        QVERIFY(f.Form->OnExitButtons->button(2)->isChecked());
+        QCOMPARE(f.Form->LoadNameEdit->text(), DefaultLayoutFileName());
+        QVERIFY(f.Form->LoadOnStartCheckBox->isChecked());
+        f.Form->reject();
+        QCOMPARE(f.Layout.SaveOnExit, 1);
+    }
+};
+
+QTEST_MAIN(TOptionsFormTest)
+#include "tst_options_form.moc"
