@@ -49,6 +49,16 @@ int main(int argc, char** argv) {
 
     TInstanceGuard instance(QDir::currentPath());
     if (!instance.TryAcquire()) {
+        if (!instance.Problem().isEmpty()) {
+            // Without the lock a second client could share the store: refuse, and say why.
+            zkPrompts::MessageBox(
+                QCoreApplication::translate("main", "Velquist cannot start: there is no safe "
+                                                    "folder for its single-instance lock.\n\n%1")
+                    .arg(instance.Problem()),
+                QApplication::applicationDisplayName(), zkPrompts::TIcon::Error,
+                zkPrompts::TButtons::OK);
+            return EXIT_FAILURE;
+        }
         TInstanceGuard::SendCommand(instance.lockName(), "activate");
         return EXIT_SUCCESS;
     }

@@ -49,6 +49,8 @@ TLinkBroker::~TLinkBroker() {
 
 QString TLinkBroker::SocketPath(const QString& lockName) {
     const QString dir = zkPaths::RuntimeDir();
+    if (dir.isEmpty())
+        return QString(); // no safe folder: no link socket
     const QString plain = dir + QLatin1Char('/') + lockName + QStringLiteral(".links");
     if (QFile::encodeName(plain).size() <= MaxSocketPathBytes)
         return plain;
@@ -63,6 +65,8 @@ QString TLinkBroker::DefaultSocketPath() {
 
 bool TLinkBroker::Listen(const QString& path) {
     Close();
+    if (path.isEmpty())
+        return false;
     const QString dir = QFileInfo(path).absolutePath();
     const bool ready =
         dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);

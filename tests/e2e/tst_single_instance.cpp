@@ -50,6 +50,7 @@ private slots:
     void terminateSignalClosesTheClient();
     void runningClientTakesTheLink();
     void simultaneousLaunchesShareTheMailbox();
+    void noSafeRuntimeFolderEndsWithTheReason();
 };
 
 void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
@@ -211,6 +212,27 @@ void TSingleInstanceTest::simultaneousLaunchesShareTheMailbox() {
              0);
     first.terminate();
     QVERIFY(first.waitFinished());
+}
+
+void TSingleInstanceTest::noSafeRuntimeFolderEndsWithTheReason() {
+    TTestHome home;
+    TTestInstallation inst;
+    // Both the runtime folder and its stand-in are links to a folder anyone may enter.
+    const QString open = home.path() + "/open";
+    QVERIFY(QDir().mkdir(open));
+    QVERIFY(QFile::link(open, home.runtimeDir() + "/velquist"));
+    QVERIFY(QDir().mkpath(home.configHome() + "/velquist"));
+    QVERIFY(QFile::link(open, home.configHome() + "/velquist/run"));
+    QProcessEnvironment env;
+    env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+    TClientRun run(inst.clientPath(), {}, QString(), env);
+    QVERIFY(run.waitFinished());
+    QVERIFY(run.exitCode() != 0);
+    const QByteArray err = run.stdErr();
+    QVERIFY2(err.contains("velquist prompt:") && err.contains("no safe folder") &&
+                 err.contains("symbolic link"),
+             err.constData());
+    QVERIFY(QDir(open).isEmpty());
 }
 
 QTEST_MAIN(TSingleInstanceTest)
