@@ -1,6 +1,7 @@
 #include "zkLinkBroker.h"
 
 #include "platform/zkInstance.h"
+#include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
 
 #include <QCryptographicHash>
@@ -136,6 +137,11 @@ void TLinkBroker::OnNewConnection() {
                 RemovePeer(p);
         });
         Peers.push_back(std::move(peer));
+        if (socket->state() == QLocalSocket::ConnectedState && !zkLocalPeers::PeerIsUser(*socket)) {
+            qWarning("velquist: refused a program of another user on the link socket");
+            RemovePeer(Peers.back().get());
+            continue;
+        }
         if (socket->state() != QLocalSocket::ConnectedState) {
             RemovePeer(Peers.back().get());
             continue;

@@ -1,5 +1,6 @@
 #include "zkInstance.h"
 
+#include "zkLocalPeers.h"
 #include "zkPaths.h"
 
 #include <QCryptographicHash>
@@ -81,6 +82,12 @@ bool TInstanceGuard::Listen() {
 
 void TInstanceGuard::onNewConnection() {
     while (QLocalSocket* socket = Server->nextPendingConnection()) {
+        // Only this user's launches may wake or end the client.
+        if (!zkLocalPeers::PeerIsUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {
