@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     QDir::setCurrent(zkPaths::InstallationDir());
     if (!ReportErrors([&] { PostUrlLinks(app.arguments()); }))
         return EXIT_FAILURE;
+    WipeUrlArguments(argc, argv);
 
     TInstanceGuard instance(QDir::currentPath());
     if (!instance.TryAcquire()) {

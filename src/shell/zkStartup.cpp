@@ -7,6 +7,7 @@
 #include "urlhandler/zkURLHandler.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -41,6 +42,17 @@ void PostUrlLinks(const QStringList& arguments) {
     const QString mailbox = URLHandlerKey();
     for (const QString& link : UrlArguments(arguments))
         WriteStringValue(TSettingsStore::Registry(), mailbox, QString(), link);
+}
+
+void WipeUrlArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        char* argument = argv[i];
+        if (!argument || qstrnicmp(argument, "/url:", 5) != 0)
+            continue;
+        // volatile: the stores must happen although nothing reads the memory afterwards.
+        for (volatile char* c = argument + 5; *c; ++c)
+            *c = '\0';
+    }
 }
 
 bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor) {

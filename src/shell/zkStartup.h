@@ -14,6 +14,10 @@ QString ReadSettingsKeyPath(const QString& startDir);
 QStringList UrlArguments(const QStringList& arguments);
 // Writes each link into the URL handler mailbox; the last one wins.
 void PostUrlLinks(const QStringList& arguments);
+// Blanks the text after "/url:" in the process's own argument memory, so that a link's
+// password does not stay readable in /proc/<pid>/cmdline (ps) for the whole run. Call once the
+// links are posted; the arguments are not read again.
+void WipeUrlArguments(int argc, char** argv);
 
 // True when the version text "major.minor" is at least the required version.
 bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor);

@@ -50,6 +50,7 @@ private slots:
     void terminateSignalClosesTheClient();
     void runningClientTakesTheLink();
     void simultaneousLaunchesShareTheMailbox();
+    void loginPasswordLeavesTheCommandLine();
     void noSafeRuntimeFolderEndsWithTheReason();
 };
 
@@ -212,6 +213,21 @@ void TSingleInstanceTest::simultaneousLaunchesShareTheMailbox() {
              0);
     first.terminate();
     QVERIFY(first.waitFinished());
+}
+
+void TSingleInstanceTest::loginPasswordLeavesTheCommandLine() {
+    TTestHome home;
+    TTestInstallation inst;
+    TClientRun run(inst.clientPath(), {"/url:velquist://Login/?UserName=ann&Password=Sup3rSecret"});
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitForFile(socketOf(inst)), run.stdErr().constData());
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(run.process().processId()));
+    QVERIFY(cmdline.open(QIODevice::ReadOnly));
+    const QByteArray seen = cmdline.readAll();
+    QVERIFY2(!seen.contains("Sup3rSecret") && !seen.contains("UserName"), seen.constData());
+    QVERIFY(seen.contains("/url:"));
+    run.terminate();
+    QVERIFY(run.waitFinished());
 }
 
 void TSingleInstanceTest::noSafeRuntimeFolderEndsWithTheReason() {

@@ -16,6 +16,7 @@ private slots:
     void mailboxKeepsTheLastLink();
     void settingsKeyPathFromStartFolder();
     void componentCheckMessages();
+    void urlArgumentsAreWipedFromMemory();
 };
 
 void TStartupTest::versionAtLeast_data() {
@@ -104,6 +105,17 @@ void TStartupTest::componentCheckMessages() {
     TComponentRegistry::Unregister(zkComponentLibraries::GenericConnector());
     QVERIFY(ComponentVersionProblem().contains("found \"\"."));
     TComponentRegistry::ResetToDefaults();
+}
+
+void TStartupTest::urlArgumentsAreWipedFromMemory() {
+    QByteArray program("velquist"), link("/URL:velquist://Login/?UserName=a&Password=pw"),
+        other("-x");
+    char* argv[] = {program.data(), link.data(), other.data(), nullptr};
+    WipeUrlArguments(3, argv);
+    QCOMPARE(QByteArray(argv[1]), QByteArray("/URL:"));
+    QCOMPARE(link.count('\0'), link.size() - 5);
+    QCOMPARE(QByteArray(argv[0]), QByteArray("velquist"));
+    QCOMPARE(QByteArray(argv[2]), QByteArray("-x"));
 }
 
 QTEST_MAIN(TStartupTest)
