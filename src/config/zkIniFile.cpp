@@ -1,11 +1,11 @@
 #include "zkIniFile.h"
 
+#include "platform/zkAtomicFile.h"
 #include "platform/zkErrors.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMutex>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -492,17 +492,7 @@ const TIniDocument& Current(TCache& cache, const QString& path) {
 void Save(TCache& cache, const QString& path, const QString& displayName,
           std::shared_ptr<TIniDocument> document) {
     const QByteArray bytes = document->Serialize();
-    QSaveFile file(path);
-    // Unbuffered: a buffered QSaveFile can lose the tail of a short write (a full disk) and
-    // still commit the truncated file.
-    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    if (saved && file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        saved = false;
-    }
-    if (saved)
-        saved = file.commit();
-    if (!saved) {
+    if (!zkAtomicFile::Write(path, bytes)) {
         cache.Files.remove(path);
         RaiseWriteError(displayName);
     }
