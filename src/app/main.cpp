@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
     // The program ends with the main window, whatever other windows are still open.
     QObject::connect(mainForm, &QObject::destroyed, &app, &QCoreApplication::quit);
     mainForm->show();
+    QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
 
     // Benchmarks measure start-up to the first idle moment: say when it came, then quit.
     if (qEnvironmentVariableIsSet("VELQUIST_EXIT_WHEN_IDLE")) {

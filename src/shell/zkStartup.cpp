@@ -3,6 +3,7 @@
 #include "components/zkComponentRegistry.h"
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
+#include "config/zkUserStore.h"
 #include "platform/zkPrompts.h"
 #include "urlhandler/zkURLHandler.h"
 
@@ -42,6 +43,19 @@ void PostUrlLinks(const QStringList& arguments) {
     const QString mailbox = URLHandlerKey();
     for (const QString& link : UrlArguments(arguments))
         WriteStringValue(TSettingsStore::Registry(), mailbox, QString(), link);
+}
+
+void ShowSetAsideStoreNotice(QWidget* parent) {
+    const QString aside = TUserStore::TakeSetAsideFile();
+    if (aside.isEmpty())
+        return;
+    zkPrompts::MessageBox(
+        QCoreApplication::translate("main", "Your settings could not be read. They were kept "
+                                            "aside in\n%1\nand Velquist started with empty "
+                                            "settings.")
+            .arg(aside),
+        QApplication::applicationDisplayName(), zkPrompts::TIcon::Warning, zkPrompts::TButtons::OK,
+        parent);
 }
 
 void WipeUrlArguments(int argc, char** argv) {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 // Pieces of the start-up sequence that main() runs in order.
 
 // The settings key path from Settings.ini in the given folder (the folder the process was
@@ -26,6 +28,10 @@ bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor);
 QString ComponentVersionProblem();
 // Shows that message in an error box and ends the process; returns only when both pass.
 void CheckComponentVersions();
+
+// When the per-user store was found damaged and moved aside, says so once in a message box,
+// naming the file kept aside.
+void ShowSetAsideStoreNotice(QWidget* parent);
 
 // "<executable path>.ico" as the application's icon, when it exists and loads.
 void LoadApplicationIcon();
