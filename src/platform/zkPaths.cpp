@@ -72,15 +72,16 @@ QString ResolveRuntimeDir(QString* problem) {
     if (refused.isEmpty())
         return preferred;
     const QString fallback = FallbackRuntimeDir();
-    WarnOnce(QStringLiteral("the runtime folder %1 is not safe to use (%2); falling back to %3")
-                 .arg(preferred, refused, fallback));
     QString fallbackRefused;
     if (!EnsurePrivateDir(ConfigDir()))
         fallbackRefused = QStringLiteral("its folder cannot be created");
     else
         fallbackRefused = UsableRuntimeDir(fallback);
-    if (fallbackRefused.isEmpty())
+    if (fallbackRefused.isEmpty()) {
+        WarnOnce(QStringLiteral("the runtime folder %1 is not safe to use (%2); using %3 instead")
+                     .arg(preferred, refused, fallback));
         return fallback;
+    }
     if (problem)
         *problem =
             QStringLiteral("%1: %2\n%3: %4").arg(preferred, refused, fallback, fallbackRefused);
