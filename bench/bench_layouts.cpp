@@ -17,6 +17,7 @@
 #include "platform/zkPrompts.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
+#include "zkBenchHome.h"
 
 #include <QApplication>
 #include <QDir>
@@ -112,20 +113,10 @@ double RawSqliteMs(const QString& file, const TLayout& layout) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home, install;
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", (home.path() + "/run").toLocal8Bit());
-    QDir().mkpath(home.path() + "/run");
-    QFile::setPermissions(home.path() + "/run",
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    zkBenchHome::SetEnvironment(home);
     QApplication app(argc, argv);
-    QDir::setCurrent(install.path());
-    zkPrompts::SetScripted(true);
-    WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + QStringLiteral("\\Settings"),
-                     QStringLiteral("UserName"), QStringLiteral("DEMO"));
+    zkBenchHome::EnterInstallation(install);
 
     auto form = std::make_unique<TZentrikProMainForm>();
     form->show();
