@@ -65,21 +65,6 @@ void Line(const char* what, double value, const char* unit, double base, const c
     std::printf("\n");
 }
 
-// Handles events until every window is shown and exposed, or the deadline passes; false then.
-bool WaitExposed(const QList<QWidget*>& windows, int deadlineMs = 300000) {
-    const auto start = Clock::now();
-    for (;;) {
-        QCoreApplication::processEvents();
-        bool all = true;
-        for (QWidget* w : windows)
-            all = all && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed();
-        if (all)
-            return true;
-        if (Ms(Clock::now() - start) > deadlineMs)
-            return false;
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -141,7 +126,7 @@ int main(int argc, char** argv) {
                 bare.push_back(std::move(w));
             }
         });
-        bareExposeMs = TimeMs([&] { bareExposed = WaitExposed(shown); });
+        bareExposeMs = TimeMs([&] { bareExposed = zkBenchHome::WaitExposed(shown); });
         bareMiB = RssMiB() - before;
     }
     QCoreApplication::processEvents();
@@ -156,7 +141,7 @@ int main(int argc, char** argv) {
     for (TAlertForm* w : form->AlertWindows())
         shown << w;
     bool exposed = false;
-    const double exposeMs = TimeMs([&] { exposed = WaitExposed(shown); });
+    const double exposeMs = TimeMs([&] { exposed = zkBenchHome::WaitExposed(shown); });
     const double restoreMiB = RssMiB() - before;
     Line("(b) LoadLayout(file), up to the last show()", restore, "ms", bareMs,
          "of as many bare windows");

@@ -67,18 +67,6 @@ void Line(const char* what, double ms, double baseMs, const char* base, double g
     std::printf("\n");
 }
 
-// Handles events until every window is shown and exposed.
-void WaitExposed(const QList<QWidget*>& windows) {
-    for (;;) {
-        QCoreApplication::processEvents();
-        bool all = true;
-        for (QWidget* w : windows)
-            all = all && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed();
-        if (all)
-            return;
-    }
-}
-
 // Raw SQLite doing the store's part of a layout save: one row per value, one transaction.
 double RawSqliteMs(const QString& file, const TLayout& layout) {
     sqlite3* db = nullptr;
@@ -193,7 +181,7 @@ int main(int argc, char** argv) {
         QList<QWidget*> shown;
         for (TAlertForm* w : form->AlertWindows())
             shown << w;
-        WaitExposed(shown);
+        zkBenchHome::WaitExposed(shown);
         restores.push_back(Ms(Clock::now() - start));
 
         const auto bareStart = Clock::now();
@@ -206,7 +194,7 @@ int main(int argc, char** argv) {
             bareShown << w.get();
             bare.push_back(std::move(w));
         }
-        WaitExposed(bareShown);
+        zkBenchHome::WaitExposed(bareShown);
         bares.push_back(Ms(Clock::now() - bareStart));
     }
     std::sort(restores.begin(), restores.end());

@@ -7,9 +7,14 @@
 #include "config/zkSettings.h"
 #include "platform/zkPrompts.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QList>
 #include <QTemporaryDir>
+#include <QWidget>
+#include <QWindow>
 
 namespace zkBenchHome {
 
@@ -31,6 +36,21 @@ inline void EnterInstallation(const QTemporaryDir& install) {
     zkPrompts::SetScripted(true);
     WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + QStringLiteral("\\Settings"),
                      QStringLiteral("UserName"), QStringLiteral("DEMO"));
+}
+
+// Handles events until every window is shown and exposed, or the deadline passes; false then.
+inline bool WaitExposed(const QList<QWidget*>& windows, int deadlineMs = 300000) {
+    const QDeadlineTimer deadline(deadlineMs);
+    for (;;) {
+        QCoreApplication::processEvents();
+        bool all = true;
+        for (QWidget* w : windows)
+            all = all && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed();
+        if (all)
+            return true;
+        if (deadline.hasExpired())
+            return false;
+    }
 }
 
 } // namespace zkBenchHome
