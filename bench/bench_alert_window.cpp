@@ -27,8 +27,7 @@ double residentMiB() {
     if (!f.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> parts = f.readAll().split(' ');
-    return parts.size() > 1 ? parts[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / 1048576.0
-                            : 0;
+    return parts.size() > 1 ? parts[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / 1048576.0 : 0;
 }
 
 // Share of wall time the user-interface thread spends on the processor (this thread's CPU

@@ -17,6 +17,7 @@
 #include "platform/zkPrompts.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
+#include "zkBenchHome.h"
 
 #include <QApplication>
 #include <QDir>
@@ -66,18 +67,6 @@ void Line(const char* what, double ms, double baseMs, const char* base, double g
     std::printf("\n");
 }
 
-// Handles events until every window is shown and exposed.
-void WaitExposed(const QList<QWidget*>& windows) {
-    for (;;) {
-        QCoreApplication::processEvents();
-        bool all = true;
-        for (QWidget* w : windows)
-            all = all && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed();
-        if (all)
-            return;
-    }
-}
-
 // Raw SQLite doing the store's part of a layout save: one row per value, one transaction.
 double RawSqliteMs(const QString& file, const TLayout& layout) {
     sqlite3* db = nullptr;
@@ -112,20 +101,10 @@ double RawSqliteMs(const QString& file, const TLayout& layout) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home, install;
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", (home.path() + "/run").toLocal8Bit());
-    QDir().mkpath(home.path() + "/run");
-    QFile::setPermissions(home.path() + "/run",
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    zkBenchHome::SetEnvironment(home);
     QApplication app(argc, argv);
-    QDir::setCurrent(install.path());
-    zkPrompts::SetScripted(true);
-    WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + QStringLiteral("\\Settings"),
-                     QStringLiteral("UserName"), QStringLiteral("DEMO"));
+    zkBenchHome::EnterInstallation(install);
 
     auto form = std::make_unique<TZentrikProMainForm>();
     form->show();
@@ -202,7 +181,7 @@ int main(int argc, char** argv) {
         QList<QWidget*> shown;
         for (TAlertForm* w : form->AlertWindows())
             shown << w;
-        WaitExposed(shown);
+        zkBenchHome::WaitExposed(shown);
         restores.push_back(Ms(Clock::now() - start));
 
         const auto bareStart = Clock::now();
@@ -215,7 +194,7 @@ int main(int argc, char** argv) {
             bareShown << w.get();
             bare.push_back(std::move(w));
         }
-        WaitExposed(bareShown);
+        zkBenchHome::WaitExposed(bareShown);
         bares.push_back(Ms(Clock::now() - bareStart));
     }
     std::sort(restores.begin(), restores.end());

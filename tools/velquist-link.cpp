@@ -7,6 +7,7 @@
 // a word is replaced by the symbol, which always stays inside that one word (the symbol becomes a
 // last word of its own when no word holds "{}"). Commands run one at a time, in order.
 
+#include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
 
 #include <QCommandLineParser>
@@ -90,6 +91,8 @@ QStringList LiveSockets() {
         dir.entryList({QStringLiteral("*.links")}, QDir::System | QDir::Files, QDir::Name);
     for (const QString& file : files) {
         const QString path = dir.filePath(file);
+        if (!zkLocalPeers::SocketFileProblem(path).isEmpty())
+            continue;
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(500)) {
@@ -233,10 +236,22 @@ int main(int argc, char** argv) {
         path = live.first();
     }
 
+    // Symbols from a socket another user made would be theirs to choose: check the file, and
+    // once connected the process that serves it.
+    const QString refused = zkLocalPeers::SocketFileProblem(path);
+    if (!refused.isEmpty()) {
+        PrintError(QStringLiteral("will not link to %1: %2").arg(path, refused));
+        return 2;
+    }
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(3000)) {
         PrintError(QStringLiteral("cannot connect to %1: %2").arg(path, socket.errorString()));
+        return 2;
+    }
+    if (!zkLocalPeers::PeerIsUser(socket)) {
+        PrintError(QStringLiteral("will not link to %1: it is served by another user's program")
+                       .arg(path));
         return 2;
     }
     for (const QString& list : lists)

@@ -46,9 +46,20 @@ int main(int argc, char** argv) {
     QDir::setCurrent(zkPaths::InstallationDir());
     if (!ReportErrors([&] { PostUrlLinks(app.arguments()); }))
         return EXIT_FAILURE;
+    WipeUrlArguments(argc, argv);
 
     TInstanceGuard instance(QDir::currentPath());
     if (!instance.TryAcquire()) {
+        if (!instance.Problem().isEmpty()) {
+            // Without the lock a second client could share the store: refuse, and say why.
+            zkPrompts::MessageBox(
+                QCoreApplication::translate("main", "Velquist cannot start: there is no safe "
+                                                    "folder for its single-instance lock.\n\n%1")
+                    .arg(instance.Problem()),
+                QApplication::applicationDisplayName(), zkPrompts::TIcon::Error,
+                zkPrompts::TButtons::OK);
+            return EXIT_FAILURE;
+        }
         TInstanceGuard::SendCommand(instance.lockName(), "activate");
         return EXIT_SUCCESS;
     }
@@ -84,6 +95,7 @@ int main(int argc, char** argv) {
     // The program ends with the main window, whatever other windows are still open.
     QObject::connect(mainForm, &QObject::destroyed, &app, &QCoreApplication::quit);
     mainForm->show();
+    QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
 
     // Benchmarks measure start-up to the first idle moment: say when it came, then quit.
     if (qEnvironmentVariableIsSet("VELQUIST_EXIT_WHEN_IDLE")) {

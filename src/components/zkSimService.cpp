@@ -150,6 +150,12 @@ TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems) {
             bad(QStringLiteral("\"delay_ms\" is not a number of milliseconds"));
             continue;
         }
+        // Beyond this the sum of the delays could overflow and make the later lines play at
+        // once; no replay waits that long between two alerts.
+        if (delay.toDouble(0) > double(MaxFeedDelayMs)) {
+            bad(QStringLiteral("\"delay_ms\" is more than a day"));
+            continue;
+        }
         const QJsonValue price = o.value(QLatin1String("price"));
         if (!price.isUndefined() && !price.isNull() && !price.isDouble()) {
             bad(QStringLiteral("\"price\" is not a number"));

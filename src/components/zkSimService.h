@@ -37,6 +37,9 @@ struct TSimFeed {
     std::vector<TSimFeedLine> Lines;
 };
 
+// The longest "delay_ms" a feed line may give: one day.
+constexpr qint64 MaxFeedDelayMs = 24LL * 60 * 60 * 1000;
+
 // Parses JSON Lines feed text. Bad lines are skipped, each described in *problems.
 TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems);
 

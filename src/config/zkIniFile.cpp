@@ -1,11 +1,11 @@
 #include "zkIniFile.h"
 
+#include "platform/zkAtomicFile.h"
 #include "platform/zkErrors.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMutex>
-#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -494,20 +494,10 @@ const TIniDocument& Current(TCache& cache, const QString& path) {
 void Save(TCache& cache, const QString& path, const QString& displayName,
           std::shared_ptr<TIniDocument> document) {
     const QByteArray bytes = document->Serialize();
-    QSaveFile file(path);
-    // Unbuffered: a buffered QSaveFile can lose the tail of a short write (a full disk) and
-    // still commit the truncated file.
-    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    // Set on the new file before it takes the old one's place, so the secret is never
-    // readable by others, whatever the old file allowed.
-    if (saved && cache.PrivateFiles.contains(path))
-        saved = file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (saved && file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        saved = false;
-    }
-    if (saved)
-        saved = file.commit();
+    // Set on the new file before it takes the old one's place, so a secret is never readable
+    // by others, whatever the old file allowed.
+    const bool saved = cache.PrivateFiles.contains(path) ? zkAtomicFile::WritePrivate(path, bytes)
+                                                         : zkAtomicFile::Write(path, bytes);
     if (!saved) {
         cache.Files.remove(path);
         RaiseWriteError(displayName);

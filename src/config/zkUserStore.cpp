@@ -17,6 +17,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -251,6 +252,9 @@ QString MoveAside(const QString& fileName) {
 
 std::mutex InstanceLock;
 std::unique_ptr<TUserStore> TheInstance;
+// A store is opened inside Instance(), under InstanceLock: the notice has a lock of its own.
+std::mutex SetAsideLock;
+QString SetAsideFile;
 
 } // namespace
 
@@ -347,6 +351,8 @@ TUserStore::TUserStore(const QString& fileName) : FileName(fileName) {
                 Report(QStringLiteral("the settings store %1 could not be read (%2); it was moved "
                                       "to %3 and an empty store was started.")
                            .arg(FileName, problem, aside));
+                std::lock_guard<std::mutex> lock(SetAsideLock);
+                SetAsideFile = aside;
                 return;
             }
             Close();
@@ -363,6 +369,11 @@ TUserStore::~TUserStore() {
     if (Db && Depth > 0)
         sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
     Close();
+}
+
+QString TUserStore::TakeSetAsideFile() {
+    std::lock_guard<std::mutex> lock(SetAsideLock);
+    return std::exchange(SetAsideFile, QString());
 }
 
 QString TUserStore::DefaultFileName() {

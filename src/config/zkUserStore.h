@@ -72,6 +72,9 @@ public:
     static void ResetInstance();
     // $XDG_CONFIG_HOME/velquist/user-store.sqlite3
     static QString DefaultFileName();
+    // The name a damaged store was moved to since the last call, once; empty when none was.
+    // The client tells the user in a message box (stderr alone is seldom read).
+    static QString TakeSetAsideFile();
 
     const QString& fileName() const { return FileName; }
     // False when the file could not be used at all and the store lives in memory only.

@@ -1,6 +1,7 @@
 #include "zkLinkBroker.h"
 
 #include "platform/zkInstance.h"
+#include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
 
 #include <QCryptographicHash>
@@ -49,6 +50,8 @@ TLinkBroker::~TLinkBroker() {
 
 QString TLinkBroker::SocketPath(const QString& lockName) {
     const QString dir = zkPaths::RuntimeDir();
+    if (dir.isEmpty())
+        return QString(); // no safe folder: no link socket
     const QString plain = dir + QLatin1Char('/') + lockName + QStringLiteral(".links");
     if (QFile::encodeName(plain).size() <= MaxSocketPathBytes)
         return plain;
@@ -63,6 +66,8 @@ QString TLinkBroker::DefaultSocketPath() {
 
 bool TLinkBroker::Listen(const QString& path) {
     Close();
+    if (path.isEmpty())
+        return false;
     const QString dir = QFileInfo(path).absolutePath();
     const bool ready =
         dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);
@@ -132,6 +137,11 @@ void TLinkBroker::OnNewConnection() {
                 RemovePeer(p);
         });
         Peers.push_back(std::move(peer));
+        if (socket->state() == QLocalSocket::ConnectedState && !zkLocalPeers::PeerIsUser(*socket)) {
+            qWarning("velquist: refused a program of another user on the link socket");
+            RemovePeer(Peers.back().get());
+            continue;
+        }
         if (socket->state() != QLocalSocket::ConnectedState) {
             RemovePeer(Peers.back().get());
             continue;

@@ -1,5 +1,6 @@
 #include "zkInstance.h"
 
+#include "zkLocalPeers.h"
 #include "zkPaths.h"
 
 #include <QCryptographicHash>
@@ -33,20 +34,23 @@ QString TInstanceGuard::LockPath(const QString& lockName) {
 }
 
 QString TInstanceGuard::SocketPath(const QString& lockName) {
-    const QString plain = zkPaths::RuntimeDir() + QLatin1Char('/') + lockName +
-                          QStringLiteral(".sock");
+    const QString dir = zkPaths::RuntimeDir();
+    if (dir.isEmpty())
+        return QString(); // no safe folder: nothing to listen on or to reach
+    const QString plain = dir + QLatin1Char('/') + lockName + QStringLiteral(".sock");
     if (plain.toLocal8Bit().size() <= MaxSocketPathBytes)
         return plain;
     const QByteArray hash =
         QCryptographicHash::hash(lockName.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return zkPaths::RuntimeDir() + QStringLiteral("/i-") + QString::fromLatin1(hash) +
-           QStringLiteral(".sock");
+    return dir + QStringLiteral("/i-") + QString::fromLatin1(hash) + QStringLiteral(".sock");
 }
 
 bool TInstanceGuard::TryAcquire() {
-    if (!zkPaths::EnsurePrivateDir(zkPaths::RuntimeDir()))
-        qWarning("velquist: cannot create the runtime folder %s",
-                 qPrintable(zkPaths::RuntimeDir()));
+    AcquireProblem.clear();
+    if (zkPaths::RuntimeDir().isEmpty()) {
+        AcquireProblem = zkPaths::RuntimeDirProblem();
+        return false;
+    }
     Lock = std::make_unique<QLockFile>(LockPath(Name));
     // Never stale by age: a client may run for weeks. A lock whose process has died is
     // still recognised as stale and taken over.
@@ -55,9 +59,9 @@ bool TInstanceGuard::TryAcquire() {
         return true;
     if (Lock->error() == QLockFile::LockFailedError)
         return false;
-    // The lock could not even be written (no runtime folder): run rather than refuse.
-    qWarning("velquist: cannot write the instance lock %s", qPrintable(LockPath(Name)));
-    return true;
+    // Running without the lock would let a second client share the store with this one.
+    AcquireProblem = QStringLiteral("the lock %1 cannot be written").arg(LockPath(Name));
+    return false;
 }
 
 bool TInstanceGuard::Listen() {
@@ -78,6 +82,12 @@ bool TInstanceGuard::Listen() {
 
 void TInstanceGuard::onNewConnection() {
     while (QLocalSocket* socket = Server->nextPendingConnection()) {
+        // Only this user's launches may wake or end the client.
+        if (!zkLocalPeers::PeerIsUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {

@@ -28,8 +28,10 @@ public:
     const QString& lockName() const { return Name; }
 
     // Takes the lock (a stale lock of a dead process is taken over). False: another client
-    // of this installation holds it.
+    // of this installation holds it, or, with Problem() not empty, the lock cannot be had at
+    // all (no safe runtime folder, lock file not writable); the client must not run then.
     bool TryAcquire();
+    const QString& Problem() const { return AcquireProblem; }
     // Starts listening for commands of later launches; call after TryAcquire succeeded.
     bool Listen();
 
@@ -45,6 +47,7 @@ private:
     void onNewConnection();
 
     QString Name;
+    QString AcquireProblem;
     std::unique_ptr<QLockFile> Lock;
     QLocalServer* Server = nullptr;
 };

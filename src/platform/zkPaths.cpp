@@ -3,13 +3,27 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zkPaths {
 
 namespace {
+
+// sockaddr_un holds 108 bytes including the terminating zero; the longest name the runtime
+// folder gets is "/l-<16 hex>.links" (a socket named after a hash, for long folder names).
+constexpr int MaxSocketPathBytes = 107;
+constexpr int LongestSocketNameBytes = 25;
+
+std::optional<uid_t> FakeUid;
+
 QString fromEnvOr(const char* name, const QString& fallback) {
     const QByteArray value = qgetenv(name);
     // XDG says relative values are invalid and must be ignored.
@@ -17,6 +31,63 @@ QString fromEnvOr(const char* name, const QString& fallback) {
         return QString::fromLocal8Bit(value);
     return fallback;
 }
+
+QString SystemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The runtime folder we would like, and the stand-in below the per-user store's folder.
+QString PreferredRuntimeDir() {
+    const QString runtime = fromEnvOr("XDG_RUNTIME_DIR", QString());
+    if (!runtime.isEmpty())
+        return runtime + QStringLiteral("/velquist");
+    return QStringLiteral("/tmp/velquist-%1").arg(getuid());
+}
+
+QString FallbackRuntimeDir() {
+    return ConfigDir() + QStringLiteral("/run");
+}
+
+// SecurePrivateDir, and the sockets of the folder must fit their address.
+QString UsableRuntimeDir(const QString& path) {
+    if (QFile::encodeName(path).size() + LongestSocketNameBytes > MaxSocketPathBytes)
+        return QStringLiteral("its path is too long for a local socket");
+    return SecurePrivateDir(path);
+}
+
+// Each refusal is told once per process, not at every look-up.
+void WarnOnce(const QString& text) {
+    static QSet<QString> told;
+    if (told.contains(text))
+        return;
+    told.insert(text);
+    std::fprintf(stderr, "velquist: %s\n", text.toLocal8Bit().constData());
+}
+
+// The folder chosen and, when none is safe, why; worked out afresh at each look-up (a few
+// system calls), so a test that changes the environment gets the folder it asked for.
+QString ResolveRuntimeDir(QString* problem) {
+    const QString preferred = PreferredRuntimeDir();
+    const QString refused = UsableRuntimeDir(preferred);
+    if (refused.isEmpty())
+        return preferred;
+    const QString fallback = FallbackRuntimeDir();
+    QString fallbackRefused;
+    if (!EnsurePrivateDir(ConfigDir()))
+        fallbackRefused = QStringLiteral("its folder cannot be created");
+    else
+        fallbackRefused = UsableRuntimeDir(fallback);
+    if (fallbackRefused.isEmpty()) {
+        WarnOnce(QStringLiteral("the runtime folder %1 is not safe to use (%2); using %3 instead")
+                     .arg(preferred, refused, fallback));
+        return fallback;
+    }
+    if (problem)
+        *problem =
+            QStringLiteral("%1: %2\n%3: %4").arg(preferred, refused, fallback, fallbackRefused);
+    return QString();
+}
+
 } // namespace
 
 QString InstallationDir() {
@@ -33,6 +104,37 @@ bool EnsurePrivateDir(const QString& path) {
     return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+QString SecurePrivateDir(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return QStringLiteral("it cannot be created: %1").arg(SystemError(errno));
+    struct stat before = {};
+    if (::lstat(name.constData(), &before) != 0)
+        return SystemError(errno);
+    if (S_ISLNK(before.st_mode))
+        return QStringLiteral("it is a symbolic link");
+    if (!S_ISDIR(before.st_mode))
+        return QStringLiteral("it is not a folder");
+    // Checked and changed through one descriptor, so what is checked is what is changed.
+    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return SystemError(errno);
+    QString problem;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0)
+        problem = SystemError(errno);
+    else if (st.st_dev != before.st_dev || st.st_ino != before.st_ino)
+        problem = QStringLiteral("it was replaced while being checked");
+    else if (st.st_uid != UserUid())
+        problem = QStringLiteral("it belongs to another user (uid %1)").arg(st.st_uid);
+    else if ((st.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0)
+        problem = QStringLiteral("it cannot be made private: %1").arg(SystemError(errno));
+    ::close(fd);
+    if (problem.isEmpty() && ::access(name.constData(), W_OK | X_OK) != 0)
+        problem = QStringLiteral("it cannot be written: %1").arg(SystemError(errno));
+    return problem;
+}
+
 QString ConfigDir() {
     return fromEnvOr("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) +
            QStringLiteral("/velquist");
@@ -44,10 +146,21 @@ QString DataDir() {
 }
 
 QString RuntimeDir() {
-    const QString runtime = fromEnvOr("XDG_RUNTIME_DIR", QString());
-    if (!runtime.isEmpty())
-        return runtime + QStringLiteral("/velquist");
-    return QStringLiteral("/tmp/velquist-%1").arg(getuid());
+    return ResolveRuntimeDir(nullptr);
+}
+
+QString RuntimeDirProblem() {
+    QString problem;
+    ResolveRuntimeDir(&problem);
+    return problem;
+}
+
+uid_t UserUid() {
+    return FakeUid ? *FakeUid : ::geteuid();
+}
+
+void SetUserUidForTesting(std::optional<uid_t> uid) {
+    FakeUid = uid;
 }
 
 } // namespace zkPaths

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <sys/types.h>
+
+#include <optional>
+
 // Where things live on Linux: the installation folder (the executable's), the per-user store
 // folder, the per-user data folder and the runtime folder for locks and sockets.
 namespace zkPaths {
@@ -12,9 +16,24 @@ QString InstallationDir();
 QString ConfigDir();
 // $XDG_DATA_HOME/velquist (default ~/.local/share/velquist); created 0700 on demand.
 QString DataDir();
-// $XDG_RUNTIME_DIR/velquist, or /tmp/velquist-$UID when there is no runtime folder; 0700.
+// The folder for the instance lock and the sockets: $XDG_RUNTIME_DIR/velquist, or
+// /tmp/velquist-$UID when there is no runtime folder, created 0700 when missing. Another user
+// can plant that name in /tmp first, so it is taken only when SecurePrivateDir accepts it;
+// otherwise (said once on stderr) the folder "run" in ConfigDir() stands in. Empty when
+// neither is safe; RuntimeDirProblem() then tells why.
 QString RuntimeDir();
+QString RuntimeDirProblem();
 // Creates the folder (and parents) and restricts it to the user. Returns false on failure.
 bool EnsurePrivateDir(const QString& path);
+// Makes sure the folder is one only this user can enter: creates it 0700 when missing (its
+// parent must exist), refuses a symbolic link, anything but a folder, a folder of another
+// user or one that cannot be written, and takes group and other access away from a folder of
+// ours. Empty text when the folder is safe, else why not.
+QString SecurePrivateDir(const QString& path);
+
+// The user whose files we trust: the effective uid, or what a test pretends it is, so that
+// folders and sockets of "another user" can be tried without a second account.
+uid_t UserUid();
+void SetUserUidForTesting(std::optional<uid_t> uid);
 
 } // namespace zkPaths

@@ -151,7 +151,8 @@ void OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record,
     FitToMonitor(window);
 }
 
-// The window numbers whose groups exist, for a layout whose "AlertCount" is not believable.
+// The window numbers below count whose groups exist, in order, found by listing the groups
+// rather than trying every number.
 QList<int32_t> ExistingAlertWindowGroups(const TSettingsStore& store, int32_t count) {
     QStringList names;
     QString prefix;
@@ -179,8 +180,6 @@ QList<int32_t> ExistingAlertWindowGroups(const TSettingsStore& store, int32_t co
     }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
-    if (found.size() > MaxLayoutAlertWindows)
-        found.resize(MaxLayoutAlertWindows);
     return found;
 }
 
@@ -257,12 +256,14 @@ TLayout ReadLayout(const TSettingsStore& store) {
 
     const int32_t count = ReadIntegerValue(store, LayoutKeyPath(), kAlertCount, 0);
     QList<int32_t> numbers;
-    if (count > MaxLayoutAlertWindows) {
+    if (count > MaxWalkedAlertCount) {
         numbers = ExistingAlertWindowGroups(store, count);
-        std::fprintf(stderr,
-                     "velquist: layout in %s: AlertCount %d cannot be right; opening the %d "
-                     "alert windows found in it\n",
-                     StoreName(store).toLocal8Bit().constData(), int(count), int(numbers.size()));
+        if (numbers.size() != count)
+            std::fprintf(stderr,
+                         "velquist: layout in %s: AlertCount %d cannot be right; opening the %d "
+                         "alert windows found in it\n",
+                         StoreName(store).toLocal8Bit().constData(), int(count),
+                         int(numbers.size()));
     } else {
         for (int32_t i = 0; i < count; ++i)
             numbers << i;

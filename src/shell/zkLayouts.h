@@ -27,8 +27,10 @@ QString LayoutAlertWindowPath(int index); // P + "\AlertWindow<index>"
 QString LayoutSymbolWindowPath();
 QString LayoutConnectorWindowPath();
 
-// More windows than this cannot be a real desk: such an "AlertCount" is taken as damaged.
-constexpr int32_t MaxLayoutAlertWindows = 1000;
+// Up to this "AlertCount" every window number is read, a missing group reading as the default
+// window. Past it only the groups that are there are opened, however many, so a damaged count
+// of two billion costs no more than the windows it really holds.
+constexpr int32_t MaxWalkedAlertCount = 1000;
 
 // Place, size, state and visibility of a companion window (symbol lists, connector).
 struct TCompanionPlacement {
@@ -66,7 +68,8 @@ struct TLayout {
 // or one atomic replacement of the file; a failure raises and leaves the store as it was.
 void WriteLayout(const TSettingsStore& store, const TLayout& layout);
 // Reads a layout; what is missing reads as its default. An "AlertCount" above
-// MaxLayoutAlertWindows reads only the windows whose groups exist (stderr is told).
+// MaxWalkedAlertCount reads only the windows whose groups exist (stderr is told when some are
+// missing).
 TLayout ReadLayout(const TSettingsStore& store);
 
 // The desk as it is now, and putting a layout onto it (closing the open alert windows first).

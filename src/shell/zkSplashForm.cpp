@@ -244,7 +244,9 @@ bool bitmapIsComplete(const QByteArray& data) {
     constexpr int64_t BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_ALPHABITFIELDS = 6;
     if (compression == BI_RGB || compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS) {
         const int64_t rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
-        return pixelsAt + rowBytes * height <= fileSize;
+        // Divided rather than multiplied: a hostile header's rows times height can pass the
+        // 64-bit range.
+        return rowBytes <= (fileSize - pixelsAt) / height;
     }
     if (compression == BI_RLE8 || compression == BI_RLE4)
         return pixelsAt + imageSize <= fileSize;

@@ -3,10 +3,12 @@
 #include "components/zkComponentRegistry.h"
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
+#include "config/zkUserStore.h"
 #include "platform/zkPrompts.h"
 #include "urlhandler/zkURLHandler.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -41,6 +43,30 @@ void PostUrlLinks(const QStringList& arguments) {
     const QString mailbox = URLHandlerKey();
     for (const QString& link : UrlArguments(arguments))
         WriteStringValue(TSettingsStore::Registry(), mailbox, QString(), link);
+}
+
+void ShowSetAsideStoreNotice(QWidget* parent) {
+    const QString aside = TUserStore::TakeSetAsideFile();
+    if (aside.isEmpty())
+        return;
+    zkPrompts::MessageBox(
+        QCoreApplication::translate("main", "Your settings could not be read. They were kept "
+                                            "aside in\n%1\nand Velquist started with empty "
+                                            "settings.")
+            .arg(aside),
+        QApplication::applicationDisplayName(), zkPrompts::TIcon::Warning, zkPrompts::TButtons::OK,
+        parent);
+}
+
+void WipeUrlArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        char* argument = argv[i];
+        if (!argument || qstrnicmp(argument, "/url:", 5) != 0)
+            continue;
+        // volatile: the stores must happen although nothing reads the memory afterwards.
+        for (volatile char* c = argument + 5; *c; ++c)
+            *c = '\0';
+    }
 }
 
 bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor) {

@@ -200,6 +200,21 @@ this is not json
         QVERIFY(!report.contains(QLatin1String("line 7:")));
     }
 
+    void hugeFeedDelaysAreSkippedNotWrapped() {
+        QStringList problems;
+        const TSimFeed feed = ParseSimFeed(R"({"delay_ms": 1e308, "symbol": "HUGE"}
+{"delay_ms": 9.3e18, "symbol": "WRAP"}
+{"delay_ms": 86400000, "symbol": "DAY"}
+{"delay_ms": 5, "symbol": "NEXT"}
+)",
+                                           &problems);
+        QCOMPARE(feed.Lines.size(), size_t(2));
+        QCOMPARE(feed.Lines[0].AtMs, MaxFeedDelayMs);
+        QCOMPARE(feed.Lines[1].AtMs, MaxFeedDelayMs + 5);
+        QCOMPARE(problems.size(), 2);
+        QVERIFY(problems[0].startsWith("line 1:") && problems[1].startsWith("line 2:"));
+    }
+
     void feedReplaysWithoutAConnectionAndStartsAgainWhenReplaced() {
         QCOMPARE(Service->ConnectionStatus(), 0);
         UseFeed("{\"symbol\": \"AAPL\"}\n");

@@ -314,6 +314,33 @@ private slots:
         }
     }
 
+    void savesKeepTheModeAndClearWhatACrashLeft() {
+        const QString file = path("modes.zkl");
+        const auto modeOf = [&] {
+            struct stat st = {};
+            ::stat(QFile::encodeName(file).constData(), &st);
+            return st.st_mode & 07777;
+        };
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        zkIni::WriteValue(file, "A", "k", "1");
+        QCOMPARE(modeOf(), 0666 & ~mask); // a new file: as any program would create it
+        ::chmod(QFile::encodeName(file).constData(), 0640);
+        // Left by saves that were killed; a name that only looks alike is not ours.
+        const QStringList left = {file + ".tmp-a1B2c3", file + ".tmp-ZZZZZZ"};
+        for (const QString& l : left)
+            WriteTextFile(l, "half a layout");
+        WriteTextFile(file + ".tmp-backup.old", "kept");
+        WriteTextFile(file + ".backup", "kept");
+        zkIni::WriteValue(file, "A", "k", "2");
+        for (const QString& l : left)
+            QVERIFY2(!QFileInfo::exists(l), qPrintable(l));
+        QVERIFY(QFileInfo::exists(file + ".tmp-backup.old"));
+        QVERIFY(QFileInfo::exists(file + ".backup"));
+        QCOMPARE(modeOf(), mode_t(0640));
+        QCOMPARE(zkIni::ReadValue(file, "A", "k").value_or(""), QString("2"));
+    }
+
     void fiftyMegabyteFile() {
         QByteArray big;
         big.reserve(52 * 1024 * 1024);

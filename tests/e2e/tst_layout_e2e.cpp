@@ -189,6 +189,14 @@ void TLayoutE2ETest::killedWhileSavingLeavesOneWholeLayout() {
     }
     qInfo("%d kills in %.1f s", Kills, clock.elapsed() / 1000.0);
     QCOMPARE(generations.size(), Kills);
+    // What a killed save left beside the file: nothing others can read, and only since the
+    // last save that succeeded.
+    const QFileInfo deskFile(desk.File);
+    const QFileInfoList left = deskFile.dir().entryInfoList(
+        {deskFile.fileName() + QStringLiteral(".*")}, QDir::Files | QDir::Hidden);
+    QVERIFY2(left.size() <= 1, qPrintable(QString::number(left.size())));
+    for (const QFileInfo& l : left)
+        QCOMPARE(l.permissions() & 0x0077, QFile::Permissions());
 }
 
 QTEST_MAIN(TLayoutE2ETest)

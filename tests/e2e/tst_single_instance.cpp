@@ -50,6 +50,8 @@ private slots:
     void terminateSignalClosesTheClient();
     void runningClientTakesTheLink();
     void simultaneousLaunchesShareTheMailbox();
+    void loginPasswordLeavesTheCommandLine();
+    void noSafeRuntimeFolderEndsWithTheReason();
 };
 
 void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
@@ -211,6 +213,42 @@ void TSingleInstanceTest::simultaneousLaunchesShareTheMailbox() {
              0);
     first.terminate();
     QVERIFY(first.waitFinished());
+}
+
+void TSingleInstanceTest::loginPasswordLeavesTheCommandLine() {
+    TTestHome home;
+    TTestInstallation inst;
+    TClientRun run(inst.clientPath(), {"/url:velquist://Login/?UserName=ann&Password=Sup3rSecret"});
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitForFile(socketOf(inst)), run.stdErr().constData());
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(run.process().processId()));
+    QVERIFY(cmdline.open(QIODevice::ReadOnly));
+    const QByteArray seen = cmdline.readAll();
+    QVERIFY2(!seen.contains("Sup3rSecret") && !seen.contains("UserName"), seen.constData());
+    QVERIFY(seen.contains("/url:"));
+    run.terminate();
+    QVERIFY(run.waitFinished());
+}
+
+void TSingleInstanceTest::noSafeRuntimeFolderEndsWithTheReason() {
+    TTestHome home;
+    TTestInstallation inst;
+    // Both the runtime folder and its stand-in are links to a folder anyone may enter.
+    const QString open = home.path() + "/open";
+    QVERIFY(QDir().mkdir(open));
+    QVERIFY(QFile::link(open, home.runtimeDir() + "/velquist"));
+    QVERIFY(QDir().mkpath(home.configHome() + "/velquist"));
+    QVERIFY(QFile::link(open, home.configHome() + "/velquist/run"));
+    QProcessEnvironment env;
+    env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+    TClientRun run(inst.clientPath(), {}, QString(), env);
+    QVERIFY(run.waitFinished());
+    QVERIFY(run.exitCode() != 0);
+    const QByteArray err = run.stdErr();
+    QVERIFY2(err.contains("velquist prompt:") && err.contains("no safe folder") &&
+                 err.contains("symbolic link"),
+             err.constData());
+    QVERIFY(QDir(open).isEmpty());
 }
 
 QTEST_MAIN(TSingleInstanceTest)

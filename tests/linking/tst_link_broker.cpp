@@ -1,6 +1,7 @@
 #include "components/zkComponentWrappers.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "linking/zkLinkBroker.h"
+#include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "zkTestSupport.h"
 
@@ -90,6 +91,7 @@ private slots:
     void slowReaderIsDroppedOthersGoOn();
     void staleSocketIsReplacedLiveOneKept();
     void simulatedConnectorsSendThroughTheBroker();
+    void programsOfAnotherUserAreRefused();
 };
 
 void TLinkBrokerTest::socketPathFollowsTheInstallation() {
@@ -292,6 +294,22 @@ void TLinkBrokerTest::simulatedConnectorsSendThroughTheBroker() {
     // The window takes its socket with it.
     QVERIFY(!QFileInfo::exists(TLinkBroker::DefaultSocketPath()));
     QDir::setCurrent(oldDir);
+}
+
+void TLinkBrokerTest::programsOfAnotherUserAreRefused() {
+    TLinkBroker broker;
+    QVERIFY(broker.Listen(path()));
+    // We pretend to be another user, so this process, at the other end, is not "us".
+    zkPaths::SetUserUidForTesting(::geteuid() + 1000);
+    TProgram stranger(path());
+    stranger.send("LINK MAIN LIST\n");
+    QTRY_COMPARE(stranger.Socket.state(), QLocalSocket::UnconnectedState);
+    QCOMPARE(broker.LinkCount("MAIN LIST"), 0);
+    QCOMPARE(broker.ProgramCount(), 0);
+    zkPaths::SetUserUidForTesting(std::nullopt);
+    TProgram own(path());
+    own.send("LINK MAIN LIST\n");
+    QTRY_COMPARE(broker.LinkCount("MAIN LIST"), 1);
 }
 
 QTEST_MAIN(TLinkBrokerTest)

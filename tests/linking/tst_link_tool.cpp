@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
 
 QString toolPath() {
@@ -43,6 +45,7 @@ private slots:
     void printsEachSymbolOfItsLists();
     void execRunsTheCommandWithoutAShell();
     void findsTheOneRunningClient();
+    void refusesASocketOfAnotherUser();
 };
 
 void TLinkToolTest::printsEachSymbolOfItsLists() {
@@ -128,6 +131,26 @@ void TLinkToolTest::findsTheOneRunningClient() {
     QVERIFY(err.contains(socketPath("_opt_one").toLocal8Bit()));
     QVERIFY(err.contains(socketPath("_opt_two").toLocal8Bit()));
     QVERIFY(!err.contains("_opt_dead"));
+}
+
+void TLinkToolTest::refusesASocketOfAnotherUser() {
+    if (::geteuid() != 0)
+        QSKIP("making a socket of another user needs root");
+    TLinkBroker planted;
+    QVERIFY(planted.Listen(socketPath("_opt_planted")));
+    QCOMPARE(::chown(QFile::encodeName(socketPath("_opt_planted")).constData(), 4242, 4242), 0);
+    for (const QStringList& arguments :
+         {QStringList{"--socket", socketPath("_opt_planted"), "MAIN LIST"},
+          QStringList{"MAIN LIST"}}) {
+        auto tool = startTool(arguments);
+        QVERIFY(tool->waitForFinished(5000));
+        QCOMPARE(tool->exitCode(), 2);
+        QCOMPARE(planted.ProgramCount(), 0);
+        const QByteArray err = tool->readAllStandardError();
+        QVERIFY2(err.contains("belongs to another user") ||
+                     err.contains("no running Velquist client found"),
+                 err.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TLinkToolTest)

@@ -367,6 +367,26 @@ private slots:
         QCOMPARE(layout.Windows[1].Record.Width, 330);
     }
 
+    void bigLayoutsKeepEveryWindow() {
+        // A real desk of 5,000 windows, numbered as a save writes them, in a file and in the
+        // per-user store: every window is read, and written back as many.
+        const int n = 5000;
+        QByteArray text = "[" + P + "]\nAlertCount=" + QByteArray::number(n) + "\n";
+        for (int i = 0; i < n; ++i)
+            text += "[" + P + "\\AlertWindow" + QByteArray::number(i) +
+                    "]\nWidth=" + QByteArray::number(200 + i) + "\n";
+        WriteTextFile(path("big.zkl"), text);
+        const TLayout read = ReadLayout(TSettingsStore::IniFile(path("big.zkl")));
+        QCOMPARE(read.Windows.size(), size_t(n));
+        QCOMPARE(read.Windows.back().Record.Width, 200 + n - 1);
+        const TSettingsStore r = TSettingsStore::Registry();
+        for (const TSettingsStore& store : {TSettingsStore::IniFile(path("copy.zkl")), r}) {
+            WriteLayout(store, read);
+            QCOMPARE(alertCount(store), n);
+            QVERIFY(ReadLayout(store) == read);
+        }
+    }
+
     void failedWritesLeaveTheOldFile() {
         TZentrikProMainForm& f = form();
         f.NewAlertWindow();

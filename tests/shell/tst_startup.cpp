@@ -1,9 +1,11 @@
 #include "components/zkComponentRegistry.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "platform/zkPrompts.h"
 #include "shell/zkStartup.h"
 #include "zkTestSupport.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -16,6 +18,8 @@ private slots:
     void mailboxKeepsTheLastLink();
     void settingsKeyPathFromStartFolder();
     void componentCheckMessages();
+    void damagedStoreIsToldOnce();
+    void urlArgumentsAreWipedFromMemory();
 };
 
 void TStartupTest::versionAtLeast_data() {
@@ -104,6 +108,35 @@ void TStartupTest::componentCheckMessages() {
     TComponentRegistry::Unregister(zkComponentLibraries::GenericConnector());
     QVERIFY(ComponentVersionProblem().contains("found \"\"."));
     TComponentRegistry::ResetToDefaults();
+}
+
+void TStartupTest::damagedStoreIsToldOnce() {
+    TTestHome home;
+    TUserStore::ResetInstance();
+    zkPrompts::SetScripted(true);
+    zkPrompts::ClearScript();
+    WriteTextFile(TUserStore::DefaultFileName(), QByteArray(8192, 'x'));
+    QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), "\\Any", "Value", 7), 7);
+    ShowSetAsideStoreNotice(nullptr);
+    ShowSetAsideStoreNotice(nullptr);
+    QCOMPARE(zkPrompts::Shown().size(), 1);
+    const QString text = zkPrompts::Shown().first().Text;
+    const QStringList aside = QDir(home.configHome() + "/velquist")
+                                  .entryList({"user-store.sqlite3.corrupt-*"}, QDir::Files);
+    QCOMPARE(aside.size(), 1);
+    QVERIFY2(text.contains(home.configHome() + "/velquist/" + aside.first()), qPrintable(text));
+    TUserStore::ResetInstance();
+}
+
+void TStartupTest::urlArgumentsAreWipedFromMemory() {
+    QByteArray program("velquist"), link("/URL:velquist://Login/?UserName=a&Password=pw"),
+        other("-x");
+    char* argv[] = {program.data(), link.data(), other.data(), nullptr};
+    WipeUrlArguments(3, argv);
+    QCOMPARE(QByteArray(argv[1]), QByteArray("/URL:"));
+    QCOMPARE(link.count('\0'), link.size() - 5);
+    QCOMPARE(QByteArray(argv[0]), QByteArray("velquist"));
+    QCOMPARE(QByteArray(argv[2]), QByteArray("-x"));
 }
 
 QTEST_MAIN(TStartupTest)

@@ -1,0 +1,72 @@
+// Layout and alert-window files as hand-made or damaged files give them: reading never fails
+// or runs away (a huge "AlertCount" opens no more windows than the file has groups), and what
+// is read, written out again and read back is the very same layout and record.
+#include "config/zkIniFile.h"
+#include "config/zkSettings.h"
+#include "config/zkWindowRecord.h"
+#include "shell/zkLayouts.h"
+#include "zkFuzzCheck.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+QString Scratch(const char* name) {
+    return QDir::tempPath() + QStringLiteral("/fuzz-layout-%1-%2").arg(::getpid()).arg(name);
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    Check(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    Check(file.write(bytes) == bytes.size());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 256 * 1024)
+        return 0;
+    static const bool ready = [] {
+        SetDefaultWindowRecord();
+        return true;
+    }();
+    (void)ready;
+    const QString input = Scratch("in.zkl");
+    const QString copy = Scratch("copy.zkl");
+    WriteFile(input, QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    QFile::remove(copy);
+    zkIni::ClearCache();
+
+    const TSettingsStore in = TSettingsStore::IniFile(input);
+    // A count that is walked costs a window read per number and shows nothing new past a few
+    // dozen; counts past the walking limit are the interesting ones and stay.
+    const int32_t count = ReadIntegerValue(in, LayoutKeyPath(), QStringLiteral("AlertCount"), 0);
+    if (count > 64 && count <= MaxWalkedAlertCount)
+        return 0;
+    const TLayout layout = ReadLayout(in);
+    // A window is only read where the file could hold one: a huge count with few groups
+    // opens no more windows than there are sections, or than a count small enough to walk.
+    const qsizetype sections = zkIni::SectionNames(input).size();
+    Check(layout.Windows.size() <= size_t(std::max<qsizetype>(sections, MaxWalkedAlertCount)));
+
+    const TSettingsStore out = TSettingsStore::IniFile(copy);
+    WriteLayout(out, layout);
+    zkIni::ClearCache();
+    Check(ReadLayout(out) == layout);
+
+    // One alert-window record, from the section an alert-window file keeps it in.
+    TLayoutInfo record = DefaultWindowRecord();
+    ReadWindowRecord(in, QStringLiteral("AlertWindow"), record);
+    WriteWindowRecord(out, QStringLiteral("AlertWindow"), record, true);
+    zkIni::ClearCache();
+    TLayoutInfo again = DefaultWindowRecord();
+    ReadWindowRecord(out, QStringLiteral("AlertWindow"), again);
+    Check(again == record);
+    return 0;
+}

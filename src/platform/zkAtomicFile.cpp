@@ -1,0 +1,141 @@
+#include "zkAtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zkAtomicFile {
+
+namespace {
+
+const QString TemporaryInfix = QStringLiteral(".tmp-");
+
+// The umask, read without changing it (changing it would race with other threads).
+mode_t CurrentUmask() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+        }
+    }
+    return 022;
+}
+
+bool WriteAll(int fd, const QByteArray& bytes) {
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        at += written;
+        left -= written;
+    }
+    return true;
+}
+
+// The file a write replaces: the target of a symbolic link, else the path itself.
+QString Target(const QString& path) {
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (!target.isEmpty())
+            return target;
+    }
+    return path;
+}
+
+bool Replace(const QString& path, const QByteArray& bytes, QString* problem, bool ownerOnly);
+
+} // namespace
+
+bool Write(const QString& path, const QByteArray& bytes, QString* problem) {
+    return Replace(path, bytes, problem, false);
+}
+
+bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem) {
+    return Replace(path, bytes, problem, true);
+}
+
+namespace {
+
+bool Replace(const QString& path, const QByteArray& bytes, QString* problem, bool ownerOnly) {
+    const QString targetPath = Target(path);
+    const QByteArray target = QFile::encodeName(targetPath);
+    QByteArray temporary = target + TemporaryInfix.toLatin1() + "XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // mode 0600
+    bool ok = fd >= 0;
+    int error = ok ? 0 : errno;
+    if (ok) {
+        struct stat existing = {};
+        const mode_t mode = ownerOnly ? mode_t(0600)
+                            : ::stat(target.constData(), &existing) == 0
+                                ? (existing.st_mode & 07777)
+                                : (0666 & ~CurrentUmask());
+        ok = WriteAll(fd, bytes) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
+        if (!ok)
+            error = errno;
+        if (::close(fd) != 0 && ok) {
+            ok = false;
+            error = errno;
+        }
+        if (ok && ::rename(temporary.constData(), target.constData()) != 0) {
+            ok = false;
+            error = errno;
+        }
+        if (!ok)
+            ::unlink(temporary.constData());
+    }
+    if (!ok) {
+        if (problem)
+            *problem = QString::fromLocal8Bit(std::strerror(error));
+        return false;
+    }
+    for (const QString& left : LeftTemporaries(targetPath))
+        QFile::remove(left);
+    return true;
+}
+
+} // namespace
+
+QStringList LeftTemporaries(const QString& path) {
+    const QFileInfo info(Target(path));
+    const QRegularExpression pattern(QStringLiteral("^") +
+                                     QRegularExpression::escape(info.fileName() + TemporaryInfix) +
+                                     QStringLiteral("[A-Za-z0-9]{6}$"));
+    QStringList found;
+    const QDir dir = info.absoluteDir();
+    const QStringList names = dir.entryList({info.fileName() + TemporaryInfix + QLatin1Char('*')},
+                                            QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        // Only what we could have left: a plain file of ours.
+        const QString full = dir.filePath(name);
+        struct stat st = {};
+        if (pattern.match(name).hasMatch() &&
+            ::lstat(QFile::encodeName(full).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            found << full;
+    }
+    return found;
+}
+
+} // namespace zkAtomicFile

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Replacing a file whole, so a crash never leaves half a file: the bytes go to a temporary
+// file beside it ("<name>.tmp-XXXXXX", created 0600 so nobody else can read it while it is
+// written or after a crash left it), which is flushed, given the mode of the file it replaces
+// (or the umask's default for a new file) and renamed over it. A symbolic link is followed:
+// the file it points to is replaced.
+namespace zkAtomicFile {
+
+// False (with the system's reason in *problem) when the file could not be replaced; the old
+// file is then untouched and no temporary file is left.
+bool Write(const QString& path, const QByteArray& bytes, QString* problem = nullptr);
+
+// As Write, but the new file is readable by the owner alone (0600), whatever the old one
+// allowed: for files that hold secrets.
+bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem = nullptr);
+
+// Temporary files of earlier writes of this file that a crash left behind. Write removes them
+// after it succeeded.
+QStringList LeftTemporaries(const QString& path);
+
+} // namespace zkAtomicFile

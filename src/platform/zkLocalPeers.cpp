@@ -1,0 +1,42 @@
+#include "zkLocalPeers.h"
+
+#include "zkPaths.h"
+
+#include <QFile>
+#include <QLocalSocket>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+namespace zkLocalPeers {
+
+std::optional<uid_t> PeerUid(qintptr socketDescriptor) {
+    if (socketDescriptor < 0)
+        return std::nullopt;
+    ucred credentials = {};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
+        length != sizeof credentials)
+        return std::nullopt;
+    return credentials.uid;
+}
+
+bool PeerIsUser(const QLocalSocket& socket) {
+    const std::optional<uid_t> uid = PeerUid(socket.socketDescriptor());
+    return uid && *uid == zkPaths::UserUid();
+}
+
+QString SocketFileProblem(const QString& path) {
+    struct stat st = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISSOCK(st.st_mode))
+        return QStringLiteral("it is not a socket");
+    if (st.st_uid != zkPaths::UserUid())
+        return QStringLiteral("it belongs to another user (uid %1)").arg(st.st_uid);
+    return QString();
+}
+
+} // namespace zkLocalPeers

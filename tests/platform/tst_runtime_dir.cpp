@@ -1,0 +1,111 @@
+// The runtime folder holds the instance lock and the sockets, so a folder another user can
+// reach must never be used. Ownership by "another user" is faked through the uid seam, or made
+// real with chown when the test runs as root.
+#include "platform/zkInstance.h"
+#include "platform/zkPaths.h"
+#include "zkTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+mode_t modeOf(const QString& path) {
+    struct stat st = {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+struct TFakeUid {
+    explicit TFakeUid(uid_t uid) { zkPaths::SetUserUidForTesting(uid); }
+    ~TFakeUid() { zkPaths::SetUserUidForTesting(std::nullopt); }
+};
+
+} // namespace
+
+class TRuntimeDirTest : public QObject {
+    Q_OBJECT
+
+    QString preferred(const TTestHome& home) const { return home.runtimeDir() + "/velquist"; }
+    QString fallback(const TTestHome& home) const { return home.configHome() + "/velquist/run"; }
+
+private slots:
+    void missingFolderIsCreatedPrivate() {
+        TTestHome home;
+        QCOMPARE(zkPaths::RuntimeDir(), preferred(home));
+        QVERIFY(QFileInfo(preferred(home)).isDir());
+        QCOMPARE(modeOf(preferred(home)), mode_t(0700));
+    }
+
+    void openFolderOfOursIsMadePrivate() {
+        TTestHome home;
+        QVERIFY(QDir().mkdir(preferred(home)));
+        ::chmod(QFile::encodeName(preferred(home)).constData(), 0777);
+        QCOMPARE(zkPaths::RuntimeDir(), preferred(home));
+        QCOMPARE(modeOf(preferred(home)), mode_t(0700));
+    }
+
+    void symlinkIsRefused() {
+        TTestHome home;
+        // The other user's folder, wide open, with a planted lock of this installation.
+        const QString theirs = home.path() + "/theirs";
+        QVERIFY(QDir().mkdir(theirs));
+        ::chmod(QFile::encodeName(theirs).constData(), 0777);
+        QVERIFY(QFile::link(theirs, preferred(home)));
+        const QString lockName = TInstanceGuard::LockName("/srv/planted");
+        WriteTextFile(theirs + "/" + lockName + ".lock", "1\nvelquist\nhost\n");
+        ::chmod(QFile::encodeName(theirs).constData(), 0777);
+
+        QCOMPARE(zkPaths::RuntimeDir(), fallback(home));
+        QCOMPARE(modeOf(fallback(home)), mode_t(0700));
+        QCOMPARE(modeOf(theirs), mode_t(0777)); // not ours to change
+        TInstanceGuard guard("/srv/planted");
+        QVERIFY(guard.TryAcquire());
+        QVERIFY(guard.Listen());
+        QVERIFY(TInstanceGuard::SocketPath(lockName).startsWith(fallback(home) + "/"));
+        QVERIFY(QDir(theirs).entryList(QDir::System | QDir::Files).size() == 1);
+    }
+
+    void fileInItsPlaceIsRefused() {
+        TTestHome home;
+        WriteTextFile(preferred(home), "not a folder");
+        QCOMPARE(zkPaths::RuntimeDir(), fallback(home));
+    }
+
+    void folderOfAnotherUserIsRefused() {
+        TTestHome home;
+        QVERIFY(QDir().mkdir(preferred(home)));
+        if (::geteuid() == 0) {
+            // Really another owner: the fallback, which is ours, is taken.
+            QCOMPARE(::chown(QFile::encodeName(preferred(home)).constData(), 4242, 4242), 0);
+            QCOMPARE(zkPaths::RuntimeDir(), fallback(home));
+        }
+        // Every folder belongs to someone else when we pretend to be another uid: there is no
+        // safe folder, and the lock is refused with the reason rather than run without it.
+        TFakeUid fake(::geteuid() + 1000);
+        QCOMPARE(zkPaths::RuntimeDir(), QString());
+        QVERIFY(zkPaths::RuntimeDirProblem().contains("belongs to another user"));
+        TInstanceGuard guard("/srv/anywhere");
+        QVERIFY(!guard.TryAcquire());
+        QVERIFY(guard.Problem().contains("belongs to another user"));
+        QVERIFY(TInstanceGuard::SocketPath(guard.lockName()).isEmpty());
+    }
+
+    void tooLongForASocketUsesTheFallback() {
+        TTestHome home;
+        const QString deep = home.runtimeDir() + "/" + QString(90, 'd');
+        QVERIFY(QDir().mkpath(deep));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(deep));
+        QCOMPARE(zkPaths::RuntimeDir(), fallback(home));
+        QVERIFY(QFile::encodeName(TInstanceGuard::SocketPath("_" + QString(200, 'x'))).size() <=
+                107);
+    }
+};
+
+QTEST_MAIN(TRuntimeDirTest)
+#include "tst_runtime_dir.moc"
