@@ -13,7 +13,8 @@ TTestInstallation::TTestInstallation() {
 }
 
 TClientRun::TClientRun(const QString& program, const QStringList& arguments,
-                       const QString& workingDir, const QProcessEnvironment& extra)
+                       const QString& workingDir, const QProcessEnvironment& extra,
+                       const QStringList& unset)
     : Process(std::make_unique<QProcess>()) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -22,6 +23,8 @@ TClientRun::TClientRun(const QString& program, const QStringList& arguments,
         env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QString());
     for (const QString& key : extra.keys())
         env.insert(key, extra.value(key));
+    for (const QString& key : unset)
+        env.remove(key);
     Process->setProcessEnvironment(env);
     if (!workingDir.isEmpty())
         Process->setWorkingDirectory(workingDir);

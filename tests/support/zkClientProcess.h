@@ -25,8 +25,10 @@ private:
 // One run of the client (or any program) with the test's environment.
 class TClientRun {
 public:
+    // The variables named in unset are taken out of the environment (after extra is added).
     TClientRun(const QString& program, const QStringList& arguments,
-               const QString& workingDir = QString(), const QProcessEnvironment& extra = {});
+               const QString& workingDir = QString(), const QProcessEnvironment& extra = {},
+               const QStringList& unset = {});
     ~TClientRun();
 
     QProcess& process() { return *Process; }
