@@ -2,7 +2,8 @@
 # Installs the Debian packages Velquist needs to build, run and test. Safe to run again.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
-          libsqlite3-dev libbenchmark-dev xvfb xauth)
+          libsqlite3-dev libbenchmark-dev xvfb xauth
+          openbox x11-utils pulseaudio)  # the whole-process tests' desktop and audio server
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
