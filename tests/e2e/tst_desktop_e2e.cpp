@@ -3,7 +3,6 @@
 // window's place and size unchanged, and every window must show its own caption.
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
-#include "config/zkUserStore.h"
 #include "config/zkWindowRecord.h"
 #include "platform/zkInstance.h"
 #include "shell/zkLayouts.h"
@@ -129,15 +128,7 @@ void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
     TTestInstallation inst;
     QVERIFY(inst.isValid());
     const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-    TUserStore::ResetInstance();
-    const TSettingsStore registry = TSettingsStore::Registry();
-    const QString key = SettingsKeyPath() + QStringLiteral("\\Settings");
-    WriteStringValue(registry, key, QStringLiteral("UserName"), QStringLiteral("DEMO"));
-    WriteBoolValue(registry, key, QStringLiteral("LoadOnStart"), true);
-    WriteStringValue(registry, key, QStringLiteral("LoadLayoutName"), file);
-    WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), file);
-    WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
-    TUserStore::ResetInstance();
+    StoreDeskChoices(file, true);
     QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
     const TLayout desk = deskLayout();
     WriteLayout(TSettingsStore::IniFile(file), desk);

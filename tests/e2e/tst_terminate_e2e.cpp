@@ -3,7 +3,6 @@
 // exit code 0, whatever dialog is open.
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
-#include "config/zkUserStore.h"
 #include "platform/zkInstance.h"
 #include "shell/zkLayouts.h"
 #include "zkClientProcess.h"
@@ -45,14 +44,7 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
     TTestInstallation inst;
     QVERIFY(inst.isValid());
     const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-    TUserStore::ResetInstance();
-    const TSettingsStore registry = TSettingsStore::Registry();
-    const QString key = SettingsKeyPath() + QStringLiteral("\\Settings");
-    WriteStringValue(registry, key, QStringLiteral("UserName"), QStringLiteral("DEMO"));
-    WriteBoolValue(registry, key, QStringLiteral("LoadOnStart"), false);
-    WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), file);
-    WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
-    TUserStore::ResetInstance();
+    StoreDeskChoices(file, false);
 
     QProcessEnvironment env;
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), item);

@@ -1,5 +1,8 @@
 #include "zkClientProcess.h"
 
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -53,6 +56,19 @@ QByteArray TClientRun::stdErr() {
 }
 
 void TClientRun::terminate() { Process->terminate(); }
+
+void StoreDeskChoices(const QString& layoutFile, bool loadOnStart) {
+    TUserStore::ResetInstance();
+    const TSettingsStore registry = TSettingsStore::Registry();
+    const QString key = SettingsKeyPath() + QStringLiteral("\\Settings");
+    WriteStringValue(registry, key, QStringLiteral("UserName"), QStringLiteral("DEMO"));
+    WriteBoolValue(registry, key, QStringLiteral("LoadOnStart"), loadOnStart);
+    if (loadOnStart)
+        WriteStringValue(registry, key, QStringLiteral("LoadLayoutName"), layoutFile);
+    WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), layoutFile);
+    WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
+    TUserStore::ResetInstance();
+}
 
 bool WaitForFile(const QString& path, int ms) {
     QDeadlineTimer deadline(ms);

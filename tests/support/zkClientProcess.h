@@ -45,5 +45,10 @@ private:
     QByteArray ErrBuffer;
 };
 
+// Stores the per-user choices of a client that logs in as DEMO without asking and, when told
+// to, opens layoutFile at start (an empty name opens nothing); it saves to layoutFile, asking
+// first (SaveOnExit 2) unless it is terminated.
+void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
+
 // Polls until the file exists; false on timeout.
 bool WaitForFile(const QString& path, int ms = 10000);
