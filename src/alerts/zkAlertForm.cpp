@@ -4,8 +4,10 @@
 #include "components/zkComponentWrappers.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
+#include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkWindowPlace.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkOpenLink.h"
 #include "shell/zkWindowRing.h"
@@ -125,7 +127,7 @@ void TAlertForm::FormKeyUp(int& key, Qt::KeyboardModifiers shift) {
 
 void TAlertForm::UpdateCaption() {
     const QString name = ZentrikWindowX->WindowName().trimmed();
-    setWindowTitle(name.isEmpty() ? QGuiApplication::applicationDisplayName() : name);
+    setWindowTitle(name.isEmpty() ? ApplicationTitle() : name);
 }
 
 void TAlertForm::SetActions(const QStringList& actions) {
@@ -144,7 +146,7 @@ void TAlertForm::RememberAppliedFont(const TLayoutInfo& record) {
 }
 
 void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record) {
-    move(record.Left, record.Top);
+    MoveWindowFrame(this, QPoint(record.Left, record.Top));
     resize(record.Width, record.Height);
     setWindowState(WindowStateFromStored(record.WindowState));
     FontCharset = record.FontCharset;

@@ -7,6 +7,7 @@
 #include <QAudioSink>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
@@ -84,6 +85,16 @@ public:
     virtual bool Finish(const std::atomic_bool* stop) = 0;
 };
 
+// Sleeps until the clock has run ms milliseconds, or until asked to stop.
+void WaitUntil(const QElapsedTimer& clock, qint64 ms, const std::atomic_bool* stop) {
+    while (!Stopped(stop)) {
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0)
+            return;
+        QThread::msleep(ulong(qMin<qint64>(left, 10)));
+    }
+}
+
 // The capture folder's numbering: one past the highest NNNN.wav or NNNN.beep already there.
 QMutex CaptureLock;
 
@@ -113,6 +124,8 @@ public:
             QFile::remove(TempName);
     }
     bool Open(int sampleRate) override {
+        SampleRate = sampleRate;
+        Clock.start();
         QDir().mkpath(Dir);
         TempName = Dir + QStringLiteral("/.capture-%1.part").arg(quintptr(this), 0, 16);
         SF_INFO info{};
@@ -123,9 +136,12 @@ public:
         return File != nullptr;
     }
     bool Write(const int16_t* frames, sf_count_t count, const std::atomic_bool*) override {
+        Frames += count;
         return sf_writef_short(File, frames, count) == count;
     }
-    bool Finish(const std::atomic_bool*) override {
+    bool Finish(const std::atomic_bool* stop) override {
+        // Like a speaker, the folder takes as long as the sound lasts.
+        WaitUntil(Clock, Frames * 1000 / SampleRate, stop);
         const bool closed = sf_close(File) == 0;
         File = nullptr;
         if (!closed)
@@ -141,6 +157,9 @@ private:
     QString Dir;
     QString TempName;
     SNDFILE* File = nullptr;
+    int SampleRate = 1;
+    qint64 Frames = 0;
+    QElapsedTimer Clock;
 };
 
 // Plays the frames through the default output device. Runs on the calling thread without an
@@ -163,6 +182,9 @@ public:
             return false;
         BytesPerSecond = qint64(sampleRate) * 4;
         Sink = std::make_unique<QAudioSink>(device, format);
+        // Half a second ahead: a busy machine that wakes this thread late does not starve the
+        // device. The sound still starts at once; only its tail waits in the buffer.
+        Sink->setBufferSize(int(BytesPerSecond / 2) & ~3);
         Device = Sink->start();
         return Device && Sink->error() == QAudio::NoError;
     }
@@ -186,6 +208,9 @@ public:
             const qint64 written = Device->write(data, room);
             if (written < 0)
                 return false;
+            if (Written == 0 && written > 0)
+                Clock.start();
+            Written += written;
             data += written;
             left -= written;
             if (written > 0)
@@ -194,16 +219,17 @@ public:
         return true;
     }
     bool Finish(const std::atomic_bool* stop) override {
-        // The sink's buffer drains at the sample rate; wait for it, plus a little for the
-        // device's own latency, then stop.
+        // The sound has ended when the device has played all that was written. The sink's own
+        // signals of that (underrun, idle) need an event loop, which this thread has not, so
+        // ask for the played time instead. A device that stops playing is given up on once
+        // the sound, its buffer and a second more have passed.
+        const qint64 writtenUs = BytesPerSecond > 0 ? Written * 1000000 / BytesPerSecond : 0;
         const qint64 bufferMs =
             BytesPerSecond > 0 ? qint64(Sink->bufferSize()) * 1000 / BytesPerSecond : 0;
-        QDeadlineTimer deadline(bufferMs + 1000);
-        while (!Stopped(stop) && !deadline.hasExpired() && Sink->bytesFree() < Sink->bufferSize() &&
-               Sink->error() != QAudio::UnderrunError)
-            QThread::msleep(10);
-        if (!Stopped(stop))
-            QThread::msleep(50);
+        const qint64 giveUpMs = writtenUs / 1000 + bufferMs + 1000;
+        while (!Stopped(stop) && Sink->processedUSecs() < writtenUs &&
+               Sink->state() == QAudio::ActiveState && Clock.elapsed() < giveUpMs)
+            QThread::msleep(5);
         const bool ok = Sink->error() == QAudio::NoError || Sink->error() == QAudio::UnderrunError;
         Sink->stop();
         Sink.reset();
@@ -214,6 +240,8 @@ private:
     std::unique_ptr<QAudioSink> Sink;
     QIODevice* Device = nullptr;
     qint64 BytesPerSecond = 0;
+    qint64 Written = 0;  // bytes
+    QElapsedTimer Clock; // from the first write
 };
 
 // Decodes the wave file block by block, applies the levels and hands the stereo frames on.

@@ -74,7 +74,13 @@ protected:
     }
 };
 
+// True while a preview plays. Queued sounds wait for its end, also when the dialog closes
+// before it: two sounds never play at once.
+bool PreviewPlaying = false;
+
 void SetSuspended(bool suspended) {
+    if (!suspended && PreviewPlaying)
+        return; // the preview's end lets them play
     if (TZentrikProMainForm* main = ZentrikProMainForm())
         main->SoundsSuspended = suspended;
 }
@@ -326,10 +332,15 @@ void TSoundSetupForm::PlayButtonClick() {
     QThread* worker = QThread::create([setup = BuildSetupText()] { PlaySoundSetup(setup); });
     QEventLoop loop;
     connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    PreviewPlaying = true;
     worker->start();
     loop.exec();
     worker->wait();
     delete worker;
+    PreviewPlaying = false;
+    // Closed while the preview played: queued sounds may play from now on.
+    if (!self || !isVisible())
+        SetSuspended(false);
     if (self)
         PlayButton->setEnabled(true);
 }

@@ -63,6 +63,15 @@ int main(int argc, char** argv) {
         TInstanceGuard::SendCommand(instance.lockName(), "activate");
         return EXIT_SUCCESS;
     }
+    // Requests that come while the main window is being created wait for it.
+    TMainFormRequests requests;
+    QObject::connect(&instance, &TInstanceGuard::ActivationRequested, &requests,
+                     &TMainFormRequests::Activate);
+    QObject::connect(&instance, &TInstanceGuard::TerminateRequested, &requests,
+                     &TMainFormRequests::Terminate);
+    TUnixSignalNotifier unixSignals;
+    QObject::connect(&unixSignals, &TUnixSignalNotifier::TerminateRequested, &requests,
+                     &TMainFormRequests::Terminate);
     instance.Listen();
 
     CheckComponentVersions();
@@ -73,7 +82,6 @@ int main(int argc, char** argv) {
     app.processEvents();
 
     auto* mainForm = new TZentrikProMainForm;
-    mainForm->setAttribute(Qt::WA_DeleteOnClose);
     // The windows after the main window, in this order; all stay hidden until used and go
     // with the main window.
     new TSymbolListEditorForm(mainForm);
@@ -81,20 +89,16 @@ int main(int argc, char** argv) {
     new TSoundSetupForm(mainForm);
     new TSoundPlayForm(mainForm);
     new TOptionsForm(mainForm, mainForm);
-    QObject::connect(&instance, &TInstanceGuard::ActivationRequested, mainForm,
-                     &TZentrikProMainForm::ActivateInstance);
-    QObject::connect(&instance, &TInstanceGuard::TerminateRequested, mainForm,
-                     &TZentrikProMainForm::WMTerminate);
-    TUnixSignalNotifier unixSignals;
-    QObject::connect(&unixSignals, &TUnixSignalNotifier::TerminateRequested, mainForm,
-                     &TZentrikProMainForm::WMTerminate);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,
                      &TZentrikProMainForm::EndSession);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
                      [mainForm](QSessionManager&) { mainForm->EndSession(); });
-    // The program ends with the main window, whatever other windows are still open.
-    QObject::connect(mainForm, &QObject::destroyed, &app, &QCoreApplication::quit);
+    // The program ends with the main window, whatever other windows are still open. Every event
+    // loop ends with it, also that of a dialog still open; the window goes once all returned.
+    QObject::connect(mainForm, &TZentrikProMainForm::Closed, &app,
+                     [] { QCoreApplication::exit(0); });
     mainForm->show();
+    requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
 
     // Benchmarks measure start-up to the first idle moment: say when it came, then quit.
@@ -108,5 +112,7 @@ int main(int argc, char** argv) {
             },
             Qt::QueuedConnection);
     }
-    return app.exec();
+    const int result = app.exec();
+    delete mainForm;
+    return result;
 }

@@ -3,6 +3,7 @@
 #include "components/zkComponents.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
+#include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 
 #include <QCoreApplication>
@@ -102,8 +103,7 @@ void ApplyConfig(const TConfigInfo& c, IConnectionControl& connection, QObject* 
     connection.SetSafeConfig(c.SafeConfig);
     connection.SetSafeSamples(c.SafeSamples);
     connection.SetAdditionalSamplesUrl(c.AdditionalSamplesUrl);
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        QGuiApplication::setApplicationDisplayName(c.ApplicationTitle);
+    SetApplicationTitle(c.ApplicationTitle);
     if (mainWindow)
         mainWindow->setProperty("windowTitle", c.ApplicationTitle);
 }

@@ -12,6 +12,11 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// The application title: the main window's caption and that of the program's message boxes.
+// Kept apart from Qt's application display name, which Qt appends to every window's caption.
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
 // Runs fn and routes an error it raises to the general error report. For code that runs
 // outside an event delivery (start-up steps, the idle hook) but must not let errors escape.
 template <typename F> bool ReportErrors(F&& fn);

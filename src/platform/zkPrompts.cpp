@@ -1,5 +1,7 @@
 #include "zkPrompts.h"
 
+#include "zkApplication.h"
+
 #include <QApplication>
 #include <QColorDialog>
 #include <QDir>
@@ -88,7 +90,7 @@ TAnswer MessageBox(const QString& text, const QString& caption, TIcon icon, TBut
         return buttons == TButtons::OK ? TAnswer::OK : TAnswer::Cancel;
     }
     QMessageBox box(dialogParent(parent));
-    box.setWindowTitle(caption.isEmpty() ? QApplication::applicationDisplayName() : caption);
+    box.setWindowTitle(caption.isEmpty() ? ApplicationTitle() : caption);
     box.setText(text);
     switch (icon) {
     case TIcon::Information: box.setIcon(QMessageBox::Information); break;
@@ -197,7 +199,7 @@ bool ChooseFont(QFont& font, QColor& color, QWidget* parent) {
 }
 
 void ShowErrorReport(const QString& text) {
-    MessageBox(text, QApplication::applicationDisplayName(), TIcon::Error, TButtons::OK);
+    MessageBox(text, ApplicationTitle(), TIcon::Error, TButtons::OK);
 }
 
 void InitFromEnvironment() {

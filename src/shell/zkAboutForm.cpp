@@ -82,8 +82,8 @@ void TAboutForm::CreateControls() {
     AboutURLLabel->installEventFilter(this);
 
     auto* panelLayout = new QGridLayout(Panel1);
-    panelLayout->setContentsMargins(14, 14, 14, 12);
-    panelLayout->setHorizontalSpacing(14);
+    panelLayout->setContentsMargins(8, 10, 8, 8);
+    panelLayout->setHorizontalSpacing(10);
     panelLayout->setVerticalSpacing(2);
     panelLayout->addWidget(ProgramIcon, 0, 0, 6, 1, Qt::AlignTop);
     panelLayout->addWidget(ApplicationTitleLabel, 0, 1);
@@ -129,7 +129,7 @@ void TAboutForm::FormCreate(const TConfigInfo& config) {
         icon = style()->standardIcon(QStyle::SP_MessageBoxInformation);
     ProgramIcon->setPixmap(icon.pixmap(QSize(IconSize, IconSize), devicePixelRatioF()));
 
-    setFixedSize(QSize(ClientWidth, ClientHeight).expandedTo(sizeHint()));
+    setFixedSize(ClientWidth, ClientHeight);
 }
 
 bool TAboutForm::eventFilter(QObject* watched, QEvent* event) {

@@ -11,6 +11,7 @@
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkWindowPlace.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkOpenLink.h"
 #include "symbollists/zkSymbolListsForm.h"
@@ -105,7 +106,7 @@ int BoundedLength(int32_t length, int limit) {
 void ApplyPlacement(QWidget* window, const TCompanionPlacement& p) {
     if (!window)
         return;
-    window->move(p.Left, p.Top);
+    MoveWindowFrame(window, QPoint(p.Left, p.Top));
     // A group that is missing gives no size (0): a window of no size could not be seen or
     // grabbed, so the window keeps the size it has.
     const QSize limit = DesktopSize();
@@ -296,7 +297,7 @@ TLayout CollectLayout(const TZentrikProMainForm& form) {
 }
 
 void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
-    form.move(layout.MainLeft, layout.MainTop);
+    MoveWindowFrame(&form, QPoint(layout.MainLeft, layout.MainTop));
     // At start-up the window has not been laid out yet; it must have its real size before
     // it is fitted, or a window near the right edge is pulled too far in.
     if (QLayout* l = form.layout())
@@ -441,7 +442,7 @@ void SaveLayoutDialog() {
         return;
     SaveLayout(chosen);
     zkPrompts::MessageBox(QApplication::translate("TZentrikProMainForm", "Layout saved."),
-                          QApplication::applicationDisplayName(), zkPrompts::TIcon::Information,
+                          ApplicationTitle(), zkPrompts::TIcon::Information,
                           zkPrompts::TButtons::OK, form);
 }
 

@@ -27,6 +27,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPointer>
@@ -34,9 +35,25 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 TZentrikProMainForm* TheMainForm = nullptr;
+
+// Cancels every modal dialog that is open, the innermost first. Each one's event loop ends
+// once control returns to it, and the command that opened it goes on as after Cancel.
+void CancelModalDialogs() {
+    QWidget* last = nullptr;
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (modal == last)
+            break; // it refused to go: leave it to the end of the event loops
+        last = modal;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+}
 
 constexpr int StatusBarXHeight = 27;
 constexpr int ClientWidth = 210;
@@ -92,6 +109,32 @@ TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) 
     ReportErrors([this] { FormCreate(); });
     // Whole-process tests only (VELQUIST_TEST_SAVE_LOOP, see zkLayouts.h).
     StartLayoutSaveLoopFromEnvironment(this);
+    ChooseMenuItems(qEnvironmentVariable("VELQUIST_TEST_MENU_ITEM")
+                        .split(QLatin1Char(','), Qt::SkipEmptyParts));
+}
+
+void TZentrikProMainForm::ChooseMenuItems(const QStringList& names) {
+    if (names.isEmpty())
+        return;
+    QTimer::singleShot(300, this, [this, names] {
+        auto* item = findChild<QAction*>(names.first());
+        if (!item)
+            return;
+        // Runs inside the event loop of the dialog the command opens, if it opens one.
+        QTimer::singleShot(300, this, [this, names] {
+            QWidget* modal = QApplication::activeModalWidget();
+            fprintf(stderr, "velquist test: %s running, modal %s\n", qPrintable(names.first()),
+                    modal ? modal->metaObject()->className() : "none");
+            fflush(stderr);
+            if (names.size() == 1)
+                return;
+            // Not the last one: its dialog is cancelled and the next item comes.
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            ChooseMenuItems(names.mid(1));
+        });
+        item->trigger();
+    });
 }
 
 TZentrikProMainForm::~TZentrikProMainForm() {
@@ -149,6 +192,9 @@ void TZentrikProMainForm::CreateMenus() {
                 ConnectorForm->setWindowState(ConnectorForm->windowState() &
                                               ~Qt::WindowMinimized & ~Qt::WindowMaximized);
                 ConnectorForm->show();
+                // Already open behind other windows: bring it forward.
+                ConnectorForm->raise();
+                ConnectorForm->activateWindow();
             });
     ToolsMenu->addSeparator();
     addItem(ToolsMenu, OptionsMenuItem, tr("Options..."), "OptionsMenuItem",
@@ -156,6 +202,9 @@ void TZentrikProMainForm::CreateMenus() {
 
     HelpMenu = menuBar()->addMenu(tr("&Help"));
     HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
+    // Qt hides a separator that leads a menu; this one stands above "About..." even when no
+    // help entries are configured.
+    HelpMenu->setSeparatorsCollapsible(false);
     HelpSeparator = HelpMenu->addSeparator();
     addItem(HelpMenu, AboutMenuItem, tr("About..."), "AboutMenuItem",
             [this] { AboutMenuItemClick(); });
@@ -175,8 +224,8 @@ void TZentrikProMainForm::FormCreate() {
     SoundsSuspended = false;
 
     // 3.
-    QApplication::setApplicationDisplayName(tr("Velquist"));
-    setWindowTitle(QApplication::applicationDisplayName());
+    SetApplicationTitle(tr("Velquist"));
+    setWindowTitle(ApplicationTitle());
 
     // 4.
     LoadApplicationIcon();
@@ -465,6 +514,12 @@ void TZentrikProMainForm::ActivateInstance() {
 
 void TZentrikProMainForm::WMTerminate() {
     Terminating = true;
+    // A dialog's event loop is running below us: cancel the dialogs, so every command that
+    // opened one ends normally once this returns.
+    CancelModalDialogs();
+    // The close question was one of them; the close under way now ends without asking.
+    if (InCloseQuery)
+        return;
     close();
 }
 
@@ -474,20 +529,33 @@ void TZentrikProMainForm::EndSession() {
 
 bool TZentrikProMainForm::FormCloseQuery() {
     WriteLayoutSettings(LayoutSettings);
-    if (Terminating) {
+    auto terminate = [this] {
         if (LayoutSettings.SaveOnExit != 1)
             SaveLayout(LayoutSettings.SaveLayoutName);
         return true;
-    }
+    };
+    if (Terminating)
+        return terminate();
     switch (LayoutSettings.SaveOnExit) {
     case 0: SaveLayout(LayoutSettings.SaveLayoutName); return true;
     case 1: return true;
     default: break;
     }
-    switch (zkPrompts::MessageBox(tr("Do you want to save layout?"),
-                                  QApplication::applicationDisplayName(),
-                                  zkPrompts::TIcon::Question, zkPrompts::TButtons::YesNoCancel,
-                                  this)) {
+    const zkPrompts::TAnswer answer = [this] {
+        InCloseQuery = true;
+        struct TClear {
+            bool& Flag;
+            ~TClear() { Flag = false; }
+        } clear{InCloseQuery};
+        return zkPrompts::MessageBox(tr("Do you want to save layout?"),
+                                     ApplicationTitle(),
+                                     zkPrompts::TIcon::Question, zkPrompts::TButtons::YesNoCancel,
+                                     this);
+    }();
+    // A terminate that came while the question was open cancelled it and decides instead.
+    if (Terminating)
+        return terminate();
+    switch (answer) {
     case zkPrompts::TAnswer::Yes: SaveLayout(LayoutSettings.SaveLayoutName); return true;
     case zkPrompts::TAnswer::No: return true;
     default: return false;
@@ -498,10 +566,12 @@ void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
     bool allow = false;
     // A failed save keeps the program running, so the user can save elsewhere.
     ReportErrors([&] { allow = FormCloseQuery(); });
-    if (allow)
-        event->accept();
-    else
+    if (!allow) {
         event->ignore();
+        return;
+    }
+    event->accept();
+    emit Closed();
 }
 
 void TZentrikProMainForm::changeEvent(QEvent* event) {

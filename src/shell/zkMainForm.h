@@ -79,7 +79,8 @@ public:
 
     // A later launch of this installation asked for the running client.
     void ActivateInstance();
-    // Close without a question (SIGTERM, the "terminate" command).
+    // Close without a question (SIGTERM, the "terminate" command), also while a dialog or the
+    // close question is open: those are cancelled first.
     void WMTerminate();
     // The user's session ends: keep the desk in the per-user store.
     void EndSession();
@@ -91,6 +92,11 @@ public:
 
     // The clock the account status reads; tests replace it.
     static std::function<QDateTime()> Clock;
+
+signals:
+    // The window has agreed to close; the program ends with it. Emitted from inside whatever
+    // event loop is running, so the window must not be deleted before the loops have returned.
+    void Closed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,8 +115,13 @@ private:
     void LoginMenuItemClick();
     void OptionsMenuItemClick();
     void AboutMenuItemClick();
+    // Whole-process tests only: VELQUIST_TEST_MENU_ITEM=<item name>[,<item name>...] chooses
+    // those menu items in turn once the event loop runs, says on stderr when each command is
+    // under way and cancels each dialog but the last.
+    void ChooseMenuItems(const QStringList& names);
 
     QList<QAction*> HelpItems; // the configured entries, in HelpURLs order
+    bool InCloseQuery = false;
 };
 
 // The application's main window while it exists (nullptr before and after).

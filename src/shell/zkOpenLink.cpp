@@ -1,6 +1,7 @@
 #include "zkOpenLink.h"
 
 #include "platform/zkShell.h"
+#include "platform/zkWindowPlace.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -95,7 +96,7 @@ void FitToMonitor(QWidget* window) {
         return;
     const QPoint topLeft = FitRectToArea(frame, screen->availableGeometry());
     if (topLeft != frame.topLeft())
-        window->move(topLeft); // a window's position is its frame's
+        MoveWindowFrame(window, topLeft); // a window's position is its frame's
 }
 
 Qt::WindowStates WindowStateFromStored(int32_t state) {

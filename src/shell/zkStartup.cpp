@@ -5,6 +5,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkPrompts.h"
+#include "shell/zkMainForm.h"
 #include "urlhandler/zkURLHandler.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QImageReader>
 
 #include <cstdlib>
+#include <utility>
 
 QString ReadSettingsKeyPath(const QString& startDir) {
     const QString iniPath = QDir(startDir).filePath(QString::fromLatin1(SettingsIniName()));
@@ -141,4 +143,29 @@ void LoadApplicationIcon() {
             icon.addPixmap(QPixmap::fromImage(next));
     }
     QApplication::setWindowIcon(icon);
+}
+
+void TMainFormRequests::Activate() {
+    if (Form)
+        Form->ActivateInstance();
+    else
+        PendingActivate = true;
+}
+
+void TMainFormRequests::Terminate() {
+    if (Form)
+        Form->WMTerminate();
+    else
+        PendingTerminate = true;
+}
+
+void TMainFormRequests::SetMainForm(TZentrikProMainForm* form) {
+    Form = form;
+    if (!form)
+        return;
+    if (std::exchange(PendingActivate, false))
+        QMetaObject::invokeMethod(form, &TZentrikProMainForm::ActivateInstance,
+                                  Qt::QueuedConnection);
+    if (std::exchange(PendingTerminate, false))
+        QMetaObject::invokeMethod(form, &TZentrikProMainForm::WMTerminate, Qt::QueuedConnection);
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 class QWidget;
+class TZentrikProMainForm;
 
 // Pieces of the start-up sequence that main() runs in order.
 
@@ -35,3 +38,21 @@ void ShowSetAsideStoreNotice(QWidget* parent);
 
 // "<executable path>.ico" as the application's icon, when it exists and loads.
 void LoadApplicationIcon();
+
+// The activate and terminate requests (later launches, SIGTERM). They can come while the main
+// window is still being created, whenever something there lets events run; such a request
+// waits here and reaches the window once it is ready. After that they pass straight on.
+class TMainFormRequests : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    void Activate();
+    void Terminate();
+    // The main window is created: the requests held so far reach it from the event loop.
+    void SetMainForm(TZentrikProMainForm* form);
+
+private:
+    QPointer<TZentrikProMainForm> Form;
+    bool PendingActivate = false;
+    bool PendingTerminate = false;
+};

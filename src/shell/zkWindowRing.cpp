@@ -2,6 +2,8 @@
 
 #include "zkMainForm.h"
 
+#include "platform/zkWindowOrder.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
@@ -14,18 +16,8 @@ TFormRing& FormRing() {
 
 void TFormRing::Rebuild() {
     Items.clear();
-    // Qt keeps no focus history: the active window leads, then the others in the order Qt
-    // lists them (creation order).
-    QWidget* active = QApplication::activeWindow();
-    if (active)
-        Items.append({active});
-    const QWidgetList all = QApplication::topLevelWidgets();
-    for (QWidget* w : all) {
-        if (w == active || !w->isWindow() || w->windowType() == Qt::Popup ||
-            w->windowType() == Qt::ToolTip || w->windowType() == Qt::Desktop)
-            continue;
+    for (QWidget* w : zkWindowOrder::TopLevelWindows())
         Items.append({w});
-    }
 }
 
 QWidget* TFormRing::NextForm() {

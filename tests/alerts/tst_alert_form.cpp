@@ -3,6 +3,7 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
 #include "zkFakeComponents.h"
@@ -95,7 +96,7 @@ private slots:
         Cwd = std::make_unique<QTemporaryDir>();
         OldCwd = QDir::currentPath();
         QDir::setCurrent(Cwd->path());
-        QApplication::setApplicationDisplayName(QStringLiteral("Velquist"));
+        SetApplicationTitle(QStringLiteral("Velquist"));
         zkPrompts::SetScripted(true);
         zkPrompts::ClearScript();
         Factory = std::make_shared<TFakeComponentFactory>();

@@ -3,8 +3,11 @@
 #include "tst_sound_util.h"
 #include "zkTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
 
 #include <unistd.h>
 
@@ -30,6 +33,7 @@ private slots:
     void captureNumbersContinue();
     void playCreatesSoundsFolder();
     void noDeviceBeepsForEverySound();
+    void captureLastsAsLongAsTheSound();
 
 private:
     QString wav(const QString& name) const { return Work->path() + "/" + name; }
@@ -299,6 +303,23 @@ void TSoundPlayerTest::noDeviceBeepsForEverySound() {
     SetBeepFunction({});
     QCOMPARE(beeps, 2);
     QVERIFY(!QFileInfo::exists(out()));
+}
+
+void TSoundPlayerTest::captureLastsAsLongAsTheSound() {
+    // Half a second: the capture folder, like a speaker, is busy for that long.
+    QVERIFY(WriteWave(wav("half.wav"), 2, 4000, [](int i, int) { return int16_t(i); }));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(PlaySoundSetup(wav("half.wav") + ",100,50"));
+    const qint64 took = clock.elapsed();
+    QVERIFY2(took >= 500 && took < 700, qPrintable(QString::number(took)));
+    QCOMPARE(CaptureFiles(out()), QStringList{"0001.wav"});
+
+    // Asked to stop, it ends at once.
+    std::atomic_bool stop{true};
+    clock.restart();
+    PlaySoundSetup(wav("half.wav") + ",100,50", &stop);
+    QVERIFY(clock.elapsed() < 300);
 }
 
 QTEST_GUILESS_MAIN(TSoundPlayerTest)

@@ -1,3 +1,4 @@
+#include "alerts/zkAlertActions.h"
 #include "alerts/zkSoundPlayForm.h"
 #include "alerts/zkSoundSetupForm.h"
 #include "config/zkSettings.h"
@@ -8,6 +9,7 @@
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -70,6 +72,7 @@ private slots:
     void selectSoundUsesTheSoundsFolder();
     void playWaitsForTheAlertSoundThenPreviews();
     void soundsSuspendedFromShowToClose();
+    void closingDuringAPreviewHoldsAlertSoundsBack();
 };
 
 void TSoundSetupFormTest::showsTheSetupAndReturnsItUnchanged() {
@@ -309,6 +312,49 @@ void TSoundSetupFormTest::soundsSuspendedFromShowToClose() {
     // Without a main window the dialog still works.
     TSoundSetupForm lone;
     QCOMPARE(RunDialog(lone, "", [&] { lone.OKButton->click(); }), QString("<Default>"));
+}
+
+void TSoundSetupFormTest::closingDuringAPreviewHoldsAlertSoundsBack() {
+    TFixture fx;
+    TUserStore::ResetInstance();
+    SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
+    auto factory = std::make_shared<TFakeComponentFactory>();
+    TScopedComponentFactory scope(factory);
+    TZentrikProMainForm main;
+    TSoundPlayForm player;
+    TSoundSetupForm form(&main);
+    const QString alert = fx.makeWave(fx.Install.path() + "/alert.wav");
+    QDir().mkpath(fx.sounds());
+    // 0.6 s at 8000 frames a second.
+    QVERIFY(WriteWave(fx.sounds() + "/long.wav", 2, 4800, [](int, int) { return int16_t(900); }));
+    bool busyDuringPreview = false;
+    qint64 previewTook = 0;
+    RunDialog(form, "", [&] {
+        form.FileNameEdit->setText("long.wav");
+        // While the preview plays, the dialog closes, an alert queues its sound and the idle
+        // step runs.
+        QTimer::singleShot(100, &form, [&] {
+            form.reject();
+            player.Enqueue(alert + ",100,50");
+        });
+        QTimer::singleShot(300, &form, [&] {
+            ProcessPendingActions();
+            busyDuringPreview = player.Busy();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        form.PlayButton->click();
+        previewTook = clock.elapsed();
+    });
+    QVERIFY2(previewTook >= 550, qPrintable(QString::number(previewTook)));
+    QVERIFY(!busyDuringPreview);
+    // Once the preview has ended the alert sound plays.
+    QVERIFY(!main.SoundsSuspended);
+    ProcessPendingActions();
+    QVERIFY(player.Busy());
+    QTRY_VERIFY(!player.Busy());
+    QCOMPARE(CaptureFiles(fx.out()), QStringList({"0001.wav", "0002.wav"}));
+    QCOMPARE(ReadWave(fx.out() + "/0002.wav").frames(), 100);
 }
 
 QTEST_MAIN(TSoundSetupFormTest)

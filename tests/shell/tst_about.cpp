@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -73,7 +74,11 @@ private slots:
         QCOMPARE(labelText(form, "AboutURLLabel"), caption);
         QCOMPARE(form.linkCaption(), caption);
         QCOMPARE(form.linkTarget(), target);
-        QVERIFY(form.width() >= 298 && form.height() >= 213);
+        // The client area is exactly 298 x 213, and everything in it fits.
+        QCOMPARE(form.size(), QSize(298, 213));
+        const QSize needed = form.layout()->minimumSize();
+        QVERIFY2(needed.width() <= 298 && needed.height() <= 213,
+                 qPrintable(QStringLiteral("%1 x %2").arg(needed.width()).arg(needed.height())));
     }
 
     void defaultConstructionReadsTheProcessConfiguration() {

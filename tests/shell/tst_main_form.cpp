@@ -4,17 +4,20 @@
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "linking/zkGenericConnectorForm.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
 #include "shell/zkAccountStatusBar.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
+#include "shell/zkStartup.h"
 #include "shell/zkWindowRing.h"
 #include "symbollists/zkSymbolListsForm.h"
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -90,6 +93,9 @@ private slots:
     void creationErrorIsReportedAndWindowStillOpens();
     void activationRestoresAMinimisedWindow();
     void newAlertWindowsAreOwnedAndRinged();
+    void terminateEndsTheCloseQuestion();
+    void requestsDuringCreationAreKept();
+    void externalLinkingBringsTheWindowForward();
 };
 
 void TMainFormTest::accountStatusTexts() {
@@ -228,6 +234,8 @@ void TMainFormTest::helpMenuFromConfiguration() {
     zkShell::ClearOpened();
     TZentrikProMainForm plain;
     QCOMPARE(plain.HelpMenu->actions().size(), 2);
+    // The separator still stands above "About...", though nothing comes before it.
+    QVERIFY(plain.HelpMenu->actionGeometry(plain.HelpSeparator).height() > 0);
     QTest::keyRelease(&plain, Qt::Key_F1);
     QVERIFY(zkShell::Opened().isEmpty());
 }
@@ -404,6 +412,69 @@ void TMainFormTest::newAlertWindowsAreOwnedAndRinged() {
     QCOMPARE(visited.size(), 3);
     a->close();
     QTRY_COMPARE(form.AlertWindows(), (QList<TAlertForm*>{b}));
+}
+
+void TMainFormTest::terminateEndsTheCloseQuestion() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    const QString desk = f.layoutFile("q.zkl");
+    TZentrikProMainForm form;
+    form.show();
+    form.NewAlertWindow();
+    form.LayoutSettings.SaveOnExit = 2;
+    form.LayoutSettings.SaveLayoutName = desk;
+    // A real question, with its own event loop, so the terminate comes while it is open.
+    zkPrompts::SetScripted(false);
+    QTimer::singleShot(200, &form, [&form] { form.WMTerminate(); });
+    // Were the terminate lost, Cancel would be the answer; the test must not hang on it.
+    QTimer::singleShot(4000, [] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            box->reject();
+    });
+    const bool closed = form.close();
+    zkPrompts::SetScripted(true);
+    QVERIFY(closed);
+    QVERIFY(form.Terminating);
+    QCOMPARE(fileAlertCount(desk), 1);
+}
+
+void TMainFormTest::requestsDuringCreationAreKept() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    const QString desk = f.layoutFile("r.zkl");
+    TMainFormRequests requests;
+    // Both come before there is a window to take them.
+    requests.Activate();
+    requests.Terminate();
+    QPointer<TZentrikProMainForm> form = new TZentrikProMainForm;
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->LayoutSettings.SaveOnExit = 2;
+    form->LayoutSettings.SaveLayoutName = desk;
+    form->showMinimized();
+    QTRY_VERIFY(form->isMinimized());
+    bool restored = false;
+    connect(form, &TZentrikProMainForm::Closed, form,
+            [&] { restored = !form->isMinimized() && form->Terminating; });
+    requests.SetMainForm(form);
+    QTRY_VERIFY(form.isNull());
+    QVERIFY(restored);
+    QCOMPARE(fileAlertCount(desk), 0);
+    QCOMPARE(messagesWith("Do you want to save layout?"), 0);
+}
+
+void TMainFormTest::externalLinkingBringsTheWindowForward() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    TZentrikProMainForm form;
+    form.show();
+    form.ExternalLinkingMenuItem->trigger();
+    QTRY_VERIFY(form.ConnectorForm->isActiveWindow());
+    TAlertForm* alert = form.NewAlertWindow();
+    alert->activateWindow();
+    QTRY_VERIFY(alert->isActiveWindow());
+    // Open already, behind the alert window: the menu brings it forward.
+    form.ExternalLinkingMenuItem->trigger();
+    QTRY_VERIFY(form.ConnectorForm->isActiveWindow());
 }
 
 QTEST_MAIN(TMainFormTest)

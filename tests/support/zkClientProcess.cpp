@@ -1,5 +1,8 @@
 #include "zkClientProcess.h"
 
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -13,7 +16,8 @@ TTestInstallation::TTestInstallation() {
 }
 
 TClientRun::TClientRun(const QString& program, const QStringList& arguments,
-                       const QString& workingDir, const QProcessEnvironment& extra)
+                       const QString& workingDir, const QProcessEnvironment& extra,
+                       const QStringList& unset)
     : Process(std::make_unique<QProcess>()) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -22,6 +26,8 @@ TClientRun::TClientRun(const QString& program, const QStringList& arguments,
         env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QString());
     for (const QString& key : extra.keys())
         env.insert(key, extra.value(key));
+    for (const QString& key : unset)
+        env.remove(key);
     Process->setProcessEnvironment(env);
     if (!workingDir.isEmpty())
         Process->setWorkingDirectory(workingDir);
@@ -50,6 +56,19 @@ QByteArray TClientRun::stdErr() {
 }
 
 void TClientRun::terminate() { Process->terminate(); }
+
+void StoreDeskChoices(const QString& layoutFile, bool loadOnStart) {
+    TUserStore::ResetInstance();
+    const TSettingsStore registry = TSettingsStore::Registry();
+    const QString key = SettingsKeyPath() + QStringLiteral("\\Settings");
+    WriteStringValue(registry, key, QStringLiteral("UserName"), QStringLiteral("DEMO"));
+    WriteBoolValue(registry, key, QStringLiteral("LoadOnStart"), loadOnStart);
+    if (loadOnStart)
+        WriteStringValue(registry, key, QStringLiteral("LoadLayoutName"), layoutFile);
+    WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), layoutFile);
+    WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
+    TUserStore::ResetInstance();
+}
 
 bool WaitForFile(const QString& path, int ms) {
     QDeadlineTimer deadline(ms);

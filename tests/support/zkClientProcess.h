@@ -25,8 +25,10 @@ private:
 // One run of the client (or any program) with the test's environment.
 class TClientRun {
 public:
+    // The variables named in unset are taken out of the environment (after extra is added).
     TClientRun(const QString& program, const QStringList& arguments,
-               const QString& workingDir = QString(), const QProcessEnvironment& extra = {});
+               const QString& workingDir = QString(), const QProcessEnvironment& extra = {},
+               const QStringList& unset = {});
     ~TClientRun();
 
     QProcess& process() { return *Process; }
@@ -42,6 +44,11 @@ private:
     std::unique_ptr<QProcess> Process;
     QByteArray ErrBuffer;
 };
+
+// Stores the per-user choices of a client that logs in as DEMO without asking and, when told
+// to, opens layoutFile at start (an empty name opens nothing); it saves to layoutFile, asking
+// first (SaveOnExit 2) unless it is terminated.
+void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
 
 // Polls until the file exists; false on timeout.
 bool WaitForFile(const QString& path, int ms = 10000);

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the client and every test suite with AddressSanitizer and UndefinedBehaviorSanitizer
+# into build-asan/ (no benchmarks) and runs the whole suite there. Any sanitizer report, in a
+# test or in a client process a test starts, fails the run. Leaks are not checked: Qt and the
+# system libraries keep their caches until the process ends.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-asan -G Ninja -DVELQUIST_WERROR=ON -DVELQUIST_SANITIZE=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+  ${VELQUIST_CMAKE_ARGS:-} >/dev/null
+cmake --build build-asan -j2
+reports="$PWD/build-asan/sanitizer-reports"
+rm -rf "$reports"
+mkdir -p "$reports"
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:log_path=$reports/asan"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
+status=0
+(cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 900) || status=$?
+if compgen -G "$reports/*" >/dev/null; then
+  echo "Sanitizer reports:" >&2
+  cat "$reports"/* >&2
+  status=1
+fi
+exit $status

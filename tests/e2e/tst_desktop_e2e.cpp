@@ -1,0 +1,204 @@
+// Whole-process tests on a real X desktop: a private Xvfb server with the openbox window manager,
+// both started and ended here. The client restarts on one layout and must give back every
+// window's place and size unchanged, and every window must show its own caption.
+#include "config/zkIniFile.h"
+#include "config/zkSettings.h"
+#include "config/zkWindowRecord.h"
+#include "platform/zkInstance.h"
+#include "shell/zkLayouts.h"
+#include "zkClientProcess.h"
+#include "zkTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QtTest>
+
+namespace {
+
+// A private X server (first free display, found by the server itself) with openbox on it.
+class TDesktop {
+public:
+    ~TDesktop() {
+        for (QProcess* p : {&WindowManager, &Server}) {
+            if (p->state() == QProcess::NotRunning)
+                continue;
+            p->terminate();
+            if (!p->waitForFinished(3000))
+                p->kill();
+            p->waitForFinished(3000);
+        }
+    }
+    // Empty when it is up; otherwise what is missing or went wrong.
+    QString Start() {
+        for (const char* tool : {"Xvfb", "openbox", "xwininfo"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                return QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)")
+                    .arg(QString::fromLatin1(tool));
+        // -displayfd: the server picks a free display and writes its number to stdout.
+        Server.start(QStringLiteral("Xvfb"),
+                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                      QStringLiteral("0"), QStringLiteral("1280x1024x24"),
+                      QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QDeadlineTimer deadline(15000);
+        while (!Server.canReadLine() && !deadline.hasExpired() &&
+               Server.state() != QProcess::NotRunning)
+            Server.waitForReadyRead(200);
+        const QByteArray number = Server.readLine().trimmed();
+        if (number.isEmpty())
+            return QStringLiteral("Xvfb did not start");
+        Display = QStringLiteral(":") + QString::fromLatin1(number);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), Display);
+        WindowManager.setProcessEnvironment(env);
+        WindowManager.start(QStringLiteral("openbox"), {});
+        // openbox is ready once its own window is there.
+        while (!Windows().contains(QStringLiteral("\"Openbox\""))) {
+            if (deadline.hasExpired() || WindowManager.state() == QProcess::NotRunning)
+                return QStringLiteral("openbox did not start");
+            QThread::msleep(100);
+        }
+        return QString();
+    }
+    // xwininfo's list of every window with its name.
+    QString Windows() const {
+        QProcess info;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), Display);
+        info.setProcessEnvironment(env);
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+        info.waitForFinished(5000);
+        return QString::fromUtf8(info.readAllStandardOutput());
+    }
+    // The names of the windows that are shown (mapped, framed by openbox).
+    QStringList ShownCaptions() const {
+        static const QRegularExpression named(QStringLiteral("^\\s+0x[0-9a-f]+ \"(.*)\": \\("));
+        QStringList captions;
+        for (const QString& line : Windows().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch m = named.match(line);
+            // Top-level client windows sit one level below openbox's frames.
+            if (m.hasMatch() && line.startsWith(QStringLiteral("        0x")))
+                captions << m.captured(1);
+        }
+        return captions;
+    }
+    QString Display;
+
+private:
+    QProcess Server;
+    QProcess WindowManager;
+};
+
+TLayout deskLayout() {
+    SetDefaultWindowRecord();
+    TLayout layout;
+    layout.MainTop = 150;
+    layout.MainLeft = 900;
+    const QRect alerts[] = {{40, 60, 500, 300}, {620, 420, 450, 330}};
+    for (const QRect& r : alerts) {
+        TLayoutWindow w;
+        w.Record = DefaultWindowRecord();
+        w.Record.Left = r.x();
+        w.Record.Top = r.y();
+        w.Record.Width = r.width();
+        w.Record.Height = r.height();
+        w.Actions = QStringList{QStringLiteral("1,3")};
+        layout.Windows.push_back(w);
+    }
+    layout.SymbolWindow = {500, 60, 320, 400, 0, true};
+    layout.ConnectorWindow = {420, 880, 300, 420, 0, true};
+    return layout;
+}
+
+} // namespace
+
+class TDesktopE2ETest : public QObject {
+    Q_OBJECT
+private slots:
+    void restartsKeepEveryPlaceAndCaption();
+};
+
+void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
+    TDesktop desktop;
+    const QString problem = desktop.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    StoreDeskChoices(file, true);
+    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    const TLayout desk = deskLayout();
+    WriteLayout(TSettingsStore::IniFile(file), desk);
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
+    const QStringList expectedCaptions = {QStringLiteral("Velquist"),
+                                          QStringLiteral("Symbol Lists"),
+                                          QStringLiteral("Set Up External Linking")};
+    for (int run = 1; run <= 5; ++run) {
+        TClientRun client(inst.clientPath(), {}, QString(), env);
+        QVERIFY(client.waitStarted());
+        // Up once the main window, both companions and the two alert windows are framed;
+        // then a moment for any window still being put in its place.
+        QDeadlineTimer deadline(20000);
+        QStringList captions;
+        while (!deadline.hasExpired()) {
+            captions = desktop.ShownCaptions();
+            bool all = captions.size() >= 5;
+            for (const QString& c : expectedCaptions)
+                all = all && captions.contains(c);
+            if (all)
+                break;
+            QThread::msleep(200);
+        }
+        QThread::msleep(1000);
+        captions = desktop.ShownCaptions();
+        for (const QString& c : expectedCaptions)
+            QVERIFY2(captions.contains(c), qPrintable(captions.join(QStringLiteral(" | "))));
+        // Each window's caption is its own: nothing appended.
+        for (const QString& c : std::as_const(captions))
+            QVERIFY2(!c.contains(QStringLiteral(" \u2014 ")), qPrintable(c));
+
+        client.terminate(); // SIGTERM: saves without a question
+        QVERIFY(client.waitFinished());
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(client.exitCode(), 0);
+
+        zkIni::ClearCache();
+        const TLayout saved = ReadLayout(TSettingsStore::IniFile(file));
+        const QString at = QStringLiteral("run %1").arg(run);
+        QVERIFY2(
+            saved.MainTop == desk.MainTop && saved.MainLeft == desk.MainLeft,
+            qPrintable(
+                at +
+                QStringLiteral(": main window at %1,%2").arg(saved.MainLeft).arg(saved.MainTop)));
+        QCOMPARE(saved.Windows.size(), desk.Windows.size());
+        for (size_t i = 0; i < desk.Windows.size(); ++i) {
+            const TLayoutInfo& a = saved.Windows[i].Record;
+            const TLayoutInfo& b = desk.Windows[i].Record;
+            QVERIFY2(QRect(a.Left, a.Top, a.Width, a.Height) ==
+                         QRect(b.Left, b.Top, b.Width, b.Height),
+                     qPrintable(at + QStringLiteral(": alert window %1 at %2,%3 %4x%5")
+                                         .arg(i)
+                                         .arg(a.Left)
+                                         .arg(a.Top)
+                                         .arg(a.Width)
+                                         .arg(a.Height)));
+        }
+        QVERIFY2(saved.SymbolWindow == desk.SymbolWindow,
+                 qPrintable(at + QStringLiteral(": symbol lists at %1,%2")
+                                     .arg(saved.SymbolWindow.Left)
+                                     .arg(saved.SymbolWindow.Top)));
+        QVERIFY2(saved.ConnectorWindow == desk.ConnectorWindow,
+                 qPrintable(at + QStringLiteral(": connector at %1,%2")
+                                     .arg(saved.ConnectorWindow.Left)
+                                     .arg(saved.ConnectorWindow.Top)));
+    }
+}
+
+QTEST_MAIN(TDesktopE2ETest)
+#include "tst_desktop_e2e.moc"

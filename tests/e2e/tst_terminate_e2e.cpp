@@ -1,0 +1,80 @@
+// Whole-process tests of the terminate request (SIGTERM or "terminate" on the activation
+// socket) while a dialog opened from a menu is up: the client saves its layout and ends with
+// exit code 0, whatever dialog is open.
+#include "config/zkIniFile.h"
+#include "config/zkSettings.h"
+#include "platform/zkInstance.h"
+#include "shell/zkLayouts.h"
+#include "zkClientProcess.h"
+#include "zkTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QtTest>
+
+class TTerminateE2ETest : public QObject {
+    Q_OBJECT
+private slots:
+    void terminateWhileADialogIsOpen_data();
+    void terminateWhileADialogIsOpen();
+};
+
+void TTerminateE2ETest::terminateWhileADialogIsOpen_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("dialog"); // the class of the modal window the item opens
+    QTest::addColumn<bool>("bySignal");
+    QTest::newRow("About, SIGTERM") << "AboutMenuItem"
+                                    << "TAboutForm" << true;
+    QTest::newRow("About, terminate") << "AboutMenuItem"
+                                      << "TAboutForm" << false;
+    QTest::newRow("Options, SIGTERM") << "OptionsMenuItem"
+                                      << "TOptionsForm" << true;
+    QTest::newRow("Options, terminate") << "OptionsMenuItem"
+                                        << "TOptionsForm" << false;
+    QTest::newRow("file dialog, SIGTERM") << "LoadAlertWindowMenuItem"
+                                          << "QFileDialog" << true;
+    QTest::newRow("file dialog, terminate") << "LoadAlertWindowMenuItem"
+                                            << "QFileDialog" << false;
+}
+
+void TTerminateE2ETest::terminateWhileADialogIsOpen() {
+    QFETCH(QString, item);
+    QFETCH(QString, dialog);
+    QFETCH(bool, bySignal);
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    StoreDeskChoices(file, false);
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), item);
+    // Freed memory is scribbled over, so a use after free shows as a crash.
+    env.insert(QStringLiteral("MALLOC_PERTURB_"), QStringLiteral("165"));
+    // Real dialogs, with their own event loops.
+    TClientRun run(inst.clientPath(), {}, QString(), env, {"VELQUIST_SCRIPTED_PROMPTS"});
+    QVERIFY(run.waitStarted());
+    const QByteArray running = "velquist test: " + item.toLatin1() + " running, modal ";
+    QDeadlineTimer deadline(20000);
+    while (!run.stdErr().contains(running) && !deadline.hasExpired() &&
+           run.process().state() != QProcess::NotRunning)
+        run.process().waitForReadyRead(200); // reads stderr as well
+    const QByteArray err = run.stdErr();
+    QVERIFY2(err.contains(running + dialog.toLatin1()), err.constData());
+
+    if (bySignal)
+        run.terminate();
+    else
+        QVERIFY(TInstanceGuard::SendCommand(TInstanceGuard::LockName(inst.dir()), "terminate"));
+    QVERIFY(run.waitFinished());
+    QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0,
+             qPrintable(QStringLiteral("exit %1\n").arg(run.exitCode()) +
+                        QString::fromLocal8Bit(run.stdErr())));
+    // The layout was saved without a question.
+    zkIni::ClearCache();
+    QCOMPARE(ReadIntegerValue(TSettingsStore::IniFile(file), LayoutKeyPath(),
+                              QStringLiteral("AlertCount"), -1),
+             0);
+}
+
+QTEST_MAIN(TTerminateE2ETest)
+#include "tst_terminate_e2e.moc"
