@@ -8,6 +8,7 @@
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkSignals.h"
+#include "platform/zkTestSteps.h"
 #include "shell/zkAboutForm.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkSplashForm.h"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
     // The program ends with the main window, whatever other windows are still open.
     QObject::connect(mainForm, &QObject::destroyed, &app, &QCoreApplication::quit);
     mainForm->show();
+    zkTestSteps::StartFromEnvironment();
 
     // Benchmarks measure start-up to the first idle moment: say when it came, then quit.
     if (qEnvironmentVariableIsSet("VELQUIST_EXIT_WHEN_IDLE")) {

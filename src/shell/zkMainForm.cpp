@@ -141,6 +141,9 @@ void TZentrikProMainForm::CreateMenus() {
         SymbolListsForm->setWindowState(SymbolListsForm->windowState() & ~Qt::WindowMinimized &
                                         ~Qt::WindowMaximized);
         SymbolListsForm->show();
+        // Already open behind other windows: bring it forward.
+        SymbolListsForm->raise();
+        SymbolListsForm->activateWindow();
     });
     addItem(ToolsMenu, ExternalLinkingMenuItem, tr("External Linking..."),
             "ExternalLinkingMenuItem", [this] {
@@ -193,6 +196,7 @@ void TZentrikProMainForm::FormCreate() {
             });
 
     // 6.
+    InstallWindowRingHooks();
     FormRing().Position = -1;
     FormRing().Rebuild();
 
@@ -498,10 +502,13 @@ void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
     bool allow = false;
     // A failed save keeps the program running, so the user can save elsewhere.
     ReportErrors([&] { allow = FormCloseQuery(); });
-    if (allow)
+    if (allow) {
+        // A symbol list load waiting for the server must stop now.
+        SetSymbolListsTerminating(true);
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 void TZentrikProMainForm::changeEvent(QEvent* event) {
