@@ -7,7 +7,8 @@
 //      part of it alone, beside a plain case-sensitive sort of the same lines;
 //  (c) adding one symbol to 50 selected lists of 5,000 symbols each, with every rebuild of the
 //      window (goal: at most 50 ms), beside rebuilding a bare QListWidget of 50 lines 50
-//      times. No server is connected here: its writes are the service's cost, not the client's.
+//      times. No server is connected here: its writes are the service's cost, not the client's;
+//  (d) the editor loading a file of 1,000,000 lines and one of a single 1 MB line.
 #include "components/zkComponents.h"
 #include "platform/zkPrompts.h"
 #include "symbollists/zkSymbolListEditorForm.h"
@@ -197,5 +198,32 @@ int main(int argc, char** argv) {
          50);
     form.reset();
     StopSymbolListDispatcher();
+
+    // (d) Bad input: what Load From File costs for a huge file and for one very long line.
+    std::printf("editor, Load From File, median of 3 runs\n");
+    struct {
+        const char* What;
+        QByteArray Bytes;
+    } files[] = {{"1,000,000 lines", QByteArray()}, {"one line of 1 MB", QByteArray(1 << 20, 'x')}};
+    for (int i = 0; i < 1000000; ++i)
+        files[0].Bytes += "SYM" + QByteArray::number(i) + "\r\n";
+    for (const auto& file : files) {
+        const QString name = home.path() + "/big.txt";
+        QFile out(name);
+        out.open(QIODevice::WriteOnly);
+        out.write(file.Bytes);
+        out.close();
+        const double loadMs = MedianMs(3, [&] {
+            zkPrompts::SetNextFileName(name);
+            editor.LoadFromFileButtonClick();
+            QCoreApplication::processEvents();
+        });
+        const double readMs = MedianMs(3, [&] {
+            QFile in(name);
+            in.open(QIODevice::ReadOnly);
+            in.readAll();
+        });
+        Line(file.What, loadMs, readMs, "(reading the file's bytes)");
+    }
     return 0;
 }

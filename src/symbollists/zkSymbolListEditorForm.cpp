@@ -1,7 +1,7 @@
 #include "zkSymbolListEditorForm.h"
 
 #include "config/zkLayoutSettings.h"
-#include "platform/zkErrors.h"
+#include "platform/zkApplication.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkWindowKeys.h"
 #include "zkSymbolListFile.h"
@@ -23,13 +23,6 @@ constexpr int ButtonTop = 256;
 
 QPointer<TSymbolListEditorForm> TheEditor;
 
-template <typename F> void Report(F&& handler) {
-    try {
-        handler();
-    } catch (const EZkError& e) {
-        zkPrompts::ShowErrorReport(e.message());
-    }
-}
 
 // Replaces the memo's text without a redraw in between.
 void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
@@ -66,7 +59,7 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
         b->setGeometry(left, ButtonTop, width, 25);
         b->setAutoDefault(false);
         connect(b, &QPushButton::clicked, this,
-                [this, handler] { Report([&] { (this->*handler)(); }); });
+                [this, handler] { ReportErrors([&] { (this->*handler)(); }); });
     };
     button(OKButton, tr("&OK"), "OKButton", 8, 75, &TSymbolListEditorForm::OKButtonClick);
     button(LoadFromFileButton, tr("&Load From File..."), "LoadFromFileButton", 88, 105,

@@ -375,10 +375,6 @@ void StopSymbolListDispatcher() {
     d.Updater.reset();
 }
 
-bool SymbolListDispatcherRunning() {
-    return Dispatcher().Controller != nullptr;
-}
-
 TSymbolLists* SymbolListModel() {
     return Dispatcher().Model.get();
 }

@@ -104,7 +104,6 @@ private:
 // Created by the main window after its connection component, freed before it goes.
 void StartSymbolListDispatcher(IConnectionControl* connection);
 void StopSymbolListDispatcher();
-bool SymbolListDispatcherRunning();
 
 TSymbolLists* SymbolListModel();
 TPrimarySymbolListProvider* SymbolListProvider();

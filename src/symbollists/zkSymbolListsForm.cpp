@@ -1,6 +1,6 @@
 #include "zkSymbolListsForm.h"
 
-#include "platform/zkErrors.h"
+#include "platform/zkApplication.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkWindowKeys.h"
 #include "zkSymbolListEditorForm.h"
@@ -23,14 +23,6 @@ constexpr int ClientHeight = 230;
 constexpr QRect ListBoxRect(6, 8, 289, 89);
 constexpr QRect PanelRect(-5, 104, 313, 133);
 
-// Errors of a user action end it and are shown; the window goes on.
-template <typename F> void Report(F&& handler) {
-    try {
-        handler();
-    } catch (const EZkError& e) {
-        zkPrompts::ShowErrorReport(e.message());
-    }
-}
 
 } // namespace
 
@@ -130,7 +122,7 @@ void TSymbolListsForm::FormCreate() {
 
     auto on = [this](QPushButton* b, void (TSymbolListsForm::*handler)()) {
         connect(b, &QPushButton::clicked, this,
-                [this, handler] { Report([&] { (this->*handler)(); }); });
+                [this, handler] { ReportErrors([&] { (this->*handler)(); }); });
     };
     on(RefreshFromServerButton, &TSymbolListsForm::RefreshFromServerButtonClick);
     on(EditListButton, &TSymbolListsForm::EditListButtonClick);
@@ -144,7 +136,7 @@ void TSymbolListsForm::FormCreate() {
             [this] { UpdateButtons(); });
     connect(SymbolListsListBox, &QListWidget::itemDoubleClicked, this, [this] {
         if (SymbolListsListBox->selectedItems().size() == 1)
-            Report([this] { EditListButtonClick(); });
+            ReportErrors([this] { EditListButtonClick(); });
     });
     connect(SymbolEdit, &QLineEdit::textChanged, this, [this] { SymbolEditChange(); });
 
@@ -357,7 +349,7 @@ void TSymbolListsForm::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         event->modifiers() == Qt::NoModifier) {
         if (AddButton->isEnabled())
-            Report([this] { AddButtonClick(); });
+            ReportErrors([this] { AddButtonClick(); });
         event->accept();
         return;
     }

@@ -200,6 +200,7 @@ private slots:
         QCOMPARE(f.entries().first(), QString("Tech   [3]"));
 
         f.server().Log.clear();
+        f.select({0});
         f.Editor->OpenForList(*f.Form->SelectedList(), f.Form.get());
         f.Editor->SymbolsMemo->setPlainText("X");
         f.Editor->CancelButtonClick();
