@@ -14,6 +14,7 @@
 #include "symbollists/zkSymbolListEditorForm.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
 #include "symbollists/zkSymbolListsForm.h"
+#include "zkBenchTiming.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,33 +36,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double MedianMs(int runs, const std::function<void()>& fn,
-                const std::function<void()>& before = {}) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        if (before)
-            before();
-        const auto start = Clock::now();
-        fn();
-        times.push_back(Ms(Clock::now() - start));
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-void Line(const char* what, double ms, double baseMs, const char* base, double goal = 0) {
-    std::printf("%-46s %8.3f ms   %6.1fx %-34s", what, ms, baseMs > 0 ? ms / baseMs : 0, base);
-    if (goal > 0)
-        std::printf(" goal %.0f ms: %s", goal, ms <= goal ? "met" : "MISSED");
-    std::printf("\n");
-    std::fflush(stdout);
-}
+using zkBenchTiming::Line;
+using zkBenchTiming::MedianMs;
 
 QStringList Symbols(int count, int seed, bool shuffled) {
     QStringList symbols;

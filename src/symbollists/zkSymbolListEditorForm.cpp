@@ -23,7 +23,6 @@ constexpr int ButtonTop = 256;
 
 QPointer<TSymbolListEditorForm> TheEditor;
 
-
 // Replaces the memo's text without a redraw in between.
 void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
     memo->setUpdatesEnabled(false);

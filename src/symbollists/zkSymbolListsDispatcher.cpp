@@ -8,11 +8,13 @@
 
 namespace {
 
+// Shared, so that a refresh whose load waits for the server keeps the model and the provider
+// alive even when the main window goes (and stops the dispatcher) during that wait.
 struct TDispatcher {
-    std::unique_ptr<TSymbolLists> Model;
-    std::unique_ptr<TPrimarySymbolListProvider> Provider;
-    std::unique_ptr<TPrimarySymbolListController> Controller;
-    std::unique_ptr<TPrimarySymbolListUpdater> Updater;
+    std::shared_ptr<TSymbolLists> Model;
+    std::shared_ptr<TPrimarySymbolListProvider> Provider;
+    std::shared_ptr<TPrimarySymbolListController> Controller;
+    std::shared_ptr<TPrimarySymbolListUpdater> Updater;
 };
 
 TDispatcher& Dispatcher() {
@@ -85,6 +87,8 @@ void TPrimarySymbolListProvider::Refresh() {
     TPrimarySymbolListController* controller = SymbolListController();
     if (!ListOfLists || !controller)
         return;
+    const std::shared_ptr<TPrimarySymbolListProvider> keepProvider = Dispatcher().Provider;
+    const std::shared_ptr<TSymbolLists> keepModel = Dispatcher().Model;
     if (!PollTimer.isActive()) {
         controller->BeginRefresh();
         CancelFlag = false;
@@ -368,7 +372,7 @@ void StartSymbolListDispatcher(IConnectionControl* connection) {
 
 void StopSymbolListDispatcher() {
     TDispatcher& d = Dispatcher();
-    ClearSymbolLists(d.Model.get());
+    // The model's records go with it (later, if a load still holds it).
     d.Model.reset();
     d.Provider.reset();
     d.Controller.reset();

@@ -23,7 +23,6 @@ constexpr int ClientHeight = 230;
 constexpr QRect ListBoxRect(6, 8, 289, 89);
 constexpr QRect PanelRect(-5, 104, 313, 133);
 
-
 } // namespace
 
 // --- listener -----------------------------------------------------------------------------
@@ -316,24 +315,22 @@ void TSymbolListsForm::CopyButtonClick() {
 }
 
 void TSymbolListsForm::AddButtonClick() {
-    RememberSelection();
-    const QString symbol = ApplySymbolRule(SymbolEdit->text());
-    const std::vector<int32_t> ids = SelectedIds;
-    if (!symbol.isEmpty())
-        for (int32_t id : ids)
-            if (TPrimarySymbolListController* controller = SymbolListController())
-                controller->AddSymbol(id, symbol);
-    SymbolEdit->clear();
+    SymbolToSelectedLists(&TSymbolListChanges::AddSymbol);
 }
 
 void TSymbolListsForm::DeleteSymbolButtonClick() {
+    SymbolToSelectedLists(&TSymbolListChanges::DeleteSymbol);
+}
+
+void TSymbolListsForm::SymbolToSelectedLists(void (TSymbolListChanges::*change)(int32_t,
+                                                                                const QString&)) {
     RememberSelection();
     const QString symbol = ApplySymbolRule(SymbolEdit->text());
     const std::vector<int32_t> ids = SelectedIds;
     if (!symbol.isEmpty())
         for (int32_t id : ids)
             if (TPrimarySymbolListController* controller = SymbolListController())
-                controller->DeleteSymbol(id, symbol);
+                (controller->*change)(id, symbol);
     SymbolEdit->clear();
 }
 

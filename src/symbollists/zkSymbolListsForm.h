@@ -101,4 +101,6 @@ private:
     void FormCreate();
     void SymbolEditChange();
     void UpdateSymbolButtons(int selected);
+    // Add or Delete symbol: the typed symbol to or from each selected list, then an empty edit.
+    void SymbolToSelectedLists(void (TSymbolListChanges::*change)(int32_t, const QString&));
 };

@@ -199,6 +199,18 @@ private slots:
         QCOMPARE(f.model(), QStringList{"Tech   [Empty]"});
         QCOMPARE(f.Log.last(), QString("B:ListsChanged(1)"));
         QVERIFY(!f.server().Log.contains("2:FetchSymbols"));
+
+        // The main window goes (stopping the dispatcher) while the load waits: the load ends
+        // without touching what is gone, and nobody is told any more.
+        SetSymbolListsTerminating(false);
+        f.Log.clear();
+        QTimer::singleShot(20, [] {
+            StopSymbolListDispatcher();
+            SetSymbolListsTerminating(true);
+        });
+        SymbolListProvider()->Refresh();
+        QVERIFY(!SymbolListProvider());
+        QCOMPARE(f.Log, QStringList({"A:BeginRefresh", "B:BeginRefresh"}));
     }
 
     // A failure while a refresh starts or loads ends the refresh: the listeners hear
