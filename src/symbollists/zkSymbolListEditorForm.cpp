@@ -2,6 +2,7 @@
 
 #include "config/zkLayoutSettings.h"
 #include "platform/zkApplication.h"
+#include "platform/zkButtonText.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkWindowKeys.h"
 #include "zkSymbolListFile.h"
@@ -57,6 +58,7 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(left, ButtonTop, width, 25);
         b->setAutoDefault(false);
+        FitButtonCaptions(b, {caption});
         connect(b, &QPushButton::clicked, this,
                 [this, handler] { ReportErrors([&] { (this->*handler)(); }); });
     };

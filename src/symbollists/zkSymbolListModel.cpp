@@ -4,8 +4,9 @@
 
 #include <algorithm>
 
-int CompareSymbols(const QString& a, const QString& b) {
-    // One collator for the process: building one per comparison would dominate the cost.
+namespace {
+
+const QCollator& Collator() {
     static const QCollator collator = [] {
         QCollator c;
         c.setCaseSensitivity(Qt::CaseInsensitive);
@@ -13,7 +14,33 @@ int CompareSymbols(const QString& a, const QString& b) {
         c.setIgnorePunctuation(false);
         return c;
     }();
-    return collator.compare(a, b);
+    return collator;
+}
+
+} // namespace
+
+int CompareSymbols(const QString& a, const QString& b) {
+    // In the C locale the collator compares letter by letter with case folded. The same is done
+    // here for the ASCII part, which is all of most symbols, without the collator's overhead.
+    static const bool cLocale = Collator().locale().language() == QLocale::C;
+    if (!cLocale)
+        return Collator().compare(a, b);
+    const qsizetype n = qMin(a.size(), b.size());
+    const QChar* pa = a.constData();
+    const QChar* pb = b.constData();
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t ca = pa[i].unicode();
+        char16_t cb = pb[i].unicode();
+        if (ca >= 0x80 || cb >= 0x80)
+            return Collator().compare(QStringView(a).mid(i), QStringView(b).mid(i));
+        if (ca >= u'A' && ca <= u'Z')
+            ca += u'a' - u'A';
+        if (cb >= u'A' && cb <= u'Z')
+            cb += u'a' - u'A';
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
 // --- TSymbolSet ---------------------------------------------------------------------------

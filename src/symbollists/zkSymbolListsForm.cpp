@@ -1,6 +1,7 @@
 #include "zkSymbolListsForm.h"
 
 #include "platform/zkApplication.h"
+#include "platform/zkButtonText.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkWindowKeys.h"
 #include "zkSymbolListEditorForm.h"
@@ -118,6 +119,13 @@ void TSymbolListsForm::FormCreate() {
                         AddButton,          DeleteSymbolButton};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // Each button with every caption it may show.
+    FitButtonCaptions(RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")});
+    FitButtonCaptions(CopyButton, {tr("Copy List"), tr("Copy Lists")});
+    FitButtonCaptions(DeleteButton, {tr("Delete List"), tr("Delete Lists")});
+    for (QPushButton* b :
+         {EditListButton, CreateNewListButton, RenameListButton, AddButton, DeleteSymbolButton})
+        FitButtonCaptions(b, {b->text()});
 
     auto on = [this](QPushButton* b, void (TSymbolListsForm::*handler)()) {
         connect(b, &QPushButton::clicked, this,

@@ -3,6 +3,7 @@
 #include "symbollists/zkSymbolListFile.h"
 #include "symbollists/zkSymbolListModel.h"
 
+#include <QCollator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -54,6 +55,38 @@ private slots:
         QCOMPARE(all.At(at), QString("x"));
         QVERIFY(all.Remove("zZ"));
         QVERIFY(!all.Contains("zz"));
+    }
+
+    // The comparison agrees with the platform's case-insensitive collation, also across the
+    // ASCII and non-ASCII parts of a string.
+    void comparisonFollowsTheCollation() {
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        const QStringList samples = {"",
+                                     "a",
+                                     "A",
+                                     "ab",
+                                     "aB_",
+                                     "a_",
+                                     "a-b",
+                                     "ab1",
+                                     "AB10",
+                                     "b",
+                                     "Z",
+                                     "_",
+                                     "~",
+                                     "0",
+                                     QString::fromUtf8("\xc3\xa9"),
+                                     QString::fromUtf8("\xc3\x89t\xc3\xa9"),
+                                     QString::fromUtf8("e\xcc\x81"),
+                                     QString::fromUtf8("a\xc3\x9f"),
+                                     "ASS",
+                                     QString::fromUtf8("\xf0\x9f\x98\x80")};
+        auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+        for (const QString& a : samples)
+            for (const QString& b : samples)
+                QVERIFY2(sign(CompareSymbols(a, b)) == sign(collator.compare(a, b)),
+                         qPrintable(a + " / " + b));
     }
 
     void namesSymbolsAndDisplayLines() {
