@@ -5,9 +5,9 @@
 #include <QStyle>
 
 void FitButtonCaptions(QPushButton* button, const QStringList& captions) {
-    // Room for the text: the button less its margins and frame on both sides.
-    const int room = button->width() - 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) -
-                     2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    // Room for the text: the button less its frame and a little air on both sides.
+    const int room =
+        button->width() - 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4;
     QFont font = button->font();
     auto fits = [&](const QFont& f) {
         const QFontMetrics metrics(f);

@@ -3,6 +3,9 @@
 #include <QCollator>
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,13 +20,48 @@ const QCollator& Collator() {
     return collator;
 }
 
+bool CLocale() {
+    static const bool c = Collator().locale().language() == QLocale::C;
+    return c;
+}
+
+// Sorts and de-duplicates as CompareSymbols would, by keys compared as bytes, when that gives
+// the same order: in the C locale and for ASCII only. False (nothing done) otherwise.
+bool SortFoldedAscii(QStringList& strings) {
+    if (!CLocale())
+        return false;
+    std::vector<std::pair<std::string, qsizetype>> keys;
+    keys.reserve(size_t(strings.size()));
+    for (qsizetype i = 0; i < strings.size(); ++i) {
+        const QString& s = strings.at(i);
+        std::string key(size_t(s.size()), '\0');
+        for (qsizetype j = 0; j < s.size(); ++j) {
+            char16_t c = s.at(j).unicode();
+            if (c >= 0x80)
+                return false;
+            if (c >= u'A' && c <= u'Z')
+                c += u'a' - u'A';
+            key[size_t(j)] = char(c);
+        }
+        keys.emplace_back(std::move(key), i);
+    }
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    QStringList sorted;
+    sorted.reserve(strings.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        if (i == 0 || keys[i].first != keys[i - 1].first)
+            sorted.append(strings.at(keys[i].second));
+    strings = std::move(sorted);
+    return true;
+}
+
 } // namespace
 
 int CompareSymbols(const QString& a, const QString& b) {
     // In the C locale the collator compares letter by letter with case folded. The same is done
     // here for the ASCII part, which is all of most symbols, without the collator's overhead.
-    static const bool cLocale = Collator().locale().language() == QLocale::C;
-    if (!cLocale)
+    if (!CLocale())
         return Collator().compare(a, b);
     const qsizetype n = qMin(a.size(), b.size());
     const QChar* pa = a.constData();
@@ -97,6 +135,8 @@ void TSymbolSet::Assign(QStringList&& strings) {
     bool ascending = true;
     for (qsizetype i = 1; i < strings.size() && ascending; ++i)
         ascending = CompareSymbols(strings.at(i - 1), strings.at(i)) < 0;
+    if (!ascending && SortFoldedAscii(strings))
+        ascending = true;
     if (!ascending) {
         std::stable_sort(strings.begin(), strings.end(), [](const QString& a, const QString& b) {
             return CompareSymbols(a, b) < 0;

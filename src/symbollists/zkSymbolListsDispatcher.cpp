@@ -42,6 +42,12 @@ TSymbolList* FindList(int32_t listId) {
 bool WaitWhileFetching(const ISymbolListControl& list) {
     if (!list.Fetching())
         return true;
+    // What has arrived already is handled without going to sleep first.
+    QCoreApplication::processEvents();
+    if (SymbolListsTerminating())
+        return false;
+    if (!list.Fetching())
+        return true;
     QTimer wake;
     wake.start(50);
     do {
@@ -51,6 +57,18 @@ bool WaitWhileFetching(const ISymbolListControl& list) {
     } while (list.Fetching());
     return true;
 }
+
+// Holds the provider and the model for the length of a refresh. When the dispatcher has let
+// them go meanwhile, they are released later, from the event loop: the provider's own call
+// (and its timer's signal) must not end inside a destroyed object.
+struct TKeepAlive {
+    std::shared_ptr<TPrimarySymbolListProvider> Provider;
+    std::shared_ptr<TSymbolLists> Model;
+    ~TKeepAlive() {
+        if (Provider && Provider.use_count() == 1 && QCoreApplication::instance())
+            QTimer::singleShot(0, QCoreApplication::instance(), [p = Provider, m = Model] {});
+    }
+};
 
 } // namespace
 
@@ -87,8 +105,7 @@ void TPrimarySymbolListProvider::Refresh() {
     TPrimarySymbolListController* controller = SymbolListController();
     if (!ListOfLists || !controller)
         return;
-    const std::shared_ptr<TPrimarySymbolListProvider> keepProvider = Dispatcher().Provider;
-    const std::shared_ptr<TSymbolLists> keepModel = Dispatcher().Model;
+    const TKeepAlive keep{Dispatcher().Provider, Dispatcher().Model};
     if (!PollTimer.isActive()) {
         controller->BeginRefresh();
         CancelFlag = false;

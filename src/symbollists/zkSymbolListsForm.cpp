@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QFrame>
+#include <QItemSelection>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -147,10 +148,6 @@ void TSymbolListsForm::FormCreate() {
     });
     connect(SymbolEdit, &QLineEdit::textChanged, this, [this] { SymbolEditChange(); });
 
-    // Key preview: keys released anywhere in the window reach the shared key routine.
-    for (QWidget* child : findChildren<QWidget*>())
-        child->installEventFilter(this);
-
     setMinimumSize(width(), height() - ListBoxRect.height() / 2);
 
     Listener = std::make_unique<TSymbolListsFormListener>(this);
@@ -180,12 +177,15 @@ void TSymbolListsForm::RememberSelection() {
 
 void TSymbolListsForm::RestoreSelection() {
     const QSignalBlocker blocker(SymbolListsListBox);
-    SymbolListsListBox->clearSelection();
+    // One selection change for all of them: selecting entry by entry costs a view update each.
+    QItemSelection selection;
+    QAbstractItemModel* model = SymbolListsListBox->model();
     for (int32_t id : SelectedIds) {
         const int index = IndexOfListId(Listener->Snapshot, id);
         if (index >= 0 && index < SymbolListsListBox->count())
-            SymbolListsListBox->item(index)->setSelected(true);
+            selection.select(model->index(index, 0), model->index(index, 0));
     }
+    SymbolListsListBox->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
 void TSymbolListsForm::SetControlsEnabled(bool enabled) {
@@ -361,13 +361,8 @@ void TSymbolListsForm::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+// Keys released in the controls come up here (none of them takes F1, Ctrl+N or Ctrl+P).
 void TSymbolListsForm::keyReleaseEvent(QKeyEvent* event) {
     if (!HandleRingKeys(event))
         QWidget::keyReleaseEvent(event);
-}
-
-bool TSymbolListsForm::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyRelease && HandleRingKeys(static_cast<QKeyEvent*>(event)))
-        return true;
-    return QWidget::eventFilter(watched, event);
 }

@@ -234,6 +234,34 @@ private slots:
         QCOMPARE(f.model(), QStringList({"Tech   [2]", "More   [2]"}));
     }
 
+    // A poll that fails is reported and polled again; Cancel still ends the refresh.
+    void failingPollsAreReportedAndCancelWorks() {
+        struct TFailingPoll : TFakeListOfLists {
+            using TFakeListOfLists::TFakeListOfLists;
+            bool Fail = false;
+            bool Complete() const override {
+                if (Fail)
+                    throw EComponentError("poll failed");
+                return TFakeListOfLists::Complete();
+            }
+        };
+        TFakeConnectionControl connection;
+        auto lists = std::make_shared<TFailingPoll>(connection.Server);
+        connection.Lists = lists;
+        connection.Server->CompleteOnRequest = false;
+        zkPrompts::SetScripted(true);
+        zkPrompts::ClearScript();
+        StartSymbolListDispatcher(&connection);
+        SymbolListProvider()->Refresh();
+        lists->Fail = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!zkPrompts::Shown().isEmpty(), 2000);
+        QCOMPARE(zkPrompts::Shown().first().Text, QString("poll failed"));
+        QVERIFY(SymbolListProvider()->Refreshing());
+        SymbolListProvider()->CancelRefresh();
+        QTRY_VERIFY_WITH_TIMEOUT(!SymbolListProvider()->Refreshing(), 2000);
+        StopSymbolListDispatcher();
+    }
+
     void serverFailureKeepsTheModelChange() {
         TDispatcherFixture f(TwoLists());
         f.refresh();

@@ -45,10 +45,11 @@ private slots:
         QCOMPARE(set.Strings(), QStringList({"", "A", "b"}));
         // Adding one by one and assigning at once agree.
         TSymbolSet one;
-        for (const char* s : {"zz", "Y", "x", "y", "ZZ", "a1", "A10", "a2"})
+        const QStringList mixed{"zz", "Y", "x", "[", "y", "ZZ", "a1", "_a", "A10", "a2", "~", "A_"};
+        for (const QString& s : mixed)
             one.Add(s);
         TSymbolSet all;
-        all.Assign(QStringList{"zz", "Y", "x", "y", "ZZ", "a1", "A10", "a2"});
+        all.Assign(mixed);
         QCOMPARE(one.Strings(), all.Strings());
         qsizetype at = -1;
         QVERIFY(all.Find("X", at));

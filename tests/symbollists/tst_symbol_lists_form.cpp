@@ -2,6 +2,7 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkWindowKeys.h"
 #include "shell/zkMainForm.h"
 #include "symbollists/zkSymbolListEditorForm.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
@@ -246,6 +247,24 @@ private slots:
                                            "/missing.txt\". "));
         QCOMPARE(f.Editor->MemoLines(), QStringList({"x", "y"}));
         QCOMPARE(f.Editor->LastFileName, SavedWindowsDir() + "/lf.txt");
+    }
+
+    // Keys released anywhere in the lists window reach the ring; the editor knows F1 only.
+    void keysReachTheRing() {
+        TFormFixture f;
+        QStringList seen;
+        SetWindowRingHooks({[&] { seen << "join"; },
+                            [&](int key, Qt::KeyboardModifiers shift) {
+                                seen << QString("key %1").arg(QKeySequence(key | shift).toString());
+                                return key == Qt::Key_N;
+                            },
+                            [&] { seen << "help"; }});
+        QTest::keyRelease(f.Form->SymbolEdit, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyRelease(f.box(), Qt::Key_P, Qt::ControlModifier);
+        QTest::keyRelease(f.Editor->SymbolsMemo, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyRelease(f.Editor->SymbolsMemo, Qt::Key_F1);
+        SetWindowRingHooks({});
+        QCOMPARE(seen, QStringList({"key Ctrl+N", "key Ctrl+P", "help"}));
     }
 
     // The menu command brings a window that is already open forward.
