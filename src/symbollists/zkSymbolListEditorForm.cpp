@@ -77,6 +77,10 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
     setTabOrder(LoadFromFileButton, InsertFromFileButton);
     setTabOrder(InsertFromFileButton, SaveToFileButton);
     setTabOrder(SaveToFileButton, CancelButton);
+
+    // Key preview, for F1: the memo keeps its key releases to itself.
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
 }
 
 TSymbolListEditorForm::~TSymbolListEditorForm() = default;
@@ -179,4 +183,10 @@ void TSymbolListEditorForm::showEvent(QShowEvent* event) {
 void TSymbolListEditorForm::keyReleaseEvent(QKeyEvent* event) {
     if (!HandleHelpKey(event))
         QDialog::keyReleaseEvent(event);
+}
+
+bool TSymbolListEditorForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease && HandleHelpKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
 }

@@ -148,6 +148,11 @@ void TSymbolListsForm::FormCreate() {
     });
     connect(SymbolEdit, &QLineEdit::textChanged, this, [this] { SymbolEditChange(); });
 
+    // Key preview: the line edit keeps its key releases to itself, so each control's are
+    // looked at before the control gets them.
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+
     setMinimumSize(width(), height() - ListBoxRect.height() / 2);
 
     Listener = std::make_unique<TSymbolListsFormListener>(this);
@@ -361,8 +366,13 @@ void TSymbolListsForm::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-// Keys released in the controls come up here (none of them takes F1, Ctrl+N or Ctrl+P).
 void TSymbolListsForm::keyReleaseEvent(QKeyEvent* event) {
     if (!HandleRingKeys(event))
         QWidget::keyReleaseEvent(event);
+}
+
+bool TSymbolListsForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease && HandleRingKeys(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QWidget::eventFilter(watched, event);
 }
