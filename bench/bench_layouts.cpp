@@ -18,6 +18,7 @@
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
 #include "zkBenchHome.h"
+#include "zkBenchTiming.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,33 +39,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using zkBenchTiming::Clock;
+using zkBenchTiming::Line;
+using zkBenchTiming::Ms;
 constexpr int Windows = 100;
 constexpr int Runs = 31;
 
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Median of runs of fn, in milliseconds; `before` runs untimed ahead of each.
 double MedianMs(const std::function<void()>& fn, const std::function<void()>& before = {}) {
-    std::vector<double> times;
-    for (int i = 0; i < Runs; ++i) {
-        if (before)
-            before();
-        const auto start = Clock::now();
-        fn();
-        times.push_back(Ms(Clock::now() - start));
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-void Line(const char* what, double ms, double baseMs, const char* base, double goal = 0) {
-    std::printf("%-44s %8.3f ms   %6.1fx %-30s", what, ms, baseMs > 0 ? ms / baseMs : 0, base);
-    if (goal > 0)
-        std::printf(" goal %.0f ms: %s", goal, ms <= goal ? "met" : "MISSED");
-    std::printf("\n");
+    return zkBenchTiming::MedianMs(Runs, fn, before);
 }
 
 // Raw SQLite doing the store's part of a layout save: one row per value, one transaction.

@@ -8,6 +8,7 @@
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkSignals.h"
+#include "platform/zkTestSteps.h"
 #include "shell/zkAboutForm.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkSplashForm.h"
@@ -100,6 +101,7 @@ int main(int argc, char** argv) {
     mainForm->show();
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
+    zkTestSteps::StartFromEnvironment();
 
     // Benchmarks measure start-up to the first idle moment: say when it came, then quit.
     if (qEnvironmentVariableIsSet("VELQUIST_EXIT_WHEN_IDLE")) {

@@ -113,6 +113,7 @@ public:
         int32_t SimAlertInterval = 1000;
         quint32 SimSeed = 20240101;
         int32_t SimConnectDelay = 300;
+        int32_t SimListDelay = 150, SimFetchDelay = 20;
         QString SimFeedFile, SimAccountsFile;
     };
     const TProperties& Properties() const { return Props; }
@@ -141,8 +142,8 @@ public:
     // The lists of the connected account; nullptr while no account is connected.
     std::shared_ptr<TSimListStore> Lists();
     // Delay of list requests and symbol fetches (ms).
-    int ListDelayMs() const { return 150; }
-    int FetchDelayMs() const { return 20; }
+    int ListDelayMs() const { return Props.SimListDelay; }
+    int FetchDelayMs() const { return Props.SimFetchDelay; }
 
 signals:
     void StatusChanged();

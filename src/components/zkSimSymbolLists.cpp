@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -19,6 +20,19 @@ namespace {
 void AppendUnique(QStringList& symbols, const QString& symbol) {
     if (!symbol.isEmpty() && !symbols.contains(symbol))
         symbols.append(symbol);
+}
+
+// The same for a whole list at once, without the quadratic search (lists of thousands).
+QStringList UniqueSymbols(const QStringList& symbols) {
+    QStringList unique;
+    QSet<QString> seen;
+    unique.reserve(symbols.size());
+    for (const QString& s : symbols)
+        if (!s.isEmpty() && !seen.contains(s)) {
+            seen.insert(s);
+            unique.append(s);
+        }
+    return unique;
 }
 
 std::vector<TSimList> SampleLists() {
@@ -74,8 +88,10 @@ void TSimListStore::Load(bool seedSamples, TSimService* reporter) {
                 if (Find(list.Id))
                     continue;
                 list.Name = o.value(QLatin1String("name")).toString();
+                QStringList symbols;
                 for (const QJsonValue& s : o.value(QLatin1String("symbols")).toArray())
-                    AppendUnique(list.Symbols, s.toString());
+                    symbols.append(s.toString());
+                list.Symbols = UniqueSymbols(symbols);
                 Items.push_back(std::move(list));
             }
         }
@@ -159,12 +175,7 @@ void TSimListStore::Remove(int32_t id, const QString& symbol) {
 }
 
 void TSimListStore::Replace(int32_t id, const QStringList& symbols) {
-    Change([&] {
-        QStringList unique;
-        for (const QString& s : symbols)
-            AppendUnique(unique, s);
-        FindOrCreate(id).Symbols = unique;
-    });
+    Change([&] { FindOrCreate(id).Symbols = UniqueSymbols(symbols); });
 }
 
 void TSimListStore::Delete(int32_t id) {

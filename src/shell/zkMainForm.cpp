@@ -184,6 +184,9 @@ void TZentrikProMainForm::CreateMenus() {
         SymbolListsForm->setWindowState(SymbolListsForm->windowState() & ~Qt::WindowMinimized &
                                         ~Qt::WindowMaximized);
         SymbolListsForm->show();
+        // Already open behind other windows: bring it forward.
+        SymbolListsForm->raise();
+        SymbolListsForm->activateWindow();
     });
     addItem(ToolsMenu, ExternalLinkingMenuItem, tr("External Linking..."),
             "ExternalLinkingMenuItem", [this] {
@@ -242,6 +245,7 @@ void TZentrikProMainForm::FormCreate() {
             });
 
     // 6.
+    InstallWindowRingHooks();
     FormRing().Position = -1;
     FormRing().Rebuild();
 
@@ -570,6 +574,8 @@ void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // A symbol list load waiting for the server must stop now.
+    SetSymbolListsTerminating(true);
     event->accept();
     emit Closed();
 }

@@ -1,6 +1,7 @@
 #include "zkWindowRing.h"
 
 #include "zkMainForm.h"
+#include "platform/zkWindowKeys.h"
 
 #include "platform/zkWindowOrder.h"
 
@@ -96,4 +97,12 @@ bool HandleWindowKeys(QKeyEvent* event) {
         return false;
     event->accept();
     return true;
+}
+
+void InstallWindowRingHooks() {
+    SetWindowRingHooks({[] { RebuildWindowRing(); },
+                        [](int key, Qt::KeyboardModifiers shift) {
+                            return FormRing().HandleWindowKeys(key, shift);
+                        },
+                        [] { TFormRing::ShowHelp(); }});
 }

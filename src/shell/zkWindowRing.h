@@ -42,3 +42,5 @@ void RebuildWindowRing();
 void HandleWindowKeys(QWidget* sender, int& key, Qt::KeyboardModifiers shift);
 // The same for a key event; true (and the event accepted) when the ring took the key.
 bool HandleWindowKeys(QKeyEvent* event);
+// Hands the ring to windows outside the shell (see platform/zkWindowKeys.h).
+void InstallWindowRingHooks();

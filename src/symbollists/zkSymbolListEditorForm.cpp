@@ -1,6 +1,192 @@
 #include "zkSymbolListEditorForm.h"
 
-TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QWidget(parent, Qt::Window) {
+#include "config/zkLayoutSettings.h"
+#include "platform/zkApplication.h"
+#include "platform/zkButtonText.h"
+#include "platform/zkPrompts.h"
+#include "platform/zkWindowKeys.h"
+#include "zkSymbolListFile.h"
+#include "zkSymbolListModel.h"
+#include "zkSymbolListsForm.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+
+namespace {
+
+constexpr int ClientWidth = 508;
+constexpr int ClientHeight = 288;
+constexpr int ButtonTop = 256;
+
+QPointer<TSymbolListEditorForm> TheEditor;
+
+// Replaces the memo's text without a redraw in between.
+void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
+    memo->setUpdatesEnabled(false);
+    memo->setPlainText(lines.join(QLatin1Char('\n')));
+    memo->setUpdatesEnabled(true);
+}
+
+} // namespace
+
+TSymbolListEditorForm* SymbolListEditorForm() {
+    return TheEditor;
+}
+
+TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) {
+    TheEditor = this;
     setObjectName(QStringLiteral("SymbolListEditorForm"));
     setWindowTitle(tr("Symbol List Editor"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    resize(ClientWidth, ClientHeight);
+
+    SymbolsMemo = new QPlainTextEdit(this);
+    SymbolsMemo->setObjectName(QStringLiteral("SymbolsMemo"));
+    SymbolsMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    SymbolsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    SymbolsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    SymbolsMemo->setTabChangesFocus(true);
+    SymbolsMemo->setGeometry(9, 8, 489, 240);
+
+    auto button = [this](QPushButton*& b, const QString& caption, const char* name, int left,
+                         int width, void (TSymbolListEditorForm::*handler)()) {
+        b = new QPushButton(caption, this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(left, ButtonTop, width, 25);
+        b->setAutoDefault(false);
+        FitButtonCaptions(b, {caption});
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { ReportErrors([&] { (this->*handler)(); }); });
+    };
+    button(OKButton, tr("&OK"), "OKButton", 8, 75, &TSymbolListEditorForm::OKButtonClick);
+    button(LoadFromFileButton, tr("&Load From File..."), "LoadFromFileButton", 88, 105,
+           &TSymbolListEditorForm::LoadFromFileButtonClick);
+    button(InsertFromFileButton, tr("&Insert From File..."), "InsertFromFileButton", 200, 105,
+           &TSymbolListEditorForm::InsertFromFileButtonClick);
+    button(SaveToFileButton, tr("&Save To File..."), "SaveToFileButton", 312, 105,
+           &TSymbolListEditorForm::SaveToFileButtonClick);
+    button(CancelButton, tr("&Cancel"), "CancelButton", 424, 75,
+           &TSymbolListEditorForm::CancelButtonClick);
+
+    setTabOrder(SymbolsMemo, OKButton);
+    setTabOrder(OKButton, LoadFromFileButton);
+    setTabOrder(LoadFromFileButton, InsertFromFileButton);
+    setTabOrder(InsertFromFileButton, SaveToFileButton);
+    setTabOrder(SaveToFileButton, CancelButton);
+
+    // Key preview, for F1: the memo keeps its key releases to itself.
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+}
+
+TSymbolListEditorForm::~TSymbolListEditorForm() = default;
+
+void TSymbolListEditorForm::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const int dw = width() - ClientWidth;
+    const int dh = height() - ClientHeight;
+    SymbolsMemo->setGeometry(9, 8, 489 + dw, 240 + dh);
+    for (QPushButton* b :
+         {OKButton, LoadFromFileButton, InsertFromFileButton, SaveToFileButton, CancelButton})
+        b->move(b->x(), ButtonTop + dh);
+}
+
+void TSymbolListEditorForm::OpenForList(const TSymbolList& list, TSymbolListsForm* owner) {
+    Owner = owner;
+    ReplaceText(SymbolsMemo, list.Symbols.Strings());
+    LastFileName = list.Name;
+    EditedListId = list.ListId;
+}
+
+QStringList TSymbolListEditorForm::MemoLines() const {
+    return SplitSymbolText(SymbolsMemo->toPlainText());
+}
+
+void TSymbolListEditorForm::SetMemoLines(const QStringList& lines) {
+    ReplaceText(SymbolsMemo, lines);
+}
+
+void TSymbolListEditorForm::NormalizeSymbols() {
+    SetMemoLines(NormalizeSymbolLines(MemoLines()));
+}
+
+void TSymbolListEditorForm::OKButtonClick() {
+    NormalizeSymbols();
+    if (Owner)
+        Owner->SetListSymbols(EditedListId, MemoLines());
+    accept();
+}
+
+void TSymbolListEditorForm::CancelButtonClick() {
+    reject();
+}
+
+bool TSymbolListEditorForm::ChooseFile(bool save, QString& fileName) {
+    const QString dir = SavedWindowsDir();
+    if (!QDir(dir).exists())
+        QDir().mkdir(dir); // one level; a failure shows in the dialog
+    zkPrompts::TFileDialogSpec spec;
+    spec.FileName = LastFileName;
+    spec.InitialDir = dir;
+    spec.DefaultExt = QStringLiteral("txt");
+    spec.Filter = tr("Text files (*.txt)|*.txt|All files (*.*)|*.*");
+    spec.PathMustExist = true;
+    spec.FileMustExist = false;
+    spec.OverwritePrompt = save;
+    return save ? zkPrompts::SaveFileName(spec, fileName, this)
+                : zkPrompts::OpenFileName(spec, fileName, this);
+}
+
+void TSymbolListEditorForm::LoadFromFileButtonClick() {
+    QString fileName;
+    if (!ChooseFile(false, fileName))
+        return;
+    SetMemoLines(LoadSymbolFile(fileName));
+    LastFileName = fileName;
+}
+
+void TSymbolListEditorForm::InsertFromFileButtonClick() {
+    QString fileName;
+    if (!ChooseFile(false, fileName))
+        return;
+    TSymbolSet inserted;
+    inserted.Assign(LoadSymbolFile(fileName));
+    const QString old = SymbolsMemo->toPlainText();
+    QStringList lines = SplitSymbolText(old);
+    lines += inserted.Strings();
+    SetMemoLines(lines);
+    QTextCursor caret(SymbolsMemo->document());
+    caret.setPosition(
+        int(qMin<qsizetype>(old.size(), SymbolsMemo->document()->characterCount() - 1)));
+    SymbolsMemo->setTextCursor(caret);
+    SymbolsMemo->setFocus();
+    LastFileName = fileName;
+}
+
+void TSymbolListEditorForm::SaveToFileButtonClick() {
+    QString fileName;
+    if (!ChooseFile(true, fileName))
+        return;
+    SaveSymbolFile(fileName, MemoLines());
+    LastFileName = fileName;
+}
+
+void TSymbolListEditorForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    SymbolsMemo->setFocus();
+}
+
+void TSymbolListEditorForm::keyReleaseEvent(QKeyEvent* event) {
+    if (!HandleHelpKey(event))
+        QDialog::keyReleaseEvent(event);
+}
+
+bool TSymbolListEditorForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease && HandleHelpKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
 }

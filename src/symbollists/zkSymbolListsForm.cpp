@@ -1,25 +1,378 @@
 #include "zkSymbolListsForm.h"
 
-#include "shell/zkWindowRing.h"
+#include "platform/zkApplication.h"
+#include "platform/zkButtonText.h"
+#include "platform/zkPrompts.h"
+#include "platform/zkWindowKeys.h"
+#include "zkSymbolListEditorForm.h"
+#include "zkSymbolListsDispatcher.h"
 
 #include <QCloseEvent>
+#include <QFrame>
+#include <QItemSelection>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
 
-TSymbolListsForm::TSymbolListsForm(QWidget* owner) : QWidget(owner, Qt::Window) {
-    setObjectName(QStringLiteral("SymbolListsForm"));
-    setWindowTitle(tr("Symbol Lists"));
-    resize(320, 400);
-    RebuildWindowRing();
+namespace {
+
+// Sizes at 96 dpi: the client area, the list box and the bottom panel.
+constexpr int ClientWidth = 302;
+constexpr int ClientHeight = 230;
+constexpr QRect ListBoxRect(6, 8, 289, 89);
+constexpr QRect PanelRect(-5, 104, 313, 133);
+
+} // namespace
+
+// --- listener -----------------------------------------------------------------------------
+
+TSymbolListsFormListener::~TSymbolListsFormListener() {
+    ClearSymbolLists(&Snapshot);
 }
 
-void TSymbolListsForm::RefreshFromServerButtonClick() { ++RefreshCount; }
+void TSymbolListsFormListener::BeginRefresh() {
+    Form->RememberSelection();
+    Form->SetControlsEnabled(false);
+    Refreshing = true;
+    Form->ShowRefreshPending();
+}
+
+void TSymbolListsFormListener::ListsChanged(bool Reload) {
+    Refreshing = false;
+    Form->SetControlsEnabled(true);
+    if (Reload)
+        CopySymbolLists(&Snapshot, SymbolListModel());
+    Form->ShowSnapshot();
+}
+
+// --- window -------------------------------------------------------------------------------
+
+TSymbolListsForm::TSymbolListsForm(QWidget* owner) : QWidget(owner, Qt::Window) {
+    FormCreate();
+}
+
+TSymbolListsForm::~TSymbolListsForm() {
+    SelectedIds.clear();
+    // Normally the controller has gone first; a window closed before it must not be called.
+    if (TPrimarySymbolListController* controller = SymbolListController())
+        controller->RemoveListener(Listener.get());
+}
+
+void TSymbolListsForm::FormCreate() {
+    setObjectName(QStringLiteral("SymbolListsForm"));
+    setWindowTitle(tr("Symbol Lists"));
+    resize(ClientWidth, ClientHeight);
+
+    SymbolListsListBox = new QListWidget(this);
+    SymbolListsListBox->setObjectName(QStringLiteral("SymbolListsListBox"));
+    SymbolListsListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    SymbolListsListBox->setGeometry(ListBoxRect);
+
+    Panel = new QWidget(this);
+    Panel->setObjectName(QStringLiteral("Panel"));
+    Panel->setGeometry(PanelRect);
+
+    auto button = [this](QPushButton*& b, const QString& caption, const char* name,
+                         const QRect& r) {
+        b = new QPushButton(caption, Panel);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(r);
+        // Enter on a focused button presses it, as on any dialog.
+        b->setAutoDefault(true);
+    };
+    button(RefreshFromServerButton, tr("Refresh from Server"), "RefreshFromServerButton",
+           QRect(11, 8, 105, 25));
+    button(EditListButton, tr("Edit List"), "EditListButton", QRect(124, 8, 80, 25));
+    button(CreateNewListButton, tr("Create New List"), "CreateNewListButton",
+           QRect(212, 8, 88, 25));
+    button(RenameListButton, tr("Rename List"), "RenameListButton", QRect(11, 36, 105, 25));
+    button(DeleteButton, tr("Delete List"), "DeleteButton", QRect(124, 36, 80, 25));
+    button(CopyButton, tr("Copy List"), "CopyButton", QRect(212, 36, 88, 25));
+
+    SymbolFrame = new QFrame(Panel);
+    SymbolFrame->setObjectName(QStringLiteral("SymbolFrame"));
+    SymbolFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    SymbolFrame->setGeometry(12, 65, 289, 57);
+    SymbolFrame->lower();
+
+    SymbolLabel = new QLabel(tr("Symbol:"), Panel);
+    SymbolLabel->setObjectName(QStringLiteral("SymbolLabel"));
+    SymbolLabel->move(19, 72);
+    SymbolLabel->adjustSize();
+
+    SymbolEdit = new QLineEdit(Panel);
+    SymbolEdit->setObjectName(QStringLiteral("SymbolEdit"));
+    SymbolEdit->setGeometry(21, 87, 121, 21);
+    SymbolLabel->setBuddy(SymbolEdit);
+
+    button(AddButton, tr("&Add"), "AddButton", QRect(152, 85, 68, 25));
+    AddButton->setDefault(true);
+    button(DeleteSymbolButton, tr("&Delete"), "DeleteSymbolButton", QRect(224, 85, 68, 25));
+
+    // Tab order: the list box, then the controls in the order of the panel.
+    QWidget* order[] = {SymbolListsListBox, RefreshFromServerButton,
+                        EditListButton,     CreateNewListButton,
+                        RenameListButton,   DeleteButton,
+                        CopyButton,         SymbolEdit,
+                        AddButton,          DeleteSymbolButton};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    // Each button with every caption it may show.
+    FitButtonCaptions(RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")});
+    FitButtonCaptions(CopyButton, {tr("Copy List"), tr("Copy Lists")});
+    FitButtonCaptions(DeleteButton, {tr("Delete List"), tr("Delete Lists")});
+    for (QPushButton* b :
+         {EditListButton, CreateNewListButton, RenameListButton, AddButton, DeleteSymbolButton})
+        FitButtonCaptions(b, {b->text()});
+
+    auto on = [this](QPushButton* b, void (TSymbolListsForm::*handler)()) {
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { ReportErrors([&] { (this->*handler)(); }); });
+    };
+    on(RefreshFromServerButton, &TSymbolListsForm::RefreshFromServerButtonClick);
+    on(EditListButton, &TSymbolListsForm::EditListButtonClick);
+    on(CreateNewListButton, &TSymbolListsForm::CreateNewListButtonClick);
+    on(RenameListButton, &TSymbolListsForm::RenameListButtonClick);
+    on(DeleteButton, &TSymbolListsForm::DeleteButtonClick);
+    on(CopyButton, &TSymbolListsForm::CopyButtonClick);
+    on(AddButton, &TSymbolListsForm::AddButtonClick);
+    on(DeleteSymbolButton, &TSymbolListsForm::DeleteSymbolButtonClick);
+    connect(SymbolListsListBox, &QListWidget::itemSelectionChanged, this,
+            [this] { UpdateButtons(); });
+    connect(SymbolListsListBox, &QListWidget::itemDoubleClicked, this, [this] {
+        if (SymbolListsListBox->selectedItems().size() == 1)
+            ReportErrors([this] { EditListButtonClick(); });
+    });
+    connect(SymbolEdit, &QLineEdit::textChanged, this, [this] { SymbolEditChange(); });
+
+    // Key preview: the line edit keeps its key releases to itself, so each control's are
+    // looked at before the control gets them.
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+
+    setMinimumSize(width(), height() - ListBoxRect.height() / 2);
+
+    Listener = std::make_unique<TSymbolListsFormListener>(this);
+    if (TPrimarySymbolListController* controller = SymbolListController())
+        controller->AddListener(Listener.get());
+    UpdateButtons();
+    JoinWindowRing();
+}
+
+void TSymbolListsForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The list box follows every edge; the panel keeps its size, at the bottom, centred.
+    const int dw = width() - ClientWidth;
+    const int dh = height() - ClientHeight;
+    SymbolListsListBox->setGeometry(ListBoxRect.x(), ListBoxRect.y(), ListBoxRect.width() + dw,
+                                    ListBoxRect.height() + dh);
+    Panel->move((width() - PanelRect.width()) / 2, PanelRect.y() + dh);
+}
+
+void TSymbolListsForm::RememberSelection() {
+    SelectedIds.clear();
+    const TSymbolLists& snapshot = Listener->Snapshot;
+    for (int i = 0; i < SymbolListsListBox->count(); ++i)
+        if (SymbolListsListBox->item(i)->isSelected() && size_t(i) < snapshot.size())
+            SelectedIds.push_back(snapshot[size_t(i)]->ListId);
+}
+
+void TSymbolListsForm::RestoreSelection() {
+    const QSignalBlocker blocker(SymbolListsListBox);
+    // One selection change for all of them: selecting entry by entry costs a view update each.
+    QItemSelection selection;
+    QAbstractItemModel* model = SymbolListsListBox->model();
+    for (int32_t id : SelectedIds) {
+        const int index = IndexOfListId(Listener->Snapshot, id);
+        if (index >= 0 && index < SymbolListsListBox->count())
+            selection.select(model->index(index, 0), model->index(index, 0));
+    }
+    SymbolListsListBox->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void TSymbolListsForm::SetControlsEnabled(bool enabled) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(SymbolListsListBox), static_cast<QWidget*>(CreateNewListButton),
+          static_cast<QWidget*>(CopyButton), static_cast<QWidget*>(DeleteButton),
+          static_cast<QWidget*>(EditListButton), static_cast<QWidget*>(RenameListButton),
+          static_cast<QWidget*>(AddButton), static_cast<QWidget*>(DeleteSymbolButton),
+          static_cast<QWidget*>(SymbolEdit)})
+        w->setEnabled(enabled);
+}
+
+void TSymbolListsForm::UpdateButtons() {
+    const int selected = int(SymbolListsListBox->selectedItems().size());
+    const bool several = selected > 1;
+    CopyButton->setText(several ? tr("Copy Lists") : tr("Copy List"));
+    DeleteButton->setText(several ? tr("Delete Lists") : tr("Delete List"));
+    CopyButton->setEnabled(selected > 0);
+    DeleteButton->setEnabled(selected > 0);
+    EditListButton->setEnabled(selected == 1);
+    RenameListButton->setEnabled(selected == 1);
+    UpdateSymbolButtons(selected);
+}
+
+void TSymbolListsForm::UpdateSymbolButtons(int selected) {
+    const bool can = selected > 0 && !TrimControls(SymbolEdit->text()).isEmpty();
+    AddButton->setEnabled(can);
+    DeleteSymbolButton->setEnabled(can);
+}
+
+void TSymbolListsForm::SymbolEditChange() {
+    UpdateSymbolButtons(int(SymbolListsListBox->selectedItems().size()));
+}
+
+void TSymbolListsForm::ShowRefreshPending() {
+    {
+        const QSignalBlocker blocker(SymbolListsListBox);
+        SymbolListsListBox->clearSelection();
+        SymbolListsListBox->clear();
+        SymbolListsListBox->addItem(tr("Please wait..."));
+    }
+    RefreshFromServerButton->setText(tr("Cancel Refresh"));
+    UpdateButtons();
+}
+
+void TSymbolListsForm::ShowSnapshot() {
+    RefreshFromServerButton->setText(tr("Refresh from Server"));
+    QStringList items;
+    FillSymbolListItems(Listener->Snapshot, items);
+    {
+        const QSignalBlocker blocker(SymbolListsListBox);
+        SymbolListsListBox->setUpdatesEnabled(false);
+        SymbolListsListBox->clear();
+        SymbolListsListBox->addItems(items);
+        SymbolListsListBox->setUpdatesEnabled(true);
+    }
+    RestoreSelection();
+    UpdateButtons();
+}
+
+const TSymbolList* TSymbolListsForm::SelectedList() const {
+    const TSymbolLists& snapshot = Listener->Snapshot;
+    for (int i = 0; i < SymbolListsListBox->count() && size_t(i) < snapshot.size(); ++i)
+        if (SymbolListsListBox->item(i)->isSelected())
+            return snapshot[size_t(i)].get();
+    return nullptr;
+}
+
+void TSymbolListsForm::SetListSymbols(int32_t listId, const QStringList& lines) {
+    if (TPrimarySymbolListController* controller = SymbolListController())
+        controller->SetSymbols(listId, lines);
+}
+
+// --- actions ------------------------------------------------------------------------------
+
+void TSymbolListsForm::RefreshFromServerButtonClick() {
+    RememberSelection();
+    TPrimarySymbolListProvider* provider = SymbolListProvider();
+    if (!provider)
+        return;
+    if (Listener->Refreshing)
+        provider->CancelRefresh();
+    else
+        provider->Refresh();
+}
+
+void TSymbolListsForm::EditListButtonClick() {
+    RememberSelection();
+    const TSymbolList* list = SelectedList();
+    TSymbolListEditorForm* editor = SymbolListEditorForm();
+    if (!list || !editor)
+        return;
+    editor->OpenForList(*list, this);
+    editor->exec();
+}
+
+void TSymbolListsForm::CreateNewListButtonClick() {
+    RememberSelection();
+    QString name;
+    if (!zkPrompts::InputQuery(tr("Create New List"), tr("New List:"), name, this))
+        return;
+    if (TPrimarySymbolListController* controller = SymbolListController())
+        controller->CreateList(-1, name);
+}
+
+void TSymbolListsForm::RenameListButtonClick() {
+    RememberSelection();
+    const TSymbolList* list = SelectedList();
+    if (!list)
+        return;
+    const int32_t id = list->ListId;
+    QString name = list->Name;
+    if (!zkPrompts::InputQuery(tr("Rename List"), tr("New List Name:"), name, this))
+        return;
+    if (TPrimarySymbolListController* controller = SymbolListController())
+        controller->RenameList(id, name);
+}
+
+void TSymbolListsForm::DeleteButtonClick() {
+    RememberSelection();
+    const std::vector<int32_t> ids = SelectedIds;
+    for (int32_t id : ids)
+        if (TPrimarySymbolListController* controller = SymbolListController())
+            controller->DeleteList(id);
+}
+
+void TSymbolListsForm::CopyButtonClick() {
+    RememberSelection();
+    QString name;
+    if (!zkPrompts::InputQuery(tr("Copy List(s) To New List"), tr("New List Name:"), name, this))
+        return;
+    const std::vector<int32_t> ids = SelectedIds;
+    if (TPrimarySymbolListController* controller = SymbolListController())
+        controller->CopyLists(-1, name, ids);
+}
+
+void TSymbolListsForm::AddButtonClick() {
+    SymbolToSelectedLists(&TSymbolListChanges::AddSymbol);
+}
+
+void TSymbolListsForm::DeleteSymbolButtonClick() {
+    SymbolToSelectedLists(&TSymbolListChanges::DeleteSymbol);
+}
+
+void TSymbolListsForm::SymbolToSelectedLists(void (TSymbolListChanges::*change)(int32_t,
+                                                                                const QString&)) {
+    RememberSelection();
+    const QString symbol = ApplySymbolRule(SymbolEdit->text());
+    const std::vector<int32_t> ids = SelectedIds;
+    if (!symbol.isEmpty())
+        for (int32_t id : ids)
+            if (TPrimarySymbolListController* controller = SymbolListController())
+                (controller->*change)(id, symbol);
+    SymbolEdit->clear();
+}
+
+// --- events -------------------------------------------------------------------------------
 
 void TSymbolListsForm::closeEvent(QCloseEvent* event) {
     hide();
     event->ignore();
 }
 
+void TSymbolListsForm::keyPressEvent(QKeyEvent* event) {
+    // Add is the window's default button; a focused button takes Enter itself (auto-default).
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier) {
+        if (AddButton->isEnabled())
+            ReportErrors([this] { AddButtonClick(); });
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void TSymbolListsForm::keyReleaseEvent(QKeyEvent* event) {
-    HandleWindowKeys(event);
-    QWidget::keyReleaseEvent(event);
+    if (!HandleRingKeys(event))
+        QWidget::keyReleaseEvent(event);
+}
+
+bool TSymbolListsForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease && HandleRingKeys(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QWidget::eventFilter(watched, event);
 }

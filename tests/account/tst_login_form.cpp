@@ -50,7 +50,8 @@ struct TLoginFixture {
         return Main->LoginForm;
     }
     TFakeConnectionControl* connection() const { return Factory->Connection(); }
-    int refreshes() const { return Main->SymbolListsForm->RefreshCount; }
+    // Clicks of "Refresh from Server": each one asks the (fake) server for the lists.
+    int refreshes() const { return int(connection()->Server->Log.count("RequestLists")); }
     static void store(const QString& user, const QString& password) {
         WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + "\\Settings", "UserName",
                          user);

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QStringList>
+
+class QPushButton;
+
+// Buttons keep the sizes their windows were designed with; where a caption would not fit in
+// the desktop's font, the button's font is made smaller (down to 6 points) until every one of
+// its captions fits, instead of cutting the caption off.
+void FitButtonCaptions(QPushButton* button, const QStringList& captions);

@@ -1,0 +1,300 @@
+// The symbol lists window and the editor, on the fake list server.
+#include "config/zkLayoutSettings.h"
+#include "config/zkUserStore.h"
+#include "platform/zkPrompts.h"
+#include "platform/zkWindowKeys.h"
+#include "shell/zkMainForm.h"
+#include "symbollists/zkSymbolListEditorForm.h"
+#include "symbollists/zkSymbolListsDispatcher.h"
+#include "symbollists/zkSymbolListsForm.h"
+#include "zkFakeComponents.h"
+#include "zkTestSupport.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct TFormFixture {
+    QTemporaryDir Dir;
+    QString OldDir = QDir::currentPath();
+    TFakeConnectionControl Connection;
+    std::unique_ptr<TSymbolListsForm> Form;
+    std::unique_ptr<TSymbolListEditorForm> Editor;
+
+    TFormFixture() {
+        QDir::setCurrent(Dir.path());
+        Connection.Server->Lists = {{1, "Tech", {"AAPL", "MSFT"}, true, 0},
+                                    {2, "Energy", {}, true, 0},
+                                    {3, "Banks", {"JPM"}, true, 0}};
+        zkPrompts::SetScripted(true);
+        zkPrompts::ClearScript();
+        StartSymbolListDispatcher(&Connection);
+        Form = std::make_unique<TSymbolListsForm>(nullptr);
+        Editor = std::make_unique<TSymbolListEditorForm>();
+        Form->RefreshFromServerButtonClick();
+        server().Log.clear();
+    }
+    ~TFormFixture() {
+        StopSymbolListDispatcher();
+        QDir::setCurrent(OldDir);
+    }
+    TFakeListServer& server() { return *Connection.Server; }
+    QListWidget* box() const { return Form->SymbolListsListBox; }
+    QStringList entries() const {
+        QStringList e;
+        for (int i = 0; i < box()->count(); ++i)
+            e << box()->item(i)->text();
+        return e;
+    }
+    QList<int> selected() const {
+        QList<int> rows;
+        for (int i = 0; i < box()->count(); ++i)
+            if (box()->item(i)->isSelected())
+                rows << i;
+        return rows;
+    }
+    void select(const QList<int>& rows) {
+        box()->clearSelection();
+        for (int r : rows)
+            box()->item(r)->setSelected(true);
+    }
+    // Enabled states of Copy, Delete, Edit List, Rename List, Add, Delete symbol.
+    QString enabled() const {
+        QString s;
+        for (QPushButton* b : {Form->CopyButton, Form->DeleteButton, Form->EditListButton,
+                               Form->RenameListButton, Form->AddButton, Form->DeleteSymbolButton})
+            s += b->isEnabled() ? '1' : '0';
+        return s;
+    }
+    static QString lastMessage() {
+        const auto shown = zkPrompts::Shown();
+        return shown.isEmpty() ? QString() : shown.last().Text;
+    }
+};
+
+} // namespace
+
+class TSymbolListsFormTest : public QObject {
+    Q_OBJECT
+private slots:
+    void geometryAndMinimumSize() {
+        TFormFixture f;
+        QCOMPARE(f.Form->size(), QSize(302, 230));
+        QCOMPARE(f.Form->minimumSize(), QSize(302, 186));
+        f.Form->show();
+        f.Form->resize(402, 330);
+        QCOMPARE(f.box()->geometry(), QRect(6, 8, 389, 189));
+        QCOMPARE(f.Form->Panel->geometry(), QRect(44, 204, 313, 133));
+    }
+
+    void buttonsFollowTheSelection() {
+        TFormFixture f;
+        QCOMPARE(f.entries(), QStringList({"Tech   [2]", "Energy   [Empty]", "Banks   [1]"}));
+        f.Form->SymbolEdit->setText("msft");
+        QCOMPARE(f.enabled(), QString("000000"));
+        QTest::keyClick(f.Form->SymbolEdit, Qt::Key_Return); // Add is disabled: nothing
+        QVERIFY(f.server().Log.isEmpty());
+
+        f.select({1});
+        QCOMPARE(f.enabled(), QString("111111"));
+        QCOMPARE(f.Form->CopyButton->text(), QString("Copy List"));
+        f.select({0, 1, 2});
+        QCOMPARE(f.enabled(), QString("110011"));
+        QCOMPARE(f.Form->CopyButton->text(), QString("Copy Lists"));
+        QCOMPARE(f.Form->DeleteButton->text(), QString("Delete Lists"));
+        QTest::keyClick(f.Form->SymbolEdit, Qt::Key_Return);
+        QCOMPARE(f.server().Log, QStringList({"1:InsertSymbol(MSFT)", "2:InsertSymbol(MSFT)",
+                                              "3:InsertSymbol(MSFT)"}));
+        QCOMPARE(f.Form->SymbolEdit->text(), QString());
+        QCOMPARE(f.entries(), QStringList({"Tech   [2]", "Energy   [1]", "Banks   [2]"}));
+        QCOMPARE(f.selected(), QList<int>({0, 1, 2}));
+        QCOMPARE(f.enabled(), QString("110000")); // the edit is empty again
+
+        // Only blanks: nothing is sent, and the edit is emptied.
+        f.server().Log.clear();
+        f.Form->SymbolEdit->setText("   ");
+        f.Form->DeleteSymbolButtonClick();
+        QVERIFY(f.server().Log.isEmpty());
+        QCOMPARE(f.Form->SymbolEdit->text(), QString());
+    }
+
+    void listActionsAskAndKeepTheSelection() {
+        TFormFixture f;
+        f.select({0, 2});
+        zkPrompts::SetNextInput(QString());
+        QTest::mouseClick(f.Form->CopyButton, Qt::LeftButton);
+        QCOMPARE(zkPrompts::Shown().last().Caption, QString("Copy List(s) To New List"));
+        QCOMPARE(zkPrompts::Shown().last().Text, QString("New List Name:"));
+        QCOMPARE(f.entries().last(), QString("(unnamed list #4)   [3]"));
+        QCOMPARE(f.selected(), QList<int>({0, 2}));
+
+        f.select({1});
+        zkPrompts::SetNextInput(QString("Tech")); // names need not be unique
+        f.Form->RenameListButtonClick();
+        QCOMPARE(zkPrompts::Shown().last().Caption, QString("Rename List"));
+        QCOMPARE(f.entries().at(1), QString("Tech   [Empty]"));
+
+        zkPrompts::SetNextInput(std::nullopt); // cancelled: nothing happens
+        f.Form->CreateNewListButtonClick();
+        QCOMPARE(f.entries().size(), 4);
+
+        const int prompts = int(zkPrompts::Shown().size());
+        f.server().Log.clear();
+        f.select({0, 2});
+        QTest::mouseClick(f.Form->DeleteButton, Qt::LeftButton);
+        QCOMPARE(f.server().Log, QStringList({"1:RemoveList", "3:RemoveList"}));
+        QCOMPARE(zkPrompts::Shown().size(), prompts); // no confirmation
+        QCOMPARE(f.entries(), QStringList({"Tech   [Empty]", "(unnamed list #4)   [3]"}));
+        QVERIFY(f.selected().isEmpty());
+    }
+
+    void refreshShowsWaitAndKeepsTheSelectionById() {
+        TFormFixture f;
+        f.select({0, 2});
+        f.server().CompleteOnRequest = false;
+        f.server().Lists.erase(f.server().Lists.begin() + 2); // Banks goes
+        f.server().Lists.insert(f.server().Lists.begin(), {9, "New", {}, true, 0});
+        QTest::mouseClick(f.Form->RefreshFromServerButton, Qt::LeftButton);
+        QCOMPARE(f.entries(), QStringList{"Please wait..."});
+        QCOMPARE(f.Form->RefreshFromServerButton->text(), QString("Cancel Refresh"));
+        QVERIFY(!f.box()->isEnabled() && !f.Form->CreateNewListButton->isEnabled());
+        QVERIFY(f.Form->RefreshFromServerButton->isEnabled());
+        f.server().Complete = true;
+        QTRY_COMPARE_WITH_TIMEOUT(f.entries().size(), 3, 2000);
+        QCOMPARE(f.entries().first(), QString("New   [Empty]"));
+        QCOMPARE(f.selected(), QList<int>{1}); // Tech, by id; Banks is gone
+        QCOMPARE(f.Form->RefreshFromServerButton->text(), QString("Refresh from Server"));
+
+        // Cancelled with the button: the previous lists come back, none selected.
+        QTest::mouseClick(f.Form->RefreshFromServerButton, Qt::LeftButton);
+        QTest::mouseClick(f.Form->RefreshFromServerButton, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(f.entries().size(), 3, 2000);
+        QVERIFY(f.selected().isEmpty());
+        QVERIFY(f.box()->isEnabled());
+    }
+
+    void failedRefreshReturnsToTheLastLists() {
+        TFormFixture f;
+        f.server().FailOnce = {"RestartEnumeration"};
+        QTest::mouseClick(f.Form->RefreshFromServerButton, Qt::LeftButton);
+        QCOMPARE(f.lastMessage(), QString("Fake failure of RestartEnumeration"));
+        QCOMPARE(f.entries().size(), 3);
+        QVERIFY(f.box()->isEnabled());
+        QCOMPARE(f.Form->RefreshFromServerButton->text(), QString("Refresh from Server"));
+    }
+
+    void editorNormalisesOnOk() {
+        TFormFixture f;
+        f.select({0});
+        f.Editor->OpenForList(*f.Form->SelectedList(), f.Form.get());
+        QCOMPARE(f.Editor->MemoLines(), QStringList({"AAPL", "MSFT"}));
+        f.Editor->SymbolsMemo->setPlainText(" ibm \nIBM\n\naapl\nIBM MSFT");
+        QTest::mouseClick(f.Editor->OKButton, Qt::LeftButton);
+        QCOMPARE(f.server().Log, QStringList({"1:BeginReplace", "1:AddToReplacement(AAPL)",
+                                              "1:AddToReplacement(IBM)",
+                                              "1:AddToReplacement(IBM MSFT)", "1:FinishReplace"}));
+        QCOMPARE(f.entries().first(), QString("Tech   [3]"));
+
+        f.server().Log.clear();
+        f.select({0});
+        f.Editor->OpenForList(*f.Form->SelectedList(), f.Form.get());
+        f.Editor->SymbolsMemo->setPlainText("X");
+        f.Editor->CancelButtonClick();
+        QVERIFY(f.server().Log.isEmpty());
+        f.Editor->SymbolsMemo->clear();
+        f.Editor->OKButtonClick(); // empties the list
+        QCOMPARE(f.entries().first(), QString("Tech   [Empty]"));
+    }
+
+    void editorFiles() {
+        TFormFixture f;
+        f.select({0});
+        f.Editor->OpenForList(*f.Form->SelectedList(), f.Form.get());
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/Tech.txt");
+        f.Editor->SaveToFileButtonClick();
+        const zkPrompts::TPromptRecord save = zkPrompts::Shown().last();
+        QCOMPARE(save.File.FileName, QString("Tech"));
+        QCOMPARE(save.File.InitialDir, SavedWindowsDir());
+        QCOMPARE(save.File.DefaultExt, QString("txt"));
+        QCOMPARE(save.File.Filter, QString("Text files (*.txt)|*.txt|All files (*.*)|*.*"));
+        QVERIFY(save.File.OverwritePrompt);
+        QCOMPARE(ReadWholeFile(SavedWindowsDir() + "/Tech.txt"), QByteArray("AAPL\r\nMSFT\r\n"));
+        QCOMPARE(f.Editor->LastFileName, SavedWindowsDir() + "/Tech.txt");
+
+        // Insert: sorted, case duplicates once, caret where the old text ended.
+        WriteTextFile(SavedWindowsDir() + "/ins.txt", "b\nA\na\n");
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/ins.txt");
+        f.Editor->InsertFromFileButtonClick();
+        QCOMPARE(f.Editor->MemoLines(), QStringList({"AAPL", "MSFT", "A", "b"}));
+        QCOMPARE(f.Editor->SymbolsMemo->textCursor().position(), 9);
+        QVERIFY(!f.Editor->SymbolsMemo->textCursor().hasSelection());
+
+        // Load: LF and CR LF files read alike.
+        WriteTextFile(SavedWindowsDir() + "/lf.txt", "x\ny\n");
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/lf.txt");
+        f.Editor->LoadFromFileButtonClick();
+        QCOMPARE(f.Editor->MemoLines(), QStringList({"x", "y"}));
+
+        // A file that cannot be read: reported; memo and name stay.
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/missing.txt");
+        QTest::mouseClick(f.Editor->LoadFromFileButton, Qt::LeftButton);
+        QVERIFY(f.lastMessage().startsWith("Cannot open file \"" + SavedWindowsDir() +
+                                           "/missing.txt\". "));
+        QCOMPARE(f.Editor->MemoLines(), QStringList({"x", "y"}));
+        QCOMPARE(f.Editor->LastFileName, SavedWindowsDir() + "/lf.txt");
+    }
+
+    // Keys released anywhere in the lists window reach the ring; the editor knows F1 only.
+    void keysReachTheRing() {
+        TFormFixture f;
+        QStringList seen;
+        SetWindowRingHooks({[&] { seen << "join"; },
+                            [&](int key, Qt::KeyboardModifiers shift) {
+                                if (key != Qt::Key_Control) // its own release follows each key
+                                    seen << QString("key %1").arg(
+                                        QKeySequence(key | shift).toString());
+                                return key == Qt::Key_N || key == Qt::Key_P;
+                            },
+                            [&] { seen << "help"; }});
+        QTest::keyRelease(f.Form->SymbolEdit, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyRelease(f.box(), Qt::Key_P, Qt::ControlModifier);
+        QTest::keyRelease(f.Editor->SymbolsMemo, Qt::Key_N, Qt::ControlModifier);
+        QTest::keyRelease(f.Editor->SymbolsMemo, Qt::Key_F1);
+        SetWindowRingHooks({});
+        QCOMPARE(seen, QStringList({"key Ctrl+N", "key Ctrl+P", "help"}));
+    }
+
+    // The menu command brings a window that is already open forward.
+    void menuBringsTheWindowForward() {
+        TTestHome home;
+        QTemporaryDir install;
+        const QString oldDir = QDir::currentPath();
+        QDir::setCurrent(install.path());
+        TUserStore::ResetInstance();
+        zkPrompts::SetScripted(true);
+        auto factory = std::make_shared<TFakeComponentFactory>();
+        TScopedComponentFactory scope(factory);
+        {
+            TZentrikProMainForm main;
+            main.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&main));
+            main.SymbolListsMenuItem->trigger();
+            TSymbolListsForm* lists = main.SymbolListsForm;
+            QVERIFY(lists->isVisible());
+            main.activateWindow();
+            QTRY_VERIFY(main.isActiveWindow());
+            main.SymbolListsMenuItem->trigger();
+            QTRY_VERIFY(lists->isActiveWindow());
+        }
+        QDir::setCurrent(oldDir);
+        TUserStore::ResetInstance();
+    }
+};
+
+QTEST_MAIN(TSymbolListsFormTest)
+#include "tst_symbol_lists_form.moc"
