@@ -7,16 +7,12 @@
 #include "alerts/zkActions.h"
 #include "linking/zkExternalLinks.h"
 #include "platform/zkErrors.h"
+#include "zkFuzzCheck.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 bool IsDecimal(const QString& text) {
     bool ok = false;

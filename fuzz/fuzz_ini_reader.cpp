@@ -1,16 +1,12 @@
 // Any bytes as an INI file: the reader must not crash, every key it lists must read, and what
 // the writer saves must read back the same, before and after edits.
 #include "config/zkIniFile.h"
+#include "zkFuzzCheck.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // Everything the reader sees of a document must be the same in the other.
 void CheckSame(const TIniDocument& a, const TIniDocument& b) {

@@ -3,6 +3,7 @@
 // naming a 32-bit pattern), and every form the program writes must read back.
 // Float text rides along: no crash, and finite values survive writing and reading.
 #include "config/zkSettings.h"
+#include "zkFuzzCheck.h"
 
 #include <QRegularExpression>
 
@@ -11,11 +12,6 @@
 #include <cstdlib>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 bool Reference(const QString& text, int32_t& value) {
     static const QRegularExpression form(QRegularExpression::anchoredPattern(

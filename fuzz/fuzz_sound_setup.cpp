@@ -2,16 +2,12 @@
 // the fields, and what the program writes reads back the same.
 #include "alerts/zkSoundSetup.h"
 #include "config/zkSettings.h"
+#include "zkFuzzCheck.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 uint16_t Field(const QStringList& fields, int index) {
     int32_t value = 0;

@@ -3,15 +3,9 @@
 // trimmed, upper-cased, strictly ascending and stable under a second normalisation.
 #include "symbollists/zkSymbolListFile.h"
 #include "symbollists/zkSymbolListModel.h"
+#include "zkFuzzCheck.h"
 
 #include <cstdlib>
-
-namespace {
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));

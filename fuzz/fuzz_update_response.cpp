@@ -2,21 +2,13 @@
 // crash, and an offer of a newer build must always name a web page (never a file, a program
 // or a script), with the first line's number really above ours.
 #include "updates/zkUpdateCheck.h"
+#include "zkFuzzCheck.h"
 
 #include <QUrl>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The component hands over UTF-8, or Latin-1 when the body is not valid UTF-8; both here.

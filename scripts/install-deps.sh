@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
           libsqlite3-dev libbenchmark-dev xvfb xauth
           xdg-utils desktop-file-utils
-          openbox x11-utils pulseaudio  # the whole-process tests' desktop and audio server
+          # the whole-process tests' desktop and audio server
+          openbox x11-utils pulseaudio pulseaudio-utils
           python3) # python3: the local HTTP server of the update check's whole-process test
 missing=()
 for p in "${packages[@]}"; do

@@ -22,28 +22,11 @@ namespace {
 // A private home and installation folder, scripted prompts, recorded shell opens, default
 // configuration and fake components; main() builds a main window, which creates the dialog.
 struct TLoginFixture {
-    TTestHome Home;
-    QTemporaryDir Install;
-    QString OldDir = QDir::currentPath();
+    TClientSandbox Sandbox;
     std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
     TScopedComponentFactory Scope{Factory};
-    std::unique_ptr<TZentrikProMainForm> Main;
+    std::unique_ptr<TZentrikProMainForm> Main; // goes before the sandbox
 
-    TLoginFixture() {
-        QDir::setCurrent(Install.path());
-        TUserStore::ResetInstance();
-        SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
-        zkPrompts::SetScripted(true);
-        zkPrompts::ClearScript();
-        zkShell::SetRecording(true);
-        zkShell::ClearOpened();
-        SetConfigDefaults(ConfigInfo());
-    }
-    ~TLoginFixture() {
-        Main.reset();
-        QDir::setCurrent(OldDir);
-        TUserStore::ResetInstance();
-    }
     TLoginForm* main() {
         Main = std::make_unique<TZentrikProMainForm>();
         QCoreApplication::processEvents(); // the start-up prompt, if any

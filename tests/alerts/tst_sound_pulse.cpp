@@ -51,6 +51,7 @@ private:
 
     QTemporaryDir Dir;
     QProcess Daemon;
+    QProcess KeepAlive; // silence, so the null sink keeps a sound card's pace
 };
 
 void TSoundPulseTest::initTestCase() {
@@ -79,6 +80,18 @@ void TSoundPulseTest::initTestCase() {
                   QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket});
     QVERIFY(Daemon.waitForStarted());
     QVERIFY2(WaitForFile(socket), "the PulseAudio daemon did not come up");
+    // A null sink with no stream on it runs on blocks of up to two seconds, so a stream that
+    // joins it waits for the next block to start and ends a block late: seconds that no sound
+    // card adds. A low-latency stream of silence keeps it ticking in short steps, as a card's
+    // clock does.
+    if (QStandardPaths::findExecutable(QStringLiteral("pacat")).isEmpty())
+        QSKIP("pacat is not installed (scripts/install-deps.sh installs pulseaudio-utils)");
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + socket);
+    KeepAlive.setProcessEnvironment(env);
+    KeepAlive.setStandardInputFile(QStringLiteral("/dev/zero"));
+    KeepAlive.start(QStringLiteral("pacat"),
+                    {QStringLiteral("--playback"), QStringLiteral("--latency-msec=10")});
+    QVERIFY(KeepAlive.waitForStarted());
     // Before the audio back end first looks for devices.
     qputenv("PULSE_SERVER", ("unix:" + socket).toLocal8Bit());
     qunsetenv("VELQUIST_AUDIO_OUT");
@@ -86,12 +99,14 @@ void TSoundPulseTest::initTestCase() {
 }
 
 void TSoundPulseTest::cleanupTestCase() {
-    if (Daemon.state() == QProcess::NotRunning)
-        return;
-    Daemon.terminate();
-    if (!Daemon.waitForFinished(5000))
-        Daemon.kill();
-    Daemon.waitForFinished(5000);
+    for (QProcess* process : {&KeepAlive, &Daemon}) {
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        process->terminate();
+        if (!process->waitForFinished(5000))
+            process->kill();
+        process->waitForFinished(5000);
+    }
 }
 
 namespace {
@@ -135,6 +150,10 @@ qint64 ServerSecondMs() {
 } // namespace
 
 void TSoundPulseTest::playHoldsThePlayerForTheSoundsLength() {
+    TSoundPlayForm player;
+    const QString setup = tone(QStringLiteral("one.wav"), 1.0) + QStringLiteral(",100,50");
+    // The first play also opens the connection to the server.
+    playOnce(player, setup);
     // A machine too busy to feed the server in time stretches every sound; that is no fault of
     // the player, and its timing cannot be judged there.
     const qint64 yardstick = ServerSecondMs();
@@ -142,18 +161,16 @@ void TSoundPulseTest::playHoldsThePlayerForTheSoundsLength() {
         QSKIP(qPrintable(QStringLiteral("the machine is too busy: the audio server took %1 ms to "
                                         "play one second")
                              .arg(yardstick)));
-    TSoundPlayForm player;
-    const QString setup = tone(QStringLiteral("one.wav"), 1.0) + QStringLiteral(",100,50");
-    // The first play also opens the connection to the server.
-    playOnce(player, setup);
-    // No play ends before the sound has; the quickest of three, which a busy machine has
-    // delayed least, ends within 200 ms of it.
+    // No play ends before the sound has (give or take the 10 ms of the server's interpolated
+    // clock against ours); the quickest of three, which a busy machine has delayed least, ends
+    // within 200 ms of it.
     QList<qint64> held;
     for (int i = 0; i < 3; ++i)
         held << playOnce(player, setup);
     std::sort(held.begin(), held.end());
     const QString text = QStringLiteral("%1, %2, %3 ms").arg(held[0]).arg(held[1]).arg(held[2]);
-    QVERIFY2(held.first() >= 1000 && held.first() <= 1200, qPrintable(text));
+    qInfo("a 1.0 s sound held the player %s", qPrintable(text));
+    QVERIFY2(held.first() >= 990 && held.first() <= 1200, qPrintable(text));
 }
 
 void TSoundPulseTest::quickAlertsOfOneSoundMerge() {
