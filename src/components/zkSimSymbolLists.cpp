@@ -211,7 +211,7 @@ void TSimListOfLists::TryFinish() {
         return;
     Scheduled = true;
     const unsigned generation = Generation;
-    QTimer::singleShot(Service->ListDelayMs(), Guard.get(), [this, generation] {
+    auto finish = [this, generation] {
         if (generation != Generation)
             return; // a later request took over
         Scheduled = false;
@@ -224,7 +224,12 @@ void TSimListOfLists::TryFinish() {
         NextIndex = 0;
         Pending = false;
         IsComplete = true;
-    });
+    };
+    // Without a delay the answer is there at once, as from a server that already had it.
+    if (Service->ListDelayMs() <= 0)
+        finish();
+    else
+        QTimer::singleShot(Service->ListDelayMs(), Guard.get(), finish);
 }
 
 void TSimListOfLists::RestartEnumeration() {
@@ -292,7 +297,7 @@ void TSimSymbolList::FetchSymbols() {
     IsFetching = true;
     Valid = false;
     Fetched.clear();
-    QTimer::singleShot(Service->FetchDelayMs(), Guard.get(), [this] {
+    auto finish = [this] {
         std::shared_ptr<TSimListStore> store = Service->Lists();
         const TSimList* list = store ? store->Find(Id) : nullptr;
         if (list) {
@@ -300,7 +305,11 @@ void TSimSymbolList::FetchSymbols() {
             Valid = true;
         }
         IsFetching = false;
-    });
+    };
+    if (Service->FetchDelayMs() <= 0)
+        finish();
+    else
+        QTimer::singleShot(Service->FetchDelayMs(), Guard.get(), finish);
 }
 
 QString TSimSymbolList::SymbolAt(int32_t index) const {

@@ -11,6 +11,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <memory>
 #include <QTimer>
 
 namespace {
@@ -22,11 +24,17 @@ public:
         Server.listen(QHostAddress::LocalHost);
         connect(&Server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = Server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    Buffer[socket] += socket->readAll();
-                    if (!Buffer[socket].contains("\r\n\r\n"))
+                // The connection's own buffer: a later socket may get this one's address.
+                auto buffer = std::make_shared<QByteArray>();
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+                    *buffer += socket->readAll();
+                    const qsizetype end = buffer->indexOf("\r\n\r\n");
+                    // One answer a connection: a request the client sent on it before it saw
+                    // the close gets none (and is sent again on a new connection).
+                    if (end < 0 || socket->property("answered").toBool())
                         return;
-                    const QByteArray path = Buffer[socket].split(' ').value(1);
+                    socket->setProperty("answered", true);
+                    const QByteArray path = buffer->left(end).split(' ').value(1);
                     Paths << QString::fromLatin1(path);
                     if (path == "/silent")
                         return; // keeps the connection open and says nothing
@@ -77,7 +85,6 @@ private:
         return Response("404 Not Found", "no such page");
     }
     QTcpServer Server;
-    QHash<QTcpSocket*, QByteArray> Buffer;
 };
 
 } // namespace
