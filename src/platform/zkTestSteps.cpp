@@ -10,22 +10,32 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-template <typename T> T* Find(const QString& name) {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->objectName() == name)
-            if (auto* t = qobject_cast<T*>(top))
-                return t;
-        if (T* t = top->findChild<T*>(name))
-            return t;
-    }
-    return nullptr;
-}
-
 bool Usable(QWidget* w) {
     return w && w->isVisible() && w->isEnabled();
+}
+
+// The control of that name a user could use now, else any of that name. Windows may share
+// control names (two "Create New List" buttons), and the order of top-level windows is not
+// fixed, so the first found is not enough.
+template <typename T> T* Find(const QString& name) {
+    T* any = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        QList<T*> found = top->findChildren<T*>(name);
+        if (top->objectName() == name)
+            if (auto* t = qobject_cast<T*>(top))
+                found.prepend(t);
+        for (T* t : found) {
+            if (Usable(t))
+                return t;
+            if (!any)
+                any = t;
+        }
+    }
+    return any;
 }
 
 // Runs one step; false when its control is not ready yet.
@@ -80,9 +90,24 @@ void zkTestSteps::StartFromEnvironment() {
     auto steps = std::make_shared<QStringList>(
         qEnvironmentVariable("VELQUIST_TEST_STEPS").split(u';', Qt::SkipEmptyParts));
     auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, steps] {
-        while (!steps->isEmpty() && RunStep(steps->constFirst()))
+    auto waited = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, steps, waited] {
+        while (!steps->isEmpty() && RunStep(steps->constFirst())) {
+            // Where a script got stuck shows in the test's output.
+            fprintf(stderr, "velquist test step: %s\n", qPrintable(steps->constFirst()));
             steps->removeFirst();
+            *waited = 0;
+        }
+        if (!steps->isEmpty() && ++*waited == 50) {
+            const QString name = steps->constFirst().section(u'=', 0, 0);
+            auto* widget = Find<QWidget>(name);
+            fprintf(stderr, "velquist test step still waiting: %s (%s)\n",
+                    qPrintable(steps->constFirst()),
+                    !widget ? "no such control"
+                    : !widget->isVisible() ? "hidden"
+                    : !widget->isEnabled() ? "disabled"
+                                           : "no such entry");
+        }
         if (steps->isEmpty()) {
             timer->stop();
             fputs("velquist test steps done\n", stderr);
