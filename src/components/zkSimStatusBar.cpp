@@ -65,13 +65,25 @@ void TSimStatusStrip::paintEvent(QPaintEvent*) {
     painter.setFont(font);
     painter.setPen(QColor(0xe8, 0xec, 0xf1));
     const QRect text = r.adjusted(dotRect.right() + 7, 0, -8, 0);
+    QFont clockFont = font;
+    clockFont.setBold(false);
+    const QString clock = ny.toString(QStringLiteral("HH:mm:ss")) + tr(" ET");
+    const int clockWidth = QFontMetrics(clockFont).horizontalAdvance(clock);
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
-                     tr("Market: %1").arg(SimMarketSessionName(session)));
-    font.setBold(false);
-    painter.setFont(font);
+                     FitSessionText(QFontMetrics(font), text.width() - clockWidth - 8,
+                                    SimMarketSessionName(session)));
+    painter.setFont(clockFont);
     painter.setPen(QColor(0xb8, 0xc0, 0xca));
-    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter,
-                     ny.toString(QStringLiteral("HH:mm:ss")) + tr(" ET"));
+    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, clock);
+}
+
+QString TSimStatusStrip::FitSessionText(const QFontMetrics& metrics, int width,
+                                        const QString& session) {
+    // The clock keeps its place; the session gives up its label first, then its tail.
+    const QString full = tr("Market: %1").arg(session);
+    if (metrics.horizontalAdvance(full) <= width)
+        return full;
+    return metrics.elidedText(session, Qt::ElideRight, qMax(width, 0));
 }
 
 TSimStatusBarX::TSimStatusBarX(std::shared_ptr<TSimService> service)

@@ -2,6 +2,7 @@
 
 #include "zkComponents.h"
 
+#include <QFontMetrics>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -16,6 +17,8 @@ public:
     QSize sizeHint() const override;
     QString SessionText() const;
     QString ClockText() const;
+    // "Market: <session>" when it fits the width, else the session, cut short if need be.
+    static QString FitSessionText(const QFontMetrics& metrics, int width, const QString& session);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -53,8 +53,8 @@ const char* const StatementSql[] = {
     "SELECT id FROM keys WHERE path=?1",
     "SELECT v.kind, v.data FROM keys k JOIN vals v ON v.key=k.id WHERE k.path=?1 AND v.folded=?2",
     "INSERT INTO keys(parent, name, path) VALUES(?1, ?2, ?3)",
-    "INSERT INTO vals(key, name, folded, kind, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT(key, folded) DO UPDATE SET kind=excluded.kind, data=excluded.data",
+    ("INSERT INTO vals(key, name, folded, kind, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+     "ON CONFLICT(key, folded) DO UPDATE SET kind=excluded.kind, data=excluded.data"),
     "DELETE FROM vals WHERE key=(SELECT id FROM keys WHERE path=?1) AND folded=?2",
     "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE path=?1 OR (path>=?2 AND path<?3))",
     "DELETE FROM keys WHERE (path=?1 AND id<>1) OR (path>=?2 AND path<?3)",

@@ -241,6 +241,16 @@ private slots:
         QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d ET$"))
                     .match(strip->ClockText())
                     .hasMatch());
+        // The session gives way to the clock, never runs under it.
+        const QFontMetrics metrics(strip->font());
+        QCOMPARE(TSimStatusStrip::FitSessionText(metrics, 1000, "Pre-market"),
+                 QString("Market: Pre-market"));
+        const int bare = metrics.horizontalAdvance("Pre-market");
+        QCOMPARE(TSimStatusStrip::FitSessionText(metrics, bare, "Pre-market"),
+                 QString("Pre-market"));
+        const QString cut = TSimStatusStrip::FitSessionText(metrics, bare / 2, "Pre-market");
+        QVERIFY2(cut.endsWith(QChar(0x2026)) && metrics.horizontalAdvance(cut) <= bare / 2,
+                 qPrintable(cut));
         bar.resize(210, 27);
         bar.show();
         QVERIFY(QTest::qWaitForWindowExposed(&bar));
