@@ -14,6 +14,7 @@
 #include "platform/zkWindowPlace.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkOpenLink.h"
+#include "shell/zkWindowRing.h"
 #include "symbollists/zkSymbolListsForm.h"
 
 #include <QApplication>
@@ -309,6 +310,7 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
         delete w;
 
     QString firstError;
+    const TFormRing::TBatch ringBatch;
     for (const TLayoutWindow& window : layout.Windows) {
         QString error;
         OpenAlertWindow(form, window.Record, window.Actions, nullptr, error);
@@ -353,6 +355,7 @@ void LoadAllSavedWindows() {
     const QFileInfoList entries =
         dir.entryInfoList({QStringLiteral("*.zka")}, QDir::Files, QDir::Unsorted);
     QString firstError;
+    const TFormRing::TBatch ringBatch;
     for (const QFileInfo& entry : entries) {
         if (entry.fileName() ==
             QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window

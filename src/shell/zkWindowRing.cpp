@@ -16,9 +16,25 @@ TFormRing& FormRing() {
 }
 
 void TFormRing::Rebuild() {
+    if (Batches > 0) {
+        RebuildWaiting = true;
+        return;
+    }
     Items.clear();
     for (QWidget* w : zkWindowOrder::TopLevelWindows())
         Items.append({w});
+}
+
+TFormRing::TBatch::TBatch() {
+    ++FormRing().Batches;
+}
+
+TFormRing::TBatch::~TBatch() {
+    TFormRing& ring = FormRing();
+    if (--ring.Batches == 0 && ring.RebuildWaiting) {
+        ring.RebuildWaiting = false;
+        ring.Rebuild();
+    }
 }
 
 QWidget* TFormRing::NextForm() {

@@ -29,8 +29,21 @@ public:
     // Clicks the first item of the main window's Help menu.
     static void ShowHelp();
 
+    // While one lives, rebuilds wait and one runs when the last ends: a layout of thousands
+    // of windows would otherwise take a snapshot of all windows for each one it opens. The
+    // ring is then as the last of those rebuilds would have left it.
+    class TBatch {
+    public:
+        TBatch();
+        ~TBatch();
+        TBatch(const TBatch&) = delete;
+        TBatch& operator=(const TBatch&) = delete;
+    };
+
 private:
     void BringToFront(QWidget* (TFormRing::*step)());
+    int Batches = 0;
+    bool RebuildWaiting = false;
 };
 
 TFormRing& FormRing();

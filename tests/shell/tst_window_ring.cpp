@@ -14,6 +14,7 @@ class TWindowRingTest : public QObject {
 private slots:
     void initTestCase() { zkWindowOrder::Install(); }
     void focusedFirstThenCreationOrder();
+    void rebuildsInABatchRunOnceAtItsEnd();
 };
 
 void TWindowRingTest::focusedFirstThenCreationOrder() {
@@ -65,6 +66,34 @@ void TWindowRingTest::focusedFirstThenCreationOrder() {
     windows[9].reset();
     ring.Rebuild();
     QCOMPARE(order().mid(0, 4), (QWidgetList{created[7], created[2], created[0], created[1]}));
+}
+
+void TWindowRingTest::rebuildsInABatchRunOnceAtItsEnd() {
+    TFormRing& ring = FormRing();
+    std::unique_ptr<QDialog> a, b, c;
+    ring.Rebuild();
+    const qsizetype before = ring.Items.size();
+    {
+        const TFormRing::TBatch outer;
+        a = std::make_unique<QDialog>();
+        ring.Rebuild();
+        {
+            const TFormRing::TBatch inner;
+            b = std::make_unique<QDialog>();
+            ring.Rebuild();
+        }
+        // The inner batch's end does not rebuild while the outer one lives.
+        QCOMPARE(ring.Items.size(), before);
+    }
+    QCOMPARE(ring.Items.size(), before + 2);
+    QCOMPARE(ring.Items.at(before).Form.data(), a.get());
+    QCOMPARE(ring.Items.at(before + 1).Form.data(), b.get());
+    // A batch in which nobody asked for a rebuild leaves the ring as it was.
+    {
+        const TFormRing::TBatch idle;
+        c = std::make_unique<QDialog>();
+    }
+    QCOMPARE(ring.Items.size(), before + 2);
 }
 
 QTEST_MAIN(TWindowRingTest)
