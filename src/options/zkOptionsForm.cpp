@@ -671,6 +671,7 @@ void TOptionsForm::BrowseLayout(bool forSave) {
     spec.Filter = tr("Velquist Layout files (*.zkl)|*.zkl|All files (*.*)|*.*");
     spec.PathMustExist = true;
     spec.OverwritePrompt = false;
+    spec.NoReadOnlyReturn = forSave;
     QString name;
     const bool chosen = forSave ? zkPrompts::SaveFileName(spec, name, this)
                                 : zkPrompts::OpenFileName(spec, name, this);

@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -152,7 +153,25 @@ bool OpenFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* paren
     return true;
 }
 
-bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
+namespace {
+
+// The text of the refusal when the chosen file exists and cannot be written, else empty.
+QString ReadOnlyRefusal(const TFileDialogSpec& spec, const QString& fileName) {
+    if (!spec.NoReadOnlyReturn)
+        return QString();
+    const QFileInfo info(fileName);
+    // Marked read-only (no write bit in its mode) counts even where root could still write
+    // it. (WriteUser is left out: it says what this process may do, not what the mode says.)
+    const QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (!info.exists() || (info.isWritable() && (info.permissions() & anyWrite)))
+        return QString();
+    return QApplication::translate("zkPrompts",
+                                   "%1\nThis file is set to read-only.\nTry again with a "
+                                   "different file name.")
+        .arg(info.fileName());
+}
+
+bool AskSaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
     if (script().Scripted)
         return takeFileName(QStringLiteral("save"), spec, fileName);
     QFileDialog dlg(dialogParent(parent), spec.Title, spec.InitialDir, qtFilter(spec.Filter));
@@ -168,6 +187,24 @@ bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* paren
         return false;
     fileName = dlg.selectedFiles().constFirst();
     return true;
+}
+
+} // namespace
+
+bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
+    TFileDialogSpec ask = spec;
+    for (;;) {
+        QString chosen;
+        if (!AskSaveFileName(ask, chosen, parent))
+            return false;
+        const QString refusal = ReadOnlyRefusal(spec, chosen);
+        if (refusal.isEmpty()) {
+            fileName = chosen;
+            return true;
+        }
+        MessageBox(refusal, spec.Title, TIcon::Warning, TButtons::OK, parent);
+        ask.FileName = chosen; // the dialog opens again on the refused name
+    }
 }
 
 bool ChooseFont(QFont& font, QColor& color, QWidget* parent) {

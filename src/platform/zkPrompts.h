@@ -27,6 +27,9 @@ struct TFileDialogSpec {
     bool OverwritePrompt = false;
     bool FileMustExist = false;
     bool PathMustExist = false;
+    // Save dialogs: an existing file that cannot be written is refused with a message and the
+    // dialog asks again, so the choice never fails later, at the first save.
+    bool NoReadOnlyReturn = false;
 };
 
 struct TPromptRecord {

@@ -310,6 +310,25 @@ private slots:
         f.Form->SaveBrowseButton->click();
         QVERIFY(QFileInfo(SavedWindowsDir()).isDir());
         QCOMPARE(zkPrompts::Shown().last().File.InitialDir, SavedWindowsDir());
+        // A read-only file is refused with a message and the dialog asks again.
+        const QString locked = f.Sandbox.dir() + "/SavedWindows/locked.zkl";
+        WriteTextFile(locked, "[x]\n");
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        zkPrompts::SetNextFileName(locked);
+        zkPrompts::SetNextFileName(f.Sandbox.dir() + "/SavedWindows/other.zkl");
+        const qsizetype shownBefore = zkPrompts::Shown().size();
+        f.Form->SaveBrowseButton->click();
+        QCOMPARE(f.Form->SaveNameEdit->text(), f.Sandbox.dir() + "/SavedWindows/other.zkl");
+        const QList<zkPrompts::TPromptRecord> asked = zkPrompts::Shown().mid(shownBefore);
+        QCOMPARE(asked.size(), 3); // save, the refusal, save again on the refused name
+        QVERIFY(asked[1].Text.contains("This file is set to read-only"));
+        QCOMPARE(asked[2].File.FileName, locked);
+        // The load dialog takes it: reading is all it needs.
+        zkPrompts::SetNextFileName(locked);
+        f.Form->LoadBrowseButton->click();
+        QCOMPARE(f.Form->LoadNameEdit->text(), locked);
+        f.Form->LoadNameEdit->setText("/desk/b.zkl");
+        f.Form->SaveNameEdit->setText(f.Sandbox.dir() + "/SavedWindows/picked.zkl");
         zkPrompts::SetNextFileName(std::nullopt); // cancelled: the name stays
         f.Form->LoadBrowseButton->click();
         QCOMPARE(f.Form->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
