@@ -40,6 +40,17 @@
 
 namespace {
 
+// The tree shows large icons. Some of the style's icons come only small, and a QIcon is never
+// drawn larger than its biggest picture, so those are scaled up to the same size as the rest.
+QIcon LargeIcon(const QIcon& icon, const QSize& size) {
+    const QSize have = icon.actualSize(size);
+    if (have.width() >= size.width() && have.height() >= size.height())
+        return icon;
+    QIcon large(icon.pixmap(have).scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    large.addPixmap(icon.pixmap(QSize(16, 16)));
+    return large;
+}
+
 TOptionsForm* TheOptionsForm = nullptr;
 
 const QString SettingsSection = QStringLiteral("Settings");
@@ -185,7 +196,7 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
     };
     for (const auto& page : pages) {
         auto* item = new QTreeWidgetItem(PagesTreeView, QStringList(page.Text));
-        item->setIcon(0, page.Icon);
+        item->setIcon(0, LargeIcon(page.Icon, PagesTreeView->iconSize()));
         item->setSizeHint(0, QSize(120, 44));
         PagesControl->addTab(page.Page, page.Icon, page.Text);
     }

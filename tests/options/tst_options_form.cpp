@@ -90,6 +90,11 @@ private slots:
     void treeShowsOnePageAtATime() {
         TOptionsFixture f;
         QCOMPARE(f.Form->size(), QSize(575, 428));
+        // Every page's icon fills the tree's large icon size, also where the style has only
+        // a small picture.
+        QTreeWidget* tree = f.Form->PagesTreeView;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            QCOMPARE(tree->topLevelItem(i)->icon(0).actualSize(tree->iconSize()), tree->iconSize());
         f.open();
         f.Form->PagesTreeView->setCurrentItem(f.Form->PagesTreeView->topLevelItem(3));
         QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
