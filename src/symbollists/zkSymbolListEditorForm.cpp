@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -97,6 +98,19 @@ void TSymbolListEditorForm::resizeEvent(QResizeEvent* event) {
 
 void TSymbolListEditorForm::OpenForList(const TSymbolList& list, TSymbolListsForm* owner) {
     Owner = owner;
+    // Over the window it was opened from, as a dialog should be, and wholly on that screen.
+    // (Its parent, the main window, is smaller than the editor, which Qt's own centring would
+    // push into the screen's corner.)
+    if (owner && owner->isVisible()) {
+        const QRect frame = frameGeometry();
+        QPoint at = owner->frameGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
+        if (const QScreen* screen = owner->screen()) {
+            const QRect area = screen->availableGeometry();
+            at.setX(qBound(area.left(), at.x(), qMax(area.left(), area.right() + 1 - frame.width())));
+            at.setY(qBound(area.top(), at.y(), qMax(area.top(), area.bottom() + 1 - frame.height())));
+        }
+        move(at);
+    }
     ReplaceText(SymbolsMemo, list.Symbols.Strings());
     LastFileName = list.Name;
     EditedListId = list.ListId;

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QScreen>
 #include <QtTest>
 
 namespace {
@@ -202,7 +203,14 @@ private slots:
 
         f.server().Log.clear();
         f.select({0});
+        // It opens over the symbol lists window, inside the screen.
+        f.Form->show();
+        f.Form->move(200, 150);
         f.Editor->OpenForList(*f.Form->SelectedList(), f.Form.get());
+        QCOMPARE(f.Editor->geometry().center().x() / 10, f.Form->geometry().center().x() / 10);
+        f.Form->move(0, 0);
+        f.Editor->OpenForList(*f.Form->SelectedList(), f.Form.get());
+        QVERIFY(f.Form->screen()->availableGeometry().contains(f.Editor->frameGeometry()));
         f.Editor->SymbolsMemo->setPlainText("X");
         f.Editor->CancelButtonClick();
         QVERIFY(f.server().Log.isEmpty());
