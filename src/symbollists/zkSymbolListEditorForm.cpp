@@ -9,6 +9,7 @@
 #include "zkSymbolListModel.h"
 #include "zkSymbolListsForm.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 
@@ -25,11 +27,36 @@ constexpr int ButtonTop = 256;
 
 QPointer<TSymbolListEditorForm> TheEditor;
 
-// Replaces the memo's text without a redraw in between.
+// Lines the memo takes at once; a longer text goes in by parts of this size.
+constexpr qsizetype FillPart = 50000;
+
+// Replaces the memo's text without a redraw in between. A huge text (a file of a million lines
+// takes seconds) goes in by parts, and between them the application paints and answers the
+// window manager, so nothing looks hung; input waits until the text is in.
 void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
-    memo->setUpdatesEnabled(false);
-    memo->setPlainText(lines.join(QLatin1Char('\n')));
-    memo->setUpdatesEnabled(true);
+    if (lines.size() <= FillPart) {
+        memo->setUpdatesEnabled(false);
+        memo->setPlainText(lines.join(QLatin1Char('\n')));
+        memo->setUpdatesEnabled(true);
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QTextDocument* document = memo->document();
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    memo->clear();
+    QTextCursor end(document);
+    for (qsizetype at = 0; at < lines.size(); at += FillPart) {
+        QString part = lines.mid(at, FillPart).join(QLatin1Char('\n'));
+        if (at > 0)
+            part.prepend(QLatin1Char('\n'));
+        end.movePosition(QTextCursor::End);
+        end.insertText(part);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    document->setUndoRedoEnabled(undo);
+    memo->moveCursor(QTextCursor::Start); // where setPlainText leaves it
+    QApplication::restoreOverrideCursor();
 }
 
 } // namespace

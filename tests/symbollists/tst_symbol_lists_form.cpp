@@ -248,6 +248,24 @@ private slots:
         f.Editor->LoadFromFileButtonClick();
         QCOMPARE(f.Editor->MemoLines(), QStringList({"x", "y"}));
 
+        // A huge file goes in whole, with the application painting in between.
+        QStringList many;
+        for (int i = 0; i < 120001; ++i)
+            many << QString("S%1").arg(i);
+        WriteTextFile(SavedWindowsDir() + "/many.txt", many.join("\r\n").toLatin1());
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/many.txt");
+        bool ranDuringTheLoad = false;
+        QTimer::singleShot(0, [&] { ranDuringTheLoad = true; });
+        const bool undo = f.Editor->SymbolsMemo->document()->isUndoRedoEnabled();
+        f.Editor->LoadFromFileButtonClick();
+        QVERIFY(ranDuringTheLoad);
+        QCOMPARE(f.Editor->MemoLines(), many);
+        QCOMPARE(f.Editor->SymbolsMemo->textCursor().position(), 0);
+        QCOMPARE(f.Editor->SymbolsMemo->document()->isUndoRedoEnabled(), undo);
+        QVERIFY(!QApplication::overrideCursor());
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/lf.txt");
+        f.Editor->LoadFromFileButtonClick();
+
         // A file that cannot be read: reported; memo and name stay.
         zkPrompts::SetNextFileName(SavedWindowsDir() + "/missing.txt");
         QTest::mouseClick(f.Editor->LoadFromFileButton, Qt::LeftButton);
