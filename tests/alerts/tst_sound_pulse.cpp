@@ -19,6 +19,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <sys/prctl.h>
 
 class TSoundPulseTest : public QObject {
     Q_OBJECT
@@ -68,6 +70,9 @@ void TSoundPulseTest::initTestCase() {
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
     env.remove(QStringLiteral("PULSE_SERVER"));
+    // The daemon and the stream of silence end with this test, also when it is killed.
+    for (QProcess* process : {&Daemon, &KeepAlive})
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     Daemon.setProcessEnvironment(env);
     Daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // No configuration files, no autospawn: only a null sink and a socket for us.
