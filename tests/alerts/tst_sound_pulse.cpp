@@ -104,14 +104,8 @@ void TSoundPulseTest::initTestCase() {
 }
 
 void TSoundPulseTest::cleanupTestCase() {
-    for (QProcess* process : {&KeepAlive, &Daemon}) {
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        process->terminate();
-        if (!process->waitForFinished(5000))
-            process->kill();
-        process->waitForFinished(5000);
-    }
+    StopProcess(KeepAlive);
+    StopProcess(Daemon);
 }
 
 namespace {

@@ -20,14 +20,8 @@ namespace {
 class TDesktop {
 public:
     ~TDesktop() {
-        for (QProcess* p : {&WindowManager, &Server}) {
-            if (p->state() == QProcess::NotRunning)
-                continue;
-            p->terminate();
-            if (!p->waitForFinished(3000))
-                p->kill();
-            p->waitForFinished(3000);
-        }
+        StopProcess(WindowManager, 3000);
+        StopProcess(Server, 3000);
     }
     // Empty when it is up; otherwise what is missing or went wrong.
     QString Start() {

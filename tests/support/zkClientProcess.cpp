@@ -79,3 +79,12 @@ bool WaitForFile(const QString& path, int ms) {
     }
     return true;
 }
+
+void StopProcess(QProcess& process, int ms) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(ms))
+        process.kill();
+    process.waitForFinished(ms);
+}

@@ -52,3 +52,6 @@ void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
 
 // Polls until the file exists; false on timeout.
 bool WaitForFile(const QString& path, int ms = 10000);
+
+// Ends a helper process a test started (a server, a daemon): politely, then for sure.
+void StopProcess(QProcess& process, int ms = 5000);
