@@ -90,3 +90,18 @@ void MoveWindowFrame(QWidget* window, const QPoint& pos) {
     else
         new TFramePlacer(window, pos);
 }
+
+QPoint FitRectToArea(const QRect& window, const QRect& area) {
+    // Edges as exclusive coordinates, so a window exactly as wide as the area fits.
+    int left = window.x();
+    int top = window.y();
+    if (left + window.width() > area.x() + area.width())
+        left = area.x() + area.width() - window.width();
+    if (left < area.x())
+        left = area.x();
+    if (top + window.height() > area.y() + area.height())
+        top = area.y() + area.height() - window.height();
+    if (top < area.y())
+        top = area.y();
+    return {left, top};
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
 
 class QWidget;
 
@@ -10,3 +11,7 @@ class QWidget;
 // the window manager puts the whole frame a title bar higher and a border further left. Such
 // a window is moved once more as soon as its frame is known, so it ends up where asked.
 void MoveWindowFrame(QWidget* window, const QPoint& pos);
+
+// The top left corner a window of that frame gets inside the area: moved in as little as it
+// takes, and to the area's left or top edge when it is larger than the area.
+QPoint FitRectToArea(const QRect& window, const QRect& area);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/zkWindowPlace.h"
+
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -25,8 +27,7 @@ Qt::WindowStates WindowStateFromStored(int32_t state);
 int32_t StoredWindowState(const QWidget& window);
 
 // The pieces of FitToMonitor that need no screen, for callers and tests that have the rectangles.
-// The top left corner the window gets on that area.
-QPoint FitRectToArea(const QRect& window, const QRect& area);
+// (FitRectToArea, the top left corner a window gets on an area, is in platform/zkWindowPlace.h.)
 // Index of the monitor the window lies on: the one it overlaps most, or when it overlaps none,
 // the nearest (the earlier one on a tie); -1 for an empty list.
 int MonitorOfRect(const QRect& window, const QList<QRect>& monitors);

@@ -4,6 +4,7 @@
 #include "platform/zkApplication.h"
 #include "platform/zkButtonText.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkWindowPlace.h"
 #include "platform/zkWindowKeys.h"
 #include "zkSymbolListFile.h"
 #include "zkSymbolListModel.h"
@@ -129,14 +130,11 @@ void TSymbolListEditorForm::OpenForList(const TSymbolList& list, TSymbolListsFor
     // (Its parent, the main window, is smaller than the editor, which Qt's own centring would
     // push into the screen's corner.)
     if (owner && owner->isVisible()) {
-        const QRect frame = frameGeometry();
-        QPoint at = owner->frameGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
-        if (const QScreen* screen = owner->screen()) {
-            const QRect area = screen->availableGeometry();
-            at.setX(qBound(area.left(), at.x(), qMax(area.left(), area.right() + 1 - frame.width())));
-            at.setY(qBound(area.top(), at.y(), qMax(area.top(), area.bottom() + 1 - frame.height())));
-        }
-        move(at);
+        QRect frame = frameGeometry();
+        frame.moveCenter(owner->frameGeometry().center());
+        if (const QScreen* screen = owner->screen())
+            frame.moveTopLeft(FitRectToArea(frame, screen->availableGeometry()));
+        move(frame.topLeft());
     }
     ReplaceText(SymbolsMemo, list.Symbols.Strings());
     LastFileName = list.Name;
