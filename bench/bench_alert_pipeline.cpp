@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     long expected = 0;
     for (int burst : {1, 10, 100}) {
         const double base = Feed(bareFed, alerts, burst, [] {});
-        const double full = Feed(fed, alerts, burst, [] { ProcessPendingActions(); });
+        const double full = Feed(fed, alerts, burst, [main] { ProcessPendingActions(*main); });
         expected += Alerts;
         std::printf("  bursts of %-4d pipeline %7.3f us/alert   empty handler %7.3f us/alert   "
                     "client's own %7.3f us/alert\n",
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
         w->SetActions({QStringLiteral("1,2,setup"), QStringLiteral("1,4,List")});
     for (int burst : {1, 10}) {
         const double base = Feed(bareFed, alerts, burst, [] {});
-        const double full = Feed(fed, alerts, burst, [] { ProcessPendingActions(); });
+        const double full = Feed(fed, alerts, burst, [main] { ProcessPendingActions(*main); });
         expected += Alerts;
         std::printf("  without 1,3, bursts of %-4d pipeline %7.3f us/alert   client's own %7.3f "
                     "us/alert\n",

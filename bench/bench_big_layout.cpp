@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     form->show();
     QCoreApplication::processEvents();
     const double before = RssMiB();
-    const double restore = TimeMs([&] { LoadLayout(file); });
+    const double restore = TimeMs([&] { LoadLayout(*form, file); });
     const double restoreShownMiB = RssMiB() - before;
     QList<QWidget*> shown;
     for (TAlertForm* w : form->AlertWindows())
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
 
     // (c) saving the desk back.
     const QString back = install.filePath(QStringLiteral("SavedWindows/back.zkl"));
-    const double saveBack = TimeMs([&] { SaveLayout(back); });
+    const double saveBack = TimeMs([&] { SaveLayout(*form, back); });
     const int32_t count = ReadIntegerValue(TSettingsStore::IniFile(back), LayoutKeyPath(),
                                            QStringLiteral("AlertCount"), -1);
     Line("(c) SaveLayout(file) of the restored desk", saveBack, "ms", save,

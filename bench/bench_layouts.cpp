@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
         std::printf("    the store read back differs from what was saved!\n");
 
     // The whole commands, widget work included.
-    const double saveWhole = MedianMs([&] { SaveLayout(file); });
+    const double saveWhole = MedianMs([&] { SaveLayout(*form, file); });
     Line("SaveLayout(file), whole", saveWhole, toFile, "of (a)");
 
     // (d) the whole restore against 100 bare windows, each measured a few times.
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
     std::vector<double> restores, bares;
     for (int run = 0; run < RestoreRuns; ++run) {
         const auto start = Clock::now();
-        LoadLayout(file);
+        LoadLayout(*form, file);
         QList<QWidget*> shown;
         for (TAlertForm* w : form->AlertWindows())
             shown << w;

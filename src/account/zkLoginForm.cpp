@@ -3,10 +3,9 @@
 #include "components/zkComponents.h"
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
+#include "desk/zkAccountDesk.h"
 #include "platform/zkErrors.h"
-#include "shell/zkMainForm.h"
-#include "shell/zkOpenLink.h"
-#include "symbollists/zkSymbolListsForm.h"
+#include "platform/zkShell.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -48,7 +47,7 @@ QLabel* newLinkLabel(const QString& name, int designLeft, QWidget* parent) {
 }
 } // namespace
 
-TLoginForm::TLoginForm(QWidget* owner) : QDialog(owner) {
+TLoginForm::TLoginForm(QWidget* owner, IAccountDesk* account) : QDialog(owner), Account(account) {
     setObjectName(QStringLiteral("LoginForm"));
     setWindowTitle(tr("Please login"));
     // Fixed border, system menu and close box only.
@@ -142,8 +141,8 @@ IConnectionControl& TLoginForm::ConnectionControl() const {
     if (Connection)
         return *Connection;
     // Not loaded yet: the main window's component is the one there is.
-    if (TZentrikProMainForm* main = ZentrikProMainForm(); main && main->Connection)
-        return *main->Connection;
+    if (IConnectionControl* connection = Account ? Account->AccountConnection() : nullptr)
+        return *connection;
     throw EComponentError(QStringLiteral("The connection component is not available"));
 }
 
@@ -170,8 +169,8 @@ void TLoginForm::ApplyCredentials() {
     StoreCredentials();
     // A click on "Refresh from Server": the lists are read again for the new account (or a
     // refresh still running is cancelled).
-    if (TZentrikProMainForm* main = ZentrikProMainForm(); main && main->SymbolListsForm)
-        main->SymbolListsForm->RefreshFromServerButtonClick();
+    if (Account)
+        Account->RefreshSymbolLists();
 }
 
 void TLoginForm::LoginWith(const QString& UserName, const QString& Password) {
@@ -238,8 +237,8 @@ void TLoginForm::OKButtonClick() {
     if (UserNameEdit->text().isEmpty())
         UserNameEdit->setText(DemoUserName);
     ApplyCredentials();
-    if (TZentrikProMainForm* main = ZentrikProMainForm())
-        main->RefreshAccountStatus();
+    if (Account)
+        Account->RefreshAccountStatus();
     hide();
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 
+class IAccountDesk;
 class IConnectionControl;
 class QFrame;
 class QLabel;
@@ -21,7 +22,8 @@ class QWidget;
 class TLoginForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TLoginForm(QWidget* owner);
+    // The account desk (nullptr without one) is told of new credentials.
+    explicit TLoginForm(QWidget* owner, IAccountDesk* account = nullptr);
 
     struct TLink {
         QString Caption;
@@ -82,6 +84,7 @@ private:
     void URLLabelClick(int index);
     void CenterOnScreen();
 
+    IAccountDesk* const Account;
     IConnectionControl* Connection = nullptr;
     QWidget* ClientPanel = nullptr;
     QFrame* LinkSeparator = nullptr;

@@ -1,12 +1,12 @@
 #include "zkActionsForm.h"
 
 #include "alerts/zkActions.h"
+#include "alerts/zkAlertDesk.h"
 #include "alerts/zkSoundPlayer.h"
 #include "alerts/zkSoundSetup.h"
 #include "alerts/zkSoundSetupForm.h"
 #include "linking/zkExternalLinks.h"
 #include "linking/zkGenericConnectorForm.h"
-#include "shell/zkMainForm.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,11 +35,6 @@ bool EditSoundSetup(QString& setup) {
     return true;
 }
 
-TGenericConnectorForm* Connectors() {
-    TZentrikProMainForm* main = ZentrikProMainForm();
-    return main ? main->ConnectorForm : nullptr;
-}
-
 // An empty name picks the first item; a name that is not there picks none.
 void SelectListName(QComboBox* box, const QString& name) {
     box->setCurrentIndex(name.isEmpty() ? 0 : box->findText(name, Qt::MatchFixedString));
@@ -52,11 +47,16 @@ void SetItems(QComboBox* box, const QStringList& names) {
 
 } // namespace
 
+TGenericConnectorForm* TActionsForm::Connectors() const {
+    return Desk ? Desk->ConnectorWindow() : nullptr;
+}
+
 std::function<bool()> TActionsForm::SoundDevicePresent = [] { return HasSoundDevice(); };
 
-TActionsForm::TActionsForm(QWidget* owner)
+TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Desk(desk) {
     setObjectName(QStringLiteral("ActionsForm"));
     setWindowTitle(tr("Alert Window Actions"));
     setFixedSize(ClientWidth, ClientHeight);

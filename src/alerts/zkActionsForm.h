@@ -17,10 +17,15 @@ class QPushButton;
 // sending the symbol to a link list) and to which list a selected alert's symbol goes. The main
 // window creates it once; EditWindowActions fills Actions, shows it modally and takes Actions
 // back after OK.
+class IAlertDesk;
+class TGenericConnectorForm;
+
 class TActionsForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TActionsForm(QWidget* owner);
+    // The desk (nullptr without one) gives the connector window, whose lists the list boxes
+    // offer.
+    explicit TActionsForm(QWidget* owner, IAlertDesk* desk = nullptr);
 
     // --- state ---
     // The action list being edited: read when shown, rebuilt by OK.
@@ -69,4 +74,7 @@ protected:
 
 private:
     QMetaObject::Connection NamesConnection;
+    TGenericConnectorForm* Connectors() const;
+
+    IAlertDesk* const Desk;
 };

@@ -1,13 +1,13 @@
 #include "zkAlertActions.h"
 
 #include "alerts/zkActionsForm.h"
+#include "alerts/zkAlertDesk.h"
 #include "alerts/zkAlertForm.h"
 #include "alerts/zkSoundPlayForm.h"
 #include "components/zkComponentWrappers.h"
+#include "desk/zkWindowDesk.h"
 #include "linking/zkExternalLinks.h"
 #include "linking/zkGenericConnectorForm.h"
-#include "shell/zkMainForm.h"
-#include "shell/zkOpenLink.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -28,9 +28,8 @@ int KindOf(const QString& text) {
     return ok ? kind : 0;
 }
 
-TGenericConnectorForm* Connectors() {
-    TZentrikProMainForm* main = ZentrikProMainForm();
-    return main ? main->ConnectorForm : nullptr;
+TGenericConnectorForm* Connectors(const TAlertForm& form) {
+    return form.Desk ? form.Desk->ConnectorWindow() : nullptr;
 }
 
 // The sound queue belongs to the hidden sound window.
@@ -47,29 +46,6 @@ void StartNextSound() {
 void MarkPending(TAlertForm& form) {
     form.HasPendingActions = true;
     AnyWindowPending = true;
-}
-
-// Bringing a window forward; activating it is left to the caller when it brings several
-// forward in a row, since only the last of them keeps the activation.
-void BringForward(QWidget* window, bool activate) {
-    constexpr Qt::WindowStates notNormal =
-        Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
-    // The application has no window of its own here: restoring the main window restores it.
-    if (TZentrikProMainForm* main = ZentrikProMainForm()) {
-        if (main->windowState() & notNormal)
-            main->setWindowState(main->windowState() & ~notNormal);
-        main->show();
-        main->raise();
-    }
-    if (!window)
-        return;
-    if (window->windowState() & notNormal)
-        window->setWindowState(window->windowState() & ~notNormal);
-    window->show();
-    window->raise();
-    if (activate)
-        window->activateWindow();
-    FitToMonitor(window);
 }
 
 } // namespace
@@ -100,7 +76,7 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
             MarkPending(form);
             break;
         case SendSymbolKind:
-            if (TGenericConnectorForm* connectors = Connectors())
+            if (TGenericConnectorForm* connectors = Connectors(form))
                 connectors->QueueSymbol(pending.Parameter[i], alert.AlertSymbol());
             MarkPending(form);
             break;
@@ -130,29 +106,27 @@ void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
     pending.Append(table.Kind[row], table.Parameter[row]);
     // A selection only sends; it never plays a sound.
     if (KindOf(pending.Kind.last()) == SendSymbolKind) {
-        if (TGenericConnectorForm* connectors = Connectors())
+        if (TGenericConnectorForm* connectors = Connectors(form))
             connectors->QueueSymbol(pending.Parameter.last(), alert.AlertSymbol());
         MarkPending(form);
     }
 }
 
-void ProcessPendingActions() {
-    TZentrikProMainForm* main = ZentrikProMainForm();
-    if (!main)
-        return;
-    if (!main->SoundsSuspended)
+void ProcessPendingActions(IAlertDesk& desk) {
+    IWindowDesk& windows = desk.Windows();
+    if (!windows.SoundsAreSuspended())
         StartNextSound();
     if (!AnyWindowPending)
         return;
-    const bool modal = main->ModalDialogOpen;
-    TGenericConnectorForm* connectors = main->ConnectorForm;
+    const bool modal = windows.ModalDialogIsOpen();
+    TGenericConnectorForm* connectors = desk.ConnectorWindow();
     // The list handled last in this step. Nothing queues symbols during the step, so handling
     // the same list again would send nothing and show what is shown already, unless a window
     // was raised over the connector window since.
     QString lastList;
     bool haveLastList = false;
     QPointer<QWidget> lastForward;
-    for (TAlertForm* form : main->AlertWindows()) {
+    for (TAlertForm* form : desk.AlertWindows()) {
         if (!form->HasPendingActions)
             continue;
         // Taken out before acting: an error part-way ends this window's step once, rather than
@@ -164,7 +138,7 @@ void ProcessPendingActions() {
             switch (KindOf(pending.Kind[i])) {
             case ShowWindowKind:
                 if (!modal && !raised) {
-                    BringForward(form, false);
+                    windows.BringWindowForward(form, false);
                     lastForward = form;
                     raised = true;
                     haveLastList = false;
@@ -183,7 +157,7 @@ void ProcessPendingActions() {
                     break;
                 TZentrikGenericConnector2X* connector = connectors->Connector(list);
                 if (connector && connector->LinkCount() == 0) {
-                    BringForward(connectors, false);
+                    windows.BringWindowForward(connectors, false);
                     lastForward = connectors;
                     connectors->ShowList(list);
                 }
@@ -199,23 +173,12 @@ void ProcessPendingActions() {
         lastForward->activateWindow();
 }
 
-void BringWindowForward(QWidget* window) {
-    BringForward(window, true);
-}
-
 void EditWindowActions(TAlertForm& form) {
-    const QPointer<TZentrikProMainForm> main = ZentrikProMainForm();
-    TActionsForm* dialog = main ? main->ActionsForm : nullptr;
+    IAlertDesk* desk = form.Desk;
+    TActionsForm* dialog = desk ? desk->ActionsDialog() : nullptr;
     if (!dialog)
         return;
-    main->ModalDialogOpen = true;
-    struct TClearFlag {
-        const QPointer<TZentrikProMainForm>& Main;
-        ~TClearFlag() {
-            if (Main)
-                Main->ModalDialogOpen = false;
-        }
-    } clearFlag{main};
+    const TModalDialogScope modal(&desk->Windows());
     const QPointer<TAlertForm> window = &form;
     dialog->setWindowState(dialog->windowState() &
                            ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));

@@ -1,7 +1,7 @@
 #pragma once
 
 class IAlertData;
-class QWidget;
+class IAlertDesk;
 class TAlertForm;
 
 // The dispatch of alert actions. The alert handlers only queue: sounds go to the sound queue
@@ -18,7 +18,4 @@ void EditWindowActions(TAlertForm& form);
 // The idle step: the next queued sound (unless the Sound Setup dialog is open), then each alert
 // window's pending actions: raised once per burst (not while a modal dialog is open), queued
 // symbols sent, and the connector window brought up on a list that no program is linked to.
-void ProcessPendingActions();
-// Restores and raises the application and the main window, then the given window, which is
-// shown in the normal state and kept on its monitor.
-void BringWindowForward(QWidget* window);
+void ProcessPendingActions(IAlertDesk& desk);

@@ -1,16 +1,16 @@
 #include "zkAlertForm.h"
 
 #include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertDesk.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
+#include "desk/zkAccountDesk.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkWindowPlace.h"
-#include "shell/zkMainForm.h"
-#include "shell/zkOpenLink.h"
-#include "shell/zkWindowRing.h"
+#include "platform/zkWindowRing.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -27,7 +27,7 @@ constexpr Qt::WindowStates kPlacementStates =
 
 } // namespace
 
-TAlertForm::TAlertForm(QWidget* owner) : QWidget(owner, Qt::Window) {
+TAlertForm::TAlertForm(QWidget* owner, IAlertDesk* desk) : QWidget(owner, Qt::Window), Desk(desk) {
     setObjectName(QStringLiteral("AlertForm"));
     setWindowTitle(tr("Zentrik Alerts"));
     resize(452, 446);
@@ -69,7 +69,7 @@ void TAlertForm::FormCreate() {
     ZentrikWindowX->AddCustomMenuItem(tr("Set window as default"), SetAsDefaultMenuId);
     ZentrikWindowX->AddCustomMenuItem(tr("Set font..."), SetFontMenuId);
     KeyPreview = true;
-    RebuildWindowRing();
+    JoinWindowRing();
     Actions = DefaultWindowActions();
     ActionTable.Clear();
     PendingActions.Clear();
@@ -122,7 +122,8 @@ bool TAlertForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TAlertForm::FormKeyUp(int& key, Qt::KeyboardModifiers shift) {
-    HandleWindowKeys(this, key, shift);
+    if (HandleRingKeys(key, shift))
+        key = 0;
 }
 
 void TAlertForm::UpdateCaption() {
@@ -204,7 +205,7 @@ void TAlertForm::WriteAlertWindowFile(const QString& fileName, bool keepFileName
 }
 
 TAlertForm* TAlertForm::DuplicateWindow() {
-    auto copy = std::make_unique<TAlertForm>(parentWidget());
+    auto copy = std::make_unique<TAlertForm>(parentWidget(), Desk);
     const QPoint ownPos = copy->pos();
     const bool ownPlaced = copy->testAttribute(Qt::WA_Moved);
     copy->move(pos());
@@ -302,8 +303,8 @@ void TAlertForm::ZentrikWindowXWindowNameChanged(QObject* /*Sender*/) {
 }
 
 void TAlertForm::ZentrikWindowXAccountStatusChanged(QObject* /*Sender*/) {
-    if (TZentrikProMainForm* mainForm = ZentrikProMainForm())
-        mainForm->RefreshAccountStatus();
+    if (Desk)
+        Desk->Account().RefreshAccountStatus();
 }
 
 QString CopyWindowFileName(const QString& fileName) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 class IAlertData;
+class IAlertDesk;
 class TZentrikWindowX;
 
 // An alert window: a top-level window whose whole client area is one hosted alert component.
@@ -29,11 +30,13 @@ public:
     };
 
     // A window is created hidden; its creator configures it (record, actions) and shows it.
-    // The owner (the main window, or nullptr without one) destroys it with itself.
-    explicit TAlertForm(QWidget* owner = nullptr);
+    // The owner (the main window, or nullptr without one) destroys it with itself. The desk
+    // (nullptr without one) is where its actions reach the other windows.
+    explicit TAlertForm(QWidget* owner = nullptr, IAlertDesk* desk = nullptr);
     ~TAlertForm() override;
 
     // --- state ---
+    IAlertDesk* const Desk;
     QString WindowFileName;
     QStringList Actions;
     TActionTable ActionTable;

@@ -79,8 +79,9 @@ bool LooksLikeCompleteWave(const QString& path) {
 class TFrameOutput {
 public:
     virtual ~TFrameOutput() = default;
-    virtual bool Open(int sampleRate) = 0;
-    virtual bool Write(const int16_t* frames, sf_count_t count, const std::atomic_bool* stop) = 0;
+    virtual bool Start(int sampleRate) = 0;
+    virtual bool PlayFrames(const int16_t* frames, sf_count_t count,
+                            const std::atomic_bool* stop) = 0;
     // Waits until everything written has been heard (or stored).
     virtual bool Finish(const std::atomic_bool* stop) = 0;
 };
@@ -123,7 +124,7 @@ public:
         if (!TempName.isEmpty())
             QFile::remove(TempName);
     }
-    bool Open(int sampleRate) override {
+    bool Start(int sampleRate) override {
         SampleRate = sampleRate;
         Clock.start();
         QDir().mkpath(Dir);
@@ -135,7 +136,7 @@ public:
         File = sf_open(QFile::encodeName(TempName).constData(), SFM_WRITE, &info);
         return File != nullptr;
     }
-    bool Write(const int16_t* frames, sf_count_t count, const std::atomic_bool*) override {
+    bool PlayFrames(const int16_t* frames, sf_count_t count, const std::atomic_bool*) override {
         Frames += count;
         return sf_writef_short(File, frames, count) == count;
     }
@@ -170,7 +171,7 @@ public:
         if (Sink)
             Sink->stop();
     }
-    bool Open(int sampleRate) override {
+    bool Start(int sampleRate) override {
         const QAudioDevice device = QMediaDevices::defaultAudioOutput();
         if (device.isNull())
             return false;
@@ -188,7 +189,8 @@ public:
         Device = Sink->start();
         return Device && Sink->error() == QAudio::NoError;
     }
-    bool Write(const int16_t* frames, sf_count_t count, const std::atomic_bool* stop) override {
+    bool PlayFrames(const int16_t* frames, sf_count_t count,
+                    const std::atomic_bool* stop) override {
         const char* data = reinterpret_cast<const char*>(frames);
         qint64 left = qint64(count) * 4;
         // A device that takes nothing for a few seconds has gone away.
@@ -267,7 +269,7 @@ bool PlayWaveFile(const QString& path, TChannelLevels levels, const std::atomic_
         output = std::make_unique<TSinkOutput>();
     else
         output = std::make_unique<TCaptureOutput>(captureDir);
-    if (!output->Open(info.samplerate))
+    if (!output->Start(info.samplerate))
         return false;
 
     const int channels = info.channels;
@@ -286,7 +288,7 @@ bool PlayWaveFile(const QString& path, TChannelLevels levels, const std::atomic_
             out[size_t(2 * i)] = int16_t(l * left / 65535);
             out[size_t(2 * i + 1)] = int16_t(r * right / 65535);
         }
-        if (!output->Write(out.data(), frames, stop))
+        if (!output->PlayFrames(out.data(), frames, stop))
             return false;
     }
     return output->Finish(stop);

@@ -1,7 +1,7 @@
 #include "zkSoundSetupForm.h"
 
+#include "desk/zkWindowDesk.h"
 #include "platform/zkPrompts.h"
-#include "shell/zkMainForm.h"
 #include "zkSoundPlayForm.h"
 #include "zkSoundPlayer.h"
 
@@ -78,21 +78,16 @@ protected:
 // before it: two sounds never play at once.
 bool PreviewPlaying = false;
 
-void SetSuspended(bool suspended) {
-    if (!suspended && PreviewPlaying)
-        return; // the preview's end lets them play
-    if (TZentrikProMainForm* main = ZentrikProMainForm())
-        main->SoundsSuspended = suspended;
-}
 } // namespace
 
 TSoundSetupForm* SoundSetupForm() {
     return TheSoundSetupForm;
 }
 
-TSoundSetupForm::TSoundSetupForm(QWidget* parent)
+TSoundSetupForm::TSoundSetupForm(QWidget* parent, IWindowDesk* desk)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Desk(desk) {
     setObjectName(QStringLiteral("SoundSetupForm"));
     setWindowTitle(tr("Sound Setup"));
 
@@ -257,6 +252,13 @@ void TSoundSetupForm::done(int result) {
     QDialog::done(result);
 }
 
+void TSoundSetupForm::SetSuspended(bool suspended) {
+    if (!suspended && PreviewPlaying)
+        return; // the preview's end lets them play
+    if (Desk)
+        Desk->SetSoundsSuspended(suspended);
+}
+
 void TSoundSetupForm::FormShow() {
     Setup = ParseSoundSetup(SetupText);
     FileNameEdit->setText(Setup.FileName);
@@ -338,9 +340,11 @@ void TSoundSetupForm::PlayButtonClick() {
     worker->wait();
     delete worker;
     PreviewPlaying = false;
-    // Closed while the preview played: queued sounds may play from now on.
-    if (!self || !isVisible())
+    // Closed while the preview played: queued sounds may play from now on. (A dialog destroyed
+    // meanwhile went with its desk.)
+    if (!self)
+        return;
+    if (!isVisible())
         SetSuspended(false);
-    if (self)
-        PlayButton->setEnabled(true);
+    PlayButton->setEnabled(true);
 }

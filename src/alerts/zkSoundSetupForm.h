@@ -8,6 +8,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
+class IWindowDesk;
 
 // The Sound Setup dialog: picks the wave file, volume and balance of an alert sound. Its input
 // and result are sound setup text. Created once at start-up and reused; while it is open the
@@ -15,7 +16,8 @@ class QSlider;
 class TSoundSetupForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TSoundSetupForm(QWidget* parent = nullptr);
+    // The desk (nullptr without one) holds alert sounds back while the dialog is open.
+    explicit TSoundSetupForm(QWidget* parent = nullptr, IWindowDesk* desk = nullptr);
     ~TSoundSetupForm() override;
 
     // Before showing: the setup to edit ("<Default>" when empty).
@@ -44,6 +46,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // Alert sounds wait while the dialog is open, and while a preview plays.
+    void SetSuspended(bool suspended);
+    IWindowDesk* const Desk;
     void FormCreate();
     void FormShow();
     void FormClose();

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     // with the main window.
     new TSymbolListEditorForm(mainForm);
     SetAboutForm(new TAboutForm(mainForm));
-    new TSoundSetupForm(mainForm);
+    new TSoundSetupForm(mainForm, mainForm);
     new TSoundPlayForm(mainForm);
     new TOptionsForm(mainForm, mainForm);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,

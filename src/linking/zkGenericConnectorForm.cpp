@@ -4,7 +4,7 @@
 #include "components/zkSimConnector.h"
 #include "linking/zkLinkBroker.h"
 #include "platform/zkPrompts.h"
-#include "shell/zkWindowRing.h"
+#include "platform/zkWindowRing.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -109,7 +109,7 @@ TGenericConnectorForm::~TGenericConnectorForm() {
 }
 
 void TGenericConnectorForm::FormCreate() {
-    RebuildWindowRing();
+    JoinWindowRing();
     KeyPreview = true;
     LinkList.RemoveAll();
     ListNames.Clear();
@@ -327,5 +327,6 @@ bool TGenericConnectorForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TGenericConnectorForm::FormKeyUp(int& key, Qt::KeyboardModifiers shift) {
-    HandleWindowKeys(this, key, shift);
+    if (HandleRingKeys(key, shift))
+        key = 0;
 }

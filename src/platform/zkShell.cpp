@@ -1,6 +1,7 @@
 #include "zkShell.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QUrl>
 
@@ -31,13 +32,29 @@ void OpenDocument(const QString& target) {
             file.write(target.toUtf8() + '\n');
         return;
     }
-    const QUrl url = target.contains(QStringLiteral("://")) ? QUrl(target)
-                                                            : QUrl::fromLocalFile(target);
+    const QUrl url =
+        target.contains(QStringLiteral("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
     QDesktopServices::openUrl(url);
 }
 
-void SetRecording(bool recording) { state().Recording = recording; }
-QStringList Opened() { return state().Opened; }
-void ClearOpened() { state().Opened.clear(); }
+void SetRecording(bool recording) {
+    state().Recording = recording;
+}
+QStringList Opened() {
+    return state().Opened;
+}
+void ClearOpened() {
+    state().Opened.clear();
+}
 
 } // namespace zkShell
+
+void OpenLink(const QString& address) {
+    QString target = address;
+    if (!target.contains(QStringLiteral("://"))) {
+        // Settings files written on Windows name local files with backslashes.
+        target.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        target.prepend(QDir::currentPath());
+    }
+    zkShell::OpenDocument(target);
+}

@@ -15,3 +15,8 @@ QStringList Opened();
 void ClearOpened();
 
 } // namespace zkShell
+
+// Opens a web address, or a file named relative to the installation folder, with the desktop's
+// "open" action. Text without "://" gets the current directory put in front of it as it is, so
+// a local name is written with a leading separator ("/Help/index.html").
+void OpenLink(const QString& address);

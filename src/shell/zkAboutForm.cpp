@@ -1,7 +1,8 @@
 #include "zkAboutForm.h"
 
 #include "config/zkConfig.h"
-#include "zkOpenLink.h"
+#include "platform/zkShell.h"
+#include "platform/zkWindowPlace.h"
 
 #include <QFrame>
 #include <QGridLayout>

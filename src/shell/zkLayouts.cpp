@@ -11,10 +11,10 @@
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkShell.h"
 #include "platform/zkWindowPlace.h"
+#include "platform/zkWindowRing.h"
 #include "shell/zkMainForm.h"
-#include "shell/zkOpenLink.h"
-#include "shell/zkWindowRing.h"
 #include "symbollists/zkSymbolListsForm.h"
 
 #include <QApplication>
@@ -133,7 +133,7 @@ TLayoutInfo BoundedRecord(TLayoutInfo record) {
 // and shown, and the first error's text is handed back for the caller to report.
 void OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record,
                      const QStringList& actions, const QString* fileName, QString& error) {
-    auto* window = new TAlertForm(&form);
+    auto* window = new TAlertForm(&form, &form);
     window->ApplyWindowRecord(BoundedRecord(record));
     if (fileName)
         window->WindowFileName = *fileName;
@@ -327,10 +327,7 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
 // ---- alert-window files ---------------------------------------------------------------------
 
-bool LoadAlertWindowFile(const QString& fileName) {
-    TZentrikProMainForm* form = ZentrikProMainForm();
-    if (!form)
-        return false;
+bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName) {
     const TSettingsStore store = TSettingsStore::IniFile(fileName);
     const QString section = AlertWindowSectionName();
     if (!SectionExists(store, section))
@@ -339,15 +336,13 @@ bool LoadAlertWindowFile(const QString& fileName) {
     ReadWindowRecord(store, section, record);
     const QStringList actions = ReadActionsRecord(store, section, DefaultWindowActions());
     QString error;
-    OpenAlertWindow(*form, record, actions, &fileName, error);
+    OpenAlertWindow(form, record, actions, &fileName, error);
     if (!error.isEmpty())
         throw EConvertError(error);
     return true;
 }
 
-void LoadAllSavedWindows() {
-    if (!ZentrikProMainForm())
-        return;
+void LoadAllSavedWindows(TZentrikProMainForm& form) {
     const QDir dir(SavedWindowsDir());
     if (!dir.exists())
         return;
@@ -361,7 +356,7 @@ void LoadAllSavedWindows() {
             QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
             continue;
         try {
-            LoadAlertWindowFile(entry.filePath());
+            LoadAlertWindowFile(form, entry.filePath());
         } catch (const EZkError& e) {
             // One bad file must not keep the others closed.
             if (firstError.isEmpty())
@@ -372,8 +367,7 @@ void LoadAllSavedWindows() {
         zkPrompts::ShowErrorReport(firstError);
 }
 
-void LoadAlertWindowDialog() {
-    TZentrikProMainForm* form = ZentrikProMainForm();
+void LoadAlertWindowDialog(TZentrikProMainForm& form) {
     EnsureSavedWindowsDir();
     zkPrompts::TFileDialogSpec spec;
     spec.DefaultExt = QStringLiteral("zka");
@@ -384,17 +378,14 @@ void LoadAlertWindowDialog() {
     // A name typed that does not exist would open nothing without a word.
     spec.FileMustExist = true;
     QString chosen;
-    if (zkPrompts::OpenFileName(spec, chosen, form))
-        LoadAlertWindowFile(chosen);
+    if (zkPrompts::OpenFileName(spec, chosen, &form))
+        LoadAlertWindowFile(form, chosen);
 }
 
 // ---- layouts on the desk -------------------------------------------------------------------
 
-void SaveLayout(const QString& fileName) {
-    TZentrikProMainForm* form = ZentrikProMainForm();
-    if (!form)
-        return;
-    const TLayout layout = CollectLayout(*form);
+void SaveLayout(TZentrikProMainForm& form, const QString& fileName) {
+    const TLayout layout = CollectLayout(form);
     const TSettingsStore store =
         fileName.isEmpty() ? TSettingsStore::Registry() : TSettingsStore::IniFile(fileName);
     WriteLayout(store, layout);
@@ -402,13 +393,10 @@ void SaveLayout(const QString& fileName) {
     SaveDefaultActionLists();
 }
 
-void LoadLayout(const QString& fileName) {
-    TZentrikProMainForm* form = ZentrikProMainForm();
-    if (!form)
-        return;
+void LoadLayout(TZentrikProMainForm& form, const QString& fileName) {
     const TSettingsStore store =
         fileName.isEmpty() ? TSettingsStore::Registry() : TSettingsStore::IniFile(fileName);
-    ApplyLayout(*form, ReadLayout(store));
+    ApplyLayout(form, ReadLayout(store));
 }
 
 namespace {
@@ -426,11 +414,8 @@ QString LayoutDialogName(const TZentrikProMainForm& form) {
 
 } // namespace
 
-void SaveLayoutDialog() {
-    TZentrikProMainForm* form = ZentrikProMainForm();
-    if (!form)
-        return;
-    const QFileInfo start(LayoutDialogName(*form));
+void SaveLayoutDialog(TZentrikProMainForm& form) {
+    const QFileInfo start(LayoutDialogName(form));
     const QString dir = start.absolutePath();
     QDir().mkpath(dir);
     zkPrompts::TFileDialogSpec spec;
@@ -441,19 +426,16 @@ void SaveLayoutDialog() {
     spec.OverwritePrompt = true;
     spec.PathMustExist = true;
     QString chosen;
-    if (!zkPrompts::SaveFileName(spec, chosen, form))
+    if (!zkPrompts::SaveFileName(spec, chosen, &form))
         return;
-    SaveLayout(chosen);
+    SaveLayout(form, chosen);
     zkPrompts::MessageBox(QApplication::translate("TZentrikProMainForm", "Layout saved."),
                           ApplicationTitle(), zkPrompts::TIcon::Information,
-                          zkPrompts::TButtons::OK, form);
+                          zkPrompts::TButtons::OK, &form);
 }
 
-void RestoreLayoutDialog() {
-    TZentrikProMainForm* form = ZentrikProMainForm();
-    if (!form)
-        return;
-    const QString loadName = form->LayoutSettings.LoadLayoutName;
+void RestoreLayoutDialog(TZentrikProMainForm& form) {
+    const QString loadName = form.LayoutSettings.LoadLayoutName;
     QString dir = loadName.isEmpty() ? QString() : QFileInfo(loadName).absolutePath();
     if (dir.isEmpty() || !QDir(dir).exists()) {
         dir = QFileInfo(DefaultLayoutFileName()).absolutePath();
@@ -463,40 +445,37 @@ void RestoreLayoutDialog() {
     spec.DefaultExt = QStringLiteral("zkl");
     spec.Filter = LayoutFilter();
     spec.InitialDir = dir;
-    spec.FileName = QFileInfo(LayoutDialogName(*form)).fileName();
+    spec.FileName = QFileInfo(LayoutDialogName(form)).fileName();
     spec.PathMustExist = true;
     // Restoring a name that does not exist would close every window and open none.
     spec.FileMustExist = true;
     QString chosen;
-    if (zkPrompts::OpenFileName(spec, chosen, form))
-        LoadLayout(chosen);
+    if (zkPrompts::OpenFileName(spec, chosen, &form))
+        LoadLayout(form, chosen);
 }
 
 // ---- start-up ---------------------------------------------------------------------------------
 
-void OpenStartupLayout() {
-    TZentrikProMainForm* form = ZentrikProMainForm();
-    if (!form)
-        return;
+void OpenStartupLayout(TZentrikProMainForm& form) {
     const TSettingsStore registry = TSettingsStore::Registry();
-    const TLayoutSettings& settings = form->LayoutSettings;
+    const TLayoutSettings& settings = form.LayoutSettings;
     // "LoadOnStart" stored as an integer means the layout choices were saved before.
     const QString settingsKey = SettingsKeyPath() + QStringLiteral("\\Settings");
     if (ReadIntegerValue(registry, settingsKey, QStringLiteral("LoadOnStart"), -1) >= 0) {
         if (!settings.LoadOnStart)
             return;
         if (QFileInfo(settings.LoadLayoutName).isFile())
-            LoadLayout(settings.LoadLayoutName);
+            LoadLayout(form, settings.LoadLayoutName);
         else
-            LoadAllSavedWindows();
+            LoadAllSavedWindows(form);
         return;
     }
     // First start with layout choices: take what the per-user store holds (or, when it holds
     // no layout, the saved windows) and carry it over into the layout file.
-    LoadLayout(QString());
+    LoadLayout(form, QString());
     if (ReadIntegerValue(registry, LayoutKeyPath(), kAlertCount, -1) < 0)
-        LoadAllSavedWindows();
-    SaveLayout(settings.LoadLayoutName);
+        LoadAllSavedWindows(form);
+    SaveLayout(form, settings.LoadLayoutName);
 }
 
 // ---- whole-process tests ------------------------------------------------------------------
@@ -511,7 +490,7 @@ void StartLayoutSaveLoopFromEnvironment(TZentrikProMainForm* form) {
         ++generation;
         for (TAlertForm* w : form->AlertWindows())
             w->WindowFileName = QStringLiteral("gen-%1").arg(generation);
-        ReportErrors([&] { SaveLayout(fileName); });
+        ReportErrors([&] { SaveLayout(*form, fileName); });
     });
     timer->start();
 }

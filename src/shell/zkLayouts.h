@@ -16,8 +16,7 @@ class TZentrikProMainForm;
 // in a layout file under the same group paths, so one routine writes either. Also the single
 // alert-window files and the start-up decision of what to open.
 //
-// The operations work on the application's main window (ZentrikProMainForm()); without one
-// they do nothing.
+// The operations work on the main window they are given, whose alert windows they are.
 
 // The group paths below the settings key path. In a layout file they are the section names,
 // backslashes and all ("\Software\Velquist Client\Settings\Layout\MainWindow").
@@ -79,22 +78,22 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout);
 // Opens one alert window from an alert-window file. False, with nothing opened and nothing
 // said, when the file has no section "AlertWindow". A window whose actions do not parse is
 // still opened (with the actions parsed before the bad one); the error is raised afterwards.
-bool LoadAlertWindowFile(const QString& fileName);
+bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName);
 // Opens every "*.zka" file of the saved-windows folder except DEFAULT_WINDOW.zka.
-void LoadAllSavedWindows();
+void LoadAllSavedWindows(TZentrikProMainForm& form);
 // The layout to that file, or to the per-user store when the name is empty; then the default
 // action lists.
-void SaveLayout(const QString& fileName);
+void SaveLayout(TZentrikProMainForm& form, const QString& fileName);
 // Replaces the open alert windows with those of that layout file (or the per-user store).
-void LoadLayout(const QString& fileName);
+void LoadLayout(TZentrikProMainForm& form, const QString& fileName);
 
 // File menu: "Load Alert Window...", "Save Layout...", "Restore Layout...".
-void LoadAlertWindowDialog();
-void SaveLayoutDialog();
-void RestoreLayoutDialog();
+void LoadAlertWindowDialog(TZentrikProMainForm& form);
+void SaveLayoutDialog(TZentrikProMainForm& form);
+void RestoreLayoutDialog(TZentrikProMainForm& form);
 
 // The start-up decision, run once by the main window while it is created.
-void OpenStartupLayout();
+void OpenStartupLayout(TZentrikProMainForm& form);
 
 // Whole-process tests only: with VELQUIST_TEST_SAVE_LOOP=<layout file> set, the client saves
 // its layout to that file over and over from the event loop, each time with every alert

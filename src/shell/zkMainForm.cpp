@@ -13,12 +13,13 @@
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkShell.h"
+#include "platform/zkWindowPlace.h"
+#include "platform/zkWindowRing.h"
 #include "shell/zkAboutForm.h"
 #include "shell/zkAccountStatusBar.h"
 #include "shell/zkLayouts.h"
-#include "shell/zkOpenLink.h"
 #include "shell/zkStartup.h"
-#include "shell/zkWindowRing.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
 #include "symbollists/zkSymbolListsForm.h"
 #include "updates/zkUpdateForm.h"
@@ -38,8 +39,6 @@
 #include <cstdio>
 
 namespace {
-TZentrikProMainForm* TheMainForm = nullptr;
-
 // Cancels every modal dialog that is open, the innermost first. Each one's event loop ends
 // once control returns to it, and the command that opened it goes on as after Cancel.
 void CancelModalDialogs() {
@@ -59,20 +58,19 @@ constexpr int StatusBarXHeight = 27;
 constexpr int ClientWidth = 210;
 } // namespace
 
-std::function<QDateTime()> TZentrikProMainForm::Clock = [] {
-    return QDateTime::currentDateTime();
-};
-
-TZentrikProMainForm* ZentrikProMainForm() { return TheMainForm; }
+std::function<QDateTime()> TZentrikProMainForm::Clock = [] { return QDateTime::currentDateTime(); };
 
 namespace {
 QPointer<TAboutForm> TheAboutForm;
 }
-TAboutForm* AboutForm() { return TheAboutForm; }
-void SetAboutForm(TAboutForm* form) { TheAboutForm = form; }
+TAboutForm* AboutForm() {
+    return TheAboutForm;
+}
+void SetAboutForm(TAboutForm* form) {
+    TheAboutForm = form;
+}
 
 TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) {
-    TheMainForm = this;
     setObjectName(QStringLiteral("ZentrikProMainForm"));
     // Single, non-resizable border with the system menu and the minimise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -139,13 +137,11 @@ void TZentrikProMainForm::ChooseMenuItems(const QStringList& names) {
 
 TZentrikProMainForm::~TZentrikProMainForm() {
     FormDestroy();
-    if (TheMainForm == this)
-        TheMainForm = nullptr;
 }
 
 void TZentrikProMainForm::CreateMenus() {
-    auto addItem = [this](QMenu* menu, QAction*& item, const QString& caption,
-                          const char* name, auto slot) {
+    auto addItem = [this](QMenu* menu, QAction*& item, const QString& caption, const char* name,
+                          auto slot) {
         item = menu->addAction(caption);
         item->setObjectName(QString::fromLatin1(name));
         connect(item, &QAction::triggered, this, slot);
@@ -167,12 +163,12 @@ void TZentrikProMainForm::CreateMenus() {
                     ConnectorForm->EnsureListsForActions(w->Actions);
             });
     addItem(FileMenu, LoadAlertWindowMenuItem, tr("Load Alert Window..."),
-            "LoadAlertWindowMenuItem", [] { LoadAlertWindowDialog(); });
+            "LoadAlertWindowMenuItem", [this] { LoadAlertWindowDialog(*this); });
     FileMenu->addSeparator();
     addItem(FileMenu, SaveLayoutMenuItem, tr("Save Layout..."), "SaveLayoutMenuItem",
-            [] { SaveLayoutDialog(); });
+            [this] { SaveLayoutDialog(*this); });
     addItem(FileMenu, RestoreLayoutMenuItem, tr("Restore Layout..."), "RestoreLayoutMenuItem",
-            [] { RestoreLayoutDialog(); });
+            [this] { RestoreLayoutDialog(*this); });
     FileMenu->addSeparator();
     addItem(FileMenu, ExitMenuItem, tr("Exit"), "ExitMenuItem", [this] { close(); });
 
@@ -192,8 +188,8 @@ void TZentrikProMainForm::CreateMenus() {
             "ExternalLinkingMenuItem", [this] {
                 if (!ConnectorForm)
                     return;
-                ConnectorForm->setWindowState(ConnectorForm->windowState() &
-                                              ~Qt::WindowMinimized & ~Qt::WindowMaximized);
+                ConnectorForm->setWindowState(ConnectorForm->windowState() & ~Qt::WindowMinimized &
+                                              ~Qt::WindowMaximized);
                 ConnectorForm->show();
                 // Already open behind other windows: bring it forward.
                 ConnectorForm->raise();
@@ -235,17 +231,20 @@ void TZentrikProMainForm::FormCreate() {
 
     // 5. The idle step runs whenever the event queue has run dry.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-            [] {
+            [this] {
                 static bool running = false;
                 if (running)
                     return;
                 running = true;
-                ReportErrors([] { ProcessPendingActions(); });
+                ReportErrors([this] { ProcessPendingActions(*this); });
                 running = false;
             });
 
     // 6.
-    InstallWindowRingHooks();
+    InstallWindowRing([self = QPointer<TZentrikProMainForm>(this)] {
+        if (self)
+            self->ShowFirstHelpEntry();
+    });
     FormRing().Position = -1;
     FormRing().Rebuild();
 
@@ -258,14 +257,14 @@ void TZentrikProMainForm::FormCreate() {
 
     // 9. Companions, created once and shown or hidden from then on.
     SymbolListsForm = new TSymbolListsForm(this);
-    ActionsForm = new TActionsForm(this);
+    ActionsForm = new TActionsForm(this, this);
     ConnectorForm = new TGenericConnectorForm(this);
     // Shown and hidden at once so its connectors get their native windows.
     ConnectorForm->setAttribute(Qt::WA_DontShowOnScreen, true);
     ConnectorForm->show();
     ConnectorForm->hide();
     ConnectorForm->setAttribute(Qt::WA_DontShowOnScreen, false);
-    LoginForm = new TLoginForm(this);
+    LoginForm = new TLoginForm(this, this);
     qApp->installEventFilter(this);
 
     // 10.
@@ -307,7 +306,7 @@ void TZentrikProMainForm::FormCreate() {
     ConnectorForm->EnsureListsForActions(LayoutDefaultActions());
 
     // 19.
-    OpenStartupLayout();
+    OpenStartupLayout(*this);
 
     // 20.
     RefreshAccountStatus();
@@ -380,6 +379,37 @@ void TZentrikProMainForm::BuildHelpMenu() {
     }
 }
 
+void TZentrikProMainForm::ShowFirstHelpEntry() {
+    const QList<QAction*> items = HelpMenu->actions();
+    // Without configured entries the first item is the separator, which does nothing.
+    if (!items.isEmpty() && !items.first()->isSeparator())
+        items.first()->trigger();
+}
+
+void TZentrikProMainForm::RefreshSymbolLists() {
+    if (SymbolListsForm)
+        SymbolListsForm->RefreshFromServerButtonClick();
+}
+
+void TZentrikProMainForm::BringWindowForward(QWidget* window, bool activate) {
+    constexpr Qt::WindowStates notNormal =
+        Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    // The application has no window of its own here: restoring the main window restores it.
+    if (windowState() & notNormal)
+        setWindowState(windowState() & ~notNormal);
+    show();
+    raise();
+    if (!window)
+        return;
+    if (window->windowState() & notNormal)
+        window->setWindowState(window->windowState() & ~notNormal);
+    window->show();
+    window->raise();
+    if (activate)
+        window->activateWindow();
+    FitToMonitor(window);
+}
+
 void TZentrikProMainForm::RefreshAccountStatus() {
     static const QColor Green(0, 128, 0);
     static const QColor Red(255, 0, 0);
@@ -403,12 +433,23 @@ void TZentrikProMainForm::RefreshAccountStatus() {
             set(tr(" Connecting as \"%1\"...").arg(user), buttonText);
         break;
     }
-    case 1: set(tr(" Connected as \"%1\"").arg(Connection->UserName()), Green); break;
-    case 2: set(tr(" Another user connected as \"%1\"").arg(Connection->UserName()), Red); break;
-    case 3: set(tr(" Bad user name, please re-login"), Red); break;
-    case 4: set(tr(" Bad password, please re-login"), Red); break;
-    case 5: set(tr(" Your account expired"), Red); break;
-    default: break; // unknown states leave the bar as it was
+    case 1:
+        set(tr(" Connected as \"%1\"").arg(Connection->UserName()), Green);
+        break;
+    case 2:
+        set(tr(" Another user connected as \"%1\"").arg(Connection->UserName()), Red);
+        break;
+    case 3:
+        set(tr(" Bad user name, please re-login"), Red);
+        break;
+    case 4:
+        set(tr(" Bad password, please re-login"), Red);
+        break;
+    case 5:
+        set(tr(" Your account expired"), Red);
+        break;
+    default:
+        break; // unknown states leave the bar as it was
     }
 
     AccountExpirationStatusBar->SetPanelText(QString());
@@ -439,11 +480,18 @@ void TZentrikProMainForm::StatusBarClick() {
     if (!Connection)
         return;
     switch (Connection->ConnectionStatus()) {
-    case 2: Connection->ResetConnection(); break;
+    case 2:
+        Connection->ResetConnection();
+        break;
     case 3:
-    case 4: LoginMenuItem->trigger(); break;
-    case 5: OpenLink(ConfigInfo().SignupURL); break;
-    default: break;
+    case 4:
+        LoginMenuItem->trigger();
+        break;
+    case 5:
+        OpenLink(ConfigInfo().SignupURL);
+        break;
+    default:
+        break;
     }
 }
 
@@ -452,7 +500,7 @@ TAlertForm* TZentrikProMainForm::NewAlertWindow() {
     LoadDefaultWindowRecord();
     LoadDefaultActionLists();
     // Its own creation gives it a parsed copy of DefaultWindowActions.
-    auto* w = new TAlertForm(this);
+    auto* w = new TAlertForm(this, this);
     // Size, state, font and configuration from the default record; the place is the
     // window system's.
     const QPoint created = w->pos();
@@ -503,7 +551,7 @@ void TZentrikProMainForm::AboutMenuItemClick() {
 
 void TZentrikProMainForm::URLHandlerTimerTimer() {
     RefreshAccountStatus();
-    PollURLHandler();
+    PollURLHandler({this, LoginForm});
 }
 
 void TZentrikProMainForm::ActivateInstance() {
@@ -528,22 +576,26 @@ void TZentrikProMainForm::WMTerminate() {
 }
 
 void TZentrikProMainForm::EndSession() {
-    ReportErrors([] { SaveLayout(QString()); });
+    ReportErrors([this] { SaveLayout(*this, QString()); });
 }
 
 bool TZentrikProMainForm::FormCloseQuery() {
     WriteLayoutSettings(LayoutSettings);
     auto terminate = [this] {
         if (LayoutSettings.SaveOnExit != 1)
-            SaveLayout(LayoutSettings.SaveLayoutName);
+            SaveLayout(*this, LayoutSettings.SaveLayoutName);
         return true;
     };
     if (Terminating)
         return terminate();
     switch (LayoutSettings.SaveOnExit) {
-    case 0: SaveLayout(LayoutSettings.SaveLayoutName); return true;
-    case 1: return true;
-    default: break;
+    case 0:
+        SaveLayout(*this, LayoutSettings.SaveLayoutName);
+        return true;
+    case 1:
+        return true;
+    default:
+        break;
     }
     const zkPrompts::TAnswer answer = [this] {
         InCloseQuery = true;
@@ -551,8 +603,7 @@ bool TZentrikProMainForm::FormCloseQuery() {
             bool& Flag;
             ~TClear() { Flag = false; }
         } clear{InCloseQuery};
-        return zkPrompts::MessageBox(tr("Do you want to save layout?"),
-                                     ApplicationTitle(),
+        return zkPrompts::MessageBox(tr("Do you want to save layout?"), ApplicationTitle(),
                                      zkPrompts::TIcon::Question, zkPrompts::TButtons::YesNoCancel,
                                      this);
     }();
@@ -560,9 +611,13 @@ bool TZentrikProMainForm::FormCloseQuery() {
     if (Terminating)
         return terminate();
     switch (answer) {
-    case zkPrompts::TAnswer::Yes: SaveLayout(LayoutSettings.SaveLayoutName); return true;
-    case zkPrompts::TAnswer::No: return true;
-    default: return false;
+    case zkPrompts::TAnswer::Yes:
+        SaveLayout(*this, LayoutSettings.SaveLayoutName);
+        return true;
+    case zkPrompts::TAnswer::No:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -587,7 +642,7 @@ void TZentrikProMainForm::changeEvent(QEvent* event) {
 }
 
 void TZentrikProMainForm::keyReleaseEvent(QKeyEvent* event) {
-    HandleWindowKeys(event);
+    HandleRingKeys(event);
     QMainWindow::keyReleaseEvent(event);
 }
 
@@ -596,7 +651,7 @@ bool TZentrikProMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease && watched != this && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this &&
         watched == QApplication::focusWidget()) {
-        if (HandleWindowKeys(static_cast<QKeyEvent*>(event)))
+        if (HandleRingKeys(static_cast<QKeyEvent*>(event)))
             return true;
     }
     return QMainWindow::eventFilter(watched, event);

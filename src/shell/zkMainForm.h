@@ -1,6 +1,9 @@
 #pragma once
 
+#include "alerts/zkAlertDesk.h"
 #include "config/zkLayoutSettings.h"
+#include "desk/zkAccountDesk.h"
+#include "desk/zkWindowDesk.h"
 #include "options/zkOptionsHost.h"
 
 #include <QColor>
@@ -26,8 +29,14 @@ class TSymbolListsForm;
 class TUpdateForm;
 
 // The client's small, always-present main window. It owns the connection component, the
-// alert windows and the companion windows; closing it ends the program.
-class TZentrikProMainForm : public QMainWindow, public IOptionsHost {
+// alert windows and the companion windows; closing it ends the program. The feature windows
+// reach it only through the desk interfaces it implements, which it hands them when it
+// creates them.
+class TZentrikProMainForm : public QMainWindow,
+                            public IOptionsHost,
+                            public IAlertDesk,
+                            public IWindowDesk,
+                            public IAccountDesk {
     Q_OBJECT
 public:
     explicit TZentrikProMainForm(QWidget* parent = nullptr);
@@ -70,12 +79,30 @@ public:
     QAction* HelpSeparator = nullptr;
     QAction* AboutMenuItem = nullptr;
 
-    // --- operations other windows use ---
-    void RefreshAccountStatus();
-    TAlertForm* NewAlertWindow();
+    // --- the desk: what the feature windows use ---
+    // IAccountDesk
+    IConnectionControl* AccountConnection() override { return Connection.get(); }
+    void RefreshAccountStatus() override;
+    void RefreshSymbolLists() override;
+    // IAlertDesk
+    TAlertForm* NewAlertWindow() override;
     // The alert windows the main window owns, in creation order.
-    QList<TAlertForm*> AlertWindows() const;
+    QList<TAlertForm*> AlertWindows() const override;
+    TGenericConnectorForm* ConnectorWindow() const override { return ConnectorForm; }
+    TActionsForm* ActionsDialog() const override { return ActionsForm; }
+    IWindowDesk& Windows() override { return *this; }
+    IAccountDesk& Account() override { return *this; }
+    // IWindowDesk
+    void BringWindowForward(QWidget* window, bool activate) override;
+    void BringMainWindowForward() override { BringWindowForward(this, true); }
+    bool ModalDialogIsOpen() const override { return ModalDialogOpen; }
+    void SetModalDialogOpen(bool open) override { ModalDialogOpen = open; }
+    bool SoundsAreSuspended() const override { return SoundsSuspended; }
+    void SetSoundsSuspended(bool suspended) override { SoundsSuspended = suspended; }
+
     void BuildHelpMenu();
+    // The first entry of the Help menu, as F1 opens it; nothing when none is configured.
+    void ShowFirstHelpEntry();
 
     // A later launch of this installation asked for the running client.
     void ActivateInstance();
@@ -123,9 +150,6 @@ private:
     QList<QAction*> HelpItems; // the configured entries, in HelpURLs order
     bool InCloseQuery = false;
 };
-
-// The application's main window while it exists (nullptr before and after).
-TZentrikProMainForm* ZentrikProMainForm();
 
 // The About window, which start-up creates after the main window.
 TAboutForm* AboutForm();

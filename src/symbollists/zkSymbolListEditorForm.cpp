@@ -5,10 +5,9 @@
 #include "platform/zkButtonText.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkWindowPlace.h"
-#include "platform/zkWindowKeys.h"
+#include "platform/zkWindowRing.h"
 #include "zkSymbolListFile.h"
 #include "zkSymbolListModel.h"
-#include "zkSymbolListsForm.h"
 
 #include <QApplication>
 #include <QDir>
@@ -124,15 +123,16 @@ void TSymbolListEditorForm::resizeEvent(QResizeEvent* event) {
         b->move(b->x(), ButtonTop + dh);
 }
 
-void TSymbolListEditorForm::OpenForList(const TSymbolList& list, TSymbolListsForm* owner) {
+void TSymbolListEditorForm::OpenForList(const TSymbolList& list, ISymbolListEditorOwner* owner) {
     Owner = owner;
+    OwnerWindow = owner ? owner->EditorOwnerWindow() : nullptr;
     // Over the window it was opened from, as a dialog should be, and wholly on that screen.
     // (Its parent, the main window, is smaller than the editor, which Qt's own centring would
     // push into the screen's corner.)
-    if (owner && owner->isVisible()) {
+    if (QWidget* over = OwnerWindow; over && over->isVisible()) {
         QRect frame = frameGeometry();
-        frame.moveCenter(owner->frameGeometry().center());
-        if (const QScreen* screen = owner->screen())
+        frame.moveCenter(over->frameGeometry().center());
+        if (const QScreen* screen = over->screen())
             frame.moveTopLeft(FitRectToArea(frame, screen->availableGeometry()));
         move(frame.topLeft());
     }
@@ -155,7 +155,7 @@ void TSymbolListEditorForm::NormalizeSymbols() {
 
 void TSymbolListEditorForm::OKButtonClick() {
     NormalizeSymbols();
-    if (Owner)
+    if (Owner && OwnerWindow)
         Owner->SetListSymbols(EditedListId, MemoLines());
     accept();
 }

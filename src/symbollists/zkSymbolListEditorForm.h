@@ -8,8 +8,16 @@
 
 class QPlainTextEdit;
 class QPushButton;
-class TSymbolListsForm;
 struct TSymbolList;
+
+// The window a list is edited for: the editor opens over it and hands it the confirmed lines.
+class ISymbolListEditorOwner {
+public:
+    virtual ~ISymbolListEditorOwner() = default;
+    // The owner's window; the owner counts as gone once it is destroyed.
+    virtual QWidget* EditorOwnerWindow() = 0;
+    virtual void SetListSymbols(int32_t listId, const QStringList& lines) = 0;
+};
 
 // "Symbol List Editor": all symbols of one list as text, one per line, exchanged with symbol
 // list text files. Created once at start-up and reused for every list; confirming hands the
@@ -33,7 +41,7 @@ public:
     QPushButton* CancelButton = nullptr;
 
     // Fills the editor from the list; the caller then shows it modally (exec).
-    void OpenForList(const TSymbolList& list, TSymbolListsForm* owner);
+    void OpenForList(const TSymbolList& list, ISymbolListEditorOwner* owner);
     // The memo's lines and their replacement.
     QStringList MemoLines() const;
     void SetMemoLines(const QStringList& lines);
@@ -54,7 +62,8 @@ protected:
 private:
     bool ChooseFile(bool save, QString& fileName);
 
-    QPointer<TSymbolListsForm> Owner;
+    ISymbolListEditorOwner* Owner = nullptr;
+    QPointer<QWidget> OwnerWindow; // null once the owner is gone
 };
 
 // The application's editor (nullptr before start-up created it and after it is gone).

@@ -3,7 +3,7 @@
 #include "platform/zkApplication.h"
 #include "platform/zkButtonText.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowKeys.h"
+#include "platform/zkWindowRing.h"
 #include "zkSymbolListEditorForm.h"
 #include "zkSymbolListsDispatcher.h"
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zkSymbolListEditorForm.h"
 #include "zkSymbolListModel.h"
 
 #include <QWidget>
@@ -41,7 +42,7 @@ private:
 // "Symbol Lists": the account's lists, refreshed from the server and changed through the
 // controller; the window redraws only when its listener hears of a change. Created once by the
 // main window after the dispatcher has started; closing it hides it.
-class TSymbolListsForm : public QWidget {
+class TSymbolListsForm : public QWidget, public ISymbolListEditorOwner {
     Q_OBJECT
 public:
     explicit TSymbolListsForm(QWidget* owner);
@@ -72,7 +73,8 @@ public:
     void SetControlsEnabled(bool enabled);
     void UpdateButtons();
     // The editor confirmed: the list's symbols become these lines.
-    void SetListSymbols(int32_t listId, const QStringList& lines);
+    void SetListSymbols(int32_t listId, const QStringList& lines) override;
+    QWidget* EditorOwnerWindow() override { return this; }
     // The snapshot record behind the first selected entry, or nullptr.
     const TSymbolList* SelectedList() const;
 

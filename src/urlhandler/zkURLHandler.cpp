@@ -1,13 +1,13 @@
 #include "zkURLHandler.h"
 
 #include "account/zkLoginForm.h"
-#include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertDesk.h"
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "desk/zkWindowDesk.h"
 #include "platform/zkErrors.h"
-#include "shell/zkMainForm.h"
 
 TStringMap ParseURLParameters(const QString& text) {
     TStringMap parameters;
@@ -31,12 +31,11 @@ QString FindMapValue(const TStringMap& parameters, const QString& name) {
 }
 
 namespace {
-void NewAlertWindowCommand(const QString& rest, const TStringMap& parameters) {
-    TZentrikProMainForm* main = ZentrikProMainForm();
-    if (!main)
+void NewAlertWindowCommand(IAlertDesk* desk, const QString& rest, const TStringMap& parameters) {
+    if (!desk)
         return;
     // Unlike the menu command, the lists the actions name are made on first use.
-    TAlertForm* window = main->NewAlertWindow();
+    TAlertForm* window = desk->NewAlertWindow();
     if (!rest.isEmpty())
         window->ZentrikWindowX->SetDataConfig(rest);
     const QString windowConfig = FindMapValue(parameters, QStringLiteral("WindowConfig"));
@@ -44,17 +43,16 @@ void NewAlertWindowCommand(const QString& rest, const TStringMap& parameters) {
         window->ZentrikWindowX->SetWindowConfig(windowConfig);
 }
 
-void LoginCommand(const TStringMap& parameters) {
+void LoginCommand(TLoginForm* login, const TStringMap& parameters) {
     const QString user = FindMapValue(parameters, QStringLiteral("UserName"));
     if (user.isEmpty())
         return;
-    TZentrikProMainForm* main = ZentrikProMainForm();
-    if (main && main->LoginForm)
-        main->LoginForm->LoginWith(user, FindMapValue(parameters, QStringLiteral("Password")));
+    if (login)
+        login->LoginWith(user, FindMapValue(parameters, QStringLiteral("Password")));
 }
 } // namespace
 
-void HandleURL(const QString& url) {
+void HandleURL(const QString& url, const TURLCommandTargets& targets) {
     const qsizetype scheme = url.indexOf(QStringLiteral("://"));
     if (scheme < 0)
         return;
@@ -71,14 +69,16 @@ void HandleURL(const QString& url) {
         parameters = ParseURLParameters(rest);
     }
     if (command == QLatin1String("NewAlertWindow"))
-        NewAlertWindowCommand(rest, parameters);
+        NewAlertWindowCommand(targets.Alerts, rest, parameters);
     else if (command == QLatin1String("Login"))
-        LoginCommand(parameters);
+        LoginCommand(targets.Login, parameters);
 }
 
-QString URLHandlerKey() { return SettingsKeyPath() + QStringLiteral("\\URL Handler"); }
+QString URLHandlerKey() {
+    return SettingsKeyPath() + QStringLiteral("\\URL Handler");
+}
 
-void PollURLHandler() {
+void PollURLHandler(const TURLCommandTargets& targets) {
     TUserStore& store = TUserStore::Instance();
     const QString key = URLHandlerKey();
     QString url;
@@ -97,13 +97,14 @@ void PollURLHandler() {
         // This runs every second: a store that fails says so once, not in a box per tick.
         static bool reported = false;
         if (!reported)
-            qWarning("velquist: the URL handler mailbox cannot be read: %s", qPrintable(e.message()));
+            qWarning("velquist: the URL handler mailbox cannot be read: %s",
+                     qPrintable(e.message()));
         reported = true;
         return;
     }
     if (url.isEmpty())
         return;
-    if (TZentrikProMainForm* main = ZentrikProMainForm())
-        BringWindowForward(main);
-    HandleURL(url);
+    if (targets.Alerts)
+        targets.Alerts->Windows().BringMainWindowForward();
+    HandleURL(url, targets);
 }

@@ -20,11 +20,20 @@ TStringMap ParseURLParameters(const QString& text);
 // The value of the first pair with exactly that name; empty when there is none.
 QString FindMapValue(const TStringMap& parameters, const QString& name);
 
+class IAlertDesk;
+class TLoginForm;
+
+// Where the commands act; either may be absent (nullptr), and then its command does nothing.
+struct TURLCommandTargets {
+    IAlertDesk* Alerts = nullptr; // NewAlertWindow, and the main window brought forward
+    TLoginForm* Login = nullptr;  // Login
+};
+
 // Carries out one link: "<scheme>://NewAlertWindow/<data config>" or
 // "<scheme>://Login/?UserName=..&Password=..". Anything else is ignored.
-void HandleURL(const QString& url);
+void HandleURL(const QString& url, const TURLCommandTargets& targets);
 
 // The path of the mailbox key.
 QString URLHandlerKey();
 // Takes the mailbox's link (emptying it) and carries it out.
-void PollURLHandler();
+void PollURLHandler(const TURLCommandTargets& targets);

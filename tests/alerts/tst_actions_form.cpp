@@ -222,7 +222,7 @@ void TActionsFormTest::descriptionAndShortPaths() {
 
 void TActionsFormTest::setupSoundUsesTheSoundSetupDialog() {
     TActionsFixture f;
-    new TSoundSetupForm(f.Main.get());
+    new TSoundSetupForm(f.Main.get(), f.Main.get());
     const QString wave = QDir::currentPath() + "/Sounds/ding.wav";
     WriteTextFile(wave, "RIFF");
     TActionsForm* d = f.Dialog;

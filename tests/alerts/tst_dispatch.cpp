@@ -117,7 +117,7 @@ void TDispatchTest::defaultActionsSendOnDoubleClickOnly() {
     f.Main->ConnectorForm->EnsureListsForActions({"1,4,Other"});
     f.Main->ConnectorForm->ShowList("Other");
     QVERIFY(f.Main->ConnectorForm->isHidden());
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("MAIN LIST")->Sent, QStringList{"IBM"});
     QVERIFY(!w->HasPendingActions);
     QVERIFY(w->PendingActions.IsEmpty());
@@ -129,7 +129,7 @@ void TDispatchTest::defaultActionsSendOnDoubleClickOnly() {
     f.Main->ConnectorForm->hide();
     f.link("MAIN LIST");
     f.fake(w).RaiseAlertSelected("T", 2);
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("MAIN LIST")->Sent, QStringList({"IBM", "T"}));
     QVERIFY(f.Main->ConnectorForm->isHidden());
 }
@@ -146,21 +146,21 @@ void TDispatchTest::burstRaisesTheWindowOnce() {
     f.fake(quiet).RaiseNewAlert("SKIP", 1);
     QCOMPARE(w->PendingActions.Count(), 5);
     QCOMPARE(raised.Count, 0);
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(raised.Count, 1);
     QVERIFY(w->PendingActions.IsEmpty());
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(raised.Count, 1);
     f.fake(w).RaiseNewAlert("NEXT");
     f.fake(w).RaiseNewAlert("NEXT", 7);
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(raised.Count, 2);
     QCOMPARE(quietRaised.Count, 0);
 
     // A minimised window comes back to the normal state.
     w->showMinimized();
     f.fake(w).RaiseNewAlert("AGAIN");
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QVERIFY(!w->isMinimized());
     QVERIFY(w->isVisible());
 }
@@ -180,9 +180,9 @@ void TDispatchTest::eachAlertActsOnlyOnWhatItAppended() {
     QVERIFY(items[0].Pending);
 
     f.Main->SoundsSuspended = true;
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}));
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}));
 
     // A burst of n alerts sends n symbols, in arrival order, in one idle step.
@@ -191,7 +191,7 @@ void TDispatchTest::eachAlertActsOnlyOnWhatItAppended() {
         burst << QString("B%1").arg(i);
         f.fake(w).RaiseNewAlert(burst.last());
     }
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}) + burst);
 }
 
@@ -203,7 +203,7 @@ void TDispatchTest::modalDialogDiscardsRaisingNotSending() {
     f.fake(w).RaiseNewAlert("A");
     f.fake(w).RaiseNewAlert("B");
     f.fake(w).RaiseNewAlert("C");
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(raised.Count, 0);
     // A blank list name is "MAIN LIST"; symbols still go out while the dialog is open, but
     // the connector window is not brought up over it.
@@ -214,7 +214,7 @@ void TDispatchTest::modalDialogDiscardsRaisingNotSending() {
 
     // The discarded raise does not come back once the dialog has closed.
     f.Main->ModalDialogOpen = false;
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(raised.Count, 0);
     QVERIFY(f.Main->ConnectorForm->isHidden());
 }
@@ -224,11 +224,11 @@ void TDispatchTest::soundsWaitWhileSuspended() {
     TAlertForm* w = f.window({"1,2,<Default>"});
     f.Main->SoundsSuspended = true;
     f.fake(w).RaiseNewAlert("A");
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QVERIFY(SoundPlayForm()->SoundQueue().Items().at(0).Pending);
     QVERIFY(!SoundPlayForm()->Busy());
     f.Main->SoundsSuspended = false;
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QVERIFY(!SoundPlayForm()->SoundQueue().Items().at(0).Pending);
     QVERIFY(SoundPlayForm()->Busy());
     // "<Default>" beeps; the sound folder receives the beep.
@@ -245,7 +245,7 @@ void TDispatchTest::selectionFollowsTheClickChoice() {
     f.fake(w).RaiseAlertSelected("DOUBLE", 2);
     QVERIFY(!w->HasPendingActions);
     f.fake(w).RaiseAlertSelected("CLICK", 1);
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("Pick")->Sent, QStringList{"CLICK"});
     QCOMPARE(f.queued("Second"), QStringList());
 
@@ -255,7 +255,7 @@ void TDispatchTest::selectionFollowsTheClickChoice() {
     f.fake(w).RaiseAlertSelected("X", 1);
     QCOMPARE(w->PendingActions.Count(), 1);
     QVERIFY(!w->HasPendingActions);
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(raised.Count, 0);
 }
 
@@ -270,7 +270,7 @@ void TDispatchTest::recordWithAMissingActionUsesTheFirstDefault() {
     TAlertForm* w = f.window(actions);
     f.fake(w).RaiseNewAlert("NEW");
     f.fake(w).RaiseAlertSelected("PICKED", 2);
-    ProcessPendingActions();
+    ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("Scan")->Sent, QStringList{"NEW"});
     QCOMPARE(f.connector("MAIN LIST")->Sent, QStringList{"PICKED"});
 }

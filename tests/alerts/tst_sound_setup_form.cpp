@@ -289,7 +289,7 @@ void TSoundSetupFormTest::soundsSuspendedFromShowToClose() {
     TScopedComponentFactory scope(factory);
     {
         TZentrikProMainForm main;
-        TSoundSetupForm form(&main);
+        TSoundSetupForm form(&main, &main);
         QVERIFY(!main.SoundsSuspended);
         bool during = false;
         RunDialog(form, "", [&] {
@@ -322,7 +322,7 @@ void TSoundSetupFormTest::closingDuringAPreviewHoldsAlertSoundsBack() {
     TScopedComponentFactory scope(factory);
     TZentrikProMainForm main;
     TSoundPlayForm player;
-    TSoundSetupForm form(&main);
+    TSoundSetupForm form(&main, &main);
     const QString alert = fx.makeWave(fx.Install.path() + "/alert.wav");
     QDir().mkpath(fx.sounds());
     // 0.6 s at 8000 frames a second.
@@ -338,7 +338,7 @@ void TSoundSetupFormTest::closingDuringAPreviewHoldsAlertSoundsBack() {
             player.Enqueue(alert + ",100,50");
         });
         QTimer::singleShot(300, &form, [&] {
-            ProcessPendingActions();
+            ProcessPendingActions(main);
             busyDuringPreview = player.Busy();
         });
         QElapsedTimer clock;
@@ -350,7 +350,7 @@ void TSoundSetupFormTest::closingDuringAPreviewHoldsAlertSoundsBack() {
     QVERIFY(!busyDuringPreview);
     // Once the preview has ended the alert sound plays.
     QVERIFY(!main.SoundsSuspended);
-    ProcessPendingActions();
+    ProcessPendingActions(main);
     QVERIFY(player.Busy());
     QTRY_VERIFY(!player.Busy());
     QCOMPARE(CaptureFiles(fx.out()), QStringList({"0001.wav", "0002.wav"}));

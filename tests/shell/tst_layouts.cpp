@@ -160,12 +160,12 @@ private slots:
         WriteTextFile(saved("S.zka"), "[AlertWindow]\r\nStartegyConfig=S=1\r\nFontColor=255\r\n"
                                       "Action0=1,3\r\nAction1=3,4,Scan\r\nActionsCount=2\r\n");
         WriteTextFile(saved("none.zka"), "[Other]\nWidth=1\n");
-        QVERIFY(!LoadAlertWindowFile(saved("none.zka")));
-        QVERIFY(!LoadAlertWindowFile(saved("missing.zka")));
+        QVERIFY(!LoadAlertWindowFile(form(), saved("none.zka")));
+        QVERIFY(!LoadAlertWindowFile(form(), saved("missing.zka")));
         QVERIFY(form().AlertWindows().isEmpty());
         QCOMPARE(messages(), 0);
 
-        QVERIFY(LoadAlertWindowFile(saved("W.zka")));
+        QVERIFY(LoadAlertWindowFile(form(), saved("W.zka")));
         TAlertForm* w = form().AlertWindows().last();
         const TLayoutInfo& d = DefaultWindowRecord();
         QVERIFY(w->isVisible());
@@ -177,7 +177,7 @@ private slots:
         QCOMPARE(w->WindowFileName, saved("W.zka"));
         QCOMPARE(w->Actions, DefaultWindowActions());
 
-        QVERIFY(LoadAlertWindowFile(saved("S.zka")));
+        QVERIFY(LoadAlertWindowFile(form(), saved("S.zka")));
         w = form().AlertWindows().last();
         QCOMPARE(fake(w).FStrategyConfig, QString("S=1"));
         QCOMPARE(w->Actions, (QStringList{"1,3", "3,4,Scan"}));
@@ -191,7 +191,7 @@ private slots:
         };
         QCOMPARE(color(saved("W2.zka")), d.FontColor);
         QCOMPARE(color(saved("S2.zka")), 255);
-        SaveLayout(path("c.zkl"));
+        SaveLayout(form(), path("c.zkl"));
         const TSettingsStore c = TSettingsStore::IniFile(path("c.zkl"));
         QCOMPARE(ReadIntegerValue(c, LayoutAlertWindowPath(1), "FontColor", 0), 255);
         QCOMPARE(ReadStringValue(c, LayoutAlertWindowPath(1), "WindowFileName", ""),
@@ -200,7 +200,7 @@ private slots:
         // A bad action string still opens a finished, shown window; the error follows.
         WriteTextFile(saved("bad.zka"), "[AlertWindow]\nAction0=1,3\nAction1=x,4,L\n"
                                         "ActionsCount=2\n");
-        QVERIFY_THROWS_EXCEPTION(EConvertError, LoadAlertWindowFile(saved("bad.zka")));
+        QVERIFY_THROWS_EXCEPTION(EConvertError, LoadAlertWindowFile(form(), saved("bad.zka")));
         w = form().AlertWindows().last();
         QVERIFY(w->isVisible());
         QCOMPARE(w->WindowFileName, saved("bad.zka"));
@@ -210,7 +210,7 @@ private slots:
     void loadAllSavedWindows() {
         form();
         QDir(saved("")).removeRecursively();
-        LoadAllSavedWindows(); // only reads: the folder is not created
+        LoadAllSavedWindows(form()); // only reads: the folder is not created
         QVERIFY(!QFileInfo::exists(saved("")));
         const QByteArray file = "[AlertWindow]\nWidth=300\n";
         for (const char* name : {"A.zka", "DEFAULT_WINDOW.zka", "default_window.zka", "B.zka",
@@ -218,7 +218,7 @@ private slots:
             WriteTextFile(saved(name), file);
         QDir().mkpath(saved("Dir.zka"));
         WriteTextFile(saved("broken.zka"), "[AlertWindow]\nAction0=?\nActionsCount=1\n");
-        LoadAllSavedWindows();
+        LoadAllSavedWindows(form());
         QStringList names = fileNames();
         names.sort();
         QCOMPARE(names, (QStringList{"A.zka", "B.zka", "broken.zka", "default_window.zka"}));
@@ -247,7 +247,7 @@ private slots:
         f.SymbolListsForm->show();
         const TLayout before = CollectLayout(f);
 
-        SaveLayout(path("one.zkl"));
+        SaveLayout(form(), path("one.zkl"));
         const QByteArray text = ReadWholeFile(path("one.zkl"));
         QVERIFY(text.startsWith("[" + P + "\\MainWindow]\n"));
         QVERIFY(text.contains("StartegyConfig=S=9\n"));
@@ -256,18 +256,18 @@ private slots:
 
         f.NewAlertWindow(); // closed by the load
         f.SymbolListsForm->hide();
-        LoadLayout(path("one.zkl"));
+        LoadLayout(form(), path("one.zkl"));
         QCOMPARE(f.AlertWindows().size(), 2);
         QCOMPARE(CollectLayout(f), before);
         QCOMPARE(f.AlertWindows().first()->ActionTable.Parameter,
                  (QStringList{"ding", "Scan list", "MAIN LIST"}));
         QVERIFY(f.SymbolListsForm->isVisible());
-        SaveLayout(path("two.zkl"));
+        SaveLayout(form(), path("two.zkl"));
         QCOMPARE(ReadWholeFile(path("two.zkl")), text);
 
-        SaveLayout(QString());
+        SaveLayout(form(), QString());
         f.NewAlertWindow();
-        LoadLayout(QString());
+        LoadLayout(form(), QString());
         QCOMPARE(CollectLayout(f), before);
     }
 
@@ -276,14 +276,14 @@ private slots:
         for (int i = 0; i < 5; ++i)
             f.NewAlertWindow()->SetActions({"1,3", "1,4,L" + QString::number(i)});
         WriteTextFile(path("keep.zkl"), "[" + P + "\\AlertWindow0]\nNote=stale\n");
-        SaveLayout(path("keep.zkl"));
-        SaveLayout(QString());
+        SaveLayout(form(), path("keep.zkl"));
+        SaveLayout(form(), QString());
         const QList<TAlertForm*> all = f.AlertWindows();
         for (int i = 3; i < 5; ++i)
             delete all[i];
         all[0]->SetActions({"1,3"});
-        SaveLayout(path("keep.zkl"));
-        SaveLayout(QString());
+        SaveLayout(form(), path("keep.zkl"));
+        SaveLayout(form(), QString());
 
         for (const TSettingsStore& s :
              {TSettingsStore::IniFile(path("keep.zkl")), TSettingsStore::Registry()}) {
@@ -310,7 +310,7 @@ private slots:
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         const QByteArray good = [&] {
             f.NewAlertWindow();
-            SaveLayout(path("good.zkl"));
+            SaveLayout(form(), path("good.zkl"));
             return ReadWholeFile(path("good.zkl"));
         }();
         QRandomGenerator random(7);
@@ -342,7 +342,7 @@ private slots:
         };
         for (const TCase& c : cases) {
             WriteTextFile(path("bad.zkl"), c.Text);
-            LoadLayout(path("bad.zkl"));
+            LoadLayout(form(), path("bad.zkl"));
             QVERIFY2(int(f.AlertWindows().size()) == c.Windows, c.Name);
             QVERIFY2(!f.SymbolListsForm->isVisible() && !f.ConnectorForm->isVisible(), c.Name);
             for (TAlertForm* w : f.AlertWindows())
@@ -352,7 +352,7 @@ private slots:
         QCOMPARE(fake(w).FFont.family(), QString("Café"));
         QCOMPARE(w->x(), screen.left()); // brought back from far left
         QVERIFY(w->width() <= QGuiApplication::primaryScreen()->geometry().width());
-        LoadLayout(path("huge.zkl")); // no file: an empty layout
+        LoadLayout(form(), path("huge.zkl")); // no file: an empty layout
         QVERIFY(f.AlertWindows().isEmpty());
         QCOMPARE(f.pos(), QPoint(20, 20));
         QVERIFY(f.SymbolListsForm->width() > 0); // no stored size keeps the window's own
@@ -392,17 +392,17 @@ private slots:
         f.NewAlertWindow();
         const QString missingDir = path("nowhere/x.zkl");
         try {
-            SaveLayout(missingDir);
+            SaveLayout(form(), missingDir);
             QFAIL("no error");
         } catch (const EIniFileError& e) {
             QCOMPARE(e.message(), "Unable to write to " + missingDir);
         }
-        SaveLayout(path("old.zkl"));
+        SaveLayout(form(), path("old.zkl"));
         const QByteArray old = ReadWholeFile(path("old.zkl"));
         if (!setImmutable(path("old.zkl"), true))
             QSKIP("no immutable files here");
         f.NewAlertWindow();
-        QVERIFY_THROWS_EXCEPTION(EIniFileError, SaveLayout(path("old.zkl")));
+        QVERIFY_THROWS_EXCEPTION(EIniFileError, SaveLayout(form(), path("old.zkl")));
         setImmutable(path("old.zkl"), false);
         QCOMPARE(ReadWholeFile(path("old.zkl")), old);
 
@@ -455,7 +455,7 @@ private slots:
         f.LayoutSettings.LoadLayoutName = path("new/dir/mine.zkl");
 
         zkPrompts::ClearScript();
-        SaveLayoutDialog(); // cancelled: nothing saved, nothing said
+        SaveLayoutDialog(form()); // cancelled: nothing saved, nothing said
         QCOMPARE(zkPrompts::Shown().size(), 1);
         const zkPrompts::TPromptRecord save = zkPrompts::Shown().first();
         QCOMPARE(save.Kind, QString("save"));
@@ -469,7 +469,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(path("new/dir/mine.zkl")));
 
         zkPrompts::SetNextFileName(path("new/dir/chosen"));
-        SaveLayoutDialog();
+        SaveLayoutDialog(form());
         QCOMPARE(alertCount(TSettingsStore::IniFile(path("new/dir/chosen.zkl"))), 1);
         const zkPrompts::TPromptRecord done = zkPrompts::Shown().last();
         QCOMPARE(done.Text, QString("Layout saved."));
@@ -481,7 +481,7 @@ private slots:
         f.NewAlertWindow();
         zkPrompts::ClearScript();
         zkPrompts::SetNextFileName(path("new/dir/chosen.zkl"));
-        RestoreLayoutDialog();
+        RestoreLayoutDialog(form());
         const zkPrompts::TPromptRecord open = zkPrompts::Shown().first();
         QCOMPARE(open.Kind, QString("open"));
         QCOMPARE(open.File.InitialDir, path("SavedWindows"));
@@ -493,7 +493,7 @@ private slots:
         zkPrompts::ClearScript();
         WriteTextFile(saved("L.zka"), "[AlertWindow]\nHeight=222\n");
         zkPrompts::SetNextFileName(saved("L.zka"));
-        LoadAlertWindowDialog();
+        LoadAlertWindowDialog(form());
         QCOMPARE(zkPrompts::Shown().first().File.Filter,
                  QString("Velquist files (*.zka)|*.zka|All files (*.*)|*.*"));
         QCOMPARE(zkPrompts::Shown().first().File.InitialDir, path("SavedWindows"));

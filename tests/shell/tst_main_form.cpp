@@ -7,11 +7,11 @@
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
+#include "platform/zkWindowRing.h"
 #include "shell/zkAccountStatusBar.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkStartup.h"
-#include "shell/zkWindowRing.h"
 #include "symbollists/zkSymbolListsForm.h"
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
@@ -123,11 +123,10 @@ void TMainFormTest::accountStatusTexts() {
     QCOMPARE(bar->TextColor(), QColor(0, 128, 0));
     QCOMPARE(bar->toolTip(), bar->PanelText());
 
-    const QList<QPair<int, QString>> red = {
-        {2, " Another user connected as \"trader7\""},
-        {3, " Bad user name, please re-login"},
-        {4, " Bad password, please re-login"},
-        {5, " Your account expired"}};
+    const QList<QPair<int, QString>> red = {{2, " Another user connected as \"trader7\""},
+                                            {3, " Bad user name, please re-login"},
+                                            {4, " Bad password, please re-login"},
+                                            {5, " Your account expired"}};
     for (const auto& [state, text] : red) {
         c->FConnectionStatus = state;
         form.RefreshAccountStatus();
@@ -189,9 +188,7 @@ void TMainFormTest::statusBarClicks() {
     f.storeCredentials("trader7", "pw");
     TZentrikProMainForm form;
     TFakeConnectionControl* c = f.Factory->Connection();
-    auto click = [&] {
-        QTest::mouseClick(form.AccountExpirationStatusBar, Qt::LeftButton);
-    };
+    auto click = [&] { QTest::mouseClick(form.AccountExpirationStatusBar, Qt::LeftButton); };
     c->FConnectionStatus = 1;
     click();
     QCOMPARE(c->ResetCount, 0);
@@ -344,8 +341,8 @@ void TMainFormTest::loginPromptRule() {
         QString User, Password;
         bool Prompt;
     };
-    const QList<TCase> cases = {{"DEMO", "", false},    {"demo", "", true}, {"bob", "", true},
-                                {"bob", "secret", false}, {"", "", true},    {"", "pw", true}};
+    const QList<TCase> cases = {{"DEMO", "", false},      {"demo", "", true}, {"bob", "", true},
+                                {"bob", "secret", false}, {"", "", true},     {"", "pw", true}};
     for (const TCase& c : cases) {
         TMainFormFixture f;
         f.storeCredentials(c.User, c.Password);

@@ -2,7 +2,7 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowKeys.h"
+#include "platform/zkWindowRing.h"
 #include "shell/zkMainForm.h"
 #include "symbollists/zkSymbolListEditorForm.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
@@ -14,8 +14,8 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {

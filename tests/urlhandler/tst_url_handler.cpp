@@ -67,20 +67,20 @@ void TURLHandlerTest::parameters() {
 void TURLHandlerTest::newAlertWindowLinks() {
     TFixture f;
     TZentrikProMainForm form;
-    HandleURL("x://NewAlertWindow/?WindowConfig=abc");
+    HandleURL("x://NewAlertWindow/?WindowConfig=abc", {&form, form.LoginForm});
     QCOMPARE(form.AlertWindows().size(), 1);
     TZentrikWindowX* c = form.AlertWindows().last()->ZentrikWindowX;
     QCOMPARE(c->DataConfig(), QString("WindowConfig=abc"));
     QCOMPARE(c->WindowConfig(), QString("abc"));
 
     // Nothing after the slash: the default record's configuration stays.
-    HandleURL("velquist://NewAlertWindow/");
+    HandleURL("velquist://NewAlertWindow/", {&form, form.LoginForm});
     QCOMPARE(form.AlertWindows().size(), 2);
     QCOMPARE(form.AlertWindows().last()->ZentrikWindowX->DataConfig(),
              DefaultWindowRecord().DataConfig);
 
     // Without "?" the whole rest is the data configuration.
-    HandleURL("velquist://NewAlertWindow/O=3_3D_0&WN=Gappers");
+    HandleURL("velquist://NewAlertWindow/O=3_3D_0&WN=Gappers", {&form, form.LoginForm});
     QCOMPARE(form.AlertWindows().last()->ZentrikWindowX->DataConfig(),
              QString("O=3_3D_0&WN=Gappers"));
     QCOMPARE(form.AlertWindows().last()->ZentrikWindowX->WindowConfig(),
@@ -90,10 +90,10 @@ void TURLHandlerTest::newAlertWindowLinks() {
 void TURLHandlerTest::malformedAndUnknownLinksDoNothing() {
     TFixture f;
     TZentrikProMainForm form;
-    for (const char* url : {"x://NewAlertWindow?WindowConfig=abc", "x://newalertwindow/",
-                            "NewAlertWindow/", "x:/NewAlertWindow/", "x://Other/?a=1", "",
-                            "x://Login"})
-        HandleURL(url);
+    for (const char* url :
+         {"x://NewAlertWindow?WindowConfig=abc", "x://newalertwindow/", "NewAlertWindow/",
+          "x:/NewAlertWindow/", "x://Other/?a=1", "", "x://Login"})
+        HandleURL(url, {&form, form.LoginForm});
     QCOMPARE(form.AlertWindows().size(), 0);
     QCOMPARE(f.Factory->Connection()->FUserName, QString("DEMO"));
 }
@@ -102,11 +102,11 @@ void TURLHandlerTest::loginLinks() {
     TFixture f;
     TZentrikProMainForm form;
     TFakeConnectionControl* c = f.Factory->Connection();
-    HandleURL("velquist://Login/?Password=only");
+    HandleURL("velquist://Login/?Password=only", {&form, form.LoginForm});
     QCOMPARE(c->FUserName, QString("DEMO"));
     QCOMPARE(c->FPassword, QString());
 
-    HandleURL("velquist://Login/?UserName=alice&Password=p%20w");
+    HandleURL("velquist://Login/?UserName=alice&Password=p%20w", {&form, form.LoginForm});
     QCOMPARE(c->FUserName, QString("alice"));
     QCOMPARE(c->FPassword, QString("p%20w"));
     QVERIFY(!form.LoginForm->isVisible());
@@ -114,7 +114,7 @@ void TURLHandlerTest::loginLinks() {
     QCOMPARE(ReadStringValue(TSettingsStore::Registry(), key, "UserName", ""), QString("alice"));
 
     // An empty password is handed over empty.
-    HandleURL("velquist://Login/?UserName=bob");
+    HandleURL("velquist://Login/?UserName=bob", {&form, form.LoginForm});
     QCOMPARE(c->FUserName, QString("bob"));
     QCOMPARE(c->FPassword, QString());
 }
@@ -125,16 +125,16 @@ void TURLHandlerTest::mailboxIsTakenOnce() {
     // Two links before one tick: only the later one is carried out.
     f.post("velquist://NewAlertWindow/?WindowConfig=first");
     f.post("velquist://NewAlertWindow/?WindowConfig=second");
-    PollURLHandler();
+    PollURLHandler({&form, form.LoginForm});
     QCOMPARE(form.AlertWindows().size(), 1);
     QCOMPARE(form.AlertWindows()[0]->ZentrikWindowX->WindowConfig(), QString("second"));
     QCOMPARE(f.mailbox(), QString());
-    PollURLHandler();
+    PollURLHandler({&form, form.LoginForm});
     QCOMPARE(form.AlertWindows().size(), 1);
 
     // A value of another kind counts as empty and is overwritten with an empty string.
     TUserStore::Instance().SetValue(URLHandlerKey(), QString(), TStoreValue::Dword(7));
-    PollURLHandler();
+    PollURLHandler({&form, form.LoginForm});
     TStoreValue v;
     QVERIFY(TUserStore::Instance().GetValue(URLHandlerKey(), QString(), v));
     QCOMPARE(v.Kind, TValueKind::Sz);

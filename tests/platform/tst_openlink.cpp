@@ -1,4 +1,5 @@
-#include "shell/zkOpenLink.h"
+#include "platform/zkShell.h"
+#include "platform/zkWindowPlace.h"
 
 #include "platform/zkShell.h"
 

@@ -1,14 +1,8 @@
-#include "zkWindowRing.h"
-
-#include "zkMainForm.h"
-#include "platform/zkWindowKeys.h"
+#include "platform/zkWindowRing.h"
 
 #include "platform/zkWindowOrder.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QKeyEvent>
-#include <QMenu>
 
 TFormRing& FormRing() {
     static TFormRing ring;
@@ -89,36 +83,52 @@ bool TFormRing::HandleWindowKeys(int key, Qt::KeyboardModifiers shift) {
     return false;
 }
 
-void TFormRing::ShowHelp() {
-    TZentrikProMainForm* main = ZentrikProMainForm();
-    if (!main || !main->HelpMenu)
-        return;
-    const QList<QAction*> items = main->HelpMenu->actions();
-    // Without configured entries the first item is the separator, which does nothing.
-    if (!items.isEmpty() && !items.first()->isSeparator())
-        items.first()->trigger();
+void TFormRing::ShowHelp() const {
+    if (Help)
+        Help();
 }
 
-void RebuildWindowRing() {
-    FormRing().Rebuild();
+namespace {
+TWindowRingHooks& Hooks() {
+    static TWindowRingHooks hooks;
+    return hooks;
+}
+} // namespace
+
+void SetWindowRingHooks(TWindowRingHooks hooks) {
+    Hooks() = std::move(hooks);
 }
 
-void HandleWindowKeys(QWidget*, int& key, Qt::KeyboardModifiers shift) {
-    if (FormRing().HandleWindowKeys(key, shift))
-        key = 0;
+void InstallWindowRing(std::function<void()> help) {
+    FormRing().SetHelpAction(std::move(help));
+    SetWindowRingHooks({[] { FormRing().Rebuild(); },
+                        [](int key, Qt::KeyboardModifiers shift) {
+                            return FormRing().HandleWindowKeys(key, shift);
+                        },
+                        [] { FormRing().ShowHelp(); }});
 }
 
-bool HandleWindowKeys(QKeyEvent* event) {
-    if (!event || !FormRing().HandleWindowKeys(event->key(), event->modifiers()))
+void JoinWindowRing() {
+    if (Hooks().Join)
+        Hooks().Join();
+}
+
+bool HandleRingKeys(int key, Qt::KeyboardModifiers shift) {
+    return Hooks().Keys && Hooks().Keys(key, shift);
+}
+
+bool HandleRingKeys(QKeyEvent* event) {
+    if (!event || !HandleRingKeys(event->key(), event->modifiers()))
         return false;
     event->accept();
     return true;
 }
 
-void InstallWindowRingHooks() {
-    SetWindowRingHooks({[] { RebuildWindowRing(); },
-                        [](int key, Qt::KeyboardModifiers shift) {
-                            return FormRing().HandleWindowKeys(key, shift);
-                        },
-                        [] { TFormRing::ShowHelp(); }});
+bool HandleHelpKey(QKeyEvent* event) {
+    if (!event || event->key() != Qt::Key_F1)
+        return false;
+    if (Hooks().Help)
+        Hooks().Help();
+    event->accept();
+    return true;
 }

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+
+class IAccountDesk;
+class IWindowDesk;
+class TActionsForm;
+class TAlertForm;
+class TGenericConnectorForm;
+
+// What alert windows, their actions and the commands that open them need of the desk that
+// owns them (the main window implements it). It lives with the alert windows because it names
+// them, as the options dialog's host does; the shell hands it to each window it creates.
+class IAlertDesk {
+public:
+    virtual ~IAlertDesk() = default;
+
+    // The alert windows the desk owns, in creation order.
+    virtual QList<TAlertForm*> AlertWindows() const = 0;
+    // A new window from the default window record and actions, placed by the window system.
+    virtual TAlertForm* NewAlertWindow() = 0;
+    // The connector window that serves the link lists; nullptr while there is none.
+    virtual TGenericConnectorForm* ConnectorWindow() const = 0;
+    // The shared Actions dialog; nullptr while there is none.
+    virtual TActionsForm* ActionsDialog() const = 0;
+
+    virtual IWindowDesk& Windows() = 0;
+    virtual IAccountDesk& Account() = 0;
+};
