@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-class IConnectionControl;
-
 // The application configuration: built-in defaults overlaid by Settings.ini and Local.ini once
 // while the main window is created, read-only afterwards.
 struct TConfigInfo {
@@ -41,8 +39,12 @@ struct TConfigInfo {
 // The one process-wide configuration.
 TConfigInfo& ConfigInfo();
 
-inline const char* SettingsIniName() { return "Settings.ini"; }
-inline const char* LocalIniName() { return "Local.ini"; }
+inline const char* SettingsIniName() {
+    return "Settings.ini";
+}
+inline const char* LocalIniName() {
+    return "Local.ini";
+}
 class TSettingsStore;
 // Local.ini as a store to write to. It holds proxy passwords, so the file is kept private to
 // the user (0600).
@@ -52,14 +54,6 @@ void SetConfigDefaults(TConfigInfo& config);
 // Reads Settings.ini, then Local.ini, from the current directory.
 void LoadConfig(TConfigInfo& config);
 // The deployment's web site; the default addresses are built on it.
-inline const char* DefaultSiteURL() { return "https://www.velquist.example/"; }
-
-// Puts the record into the connection component and sets the application title and, when one
-// is given, the main window's caption.
-class QObject;
-void ApplyConfig(const TConfigInfo& config, IConnectionControl& connection,
-                 QObject* mainWindow = nullptr);
-// Puts every key of one INI section into the component as a property of that name. Failures
-// are per key; with an error list each adds one line "\"Key\":  text".
-void ApplyIniSectionByName(const QString& fileName, const QString& sectionName,
-                           IConnectionControl& connection, QStringList* errors);
+inline const char* DefaultSiteURL() {
+    return "https://www.velquist.example/";
+}

@@ -2,6 +2,7 @@
 
 #include "alerts/zkActions.h"
 #include "components/zkComponents.h"
+#include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "config/zkLayoutSettings.h"
 #include "options/zkOptionsHost.h"

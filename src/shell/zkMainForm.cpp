@@ -7,6 +7,7 @@
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
 #include "components/zkComponents.h"
+#include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "config/zkWindowRecord.h"
 #include "linking/zkGenericConnectorForm.h"

@@ -1,3 +1,4 @@
+#include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "platform/zkErrors.h"
 #include "zkFakeComponents.h"

@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Checks that the includes of src/ run one way: platform -> config -> components -> desk ->
+feature folders -> shell -> app. A folder may include only its own layer and those below it,
+and no circle of includes may span two folders. A file and its header count as one unit, as a
+circle through a .cpp is as real as one through a header. Prints what breaks; exit 1 if any."""
+import os
+import re
+import sys
+
+LAYERS = {"platform": 0, "config": 1, "components": 2, "desk": 3, "shell": 5, "app": 6}
+FEATURE = 4  # every other folder of src/
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def layer(folder):
+    return LAYERS.get(folder, FEATURE)
+
+
+def main(src):
+    units = {}  # unit "folder/zkName" -> set of included units
+    for root, _, files in os.walk(src):
+        for name in files:
+            if not name.endswith((".h", ".cpp")):
+                continue
+            path = os.path.join(root, name)
+            rel = os.path.relpath(path, src)
+            folder = rel.split(os.sep)[0]
+            unit = os.path.splitext(rel)[0]
+            deps = units.setdefault(unit, set())
+            with open(path, encoding="utf-8", errors="replace") as f:
+                for inc in INCLUDE.findall(f.read()):
+                    target = inc if "/" in inc else os.path.join(folder, inc)
+                    if os.path.exists(os.path.join(src, target)):
+                        deps.add(os.path.splitext(target)[0])
+    problems = []
+    for unit, deps in sorted(units.items()):
+        here = unit.split("/")[0]
+        for dep in sorted(deps):
+            there = dep.split("/")[0]
+            if layer(there) > layer(here):
+                problems.append(f"{unit} includes {dep}: {there} lies above {here}")
+
+    # Tarjan's strongly connected components over the units.
+    index, low, stack, on_stack, circles = {}, {}, [], set(), []
+    counter = [0]
+
+    def visit(v):
+        index[v] = low[v] = counter[0]
+        counter[0] += 1
+        stack.append(v)
+        on_stack.add(v)
+        for w in units.get(v, ()):
+            if w not in index:
+                visit(w)
+                low[v] = min(low[v], low[w])
+            elif w in on_stack:
+                low[v] = min(low[v], index[w])
+        if low[v] == index[v]:
+            component = []
+            while True:
+                w = stack.pop()
+                on_stack.discard(w)
+                component.append(w)
+                if w == v:
+                    break
+            if len(component) > 1:
+                circles.append(sorted(component))
+
+    sys.setrecursionlimit(10000)
+    for unit in sorted(units):
+        if unit not in index:
+            visit(unit)
+    for circle in circles:
+        folders = {u.split("/")[0] for u in circle}
+        if len(folders) > 1:
+            problems.append("include circle across folders: " + " -> ".join(circle))
+    for p in problems:
+        print(p)
+    print(f"{len(units)} units, {sum(len(d) for d in units.values())} includes, "
+          f"{len(circles)} circles, {len(problems)} problems")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "src")))
