@@ -54,6 +54,10 @@ public:
     int32_t AlertSelectionType() const override { return 0; }
     QString SuggestedFileName() const override { return QString(); }
     void AddCustomMenuItem(const QString&, int32_t) override {}
+    void AddExternalAlerts(const QList<TAlertData>& alerts) override {
+        for (TAlertData alert : alerts)
+            Fire(&alert);
+    }
 
     void Fire(IAlertData* alert) {
         if (Each)

@@ -43,6 +43,7 @@ public:
     int32_t AlertSelectionType() const { return Impl->AlertSelectionType(); }
     QString SuggestedFileName() const { return Impl->SuggestedFileName(); }
     void AddCustomMenuItem(const QString& text, int32_t id) { Impl->AddCustomMenuItem(text, id); }
+    void AddExternalAlerts(const QList<TAlertData>& alerts) { Impl->AddExternalAlerts(alerts); }
 
     // The hosted implementation (tests reach their fakes through it).
     IZentrikWindowX* Component() const { return Impl.get(); }

@@ -199,6 +199,10 @@ public:
     virtual QString SuggestedFileName() const = 0;
     // Appends an entry to the context menu; "-" makes a separator.
     virtual void AddCustomMenuItem(const QString& text, int32_t id) = 0;
+    // Alerts that came from outside the service (the user's own programs, through the alert
+    // inbox), newest last: shown and raised with OnNewAlert like the component's own, whatever
+    // the connection's state.
+    virtual void AddExternalAlerts(const QList<TAlertData>& alerts) = 0;
 
 signals:
     void OnNewAlert(IAlertData* alert);

@@ -38,6 +38,9 @@ struct TSimDataConfig {
     QString WindowName;
     QStringList Symbols;
     std::optional<double> MinPrice, MaxPrice;
+    // "Src=inbox": the window shows alerts from the user's own programs only, no generated or
+    // replayed ones.
+    bool Inbox = false;
 };
 TSimDataConfig ParseSimDataConfig(const QString& text);
 // What a new component, or one given an empty DataConfig, uses.

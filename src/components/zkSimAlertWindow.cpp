@@ -149,9 +149,14 @@ QWidget* TSimZentrikWindowX::Widget() {
 
 void TSimZentrikWindowX::SetDataConfig(const QString& value) {
     const QString oldName = Config.WindowName;
+    const bool wasInbox = Config.Inbox;
     DataConfigText = value.isEmpty() ? SimDefaultDataConfig() : value;
     Config = ParseSimDataConfig(DataConfigText);
     Random.seed(Service->Properties().SimSeed ^ SimStableHash(Config.WindowName));
+    if (Config.Inbox != wasInbox) {
+        RestartFeed();
+        UpdateSources();
+    }
     if (Config.WindowName != oldName && NotifyName)
         emit OnWindowNameChanged();
 }
@@ -285,7 +290,7 @@ void TSimZentrikWindowX::UpdatePlaceholder() {
     if (!Table)
         return;
     QString text;
-    if (Feed)
+    if (Feed || Config.Inbox)
         text = tr("Waiting for alerts...");
     else if (!Service->IsConnected())
         text = tr("Not connected");
@@ -301,7 +306,7 @@ void TSimZentrikWindowX::UpdatePlaceholder() {
 
 void TSimZentrikWindowX::UpdateSources() {
     const int interval = Service->Properties().SimAlertInterval;
-    const bool generate = !Feed && interval > 0 && Service->IsConnected();
+    const bool generate = !Config.Inbox && !Feed && interval > 0 && Service->IsConnected();
     if (generate) {
         const int tick = std::max(interval, MinTickMs);
         if (!GeneratorTimer.isActive() || GeneratorTimer.interval() != tick) {
@@ -317,7 +322,8 @@ void TSimZentrikWindowX::UpdateSources() {
 
 void TSimZentrikWindowX::RestartFeed() {
     FeedTimer.stop();
-    Feed = Service->Feed();
+    // An inbox window shows only what the user's programs send.
+    Feed = Config.Inbox ? nullptr : Service->Feed();
     FeedIndex = 0;
     FeedClock.start();
     if (Feed && !Feed->Lines.empty())
@@ -391,6 +397,14 @@ void TSimZentrikWindowX::GeneratorTick() {
     }
     if (GeneratorDueMs <= now)
         GeneratorDueMs = now + interval; // fell behind: drop the backlog rather than burst
+    Deliver(std::move(batch));
+}
+
+void TSimZentrikWindowX::AddExternalAlerts(const QList<TAlertData>& alerts) {
+    std::vector<std::shared_ptr<TSimAlert>> batch;
+    batch.reserve(size_t(alerts.size()));
+    for (const TAlertData& a : alerts)
+        batch.push_back(std::make_shared<TSimAlert>(a.Symbol, a.Skip, a.Time, a.AlertPrice, a.Text));
     Deliver(std::move(batch));
 }
 

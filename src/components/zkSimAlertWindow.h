@@ -61,6 +61,7 @@ public:
     int32_t AlertSelectionType() const override { return SelectionType; }
     QString SuggestedFileName() const override;
     void AddCustomMenuItem(const QString& text, int32_t id) override;
+    void AddExternalAlerts(const QList<TAlertData>& alerts) override;
 
     // For tests and the look: the list, its model, and the context menu as it pops up at a
     // point of the list's viewport (the menu deletes itself when it closes).

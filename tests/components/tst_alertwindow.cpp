@@ -238,6 +238,43 @@ this is not json
         QCOMPARE(Sim(c)->Model()->rowCount(), 0);
     }
 
+    // An inbox window takes neither generated nor replayed alerts, only those handed to it,
+    // connected or not; each is shown and raised like the component's own. Leaving "Src=inbox"
+    // gives it back to the generator.
+    void inboxWindowShowsOnlyExternalAlerts() {
+        Service->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("20"));
+        UseFeed("{\"symbol\": \"FEED\"}\n");
+        TZentrikWindowX w;
+        w.SetNotifyOnEachAlert(true);
+        w.SetDataConfig(QStringLiteral("WN=Scanner&Src=inbox"));
+        QElapsedTimer clock;
+        clock.start();
+        TAlertLog log;
+        Record(w, log, clock);
+        QTest::qWait(80);
+        QCOMPARE(Sim(w)->Model()->rowCount(), 0); // the feed is not replayed here
+        QCOMPARE(Sim(w)->View()->Placeholder, QString("Waiting for alerts..."));
+        const QDateTime at = QDateTime::fromString("2026-12-08T15:30:00.250Z", Qt::ISODateWithMs);
+        w.AddExternalAlerts({TAlertData("NVDA", 0, at, 912.4, "New high"),
+                             TAlertData("AMD", 1, at, 0, QString())});
+        QCOMPARE(Rows(*Sim(w)->Model()), QStringList({"AMD", "NVDA"}));
+        QCOMPARE(log.Symbols, QStringList({"NVDA", "AMD"}));
+        QCOMPARE(log.Skips, (QList<int32_t>{0, 1}));
+        QCOMPARE(log.Prices, (QList<double>{912.4, 0}));
+        QCOMPARE(log.Texts, QStringList({"New high", ""}));
+        QCOMPARE(Sim(w)->Model()->AlertAt(1)->AlertTime(), at);
+
+        // Connected, the generator still leaves it alone.
+        UseFeed("");
+        Service->SetPropertyByName(QStringLiteral("SimFeedFile"), QString());
+        Service->SetUserName(QStringLiteral("DEMO"));
+        QTRY_COMPARE(Service->ConnectionStatus(), 1);
+        QTest::qWait(120);
+        QCOMPARE(Sim(w)->Model()->rowCount(), 2);
+        w.SetDataConfig(QStringLiteral("WN=Scanner"));
+        QTRY_VERIFY(Sim(w)->Model()->rowCount() > 2);
+    }
+
     void generatorRunsWhileConnectedOverTheStrategysSymbols() {
         Service->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("25"));
         TZentrikWindowX w;

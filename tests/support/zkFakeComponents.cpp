@@ -291,6 +291,15 @@ void TFakeZentrikWindowX::AddCustomMenuItem(const QString& text, int32_t id) {
     MenuItems.append(TMenuItem{text, id});
 }
 
+void TFakeZentrikWindowX::AddExternalAlerts(const QList<TAlertData>& alerts) {
+    for (const TAlertData& alert : alerts) {
+        FExternalAlerts.append(alert);
+        TAlertData copy = alert;
+        if (FNotifyOnEachAlert)
+            emit OnNewAlert(&copy);
+    }
+}
+
 void TFakeZentrikWindowX::RaiseNewAlert(const QString& symbol, int32_t skipFlag) {
     TAlertData alert(symbol, skipFlag, QDateTime::currentDateTimeUtc());
     if (FNotifyOnEachAlert)

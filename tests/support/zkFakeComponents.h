@@ -207,8 +207,11 @@ public:
     int32_t AlertSelectionType() const override { return FAlertSelectionType; }
     QString SuggestedFileName() const override { return FSuggestedFileName; }
     void AddCustomMenuItem(const QString& text, int32_t id) override;
+    // Keeps them in FExternalAlerts and raises OnNewAlert for each, as notified.
+    void AddExternalAlerts(const QList<TAlertData>& alerts) override;
 
     QString FDataConfig, FWindowConfig, FStrategyConfig;
+    QList<TAlertData> FExternalAlerts;
     QFont FFont;
     int32_t FFontColor = 0;
     bool FNotifyOnEachAlert = false, FNotifyOnWindowNameChanged = false,
