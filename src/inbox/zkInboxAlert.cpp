@@ -398,6 +398,9 @@ TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& conte
     if (bad >= 0)
         return Failure(TKind::BadInput,
                        QStringLiteral("the body is not valid UTF-8 (byte %1)").arg(bad));
+    const QByteArray trimmed = body.trimmed();
+    if (!trimmed.startsWith('{') && !trimmed.startsWith('['))
+        return Failure(TKind::BadInput, QStringLiteral("the body is not a JSON object or array"));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error == QJsonParseError::NoError) {
@@ -410,7 +413,6 @@ TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& conte
         return Failure(TKind::BadInput, QStringLiteral("the body is not a JSON object or array"));
     }
     // Several lines that are not one document: JSON lines, told line by line.
-    const QByteArray trimmed = body.trimmed();
     if (trimmed.startsWith('{') && trimmed.contains('\n'))
         return FromLines(body, defaultStrategy);
     return Failure(TKind::BadInput, QStringLiteral("the body is ") + JsonProblem(error));
