@@ -248,13 +248,13 @@ TInboxParseResult FromObjects(const QJsonArray& items, const QString& defaultStr
     result.Alerts.reserve(items.size());
     for (qsizetype i = 0; i < items.size(); ++i) {
         const QJsonValue item = items.at(i);
-        const QString prefix = QStringLiteral("item %1: ").arg(i + 1);
+        const auto prefix = [i] { return QStringLiteral("item %1: ").arg(i + 1); };
         if (!item.isObject())
-            return Failure(TKind::BadInput, prefix + QStringLiteral("not a JSON object"));
+            return Failure(TKind::BadInput, prefix() + QStringLiteral("not a JSON object"));
         TInboxAlert alert;
         QString why;
         if (!ReadAlert(item.toObject(), defaultStrategy, alert, why))
-            return Failure(TKind::BadInput, prefix + why);
+            return Failure(TKind::BadInput, prefix() + why);
         result.Alerts.append(std::move(alert));
     }
     return result;
@@ -287,19 +287,19 @@ TInboxParseResult FromLines(const QByteArray& body, const QString& defaultStrate
         start = end + 1;
         if (IsBlank(line.constData(), line.constData() + line.size()))
             continue;
-        const QString prefix = QStringLiteral("line %1: ").arg(lineNumber);
+        const auto prefix = [lineNumber] { return QStringLiteral("line %1: ").arg(lineNumber); };
         if (InvalidUtf8At(line) >= 0)
-            return Failure(TKind::BadInput, prefix + QStringLiteral("not valid UTF-8"));
+            return Failure(TKind::BadInput, prefix() + QStringLiteral("not valid UTF-8"));
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         if (error.error != QJsonParseError::NoError)
-            return Failure(TKind::BadInput, prefix + JsonProblem(error));
+            return Failure(TKind::BadInput, prefix() + JsonProblem(error));
         if (!document.isObject())
-            return Failure(TKind::BadInput, prefix + QStringLiteral("not a JSON object"));
+            return Failure(TKind::BadInput, prefix() + QStringLiteral("not a JSON object"));
         TInboxAlert alert;
         QString why;
         if (!ReadAlert(document.object(), defaultStrategy, alert, why))
-            return Failure(TKind::BadInput, prefix + why);
+            return Failure(TKind::BadInput, prefix() + why);
         result.Alerts.append(std::move(alert));
     }
     return result;
