@@ -76,6 +76,8 @@ public:
     TState State = TState::Idle;
     bool Closing = false; // the last answer is sent; nothing more is handled
     bool Removed = false;
+    bool Reading = false; // inside OnReadyRead
+    bool Paused = false;  // reading waits for the sender to read its answers
     QTimer Timer;
 
     qsizetype Buffered() const { return Buffer.size() - Start; }
@@ -164,8 +166,8 @@ void TInboxServer::OnNewConnection(QTcpServer* server) {
         connect(socket, &QTcpSocket::bytesWritten, this, [this, c] {
             if (c->Closing)
                 ShutDownWriting(c);
-            else if (c->Socket->bytesToWrite() <= MaxUnwrittenBytes / 2 && c->Buffered() > 0)
-                OnReadyRead(c);
+            else if (c->Paused && c->Socket->bytesToWrite() <= MaxUnwrittenBytes / 2)
+                OnReadyRead(c); // reading was held back while the answers piled up
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { RemoveConnection(c); });
         connect(&c->Timer, &QTimer::timeout, this, [this, c] { OnTimeout(c); });
@@ -176,6 +178,18 @@ void TInboxServer::OnNewConnection(QTcpServer* server) {
 }
 
 void TInboxServer::OnReadyRead(TConnection* c) {
+    // Writing an answer may emit signals that lead back here; the loop below goes on anyway.
+    if (c->Reading)
+        return;
+    c->Reading = true;
+    c->Paused = false;
+    QPointer<TConnection> alive(c);
+    ReadLoop(c);
+    if (alive)
+        c->Reading = false;
+}
+
+void TInboxServer::ReadLoop(TConnection* c) {
     QPointer<TConnection> alive(c);
     while (alive && !c->Removed) {
         if (c->Closing) {
@@ -184,8 +198,10 @@ void TInboxServer::OnReadyRead(TConnection* c) {
             }
             return;
         }
-        if (c->Socket->bytesToWrite() > MaxUnwrittenBytes)
-            return; // resumed by bytesWritten
+        if (c->Socket->bytesToWrite() > MaxUnwrittenBytes) {
+            c->Paused = true; // resumed by bytesWritten
+            return;
+        }
         if (c->Buffered() > 0 && HandleBuffered(c))
             continue;
         if (!alive || c->Removed || c->Closing)
@@ -194,8 +210,8 @@ void TInboxServer::OnReadyRead(TConnection* c) {
         if (chunk.isEmpty())
             return;
         if (c->Start > 0) {
+            // ScanFrom counts from the first unhandled byte, which stays the first.
             c->Buffer.remove(0, c->Start);
-            c->ScanFrom = std::max<qsizetype>(0, c->ScanFrom - c->Start);
             c->Start = 0;
         }
         if (c->State == TConnection::TState::Idle) {
@@ -345,14 +361,17 @@ void TInboxServer::Respond(TConnection* c, int status, const QByteArray& json, b
     response += "\r\n";
     if (c->Head.Method != "HEAD")
         response += json;
+    if (!keepAlive) {
+        c->Closing = true;
+        c->State = TConnection::TState::Lingering;
+        c->Timer.start(LingerMs);
+    }
     c->Socket->write(response);
-    if (keepAlive)
-        return;
-    c->Closing = true;
-    c->State = TConnection::TState::Lingering;
-    c->Timer.start(LingerMs);
+    // Into the kernel now: Qt drops what it still holds when the sender has ended its side
+    // (a sender may shut down writing right after its request), and the answer goes out sooner.
     c->Socket->flush();
-    ShutDownWriting(c);
+    if (!keepAlive)
+        ShutDownWriting(c);
 }
 
 void TInboxServer::ShutDownWriting(TConnection* c) {

@@ -60,6 +60,7 @@ private:
 
     void OnNewConnection(QTcpServer* server);
     void OnReadyRead(TConnection* c);
+    void ReadLoop(TConnection* c);
     // Handles the request at the start of the buffer if it is whole; true when one was handled
     // and the connection stays open for more.
     bool HandleBuffered(TConnection* c);

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -167,6 +168,16 @@ void TInboxServerTest::acceptedAlertsReachTheSinkExactly() {
              202);
     QCOMPARE(Sink.Alerts.size(), 4);
     QCOMPARE(Sink.Alerts[3].Symbol, QStringLiteral("NVDA"));
+    // "localhost" may mean ::1: served there too when the machine has it.
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::LocalHostIPv6, 0)) {
+        TSender v6(Server->Port(), QHostAddress::LocalHostIPv6);
+        v6.Send(Post(Path(), R"({"symbol":"V6"})"));
+        QTRY_COMPARE(v6.Responses.size(), size_t(1));
+        QCOMPARE(v6.Responses[0].Status, 202);
+        Sink.Alerts.removeLast();
+        --Sink.Offers;
+    }
     QCOMPARE(Sink.Alerts[3].Price, 3.0);
 
     // A bad item takes nothing, and is named.
@@ -277,6 +288,14 @@ void TInboxServerTest::keepAliveAndPipelining() {
     QTRY_COMPARE(sender.Responses.size(), size_t(54));
     QCOMPARE(sender.Responses.back().Header("Connection"), QByteArray("close"));
     QTRY_VERIFY(sender.Closed());
+    // A sender that ends its side right after the request still gets the answer.
+    TSender halfClosed(Server->Port());
+    halfClosed.Send(Post(Path(), R"({"symbol":"HALF"})"));
+    ::shutdown(int(halfClosed.Socket.socketDescriptor()), SHUT_WR);
+    QTRY_COMPARE(halfClosed.Responses.size(), size_t(1));
+    QCOMPARE(halfClosed.Responses[0].Status, 202);
+    QCOMPARE(Sink.Alerts.last().Symbol, QStringLiteral("HALF"));
+
     TSender old(Server->Port());
     old.Send("POST " + Path() + "?symbol=Q HTTP/1.0\r\n\r\n");
     QTRY_COMPARE(old.Responses.size(), size_t(1));
