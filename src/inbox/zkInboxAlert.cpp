@@ -382,7 +382,10 @@ TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& conte
     const qsizetype semicolon = contentType.indexOf(';');
     const QByteArray type =
         (semicolon < 0 ? contentType : contentType.left(semicolon)).trimmed().toLower();
-    if (type == "application/x-www-form-urlencoded") {
+    // "curl -d '{...}'" labels JSON as a form; no form field name starts with a brace.
+    const QByteArray trimmed = body.trimmed();
+    const bool looksJson = trimmed.startsWith('{') || trimmed.startsWith('[');
+    if (type == "application/x-www-form-urlencoded" && !looksJson) {
         QJsonObject fields;
         if (!FormFields(body, fields))
             return Failure(TKind::BadInput, QStringLiteral("the form is not valid UTF-8"));
@@ -398,8 +401,7 @@ TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& conte
     if (bad >= 0)
         return Failure(TKind::BadInput,
                        QStringLiteral("the body is not valid UTF-8 (byte %1)").arg(bad));
-    const QByteArray trimmed = body.trimmed();
-    if (!trimmed.startsWith('{') && !trimmed.startsWith('['))
+    if (!looksJson)
         return Failure(TKind::BadInput, QStringLiteral("the body is not a JSON object or array"));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);

@@ -75,6 +75,10 @@ void TInboxAlertTest::everyBodyForm() {
     QCOMPARE(form.Alerts[0].Description, QString::fromUtf8("Gap up €"));
     QCOMPARE(form.Alerts[0].Strategy, QStringLiteral("My scan"));
 
+    // curl -d sends JSON labelled as a form.
+    QCOMPARE(Symbols(Parse(" {\"symbol\":\"J\"}", "application/x-www-form-urlencoded")),
+             QStringList{"J"});
+
     const TInboxParseResult query = Parse("", "", "symbol=MSFT&skip=1&text=Hi");
     QCOMPARE(Symbols(query), QStringList{"MSFT"});
     QVERIFY(query.Alerts[0].Skip);
