@@ -34,7 +34,7 @@ add_custom_target(velquist_starter ALL
 
 # cmake --install build --prefix FOLDER makes FOLDER an installation. Installing again keeps
 # what the user owns there: Settings.ini, Local.ini, SavedWindows/ and Sounds/.
-install(TARGETS velquist velquist-store velquist-link RUNTIME DESTINATION .)
+install(TARGETS velquist velquist-store velquist-link velquist-alert RUNTIME DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/splash.bmp ${CMAKE_BINARY_DIR}/velquist.ico DESTINATION .)
 install(CODE "
   set(VELQUIST_STARTER_DIR \"${VELQUIST_STARTER_DIR}\")

@@ -3,17 +3,11 @@
 #include "zkLocalPeers.h"
 #include "zkPaths.h"
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
-
-namespace {
-// sockaddr_un holds 108 bytes including the terminating zero.
-constexpr int MaxSocketPathBytes = 107;
-} // namespace
 
 TInstanceGuard::TInstanceGuard(const QString& installationDir, QObject* parent)
     : QObject(parent), Name(LockName(installationDir)) {}
@@ -34,15 +28,7 @@ QString TInstanceGuard::LockPath(const QString& lockName) {
 }
 
 QString TInstanceGuard::SocketPath(const QString& lockName) {
-    const QString dir = zkPaths::RuntimeDir();
-    if (dir.isEmpty())
-        return QString(); // no safe folder: nothing to listen on or to reach
-    const QString plain = dir + QLatin1Char('/') + lockName + QStringLiteral(".sock");
-    if (plain.toLocal8Bit().size() <= MaxSocketPathBytes)
-        return plain;
-    const QByteArray hash =
-        QCryptographicHash::hash(lockName.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return dir + QStringLiteral("/i-") + QString::fromLatin1(hash) + QStringLiteral(".sock");
+    return zkPaths::RuntimeSocketPath(lockName, QStringLiteral(".sock"), 'i');
 }
 
 bool TInstanceGuard::TryAcquire() {

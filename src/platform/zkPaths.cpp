@@ -1,6 +1,7 @@
 #include "zkPaths.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -161,6 +162,19 @@ uid_t UserUid() {
 
 void SetUserUidForTesting(std::optional<uid_t> uid) {
     FakeUid = uid;
+}
+
+QString RuntimeSocketPath(const QString& lockName, const QString& extension, char hashPrefix) {
+    const QString dir = RuntimeDir();
+    if (dir.isEmpty())
+        return QString(); // no safe folder: nothing to listen on or to reach
+    const QString plain = dir + QLatin1Char('/') + lockName + extension;
+    if (QFile::encodeName(plain).size() <= MaxSocketPathBytes)
+        return plain;
+    const QByteArray hash =
+        QCryptographicHash::hash(lockName.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return dir + QLatin1Char('/') + QLatin1Char(hashPrefix) + QLatin1Char('-') +
+           QString::fromLatin1(hash) + extension;
 }
 
 } // namespace zkPaths

@@ -34,6 +34,12 @@ QString SecurePrivateDir(const QString& path);
 // The user whose files we trust: the effective uid, or what a test pretends it is, so that
 // folders and sockets of "another user" can be tried without a second account.
 uid_t UserUid();
+
+// "<runtime folder>/<lock name><extension>" for a socket of the installation named by
+// lockName, or "<runtime folder>/<hashPrefix>-<16 hex of SHA-256(lock name)><extension>" when
+// the plain path would pass the 107-byte limit of Unix socket addresses. Empty when there is no
+// safe runtime folder. The extension (".sock", ".links", ".inbox") is at most 6 bytes.
+QString RuntimeSocketPath(const QString& lockName, const QString& extension, char hashPrefix);
 void SetUserUidForTesting(std::optional<uid_t> uid);
 
 } // namespace zkPaths

@@ -99,7 +99,8 @@ private slots:
         TResult r = script(QStringLiteral("install.sh"), {folder});
         QVERIFY2(r.Code == 0, r.Err.constData());
 
-        for (const char* program : {"velquist", "velquist-store", "velquist-link"}) {
+        for (const char* program :
+             {"velquist", "velquist-store", "velquist-link", "velquist-alert"}) {
             QCOMPARE(mode(folder + QLatin1Char('/') + QLatin1String(program)), 0755);
             QCOMPARE(mode(bin(QLatin1String(program))), 0755);
         }

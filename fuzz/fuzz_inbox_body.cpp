@@ -1,0 +1,51 @@
+// Bodies posted to the alert inbox. The first byte picks the Content-Type and the second how
+// many of the following bytes are the query. Properties: reading never fails; a request gives
+// alerts or an error, never both; every alert taken keeps within the field limits.
+#include "inbox/zkInboxAlert.h"
+#include "zkFuzzCheck.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+bool HasControl(const QString& text, bool tabAllowed) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && !(tabAllowed && u == '\t')) || (u >= 0x7f && u <= 0x9f))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2 || size > 1100 * 1024)
+        return 0;
+    static const char* const types[] = {"application/json", "application/x-www-form-urlencoded",
+                                        "application/x-ndjson", "text/plain", ""};
+    const QByteArray type = types[data[0] % 5];
+    const size_t queryBytes = std::min<size_t>(data[1], size - 2);
+    const QByteArray query(reinterpret_cast<const char*>(data + 2), qsizetype(queryBytes));
+    const QByteArray body(reinterpret_cast<const char*>(data + 2 + queryBytes),
+                          qsizetype(size - 2 - queryBytes));
+    const TInboxParseResult r = zkInbox::ParseInboxBody(body, type, query);
+    if (!r.Ok()) {
+        Check(r.Alerts.isEmpty() && !r.Error.Message.isEmpty());
+        return 0;
+    }
+    Check(!r.Alerts.isEmpty() && r.Alerts.size() <= zkInbox::MaxAlertsPerRequest);
+    for (const TInboxAlert& a : r.Alerts) {
+        Check(!a.Symbol.isEmpty() && a.Symbol == a.Symbol.trimmed());
+        Check(a.Symbol.size() <= zkInbox::MaxSymbolChars && !HasControl(a.Symbol, false));
+        Check(!a.Strategy.isEmpty() && a.Strategy.size() <= zkInbox::MaxStrategyChars &&
+              !HasControl(a.Strategy, false));
+        Check(a.Description.toUtf8().size() <= zkInbox::MaxDescriptionBytes &&
+              !HasControl(a.Description, true));
+        Check(std::isfinite(a.Price) && a.Price >= 0 && a.Price <= zkInbox::MaxPrice);
+        Check(a.HasPrice || a.Price == 0);
+    }
+    return 0;
+}

@@ -1,0 +1,423 @@
+#include "zkInboxAlert.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+namespace zkInbox {
+
+namespace {
+
+using TKind = TInboxError::TKind;
+
+TInboxParseResult Failure(TKind kind, const QString& message) {
+    TInboxParseResult result;
+    result.Error.Kind = kind;
+    result.Error.Message = message;
+    return result;
+}
+
+QString Quoted(const QString& field) {
+    return QLatin1Char('"') + field + QLatin1Char('"');
+}
+
+bool IsControl(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f);
+}
+
+bool HasControl(const QString& text, bool tabAllowed) {
+    for (const QChar c : text)
+        if (IsControl(c) && !(tabAllowed && c == QLatin1Char('\t')))
+            return true;
+    return false;
+}
+
+// Decimal text only: optional sign, digits with an optional fraction, optional exponent. Words
+// such as "nan" or "inf", hexadecimal and thousands separators are not prices.
+std::optional<double> NumberFromText(const QString& raw) {
+    const QString text = raw.trimmed();
+    const QByteArray bytes = text.toLatin1();
+    if (bytes.isEmpty() || text.size() > 64)
+        return std::nullopt;
+    qsizetype i = 0;
+    const qsizetype n = bytes.size();
+    if (bytes[i] == '+' || bytes[i] == '-')
+        ++i;
+    qsizetype digits = 0;
+    while (i < n && bytes[i] >= '0' && bytes[i] <= '9')
+        ++i, ++digits;
+    if (i < n && bytes[i] == '.') {
+        ++i;
+        while (i < n && bytes[i] >= '0' && bytes[i] <= '9')
+            ++i, ++digits;
+    }
+    if (digits == 0)
+        return std::nullopt;
+    if (i < n && (bytes[i] == 'e' || bytes[i] == 'E')) {
+        ++i;
+        if (i < n && (bytes[i] == '+' || bytes[i] == '-'))
+            ++i;
+        qsizetype exponentDigits = 0;
+        while (i < n && bytes[i] >= '0' && bytes[i] <= '9')
+            ++i, ++exponentDigits;
+        if (exponentDigits == 0)
+            return std::nullopt;
+    }
+    if (i != n)
+        return std::nullopt;
+    bool ok = false;
+    const double value = QString::fromLatin1(bytes).toDouble(&ok);
+    // toDouble refuses what overflows; the caller tells "too large" from the value.
+    if (!ok)
+        return std::isinf(std::strtod(bytes.constData(), nullptr)) ? std::optional<double>(HUGE_VAL)
+                                                                   : std::nullopt;
+    return value;
+}
+
+// A short text field: trimmed, not empty, not too long, no control characters.
+bool ReadName(const QJsonValue& value, const QString& field, qsizetype maxChars, QString& out,
+              QString& why) {
+    if (!value.isString()) {
+        why = Quoted(field) + QStringLiteral(" is not text");
+        return false;
+    }
+    out = value.toString().trimmed();
+    if (out.isEmpty()) {
+        why = Quoted(field) + QStringLiteral(" is empty");
+        return false;
+    }
+    if (out.size() > maxChars) {
+        why = Quoted(field) + QStringLiteral(" is longer than %1 characters").arg(maxChars);
+        return false;
+    }
+    if (HasControl(out, false)) {
+        why = Quoted(field) + QStringLiteral(" holds a control character");
+        return false;
+    }
+    return true;
+}
+
+bool Present(const QJsonValue& value) {
+    return !value.isUndefined() && !value.isNull();
+}
+
+bool ReadAlert(const QJsonObject& object, const QString& defaultStrategy, TInboxAlert& alert,
+               QString& why) {
+    const QJsonValue symbol = object.value(QLatin1String("symbol"));
+    if (!Present(symbol)) {
+        why = QStringLiteral("\"symbol\" is missing");
+        return false;
+    }
+    if (!ReadName(symbol, QStringLiteral("symbol"), MaxSymbolChars, alert.Symbol, why))
+        return false;
+
+    const QJsonValue price = object.value(QLatin1String("price"));
+    // An empty price (a form field left blank, a template with nothing in it) is no price.
+    const bool blankPrice = price.isString() && price.toString().trimmed().isEmpty();
+    if (Present(price) && !blankPrice) {
+        std::optional<double> value;
+        if (price.isDouble())
+            value = price.toDouble();
+        else if (price.isString())
+            value = NumberFromText(price.toString());
+        if (!value || std::isnan(*value)) {
+            why = QStringLiteral("\"price\" is not a number");
+            return false;
+        }
+        if (std::isinf(*value) || std::fabs(*value) > MaxPrice) {
+            why = QStringLiteral("\"price\" is too large (over 1e12)");
+            return false;
+        }
+        if (*value < 0) {
+            why = QStringLiteral("\"price\" is negative");
+            return false;
+        }
+        alert.Price = *value + 0.0; // no "-0"
+        alert.HasPrice = true;
+    }
+
+    for (const QLatin1String field :
+         {QLatin1String("description"), QLatin1String("message"), QLatin1String("text")}) {
+        const QJsonValue description = object.value(field);
+        if (!Present(description))
+            continue;
+        if (!description.isString()) {
+            why = Quoted(field) + QStringLiteral(" is not text");
+            return false;
+        }
+        // Alert windows show one line: a line break becomes a blank; other control characters
+        // would only garble the window or a log, so they are refused.
+        QString text = description.toString();
+        text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        text = text.trimmed();
+        if (HasControl(text, true)) {
+            why = Quoted(field) + QStringLiteral(" holds a control character");
+            return false;
+        }
+        if (text.toUtf8().size() > MaxDescriptionBytes) {
+            why = Quoted(field) +
+                  QStringLiteral(" is longer than %1 bytes of UTF-8").arg(MaxDescriptionBytes);
+            return false;
+        }
+        alert.Description = text;
+        break;
+    }
+
+    const QJsonValue strategy = object.value(QLatin1String("strategy"));
+    if (Present(strategy)) {
+        if (!ReadName(strategy, QStringLiteral("strategy"), MaxStrategyChars, alert.Strategy, why))
+            return false;
+    } else {
+        alert.Strategy = defaultStrategy;
+    }
+
+    const QJsonValue skip = object.value(QLatin1String("skip"));
+    if (Present(skip)) {
+        std::optional<bool> value;
+        if (skip.isBool()) {
+            value = skip.toBool();
+        } else if (skip.isDouble()) {
+            value = skip.toDouble() != 0;
+        } else if (skip.isString()) {
+            const QString text = skip.toString().trimmed();
+            if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+                value = true;
+            else if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+                value = false;
+            else if (const std::optional<double> number = NumberFromText(text))
+                value = *number != 0;
+        }
+        if (!value) {
+            why = QStringLiteral("\"skip\" is not true, false or a number");
+            return false;
+        }
+        alert.Skip = *value;
+    }
+    return true;
+}
+
+// Form fields as JSON text values (the first of a repeated name counts), so that forms and
+// JSON are read by the same code. False when a name or value is not UTF-8.
+bool FormFields(const QByteArray& form, QJsonObject& fields) {
+    for (const QByteArray& pair : form.split('&')) {
+        if (pair.isEmpty())
+            continue;
+        const qsizetype equals = pair.indexOf('=');
+        QByteArray name = equals < 0 ? pair : pair.left(equals);
+        QByteArray value = equals < 0 ? QByteArray() : pair.mid(equals + 1);
+        name.replace('+', ' ');
+        value.replace('+', ' ');
+        name = QByteArray::fromPercentEncoding(name);
+        value = QByteArray::fromPercentEncoding(value);
+        if (InvalidUtf8At(name) >= 0 || InvalidUtf8At(value) >= 0)
+            return false;
+        const QString key = QString::fromUtf8(name);
+        if (!fields.contains(key))
+            fields.insert(key, QString::fromUtf8(value));
+    }
+    return true;
+}
+
+bool IsBlank(const char* begin, const char* end) {
+    for (const char* p = begin; p < end; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n')
+            return false;
+    return true;
+}
+
+QString JsonProblem(const QJsonParseError& error) {
+    return QStringLiteral("not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset);
+}
+
+TInboxParseResult FromObjects(const QJsonArray& items, const QString& defaultStrategy) {
+    if (items.size() > MaxAlertsPerRequest)
+        return Failure(TKind::TooLarge,
+                       QStringLiteral("more than %1 alerts in one request").arg(MaxAlertsPerRequest));
+    if (items.isEmpty())
+        return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
+    TInboxParseResult result;
+    result.Alerts.reserve(items.size());
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const QJsonValue item = items.at(i);
+        const auto prefix = [i] { return QStringLiteral("item %1: ").arg(i + 1); };
+        if (!item.isObject())
+            return Failure(TKind::BadInput, prefix() + QStringLiteral("not a JSON object"));
+        TInboxAlert alert;
+        QString why;
+        if (!ReadAlert(item.toObject(), defaultStrategy, alert, why))
+            return Failure(TKind::BadInput, prefix() + why);
+        result.Alerts.append(std::move(alert));
+    }
+    return result;
+}
+
+TInboxParseResult FromLines(const QByteArray& body, const QString& defaultStrategy) {
+    // Counted first, so an oversized request is told as such whatever its lines hold.
+    qsizetype count = 0;
+    for (qsizetype start = 0; start < body.size();) {
+        qsizetype end = body.indexOf('\n', start);
+        if (end < 0)
+            end = body.size();
+        count += !IsBlank(body.constData() + start, body.constData() + end);
+        start = end + 1;
+    }
+    if (count > MaxAlertsPerRequest)
+        return Failure(TKind::TooLarge,
+                       QStringLiteral("more than %1 alerts in one request").arg(MaxAlertsPerRequest));
+    if (count == 0)
+        return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
+    TInboxParseResult result;
+    result.Alerts.reserve(count);
+    qsizetype lineNumber = 0;
+    for (qsizetype start = 0; start < body.size();) {
+        qsizetype end = body.indexOf('\n', start);
+        if (end < 0)
+            end = body.size();
+        ++lineNumber;
+        const QByteArray line = body.mid(start, end - start);
+        start = end + 1;
+        if (IsBlank(line.constData(), line.constData() + line.size()))
+            continue;
+        const auto prefix = [lineNumber] { return QStringLiteral("line %1: ").arg(lineNumber); };
+        if (InvalidUtf8At(line) >= 0)
+            return Failure(TKind::BadInput, prefix() + QStringLiteral("not valid UTF-8"));
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError)
+            return Failure(TKind::BadInput, prefix() + JsonProblem(error));
+        if (!document.isObject())
+            return Failure(TKind::BadInput, prefix() + QStringLiteral("not a JSON object"));
+        TInboxAlert alert;
+        QString why;
+        if (!ReadAlert(document.object(), defaultStrategy, alert, why))
+            return Failure(TKind::BadInput, prefix() + why);
+        result.Alerts.append(std::move(alert));
+    }
+    return result;
+}
+
+TInboxParseResult FromFields(const QJsonObject& fields, const QString& defaultStrategy) {
+    TInboxParseResult result;
+    TInboxAlert alert;
+    QString why;
+    if (!ReadAlert(fields, defaultStrategy, alert, why))
+        return Failure(TKind::BadInput, why);
+    result.Alerts.append(std::move(alert));
+    return result;
+}
+
+} // namespace
+
+qsizetype InvalidUtf8At(const QByteArray& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        qsizetype length;
+        unsigned char low = 0x80, high = 0xBF; // range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0)
+                low = 0xA0; // overlong
+            else if (c == 0xED)
+                high = 0x9F; // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0)
+                low = 0x90; // overlong
+            else if (c == 0xF4)
+                high = 0x8F; // past U+10FFFF
+        } else {
+            return i;
+        }
+        if (i + length > n)
+            return i;
+        if (p[i + 1] < low || p[i + 1] > high)
+            return i;
+        for (qsizetype k = 2; k < length; ++k)
+            if (p[i + k] < 0x80 || p[i + k] > 0xBF)
+                return i;
+        i += length;
+    }
+    return -1;
+}
+
+TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& contentType,
+                                 const QByteArray& query) {
+    QJsonObject queryFields;
+    if (!FormFields(query, queryFields))
+        return Failure(TKind::BadInput, QStringLiteral("the query is not valid UTF-8"));
+    const bool emptyBody = IsBlank(body.constData(), body.constData() + body.size());
+    if (emptyBody) {
+        if (queryFields.isEmpty())
+            return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
+        return FromFields(queryFields, DefaultStrategy());
+    }
+
+    QString defaultStrategy = DefaultStrategy();
+    const QJsonValue queryStrategy = queryFields.value(QLatin1String("strategy"));
+    if (Present(queryStrategy)) {
+        QString why;
+        if (!ReadName(queryStrategy, QStringLiteral("strategy"), MaxStrategyChars, defaultStrategy,
+                      why))
+            return Failure(TKind::BadInput, QStringLiteral("query: ") + why);
+    }
+
+    const qsizetype semicolon = contentType.indexOf(';');
+    const QByteArray type =
+        (semicolon < 0 ? contentType : contentType.left(semicolon)).trimmed().toLower();
+    // "curl -d '{...}'" labels JSON as a form; no form field name starts with a brace.
+    const QByteArray trimmed = body.trimmed();
+    const bool looksJson = trimmed.startsWith('{') || trimmed.startsWith('[');
+    if (type == "application/x-www-form-urlencoded" && !looksJson) {
+        QJsonObject fields;
+        if (!FormFields(body, fields))
+            return Failure(TKind::BadInput, QStringLiteral("the form is not valid UTF-8"));
+        return FromFields(fields, defaultStrategy);
+    }
+    if (type == "application/x-ndjson" || type == "application/ndjson" ||
+        type == "application/jsonl" || type == "application/x-jsonlines" ||
+        type == "application/jsonlines")
+        return FromLines(body, defaultStrategy);
+
+    // Anything else is JSON: charting sites send it as text/plain too.
+    const qsizetype bad = InvalidUtf8At(body);
+    if (bad >= 0)
+        return Failure(TKind::BadInput,
+                       QStringLiteral("the body is not valid UTF-8 (byte %1)").arg(bad));
+    if (!looksJson)
+        return Failure(TKind::BadInput, QStringLiteral("the body is not a JSON object or array"));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error == QJsonParseError::NoError) {
+        if (document.isArray())
+            return FromObjects(document.array(), defaultStrategy);
+        if (document.isObject()) {
+            TInboxParseResult result = FromFields(document.object(), defaultStrategy);
+            return result;
+        }
+        return Failure(TKind::BadInput, QStringLiteral("the body is not a JSON object or array"));
+    }
+    // Several lines that are not one document: JSON lines, told line by line.
+    if (trimmed.startsWith('{') && trimmed.contains('\n'))
+        return FromLines(body, defaultStrategy);
+    return Failure(TKind::BadInput, QStringLiteral("the body is ") + JsonProblem(error));
+}
+
+} // namespace zkInbox

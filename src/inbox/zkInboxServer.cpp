@@ -1,0 +1,407 @@
+#include "zkInboxServer.h"
+
+#include "zkInboxAlert.h"
+#include "zkInboxSink.h"
+
+#include <QCryptographicHash>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+
+#include <sys/socket.h>
+
+namespace {
+
+constexpr qint64 ReadChunkBytes = 64 * 1024;
+// Answers waiting for a sender that pipelines requests but does not read: past this, its
+// requests wait until it reads.
+constexpr qint64 MaxUnwrittenBytes = 256 * 1024;
+// How long a closed connection's leftover input is read and dropped.
+constexpr int LingerMs = 2000;
+
+const char* Reason(int status) {
+    switch (status) {
+    case 100: return "Continue";
+    case 202: return "Accepted";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
+    case 411: return "Length Required";
+    case 413: return "Content Too Large";
+    case 429: return "Too Many Requests";
+    case 431: return "Request Header Fields Too Large";
+    case 503: return "Service Unavailable";
+    case 505: return "HTTP Version Not Supported";
+    default: return "Error";
+    }
+}
+
+QByteArray ErrorJson(const QString& message) {
+    return QJsonDocument(QJsonObject{{QStringLiteral("error"), message}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QByteArray Digest(const QByteArray& token) {
+    return QCryptographicHash::hash(token, QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+// One sender's connection: what it sent that is not handled yet, and its one timer (idle,
+// request or linger, by state).
+class TInboxServer::TConnection : public QObject {
+public:
+    enum class TState { Idle, InRequest, Lingering };
+
+    explicit TConnection(QTcpSocket* socket) : Socket(socket) {
+        socket->setParent(this);
+        Timer.setSingleShot(true);
+    }
+
+    QTcpSocket* Socket;
+    QByteArray Buffer;
+    qsizetype Start = 0; // bytes of Buffer already handled
+    qsizetype ScanFrom = 0;
+    bool HaveHead = false;
+    THttpRequestHead Head;
+    qsizetype HeadBytes = 0;
+    TState State = TState::Idle;
+    bool Closing = false; // the last answer is sent; nothing more is handled
+    bool Removed = false;
+    bool Reading = false; // inside OnReadyRead
+    bool Paused = false;  // reading waits for the sender to read its answers
+    QTimer Timer;
+
+    qsizetype Buffered() const { return Buffer.size() - Start; }
+};
+
+TInboxServer::TInboxServer(QObject* parent) : QObject(parent) {}
+
+TInboxServer::~TInboxServer() {
+    Close();
+}
+
+bool TInboxServer::Listen(quint16 port) {
+    Close();
+    V4 = new QTcpServer(this);
+    if (!V4->listen(QHostAddress::LocalHost, port)) {
+        ProblemText = V4->serverError() == QAbstractSocket::AddressInUseError
+                          ? QStringLiteral("port %1 is in use by another program").arg(port)
+                          : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(
+                                V4->errorString());
+        delete V4;
+        V4 = nullptr;
+        return false;
+    }
+    BoundPort = V4->serverPort();
+    connect(V4, &QTcpServer::newConnection, this, [this] { OnNewConnection(V4); });
+    // "localhost" may resolve to ::1 first; a machine without IPv6 is served on 127.0.0.1 alone.
+    V6 = new QTcpServer(this);
+    if (V6->listen(QHostAddress::LocalHostIPv6, BoundPort)) {
+        connect(V6, &QTcpServer::newConnection, this, [this] { OnNewConnection(V6); });
+    } else {
+        if (V6->serverError() == QAbstractSocket::AddressInUseError)
+            qWarning("velquist: the alert inbox listens on 127.0.0.1 only: port %u of ::1 is in "
+                     "use by another program",
+                     unsigned(BoundPort));
+        delete V6;
+        V6 = nullptr;
+    }
+    ProblemText.clear();
+    return true;
+}
+
+void TInboxServer::Close() {
+    while (!Connections.empty())
+        RemoveConnection(Connections.back());
+    delete V4;
+    V4 = nullptr;
+    delete V6;
+    V6 = nullptr;
+    BoundPort = 0;
+}
+
+bool TInboxServer::IsListening() const {
+    return V4 && V4->isListening();
+}
+
+void TInboxServer::SetToken(const QString& token) {
+    TokenDigest = token.isEmpty() ? QByteArray() : Digest(token.toUtf8());
+}
+
+bool TInboxServer::TokenMatches(const QByteArray& token) const {
+    if (TokenDigest.isEmpty())
+        return false;
+    // Digests of equal length compared without an early exit: the time taken tells nothing
+    // about how much of a guess was right, nor about the token's length.
+    const QByteArray given = Digest(token);
+    unsigned char difference = 0;
+    for (qsizetype i = 0; i < TokenDigest.size(); ++i)
+        difference |= static_cast<unsigned char>(TokenDigest[i] ^ given[i]);
+    return difference == 0;
+}
+
+void TInboxServer::OnNewConnection(QTcpServer* server) {
+    while (QTcpSocket* socket = server->nextPendingConnection()) {
+        if (int(Connections.size()) >= MaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto* c = new TConnection(socket);
+        c->setParent(this);
+        Connections.push_back(c);
+        // Qt then takes no more from the kernel than this, so a flood waits in the sender's
+        // buffers, not in ours.
+        socket->setReadBufferSize(ReadChunkBytes);
+        connect(socket, &QTcpSocket::readyRead, this, [this, c] { OnReadyRead(c); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, c] {
+            if (c->Closing)
+                ShutDownWriting(c);
+            else if (c->Paused && c->Socket->bytesToWrite() <= MaxUnwrittenBytes / 2)
+                OnReadyRead(c); // reading was held back while the answers piled up
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, c] { RemoveConnection(c); });
+        connect(&c->Timer, &QTimer::timeout, this, [this, c] { OnTimeout(c); });
+        c->Timer.start(IdleTimeoutMs);
+        if (socket->bytesAvailable() > 0)
+            OnReadyRead(c);
+    }
+}
+
+void TInboxServer::OnReadyRead(TConnection* c) {
+    // Writing an answer may emit signals that lead back here; the loop below goes on anyway.
+    if (c->Reading)
+        return;
+    c->Reading = true;
+    c->Paused = false;
+    QPointer<TConnection> alive(c);
+    ReadLoop(c);
+    if (alive)
+        c->Reading = false;
+}
+
+void TInboxServer::ReadLoop(TConnection* c) {
+    QPointer<TConnection> alive(c);
+    while (alive && !c->Removed) {
+        if (c->Closing) {
+            // Whatever still comes after the last answer is dropped.
+            while (c->Socket->bytesAvailable() > 0 && !c->Socket->read(ReadChunkBytes).isEmpty()) {
+            }
+            return;
+        }
+        if (c->Socket->bytesToWrite() > MaxUnwrittenBytes) {
+            c->Paused = true; // resumed by bytesWritten
+            return;
+        }
+        if (c->Buffered() > 0 && HandleBuffered(c))
+            continue;
+        if (!alive || c->Removed || c->Closing)
+            continue;
+        const QByteArray chunk = c->Socket->read(ReadChunkBytes);
+        if (chunk.isEmpty())
+            return;
+        if (c->Start > 0) {
+            // ScanFrom counts from the first unhandled byte, which stays the first.
+            c->Buffer.remove(0, c->Start);
+            c->Start = 0;
+        }
+        if (c->State == TConnection::TState::Idle) {
+            c->State = TConnection::TState::InRequest;
+            c->Timer.start(RequestTimeoutMs);
+        }
+        c->Buffer.append(chunk);
+    }
+}
+
+bool TInboxServer::HandleBuffered(TConnection* c) {
+    if (c->State == TConnection::TState::Idle) {
+        // The first bytes of a request that came in behind the one just handled.
+        c->State = TConnection::TState::InRequest;
+        c->Timer.start(RequestTimeoutMs);
+    }
+    const QByteArrayView pending = QByteArrayView(c->Buffer).sliced(c->Start);
+    if (!c->HaveHead) {
+        const char* problem = "";
+        const zkInboxHttp::THeadStatus status = zkInboxHttp::ParseRequestHead(
+            pending, MaxHeadBytes, c->ScanFrom, c->Head, c->HeadBytes, &problem);
+        switch (status) {
+        case zkInboxHttp::THeadStatus::Incomplete:
+            return false;
+        case zkInboxHttp::THeadStatus::TooLarge:
+            c->Head = THttpRequestHead();
+            RespondError(c, 431, QStringLiteral("the request head is over 16 KB"), true);
+            return false;
+        case zkInboxHttp::THeadStatus::BadVersion:
+            RespondError(c, 505, QString::fromLatin1(problem), true);
+            return false;
+        case zkInboxHttp::THeadStatus::Bad:
+            RespondError(c, 400, QString::fromLatin1(problem), true);
+            return false;
+        case zkInboxHttp::THeadStatus::Complete:
+            break;
+        }
+        c->HaveHead = true;
+        if (c->Head.HasTransferEncoding) {
+            RespondError(c, 411,
+                         QStringLiteral("send the body with a Content-Length; chunked bodies are "
+                                        "not accepted"),
+                         true);
+            return false;
+        }
+        if (c->Head.ContentLength > MaxBodyBytes) {
+            RespondError(c, 413, QStringLiteral("the body is over 1 MB (1048576 bytes)"), true);
+            return false;
+        }
+        if (c->Head.ExpectContinue && c->Head.MinorVersion >= 1 && c->Head.ContentLength > 0 &&
+            pending.size() == c->HeadBytes)
+            c->Socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+    }
+    const qint64 length = std::max<qint64>(0, c->Head.ContentLength);
+    if (pending.size() < c->HeadBytes + length)
+        return false;
+    const QByteArray body = pending.sliced(c->HeadBytes, length).toByteArray();
+    c->Start += c->HeadBytes + length;
+    c->ScanFrom = 0;
+    c->HaveHead = false;
+    c->State = TConnection::TState::Idle;
+    c->Timer.start(IdleTimeoutMs);
+    const THttpRequestHead head = c->Head;
+    QPointer<TConnection> alive(c);
+    HandleRequest(c, head, body);
+    return alive && !c->Removed && !c->Closing;
+}
+
+void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
+                                 const QByteArray& body) {
+    static const QByteArray prefix = QByteArrayLiteral("/alerts");
+    const QByteArray& path = head.Path;
+    const bool inboxPath =
+        path == prefix || (path.startsWith(prefix + '/') && path.indexOf('/', 8) < 0);
+    if (!inboxPath) {
+        RespondError(c, 404, QStringLiteral("not found; alerts go to /alerts/<token>"), false);
+        return;
+    }
+    if (head.Method != "POST") {
+        RespondError(c, 405, QStringLiteral("alerts are sent with POST"), false,
+                     QByteArrayLiteral("Allow: POST\r\n"));
+        return;
+    }
+    QByteArray token;
+    if (path.size() > prefix.size()) {
+        token = QByteArray::fromPercentEncoding(path.mid(prefix.size() + 1));
+    } else {
+        const QByteArray& authorization = head.Authorization;
+        if (authorization.size() > 7 && authorization.left(7).toLower() == "bearer ")
+            token = authorization.mid(7).trimmed();
+    }
+    // Nothing of the request goes back: a wrong token is never echoed.
+    if (token.isEmpty() || !TokenMatches(token)) {
+        RespondError(c, 401, QStringLiteral("missing or wrong token"), false,
+                     QByteArrayLiteral("WWW-Authenticate: Bearer\r\n"));
+        return;
+    }
+    if (ClosingDown || !Sink) {
+        RespondError(c, 503, QStringLiteral("the client is closing"), false);
+        return;
+    }
+    TInboxParseResult parsed = zkInbox::ParseInboxBody(body, head.ContentType, head.Query);
+    if (!parsed.Ok()) {
+        const bool tooLarge = parsed.Error.Kind == TInboxError::TKind::TooLarge;
+        RespondError(c, tooLarge ? 413 : 400, parsed.Error.Message, false);
+        return;
+    }
+    const qsizetype count = parsed.Alerts.size();
+    QPointer<TConnection> alive(c);
+    const IInboxSink::TOffer offer = Sink->OfferAlerts(std::move(parsed.Alerts));
+    if (!alive || c->Removed)
+        return;
+    switch (offer) {
+    case IInboxSink::TOffer::Accepted:
+        Respond(c, 202,
+                QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) + '}', false);
+        break;
+    case IInboxSink::TOffer::Busy:
+        RespondError(c, 429, QStringLiteral("the client is busy; try again shortly"), false,
+                     QByteArrayLiteral("Retry-After: 1\r\n"));
+        break;
+    case IInboxSink::TOffer::Closing:
+        RespondError(c, 503, QStringLiteral("the client is closing"), false);
+        break;
+    }
+}
+
+void TInboxServer::RespondError(TConnection* c, int status, const QString& message, bool close,
+                                const QByteArray& extraHeaders) {
+    Respond(c, status, ErrorJson(message), close, extraHeaders);
+}
+
+void TInboxServer::Respond(TConnection* c, int status, const QByteArray& json, bool close,
+                           const QByteArray& extraHeaders) {
+    // A head that could not be read leaves nothing to go by; such a connection is closed.
+    const bool keepAlive = !close && c->Head.KeepAlive;
+    QByteArray response;
+    response.reserve(192 + json.size());
+    response += "HTTP/1.1 " + QByteArray::number(status) + ' ' + Reason(status) + "\r\n";
+    response += "Content-Type: application/json\r\nCache-Control: no-store\r\n";
+    response += "Content-Length: " + QByteArray::number(json.size()) + "\r\n";
+    response += extraHeaders;
+    if (!keepAlive)
+        response += "Connection: close\r\n";
+    else if (c->Head.MinorVersion == 0)
+        response += "Connection: keep-alive\r\n";
+    response += "\r\n";
+    if (c->Head.Method != "HEAD")
+        response += json;
+    if (!keepAlive) {
+        c->Closing = true;
+        c->State = TConnection::TState::Lingering;
+        c->Timer.start(LingerMs);
+    }
+    c->Socket->write(response);
+    // Into the kernel now: Qt drops what it still holds when the sender has ended its side
+    // (a sender may shut down writing right after its request), and the answer goes out sooner.
+    c->Socket->flush();
+    if (!keepAlive)
+        ShutDownWriting(c);
+}
+
+void TInboxServer::ShutDownWriting(TConnection* c) {
+    if (c->Removed || c->Socket->bytesToWrite() > 0)
+        return; // again once the answer is out
+    ::shutdown(int(c->Socket->socketDescriptor()), SHUT_WR);
+}
+
+void TInboxServer::OnTimeout(TConnection* c) {
+    switch (c->State) {
+    case TConnection::TState::InRequest:
+        c->Head = THttpRequestHead(); // the answer closes, whatever the request asked
+        RespondError(c, 408, QStringLiteral("the request did not arrive in time"), true);
+        break;
+    case TConnection::TState::Idle:
+    case TConnection::TState::Lingering:
+        RemoveConnection(c);
+        break;
+    }
+}
+
+void TInboxServer::RemoveConnection(TConnection* c) {
+    if (c->Removed)
+        return;
+    c->Removed = true;
+    Connections.erase(std::remove(Connections.begin(), Connections.end(), c), Connections.end());
+    c->Timer.stop();
+    c->Socket->disconnect(this);
+    c->Timer.disconnect(this);
+    c->Socket->abort();
+    // Deleted later: this may run from inside the connection's own handlers.
+    c->deleteLater();
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+// The inbox's webhook: a small HTTP/1.1 server on the loopback addresses that takes alerts
+// posted to /alerts/<token> (or /alerts with "Authorization: Bearer <token>") and hands them to
+// the sink. It is written on QTcpServer because Qt HTTP Server 6.4 (Debian 12) offers no way to
+// cap the head size, body size, connection count or request time, and each of those is needed
+// so that no sender can make the client hold unbounded memory or wait forever.
+// Answers (bodies are JSON): 202 {"accepted": N}; 400 {"error": "..."}; 401, 404, 405, 408,
+// 411 (bodies without a Content-Length, chunked ones included, are not taken), 413, 429
+// (the sink is busy), 431, 503 (the client is closing), 505. See docs/alert-inbox.md.
+
+#include "zkInboxHttp.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+class IInboxSink;
+class QTcpServer;
+class QTcpSocket;
+
+class TInboxServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultPort = 8731;
+    static constexpr qsizetype MaxHeadBytes = 16 * 1024;
+    static constexpr qint64 MaxBodyBytes = 1024 * 1024;
+    static constexpr int MaxConnections = 64;
+    // A request must arrive whole within this time of its first byte.
+    static constexpr int DefaultRequestTimeoutMs = 10000;
+    // A connection with no request under way is closed after this long.
+    static constexpr int DefaultIdleTimeoutMs = 30000;
+
+    explicit TInboxServer(QObject* parent = nullptr);
+    ~TInboxServer() override;
+
+    // Listens on 127.0.0.1 and, when the machine has it, ::1, on one port (0: any free port).
+    // False with Problem() telling why when 127.0.0.1 cannot be had.
+    bool Listen(quint16 port = DefaultPort);
+    void Close();
+    bool IsListening() const;
+    // The port listened on (the one chosen, for port 0); 0 when not listening.
+    quint16 Port() const { return BoundPort; }
+    // Why the last Listen failed, for the user: "port 8731 is in use by another program".
+    QString Problem() const { return ProblemText; }
+
+    // The secret every request must carry; empty refuses every request (401).
+    void SetToken(const QString& token);
+    void SetSink(IInboxSink* sink) { Sink = sink; }
+    // While closing, requests are answered 503 and the sink is not called.
+    void SetClosing(bool closing) { ClosingDown = closing; }
+    void SetRequestTimeoutMs(int ms) { RequestTimeoutMs = ms; }
+    void SetIdleTimeoutMs(int ms) { IdleTimeoutMs = ms; }
+    int ConnectionCount() const { return int(Connections.size()); }
+
+private:
+    class TConnection;
+
+    void OnNewConnection(QTcpServer* server);
+    void OnReadyRead(TConnection* c);
+    void ReadLoop(TConnection* c);
+    // Handles the request at the start of the buffer if it is whole; true when one was handled
+    // and the connection stays open for more.
+    bool HandleBuffered(TConnection* c);
+    void HandleRequest(TConnection* c, const THttpRequestHead& head, const QByteArray& body);
+    void Respond(TConnection* c, int status, const QByteArray& json, bool close,
+                 const QByteArray& extraHeaders = QByteArray());
+    void RespondError(TConnection* c, int status, const QString& message, bool close,
+                      const QByteArray& extraHeaders = QByteArray());
+    void OnTimeout(TConnection* c);
+    // After the answer is out: no more writing, and what the sender still sends is read and
+    // dropped for a moment, so that closing does not reset the connection under the answer.
+    void ShutDownWriting(TConnection* c);
+    void RemoveConnection(TConnection* c);
+    bool TokenMatches(const QByteArray& token) const;
+
+    QTcpServer* V4 = nullptr;
+    QTcpServer* V6 = nullptr;
+    quint16 BoundPort = 0;
+    QString ProblemText;
+    QByteArray TokenDigest; // SHA-256 of the token; empty: no token
+    IInboxSink* Sink = nullptr;
+    bool ClosingDown = false;
+    int RequestTimeoutMs = DefaultRequestTimeoutMs;
+    int IdleTimeoutMs = DefaultIdleTimeoutMs;
+    std::vector<TConnection*> Connections;
+};

@@ -1,0 +1,62 @@
+#include "zkInboxSettings.h"
+
+#include "config/zkSettings.h"
+
+#include <QByteArray>
+#include <QRandomGenerator>
+
+#include <array>
+
+namespace {
+
+const QString EnabledName = QStringLiteral("Enabled");
+const QString PortName = QStringLiteral("Port");
+const QString TokenName = QStringLiteral("Token");
+const QString OpenNewWindowsName = QStringLiteral("OpenNewWindows");
+constexpr int32_t DefaultPort = 8731;
+
+} // namespace
+
+QString InboxSettingsPath() {
+    return SettingsKeyPath() + QStringLiteral("\\Settings\\Inbox");
+}
+
+TInboxSettings ReadInboxSettings(const TSettingsStore& store) {
+    const QString path = InboxSettingsPath();
+    TInboxSettings settings;
+    settings.Enabled = ReadBoolValue(store, path, EnabledName, false);
+    const int32_t port = ReadIntegerValue(store, path, PortName, DefaultPort);
+    settings.Port = quint16(port >= 1 && port <= 65535 ? port : DefaultPort);
+    settings.Token = ReadStringValue(store, path, TokenName, QString());
+    settings.OpenNewWindows = ReadBoolValue(store, path, OpenNewWindowsName, true);
+    return settings;
+}
+
+void WriteInboxSettings(const TSettingsStore& store, const TInboxSettings& settings) {
+    const QString path = InboxSettingsPath();
+    TSettingsBatch batch(store);
+    WriteBoolValue(store, path, EnabledName, settings.Enabled);
+    WriteIntegerValue(store, path, PortName, settings.Port);
+    WriteStringValue(store, path, TokenName, settings.Token);
+    WriteBoolValue(store, path, OpenNewWindowsName, settings.OpenNewWindows);
+    batch.Commit();
+}
+
+QString NewInboxToken() {
+    std::array<quint32, 5> words;
+    QRandomGenerator::system()->fillRange(words.data(), qsizetype(words.size()));
+    const QByteArray bytes(reinterpret_cast<const char*>(words.data()),
+                           qsizetype(sizeof(quint32) * words.size()));
+    return QString::fromLatin1(bytes.toHex());
+}
+
+bool EnsureInboxToken(TInboxSettings& settings) {
+    if (!settings.Enabled || !settings.Token.isEmpty())
+        return false;
+    settings.Token = NewInboxToken();
+    return true;
+}
+
+QString InboxWebhookAddress(const TInboxSettings& settings) {
+    return QStringLiteral("http://127.0.0.1:%1/alerts/%2").arg(settings.Port).arg(settings.Token);
+}

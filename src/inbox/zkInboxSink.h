@@ -1,0 +1,15 @@
+#pragma once
+
+#include "zkInboxAlert.h"
+
+#include <QList>
+
+// Where the inbox server and socket hand the alerts they took: the client's alert windows.
+class IInboxSink {
+public:
+    virtual ~IInboxSink() = default;
+    enum class TOffer { Accepted, Busy, Closing };
+    // Called on the UI thread; Accepted means the alerts are now the client's (none may be lost
+    // after). Busy and Closing leave them with the sender, who is told to try again later.
+    virtual TOffer OfferAlerts(QList<TInboxAlert>&& alerts) = 0;
+};

@@ -1,0 +1,218 @@
+#include "zkInboxSocket.h"
+
+#include "zkInboxAlert.h"
+#include "zkInboxSink.h"
+
+#include "platform/zkInstance.h"
+#include "platform/zkLocalPeers.h"
+#include "platform/zkPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr qint64 ReadChunkBytes = 64 * 1024;
+
+} // namespace
+
+TInboxSocket::TInboxSocket(QObject* parent) : QObject(parent) {}
+
+TInboxSocket::~TInboxSocket() {
+    Close();
+}
+
+QString TInboxSocket::SocketPath(const QString& lockName) {
+    return zkPaths::RuntimeSocketPath(lockName, QStringLiteral(".inbox"), 'b');
+}
+
+QString TInboxSocket::DefaultSocketPath() {
+    return SocketPath(TInstanceGuard::LockName(QDir::currentPath()));
+}
+
+bool TInboxSocket::Listen(const QString& path) {
+    Close();
+    ProblemText.clear();
+    if (path.isEmpty()) {
+        ProblemText = zkPaths::RuntimeDirProblem();
+        if (ProblemText.isEmpty())
+            ProblemText = QStringLiteral("no folder for the inbox socket");
+        return false;
+    }
+    const QString dir = QFileInfo(path).absolutePath();
+    const bool ready =
+        dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);
+    if (!ready) {
+        ProblemText = QStringLiteral("cannot create the folder of %1").arg(path);
+        return false;
+    }
+    if (QFileInfo::exists(path)) {
+        // Only a socket that nobody serves is ours to replace.
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(200)) {
+            probe.abort();
+            ProblemText = QStringLiteral("another client serves %1").arg(path);
+            return false;
+        }
+        QLocalServer::removeServer(path);
+    }
+    Server = new QLocalServer(this);
+    Server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(Server, &QLocalServer::newConnection, this, &TInboxSocket::OnNewConnection);
+    if (!Server->listen(path)) {
+        ProblemText = QStringLiteral("cannot listen on %1: %2").arg(path, Server->errorString());
+        delete Server;
+        Server = nullptr;
+        return false;
+    }
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    ServerPath = path;
+    return true;
+}
+
+void TInboxSocket::Close() {
+    while (!Peers.empty())
+        RemovePeer(Peers.back().get());
+    if (Server) {
+        Server->close(); // removes the socket file
+        delete Server;
+        Server = nullptr;
+    }
+    ServerPath.clear();
+}
+
+bool TInboxSocket::IsListening() const {
+    return Server && Server->isListening();
+}
+
+void TInboxSocket::OnNewConnection() {
+    while (QLocalSocket* socket = Server->nextPendingConnection()) {
+        if (int(Peers.size()) >= MaxPrograms || socket->state() != QLocalSocket::ConnectedState) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // Alerts are the user's; another user's program must not post them.
+        if (!zkLocalPeers::PeerIsUser(*socket)) {
+            qWarning("velquist: refused a program of another user on the inbox socket");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto peer = std::make_unique<TPeer>();
+        peer->Socket = socket;
+        socket->setReadBufferSize(ReadChunkBytes);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (TPeer* p = PeerOf(socket))
+                OnReadyRead(p);
+        });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            if (TPeer* p = PeerOf(socket))
+                RemovePeer(p);
+        });
+        Peers.push_back(std::move(peer));
+        if (socket->bytesAvailable() > 0)
+            OnReadyRead(Peers.back().get());
+    }
+}
+
+void TInboxSocket::OnReadyRead(TPeer* peer) {
+    QLocalSocket* socket = peer->Socket;
+    QPointer<QLocalSocket> guard(socket);
+    while (guard && PeerOf(socket) == peer && socket->bytesAvailable() > 0) {
+        const QByteArray chunk = socket->read(ReadChunkBytes);
+        if (chunk.isEmpty())
+            break;
+        QByteArray answers;
+        qsizetype start = 0;
+        while (start < chunk.size()) {
+            const qsizetype newline = chunk.indexOf('\n', start);
+            const qsizetype end = newline < 0 ? chunk.size() : newline;
+            const qsizetype length = end - start;
+            if (peer->Discarding || peer->Partial.size() + length > MaxLineBytes) {
+                peer->Discarding = true;
+                peer->Partial.clear();
+            } else {
+                peer->Partial.append(chunk.constData() + start, length);
+            }
+            if (newline < 0)
+                break;
+            start = newline + 1;
+            if (peer->Discarding) {
+                peer->Discarding = false;
+                answers += "ERROR the line is over " + QByteArray::number(MaxLineBytes) +
+                           " bytes\n";
+                continue;
+            }
+            QByteArray line = std::exchange(peer->Partial, QByteArray());
+            if (line.endsWith('\r'))
+                line.chop(1);
+            if (line.trimmed().isEmpty())
+                continue;
+            answers += Answer(line);
+            // The sink may have ended this connection (a nested event loop, Close()).
+            if (!guard || PeerOf(socket) != peer)
+                return;
+        }
+        if (answers.isEmpty())
+            continue;
+        if (socket->bytesToWrite() + answers.size() > MaxUnreadBytes) {
+            qWarning("velquist: dropped a program on the inbox socket: it left its answers "
+                     "unread");
+            RemovePeer(peer);
+            return;
+        }
+        socket->write(answers);
+    }
+}
+
+QByteArray TInboxSocket::Answer(const QByteArray& line) {
+    if (ClosingDown || !Sink)
+        return QByteArrayLiteral("CLOSING\n");
+    TInboxParseResult parsed =
+        zkInbox::ParseInboxBody(line, QByteArrayLiteral("application/json"), QByteArray());
+    if (!parsed.Ok()) {
+        QByteArray why = parsed.Error.Message.toUtf8();
+        why.replace('\n', ' ');
+        return "ERROR " + why + '\n';
+    }
+    const qsizetype count = parsed.Alerts.size();
+    switch (Sink->OfferAlerts(std::move(parsed.Alerts))) {
+    case IInboxSink::TOffer::Accepted:
+        return "OK " + QByteArray::number(count) + '\n';
+    case IInboxSink::TOffer::Busy:
+        return QByteArrayLiteral("BUSY\n");
+    case IInboxSink::TOffer::Closing:
+        break;
+    }
+    return QByteArrayLiteral("CLOSING\n");
+}
+
+void TInboxSocket::RemovePeer(TPeer* peer) {
+    const auto at =
+        std::find_if(Peers.begin(), Peers.end(),
+                     [peer](const std::unique_ptr<TPeer>& p) { return p.get() == peer; });
+    if (at == Peers.end())
+        return;
+    std::unique_ptr<TPeer> owned = std::move(*at);
+    Peers.erase(at);
+    QLocalSocket* socket = owned->Socket;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
+
+TInboxSocket::TPeer* TInboxSocket::PeerOf(QLocalSocket* socket) const {
+    for (const std::unique_ptr<TPeer>& p : Peers)
+        if (p->Socket == socket)
+            return p.get();
+    return nullptr;
+}

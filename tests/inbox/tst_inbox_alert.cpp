@@ -1,0 +1,403 @@
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "inbox/zkInboxAlert.h"
+#include "inbox/zkInboxHttp.h"
+#include "inbox/zkInboxSettings.h"
+#include "zkTestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+using zkInbox::ParseInboxBody;
+using TKind = TInboxError::TKind;
+
+namespace {
+
+TInboxParseResult Parse(const QByteArray& body, const QByteArray& type = "application/json",
+                        const QByteArray& query = QByteArray()) {
+    return ParseInboxBody(body, type, query);
+}
+
+QStringList Symbols(const TInboxParseResult& r) {
+    QStringList symbols;
+    for (const TInboxAlert& a : r.Alerts)
+        symbols << a.Symbol;
+    return symbols;
+}
+
+} // namespace
+
+class TInboxAlertTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyBodyForm();
+    void fieldValues();
+    void badItemRefusesTheWholeRequest_data();
+    void badItemRefusesTheWholeRequest();
+    void tooManyAlertsIsItsOwnKind();
+    void malformedUtf8();
+    void requestHeads();
+    void requestHeadArrivingInPieces();
+    void badRequestHeads_data();
+    void badRequestHeads();
+    void settingsAndToken();
+};
+
+void TInboxAlertTest::everyBodyForm() {
+    const TInboxParseResult object = Parse(R"({"symbol":" AAPL ","price":189.5})");
+    QVERIFY2(object.Ok(), qPrintable(object.Error.Message));
+    QCOMPARE(Symbols(object), QStringList{"AAPL"});
+    QCOMPARE(object.Alerts[0].Price, 189.5);
+    QVERIFY(object.Alerts[0].HasPrice);
+    QCOMPARE(object.Alerts[0].Strategy, QStringLiteral("Inbox"));
+
+    const TInboxParseResult array = Parse(R"([{"symbol":"A"},{"symbol":"B","strategy":"*"}])");
+    QCOMPARE(Symbols(array), (QStringList{"A", "B"}));
+    QCOMPARE(array.Alerts[1].Strategy, QStringLiteral("*"));
+
+    // JSON lines, with blank lines and CRLF, whatever the type says (charting sites say
+    // text/plain), and under the JSON-lines types.
+    const QByteArray lines = "{\"symbol\":\"A\"}\r\n\r\n  \n{\"symbol\":\"B\"}\n";
+    QCOMPARE(Symbols(Parse(lines, "text/plain; charset=utf-8")), (QStringList{"A", "B"}));
+    QCOMPARE(Symbols(Parse(lines, "application/x-ndjson")), (QStringList{"A", "B"}));
+    QCOMPARE(Symbols(Parse("{\"symbol\":\"A\"}", "application/x-ndjson")), QStringList{"A"});
+
+    const TInboxParseResult form =
+        Parse("symbol=BRK.B&price=12.25&message=Gap+up%20%E2%82%AC&strategy=My+scan&symbol=X",
+              "Application/X-WWW-Form-Urlencoded; charset=UTF-8");
+    QVERIFY2(form.Ok(), qPrintable(form.Error.Message));
+    QCOMPARE(Symbols(form), QStringList{"BRK.B"}); // the first of a repeated field
+    QCOMPARE(form.Alerts[0].Price, 12.25);
+    QCOMPARE(form.Alerts[0].Description, QString::fromUtf8("Gap up €"));
+    QCOMPARE(form.Alerts[0].Strategy, QStringLiteral("My scan"));
+
+    // curl -d sends JSON labelled as a form.
+    QCOMPARE(Symbols(Parse(" {\"symbol\":\"J\"}", "application/x-www-form-urlencoded")),
+             QStringList{"J"});
+
+    const TInboxParseResult query = Parse("", "", "symbol=MSFT&skip=1&text=Hi");
+    QCOMPARE(Symbols(query), QStringList{"MSFT"});
+    QVERIFY(query.Alerts[0].Skip);
+    QCOMPARE(query.Alerts[0].Description, QStringLiteral("Hi"));
+    QVERIFY(!query.Alerts[0].HasPrice);
+
+    // With a body, the query's strategy is the default of items naming none.
+    const TInboxParseResult defaulted =
+        Parse(R"([{"symbol":"A"},{"symbol":"B","strategy":"Own"}])", "application/json",
+              "strategy=Breakouts");
+    QCOMPARE(defaulted.Alerts[0].Strategy, QStringLiteral("Breakouts"));
+    QCOMPARE(defaulted.Alerts[1].Strategy, QStringLiteral("Own"));
+}
+
+void TInboxAlertTest::fieldValues() {
+    const TInboxParseResult r = Parse(
+        R"([{"symbol":"A","price":"  42.5 ","description":"two\r\nlines\tand tab","extra":[1]},
+            {"symbol":"B","price":null,"message":"m","text":"t","skip":true},
+            {"symbol":"C","price":0,"text":"t","skip":"FALSE"},
+            {"symbol":"D","price":"","skip":0.5,"description":"d","message":"m"},
+            {"symbol":"E","price":1e12,"skip":0}])");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(r.Alerts.size(), 5);
+    QCOMPARE(r.Alerts[0].Price, 42.5);
+    // Line breaks become blanks, a tab stays.
+    QCOMPARE(r.Alerts[0].Description, QStringLiteral("two lines\tand tab"));
+    QVERIFY(!r.Alerts[1].HasPrice);
+    QCOMPARE(r.Alerts[1].Description, QStringLiteral("m")); // message before text
+    QVERIFY(r.Alerts[1].Skip);
+    QVERIFY(r.Alerts[2].HasPrice);
+    QCOMPARE(r.Alerts[2].Price, 0.0);
+    QCOMPARE(r.Alerts[2].Description, QStringLiteral("t"));
+    QVERIFY(!r.Alerts[2].Skip);
+    QVERIFY(!r.Alerts[3].HasPrice);
+    QCOMPARE(r.Alerts[3].Description, QStringLiteral("d")); // description first
+    QVERIFY(r.Alerts[3].Skip);
+    QCOMPARE(r.Alerts[4].Price, 1e12);
+    QVERIFY(!r.Alerts[4].Skip);
+
+    // The limits themselves are allowed.
+    const QString symbol(zkInbox::MaxSymbolChars, QLatin1Char('S'));
+    const QString description(zkInbox::MaxDescriptionBytes / 2, QChar(0x00e9)); // 2 bytes each
+    const TInboxParseResult limits = Parse(
+        QJsonDocument(QJsonObject{{"symbol", symbol}, {"description", description}}).toJson());
+    QVERIFY2(limits.Ok(), qPrintable(limits.Error.Message));
+    QCOMPARE(limits.Alerts[0].Description, description);
+}
+
+void TInboxAlertTest::badItemRefusesTheWholeRequest_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QString>("message");
+    const QByteArray json = "application/json";
+    const QByteArray good = R"({"symbol":"OK"},)";
+    QTest::newRow("no symbol") << QByteArray("[" + good + R"({"price":1}])") << json
+                               << R"(item 2: "symbol" is missing)";
+    QTest::newRow("symbol number") << QByteArray(R"({"symbol":7})") << json
+                                   << R"("symbol" is not text)";
+    QTest::newRow("symbol blank") << QByteArray(R"({"symbol":"  "})") << json
+                                  << R"("symbol" is empty)";
+    QTest::newRow("symbol long") << QByteArray(R"({"symbol":")" + QByteArray(65, 'x') + "\"}")
+                                 << json << R"("symbol" is longer than 64 characters)";
+    QTest::newRow("symbol control") << QByteArray(R"({"symbol":"A\u0007B"})") << json
+                                    << R"("symbol" holds a control character)";
+    QTest::newRow("symbol newline") << QByteArray(R"({"symbol":"A\nB"})") << json
+                                    << R"("symbol" holds a control character)";
+    QTest::newRow("price text") << QByteArray("[" + good + good + R"({"symbol":"X","price":"abc"}])")
+                                << json << R"(item 3: "price" is not a number)";
+    QTest::newRow("price NaN") << QByteArray(R"({"symbol":"X","price":"NaN"})") << json
+                               << R"("price" is not a number)";
+    QTest::newRow("price inf text") << QByteArray(R"({"symbol":"X","price":"inf"})") << json
+                                    << R"("price" is not a number)";
+    QTest::newRow("price hex") << QByteArray(R"({"symbol":"X","price":"0x10"})") << json
+                               << R"("price" is not a number)";
+    QTest::newRow("price bool") << QByteArray(R"({"symbol":"X","price":true})") << json
+                                << R"("price" is not a number)";
+    QTest::newRow("price huge") << QByteArray(R"({"symbol":"X","price":1.5e12})") << json
+                                << R"("price" is too large (over 1e12))";
+    QTest::newRow("price overflow text") << QByteArray(R"({"symbol":"X","price":"1e400"})")
+                                         << json << R"("price" is too large (over 1e12))";
+    QTest::newRow("price negative") << QByteArray(R"({"symbol":"X","price":-0.01})") << json
+                                    << R"("price" is negative)";
+    QTest::newRow("description long")
+        << QByteArray(R"({"symbol":"X","text":")" + QByteArray(4097, 'd') + "\"}") << json
+        << R"("text" is longer than 4096 bytes of UTF-8)";
+    QTest::newRow("description control") << QByteArray(R"({"symbol":"X","message":"a\u001bb"})")
+                                         << json << R"("message" holds a control character)";
+    QTest::newRow("description object") << QByteArray(R"({"symbol":"X","description":{}})")
+                                         << json << R"("description" is not text)";
+    QTest::newRow("strategy empty") << QByteArray(R"({"symbol":"X","strategy":" "})") << json
+                                    << R"("strategy" is empty)";
+    QTest::newRow("strategy long")
+        << QByteArray(R"({"symbol":"X","strategy":")" + QByteArray(65, 's') + "\"}") << json
+        << R"("strategy" is longer than 64 characters)";
+    QTest::newRow("skip word") << QByteArray(R"({"symbol":"X","skip":"maybe"})") << json
+                               << R"("skip" is not true, false or a number)";
+    QTest::newRow("array item") << QByteArray("[" + good + "3]") << json
+                                << "item 2: not a JSON object";
+    QTest::newRow("bad line") << QByteArray("{\"symbol\":\"A\"}\n[1]\n") << json
+                              << "line 2: not a JSON object";
+    QTest::newRow("line field") << QByteArray("{\"symbol\":\"A\"}\n\n{\"price\":1}\n") << json
+                                << R"(line 3: "symbol" is missing)";
+    QTest::newRow("not JSON") << QByteArray("symbol AAPL") << json
+                              << "the body is not a JSON object or array";
+    QTest::newRow("broken JSON") << QByteArray(R"({"symbol": })") << json
+                                 << "the body is not valid JSON (object is missing after a comma at byte 12)";
+    QTest::newRow("scalar") << QByteArray("\"AAPL\"") << json
+                            << "the body is not a JSON object or array";
+    QTest::newRow("empty array") << QByteArray("[]") << json << "no alert in the request";
+    QTest::newRow("nothing") << QByteArray(" \r\n") << json << "no alert in the request";
+    QTest::newRow("form price") << QByteArray("symbol=A&price=1%2C5")
+                                << QByteArray("application/x-www-form-urlencoded")
+                                << R"("price" is not a number)";
+}
+
+void TInboxAlertTest::badItemRefusesTheWholeRequest() {
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, type);
+    QFETCH(QString, message);
+    const TInboxParseResult r = Parse(body, type);
+    QVERIFY(!r.Ok());
+    QCOMPARE(r.Error.Kind, TKind::BadInput);
+    QCOMPARE(r.Error.Message, message);
+    QVERIFY(r.Alerts.isEmpty());
+}
+
+void TInboxAlertTest::tooManyAlertsIsItsOwnKind() {
+    QByteArray lines;
+    for (int i = 0; i < 10000; ++i)
+        lines += "{\"symbol\":\"S" + QByteArray::number(i) + "\"}\n";
+    const TInboxParseResult most = Parse(lines);
+    QCOMPARE(most.Alerts.size(), 10000);
+    QCOMPARE(most.Alerts.last().Symbol, QStringLiteral("S9999"));
+    // One more is refused as a whole, even with a bad item among them.
+    const TInboxParseResult tooMany = Parse("{\"price\":\"x\"}\n" + lines);
+    QCOMPARE(tooMany.Error.Kind, TKind::TooLarge);
+    QCOMPARE(tooMany.Error.Message, QStringLiteral("more than 10000 alerts in one request"));
+    QVERIFY(tooMany.Alerts.isEmpty());
+
+    QByteArray array = "[";
+    for (int i = 0; i <= 10000; ++i)
+        array += "{\"symbol\":\"S\"},";
+    array.chop(1);
+    array += "]";
+    QCOMPARE(Parse(array).Error.Kind, TKind::TooLarge);
+}
+
+void TInboxAlertTest::malformedUtf8() {
+    using zkInbox::InvalidUtf8At;
+    QCOMPARE(InvalidUtf8At("plain"), qsizetype(-1));
+    QCOMPARE(InvalidUtf8At("\xE2\x82\xAC \xF0\x9F\x93\x88"), qsizetype(-1));
+    QCOMPARE(InvalidUtf8At("ab\xFF"), qsizetype(2));
+    QCOMPARE(InvalidUtf8At("a\xC0\xAF"), qsizetype(1));     // overlong "/"
+    QCOMPARE(InvalidUtf8At("a\xED\xA0\x80"), qsizetype(1)); // a surrogate
+    QCOMPARE(InvalidUtf8At("a\xE2\x82"), qsizetype(1));     // cut short
+    QCOMPARE(InvalidUtf8At("\xF4\x90\x80\x80"), qsizetype(0)); // past U+10FFFF
+
+    const TInboxParseResult body = Parse("{\"symbol\":\"A\xFF\"}");
+    QCOMPARE(body.Error.Message, QStringLiteral("the body is not valid UTF-8 (byte 12)"));
+    QCOMPARE(Parse("{\"symbol\":\"A\"}\n{\"symbol\":\"\xC3\"}", "application/x-ndjson")
+                 .Error.Message,
+             QStringLiteral("line 2: not valid UTF-8"));
+    QCOMPARE(Parse("symbol=%FF", "application/x-www-form-urlencoded").Error.Message,
+             QStringLiteral("the form is not valid UTF-8"));
+    QCOMPARE(Parse("", "", "symbol=%C3%28").Error.Message,
+             QStringLiteral("the query is not valid UTF-8"));
+}
+
+void TInboxAlertTest::requestHeads() {
+    using namespace zkInboxHttp;
+    const QByteArray request = "POST /alerts/abc?symbol=A&x=1 HTTP/1.1\r\n"
+                               "Host: 127.0.0.1:8731\r\n"
+                               "content-length:  12 \r\n"
+                               "Content-Type: application/json\r\n"
+                               "Authorization: Bearer t0k\r\n"
+                               "Expect: 100-continue\r\n"
+                               "Connection: Upgrade, close\r\n\r\nBODY";
+    THttpRequestHead head;
+    qsizetype scan = 0, bytes = 0;
+    QCOMPARE(ParseRequestHead(request, 16384, scan, head, bytes, nullptr), THeadStatus::Complete);
+    QCOMPARE(bytes, request.size() - 4);
+    QCOMPARE(head.Method, QByteArray("POST"));
+    QCOMPARE(head.Path, QByteArray("/alerts/abc"));
+    QCOMPARE(head.Query, QByteArray("symbol=A&x=1"));
+    QCOMPARE(head.ContentLength, qint64(12));
+    QCOMPARE(head.ContentType, QByteArray("application/json"));
+    QCOMPARE(head.Authorization, QByteArray("Bearer t0k"));
+    QVERIFY(head.ExpectContinue);
+    QVERIFY(!head.KeepAlive);
+
+    // Bare line feeds; HTTP/1.0 closes unless asked to keep alive.
+    scan = 0;
+    QCOMPARE(ParseRequestHead("GET / HTTP/1.0\n\n", 100, scan, head, bytes, nullptr),
+             THeadStatus::Complete);
+    QCOMPARE(bytes, qsizetype(16));
+    QVERIFY(!head.KeepAlive);
+    QCOMPARE(head.ContentLength, qint64(-1));
+    scan = 0;
+    QCOMPARE(ParseRequestHead("GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", 100, scan, head,
+                              bytes, nullptr),
+             THeadStatus::Complete);
+    QVERIFY(head.KeepAlive);
+    scan = 0;
+    QCOMPARE(ParseRequestHead("GET / HTTP/1.1\r\nHost: x\r\n\r\n", 100, scan, head, bytes,
+                              nullptr),
+             THeadStatus::Complete);
+    QVERIFY(head.KeepAlive);
+}
+
+void TInboxAlertTest::requestHeadArrivingInPieces() {
+    using namespace zkInboxHttp;
+    const QByteArray request = "POST /alerts HTTP/1.1\r\nHost: h\r\nContent-Length: 2\r\n\r\n{}";
+    QByteArray buffer;
+    qsizetype scan = 0, bytes = 0;
+    THttpRequestHead head;
+    THeadStatus status = THeadStatus::Incomplete;
+    qsizetype i = 0;
+    for (; i < request.size() && status == THeadStatus::Incomplete; ++i) {
+        buffer += request[i];
+        status = ParseRequestHead(buffer, 16384, scan, head, bytes, nullptr);
+    }
+    QCOMPARE(status, THeadStatus::Complete);
+    QCOMPARE(i, request.size() - 2); // complete at the blank line's last byte, not before
+    QCOMPARE(bytes, i);
+    QCOMPARE(head.ContentLength, qint64(2));
+
+    // The limit counts the whole head: one byte less than it needs is too large, whether the
+    // head is whole or not.
+    scan = 0;
+    QCOMPARE(ParseRequestHead(request, bytes, scan, head, bytes, nullptr), THeadStatus::Complete);
+    scan = 0;
+    QCOMPARE(ParseRequestHead(request, bytes - 1, scan, head, bytes, nullptr),
+             THeadStatus::TooLarge);
+    scan = 0;
+    QCOMPARE(ParseRequestHead(QByteArray(200, 'a'), 100, scan, head, bytes, nullptr),
+             THeadStatus::TooLarge);
+}
+
+void TInboxAlertTest::badRequestHeads_data() {
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("status");
+    const int bad = int(zkInboxHttp::THeadStatus::Bad);
+    QTest::newRow("no version") << QByteArray("POST /alerts\r\n\r\n") << bad;
+    QTest::newRow("absolute target") << QByteArray("POST http://x/alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("two lengths") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n"
+                                               "Content-Length: 2\r\n\r\n") << bad;
+    QTest::newRow("signed length") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: +1\r\n\r\n") << bad;
+    QTest::newRow("length and coding") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n"
+                                                     "Transfer-Encoding: chunked\r\n\r\n") << bad;
+    QTest::newRow("blank before colon") << QByteArray("POST / HTTP/1.1\r\nHost : x\r\n\r\n") << bad;
+    QTest::newRow("folded") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\n y\r\n\r\n") << bad;
+    QTest::newRow("bare CR") << QByteArray("POST / HTTP/1.1\r\nHost: x\rEvil: 1\r\n\r\n") << bad;
+    QTest::newRow("NUL in value") << QByteArray("POST / HTTP/1.1\r\nHost: x\0y\r\n\r\n", 30) << bad;
+    QTest::newRow("no host") << QByteArray("POST / HTTP/1.1\r\n\r\n") << bad;
+    QTest::newRow("HTTP/2") << QByteArray("POST / HTTP/2.0\r\n\r\n")
+                            << int(zkInboxHttp::THeadStatus::BadVersion);
+}
+
+void TInboxAlertTest::badRequestHeads() {
+    QFETCH(QByteArray, head);
+    QFETCH(int, status);
+    THttpRequestHead parsed;
+    qsizetype scan = 0, bytes = 0;
+    const char* problem = nullptr;
+    QCOMPARE(int(zkInboxHttp::ParseRequestHead(head, 16384, scan, parsed, bytes, &problem)), status);
+    QVERIFY(problem && *problem);
+}
+
+void TInboxAlertTest::settingsAndToken() {
+    TTestHome home;
+    TUserStore store(home.configHome() + QStringLiteral("/store.sqlite3"));
+    const TSettingsStore reg = TSettingsStore::Registry(store);
+    const TInboxSettings defaults = ReadInboxSettings(reg);
+    QVERIFY(!defaults.Enabled);
+    QCOMPARE(defaults.Port, quint16(8731));
+    QVERIFY(defaults.Token.isEmpty());
+    QVERIFY(defaults.OpenNewWindows);
+
+    TInboxSettings s;
+    s.Enabled = true;
+    QVERIFY(EnsureInboxToken(s));
+    const QString token = s.Token;
+    QVERIFY(!EnsureInboxToken(s)); // one already
+    QCOMPARE(s.Token, token);
+    s.Port = 9000;
+    s.OpenNewWindows = false;
+    WriteInboxSettings(reg, s);
+    QCOMPARE(ReadIntegerValue(reg, SettingsKeyPath() + "\\Settings\\Inbox", "Port", 0), 9000);
+    const TInboxSettings back = ReadInboxSettings(reg);
+    QVERIFY(back.Enabled);
+    QCOMPARE(back.Port, quint16(9000));
+    QCOMPARE(back.Token, token);
+    QVERIFY(!back.OpenNewWindows);
+    QCOMPARE(InboxWebhookAddress(back), "http://127.0.0.1:9000/alerts/" + token);
+    WriteIntegerValue(reg, InboxSettingsPath(), "Port", 70000);
+    QCOMPARE(ReadInboxSettings(reg).Port, quint16(8731));
+
+    TInboxSettings disabled;
+    QVERIFY(!EnsureInboxToken(disabled));
+    QVERIFY(disabled.Token.isEmpty());
+
+    // Tokens: 160 bits as hex, never the same twice, every bit in use.
+    const QRegularExpression hex(QStringLiteral("^[0-9a-f]{40}$"));
+    QSet<QString> seen;
+    QByteArray orBits(20, 0), andBits(20, char(0xff));
+    for (int i = 0; i < 200; ++i) {
+        const QString t = NewInboxToken();
+        QVERIFY(hex.match(t).hasMatch());
+        seen.insert(t);
+        const QByteArray bits = QByteArray::fromHex(t.toLatin1());
+        for (int k = 0; k < 20; ++k) {
+            orBits[k] = char(orBits[k] | bits[k]);
+            andBits[k] = char(andBits[k] & bits[k]);
+        }
+    }
+    QCOMPARE(seen.size(), 200);
+    QCOMPARE(orBits, QByteArray(20, char(0xff)));
+    QCOMPARE(andBits, QByteArray(20, 0));
+}
+
+QTEST_MAIN(TInboxAlertTest)
+#include "tst_inbox_alert.moc"

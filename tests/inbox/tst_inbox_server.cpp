@@ -1,0 +1,389 @@
+#include "inbox/zkInboxServer.h"
+#include "inbox/zkInboxSink.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+#include <sys/socket.h>
+#include <vector>
+
+namespace {
+
+const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+
+class TRecordingSink : public IInboxSink {
+public:
+    TOffer OfferAlerts(QList<TInboxAlert>&& alerts) override {
+        ++Offers;
+        if (Answer == TOffer::Accepted)
+            Alerts += alerts;
+        return Answer;
+    }
+    TOffer Answer = TOffer::Accepted;
+    int Offers = 0;
+    QList<TInboxAlert> Alerts;
+};
+
+struct TResponse {
+    int Status = 0;
+    QList<QByteArray> Headers; // "name: value", as sent
+    QByteArray Body;
+    QByteArray Header(const char* name) const {
+        for (const QByteArray& h : Headers)
+            if (h.toLower().startsWith(QByteArray(name).toLower() + ':'))
+                return h.mid(qsizetype(qstrlen(name)) + 1).trimmed();
+        return QByteArray();
+    }
+    QString Error() const {
+        return QJsonDocument::fromJson(Body).object().value("error").toString();
+    }
+};
+
+// A sender on a real TCP connection; the answers are read as they come (the server runs on the
+// same event loop, so nothing here blocks).
+class TSender {
+public:
+    explicit TSender(quint16 port, const QHostAddress& host = QHostAddress::LocalHost) {
+        QObject::connect(&Socket, &QTcpSocket::readyRead, [this] { Read(); });
+        Socket.connectToHost(host, port);
+    }
+    void Send(const QByteArray& bytes) {
+        // The kernel completes the connection; the server's loop need not run for it.
+        if (Socket.state() != QAbstractSocket::ConnectedState)
+            Socket.waitForConnected(2000);
+        Socket.write(bytes);
+        Socket.flush();
+    }
+    bool Closed() const { return Socket.state() == QAbstractSocket::UnconnectedState; }
+
+    QTcpSocket Socket;
+    std::vector<TResponse> Responses;
+    bool HeadRequests = false; // answers to HEAD carry no body, whatever their length says
+
+private:
+    void Read() {
+        Buffer += Socket.readAll();
+        for (;;) {
+            const qsizetype end = Buffer.indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            const QList<QByteArray> lines = Buffer.left(end).split('\n');
+            TResponse r;
+            r.Status = lines[0].split(' ').value(1).toInt();
+            qsizetype length = 0;
+            for (qsizetype i = 1; i < lines.size(); ++i) {
+                r.Headers << lines[i].trimmed();
+                if (lines[i].toLower().startsWith("content-length:"))
+                    length = lines[i].mid(15).trimmed().toLongLong();
+            }
+            if (r.Status == 100) {
+                Buffer.remove(0, end + 4);
+                continue;
+            }
+            if (HeadRequests)
+                length = 0;
+            if (Buffer.size() < end + 4 + length)
+                return;
+            r.Body = Buffer.mid(end + 4, length);
+            Buffer.remove(0, end + 4 + length);
+            Responses.push_back(r);
+        }
+    }
+    QByteArray Buffer;
+};
+
+QByteArray Post(const QByteArray& target, const QByteArray& body,
+                const QByteArray& extra = QByteArray()) {
+    return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" +
+           extra + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray Path() {
+    return "/alerts/" + Token.toLatin1();
+}
+
+} // namespace
+
+class TInboxServerTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TInboxServer> Server;
+    TRecordingSink Sink;
+
+    // One request on a fresh connection, and its answer.
+    TResponse Ask(const QByteArray& request) {
+        TSender sender(Server->Port());
+        sender.Send(request);
+        if (!QTest::qWaitFor([&] { return !sender.Responses.empty(); }, 5000))
+            return TResponse();
+        return sender.Responses.front();
+    }
+
+private slots:
+    void init() {
+        Sink = TRecordingSink();
+        Server = std::make_unique<TInboxServer>();
+        Server->SetToken(Token);
+        Server->SetSink(&Sink);
+        QVERIFY(Server->Listen(0));
+        QVERIFY(Server->Port() != 0);
+    }
+    void cleanup() { Server.reset(); }
+
+    void acceptedAlertsReachTheSinkExactly();
+    void tokenIsCheckedAndNeverEchoed();
+    void otherRefusals();
+    void keepAliveAndPipelining();
+    void requestInTinyPieces();
+    void headOverTheLimit();
+    void connectionLimit();
+    void slowRequestIsEnded();
+    void portInUseIsTold();
+};
+
+void TInboxServerTest::acceptedAlertsReachTheSinkExactly() {
+    const TResponse r = Ask(Post(Path(), R"([{"symbol":"AAPL","price":1.5,"text":"up"},
+                                             {"symbol":"MSFT","strategy":"*","skip":1}])"));
+    QCOMPARE(r.Status, 202);
+    QCOMPARE(r.Body, QByteArray(R"({"accepted":2})"));
+    QCOMPARE(r.Header("Content-Type"), QByteArray("application/json"));
+    QCOMPARE(Sink.Alerts.size(), 2);
+    QCOMPARE(Sink.Alerts[0].Symbol, QStringLiteral("AAPL"));
+    QCOMPARE(Sink.Alerts[0].Price, 1.5);
+    QCOMPARE(Sink.Alerts[0].Description, QStringLiteral("up"));
+    QCOMPARE(Sink.Alerts[1].Strategy, QStringLiteral("*"));
+    QVERIFY(Sink.Alerts[1].Skip);
+
+    // The bearer form, and an alert in the query of a POST without a body (curl -X POST).
+    QCOMPARE(Ask(Post("/alerts", R"({"symbol":"IBM"})", "Authorization: bearer " +
+                                                           Token.toLatin1() + "\r\n"))
+                 .Status,
+             202);
+    QCOMPARE(Ask("POST " + Path() + "?symbol=NVDA&price=3 HTTP/1.1\r\nHost: x\r\n\r\n").Status,
+             202);
+    QCOMPARE(Sink.Alerts.size(), 4);
+    QCOMPARE(Sink.Alerts[3].Symbol, QStringLiteral("NVDA"));
+    // "localhost" may mean ::1: served there too when the machine has it.
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::LocalHostIPv6, 0)) {
+        TSender v6(Server->Port(), QHostAddress::LocalHostIPv6);
+        v6.Send(Post(Path(), R"({"symbol":"V6"})"));
+        QTRY_COMPARE(v6.Responses.size(), size_t(1));
+        QCOMPARE(v6.Responses[0].Status, 202);
+        Sink.Alerts.removeLast();
+        --Sink.Offers;
+    }
+    QCOMPARE(Sink.Alerts[3].Price, 3.0);
+
+    // A bad item takes nothing, and is named.
+    const TResponse bad = Ask(Post(Path(), R"([{"symbol":"A"},{"symbol":"B","price":"x"}])"));
+    QCOMPARE(bad.Status, 400);
+    QCOMPARE(bad.Error(), QStringLiteral("item 2: \"price\" is not a number"));
+    QCOMPARE(Sink.Alerts.size(), 4);
+    QCOMPARE(Sink.Offers, 3);
+}
+
+void TInboxServerTest::tokenIsCheckedAndNeverEchoed() {
+    const QByteArray wrong = "WRONG" + Token.toLatin1().mid(5);
+    for (const QByteArray& request :
+         {Post("/alerts", R"({"symbol":"A"})"), Post("/alerts/", R"({"symbol":"A"})"),
+          Post("/alerts/" + wrong, R"({"symbol":"A"})"),
+          Post("/alerts", R"({"symbol":"A"})", "Authorization: Bearer " + wrong + "\r\n"),
+          Post("/alerts/" + Token.toLatin1().left(20), R"({"symbol":"A"})")}) {
+        const TResponse r = Ask(request);
+        QCOMPARE(r.Status, 401);
+        QVERIFY(!r.Body.contains("WRONG") && !r.Body.contains(Token.toLatin1().left(20)));
+        QCOMPARE(r.Header("WWW-Authenticate"), QByteArray("Bearer"));
+    }
+    // No token set: nothing is taken, not even with an empty one.
+    Server->SetToken(QString());
+    QCOMPARE(Ask(Post("/alerts/", R"({"symbol":"A"})")).Status, 401);
+    QCOMPARE(Ask(Post(Path(), R"({"symbol":"A"})")).Status, 401);
+    QCOMPARE(Sink.Offers, 0);
+}
+
+void TInboxServerTest::otherRefusals() {
+    const TResponse notFound = Ask(Post("/other/" + Token.toLatin1(), "{}"));
+    QCOMPARE(notFound.Status, 404);
+    QVERIFY(!notFound.Body.contains(Token.toLatin1()));
+    QCOMPARE(Ask(Post(Path() + "/more", "{}")).Status, 404);
+
+    const TResponse get = Ask("GET " + Path() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    QCOMPARE(get.Status, 405);
+    QCOMPARE(get.Header("Allow"), QByteArray("POST"));
+    TSender head(Server->Port());
+    head.HeadRequests = true;
+    head.Send("HEAD /alerts HTTP/1.1\r\nHost: x\r\n\r\nHEAD /x HTTP/1.1\r\nHost: x\r\n\r\n");
+    QTRY_COMPARE(head.Responses.size(), size_t(2));
+    QCOMPARE(head.Responses[0].Status, 405);
+    QCOMPARE(head.Responses[1].Status, 404); // the first answer had no body to mistake for one
+
+    // Over 1 MB: refused from the head, before the body is read.
+    TSender big(Server->Port());
+    big.Send("POST " + Path() + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1048577\r\n\r\n" +
+             QByteArray(1048577, ' '));
+    QTRY_COMPARE(big.Responses.size(), size_t(1));
+    QCOMPARE(big.Responses[0].Status, 413);
+    QCOMPARE(big.Responses[0].Header("Connection"), QByteArray("close"));
+    QTRY_VERIFY(big.Closed());
+    // Exactly 1 MB is read (and here refused for what it holds).
+    QByteArray mb = "[" + QByteArray(1048574, ' ') + "]";
+    QCOMPARE(Ask(Post(Path(), mb)).Status, 400);
+
+    QByteArray many = "[";
+    for (int i = 0; i < 10001; ++i)
+        many += "{\"symbol\":\"S\"},";
+    many.back() = ']';
+    const TResponse tooMany = Ask(Post(Path(), many));
+    QCOMPARE(tooMany.Status, 413);
+    QCOMPARE(tooMany.Error(), QStringLiteral("more than 10000 alerts in one request"));
+
+    const TResponse chunked =
+        Ask("POST " + Path() + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+                               "5\r\nhello\r\n0\r\n\r\n");
+    QCOMPARE(chunked.Status, 411);
+
+    QCOMPARE(Ask("POST / HTTP/2.0\r\n\r\n").Status, 505);
+    QCOMPARE(Ask("POST /\x01 HTTP/1.1\r\nHost: x\r\n\r\n").Status, 400);
+    QCOMPARE(Sink.Offers, 0);
+
+    Sink.Answer = IInboxSink::TOffer::Busy;
+    const TResponse busy = Ask(Post(Path(), R"({"symbol":"A"})"));
+    QCOMPARE(busy.Status, 429);
+    QCOMPARE(busy.Header("Retry-After"), QByteArray("1"));
+    Sink.Answer = IInboxSink::TOffer::Closing;
+    QCOMPARE(Ask(Post(Path(), R"({"symbol":"A"})")).Status, 503);
+    QCOMPARE(Sink.Offers, 2);
+    Sink.Answer = IInboxSink::TOffer::Accepted;
+    Server->SetClosing(true);
+    QCOMPARE(Ask(Post(Path(), R"({"symbol":"A"})")).Status, 503);
+    QCOMPARE(Sink.Offers, 2); // the sink is not asked while closing
+    QVERIFY(Sink.Alerts.isEmpty());
+}
+
+void TInboxServerTest::keepAliveAndPipelining() {
+    TSender sender(Server->Port());
+    // Three requests in one write, answered in order on the one connection.
+    sender.Send(Post(Path(), R"({"symbol":"A"})") + Post(Path(), R"({"price":1})") +
+                Post(Path(), R"([{"symbol":"B"},{"symbol":"C"}])"));
+    QTRY_COMPARE(sender.Responses.size(), size_t(3));
+    QCOMPARE(sender.Responses[0].Status, 202);
+    QCOMPARE(sender.Responses[1].Status, 400);
+    QCOMPARE(sender.Responses[2].Body, QByteArray(R"({"accepted":2})"));
+    for (int i = 0; i < 50; ++i)
+        sender.Send(Post(Path(), "{\"symbol\":\"K" + QByteArray::number(i) + "\"}"));
+    QTRY_COMPARE(sender.Responses.size(), size_t(53));
+    QVERIFY(!sender.Closed());
+    QCOMPARE(Server->ConnectionCount(), 1);
+    QCOMPARE(Sink.Alerts.size(), 53);
+    QCOMPARE(Sink.Alerts.last().Symbol, QStringLiteral("K49"));
+
+    // "Connection: close" is honoured, and so is HTTP/1.0's default.
+    sender.Send(Post(Path(), R"({"symbol":"Z"})", "Connection: close\r\n"));
+    QTRY_COMPARE(sender.Responses.size(), size_t(54));
+    QCOMPARE(sender.Responses.back().Header("Connection"), QByteArray("close"));
+    QTRY_VERIFY(sender.Closed());
+    // A sender that ends its side right after the request still gets the answer.
+    TSender halfClosed(Server->Port());
+    halfClosed.Send(Post(Path(), R"({"symbol":"HALF"})"));
+    ::shutdown(int(halfClosed.Socket.socketDescriptor()), SHUT_WR);
+    QTRY_COMPARE(halfClosed.Responses.size(), size_t(1));
+    QCOMPARE(halfClosed.Responses[0].Status, 202);
+    QCOMPARE(Sink.Alerts.last().Symbol, QStringLiteral("HALF"));
+
+    TSender old(Server->Port());
+    old.Send("POST " + Path() + "?symbol=Q HTTP/1.0\r\n\r\n");
+    QTRY_COMPARE(old.Responses.size(), size_t(1));
+    QCOMPARE(old.Responses[0].Status, 202);
+    QTRY_VERIFY(old.Closed());
+}
+
+void TInboxServerTest::requestInTinyPieces() {
+    TSender sender(Server->Port());
+    QVERIFY(sender.Socket.waitForConnected(2000));
+    const QByteArray request =
+        Post(Path(), R"({"symbol":"PIECE","description":"sent a byte at a time"})",
+             "Expect: 100-continue\r\n");
+    for (const char c : request) {
+        sender.Send(QByteArray(1, c));
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(sender.Responses.size(), size_t(1));
+    QCOMPARE(sender.Responses[0].Status, 202);
+    QCOMPARE(Sink.Alerts.size(), 1);
+    QCOMPARE(Sink.Alerts[0].Description, QStringLiteral("sent a byte at a time"));
+}
+
+void TInboxServerTest::headOverTheLimit() {
+    TSender sender(Server->Port());
+    sender.Send("POST " + Path() + " HTTP/1.1\r\nHost: x\r\nX-Pad: " + QByteArray(16400, 'p') +
+                "\r\n\r\n");
+    QTRY_COMPARE(sender.Responses.size(), size_t(1));
+    QCOMPARE(sender.Responses[0].Status, 431);
+    QTRY_VERIFY(sender.Closed());
+    // Just under the limit is fine.
+    QByteArray request = Post(Path(), R"({"symbol":"A"})", "X-Pad: \r\n");
+    request.insert(request.indexOf("X-Pad: ") + 7,
+                   QByteArray(16 * 1024 - (request.size() - 14), 'p'));
+    QCOMPARE(Ask(request).Status, 202);
+}
+
+void TInboxServerTest::connectionLimit() {
+    std::vector<std::unique_ptr<TSender>> senders;
+    for (int i = 0; i < TInboxServer::MaxConnections; ++i)
+        senders.push_back(std::make_unique<TSender>(Server->Port()));
+    QTRY_COMPARE(Server->ConnectionCount(), TInboxServer::MaxConnections);
+    TSender extra(Server->Port());
+    QTRY_VERIFY(extra.Closed());
+    QCOMPARE(Server->ConnectionCount(), TInboxServer::MaxConnections);
+    // The ones let in are served; one leaving makes room again.
+    senders[0]->Send(Post(Path(), R"({"symbol":"A"})"));
+    QTRY_COMPARE(senders[0]->Responses.size(), size_t(1));
+    senders[1]->Socket.abort();
+    QTRY_COMPARE(Server->ConnectionCount(), TInboxServer::MaxConnections - 1);
+    QCOMPARE(Ask(Post(Path(), R"({"symbol":"B"})")).Status, 202);
+}
+
+void TInboxServerTest::slowRequestIsEnded() {
+    Server->SetRequestTimeoutMs(300);
+    Server->SetIdleTimeoutMs(600);
+    TSender slow(Server->Port());
+    QElapsedTimer clock;
+    clock.start();
+    slow.Send("POST " + Path() + " HTTP/1.1\r\nHost: x\r\n");
+    // Dribbling more does not buy time: the limit counts from the first byte.
+    QTest::qWait(150);
+    slow.Send("X-A: 1\r\n");
+    QTRY_COMPARE(slow.Responses.size(), size_t(1));
+    QCOMPARE(slow.Responses[0].Status, 408);
+    QVERIFY(clock.elapsed() >= 280 && clock.elapsed() < 2000);
+    QTRY_VERIFY(slow.Closed());
+
+    // A connection that sends nothing is let go after the idle time.
+    TSender idle(Server->Port());
+    QTRY_COMPARE(Server->ConnectionCount(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(idle.Closed(), 3000);
+    QCOMPARE(Server->ConnectionCount(), 0);
+    QCOMPARE(Sink.Offers, 0);
+}
+
+void TInboxServerTest::portInUseIsTold() {
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    TInboxServer second;
+    QVERIFY(!second.Listen(other.serverPort()));
+    QCOMPARE(second.Problem(),
+             QStringLiteral("port %1 is in use by another program").arg(other.serverPort()));
+    QVERIFY(!second.IsListening());
+    Server->Close();
+    QVERIFY(!Server->IsListening());
+    QCOMPARE(Server->Port(), quint16(0));
+}
+
+QTEST_MAIN(TInboxServerTest)
+#include "tst_inbox_server.moc"

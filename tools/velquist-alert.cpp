@@ -1,0 +1,254 @@
+// velquist-alert: posts alerts to the inbox of the running Velquist client.
+//
+//   velquist-alert [--socket PATH] [--strategy NAME] [--price P] [--skip] SYMBOL [DESCRIPTION...]
+//   velquist-alert [--socket PATH] --json       one alert object (or array) per line of stdin
+//
+// All input is checked before anything is sent, with the client's own reader, so a bad line
+// sends nothing. Exit status: 0 every alert taken; 1 bad input (the message names the line);
+// 2 no client to reach; 3 the client was busy or closing (the message says how many lines it
+// took before that).
+
+#include "inbox/zkInboxAlert.h"
+#include "inbox/zkInboxSocket.h"
+#include "platform/zkLocalPeers.h"
+#include "platform/zkPaths.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int ExitOk = 0;
+constexpr int ExitBadInput = 1;
+constexpr int ExitNoClient = 2;
+constexpr int ExitRefused = 3;
+constexpr int AnswerWaitMs = 30000;
+
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "velquist-alert: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+// The inbox sockets in the runtime folder that a client answers on.
+QStringList LiveSockets() {
+    const QDir dir(zkPaths::RuntimeDir());
+    QStringList live;
+    const QStringList files =
+        dir.entryList({QStringLiteral("*.inbox")}, QDir::System | QDir::Files, QDir::Name);
+    for (const QString& file : files) {
+        const QString path = dir.filePath(file);
+        if (!zkLocalPeers::SocketFileProblem(path).isEmpty())
+            continue;
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(500)) {
+            live << path;
+            probe.abort();
+        }
+    }
+    return live;
+}
+
+// One line of the client's answer; empty when the connection ended first.
+QByteArray ReadAnswer(QLocalSocket& socket) {
+    while (!socket.canReadLine()) {
+        if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0)
+            return QByteArray();
+        if (!socket.waitForReadyRead(AnswerWaitMs))
+            return socket.canReadLine() ? socket.readLine().trimmed() : QByteArray();
+    }
+    return socket.readLine().trimmed();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velquist-alert"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Posts an alert to the inbox of the running Velquist client.\n"
+        "Exit status: 0 taken, 1 bad input (nothing sent), 2 no client to reach, 3 the client "
+        "was busy or closing."));
+    parser.addHelpOption();
+    const QCommandLineOption socketOption(
+        QStringLiteral("socket"),
+        QStringLiteral("The client's inbox socket (default: the one running client's)."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption strategyOption(
+        QStringLiteral("strategy"),
+        QStringLiteral("The inbox window to show it in (default \"Inbox\"; \"*\": every one)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption priceOption(QStringLiteral("price"),
+                                         QStringLiteral("The price of the alert."),
+                                         QStringLiteral("P"));
+    const QCommandLineOption skipOption(QStringLiteral("skip"),
+                                        QStringLiteral("Mark the alert as one to skip."));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"),
+        QStringLiteral("Read alerts from standard input instead: one JSON object (or array of "
+                       "objects) a line, with \"symbol\", \"price\", \"description\", "
+                       "\"strategy\" and \"skip\"."));
+    parser.addOptions({socketOption, strategyOption, priceOption, skipOption, jsonOption});
+    parser.addPositionalArgument(QStringLiteral("SYMBOL"), QStringLiteral("The symbol."));
+    parser.addPositionalArgument(QStringLiteral("DESCRIPTION"),
+                                 QStringLiteral("Words of the description."),
+                                 QStringLiteral("[DESCRIPTION...]"));
+    if (!parser.parse(QCoreApplication::arguments())) {
+        PrintError(parser.errorText());
+        return ExitBadInput;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return ExitOk;
+    }
+
+    // Every line to send, each checked as the client will check it.
+    QList<QByteArray> lines;
+    QList<int> lineNumbers;
+    if (parser.isSet(jsonOption)) {
+        if (!parser.positionalArguments().isEmpty() || parser.isSet(strategyOption) ||
+            parser.isSet(priceOption) || parser.isSet(skipOption)) {
+            PrintError(QStringLiteral("--json takes its alerts from standard input only"));
+            return ExitBadInput;
+        }
+        QFile input;
+        if (!input.open(stdin, QIODevice::ReadOnly)) {
+            PrintError(QStringLiteral("cannot read standard input"));
+            return ExitBadInput;
+        }
+        int number = 0;
+        while (!input.atEnd()) {
+            QByteArray line = input.readLine(TInboxSocket::MaxLineBytes + 2);
+            ++number;
+            const bool whole = line.endsWith('\n') || input.atEnd();
+            if (line.endsWith('\n'))
+                line.chop(1);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            if (!whole || line.size() > TInboxSocket::MaxLineBytes) {
+                PrintError(QStringLiteral("line %1: longer than %2 bytes; nothing was sent")
+                               .arg(number)
+                               .arg(TInboxSocket::MaxLineBytes));
+                return ExitBadInput;
+            }
+            if (line.trimmed().isEmpty())
+                continue;
+            const TInboxParseResult parsed =
+                zkInbox::ParseInboxBody(line, QByteArrayLiteral("application/json"), QByteArray());
+            if (!parsed.Ok()) {
+                PrintError(QStringLiteral("line %1: %2; nothing was sent")
+                               .arg(number)
+                               .arg(parsed.Error.Message));
+                return ExitBadInput;
+            }
+            lines << line;
+            lineNumbers << number;
+        }
+        if (lines.isEmpty()) {
+            PrintError(QStringLiteral("no alert on standard input"));
+            return ExitBadInput;
+        }
+    } else {
+        QStringList words = parser.positionalArguments();
+        if (words.isEmpty()) {
+            PrintError(QStringLiteral("name a symbol (or use --json); see --help"));
+            return ExitBadInput;
+        }
+        QJsonObject alert{{QStringLiteral("symbol"), words.takeFirst()}};
+        if (!words.isEmpty())
+            alert.insert(QStringLiteral("description"), words.join(QLatin1Char(' ')));
+        if (parser.isSet(priceOption))
+            alert.insert(QStringLiteral("price"), parser.value(priceOption));
+        if (parser.isSet(strategyOption))
+            alert.insert(QStringLiteral("strategy"), parser.value(strategyOption));
+        if (parser.isSet(skipOption))
+            alert.insert(QStringLiteral("skip"), true);
+        const QByteArray line = QJsonDocument(alert).toJson(QJsonDocument::Compact);
+        const TInboxParseResult parsed =
+            zkInbox::ParseInboxBody(line, QByteArrayLiteral("application/json"), QByteArray());
+        if (!parsed.Ok()) {
+            PrintError(parsed.Error.Message + QStringLiteral("; nothing was sent"));
+            return ExitBadInput;
+        }
+        if (line.size() > TInboxSocket::MaxLineBytes) {
+            PrintError(QStringLiteral("the alert is too long; nothing was sent"));
+            return ExitBadInput;
+        }
+        lines << line;
+        lineNumbers << 1;
+    }
+
+    QString path = parser.value(socketOption);
+    if (path.isEmpty()) {
+        const QStringList live = LiveSockets();
+        if (live.isEmpty()) {
+            PrintError(QStringLiteral("no running Velquist client found (no inbox socket in %1); "
+                                      "nothing was sent")
+                           .arg(zkPaths::RuntimeDir()));
+            return ExitNoClient;
+        }
+        if (live.size() > 1) {
+            PrintError(QStringLiteral("several Velquist clients are running; choose one with "
+                                      "--socket:\n  %1")
+                           .arg(live.join(QStringLiteral("\n  "))));
+            return ExitNoClient;
+        }
+        path = live.first();
+    }
+    // Alerts handed to a socket another user made would be theirs to read.
+    const QString refused = zkLocalPeers::SocketFileProblem(path);
+    if (!refused.isEmpty()) {
+        PrintError(QStringLiteral("will not send to %1: %2").arg(path, refused));
+        return ExitNoClient;
+    }
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(3000)) {
+        PrintError(QStringLiteral("cannot connect to %1: %2; nothing was sent")
+                       .arg(path, socket.errorString()));
+        return ExitNoClient;
+    }
+    if (!zkLocalPeers::PeerIsUser(socket)) {
+        PrintError(QStringLiteral("will not send to %1: it is served by another user's program")
+                       .arg(path));
+        return ExitNoClient;
+    }
+
+    // A line at a time, so that a busy client leaves a clear count of what it took.
+    qsizetype taken = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        socket.write(lines[i] + '\n');
+        socket.flush();
+        const QByteArray answer = ReadAnswer(socket);
+        const QString sent = QStringLiteral("%1 of %2 lines were taken").arg(taken).arg(lines.size());
+        if (answer.startsWith("OK ")) {
+            ++taken;
+            continue;
+        }
+        if (answer == "BUSY" || answer == "CLOSING") {
+            PrintError(QStringLiteral("the client is %1; %2")
+                           .arg(answer == "BUSY" ? QStringLiteral("busy, try again shortly")
+                                                 : QStringLiteral("closing"),
+                                sent));
+            return ExitRefused;
+        }
+        if (answer.startsWith("ERROR ")) {
+            PrintError(QStringLiteral("line %1: the client refused it: %2; %3")
+                           .arg(lineNumbers[i])
+                           .arg(QString::fromUtf8(answer.mid(6)), sent));
+            return ExitBadInput;
+        }
+        PrintError(QStringLiteral("the client closed the connection; %1").arg(sent));
+        return ExitNoClient;
+    }
+    return ExitOk;
+}
