@@ -404,7 +404,8 @@ void TSimZentrikWindowX::AddExternalAlerts(const QList<TAlertData>& alerts) {
     std::vector<std::shared_ptr<TSimAlert>> batch;
     batch.reserve(size_t(alerts.size()));
     for (const TAlertData& a : alerts)
-        batch.push_back(std::make_shared<TSimAlert>(a.Symbol, a.Skip, a.Time, a.AlertPrice, a.Text));
+        batch.push_back(
+            std::make_shared<TSimAlert>(a.Symbol, a.Skip, a.Time, a.AlertPrice, a.Text));
     Deliver(std::move(batch));
 }
 

@@ -5,6 +5,8 @@
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "config/zkLayoutSettings.h"
+#include "inbox/zkAlertInbox.h"
+#include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsHost.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
@@ -15,6 +17,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
@@ -26,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTabBar>
@@ -194,6 +198,7 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
         {tr("Connection"), s->standardIcon(QStyle::SP_DriveNetIcon), BuildConnectionPage()},
         {tr("Updates"), s->standardIcon(QStyle::SP_BrowserReload), BuildUpdatesPage()},
         {tr("Layouts"), s->standardIcon(QStyle::SP_FileDialogDetailedView), BuildLayoutsPage()},
+        {tr("Alert Inbox"), s->standardIcon(QStyle::SP_ArrowDown), BuildInboxPage()},
     };
     for (const auto& page : pages) {
         auto* item = new QTreeWidgetItem(PagesTreeView, QStringList(page.Text));
@@ -408,6 +413,56 @@ QWidget* TOptionsForm::BuildUpdatesPage() {
     return p;
 }
 
+QWidget* TOptionsForm::BuildInboxPage() {
+    InboxTabSheet = Named(new QWidget, "InboxTabSheet");
+    QWidget* p = InboxTabSheet;
+    InboxEnabledCheckBox =
+        Named(new QCheckBox(tr("Accept alerts from other programs"), p), "InboxEnabledCheckBox");
+    InboxPortSpinBox = Named(new QSpinBox(p), "InboxPortSpinBox");
+    InboxPortSpinBox->setRange(1, 65535);
+    InboxPortSpinBox->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    InboxPortSpinBox->setFixedWidth(70);
+    InboxAddressEdit = Named(new QLineEdit(p), "InboxAddressEdit");
+    InboxAddressEdit->setReadOnly(true);
+    InboxCopyButton = Named(new QPushButton(tr("Copy"), p), "InboxCopyButton");
+    InboxTokenEdit = Named(new QLineEdit(p), "InboxTokenEdit");
+    InboxTokenEdit->setReadOnly(true);
+    InboxNewTokenButton = Named(new QPushButton(tr("New Token"), p), "InboxNewTokenButton");
+    InboxOpenWindowsCheckBox =
+        Named(new QCheckBox(tr("Open a window for a new strategy"), p), "InboxOpenWindowsCheckBox");
+    InboxStatusLabel = Label(QString(), p, "InboxStatusLabel");
+    InboxStatusLabel->setWordWrap(true);
+
+    connect(InboxEnabledCheckBox, &QCheckBox::toggled, this, [this] { UpdateInboxControls(); });
+    connect(InboxPortSpinBox, &QSpinBox::valueChanged, this, [this] { UpdateInboxControls(); });
+    connect(InboxCopyButton, &QPushButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(InboxAddressEdit->text()); });
+    connect(InboxNewTokenButton, &QPushButton::clicked, this, [this] {
+        InboxTokenEdit->setText(NewInboxToken());
+        UpdateInboxControls();
+    });
+
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(20, 0, 0, 0);
+    grid->addWidget(Label(tr("Port"), p, "InboxPortLabel"), 0, 0);
+    grid->addWidget(InboxPortSpinBox, 0, 1, Qt::AlignLeft);
+    grid->addWidget(Label(tr("Address for a webhook"), p, "InboxAddressLabel"), 1, 0);
+    grid->addWidget(InboxAddressEdit, 1, 1);
+    grid->addWidget(InboxCopyButton, 1, 2);
+    grid->addWidget(Label(tr("Token"), p, "InboxTokenLabel"), 2, 0);
+    grid->addWidget(InboxTokenEdit, 2, 1);
+    grid->addWidget(InboxNewTokenButton, 2, 2);
+    grid->setColumnStretch(1, 1);
+    auto* layout = new QVBoxLayout(p);
+    layout->addWidget(InboxEnabledCheckBox);
+    layout->addLayout(grid);
+    layout->addWidget(InboxOpenWindowsCheckBox);
+    layout->addSpacing(6);
+    layout->addWidget(InboxStatusLabel);
+    layout->addStretch(1);
+    return p;
+}
+
 QWidget* TOptionsForm::BuildLayoutsPage() {
     LayoutsTabSheet = Named(new QWidget, "LayoutsTabSheet");
     QWidget* p = LayoutsTabSheet;
@@ -532,6 +587,7 @@ void TOptionsForm::LoadAllPages() {
     LoadGeneralPage();
     LoadConnectionPage();
     LoadUpdatesPage();
+    LoadInboxPage();
     if (Host)
         LoadLayoutsPage(Host->OptionsLayoutSettings());
 }
@@ -705,6 +761,7 @@ void TOptionsForm::SaveAllPages() {
     SaveConnectionPage();
     SaveUpdatesPage();
     SaveLayoutsPage();
+    SaveInboxPage();
 }
 
 void TOptionsForm::SaveGeneralPage() {
@@ -832,4 +889,41 @@ void TOptionsForm::SaveLayoutsPage() {
     settings.SaveLayoutName = SaveNameEdit->text();
     settings.LoadLayoutName = LoadNameEdit->text();
     settings.LoadOnStart = LoadOnStartCheckBox->isChecked();
+}
+
+// --- Alert Inbox page -----------------------------------------------------------------------
+
+void TOptionsForm::LoadInboxPage() {
+    const TInboxSettings settings = ReadInboxSettings(TSettingsStore::Registry());
+    InboxEnabledCheckBox->setChecked(settings.Enabled);
+    InboxPortSpinBox->setValue(settings.Port);
+    InboxTokenEdit->setText(settings.Token);
+    InboxOpenWindowsCheckBox->setChecked(settings.OpenNewWindows);
+    TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr;
+    InboxStatusLabel->setText(inbox ? inbox->StatusText() : QString());
+    UpdateInboxControls();
+}
+
+void TOptionsForm::UpdateInboxControls() {
+    // A token is made as soon as the inbox is switched on, so the address can be copied before
+    // Save; it is kept only if Save comes.
+    if (InboxEnabledCheckBox->isChecked() && InboxTokenEdit->text().isEmpty())
+        InboxTokenEdit->setText(NewInboxToken());
+    TInboxSettings shown;
+    shown.Port = quint16(InboxPortSpinBox->value());
+    shown.Token = InboxTokenEdit->text();
+    InboxAddressEdit->setText(shown.Token.isEmpty() ? QString() : InboxWebhookAddress(shown));
+    InboxCopyButton->setEnabled(!shown.Token.isEmpty());
+}
+
+void TOptionsForm::SaveInboxPage() {
+    TInboxSettings settings;
+    settings.Enabled = InboxEnabledCheckBox->isChecked();
+    settings.Port = quint16(InboxPortSpinBox->value());
+    settings.Token = InboxTokenEdit->text();
+    settings.OpenNewWindows = InboxOpenWindowsCheckBox->isChecked();
+    EnsureInboxToken(settings);
+    WriteInboxSettings(TSettingsStore::Registry(), settings);
+    if (TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr)
+        inbox->Apply(settings);
 }

@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class QTimeEdit;
 class QTreeWidget;
@@ -37,6 +38,7 @@ public:
     QWidget* ConnectionTabSheet = nullptr;
     QWidget* UpdatesTabSheet = nullptr;
     QWidget* LayoutsTabSheet = nullptr;
+    QWidget* InboxTabSheet = nullptr;
     QPushButton* SaveButton = nullptr;
     QPushButton* CancelButton = nullptr;
 
@@ -49,6 +51,16 @@ public:
     QRadioButton* AddOffsetRadioButton = nullptr;
     QRadioButton* SubtractOffsetRadioButton = nullptr;
     QLineEdit* HoursOffsetEdit = nullptr;
+
+    // Alert Inbox page
+    QCheckBox* InboxEnabledCheckBox = nullptr;
+    QSpinBox* InboxPortSpinBox = nullptr;
+    QLineEdit* InboxAddressEdit = nullptr;
+    QPushButton* InboxCopyButton = nullptr;
+    QLineEdit* InboxTokenEdit = nullptr;
+    QPushButton* InboxNewTokenButton = nullptr;
+    QCheckBox* InboxOpenWindowsCheckBox = nullptr;
+    QLabel* InboxStatusLabel = nullptr;
     QLineEdit* MinutesOffsetEdit = nullptr;
 
     // --- Connection ---
@@ -133,6 +145,9 @@ private:
     void SaveConnectionPage();
     void SaveUpdatesPage();
     void SaveLayoutsPage();
+    void LoadInboxPage();
+    void SaveInboxPage();
+    void UpdateInboxControls();
     bool ConnectionSettingsChanged();
     void BrowseLayout(bool forSave);
 
@@ -143,6 +158,7 @@ private:
     QWidget* BuildConnectionPage();
     QWidget* BuildUpdatesPage();
     QWidget* BuildLayoutsPage();
+    QWidget* BuildInboxPage();
 
     IOptionsHost* Host = nullptr;
     QList<QWidget*> ScheduleControls;

@@ -1,6 +1,7 @@
 #pragma once
 
 class IConnectionControl;
+class TAlertInbox;
 class TUpdateForm;
 struct TLayoutSettings;
 
@@ -13,4 +14,6 @@ public:
     virtual IConnectionControl* OptionsConnection() = 0;
     virtual TUpdateForm* OptionsUpdateForm() = 0;
     virtual TLayoutSettings& OptionsLayoutSettings() = 0;
+    // The running inbox, which the Alert Inbox page reports on and restarts after Save.
+    virtual TAlertInbox* OptionsAlertInbox() = 0;
 };

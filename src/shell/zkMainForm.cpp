@@ -10,6 +10,8 @@
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "config/zkWindowRecord.h"
+#include "inbox/zkAlertInbox.h"
+#include "inbox/zkInboxSettings.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
@@ -308,6 +310,8 @@ void TZentrikProMainForm::FormCreate() {
 
     // 19.
     OpenStartupLayout(*this);
+    // Once the layout's inbox windows are open, so the first alerts find them.
+    StartAlertInbox();
 
     // 20.
     RefreshAccountStatus();
@@ -334,6 +338,9 @@ void TZentrikProMainForm::FormActivate() {
 
 void TZentrikProMainForm::FormDestroy() {
     qApp->removeEventFilter(this);
+    // Nothing may deliver into the alert windows once they start to go.
+    delete AlertInbox;
+    AlertInbox = nullptr;
     // Alert windows first: their components must not outlive the connection.
     for (TAlertForm* w : AlertWindows())
         delete w;
@@ -576,11 +583,30 @@ void TZentrikProMainForm::WMTerminate() {
     close();
 }
 
+void TZentrikProMainForm::StartAlertInbox() {
+    AlertInbox = new TAlertInbox(*this, this);
+    const TSettingsStore store = TSettingsStore::Registry();
+    TInboxSettings settings = ReadInboxSettings(store);
+    if (EnsureInboxToken(settings))
+        WriteInboxSettings(store, settings);
+    AlertInbox->Apply(settings);
+    if (settings.Enabled && !AlertInbox->IsListening())
+        fprintf(stderr, "velquist: %s\n", qPrintable(AlertInbox->StatusText()));
+}
+
+void TZentrikProMainForm::DeliverAcceptedAlerts() {
+    if (AlertInbox)
+        AlertInbox->Router().Flush();
+}
+
 void TZentrikProMainForm::EndSession() {
+    DeliverAcceptedAlerts();
     ReportErrors([this] { SaveLayout(*this, QString()); });
 }
 
 bool TZentrikProMainForm::FormCloseQuery() {
+    // Alerts a sender was told the client took are in their windows before the layout is saved.
+    DeliverAcceptedAlerts();
     WriteLayoutSettings(LayoutSettings);
     auto terminate = [this] {
         if (LayoutSettings.SaveOnExit != 1)
@@ -608,6 +634,7 @@ bool TZentrikProMainForm::FormCloseQuery() {
                                      zkPrompts::TIcon::Question, zkPrompts::TButtons::YesNoCancel,
                                      this);
     }();
+    DeliverAcceptedAlerts(); // some may have come while the question was open
     // A terminate that came while the question was open cancelled it and decides instead.
     if (Terminating)
         return terminate();
@@ -632,6 +659,9 @@ void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
     }
     // A symbol list load waiting for the server must stop now.
     SetSymbolListsTerminating(true);
+    // Later senders hear that the client is closing.
+    if (AlertInbox)
+        AlertInbox->Close();
     event->accept();
     emit Closed();
 }

@@ -19,6 +19,7 @@ class QAction;
 class QMenu;
 class QTimer;
 class TAboutForm;
+class TAlertInbox;
 class TAccountStatusBar;
 class TActionsForm;
 class TAlertForm;
@@ -57,6 +58,8 @@ public:
     TGenericConnectorForm* ConnectorForm = nullptr;
     TLoginForm* LoginForm = nullptr;
     TUpdateForm* UpdateForm = nullptr;
+    // Alerts from the user's own programs; created after the start-up layout is open.
+    TAlertInbox* AlertInbox = nullptr;
 
     // --- controls ---
     TStatusBarX* StatusBarX = nullptr;
@@ -116,6 +119,7 @@ public:
     IConnectionControl* OptionsConnection() override { return Connection.get(); }
     TUpdateForm* OptionsUpdateForm() override { return UpdateForm; }
     TLayoutSettings& OptionsLayoutSettings() override { return LayoutSettings; }
+    TAlertInbox* OptionsAlertInbox() override { return AlertInbox; }
 
     // The clock the account status reads; tests replace it.
     static std::function<QDateTime()> Clock;
@@ -138,6 +142,10 @@ private:
     bool FormCloseQuery();
     void CreateMenus();
     void URLHandlerTimerTimer();
+    // The alert inbox with its stored settings (a token is made for an enabled one without).
+    void StartAlertInbox();
+    // What the inbox accepted but has not delivered yet goes into the alert windows now.
+    void DeliverAcceptedAlerts();
     void StatusBarClick();
     void LoginMenuItemClick();
     void OptionsMenuItemClick();

@@ -6,22 +6,29 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
+#include "inbox/zkAlertInbox.h"
+#include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsForm.h"
 #include "options/zkOptionsHost.h"
 #include "platform/zkPrompts.h"
 #include "updates/zkUpdateForm.h"
 #include "zkFakeComponents.h"
+#include "zkFakeDesk.h"
 #include "zkTestSupport.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <QtTest>
@@ -42,6 +49,8 @@ struct TOptionsFixture : IOptionsHost {
     TFakeConnectionControl Connection;
     std::unique_ptr<TUpdateForm> Update;
     TLayoutSettings Layout;
+    TFakeDesk Desk;
+    std::unique_ptr<TAlertInbox> Inbox;
     std::unique_ptr<TOptionsForm> Form;
 
     TOptionsFixture() {
@@ -53,10 +62,12 @@ struct TOptionsFixture : IOptionsHost {
     ~TOptionsFixture() override {
         Form.reset();
         Update.reset();
+        Inbox.reset();
     }
     IConnectionControl* OptionsConnection() override { return &Connection; }
     TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
     TLayoutSettings& OptionsLayoutSettings() override { return Layout; }
+    TAlertInbox* OptionsAlertInbox() override { return Inbox.get(); }
 
     void open() {
         Form->show();
@@ -99,7 +110,7 @@ private slots:
         f.Form->PagesTreeView->setCurrentItem(f.Form->PagesTreeView->topLevelItem(3));
         QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
         QVERIFY(!f.Form->PagesControl->isTabVisible(0));
-        f.Form->ShowPage(4);
+        f.Form->ShowPage(5);
         QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
         f.Form->reject();
         f.open(); // each showing starts on General
@@ -296,6 +307,65 @@ private slots:
         f.save();
         QCOMPARE(DefaultWindowActions().first(), QStringLiteral("2,4,MAIN LIST"));
         QCOMPARE(SelectionTrigger(), 2);
+    }
+
+    // The Alert Inbox page: a token appears as soon as the inbox is switched on, the address
+    // follows port and token, Save stores the settings and restarts the running inbox, and the
+    // page says where it listens or why it cannot.
+    void alertInboxPage() {
+        TOptionsFixture f;
+        f.Inbox = std::make_unique<TAlertInbox>(f.Desk);
+        f.open();
+        TOptionsForm& o = *f.Form;
+        QVERIFY(!o.InboxEnabledCheckBox->isChecked());
+        QCOMPARE(o.InboxPortSpinBox->value(), 8731);
+        QVERIFY(o.InboxTokenEdit->text().isEmpty());
+        QVERIFY(o.InboxAddressEdit->text().isEmpty());
+        QVERIFY(o.InboxOpenWindowsCheckBox->isChecked());
+        QCOMPARE(o.InboxStatusLabel->text(),
+                 QString("Not listening: alerts from other programs are off"));
+
+        // A free port for this test.
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            port = probe.serverPort();
+        }
+        o.InboxEnabledCheckBox->setChecked(true);
+        const QString token = o.InboxTokenEdit->text();
+        QVERIFY2(QRegularExpression("^[0-9a-f]{32,}$").match(token).hasMatch(), qPrintable(token));
+        o.InboxPortSpinBox->setValue(port);
+        const QString address = QString("http://127.0.0.1:%1/alerts/%2").arg(port).arg(token);
+        QCOMPARE(o.InboxAddressEdit->text(), address);
+        o.InboxCopyButton->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), address);
+        o.InboxNewTokenButton->click();
+        QVERIFY(o.InboxTokenEdit->text() != token);
+        QVERIFY(o.InboxAddressEdit->text().endsWith(o.InboxTokenEdit->text()));
+        o.InboxOpenWindowsCheckBox->setChecked(false);
+        f.save();
+
+        const TInboxSettings stored = ReadInboxSettings(TSettingsStore::Registry());
+        QVERIFY(stored.Enabled);
+        QCOMPARE(stored.Port, port);
+        QCOMPARE(stored.Token, o.InboxTokenEdit->text());
+        QVERIFY(!stored.OpenNewWindows);
+        QVERIFY(f.Inbox->IsListening());
+        f.open();
+        QCOMPARE(o.InboxStatusLabel->text(), QString("Listening on 127.0.0.1:%1").arg(port));
+
+        // Another program holds the port asked for: the page says so after Save.
+        QTcpServer other;
+        QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+        o.InboxPortSpinBox->setValue(other.serverPort());
+        f.save();
+        QVERIFY(!f.Inbox->IsListening());
+        f.open();
+        QVERIFY2(o.InboxStatusLabel->text().startsWith("Not listening: ") &&
+                     o.InboxStatusLabel->text().contains(QString::number(other.serverPort())),
+                 qPrintable(o.InboxStatusLabel->text()));
+        o.reject();
     }
 
     void layoutsPage() {

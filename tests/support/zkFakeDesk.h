@@ -1,0 +1,57 @@
+#pragma once
+
+// A desk without a main window, for tests of feature windows: it owns the alert windows it
+// opens, has no companions unless a test gives it some, and counts what was asked of it.
+
+#include "alerts/zkAlertDesk.h"
+#include "alerts/zkAlertForm.h"
+#include "desk/zkAccountDesk.h"
+#include "desk/zkWindowDesk.h"
+
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+class TFakeDesk : public IAlertDesk, public IWindowDesk, public IAccountDesk {
+public:
+    ~TFakeDesk() override {
+        for (const QPointer<TAlertForm>& w : Owned)
+            delete w.data();
+    }
+
+    QList<TAlertForm*> AlertWindows() const override {
+        QList<TAlertForm*> list;
+        for (const QPointer<TAlertForm>& w : Owned)
+            if (w)
+                list << w.data();
+        return list;
+    }
+    TAlertForm* NewAlertWindow() override {
+        auto* w = new TAlertForm(nullptr, this);
+        Owned.append(w);
+        ++NewWindows;
+        return w;
+    }
+    TGenericConnectorForm* ConnectorWindow() const override { return Connectors; }
+    TActionsForm* ActionsDialog() const override { return nullptr; }
+    IWindowDesk& Windows() override { return *this; }
+    IAccountDesk& Account() override { return *this; }
+
+    void BringWindowForward(QWidget* window, bool) override { Forward << window; }
+    void BringMainWindowForward() override { Forward << nullptr; }
+    bool ModalDialogIsOpen() const override { return Modal; }
+    void SetModalDialogOpen(bool open) override { Modal = open; }
+    bool SoundsAreSuspended() const override { return Suspended; }
+    void SetSoundsSuspended(bool suspended) override { Suspended = suspended; }
+
+    IConnectionControl* AccountConnection() override { return nullptr; }
+    void RefreshAccountStatus() override { ++StatusRefreshes; }
+    void RefreshSymbolLists() override {}
+
+    QList<QPointer<TAlertForm>> Owned;
+    TGenericConnectorForm* Connectors = nullptr;
+    QList<QWidget*> Forward;
+    bool Modal = false, Suspended = false;
+    int NewWindows = 0, StatusRefreshes = 0;
+};
