@@ -1,0 +1,195 @@
+// Whole-process tests of the alert inbox: the client started with the inbox on, alerts posted
+// over real HTTP and through velquist-alert on the real socket. A new strategy opens its
+// window and its sound action plays; bad requests are refused; an alert answered 202 is in the
+// layout even when the client is terminated right after.
+#include "config/zkIniFile.h"
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "inbox/zkInboxSettings.h"
+#include "shell/zkLayouts.h"
+#include "zkClientProcess.h"
+#include "zkTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+
+struct TAnswer {
+    int Status = 0;
+    QByteArray Body;
+};
+
+// One request on its own connection; the answer's status and body.
+TAnswer Post(quint16 port, const QByteArray& path, const QByteArray& body,
+             const QByteArray& headers = QByteArray()) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                 headers + "Content-Type: application/json\r\nContent-Length: " +
+                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray all;
+    QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(200);
+        all += socket.readAll();
+    }
+    all += socket.readAll();
+    TAnswer answer;
+    const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
+    answer.Status = status.size() > 1 ? status[1].toInt() : 0;
+    answer.Body = all.mid(all.indexOf("\r\n\r\n") + 4);
+    return answer;
+}
+
+bool WaitListening(quint16 port, TClientRun& run) {
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired() && run.process().state() != QProcess::NotRunning) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        if (probe.waitForConnected(200))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+quint16 FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A client set up as a user would have it after enabling the inbox: DEMO logged in, no layout
+// opened at start, the layout saved to a file on exit, and new windows that play a sound.
+struct TInboxDesk {
+    TTestHome Home;
+    TTestInstallation Inst;
+    QString Layout;
+    QString AudioOut;
+    quint16 Port = FreePort();
+
+    TInboxDesk() {
+        Layout = Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+        AudioOut = Home.path() + QStringLiteral("/audio");
+        QDir().mkpath(AudioOut);
+        QDir().mkpath(Inst.dir() + QStringLiteral("/SavedWindows"));
+        const QString wave = Inst.dir() + QStringLiteral("/ping.wav");
+        QFile::copy(QStringLiteral(VELQUIST_BIN_DIR "/starter/Sounds/Ping.wav"), wave);
+        WriteTextFile(Inst.dir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
+                      "[AlertWindow]\nAction0=1,2," + wave.toUtf8() +
+                          ",100,50\nAction1=1,3\nActionsCount=2\n");
+        StoreDeskChoices(Layout, false);
+        TInboxSettings inbox;
+        inbox.Enabled = true;
+        inbox.Port = Port;
+        inbox.Token = Token;
+        WriteInboxSettings(TSettingsStore::Registry(), inbox);
+        TUserStore::ResetInstance();
+    }
+    QProcessEnvironment env() const {
+        QProcessEnvironment e;
+        e.insert(QStringLiteral("VELQUIST_AUDIO_OUT"), AudioOut);
+        return e;
+    }
+    QString savedDataConfig(int window) const {
+        zkIni::ClearCache();
+        return ReadStringValue(TSettingsStore::IniFile(Layout), LayoutAlertWindowPath(window),
+                               QStringLiteral("DataConfig"), QString());
+    }
+    int savedWindows() const {
+        zkIni::ClearCache();
+        return ReadIntegerValue(TSettingsStore::IniFile(Layout), LayoutKeyPath(),
+                                QStringLiteral("AlertCount"), -1);
+    }
+};
+
+int RunTool(const QStringList& arguments, QByteArray* err = nullptr) {
+    QProcess tool;
+    tool.start(QStringLiteral(VELQUIST_BIN_DIR "/velquist-alert"), arguments);
+    tool.waitForFinished(20000);
+    if (err)
+        *err = tool.readAllStandardError();
+    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+} // namespace
+
+class TInboxE2ETest : public QObject {
+    Q_OBJECT
+private slots:
+    void webhookAndToolReachTheWindows();
+    void acceptedAlertSurvivesAnImmediateTerminate();
+};
+
+void TInboxE2ETest::webhookAndToolReachTheWindows() {
+    TInboxDesk desk;
+    QVERIFY(desk.Inst.isValid());
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
+
+    const QByteArray alert =
+        R"({"symbol": "NVDA", "strategy": "Breakouts", "price": 912.4, "description": "New high"})";
+    // Refused: a wrong token (never echoed), a missing one, a body over 1 MB, bad JSON.
+    TAnswer a = Post(desk.Port, "/alerts/not-the-token", alert);
+    QCOMPARE(a.Status, 401);
+    QVERIFY(!a.Body.contains("not-the-token"));
+    QCOMPARE(Post(desk.Port, "/alerts", alert).Status, 401);
+    QCOMPARE(Post(desk.Port, "/alerts", alert, "Authorization: Bearer nope\r\n").Status, 401);
+    QCOMPARE(Post(desk.Port, "/alerts/" + Token.toLatin1(), QByteArray(1024 * 1024 + 1, ' ')).Status,
+             413);
+    a = Post(desk.Port, "/alerts/" + Token.toLatin1(), "{\"symbol\": ");
+    QCOMPARE(a.Status, 400);
+    QCOMPARE(QDir(desk.AudioOut).entryList(QDir::Files).size(), 0);
+
+    // Taken: the window for "Breakouts" opens and its sound plays.
+    a = Post(desk.Port, "/alerts/" + Token.toLatin1(), alert);
+    QCOMPARE(a.Status, 202);
+    QVERIFY2(a.Body.contains("\"accepted\"") && a.Body.contains('1'), a.Body.constData());
+    QVERIFY2(WaitForFile(desk.AudioOut + QStringLiteral("/0001.wav")), run.stdErr().constData());
+    QCOMPARE(Post(desk.Port, "/alerts", alert, "Authorization: Bearer " + Token.toLatin1() + "\r\n")
+                 .Status,
+             202);
+
+    // The tool reaches the same client through the socket; bad input sends nothing.
+    QByteArray err;
+    QCOMPARE(RunTool({"--strategy", "Gappers", "--price", "187.2", "AAPL", "Gap", "up"}, &err), 0);
+    QCOMPARE(RunTool({"--price", "abc", "AAPL"}, &err), 1);
+    QVERIFY(!err.isEmpty());
+
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
+    QCOMPARE(desk.savedWindows(), 2);
+    QStringList configs = {desk.savedDataConfig(0), desk.savedDataConfig(1)};
+    configs.sort();
+    QCOMPARE(configs, QStringList({"WN=Breakouts&Src=inbox", "WN=Gappers&Src=inbox"}));
+    // Without a client the tool says so.
+    QCOMPARE(RunTool({"MSFT"}, &err), 2);
+}
+
+void TInboxE2ETest::acceptedAlertSurvivesAnImmediateTerminate() {
+    TInboxDesk desk;
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    QVERIFY(run.waitStarted());
+    QVERIFY(WaitListening(desk.Port, run));
+    const TAnswer a = Post(desk.Port, "/alerts/" + Token.toLatin1(),
+                           R"([{"symbol": "XOM", "strategy": "Late"}, {"symbol": "CVX", "strategy": "Late"}])");
+    QCOMPARE(a.Status, 202);
+    run.terminate(); // at once, before the next turn of its event loop if it can
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
+    QCOMPARE(desk.savedWindows(), 1);
+    QCOMPARE(desk.savedDataConfig(0), QString("WN=Late&Src=inbox"));
+}
+
+QTEST_MAIN(TInboxE2ETest)
+#include "tst_inbox_e2e.moc"
