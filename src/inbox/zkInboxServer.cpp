@@ -59,7 +59,7 @@ QByteArray Digest(const QByteArray& token) {
 // request or linger, by state).
 class TInboxServer::TConnection : public QObject {
 public:
-    enum class TState { Idle, InRequest, Lingering };
+    enum class TState { Idle, InRequest, Paused, Lingering };
 
     explicit TConnection(QTcpSocket* socket) : Socket(socket) {
         socket->setParent(this);
@@ -168,6 +168,8 @@ void TInboxServer::OnNewConnection(QTcpServer* server) {
                 ShutDownWriting(c);
             else if (c->Paused && c->Socket->bytesToWrite() <= MaxUnwrittenBytes / 2)
                 OnReadyRead(c); // reading was held back while the answers piled up
+            else if (c->Paused)
+                c->Timer.start(IdleTimeoutMs); // it reads, if slowly
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { RemoveConnection(c); });
         connect(&c->Timer, &QTimer::timeout, this, [this, c] { OnTimeout(c); });
@@ -199,8 +201,16 @@ void TInboxServer::ReadLoop(TConnection* c) {
             return;
         }
         if (c->Socket->bytesToWrite() > MaxUnwrittenBytes) {
-            c->Paused = true; // resumed by bytesWritten
+            // Resumed by bytesWritten. The time the sender takes to read its answers is not
+            // held against its request, but a sender that stops reading is let go.
+            c->Paused = true;
+            c->State = TConnection::TState::Paused;
+            c->Timer.start(IdleTimeoutMs);
             return;
+        }
+        if (c->State == TConnection::TState::Paused) {
+            c->State = TConnection::TState::Idle;
+            c->Timer.start(IdleTimeoutMs);
         }
         if (c->Buffered() > 0 && HandleBuffered(c))
             continue;
@@ -387,6 +397,7 @@ void TInboxServer::OnTimeout(TConnection* c) {
         RespondError(c, 408, QStringLiteral("the request did not arrive in time"), true);
         break;
     case TConnection::TState::Idle:
+    case TConnection::TState::Paused:
     case TConnection::TState::Lingering:
         RemoveConnection(c);
         break;
