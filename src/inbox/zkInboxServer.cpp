@@ -27,20 +27,34 @@ constexpr int LingerMs = 2000;
 
 const char* Reason(int status) {
     switch (status) {
-    case 100: return "Continue";
-    case 202: return "Accepted";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 411: return "Length Required";
-    case 413: return "Content Too Large";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 503: return "Service Unavailable";
-    case 505: return "HTTP Version Not Supported";
-    default: return "Error";
+    case 100:
+        return "Continue";
+    case 202:
+        return "Accepted";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 503:
+        return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
+    default:
+        return "Error";
     }
 }
 
@@ -93,10 +107,10 @@ bool TInboxServer::Listen(quint16 port) {
     Close();
     V4 = new QTcpServer(this);
     if (!V4->listen(QHostAddress::LocalHost, port)) {
-        ProblemText = V4->serverError() == QAbstractSocket::AddressInUseError
-                          ? QStringLiteral("port %1 is in use by another program").arg(port)
-                          : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(
-                                V4->errorString());
+        ProblemText =
+            V4->serverError() == QAbstractSocket::AddressInUseError
+                ? QStringLiteral("port %1 is in use by another program").arg(port)
+                : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(V4->errorString());
         delete V4;
         V4 = nullptr;
         return false;
@@ -336,8 +350,8 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
         return;
     switch (offer) {
     case IInboxSink::TOffer::Accepted:
-        Respond(c, 202,
-                QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) + '}', false);
+        Respond(c, 202, QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) + '}',
+                false);
         break;
     case IInboxSink::TOffer::Busy:
         RespondError(c, 429, QStringLiteral("the client is busy; try again shortly"), false,

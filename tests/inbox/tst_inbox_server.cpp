@@ -161,8 +161,8 @@ void TInboxServerTest::acceptedAlertsReachTheSinkExactly() {
     QVERIFY(Sink.Alerts[1].Skip);
 
     // The bearer form, and an alert in the query of a POST without a body (curl -X POST).
-    QCOMPARE(Ask(Post("/alerts", R"({"symbol":"IBM"})", "Authorization: bearer " +
-                                                           Token.toLatin1() + "\r\n"))
+    QCOMPARE(Ask(Post("/alerts", R"({"symbol":"IBM"})",
+                      "Authorization: bearer " + Token.toLatin1() + "\r\n"))
                  .Status,
              202);
     QCOMPARE(Ask("POST " + Path() + "?symbol=NVDA&price=3 HTTP/1.1\r\nHost: x\r\n\r\n").Status,
@@ -244,9 +244,9 @@ void TInboxServerTest::otherRefusals() {
     QCOMPARE(tooMany.Status, 413);
     QCOMPARE(tooMany.Error(), QStringLiteral("more than 10000 alerts in one request"));
 
-    const TResponse chunked =
-        Ask("POST " + Path() + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
-                               "5\r\nhello\r\n0\r\n\r\n");
+    const TResponse chunked = Ask("POST " + Path() +
+                                  " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                  "5\r\nhello\r\n0\r\n\r\n");
     QCOMPARE(chunked.Status, 411);
 
     QCOMPARE(Ask("POST / HTTP/2.0\r\n\r\n").Status, 505);
