@@ -160,8 +160,8 @@ const char* const PhaseNames[] = {"echo", "1,000/s latency", "20,000/s sustained
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    constexpr int LatencyRequests = 3000;      // 3 s at 1,000 a second
-    constexpr int SustainedSeconds = 3;        // 20,000 a second in batches of 100
+    constexpr int LatencyRequests = 3000; // 3 s at 1,000 a second
+    constexpr int SustainedSeconds = 3;   // 20,000 a second in batches of 100
     constexpr int SustainedBatch = 100;
     constexpr int FastestSeconds = 2;
     constexpr int FastestBatch = 1000;

@@ -87,9 +87,8 @@ int main(int argc, char** argv) {
         QStringLiteral("strategy"),
         QStringLiteral("The inbox window to show it in (default \"Inbox\"; \"*\": every one)."),
         QStringLiteral("NAME"));
-    const QCommandLineOption priceOption(QStringLiteral("price"),
-                                         QStringLiteral("The price of the alert."),
-                                         QStringLiteral("P"));
+    const QCommandLineOption priceOption(
+        QStringLiteral("price"), QStringLiteral("The price of the alert."), QStringLiteral("P"));
     const QCommandLineOption skipOption(QStringLiteral("skip"),
                                         QStringLiteral("Mark the alert as one to skip."));
     const QCommandLineOption jsonOption(
@@ -229,7 +228,8 @@ int main(int argc, char** argv) {
         socket.write(lines[i] + '\n');
         socket.flush();
         const QByteArray answer = ReadAnswer(socket);
-        const QString sent = QStringLiteral("%1 of %2 lines were taken").arg(taken).arg(lines.size());
+        const QString sent =
+            QStringLiteral("%1 of %2 lines were taken").arg(taken).arg(lines.size());
         if (answer.startsWith("OK ")) {
             ++taken;
             continue;

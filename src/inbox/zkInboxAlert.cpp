@@ -235,13 +235,16 @@ bool IsBlank(const char* begin, const char* end) {
 }
 
 QString JsonProblem(const QJsonParseError& error) {
-    return QStringLiteral("not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset);
+    return QStringLiteral("not valid JSON (%1 at byte %2)")
+        .arg(error.errorString())
+        .arg(error.offset);
 }
 
 TInboxParseResult FromObjects(const QJsonArray& items, const QString& defaultStrategy) {
     if (items.size() > MaxAlertsPerRequest)
-        return Failure(TKind::TooLarge,
-                       QStringLiteral("more than %1 alerts in one request").arg(MaxAlertsPerRequest));
+        return Failure(
+            TKind::TooLarge,
+            QStringLiteral("more than %1 alerts in one request").arg(MaxAlertsPerRequest));
     if (items.isEmpty())
         return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
     TInboxParseResult result;
@@ -271,8 +274,9 @@ TInboxParseResult FromLines(const QByteArray& body, const QString& defaultStrate
         start = end + 1;
     }
     if (count > MaxAlertsPerRequest)
-        return Failure(TKind::TooLarge,
-                       QStringLiteral("more than %1 alerts in one request").arg(MaxAlertsPerRequest));
+        return Failure(
+            TKind::TooLarge,
+            QStringLiteral("more than %1 alerts in one request").arg(MaxAlertsPerRequest));
     if (count == 0)
         return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
     TInboxParseResult result;

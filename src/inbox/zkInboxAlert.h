@@ -36,7 +36,9 @@ constexpr qsizetype MaxSymbolChars = 64;
 constexpr qsizetype MaxStrategyChars = 64;
 constexpr qsizetype MaxDescriptionBytes = 4096;
 constexpr double MaxPrice = 1e12;
-inline QString DefaultStrategy() { return QStringLiteral("Inbox"); }
+inline QString DefaultStrategy() {
+    return QStringLiteral("Inbox");
+}
 
 // Reads a request: body with its Content-Type and the raw (still percent-encoded) query of
 // the address. The body is a JSON object, a JSON array of objects, JSON lines (one object a

@@ -11,8 +11,21 @@ bool IsTokenChar(char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
         return true;
     switch (c) {
-    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+': case '-':
-    case '.': case '^': case '_': case '`': case '|': case '~':
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '&':
+    case '\'':
+    case '*':
+    case '+':
+    case '-':
+    case '.':
+    case '^':
+    case '_':
+    case '`':
+    case '|':
+    case '~':
         return true;
     default:
         return false;
@@ -207,8 +220,8 @@ THeadStatus ParseRequestHead(QByteArrayView buffer, qsizetype maxHeadBytes, qsiz
         return Fail(problem, "both Content-Length and Transfer-Encoding");
     if (head.MinorVersion >= 1 && !head.HasHost)
         return Fail(problem, "HTTP/1.1 requests need a Host field");
-    head.KeepAlive = head.MinorVersion >= 1 ? !sawConnectionClose
-                                            : sawKeepAlive && !sawConnectionClose;
+    head.KeepAlive =
+        head.MinorVersion >= 1 ? !sawConnectionClose : sawKeepAlive && !sawConnectionClose;
     return THeadStatus::Complete;
 }
 

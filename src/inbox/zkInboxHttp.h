@@ -12,9 +12,9 @@
 
 struct THttpRequestHead {
     QByteArray Method;
-    QByteArray Path;  // the target up to "?", still percent-encoded
-    QByteArray Query; // after "?", without it
-    int MinorVersion = 1; // HTTP/1.<minor>
+    QByteArray Path;           // the target up to "?", still percent-encoded
+    QByteArray Query;          // after "?", without it
+    int MinorVersion = 1;      // HTTP/1.<minor>
     qint64 ContentLength = -1; // -1: no Content-Length field
     bool HasTransferEncoding = false;
     bool KeepAlive = true; // what the version and the Connection field ask for
@@ -27,11 +27,11 @@ struct THttpRequestHead {
 namespace zkInboxHttp {
 
 enum class THeadStatus {
-    Incomplete,     // no end of the head yet, and still within the limit
-    Complete,       // *headBytes bytes make the head, blank line included
-    TooLarge,       // the head is (or would be) longer than maxHeadBytes
-    Bad,            // not a request we understand; *problem says why
-    BadVersion,     // HTTP/2 and later, or not HTTP/1.x
+    Incomplete, // no end of the head yet, and still within the limit
+    Complete,   // *headBytes bytes make the head, blank line included
+    TooLarge,   // the head is (or would be) longer than maxHeadBytes
+    Bad,        // not a request we understand; *problem says why
+    BadVersion, // HTTP/2 and later, or not HTTP/1.x
 };
 
 // Looks for a whole head at the start of buffer (lines end in CRLF or a bare LF) and reads it.

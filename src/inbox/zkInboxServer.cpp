@@ -27,20 +27,34 @@ constexpr int LingerMs = 2000;
 
 const char* Reason(int status) {
     switch (status) {
-    case 100: return "Continue";
-    case 202: return "Accepted";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 411: return "Length Required";
-    case 413: return "Content Too Large";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 503: return "Service Unavailable";
-    case 505: return "HTTP Version Not Supported";
-    default: return "Error";
+    case 100:
+        return "Continue";
+    case 202:
+        return "Accepted";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 503:
+        return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
+    default:
+        return "Error";
     }
 }
 
@@ -59,7 +73,7 @@ QByteArray Digest(const QByteArray& token) {
 // request or linger, by state).
 class TInboxServer::TConnection : public QObject {
 public:
-    enum class TState { Idle, InRequest, Lingering };
+    enum class TState { Idle, InRequest, Paused, Lingering };
 
     explicit TConnection(QTcpSocket* socket) : Socket(socket) {
         socket->setParent(this);
@@ -93,10 +107,10 @@ bool TInboxServer::Listen(quint16 port) {
     Close();
     V4 = new QTcpServer(this);
     if (!V4->listen(QHostAddress::LocalHost, port)) {
-        ProblemText = V4->serverError() == QAbstractSocket::AddressInUseError
-                          ? QStringLiteral("port %1 is in use by another program").arg(port)
-                          : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(
-                                V4->errorString());
+        ProblemText =
+            V4->serverError() == QAbstractSocket::AddressInUseError
+                ? QStringLiteral("port %1 is in use by another program").arg(port)
+                : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(V4->errorString());
         delete V4;
         V4 = nullptr;
         return false;
@@ -168,6 +182,8 @@ void TInboxServer::OnNewConnection(QTcpServer* server) {
                 ShutDownWriting(c);
             else if (c->Paused && c->Socket->bytesToWrite() <= MaxUnwrittenBytes / 2)
                 OnReadyRead(c); // reading was held back while the answers piled up
+            else if (c->Paused)
+                c->Timer.start(IdleTimeoutMs); // it reads, if slowly
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { RemoveConnection(c); });
         connect(&c->Timer, &QTimer::timeout, this, [this, c] { OnTimeout(c); });
@@ -199,8 +215,16 @@ void TInboxServer::ReadLoop(TConnection* c) {
             return;
         }
         if (c->Socket->bytesToWrite() > MaxUnwrittenBytes) {
-            c->Paused = true; // resumed by bytesWritten
+            // Resumed by bytesWritten. The time the sender takes to read its answers is not
+            // held against its request, but a sender that stops reading is let go.
+            c->Paused = true;
+            c->State = TConnection::TState::Paused;
+            c->Timer.start(IdleTimeoutMs);
             return;
+        }
+        if (c->State == TConnection::TState::Paused) {
+            c->State = TConnection::TState::Idle;
+            c->Timer.start(IdleTimeoutMs);
         }
         if (c->Buffered() > 0 && HandleBuffered(c))
             continue;
@@ -326,8 +350,8 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
         return;
     switch (offer) {
     case IInboxSink::TOffer::Accepted:
-        Respond(c, 202,
-                QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) + '}', false);
+        Respond(c, 202, QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) + '}',
+                false);
         break;
     case IInboxSink::TOffer::Busy:
         RespondError(c, 429, QStringLiteral("the client is busy; try again shortly"), false,
@@ -387,6 +411,7 @@ void TInboxServer::OnTimeout(TConnection* c) {
         RespondError(c, 408, QStringLiteral("the request did not arrive in time"), true);
         break;
     case TConnection::TState::Idle:
+    case TConnection::TState::Paused:
     case TConnection::TState::Lingering:
         RemoveConnection(c);
         break;

@@ -148,8 +148,8 @@ void TInboxSocket::OnReadyRead(TPeer* peer) {
             start = newline + 1;
             if (peer->Discarding) {
                 peer->Discarding = false;
-                answers += "ERROR the line is over " + QByteArray::number(MaxLineBytes) +
-                           " bytes\n";
+                answers +=
+                    "ERROR the line is over " + QByteArray::number(MaxLineBytes) + " bytes\n";
                 continue;
             }
             QByteArray line = std::exchange(peer->Partial, QByteArray());

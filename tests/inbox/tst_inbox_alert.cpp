@@ -86,9 +86,8 @@ void TInboxAlertTest::everyBodyForm() {
     QVERIFY(!query.Alerts[0].HasPrice);
 
     // With a body, the query's strategy is the default of items naming none.
-    const TInboxParseResult defaulted =
-        Parse(R"([{"symbol":"A"},{"symbol":"B","strategy":"Own"}])", "application/json",
-              "strategy=Breakouts");
+    const TInboxParseResult defaulted = Parse(R"([{"symbol":"A"},{"symbol":"B","strategy":"Own"}])",
+                                              "application/json", "strategy=Breakouts");
     QCOMPARE(defaulted.Alerts[0].Strategy, QStringLiteral("Breakouts"));
     QCOMPARE(defaulted.Alerts[1].Strategy, QStringLiteral("Own"));
 }
@@ -135,41 +134,42 @@ void TInboxAlertTest::badItemRefusesTheWholeRequest_data() {
     const QByteArray good = R"({"symbol":"OK"},)";
     QTest::newRow("no symbol") << QByteArray("[" + good + R"({"price":1}])") << json
                                << R"(item 2: "symbol" is missing)";
-    QTest::newRow("symbol number") << QByteArray(R"({"symbol":7})") << json
-                                   << R"("symbol" is not text)";
+    QTest::newRow("symbol number")
+        << QByteArray(R"({"symbol":7})") << json << R"("symbol" is not text)";
     QTest::newRow("symbol blank") << QByteArray(R"({"symbol":"  "})") << json
                                   << R"("symbol" is empty)";
     QTest::newRow("symbol long") << QByteArray(R"({"symbol":")" + QByteArray(65, 'x') + "\"}")
                                  << json << R"("symbol" is longer than 64 characters)";
     QTest::newRow("symbol control") << QByteArray(R"({"symbol":"A\u0007B"})") << json
                                     << R"("symbol" holds a control character)";
-    QTest::newRow("symbol newline") << QByteArray(R"({"symbol":"A\nB"})") << json
-                                    << R"("symbol" holds a control character)";
-    QTest::newRow("price text") << QByteArray("[" + good + good + R"({"symbol":"X","price":"abc"}])")
+    QTest::newRow("symbol newline")
+        << QByteArray(R"({"symbol":"A\nB"})") << json << R"("symbol" holds a control character)";
+    QTest::newRow("price text") << QByteArray("[" + good + good +
+                                              R"({"symbol":"X","price":"abc"}])")
                                 << json << R"(item 3: "price" is not a number)";
     QTest::newRow("price NaN") << QByteArray(R"({"symbol":"X","price":"NaN"})") << json
                                << R"("price" is not a number)";
-    QTest::newRow("price inf text") << QByteArray(R"({"symbol":"X","price":"inf"})") << json
-                                    << R"("price" is not a number)";
+    QTest::newRow("price inf text")
+        << QByteArray(R"({"symbol":"X","price":"inf"})") << json << R"("price" is not a number)";
     QTest::newRow("price hex") << QByteArray(R"({"symbol":"X","price":"0x10"})") << json
                                << R"("price" is not a number)";
     QTest::newRow("price bool") << QByteArray(R"({"symbol":"X","price":true})") << json
                                 << R"("price" is not a number)";
     QTest::newRow("price huge") << QByteArray(R"({"symbol":"X","price":1.5e12})") << json
                                 << R"("price" is too large (over 1e12))";
-    QTest::newRow("price overflow text") << QByteArray(R"({"symbol":"X","price":"1e400"})")
-                                         << json << R"("price" is too large (over 1e12))";
-    QTest::newRow("price negative") << QByteArray(R"({"symbol":"X","price":-0.01})") << json
-                                    << R"("price" is negative)";
+    QTest::newRow("price overflow text") << QByteArray(R"({"symbol":"X","price":"1e400"})") << json
+                                         << R"("price" is too large (over 1e12))";
+    QTest::newRow("price negative")
+        << QByteArray(R"({"symbol":"X","price":-0.01})") << json << R"("price" is negative)";
     QTest::newRow("description long")
         << QByteArray(R"({"symbol":"X","text":")" + QByteArray(4097, 'd') + "\"}") << json
         << R"("text" is longer than 4096 bytes of UTF-8)";
     QTest::newRow("description control") << QByteArray(R"({"symbol":"X","message":"a\u001bb"})")
                                          << json << R"("message" holds a control character)";
-    QTest::newRow("description object") << QByteArray(R"({"symbol":"X","description":{}})")
-                                         << json << R"("description" is not text)";
-    QTest::newRow("strategy empty") << QByteArray(R"({"symbol":"X","strategy":" "})") << json
-                                    << R"("strategy" is empty)";
+    QTest::newRow("description object") << QByteArray(R"({"symbol":"X","description":{}})") << json
+                                        << R"("description" is not text)";
+    QTest::newRow("strategy empty")
+        << QByteArray(R"({"symbol":"X","strategy":" "})") << json << R"("strategy" is empty)";
     QTest::newRow("strategy long")
         << QByteArray(R"({"symbol":"X","strategy":")" + QByteArray(65, 's') + "\"}") << json
         << R"("strategy" is longer than 64 characters)";
@@ -183,8 +183,9 @@ void TInboxAlertTest::badItemRefusesTheWholeRequest_data() {
                                 << R"(line 3: "symbol" is missing)";
     QTest::newRow("not JSON") << QByteArray("symbol AAPL") << json
                               << "the body is not a JSON object or array";
-    QTest::newRow("broken JSON") << QByteArray(R"({"symbol": })") << json
-                                 << "the body is not valid JSON (object is missing after a comma at byte 12)";
+    QTest::newRow("broken JSON")
+        << QByteArray(R"({"symbol": })") << json
+        << "the body is not valid JSON (object is missing after a comma at byte 12)";
     QTest::newRow("scalar") << QByteArray("\"AAPL\"") << json
                             << "the body is not a JSON object or array";
     QTest::newRow("empty array") << QByteArray("[]") << json << "no alert in the request";
@@ -231,16 +232,16 @@ void TInboxAlertTest::malformedUtf8() {
     QCOMPARE(InvalidUtf8At("plain"), qsizetype(-1));
     QCOMPARE(InvalidUtf8At("\xE2\x82\xAC \xF0\x9F\x93\x88"), qsizetype(-1));
     QCOMPARE(InvalidUtf8At("ab\xFF"), qsizetype(2));
-    QCOMPARE(InvalidUtf8At("a\xC0\xAF"), qsizetype(1));     // overlong "/"
-    QCOMPARE(InvalidUtf8At("a\xED\xA0\x80"), qsizetype(1)); // a surrogate
-    QCOMPARE(InvalidUtf8At("a\xE2\x82"), qsizetype(1));     // cut short
+    QCOMPARE(InvalidUtf8At("a\xC0\xAF"), qsizetype(1));        // overlong "/"
+    QCOMPARE(InvalidUtf8At("a\xED\xA0\x80"), qsizetype(1));    // a surrogate
+    QCOMPARE(InvalidUtf8At("a\xE2\x82"), qsizetype(1));        // cut short
     QCOMPARE(InvalidUtf8At("\xF4\x90\x80\x80"), qsizetype(0)); // past U+10FFFF
 
     const TInboxParseResult body = Parse("{\"symbol\":\"A\xFF\"}");
     QCOMPARE(body.Error.Message, QStringLiteral("the body is not valid UTF-8 (byte 12)"));
-    QCOMPARE(Parse("{\"symbol\":\"A\"}\n{\"symbol\":\"\xC3\"}", "application/x-ndjson")
-                 .Error.Message,
-             QStringLiteral("line 2: not valid UTF-8"));
+    QCOMPARE(
+        Parse("{\"symbol\":\"A\"}\n{\"symbol\":\"\xC3\"}", "application/x-ndjson").Error.Message,
+        QStringLiteral("line 2: not valid UTF-8"));
     QCOMPARE(Parse("symbol=%FF", "application/x-www-form-urlencoded").Error.Message,
              QStringLiteral("the form is not valid UTF-8"));
     QCOMPARE(Parse("", "", "symbol=%C3%28").Error.Message,
@@ -282,8 +283,7 @@ void TInboxAlertTest::requestHeads() {
              THeadStatus::Complete);
     QVERIFY(head.KeepAlive);
     scan = 0;
-    QCOMPARE(ParseRequestHead("GET / HTTP/1.1\r\nHost: x\r\n\r\n", 100, scan, head, bytes,
-                              nullptr),
+    QCOMPARE(ParseRequestHead("GET / HTTP/1.1\r\nHost: x\r\n\r\n", 100, scan, head, bytes, nullptr),
              THeadStatus::Complete);
     QVERIFY(head.KeepAlive);
 }
@@ -322,12 +322,17 @@ void TInboxAlertTest::badRequestHeads_data() {
     QTest::addColumn<int>("status");
     const int bad = int(zkInboxHttp::THeadStatus::Bad);
     QTest::newRow("no version") << QByteArray("POST /alerts\r\n\r\n") << bad;
-    QTest::newRow("absolute target") << QByteArray("POST http://x/alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("absolute target")
+        << QByteArray("POST http://x/alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
     QTest::newRow("two lengths") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n"
-                                               "Content-Length: 2\r\n\r\n") << bad;
-    QTest::newRow("signed length") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: +1\r\n\r\n") << bad;
-    QTest::newRow("length and coding") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n"
-                                                     "Transfer-Encoding: chunked\r\n\r\n") << bad;
+                                               "Content-Length: 2\r\n\r\n")
+                                 << bad;
+    QTest::newRow("signed length")
+        << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: +1\r\n\r\n") << bad;
+    QTest::newRow("length and coding")
+        << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n"
+                      "Transfer-Encoding: chunked\r\n\r\n")
+        << bad;
     QTest::newRow("blank before colon") << QByteArray("POST / HTTP/1.1\r\nHost : x\r\n\r\n") << bad;
     QTest::newRow("folded") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\n y\r\n\r\n") << bad;
     QTest::newRow("bare CR") << QByteArray("POST / HTTP/1.1\r\nHost: x\rEvil: 1\r\n\r\n") << bad;
@@ -343,7 +348,8 @@ void TInboxAlertTest::badRequestHeads() {
     THttpRequestHead parsed;
     qsizetype scan = 0, bytes = 0;
     const char* problem = nullptr;
-    QCOMPARE(int(zkInboxHttp::ParseRequestHead(head, 16384, scan, parsed, bytes, &problem)), status);
+    QCOMPARE(int(zkInboxHttp::ParseRequestHead(head, 16384, scan, parsed, bytes, &problem)),
+             status);
     QVERIFY(problem && *problem);
 }
 

@@ -140,6 +140,7 @@ private slots:
     void otherRefusals();
     void keepAliveAndPipelining();
     void requestInTinyPieces();
+    void senderThatDoesNotReadIsHeldBack();
     void headOverTheLimit();
     void connectionLimit();
     void slowRequestIsEnded();
@@ -160,8 +161,8 @@ void TInboxServerTest::acceptedAlertsReachTheSinkExactly() {
     QVERIFY(Sink.Alerts[1].Skip);
 
     // The bearer form, and an alert in the query of a POST without a body (curl -X POST).
-    QCOMPARE(Ask(Post("/alerts", R"({"symbol":"IBM"})", "Authorization: bearer " +
-                                                           Token.toLatin1() + "\r\n"))
+    QCOMPARE(Ask(Post("/alerts", R"({"symbol":"IBM"})",
+                      "Authorization: bearer " + Token.toLatin1() + "\r\n"))
                  .Status,
              202);
     QCOMPARE(Ask("POST " + Path() + "?symbol=NVDA&price=3 HTTP/1.1\r\nHost: x\r\n\r\n").Status,
@@ -243,9 +244,9 @@ void TInboxServerTest::otherRefusals() {
     QCOMPARE(tooMany.Status, 413);
     QCOMPARE(tooMany.Error(), QStringLiteral("more than 10000 alerts in one request"));
 
-    const TResponse chunked =
-        Ask("POST " + Path() + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
-                               "5\r\nhello\r\n0\r\n\r\n");
+    const TResponse chunked = Ask("POST " + Path() +
+                                  " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                  "5\r\nhello\r\n0\r\n\r\n");
     QCOMPARE(chunked.Status, 411);
 
     QCOMPARE(Ask("POST / HTTP/2.0\r\n\r\n").Status, 505);
@@ -317,6 +318,48 @@ void TInboxServerTest::requestInTinyPieces() {
     QCOMPARE(sender.Responses[0].Status, 202);
     QCOMPARE(Sink.Alerts.size(), 1);
     QCOMPARE(Sink.Alerts[0].Description, QStringLiteral("sent a byte at a time"));
+}
+
+void TInboxServerTest::senderThatDoesNotReadIsHeldBack() {
+    // Pipelined requests whose answers are left unread: once the answers fill the kernel's
+    // buffers and the server's share, it stops reading instead of holding more.
+    constexpr int Total = 100000; // ~11 MB of answers, past the kernel's 4 MB send buffer
+    QTcpSocket sender;
+    sender.setReadBufferSize(1); // Qt takes nothing more from the kernel for us
+    sender.connectToHost(QHostAddress::LocalHost, Server->Port());
+    QVERIFY(sender.waitForConnected(2000));
+    const QByteArray one = Post(Path(), R"({"symbol":"P"})");
+    sender.write(one.repeated(Total));
+    int last = -1;
+    QElapsedTimer still;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            if (Sink.Offers != last) {
+                last = Sink.Offers;
+                still.start();
+            }
+            return still.elapsed() > 500;
+        }(),
+        30000);
+    QVERIFY2(Sink.Offers > 0 && Sink.Offers < Total,
+             qPrintable(QStringLiteral("%1 requests were handled").arg(Sink.Offers)));
+    QCOMPARE(Server->ConnectionCount(), 1);
+
+    // Reading again lets everything through, in order and complete.
+    sender.setReadBufferSize(0);
+    qsizetype answers = 0;
+    QByteArray tail;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QByteArray got = tail + sender.readAll();
+            answers += got.count("HTTP/1.1 202 ");
+            tail = got.right(12);
+            answers -= tail.count("HTTP/1.1 202 ");
+            return answers + tail.count("HTTP/1.1 202 ") == Total;
+        }(),
+        30000);
+    QCOMPARE(Sink.Offers, Total);
+    QCOMPARE(Sink.Alerts.size(), Total);
 }
 
 void TInboxServerTest::headOverTheLimit() {

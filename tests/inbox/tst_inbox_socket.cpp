@@ -145,7 +145,9 @@ void TInboxSocketTest::everyLineIsAnswered() {
     program.Send("{\"symbol\":\"A\",\"price\":2}\r\n\n   \n"
                  "[{\"symbol\":\"B\"},{\"symbol\":\"C\",\"strategy\":\"*\"}]\n"
                  "[{\"symbol\":\"D\"},{\"symbol\":\"E\",\"price\":\"x\"}]\n"
-                 "{\"symbol\":\"" + QByteArray(70000, 'L') + "\"}\n"
+                 "{\"symbol\":\"" +
+                 QByteArray(70000, 'L') +
+                 "\"}\n"
                  "{\"symbol\":\"F\"");
     QTRY_COMPARE(program.Lines.size(), 4);
     // The line in progress is answered once it ends.
