@@ -4,7 +4,6 @@
 #include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,8 +15,6 @@
 
 namespace {
 
-// sockaddr_un holds 108 bytes including the terminating zero.
-constexpr int MaxSocketPathBytes = 107;
 constexpr qint64 ReadChunkBytes = 64 * 1024;
 
 const QByteArray LinkCommand = QByteArrayLiteral("LINK ");
@@ -49,15 +46,7 @@ TLinkBroker::~TLinkBroker() {
 }
 
 QString TLinkBroker::SocketPath(const QString& lockName) {
-    const QString dir = zkPaths::RuntimeDir();
-    if (dir.isEmpty())
-        return QString(); // no safe folder: no link socket
-    const QString plain = dir + QLatin1Char('/') + lockName + QStringLiteral(".links");
-    if (QFile::encodeName(plain).size() <= MaxSocketPathBytes)
-        return plain;
-    const QByteArray hash =
-        QCryptographicHash::hash(lockName.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return dir + QStringLiteral("/l-") + QString::fromLatin1(hash) + QStringLiteral(".links");
+    return zkPaths::RuntimeSocketPath(lockName, QStringLiteral(".links"), 'l');
 }
 
 QString TLinkBroker::DefaultSocketPath() {

@@ -442,20 +442,27 @@ QWidget* TOptionsForm::BuildInboxPage() {
         UpdateInboxControls();
     });
 
+    // The address and token take whole rows: they are long, and the address is what a user
+    // reads and copies.
     auto* grid = new QGridLayout;
     grid->setContentsMargins(20, 0, 0, 0);
-    grid->addWidget(Label(tr("Port"), p, "InboxPortLabel"), 0, 0);
-    grid->addWidget(InboxPortSpinBox, 0, 1, Qt::AlignLeft);
-    grid->addWidget(Label(tr("Address for a webhook"), p, "InboxAddressLabel"), 1, 0);
-    grid->addWidget(InboxAddressEdit, 1, 1);
-    grid->addWidget(InboxCopyButton, 1, 2);
-    grid->addWidget(Label(tr("Token"), p, "InboxTokenLabel"), 2, 0);
-    grid->addWidget(InboxTokenEdit, 2, 1);
-    grid->addWidget(InboxNewTokenButton, 2, 2);
-    grid->setColumnStretch(1, 1);
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(Label(tr("Port"), p, "InboxPortLabel"));
+    portRow->addWidget(InboxPortSpinBox);
+    portRow->addStretch(1);
+    grid->addLayout(portRow, 0, 0, 1, 2);
+    grid->addWidget(Label(tr("Address to paste into a webhook:"), p, "InboxAddressLabel"), 1, 0, 1,
+                    2);
+    grid->addWidget(InboxAddressEdit, 2, 0);
+    grid->addWidget(InboxCopyButton, 2, 1);
+    grid->addWidget(Label(tr("Token:"), p, "InboxTokenLabel"), 3, 0, 1, 2);
+    grid->addWidget(InboxTokenEdit, 4, 0);
+    grid->addWidget(InboxNewTokenButton, 4, 1);
+    grid->setColumnStretch(0, 1);
     auto* layout = new QVBoxLayout(p);
     layout->addWidget(InboxEnabledCheckBox);
     layout->addLayout(grid);
+    layout->addSpacing(6);
     layout->addWidget(InboxOpenWindowsCheckBox);
     layout->addSpacing(6);
     layout->addWidget(InboxStatusLabel);
@@ -913,6 +920,9 @@ void TOptionsForm::UpdateInboxControls() {
     shown.Port = quint16(InboxPortSpinBox->value());
     shown.Token = InboxTokenEdit->text();
     InboxAddressEdit->setText(shown.Token.isEmpty() ? QString() : InboxWebhookAddress(shown));
+    // From its start: "http://127.0.0.1:<port>" is the part a reader checks.
+    InboxAddressEdit->setCursorPosition(0);
+    InboxTokenEdit->setCursorPosition(0);
     InboxCopyButton->setEnabled(!shown.Token.isEmpty());
 }
 
