@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <algorithm>
 #include <utility>
 
 bool IsInboxDataConfig(const QString& dataConfig) {
@@ -28,7 +29,24 @@ QString InboxDataConfig(const QString& strategy) {
 
 // --- TInboxRouter --------------------------------------------------------------------------
 
-TInboxRouter::TInboxRouter(IAlertDesk& desk, QObject* parent) : QObject(parent), Desk(desk) {}
+TInboxRouter::TInboxRouter(IAlertDesk& desk, QObject* parent) : QObject(parent), Desk(desk) {
+    Monotonic.start();
+    SpacingTimer.setSingleShot(true);
+    SpacingTimer.setTimerType(Qt::PreciseTimer);
+    connect(&SpacingTimer, &QTimer::timeout, this, &TInboxRouter::Flush);
+}
+
+void TInboxRouter::ScheduleFlush() {
+    // Once per turn of the event loop, however many requests came in it.
+    if (FlushPosted)
+        return;
+    FlushPosted = true;
+    const qint64 waitNs = NextFlushNs - Monotonic.nsecsElapsed();
+    if (waitNs <= 0)
+        QMetaObject::invokeMethod(this, &TInboxRouter::Flush, Qt::QueuedConnection);
+    else
+        SpacingTimer.start(int((waitNs + 999999) / 1000000));
+}
 
 IInboxSink::TOffer TInboxRouter::OfferAlerts(QList<TInboxAlert>&& alerts) {
     if (Closing)
@@ -39,11 +57,7 @@ IInboxSink::TOffer TInboxRouter::OfferAlerts(QList<TInboxAlert>&& alerts) {
     Pending.reserve(Pending.size() + alerts.size());
     for (TInboxAlert& alert : alerts)
         Pending.append({std::move(alert), now});
-    // Once per turn of the event loop, however many requests came in it.
-    if (!FlushPosted) {
-        FlushPosted = true;
-        QMetaObject::invokeMethod(this, &TInboxRouter::Flush, Qt::QueuedConnection);
-    }
+    ScheduleFlush();
     return TOffer::Accepted;
 }
 
@@ -60,8 +74,16 @@ TAlertForm* TInboxRouter::OpenWindowFor(const QString& strategy) {
 
 void TInboxRouter::Flush() {
     FlushPosted = false;
+    SpacingTimer.stop();
     if (Pending.isEmpty())
         return;
+    // What this delivery costs, its windows' repaint included (they come before timers in the
+    // same turn), is the least time until the next: at most half the time goes to deliveries.
+    const qint64 startNs = Monotonic.nsecsElapsed();
+    QTimer::singleShot(0, this, [this, startNs] {
+        const qint64 nowNs = Monotonic.nsecsElapsed();
+        NextFlushNs = nowNs + std::min(nowNs - startNs, MaxSpacingMs * 1000000);
+    });
     const QList<TWaiting> batch = std::exchange(Pending, {});
     // The inbox windows by name, looked up once for the whole batch.
     QHash<QString, QList<QPointer<TAlertForm>>> byName;

@@ -9,9 +9,11 @@
 #include "inbox/zkInboxSink.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -24,12 +26,16 @@ class TInboxSocket;
 // Puts inbox alerts into the alert windows: every open window whose DataConfig has
 // "Src=inbox" and whose window name equals the alert's strategy ("*": every inbox window).
 // With none open and OpenNewWindows on, a new window for that strategy opens with the alert as
-// its first row. What arrives in one turn of the event loop is delivered together.
+// its first row. What arrives in one turn of the event loop is delivered together; under a
+// flood, deliveries are spaced by what the last one cost (its rows and the repaint they caused),
+// so the windows repaint for many requests at once and the client keeps answering.
 class TInboxRouter : public QObject, public IInboxSink {
     Q_OBJECT
 public:
     // More alerts than this waiting for delivery: the senders are told the client is busy.
     static constexpr qsizetype MaxWaiting = 200000;
+    // The longest a delivery waits for the one before it to be paid for.
+    static constexpr qint64 MaxSpacingMs = 50;
 
     explicit TInboxRouter(IAlertDesk& desk, QObject* parent = nullptr);
 
@@ -49,10 +55,14 @@ private:
         QDateTime Time;
     };
     TAlertForm* OpenWindowFor(const QString& strategy);
+    void ScheduleFlush();
 
     IAlertDesk& Desk;
     QList<TWaiting> Pending;
     bool FlushPosted = false;
+    QElapsedTimer Monotonic;
+    qint64 NextFlushNs = 0; // on Monotonic: no delivery before
+    QTimer SpacingTimer;
     bool OpenNewWindows = true;
     bool Closing = false;
 };

@@ -46,34 +46,10 @@ bool TInboxSocket::Listen(const QString& path) {
             ProblemText = QStringLiteral("no folder for the inbox socket");
         return false;
     }
-    const QString dir = QFileInfo(path).absolutePath();
-    const bool ready =
-        dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);
-    if (!ready) {
-        ProblemText = QStringLiteral("cannot create the folder of %1").arg(path);
+    Server = zkLocalPeers::ListenPrivate(path, this, &ProblemText);
+    if (!Server)
         return false;
-    }
-    if (QFileInfo::exists(path)) {
-        // Only a socket that nobody serves is ours to replace.
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(200)) {
-            probe.abort();
-            ProblemText = QStringLiteral("another client serves %1").arg(path);
-            return false;
-        }
-        QLocalServer::removeServer(path);
-    }
-    Server = new QLocalServer(this);
-    Server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(Server, &QLocalServer::newConnection, this, &TInboxSocket::OnNewConnection);
-    if (!Server->listen(path)) {
-        ProblemText = QStringLiteral("cannot listen on %1: %2").arg(path, Server->errorString());
-        delete Server;
-        Server = nullptr;
-        return false;
-    }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     ServerPath = path;
     return true;
 }
@@ -132,36 +108,22 @@ void TInboxSocket::OnReadyRead(TPeer* peer) {
         if (chunk.isEmpty())
             break;
         QByteArray answers;
-        qsizetype start = 0;
-        while (start < chunk.size()) {
-            const qsizetype newline = chunk.indexOf('\n', start);
-            const qsizetype end = newline < 0 ? chunk.size() : newline;
-            const qsizetype length = end - start;
-            if (peer->Discarding || peer->Partial.size() + length > MaxLineBytes) {
-                peer->Discarding = true;
-                peer->Partial.clear();
-            } else {
-                peer->Partial.append(chunk.constData() + start, length);
-            }
-            if (newline < 0)
-                break;
-            start = newline + 1;
-            if (peer->Discarding) {
-                peer->Discarding = false;
+        const bool goOn = peer->Lines.Feed(chunk, [&](QByteArray line, bool tooLong) {
+            if (tooLong) {
                 answers +=
                     "ERROR the line is over " + QByteArray::number(MaxLineBytes) + " bytes\n";
-                continue;
+                return true;
             }
-            QByteArray line = std::exchange(peer->Partial, QByteArray());
             if (line.endsWith('\r'))
                 line.chop(1);
             if (line.trimmed().isEmpty())
-                continue;
+                return true;
             answers += Answer(line);
             // The sink may have ended this connection (a nested event loop, Close()).
-            if (!guard || PeerOf(socket) != peer)
-                return;
-        }
+            return guard && PeerOf(socket) == peer;
+        });
+        if (!goOn)
+            return;
         if (answers.isEmpty())
             continue;
         if (socket->bytesToWrite() + answers.size() > MaxUnreadBytes) {

@@ -9,6 +9,8 @@
 //   "BUSY"          the client cannot take them now; send the line again later
 //   "CLOSING"       the client is closing; nothing more is taken
 
+#include "platform/zkLineReader.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -55,8 +57,7 @@ public:
 private:
     struct TPeer {
         QLocalSocket* Socket = nullptr;
-        QByteArray Partial;
-        bool Discarding = false; // inside a line that is too long
+        TLineReader Lines{MaxLineBytes};
     };
 
     void OnNewConnection();

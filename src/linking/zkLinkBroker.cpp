@@ -57,37 +57,13 @@ bool TLinkBroker::Listen(const QString& path) {
     Close();
     if (path.isEmpty())
         return false;
-    const QString dir = QFileInfo(path).absolutePath();
-    const bool ready =
-        dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);
-    if (!ready) {
-        qWarning("velquist: cannot create the folder of the link socket %s", qPrintable(path));
+    QString problem;
+    Server = zkLocalPeers::ListenPrivate(path, this, &problem);
+    if (!Server) {
+        qWarning("velquist: external linking is off: %s", qPrintable(problem));
         return false;
     }
-    if (QFileInfo::exists(path)) {
-        // Only a socket that nobody serves is ours to replace.
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(200)) {
-            probe.abort();
-            qWarning("velquist: another client serves the link socket %s; external linking is "
-                     "off",
-                     qPrintable(path));
-            return false;
-        }
-        QLocalServer::removeServer(path);
-    }
-    Server = new QLocalServer(this);
-    Server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(Server, &QLocalServer::newConnection, this, &TLinkBroker::OnNewConnection);
-    if (!Server->listen(path)) {
-        qWarning("velquist: cannot listen on the link socket %s: %s", qPrintable(path),
-                 qPrintable(Server->errorString()));
-        delete Server;
-        Server = nullptr;
-        return false;
-    }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     ServerPath = path;
     return true;
 }
@@ -147,31 +123,15 @@ void TLinkBroker::OnReadyRead(TPeer* peer) {
         const QByteArray chunk = socket->read(ReadChunkBytes);
         if (chunk.isEmpty())
             break;
-        qsizetype start = 0;
-        while (start < chunk.size()) {
-            const qsizetype newline = chunk.indexOf('\n', start);
-            const qsizetype end = newline < 0 ? chunk.size() : newline;
-            const qsizetype length = end - start;
-            if (peer->Discarding || peer->Partial.size() + length > MaxLineBytes) {
-                // Too long to be a command: the rest of this line goes unread.
-                peer->Discarding = true;
-                peer->Partial.clear();
-            } else {
-                peer->Partial.append(chunk.constData() + start, length);
-            }
-            if (newline < 0)
-                break;
-            start = newline + 1;
-            if (peer->Discarding) {
-                peer->Discarding = false;
-                continue;
-            }
-            const QByteArray line = std::exchange(peer->Partial, QByteArray());
+        const bool goOn = peer->Lines.Feed(chunk, [&](const QByteArray& line, bool tooLong) {
+            if (tooLong)
+                return true; // too long to be a command: it goes unread
             HandleLine(peer, line);
             // A handler of LinksChanged may have ended this program's connection.
-            if (PeerOf(socket) != peer)
-                return;
-        }
+            return PeerOf(socket) == peer;
+        });
+        if (!goOn)
+            return;
     }
 }
 

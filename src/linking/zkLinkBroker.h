@@ -5,6 +5,8 @@
 // "LINK <list name>" and "UNLINK <list name>" (exact, case-sensitive names); the broker sends
 // "SYMBOL <symbol>" for each symbol sent to a list the program is linked to, in order.
 
+#include "platform/zkLineReader.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -64,8 +66,7 @@ private:
     struct TPeer {
         QLocalSocket* Socket = nullptr;
         int Id = 0;
-        QByteArray Partial;
-        bool Discarding = false; // inside a line that is too long
+        TLineReader Lines{MaxLineBytes};
         QSet<QString> Lists;
         QByteArray Outgoing; // lines not yet handed to the socket
     };

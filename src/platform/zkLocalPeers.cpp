@@ -2,7 +2,10 @@
 
 #include "zkPaths.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
 #include <QLocalSocket>
 
 #include <cerrno>
@@ -37,6 +40,36 @@ QString SocketFileProblem(const QString& path) {
     if (st.st_uid != zkPaths::UserUid())
         return QStringLiteral("it belongs to another user (uid %1)").arg(st.st_uid);
     return QString();
+}
+
+QLocalServer* ListenPrivate(const QString& path, QObject* parent, QString* problem) {
+    const QString dir = QFileInfo(path).absolutePath();
+    const bool ready =
+        dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);
+    if (!ready) {
+        *problem = QStringLiteral("cannot create the folder of %1").arg(path);
+        return nullptr;
+    }
+    if (QFileInfo::exists(path)) {
+        // Only a socket that nobody serves is ours to replace.
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(200)) {
+            probe.abort();
+            *problem = QStringLiteral("another client serves %1").arg(path);
+            return nullptr;
+        }
+        QLocalServer::removeServer(path);
+    }
+    auto* server = new QLocalServer(parent);
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(path)) {
+        *problem = QStringLiteral("cannot listen on %1: %2").arg(path, server->errorString());
+        delete server;
+        return nullptr;
+    }
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return server;
 }
 
 } // namespace zkLocalPeers

@@ -1,0 +1,141 @@
+#pragma once
+
+// What the inbox benchmarks share: a blocking HTTP sender on one keep-alive connection, the
+// request and batch bodies, a monotonic clock and percentiles.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace zkBenchHttp {
+
+inline const QByteArray Token = "benchtoken0123456789abcdef0123456789abcd";
+
+inline long long NowNs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+inline void SleepUntilNs(long long due) {
+    timespec t{};
+    t.tv_sec = time_t(due / 1000000000LL);
+    t.tv_nsec = long(due % 1000000000LL);
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr);
+}
+
+inline double Percentile(std::vector<double> values, double q) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[size_t(q * double(values.size() - 1))];
+}
+
+// A blocking sender on one keep-alive connection.
+class TConnection {
+public:
+    explicit TConnection(quint16 port) {
+        Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            std::perror("connect");
+    }
+    ~TConnection() { ::close(Fd); }
+    void Write(const std::string& bytes) {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(Fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                return;
+            done += size_t(n);
+        }
+    }
+    // Reads exactly n bytes (the echo).
+    void ReadBytes(size_t n) {
+        char buffer[4096];
+        while (n > 0) {
+            const ssize_t got = ::read(Fd, buffer, std::min(n, sizeof buffer));
+            if (got <= 0)
+                return;
+            n -= size_t(got);
+        }
+    }
+    // Reads one HTTP answer; its status.
+    int ReadResponse() {
+        for (;;) {
+            const size_t end = Pending.find("\r\n\r\n");
+            if (end != std::string::npos) {
+                size_t length = 0;
+                const size_t at = Pending.find("Content-Length: ");
+                if (at != std::string::npos && at < end)
+                    length = size_t(std::atoll(Pending.c_str() + at + 16));
+                if (Pending.size() >= end + 4 + length) {
+                    const int status = std::atoi(Pending.c_str() + 9);
+                    Pending.erase(0, end + 4 + length);
+                    return status;
+                }
+            }
+            char buffer[4096];
+            const ssize_t got = ::read(Fd, buffer, sizeof buffer);
+            if (got <= 0)
+                return 0;
+            Pending.append(buffer, size_t(got));
+        }
+    }
+
+private:
+    int Fd = -1;
+    std::string Pending;
+};
+
+inline std::string Post(const std::string& body) {
+    return "POST /alerts/" + Token.toStdString() +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Alerts "S<first>"... ; with windows > 0, alert n goes to the strategy "W<n % windows>".
+inline std::string Batch(long long first, int count, size_t descriptionBytes = 5, int windows = 0) {
+    const std::string description(descriptionBytes, 'd');
+    std::string body = "[";
+    for (int i = 0; i < count; ++i) {
+        body += "{\"symbol\":\"S" + std::to_string(first + i) +
+                "\",\"price\":12.5,\"description\":\"" + description + "\"";
+        if (windows > 0)
+            body += ",\"strategy\":\"W" + std::to_string((first + i) % windows) + "\"";
+        body += "}";
+        body += i + 1 < count ? "," : "]";
+    }
+    return body;
+}
+
+// The baseline: a server on loopback that echoes what it gets, on the calling thread's loop.
+inline void StartEcho(QTcpServer& echo) {
+    echo.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&echo, &QTcpServer::newConnection, [&echo] {
+        while (QTcpSocket* s = echo.nextPendingConnection()) {
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            QObject::connect(s, &QTcpSocket::readyRead, s, [s] { s->write(s->readAll()); });
+        }
+    });
+}
+
+} // namespace zkBenchHttp
