@@ -146,8 +146,9 @@ void TAlertForm::RememberAppliedFont(const TLayoutInfo& record) {
     HasAppliedFont = true;
 }
 
-void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record) {
-    MoveWindowFrame(this, QPoint(record.Left, record.Top));
+void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record, bool place) {
+    if (place)
+        MoveWindowFrame(this, QPoint(record.Left, record.Top));
     resize(record.Width, record.Height);
     setWindowState(WindowStateFromStored(record.WindowState));
     FontCharset = record.FontCharset;

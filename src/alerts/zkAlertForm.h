@@ -53,8 +53,9 @@ public:
     // Parses Actions into ActionTable (also after the selection trigger changed).
     void ParseActions();
 
-    // Puts a window record onto this (freshly created) window.
-    void ApplyWindowRecord(const TLayoutInfo& record);
+    // Puts a window record onto this (freshly created) window; without place, the window keeps
+    // the place the window system gives it (a new window), the record's Left and Top unused.
+    void ApplyWindowRecord(const TLayoutInfo& record, bool place = true);
     // The window as a record: geometry, state, font, colour, configurations, WindowFileName.
     TLayoutInfo WindowRecord() const;
     // Writes the window's record and actions as an alert-window file, in one replacement of

@@ -510,11 +510,9 @@ TAlertForm* TZentrikProMainForm::NewAlertWindow() {
     // Its own creation gives it a parsed copy of DefaultWindowActions.
     auto* w = new TAlertForm(this, this);
     // Size, state, font and configuration from the default record; the place is the
-    // window system's.
-    const QPoint created = w->pos();
-    w->ApplyWindowRecord(DefaultWindowRecord());
-    w->move(created);
-    w->setAttribute(Qt::WA_Moved, false);
+    // window system's. (Moving it back after the record would not do: once framed, the frame
+    // would be put at the record's place, over the main window and every earlier new window.)
+    w->ApplyWindowRecord(DefaultWindowRecord(), false);
     w->show();
     FitToMonitor(w);
     return w;

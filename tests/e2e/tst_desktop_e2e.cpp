@@ -110,6 +110,7 @@ class TDesktopE2ETest : public QObject {
     Q_OBJECT
 private slots:
     void restartsKeepEveryPlaceAndCaption();
+    void newWindowsArePlacedByTheWindowManager();
 };
 
 void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
@@ -192,6 +193,57 @@ void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
                                      .arg(saved.ConnectorWindow.Left)
                                      .arg(saved.ConnectorWindow.Top)));
     }
+}
+
+// File > New Alert Window leaves the place to the window manager: a new window lands neither at
+// the default window's stored place (over the main window) nor on the window before it.
+void TDesktopE2ETest::newWindowsArePlacedByTheWindowManager() {
+    TDesktop desktop;
+    const QString problem = desktop.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    StoreDeskChoices(file, false);
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
+    env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"),
+               QStringLiteral("NewAlertWindowMenuItem,NewAlertWindowMenuItem"));
+    TClientRun client(inst.clientPath(), {}, QString(), env);
+    QVERIFY(client.waitStarted());
+    QDeadlineTimer deadline(20000);
+    // The built-in default window's strategy.
+    const QString caption = QStringLiteral("High/Low Ticker");
+    while (desktop.ShownCaptions().count(caption) < 2 && !deadline.hasExpired())
+        QThread::msleep(200);
+    QThread::msleep(1500); // a frame placer would move them now
+    QVERIFY2(desktop.ShownCaptions().count(caption) == 2,
+             qPrintable(desktop.ShownCaptions().join(QStringLiteral(" | ")) + QLatin1Char('\n') +
+                        QString::fromLocal8Bit(client.stdErr())));
+    client.terminate();
+    QVERIFY(client.waitFinished());
+    QCOMPARE(client.exitCode(), 0);
+
+    SetDefaultWindowRecord();
+    const TLayoutInfo& defaults = DefaultWindowRecord();
+    zkIni::ClearCache();
+    const TLayout saved = ReadLayout(TSettingsStore::IniFile(file));
+    QCOMPARE(saved.Windows.size(), size_t(2));
+    const QPoint first(saved.Windows[0].Record.Left, saved.Windows[0].Record.Top);
+    const QPoint second(saved.Windows[1].Record.Left, saved.Windows[1].Record.Top);
+    const QString where = QStringLiteral("main %1,%2; windows %3,%4 and %5,%6")
+                              .arg(saved.MainLeft)
+                              .arg(saved.MainTop)
+                              .arg(first.x())
+                              .arg(first.y())
+                              .arg(second.x())
+                              .arg(second.y());
+    QVERIFY2(first != QPoint(defaults.Left, defaults.Top), qPrintable(where));
+    QVERIFY2(second != first, qPrintable(where));
+    QCOMPARE(saved.Windows[0].Record.Width, defaults.Width);
 }
 
 QTEST_MAIN(TDesktopE2ETest)
