@@ -29,18 +29,27 @@ TUnixSignalNotifier::TUnixSignalNotifier(QObject* parent) : QObject(parent) {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    // Ctrl+C in the terminal that started us ends the client as SIGTERM does, layout saved. A
+    // shell that started us in the background told us to ignore it; that stays.
+    struct sigaction old = {};
+    if (sigaction(SIGINT, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+        sigaction(SIGINT, &sa, nullptr);
+        HandlesInterrupt = true;
+    }
 }
 
 TUnixSignalNotifier::~TUnixSignalNotifier() {
     signal(SIGTERM, SIG_DFL);
     signal(SIGHUP, SIG_DFL);
+    if (HandlesInterrupt)
+        signal(SIGINT, SIG_DFL);
 }
 
 void TUnixSignalNotifier::onReadable() {
     char c = 0;
     if (::read(SignalPipe[0], &c, 1) != 1)
         return;
-    if (c == SIGTERM)
+    if (c == SIGTERM || c == SIGINT)
         emit TerminateRequested();
     else if (c == SIGHUP)
         emit HangupRequested();

@@ -4,8 +4,8 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGHUP into Qt signals on the user-interface thread (self-pipe), so the
-// main window can close through its normal close rules.
+// Turns SIGTERM (and SIGINT, Ctrl+C) and SIGHUP into Qt signals on the user-interface thread
+// (self-pipe), so the main window can close through its normal close rules.
 class TUnixSignalNotifier : public QObject {
     Q_OBJECT
 public:
@@ -19,4 +19,5 @@ signals:
 private:
     void onReadable();
     QSocketNotifier* Notifier = nullptr;
+    bool HandlesInterrupt = false;
 };

@@ -11,6 +11,8 @@
 #include <QDeadlineTimer>
 #include <QtTest>
 
+#include <csignal>
+
 class TTerminateE2ETest : public QObject {
     Q_OBJECT
 private slots:
@@ -34,6 +36,9 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen_data() {
                                           << "QFileDialog" << true;
     QTest::newRow("file dialog, terminate") << "LoadAlertWindowMenuItem"
                                             << "QFileDialog" << false;
+    // Ctrl+C in the terminal that started the client: as SIGTERM.
+    QTest::newRow("Options, SIGINT") << "OptionsMenuItem"
+                                     << "TOptionsForm" << true;
 }
 
 void TTerminateE2ETest::terminateWhileADialogIsOpen() {
@@ -61,7 +66,9 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
     const QByteArray err = run.stdErr();
     QVERIFY2(err.contains(running + dialog.toLatin1()), err.constData());
 
-    if (bySignal)
+    if (bySignal && QByteArray(QTest::currentDataTag()).endsWith("SIGINT"))
+        ::kill(pid_t(run.process().processId()), SIGINT);
+    else if (bySignal)
         run.terminate();
     else
         QVERIFY(TInstanceGuard::SendCommand(TInstanceGuard::LockName(inst.dir()), "terminate"));
