@@ -96,7 +96,8 @@ void TUpdateForm::NetRequestXResult(const QString& Result) {
 
     QString page;
     const bool newer = OffersNewerBuild(Result, ConfigInfo().BuildVersion, &page);
-    const QString caption = QApplication::applicationDisplayName();
+    // Titled like every other message of the client: the application title.
+    const QString caption = ApplicationTitle();
     if (newer) {
         const zkPrompts::TAnswer answer = zkPrompts::MessageBox(
             tr("A new version of the application is available online.") + QLatin1Char('\n') +

@@ -2,6 +2,7 @@
 // the update address leads to (a question, a message, a page opened, or nothing).
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
+#include "platform/zkApplication.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
 #include "updates/zkUpdateCheck.h"
@@ -177,9 +178,12 @@ private slots:
         f.Form->UpdateTimerTimer();
         f.Form->RequestUpdateInfo(true);
         QCOMPARE(f.sent(), 1);
+        SetApplicationTitle(QStringLiteral("Velquist"));
         f.net()->RaiseResult(QStringLiteral("1250\r\nhttps://www.velquist.example/get"));
         QCOMPARE(f.prompts(), QStringList{CurrentText});
         QVERIFY(!f.Form->RequestInFlight);
+        // Titled with the application title, as every other message (not the program's name).
+        QCOMPARE(zkPrompts::Shown().last().Caption, QString("Velquist"));
 
         // A newer build declined: ticks stop, "Check Now" goes on.
         zkPrompts::ClearScript();
