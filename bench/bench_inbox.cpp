@@ -80,19 +80,9 @@ int main(int argc, char** argv) {
     QTcpServer echo;
     StartEcho(echo);
 
-    // The event loop's longest gap, per phase.
-    std::atomic<int> phase{Echo};
-    double stallMs[Phases] = {};
-    QElapsedTimer sinceTick;
-    sinceTick.start();
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const double gap = double(sinceTick.nsecsElapsed()) / 1e6;
-        sinceTick.restart();
-        stallMs[phase.load()] = std::max(stallMs[phase.load()], gap);
-    });
-    ticker.start(1);
+    TStallMeter<Phases> stalls;
+    std::atomic<int>& phase = stalls.Phase;
+    const double* stallMs = stalls.StallMs;
 
     std::vector<double> echoMs, latencyMs, sustainedBatchMs;
     double sustainedRate = 0, fastestRate = 0, largestMs = 0;
@@ -102,19 +92,7 @@ int main(int argc, char** argv) {
 
     std::thread sender([&] {
         // Baseline: a request-sized message echoed back, once a millisecond.
-        {
-            TConnection c(echoPort);
-            const std::string message = Post(Batch(0, 1));
-            long long due = NowNs();
-            for (int i = 0; i < LatencyRequests; ++i) {
-                due += 1000000;
-                SleepUntilNs(due);
-                const long long start = NowNs();
-                c.Write(message);
-                c.ReadBytes(message.size());
-                echoMs.push_back(double(NowNs() - start) / 1e6);
-            }
-        }
+        echoMs = EchoRoundTrips(echoPort, Post(Batch(0, 1)), LatencyRequests);
         TConnection c(inboxPort);
         long long next = 0;
         // One alert a request, once a millisecond.

@@ -74,18 +74,9 @@ int main(int argc, char** argv) {
     QTcpServer echo;
     StartEcho(echo);
 
-    std::atomic<int> phase{0}; // 0 echo, 1 latency, 2 sustained
-    double stallMs[3] = {};
-    QElapsedTimer sinceTick;
-    sinceTick.start();
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const double gap = double(sinceTick.nsecsElapsed()) / 1e6;
-        sinceTick.restart();
-        stallMs[phase.load()] = std::max(stallMs[phase.load()], gap);
-    });
-    ticker.start(1);
+    TStallMeter<3> stalls; // 0 echo, 1 latency, 2 sustained
+    std::atomic<int>& phase = stalls.Phase;
+    const double* stallMs = stalls.StallMs;
 
     std::vector<double> echoMs, latencyMs;
     std::vector<long long> sentNs(LatencyRequests, 0);
@@ -94,19 +85,7 @@ int main(int argc, char** argv) {
     int failures = 0;
     const quint16 inboxPort = server.Port(), echoPort = echo.serverPort();
     std::thread sender([&] {
-        {
-            TConnection c(echoPort);
-            const std::string message = Post(Batch(0, 1, 5, Windows));
-            long long due = NowNs();
-            for (int i = 0; i < LatencyRequests; ++i) {
-                due += 1000000;
-                SleepUntilNs(due);
-                const long long start = NowNs();
-                c.Write(message);
-                c.ReadBytes(message.size());
-                echoMs.push_back(double(NowNs() - start) / 1e6);
-            }
-        }
+        echoMs = EchoRoundTrips(echoPort, Post(Batch(0, 1, 5, Windows)), LatencyRequests);
         TConnection c(inboxPort);
         phase = 1;
         long long due = NowNs();

@@ -4,12 +4,15 @@
 // request and batch bodies, a monotonic clock and percentiles.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
@@ -137,5 +140,44 @@ inline void StartEcho(QTcpServer& echo) {
         }
     });
 }
+
+// The sender's baseline: a message written and echoed back once a millisecond; the round
+// trips in ms.
+inline std::vector<double> EchoRoundTrips(quint16 port, const std::string& message, int count) {
+    std::vector<double> ms;
+    TConnection c(port);
+    long long due = NowNs();
+    for (int i = 0; i < count; ++i) {
+        due += 1000000;
+        SleepUntilNs(due);
+        const long long start = NowNs();
+        c.Write(message);
+        c.ReadBytes(message.size());
+        ms.push_back(double(NowNs() - start) / 1e6);
+    }
+    return ms;
+}
+
+// The event loop's longest gap per phase, seen by a 1 ms timer; the sender thread sets the
+// phase.
+template <int Phases> class TStallMeter {
+public:
+    TStallMeter() {
+        SinceTick.start();
+        Ticker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&Ticker, &QTimer::timeout, [this] {
+            const double gap = double(SinceTick.nsecsElapsed()) / 1e6;
+            SinceTick.restart();
+            StallMs[Phase.load()] = std::max(StallMs[Phase.load()], gap);
+        });
+        Ticker.start(1);
+    }
+    std::atomic<int> Phase{0};
+    double StallMs[Phases] = {};
+
+private:
+    QElapsedTimer SinceTick;
+    QTimer Ticker;
+};
 
 } // namespace zkBenchHttp

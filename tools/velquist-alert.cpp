@@ -36,26 +36,6 @@ void PrintError(const QString& text) {
     std::fflush(stderr);
 }
 
-// The inbox sockets in the runtime folder that a client answers on.
-QStringList LiveSockets() {
-    const QDir dir(zkPaths::RuntimeDir());
-    QStringList live;
-    const QStringList files =
-        dir.entryList({QStringLiteral("*.inbox")}, QDir::System | QDir::Files, QDir::Name);
-    for (const QString& file : files) {
-        const QString path = dir.filePath(file);
-        if (!zkLocalPeers::SocketFileProblem(path).isEmpty())
-            continue;
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(500)) {
-            live << path;
-            probe.abort();
-        }
-    }
-    return live;
-}
-
 // One line of the client's answer; empty when the connection ended first.
 QByteArray ReadAnswer(QLocalSocket& socket) {
     while (!socket.canReadLine()) {
@@ -188,7 +168,7 @@ int main(int argc, char** argv) {
 
     QString path = parser.value(socketOption);
     if (path.isEmpty()) {
-        const QStringList live = LiveSockets();
+        const QStringList live = zkLocalPeers::LiveSockets(QStringLiteral(".inbox"));
         if (live.isEmpty()) {
             PrintError(QStringLiteral("no running Velquist client found (no inbox socket in %1); "
                                       "nothing was sent")

@@ -83,26 +83,6 @@ bool SplitWords(const QString& command, QStringList& words) {
     return true;
 }
 
-// The link sockets in the runtime folder that a client answers on.
-QStringList LiveSockets() {
-    const QDir dir(zkPaths::RuntimeDir());
-    QStringList live;
-    const QStringList files =
-        dir.entryList({QStringLiteral("*.links")}, QDir::System | QDir::Files, QDir::Name);
-    for (const QString& file : files) {
-        const QString path = dir.filePath(file);
-        if (!zkLocalPeers::SocketFileProblem(path).isEmpty())
-            continue;
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(500)) {
-            live << path;
-            probe.abort();
-        }
-    }
-    return live;
-}
-
 class TCommandRunner : public QObject {
 public:
     explicit TCommandRunner(QStringList words) : Words(std::move(words)) {
@@ -221,7 +201,7 @@ int main(int argc, char** argv) {
 
     QString path = parser.value(socketOption);
     if (path.isEmpty()) {
-        const QStringList live = LiveSockets();
+        const QStringList live = zkLocalPeers::LiveSockets(QStringLiteral(".links"));
         if (live.isEmpty()) {
             PrintError(QStringLiteral("no running Velquist client found (no link socket in %1)")
                            .arg(zkPaths::RuntimeDir()));

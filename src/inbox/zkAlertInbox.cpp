@@ -147,15 +147,13 @@ TAlertInbox::~TAlertInbox() {
 void TAlertInbox::Apply(const TInboxSettings& settings) {
     RouterPart->SetOpenNewWindows(settings.OpenNewWindows);
     ServerPart->SetToken(settings.Token);
-    const bool restart = !Enabled || settings.Port != Applied.Port || !ServerPart->IsListening();
     Enabled = settings.Enabled;
-    Applied = settings;
     if (!Enabled) {
         ServerPart->Close();
         SocketPart->Close();
         return;
     }
-    if (restart) {
+    if (!ServerPart->IsListening() || ServerPart->Port() != settings.Port) {
         ServerPart->Close();
         ServerPart->Listen(settings.Port);
     }

@@ -94,6 +94,5 @@ private:
     std::unique_ptr<TInboxRouter> RouterPart;
     std::unique_ptr<TInboxServer> ServerPart;
     std::unique_ptr<TInboxSocket> SocketPart;
-    TInboxSettings Applied;
     bool Enabled = false;
 };

@@ -42,6 +42,25 @@ QString SocketFileProblem(const QString& path) {
     return QString();
 }
 
+QStringList LiveSockets(const QString& extension) {
+    const QDir dir(zkPaths::RuntimeDir());
+    QStringList live;
+    const QStringList files =
+        dir.entryList({QLatin1Char('*') + extension}, QDir::System | QDir::Files, QDir::Name);
+    for (const QString& file : files) {
+        const QString path = dir.filePath(file);
+        if (!SocketFileProblem(path).isEmpty())
+            continue;
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(500)) {
+            live << path;
+            probe.abort();
+        }
+    }
+    return live;
+}
+
 QLocalServer* ListenPrivate(const QString& path, QObject* parent, QString* problem) {
     const QString dir = QFileInfo(path).absolutePath();
     const bool ready =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <sys/types.h>
@@ -23,6 +24,10 @@ std::optional<uid_t> PeerUid(qintptr socketDescriptor);
 bool PeerIsUser(const QLocalSocket& socket);
 // Empty when the file at path is a socket owned by this user; else why not.
 QString SocketFileProblem(const QString& path);
+
+// The sockets in the runtime folder whose names end in extension (".links", ".inbox") that
+// are this user's and answer now, in name order.
+QStringList LiveSockets(const QString& extension);
 
 // A server on a socket file of this user only, at path: its folder made (private when it is
 // the runtime folder), a socket file nobody serves any more replaced. nullptr with *problem

@@ -1,5 +1,6 @@
 #include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSink.h"
+#include "zkRecordingSink.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -15,19 +16,6 @@
 namespace {
 
 const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
-
-class TRecordingSink : public IInboxSink {
-public:
-    TOffer OfferAlerts(QList<TInboxAlert>&& alerts) override {
-        ++Offers;
-        if (Answer == TOffer::Accepted)
-            Alerts += alerts;
-        return Answer;
-    }
-    TOffer Answer = TOffer::Accepted;
-    int Offers = 0;
-    QList<TInboxAlert> Alerts;
-};
 
 struct TResponse {
     int Status = 0;

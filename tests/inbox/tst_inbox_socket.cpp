@@ -1,6 +1,7 @@
 #include "inbox/zkInboxSink.h"
 #include "inbox/zkInboxSocket.h"
 #include "platform/zkPaths.h"
+#include "zkRecordingSink.h"
 #include "zkTestSupport.h"
 
 #include <QDir>
@@ -16,19 +17,6 @@
 #include <memory>
 
 namespace {
-
-class TRecordingSink : public IInboxSink {
-public:
-    TOffer OfferAlerts(QList<TInboxAlert>&& alerts) override {
-        ++Offers;
-        if (Answer == TOffer::Accepted)
-            Alerts += alerts;
-        return Answer;
-    }
-    TOffer Answer = TOffer::Accepted;
-    int Offers = 0;
-    QList<TInboxAlert> Alerts;
-};
 
 // A program on the socket: what it sends, and the answer lines it got.
 class TProgram {
