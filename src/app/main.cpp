@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     // The program ends with the main window, whatever other windows are still open. Every event
     // loop ends with it, also that of a dialog still open; the window goes once all returned.
     QObject::connect(mainForm, &TZentrikProMainForm::Closed, &app,
-                     [] { QCoreApplication::exit(0); });
+                     [mainForm] { QCoreApplication::exit(mainForm->ExitCode()); });
     mainForm->show();
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });

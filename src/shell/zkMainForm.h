@@ -114,6 +114,8 @@ public:
     void WMTerminate();
     // The user's session ends: keep the desk in the per-user store.
     void EndSession();
+    // The program's exit code once the window closed: 1 when a terminate could not save.
+    int ExitCode() const { return TerminateSaveFailed ? 1 : 0; }
 
     // What the options dialog edits.
     IConnectionControl* OptionsConnection() override { return Connection.get(); }
@@ -157,6 +159,7 @@ private:
 
     QList<QAction*> HelpItems; // the configured entries, in HelpURLs order
     bool InCloseQuery = false;
+    bool TerminateSaveFailed = false;
 };
 
 // The About window, which start-up creates after the main window.

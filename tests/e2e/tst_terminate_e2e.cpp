@@ -18,6 +18,7 @@ class TTerminateE2ETest : public QObject {
 private slots:
     void terminateWhileADialogIsOpen_data();
     void terminateWhileADialogIsOpen();
+    void terminateThatCannotSaveStillEnds();
 };
 
 void TTerminateE2ETest::terminateWhileADialogIsOpen_data() {
@@ -81,6 +82,34 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
     QCOMPARE(ReadIntegerValue(TSettingsStore::IniFile(file), LayoutKeyPath(),
                               QStringLiteral("AlertCount"), -1),
              0);
+}
+
+// The layout's folder is gone: the terminate still ends the program, without a box nobody
+// may answer, and says on stderr and in the exit code what it could not save.
+void TTerminateE2ETest::terminateThatCannotSaveStillEnds() {
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const QString file = inst.dir() + QStringLiteral("/gone/desk.zkl");
+    StoreDeskChoices(file, false);
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
+    TClientRun run(inst.clientPath(), {}, QString(), env, {"VELQUIST_SCRIPTED_PROMPTS"});
+    QVERIFY(run.waitStarted());
+    QDeadlineTimer deadline(20000);
+    while (!run.stdErr().contains("running, modal") && !deadline.hasExpired() &&
+           run.process().state() != QProcess::NotRunning)
+        run.process().waitForReadyRead(200);
+    QVERIFY2(run.stdErr().contains("running, modal"), run.stdErr().constData());
+
+    run.terminate();
+    QVERIFY2(run.waitFinished(15000), "the client kept running after SIGTERM");
+    const QByteArray err = run.stdErr();
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.exitCode() == 1, err.constData());
+    QVERIFY2(err.contains("Unable to write to"), err.constData());
+    QVERIFY(!QFileInfo::exists(file));
 }
 
 QTEST_MAIN(TTerminateE2ETest)
