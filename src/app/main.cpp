@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 #include <ctime>
 
 namespace {
@@ -36,7 +37,9 @@ int main(int argc, char** argv) {
     // Settings.ini is looked for where the user started us, before we move.
     const QString startDir = QDir::currentPath();
 
+    std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
+    noDisplay.reset();
     QCoreApplication::setApplicationName(QStringLiteral("velquist"));
     zkPrompts::InitFromEnvironment();
 

@@ -12,6 +12,17 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// Held while the application object is made: when no platform can be started (no X11 or
+// Wayland display, or one that cannot be opened), says so in one line and ends the program with
+// exit code 1, instead of Qt's plugin text and an abort.
+class TDisplayStartGuard {
+public:
+    TDisplayStartGuard();
+    ~TDisplayStartGuard();
+    TDisplayStartGuard(const TDisplayStartGuard&) = delete;
+    TDisplayStartGuard& operator=(const TDisplayStartGuard&) = delete;
+};
+
 // The application title: the main window's caption and that of the program's message boxes.
 // Kept apart from Qt's application display name, which Qt appends to every window's caption.
 QString ApplicationTitle();

@@ -52,6 +52,8 @@ private slots:
     void simultaneousLaunchesShareTheMailbox();
     void loginPasswordLeavesTheCommandLine();
     void noSafeRuntimeFolderEndsWithTheReason();
+    void withoutADisplayEndsWithOneLine_data();
+    void withoutADisplayEndsWithOneLine();
 };
 
 void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
@@ -249,6 +251,34 @@ void TSingleInstanceTest::noSafeRuntimeFolderEndsWithTheReason() {
                  err.contains("symbolic link"),
              err.constData());
     QVERIFY(QDir(open).isEmpty());
+}
+
+void TSingleInstanceTest::withoutADisplayEndsWithOneLine_data() {
+    QTest::addColumn<QString>("display");
+    QTest::newRow("no display at all") << QString();
+    QTest::newRow("a display nobody serves") << QStringLiteral(":987");
+}
+
+void TSingleInstanceTest::withoutADisplayEndsWithOneLine() {
+    QFETCH(QString, display);
+    TTestHome home;
+    TTestInstallation inst;
+    QProcessEnvironment env;
+    QStringList unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"};
+    if (!display.isEmpty()) {
+        env.insert("DISPLAY", display);
+        unset.removeAll("DISPLAY");
+    }
+    TClientRun run(inst.clientPath(), {}, QString(), env, unset);
+    QVERIFY(run.waitFinished());
+    const QByteArray err = run.stdErr();
+    QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 1, err.constData());
+    QVERIFY2(err.startsWith(
+                 "Velquist needs a graphical desktop (X11 or Wayland): no display found\n"),
+             err.constData());
+    QVERIFY2(!err.contains("plugin"), err.constData());
+    // Nothing was started that a later launch would meet.
+    QVERIFY(!QFileInfo::exists(socketOf(inst)));
 }
 
 QTEST_MAIN(TSingleInstanceTest)
