@@ -234,13 +234,13 @@ int main(int argc, char** argv) {
                        .arg(path));
         return 2;
     }
-    for (const QString& list : lists)
-        socket.write("LINK " + list.toUtf8() + '\n');
-    socket.flush();
 
     QByteArray partial;
     bool discarding = false;
+    bool closedByClient = false;
     const auto handleLine = [&](const QByteArray& line) {
+        if (line == "CLOSING")
+            closedByClient = true;
         if (!line.startsWith("SYMBOL "))
             return;
         const QByteArray symbol = line.mid(7);
@@ -252,7 +252,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     };
-    QObject::connect(&socket, &QLocalSocket::readyRead, [&] {
+    const auto readLines = [&] {
         while (socket.bytesAvailable() > 0) {
             const QByteArray chunk = socket.read(64 * 1024);
             qsizetype start = 0;
@@ -275,15 +275,31 @@ int main(int argc, char** argv) {
                 handleLine(std::exchange(partial, QByteArray()));
             }
         }
-    });
+    };
+    QObject::connect(&socket, &QLocalSocket::readyRead, readLines);
     int exitCode = 0;
-    QObject::connect(&socket, &QLocalSocket::disconnected, [&] {
-        PrintError(QStringLiteral("the client closed the link"));
-        exitCode = 1;
-        if (!runner || runner->Idle())
-            QCoreApplication::exit(exitCode);
-        else
-            runner->OnIdle = [&] { QCoreApplication::exit(exitCode); };
-    });
+    // Queued: a client that ends at once ends the connection inside the writes below, before
+    // the event loop that the handler's exit needs is running.
+    QObject::connect(
+        &socket, &QLocalSocket::disconnected, &socket,
+        [&] {
+            readLines(); // what came just before the end
+            // A client that closed on purpose said so first: that end is a normal one.
+            if (closedByClient) {
+                PrintError(QStringLiteral("the client has ended"));
+            } else {
+                PrintError(QStringLiteral("the link was lost (the client ended without closing it, "
+                                          "or dropped this program)"));
+                exitCode = 1;
+            }
+            if (!runner || runner->Idle())
+                QCoreApplication::exit(exitCode);
+            else
+                runner->OnIdle = [&] { QCoreApplication::exit(exitCode); };
+        },
+        Qt::QueuedConnection);
+    for (const QString& list : lists)
+        socket.write("LINK " + list.toUtf8() + '\n');
+    socket.flush();
     return app.exec();
 }

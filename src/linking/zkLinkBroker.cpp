@@ -9,9 +9,11 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -19,6 +21,9 @@ constexpr qint64 ReadChunkBytes = 64 * 1024;
 
 const QByteArray LinkCommand = QByteArrayLiteral("LINK ");
 const QByteArray UnlinkCommand = QByteArrayLiteral("UNLINK ");
+// The last line a program hears when the client closes its links on purpose; a connection
+// that ends without it was lost (the client died, or dropped the program).
+const QByteArray ClosingLine = QByteArrayLiteral("CLOSING\n");
 
 // A symbol is one line on the wire; a line break inside it must not start a line of its own.
 QByteArray SymbolLine(const QString& symbol) {
@@ -70,6 +75,21 @@ bool TLinkBroker::Listen(const QString& path) {
 
 void TLinkBroker::Close() {
     const bool hadLinks = !Links.isEmpty();
+    // What is still waiting goes out first, then the goodbye; both are in the kernel's buffer
+    // before the connection is cut, so the program reads them all.
+    // A write to a program that is gone ends its connection at once, which removes its peer:
+    // go by a list of the sockets, not through the peers.
+    std::vector<QPointer<QLocalSocket>> sockets;
+    for (const std::unique_ptr<TPeer>& peer : Peers)
+        sockets.emplace_back(peer->Socket);
+    for (const QPointer<QLocalSocket>& socket : sockets) {
+        TPeer* peer = socket ? PeerOf(socket) : nullptr;
+        if (!peer || socket->state() != QLocalSocket::ConnectedState)
+            continue;
+        socket->write(std::exchange(peer->Outgoing, QByteArray()) + ClosingLine);
+        if (socket && PeerOf(socket))
+            socket->flush();
+    }
     while (!Peers.empty())
         RemovePeer(Peers.back().get());
     if (Server) {

@@ -3,6 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QtTest>
 
@@ -44,6 +47,7 @@ private slots:
 
     void printsEachSymbolOfItsLists();
     void execRunsTheCommandWithoutAShell();
+    void lostLinkIsAnError();
     void findsTheOneRunningClient();
     void refusesASocketOfAnotherUser();
 };
@@ -62,11 +66,34 @@ void TLinkToolTest::printsEachSymbolOfItsLists() {
     QByteArray out;
     QTRY_VERIFY((out += tool->readAllStandardOutput()) == "AAPL\nMSFT\n");
 
-    // The client going away ends the tool, with a word on stderr.
+    // The client closing ends the tool normally, after the symbols sent just before.
+    broker.Send("MAIN LIST", "LAST");
     broker.Close();
     QVERIFY(tool->waitForFinished(5000));
+    QCOMPARE(tool->readAllStandardOutput(), QByteArray("LAST\n"));
+    QCOMPARE(tool->exitCode(), 0);
+    QVERIFY(tool->readAllStandardError().contains("the client has ended"));
+}
+
+void TLinkToolTest::lostLinkIsAnError() {
+    // A client that dies says no goodbye: the connection just ends.
+    QLocalServer server;
+    QVERIFY(QDir().mkpath(QFileInfo(socketPath("a")).path()));
+    QVERIFY(server.listen(socketPath("a")));
+    auto tool = startTool({"--socket", socketPath("a"), "L"});
+    QVERIFY(server.waitForNewConnection(5000));
+    QLocalSocket* peer = server.nextPendingConnection();
+    QVERIFY(peer);
+    while (!peer->canReadLine())
+        QVERIFY(peer->waitForReadyRead(5000)); // linked
+    peer->write("SYMBOL IBM\n");
+    peer->flush();
+    delete peer;
+    server.close();
+    QVERIFY(tool->waitForFinished(5000));
+    QCOMPARE(tool->readAllStandardOutput(), QByteArray("IBM\n"));
     QCOMPARE(tool->exitCode(), 1);
-    QVERIFY(tool->readAllStandardError().contains("the client closed the link"));
+    QVERIFY(tool->readAllStandardError().contains("the link was lost"));
 }
 
 void TLinkToolTest::execRunsTheCommandWithoutAShell() {
