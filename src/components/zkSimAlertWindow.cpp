@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScrollBar>
 
 #include <cmath>
@@ -35,6 +36,23 @@ const TAlertKind AlertKinds[] = {
     {"High relative volume", 0, false},
     {"Volume spike", 0, false},
 };
+
+// A strategy named for a direction ("Running Up", "New Lows") shows only alerts of that
+// direction, so a window looks like its name; any other name gets every kind.
+int StrategyDirection(const QString& windowName) {
+    static const QStringList Up = {"up", "ups", "high", "highs", "bull", "bullish", "long",
+                                   "breakout", "breakouts", "gainers", "above", "rising"};
+    static const QStringList Down = {"down", "downs", "low", "lows", "bear", "bearish", "short",
+                                     "breakdown", "breakdowns", "losers", "below", "falling"};
+    bool up = false, down = false;
+    for (const QString& word :
+         windowName.toLower().split(QRegularExpression(QStringLiteral("[^a-z]+")),
+                                    Qt::SkipEmptyParts)) {
+        up = up || Up.contains(word);
+        down = down || Down.contains(word);
+    }
+    return up == down ? 0 : (up ? +1 : -1);
+}
 
 constexpr int DefaultColumnWidths[] = {70, 64, 72};
 // The generator never ticks faster than this; shorter intervals give several alerts a tick.
@@ -362,21 +380,25 @@ std::shared_ptr<TSimAlert> TSimZentrikWindowX::MakeRandomAlert() {
         if ((Config.MinPrice && price < *Config.MinPrice) ||
             (Config.MaxPrice && price > *Config.MaxPrice))
             continue;
-        const TAlertKind& kind = AlertKinds[Random() % std::size(AlertKinds)];
+        const int direction = StrategyDirection(Config.WindowName);
+        const TAlertKind* kind = nullptr;
+        do
+            kind = &AlertKinds[Random() % std::size(AlertKinds)];
+        while (direction != 0 && kind->Direction != direction);
         std::uniform_real_distribution<double> amount(0.2, 4.5);
         QString text;
-        if (kind.Percent)
+        if (kind->Percent)
             text = QStringLiteral("%1 (%2%3%)")
-                       .arg(QLatin1String(kind.Text),
-                            kind.Direction < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+                       .arg(QLatin1String(kind->Text),
+                            kind->Direction < 0 ? QStringLiteral("-") : QStringLiteral("+"))
                        .arg(amount(Random), 0, 'f', 2);
         else
             text = QStringLiteral("%1 (%2x)")
-                       .arg(QLatin1String(kind.Text))
+                       .arg(QLatin1String(kind->Text))
                        .arg(1.5 + amount(Random), 0, 'f', 1);
         auto alert =
             std::make_shared<TSimAlert>(symbol, 0, QDateTime::currentDateTimeUtc(), price, text);
-        alert->Direction = kind.Direction;
+        alert->Direction = kind->Direction;
         return alert;
     }
     return nullptr;

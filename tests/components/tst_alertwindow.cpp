@@ -8,6 +8,7 @@
 #include "zkComponentsTestUtil.h"
 #include "zkTestSupport.h"
 
+#include <algorithm>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -290,6 +291,28 @@ this is not json
             QVERIFY(!alert->Description().isEmpty());
             QCOMPARE(alert->SkipFlag(), 0);
         }
+        // A strategy named for a direction shows alerts of that direction only.
+        TZentrikWindowX up, down;
+        up.SetDataConfig(QStringLiteral("WN=Running%20Up&S=AAPL"));
+        down.SetDataConfig(QStringLiteral("WN=New%20Lows&S=AAPL"));
+        QTRY_VERIFY(Sim(up)->Model()->rowCount() >= 20 && Sim(down)->Model()->rowCount() >= 20);
+        const QStringList falling = {"New low", "Running down", "below", "Gap down",
+                                     "Pullback", "volume", "Volume"};
+        const QStringList rising = {"New high", "Running up", "above", "Gap up", "Bounce",
+                                    "volume", "Volume"};
+        const auto has = [](const QString& text, const QStringList& words) {
+            return std::any_of(words.begin(), words.end(),
+                               [&](const QString& w) { return text.contains(w); });
+        };
+        for (int r = 0; r < Sim(up)->Model()->rowCount(); ++r) {
+            const QString text = Sim(up)->Model()->AlertAt(r)->Description();
+            QVERIFY2(!has(text, falling), qPrintable(text));
+        }
+        for (int r = 0; r < Sim(down)->Model()->rowCount(); ++r) {
+            const QString text = Sim(down)->Model()->AlertAt(r)->Description();
+            QVERIFY2(!has(text, rising), qPrintable(text));
+        }
+
         Service->SetUserName(QString());
         QTest::qWait(60);
         const int rows = Sim(w)->Model()->rowCount();
