@@ -3,10 +3,32 @@
 #include "zkSettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 QString settingsKey() {
     return SettingsKeyPath() + QStringLiteral("\\Settings");
+}
+
+QString FolderKey(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(folder).absoluteFilePath()) : canonical;
+}
+
+// The per-user store is shared by every installation of the user (a build folder run once, the
+// installed copy). A layout file in the SavedWindows folder of another installation, present or
+// long deleted, belongs to that one: this installation keeps the same file in its own folder.
+// Layout files anywhere else were the user's choice and stay as they are.
+QString OwnLayoutPath(const QString& path) {
+    if (path.isEmpty())
+        return path;
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (folder.fileName() != QLatin1String("SavedWindows"))
+        return path;
+    if (FolderKey(folder.absolutePath()) == FolderKey(QDir::currentPath()))
+        return path;
+    return SavedWindowsDir() + QLatin1Char('/') + file.fileName();
 }
 } // namespace
 
@@ -30,12 +52,12 @@ void ReadLayoutSettings(TLayoutSettings& settings, const TLayoutSettings& defaul
     const QString key = settingsKey();
     settings.SaveOnExit =
         ReadIntegerValue(store, key, QStringLiteral("SaveOnExit"), defaults.SaveOnExit);
-    settings.SaveLayoutName =
-        ReadStringValue(store, key, QStringLiteral("SaveLayoutName"), defaults.SaveLayoutName);
+    settings.SaveLayoutName = OwnLayoutPath(
+        ReadStringValue(store, key, QStringLiteral("SaveLayoutName"), defaults.SaveLayoutName));
     settings.LoadOnStart =
         ReadBoolValue(store, key, QStringLiteral("LoadOnStart"), defaults.LoadOnStart);
-    settings.LoadLayoutName =
-        ReadStringValue(store, key, QStringLiteral("LoadLayoutName"), defaults.LoadLayoutName);
+    settings.LoadLayoutName = OwnLayoutPath(
+        ReadStringValue(store, key, QStringLiteral("LoadLayoutName"), defaults.LoadLayoutName));
 }
 
 void WriteLayoutSettings(const TLayoutSettings& settings) {

@@ -19,5 +19,6 @@ QString DefaultLayoutFileName();
 
 void SetLayoutDefaults(TLayoutSettings& settings);
 // Reads the four choices from the per-user key "\Settings", each defaulting to the given value.
+// A layout file in another installation's SavedWindows folder reads as the same file in ours.
 void ReadLayoutSettings(TLayoutSettings& settings, const TLayoutSettings& defaults);
 void WriteLayoutSettings(const TLayoutSettings& settings);

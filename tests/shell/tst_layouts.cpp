@@ -146,6 +146,26 @@ private slots:
         QCOMPARE(read.SaveLayoutName, QString());
         QVERIFY(!read.LoadOnStart);
         QCOMPARE(read.LoadLayoutName, QString("/x/y.zkl"));
+        // Another installation's layout files (a build folder run once, deleted since or not)
+        // read as the same files in ours; the user's own places stay, present or not.
+        QTemporaryDir other;
+        QVERIFY(QDir().mkpath(other.path() + "/SavedWindows"));
+        const QString link = other.path() + "/here";
+        QVERIFY(QFile::link(Install->path(), link));
+        const QList<QPair<QString, QString>> cases = {
+            {other.path() + "/SavedWindows/DEFAULT_LAYOUT.zkl", builtIn},
+            {"/gone/clone/build/SavedWindows/Morning.zkl", path("SavedWindows/Morning.zkl")},
+            {link + "/SavedWindows/Mine.zkl", link + "/SavedWindows/Mine.zkl"},
+            {"/home/u/layouts/Morning.zkl", "/home/u/layouts/Morning.zkl"},
+            {"/gone/SavedWindowsX/a.zkl", "/gone/SavedWindowsX/a.zkl"},
+        };
+        for (const auto& [stored, expected] : cases) {
+            WriteLayoutSettings({0, stored, true, stored});
+            ReadLayoutSettings(read, s);
+            QCOMPARE(read.SaveLayoutName, expected);
+            QCOMPARE(read.LoadLayoutName, expected);
+        }
+
         // LoadOnStart is an integer value: the start-up decision tests for exactly that.
         TStoreValue v;
         QVERIFY(TUserStore::Instance().GetValue(key, "LoadOnStart", v));
