@@ -18,6 +18,7 @@ if [ -n "$SUDO" ] && ! command -v sudo >/dev/null; then
   echo "Missing packages: ${missing[*]}. Run this as root, or install sudo, to install them." >&2
   exit 1
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+# sudo drops the environment: the front end is set on apt-get's own command line.
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+  "${missing[@]}"

@@ -14,8 +14,19 @@ source "$(dirname "$0")/desktop-common.sh"
 folder=$(absolute_folder "${1:-$default_folder}")
 
 # Refuse a folder that already holds other things: uninstalling it later would be unclear,
-# and nothing here should mix with someone else's files.
-if [ -d "$folder" ] && [ -n "$(ls -A "$folder")" ] && [ ! -f "$folder/velquist" ]; then
+# and nothing here should mix with someone else's files. What an uninstall kept on purpose
+# (the user's files) is ours: installing there again takes them up.
+holds_only_kept_files() {
+  local entry
+  for entry in "$1"/* "$1"/.[!.]* "$1"/..?*; do
+    [ -e "$entry" ] || [ -L "$entry" ] || continue
+    case $(basename "$entry") in
+      Settings.ini | Local.ini | SavedWindows | Sounds) ;;
+      *) return 1 ;;
+    esac
+  done
+}
+if [ -d "$folder" ] && [ ! -f "$folder/velquist" ] && ! holds_only_kept_files "$folder"; then
   die "$folder is not empty and holds no Velquist installation; give a new or empty folder"
 fi
 [ -e "$folder" ] && [ ! -d "$folder" ] && die "$folder exists and is not a folder"
@@ -65,7 +76,16 @@ update-desktop-database "$(dirname "$desktop_file")"
 
 echo "Velquist is installed in $folder"
 echo "Start it with: $bin_dir/velquist"
+# Debian's ~/.profile for new users puts ~/.local/bin on the PATH at login; root's does not.
 case ":$PATH:" in
   *":$bin_dir:"*) ;;
-  *) echo "($bin_dir is not on your PATH yet; Debian adds it at your next login.)" ;;
+  *)
+    if grep -qs '\.local/bin' "$HOME/.profile"; then
+      echo "($bin_dir is not on your PATH yet; your ~/.profile adds it at your next login.)"
+    else
+      echo "($bin_dir is not on your PATH: add it, for instance with the line"
+      echo "   PATH=\"\$HOME/.local/bin:\$PATH\""
+      echo " in your ~/.profile, or start Velquist as $bin_dir/velquist.)"
+    fi
+    ;;
 esac

@@ -31,7 +31,21 @@ if [ $ours -eq 1 ]; then
   mimeapps="${XDG_CONFIG_HOME:-$HOME/.config}/mimeapps.list"
   if [ -f "$mimeapps" ]; then
     sed -i '/^x-scheme-handler\/velquist=velquist\.desktop;\{0,1\}$/d' "$mimeapps"
+    # Nothing but section headings and blank lines left: the file says nothing any more.
+    grep -qv '^\(\[.*\]\)\{0,1\}[[:space:]]*$' "$mimeapps" || rm -f "$mimeapps"
   fi
+  # The desktop database of a folder without entries is an empty stub.
+  applications=$(dirname "$desktop_file")
+  if [ -d "$applications" ] && ! compgen -G "$applications/*.desktop" >/dev/null; then
+    rm -f "$applications/mimeinfo.cache"
+  fi
+  # Folders the install made and nothing else uses now.
+  for dir in "$icon_dir"/*/apps; do
+    [ -d "$dir" ] || continue
+    rmdir "$dir" 2>/dev/null && rmdir "$(dirname "$dir")" 2>/dev/null || true
+  done
+  rmdir "$icon_dir" "$(dirname "$icon_dir")" "$applications" 2>/dev/null || true
+  rmdir "$bin_dir" 2>/dev/null || true
 else
   echo "The launchers in $bin_dir belong to another installation; its desktop entry stays." >&2
 fi

@@ -170,6 +170,24 @@ private slots:
              {"Settings.ini", "Local.ini", "Sounds/Chime.wav", "SavedWindows/DEFAULT_LAYOUT.zkl"})
             QVERIFY2(QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(kept)), kept);
         QCOMPARE(run(QStringLiteral("xdg-mime"), query, Env).Out.trimmed(), QByteArray());
+        // No empty folders or stub files stay behind in the user's home.
+        for (const QString& gone :
+             {UserHome + QStringLiteral("/.local/bin"), data(QStringLiteral("icons")),
+              data(QStringLiteral("applications")),
+              Home->configHome() + QStringLiteral("/mimeapps.list")})
+            QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
+
+        // Installing again into what the uninstall kept works and takes up the user's files.
+        r = script(QStringLiteral("install.sh"), {folder});
+        QVERIFY2(r.Code == 0, r.Err.constData());
+        QCOMPARE(mode(bin(QStringLiteral("velquist"))), 0755);
+        QCOMPARE(ReadWholeFile(folder + QStringLiteral("/Settings.ini")),
+                 QByteArray("[Settings]\nApplicationTitle=Mine\n"));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/SavedWindows/DEFAULT_LAYOUT.zkl")));
+        // This home's ~/.profile does not put ~/.local/bin on the PATH (as root's): say how.
+        QVERIFY2(r.Out.contains("PATH=\"$HOME/.local/bin:$PATH\""), r.Out.constData());
+        r = script(QStringLiteral("uninstall.sh"), {folder});
+        QVERIFY2(r.Code == 0, r.Err.constData());
     }
 
     void refusesAFolderOfOtherFiles() {
