@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ at the repository root.
+# Configures and builds into build/ at the repository root: scripts/build.sh [TARGET...]
+# Without targets everything is built (client, tools, tests, benchmarks).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DVELQUIST_WERROR=ON ${VELQUIST_CMAKE_ARGS:-} >/dev/null
-cmake --build build -j2
+if [ $# -gt 0 ]; then
+  cmake --build build -j2 --target "$@"
+else
+  cmake --build build -j2
+fi

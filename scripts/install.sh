@@ -40,7 +40,7 @@ if [ -n "${VELQUIST_BUILD_DIR:-}" ]; then
   build=$VELQUIST_BUILD_DIR
 else
   "$repo/scripts/install-deps.sh"
-  "$repo/scripts/build.sh"
+  "$repo/scripts/build.sh" "${programs[@]}" velquist_starter
   build="$repo/build"
 fi
 [ -x "$build/velquist" ] || die "no built client in $build"
