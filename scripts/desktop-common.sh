@@ -42,6 +42,15 @@ if [ "$#" -eq 2 ] && [ "$1" = "/url:%u" ]; then
   set -- "/url:$2"
 fi
 LAUNCH
+    # A link opened from a terminal (xdg-open) must not tie the client to it: the link's
+    # launch runs in a session of its own, and xdg-open returns at once.
+    printf 'case "${1:-}" in
+  /url:* | -url:*)
+'
+    printf '    exec setsid -f %s "$@" </dev/null >/dev/null 2>&1 ;;
+esac
+' \
+      "$(sh_quote "$folder/$program")"
   fi
   printf 'exec %s "$@"\n' "$(sh_quote "$folder/$program")"
 }

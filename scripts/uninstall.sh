@@ -14,7 +14,9 @@ folder=$(absolute_folder "${1:-$default_folder}")
 ours=1
 for program in "${programs[@]}"; do
   launcher="$bin_dir/$program"
-  if [ -f "$launcher" ] && cmp -s "$launcher" <(launcher_text "$folder" "$program"); then
+  # Ours when it names this folder in its mark line, whichever version of install.sh wrote it.
+  if [ -f "$launcher" ] &&
+    [ "$(sed -n 2p "$launcher")" = "$(launcher_text "$folder" "$program" | sed -n 2p)" ]; then
     rm -f "$launcher"
   elif [ -e "$launcher" ]; then
     ours=0

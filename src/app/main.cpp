@@ -21,8 +21,8 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <optional>
 #include <ctime>
+#include <optional>
 
 namespace {
 long long MonotonicNs() {

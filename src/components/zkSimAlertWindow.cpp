@@ -40,14 +40,14 @@ const TAlertKind AlertKinds[] = {
 // A strategy named for a direction ("Running Up", "New Lows") shows only alerts of that
 // direction, so a window looks like its name; any other name gets every kind.
 int StrategyDirection(const QString& windowName) {
-    static const QStringList Up = {"up", "ups", "high", "highs", "bull", "bullish", "long",
-                                   "breakout", "breakouts", "gainers", "above", "rising"};
-    static const QStringList Down = {"down", "downs", "low", "lows", "bear", "bearish", "short",
-                                     "breakdown", "breakdowns", "losers", "below", "falling"};
+    static const QStringList Up = {"up",   "ups",      "high",      "highs",   "bull",  "bullish",
+                                   "long", "breakout", "breakouts", "gainers", "above", "rising"};
+    static const QStringList Down = {"down",       "downs",   "low",   "lows",
+                                     "bear",       "bearish", "short", "breakdown",
+                                     "breakdowns", "losers",  "below", "falling"};
     bool up = false, down = false;
-    for (const QString& word :
-         windowName.toLower().split(QRegularExpression(QStringLiteral("[^a-z]+")),
-                                    Qt::SkipEmptyParts)) {
+    for (const QString& word : windowName.toLower().split(
+             QRegularExpression(QStringLiteral("[^a-z]+")), Qt::SkipEmptyParts)) {
         up = up || Up.contains(word);
         down = down || Down.contains(word);
     }

@@ -3,8 +3,8 @@
 #include "zkWindowOrder.h"
 
 #include <cstdio>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 QString TheApplicationTitle;
@@ -23,8 +23,7 @@ void NoDisplayHandler(QtMsgType type, const QMessageLogContext& context, const Q
                    stderr);
         const QByteArray display = qgetenv("DISPLAY");
         if (!display.isEmpty())
-            std::fprintf(stderr, "(the display \"%s\" could not be opened)\n",
-                         display.constData());
+            std::fprintf(stderr, "(the display \"%s\" could not be opened)\n", display.constData());
         std::fflush(stderr);
         _exit(1);
     }

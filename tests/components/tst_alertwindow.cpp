@@ -8,7 +8,6 @@
 #include "zkComponentsTestUtil.h"
 #include "zkTestSupport.h"
 
-#include <algorithm>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -18,6 +17,7 @@
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QTest>
+#include <algorithm>
 
 class TAlertWindowTest : public QObject {
     Q_OBJECT
@@ -256,8 +256,8 @@ this is not json
         QCOMPARE(Sim(w)->Model()->rowCount(), 0); // the feed is not replayed here
         QCOMPARE(Sim(w)->View()->Placeholder, QString("Waiting for alerts..."));
         const QDateTime at = QDateTime::fromString("2026-12-08T15:30:00.250Z", Qt::ISODateWithMs);
-        w.AddExternalAlerts({TAlertData("NVDA", 0, at, 912.4, "New high"),
-                             TAlertData("AMD", 1, at, 0, QString())});
+        w.AddExternalAlerts(
+            {TAlertData("NVDA", 0, at, 912.4, "New high"), TAlertData("AMD", 1, at, 0, QString())});
         QCOMPARE(Rows(*Sim(w)->Model()), QStringList({"AMD", "NVDA"}));
         QCOMPARE(log.Symbols, QStringList({"NVDA", "AMD"}));
         QCOMPARE(log.Skips, (QList<int32_t>{0, 1}));
@@ -296,10 +296,10 @@ this is not json
         up.SetDataConfig(QStringLiteral("WN=Running%20Up&S=AAPL"));
         down.SetDataConfig(QStringLiteral("WN=New%20Lows&S=AAPL"));
         QTRY_VERIFY(Sim(up)->Model()->rowCount() >= 20 && Sim(down)->Model()->rowCount() >= 20);
-        const QStringList falling = {"New low", "Running down", "below", "Gap down",
-                                     "Pullback", "volume", "Volume"};
-        const QStringList rising = {"New high", "Running up", "above", "Gap up", "Bounce",
-                                    "volume", "Volume"};
+        const QStringList falling = {"New low",  "Running down", "below", "Gap down",
+                                     "Pullback", "volume",       "Volume"};
+        const QStringList rising = {"New high", "Running up", "above", "Gap up",
+                                    "Bounce",   "volume",     "Volume"};
         const auto has = [](const QString& text, const QStringList& words) {
             return std::any_of(words.begin(), words.end(),
                                [&](const QString& w) { return text.contains(w); });

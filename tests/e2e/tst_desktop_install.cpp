@@ -7,14 +7,20 @@
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "platform/zkInstance.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTableView>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -68,6 +74,20 @@ class TDesktopInstallTest : public QObject {
     QString bin(const QString& name) const {
         return UserHome + QStringLiteral("/.local/bin/") + name;
     }
+
+    // Whether a process started for a velquist: link still runs (the launch, or the client).
+    // Whether a process of this installation runs whose command line matches: a link's launch
+    // shows its link until it has posted it; a client is the program with whatever arguments.
+    // Only this test's installation counts: other tests may run clients with links too.
+    bool runs(const QString& folder, const QString& arguments) {
+        const QString pattern =
+            QRegularExpression::escape(folder + QStringLiteral("/velquist")) + arguments;
+        return run(QStringLiteral("pgrep"), {QStringLiteral("-f"), pattern}, Env).Code == 0;
+    }
+    bool linkLaunchRuns(const QString& folder) {
+        return runs(folder, QStringLiteral(" .*url:velquist://"));
+    }
+    bool clientRuns(const QString& folder) { return runs(folder, QStringLiteral("( |$)")); }
 
 private slots:
     void init() {
@@ -131,8 +151,10 @@ private slots:
             r = run(QStringLiteral("xdg-open"),
                     {QStringLiteral("velquist://NewAlertWindow/?WindowConfig=abc")}, Env);
             QVERIFY2(r.Code == 0, r.Err.constData());
-            // xdg-open returns once the second launch has posted the link and ended; the running
-            // client empties the mailbox in the tick that opens the window.
+            // xdg-open returns at once: the link's launch runs on its own. Once it has posted
+            // the link and ended, the running client empties the mailbox in the tick that
+            // opens the window.
+            QTRY_VERIFY_WITH_TIMEOUT(!linkLaunchRuns(folder), 10000);
             const QStringList get{QStringLiteral("get"), Mailbox, QString()};
             QTRY_COMPARE_WITH_TIMEOUT(run(bin(QStringLiteral("velquist-store")), get, Env).Out,
                                       QByteArray("\n"), 10000);
@@ -144,6 +166,33 @@ private slots:
             QVERIFY(saved.contains("\nDataConfig=WN=Running%20Up&S=\n"));
             QVERIFY(saved.contains("\nDataConfig=WindowConfig=abc\n"));
             QVERIFY(saved.contains("\nWindowConfig=abc\n"));
+        }
+
+        {
+            const QString lock = TInstanceGuard::LockName(folder);
+            // Whatever fails below, the client the link started does not outlive the test.
+            const auto stop = qScopeGuard([&] {
+                TInstanceGuard::SendCommand(lock, "terminate");
+                QDeadlineTimer deadline(10000);
+                while (clientRuns(folder) && !deadline.hasExpired())
+                    QThread::msleep(100);
+                run(QStringLiteral("pkill"),
+                    {QStringLiteral("-KILL"), QStringLiteral("-f"),
+                     QRegularExpression::escape(folder + QStringLiteral("/velquist")) +
+                         QStringLiteral("( |$)")},
+                    Env);
+            });
+            // A link with no client running starts one that xdg-open does not wait for.
+            QElapsedTimer clock;
+            clock.start();
+            r = run(QStringLiteral("xdg-open"),
+                    {QStringLiteral("velquist://NewAlertWindow/?WindowConfig=detached")}, Env);
+            QVERIFY2(r.Code == 0, r.Err.constData());
+            const qint64 returnedAfter = clock.elapsed();
+            QTRY_VERIFY_WITH_TIMEOUT(TInstanceGuard::SendCommand(lock, "activate"), 20000);
+            QVERIFY2(returnedAfter < 5000, qPrintable(QString::number(returnedAfter)));
+            QVERIFY(TInstanceGuard::SendCommand(lock, "terminate"));
+            QTRY_VERIFY_WITH_TIMEOUT(!clientRuns(folder), 20000);
         }
 
         // Installing again keeps what the user changed or removed.

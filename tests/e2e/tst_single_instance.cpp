@@ -273,9 +273,9 @@ void TSingleInstanceTest::withoutADisplayEndsWithOneLine() {
     QVERIFY(run.waitFinished());
     const QByteArray err = run.stdErr();
     QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 1, err.constData());
-    QVERIFY2(err.startsWith(
-                 "Velquist needs a graphical desktop (X11 or Wayland): no display found\n"),
-             err.constData());
+    QVERIFY2(
+        err.startsWith("Velquist needs a graphical desktop (X11 or Wayland): no display found\n"),
+        err.constData());
     QVERIFY2(!err.contains("plugin"), err.constData());
     // Nothing was started that a later launch would meet.
     QVERIFY(!QFileInfo::exists(socketOf(inst)));
