@@ -11,19 +11,28 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 namespace {
 
+QPoint FittedTopLeft(const QRect& frame);
+
 // Watches one window until the window manager has framed it, then puts the frame where it was
-// asked to be. Without a window manager (no frame ever) it gives up a few seconds after the
-// window first appeared, when nothing needs mending.
+// asked to be (a stored place), or, for a window to be fitted, moves the real frame onto its
+// monitor: before the frame is known, a fit leaves the title bar's height off the screen.
+// Without a window manager (no frame ever) it gives up a few seconds after the window first
+// appeared, when nothing needs mending.
+//
+// Once framed it watches a moment longer: on a busy desktop Qt may learn the frame before the
+// window's own position, so a frame that drifts off the place right after is put back.
 class TFramePlacer : public QObject {
 public:
-    TFramePlacer(QWidget* window, const QPoint& pos) : QObject(window), Window(window), Pos(pos) {
+    explicit TFramePlacer(QWidget* window) : QObject(window), Window(window) {
         setObjectName(QStringLiteral("zkFramePlacer"));
         window->installEventFilter(this);
     }
     void SetPos(const QPoint& pos) { Pos = pos; }
+    void SetFit() { Fit = true; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -34,7 +43,10 @@ protected:
                 // look again a few times a second.
                 if (!Poll.isActive()) {
                     Poll.start(50, this);
-                    QTimer::singleShot(5000, this, &TFramePlacer::Finish);
+                    QTimer::singleShot(5000, this, [this] {
+                        if (!Framed)
+                            Finish();
+                    });
                 }
                 Check();
                 break;
@@ -54,6 +66,9 @@ protected:
     }
 
 private:
+    static constexpr int SettleMs = 1000;
+    static constexpr int MaxSettleMoves = 3;
+
     void Finish() {
         Poll.stop();
         setObjectName(QString());
@@ -62,22 +77,71 @@ private:
         deleteLater();
     }
     void Check() {
-        if (!Window || !Window->isVisible())
+        if (!Window || !Window->isVisible() || InMove)
             return;
         const QWindow* handle = Window->windowHandle();
         if (!handle || handle->frameMargins().isNull())
             return; // not framed yet
-        // Done before moving: the move below raises more events of this window.
-        Finish();
-        if (Window->frameGeometry().topLeft() != Pos && !Window->isMaximized() &&
-            !Window->isMinimized() && !Window->isFullScreen())
-            Window->move(Pos);
+        if (Window->isMaximized() || Window->isMinimized() || Window->isFullScreen()) {
+            Finish();
+            return;
+        }
+        const QRect frame = Window->frameGeometry();
+        if (!Framed) {
+            Framed = true;
+            // The place to keep from now on: the one asked for, or where the window manager
+            // put it; then onto the monitor when it is to be fitted.
+            QPoint target = Pos.value_or(frame.topLeft());
+            if (Fit)
+                target = FittedTopLeft(QRect(target, frame.size()));
+            // A place the window manager chose and that fits is its own: nothing to keep.
+            if (!Pos && target == frame.topLeft()) {
+                Finish();
+                return;
+            }
+            Pos = target;
+            QTimer::singleShot(SettleMs, this, &TFramePlacer::Finish);
+            if (frame.topLeft() != *Pos)
+                MoveTo(*Pos);
+            return;
+        }
+        // Settling: only the known fault is mended, the client area put where its frame
+        // belongs; a move the program or the user made since is theirs.
+        if (Window->geometry().topLeft() == *Pos && frame.topLeft() != *Pos) {
+            if (Moves >= MaxSettleMoves) {
+                Finish();
+                return;
+            }
+            MoveTo(*Pos);
+        }
+    }
+    void MoveTo(const QPoint& pos) {
+        ++Moves;
+        InMove = true;
+        Window->move(pos);
+        InMove = false;
     }
 
     QPointer<QWidget> Window;
-    QPoint Pos;
+    std::optional<QPoint> Pos;
+    bool Fit = false;
+    bool Framed = false;
+    bool InMove = false;
+    int Moves = 0;
     QBasicTimer Poll;
 };
+
+TFramePlacer* FramePlacerOf(QWidget* window) {
+    if (auto* placer = window->findChild<QObject*>(QStringLiteral("zkFramePlacer"),
+                                                   Qt::FindDirectChildrenOnly))
+        return static_cast<TFramePlacer*>(placer);
+    return new TFramePlacer(window);
+}
+
+bool IsFramed(const QWidget* window) {
+    const QWindow* handle = window->windowHandle();
+    return window->isVisible() && handle && !handle->frameMargins().isNull();
+}
 
 } // namespace
 
@@ -86,14 +150,8 @@ void MoveWindowFrame(QWidget* window, const QPoint& pos) {
         return;
     window->move(pos);
     // Framed already: Qt knows the frame, and the move above is exact.
-    const QWindow* handle = window->windowHandle();
-    if (window->isVisible() && handle && !handle->frameMargins().isNull())
-        return;
-    if (auto* placer = window->findChild<QObject*>(QStringLiteral("zkFramePlacer"),
-                                                   Qt::FindDirectChildrenOnly))
-        static_cast<TFramePlacer*>(placer)->SetPos(pos);
-    else
-        new TFramePlacer(window, pos);
+    if (!IsFramed(window))
+        FramePlacerOf(window)->SetPos(pos);
 }
 
 QPoint FitRectToArea(const QRect& window, const QRect& area) {
@@ -152,6 +210,18 @@ int MonitorOfRect(const QRect& window, const QList<QRect>& monitors) {
     return best;
 }
 
+namespace {
+QPoint FittedTopLeft(const QRect& frame) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    QList<QRect> monitors;
+    for (const QScreen* screen : screens)
+        monitors << screen->geometry();
+    const int index = MonitorOfRect(frame, monitors);
+    const QScreen* screen = index >= 0 ? screens[index] : QGuiApplication::primaryScreen();
+    return screen ? FitRectToArea(frame, screen->availableGeometry()) : frame.topLeft();
+}
+} // namespace
+
 void FitToMonitor(QWidget* window) {
     if (!window)
         return;
@@ -161,17 +231,13 @@ void FitToMonitor(QWidget* window) {
         return;
     // The window's own screen() lags behind a move made before it is shown, so decide by
     // geometry, as the window system will once it appears.
-    QList<QRect> monitors;
-    for (const QScreen* screen : screens)
-        monitors << screen->geometry();
     const QRect frame = window->frameGeometry();
-    const int index = MonitorOfRect(frame, monitors);
-    const QScreen* screen = index >= 0 ? screens[index] : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QPoint topLeft = FitRectToArea(frame, screen->availableGeometry());
+    const QPoint topLeft = FittedTopLeft(frame);
     if (topLeft != frame.topLeft())
         MoveWindowFrame(window, topLeft); // a window's position is its frame's
+    // Not framed yet: the fit above knew the client area only; fit the real frame once known.
+    if (!IsFramed(window))
+        FramePlacerOf(window)->SetFit();
 }
 
 Qt::WindowStates WindowStateFromStored(int32_t state) {
