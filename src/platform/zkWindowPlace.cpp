@@ -20,7 +20,7 @@ QPoint FittedTopLeft(const QRect& frame);
 // Watches one window until the window manager has framed it, then puts the frame where it was
 // asked to be (a stored place), or, for a window to be fitted, moves the real frame onto its
 // monitor: before the frame is known, a fit leaves the title bar's height off the screen.
-// Without a window manager (no frame ever) it gives up a few seconds after the window first
+// Without a window manager (no frame ever) it gives up ten seconds after the window first
 // appeared, when nothing needs mending.
 //
 // Once framed it watches a moment longer: on a busy desktop Qt may learn the frame before the
@@ -30,6 +30,9 @@ public:
     explicit TFramePlacer(QWidget* window) : QObject(window), Window(window) {
         setObjectName(QStringLiteral("zkFramePlacer"));
         window->installEventFilter(this);
+        // Made while the window is being shown (from its showEvent): its Show has gone by.
+        if (window->isVisible())
+            StartWatching();
     }
     void SetPos(const QPoint& pos) { Pos = pos; }
     void SetFit() { Fit = true; }
@@ -39,15 +42,7 @@ protected:
         if (watched == Window) {
             switch (event->type()) {
             case QEvent::Show:
-                // A window whose client area stays put gets no event when it is framed, so
-                // look again a few times a second.
-                if (!Poll.isActive()) {
-                    Poll.start(50, this);
-                    QTimer::singleShot(5000, this, [this] {
-                        if (!Framed)
-                            Finish();
-                    });
-                }
+                StartWatching();
                 Check();
                 break;
             case QEvent::Move:
@@ -67,6 +62,18 @@ protected:
 
 private:
     static constexpr int SettleMs = 1000;
+
+    void StartWatching() {
+        // A window whose client area stays put gets no event when it is framed, so look again
+        // a few times a second.
+        if (Poll.isActive())
+            return;
+        Poll.start(50, this);
+        QTimer::singleShot(10000, this, [this] {
+            if (!Framed)
+                Finish();
+        });
+    }
     static constexpr int MaxSettleMoves = 3;
 
     void Finish() {

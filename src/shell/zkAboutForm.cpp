@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 constexpr int ClientWidth = 298;
@@ -161,9 +162,14 @@ void TAboutForm::showEvent(QShowEvent* event) {
         const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
         if (screen) {
             const QRect area = screen->availableGeometry();
-            const QSize frame = frameGeometry().size();
-            move(area.x() + (area.width() - frame.width()) / 2,
-                 area.y() + (area.height() - frame.height()) / 2);
+            // Shown the first time, its own frame is not known yet: take the owner's, which the
+            // window manager draws alike; the placer then puts the real frame there.
+            QMargins margins = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+            if (margins.isNull() && owner && owner->windowHandle())
+                margins = owner->windowHandle()->frameMargins();
+            const QSize frame = size().grownBy(margins);
+            MoveWindowFrame(this, QPoint(area.x() + (area.width() - frame.width()) / 2,
+                                         area.y() + (area.height() - frame.height()) / 2));
         }
         OKButton->setFocus();
     }

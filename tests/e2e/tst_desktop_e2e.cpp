@@ -76,6 +76,24 @@ public:
         }
         return captions;
     }
+    // The frames of the shown windows with that caption: openbox's frame windows sit right
+    // below the root, each with its client window among its children.
+    QList<QRect> Frames(const QString& caption) const {
+        static const QRegularExpression geometry(
+            QStringLiteral("\\s(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)\\s+\\+-?\\d+\\+-?\\d+$"));
+        const QString named = QStringLiteral("\"%1\": (").arg(caption);
+        QList<QRect> frames;
+        QRect frame;
+        for (const QString& text : Windows().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch m = geometry.match(text);
+            if (text.startsWith(QStringLiteral("     0x")) && m.hasMatch())
+                frame = QRect(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(),
+                              m.captured(2).toInt());
+            else if (text.startsWith(QStringLiteral("        0x")) && text.contains(named))
+                frames << frame;
+        }
+        return frames;
+    }
     QString Display;
 
 private:
@@ -111,6 +129,7 @@ class TDesktopE2ETest : public QObject {
 private slots:
     void restartsKeepEveryPlaceAndCaption();
     void newWindowsArePlacedByTheWindowManager();
+    void framesAreFittedAndCentred();
 };
 
 void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
@@ -244,6 +263,58 @@ void TDesktopE2ETest::newWindowsArePlacedByTheWindowManager() {
     QVERIFY2(first != QPoint(defaults.Left, defaults.Top), qPrintable(where));
     QVERIFY2(second != first, qPrintable(where));
     QCOMPARE(saved.Windows[0].Record.Width, defaults.Width);
+}
+
+// A window fitted onto the screen before its frame is known ends with its whole frame on the
+// screen, and About opens centred the first time, frame included.
+void TDesktopE2ETest::framesAreFittedAndCentred() {
+    TDesktop desktop;
+    const QString problem = desktop.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    StoreDeskChoices(file, true);
+    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    TLayout desk = deskLayout();
+    desk.Windows.resize(1);
+    desk.Windows[0].Record.Top = 900; // 300 high: far below the 1024 lines of the screen
+    desk.Windows[0].Record.Left = 1100;
+    WriteLayout(TSettingsStore::IniFile(file), desk);
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
+    env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
+    TClientRun client(inst.clientPath(), {}, QString(), env);
+    QVERIFY(client.waitStarted());
+    const QString about = QStringLiteral("About Velquist");
+    const QString alerts = QStringLiteral("High/Low Ticker"); // the default record's strategy
+    QDeadlineTimer deadline(20000);
+    while ((desktop.Frames(about).isEmpty() || desktop.Frames(alerts).isEmpty()) &&
+           !deadline.hasExpired())
+        QThread::msleep(200);
+    QThread::msleep(1500); // the placer's moves are done by now
+    const QList<QRect> aboutFrames = desktop.Frames(about);
+    const QList<QRect> alertFrames = desktop.Frames(alerts);
+    QVERIFY2(aboutFrames.size() == 1 && alertFrames.size() == 1,
+             qPrintable(desktop.Windows() + QString::fromLocal8Bit(client.stdErr())));
+    const QRect screen(0, 0, 1280, 1024);
+    const QRect a = alertFrames.front();
+    const auto text = [](const QRect& r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    QVERIFY2(screen.contains(a), qPrintable(text(a)));
+    QVERIFY2(a.bottom() >= screen.bottom() - 2 && a.right() >= screen.right() - 2,
+             qPrintable(text(a))); // moved in no further than it takes
+    const QRect b = aboutFrames.front();
+    QVERIFY2(qAbs(b.center().x() - screen.center().x()) <= 2 &&
+                 qAbs(b.center().y() - screen.center().y()) <= 2,
+             qPrintable(text(b)));
+    client.terminate();
+    QVERIFY(client.waitFinished());
 }
 
 QTEST_MAIN(TDesktopE2ETest)
