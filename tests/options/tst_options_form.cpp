@@ -368,6 +368,44 @@ private slots:
         o.reject();
     }
 
+    // Neither Browse takes a name in a folder that does not exist (saving the layout there
+    // would fail at exit): the dialog says so and asks again in the initial folder.
+    void browseRefusesAMissingFolder() {
+        TOptionsFixture f;
+        f.open();
+        const QString gone = f.Sandbox.dir() + "/gone/layout.zkl";
+        const QString good = f.Sandbox.dir() + "/SavedWindows/layout.zkl";
+        for (QPushButton* browse : {f.Form->SaveBrowseButton, f.Form->LoadBrowseButton}) {
+            QLineEdit* edit =
+                browse == f.Form->SaveBrowseButton ? f.Form->SaveNameEdit : f.Form->LoadNameEdit;
+            const QString kind = browse == f.Form->SaveBrowseButton ? "save" : "open";
+            edit->setText("/desk/before.zkl");
+            zkPrompts::ClearScript();
+            zkPrompts::SetNextFileName(gone);
+            zkPrompts::SetNextFileName(std::nullopt); // then the user cancels
+            browse->click();
+            QCOMPARE(edit->text(), QStringLiteral("/desk/before.zkl"));
+            const QList<zkPrompts::TPromptRecord> asked = zkPrompts::Shown();
+            QCOMPARE(asked.size(), 3);
+            QCOMPARE(asked[0].Kind, kind);
+            QVERIFY(asked[0].File.PathMustExist);
+            QCOMPARE(asked[1].Kind, QStringLiteral("message"));
+            QVERIFY2(asked[1].Text.contains(f.Sandbox.dir() + "/gone") &&
+                         asked[1].Text.contains("The folder does not exist"),
+                     qPrintable(asked[1].Text));
+            QCOMPARE(asked[2].Kind, kind);
+            QCOMPARE(asked[2].File.InitialDir, SavedWindowsDir());
+            QCOMPARE(asked[2].File.FileName, QStringLiteral("layout.zkl"));
+
+            zkPrompts::SetNextFileName(gone);
+            zkPrompts::SetNextFileName(good);
+            browse->click();
+            QCOMPARE(edit->text(), good);
+        }
+        QVERIFY(!QFileInfo::exists(f.Sandbox.dir() + "/gone"));
+        f.Form->reject();
+    }
+
     void layoutsPage() {
         TOptionsFixture f;
         f.Layout = {0, "/desk/a.zkl", false, "/desk/b.zkl"};
