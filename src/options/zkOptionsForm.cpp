@@ -570,9 +570,12 @@ bool TOptionsForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TOptionsForm::PagesTreeViewChange() {
-    const QTreeWidgetItem* selected = PagesTreeView->currentItem();
-    if (!selected)
+    // The selection, not the current item: a selection made without moving the current item
+    // (as assistive technologies make it) must change the page too.
+    const QList<QTreeWidgetItem*> selection = PagesTreeView->selectedItems();
+    if (selection.isEmpty())
         return;
+    const QTreeWidgetItem* selected = selection.constFirst();
     for (int i = 0; i < PagesTreeView->topLevelItemCount(); ++i)
         if (PagesTreeView->topLevelItem(i)->text(0) == selected->text(0)) {
             ShowPage(i);

@@ -16,6 +16,7 @@
 #include "zkFakeDesk.h"
 #include "zkTestSupport.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
@@ -115,6 +116,29 @@ private slots:
         f.Form->reject();
         f.open(); // each showing starts on General
         QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralTabSheet);
+    }
+
+    // The page follows the selection also when it is made without moving the tree's current
+    // item, as an assistive technology selects a row.
+    void pageFollowsTheSelection() {
+        TOptionsFixture f;
+        f.open();
+        QTreeWidget* tree = f.Form->PagesTreeView;
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(tree);
+        QVERIFY(access && access->tableInterface());
+        QVERIFY(access->tableInterface()->selectRow(3));
+        QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{tree->topLevelItem(3)});
+        QCOMPARE(tree->currentItem(), tree->topLevelItem(0));
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        QVERIFY(!f.Form->PagesControl->isTabVisible(0));
+        // Nothing selected: the page stays.
+        tree->clearSelection();
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        f.Form->reject();
+        f.open(); // General again, selected and shown
+        QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{tree->topLevelItem(0)});
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralTabSheet);
+        f.Form->reject();
     }
 
     void timeOffsetRoundTrip() {
