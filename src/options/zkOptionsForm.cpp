@@ -746,7 +746,7 @@ void TOptionsForm::BrowseLayout(bool forSave) {
     spec.Title = tr("Select File");
     spec.InitialDir = folder;
     spec.DefaultExt = QStringLiteral("zkl");
-    spec.Filter = tr("Velquist Layout files (*.zkl)|*.zkl|All files (*.*)|*.*");
+    spec.Filter = tr("Velquist Layout files (*.zkl)|*.zkl|All files (*)|*");
     spec.PathMustExist = true;
     spec.OverwritePrompt = false;
     spec.NoReadOnlyReturn = forSave;

@@ -43,6 +43,25 @@ int modeOf(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
+// Whether a file dialog's last filter choice lists the name. Qt's dialog reads the patterns in
+// the caption's parentheses, the classic form those after the bar: both must take it.
+bool LastChoiceShows(const QString& filter, const QString& name) {
+    const QStringList parts = filter.split('|');
+    if (parts.size() < 2)
+        return false;
+    const QString inCaption = parts[parts.size() - 2].section('(', 1).section(')', 0, 0);
+    for (const QString& patterns : {inCaption, parts.last()}) {
+        bool listed = false;
+        for (const QString& p : patterns.split(QRegularExpression("[ ;]"), Qt::SkipEmptyParts)) {
+            const QRegularExpression wildcard(QRegularExpression::wildcardToRegularExpression(p));
+            listed = listed || wildcard.match(name).hasMatch();
+        }
+        if (!listed)
+            return false;
+    }
+    return true;
+}
+
 struct TOptionsFixture : IOptionsHost {
     TClientSandbox Sandbox;
     std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
@@ -447,6 +466,10 @@ private slots:
         f.Form->SaveBrowseButton->click();
         QVERIFY(QFileInfo(SavedWindowsDir()).isDir());
         QCOMPARE(zkPrompts::Shown().last().File.InitialDir, SavedWindowsDir());
+        // "All files" lists files without a dot too.
+        const QString filter = zkPrompts::Shown().last().File.Filter;
+        QVERIFY2(LastChoiceShows(filter, "notes") && LastChoiceShows(filter, "a.zkl"),
+                 qPrintable(filter));
         // A read-only file is refused with a message and the dialog asks again.
         const QString locked = f.Sandbox.dir() + "/SavedWindows/locked.zkl";
         WriteTextFile(locked, "[x]\n");
