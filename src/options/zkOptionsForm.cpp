@@ -776,18 +776,7 @@ void TOptionsForm::SaveAllPages() {
 
 void TOptionsForm::SaveGeneralPage() {
     // 1. The gesture is the trigger of every send-to-a-list selection entry.
-    const int32_t chosen = ClickRadioButton->isChecked() ? 3 : 2;
-    for (QString& action : DefaultWindowActions()) {
-        int32_t trigger = 0, kind = 0;
-        if (!ActionTriggerAndKind(action, trigger, kind) || (trigger != 2 && trigger != 3) ||
-            kind != 4)
-            continue;
-        const TActionFields fields = SplitAction(action);
-        QString rewritten = QString::number(chosen) + QLatin1Char(',') + fields.Kind;
-        if (action.count(QLatin1Char(',')) >= 2)
-            rewritten += QLatin1Char(',') + fields.Parameter;
-        action = rewritten;
-    }
+    SetSelectionTrigger(DefaultWindowActions(), ClickRadioButton->isChecked() ? 3 : 2);
     LayoutDefaultActions() = DefaultWindowActions();
     SaveDefaultActionLists();
 

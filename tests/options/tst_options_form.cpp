@@ -352,6 +352,55 @@ private slots:
         QCOMPARE(SelectionTrigger(), 2);
     }
 
+    // Without DEFAULT_WINDOW.zka (as on every fresh installation) the click or double-click
+    // choice survives a restart; with that file, the file still decides.
+    void selectionChoiceSurvivesARestart() {
+        TOptionsFixture f;
+        const auto restart = [&f] {
+            // As the main window's creation: lists anew, loaded from the stores; a new dialog.
+            f.Form.reset();
+            zkIni::ClearCache();
+            CreateDefaultActionLists();
+            LoadDefaultActionLists();
+            f.Form = std::make_unique<TOptionsForm>(&f);
+            f.open();
+        };
+        restart();
+        QVERIFY(!QFileInfo::exists(DefaultWindowFileName()));
+        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        f.Form->ClickRadioButton->setChecked(true);
+        f.save();
+
+        restart();
+        QVERIFY(f.Form->ClickRadioButton->isChecked());
+        QCOMPARE(SelectionTrigger(), 3);
+        QCOMPARE(DefaultWindowActions(), QStringList{"3,4,MAIN LIST"});
+        QCOMPARE(LayoutDefaultActions(), QStringList{"3,4,MAIN LIST"});
+        TActionTable table; // a new window's selection entry reacts to a click
+        ParseActions({"2,4,Gappers"}, table);
+        QCOMPARE(table.Trigger, QStringList{"3"});
+        // The choice has no file made for it behind the user's back.
+        QVERIFY(!QFileInfo::exists(DefaultWindowFileName()));
+
+        f.Form->DoubleClickRadioButton->setChecked(true);
+        f.save();
+        restart();
+        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        QCOMPARE(SelectionTrigger(), 2);
+        f.Form->ClickRadioButton->setChecked(true);
+        f.save();
+
+        // A default window file keeps deciding: the per-user list's click does not override
+        // its double-click.
+        WriteTextFile(DefaultWindowFileName(),
+                      "[AlertWindow]\nActionsCount=2\nAction0=2,4,MAIN LIST\nAction1=1,3\n");
+        restart();
+        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        QCOMPARE(DefaultWindowActions(), QStringList({"2,4,MAIN LIST", "1,3"}));
+        QCOMPARE(LayoutDefaultActions(), QStringList{"3,4,MAIN LIST"});
+        f.Form->reject();
+    }
+
     // The Alert Inbox page: a token appears as soon as the inbox is switched on, the address
     // follows port and token, Save stores the settings and restarts the running inbox, and the
     // page says where it listens or why it cannot.
