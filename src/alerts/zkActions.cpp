@@ -194,6 +194,8 @@ QString LayoutDefaultActionsKey() {
 
 void LoadDefaultActionLists() {
     const TSettingsStore registry = TSettingsStore::Registry();
+    // As the reader sees it: a record without a count is no record.
+    const bool stored = ReadIntegerValue(registry, LayoutDefaultActionsKey(), kActionsCount, 0) > 0;
     LayoutDefaultActions() =
         ReadActionsRecord(registry, LayoutDefaultActionsKey(), LayoutDefaultActions());
     EnsureSavedWindowsDir();
@@ -201,7 +203,7 @@ void LoadDefaultActionLists() {
     if (HasAlertWindowSection(fileName)) {
         DefaultWindowActions() = ReadActionsRecord(
             TSettingsStore::IniFile(fileName), AlertWindowSectionName(), DefaultWindowActions());
-    } else if (const int32_t kept = SelectionEntryTrigger(LayoutDefaultActions())) {
+    } else if (const int32_t kept = stored ? SelectionEntryTrigger(LayoutDefaultActions()) : 0) {
         // No default window file (a fresh installation has none), so nothing stores
         // DefaultWindowActions and the click choice would fall back to double-click at the
         // next start. The options dialog saves the same choice into the per-user list.

@@ -84,7 +84,7 @@ QString LayoutDefaultActionsKey();
 // LayoutDefaultActions from the per-user store, DefaultWindowActions from DEFAULT_WINDOW.zka
 // when that has a section "AlertWindow"; a store without the record keeps the list as it is.
 // Without that file the selection entries of DefaultWindowActions take the trigger of the
-// per-user list's selection entries, which is where the click choice is then kept.
+// stored per-user list's selection entries, which is where the click choice is then kept.
 void LoadDefaultActionLists();
 // LayoutDefaultActions to the per-user store; DefaultWindowActions to DEFAULT_WINDOW.zka only
 // when that file already exists with a section "AlertWindow".

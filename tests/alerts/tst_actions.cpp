@@ -172,14 +172,17 @@ private slots:
         QCOMPARE(DefaultWindowActions().size(), 2);
     }
 
-    // Without DEFAULT_WINDOW.zka the selection entries follow those of the per-user list, the
-    // one store of the click choice then; entries of other kinds say nothing about it.
+    // Without DEFAULT_WINDOW.zka the selection entries follow those of the stored per-user list,
+    // the one store of the click choice then; entries of other kinds say nothing about it.
     void selectionFromPerUserListWithoutFile() {
         const QStringList doubleClick{"2,4,MAIN LIST", "1,3", "2,4"};
         DefaultWindowActions() = doubleClick;
         const auto store = [](const QStringList& list) {
             WriteActionsRecord(TSettingsStore::Registry(), LayoutDefaultActionsKey(), list);
         };
+        LayoutDefaultActions() = {"3,4,MAIN LIST"}; // not stored: says nothing
+        LoadDefaultActionLists();
+        QCOMPARE(DefaultWindowActions(), doubleClick);
         store({"3,2,beep", "1,3"});
         LoadDefaultActionLists();
         QCOMPARE(DefaultWindowActions(), doubleClick);
