@@ -113,6 +113,40 @@ int32_t SelectionTrigger() {
     return result;
 }
 
+namespace {
+// A selection entry sends the symbol on a click or double-click: trigger 2 or 3, kind 4.
+bool IsSelectionEntry(const QString& action, int32_t& trigger) {
+    const TActionFields fields = SplitAction(action);
+    int32_t kind = 0;
+    return TryParseIntegerText(fields.Trigger, trigger) && TryParseIntegerText(fields.Kind, kind) &&
+           (trigger == 2 || trigger == 3) && kind == 4;
+}
+
+// The trigger of the list's last selection entry; 0 when it has none.
+int32_t SelectionEntryTrigger(const QStringList& actions) {
+    int32_t result = 0;
+    for (const QString& action : actions) {
+        int32_t trigger = 0;
+        if (IsSelectionEntry(action, trigger))
+            result = trigger;
+    }
+    return result;
+}
+} // namespace
+
+void SetSelectionTrigger(QStringList& actions, int32_t trigger) {
+    for (QString& action : actions) {
+        int32_t old = 0;
+        if (!IsSelectionEntry(action, old))
+            continue;
+        const TActionFields fields = SplitAction(action);
+        QString rewritten = QString::number(trigger) + QLatin1Char(',') + fields.Kind;
+        if (action.count(QLatin1Char(',')) >= 2)
+            rewritten += QLatin1Char(',') + fields.Parameter;
+        action = rewritten;
+    }
+}
+
 QStringList ReadActionsRecord(const TSettingsStore& store, const QString& path,
                               const QStringList& defaults) {
     const QStringList d = defaults;
@@ -160,13 +194,21 @@ QString LayoutDefaultActionsKey() {
 
 void LoadDefaultActionLists() {
     const TSettingsStore registry = TSettingsStore::Registry();
+    // As the reader sees it: a record without a count is no record.
+    const bool stored = ReadIntegerValue(registry, LayoutDefaultActionsKey(), kActionsCount, 0) > 0;
     LayoutDefaultActions() =
         ReadActionsRecord(registry, LayoutDefaultActionsKey(), LayoutDefaultActions());
     EnsureSavedWindowsDir();
     const QString fileName = DefaultWindowFileName();
-    if (HasAlertWindowSection(fileName))
+    if (HasAlertWindowSection(fileName)) {
         DefaultWindowActions() = ReadActionsRecord(
             TSettingsStore::IniFile(fileName), AlertWindowSectionName(), DefaultWindowActions());
+    } else if (const int32_t kept = stored ? SelectionEntryTrigger(LayoutDefaultActions()) : 0) {
+        // No default window file (a fresh installation has none), so nothing stores
+        // DefaultWindowActions and the click choice would fall back to double-click at the
+        // next start. The options dialog saves the same choice into the per-user list.
+        SetSelectionTrigger(DefaultWindowActions(), kept);
+    }
 }
 
 void SaveDefaultActionLists() {

@@ -60,6 +60,9 @@ void ParseActions(const QStringList& actions, TActionTable& table);
 // The program-wide choice between click (3) and double-click (2) selection: the first field of
 // the last entry of DefaultWindowActions that starts with 2 or 3; 2 when there is none.
 int32_t SelectionTrigger();
+// Rewrites every selection entry (trigger 2 or 3, kind 4) of the list to the trigger given:
+// trigger, kind and, when the entry had one, its parameter. Other entries stay as they are.
+void SetSelectionTrigger(QStringList& actions, int32_t trigger);
 
 // The actions record: "Action0", "Action1", ... and "ActionsCount".
 // Reading returns the defaults when there is no count; a missing single value reads as the
@@ -80,6 +83,8 @@ void CreateDefaultActionLists();
 QString LayoutDefaultActionsKey();
 // LayoutDefaultActions from the per-user store, DefaultWindowActions from DEFAULT_WINDOW.zka
 // when that has a section "AlertWindow"; a store without the record keeps the list as it is.
+// Without that file the selection entries of DefaultWindowActions take the trigger of the
+// stored per-user list's selection entries, which is where the click choice is then kept.
 void LoadDefaultActionLists();
 // LayoutDefaultActions to the per-user store; DefaultWindowActions to DEFAULT_WINDOW.zka only
 // when that file already exists with a section "AlertWindow".

@@ -236,7 +236,7 @@ void TAlertForm::SaveWindow() {
     EnsureSavedWindowsDir();
     zkPrompts::TFileDialogSpec spec;
     spec.DefaultExt = QStringLiteral("zka");
-    spec.Filter = tr("Velquist files (*.zka)|*.zka|All files (*.*)|*.*");
+    spec.Filter = tr("Velquist files (*.zka)|*.zka|All files (*)|*");
     spec.InitialDir = SavedWindowsDir();
     spec.FileName = WindowFileName;
     spec.OverwritePrompt = true;

@@ -570,9 +570,12 @@ bool TOptionsForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TOptionsForm::PagesTreeViewChange() {
-    const QTreeWidgetItem* selected = PagesTreeView->currentItem();
-    if (!selected)
+    // The selection, not the current item: a selection made without moving the current item
+    // (as assistive technologies make it) must change the page too.
+    const QList<QTreeWidgetItem*> selection = PagesTreeView->selectedItems();
+    if (selection.isEmpty())
         return;
+    const QTreeWidgetItem* selected = selection.constFirst();
     for (int i = 0; i < PagesTreeView->topLevelItemCount(); ++i)
         if (PagesTreeView->topLevelItem(i)->text(0) == selected->text(0)) {
             ShowPage(i);
@@ -743,7 +746,7 @@ void TOptionsForm::BrowseLayout(bool forSave) {
     spec.Title = tr("Select File");
     spec.InitialDir = folder;
     spec.DefaultExt = QStringLiteral("zkl");
-    spec.Filter = tr("Velquist Layout files (*.zkl)|*.zkl|All files (*.*)|*.*");
+    spec.Filter = tr("Velquist Layout files (*.zkl)|*.zkl|All files (*)|*");
     spec.PathMustExist = true;
     spec.OverwritePrompt = false;
     spec.NoReadOnlyReturn = forSave;
@@ -773,18 +776,7 @@ void TOptionsForm::SaveAllPages() {
 
 void TOptionsForm::SaveGeneralPage() {
     // 1. The gesture is the trigger of every send-to-a-list selection entry.
-    const int32_t chosen = ClickRadioButton->isChecked() ? 3 : 2;
-    for (QString& action : DefaultWindowActions()) {
-        int32_t trigger = 0, kind = 0;
-        if (!ActionTriggerAndKind(action, trigger, kind) || (trigger != 2 && trigger != 3) ||
-            kind != 4)
-            continue;
-        const TActionFields fields = SplitAction(action);
-        QString rewritten = QString::number(chosen) + QLatin1Char(',') + fields.Kind;
-        if (action.count(QLatin1Char(',')) >= 2)
-            rewritten += QLatin1Char(',') + fields.Parameter;
-        action = rewritten;
-    }
+    SetSelectionTrigger(DefaultWindowActions(), ClickRadioButton->isChecked() ? 3 : 2);
     LayoutDefaultActions() = DefaultWindowActions();
     SaveDefaultActionLists();
 

@@ -137,7 +137,9 @@ bool InputQuery(const QString& caption, const QString& prompt, QString& value, Q
     return ok;
 }
 
-bool OpenFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
+namespace {
+
+bool AskOpenFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
     if (script().Scripted)
         return takeFileName(QStringLiteral("open"), spec, fileName);
     QFileDialog dlg(dialogParent(parent), spec.Title, spec.InitialDir, qtFilter(spec.Filter));
@@ -152,8 +154,6 @@ bool OpenFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* paren
     fileName = dlg.selectedFiles().constFirst();
     return true;
 }
-
-namespace {
 
 // The text of the refusal when the chosen file exists and cannot be written, else empty.
 QString ReadOnlyRefusal(const TFileDialogSpec& spec, const QString& fileName) {
@@ -189,22 +189,53 @@ bool AskSaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* pa
     return true;
 }
 
-} // namespace
+// The text of the refusal when the chosen file's folder does not exist, else empty. Qt's own
+// dialogs take any typed path, and a name in a missing folder would only fail at the first
+// save or load.
+QString MissingPathRefusal(const TFileDialogSpec& spec, const QString& fileName) {
+    if (!spec.PathMustExist)
+        return QString();
+    const QFileInfo info(fileName);
+    if (QFileInfo(info.absolutePath()).isDir())
+        return QString();
+    return QApplication::translate("zkPrompts",
+                                   "%1\nThe folder does not exist.\nCheck the path and try "
+                                   "again.")
+        .arg(QDir::toNativeSeparators(info.absolutePath()));
+}
 
-bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
-    TFileDialogSpec ask = spec;
+using TAskFileName = bool (*)(const TFileDialogSpec&, QString&, QWidget*);
+
+// Asks until the user cancels or chooses a name that none of the spec's rules refuses; each
+// refusal is a message, and the dialog opens again.
+bool AskAcceptedFileName(TAskFileName ask, bool forSave, const TFileDialogSpec& spec,
+                         QString& fileName, QWidget* parent) {
+    TFileDialogSpec again = spec;
     for (;;) {
         QString chosen;
-        if (!AskSaveFileName(ask, chosen, parent))
+        if (!ask(again, chosen, parent))
             return false;
-        const QString refusal = ReadOnlyRefusal(spec, chosen);
-        if (refusal.isEmpty()) {
+        QString refusal = MissingPathRefusal(spec, chosen);
+        if (!refusal.isEmpty()) {
+            again.FileName = QFileInfo(chosen).fileName(); // in the initial folder again
+        } else if (forSave && !(refusal = ReadOnlyRefusal(spec, chosen)).isEmpty()) {
+            again.FileName = chosen; // on the refused name
+        } else {
             fileName = chosen;
             return true;
         }
         MessageBox(refusal, spec.Title, TIcon::Warning, TButtons::OK, parent);
-        ask.FileName = chosen; // the dialog opens again on the refused name
     }
+}
+
+} // namespace
+
+bool OpenFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
+    return AskAcceptedFileName(AskOpenFileName, false, spec, fileName, parent);
+}
+
+bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent) {
+    return AskAcceptedFileName(AskSaveFileName, true, spec, fileName, parent);
 }
 
 bool ChooseFont(QFont& font, QColor& color, QWidget* parent) {

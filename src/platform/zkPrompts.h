@@ -26,6 +26,7 @@ struct TFileDialogSpec {
     QString FileName;
     bool OverwritePrompt = false;
     bool FileMustExist = false;
+    // A name whose folder does not exist is refused with a message and the dialog asks again.
     bool PathMustExist = false;
     // Save dialogs: an existing file that cannot be written is refused with a message and the
     // dialog asks again, so the choice never fails later, at the first save.

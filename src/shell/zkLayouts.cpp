@@ -372,7 +372,7 @@ void LoadAlertWindowDialog(TZentrikProMainForm& form) {
     zkPrompts::TFileDialogSpec spec;
     spec.DefaultExt = QStringLiteral("zka");
     spec.Filter = QApplication::translate("TZentrikProMainForm",
-                                          "Velquist files (*.zka)|*.zka|All files (*.*)|*.*");
+                                          "Velquist files (*.zka)|*.zka|All files (*)|*");
     spec.InitialDir = SavedWindowsDir();
     spec.PathMustExist = true;
     // A name typed that does not exist would open nothing without a word.
@@ -403,7 +403,7 @@ namespace {
 
 QString LayoutFilter() {
     return QApplication::translate("TZentrikProMainForm",
-                                   "Velquist Layout files (*.zkl)|*.zkl|All files (*.*)|*.*");
+                                   "Velquist Layout files (*.zkl)|*.zkl|All files (*)|*");
 }
 
 // The name the layout dialogs start from: LoadLayoutName, or the built-in file when empty.

@@ -385,6 +385,9 @@ void TZentrikProMainForm::BuildHelpMenu() {
         HelpURLs << address;
         connect(item, &QAction::triggered, this, [this, index] { OpenLink(HelpURLs.at(index)); });
     }
+    // Leading the menu, the separator lies on the menu's frame, where Fusion (the style Qt
+    // picks here) draws it out of sight: a few pixels above it keep it visible.
+    HelpMenu->setContentsMargins(0, HelpItems.isEmpty() ? 3 : 0, 0, 0);
 }
 
 void TZentrikProMainForm::ShowFirstHelpEntry() {

@@ -172,7 +172,7 @@ bool TSymbolListEditorForm::ChooseFile(bool save, QString& fileName) {
     spec.FileName = LastFileName;
     spec.InitialDir = dir;
     spec.DefaultExt = QStringLiteral("txt");
-    spec.Filter = tr("Text files (*.txt)|*.txt|All files (*.*)|*.*");
+    spec.Filter = tr("Text files (*.txt)|*.txt|All files (*)|*");
     spec.PathMustExist = true;
     spec.FileMustExist = false;
     spec.OverwritePrompt = save;

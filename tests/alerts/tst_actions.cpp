@@ -172,6 +172,30 @@ private slots:
         QCOMPARE(DefaultWindowActions().size(), 2);
     }
 
+    // Without DEFAULT_WINDOW.zka the selection entries follow those of the stored per-user list,
+    // the one store of the click choice then; entries of other kinds say nothing about it.
+    void selectionFromPerUserListWithoutFile() {
+        const QStringList doubleClick{"2,4,MAIN LIST", "1,3", "2,4"};
+        DefaultWindowActions() = doubleClick;
+        const auto store = [](const QStringList& list) {
+            WriteActionsRecord(TSettingsStore::Registry(), LayoutDefaultActionsKey(), list);
+        };
+        LayoutDefaultActions() = {"3,4,MAIN LIST"}; // not stored: says nothing
+        LoadDefaultActionLists();
+        QCOMPARE(DefaultWindowActions(), doubleClick);
+        store({"3,2,beep", "1,3"});
+        LoadDefaultActionLists();
+        QCOMPARE(DefaultWindowActions(), doubleClick);
+        store({"3,4,MAIN LIST", "3,2,beep"});
+        LoadDefaultActionLists();
+        QCOMPARE(DefaultWindowActions(), QStringList({"3,4,MAIN LIST", "1,3", "3,4"}));
+        QCOMPARE(SelectionTrigger(), 3);
+        store({"2,4,Other"});
+        LoadDefaultActionLists();
+        QCOMPARE(DefaultWindowActions(), doubleClick);
+        QVERIFY(!QFileInfo::exists(DefaultWindowFileName()));
+    }
+
     void saveDefaultLists() {
         LayoutDefaultActions() = {QStringLiteral("1,3")};
         DefaultWindowActions() = {QStringLiteral("1,4,Scan")};

@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(p.Kind, QStringLiteral("save"));
         QCOMPARE(p.File.FileName, offered);
         QCOMPARE(p.File.DefaultExt, QStringLiteral("zka"));
-        QCOMPARE(p.File.Filter, QStringLiteral("Velquist files (*.zka)|*.zka|All files (*.*)|*.*"));
+        QCOMPARE(p.File.Filter, QStringLiteral("Velquist files (*.zka)|*.zka|All files (*)|*"));
         QCOMPARE(p.File.InitialDir, path(QStringLiteral("SavedWindows")));
         QVERIFY(p.File.OverwritePrompt && p.File.PathMustExist);
         QVERIFY(QFileInfo(p.File.InitialDir).isDir());

@@ -239,8 +239,10 @@ void TDispatchTest::soundsWaitWhileSuspended() {
 void TDispatchTest::selectionFollowsTheClickChoice() {
     TDispatchFixture f;
     f.link("Pick");
-    // The choice made in the Options dialog: click.
+    // The choice made in the Options dialog: click, in both lists and their stores.
     DefaultWindowActions() = {"3,4,MAIN LIST"};
+    LayoutDefaultActions() = DefaultWindowActions();
+    SaveDefaultActionLists();
     TAlertForm* w = f.window({"1,3", "2,4,Pick", "2,4,Second"});
     f.fake(w).RaiseAlertSelected("DOUBLE", 2);
     QVERIFY(!w->HasPendingActions);

@@ -16,6 +16,7 @@
 #include "zkFakeDesk.h"
 #include "zkTestSupport.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
@@ -40,6 +41,25 @@ namespace {
 int modeOf(const QString& path) {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+// Whether a file dialog's last filter choice lists the name. Qt's dialog reads the patterns in
+// the caption's parentheses, the classic form those after the bar: both must take it.
+bool LastChoiceShows(const QString& filter, const QString& name) {
+    const QStringList parts = filter.split('|');
+    if (parts.size() < 2)
+        return false;
+    const QString inCaption = parts[parts.size() - 2].section('(', 1).section(')', 0, 0);
+    for (const QString& patterns : {inCaption, parts.last()}) {
+        bool listed = false;
+        for (const QString& p : patterns.split(QRegularExpression("[ ;]"), Qt::SkipEmptyParts)) {
+            const QRegularExpression wildcard(QRegularExpression::wildcardToRegularExpression(p));
+            listed = listed || wildcard.match(name).hasMatch();
+        }
+        if (!listed)
+            return false;
+    }
+    return true;
 }
 
 struct TOptionsFixture : IOptionsHost {
@@ -115,6 +135,29 @@ private slots:
         f.Form->reject();
         f.open(); // each showing starts on General
         QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralTabSheet);
+    }
+
+    // The page follows the selection also when it is made without moving the tree's current
+    // item, as an assistive technology selects a row.
+    void pageFollowsTheSelection() {
+        TOptionsFixture f;
+        f.open();
+        QTreeWidget* tree = f.Form->PagesTreeView;
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(tree);
+        QVERIFY(access && access->tableInterface());
+        QVERIFY(access->tableInterface()->selectRow(3));
+        QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{tree->topLevelItem(3)});
+        QCOMPARE(tree->currentItem(), tree->topLevelItem(0));
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        QVERIFY(!f.Form->PagesControl->isTabVisible(0));
+        // Nothing selected: the page stays.
+        tree->clearSelection();
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        f.Form->reject();
+        f.open(); // General again, selected and shown
+        QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{tree->topLevelItem(0)});
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralTabSheet);
+        f.Form->reject();
     }
 
     void timeOffsetRoundTrip() {
@@ -309,6 +352,55 @@ private slots:
         QCOMPARE(SelectionTrigger(), 2);
     }
 
+    // Without DEFAULT_WINDOW.zka (as on every fresh installation) the click or double-click
+    // choice survives a restart; with that file, the file still decides.
+    void selectionChoiceSurvivesARestart() {
+        TOptionsFixture f;
+        const auto restart = [&f] {
+            // As the main window's creation: lists anew, loaded from the stores; a new dialog.
+            f.Form.reset();
+            zkIni::ClearCache();
+            CreateDefaultActionLists();
+            LoadDefaultActionLists();
+            f.Form = std::make_unique<TOptionsForm>(&f);
+            f.open();
+        };
+        restart();
+        QVERIFY(!QFileInfo::exists(DefaultWindowFileName()));
+        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        f.Form->ClickRadioButton->setChecked(true);
+        f.save();
+
+        restart();
+        QVERIFY(f.Form->ClickRadioButton->isChecked());
+        QCOMPARE(SelectionTrigger(), 3);
+        QCOMPARE(DefaultWindowActions(), QStringList{"3,4,MAIN LIST"});
+        QCOMPARE(LayoutDefaultActions(), QStringList{"3,4,MAIN LIST"});
+        TActionTable table; // a new window's selection entry reacts to a click
+        ParseActions({"2,4,Gappers"}, table);
+        QCOMPARE(table.Trigger, QStringList{"3"});
+        // The choice has no file made for it behind the user's back.
+        QVERIFY(!QFileInfo::exists(DefaultWindowFileName()));
+
+        f.Form->DoubleClickRadioButton->setChecked(true);
+        f.save();
+        restart();
+        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        QCOMPARE(SelectionTrigger(), 2);
+        f.Form->ClickRadioButton->setChecked(true);
+        f.save();
+
+        // A default window file keeps deciding: the per-user list's click does not override
+        // its double-click.
+        WriteTextFile(DefaultWindowFileName(),
+                      "[AlertWindow]\nActionsCount=2\nAction0=2,4,MAIN LIST\nAction1=1,3\n");
+        restart();
+        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        QCOMPARE(DefaultWindowActions(), QStringList({"2,4,MAIN LIST", "1,3"}));
+        QCOMPARE(LayoutDefaultActions(), QStringList{"3,4,MAIN LIST"});
+        f.Form->reject();
+    }
+
     // The Alert Inbox page: a token appears as soon as the inbox is switched on, the address
     // follows port and token, Save stores the settings and restarts the running inbox, and the
     // page says where it listens or why it cannot.
@@ -368,6 +460,44 @@ private slots:
         o.reject();
     }
 
+    // Neither Browse takes a name in a folder that does not exist (saving the layout there
+    // would fail at exit): the dialog says so and asks again in the initial folder.
+    void browseRefusesAMissingFolder() {
+        TOptionsFixture f;
+        f.open();
+        const QString gone = f.Sandbox.dir() + "/gone/layout.zkl";
+        const QString good = f.Sandbox.dir() + "/SavedWindows/layout.zkl";
+        for (QPushButton* browse : {f.Form->SaveBrowseButton, f.Form->LoadBrowseButton}) {
+            QLineEdit* edit =
+                browse == f.Form->SaveBrowseButton ? f.Form->SaveNameEdit : f.Form->LoadNameEdit;
+            const QString kind = browse == f.Form->SaveBrowseButton ? "save" : "open";
+            edit->setText("/desk/before.zkl");
+            zkPrompts::ClearScript();
+            zkPrompts::SetNextFileName(gone);
+            zkPrompts::SetNextFileName(std::nullopt); // then the user cancels
+            browse->click();
+            QCOMPARE(edit->text(), QStringLiteral("/desk/before.zkl"));
+            const QList<zkPrompts::TPromptRecord> asked = zkPrompts::Shown();
+            QCOMPARE(asked.size(), 3);
+            QCOMPARE(asked[0].Kind, kind);
+            QVERIFY(asked[0].File.PathMustExist);
+            QCOMPARE(asked[1].Kind, QStringLiteral("message"));
+            QVERIFY2(asked[1].Text.contains(f.Sandbox.dir() + "/gone") &&
+                         asked[1].Text.contains("The folder does not exist"),
+                     qPrintable(asked[1].Text));
+            QCOMPARE(asked[2].Kind, kind);
+            QCOMPARE(asked[2].File.InitialDir, SavedWindowsDir());
+            QCOMPARE(asked[2].File.FileName, QStringLiteral("layout.zkl"));
+
+            zkPrompts::SetNextFileName(gone);
+            zkPrompts::SetNextFileName(good);
+            browse->click();
+            QCOMPARE(edit->text(), good);
+        }
+        QVERIFY(!QFileInfo::exists(f.Sandbox.dir() + "/gone"));
+        f.Form->reject();
+    }
+
     void layoutsPage() {
         TOptionsFixture f;
         f.Layout = {0, "/desk/a.zkl", false, "/desk/b.zkl"};
@@ -385,6 +515,10 @@ private slots:
         f.Form->SaveBrowseButton->click();
         QVERIFY(QFileInfo(SavedWindowsDir()).isDir());
         QCOMPARE(zkPrompts::Shown().last().File.InitialDir, SavedWindowsDir());
+        // "All files" lists files without a dot too.
+        const QString filter = zkPrompts::Shown().last().File.Filter;
+        QVERIFY2(LastChoiceShows(filter, "notes") && LastChoiceShows(filter, "a.zkl"),
+                 qPrintable(filter));
         // A read-only file is refused with a message and the dialog asks again.
         const QString locked = f.Sandbox.dir() + "/SavedWindows/locked.zkl";
         WriteTextFile(locked, "[x]\n");

@@ -479,8 +479,7 @@ private slots:
         QCOMPARE(zkPrompts::Shown().size(), 1);
         const zkPrompts::TPromptRecord save = zkPrompts::Shown().first();
         QCOMPARE(save.Kind, QString("save"));
-        QCOMPARE(save.File.Filter,
-                 QString("Velquist Layout files (*.zkl)|*.zkl|All files (*.*)|*.*"));
+        QCOMPARE(save.File.Filter, QString("Velquist Layout files (*.zkl)|*.zkl|All files (*)|*"));
         QCOMPARE(save.File.DefaultExt, QString("zkl"));
         QCOMPARE(save.File.InitialDir, path("new/dir"));
         QCOMPARE(save.File.FileName, QString("mine.zkl"));
@@ -515,7 +514,7 @@ private slots:
         zkPrompts::SetNextFileName(saved("L.zka"));
         LoadAlertWindowDialog(form());
         QCOMPARE(zkPrompts::Shown().first().File.Filter,
-                 QString("Velquist files (*.zka)|*.zka|All files (*.*)|*.*"));
+                 QString("Velquist files (*.zka)|*.zka|All files (*)|*"));
         QCOMPARE(zkPrompts::Shown().first().File.InitialDir, path("SavedWindows"));
         QCOMPARE(f.AlertWindows().last()->height(), 222);
     }

@@ -24,6 +24,26 @@
 #include <QtTest>
 
 namespace {
+
+// The number of separate lines drawn above the action in the shown menu, counted down a
+// column near its right edge (clear of the item texts): the frame's top is one, a separator
+// another.
+int LinesAbove(QMenu& menu, QAction* action) {
+    menu.popup(QPoint(0, 0));
+    const QImage image = menu.grab().toImage();
+    const QRect below = menu.actionGeometry(action);
+    menu.hide();
+    const int x = image.width() - 12;
+    const QRgb background = image.pixel(x, below.bottom() - 1);
+    int lines = 0;
+    bool onLine = false;
+    for (int y = 0; y < below.top(); ++y) {
+        const bool drawn = image.pixel(x, y) != background;
+        lines += drawn && !onLine;
+        onLine = drawn;
+    }
+    return lines;
+}
 const QDateTime FixedNow(QDate(2026, 12, 8), QTime(10, 0, 0));
 
 // A private home, a private installation folder as the current directory, scripted prompts
@@ -231,8 +251,11 @@ void TMainFormTest::helpMenuFromConfiguration() {
     zkShell::ClearOpened();
     TZentrikProMainForm plain;
     QCOMPARE(plain.HelpMenu->actions().size(), 2);
-    // The separator still stands above "About...", though nothing comes before it.
+    // The separator still stands above "About...", though nothing comes before it, and is
+    // drawn apart from the menu's frame.
     QVERIFY(plain.HelpMenu->actionGeometry(plain.HelpSeparator).height() > 0);
+    QCOMPARE(LinesAbove(*plain.HelpMenu, plain.AboutMenuItem), 2);
+    QCOMPARE(LinesAbove(*form.HelpMenu, form.AboutMenuItem), 2); // after the entries as well
     QTest::keyRelease(&plain, Qt::Key_F1);
     QVERIFY(zkShell::Opened().isEmpty());
 }

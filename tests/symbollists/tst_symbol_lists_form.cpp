@@ -229,7 +229,7 @@ private slots:
         QCOMPARE(save.File.FileName, QString("Tech"));
         QCOMPARE(save.File.InitialDir, SavedWindowsDir());
         QCOMPARE(save.File.DefaultExt, QString("txt"));
-        QCOMPARE(save.File.Filter, QString("Text files (*.txt)|*.txt|All files (*.*)|*.*"));
+        QCOMPARE(save.File.Filter, QString("Text files (*.txt)|*.txt|All files (*)|*"));
         QVERIFY(save.File.OverwritePrompt);
         QCOMPARE(ReadWholeFile(SavedWindowsDir() + "/Tech.txt"), QByteArray("AAPL\r\nMSFT\r\n"));
         QCOMPARE(f.Editor->LastFileName, SavedWindowsDir() + "/Tech.txt");
