@@ -105,6 +105,10 @@ void TPrimarySymbolListProvider::Refresh() {
     TPrimarySymbolListController* controller = SymbolListController();
     if (!ListOfLists || !controller)
         return;
+    // A refresh asked for while the lists load (the load lets events run) would empty the
+    // model under it; the load under way brings the lists anyway.
+    if (Loading)
+        return;
     const TKeepAlive keep{Dispatcher().Provider, Dispatcher().Model};
     if (!PollTimer.isActive()) {
         controller->BeginRefresh();
@@ -135,7 +139,17 @@ void TPrimarySymbolListProvider::Refresh() {
 
 void TPrimarySymbolListProvider::Complete() {
     PollTimer.stop();
-    if (!CancelFlag) {
+    // A cancel that comes while the lists load does not stop the load, and once the model
+    // holds the new lists the window must show them too: anything else leaves it showing lists
+    // the model no longer has (an empty box after the first load), which the next change would
+    // swap in unasked.
+    const bool load = !CancelFlag;
+    if (load) {
+        Loading = true;
+        struct TClear {
+            bool& Flag;
+            ~TClear() { Flag = false; }
+        } clear{Loading};
         try {
             LoadSymbolLists();
         } catch (...) {
@@ -143,7 +157,7 @@ void TPrimarySymbolListProvider::Complete() {
         }
     }
     if (TPrimarySymbolListController* controller = SymbolListController())
-        controller->ListsChanged(!CancelFlag);
+        controller->ListsChanged(load);
 }
 
 void TPrimarySymbolListProvider::Abandon() {

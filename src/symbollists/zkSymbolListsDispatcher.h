@@ -32,7 +32,8 @@ public:
     void Refresh() override;
     void CancelRefresh() override;
 
-    bool Refreshing() const { return PollTimer.isActive(); }
+    // Waiting for the server, or loading the lists it gave.
+    bool Refreshing() const { return PollTimer.isActive() || Loading; }
     bool Cancelled() const { return CancelFlag; }
 
 private:
@@ -45,6 +46,7 @@ private:
     std::shared_ptr<IListOfLists> ListOfLists;
     bool CancelFlag = false;
     bool Polling = false;
+    bool Loading = false;
     QTimer PollTimer;
 };
 

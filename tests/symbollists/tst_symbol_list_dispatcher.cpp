@@ -270,6 +270,24 @@ private slots:
         QCOMPARE(f.symbols(1), QStringList({"A", "B", "N"}));
         QVERIFY(f.Log.isEmpty()); // the updater failed first: the window hears nothing
     }
+
+    // Cancel while the lists load: the load goes on, and what it loaded is announced. A refresh
+    // asked for meanwhile does not start another one over it.
+    void cancelOrRefreshWhileLoading() {
+        std::vector<TFakeServerList> lists = TwoLists();
+        lists[0].FetchPolls = 3;
+        TDispatcherFixture f(lists);
+        QTimer::singleShot(0, [] {
+            SymbolListProvider()->Refresh();
+            SymbolListProvider()->CancelRefresh();
+        });
+        SymbolListProvider()->Refresh();
+        QCOMPARE(f.server().Log.count("RequestLists"), 1);
+        QCOMPARE(f.Log, QStringList({"A:BeginRefresh", "B:BeginRefresh", "A:ListsChanged(1)",
+                                     "B:ListsChanged(1)"}));
+        QCOMPARE(f.model(), QStringList({"Tech   [2]", "More   [2]"}));
+        QVERIFY(!SymbolListProvider()->Refreshing());
+    }
 };
 
 QTEST_MAIN(TSymbolListDispatcherTest)

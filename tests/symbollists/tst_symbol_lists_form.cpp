@@ -27,7 +27,8 @@ struct TFormFixture {
     std::unique_ptr<TSymbolListsForm> Form;
     std::unique_ptr<TSymbolListEditorForm> Editor;
 
-    TFormFixture() {
+    // With refresh false the window is as at start, before its first refresh.
+    explicit TFormFixture(bool refresh = true) {
         QDir::setCurrent(Dir.path());
         Connection.Server->Lists = {{1, "Tech", {"AAPL", "MSFT"}, true, 0},
                                     {2, "Energy", {}, true, 0},
@@ -37,7 +38,8 @@ struct TFormFixture {
         StartSymbolListDispatcher(&Connection);
         Form = std::make_unique<TSymbolListsForm>(nullptr);
         Editor = std::make_unique<TSymbolListEditorForm>();
-        Form->RefreshFromServerButtonClick();
+        if (refresh)
+            Form->RefreshFromServerButtonClick();
         server().Log.clear();
     }
     ~TFormFixture() {
@@ -273,6 +275,21 @@ private slots:
                                            "/missing.txt\". "));
         QCOMPARE(f.Editor->MemoLines(), QStringList({"x", "y"}));
         QCOMPARE(f.Editor->LastFileName, SavedWindowsDir() + "/lf.txt");
+    }
+
+    // The first refresh, cancelled while its lists load: the lists loaded are shown.
+    void cancelWhileTheFirstListsLoad() {
+        TFormFixture f(false);
+        f.server().Lists[0].FetchPolls = 4;
+        QTimer::singleShot(0, f.Form.get(), [&] {
+            QCOMPARE(f.Form->RefreshFromServerButton->text(), QString("Cancel Refresh"));
+            QTest::mouseClick(f.Form->RefreshFromServerButton, Qt::LeftButton);
+        });
+        QTest::mouseClick(f.Form->RefreshFromServerButton, Qt::LeftButton);
+        QVERIFY(f.server().Log.contains("3:FetchSymbols")); // the load went on to the end
+        QCOMPARE(f.entries(), QStringList({"Tech   [2]", "Energy   [Empty]", "Banks   [1]"}));
+        QCOMPARE(f.Form->RefreshFromServerButton->text(), QString("Refresh from Server"));
+        QVERIFY(f.box()->isEnabled());
     }
 
     // Keys released anywhere in the lists window reach the ring; the editor knows F1 only.
