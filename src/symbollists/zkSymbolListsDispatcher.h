@@ -73,6 +73,11 @@ private:
     template <typename F> void Forward(F&& call);
     // ListsChanged(true) to every listener, after each change.
     void AllChanged();
+    // What the model held of one list before a change of it (or before it was made).
+    struct TListBefore;
+    // Forwards the change, then ListsChanged(true). A failure on the way (the server refusing
+    // it) takes the change back out of the model and reads the lists again soon after.
+    template <typename F> void Announce(const TListBefore& before, F&& call);
 
     QList<TSymbolListChanges*> Listeners; // not owned
 };

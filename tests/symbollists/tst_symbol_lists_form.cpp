@@ -277,6 +277,34 @@ private slots:
         QCOMPARE(f.Editor->LastFileName, SavedWindowsDir() + "/lf.txt");
     }
 
+    // A write the server refuses shows nowhere as saved, not even after the next change, and
+    // the lists are read again: the window shows what the server holds.
+    void failedWriteShowsWhatTheServerHolds() {
+        TFormFixture f;
+        f.select({0});
+        f.server().FailOnce = {"InsertSymbol"};
+        f.Form->SymbolEdit->setText("n");
+        QTest::mouseClick(f.Form->AddButton, Qt::LeftButton);
+        QCOMPARE(f.lastMessage(), QString("Fake failure of InsertSymbol"));
+        f.select({2});
+        f.Form->SymbolEdit->setText("q");
+        f.Form->AddButtonClick(); // succeeds
+        QCOMPARE(f.entries(), QStringList({"Tech   [2]", "Energy   [Empty]", "Banks   [2]"}));
+        QTRY_VERIFY(f.server().Log.contains("RequestLists"));
+        QCOMPARE(f.entries(), QStringList({"Tech   [2]", "Energy   [Empty]", "Banks   [2]"}));
+        QCOMPARE(f.selected(), QList<int>{2});
+
+        // Half done on the server (named, then the symbols refused): shown as the server has it.
+        f.server().Log.clear();
+        f.select({0});
+        f.server().FailOnce = {"FinishReplace"};
+        zkPrompts::SetNextInput(QString("Half"));
+        QTest::mouseClick(f.Form->CopyButton, Qt::LeftButton);
+        QCOMPARE(f.entries().size(), 3);
+        QTRY_VERIFY(f.server().Log.contains("RequestLists"));
+        QCOMPARE(f.entries().last(), QString("Half   [Empty]"));
+    }
+
     // The first refresh, cancelled while its lists load: the lists loaded are shown.
     void cancelWhileTheFirstListsLoad() {
         TFormFixture f(false);
