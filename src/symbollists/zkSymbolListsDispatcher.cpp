@@ -474,6 +474,10 @@ void StopSymbolListDispatcher() {
     d.Updater.reset();
 }
 
+void ForgetSymbolLists() {
+    ClearSymbolLists(SymbolListModel());
+}
+
 TSymbolLists* SymbolListModel() {
     return Dispatcher().Model.get();
 }

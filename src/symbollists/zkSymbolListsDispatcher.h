@@ -112,6 +112,10 @@ private:
 void StartSymbolListDispatcher(IConnectionControl* connection);
 void StopSymbolListDispatcher();
 
+// Empties the model: after a login its lists are another account's, and nothing may show them
+// or send them on. Not while the lists load.
+void ForgetSymbolLists();
+
 TSymbolLists* SymbolListModel();
 TPrimarySymbolListProvider* SymbolListProvider();
 TPrimarySymbolListController* SymbolListController();

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace {
 
@@ -41,6 +42,14 @@ void TSymbolListsFormListener::BeginRefresh() {
 }
 
 void TSymbolListsFormListener::ListsChanged(bool Reload) {
+    if (Form->ReloadWhenRefreshEnds) {
+        // The refresh a login cut short has ended: whatever it brought may be the previous
+        // account's. The window stays waiting until the new account's lists are read, which
+        // starts once the provider's call has ended.
+        Form->ReloadWhenRefreshEnds = false;
+        QTimer::singleShot(0, Form, [form = Form] { form->ReloadForAccount(); });
+        return;
+    }
     Refreshing = false;
     Form->SetControlsEnabled(true);
     if (Reload)
@@ -284,13 +293,23 @@ void TSymbolListsForm::EditListButtonClick() {
     if (!list || !editor)
         return;
     editor->OpenForList(*list, this);
+    EditorOpen = true;
+    struct TClear {
+        bool& Flag;
+        ~TClear() { Flag = false; }
+    } clear{EditorOpen};
     editor->exec();
 }
 
 void TSymbolListsForm::CreateNewListButtonClick() {
     RememberSelection();
+    const unsigned account = AccountGeneration;
     QString name;
     if (!zkPrompts::InputQuery(tr("Create New List"), tr("New List:"), name, this))
+        return;
+    // A login while the question was open: the new account's lists are still being read, and
+    // the id chosen now could be one of them.
+    if (account != AccountGeneration)
         return;
     if (TPrimarySymbolListController* controller = SymbolListController())
         controller->CreateList(-1, name);
@@ -302,9 +321,12 @@ void TSymbolListsForm::RenameListButtonClick() {
     if (!list)
         return;
     const int32_t id = list->ListId;
+    const unsigned account = AccountGeneration;
     QString name = list->Name;
     if (!zkPrompts::InputQuery(tr("Rename List"), tr("New List Name:"), name, this))
         return;
+    if (account != AccountGeneration)
+        return; // the list was another account's
     if (TPrimarySymbolListController* controller = SymbolListController())
         controller->RenameList(id, name);
 }
@@ -319,12 +341,47 @@ void TSymbolListsForm::DeleteButtonClick() {
 
 void TSymbolListsForm::CopyButtonClick() {
     RememberSelection();
+    const std::vector<int32_t> ids = SelectedIds;
+    const unsigned account = AccountGeneration;
     QString name;
     if (!zkPrompts::InputQuery(tr("Copy List(s) To New List"), tr("New List Name:"), name, this))
         return;
-    const std::vector<int32_t> ids = SelectedIds;
+    if (account != AccountGeneration)
+        return; // the lists were another account's
     if (TPrimarySymbolListController* controller = SymbolListController())
         controller->CopyLists(-1, name, ids);
+}
+
+void TSymbolListsForm::AccountChanged() {
+    ++AccountGeneration;
+    // An editor open on one of the lists would send its lines to the new account's list of
+    // that id; it closes as on Cancel.
+    if (TSymbolListEditorForm* editor = SymbolListEditorForm(); editor && EditorOpen)
+        editor->reject();
+    SelectedIds.clear();
+    ClearSymbolLists(&Listener->Snapshot);
+    ReloadForAccount();
+}
+
+void TSymbolListsForm::ReloadForAccount() {
+    TPrimarySymbolListProvider* provider = SymbolListProvider();
+    if (provider && provider->Refreshing()) {
+        // The lists it brings may be the previous account's; it is let go, and the reading
+        // starts again when it has ended.
+        ReloadWhenRefreshEnds = true;
+        provider->CancelRefresh();
+        return;
+    }
+    // Nothing of the previous account stays to be shown by a later change (the model), nor on
+    // screen, even if the reading fails or is cancelled.
+    ForgetSymbolLists();
+    ClearSymbolLists(&Listener->Snapshot);
+    SelectedIds.clear();
+    Listener->Refreshing = false;
+    SetControlsEnabled(true);
+    ShowSnapshot();
+    if (provider)
+        ReportErrors([provider] { provider->Refresh(); });
 }
 
 void TSymbolListsForm::AddButtonClick() {

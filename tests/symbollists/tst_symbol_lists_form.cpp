@@ -10,6 +10,7 @@
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -17,6 +18,8 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 
@@ -43,8 +46,19 @@ struct TFormFixture {
         server().Log.clear();
     }
     ~TFormFixture() {
+        zkPrompts::SetScripted(true);
         StopSymbolListDispatcher();
         QDir::setCurrent(OldDir);
+    }
+    // Opens the editor as the Edit List button does (modally); inside, check runs once it is
+    // shown. The editor is closed after a second if check left it open.
+    void edit(const std::function<void()>& check) {
+        QTimer::singleShot(0, Editor.get(), check);
+        QTimer::singleShot(1000, Editor.get(), [this] {
+            if (Editor->isVisible())
+                Editor->reject();
+        });
+        Form->EditListButtonClick();
     }
     TFakeListServer& server() { return *Connection.Server; }
     QListWidget* box() const { return Form->SymbolListsListBox; }
@@ -275,6 +289,80 @@ private slots:
                                            "/missing.txt\". "));
         QCOMPARE(f.Editor->MemoLines(), QStringList({"x", "y"}));
         QCOMPARE(f.Editor->LastFileName, SavedWindowsDir() + "/lf.txt");
+    }
+
+    // After a login the window offers none of the previous account's lists: not when the
+    // login cuts a refresh short, not when the new account's lists cannot be read, and not
+    // through an editor or a question open at the time.
+    void loginNeverOffersThePreviousAccountsLists() {
+        const std::vector<TFakeServerList> demo = {{1, "Banks", {"JPM"}, true, 0},
+                                                   {7, "Watch", {}, true, 0}};
+        {
+            TFormFixture f; // alice's lists on screen
+            QStringList shown;
+            connect(f.box()->model(), &QAbstractItemModel::rowsInserted, f.box(),
+                    [&](const QModelIndex&, int first, int last) {
+                        for (int i = first; i <= last; ++i)
+                            shown << f.box()->item(i)->text();
+                    });
+            f.server().CompleteOnRequest = false;
+            QTest::mouseClick(f.Form->RefreshFromServerButton, Qt::LeftButton);
+            f.server().Lists = demo; // the login
+            f.Form->AccountChanged();
+            QTRY_COMPARE_WITH_TIMEOUT(f.server().Log.count("RequestLists"), 2, 3000);
+            QCOMPARE(f.entries(), QStringList{"Please wait..."});
+            f.server().Complete = true;
+            QTRY_COMPARE_WITH_TIMEOUT(f.entries(), QStringList({"Banks   [1]", "Watch   [Empty]"}),
+                                      3000);
+            QCOMPARE(shown.filter("Tech"), QStringList());
+            QCOMPARE(shown.filter("Energy"), QStringList());
+            f.select({0});
+            f.Form->SymbolEdit->setText("c");
+            f.Form->AddButtonClick();
+            QCOMPARE(f.server().Lists[0].Symbols, QStringList({"JPM", "C"}));
+        }
+        {
+            TFormFixture f;
+            f.server().Lists = demo;
+            f.server().FailOnce = {"RequestLists"};
+            f.Form->AccountChanged();
+            QCOMPARE(f.lastMessage(), QString("Fake failure of RequestLists"));
+            QCOMPARE(f.entries(), QStringList());
+            zkPrompts::SetNextInput(QString("New"));
+            f.Form->CreateNewListButtonClick(); // a later change brings none of them back
+            QCOMPARE(f.entries(), QStringList({"New   [Empty]"}));
+        }
+        {
+            TFormFixture f;
+            f.select({0});
+            bool closed = false;
+            f.edit([&] {
+                f.Editor->SymbolsMemo->setPlainText("NEW");
+                f.server().Lists = demo;
+                f.Form->AccountChanged();
+                closed = !f.Editor->isVisible();
+            });
+            QVERIFY(closed);
+            QVERIFY(!f.server().Log.contains("1:BeginReplace"));
+            QCOMPARE(f.entries(), QStringList({"Banks   [1]", "Watch   [Empty]"}));
+        }
+        {
+            TFormFixture f;
+            f.Form->show();
+            zkPrompts::SetScripted(false);
+            f.select({1});
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                f.server().Lists = demo;
+                f.Form->AccountChanged(); // from a web link, while the question is open
+                dialog->setTextValue("Renamed");
+                dialog->accept();
+            });
+            QTest::mouseClick(f.Form->RenameListButton, Qt::LeftButton);
+            QCOMPARE(f.server().Log.filter("SetListName"), QStringList());
+            QCOMPARE(f.entries(), QStringList({"Banks   [1]", "Watch   [Empty]"}));
+        }
     }
 
     // A write the server refuses shows nowhere as saved, not even after the next change, and
