@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -30,13 +31,71 @@ QPointer<TSymbolListEditorForm> TheEditor;
 // Lines the memo takes at once; a longer text goes in by parts of this size.
 constexpr qsizetype FillPart = 50000;
 
+// The memo's document ends a line at these wherever they are inserted, and hands U+2028 and
+// U+00A0 back as a line break and a blank in its plain text. The memo's lines are read block
+// by block instead, and a line that holds one of these shows a stand-in that carries the
+// character it stands for, so a line keeps every character it was given.
+constexpr QChar StandIn = QChar(0xFFFD);
+constexpr int StandsForProperty = QTextFormat::UserProperty + 0x5a4b;
+
+bool EndsBlock(QChar c) {
+    return c == QChar::ParagraphSeparator || c == QChar(0xFDD0) || c == QChar(0xFDD1);
+}
+
+// The text of a line: its stand-ins back to the characters they stand for.
+QString LineText(const QTextBlock& block) {
+    QString text = block.text();
+    if (!text.contains(StandIn))
+        return text;
+    text.clear();
+    for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        QString part = fragment.text();
+        const QVariant standsFor = fragment.charFormat().property(StandsForProperty);
+        if (standsFor.isValid())
+            part.replace(StandIn, QChar(char16_t(standsFor.toUInt())));
+        text += part;
+    }
+    return text;
+}
+
+// Marks each stand-in put in at the positions with the character it stands for.
+void MarkStandIns(QTextDocument* document, const QList<QPair<int, QChar>>& standIns) {
+    if (standIns.isEmpty())
+        return;
+    // Not an edit the user could undo: that would leave a bare stand-in.
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    QTextCursor cursor(document);
+    for (const auto& [position, original] : standIns) {
+        cursor.setPosition(position);
+        cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
+        QTextCharFormat format;
+        format.setProperty(StandsForProperty, uint(original.unicode()));
+        cursor.mergeCharFormat(format);
+    }
+    document->setUndoRedoEnabled(undo);
+}
+
 // Replaces the memo's text without a redraw in between. A huge text (a file of a million lines
 // takes seconds) goes in by parts, and between them the application paints and answers the
 // window manager, so nothing looks hung; input waits until the text is in.
-void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
+void ReplaceText(QPlainTextEdit* memo, QStringList lines) {
+    // Document positions count one for each character and one for each line break.
+    QList<QPair<int, QChar>> standIns;
+    int position = 0;
+    for (QString& line : lines) {
+        for (qsizetype i = 0; i < line.size(); ++i)
+            if (EndsBlock(line.at(i))) {
+                standIns.append({position + int(i), line.at(i)});
+                line[i] = StandIn;
+            }
+        position += int(line.size()) + 1;
+    }
     if (lines.size() <= FillPart) {
         memo->setUpdatesEnabled(false);
         memo->setPlainText(lines.join(QLatin1Char('\n')));
+        MarkStandIns(memo->document(), standIns);
         memo->setUpdatesEnabled(true);
         return;
     }
@@ -55,6 +114,7 @@ void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     document->setUndoRedoEnabled(undo);
+    MarkStandIns(document, standIns);
     memo->moveCursor(QTextCursor::Start); // where setPlainText leaves it
     QApplication::restoreOverrideCursor();
 }
@@ -142,7 +202,15 @@ void TSymbolListEditorForm::OpenForList(const TSymbolList& list, ISymbolListEdit
 }
 
 QStringList TSymbolListEditorForm::MemoLines() const {
-    return SplitSymbolText(SymbolsMemo->toPlainText());
+    // One line per block; a break at the very end adds no empty line, as in a file.
+    QStringList lines;
+    const QTextDocument* document = SymbolsMemo->document();
+    lines.reserve(document->blockCount());
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        lines.append(LineText(block));
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
 }
 
 void TSymbolListEditorForm::SetMemoLines(const QStringList& lines) {
@@ -194,13 +262,12 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
         return;
     TSymbolSet inserted;
     inserted.Assign(LoadSymbolFile(fileName));
-    const QString old = SymbolsMemo->toPlainText();
-    QStringList lines = SplitSymbolText(old);
+    const int oldLength = SymbolsMemo->document()->characterCount() - 1;
+    QStringList lines = MemoLines();
     lines += inserted.Strings();
     SetMemoLines(lines);
     QTextCursor caret(SymbolsMemo->document());
-    caret.setPosition(
-        int(qMin<qsizetype>(old.size(), SymbolsMemo->document()->characterCount() - 1)));
+    caret.setPosition(qMin(oldLength, SymbolsMemo->document()->characterCount() - 1));
     SymbolsMemo->setTextCursor(caret);
     SymbolsMemo->setFocus();
     LastFileName = fileName;

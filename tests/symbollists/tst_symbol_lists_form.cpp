@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextCursor>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -363,6 +364,52 @@ private slots:
             QCOMPARE(f.server().Log.filter("SetListName"), QStringList());
             QCOMPARE(f.entries(), QStringList({"Banks   [1]", "Watch   [Empty]"}));
         }
+    }
+
+    // Only real line breaks end a line: what lies inside one reaches the file and the list as
+    // it was read.
+    void editorKeepsEveryCharacterOfALine() {
+        TFormFixture f;
+        f.select({0});
+        f.Editor->OpenForList(*f.Form->SelectedList(), f.Form.get());
+        const QString lines[] = {QString("ABC") + QChar(0x2028) + "DEF",
+                                 QString("X") + QChar(0x00A0) + "Y" + QChar(0x00A0),
+                                 QString("P") + QChar(0x2029) + "Q",
+                                 QString("R") + QChar(0xFDD0) + "S" + QChar(0xFFFD)};
+        QByteArray bytes;
+        for (const QString& line : lines)
+            bytes += line.toUtf8() + "\r\n";
+        WriteTextFile(SavedWindowsDir() + "/odd.txt", bytes);
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/odd.txt");
+        f.Editor->LoadFromFileButtonClick();
+        QCOMPARE(f.Editor->MemoLines(), QStringList(std::begin(lines), std::end(lines)));
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/copy.txt");
+        f.Editor->SaveToFileButtonClick();
+        QCOMPARE(ReadWholeFile(SavedWindowsDir() + "/copy.txt"), bytes);
+
+        // Typing next to a character kept for the memo changes nothing of it.
+        QTextCursor end(f.Editor->SymbolsMemo->document());
+        end.movePosition(QTextCursor::End);
+        f.Editor->SymbolsMemo->setTextCursor(end);
+        QTest::keyClicks(f.Editor->SymbolsMemo, "t");
+        QCOMPARE(f.Editor->MemoLines().last(), lines[3] + "t");
+
+        // Inserted lines keep theirs too.
+        WriteTextFile(SavedWindowsDir() + "/ins.txt", (QString("Z") + QChar(0x2029)).toUtf8());
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/ins.txt");
+        f.Editor->InsertFromFileButtonClick();
+        QCOMPARE(f.Editor->MemoLines().last(), QString("Z") + QChar(0x2029));
+
+        f.Editor->OKButtonClick();
+        QCOMPARE(f.server().Log,
+                 QStringList(
+                     {"1:BeginReplace", "1:AddToReplacement(ABC" + QString(QChar(0x2028)) + "DEF)",
+                      "1:AddToReplacement(P" + QString(QChar(0x2029)) + "Q)",
+                      "1:AddToReplacement(R" + QString(QChar(0xFDD0)) + "S" +
+                          QString(QChar(0xFFFD)) + "T)",
+                      "1:AddToReplacement(X" + QString(QChar(0x00A0)) + "Y" +
+                          QString(QChar(0x00A0)) + ")",
+                      "1:AddToReplacement(Z" + QString(QChar(0x2029)) + ")", "1:FinishReplace"}));
     }
 
     // A write the server refuses shows nowhere as saved, not even after the next change, and
