@@ -19,6 +19,7 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QWindow>
 
 namespace {
 
@@ -195,6 +196,14 @@ void TSymbolListEditorForm::OpenForList(const TSymbolList& list, ISymbolListEdit
         if (const QScreen* screen = over->screen())
             frame.moveTopLeft(FitRectToArea(frame, screen->availableGeometry()));
         move(frame.topLeft());
+    }
+    // It belongs to that window while it edits, so that closing it returns there: the window
+    // manager gives the focus back to (and raises) the window a dialog belongs to, which would
+    // otherwise be the main window, its parent.
+    if (QWidget* over = OwnerWindow ? OwnerWindow->window() : nullptr;
+        over && over->windowHandle()) {
+        createWinId();
+        windowHandle()->setTransientParent(over->windowHandle());
     }
     ReplaceText(SymbolsMemo, list.Symbols.Strings());
     LastFileName = list.Name;

@@ -299,6 +299,11 @@ void TSymbolListsForm::EditListButtonClick() {
         ~TClear() { Flag = false; }
     } clear{EditorOpen};
     editor->exec();
+    // Back to this window, also where the window manager would choose another one.
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
 }
 
 void TSymbolListsForm::CreateNewListButtonClick() {

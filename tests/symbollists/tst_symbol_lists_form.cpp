@@ -16,8 +16,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTextCursor>
 #include <QTemporaryDir>
+#include <QTextCursor>
+#include <QWindow>
 #include <QtTest>
 
 #include <functional>
@@ -32,7 +33,7 @@ struct TFormFixture {
     std::unique_ptr<TSymbolListEditorForm> Editor;
 
     // With refresh false the window is as at start, before its first refresh.
-    explicit TFormFixture(bool refresh = true) {
+    explicit TFormFixture(bool refresh = true, QWidget* editorParent = nullptr) {
         QDir::setCurrent(Dir.path());
         Connection.Server->Lists = {{1, "Tech", {"AAPL", "MSFT"}, true, 0},
                                     {2, "Energy", {}, true, 0},
@@ -41,7 +42,7 @@ struct TFormFixture {
         zkPrompts::ClearScript();
         StartSymbolListDispatcher(&Connection);
         Form = std::make_unique<TSymbolListsForm>(nullptr);
-        Editor = std::make_unique<TSymbolListEditorForm>();
+        Editor = std::make_unique<TSymbolListEditorForm>(editorParent);
         if (refresh)
             Form->RefreshFromServerButtonClick();
         server().Log.clear();
@@ -363,6 +364,34 @@ private slots:
             QTest::mouseClick(f.Form->RenameListButton, Qt::LeftButton);
             QCOMPARE(f.server().Log.filter("SetListName"), QStringList());
             QCOMPARE(f.entries(), QStringList({"Banks   [1]", "Watch   [Empty]"}));
+        }
+    }
+
+    // The editor belongs to the symbol lists window while it is open, whatever its parent, so
+    // that closing it (OK, Cancel or Escape) returns to that window.
+    void closingTheEditorReturnsToTheListsWindow() {
+        QWidget main;
+        main.setWindowTitle("main");
+        TFormFixture f(true, &main);
+        main.show();
+        f.Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.Form.get()));
+        for (const char* close : {"ok", "cancel", "escape"}) {
+            f.Form->activateWindow();
+            QTRY_VERIFY(f.Form->isActiveWindow());
+            f.select({0});
+            QWindow* owner = nullptr;
+            f.edit([&] {
+                owner = f.Editor->windowHandle()->transientParent();
+                if (close == std::string("ok"))
+                    QTest::mouseClick(f.Editor->OKButton, Qt::LeftButton);
+                else if (close == std::string("cancel"))
+                    QTest::mouseClick(f.Editor->CancelButton, Qt::LeftButton);
+                else
+                    QTest::keyClick(f.Editor->SymbolsMemo, Qt::Key_Escape);
+            });
+            QVERIFY2(owner == f.Form->windowHandle(), close);
+            QTRY_VERIFY2(f.Form->isActiveWindow(), close);
         }
     }
 
