@@ -151,10 +151,16 @@ void TSymbolListsForm::FormCreate() {
     on(DeleteSymbolButton, &TSymbolListsForm::DeleteSymbolButtonClick);
     connect(SymbolListsListBox, &QListWidget::itemSelectionChanged, this,
             [this] { UpdateButtons(); });
-    connect(SymbolListsListBox, &QListWidget::itemDoubleClicked, this, [this] {
-        if (SymbolListsListBox->selectedItems().size() == 1)
-            ReportErrors([this] { EditListButtonClick(); });
-    });
+    connect(SymbolListsListBox, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) {
+                if (SymbolListsListBox->selectedItems().size() != 1)
+                    return;
+                // The entry double-clicked is the one to edit. A Ctrl+double-click on one of two
+                // selected entries takes it out of the selection, leaving the other selected.
+                if (!item->isSelected())
+                    SymbolListsListBox->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+                ReportErrors([this] { EditListButtonClick(); });
+            });
     connect(SymbolEdit, &QLineEdit::textChanged, this, [this] { SymbolEditChange(); });
 
     // Key preview: the line edit keeps its key releases to itself, so each control's are

@@ -62,6 +62,7 @@ struct TFormFixture {
         });
         Form->EditListButtonClick();
     }
+    QPoint rowCentre(int row) const { return box()->visualItemRect(box()->item(row)).center(); }
     TFakeListServer& server() { return *Connection.Server; }
     QListWidget* box() const { return Form->SymbolListsListBox; }
     QStringList entries() const {
@@ -439,6 +440,43 @@ private slots:
                       "1:AddToReplacement(X" + QString(QChar(0x00A0)) + "Y" +
                           QString(QChar(0x00A0)) + ")",
                       "1:AddToReplacement(Z" + QString(QChar(0x2029)) + ")", "1:FinishReplace"}));
+    }
+
+    // A Ctrl+double-click edits the entry clicked, never another selected one; with two
+    // entries left selected it edits none.
+    void doubleClickEditsTheEntryClicked() {
+        TFormFixture f;
+        f.Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.Form.get()));
+        QWidget* view = f.box()->viewport();
+        int32_t edited = -1;
+        auto dclick = [&](int row, Qt::KeyboardModifiers modifiers) {
+            edited = -1;
+            QTimer::singleShot(0, f.Editor.get(), [&] {
+                if (f.Editor->isVisible()) {
+                    edited = f.Editor->EditedListId;
+                    f.Editor->reject();
+                }
+            });
+            // Through the window, as the window system delivers it: press, release, and a second
+            // press that becomes the double click.
+            QTest::mouseDClick(f.Form->windowHandle(), Qt::LeftButton, modifiers,
+                               view->mapTo(f.Form.get(), f.rowCentre(row)));
+            QCoreApplication::processEvents();
+        };
+        f.select({0, 2});
+        dclick(2, Qt::ControlModifier); // Banks leaves the selection; Tech stays selected
+        QCOMPARE(edited, 3);
+        QCOMPARE(f.selected(), QList<int>{2});
+
+        f.select({0});
+        dclick(1, Qt::ControlModifier); // Energy joins the selection: two selected, no editor
+        QCOMPARE(edited, -1);
+        QCOMPARE(f.selected(), QList<int>({0, 1}));
+
+        dclick(1, Qt::NoModifier); // the plain double click, as ever
+        QCOMPARE(edited, 2);
+        QCOMPARE(f.selected(), QList<int>{1});
     }
 
     // A write the server refuses shows nowhere as saved, not even after the next change, and
