@@ -26,6 +26,7 @@ namespace {
 constexpr int ClientWidth = 508;
 constexpr int ClientHeight = 288;
 constexpr int ButtonTop = 256;
+constexpr int MemoHeight = 240;
 
 QPointer<TSymbolListEditorForm> TheEditor;
 
@@ -139,7 +140,7 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
     SymbolsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     SymbolsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     SymbolsMemo->setTabChangesFocus(true);
-    SymbolsMemo->setGeometry(9, 8, 489, 240);
+    SymbolsMemo->setGeometry(9, 8, 489, MemoHeight);
 
     auto button = [this](QPushButton*& b, const QString& caption, const char* name, int left,
                          int width, void (TSymbolListEditorForm::*handler)()) {
@@ -147,7 +148,6 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(left, ButtonTop, width, 25);
         b->setAutoDefault(false);
-        FitButtonCaptions(b, {caption});
         connect(b, &QPushButton::clicked, this,
                 [this, handler] { ReportErrors([&] { (this->*handler)(); }); });
     };
@@ -160,6 +160,16 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
            &TSymbolListEditorForm::SaveToFileButtonClick);
     button(CancelButton, tr("&Cancel"), "CancelButton", 424, 75,
            &TSymbolListEditorForm::CancelButtonClick);
+
+    // One font for the row of buttons.
+    FitButtonGroupCaptions({{OKButton, {OKButton->text()}},
+                            {LoadFromFileButton, {LoadFromFileButton->text()}},
+                            {InsertFromFileButton, {InsertFromFileButton->text()}},
+                            {SaveToFileButton, {SaveToFileButton->text()}},
+                            {CancelButton, {CancelButton->text()}}});
+    // Every button stays in the window (they keep their places from the left edge) and the
+    // memo keeps half its height, as the symbol lists window keeps half its list box.
+    setMinimumSize(ClientWidth, ClientHeight - MemoHeight / 2);
 
     setTabOrder(SymbolsMemo, OKButton);
     setTabOrder(OKButton, LoadFromFileButton);
@@ -178,7 +188,7 @@ void TSymbolListEditorForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     const int dw = width() - ClientWidth;
     const int dh = height() - ClientHeight;
-    SymbolsMemo->setGeometry(9, 8, 489 + dw, 240 + dh);
+    SymbolsMemo->setGeometry(9, 8, 489 + dw, MemoHeight + dh);
     for (QPushButton* b :
          {OKButton, LoadFromFileButton, InsertFromFileButton, SaveToFileButton, CancelButton})
         b->move(b->x(), ButtonTop + dh);

@@ -129,13 +129,16 @@ void TSymbolListsForm::FormCreate() {
                         AddButton,          DeleteSymbolButton};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
-    // Each button with every caption it may show.
-    FitButtonCaptions(RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")});
-    FitButtonCaptions(CopyButton, {tr("Copy List"), tr("Copy Lists")});
-    FitButtonCaptions(DeleteButton, {tr("Delete List"), tr("Delete Lists")});
-    for (QPushButton* b :
-         {EditListButton, CreateNewListButton, RenameListButton, AddButton, DeleteSymbolButton})
-        FitButtonCaptions(b, {b->text()});
+    // Each button with every caption it may show, all in one font.
+    FitButtonGroupCaptions(
+        {{RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")}},
+         {CopyButton, {tr("Copy List"), tr("Copy Lists")}},
+         {DeleteButton, {tr("Delete List"), tr("Delete Lists")}},
+         {EditListButton, {EditListButton->text()}},
+         {CreateNewListButton, {CreateNewListButton->text()}},
+         {RenameListButton, {RenameListButton->text()}},
+         {AddButton, {AddButton->text()}},
+         {DeleteSymbolButton, {DeleteSymbolButton->text()}}});
 
     auto on = [this](QPushButton* b, void (TSymbolListsForm::*handler)()) {
         connect(b, &QPushButton::clicked, this,

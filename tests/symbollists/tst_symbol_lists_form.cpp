@@ -396,6 +396,96 @@ private slots:
         }
     }
 
+    // The input dialogs are wide enough for their captions in a title bar.
+    void inputDialogsShowTheirCaptions() {
+        TFormFixture f;
+        f.Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.Form.get()));
+        zkPrompts::SetScripted(false);
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        struct TCase {
+            QPushButton* Button;
+            QString Caption;
+        };
+        f.select({0});
+        for (const TCase& c : {TCase{f.Form->CreateNewListButton, "Create New List"},
+                               TCase{f.Form->RenameListButton, "Rename List"},
+                               TCase{f.Form->CopyButton, "Copy List(s) To New List"}}) {
+            QString title;
+            int width = 0;
+            QTimer::singleShot(0, [&] {
+                if (auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+                    title = dialog->windowTitle();
+                    width = dialog->width();
+                    dialog->reject();
+                }
+            });
+            QTest::mouseClick(c.Button, Qt::LeftButton);
+            QCOMPARE(title, c.Caption);
+            // The caption, the window's icon and three title bar buttons.
+            QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(c.Caption) + 100,
+                     qPrintable(QString("%1: %2").arg(c.Caption).arg(width)));
+            QVERIFY(width >= 300);
+        }
+        QVERIFY(f.server().Log.isEmpty()); // each was cancelled
+    }
+
+    // In a large desktop font the buttons of each window shrink together, and every caption
+    // fits.
+    void buttonsShareOneFont() {
+        const QFont old = QApplication::font();
+        QFont large = old;
+        large.setPointSizeF(13);
+        QApplication::setFont(large);
+        {
+            TFormFixture f;
+            auto check = [](QWidget* window, const char* what) {
+                const QList<QPushButton*> buttons = window->findChildren<QPushButton*>();
+                QVERIFY(buttons.size() >= 5);
+                for (QPushButton* b : buttons) {
+                    QCOMPARE(b->font().pointSizeF(), buttons.first()->font().pointSizeF());
+                    QVERIFY2(QFontMetrics(b->font()).size(Qt::TextShowMnemonic, b->text()).width() <
+                                 b->width(),
+                             qPrintable(QString("%1: %2").arg(what, b->text())));
+                }
+                QVERIFY(buttons.first()->font().pointSizeF() < 13);
+            };
+            check(f.Form.get(), "lists");
+            check(f.Editor.get(), "editor");
+        }
+        QApplication::setFont(old);
+    }
+
+    // The editor cannot be made so small that its buttons fall out; Escape closes it without
+    // sending anything, and Enter is the memo's (a new line), not OK.
+    void editorMinimumSizeAndKeys() {
+        TFormFixture f;
+        f.select({0});
+        f.edit([&] {
+            f.Editor->resize(200, 100);
+            QCoreApplication::processEvents();
+            for (QPushButton* b : f.Editor->findChildren<QPushButton*>())
+                QVERIFY2(f.Editor->rect().contains(b->geometry()), qPrintable(b->text()));
+            QVERIFY(f.Editor->SymbolsMemo->height() >= 100);
+            f.Editor->resize(508, 288);
+
+            QTest::keyClicks(f.Editor->SymbolsMemo, "ibm");
+            QTest::keyClick(f.Editor->SymbolsMemo, Qt::Key_Return);
+            QVERIFY(f.Editor->isVisible());
+            QCOMPARE(f.Editor->MemoLines().size(), 3);
+            QTest::keyClick(f.Editor->SymbolsMemo, Qt::Key_Escape);
+        });
+        QVERIFY(!f.Editor->isVisible());
+        QCOMPARE(f.Editor->result(), int(QDialog::Rejected));
+        QVERIFY(f.server().Log.isEmpty());
+        QCOMPARE(f.entries().first(), QString("Tech   [2]"));
+        f.edit([&] {
+            QCOMPARE(f.Editor->MemoLines(), QStringList({"AAPL", "MSFT"}));
+            f.Editor->reject();
+        });
+    }
+
     // Only real line breaks end a line: what lies inside one reaches the file and the list as
     // it was read.
     void editorKeepsEveryCharacterOfALine() {
