@@ -13,7 +13,8 @@ public:
     virtual IConnectionControl* AccountConnection() = 0;
     // The status bars follow the connection's state and the account's expiry.
     virtual void RefreshAccountStatus() = 0;
-    // New credentials were applied: the lists are read again for that account (a refresh still
-    // running is cancelled).
+    // New credentials were applied: the lists are read again for that account, and nothing of
+    // the previous account's lists stays to be seen or edited (a refresh still running is let
+    // go first).
     virtual void RefreshSymbolLists() = 0;
 };

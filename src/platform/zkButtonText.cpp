@@ -4,20 +4,38 @@
 #include <QPushButton>
 #include <QStyle>
 
-void FitButtonCaptions(QPushButton* button, const QStringList& captions) {
+namespace {
+
+bool CaptionsFit(const QPushButton* button, const QStringList& captions, const QFont& font) {
     // Room for the text: the button less its frame and a little air on both sides.
     const int room =
         button->width() - 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4;
-    QFont font = button->font();
+    const QFontMetrics metrics(font);
+    for (const QString& caption : captions)
+        if (metrics.size(Qt::TextShowMnemonic, caption).width() > room)
+            return false;
+    return true;
+}
+
+} // namespace
+
+void FitButtonCaptions(QPushButton* button, const QStringList& captions) {
+    FitButtonGroupCaptions({{button, captions}});
+}
+
+void FitButtonGroupCaptions(const QList<QPair<QPushButton*, QStringList>>& buttons) {
+    if (buttons.isEmpty())
+        return;
+    QFont font = buttons.first().first->font();
     auto fits = [&](const QFont& f) {
-        const QFontMetrics metrics(f);
-        for (const QString& caption : captions)
-            if (metrics.size(Qt::TextShowMnemonic, caption).width() > room)
+        for (const auto& [button, captions] : buttons)
+            if (!CaptionsFit(button, captions, f))
                 return false;
         return true;
     };
     while (!fits(font) && font.pointSizeF() > 6.0)
         font.setPointSizeF(font.pointSizeF() - 0.5);
-    if (font != button->font())
-        button->setFont(font);
+    for (const auto& b : buttons)
+        if (font != b.first->font())
+            b.first->setFont(font);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QStringList>
 
 class QPushButton;
@@ -8,3 +10,7 @@ class QPushButton;
 // the desktop's font, the button's font is made smaller (down to 6 points) until every one of
 // its captions fits, instead of cutting the caption off.
 void FitButtonCaptions(QPushButton* button, const QStringList& captions);
+
+// The same for buttons that stand side by side: they all get one font, the largest in which
+// every caption of each of them fits, so that no button looks smaller than its neighbours.
+void FitButtonGroupCaptions(const QList<QPair<QPushButton*, QStringList>>& buttons);

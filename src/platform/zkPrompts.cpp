@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -129,12 +130,29 @@ bool InputQuery(const QString& caption, const QString& prompt, QString& value, Q
         value = *next;
         return true;
     }
-    bool ok = false;
-    const QString text = QInputDialog::getText(dialogParent(parent), caption, prompt,
-                                               QLineEdit::Normal, value, &ok);
-    if (ok)
-        value = text;
-    return ok;
+    QInputDialog dialog(dialogParent(parent));
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(value);
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    // Qt sizes it to its edit (about 200 pixels), in which a window manager cuts the caption
+    // short ("Create... w List" under openbox): wide enough for the caption beside the title
+    // bar's icon and buttons.
+    dialog.adjustSize();
+    dialog.resize(qMax(dialog.width(), InputDialogWidth(caption)), dialog.height());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    value = dialog.textValue();
+    return true;
+}
+
+int InputDialogWidth(const QString& caption) {
+    // Title bars commonly show the caption in a bold face of about the application's font,
+    // after the window's icon and before three buttons.
+    QFont title = QApplication::font();
+    title.setBold(true);
+    const int titleBarRoom = 5 * QFontMetrics(title).height() + 40;
+    return qMax(300, QFontMetrics(title).horizontalAdvance(caption) + titleBarRoom);
 }
 
 namespace {

@@ -47,6 +47,8 @@ TAnswer MessageBox(const QString& text, const QString& caption, TIcon icon, TBut
 // Returns true when the user confirmed; value holds the initial text and receives the answer.
 bool InputQuery(const QString& caption, const QString& prompt, QString& value,
                 QWidget* parent = nullptr);
+// The width an input dialog gets so that a title bar can show the whole caption (at least 300).
+int InputDialogWidth(const QString& caption);
 bool OpenFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent = nullptr);
 bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* parent = nullptr);
 bool ChooseFont(QFont& font, QColor& color, QWidget* parent = nullptr);

@@ -399,7 +399,7 @@ void TZentrikProMainForm::ShowFirstHelpEntry() {
 
 void TZentrikProMainForm::RefreshSymbolLists() {
     if (SymbolListsForm)
-        SymbolListsForm->RefreshFromServerButtonClick();
+        SymbolListsForm->AccountChanged();
 }
 
 void TZentrikProMainForm::BringWindowForward(QWidget* window, bool activate) {

@@ -16,27 +16,88 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QWindow>
 
 namespace {
 
 constexpr int ClientWidth = 508;
 constexpr int ClientHeight = 288;
 constexpr int ButtonTop = 256;
+constexpr int MemoHeight = 240;
 
 QPointer<TSymbolListEditorForm> TheEditor;
 
 // Lines the memo takes at once; a longer text goes in by parts of this size.
 constexpr qsizetype FillPart = 50000;
 
+// The memo's document ends a line at these wherever they are inserted, and hands U+2028 and
+// U+00A0 back as a line break and a blank in its plain text. The memo's lines are read block
+// by block instead, and a line that holds one of these shows a stand-in that carries the
+// character it stands for, so a line keeps every character it was given.
+constexpr QChar StandIn = QChar(0xFFFD);
+constexpr int StandsForProperty = QTextFormat::UserProperty + 0x5a4b;
+
+bool EndsBlock(QChar c) {
+    return c == QChar::ParagraphSeparator || c == QChar(0xFDD0) || c == QChar(0xFDD1);
+}
+
+// The text of a line: its stand-ins back to the characters they stand for.
+QString LineText(const QTextBlock& block) {
+    QString text = block.text();
+    if (!text.contains(StandIn))
+        return text;
+    text.clear();
+    for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        QString part = fragment.text();
+        const QVariant standsFor = fragment.charFormat().property(StandsForProperty);
+        if (standsFor.isValid())
+            part.replace(StandIn, QChar(char16_t(standsFor.toUInt())));
+        text += part;
+    }
+    return text;
+}
+
+// Marks each stand-in put in at the positions with the character it stands for.
+void MarkStandIns(QTextDocument* document, const QList<QPair<int, QChar>>& standIns) {
+    if (standIns.isEmpty())
+        return;
+    // Not an edit the user could undo: that would leave a bare stand-in.
+    const bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
+    QTextCursor cursor(document);
+    for (const auto& [position, original] : standIns) {
+        cursor.setPosition(position);
+        cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
+        QTextCharFormat format;
+        format.setProperty(StandsForProperty, uint(original.unicode()));
+        cursor.mergeCharFormat(format);
+    }
+    document->setUndoRedoEnabled(undo);
+}
+
 // Replaces the memo's text without a redraw in between. A huge text (a file of a million lines
 // takes seconds) goes in by parts, and between them the application paints and answers the
 // window manager, so nothing looks hung; input waits until the text is in.
-void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
+void ReplaceText(QPlainTextEdit* memo, QStringList lines) {
+    // Document positions count one for each character and one for each line break.
+    QList<QPair<int, QChar>> standIns;
+    int position = 0;
+    for (QString& line : lines) {
+        for (qsizetype i = 0; i < line.size(); ++i)
+            if (EndsBlock(line.at(i))) {
+                standIns.append({position + int(i), line.at(i)});
+                line[i] = StandIn;
+            }
+        position += int(line.size()) + 1;
+    }
     if (lines.size() <= FillPart) {
         memo->setUpdatesEnabled(false);
         memo->setPlainText(lines.join(QLatin1Char('\n')));
+        MarkStandIns(memo->document(), standIns);
         memo->setUpdatesEnabled(true);
         return;
     }
@@ -55,6 +116,7 @@ void ReplaceText(QPlainTextEdit* memo, const QStringList& lines) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     document->setUndoRedoEnabled(undo);
+    MarkStandIns(document, standIns);
     memo->moveCursor(QTextCursor::Start); // where setPlainText leaves it
     QApplication::restoreOverrideCursor();
 }
@@ -78,7 +140,7 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
     SymbolsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     SymbolsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     SymbolsMemo->setTabChangesFocus(true);
-    SymbolsMemo->setGeometry(9, 8, 489, 240);
+    SymbolsMemo->setGeometry(9, 8, 489, MemoHeight);
 
     auto button = [this](QPushButton*& b, const QString& caption, const char* name, int left,
                          int width, void (TSymbolListEditorForm::*handler)()) {
@@ -86,7 +148,6 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(left, ButtonTop, width, 25);
         b->setAutoDefault(false);
-        FitButtonCaptions(b, {caption});
         connect(b, &QPushButton::clicked, this,
                 [this, handler] { ReportErrors([&] { (this->*handler)(); }); });
     };
@@ -99,6 +160,16 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
            &TSymbolListEditorForm::SaveToFileButtonClick);
     button(CancelButton, tr("&Cancel"), "CancelButton", 424, 75,
            &TSymbolListEditorForm::CancelButtonClick);
+
+    // One font for the row of buttons.
+    FitButtonGroupCaptions({{OKButton, {OKButton->text()}},
+                            {LoadFromFileButton, {LoadFromFileButton->text()}},
+                            {InsertFromFileButton, {InsertFromFileButton->text()}},
+                            {SaveToFileButton, {SaveToFileButton->text()}},
+                            {CancelButton, {CancelButton->text()}}});
+    // Every button stays in the window (they keep their places from the left edge) and the
+    // memo keeps half its height, as the symbol lists window keeps half its list box.
+    setMinimumSize(ClientWidth, ClientHeight - MemoHeight / 2);
 
     setTabOrder(SymbolsMemo, OKButton);
     setTabOrder(OKButton, LoadFromFileButton);
@@ -117,7 +188,7 @@ void TSymbolListEditorForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     const int dw = width() - ClientWidth;
     const int dh = height() - ClientHeight;
-    SymbolsMemo->setGeometry(9, 8, 489 + dw, 240 + dh);
+    SymbolsMemo->setGeometry(9, 8, 489 + dw, MemoHeight + dh);
     for (QPushButton* b :
          {OKButton, LoadFromFileButton, InsertFromFileButton, SaveToFileButton, CancelButton})
         b->move(b->x(), ButtonTop + dh);
@@ -136,13 +207,29 @@ void TSymbolListEditorForm::OpenForList(const TSymbolList& list, ISymbolListEdit
             frame.moveTopLeft(FitRectToArea(frame, screen->availableGeometry()));
         move(frame.topLeft());
     }
+    // It belongs to that window while it edits, so that closing it returns there: the window
+    // manager gives the focus back to (and raises) the window a dialog belongs to, which would
+    // otherwise be the main window, its parent.
+    if (QWidget* over = OwnerWindow ? OwnerWindow->window() : nullptr;
+        over && over->windowHandle()) {
+        createWinId();
+        windowHandle()->setTransientParent(over->windowHandle());
+    }
     ReplaceText(SymbolsMemo, list.Symbols.Strings());
     LastFileName = list.Name;
     EditedListId = list.ListId;
 }
 
 QStringList TSymbolListEditorForm::MemoLines() const {
-    return SplitSymbolText(SymbolsMemo->toPlainText());
+    // One line per block; a break at the very end adds no empty line, as in a file.
+    QStringList lines;
+    const QTextDocument* document = SymbolsMemo->document();
+    lines.reserve(document->blockCount());
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        lines.append(LineText(block));
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
 }
 
 void TSymbolListEditorForm::SetMemoLines(const QStringList& lines) {
@@ -194,13 +281,12 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
         return;
     TSymbolSet inserted;
     inserted.Assign(LoadSymbolFile(fileName));
-    const QString old = SymbolsMemo->toPlainText();
-    QStringList lines = SplitSymbolText(old);
+    const int oldLength = SymbolsMemo->document()->characterCount() - 1;
+    QStringList lines = MemoLines();
     lines += inserted.Strings();
     SetMemoLines(lines);
     QTextCursor caret(SymbolsMemo->document());
-    caret.setPosition(
-        int(qMin<qsizetype>(old.size(), SymbolsMemo->document()->characterCount() - 1)));
+    caret.setPosition(qMin(oldLength, SymbolsMemo->document()->characterCount() - 1));
     SymbolsMemo->setTextCursor(caret);
     SymbolsMemo->setFocus();
     LastFileName = fileName;

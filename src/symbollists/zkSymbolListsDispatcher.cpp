@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
 namespace {
 
 // Shared, so that a refresh whose load waits for the server keeps the model and the provider
@@ -34,6 +36,22 @@ TSymbolList* FindList(int32_t listId) {
         return nullptr;
     const int index = IndexOfListId(*model, listId);
     return index < 0 ? nullptr : (*model)[size_t(index)].get();
+}
+
+// After a write the server refused, only the server knows what it holds now (a change of
+// several calls may have gone in part): the lists are read again once the failed command has
+// ended, not inside it.
+void RereadAfterFailedWrite() {
+    QTimer::singleShot(0, QCoreApplication::instance(), [] {
+        TPrimarySymbolListProvider* provider = SymbolListProvider();
+        if (!provider || provider->Refreshing())
+            return;
+        try {
+            provider->Refresh();
+        } catch (const EZkError& e) {
+            zkPrompts::ShowErrorReport(e.message());
+        }
+    });
 }
 
 // Waits for one list's symbols with the user interface live. It sleeps until an event comes
@@ -105,6 +123,10 @@ void TPrimarySymbolListProvider::Refresh() {
     TPrimarySymbolListController* controller = SymbolListController();
     if (!ListOfLists || !controller)
         return;
+    // A refresh asked for while the lists load (the load lets events run) would empty the
+    // model under it; the load under way brings the lists anyway.
+    if (Loading)
+        return;
     const TKeepAlive keep{Dispatcher().Provider, Dispatcher().Model};
     if (!PollTimer.isActive()) {
         controller->BeginRefresh();
@@ -135,7 +157,17 @@ void TPrimarySymbolListProvider::Refresh() {
 
 void TPrimarySymbolListProvider::Complete() {
     PollTimer.stop();
-    if (!CancelFlag) {
+    // A cancel that comes while the lists load does not stop the load, and once the model
+    // holds the new lists the window must show them too: anything else leaves it showing lists
+    // the model no longer has (an empty box after the first load), which the next change would
+    // swap in unasked.
+    const bool load = !CancelFlag;
+    if (load) {
+        Loading = true;
+        struct TClear {
+            bool& Flag;
+            ~TClear() { Flag = false; }
+        } clear{Loading};
         try {
             LoadSymbolLists();
         } catch (...) {
@@ -143,7 +175,7 @@ void TPrimarySymbolListProvider::Complete() {
         }
     }
     if (TPrimarySymbolListController* controller = SymbolListController())
-        controller->ListsChanged(!CancelFlag);
+        controller->ListsChanged(load);
 }
 
 void TPrimarySymbolListProvider::Abandon() {
@@ -195,6 +227,37 @@ void TPrimarySymbolListProvider::LoadSymbolLists() {
 
 // --- controller ---------------------------------------------------------------------------
 
+// The model's record of one list as it was before a change, so that a change the server did
+// not take can be taken back out of the model.
+struct TPrimarySymbolListController::TListBefore {
+    int32_t ListId = 0;
+    int Index = -1; // -1: the model did not hold the list
+    std::optional<TSymbolList> Record;
+
+    explicit TListBefore(int32_t listId) : ListId(listId) {
+        if (const TSymbolLists* model = SymbolListModel()) {
+            Index = IndexOfListId(*model, listId);
+            if (Index >= 0)
+                Record = *(*model)[size_t(Index)];
+        }
+    }
+    void Restore() const {
+        TSymbolLists* model = SymbolListModel();
+        if (!model)
+            return;
+        const int now = IndexOfListId(*model, ListId);
+        if (!Record) {
+            if (now >= 0) // added by the change
+                model->erase(model->begin() + now);
+        } else if (now >= 0) {
+            *(*model)[size_t(now)] = *Record;
+        } else { // deleted by the change
+            const size_t at = qMin(size_t(Index), model->size());
+            model->insert(model->begin() + qsizetype(at), std::make_unique<TSymbolList>(*Record));
+        }
+    }
+};
+
 void TPrimarySymbolListController::AddListener(TSymbolListChanges* listener) {
     if (listener)
         Listeners.append(listener);
@@ -215,6 +278,21 @@ void TPrimarySymbolListController::AllChanged() {
     Forward([](TSymbolListChanges& l) { l.ListsChanged(true); });
 }
 
+template <typename F>
+void TPrimarySymbolListController::Announce(const TListBefore& before, F&& call) {
+    // The model already holds the change; the updater, first listener, sends it. When that
+    // fails, the model must not keep what the server did not take: the window would show it as
+    // saved at the next change, and a copy would send it on.
+    try {
+        Forward(std::forward<F>(call));
+    } catch (...) {
+        before.Restore();
+        RereadAfterFailedWrite();
+        throw;
+    }
+    AllChanged();
+}
+
 void TPrimarySymbolListController::BeginRefresh() {
     Forward([](TSymbolListChanges& l) { l.BeginRefresh(); });
 }
@@ -227,37 +305,37 @@ void TPrimarySymbolListController::CreateList(int32_t, const QString& Name) {
     TSymbolLists* model = SymbolListModel();
     const int32_t id = NextListId(model);
     const QString name = ApplyNameRule(Name, id);
+    const TListBefore before(id);
     if (model)
         model->push_back(std::make_unique<TSymbolList>(TSymbolList{id, name, {}}));
-    Forward([&](TSymbolListChanges& l) { l.CreateList(id, name); });
-    AllChanged();
+    Announce(before, [&](TSymbolListChanges& l) { l.CreateList(id, name); });
 }
 
 void TPrimarySymbolListController::RenameList(int32_t ListId, const QString& Name) {
     QString name = Name;
+    const TListBefore before(ListId);
     if (TSymbolList* list = FindList(ListId)) {
         name = ApplyNameRule(Name, ListId);
         list->Name = name;
     }
-    Forward([&](TSymbolListChanges& l) { l.RenameList(ListId, name); });
-    AllChanged();
+    Announce(before, [&](TSymbolListChanges& l) { l.RenameList(ListId, name); });
 }
 
 void TPrimarySymbolListController::DeleteList(int32_t ListId) {
+    const TListBefore before(ListId);
     if (TSymbolLists* model = SymbolListModel()) {
         const int index = IndexOfListId(*model, ListId);
         if (index >= 0)
             model->erase(model->begin() + index);
     }
-    Forward([&](TSymbolListChanges& l) { l.DeleteList(ListId); });
-    AllChanged();
+    Announce(before, [&](TSymbolListChanges& l) { l.DeleteList(ListId); });
 }
 
 void TPrimarySymbolListController::SetSymbols(int32_t ListId, const QStringList& Symbols) {
+    const TListBefore before(ListId);
     if (TSymbolList* list = FindList(ListId))
         list->Symbols.Assign(Symbols);
-    Forward([&](TSymbolListChanges& l) { l.SetSymbols(ListId, Symbols); });
-    AllChanged();
+    Announce(before, [&](TSymbolListChanges& l) { l.SetSymbols(ListId, Symbols); });
 }
 
 void TPrimarySymbolListController::CopyLists(int32_t, const QString& Name,
@@ -265,6 +343,7 @@ void TPrimarySymbolListController::CopyLists(int32_t, const QString& Name,
     TSymbolLists* model = SymbolListModel();
     const int32_t id = NextListId(model);
     const QString name = ApplyNameRule(Name, id);
+    const TListBefore before(id);
     if (model) {
         auto record = std::make_unique<TSymbolList>(TSymbolList{id, name, {}});
         for (int32_t source : SourceIds) {
@@ -281,22 +360,21 @@ void TPrimarySymbolListController::CopyLists(int32_t, const QString& Name,
         }
         model->push_back(std::move(record));
     }
-    Forward([&](TSymbolListChanges& l) { l.CopyLists(id, name, SourceIds); });
-    AllChanged();
+    Announce(before, [&](TSymbolListChanges& l) { l.CopyLists(id, name, SourceIds); });
 }
 
 void TPrimarySymbolListController::AddSymbol(int32_t ListId, const QString& Symbol) {
+    const TListBefore before(ListId);
     if (TSymbolList* list = FindList(ListId))
         list->Symbols.Add(Symbol);
-    Forward([&](TSymbolListChanges& l) { l.AddSymbol(ListId, Symbol); });
-    AllChanged();
+    Announce(before, [&](TSymbolListChanges& l) { l.AddSymbol(ListId, Symbol); });
 }
 
 void TPrimarySymbolListController::DeleteSymbol(int32_t ListId, const QString& Symbol) {
+    const TListBefore before(ListId);
     if (TSymbolList* list = FindList(ListId))
         list->Symbols.Remove(Symbol);
-    Forward([&](TSymbolListChanges& l) { l.DeleteSymbol(ListId, Symbol); });
-    AllChanged();
+    Announce(before, [&](TSymbolListChanges& l) { l.DeleteSymbol(ListId, Symbol); });
 }
 
 // --- updater ------------------------------------------------------------------------------
@@ -394,6 +472,10 @@ void StopSymbolListDispatcher() {
     d.Provider.reset();
     d.Controller.reset();
     d.Updater.reset();
+}
+
+void ForgetSymbolLists() {
+    ClearSymbolLists(SymbolListModel());
 }
 
 TSymbolLists* SymbolListModel() {

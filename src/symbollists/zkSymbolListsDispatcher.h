@@ -32,7 +32,8 @@ public:
     void Refresh() override;
     void CancelRefresh() override;
 
-    bool Refreshing() const { return PollTimer.isActive(); }
+    // Waiting for the server, or loading the lists it gave.
+    bool Refreshing() const { return PollTimer.isActive() || Loading; }
     bool Cancelled() const { return CancelFlag; }
 
 private:
@@ -45,6 +46,7 @@ private:
     std::shared_ptr<IListOfLists> ListOfLists;
     bool CancelFlag = false;
     bool Polling = false;
+    bool Loading = false;
     QTimer PollTimer;
 };
 
@@ -71,6 +73,11 @@ private:
     template <typename F> void Forward(F&& call);
     // ListsChanged(true) to every listener, after each change.
     void AllChanged();
+    // What the model held of one list before a change of it (or before it was made).
+    struct TListBefore;
+    // Forwards the change, then ListsChanged(true). A failure on the way (the server refusing
+    // it) takes the change back out of the model and reads the lists again soon after.
+    template <typename F> void Announce(const TListBefore& before, F&& call);
 
     QList<TSymbolListChanges*> Listeners; // not owned
 };
@@ -104,6 +111,10 @@ private:
 // Created by the main window after its connection component, freed before it goes.
 void StartSymbolListDispatcher(IConnectionControl* connection);
 void StopSymbolListDispatcher();
+
+// Empties the model: after a login its lists are another account's, and nothing may show them
+// or send them on. Not while the lists load.
+void ForgetSymbolLists();
 
 TSymbolLists* SymbolListModel();
 TPrimarySymbolListProvider* SymbolListProvider();

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace {
 
@@ -41,6 +42,14 @@ void TSymbolListsFormListener::BeginRefresh() {
 }
 
 void TSymbolListsFormListener::ListsChanged(bool Reload) {
+    if (Form->ReloadWhenRefreshEnds) {
+        // The refresh a login cut short has ended: whatever it brought may be the previous
+        // account's. The window stays waiting until the new account's lists are read, which
+        // starts once the provider's call has ended.
+        Form->ReloadWhenRefreshEnds = false;
+        QTimer::singleShot(0, Form, [form = Form] { form->ReloadForAccount(); });
+        return;
+    }
     Refreshing = false;
     Form->SetControlsEnabled(true);
     if (Reload)
@@ -120,13 +129,16 @@ void TSymbolListsForm::FormCreate() {
                         AddButton,          DeleteSymbolButton};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
-    // Each button with every caption it may show.
-    FitButtonCaptions(RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")});
-    FitButtonCaptions(CopyButton, {tr("Copy List"), tr("Copy Lists")});
-    FitButtonCaptions(DeleteButton, {tr("Delete List"), tr("Delete Lists")});
-    for (QPushButton* b :
-         {EditListButton, CreateNewListButton, RenameListButton, AddButton, DeleteSymbolButton})
-        FitButtonCaptions(b, {b->text()});
+    // Each button with every caption it may show, all in one font.
+    FitButtonGroupCaptions(
+        {{RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")}},
+         {CopyButton, {tr("Copy List"), tr("Copy Lists")}},
+         {DeleteButton, {tr("Delete List"), tr("Delete Lists")}},
+         {EditListButton, {EditListButton->text()}},
+         {CreateNewListButton, {CreateNewListButton->text()}},
+         {RenameListButton, {RenameListButton->text()}},
+         {AddButton, {AddButton->text()}},
+         {DeleteSymbolButton, {DeleteSymbolButton->text()}}});
 
     auto on = [this](QPushButton* b, void (TSymbolListsForm::*handler)()) {
         connect(b, &QPushButton::clicked, this,
@@ -142,10 +154,16 @@ void TSymbolListsForm::FormCreate() {
     on(DeleteSymbolButton, &TSymbolListsForm::DeleteSymbolButtonClick);
     connect(SymbolListsListBox, &QListWidget::itemSelectionChanged, this,
             [this] { UpdateButtons(); });
-    connect(SymbolListsListBox, &QListWidget::itemDoubleClicked, this, [this] {
-        if (SymbolListsListBox->selectedItems().size() == 1)
-            ReportErrors([this] { EditListButtonClick(); });
-    });
+    connect(SymbolListsListBox, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) {
+                if (SymbolListsListBox->selectedItems().size() != 1)
+                    return;
+                // The entry double-clicked is the one to edit. A Ctrl+double-click on one of two
+                // selected entries takes it out of the selection, leaving the other selected.
+                if (!item->isSelected())
+                    SymbolListsListBox->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+                ReportErrors([this] { EditListButtonClick(); });
+            });
     connect(SymbolEdit, &QLineEdit::textChanged, this, [this] { SymbolEditChange(); });
 
     // Key preview: the line edit keeps its key releases to itself, so each control's are
@@ -284,13 +302,28 @@ void TSymbolListsForm::EditListButtonClick() {
     if (!list || !editor)
         return;
     editor->OpenForList(*list, this);
+    EditorOpen = true;
+    struct TClear {
+        bool& Flag;
+        ~TClear() { Flag = false; }
+    } clear{EditorOpen};
     editor->exec();
+    // Back to this window, also where the window manager would choose another one.
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
 }
 
 void TSymbolListsForm::CreateNewListButtonClick() {
     RememberSelection();
+    const unsigned account = AccountGeneration;
     QString name;
     if (!zkPrompts::InputQuery(tr("Create New List"), tr("New List:"), name, this))
+        return;
+    // A login while the question was open: the new account's lists are still being read, and
+    // the id chosen now could be one of them.
+    if (account != AccountGeneration)
         return;
     if (TPrimarySymbolListController* controller = SymbolListController())
         controller->CreateList(-1, name);
@@ -302,9 +335,12 @@ void TSymbolListsForm::RenameListButtonClick() {
     if (!list)
         return;
     const int32_t id = list->ListId;
+    const unsigned account = AccountGeneration;
     QString name = list->Name;
     if (!zkPrompts::InputQuery(tr("Rename List"), tr("New List Name:"), name, this))
         return;
+    if (account != AccountGeneration)
+        return; // the list was another account's
     if (TPrimarySymbolListController* controller = SymbolListController())
         controller->RenameList(id, name);
 }
@@ -319,12 +355,47 @@ void TSymbolListsForm::DeleteButtonClick() {
 
 void TSymbolListsForm::CopyButtonClick() {
     RememberSelection();
+    const std::vector<int32_t> ids = SelectedIds;
+    const unsigned account = AccountGeneration;
     QString name;
     if (!zkPrompts::InputQuery(tr("Copy List(s) To New List"), tr("New List Name:"), name, this))
         return;
-    const std::vector<int32_t> ids = SelectedIds;
+    if (account != AccountGeneration)
+        return; // the lists were another account's
     if (TPrimarySymbolListController* controller = SymbolListController())
         controller->CopyLists(-1, name, ids);
+}
+
+void TSymbolListsForm::AccountChanged() {
+    ++AccountGeneration;
+    // An editor open on one of the lists would send its lines to the new account's list of
+    // that id; it closes as on Cancel.
+    if (TSymbolListEditorForm* editor = SymbolListEditorForm(); editor && EditorOpen)
+        editor->reject();
+    SelectedIds.clear();
+    ClearSymbolLists(&Listener->Snapshot);
+    ReloadForAccount();
+}
+
+void TSymbolListsForm::ReloadForAccount() {
+    TPrimarySymbolListProvider* provider = SymbolListProvider();
+    if (provider && provider->Refreshing()) {
+        // The lists it brings may be the previous account's; it is let go, and the reading
+        // starts again when it has ended.
+        ReloadWhenRefreshEnds = true;
+        provider->CancelRefresh();
+        return;
+    }
+    // Nothing of the previous account stays to be shown by a later change (the model), nor on
+    // screen, even if the reading fails or is cancelled.
+    ForgetSymbolLists();
+    ClearSymbolLists(&Listener->Snapshot);
+    SelectedIds.clear();
+    Listener->Refreshing = false;
+    SetControlsEnabled(true);
+    ShowSnapshot();
+    if (provider)
+        ReportErrors([provider] { provider->Refresh(); });
 }
 
 void TSymbolListsForm::AddButtonClick() {

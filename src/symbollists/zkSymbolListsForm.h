@@ -51,6 +51,12 @@ public:
     // --- state ---
     std::vector<int32_t> SelectedIds;
     std::unique_ptr<TSymbolListsFormListener> Listener;
+    // Counts logins; an action that asked the user something drops its change when a login
+    // came meanwhile.
+    unsigned AccountGeneration = 0;
+    bool EditorOpen = false;
+    // A login cut a refresh short: the new account's lists are read once it has ended.
+    bool ReloadWhenRefreshEnds = false;
 
     // --- controls ---
     QListWidget* SymbolListsListBox = nullptr;
@@ -77,6 +83,12 @@ public:
     QWidget* EditorOwnerWindow() override { return this; }
     // The snapshot record behind the first selected entry, or nullptr.
     const TSymbolList* SelectedList() const;
+
+    // New credentials were applied: the lists on screen, in the model and in an open editor
+    // are another account's now. They go, and the lists are read for the new account (after
+    // a refresh still running has ended).
+    void AccountChanged();
+    void ReloadForAccount();
 
     // --- actions ---
     void RefreshFromServerButtonClick();

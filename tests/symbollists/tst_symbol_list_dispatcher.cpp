@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <functional>
+
 namespace {
 
 // Writes every notification it gets into a log shared by all recorders, tagged with its name.
@@ -262,13 +264,58 @@ private slots:
         StopSymbolListDispatcher();
     }
 
-    void serverFailureKeepsTheModelChange() {
+    // A change the server refuses is taken back out of the model, whatever the change (the
+    // window would otherwise show it as saved at the next change), and the lists are read
+    // again once the command has ended.
+    void serverFailureTakesTheChangeBack() {
         TDispatcherFixture f(TwoLists());
         f.refresh();
+        const QStringList lists = f.model();
+        const QStringList tech = f.symbols(1), more = f.symbols(2);
         f.server().FailOnce = {"InsertSymbol"};
         QVERIFY_THROWS_EXCEPTION(EComponentError, SymbolListController()->AddSymbol(1, "N"));
-        QCOMPARE(f.symbols(1), QStringList({"A", "B", "N"}));
+        QCOMPARE(f.symbols(1), tech);
         QVERIFY(f.Log.isEmpty()); // the updater failed first: the window hears nothing
+
+        auto fails = [&](const QString& operation, const std::function<void()>& change) {
+            f.server().FailOnce = {operation};
+            QVERIFY_THROWS_EXCEPTION(EComponentError, change());
+            QVERIFY2(f.server().FailOnce.isEmpty(), qPrintable(operation));
+        };
+        fails("RemoveList", [] { SymbolListController()->DeleteList(1); });
+        fails("SetListName", [] { SymbolListController()->RenameList(2, "X"); });
+        fails("SetListName", [] { SymbolListController()->CreateList(-1, "New"); });
+        fails("FinishReplace", [] { SymbolListController()->SetSymbols(2, {"Q"}); });
+        fails("RemoveSymbol", [] { SymbolListController()->DeleteSymbol(1, "A"); });
+        const int32_t sources[] = {1, 2};
+        fails("BeginReplace", [&] { SymbolListController()->CopyLists(-1, "Copy", sources); });
+        QCOMPARE(f.model(), lists);
+        QCOMPARE(f.symbols(1), tech);
+        QCOMPARE(f.symbols(2), more);
+        QVERIFY(f.Log.isEmpty());
+
+        QVERIFY(!f.server().Log.contains("RequestLists"));
+        QTRY_VERIFY(f.server().Log.contains("RequestLists"));
+        // The copy was named on the server before its symbols were refused.
+        QTRY_COMPARE(f.model(), QStringList({"Tech   [2]", "More   [2]", "Copy   [Empty]"}));
+    }
+
+    // Cancel while the lists load: the load goes on, and what it loaded is announced. A refresh
+    // asked for meanwhile does not start another one over it.
+    void cancelOrRefreshWhileLoading() {
+        std::vector<TFakeServerList> lists = TwoLists();
+        lists[0].FetchPolls = 3;
+        TDispatcherFixture f(lists);
+        QTimer::singleShot(0, [] {
+            SymbolListProvider()->Refresh();
+            SymbolListProvider()->CancelRefresh();
+        });
+        SymbolListProvider()->Refresh();
+        QCOMPARE(f.server().Log.count("RequestLists"), 1);
+        QCOMPARE(f.Log, QStringList({"A:BeginRefresh", "B:BeginRefresh", "A:ListsChanged(1)",
+                                     "B:ListsChanged(1)"}));
+        QCOMPARE(f.model(), QStringList({"Tech   [2]", "More   [2]"}));
+        QVERIFY(!SymbolListProvider()->Refreshing());
     }
 };
 
