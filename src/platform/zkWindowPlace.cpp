@@ -61,7 +61,7 @@ protected:
     }
 
 private:
-    static constexpr int SettleMs = 1000;
+    static constexpr int SettleMs = 3000;
 
     void StartWatching() {
         // A window whose client area stays put gets no event when it is framed, so look again
@@ -86,14 +86,16 @@ private:
     void Check() {
         if (!Window || !Window->isVisible() || InMove)
             return;
-        const QWindow* handle = Window->windowHandle();
+        QWindow* handle = Window->windowHandle();
         if (!handle || handle->frameMargins().isNull())
             return; // not framed yet
         if (Window->isMaximized() || Window->isMinimized() || Window->isFullScreen()) {
             Finish();
             return;
         }
-        const QRect frame = Window->frameGeometry();
+        // The platform window's view: the widget learns the frame later, and until then its
+        // frame geometry and its move() leave the frame out.
+        const QRect frame = handle->frameGeometry();
         if (!Framed) {
             Framed = true;
             // The place to keep from now on: the one asked for, or where the window manager
@@ -114,7 +116,7 @@ private:
         }
         // Settling: only the known fault is mended, the client area put where its frame
         // belongs; a move the program or the user made since is theirs.
-        if (Window->geometry().topLeft() == *Pos && frame.topLeft() != *Pos) {
+        if (handle->geometry().topLeft() == *Pos && frame.topLeft() != *Pos) {
             if (Moves >= MaxSettleMoves) {
                 Finish();
                 return;
@@ -125,6 +127,10 @@ private:
     void MoveTo(const QPoint& pos) {
         ++Moves;
         InMove = true;
+        // The widget's move, not the platform window's frame position: on X11 only the former
+        // puts the frame there once the window manager has told its size. A move made while
+        // the widget's own idea of the frame is still empty lands the client area there; the
+        // settling above sees that and moves once more.
         Window->move(pos);
         InMove = false;
     }
