@@ -95,7 +95,9 @@ private:
         }
         // The platform window's view: the widget learns the frame later, and until then its
         // frame geometry and its move() leave the frame out.
-        const QRect frame = handle->frameGeometry();
+        // Its size from the widget, which has it at once.
+        const QRect frame(handle->frameGeometry().topLeft(),
+                          Window->size().grownBy(handle->frameMargins()));
         if (!Framed) {
             Framed = true;
             // The place to keep from now on: the one asked for, or where the window manager
