@@ -129,11 +129,17 @@ private:
     void MoveTo(const QPoint& pos) {
         ++Moves;
         InMove = true;
-        // The widget's move, not the platform window's frame position: on X11 only the former
-        // puts the frame there once the window manager has told its size. A move made while
-        // the widget's own idea of the frame is still empty lands the client area there; the
-        // settling above sees that and moves once more.
-        Window->move(pos);
+        QWindow* handle = Window->windowHandle();
+        const QMargins margins = handle->frameMargins();
+        if (Window->frameGeometry().topLeft() == Window->geometry().topLeft()) {
+            // The widget does not know its frame yet: its move() would put the client area at
+            // pos (or do nothing, taking it to be there), so place the client area itself.
+            handle->setPosition(pos + QPoint(margins.left(), margins.top()));
+        } else {
+            // Known to both: the widget's move puts the frame there (on X11 the platform
+            // window's own frame position does not).
+            Window->move(pos);
+        }
         InMove = false;
     }
 
