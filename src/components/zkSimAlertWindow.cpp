@@ -118,6 +118,7 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
 
     DataConfigText = SimDefaultDataConfig();
     Config = ParseSimDataConfig(DataConfigText);
+    Direction = StrategyDirection(Config.WindowName);
 
     connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int) {
         // Only a drag by the user counts, so a WindowConfig nobody touched reads back as set.
@@ -170,6 +171,7 @@ void TSimZentrikWindowX::SetDataConfig(const QString& value) {
     const bool wasInbox = Config.Inbox;
     DataConfigText = value.isEmpty() ? SimDefaultDataConfig() : value;
     Config = ParseSimDataConfig(DataConfigText);
+    Direction = StrategyDirection(Config.WindowName);
     Random.seed(Service->Properties().SimSeed ^ SimStableHash(Config.WindowName));
     if (Config.Inbox != wasInbox) {
         RestartFeed();
@@ -380,11 +382,10 @@ std::shared_ptr<TSimAlert> TSimZentrikWindowX::MakeRandomAlert() {
         if ((Config.MinPrice && price < *Config.MinPrice) ||
             (Config.MaxPrice && price > *Config.MaxPrice))
             continue;
-        const int direction = StrategyDirection(Config.WindowName);
         const TAlertKind* kind = nullptr;
         do
             kind = &AlertKinds[Random() % std::size(AlertKinds)];
-        while (direction != 0 && kind->Direction != direction);
+        while (Direction != 0 && kind->Direction != Direction);
         std::uniform_real_distribution<double> amount(0.2, 4.5);
         QString text;
         if (kind->Percent)

@@ -91,6 +91,7 @@ private:
 
     QString DataConfigText;
     TSimDataConfig Config;
+    int Direction = 0; // of the generated alerts, from the window name: +1, -1, 0 for both
     QString WindowConfigText;
     bool ColumnsResizedByUser = false;
     QString StrategyConfigText;

@@ -95,24 +95,42 @@ TAnswer MessageBox(const QString& text, const QString& caption, TIcon icon, TBut
     box.setWindowTitle(caption.isEmpty() ? ApplicationTitle() : caption);
     box.setText(text);
     switch (icon) {
-    case TIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case TIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case TIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case TIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case TIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case TIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case TIcon::Error:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case TIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
     }
     switch (buttons) {
-    case TButtons::OK: box.setStandardButtons(QMessageBox::Ok); break;
-    case TButtons::OKCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-    case TButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case TButtons::OK:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case TButtons::OKCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case TButtons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
     case TButtons::YesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
     switch (box.exec()) {
-    case QMessageBox::Ok: return TAnswer::OK;
-    case QMessageBox::Yes: return TAnswer::Yes;
-    case QMessageBox::No: return TAnswer::No;
-    default: return TAnswer::Cancel;
+    case QMessageBox::Ok:
+        return TAnswer::OK;
+    case QMessageBox::Yes:
+        return TAnswer::Yes;
+    case QMessageBox::No:
+        return TAnswer::No;
+    default:
+        return TAnswer::Cancel;
     }
 }
 
@@ -120,7 +138,7 @@ bool InputQuery(const QString& caption, const QString& prompt, QString& value, Q
     TScriptState& s = script();
     if (s.Scripted) {
         s.Shown << TPromptRecord{QStringLiteral("input"), caption, prompt, TIcon::Question,
-                                 TButtons::OKCancel, {}};
+                                 TButtons::OKCancel,      {}};
         if (s.Inputs.empty())
             return false;
         std::optional<QString> next = s.Inputs.front();
@@ -224,7 +242,7 @@ QString MissingPathRefusal(const TFileDialogSpec& spec, const QString& fileName)
 
 using TAskFileName = bool (*)(const TFileDialogSpec&, QString&, QWidget*);
 
-// Asks until the user cancels or chooses a name that none of the spec's rules refuses; each
+// Asks until the user cancels or chooses a name that none of the dialog's rules refuses; each
 // refusal is a message, and the dialog opens again.
 bool AskAcceptedFileName(TAskFileName ask, bool forSave, const TFileDialogSpec& spec,
                          QString& fileName, QWidget* parent) {
@@ -259,8 +277,8 @@ bool SaveFileName(const TFileDialogSpec& spec, QString& fileName, QWidget* paren
 bool ChooseFont(QFont& font, QColor& color, QWidget* parent) {
     TScriptState& s = script();
     if (s.Scripted) {
-        s.Shown << TPromptRecord{QStringLiteral("font"), QString(), font.toString(),
-                                 TIcon::Question, TButtons::OKCancel, {}};
+        s.Shown << TPromptRecord{QStringLiteral("font"), QString(),          font.toString(),
+                                 TIcon::Question,        TButtons::OKCancel, {}};
         if (s.Fonts.empty())
             return false;
         auto next = s.Fonts.front();
@@ -309,17 +327,27 @@ void InitFromEnvironment() {
     }
 }
 
-void SetScripted(bool scripted) { script().Scripted = scripted; }
-bool IsScripted() { return script().Scripted; }
-void SetNextAnswer(TAnswer answer) { script().Answers.push_back(answer); }
-void SetNextInput(std::optional<QString> text) { script().Inputs.push_back(std::move(text)); }
+void SetScripted(bool scripted) {
+    script().Scripted = scripted;
+}
+bool IsScripted() {
+    return script().Scripted;
+}
+void SetNextAnswer(TAnswer answer) {
+    script().Answers.push_back(answer);
+}
+void SetNextInput(std::optional<QString> text) {
+    script().Inputs.push_back(std::move(text));
+}
 void SetNextFileName(std::optional<QString> name) {
     script().FileNames.push_back(std::move(name));
 }
 void SetNextFont(std::optional<QFont> font, QColor color) {
     script().Fonts.emplace_back(std::move(font), color);
 }
-QList<TPromptRecord> Shown() { return script().Shown; }
+QList<TPromptRecord> Shown() {
+    return script().Shown;
+}
 void ClearScript() {
     const bool scripted = script().Scripted;
     script() = TScriptState();

@@ -608,32 +608,25 @@ void TZentrikProMainForm::EndSession() {
 bool TZentrikProMainForm::FormCloseQuery() {
     // Alerts a sender was told the client took are in their windows before the layout is saved.
     DeliverAcceptedAlerts();
-    // The store first: it holds the desk's choices even when the layout file cannot be written.
-    if (Terminating) {
+    // During a terminate nobody may be there to answer a box: what cannot be saved is said on
+    // stderr and in the exit code, and the program ends all the same.
+    const auto save = [this](auto&& step) {
+        if (!Terminating) {
+            step();
+            return;
+        }
         try {
-            WriteLayoutSettings(LayoutSettings);
+            step();
         } catch (const std::exception& e) {
             fprintf(stderr, "velquist: %s\n", e.what());
             TerminateSaveFailed = true;
         }
-    } else {
-        WriteLayoutSettings(LayoutSettings);
-    }
-    auto terminate = [this] {
-        // A terminate ends the program whatever happens: nobody may be there to answer a box,
-        // so what cannot be saved is said on stderr and in the exit code.
-        const auto fail = [this](const QString& what) {
-            fprintf(stderr, "velquist: %s\n", qPrintable(what));
-            TerminateSaveFailed = true;
-        };
-        try {
-            if (LayoutSettings.SaveOnExit != 1)
-                SaveLayout(*this, LayoutSettings.SaveLayoutName);
-        } catch (const EZkError& e) {
-            fail(e.message());
-        } catch (const std::exception& e) {
-            fail(QString::fromLocal8Bit(e.what()));
-        }
+    };
+    // The store first: it holds the desk's choices even when the layout file cannot be written.
+    save([this] { WriteLayoutSettings(LayoutSettings); });
+    auto terminate = [&] {
+        if (LayoutSettings.SaveOnExit != 1)
+            save([this] { SaveLayout(*this, LayoutSettings.SaveLayoutName); });
         return true;
     };
     if (Terminating)

@@ -94,6 +94,13 @@ public:
         }
         return frames;
     }
+    // A client's environment: drawn on this desktop.
+    QProcessEnvironment ClientEnvironment() const {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), Display);
+        return env;
+    }
     QString Display;
 
 private:
@@ -122,6 +129,15 @@ TLayout deskLayout() {
     return layout;
 }
 
+// The layout file of a test's desk, chosen in the per-user store (opened at start when told);
+// its folder is made.
+QString storeDesk(const TTestInstallation& inst, bool loadOnStart) {
+    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    StoreDeskChoices(file, loadOnStart);
+    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    return file;
+}
+
 } // namespace
 
 class TDesktopE2ETest : public QObject {
@@ -141,15 +157,11 @@ void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
     TTestHome home;
     TTestInstallation inst;
     QVERIFY(inst.isValid());
-    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-    StoreDeskChoices(file, true);
-    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    const QString file = storeDesk(inst, true);
     const TLayout desk = deskLayout();
     WriteLayout(TSettingsStore::IniFile(file), desk);
 
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
+    QProcessEnvironment env = desktop.ClientEnvironment();
     const QStringList expectedCaptions = {QStringLiteral("Velquist"),
                                           QStringLiteral("Symbol Lists"),
                                           QStringLiteral("Set Up External Linking")};
@@ -224,11 +236,8 @@ void TDesktopE2ETest::newWindowsArePlacedByTheWindowManager() {
     TTestHome home;
     TTestInstallation inst;
     QVERIFY(inst.isValid());
-    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-    StoreDeskChoices(file, false);
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
+    const QString file = storeDesk(inst, false);
+    QProcessEnvironment env = desktop.ClientEnvironment();
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"),
                QStringLiteral("NewAlertWindowMenuItem,NewAlertWindowMenuItem"));
     TClientRun client(inst.clientPath(), {}, QString(), env);
@@ -275,18 +284,14 @@ void TDesktopE2ETest::framesAreFittedAndCentred() {
     TTestHome home;
     TTestInstallation inst;
     QVERIFY(inst.isValid());
-    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-    StoreDeskChoices(file, true);
-    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    const QString file = storeDesk(inst, true);
     TLayout desk = deskLayout();
     desk.Windows.resize(1);
     desk.Windows[0].Record.Top = 900; // 300 high: far below the 1024 lines of the screen
     desk.Windows[0].Record.Left = 1100;
     WriteLayout(TSettingsStore::IniFile(file), desk);
 
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
+    QProcessEnvironment env = desktop.ClientEnvironment();
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
     TClientRun client(inst.clientPath(), {}, QString(), env);
     QVERIFY(client.waitStarted());

@@ -8,7 +8,6 @@
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"
 
-#include <QDeadlineTimer>
 #include <QtTest>
 
 #include <csignal>
@@ -60,10 +59,7 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
     TClientRun run(inst.clientPath(), {}, QString(), env, {"VELQUIST_SCRIPTED_PROMPTS"});
     QVERIFY(run.waitStarted());
     const QByteArray running = "velquist test: " + item.toLatin1() + " running, modal ";
-    QDeadlineTimer deadline(20000);
-    while (!run.stdErr().contains(running) && !deadline.hasExpired() &&
-           run.process().state() != QProcess::NotRunning)
-        run.process().waitForReadyRead(200); // reads stderr as well
+    run.waitForStdErr(running);
     const QByteArray err = run.stdErr();
     QVERIFY2(err.contains(running + dialog.toLatin1()), err.constData());
 
@@ -97,11 +93,7 @@ void TTerminateE2ETest::terminateThatCannotSaveStillEnds() {
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
     TClientRun run(inst.clientPath(), {}, QString(), env, {"VELQUIST_SCRIPTED_PROMPTS"});
     QVERIFY(run.waitStarted());
-    QDeadlineTimer deadline(20000);
-    while (!run.stdErr().contains("running, modal") && !deadline.hasExpired() &&
-           run.process().state() != QProcess::NotRunning)
-        run.process().waitForReadyRead(200);
-    QVERIFY2(run.stdErr().contains("running, modal"), run.stdErr().constData());
+    QVERIFY2(run.waitForStdErr("running, modal"), run.stdErr().constData());
 
     run.terminate();
     QVERIFY2(run.waitFinished(15000), "the client kept running after SIGTERM");

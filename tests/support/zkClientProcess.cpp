@@ -42,7 +42,9 @@ TClientRun::~TClientRun() {
     }
 }
 
-bool TClientRun::waitStarted(int ms) { return Process->waitForStarted(ms); }
+bool TClientRun::waitStarted(int ms) {
+    return Process->waitForStarted(ms);
+}
 
 bool TClientRun::waitFinished(int ms) {
     if (Process->state() == QProcess::NotRunning)
@@ -50,12 +52,24 @@ bool TClientRun::waitFinished(int ms) {
     return Process->waitForFinished(ms);
 }
 
+bool TClientRun::waitForStdErr(const QByteArray& text, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!stdErr().contains(text)) {
+        if (deadline.hasExpired() || Process->state() == QProcess::NotRunning)
+            return false;
+        Process->waitForReadyRead(200); // reads stderr as well
+    }
+    return true;
+}
+
 QByteArray TClientRun::stdErr() {
     ErrBuffer += Process->readAllStandardError();
     return ErrBuffer;
 }
 
-void TClientRun::terminate() { Process->terminate(); }
+void TClientRun::terminate() {
+    Process->terminate();
+}
 
 void StoreDeskChoices(const QString& layoutFile, bool loadOnStart) {
     TUserStore::ResetInstance();

@@ -38,6 +38,8 @@ public:
     int exitCode() const { return Process->exitCode(); }
     QProcess::ExitStatus exitStatus() const { return Process->exitStatus(); }
     QByteArray stdErr();
+    // Waits until the process has written text to stderr; false when it ended or time ran out.
+    bool waitForStdErr(const QByteArray& text, int ms = 20000);
     void terminate();
 
 private:
