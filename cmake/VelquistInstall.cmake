@@ -32,9 +32,14 @@ add_custom_command(OUTPUT ${VELQUIST_ICON_STAMP}
 add_custom_target(velquist_starter ALL
   DEPENDS ${VELQUIST_STARTER_SOUNDS} ${VELQUIST_STARTER_WINDOW_COPIES} ${VELQUIST_ICON_STAMP})
 
+if(VELQUIST_PACKAGE)
+  include(${CMAKE_SOURCE_DIR}/cmake/VelquistPackage.cmake)
+  return()
+endif()
+
 # cmake --install build --prefix FOLDER makes FOLDER an installation. Installing again keeps
 # what the user owns there: Settings.ini, Local.ini, SavedWindows/ and Sounds/.
-install(TARGETS velquist velquist-store velquist-link velquist-alert RUNTIME DESTINATION .)
+install(TARGETS velquist ${VELQUIST_TOOL_TARGETS} RUNTIME DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/splash.bmp ${CMAKE_BINARY_DIR}/velquist.ico DESTINATION .)
 install(CODE "
   set(VELQUIST_STARTER_DIR \"${VELQUIST_STARTER_DIR}\")

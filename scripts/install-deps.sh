@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Velquist needs to build, run and test. Safe to run again.
+# Installs the Debian packages Velquist needs to build, run and test, and those named as
+# arguments (scripts/install-deps.sh [PACKAGE...]). Safe to run again.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
           libsqlite3-dev libbenchmark-dev xvfb xauth
           xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
           openbox x11-utils pulseaudio pulseaudio-utils
-          python3) # python3: the local HTTP server of the update check's whole-process test
+          python3 # python3: the local HTTP server of the update check's whole-process test
+          "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -12,6 +12,7 @@
 #include "inbox/zkInboxSocket.h"
 #include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
+#include "platform/zkVersion.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -50,6 +51,8 @@ QByteArray ReadAnswer(QLocalSocket& socket) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (zkVersion::AnswerInfoOption(argc, argv, "velquist-alert", ""))
+        return 0;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velquist-alert"));
 

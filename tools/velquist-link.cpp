@@ -9,6 +9,7 @@
 
 #include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
+#include "platform/zkVersion.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -148,6 +149,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    if (zkVersion::AnswerInfoOption(argc, argv, "velquist-link", ""))
+        return 0;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velquist-link"));
 

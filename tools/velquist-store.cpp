@@ -22,6 +22,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkErrors.h"
+#include "platform/zkVersion.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -298,6 +299,8 @@ int Run(const QStringList& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (zkVersion::AnswerInfoOption(argc, argv, "velquist-store", UsageText))
+        return 0;
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     args.removeFirst();

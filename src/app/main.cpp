@@ -4,11 +4,13 @@
 #include "config/zkSettings.h"
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
+#include "platform/zkInstallation.h"
 #include "platform/zkInstance.h"
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkSignals.h"
 #include "platform/zkTestSteps.h"
+#include "platform/zkVersion.h"
 #include "shell/zkAboutForm.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkSplashForm.h"
@@ -17,6 +19,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QDir>
+#include <QFileInfo>
 #include <QSessionManager>
 #include <QTimer>
 
@@ -30,10 +33,18 @@ long long MonotonicNs() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
+
+constexpr const char* UsageText =
+    "Usage: velquist [/url:LINK...]\n"
+    "       velquist --help | --version\n"
+    "The desktop client of the Velquist stock-alert service. A second start brings the running\n"
+    "client forward and hands it its links (velquist: web links, given as /url:LINK).\n";
 } // namespace
 
 int main(int argc, char** argv) {
     const long long mainAt = MonotonicNs();
+    if (zkVersion::AnswerInfoOption(argc, argv, "velquist", UsageText))
+        return EXIT_SUCCESS;
     // Settings.ini is looked for where the user started us, before we move.
     const QString startDir = QDir::currentPath();
 
@@ -45,9 +56,19 @@ int main(int argc, char** argv) {
 
     // The activation message of other platforms is the per-installation command socket here;
     // there is nothing to register before we know the installation.
-    SetSettingsKeyPath(ReadSettingsKeyPath(startDir));
+    // A system installation reads the machine's Settings.ini wherever the user started us.
+    SetSettingsKeyPath(ReadSettingsKeyPath(
+        zkInstallation::IsShared() ? QFileInfo(zkInstallation::SettingsIniPath()).absolutePath()
+                                   : startDir));
 
-    QDir::setCurrent(zkPaths::InstallationDir());
+    const QString workingDirProblem = zkInstallation::PrepareWorkingDir();
+    if (workingDirProblem.isEmpty()) {
+        QDir::setCurrent(zkInstallation::WorkingDir());
+    } else {
+        // Saving will fail where the user can see it; starting must not.
+        std::fprintf(stderr, "velquist: %s\n", qPrintable(workingDirProblem));
+        QDir::setCurrent(zkPaths::InstallationDir());
+    }
     if (!ReportErrors([&] { PostUrlLinks(app.arguments()); }))
         return EXIT_FAILURE;
     WipeUrlArguments(argc, argv);

@@ -4,6 +4,7 @@
 #include "config/zkSettings.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
+#include "platform/zkInstallation.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,8 +52,12 @@ bool hasSettingsSection(const TSettingsStore& ini) {
 }
 } // namespace
 
+QString SettingsIniPath() {
+    return zkInstallation::SettingsIniPath();
+}
+
 void LoadConfig(TConfigInfo& c) {
-    const TSettingsStore settings = TSettingsStore::IniFile(QString::fromLatin1(SettingsIniName()));
+    const TSettingsStore settings = TSettingsStore::IniFile(SettingsIniPath());
     if (hasSettingsSection(settings)) {
         // Table order; the proxy keys and MinTimeout belong to Local.ini alone.
         readText(settings, "HelpURLList", c.HelpURLList);

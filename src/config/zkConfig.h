@@ -42,6 +42,8 @@ TConfigInfo& ConfigInfo();
 inline const char* SettingsIniName() {
     return "Settings.ini";
 }
+// The Settings.ini the client reads (see zkInstallation::SettingsIniPath).
+QString SettingsIniPath();
 inline const char* LocalIniName() {
     return "Local.ini";
 }

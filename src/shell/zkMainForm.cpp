@@ -288,8 +288,7 @@ void TZentrikProMainForm::FormCreate() {
 
     // 14. A bad key must never stop the client: the list is discarded unseen.
     QStringList errors;
-    ApplyIniSectionByName(QString::fromLatin1(SettingsIniName()), QStringLiteral("ActiveX"),
-                          *Connection, &errors);
+    ApplyIniSectionByName(SettingsIniPath(), QStringLiteral("ActiveX"), *Connection, &errors);
     ApplyIniSectionByName(QString::fromLatin1(LocalIniName()), QStringLiteral("Settings"),
                           *Connection, &errors);
 

@@ -2,6 +2,7 @@
 
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
+#include "platform/zkInstallation.h"
 
 #include <QBuffer>
 #include <QCloseEvent>
@@ -302,11 +303,11 @@ TSplashForm* TSplashForm::ShowSplash(int interval) {
 }
 
 void TSplashForm::LoadSplash() {
-    SplashBitmap = LoadSplashBitmap(QStringLiteral("splash.bmp"));
+    SplashBitmap = LoadSplashBitmap(zkInstallation::DataFile(QStringLiteral("splash.bmp")));
     setFixedSize(SplashBitmap.size());
-    TransparentSetting = ReadStringValue(
-        TSettingsStore::IniFile(QString::fromLatin1(SettingsIniName())), QStringLiteral("Settings"),
-        QStringLiteral("SplashTransparentColor"), QString());
+    TransparentSetting =
+        ReadStringValue(TSettingsStore::IniFile(SettingsIniPath()), QStringLiteral("Settings"),
+                        QStringLiteral("SplashTransparentColor"), QString());
 }
 
 void TSplashForm::paintEvent(QPaintEvent*) {

@@ -4,6 +4,7 @@
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "platform/zkInstallation.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 #include "urlhandler/zkURLHandler.h"
@@ -30,12 +31,22 @@ QString ReadSettingsKeyPath(const QString& startDir) {
     return ReadStringValue(ini, QStringLiteral("Settings"), QStringLiteral("RegistryKey"), def);
 }
 
+namespace {
+// xdg-open without a desktop environment (xdg-utils 1.1) runs the desktop entry's
+// "velquist /url:%u" with "/url:%u" left as it is and the link as the next argument.
+bool IsUnexpandedLinkField(const char* argument) {
+    return qstricmp(argument, "/url:%u") == 0;
+}
+} // namespace
+
 QStringList UrlArguments(const QStringList& arguments) {
     QStringList links;
     // The first argument is the program itself.
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
-        if (arg.startsWith(QLatin1String("/url:"), Qt::CaseInsensitive))
+        if (IsUnexpandedLinkField(arg.toUtf8().constData()) && i + 1 < arguments.size())
+            links << arguments[++i];
+        else if (arg.startsWith(QLatin1String("/url:"), Qt::CaseInsensitive))
             links << arg.mid(5);
     }
     return links;
@@ -65,8 +76,11 @@ void WipeUrlArguments(int argc, char** argv) {
         char* argument = argv[i];
         if (!argument || qstrnicmp(argument, "/url:", 5) != 0)
             continue;
+        char* link = argument + 5;
+        if (IsUnexpandedLinkField(argument) && i + 1 < argc && argv[i + 1])
+            link = argv[++i];
         // volatile: the stores must happen although nothing reads the memory afterwards.
-        for (volatile char* c = argument + 5; *c; ++c)
+        for (volatile char* c = link; *c; ++c)
             *c = '\0';
     }
 }
@@ -128,7 +142,11 @@ void CheckComponentVersions() {
 }
 
 void LoadApplicationIcon() {
-    const QString iconPath = QCoreApplication::applicationFilePath() + QStringLiteral(".ico");
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString iconPath =
+        zkInstallation::IsShared()
+            ? zkInstallation::DataFile(QFileInfo(program).fileName() + QStringLiteral(".ico"))
+            : program + QStringLiteral(".ico");
     if (!QFileInfo::exists(iconPath))
         return;
     QImageReader reader(iconPath, "ico");

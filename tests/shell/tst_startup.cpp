@@ -55,6 +55,10 @@ void TStartupTest::urlArguments() {
     QCOMPARE(UrlArguments(args), QStringList({"first", "second", ""}));
     // The program's own name is never a link, even if it looks like one.
     QCOMPARE(UrlArguments({"/url:self"}), QStringList());
+    // Desktop entry's field left unexpanded by xdg-open: the link is the next argument.
+    QCOMPARE(UrlArguments({"velquist", "/url:%u", "velquist://Layout/?Name=a", "/url:b"}),
+             QStringList({"velquist://Layout/?Name=a", "b"}));
+    QCOMPARE(UrlArguments({"velquist", "/url:%u"}), QStringList({"%u"}));
 }
 
 void TStartupTest::mailboxKeepsTheLastLink() {
@@ -137,6 +141,12 @@ void TStartupTest::urlArgumentsAreWipedFromMemory() {
     QCOMPARE(link.count('\0'), link.size() - 5);
     QCOMPARE(QByteArray(argv[0]), QByteArray("velquist"));
     QCOMPARE(QByteArray(argv[2]), QByteArray("-x"));
+
+    QByteArray field("/url:%u"), next("velquist://Login/?UserName=a&Password=pw");
+    char* unexpanded[] = {program.data(), field.data(), next.data(), nullptr};
+    WipeUrlArguments(3, unexpanded);
+    QCOMPARE(next.count('\0'), next.size());
+    QCOMPARE(QByteArray(unexpanded[1]), QByteArray("/url:%u"));
 }
 
 QTEST_MAIN(TStartupTest)
