@@ -38,7 +38,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -119,13 +118,9 @@ TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) 
     MuteStatusLabel->hide();
     layout->addWidget(StatusBarX, 1);
     layout->addWidget(AccountStatusStatusBar);
-    // The expiration bar is mostly empty: the mute notice takes its right end.
-    auto* lastRow = new QHBoxLayout;
-    lastRow->setContentsMargins(0, 0, 0, 0);
-    lastRow->setSpacing(0);
-    lastRow->addWidget(AccountExpirationStatusBar, 1);
-    lastRow->addWidget(MuteStatusLabel);
-    layout->addLayout(lastRow);
+    layout->addWidget(AccountExpirationStatusBar);
+    // A line of its own, shown only while muted: beside the account texts it would cut them.
+    layout->addWidget(MuteStatusLabel);
     setCentralWidget(client);
     connect(AccountStatusStatusBar, &TAccountStatusBar::Click, this,
             &TZentrikProMainForm::StatusBarClick);

@@ -78,7 +78,7 @@ public:
     TStatusBarX* StatusBarX = nullptr;
     TAccountStatusBar* AccountStatusStatusBar = nullptr;
     TAccountStatusBar* AccountExpirationStatusBar = nullptr;
-    // Beside the expiration bar while sounds are muted.
+    // Below the account bars while sounds are muted.
     QLabel* MuteStatusLabel = nullptr;
     QTimer* URLHandlerTimer = nullptr;
     QMenu* FileMenu = nullptr;

@@ -63,7 +63,7 @@ QIcon TTrayIcon::StateIcon(const QIcon& base, TState state) {
         if (!base.isNull())
             base.paint(&painter, pixmap.rect());
         // The state dot, bottom right, ringed so it reads on light and dark panels alike.
-        const qreal d = size * 0.5;
+        const qreal d = size * 0.42;
         const QRectF circle(size - d - 0.5, size - d - 0.5, d, d);
         painter.setPen(QPen(Qt::white, qMax(1.0, size / 16.0)));
         painter.setBrush(dot);
@@ -78,7 +78,11 @@ void TTrayIcon::Update(TState state, const QString& account, int newAlerts) {
     if (!HaveState || state != State) {
         HaveState = true;
         State = state;
-        Tray->setIcon(StateIcon(QApplication::windowIcon(), state));
+        // Without the icon file beside the program, the installed theme icon.
+        QIcon base = QApplication::windowIcon();
+        if (base.isNull())
+            base = QIcon::fromTheme(QStringLiteral("velquist"));
+        Tray->setIcon(StateIcon(base, state));
     }
     const QString tooltip = TooltipText(ApplicationTitle(), account, newAlerts);
     if (tooltip != Tooltip) {

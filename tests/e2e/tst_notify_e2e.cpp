@@ -318,7 +318,8 @@ void TNotifyE2ETest::trayIconUnderATrayHost() {
         ~TStop() { StopProcess(P, 3000); }
     } stopTrayer{trayer};
     QDeadlineTimer deadline(10000);
-    while (!desktop.Windows().contains(QStringLiteral("\"panel\"")) && !deadline.hasExpired()) {
+    while (!desktop.Windows().contains(QStringLiteral("\"panel\": (\"panel\" \"trayer\")")) &&
+           !deadline.hasExpired()) {
         if (trayer.state() == QProcess::NotRunning)
             QSKIP("no tray host: trayer did not start");
         QThread::msleep(100);
@@ -330,18 +331,28 @@ void TNotifyE2ETest::trayIconUnderATrayHost() {
     TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
     QVERIFY(run.waitStarted());
     QVERIFY(desk.WaitListening(run));
-    // The tray host embeds the client's icon: a window of the client inside the panel.
+    // The tray host embeds the client's icon: a window of the client inside trayer's panel.
+    const auto embedded = [](const QString& tree) {
+        const QStringList lines = tree.split(QLatin1Char('\n'));
+        const auto depth = [](const QString& line) {
+            return line.size() - line.trimmed().size();
+        };
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (!lines[i].contains(QStringLiteral("\"panel\": (\"panel\" \"trayer\")")))
+                continue;
+            for (qsizetype j = i + 1; j < lines.size() && depth(lines[j]) > depth(lines[i]); ++j)
+                if (lines[j].contains(QStringLiteral("(\"velquist\" \"velquist\")")))
+                    return true;
+        }
+        return false;
+    };
     deadline.setRemainingTime(15000);
-    QString tree;
-    while (!deadline.hasExpired()) {
-        tree = desktop.Windows();
-        if (tree.contains(QStringLiteral("\"velquist\"")) || tree.contains(QStringLiteral("Velquist \u2014")))
-            break;
+    QString tree = desktop.Windows();
+    while (!embedded(tree) && !deadline.hasExpired()) {
         QThread::msleep(200);
+        tree = desktop.Windows();
     }
-    QVERIFY2(tree.contains(QStringLiteral("Velquist \u2014")) ||
-                 tree.contains(QStringLiteral("\"velquist\"")),
-             qPrintable(tree));
+    QVERIFY2(embedded(tree), qPrintable(tree));
     run.terminate();
     QVERIFY(run.waitFinished());
     QCOMPARE(run.exitCode(), 0);

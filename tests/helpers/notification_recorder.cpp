@@ -75,7 +75,6 @@ private:
         QDBusMessage signal = QDBusMessage::createSignal(Path, Interface, name);
         signal.setArguments(arguments);
         QDBusConnection::sessionBus().send(signal);
-        QDBusConnection::sessionBus().flush();
         Say("sent " + name.toUtf8());
     }
     uint LastId = 0;

@@ -194,10 +194,15 @@ public:
         return true;
     }
     // The user clicks notification id (its default action).
-    void Invoke(uint id) { Server.write("invoke " + QByteArray::number(id) + " default\n"); }
-    void Close(uint id) { Server.write("close " + QByteArray::number(id) + "\n"); }
+    void Invoke(uint id) { Command("invoke " + QByteArray::number(id) + " default\n"); }
+    void Close(uint id) { Command("close " + QByteArray::number(id) + "\n"); }
     QByteArray Output;
 
 private:
+    // Written through at once: the test waits on other processes, not in an event loop.
+    void Command(const QByteArray& line) {
+        Server.write(line);
+        Server.waitForBytesWritten(3000);
+    }
     QProcess Server;
 };
