@@ -7,6 +7,9 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev libsn
           xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
           openbox x11-utils pulseaudio pulseaudio-utils
+          # desktop notifications and the tray: a private session bus, a tray host to embed
+          # the icon, and a real notification server to look at them with
+          dbus trayer dunst
           python3 # python3: the local HTTP server of the update check's whole-process test
           "$@")
 missing=()

@@ -12,7 +12,8 @@ class TSettingsStore;
 //   trigger 1 each new alert, 2 double-click selection, 3 click selection;
 //           0 with kind 0 or 1 is the marker "use LayoutDefaultActions instead of this list"
 //   kind    2 play sound (parameter: sound setup), 3 bring the window forward,
-//           4 send the symbol to a link list (parameter: list name, empty = "MAIN LIST")
+//           4 send the symbol to a link list (parameter: list name, empty = "MAIN LIST"),
+//           5 show a desktop notification (no parameter; "1,5")
 
 // Trigger, kind and parameter of each action in force, one row per action, as text.
 struct TActionTable {

@@ -92,6 +92,9 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     }
     ShowAlertWindowCheckBox = new QCheckBox(tr("Show &Alert Window"), OnEachAlertGroupBox);
     ShowAlertWindowCheckBox->setObjectName(QStringLiteral("ShowAlertWindowCheckBox"));
+    ShowNotificationCheckBox =
+        new QCheckBox(tr("Show a desktop &notification"), OnEachAlertGroupBox);
+    ShowNotificationCheckBox->setObjectName(QStringLiteral("ShowNotificationCheckBox"));
     SendToCheckBox = new QCheckBox(tr("Send To &Linked Windows List"), OnEachAlertGroupBox);
     SendToCheckBox->setObjectName(QStringLiteral("SendToCheckBox"));
     ListNameLabel1 = new QLabel(tr("List Name:"), OnEachAlertGroupBox);
@@ -103,12 +106,13 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     each->addWidget(SetupSoundButton, 0, 1);
     each->addWidget(SoundSetupMemo, 1, 0, 1, 2);
     each->addWidget(ShowAlertWindowCheckBox, 2, 0, 1, 2);
-    each->addWidget(SendToCheckBox, 3, 0, 1, 2);
+    each->addWidget(ShowNotificationCheckBox, 3, 0, 1, 2);
+    each->addWidget(SendToCheckBox, 4, 0, 1, 2);
     auto* eachList = new QHBoxLayout;
     eachList->addSpacing(18);
     eachList->addWidget(ListNameLabel1);
     eachList->addWidget(OnEachComboBox, 1);
-    each->addLayout(eachList, 4, 0, 1, 2);
+    each->addLayout(eachList, 5, 0, 1, 2);
 
     SendGroupBox = new QGroupBox(tr("Send to linked windows"), this);
     SendGroupBox->setObjectName(QStringLiteral("SendGroupBox"));
@@ -212,6 +216,7 @@ void TActionsForm::FormShow() {
     OnSelectComboBox->setCurrentIndex(0);
     PlaySoundCheckBox->setChecked(false);
     ShowAlertWindowCheckBox->setChecked(false);
+    ShowNotificationCheckBox->setChecked(false);
     SendToCheckBox->setChecked(false);
     OnSelectComboBox->setCurrentIndex(0);
     for (const QString& action : std::as_const(Actions)) {
@@ -224,6 +229,8 @@ void TActionsForm::FormShow() {
             SetSoundSetup(f.Parameter);
         } else if (f.Trigger == QLatin1String("1") && f.Kind == QLatin1String("3")) {
             ShowAlertWindowCheckBox->setChecked(true);
+        } else if (f.Trigger == QLatin1String("1") && f.Kind == QLatin1String("5")) {
+            ShowNotificationCheckBox->setChecked(true);
         } else if (f.Trigger == QLatin1String("1") && f.Kind == QLatin1String("4")) {
             SendToCheckBox->setChecked(true);
             SelectListName(OnEachComboBox, f.Parameter);
@@ -242,6 +249,9 @@ void TActionsForm::OKButtonClick() {
         actions.append(QStringLiteral("1,3"));
     if (SendToCheckBox->isChecked())
         actions.append(QStringLiteral("1,4,") + OnEachComboBox->currentText().trimmed());
+    // After the older kinds, so a list without it is written exactly as before.
+    if (ShowNotificationCheckBox->isChecked())
+        actions.append(QStringLiteral("1,5"));
     actions.append(QString::number(SelectionTrigger()) + QStringLiteral(",4,") +
                    OnSelectComboBox->currentText().trimmed());
     Actions = actions;

@@ -14,7 +14,7 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The Actions dialog of an alert window: what happens on each alert (sound, showing the window,
-// sending the symbol to a link list) and to which list a selected alert's symbol goes. The main
+// a desktop notification, sending the symbol to a link list) and to which list a selected alert's symbol goes. The main
 // window creates it once; EditWindowActions fills Actions, shows it modally and takes Actions
 // back after OK.
 class IAlertDesk;
@@ -39,6 +39,7 @@ public:
     QPushButton* SetupSoundButton = nullptr;
     QPlainTextEdit* SoundSetupMemo = nullptr;
     QCheckBox* ShowAlertWindowCheckBox = nullptr;
+    QCheckBox* ShowNotificationCheckBox = nullptr;
     QCheckBox* SendToCheckBox = nullptr;
     QLabel* ListNameLabel1 = nullptr;
     QComboBox* OnEachComboBox = nullptr;

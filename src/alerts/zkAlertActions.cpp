@@ -3,6 +3,7 @@
 #include "alerts/zkActionsForm.h"
 #include "alerts/zkAlertDesk.h"
 #include "alerts/zkAlertForm.h"
+#include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
 #include "components/zkComponentWrappers.h"
 #include "desk/zkWindowDesk.h"
@@ -16,7 +17,12 @@
 
 namespace {
 
-enum TActionKind : int { PlaySoundKind = 2, ShowWindowKind = 3, SendSymbolKind = 4 };
+enum TActionKind : int {
+    PlaySoundKind = 2,
+    ShowWindowKind = 3,
+    SendSymbolKind = 4,
+    NotifyKind = 5,
+};
 
 // Set by the alert handlers when some window has work for the idle step, which runs far more
 // often than alerts come.
@@ -53,23 +59,38 @@ void MarkPending(TAlertForm& form) {
 void NewAlertActions(TAlertForm& form, IAlertData& alert) {
     if (alert.SkipFlag() != 0)
         return;
+    if (form.Desk)
+        form.Desk->CountNewAlert();
     TPendingActions& pending = form.PendingActions;
     const TActionTable& table = form.ActionTable;
     const qsizetype first = pending.Count();
+    bool notified = false;
     for (qsizetype i = 0; i < table.Count(); ++i) {
+        if (table.Trigger[i].trimmed() != QLatin1String("1"))
+            continue;
+        const int kind = KindOf(table.Kind[i]);
+        if (kind == NotifyKind) {
+            // Shown at once: the notifier keeps a burst to one notification itself, and the
+            // alert's texts are only at hand now. Twice in a list is still one per alert.
+            TAlertNotifier* notifier = form.Desk ? form.Desk->AlertNotifications() : nullptr;
+            if (notifier && !notified)
+                notifier->AlertArrived(form, alert);
+            notified = true;
+        }
         // Entries of other kinds would do nothing here nor in the idle step; left out, they
         // cannot pile up in a window that never has anything else pending.
-        const int kind = KindOf(table.Kind[i]);
-        if (table.Trigger[i].trimmed() == QLatin1String("1") &&
-            (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind))
+        if (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind)
             pending.Append(table.Kind[i], table.Parameter[i]);
     }
+    // "Mute Sounds": the alert's sounds are dropped, not kept for later.
+    const bool muted = form.Desk && form.Desk->Windows().SoundsAreMuted();
     // Only what this alert appended: the entries earlier alerts left were acted on when those
     // came, and acting on them again would send their symbols once more for every later alert.
     for (qsizetype i = first; i < pending.Count(); ++i) {
         switch (KindOf(pending.Kind[i])) {
         case PlaySoundKind:
-            EnqueueSound(pending.Parameter[i]);
+            if (!muted)
+                EnqueueSound(pending.Parameter[i]);
             MarkPending(form);
             break;
         case ShowWindowKind:

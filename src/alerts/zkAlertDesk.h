@@ -6,6 +6,7 @@ class IAccountDesk;
 class IWindowDesk;
 class TActionsForm;
 class TAlertForm;
+class TAlertNotifier;
 class TGenericConnectorForm;
 
 // What alert windows, their actions and the commands that open them need of the desk that
@@ -23,6 +24,11 @@ public:
     virtual TGenericConnectorForm* ConnectorWindow() const = 0;
     // The shared Actions dialog; nullptr while there is none.
     virtual TActionsForm* ActionsDialog() const = 0;
+    // Where the windows' desktop notifications go; nullptr while there is none.
+    virtual TAlertNotifier* AlertNotifications() const = 0;
+    // A window took a new alert that runs its actions (the desk counts those the user has
+    // not seen yet).
+    virtual void CountNewAlert() = 0;
 
     virtual IWindowDesk& Windows() = 0;
     virtual IAccountDesk& Account() = 0;

@@ -57,6 +57,12 @@ void TSoundQueue::Clear() {
     List.clear();
 }
 
+void TSoundQueue::DropWaiting() {
+    QMutexLocker locker(&Lock);
+    for (TSoundQueueItem& item : List)
+        item.Pending = false;
+}
+
 qsizetype TSoundQueue::Count() const {
     QMutexLocker locker(&Lock);
     return List.size();

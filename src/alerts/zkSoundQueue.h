@@ -30,6 +30,8 @@ public:
     QString TakeNext();
     // Frees every item.
     void Clear();
+    // Nothing waits any more; the items stay, with when each was last played.
+    void DropWaiting();
 
     qsizetype Count() const;
     QList<TSoundQueueItem> Items() const; // a copy, for inspection

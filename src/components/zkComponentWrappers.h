@@ -44,6 +44,7 @@ public:
     QString SuggestedFileName() const { return Impl->SuggestedFileName(); }
     void AddCustomMenuItem(const QString& text, int32_t id) { Impl->AddCustomMenuItem(text, id); }
     void AddExternalAlerts(const QList<TAlertData>& alerts) { Impl->AddExternalAlerts(alerts); }
+    bool SelectAlert(const IAlertData& alert) { return Impl->SelectAlert(alert); }
 
     // The hosted implementation (tests reach their fakes through it).
     IZentrikWindowX* Component() const { return Impl.get(); }

@@ -203,6 +203,10 @@ public:
     // inbox), newest last: shown and raised with OnNewAlert like the component's own, whatever
     // the connection's state.
     virtual void AddExternalAlerts(const QList<TAlertData>& alerts) = 0;
+    // Makes the list's row of that alert (same time, symbol, price and description; the newest
+    // such row) the selected and current one, scrolled into view, without raising
+    // OnAlertSelected: the user did not pick it. False when the list no longer holds it.
+    virtual bool SelectAlert(const IAlertData& alert) = 0;
 
 signals:
     void OnNewAlert(IAlertData* alert);

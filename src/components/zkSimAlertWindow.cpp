@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QItemSelectionModel>
 #include <QScrollBar>
 
 #include <cmath>
@@ -288,6 +289,27 @@ QMenu* TSimZentrikWindowX::ShowContextMenu(const QPoint& viewportPos) {
     }
     menu->popup(Table->viewport()->mapToGlobal(viewportPos));
     return menu;
+}
+
+bool TSimZentrikWindowX::SelectAlert(const IAlertData& alert) {
+    if (!Table)
+        return false;
+    const QString symbol = alert.AlertSymbol();
+    const QDateTime time = alert.AlertTime();
+    const double price = alert.Price();
+    const QString description = alert.Description();
+    for (int row = 0; row < AlertModel->rowCount(); ++row) {
+        const std::shared_ptr<TSimAlert> a = AlertModel->AlertAt(row);
+        if (a->AlertSymbol() == symbol && a->AlertTime() == time && a->Price() == price &&
+            a->Description() == description) {
+            const QModelIndex index = AlertModel->index(row, TSimAlertModel::SymbolColumn);
+            Table->selectionModel()->setCurrentIndex(
+                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            Table->scrollTo(index);
+            return true;
+        }
+    }
+    return false;
 }
 
 void TSimZentrikWindowX::Select(const QModelIndex& index, int32_t type) {

@@ -62,6 +62,7 @@ public:
     QString SuggestedFileName() const override;
     void AddCustomMenuItem(const QString& text, int32_t id) override;
     void AddExternalAlerts(const QList<TAlertData>& alerts) override;
+    bool SelectAlert(const IAlertData& alert) override;
 
     // For tests and the look: the list, its model, and the context menu as it pops up at a
     // point of the list's viewport (the menu deletes itself when it closes).

@@ -22,6 +22,9 @@ public:
     // While set, the idle step starts no queued sound (the Sound Setup dialog is open).
     virtual bool SoundsAreSuspended() const = 0;
     virtual void SetSoundsSuspended(bool suspended) = 0;
+    // While set ("Mute Sounds"), alert sounds are dropped, not queued; the Sound Setup
+    // dialog's preview still plays.
+    virtual bool SoundsAreMuted() const = 0;
 };
 
 // Sets the modal-dialog flag for its lifetime; the desk may be absent (a window made alone).

@@ -3,6 +3,8 @@
 #include "zkPrompts.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QItemSelectionModel>
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
@@ -43,6 +45,20 @@ bool RunStep(const QString& step) {
     if (step.startsWith(QLatin1String("input:"))) {
         zkPrompts::SetNextInput(step.mid(6));
         return true;
+    }
+    if (step.startsWith(QLatin1String("selected:"))) {
+        const QString rest = step.mid(9);
+        const qsizetype colon = rest.indexOf(u':');
+        QWidget* active = QApplication::activeWindow();
+        auto* view = active ? active->findChild<QAbstractItemView*>(rest.left(colon)) : nullptr;
+        if (!view || !view->model() || !view->selectionModel())
+            return false;
+        const QString text = rest.mid(colon + 1);
+        for (const QModelIndex& row : view->selectionModel()->selectedRows())
+            for (int column = 0; column < view->model()->columnCount(); ++column)
+                if (view->model()->index(row.row(), column).data().toString() == text)
+                    return true;
+        return false;
     }
     if (step.startsWith(QLatin1String("select:"))) {
         const QString rest = step.mid(7);

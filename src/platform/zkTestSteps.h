@@ -5,6 +5,8 @@
 //   Name            click the button or trigger the menu item with that object name
 //   Name=text       put the text into the line edit with that object name
 //   select:Name:t   select the first entry of that list box whose text begins with t
+//   selected:Name:t wait until the active window's item view of that name has a selected
+//                   row with a cell whose text is t
 //   input:text      the next text input dialog answers with text
 // Steps are separated by ";". When the last has run, "velquist test steps done" goes to stderr.
 namespace zkTestSteps {

@@ -5,16 +5,21 @@
 #include "alerts/zkActionsForm.h"
 #include "alerts/zkAlertActions.h"
 #include "alerts/zkAlertForm.h"
+#include "alerts/zkAlertNotifications.h"
+#include "alerts/zkSoundPlayForm.h"
+#include "alerts/zkSoundQueue.h"
 #include "components/zkComponentWrappers.h"
 #include "components/zkComponents.h"
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
+#include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxSettings.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
+#include "platform/zkDesktopNotifications.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
 #include "platform/zkWindowPlace.h"
@@ -23,6 +28,7 @@
 #include "shell/zkAccountStatusBar.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkStartup.h"
+#include "shell/zkTrayIcon.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
 #include "symbollists/zkSymbolListsForm.h"
 #include "updates/zkUpdateForm.h"
@@ -33,6 +39,7 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPointer>
 #include <QTimer>
@@ -59,7 +66,18 @@ void CancelModalDialogs() {
 
 constexpr int StatusBarXHeight = 27;
 constexpr int ClientWidth = 210;
+
+QString MuteSoundsKey() {
+    return SettingsKeyPath() + QStringLiteral("\\Settings");
+}
+const QString MuteSoundsValue = QStringLiteral("MuteSounds");
 } // namespace
+
+std::function<std::unique_ptr<INotificationService>()>
+    TZentrikProMainForm::NotificationServiceFactory =
+        []() -> std::unique_ptr<INotificationService> {
+    return std::make_unique<TDBusNotificationService>();
+};
 
 std::function<QDateTime()> TZentrikProMainForm::Clock = [] { return QDateTime::currentDateTime(); };
 
@@ -91,9 +109,18 @@ TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) 
     AccountStatusStatusBar->setObjectName(QStringLiteral("AccountStatusStatusBar"));
     AccountExpirationStatusBar = new TAccountStatusBar(client);
     AccountExpirationStatusBar->setObjectName(QStringLiteral("AccountExpirationStatusBar"));
+    MuteStatusLabel = new QLabel(tr("Sounds muted"), client);
+    MuteStatusLabel->setObjectName(QStringLiteral("MuteStatusLabel"));
+    MuteStatusLabel->setToolTip(tr("Alert sounds are muted (Tools > Mute Sounds)"));
+    MuteStatusLabel->setFixedHeight(TAccountStatusBar::BarHeight);
+    MuteStatusLabel->setContentsMargins(4, 0, 4, 0);
+    MuteStatusLabel->setAutoFillBackground(true);
+    MuteStatusLabel->hide();
     layout->addWidget(StatusBarX, 1);
     layout->addWidget(AccountStatusStatusBar);
     layout->addWidget(AccountExpirationStatusBar);
+    // A line of its own, shown only while muted: beside the account texts it would cut them.
+    layout->addWidget(MuteStatusLabel);
     setCentralWidget(client);
     connect(AccountStatusStatusBar, &TAccountStatusBar::Click, this,
             &TZentrikProMainForm::StatusBarClick);
@@ -198,6 +225,9 @@ void TZentrikProMainForm::CreateMenus() {
                 ConnectorForm->raise();
                 ConnectorForm->activateWindow();
             });
+    addItem(ToolsMenu, MuteSoundsMenuItem, tr("Mute Sounds"), "MuteSoundsMenuItem",
+            [this](bool checked) { SetSoundsMuted(checked); });
+    MuteSoundsMenuItem->setCheckable(true);
     ToolsMenu->addSeparator();
     addItem(ToolsMenu, OptionsMenuItem, tr("Options..."), "OptionsMenuItem",
             [this] { OptionsMenuItemClick(); });
@@ -268,6 +298,9 @@ void TZentrikProMainForm::FormCreate() {
     ConnectorForm->hide();
     ConnectorForm->setAttribute(Qt::WA_DontShowOnScreen, false);
     LoginForm = new TLoginForm(this, this);
+    // The session bus is reached only with the first notification.
+    NotificationService = NotificationServiceFactory();
+    AlertNotifier = new TAlertNotifier(*NotificationService, this, this);
     qApp->installEventFilter(this);
 
     // 10.
@@ -282,6 +315,8 @@ void TZentrikProMainForm::FormCreate() {
     SetLayoutDefaults(defaults);
     LayoutSettings = defaults;
     ReadLayoutSettings(LayoutSettings, defaults);
+    SetSoundsMuted(
+        ReadBoolValue(TSettingsStore::Registry(), MuteSoundsKey(), MuteSoundsValue, false));
 
     // 13.
     ApplyConfig(ConfigInfo(), *Connection, this);
@@ -291,6 +326,25 @@ void TZentrikProMainForm::FormCreate() {
     ApplyIniSectionByName(SettingsIniPath(), QStringLiteral("ActiveX"), *Connection, &errors);
     ApplyIniSectionByName(QString::fromLatin1(LocalIniName()), QStringLiteral("Settings"),
                           *Connection, &errors);
+
+    // The tray icon, once the title is known; shown where the desktop has a tray.
+    TrayIcon = new TTrayIcon(this);
+    TrayIcon->SetMuted(SoundsMuted);
+    connect(TrayIcon, &TTrayIcon::MainWindowRequested, this,
+            [this] { ReportErrors([this] { BringMainWindowForward(); }); });
+    connect(TrayIcon, &TTrayIcon::ShowAllWindowsRequested, this,
+            [this] { ReportErrors([this] { ShowAllWindows(); }); });
+    connect(TrayIcon, &TTrayIcon::MuteSoundsToggled, this,
+            [this](bool muted) { ReportErrors([this, muted] { SetSoundsMuted(muted); }); });
+    connect(TrayIcon, &TTrayIcon::ExitRequested, ExitMenuItem, &QAction::trigger);
+    // The user looks at the client again: nothing is unseen any more.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive && UnseenAlerts != 0) {
+                    UnseenAlerts = 0;
+                    UpdateTrayIcon();
+                }
+            });
 
     // 15.
     UpdateForm = new TUpdateForm(this);
@@ -337,6 +391,8 @@ void TZentrikProMainForm::FormActivate() {
 
 void TZentrikProMainForm::FormDestroy() {
     qApp->removeEventFilter(this);
+    delete TrayIcon;
+    TrayIcon = nullptr;
     // Nothing may deliver into the alert windows once they start to go.
     delete AlertInbox;
     AlertInbox = nullptr;
@@ -348,6 +404,9 @@ void TZentrikProMainForm::FormDestroy() {
     delete ActionsForm;
     delete UpdateForm;
     delete LoginForm;
+    delete AlertNotifier;
+    AlertNotifier = nullptr;
+    NotificationService.reset();
     SymbolListsForm = nullptr;
     ConnectorForm = nullptr;
     ActionsForm = nullptr;
@@ -484,6 +543,56 @@ void TZentrikProMainForm::RefreshAccountStatus() {
     }
     AccountStatusStatusBar->setToolTip(AccountStatusStatusBar->PanelText());
     AccountExpirationStatusBar->setToolTip(AccountExpirationStatusBar->PanelText());
+    UpdateTrayIcon();
+}
+
+void TZentrikProMainForm::UpdateTrayIcon() {
+    if (!TrayIcon || !Connection)
+        return;
+    const int32_t state = Connection->ConnectionStatus();
+    const QString user = Connection->UserName();
+    TTrayIcon::TState shown = TTrayIcon::TState::NotConnected;
+    QString account;
+    if (state == 1) {
+        shown = TTrayIcon::TState::Connected;
+        account = tr("Connected as %1").arg(user);
+    } else if (state == 0 && !user.isEmpty()) {
+        shown = TTrayIcon::TState::Connecting;
+        account = tr("Connecting as %1...").arg(user);
+    } else if (state == 0) {
+        account = tr("Not connected");
+    } else {
+        // The account bar says what is wrong.
+        account = AccountStatusStatusBar->PanelText().trimmed();
+    }
+    TrayIcon->Update(shown, account, UnseenAlerts);
+}
+
+void TZentrikProMainForm::CountNewAlert() {
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive)
+        return; // the user is looking
+    ++UnseenAlerts;
+    UpdateTrayIcon();
+}
+
+void TZentrikProMainForm::SetSoundsMuted(bool muted) {
+    const bool changed = muted != SoundsMuted;
+    SoundsMuted = muted;
+    MuteSoundsMenuItem->setChecked(muted);
+    if (TrayIcon)
+        TrayIcon->SetMuted(muted);
+    MuteStatusLabel->setVisible(muted);
+    if (muted)
+        if (TSoundPlayForm* sounds = SoundPlayForm())
+            sounds->SoundQueue().DropWaiting();
+    if (changed)
+        WriteBoolValue(TSettingsStore::Registry(), MuteSoundsKey(), MuteSoundsValue, muted);
+}
+
+void TZentrikProMainForm::ShowAllWindows() {
+    for (TAlertForm* w : AlertWindows())
+        BringWindowForward(w, false);
+    BringMainWindowForward();
 }
 
 void TZentrikProMainForm::StatusBarClick() {

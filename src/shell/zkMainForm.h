@@ -15,7 +15,9 @@
 #include <memory>
 
 class IConnectionControl;
+class INotificationService;
 class QAction;
+class QLabel;
 class QMenu;
 class QTimer;
 class TAboutForm;
@@ -23,10 +25,12 @@ class TAlertInbox;
 class TAccountStatusBar;
 class TActionsForm;
 class TAlertForm;
+class TAlertNotifier;
 class TGenericConnectorForm;
 class TLoginForm;
 class TStatusBarX;
 class TSymbolListsForm;
+class TTrayIcon;
 class TUpdateForm;
 
 // The client's small, always-present main window. It owns the connection component, the
@@ -49,6 +53,10 @@ public:
     bool FirstActivation = true;
     bool ModalDialogOpen = false;
     bool SoundsSuspended = false;
+    // "Mute Sounds", kept in the per-user store.
+    bool SoundsMuted = false;
+    // Alerts that came while no client window was active; cleared when one is activated.
+    int UnseenAlerts = 0;
     bool Terminating = false;
     TLayoutSettings LayoutSettings;
 
@@ -60,11 +68,18 @@ public:
     TUpdateForm* UpdateForm = nullptr;
     // Alerts from the user's own programs; created after the start-up layout is open.
     TAlertInbox* AlertInbox = nullptr;
+    // Desktop notifications of the windows' alerts, and the service they go through.
+    std::unique_ptr<INotificationService> NotificationService;
+    TAlertNotifier* AlertNotifier = nullptr;
+    // The icon in the desktop's tray.
+    TTrayIcon* TrayIcon = nullptr;
 
     // --- controls ---
     TStatusBarX* StatusBarX = nullptr;
     TAccountStatusBar* AccountStatusStatusBar = nullptr;
     TAccountStatusBar* AccountExpirationStatusBar = nullptr;
+    // Below the account bars while sounds are muted.
+    QLabel* MuteStatusLabel = nullptr;
     QTimer* URLHandlerTimer = nullptr;
     QMenu* FileMenu = nullptr;
     QMenu* ToolsMenu = nullptr;
@@ -78,6 +93,7 @@ public:
     QAction* ExitMenuItem = nullptr;
     QAction* SymbolListsMenuItem = nullptr;
     QAction* ExternalLinkingMenuItem = nullptr;
+    QAction* MuteSoundsMenuItem = nullptr;
     QAction* OptionsMenuItem = nullptr;
     QAction* HelpSeparator = nullptr;
     QAction* AboutMenuItem = nullptr;
@@ -93,6 +109,8 @@ public:
     QList<TAlertForm*> AlertWindows() const override;
     TGenericConnectorForm* ConnectorWindow() const override { return ConnectorForm; }
     TActionsForm* ActionsDialog() const override { return ActionsForm; }
+    TAlertNotifier* AlertNotifications() const override { return AlertNotifier; }
+    void CountNewAlert() override;
     IWindowDesk& Windows() override { return *this; }
     IAccountDesk& Account() override { return *this; }
     // IWindowDesk
@@ -102,6 +120,15 @@ public:
     void SetModalDialogOpen(bool open) override { ModalDialogOpen = open; }
     bool SoundsAreSuspended() const override { return SoundsSuspended; }
     void SetSoundsSuspended(bool suspended) override { SoundsSuspended = suspended; }
+    bool SoundsAreMuted() const override { return SoundsMuted; }
+
+    // Mutes or unmutes alert sounds: menu items, status strip and the per-user store follow;
+    // sounds waiting to play are dropped.
+    void SetSoundsMuted(bool muted);
+    // Restores, shows and raises every alert window, then the main window.
+    void ShowAllWindows();
+    // The tray icon's state and tooltip from the connection and the unseen alerts.
+    void UpdateTrayIcon();
 
     void BuildHelpMenu();
     // The first entry of the Help menu, as F1 opens it; nothing when none is configured.
@@ -125,6 +152,9 @@ public:
 
     // The clock the account status reads; tests replace it.
     static std::function<QDateTime()> Clock;
+    // Makes the service desktop notifications go through (the session bus's server unless a
+    // test puts in its own).
+    static std::function<std::unique_ptr<INotificationService>()> NotificationServiceFactory;
 
 signals:
     // The window has agreed to close; the program ends with it. Emitted from inside whatever

@@ -97,6 +97,7 @@ class TActionsFormTest : public QObject {
 private slots:
     void showReadsEveryActionAndOkRebuildsThem();
     void listNamesNotFoundAndEmptyLists();
+    void desktopNotificationCheckBox();
     void enablingRules();
     void descriptionAndShortPaths();
     void setupSoundUsesTheSoundSetupDialog();
@@ -138,6 +139,32 @@ void TActionsFormTest::showReadsEveryActionAndOkRebuildsThem() {
     DefaultWindowActions() = {"3,4,MAIN LIST"};
     QCOMPARE(f.okWith({"2,4,Scan", "1,2,"}), QStringList({"1,2,<Default>", "3,4,Scan"}));
     QCOMPARE(d->SendGroupBox->title(), QString("On click send symbol to"));
+}
+
+void TActionsFormTest::desktopNotificationCheckBox() {
+    TActionsFixture f;
+    TActionsForm* d = f.Dialog;
+    QCOMPARE(d->ShowNotificationCheckBox->text(), QString("Show a desktop &notification"));
+    QCOMPARE(d->ShowNotificationCheckBox->parentWidget(), d->OnEachAlertGroupBox);
+    // Read from any place in the list, written after the older kinds.
+    QCOMPARE(f.okWith({"1,5", "1,3", "2,4,Other"}), QStringList({"1,3", "1,5", "2,4,Other"}));
+    QVERIFY(d->ShowNotificationCheckBox->isChecked());
+    QCOMPARE(f.okWith({"1,2,a.wav,50,50", "1,5", "1,4,Scan"}),
+             QStringList({"1,2,a.wav,50,50", "1,4,Scan", "1,5", "2,4,MAIN LIST"}));
+    // A list without it comes back as it was, and the box starts unticked.
+    QCOMPARE(f.okWith({"1,3", "2,4,Other"}), QStringList({"1,3", "2,4,Other"}));
+    QVERIFY(!d->ShowNotificationCheckBox->isChecked());
+    // Ticked by the user.
+    d->Actions = {"2,4,Other"};
+    d->show();
+    d->ShowNotificationCheckBox->click();
+    d->OKButtonClick();
+    QCOMPARE(d->Actions, QStringList({"1,5", "2,4,Other"}));
+    // Every control still fits the dialog's fixed client area.
+    for (QWidget* w : d->findChildren<QWidget*>())
+        if (w->isVisible())
+            QVERIFY2(d->rect().contains(QRect(w->mapTo(d, QPoint(0, 0)), w->size())),
+                     qPrintable(w->objectName()));
 }
 
 void TActionsFormTest::listNamesNotFoundAndEmptyLists() {

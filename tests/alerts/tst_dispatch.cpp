@@ -1,18 +1,22 @@
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertActions.h"
 #include "alerts/zkAlertForm.h"
+#include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
 #include "alerts/zkSoundQueue.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "linking/zkGenericConnectorForm.h"
+#include "platform/zkDesktopNotifications.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -94,6 +98,8 @@ private slots:
     void eachAlertActsOnlyOnWhatItAppended();
     void modalDialogDiscardsRaisingNotSending();
     void soundsWaitWhileSuspended();
+    void muteDropsSoundsAndKeepsTheRest();
+    void notificationActionShowsEachAlertOnce();
     void selectionFollowsTheClickChoice();
     void recordWithAMissingActionUsesTheFirstDefault();
     void idleHookRunsByItself();
@@ -234,6 +240,86 @@ void TDispatchTest::soundsWaitWhileSuspended() {
     // "<Default>" beeps; the sound folder receives the beep.
     QTRY_VERIFY(!SoundPlayForm()->Busy());
     QCOMPARE(QDir(f.AudioOut.path()).entryList({"*.beep"}).size(), 1);
+}
+
+void TDispatchTest::muteDropsSoundsAndKeepsTheRest() {
+    TDispatchFixture f;
+    f.link("Scan");
+    TAlertForm* w = f.window({"1,2,<Default>", "1,3", "1,4,Scan"});
+    TSoundQueue& queue = SoundPlayForm()->SoundQueue();
+    const auto waiting = [&queue] {
+        int n = 0;
+        for (const TSoundQueueItem& item : queue.Items())
+            n += item.Pending ? 1 : 0;
+        return n;
+    };
+    // A sound waiting when the user mutes is dropped too.
+    f.Main->SoundsSuspended = true;
+    f.fake(w).RaiseNewAlert("A");
+    QCOMPARE(waiting(), 1);
+    f.Main->MuteSoundsMenuItem->trigger();
+    QVERIFY(f.Main->SoundsMuted);
+    QCOMPARE(waiting(), 0);
+    f.Main->SoundsSuspended = false;
+
+    // Muted: no sound is queued, not even for later; the other actions run.
+    f.fake(w).RaiseNewAlert("B");
+    QCOMPARE(waiting(), 0);
+    ProcessPendingActions(*f.Main);
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"A", "B"}));
+    QVERIFY(!SoundPlayForm()->Busy());
+    QVERIFY(f.Main->MuteStatusLabel->isVisibleTo(f.Main.get()));
+    QCOMPARE(f.Main->MuteStatusLabel->text(), QString("Sounds muted"));
+    f.Main->MuteSoundsMenuItem->trigger(); // unmuted: nothing from the muted time comes back
+    QCOMPARE(waiting(), 0);
+    QVERIFY(!f.Main->MuteStatusLabel->isVisibleTo(f.Main.get()));
+    f.fake(w).RaiseNewAlert("C");
+    QCOMPARE(waiting(), 1);
+
+    // Kept in the per-user store, as a dword, and read by the next main window.
+    const QString key = SettingsKeyPath() + "\\Settings";
+    f.Main->SetSoundsMuted(true);
+    QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), key, "MuteSounds", -1), 1);
+    f.Main.reset();
+    f.Main = std::make_unique<TZentrikProMainForm>();
+    QVERIFY(f.Main->SoundsMuted);
+    QVERIFY(f.Main->MuteSoundsMenuItem->isChecked());
+    QVERIFY(f.Main->MuteSoundsMenuItem->isCheckable());
+    f.Main->MuteSoundsMenuItem->trigger();
+    QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), key, "MuteSounds", -1), 0);
+}
+
+void TDispatchTest::notificationActionShowsEachAlertOnce() {
+    // The main window's notifications go to a recorder instead of the session bus.
+    struct TRecorder : INotificationService {
+        QStringList* Bodies;
+        explicit TRecorder(QStringList* bodies) : Bodies(bodies) {}
+        void Notify(const TDesktopNotification& n, std::function<void(uint32_t)> done) override {
+            *Bodies << n.Summary + ": " + n.Body;
+            done(uint32_t(Bodies->size()));
+        }
+    };
+    QStringList bodies;
+    const auto oldFactory = TZentrikProMainForm::NotificationServiceFactory;
+    TZentrikProMainForm::NotificationServiceFactory = [&bodies] {
+        return std::make_unique<TRecorder>(&bodies);
+    };
+    TDispatchFixture f;
+    TZentrikProMainForm::NotificationServiceFactory = oldFactory;
+    // Twice in the list is still one notification per alert; the list's other actions run.
+    TAlertForm* w = f.window({"1,5", "1,3", "1,5"});
+    w->setWindowTitle("Breakouts");
+    TAlertForm* quiet = f.window({"1,3"});
+    f.fake(w).RaiseNewAlert("NVDA");
+    f.fake(quiet).RaiseNewAlert("AAPL");
+    f.fake(w).RaiseNewAlert("SKIP", 1); // a skipped alert runs no action
+    QCOMPARE(bodies, QStringList{"Breakouts: NVDA"});
+    QVERIFY(w->HasPendingActions);
+    // A window of an older client's file with only "1,5" and others: nothing else breaks.
+    TAlertForm* old = f.window({"1,5,", "2,4,MAIN LIST"});
+    QCOMPARE(old->ActionTable.Count(), 2);
+    f.fake(old).RaiseAlertSelected("IBM", 2);
+    QCOMPARE(f.queued("MAIN LIST"), QStringList{"IBM"});
 }
 
 void TDispatchTest::selectionFollowsTheClickChoice() {

@@ -276,6 +276,29 @@ this is not json
         QTRY_VERIFY(Sim(w)->Model()->rowCount() > 2);
     }
 
+    // A notification's click selects its alert's row: the newest row with all four values the
+    // same, without a selection event (the user picked nothing); a gone alert selects nothing.
+    void selectAlertFindsTheRowQuietly() {
+        TZentrikWindowX w;
+        w.SetNotifyOnEachAlert(true);
+        w.SetAllowAlertSelectionType(3);
+        w.SetDataConfig(QStringLiteral("WN=Scanner&Src=inbox"));
+        const QDateTime at = QDateTime::fromString("2026-12-08T15:30:00Z", Qt::ISODate);
+        const TAlertData nvda("NVDA", 0, at, 912.4, "New high");
+        w.AddExternalAlerts({nvda, TAlertData("NVDA", 0, at, 913.0, "New high"),
+                             TAlertData("AMD", 0, at, 171.5, "Range break")});
+        int selections = 0;
+        connect(w.Component(), &IZentrikWindowX::OnAlertSelected, this, [&] { ++selections; });
+        QVERIFY(w.SelectAlert(nvda));
+        const QModelIndexList rows = Sim(w)->View()->selectionModel()->selectedRows();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().row(), 2); // newest first: AMD, NVDA 913, NVDA 912.40
+        QCOMPARE(Sim(w)->View()->currentIndex().row(), 2);
+        QCOMPARE(selections, 0);
+        QVERIFY(!w.SelectAlert(TAlertData("NVDA", 0, at, 912.4, "Other")));
+        QCOMPARE(Sim(w)->View()->selectionModel()->selectedRows().first().row(), 2);
+    }
+
     void generatorRunsWhileConnectedOverTheStrategysSymbols() {
         Service->SetPropertyByName(QStringLiteral("SimAlertInterval"), QStringLiteral("25"));
         TZentrikWindowX w;

@@ -7,6 +7,7 @@
 #include "platform/zkInstance.h"
 #include "shell/zkLayouts.h"
 #include "zkClientProcess.h"
+#include "zkTestDesktop.h"
 #include "zkTestSupport.h"
 
 #include <QDeadlineTimer>
@@ -15,98 +16,6 @@
 #include <QtTest>
 
 namespace {
-
-// A private X server (first free display, found by the server itself) with openbox on it.
-class TDesktop {
-public:
-    ~TDesktop() {
-        StopProcess(WindowManager, 3000);
-        StopProcess(Server, 3000);
-    }
-    // Empty when it is up; otherwise what is missing or went wrong.
-    QString Start() {
-        for (const char* tool : {"Xvfb", "openbox", "xwininfo"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                return QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)")
-                    .arg(QString::fromLatin1(tool));
-        // -displayfd: the server picks a free display and writes its number to stdout.
-        Server.start(QStringLiteral("Xvfb"),
-                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                      QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                      QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        QDeadlineTimer deadline(15000);
-        while (!Server.canReadLine() && !deadline.hasExpired() &&
-               Server.state() != QProcess::NotRunning)
-            Server.waitForReadyRead(200);
-        const QByteArray number = Server.readLine().trimmed();
-        if (number.isEmpty())
-            return QStringLiteral("Xvfb did not start");
-        Display = QStringLiteral(":") + QString::fromLatin1(number);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), Display);
-        WindowManager.setProcessEnvironment(env);
-        WindowManager.start(QStringLiteral("openbox"), {});
-        // openbox is ready once its own window is there.
-        while (!Windows().contains(QStringLiteral("\"Openbox\""))) {
-            if (deadline.hasExpired() || WindowManager.state() == QProcess::NotRunning)
-                return QStringLiteral("openbox did not start");
-            QThread::msleep(100);
-        }
-        return QString();
-    }
-    // xwininfo's list of every window with its name.
-    QString Windows() const {
-        QProcess info;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), Display);
-        info.setProcessEnvironment(env);
-        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
-        info.waitForFinished(5000);
-        return QString::fromUtf8(info.readAllStandardOutput());
-    }
-    // The names of the windows that are shown (mapped, framed by openbox).
-    QStringList ShownCaptions() const {
-        static const QRegularExpression named(QStringLiteral("^\\s+0x[0-9a-f]+ \"(.*)\": \\("));
-        QStringList captions;
-        for (const QString& line : Windows().split(QLatin1Char('\n'))) {
-            const QRegularExpressionMatch m = named.match(line);
-            // Top-level client windows sit one level below openbox's frames.
-            if (m.hasMatch() && line.startsWith(QStringLiteral("        0x")))
-                captions << m.captured(1);
-        }
-        return captions;
-    }
-    // The frames of the shown windows with that caption: openbox's frame windows sit right
-    // below the root, each with its client window among its children.
-    QList<QRect> Frames(const QString& caption) const {
-        static const QRegularExpression geometry(
-            QStringLiteral("\\s(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)\\s+\\+-?\\d+\\+-?\\d+$"));
-        const QString named = QStringLiteral("\"%1\": (").arg(caption);
-        QList<QRect> frames;
-        QRect frame;
-        for (const QString& text : Windows().split(QLatin1Char('\n'))) {
-            const QRegularExpressionMatch m = geometry.match(text);
-            if (text.startsWith(QStringLiteral("     0x")) && m.hasMatch())
-                frame = QRect(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(),
-                              m.captured(2).toInt());
-            else if (text.startsWith(QStringLiteral("        0x")) && text.contains(named))
-                frames << frame;
-        }
-        return frames;
-    }
-    // A client's environment: drawn on this desktop.
-    QProcessEnvironment ClientEnvironment() const {
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), Display);
-        return env;
-    }
-    QString Display;
-
-private:
-    QProcess Server;
-    QProcess WindowManager;
-};
 
 TLayout deskLayout() {
     SetDefaultWindowRecord();

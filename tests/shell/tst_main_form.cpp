@@ -12,6 +12,7 @@
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkStartup.h"
+#include "shell/zkTrayIcon.h"
 #include "symbollists/zkSymbolListsForm.h"
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
@@ -20,6 +21,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -116,6 +118,7 @@ private slots:
     void terminateEndsTheCloseQuestion();
     void requestsDuringCreationAreKept();
     void externalLinkingBringsTheWindowForward();
+    void trayIconShowsStateAndUnseenAlerts();
 };
 
 void TMainFormTest::accountStatusTexts() {
@@ -495,6 +498,73 @@ void TMainFormTest::externalLinkingBringsTheWindowForward() {
     // Open already, behind the alert window: the menu brings it forward.
     form.ExternalLinkingMenuItem->trigger();
     QTRY_VERIFY(form.ConnectorForm->isActiveWindow());
+}
+
+void TMainFormTest::trayIconShowsStateAndUnseenAlerts() {
+    TMainFormFixture f;
+    TZentrikProMainForm form;
+    TFakeConnectionControl* c = f.Factory->Connection();
+    QVERIFY(form.TrayIcon);
+    QSystemTrayIcon* tray = form.TrayIcon->Icon();
+    const auto dot = [tray] {
+        const QImage image = tray->icon().pixmap(32, 32).toImage();
+        return image.pixelColor(24, 24).name();
+    };
+
+    c->FUserName = "DEMO";
+    c->FConnectionStatus = 1;
+    form.UnseenAlerts = 12;
+    form.RefreshAccountStatus();
+    QCOMPARE(tray->toolTip(), QString("Velquist \u2014 Connected as DEMO \u2014 12 new alerts"));
+    const QString connected = dot();
+    form.UnseenAlerts = 1;
+    c->FConnectionStatus = 0;
+    form.RefreshAccountStatus();
+    QCOMPARE(tray->toolTip(), QString("Velquist \u2014 Connecting as DEMO... \u2014 1 new alert"));
+    const QString connecting = dot();
+    c->FUserName.clear();
+    form.RefreshAccountStatus();
+    QCOMPARE(tray->toolTip(), QString("Velquist \u2014 Not connected \u2014 1 new alert"));
+    const QString notConnected = dot();
+    c->FUserName = "DEMO";
+    c->FConnectionStatus = 4;
+    form.RefreshAccountStatus();
+    QCOMPARE(tray->toolTip(),
+             QString("Velquist \u2014 Bad password, please re-login \u2014 1 new alert"));
+    // Three states, three icons.
+    QCOMPARE(QSet<QString>({connected, connecting, notConnected}).size(), 3);
+    QCOMPARE(dot(), notConnected);
+
+    // Alerts count while the user is elsewhere; activating a client window clears them.
+    const int before = form.UnseenAlerts;
+    form.CountNewAlert();
+    QCOMPARE(form.UnseenAlerts,
+             QGuiApplication::applicationState() == Qt::ApplicationActive ? before : before + 1);
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    QCOMPARE(form.UnseenAlerts, 0);
+    QCOMPARE(tray->toolTip(), QString("Velquist \u2014 Bad password, please re-login"));
+
+    // The menu: its mute item and the Tools menu's are one switch.
+    QCOMPARE(form.TrayIcon->ShowAllWindowsMenuItem->text(), QString("Show All Windows"));
+    QCOMPARE(form.TrayIcon->ExitMenuItem->text(), QString("Exit"));
+    QCOMPARE(tray->contextMenu(), form.TrayIcon->Menu());
+    form.TrayIcon->MuteSoundsMenuItem->trigger();
+    QVERIFY(form.SoundsMuted);
+    QVERIFY(form.MuteSoundsMenuItem->isChecked());
+    form.MuteSoundsMenuItem->trigger();
+    QVERIFY(!form.TrayIcon->MuteSoundsMenuItem->isChecked());
+
+    // Show All Windows restores minimised alert windows; Exit closes as File > Exit does.
+    TAlertForm* w = form.NewAlertWindow();
+    w->showMinimized();
+    form.TrayIcon->ShowAllWindowsMenuItem->trigger();
+    QVERIFY(!w->isMinimized());
+    QVERIFY(w->isVisible());
+    QSignalSpy closed(&form, &TZentrikProMainForm::Closed);
+    zkPrompts::SetNextAnswer(zkPrompts::TAnswer::Cancel);
+    form.TrayIcon->ExitMenuItem->trigger();
+    QCOMPARE(closed.size(), 0); // the close question was answered Cancel
+    QCOMPARE(messagesWith("Do you want to save layout?"), 1);
 }
 
 QTEST_MAIN(TMainFormTest)

@@ -209,6 +209,13 @@ public:
     void AddCustomMenuItem(const QString& text, int32_t id) override;
     // Keeps them in FExternalAlerts and raises OnNewAlert for each, as notified.
     void AddExternalAlerts(const QList<TAlertData>& alerts) override;
+    // Records the symbol of each alert asked for; finds it when FSelectable says so.
+    bool SelectAlert(const IAlertData& alert) override {
+        FSelectedAlerts.append(alert.AlertSymbol());
+        return FSelectable;
+    }
+    QStringList FSelectedAlerts;
+    bool FSelectable = true;
 
     QString FDataConfig, FWindowConfig, FStrategyConfig;
     QList<TAlertData> FExternalAlerts;

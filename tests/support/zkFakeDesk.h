@@ -35,6 +35,8 @@ public:
     }
     TGenericConnectorForm* ConnectorWindow() const override { return Connectors; }
     TActionsForm* ActionsDialog() const override { return nullptr; }
+    TAlertNotifier* AlertNotifications() const override { return Notifier; }
+    void CountNewAlert() override { ++NewAlerts; }
     IWindowDesk& Windows() override { return *this; }
     IAccountDesk& Account() override { return *this; }
 
@@ -44,6 +46,7 @@ public:
     void SetModalDialogOpen(bool open) override { Modal = open; }
     bool SoundsAreSuspended() const override { return Suspended; }
     void SetSoundsSuspended(bool suspended) override { Suspended = suspended; }
+    bool SoundsAreMuted() const override { return Muted; }
 
     IConnectionControl* AccountConnection() override { return nullptr; }
     void RefreshAccountStatus() override { ++StatusRefreshes; }
@@ -52,6 +55,7 @@ public:
     QList<QPointer<TAlertForm>> Owned;
     TGenericConnectorForm* Connectors = nullptr;
     QList<QWidget*> Forward;
-    bool Modal = false, Suspended = false;
-    int NewWindows = 0, StatusRefreshes = 0;
+    TAlertNotifier* Notifier = nullptr;
+    bool Modal = false, Suspended = false, Muted = false;
+    int NewWindows = 0, StatusRefreshes = 0, NewAlerts = 0;
 };

@@ -1,0 +1,98 @@
+#include "zkDesktopNotifications.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QVariantMap>
+
+#include <cstdio>
+
+namespace {
+const QString Service = QStringLiteral("org.freedesktop.Notifications");
+const QString Path = QStringLiteral("/org/freedesktop/Notifications");
+const QString Interface = QStringLiteral("org.freedesktop.Notifications");
+const QString DefaultAction = QStringLiteral("default");
+// A server that hangs must not keep a burst's replacements waiting for long.
+constexpr int CallTimeoutMs = 5000;
+} // namespace
+
+TDBusNotificationService::TDBusNotificationService(QObject* parent) : QObject(parent) {}
+
+QString TDBusNotificationService::ApplicationName() {
+    return QStringLiteral("Velquist");
+}
+QString TDBusNotificationService::IconName() {
+    return QStringLiteral("velquist");
+}
+QString TDBusNotificationService::DesktopEntry() {
+    return QStringLiteral("velquist");
+}
+
+bool TDBusNotificationService::EnsureBus() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        ReportFailure(bus.lastError().message().isEmpty() ? QStringLiteral("no session bus")
+                                                          : bus.lastError().message());
+        return false;
+    }
+    if (!Subscribed) {
+        // Subscribed before the first call, so no click on that first notification is missed.
+        Subscribed =
+            bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this,
+                        SLOT(ActionInvoked(uint, QString))) &&
+            bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this,
+                        SLOT(NotificationClosed(uint, uint)));
+    }
+    return true;
+}
+
+void TDBusNotificationService::ReportFailure(const QString& why) {
+    if (Reported)
+        return;
+    Reported = true;
+    fprintf(stderr, "velquist: desktop notifications are not shown: %s\n", qPrintable(why));
+    fflush(stderr);
+}
+
+void TDBusNotificationService::Notify(const TDesktopNotification& notification,
+                                      std::function<void(uint32_t id)> done) {
+    if (!EnsureBus()) {
+        if (done)
+            done(0);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface,
+                                                       QStringLiteral("Notify"));
+    QVariantMap hints;
+    hints.insert(QStringLiteral("desktop-entry"), DesktopEntry());
+    // The default action is what a click on the notification runs; its label is shown by
+    // servers that list actions as buttons.
+    const QStringList actions{DefaultAction, tr("Show")};
+    call << ApplicationName() << uint(notification.ReplacesId) << IconName()
+         << notification.Summary << notification.Body << actions << hints << int(-1);
+    const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(call, CallTimeoutMs);
+    auto* watcher = new QDBusPendingCallWatcher(pending, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, done = std::move(done)](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                const QDBusPendingReply<uint> reply = *w;
+                uint32_t id = 0;
+                if (reply.isError())
+                    ReportFailure(reply.error().message());
+                else
+                    id = reply.value();
+                if (done)
+                    done(id);
+            });
+}
+
+void TDBusNotificationService::ActionInvoked(uint id, const QString& actionKey) {
+    if (actionKey == DefaultAction && OnActivated)
+        OnActivated(id);
+}
+
+void TDBusNotificationService::NotificationClosed(uint id, uint /*reason*/) {
+    if (OnClosed)
+        OnClosed(id);
+}

@@ -1,0 +1,208 @@
+#pragma once
+
+// Real desktop parts for whole-process tests, each started by the test and ended with it:
+// a private X server with openbox, a private D-Bus session bus, and a notification server of
+// the tests' own on such a bus.
+
+#include "zkClientProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QRect>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+// A private X server (first free display, found by the server itself) with openbox on it.
+class TDesktop {
+public:
+    ~TDesktop() {
+        StopProcess(WindowManager, 3000);
+        StopProcess(Server, 3000);
+    }
+    // Empty when it is up; otherwise what is missing or went wrong.
+    QString Start() {
+        for (const char* tool : {"Xvfb", "openbox", "xwininfo"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                return QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)")
+                    .arg(QString::fromLatin1(tool));
+        // -displayfd: the server picks a free display and writes its number to stdout.
+        Server.start(QStringLiteral("Xvfb"),
+                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                      QStringLiteral("0"), QStringLiteral("1280x1024x24"),
+                      QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QDeadlineTimer deadline(15000);
+        while (!Server.canReadLine() && !deadline.hasExpired() &&
+               Server.state() != QProcess::NotRunning)
+            Server.waitForReadyRead(200);
+        const QByteArray number = Server.readLine().trimmed();
+        if (number.isEmpty())
+            return QStringLiteral("Xvfb did not start");
+        Display = QStringLiteral(":") + QString::fromLatin1(number);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), Display);
+        WindowManager.setProcessEnvironment(env);
+        WindowManager.start(QStringLiteral("openbox"), {});
+        // openbox is ready once its own window is there.
+        while (!Windows().contains(QStringLiteral("\"Openbox\""))) {
+            if (deadline.hasExpired() || WindowManager.state() == QProcess::NotRunning)
+                return QStringLiteral("openbox did not start");
+            QThread::msleep(100);
+        }
+        return QString();
+    }
+    // xwininfo's list of every window with its name.
+    QString Windows() const {
+        QProcess info;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), Display);
+        info.setProcessEnvironment(env);
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+        info.waitForFinished(5000);
+        return QString::fromUtf8(info.readAllStandardOutput());
+    }
+    // The names of the windows that are shown (mapped, framed by openbox).
+    QStringList ShownCaptions() const {
+        static const QRegularExpression named(QStringLiteral("^\\s+0x[0-9a-f]+ \"(.*)\": \\("));
+        QStringList captions;
+        for (const QString& line : Windows().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch m = named.match(line);
+            // Top-level client windows sit one level below openbox's frames.
+            if (m.hasMatch() && line.startsWith(QStringLiteral("        0x")))
+                captions << m.captured(1);
+        }
+        return captions;
+    }
+    // The frames of the shown windows with that caption: openbox's frame windows sit right
+    // below the root, each with its client window among its children.
+    QList<QRect> Frames(const QString& caption) const {
+        static const QRegularExpression geometry(
+            QStringLiteral("\\s(\\d+)x(\\d+)\\+(-?\\d+)\\+(-?\\d+)\\s+\\+-?\\d+\\+-?\\d+$"));
+        const QString named = QStringLiteral("\"%1\": (").arg(caption);
+        QList<QRect> frames;
+        QRect frame;
+        for (const QString& text : Windows().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch m = geometry.match(text);
+            if (text.startsWith(QStringLiteral("     0x")) && m.hasMatch())
+                frame = QRect(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(),
+                              m.captured(2).toInt());
+            else if (text.startsWith(QStringLiteral("        0x")) && text.contains(named))
+                frames << frame;
+        }
+        return frames;
+    }
+    // A client's environment: drawn on this desktop.
+    QProcessEnvironment ClientEnvironment() const {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), Display);
+        return env;
+    }
+    QString Display;
+
+private:
+    QProcess Server;
+    QProcess WindowManager;
+};
+
+// A private session bus: dbus-daemon with a configuration of its own (no service activation,
+// so nothing the test did not start answers on it). Its address is what a client is given as
+// DBUS_SESSION_BUS_ADDRESS.
+class TSessionBus {
+public:
+    ~TSessionBus() { StopProcess(Daemon, 3000); }
+    // Empty when it is up; otherwise what is missing or went wrong.
+    QString Start() {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            return QStringLiteral("dbus-daemon is not installed (scripts/install-deps.sh "
+                                  "installs dbus)");
+        const QString config = Dir.path() + QStringLiteral("/session.conf");
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return QStringLiteral("cannot write %1").arg(config);
+        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig><type>session</type><listen>unix:dir=" +
+                   Dir.path().toUtf8() +
+                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                   "<allow own=\"*\"/></policy></busconfig>\n");
+        file.close();
+        Daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                      QStringLiteral("--print-address=1")});
+        QDeadlineTimer deadline(10000);
+        while (!Daemon.canReadLine() && !deadline.hasExpired() &&
+               Daemon.state() != QProcess::NotRunning)
+            Daemon.waitForReadyRead(200);
+        Address = QString::fromUtf8(Daemon.readLine().trimmed());
+        return Address.isEmpty() ? QStringLiteral("dbus-daemon did not start") : QString();
+    }
+    QString Address;
+
+private:
+    QTemporaryDir Dir;
+    QProcess Daemon;
+};
+
+// The tests' notification server (tests/helpers/notification_recorder.cpp) on a bus: the
+// Notify calls it took, and the signals it sends on request.
+class TNotificationRecorder {
+public:
+    ~TNotificationRecorder() {
+        Server.closeWriteChannel(); // it ends when its input closes
+        if (!Server.waitForFinished(3000))
+            StopProcess(Server, 3000);
+    }
+    // Empty when it owns the name on the bus.
+    QString Start(const QString& busAddress) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+        Server.setProcessEnvironment(env);
+        Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Server.start(QStringLiteral(VELQUIST_NOTIFICATION_RECORDER), {});
+        QDeadlineTimer deadline(10000);
+        while (!Output.contains("ready ") && !deadline.hasExpired() &&
+               Server.state() != QProcess::NotRunning) {
+            Server.waitForReadyRead(200);
+            Output += Server.readAllStandardOutput();
+        }
+        return Output.contains("ready ") ? QString()
+                                         : QStringLiteral("the notification recorder did not start");
+    }
+    // Every Notify call so far, oldest first.
+    QList<QJsonObject> Calls() {
+        Server.waitForReadyRead(50);
+        Output += Server.readAllStandardOutput();
+        QList<QJsonObject> calls;
+        for (const QByteArray& line : Output.split('\n'))
+            if (line.startsWith('{'))
+                calls << QJsonDocument::fromJson(line).object();
+        return calls;
+    }
+    // Waits until there are at least count calls; false on timeout.
+    bool WaitForCalls(qsizetype count, int ms = 15000) {
+        QDeadlineTimer deadline(ms);
+        while (Calls().size() < count)
+            if (deadline.hasExpired())
+                return false;
+        return true;
+    }
+    // The user clicks notification id (its default action).
+    void Invoke(uint id) { Command("invoke " + QByteArray::number(id) + " default\n"); }
+    void Close(uint id) { Command("close " + QByteArray::number(id) + "\n"); }
+    QByteArray Output;
+
+private:
+    // Written through at once: the test waits on other processes, not in an event loop.
+    void Command(const QByteArray& line) {
+        Server.write(line);
+        Server.waitForBytesWritten(3000);
+    }
+    QProcess Server;
+};
