@@ -45,7 +45,7 @@ add_custom_target(velquist_package_files ALL DEPENDS ${VELQUIST_COMPRESSED_OUTPU
 install(DIRECTORY ${VELQUIST_PACKAGE_FILES}/man/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         FILES_MATCHING PATTERN *.1.gz)
 install(FILES ${VELQUIST_PACKAGE_FILES}/doc/changelog.gz ${CMAKE_SOURCE_DIR}/packaging/copyright
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velquist)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velquist)
@@ -59,12 +59,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velquist.example/")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop client of the Velquist stock-alert service")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "desktop client of the Velquist stock-alert service
- Velquist shows live stock alerts, each strategy in an alert window with a
- scrolling list. On each alert it can play a sound, bring its window forward,
- show a desktop notification or send the symbol to linked programs. Alert
- windows and whole layouts are saved and restored, and the account's symbol
- lists are kept in step with the service. Includes a simulated service.")
+# The first line of the control file's Description is the summary above.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Velquist shows live stock alerts, each strategy in an alert window with a
+scrolling list. On each alert it can play a sound, bring its window forward,
+show a desktop notification or send the symbol to linked programs. Alert
+windows and whole layouts are saved and restored, and the account's symbol
+lists are kept in step with the service. Includes a simulated service.")
 # Depends from the programs' libraries (dpkg-shlibdeps); what they load at run time by name:
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")

@@ -22,6 +22,7 @@ lintian --fail-on error --suppress-tags-from-file /dev/null "$deb" || {
 }
 
 work=$(mktemp -d)
+chmod 0755 "$work" # the test users reach their runtime folders in it
 users=(velquist-pkg-a velquist-pkg-b)
 pids=()
 cleanup() {
@@ -91,11 +92,12 @@ for user in "${users[@]}"; do
   pids+=($!)
 done
 
-windows_of() { as_user "$1" xwininfo -root -tree | grep -c '("velquist" ' || true; }
+tree_of() { as_user "$1" xwininfo -root -tree 2>/dev/null || true; }
+windows_of() { tree_of "$1" | grep -c '("velquist" ' || true; }
 wait_for_window() {
   local user=$1 caption=$2
   for _ in $(seq 1 60); do
-    as_user "$user" xwininfo -root -tree | grep -q "\"$caption\"" && return 0
+    [[ $(tree_of "$user") == *"\"$caption\""* ]] && return 0
     sleep 0.5
   done
   echo "$user: no window \"$caption\"" >&2
