@@ -92,3 +92,23 @@ TSettingsStore LocalIniStore() {
     zkIni::MarkPrivate(name);
     return TSettingsStore::IniFile(name);
 }
+
+std::vector<THelpEntry> HelpEntries(const QString& list) {
+    std::vector<THelpEntry> entries;
+    qsizetype at = 0;
+    // The next field from at on; the end of the text ends the last one.
+    auto cut = [&list, &at] {
+        const qsizetype bar = list.indexOf(QLatin1Char('|'), at);
+        const qsizetype end = bar < 0 ? list.size() : bar;
+        QString part = list.mid(at, end - at);
+        at = bar < 0 ? list.size() : bar + 1;
+        return part;
+    };
+    while (at < list.size()) {
+        QString caption = cut();
+        QString address = cut();
+        if (!caption.isEmpty() && !address.isEmpty())
+            entries.push_back({std::move(caption), std::move(address)});
+    }
+    return entries;
+}

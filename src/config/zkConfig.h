@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 // The application configuration: built-in defaults overlaid by Settings.ini and Local.ini once
 // while the main window is created, read-only afterwards.
@@ -53,6 +54,14 @@ TSettingsStore LocalIniStore();
 void SetConfigDefaults(TConfigInfo& config);
 // Reads Settings.ini, then Local.ini, from the current directory.
 void LoadConfig(TConfigInfo& config);
+// The Help menu's entries of a HelpURLList ("caption|address|caption|address..."): pairs in
+// order, a pair with an empty caption or address left out. In time linear in the text.
+struct THelpEntry {
+    QString Caption;
+    QString Address;
+};
+std::vector<THelpEntry> HelpEntries(const QString& list);
+
 // The deployment's web site; the default addresses are built on it.
 inline const char* DefaultSiteURL() {
     return "https://www.velquist.example/";
