@@ -40,6 +40,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdio>
 
 namespace {
 // Cancels every modal dialog that is open, the innermost first. Each one's event loop ends
@@ -366,7 +367,13 @@ void TZentrikProMainForm::BuildHelpMenu() {
     }
     HelpItems.clear();
     HelpURLs.clear();
-    for (THelpEntry& entry : HelpEntries(ConfigInfo().HelpURLList)) {
+    bool cut = false;
+    std::vector<THelpEntry> entries = HelpEntries(ConfigInfo().HelpURLList, MaxHelpEntries, &cut);
+    if (cut)
+        std::fprintf(stderr, "velquist: HelpURLList has more than %zu entries; the Help menu shows "
+                             "the first %zu\n",
+                     MaxHelpEntries, MaxHelpEntries);
+    for (THelpEntry& entry : entries) {
         auto* item = new QAction(entry.Caption, HelpMenu);
         const qsizetype index = HelpURLs.size();
         HelpItems << item;

@@ -175,10 +175,17 @@ void TConfigTest::longHelpListsTakeLinearTime() {
         list += QStringLiteral("Entry %1|https://help.example/%1|").arg(i);
     QElapsedTimer clock;
     clock.start();
-    const auto entries = HelpEntries(list);
+    bool cut = true;
+    const auto entries = HelpEntries(list, 300000, &cut);
     QCOMPARE(entries.size(), size_t(200000));
+    QVERIFY(!cut);
     QCOMPARE(entries.back().Address, QString("https://help.example/199999"));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    // The menu takes the first thousand and says the rest was left.
+    const auto menu = HelpEntries(list, MaxHelpEntries, &cut);
+    QCOMPARE(menu.size(), MaxHelpEntries);
+    QVERIFY(cut);
+    QCOMPARE(menu.back().Caption, QString("Entry 999"));
 }
 
 QTEST_GUILESS_MAIN(TConfigTest)
