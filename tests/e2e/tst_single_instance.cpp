@@ -96,6 +96,7 @@ private slots:
     void unreachableHolderIsReported();
     void blockedSettingsFolderKeepsLinksAndSaysSo();
     void terminateEndsALongStartUpStep();
+    void killedSavesLeftoversGoAtStart();
     void noSafeRuntimeFolderEndsWithTheReason();
     void withoutADisplayEndsWithOneLine_data();
     void withoutADisplayEndsWithOneLine();
@@ -439,6 +440,30 @@ void TSingleInstanceTest::terminateEndsALongStartUpStep() {
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.exitCode(), 0);
     QVERIFY2(run.stdErr().contains("terminated during start-up"), run.stdErr().constData());
+}
+
+void TSingleInstanceTest::killedSavesLeftoversGoAtStart() {
+    TTestHome home;
+    TTestInstallation inst;
+    // Up to megabytes each, left by saves that were killed.
+    const QStringList stale = {inst.dir() + "/SavedWindows/DEFAULT_LAYOUT.zkl.tmp-a1B2c3",
+                               inst.dir() + "/Local.ini.tmp-Zz9Zz9",
+                               home.dataHome() + "/velquist/service/demo.json.tmp-Q1w2E3"};
+    const QString fresh = inst.dir() + "/SavedWindows/Mine.zkl.tmp-f1f1f1"; // may be a save now
+    const timespec old[2] = {{1000, 0}, {1000, 0}};
+    for (const QString& file : stale) {
+        WriteTextFile(file, QByteArray(4096, 'x'));
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), old, 0), 0);
+    }
+    WriteTextFile(fresh, "x");
+    TClientRun run(inst.clientPath(), {});
+    QVERIFY(WaitForFile(socketOf(inst)));
+    QTRY_VERIFY(!QFileInfo::exists(stale.last()));
+    for (const QString& file : stale)
+        QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
+    QVERIFY(QFileInfo::exists(fresh));
+    run.terminate();
+    QVERIFY(run.waitFinished());
 }
 
 void TSingleInstanceTest::noSafeRuntimeFolderEndsWithTheReason() {
