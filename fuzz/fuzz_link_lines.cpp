@@ -5,6 +5,7 @@
 #include "platform/zkLineReader.h"
 #include "zkFuzzCheck.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -14,7 +15,7 @@ std::vector<std::pair<bool, QString>> Commands(QByteArrayView bytes, qsizetype c
     std::vector<std::pair<bool, QString>> commands;
     TLineReader reader(TLinkBroker::MaxLineBytes);
     for (qsizetype at = 0; at < bytes.size(); at += chunk)
-        reader.Feed(bytes.mid(at, chunk), [&](const QByteArray& line, bool tooLong) {
+        reader.Feed(bytes.sliced(at, std::min(chunk, bytes.size() - at)), [&](const QByteArray& line, bool tooLong) {
             Check(line.size() <= TLinkBroker::MaxLineBytes && !line.contains('\n'));
             if (tooLong) {
                 Check(line.isEmpty());
