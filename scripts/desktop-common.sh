@@ -43,9 +43,14 @@ if [ "$#" -eq 2 ] && [ "$1" = "/url:%u" ]; then
 fi
 LAUNCH
     # A link opened from a terminal (xdg-open) must not tie the client to it: the link's
-    # launch runs in a session of its own, and xdg-open returns at once.
+    # launch runs in a session of its own, and xdg-open returns at once. The link itself (it
+    # may hold a password) travels in the environment, which only its owner can read, never
+    # again on a command line, which every user can.
     printf 'case "${1:-}" in
   /url:* | -url:*)
+    VELQUIST_LINK_ARGUMENT=$1
+    export VELQUIST_LINK_ARGUMENT
+    shift
 '
     printf '    exec setsid -f %s "$@" </dev/null >/dev/null 2>&1 ;;
 esac

@@ -35,6 +35,21 @@ void PrintError(const QString& text) {
     std::fflush(stderr);
 }
 
+// A symbol as it may reach a terminal: a control character (an escape sequence's start, a
+// bell, C1 controls too) and the backslash are written as \xNN, so no sender can drive the
+// terminal and the output still tells every symbol apart.
+QByteArray PrintableSymbol(const QByteArray& utf8) {
+    QString shown;
+    for (const QChar c : QString::fromUtf8(utf8)) {
+        if (c.category() == QChar::Other_Control || c == QLatin1Char('\\'))
+            shown += QStringLiteral("\\x%1").arg(QString::number(c.unicode(), 16).toUpper(), 2,
+                                                   QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown.toUtf8();
+}
+
 // Splits a command into words the way a POSIX shell splits them: blanks separate, '...' is
 // taken literally, "..." keeps blanks and honours \\, \", \$ and \`, a backslash elsewhere
 // takes the next character as it is. Nothing is expanded. False when a quote is not closed.
@@ -250,7 +265,8 @@ int main(int argc, char** argv) {
         if (runner) {
             runner->Add(QString::fromUtf8(symbol));
         } else {
-            std::fwrite(symbol.constData(), 1, size_t(symbol.size()), stdout);
+            const QByteArray shown = PrintableSymbol(symbol);
+            std::fwrite(shown.constData(), 1, size_t(shown.size()), stdout);
             std::fputc('\n', stdout);
             std::fflush(stdout);
         }

@@ -41,8 +41,12 @@ bool Stopped(const std::atomic_bool* stop) {
 // 0xFFFFFFFF mean "unknown" to streaming writers and are let through.
 bool LooksLikeCompleteWave(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    return file.open(QIODevice::ReadOnly) && WaveLooksComplete(file);
+}
+
+} // namespace
+
+bool WaveLooksComplete(QIODevice& file) {
     const qint64 fileSize = file.size();
     const QByteArray head = file.read(12);
     if (head.size() < 12 || head.mid(8, 4) != "WAVE")
@@ -72,6 +76,8 @@ bool LooksLikeCompleteWave(const QString& path) {
     }
     return false;
 }
+
+namespace {
 
 // --- outputs ------------------------------------------------------------------------------------
 

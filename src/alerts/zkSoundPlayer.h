@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+class QIODevice;
+
 // Sound output: plays sound setups synchronously, on whichever thread calls. Wave files are
 // decoded in blocks, so a long file never sits in memory whole; the left and right levels are
 // applied to the samples themselves, the system mixer is never touched.
@@ -27,6 +29,11 @@ TChannelLevels ChannelLevels(uint16_t volume, uint16_t balance);
 
 // The number of sound output devices (the capture folder counts as one).
 int WaveOutDeviceCount();
+
+// Walks the chunks of a RIFF/RIFX wave file from its start: false when it is no wave file or
+// its data chunk promises more than the file holds (a cut-short copy). Sizes 0 and 0xFFFFFFFF
+// (streaming writers' "unknown") and RF64 files pass; the decoder checks those.
+bool WaveLooksComplete(QIODevice& file);
 bool HasSoundDevice();
 
 // Plays one setup and returns when it has ended. "<Default>", a missing file or a machine

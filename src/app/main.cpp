@@ -2,6 +2,7 @@
 #include "alerts/zkSoundPlayForm.h"
 #include "alerts/zkSoundSetupForm.h"
 #include "config/zkSettings.h"
+#include "config/zkUserStore.h"
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
@@ -43,6 +44,9 @@ constexpr const char* UsageText =
 
 int main(int argc, char** argv) {
     const long long mainAt = MonotonicNs();
+    // A link may carry a password, and every user can read our command line: it goes before
+    // anything else runs (Qt's set-up alone takes tens of milliseconds).
+    const QStringList arguments = TakeStartArguments(argc, argv);
     if (zkVersion::AnswerInfoOption(argc, argv, "velquist", UsageText))
         return EXIT_SUCCESS;
     // Settings.ini is looked for where the user started us, before we move.
@@ -69,9 +73,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velquist: %s\n", qPrintable(workingDirProblem));
         QDir::setCurrent(zkPaths::InstallationDir());
     }
-    if (!ReportErrors([&] { PostUrlLinks(app.arguments()); }))
+    if (!ReportErrors([&] { PostUrlLinks(arguments); }))
         return EXIT_FAILURE;
-    WipeUrlArguments(argc, argv);
 
     TInstanceGuard instance(QDir::currentPath());
     if (!instance.TryAcquire()) {
@@ -85,8 +88,25 @@ int main(int argc, char** argv) {
                 zkPrompts::TButtons::OK);
             return EXIT_FAILURE;
         }
-        TInstanceGuard::SendCommand(instance.lockName(), "activate");
-        return EXIT_SUCCESS;
+        // A store kept in memory is this process's alone: the running client learns the link
+        // from the command itself.
+        QByteArray commands;
+        const QStringList links = UrlArguments(arguments);
+        if (!links.isEmpty() && !TUserStore::Instance().isPersistent())
+            commands = TInstanceGuard::LinkCommand(links.last()) + '\n';
+        if (TInstanceGuard::SendCommand(instance.lockName(), commands + "activate"))
+            return EXIT_SUCCESS;
+        // Ending silently here would look like a start that did nothing.
+        const QString text =
+            QCoreApplication::translate("main", "Velquist cannot start: another Velquist of "
+                                                "this installation holds the lock %1 (process "
+                                                "%2), but it could not be reached.")
+                .arg(TInstanceGuard::LockPath(instance.lockName()))
+                .arg(instance.HolderPid());
+        std::fprintf(stderr, "velquist: %s\n", text.toLocal8Bit().constData());
+        zkPrompts::MessageBox(text, QApplication::applicationDisplayName(),
+                              zkPrompts::TIcon::Error, zkPrompts::TButtons::OK);
+        return EXIT_FAILURE;
     }
     // Requests that come while the main window is being created wait for it.
     TMainFormRequests requests;
@@ -94,10 +114,14 @@ int main(int argc, char** argv) {
                      &TMainFormRequests::Activate);
     QObject::connect(&instance, &TInstanceGuard::TerminateRequested, &requests,
                      &TMainFormRequests::Terminate);
+    QObject::connect(&instance, &TInstanceGuard::LinkReceived, &app,
+                     [](const QString& link) { ReportErrors([&] { PostUrlLink(link); }); });
     TUnixSignalNotifier unixSignals;
+    TUnixSignalNotifier::SetStartingUp(true);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::TerminateRequested, &requests,
                      &TMainFormRequests::Terminate);
     instance.Listen();
+    ReportErrors([] { RemoveStaleWriteTemporaries(); });
 
     CheckComponentVersions();
 
@@ -126,6 +150,8 @@ int main(int argc, char** argv) {
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
     zkTestSteps::StartFromEnvironment();
+    // Start-up is over once the event loop runs.
+    QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });
 
     // Benchmarks measure start-up to the first idle moment: say when it came, then quit.
     if (qEnvironmentVariableIsSet("VELQUIST_EXIT_WHEN_IDLE")) {

@@ -196,19 +196,26 @@ QString TSimZentrikWindowX::WindowConfig() const {
 void TSimZentrikWindowX::SetWindowConfig(const QString& value) {
     WindowConfigText = value;
     ColumnsResizedByUser = false;
-    ApplyColumnWidths(SimQueryValue(value, QStringLiteral("CW")));
+    ApplyColumnWidths(value);
 }
 
-void TSimZentrikWindowX::ApplyColumnWidths(const QString& widths) {
-    if (!Table)
-        return;
-    const QStringList parts = widths.split(QLatin1Char(','));
+std::array<int, 3> SimColumnWidths(const QString& windowConfig) {
+    const QStringList parts = SimQueryValue(windowConfig, QStringLiteral("CW")).split(QLatin1Char(','));
+    std::array<int, 3> widths = {};
     for (int c = 0; c < 3; ++c) {
         bool ok = false;
         const int w = c < parts.size() ? parts[c].trimmed().toInt(&ok) : 0;
-        Table->horizontalHeader()->resizeSection(
-            c, ok && w >= 16 && w <= 2000 ? w : DefaultColumnWidths[c]);
+        widths[size_t(c)] = ok && w >= 16 && w <= 2000 ? w : DefaultColumnWidths[c];
     }
+    return widths;
+}
+
+void TSimZentrikWindowX::ApplyColumnWidths(const QString& windowConfig) {
+    if (!Table)
+        return;
+    const std::array<int, 3> widths = SimColumnWidths(windowConfig);
+    for (int c = 0; c < 3; ++c)
+        Table->horizontalHeader()->resizeSection(c, widths[size_t(c)]);
 }
 
 void TSimZentrikWindowX::SetFont(const QFont& font) {

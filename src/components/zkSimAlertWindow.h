@@ -14,11 +14,17 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <array>
 #include <memory>
 #include <random>
 
 class QMenu;
 class TSimService;
+
+// The widths of the time, symbol and price columns a WindowConfig's "CW=70,64,72" asks for;
+// a width that is missing, no number or outside 16..2000 pixels is the column's default.
+std::array<int, 3> SimColumnWidths(const QString& windowConfig);
+
 struct TSimFeed;
 
 // The list view; paints a hint while it has no rows.
@@ -82,7 +88,7 @@ private:
     void GeneratorTick();
     std::shared_ptr<TSimAlert> MakeRandomAlert();
     void ApplyDisplay();
-    void ApplyColumnWidths(const QString& widths);
+    void ApplyColumnWidths(const QString& windowConfig);
     void UpdatePlaceholder();
     void Select(const QModelIndex& index, int32_t type);
 

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -144,6 +145,18 @@ TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems) {
             bad(QStringLiteral("no \"symbol\""));
             continue;
         }
+        // Symbols travel on to linked programs and terminals: what no ticker looks like (an
+        // escape sequence, a megabyte of text) ends here, as at the inbox.
+        const QString symbolText = symbol.toString().trimmed();
+        if (symbolText.size() > MaxFeedSymbolChars) {
+            bad(QStringLiteral("\"symbol\" is longer than %1 characters").arg(MaxFeedSymbolChars));
+            continue;
+        }
+        if (std::any_of(symbolText.begin(), symbolText.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; })) {
+            bad(QStringLiteral("\"symbol\" holds a control character"));
+            continue;
+        }
         const QJsonValue delay = o.value(QLatin1String("delay_ms"));
         if (!delay.isUndefined() && !delay.isNull() &&
             (!delay.isDouble() || delay.toDouble() < 0 || !std::isfinite(delay.toDouble()))) {
@@ -161,10 +174,14 @@ TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems) {
             bad(QStringLiteral("\"price\" is not a number"));
             continue;
         }
+        if (price.isDouble() && price.toDouble() < 0) {
+            bad(QStringLiteral("\"price\" is negative"));
+            continue;
+        }
         TSimFeedLine item;
         at += qint64(delay.toDouble(0));
         item.AtMs = at;
-        item.Symbol = symbol.toString().trimmed();
+        item.Symbol = symbolText;
         const QJsonValue skip = o.value(QLatin1String("skip"));
         item.Skip = skip.isBool() ? skip.toBool() : skip.toDouble(0) != 0;
         item.Strategy = o.value(QLatin1String("strategy")).toString();

@@ -40,6 +40,9 @@ struct TSimFeed {
 // The longest "delay_ms" a feed line may give: one day.
 constexpr qint64 MaxFeedDelayMs = 24LL * 60 * 60 * 1000;
 
+// The longest symbol a feed line may give, as at the alert inbox.
+constexpr qsizetype MaxFeedSymbolChars = 64;
+
 // Parses JSON Lines feed text. Bad lines are skipped, each described in *problems.
 TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems);
 

@@ -1,5 +1,6 @@
 #include "zkSimSymbolLists.h"
 
+#include "platform/zkAtomicFile.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPaths.h"
 #include "zkSimService.h"
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSet>
 #include <QTimer>
 
@@ -61,6 +61,52 @@ TSimListStore::TSimListStore(QString fileName, bool seedSamples, TSimService* re
     Load(seedSamples, reporter);
 }
 
+std::vector<TSimList> ParseSimLists(const QByteArray& text, QString* problem) {
+    std::vector<TSimList> lists;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        *problem = error.errorString();
+        return lists;
+    }
+    if (!doc.isObject() || !doc.object().value(QLatin1String("lists")).isArray()) {
+        *problem = QStringLiteral("no \"lists\" array");
+        return lists;
+    }
+    QSet<int32_t> ids;
+    for (const QJsonValue& v : doc.object().value(QLatin1String("lists")).toArray()) {
+        const QJsonObject o = v.toObject();
+        if (!o.value(QLatin1String("id")).isDouble())
+            continue;
+        TSimList list;
+        list.Id = o.value(QLatin1String("id")).toInt();
+        if (ids.contains(list.Id))
+            continue;
+        ids.insert(list.Id);
+        list.Name = o.value(QLatin1String("name")).toString();
+        QStringList symbols;
+        for (const QJsonValue& s : o.value(QLatin1String("symbols")).toArray())
+            symbols.append(s.toString());
+        list.Symbols = UniqueSymbols(symbols);
+        lists.push_back(std::move(list));
+    }
+    return lists;
+}
+
+QByteArray SimListsText(const std::vector<TSimList>& lists) {
+    QJsonArray array;
+    for (const TSimList& list : lists) {
+        QJsonObject o;
+        o.insert(QLatin1String("id"), list.Id);
+        o.insert(QLatin1String("name"), list.Name);
+        o.insert(QLatin1String("symbols"), QJsonArray::fromStringList(list.Symbols));
+        array.append(o);
+    }
+    QJsonObject root;
+    root.insert(QLatin1String("lists"), array);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
 void TSimListStore::Load(bool seedSamples, TSimService* reporter) {
     QFile file(Path);
     if (!file.exists()) {
@@ -69,33 +115,10 @@ void TSimListStore::Load(bool seedSamples, TSimService* reporter) {
         return;
     }
     QString problem;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly))
         problem = file.errorString();
-    } else {
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-        if (error.error != QJsonParseError::NoError)
-            problem = error.errorString();
-        else if (!doc.isObject() || !doc.object().value(QLatin1String("lists")).isArray())
-            problem = QStringLiteral("no \"lists\" array");
-        else {
-            for (const QJsonValue& v : doc.object().value(QLatin1String("lists")).toArray()) {
-                const QJsonObject o = v.toObject();
-                if (!o.value(QLatin1String("id")).isDouble())
-                    continue;
-                TSimList list;
-                list.Id = o.value(QLatin1String("id")).toInt();
-                if (Find(list.Id))
-                    continue;
-                list.Name = o.value(QLatin1String("name")).toString();
-                QStringList symbols;
-                for (const QJsonValue& s : o.value(QLatin1String("symbols")).toArray())
-                    symbols.append(s.toString());
-                list.Symbols = UniqueSymbols(symbols);
-                Items.push_back(std::move(list));
-            }
-        }
-    }
+    else
+        Items = ParseSimLists(file.readAll(), &problem);
     if (!problem.isEmpty()) {
         // Keep what was there, so the next save does not destroy the user's only copy.
         file.close();
@@ -110,27 +133,14 @@ void TSimListStore::Load(bool seedSamples, TSimService* reporter) {
 }
 
 void TSimListStore::Save() const {
-    QJsonArray lists;
-    for (const TSimList& list : Items) {
-        QJsonObject o;
-        o.insert(QLatin1String("id"), list.Id);
-        o.insert(QLatin1String("name"), list.Name);
-        o.insert(QLatin1String("symbols"), QJsonArray::fromStringList(list.Symbols));
-        lists.append(o);
-    }
-    QJsonObject root;
-    root.insert(QLatin1String("lists"), lists);
-
     const QString dir = QFileInfo(Path).absolutePath();
     if (!QFileInfo::exists(dir)) {
         zkPaths::EnsurePrivateDir(QFileInfo(dir).absolutePath());
         zkPaths::EnsurePrivateDir(dir);
     }
-    QSaveFile file(Path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit())
+    // A temporary file a crash leaves is named so start-up can clear it.
+    if (!zkAtomicFile::WritePrivate(Path, SimListsText(Items)))
         throw EComponentError(QStringLiteral("Unable to write to %1").arg(Path));
-    QFile::setPermissions(Path, QFile::ReadOwner | QFile::WriteOwner);
 }
 
 template <typename F> void TSimListStore::Change(F&& change) {

@@ -21,6 +21,11 @@ struct TSimList {
     QStringList Symbols; // the server's order, no duplicates
 };
 
+// The lists of a list file's text: the first list of each id, its symbols without repeats.
+// Empty with *problem set when the text is no list file.
+std::vector<TSimList> ParseSimLists(const QByteArray& text, QString* problem);
+QByteArray SimListsText(const std::vector<TSimList>& lists);
+
 // One account's lists, kept in a JSON file (0600, replaced atomically on every change):
 //   {"lists": [{"id": 1, "name": "Tech", "symbols": ["AAPL", "MSFT"]}]}
 // A file that cannot be read is reported, set aside as "<file>.corrupt" and started afresh.

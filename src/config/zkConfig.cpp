@@ -97,3 +97,31 @@ TSettingsStore LocalIniStore() {
     zkIni::MarkPrivate(name);
     return TSettingsStore::IniFile(name);
 }
+
+std::vector<THelpEntry> HelpEntries(const QString& list, size_t maxEntries, bool* cut) {
+    std::vector<THelpEntry> entries;
+    if (cut)
+        *cut = false;
+    qsizetype at = 0;
+    // The next field from at on; the end of the text ends the last one.
+    auto next = [&list, &at] {
+        const qsizetype bar = list.indexOf(QLatin1Char('|'), at);
+        const qsizetype end = bar < 0 ? list.size() : bar;
+        QString part = list.mid(at, end - at);
+        at = bar < 0 ? list.size() : bar + 1;
+        return part;
+    };
+    while (at < list.size()) {
+        QString caption = next();
+        QString address = next();
+        if (caption.isEmpty() || address.isEmpty())
+            continue;
+        if (entries.size() == maxEntries) {
+            if (cut)
+                *cut = true;
+            break;
+        }
+        entries.push_back({std::move(caption), std::move(address)});
+    }
+    return entries;
+}

@@ -362,6 +362,7 @@ TUserStore::TUserStore(const QString& fileName) : FileName(fileName) {
     Report(QStringLiteral("the settings store %1 cannot be used (%2); settings are kept in "
                           "memory until the program ends.")
                .arg(FileName, problem));
+    MemoryReason = problem;
     OpenInMemory();
 }
 

@@ -79,6 +79,8 @@ public:
     const QString& fileName() const { return FileName; }
     // False when the file could not be used at all and the store lives in memory only.
     bool isPersistent() const { return Persistent; }
+    // Why the file could not be used, when the store lives in memory; empty otherwise.
+    const QString& memoryReason() const { return MemoryReason; }
 
     bool KeyExists(const QString& path);
     // False when a name in the path is not a valid key name (empty paths name the root).
@@ -141,6 +143,7 @@ private:
     QString BatchError;                // why the open batch can no longer be committed
     QHash<QByteArray, int64_t> KeyIds; // folded path -> id, within one write transaction
     bool Persistent = true;
+    QString MemoryReason;
 };
 
 // Scope of one batch of a store: rolled back unless committed.

@@ -155,15 +155,26 @@ void TLinkBroker::OnReadyRead(TPeer* peer) {
     }
 }
 
-void TLinkBroker::HandleLine(TPeer* peer, const QByteArray& rawLine) {
+std::optional<TLinkBroker::TCommand> TLinkBroker::ParseLine(const QByteArray& rawLine) {
     QByteArray line = rawLine;
     if (line.endsWith('\r'))
         line.chop(1);
     // Anything but the two commands with a name is ignored.
     if (line.startsWith(LinkCommand) && line.size() > LinkCommand.size())
-        Link(peer, QString::fromUtf8(line.mid(LinkCommand.size())));
-    else if (line.startsWith(UnlinkCommand) && line.size() > UnlinkCommand.size())
-        Unlink(peer, QString::fromUtf8(line.mid(UnlinkCommand.size())));
+        return TCommand{true, QString::fromUtf8(line.mid(LinkCommand.size()))};
+    if (line.startsWith(UnlinkCommand) && line.size() > UnlinkCommand.size())
+        return TCommand{false, QString::fromUtf8(line.mid(UnlinkCommand.size()))};
+    return std::nullopt;
+}
+
+void TLinkBroker::HandleLine(TPeer* peer, const QByteArray& line) {
+    const std::optional<TCommand> command = ParseLine(line);
+    if (!command)
+        return;
+    if (command->Link)
+        Link(peer, command->ListName);
+    else
+        Unlink(peer, command->ListName);
 }
 
 void TLinkBroker::Link(TPeer* peer, const QString& listName) {

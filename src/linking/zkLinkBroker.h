@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QLocalServer;
@@ -43,6 +44,14 @@ public:
     static QString SocketPath(const QString& lockName);
     // The socket of the installation in the current directory.
     static QString DefaultSocketPath();
+
+    // One line a program sent (without its "\n"): "LINK <list>" or "UNLINK <list>", an
+    // optional "\r" before the line end; nullopt for anything else.
+    struct TCommand {
+        bool Link = true;
+        QString ListName;
+    };
+    static std::optional<TCommand> ParseLine(const QByteArray& line);
 
     // Starts listening, replacing a socket file that nobody serves any more. False (with a
     // warning) when the socket cannot be made or another client is listening on it.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,10 +88,12 @@ bool Replace(const QString& path, const QByteArray& bytes, QString* problem, boo
     int error = ok ? 0 : errno;
     if (ok) {
         struct stat existing = {};
+        // Never writable by group or others, whatever the umask or the old file allowed: a
+        // window's or layout's file names programs to run.
         const mode_t mode = ownerOnly ? mode_t(0600)
                             : ::stat(target.constData(), &existing) == 0
-                                ? (existing.st_mode & 07777)
-                                : (0666 & ~CurrentUmask());
+                                ? (existing.st_mode & 07777 & ~mode_t(022))
+                                : (0666 & ~CurrentUmask() & ~mode_t(022));
         ok = WriteAll(fd, bytes) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
         if (!ok)
             error = errno;
@@ -136,6 +139,29 @@ QStringList LeftTemporaries(const QString& path) {
             found << full;
     }
     return found;
+}
+
+int RemoveStaleTemporaries(const QString& dir, int minAgeSeconds) {
+    static const QRegularExpression pattern(QStringLiteral("^.+") +
+                                            QRegularExpression::escape(TemporaryInfix) +
+                                            QStringLiteral("[A-Za-z0-9]{6}$"));
+    const QDir folder(dir);
+    const QStringList names = folder.entryList({QLatin1Char('*') + TemporaryInfix + QLatin1Char('*')},
+                                               QDir::Files | QDir::Hidden | QDir::System);
+    const time_t now = ::time(nullptr);
+    int removed = 0;
+    for (const QString& name : names) {
+        const QByteArray full = QFile::encodeName(folder.filePath(name));
+        struct stat st = {};
+        // Only what we could have left: a plain file of ours, and no write still under way.
+        if (!pattern.match(name).hasMatch() || ::lstat(full.constData(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            now - st.st_mtime < minAgeSeconds)
+            continue;
+        if (::unlink(full.constData()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace zkAtomicFile

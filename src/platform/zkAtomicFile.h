@@ -6,7 +6,7 @@
 // Replacing a file whole, so a crash never leaves half a file: the bytes go to a temporary
 // file beside it ("<name>.tmp-XXXXXX", created 0600 so nobody else can read it while it is
 // written or after a crash left it), which is flushed, given the mode of the file it replaces
-// (or the umask's default for a new file) and renamed over it. A symbolic link is followed:
+// (or the umask's default for a new file) without group and other write, and renamed over it. A symbolic link is followed:
 // the file it points to is replaced.
 namespace zkAtomicFile {
 
@@ -21,5 +21,10 @@ bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem
 // Temporary files of earlier writes of this file that a crash left behind. Write removes them
 // after it succeeded.
 QStringList LeftTemporaries(const QString& path);
+
+// Removes the temporary files a crash left in a folder (not in its subfolders): those of ours
+// last changed at least minAgeSeconds ago, so that a write still under way keeps its own.
+// Returns how many were removed.
+int RemoveStaleTemporaries(const QString& dir, int minAgeSeconds = 600);
 
 } // namespace zkAtomicFile

@@ -7,7 +7,12 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QFileInfo>
 #include <QThread>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TInstanceGuard::TInstanceGuard(const QString& installationDir, QObject* parent)
     : QObject(parent), Name(LockName(installationDir)) {}
@@ -24,7 +29,75 @@ QString TInstanceGuard::LockName(const QString& dir) {
 }
 
 QString TInstanceGuard::LockPath(const QString& lockName) {
-    return zkPaths::RuntimeDir() + QLatin1Char('/') + lockName + QStringLiteral(".lock");
+    return zkPaths::LockDir() + QLatin1Char('/') + lockName + QStringLiteral(".lock");
+}
+
+namespace {
+
+struct TFileStamp {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    off_t Size = 0;
+    timespec Changed = {};
+    bool operator==(const TFileStamp& o) const {
+        return Device == o.Device && Inode == o.Inode && Size == o.Size &&
+               Changed.tv_sec == o.Changed.tv_sec && Changed.tv_nsec == o.Changed.tv_nsec;
+    }
+};
+
+std::optional<TFileStamp> StampOf(const QByteArray& path) {
+    struct stat st = {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return TFileStamp{st.st_dev, st.st_ino, st.st_size, st.st_ctim};
+}
+
+// A lock file from which no owner can be read (empty, "x", another account's unreadable file)
+// can belong to no client: a client writes its owner right after creating the file. Such a
+// file is removed, but only when it stayed the same while a launch that has just created it
+// would have written its owner. True when the file is gone (the lock can be tried again).
+bool RemoveOwnerlessLock(QLockFile& lock, const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    qint64 pid = 0;
+    QString host, app;
+    const std::optional<TFileStamp> before = StampOf(name);
+    if (!before)
+        return !QFileInfo::exists(path);
+    if (lock.getLockInfo(&pid, &host, &app))
+        return false;
+    QThread::msleep(300);
+    if (lock.getLockInfo(&pid, &host, &app) || StampOf(name) != before)
+        return false;
+    if (::unlink(name.constData()) != 0)
+        return false;
+    std::fprintf(stderr, "velquist: removed the lock file %s: it named no running client\n",
+                 name.constData());
+    return true;
+}
+
+} // namespace
+
+std::optional<TInstanceGuard::TCommand> TInstanceGuard::ParseCommand(const QByteArray& line) {
+    if (line == "activate")
+        return TCommand{TCommand::Activate, QString()};
+    if (line == "terminate")
+        return TCommand{TCommand::Terminate, QString()};
+    if (!line.startsWith("link "))
+        return std::nullopt;
+    const auto decoded = QByteArray::fromBase64Encoding(line.mid(5),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    QString link = QString::fromUtf8(*decoded);
+    // The link came as one argument: a line break or NUL in it is not ours to pass on.
+    for (const QChar c : link)
+        if (c.unicode() < 0x20 && c != QLatin1Char('\t'))
+            return std::nullopt;
+    return TCommand{TCommand::Link, link};
+}
+
+QByteArray TInstanceGuard::LinkCommand(const QString& link) {
+    return "link " + link.toUtf8().toBase64();
 }
 
 QString TInstanceGuard::SocketPath(const QString& lockName) {
@@ -33,20 +106,31 @@ QString TInstanceGuard::SocketPath(const QString& lockName) {
 
 bool TInstanceGuard::TryAcquire() {
     AcquireProblem.clear();
-    if (zkPaths::RuntimeDir().isEmpty()) {
-        AcquireProblem = zkPaths::RuntimeDirProblem();
+    Holder = 0;
+    const QString dir = zkPaths::LockDir();
+    if (dir.isEmpty()) {
+        AcquireProblem = zkPaths::LockDirProblem();
         return false;
     }
-    Lock = std::make_unique<QLockFile>(LockPath(Name));
+    const QString path = dir + QLatin1Char('/') + Name + QStringLiteral(".lock");
+    Lock = std::make_unique<QLockFile>(path);
     // Never stale by age: a client may run for weeks. A lock whose process has died is
     // still recognised as stale and taken over.
     Lock->setStaleLockTime(0);
-    if (Lock->tryLock(0))
-        return true;
-    if (Lock->error() == QLockFile::LockFailedError)
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (Lock->tryLock(0))
+            return true;
+        if (Lock->error() != QLockFile::LockFailedError)
+            break;
+        if (attempt == 0 && RemoveOwnerlessLock(*Lock, path))
+            continue;
+        QString host, app;
+        if (!Lock->getLockInfo(&Holder, &host, &app))
+            Holder = 0;
         return false;
+    }
     // Running without the lock would let a second client share the store with this one.
-    AcquireProblem = QStringLiteral("the lock %1 cannot be written").arg(LockPath(Name));
+    AcquireProblem = QStringLiteral("the lock %1 cannot be written").arg(path);
     return false;
 }
 
@@ -77,14 +161,25 @@ void TInstanceGuard::onNewConnection() {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {
-                const QByteArray line = socket->readLine(256).trimmed();
-                if (line == "activate")
+                QByteArray line = socket->readLine(MaxCommandBytes + 2);
+                if (!line.endsWith('\n')) {
+                    // Longer than any command: the rest of it goes unread, not as a command.
+                    while (!line.isEmpty() && !line.endsWith('\n'))
+                        line = socket->readLine(MaxCommandBytes + 2);
+                    continue;
+                }
+                const std::optional<TCommand> command = ParseCommand(line.trimmed());
+                if (!command)
+                    continue;
+                if (command->Kind == TCommand::Activate)
                     emit ActivationRequested();
-                else if (line == "terminate")
+                else if (command->Kind == TCommand::Terminate)
                     emit TerminateRequested();
+                else
+                    emit LinkReceived(command->LinkText);
             }
             // A peer that sends endless junk without a newline is cut off.
-            if (socket->bytesAvailable() > 4096)
+            if (socket->bytesAvailable() > MaxCommandBytes)
                 socket->abort();
         });
     }

@@ -37,23 +37,33 @@ QString SystemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The runtime folder we would like, and the stand-in below the per-user store's folder.
-QString PreferredRuntimeDir() {
+// The folder beside the store it guards. It does not depend on XDG_RUNTIME_DIR nor on which
+// folders exist in /tmp at the moment, so every launch of one installation with one store
+// finds the same lock, whatever environment it was started from.
+QString StoreRunDir() {
+    return ConfigDir() + QStringLiteral("/run");
+}
+
+// The stand-in when the store's folder cannot hold it (a file in its place, another user's):
+// $XDG_RUNTIME_DIR/velquist, else /tmp/velquist-$UID.
+QString SystemRunDir() {
     const QString runtime = fromEnvOr("XDG_RUNTIME_DIR", QString());
     if (!runtime.isEmpty())
         return runtime + QStringLiteral("/velquist");
     return QStringLiteral("/tmp/velquist-%1").arg(getuid());
 }
 
-QString FallbackRuntimeDir() {
-    return ConfigDir() + QStringLiteral("/run");
-}
-
 // SecurePrivateDir, and the sockets of the folder must fit their address.
-QString UsableRuntimeDir(const QString& path) {
+QString UsableForSockets(const QString& path) {
     if (QFile::encodeName(path).size() + LongestSocketNameBytes > MaxSocketPathBytes)
         return QStringLiteral("its path is too long for a local socket");
     return SecurePrivateDir(path);
+}
+
+QString UsableStoreRunDir(bool forSockets) {
+    if (!EnsurePrivateDir(ConfigDir()))
+        return QStringLiteral("its folder cannot be created");
+    return forSockets ? UsableForSockets(StoreRunDir()) : SecurePrivateDir(StoreRunDir());
 }
 
 // Each refusal is told once per process, not at every look-up.
@@ -67,19 +77,16 @@ void WarnOnce(const QString& text) {
 
 // The folder chosen and, when none is safe, why; worked out afresh at each look-up (a few
 // system calls), so a test that changes the environment gets the folder it asked for.
-QString ResolveRuntimeDir(QString* problem) {
-    const QString preferred = PreferredRuntimeDir();
-    const QString refused = UsableRuntimeDir(preferred);
+QString ResolveDir(bool forSockets, QString* problem) {
+    const QString preferred = StoreRunDir();
+    const QString refused = UsableStoreRunDir(forSockets);
     if (refused.isEmpty())
         return preferred;
-    const QString fallback = FallbackRuntimeDir();
-    QString fallbackRefused;
-    if (!EnsurePrivateDir(ConfigDir()))
-        fallbackRefused = QStringLiteral("its folder cannot be created");
-    else
-        fallbackRefused = UsableRuntimeDir(fallback);
+    const QString fallback = SystemRunDir();
+    const QString fallbackRefused =
+        forSockets ? UsableForSockets(fallback) : SecurePrivateDir(fallback);
     if (fallbackRefused.isEmpty()) {
-        WarnOnce(QStringLiteral("the runtime folder %1 is not safe to use (%2); using %3 instead")
+        WarnOnce(QStringLiteral("the folder %1 is not safe to use (%2); using %3 instead")
                      .arg(preferred, refused, fallback));
         return fallback;
     }
@@ -147,12 +154,22 @@ QString DataDir() {
 }
 
 QString RuntimeDir() {
-    return ResolveRuntimeDir(nullptr);
+    return ResolveDir(true, nullptr);
 }
 
 QString RuntimeDirProblem() {
     QString problem;
-    ResolveRuntimeDir(&problem);
+    ResolveDir(true, &problem);
+    return problem;
+}
+
+QString LockDir() {
+    return ResolveDir(false, nullptr);
+}
+
+QString LockDirProblem() {
+    QString problem;
+    ResolveDir(false, &problem);
     return problem;
 }
 

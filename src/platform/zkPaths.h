@@ -16,11 +16,15 @@ QString InstallationDir();
 QString ConfigDir();
 // $XDG_DATA_HOME/velquist (default ~/.local/share/velquist); created 0700 on demand.
 QString DataDir();
-// The folder for the instance lock and the sockets: $XDG_RUNTIME_DIR/velquist, or
-// /tmp/velquist-$UID when there is no runtime folder, created 0700 when missing. Another user
-// can plant that name in /tmp first, so it is taken only when SecurePrivateDir accepts it;
-// otherwise (said once on stderr) the folder "run" in ConfigDir() stands in. Empty when
-// neither is safe; RuntimeDirProblem() then tells why.
+// The folder for the instance lock: "run" in ConfigDir(), beside the store it guards, so one
+// installation with one store has one lock whatever XDG_RUNTIME_DIR says or which folders
+// come and go in /tmp. It is taken only when SecurePrivateDir accepts it; otherwise (said
+// once on stderr) $XDG_RUNTIME_DIR/velquist, or /tmp/velquist-$UID without it, stands in under
+// the same check. Empty when neither is safe; LockDirProblem() then tells why.
+QString LockDir();
+QString LockDirProblem();
+// The folder for the sockets: as LockDir(), but a folder whose sockets' paths would pass the
+// limit of a socket address is passed over.
 QString RuntimeDir();
 QString RuntimeDirProblem();
 // Creates the folder (and parents) and restricts it to the user. Returns false on failure.

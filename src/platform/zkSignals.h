@@ -12,6 +12,12 @@ public:
     explicit TUnixSignalNotifier(QObject* parent = nullptr);
     ~TUnixSignalNotifier() override;
 
+    // While start-up runs, a terminate the event loop has not finished off within the grace
+    // time ends the process (exit code 0, a line on stderr): a start-up step may keep the loop
+    // from running for long. Once start-up is over, the window closes by its own rules.
+    static constexpr unsigned StartupGraceSeconds = 2;
+    static void SetStartingUp(bool startingUp);
+
 signals:
     void TerminateRequested();
     void HangupRequested();

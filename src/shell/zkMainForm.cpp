@@ -47,6 +47,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdio>
 
 namespace {
 // Cancels every modal dialog that is open, the innermost first. Each one's event loop ends
@@ -424,25 +425,20 @@ void TZentrikProMainForm::BuildHelpMenu() {
     }
     HelpItems.clear();
     HelpURLs.clear();
-    QString rest = ConfigInfo().HelpURLList;
-    auto cut = [&rest]() {
-        const qsizetype bar = rest.indexOf(QLatin1Char('|'));
-        QString part = bar < 0 ? rest : rest.left(bar);
-        rest = bar < 0 ? QString() : rest.mid(bar + 1);
-        return part;
-    };
-    while (!rest.isEmpty()) {
-        const QString caption = cut();
-        const QString address = cut();
-        if (caption.isEmpty() || address.isEmpty())
-            continue;
-        auto* item = new QAction(caption, HelpMenu);
+    bool cut = false;
+    std::vector<THelpEntry> entries = HelpEntries(ConfigInfo().HelpURLList, MaxHelpEntries, &cut);
+    if (cut)
+        std::fprintf(stderr, "velquist: HelpURLList has more than %zu entries; the Help menu shows "
+                             "the first %zu\n",
+                     MaxHelpEntries, MaxHelpEntries);
+    for (THelpEntry& entry : entries) {
+        auto* item = new QAction(entry.Caption, HelpMenu);
         const qsizetype index = HelpURLs.size();
-        HelpMenu->insertAction(HelpSeparator, item);
         HelpItems << item;
-        HelpURLs << address;
+        HelpURLs << std::move(entry.Address);
         connect(item, &QAction::triggered, this, [this, index] { OpenLink(HelpURLs.at(index)); });
     }
+    HelpMenu->insertActions(HelpSeparator, HelpItems);
     // Leading the menu, the separator lies on the menu's frame, where Fusion (the style Qt
     // picks here) draws it out of sight: a few pixels above it keep it visible.
     HelpMenu->setContentsMargins(0, HelpItems.isEmpty() ? 3 : 0, 0, 0);

@@ -2,9 +2,12 @@
 
 #include "components/zkComponentRegistry.h"
 #include "config/zkConfig.h"
+#include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "platform/zkAtomicFile.h"
 #include "platform/zkInstallation.h"
+#include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 #include "urlhandler/zkURLHandler.h"
@@ -17,6 +20,7 @@
 #include <QIcon>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -58,7 +62,23 @@ void PostUrlLinks(const QStringList& arguments) {
         WriteStringValue(TSettingsStore::Registry(), mailbox, QString(), link);
 }
 
+void PostUrlLink(const QString& link) {
+    WriteStringValue(TSettingsStore::Registry(), URLHandlerKey(), QString(), link);
+}
+
 void ShowSetAsideStoreNotice(QWidget* parent) {
+    TUserStore& store = TUserStore::Instance();
+    if (!store.isPersistent()) {
+        zkPrompts::MessageBox(
+            QCoreApplication::translate("main", "Your settings cannot be saved: the settings "
+                                                "store %1 cannot be used (%2).\n\nVelquist "
+                                                "keeps them in memory; every setting changed "
+                                                "now is lost when Velquist ends.")
+                .arg(store.fileName(), store.memoryReason()),
+            QApplication::applicationDisplayName(), zkPrompts::TIcon::Warning,
+            zkPrompts::TButtons::OK, parent);
+        return;
+    }
     const QString aside = TUserStore::TakeSetAsideFile();
     if (aside.isEmpty())
         return;
@@ -83,6 +103,34 @@ void WipeUrlArguments(int argc, char** argv) {
         for (volatile char* c = link; *c; ++c)
             *c = '\0';
     }
+}
+
+QStringList TakeStartArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (qEnvironmentVariableIsSet(LinkArgumentVariable)) {
+        arguments.insert(std::min<qsizetype>(1, arguments.size()),
+                         qEnvironmentVariable(LinkArgumentVariable));
+        qunsetenv(LinkArgumentVariable);
+    }
+    WipeUrlArguments(argc, argv);
+    return arguments;
+}
+
+void RemoveStaleWriteTemporaries() {
+    TLayoutSettings defaults;
+    SetLayoutDefaults(defaults);
+    TLayoutSettings layouts;
+    ReadLayoutSettings(layouts, defaults);
+    QStringList dirs = {QDir::currentPath(), SavedWindowsDir(), zkPaths::ConfigDir(),
+                        zkPaths::DataDir() + QStringLiteral("/service")};
+    for (const QString& layout : {layouts.SaveLayoutName, layouts.LoadLayoutName})
+        if (!layout.isEmpty())
+            dirs << QFileInfo(layout).absolutePath();
+    dirs.removeDuplicates();
+    for (const QString& dir : dirs)
+        zkAtomicFile::RemoveStaleTemporaries(dir);
 }
 
 bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor) {

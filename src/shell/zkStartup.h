@@ -19,10 +19,19 @@ QString ReadSettingsKeyPath(const QString& startDir);
 QStringList UrlArguments(const QStringList& arguments);
 // Writes each link into the URL handler mailbox; the last one wins.
 void PostUrlLinks(const QStringList& arguments);
+// Writes one link into the mailbox: a link a later launch sent over the activation socket.
+void PostUrlLink(const QString& link);
 // Blanks the text after "/url:" in the process's own argument memory, so that a link's
-// password does not stay readable in /proc/<pid>/cmdline (ps) for the whole run. Call once the
-// links are posted; the arguments are not read again.
+// password does not stay readable in /proc/<pid>/cmdline (ps), which every user can read.
 void WipeUrlArguments(int argc, char** argv);
+// The environment variable in which the installed launcher hands on a link argument: a
+// process's environment is readable by its owner alone, its arguments by everybody.
+inline constexpr char LinkArgumentVariable[] = "VELQUIST_LINK_ARGUMENT";
+// The first thing main does: copies the arguments into our own memory, with a link the launcher
+// handed over (LinkArgumentVariable) as the first argument after the program, takes that
+// variable out of the environment (programs we start must not inherit it) and wipes the links
+// from the command line.
+QStringList TakeStartArguments(int argc, char** argv);
 
 // True when the version text "major.minor" is at least the required version.
 bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor);
@@ -33,8 +42,16 @@ QString ComponentVersionProblem();
 void CheckComponentVersions();
 
 // When the per-user store was found damaged and moved aside, says so once in a message box,
-// naming the file kept aside.
+// naming the file kept aside; when it could not be used at all and lives in memory, says
+// that every setting of the session is lost at exit.
 void ShowSetAsideStoreNotice(QWidget* parent);
+
+// Clears what crashed saves left (temporary files of whole-file writes, up to megabytes each)
+// in the folders the client writes to: the installation folder, SavedWindows, the folders of
+// the layout files, the per-user store's folder and the service's list folder. Run by the
+// client that holds the lock; a temporary file younger than ten minutes may be a write still
+// under way and stays.
+void RemoveStaleWriteTemporaries();
 
 // "<executable path>.ico" as the application's icon, when it exists and loads.
 void LoadApplicationIcon();

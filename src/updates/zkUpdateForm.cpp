@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+#include <utility>
+
 std::function<QDateTime()> TUpdateForm::Clock = [] { return QDateTime::currentDateTimeUtc(); };
 std::function<QTimeZone()> TUpdateForm::Zone = [] { return QTimeZone::systemTimeZone(); };
 
@@ -75,6 +78,17 @@ void TUpdateForm::RequestUpdateInfo(bool Manual) {
     const QString url = ConfigInfo().CheckUpdateURL;
     if (url.isEmpty())
         return;
+    // The net request would read a local file (file:) or any other scheme it knows: an update
+    // address is a web address, nothing else.
+    if (!IsWebPageAddress(url)) {
+        static bool told = false;
+        if (!std::exchange(told, true))
+            std::fprintf(stderr,
+                         "velquist: CheckUpdateURL %s is not an http or https address; updates "
+                         "are not checked\n",
+                         url.toLocal8Bit().constData());
+        return;
+    }
     try {
         NetRequestX->SendRequest(url);
     } catch (const std::exception&) {

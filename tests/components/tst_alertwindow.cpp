@@ -216,6 +216,30 @@ this is not json
         QVERIFY(problems[0].startsWith("line 1:") && problems[1].startsWith("line 2:"));
     }
 
+    // Symbols go on to linked programs and terminals; prices below zero are no prices.
+    void hostileFeedLinesAreSkippedWithTheReason() {
+        QStringList problems;
+        const QByteArray longest(MaxFeedSymbolChars, 'L');
+        const TSimFeed feed = ParseSimFeed(
+            "{\"symbol\": \"A\\u001b[2J\"}\n{\"symbol\": \"B\\u0007\"}\n"
+            "{\"symbol\": \"C\\u0000D\"}\n{\"symbol\": \"E\\u009bF\"}\n"
+            "{\"symbol\": \"" + longest + "X\"}\n{\"symbol\": \"NEG\", \"price\": -0.5}\n"
+            "{\"symbol\": \"" + longest + "\"}\n{\"symbol\": \"ZERO\", \"price\": 0}\n"
+            "{\"symbol\": \"BRK.B-\u00e9\"}\n",
+            &problems);
+        QCOMPARE(feed.Lines.size(), size_t(3));
+        QCOMPARE(feed.Lines[0].Symbol, QString::fromLatin1(longest));
+        QCOMPARE(feed.Lines[1].Price.value_or(-1), 0.0);
+        QCOMPARE(feed.Lines[2].Symbol, QString::fromUtf8("BRK.B-\u00e9"));
+        QCOMPARE(problems.size(), 6);
+        for (int line = 1; line <= 4; ++line)
+            QVERIFY2(problems[line - 1] ==
+                         QStringLiteral("line %1: \"symbol\" holds a control character").arg(line),
+                     qPrintable(problems[line - 1]));
+        QCOMPARE(problems[4], QString("line 5: \"symbol\" is longer than 64 characters"));
+        QCOMPARE(problems[5], QString("line 6: \"price\" is negative"));
+    }
+
     void feedReplaysWithoutAConnectionAndStartsAgainWhenReplaced() {
         QCOMPARE(Service->ConnectionStatus(), 0);
         UseFeed("{\"symbol\": \"AAPL\"}\n");

@@ -1,6 +1,7 @@
 // The INI document and the INI files on disk: profile reading rules, edits in place, line ends
 // and encodings, atomic saving, and the cache of parsed files.
 #include "config/zkIniFile.h"
+#include "platform/zkAtomicFile.h"
 #include "platform/zkErrors.h"
 #include "zkTestSupport.h"
 
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -324,7 +326,7 @@ private slots:
         const mode_t mask = ::umask(0);
         ::umask(mask);
         zkIni::WriteValue(file, "A", "k", "1");
-        QCOMPARE(modeOf(), 0666 & ~mask); // a new file: as any program would create it
+        QCOMPARE(modeOf(), 0644 & ~mask); // a new file: as the umask says, but never 0666
         ::chmod(QFile::encodeName(file).constData(), 0640);
         // Left by saves that were killed; a name that only looks alike is not ours.
         const QStringList left = {file + ".tmp-a1B2c3", file + ".tmp-ZZZZZZ"};
@@ -339,6 +341,43 @@ private slots:
         QVERIFY(QFileInfo::exists(file + ".backup"));
         QCOMPARE(modeOf(), mode_t(0640));
         QCOMPARE(zkIni::ReadValue(file, "A", "k").value_or(""), QString("2"));
+    }
+
+    // A window's file names the programs its actions run: nobody else may edit it, whatever
+    // the umask or the mode the file had.
+    void savesAreNeverWritableByOthers() {
+        const QString file = path("open.zka");
+        const mode_t mask = ::umask(0);
+        zkIni::WriteValue(file, "Window", "Action", "run");
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
+        const mode_t created = st.st_mode & 07777;
+        ::chmod(QFile::encodeName(file).constData(), 0666);
+        zkIni::WriteValue(file, "Window", "Action", "other");
+        ::stat(QFile::encodeName(file).constData(), &st);
+        ::umask(mask);
+        QCOMPARE(created, mode_t(0644));
+        QCOMPARE(st.st_mode & 07777, mode_t(0644));
+    }
+
+    // Start-up clears what killed saves left, but not a save that may still be running.
+    void staleTemporariesAreCleared() {
+        const QString file = path("left.zkl");
+        const QStringList stale = {file + ".tmp-a1B2c3", path("other.zka") + ".tmp-Q9q9Q9"};
+        const QStringList kept = {file + ".tmp-fresh1", file + ".tmp-toolong1", file + ".tmpXabcdef",
+                                  path("plain.zkl")};
+        for (const QString& name : stale + kept)
+            WriteTextFile(name, "half a layout");
+        const QByteArray oldTime = QFile::encodeName(file + ".tmp-toolong1");
+        const timespec old[2] = {{1000, 0}, {1000, 0}};
+        for (const QString& name : stale + QStringList{file + ".tmpXabcdef", path("plain.zkl"),
+                                                       file + ".tmp-toolong1"})
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(name).constData(), old, 0), 0);
+        QCOMPARE(zkAtomicFile::RemoveStaleTemporaries(Dir.path()), 2);
+        for (const QString& name : stale)
+            QVERIFY2(!QFileInfo::exists(name), qPrintable(name));
+        for (const QString& name : kept)
+            QVERIFY2(QFileInfo::exists(name), qPrintable(name));
     }
 
     void fiftyMegabyteFile() {

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -36,6 +37,8 @@ private slots:
     void badNumbersKeepDefaults();
     void sectionByNameAppliesEveryKeyAndListsFailures();
     void failingWriteStopsApplyConfig();
+    void helpEntriesArePairs();
+    void longHelpListsTakeLinearTime();
 };
 
 void TConfigTest::defaultsReachTheComponentInOrder() {
@@ -151,6 +154,38 @@ void TConfigTest::failingWriteStopsApplyConfig() {
     // Everything before the failing write happened, nothing after it.
     QVERIFY(conn.Log.contains("SetProxyPassword()"));
     QVERIFY(!conn.Log.join(' ').contains("SetApiDir"));
+}
+
+void TConfigTest::helpEntriesArePairs() {
+    const auto entries = HelpEntries("Help|https://h/|Lone||||Last|https://l/|odd");
+    QCOMPARE(entries.size(), size_t(2));
+    QCOMPARE(entries[0].Caption, QString("Help"));
+    QCOMPARE(entries[0].Address, QString("https://h/"));
+    QCOMPARE(entries[1].Caption, QString("Last"));
+    QCOMPARE(entries[1].Address, QString("https://l/"));
+    QVERIFY(HelpEntries("").empty());
+    QVERIFY(HelpEntries("|").empty());
+    QCOMPARE(HelpEntries("a|b|").size(), size_t(1));
+}
+
+void TConfigTest::longHelpListsTakeLinearTime() {
+    // 200,000 entries, 4 MB of text: cutting the rest off again at each entry took minutes.
+    QString list;
+    for (int i = 0; i < 200000; ++i)
+        list += QStringLiteral("Entry %1|https://help.example/%1|").arg(i);
+    QElapsedTimer clock;
+    clock.start();
+    bool cut = true;
+    const auto entries = HelpEntries(list, 300000, &cut);
+    QCOMPARE(entries.size(), size_t(200000));
+    QVERIFY(!cut);
+    QCOMPARE(entries.back().Address, QString("https://help.example/199999"));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    // The menu takes the first thousand and says the rest was left.
+    const auto menu = HelpEntries(list, MaxHelpEntries, &cut);
+    QCOMPARE(menu.size(), MaxHelpEntries);
+    QVERIFY(cut);
+    QCOMPARE(menu.back().Caption, QString("Entry 999"));
 }
 
 QTEST_GUILESS_MAIN(TConfigTest)

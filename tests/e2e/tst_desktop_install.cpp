@@ -239,6 +239,38 @@ private slots:
         QVERIFY2(r.Code == 0, r.Err.constData());
     }
 
+    // Every user can read a process's command line: the launcher hands a link (it may hold a
+    // password) on in the environment, which only its owner can read.
+    void launcherKeepsTheLinkOffCommandLines() {
+        const QString folder = UserHome + QStringLiteral("/opt/velquist");
+        TResult r = script(QStringLiteral("install.sh"), {folder});
+        QVERIFY2(r.Code == 0, r.Err.constData());
+        const auto uninstall = qScopeGuard([&] { script(QStringLiteral("uninstall.sh"), {folder}); });
+        // A stand-in for the client that writes down what it was given.
+        const QString seen = Home->path() + QStringLiteral("/seen");
+        WriteTextFile(folder + QStringLiteral("/velquist"),
+                      "#!/bin/sh\n{ for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
+                      "  printf 'env=%s\\n' \"$VELQUIST_LINK_ARGUMENT\"; } >'" +
+                          seen.toUtf8() + ".tmp'\nmv '" + seen.toUtf8() + ".tmp' '" +
+                          seen.toUtf8() + "'\n");
+        QVERIFY(QFile::setPermissions(folder + QStringLiteral("/velquist"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QList<std::pair<QStringList, QByteArray>> cases = {
+            {{"/url:velquist://Login/?UserName=a&Password=S3cret"},
+             "env=/url:velquist://Login/?UserName=a&Password=S3cret\n"},
+            // xdg-open without a desktop passes the link apart.
+            {{"/url:%u", "velquist://Login/?Password=Tw0"}, "env=/url:velquist://Login/?Password=Tw0\n"},
+            {{"-x"}, "arg=-x\nenv=\n"},
+        };
+        for (const auto& [arguments, expected] : cases) {
+            QFile::remove(seen);
+            r = run(bin(QStringLiteral("velquist")), arguments, Env);
+            QCOMPARE(r.Code, 0);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(seen), 10000);
+            QCOMPARE(ReadWholeFile(seen), expected);
+        }
+    }
+
     void refusesAFolderOfOtherFiles() {
         const QString folder = UserHome + QStringLiteral("/Documents");
         WriteTextFile(folder + QStringLiteral("/notes.txt"), "mine");

@@ -6,13 +6,21 @@
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLockFile>
+#include <QThread>
 #include <QFileInfo>
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QString mailbox(const QString& keyPath = QString::fromLatin1(DefaultSettingsKeyPath())) {
@@ -38,6 +46,35 @@ QString socketOf(const TTestInstallation& inst) {
     return TInstanceGuard::SocketPath(TInstanceGuard::LockName(inst.dir()));
 }
 
+QByteArray commandLineOf(QProcess& process) {
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(process.processId()));
+    return cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll() : QByteArray();
+}
+
+// Feeds text to a FIFO each time a reader has opened it, until done() says so; false on
+// timeout. The first time a reader is there, atFirstReader runs while the reader still waits.
+template <typename Done, typename AtFirst>
+bool FeedFifo(const QString& fifo, const QByteArray& text, Done done, AtFirst atFirstReader) {
+    const QByteArray name = QFile::encodeName(fifo);
+    bool first = true;
+    QDeadlineTimer deadline(20000);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            QThread::msleep(5);
+            continue;
+        }
+        if (std::exchange(first, false))
+            atFirstReader();
+        [[maybe_unused]] const ssize_t n = ::write(fd, text.constData(), size_t(text.size()));
+        ::close(fd);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
 } // namespace
 
 class TSingleInstanceTest : public QObject {
@@ -51,6 +88,15 @@ private slots:
     void runningClientTakesTheLink();
     void simultaneousLaunchesShareTheMailbox();
     void loginPasswordLeavesTheCommandLine();
+    void passwordGoesBeforeAnyStartUpWork();
+    void launcherLinkComesInTheEnvironment();
+    void oneLockWhateverTheRuntimeFolder_data();
+    void oneLockWhateverTheRuntimeFolder();
+    void ownerlessLockDoesNotBlock();
+    void unreachableHolderIsReported();
+    void blockedSettingsFolderKeepsLinksAndSaysSo();
+    void terminateEndsALongStartUpStep();
+    void killedSavesLeftoversGoAtStart();
     void noSafeRuntimeFolderEndsWithTheReason();
     void withoutADisplayEndsWithOneLine_data();
     void withoutADisplayEndsWithOneLine();
@@ -228,6 +274,194 @@ void TSingleInstanceTest::loginPasswordLeavesTheCommandLine() {
     const QByteArray seen = cmdline.readAll();
     QVERIFY2(!seen.contains("Sup3rSecret") && !seen.contains("UserName"), seen.constData());
     QVERIFY(seen.contains("/url:"));
+    run.terminate();
+    QVERIFY(run.waitFinished());
+}
+
+void TSingleInstanceTest::passwordGoesBeforeAnyStartUpWork() {
+    TTestHome home;
+    TTestInstallation inst;
+    // Qt's set-up reads its logging rules (QT_LOGGING_CONF) while the application object is
+    // made: as a FIFO they hold the client there, and what its command line shows then is what
+    // other users could read all along.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("logging.ini");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcessEnvironment env;
+    env.insert("QT_LOGGING_CONF", fifo);
+    TClientRun run(inst.clientPath(), {"/url:velquist://Login/?UserName=ann&Password=Sup3rSecret"},
+                   QString(), env);
+    QVERIFY(run.waitStarted());
+    QByteArray seen;
+    QVERIFY(FeedFifo(
+        fifo, "[Rules]\n", [&] { return QFileInfo::exists(socketOf(inst)); },
+        [&] { seen = commandLineOf(run.process()); }));
+    QVERIFY2(seen.contains("/url:") && !seen.contains("Sup3rSecret"), QByteArray(seen).replace(char(0), char(32)).constData());
+    run.terminate();
+    QVERIFY(run.waitFinished());
+}
+
+void TSingleInstanceTest::launcherLinkComesInTheEnvironment() {
+    TTestHome home;
+    TTestInstallation inst;
+    TPollerFolder poller;
+    TClientRun first(inst.clientPath(), {}, poller.path());
+    QVERIFY(WaitForFile(socketOf(inst)));
+    // The launcher's link counts as the first argument: a later one on the command line wins.
+    QProcessEnvironment env;
+    env.insert("VELQUIST_LINK_ARGUMENT", "/url:velquist://from-launcher");
+    TClientRun second(inst.clientPath(), {}, QString(), env);
+    QVERIFY(second.waitFinished());
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(mailbox(), QString("velquist://from-launcher"));
+    TClientRun third(inst.clientPath(), {"/url:velquist://argument"}, QString(), env);
+    QVERIFY(third.waitFinished());
+    QCOMPARE(mailbox(), QString("velquist://argument"));
+    first.terminate();
+    QVERIFY(first.waitFinished());
+}
+
+void TSingleInstanceTest::oneLockWhateverTheRuntimeFolder_data() {
+    QTest::addColumn<bool>("firstHasRuntimeDir");
+    QTest::addColumn<bool>("secondHasRuntimeDir");
+    QTest::addColumn<bool>("plantedFolderVanishes");
+    QTest::newRow("first with XDG_RUNTIME_DIR, second without") << true << false << false;
+    QTest::newRow("first without XDG_RUNTIME_DIR, second with") << false << true << false;
+    QTest::newRow("a planted runtime folder vanishes in between") << true << true << true;
+}
+
+void TSingleInstanceTest::oneLockWhateverTheRuntimeFolder() {
+    QFETCH(bool, firstHasRuntimeDir);
+    QFETCH(bool, secondHasRuntimeDir);
+    QFETCH(bool, plantedFolderVanishes);
+    TTestHome home;
+    TTestInstallation inst;
+    const QString planted = home.runtimeDir() + "/velquist";
+    if (plantedFolderVanishes) {
+        // Another user's folder in the runtime folder's place, removed after the first start.
+        QVERIFY(QDir().mkdir(home.path() + "/theirs"));
+        QVERIFY(QFile::link(home.path() + "/theirs", planted));
+    }
+    const QStringList noRuntime{"XDG_RUNTIME_DIR"};
+    TClientRun first(inst.clientPath(), {}, QString(), {},
+                     firstHasRuntimeDir ? QStringList() : noRuntime);
+    QVERIFY2(WaitForFile(socketOf(inst)), first.stdErr().constData());
+    if (plantedFolderVanishes)
+        QVERIFY(QFile::remove(planted));
+
+    TClientRun second(inst.clientPath(), {"/url:velquist://NewAlertWindow/"}, QString(), {},
+                      secondHasRuntimeDir ? QStringList() : noRuntime);
+    // A second client would run on instead of ending.
+    QVERIFY2(second.waitFinished(8000), "the second launch runs as a client of its own");
+    QCOMPARE(second.exitCode(), 0);
+    // The first client took the link from the mailbox: it was the one told.
+    QTRY_COMPARE_WITH_TIMEOUT(mailbox(), QString(), 5000);
+    QCOMPARE(first.process().state(), QProcess::Running);
+    first.terminate();
+    QVERIFY(first.waitFinished());
+    QCOMPARE(first.exitCode(), 0);
+}
+
+void TSingleInstanceTest::ownerlessLockDoesNotBlock() {
+    TTestHome home;
+    TTestInstallation inst;
+    // Left by a crash at the wrong moment, or put there by someone else: no owner in it.
+    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir()));
+    WriteTextFile(lock, "x");
+    TClientRun run(inst.clientPath(), {});
+    QVERIFY2(WaitForFile(socketOf(inst)), run.stdErr().constData());
+    QVERIFY(run.waitForStdErr("removed the lock file"));
+    QCOMPARE(run.process().state(), QProcess::Running);
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
+}
+
+void TSingleInstanceTest::unreachableHolderIsReported() {
+    TTestHome home;
+    TTestInstallation inst;
+    // A live process holds the lock (this test) but answers on no socket.
+    QLockFile held(TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir())));
+    QVERIFY(held.tryLock(0));
+    QProcessEnvironment env;
+    env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+    TClientRun run(inst.clientPath(), {"/url:velquist://lost"}, QString(), env);
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QVERIFY(run.exitCode() != 0);
+    const QByteArray err = run.stdErr();
+    QVERIFY2(err.contains("velquist: Velquist cannot start") && err.contains("could not be reached") &&
+                 err.contains("velquist prompt:") &&
+                 err.contains(QByteArray::number(QCoreApplication::applicationPid())),
+             err.constData());
+}
+
+void TSingleInstanceTest::blockedSettingsFolderKeepsLinksAndSaysSo() {
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(QDir().mkdir(inst.dir() + "/SavedWindows"));
+    WriteTextFile(home.configHome() + "/velquist", "a file where the settings folder belongs");
+    QProcessEnvironment env;
+    env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+    TClientRun first(inst.clientPath(), {}, QString(), env);
+    QVERIFY2(first.waitForStdErr("every setting changed now is lost"), first.stdErr().constData());
+    QVERIFY(first.stdErr().contains("velquist prompt:"));
+    QVERIFY(WaitForFile(socketOf(inst)));
+
+    // The second launch's store is its own memory: the link must travel on the socket.
+    TClientRun second(inst.clientPath(), {"/url:velquist://NewAlertWindow/?WindowConfig=handed"},
+                      QString(), env);
+    QVERIFY2(second.waitFinished(8000), "the second launch runs as a client of its own");
+    QCOMPARE(second.exitCode(), 0);
+    // The running client opens the window within its URL handler's tick; its layout then
+    // holds it.
+    QTest::qWait(2500);
+    first.terminate();
+    QVERIFY(first.waitFinished());
+    const QByteArray layout = ReadWholeFile(inst.dir() + "/SavedWindows/DEFAULT_LAYOUT.zkl");
+    QVERIFY2(layout.contains("WindowConfig=handed"), layout.constData());
+}
+
+void TSingleInstanceTest::terminateEndsALongStartUpStep() {
+    TTestHome home;
+    TTestInstallation inst;
+    // The splash bitmap is read before the windows are made: as a FIFO nobody writes (a file
+    // on a hung share), it holds start-up there as long as it likes, the event loop not running.
+    QCOMPARE(::mkfifo(QFile::encodeName(inst.dir() + "/splash.bmp").constData(), 0600), 0);
+    QTemporaryDir startDir;
+    TClientRun run(inst.clientPath(), {}, startDir.path());
+    QVERIFY(WaitForFile(socketOf(inst)));
+    QTest::qWait(300);
+    QElapsedTimer clock;
+    clock.start();
+    run.terminate();
+    QVERIFY2(run.waitFinished(10000), "a terminate during start-up was not obeyed");
+    QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 0);
+    QVERIFY2(run.stdErr().contains("terminated during start-up"), run.stdErr().constData());
+}
+
+void TSingleInstanceTest::killedSavesLeftoversGoAtStart() {
+    TTestHome home;
+    TTestInstallation inst;
+    // Up to megabytes each, left by saves that were killed.
+    const QStringList stale = {inst.dir() + "/SavedWindows/DEFAULT_LAYOUT.zkl.tmp-a1B2c3",
+                               inst.dir() + "/Local.ini.tmp-Zz9Zz9",
+                               home.dataHome() + "/velquist/service/demo.json.tmp-Q1w2E3"};
+    const QString fresh = inst.dir() + "/SavedWindows/Mine.zkl.tmp-f1f1f1"; // may be a save now
+    const timespec old[2] = {{1000, 0}, {1000, 0}};
+    for (const QString& file : stale) {
+        WriteTextFile(file, QByteArray(4096, 'x'));
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), old, 0), 0);
+    }
+    WriteTextFile(fresh, "x");
+    TClientRun run(inst.clientPath(), {});
+    QVERIFY(WaitForFile(socketOf(inst)));
+    QTRY_VERIFY(!QFileInfo::exists(stale.last()));
+    for (const QString& file : stale)
+        QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
+    QVERIFY(QFileInfo::exists(fresh));
     run.terminate();
     QVERIFY(run.waitFinished());
 }

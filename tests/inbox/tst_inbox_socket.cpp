@@ -91,7 +91,7 @@ private slots:
 };
 
 void TInboxSocketTest::pathsStaleAndLiveSockets() {
-    const QString runtime = Home->runtimeDir() + QStringLiteral("/velquist");
+    const QString runtime = Home->configHome() + QStringLiteral("/velquist/run");
     QCOMPARE(path(), runtime + "/_test.inbox");
     const QString longName = QString(200, QLatin1Char('x'));
     const QString hashed = TInboxSocket::SocketPath(longName);

@@ -95,7 +95,7 @@ private slots:
 };
 
 void TLinkBrokerTest::socketPathFollowsTheInstallation() {
-    const QString runtime = Home->runtimeDir() + QStringLiteral("/velquist");
+    const QString runtime = Home->configHome() + QStringLiteral("/velquist/run");
     QCOMPARE(TLinkBroker::SocketPath("_opt_velquist"), runtime + "/_opt_velquist.links");
     const QString oldDir = QDir::currentPath();
     QDir::setCurrent(Home->path());

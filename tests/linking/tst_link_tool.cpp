@@ -1,4 +1,5 @@
 #include "linking/zkLinkBroker.h"
+#include "platform/zkPaths.h"
 #include "zkTestSupport.h"
 
 #include <QDir>
@@ -34,7 +35,7 @@ class TLinkToolTest : public QObject {
 
     std::unique_ptr<TTestHome> Home;
     QString socketPath(const QString& name) const {
-        return Home->runtimeDir() + QStringLiteral("/velquist/") + name + QStringLiteral(".links");
+        return zkPaths::RuntimeDir() + QLatin1Char('/') + name + QStringLiteral(".links");
     }
 
 private slots:
@@ -48,6 +49,7 @@ private slots:
     void printsEachSymbolOfItsLists();
     void execRunsTheCommandWithoutAShell();
     void lostLinkIsAnError();
+    void controlCharactersNeverReachTheTerminal();
     void findsTheOneRunningClient();
     void refusesASocketOfAnotherUser();
 };
@@ -94,6 +96,27 @@ void TLinkToolTest::lostLinkIsAnError() {
     QCOMPARE(tool->readAllStandardOutput(), QByteArray("IBM\n"));
     QCOMPARE(tool->exitCode(), 1);
     QVERIFY(tool->readAllStandardError().contains("the link was lost"));
+}
+
+void TLinkToolTest::controlCharactersNeverReachTheTerminal() {
+    // Whatever a sender puts in a symbol: escape, bell, NUL, a C1 control in UTF-8.
+    QLocalServer server;
+    QVERIFY(QDir().mkpath(QFileInfo(socketPath("a")).path()));
+    QVERIFY(server.listen(socketPath("a")));
+    auto tool = startTool({"--socket", socketPath("a"), "L"});
+    QVERIFY(server.waitForNewConnection(5000));
+    QLocalSocket* peer = server.nextPendingConnection();
+    QVERIFY(peer);
+    while (!peer->canReadLine())
+        QVERIFY(peer->waitForReadyRead(5000)); // linked
+    peer->write(QByteArray("SYMBOL A\x1b]0;x\x07" "B\0C\\D\xc2\x9b\xc3\xa9\n", 24));
+    peer->write("SYMBOL IBM\n");
+    peer->flush();
+    delete peer;
+    server.close();
+    QVERIFY(tool->waitForFinished(5000));
+    const QByteArray out = tool->readAllStandardOutput();
+    QCOMPARE(out, QByteArray("A\\x1B]0;x\\x07B\\x00C\\x5CD\\x9B\xc3\xa9\nIBM\n"));
 }
 
 void TLinkToolTest::execRunsTheCommandWithoutAShell() {

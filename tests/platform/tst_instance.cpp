@@ -3,8 +3,13 @@
 #include "zkTestSupport.h"
 
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TInstanceTest : public QObject {
     Q_OBJECT
@@ -14,6 +19,10 @@ private slots:
     void oneHolderPerFolder();
     void commandsReachTheHolder();
     void staleSocketIsReplaced();
+    void ownerlessLockIsTakenOver_data();
+    void ownerlessLockIsTakenOver();
+    void liveHolderIsNeverTakenOver();
+    void linkCommandsCarryAnyLink();
 };
 
 void TInstanceTest::lockNames() {
@@ -82,6 +91,79 @@ void TInstanceTest::staleSocketIsReplaced() {
     QSignalSpy activate(&guard, &TInstanceGuard::ActivationRequested);
     QVERIFY(TInstanceGuard::SendCommand(guard.lockName(), "activate"));
     QTRY_COMPARE(activate.count(), 1);
+}
+
+void TInstanceTest::ownerlessLockIsTakenOver_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::newRow("empty") << QByteArray() << 0644 << false;
+    QTest::newRow("junk") << QByteArray("x") << 0644 << false;
+    QTest::newRow("no process id") << QByteArray("\nvelquist\nhost\n") << 0644 << false;
+    QTest::newRow("another account's, read-only") << QByteArray("x") << 0444 << true;
+    QTest::newRow("unreadable") << QByteArray("1\nvelquist\n") << 0000 << true;
+}
+
+void TInstanceTest::ownerlessLockIsTakenOver() {
+    QFETCH(QByteArray, content);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    TTestHome home;
+    TInstanceGuard guard("/srv/junk");
+    const QByteArray lock = QFile::encodeName(TInstanceGuard::LockPath(guard.lockName()));
+    WriteTextFile(QString::fromLocal8Bit(lock), content);
+    QCOMPARE(::chmod(lock.constData(), mode_t(mode)), 0);
+    if (otherOwner && ::geteuid() == 0)
+        QCOMPARE(::chown(lock.constData(), 4242, 4242), 0);
+    QVERIFY2(guard.TryAcquire(), qPrintable(guard.Problem()));
+    QVERIFY(guard.Problem().isEmpty());
+    // Ours now: a second guard finds a live holder.
+    TInstanceGuard second("/srv/junk");
+    QVERIFY(!second.TryAcquire());
+    QCOMPARE(second.HolderPid(), QCoreApplication::applicationPid());
+}
+
+void TInstanceTest::liveHolderIsNeverTakenOver() {
+    TTestHome home;
+    // A lock taken long ago by a process that still runs (this one) stays its own.
+    QLockFile held(TInstanceGuard::LockPath("_srv_live"));
+    QVERIFY(held.tryLock(0));
+    const QByteArray path = QFile::encodeName(TInstanceGuard::LockPath("_srv_live"));
+    const timespec old[2] = {{1000, 0}, {1000, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, path.constData(), old, 0), 0);
+    TInstanceGuard guard("/srv/live");
+    QVERIFY(!guard.TryAcquire());
+    QVERIFY(guard.Problem().isEmpty());
+    QCOMPARE(guard.HolderPid(), QCoreApplication::applicationPid());
+    QVERIFY(QFileInfo::exists(QString::fromLocal8Bit(path)));
+}
+
+void TInstanceTest::linkCommandsCarryAnyLink() {
+    const QString link = QStringLiteral("velquist://Login/?UserName=ä n&Password=a b\\c|d");
+    const auto parsed = TInstanceGuard::ParseCommand(TInstanceGuard::LinkCommand(link));
+    QVERIFY(parsed && parsed->Kind == TInstanceGuard::TCommand::Link);
+    QCOMPARE(parsed->LinkText, link);
+    QVERIFY(TInstanceGuard::ParseCommand("activate")->Kind == TInstanceGuard::TCommand::Activate);
+    for (const QByteArray& bad :
+         {QByteArray("link"), QByteArray("link !!!"), QByteArray("Activate"), QByteArray(""),
+          "link " + QByteArray("a\nb").toBase64(), "link " + QByteArray("a\x1b[2J").toBase64()})
+        QVERIFY2(!TInstanceGuard::ParseCommand(bad), bad.constData());
+
+    // Over the socket: a line too long for any command cuts its sender off and is not taken
+    // in pieces; the next sender's link arrives whole.
+    TTestHome home;
+    TInstanceGuard guard("/srv/links");
+    QVERIFY(guard.TryAcquire());
+    QVERIFY(guard.Listen());
+    QSignalSpy links(&guard, &TInstanceGuard::LinkReceived);
+    TInstanceGuard::SendCommand(
+        guard.lockName(),
+        TInstanceGuard::LinkCommand(QString(TInstanceGuard::MaxCommandBytes, QLatin1Char('a'))));
+    QVERIFY(TInstanceGuard::SendCommand(guard.lockName(), TInstanceGuard::LinkCommand(link)));
+    QTRY_COMPARE(links.count(), 1);
+    QTest::qWait(100);
+    QCOMPARE(links.count(), 1);
+    QCOMPARE(links.first().first().toString(), link);
 }
 
 QTEST_MAIN(TInstanceTest)

@@ -1,5 +1,5 @@
-// The runtime folder holds the instance lock and the sockets, so a folder another user can
-// reach must never be used. Ownership by "another user" is faked through the uid seam, or made
+// The lock folder (and the runtime folder of the sockets) beside the store, with the system's
+// runtime folder as the stand-in: a folder another user can reach must never be used. Ownership by "another user" is faked through the uid seam, or made
 // real with chown when the test runs as root.
 #include "platform/zkInstance.h"
 #include "platform/zkPaths.h"
@@ -31,8 +31,8 @@ struct TFakeUid {
 class TRuntimeDirTest : public QObject {
     Q_OBJECT
 
-    QString preferred(const TTestHome& home) const { return home.runtimeDir() + "/velquist"; }
-    QString fallback(const TTestHome& home) const { return home.configHome() + "/velquist/run"; }
+    QString preferred(const TTestHome& home) const { return home.configHome() + "/velquist/run"; }
+    QString fallback(const TTestHome& home) const { return home.runtimeDir() + "/velquist"; }
 
 private slots:
     void missingFolderIsCreatedPrivate() {
@@ -44,7 +44,7 @@ private slots:
 
     void openFolderOfOursIsMadePrivate() {
         TTestHome home;
-        QVERIFY(QDir().mkdir(preferred(home)));
+        QVERIFY(QDir().mkpath(preferred(home)));
         ::chmod(QFile::encodeName(preferred(home)).constData(), 0777);
         QCOMPARE(zkPaths::RuntimeDir(), preferred(home));
         QCOMPARE(modeOf(preferred(home)), mode_t(0700));
@@ -56,6 +56,7 @@ private slots:
         const QString theirs = home.path() + "/theirs";
         QVERIFY(QDir().mkdir(theirs));
         ::chmod(QFile::encodeName(theirs).constData(), 0777);
+        QVERIFY(QDir().mkpath(home.configHome() + "/velquist"));
         QVERIFY(QFile::link(theirs, preferred(home)));
         const QString lockName = TInstanceGuard::LockName("/srv/planted");
         WriteTextFile(theirs + "/" + lockName + ".lock", "1\nvelquist\nhost\n");
@@ -79,7 +80,7 @@ private slots:
 
     void folderOfAnotherUserIsRefused() {
         TTestHome home;
-        QVERIFY(QDir().mkdir(preferred(home)));
+        QVERIFY(QDir().mkpath(preferred(home)));
         if (::geteuid() == 0) {
             // Really another owner: the fallback, which is ours, is taken.
             QCOMPARE(::chown(QFile::encodeName(preferred(home)).constData(), 4242, 4242), 0);
@@ -98,12 +99,30 @@ private slots:
 
     void tooLongForASocketUsesTheFallback() {
         TTestHome home;
-        const QString deep = home.runtimeDir() + "/" + QString(90, 'd');
+        const QString deep = home.configHome() + "/" + QString(90, 'd');
         QVERIFY(QDir().mkpath(deep));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(deep));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(deep));
         QCOMPARE(zkPaths::RuntimeDir(), fallback(home));
         QVERIFY(QFile::encodeName(TInstanceGuard::SocketPath("_" + QString(200, 'x'))).size() <=
                 107);
+        // The lock needs no socket address: it stays beside the store.
+        QCOMPARE(zkPaths::LockDir(), deep + "/velquist/run");
+    }
+
+    // The lock's place does not follow XDG_RUNTIME_DIR nor folders that come and go in it.
+    void lockFolderIsTheSameWhateverTheRuntimeFolder() {
+        TTestHome home;
+        const QString lock = TInstanceGuard::LockPath("_opt_v");
+        QCOMPARE(lock, preferred(home) + "/_opt_v.lock");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        QCOMPARE(TInstanceGuard::LockPath("_opt_v"), lock);
+        QCOMPARE(TInstanceGuard::SocketPath("_opt_v"), preferred(home) + "/_opt_v.sock");
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        QVERIFY(QFile::link(home.path(), fallback(home))); // appears, refused
+        QCOMPARE(TInstanceGuard::LockPath("_opt_v"), lock);
+        QVERIFY(QFile::remove(fallback(home))); // and vanishes
+        QCOMPARE(TInstanceGuard::LockPath("_opt_v"), lock);
     }
 };
 

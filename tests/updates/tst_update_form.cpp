@@ -218,6 +218,21 @@ private slots:
         QCOMPARE(g.sent(), 0);
     }
 
+    // The net request reads file: addresses too; the update address is a web address only.
+    void onlyWebAddressesAreAsked() {
+        for (const char* address : {"file:///etc/passwd", "ftp://updates.example/build.txt",
+                                    "https:no-host", "/tmp/build.txt"}) {
+            TUpdateFixture f;
+            ConfigInfo().CheckUpdateURL = QString::fromLatin1(address);
+            f.Form->RequestUpdateInfo(true);
+            QVERIFY2(f.sent() == 0, address);
+        }
+        TUpdateFixture g;
+        ConfigInfo().CheckUpdateURL = QStringLiteral("HTTP://updates.example/build.txt");
+        g.Form->RequestUpdateInfo(true);
+        QCOMPARE(g.sent(), 1);
+    }
+
     void answers_data() {
         QTest::addColumn<QString>("response");
         QTest::addColumn<bool>("newer");
