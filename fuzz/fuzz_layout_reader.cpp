@@ -7,38 +7,14 @@
 #include "shell/zkLayouts.h"
 #include "zkFuzzCheck.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <unistd.h>
 
 namespace {
-
-// The files are real, as the reader and the atomic save need them, but in memory (tmpfs):
-// there a save's fsync costs nothing, where on a disk it held the target to a few runs a second.
-// A folder of our own keeps the save's look for left temporaries short.
-QString Scratch(const char* name) {
-    static const QString dir = [] {
-        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
-                                                                        : QDir::tempPath();
-        const QString path = base + QStringLiteral("/fuzz-layout-%1").arg(::getpid());
-        Check(QDir().mkpath(path));
-        static const QString* const made = new QString(path); // outlives the exit handlers
-        std::atexit([] { QDir(*made).removeRecursively(); });
-        return path;
-    }();
-    return dir + QLatin1Char('/') + QLatin1String(name);
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    Check(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    Check(file.write(bytes) == bytes.size());
-}
-
+// The files live in memory (no system call per read or save): the reader and writer are what
+// is fuzzed here, and the disk made each run a hundred system calls.
+const QString Input = QStringLiteral("/velquist-fuzz/in.zkl");
+const QString Copy = QStringLiteral("/velquist-fuzz/copy.zkl");
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)ready;
-    const QString input = Scratch("in.zkl");
-    const QString copy = Scratch("copy.zkl");
-    WriteFile(input, QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
-    QFile::remove(copy);
+    const QString& input = Input;
+    const QString& copy = Copy;
+    zkIni::SetMemoryFile(input, QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    zkIni::SetMemoryFile(copy, std::nullopt);
     zkIni::ClearCache();
 
     const TSettingsStore in = TSettingsStore::IniFile(input);

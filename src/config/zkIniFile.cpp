@@ -408,6 +408,7 @@ struct TCache {
     QHash<QString, TCached> Files;
     QHash<QString, TBatch> Batches;
     QSet<QString> PrivateFiles; // absolute paths saved readable by the owner alone
+    QHash<QString, std::optional<QByteArray>> MemoryFiles; // see SetMemoryFile
     quint64 Clock = 0;
 };
 
@@ -445,6 +446,20 @@ void Evict(TCache& cache, const QString& keep) {
 // The cached parse of a file that exists, brought up to date; nullptr when the file is missing
 // or cannot be read (state tells which). Call with the lock held.
 TIniDocument* Loaded(TCache& cache, const QString& path, TFileState& state) {
+    const auto memory = cache.MemoryFiles.constFind(path);
+    if (memory != cache.MemoryFiles.cend()) {
+        if (!*memory) {
+            state = TFileState::Missing;
+            cache.Files.remove(path);
+            return nullptr;
+        }
+        state = TFileState::Present;
+        TCached& cached = cache.Files[path];
+        if (!cached.Document)
+            cached.Document = std::make_shared<TIniDocument>(TIniDocument::Parse(**memory));
+        cached.LastUse = ++cache.Clock;
+        return cached.Document.get();
+    }
     auto it = cache.Files.find(path);
     const QByteArray encoded = it != cache.Files.end() ? it->Encoded : QFile::encodeName(path);
     TStamp stamp;
@@ -494,6 +509,14 @@ const TIniDocument& Current(TCache& cache, const QString& path) {
 void Save(TCache& cache, const QString& path, const QString& displayName,
           std::shared_ptr<TIniDocument> document) {
     const QByteArray bytes = document->Serialize();
+    const auto memory = cache.MemoryFiles.find(path);
+    if (memory != cache.MemoryFiles.end()) {
+        *memory = bytes;
+        TCached& cached = cache.Files[path];
+        cached.Document = std::move(document);
+        cached.LastUse = ++cache.Clock;
+        return;
+    }
     // Set on the new file before it takes the old one's place, so a secret is never readable
     // by others, whatever the old file allowed.
     const bool saved = cache.PrivateFiles.contains(path) ? zkAtomicFile::WritePrivate(path, bytes)
@@ -674,6 +697,21 @@ void ClearCache() {
     TCache& cache = Cache();
     QMutexLocker locker(&cache.Lock);
     cache.Files.clear();
+}
+
+void SetMemoryFile(const QString& path, const std::optional<QByteArray>& bytes) {
+    TCache& cache = Cache();
+    QMutexLocker locker(&cache.Lock);
+    cache.MemoryFiles.insert(path, bytes);
+    cache.Files.remove(path);
+}
+
+void ClearMemoryFiles() {
+    TCache& cache = Cache();
+    QMutexLocker locker(&cache.Lock);
+    for (auto it = cache.MemoryFiles.cbegin(); it != cache.MemoryFiles.cend(); ++it)
+        cache.Files.remove(it.key());
+    cache.MemoryFiles.clear();
 }
 
 } // namespace zkIni

@@ -128,6 +128,13 @@ void SaveDocument(const QString& fileName, const TIniDocument& document);
 // and writable by the owner alone (0600) at once, and every later save of it stays so.
 void MarkPrivate(const QString& fileName);
 
+// Drops every parsed file; the next read parses again (from the disk or from memory).
 void ClearCache();
+
+// Fuzzing and tests: the file at that absolute path lives in memory alone. Reads take the text
+// given (std::nullopt: the file is missing) and saves keep the saved text, with no system call;
+// ClearCache() keeps the text. ClearMemoryFiles() ends it for every such file.
+void SetMemoryFile(const QString& path, const std::optional<QByteArray>& bytes);
+void ClearMemoryFiles();
 
 } // namespace zkIni

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -58,6 +59,32 @@ private:
 
 private slots:
     void init() { zkIni::ClearCache(); }
+
+    // A file held in memory reads and saves like one on disk, and never touches the disk.
+    void memoryFilesNeverTouchTheDisk() {
+        const QString file = path("memory/in.ini");
+        zkIni::SetMemoryFile(file, QByteArray("[A]\nk = 'v'\n"));
+        QCOMPARE(zkIni::ReadValue(file, "a", "K"), std::optional<QString>("v"));
+        zkIni::WriteValue(file, "A", "n", "2");
+        zkIni::ClearCache();
+        QCOMPARE(zkIni::ReadValue(file, "A", "n"), std::optional<QString>("2"));
+        QCOMPARE(zkIni::ReadValue(file, "A", "k"), std::optional<QString>("v"));
+
+        const QString missing = path("memory/none.ini");
+        zkIni::SetMemoryFile(missing, std::nullopt);
+        QVERIFY(!zkIni::ReadValue(missing, "A", "k"));
+        zkIni::BeginBatch(missing);
+        zkIni::WriteValue(missing, "B", "x", "1");
+        zkIni::WriteValue(missing, "B", "y", "2");
+        zkIni::CommitBatch(missing, "none.ini");
+        zkIni::ClearCache();
+        QCOMPARE(zkIni::SectionNames(missing), QStringList({"B"}));
+        QVERIFY(!QFileInfo::exists(path("memory")));
+
+        // Once ended, the name is a file on disk again (here: none).
+        zkIni::ClearMemoryFiles();
+        QVERIFY(!zkIni::ReadValue(file, "A", "k"));
+    }
 
     // --- reading rules -----------------------------------------------------------------------
 
