@@ -25,6 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)ready;
+    // Nothing of a run outlives it: libFuzzer looks for leaks (slowly) after any run that
+    // frees less than it allocated.
+    struct TEndOfRun {
+        ~TEndOfRun() {
+            zkIni::ClearMemoryFiles();
+            zkIni::ClearCache();
+        }
+    } endOfRun;
     const QString& input = Input;
     const QString& copy = Copy;
     zkIni::SetMemoryFile(input, QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
