@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QStringDecoder>
 
+#include <array>
 #include <cerrno>
 #include <memory>
 #include <sys/stat.h>
@@ -60,10 +61,17 @@ QStringView Unquoted(QStringView value) {
     return value;
 }
 
+// Names are nearly always ASCII: a table folds them with one comparison a character, which
+// every lookup of a section or key makes for each character of the name.
+constexpr auto AsciiFold = [] {
+    std::array<char16_t, 128> table{};
+    for (char16_t c = 0; c < 128; ++c)
+        table[c] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+    return table;
+}();
+
 char16_t FoldUnit(char16_t c) {
-    if (c < 0x80)
-        return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
-    return QChar::toCaseFolded(c);
+    return c < 0x80 ? AsciiFold[c] : QChar::toCaseFolded(c);
 }
 
 } // namespace
@@ -390,6 +398,7 @@ struct TCached {
     std::shared_ptr<TIniDocument> Document;
     TStamp Stamp;
     quint64 LastUse = 0;
+    bool InMemory = false; // a file of SetMemoryFile: never compared with the disk
 };
 
 struct TBatch {
@@ -446,6 +455,12 @@ void Evict(TCache& cache, const QString& keep) {
 // The cached parse of a file that exists, brought up to date; nullptr when the file is missing
 // or cannot be read (state tells which). Call with the lock held.
 TIniDocument* Loaded(TCache& cache, const QString& path, TFileState& state) {
+    auto it = cache.Files.find(path);
+    if (it != cache.Files.end() && it->InMemory) {
+        state = TFileState::Present;
+        it->LastUse = ++cache.Clock;
+        return it->Document.get();
+    }
     const auto memory = cache.MemoryFiles.constFind(path);
     if (memory != cache.MemoryFiles.cend()) {
         if (!*memory) {
@@ -455,12 +470,11 @@ TIniDocument* Loaded(TCache& cache, const QString& path, TFileState& state) {
         }
         state = TFileState::Present;
         TCached& cached = cache.Files[path];
-        if (!cached.Document)
-            cached.Document = std::make_shared<TIniDocument>(TIniDocument::Parse(**memory));
+        cached.Document = std::make_shared<TIniDocument>(TIniDocument::Parse(**memory));
+        cached.InMemory = true;
         cached.LastUse = ++cache.Clock;
         return cached.Document.get();
     }
-    auto it = cache.Files.find(path);
     const QByteArray encoded = it != cache.Files.end() ? it->Encoded : QFile::encodeName(path);
     TStamp stamp;
     state = StatFile(encoded, stamp);
@@ -514,6 +528,7 @@ void Save(TCache& cache, const QString& path, const QString& displayName,
         *memory = bytes;
         TCached& cached = cache.Files[path];
         cached.Document = std::move(document);
+        cached.InMemory = true;
         cached.LastUse = ++cache.Clock;
         return;
     }
