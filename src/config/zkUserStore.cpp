@@ -6,9 +6,12 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QThread>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +27,15 @@ namespace {
 constexpr int BusyTimeoutMs = 5000;
 // Attempts at taking the write lock; each waits up to the busy timeout.
 constexpr int WriteAttempts = 4;
+// Setting up a new store (WAL mode, tables) while other processes do the same: SQLite answers
+// "locked" at once, without its busy handler, where waiting could deadlock, so these attempts
+// wait a little themselves, at most about 4 s in all.
+constexpr int SetupAttempts = 40;
+
+void BackOff(int attempt) {
+    const int ms = std::min(attempt, 10) * 10 + int(QRandomGenerator::global()->bounded(10));
+    QThread::msleep(ulong(ms));
+}
 constexpr qsizetype MaxValueNameLength = 16383;
 constexpr int64_t RootKeyId = 1;
 
@@ -438,8 +450,9 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
                     rc = SQLITE_OK;
             }
             sqlite3_finalize(statement);
-            if ((rc & 0xff) != SQLITE_BUSY || attempt >= WriteAttempts)
+            if ((rc & 0xff) != SQLITE_BUSY || attempt >= SetupAttempts)
                 break;
+            BackOff(attempt);
         }
         if (rc != SQLITE_OK) {
             *problem = QString::fromUtf8(sqlite3_errmsg(Db));
