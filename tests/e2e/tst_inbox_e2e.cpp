@@ -61,12 +61,6 @@ bool WaitListening(quint16 port, TClientRun& run) {
     return false;
 }
 
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // A client set up as a user would have it after enabling the inbox: DEMO logged in, no layout
 // opened at start, the layout saved to a file on exit, and new windows that play a sound.
 struct TInboxDesk {

@@ -10,19 +10,12 @@
 #include "zkTestSupport.h"
 
 #include <QDir>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
 namespace {
 
 const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
-
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // A user's desk: DEMO logged in, the alert inbox on, and new windows (the inbox opens one per
 // strategy) that show a desktop notification and, when told, play a sound.

@@ -8,6 +8,7 @@
 #include "platform/zkShell.h"
 
 #include <QDir>
+#include <QTcpServer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -67,4 +68,10 @@ TClientSandbox::TClientSandbox() : OldDir(QDir::currentPath()) {
 TClientSandbox::~TClientSandbox() {
     QDir::setCurrent(OldDir);
     TUserStore::ResetInstance();
+}
+
+quint16 FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }

@@ -23,6 +23,8 @@ private:
 
 // Writes text to a file (creating folders), for tests that prepare settings files.
 void WriteTextFile(const QString& path, const QByteArray& content);
+// A TCP port on 127.0.0.1 that nothing listens on right now, for a server a test starts.
+quint16 FreePort();
 QByteArray ReadWholeFile(const QString& path);
 
 // A private home and installation folder as the current directory, with a fresh per-user store
