@@ -26,6 +26,10 @@
 
 class QWidget;
 
+// Where an alert came from: the service's strategy, a feed the service replays, or the user's
+// own programs (alerts added with AddExternalAlerts).
+enum class TAlertSource : uint8_t { Service, Feed, Inbox };
+
 // One alert, as the alert component hands it over with OnNewAlert and OnAlertSelected.
 class IAlertData {
 public:
@@ -37,6 +41,7 @@ public:
     virtual QDateTime AlertTime() const = 0; // UTC
     virtual double Price() const = 0;
     virtual QString Description() const = 0;
+    virtual TAlertSource Source() const { return TAlertSource::Service; }
 };
 
 // A plain alert value; the simulated service and the fakes both use it.
@@ -52,12 +57,14 @@ public:
     QDateTime AlertTime() const override { return Time; }
     double Price() const override { return AlertPrice; }
     QString Description() const override { return Text; }
+    TAlertSource Source() const override { return Origin; }
 
     QString Symbol;
     int32_t Skip = 0;
     QDateTime Time;
     double AlertPrice = 0;
     QString Text;
+    TAlertSource Origin = TAlertSource::Service;
 };
 
 // One symbol list of the account on the server.

@@ -392,6 +392,7 @@ void TSimZentrikWindowX::FeedTick() {
         const double price = line.Price ? *line.Price : Service->PriceOf(line.Symbol);
         batch.push_back(std::make_shared<TSimAlert>(line.Symbol, line.Skip ? 1 : 0, time, price,
                                                     line.Description));
+        batch.back()->Origin = TAlertSource::Feed;
     }
     if (FeedIndex < Feed->Lines.size())
         FeedTimer.start(int(std::clamp<qint64>(Feed->Lines[FeedIndex].AtMs - now, 0, INT32_MAX)));
@@ -455,9 +456,11 @@ void TSimZentrikWindowX::GeneratorTick() {
 void TSimZentrikWindowX::AddExternalAlerts(const QList<TAlertData>& alerts) {
     std::vector<std::shared_ptr<TSimAlert>> batch;
     batch.reserve(size_t(alerts.size()));
-    for (const TAlertData& a : alerts)
+    for (const TAlertData& a : alerts) {
         batch.push_back(
             std::make_shared<TSimAlert>(a.Symbol, a.Skip, a.Time, a.AlertPrice, a.Text));
+        batch.back()->Origin = TAlertSource::Inbox;
+    }
     Deliver(std::move(batch));
 }
 

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "desk/zkAlertLog.h"
+#include "history/zkHistoryStore.h"
+
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+// Keeps every alert the windows take in the history file. RecordAlert (user-interface thread)
+// only queues; a writer thread of its own appends the queue in one transaction every quarter
+// second, so a kill loses at most the last second, and removes alerts older than the kept
+// period at start and once a day.
+//
+// Faults never stop the alert windows: a damaged file is set aside and a new one started; a
+// file that cannot be written (full disk, read-only folder) drops what is queued and tries
+// again with the next alerts. Each kind is announced once per run with Fault().
+class TAlertRecorder : public QObject, public IAlertLog {
+    Q_OBJECT
+public:
+    // Opens (or creates) the file at `path` on the writer thread. keepDays <= 0 records
+    // nothing and empties the history.
+    TAlertRecorder(const QString& path, int keepDays, QObject* parent = nullptr);
+    // Writes what is queued, then stops the writer.
+    ~TAlertRecorder() override;
+
+    void RecordAlert(const QString& window, const IAlertData& alert) override;
+    // Also usable without a component alert (tests, benchmarks).
+    void Record(THistoryAlert alert);
+
+    // A new kept period; removes what is now too old at once (0: everything, and stops
+    // recording).
+    void SetKeepDays(int keepDays);
+    int KeepDays() const;
+
+    // Blocks until everything queued before the call is written (or dropped on a fault).
+    void Flush();
+
+    QString Path() const;
+
+signals:
+    // Alerts just written, with their Ids, in order (user-interface thread).
+    void AlertsStored(const std::vector<THistoryAlert>& alerts);
+    // A fault to tell the user, once per kind per run: the text is ready for a message box.
+    void Fault(const QString& text);
+
+private:
+    struct TWriter;
+    std::unique_ptr<TWriter> Writer;
+};
+
+// The texts of the two faults.
+QString HistoryDamagedText(const QString& setAsidePath);
+QString HistoryUnwritableText(const QString& reason);

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/zkErrors.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// The alert history file could not be opened, read or written (the text says why).
+ZK_DECLARE_ERROR(EHistoryError, EZkError)
+
+// One alert as the history keeps it.
+struct THistoryAlert {
+    qint64 Id = 0;     // row number once stored (grows with every alert); 0 before
+    qint64 TimeMs = 0; // UTC, milliseconds since 1970-01-01
+    QString Window;
+    QString Symbol;
+    double Price = 0;
+    QString Description;
+    QString Source; // "service", "feed" or "inbox"
+
+    bool operator==(const THistoryAlert&) const = default;
+};
+
+// What a search keeps. Every part is optional; all given parts must hold.
+struct THistoryFilter {
+    QString SymbolPrefix;          // case-insensitive (ASCII) prefix; empty: any symbol
+    std::optional<QString> Window; // exact name
+    std::optional<qint64> FromMs;  // inclusive
+    std::optional<qint64> ToMs;    // inclusive
+
+    // The same test the store's queries make, for alerts that arrive while a view is open.
+    bool Matches(const THistoryAlert& alert) const;
+};
+
+// Where a page of newest-first results continues: strictly older than this (time, id).
+struct THistoryCursor {
+    qint64 TimeMs = 0;
+    qint64 Id = 0;
+};
+
+// The alert history file: SQLite in WAL mode, 0600 in a private folder. One object is one
+// connection for one thread; readers (the history window, velquist-history) open their own
+// and see what the writer has committed.
+class THistoryStore {
+public:
+    enum class TMode { ReadWrite, ReadOnly };
+
+    // $XDG_DATA_HOME/velquist/history.sqlite3.
+    static QString DefaultPath();
+
+    // Opens the file, creating it (and its tables) in ReadWrite mode. A file that is not a
+    // history (damaged, or not a database at all) is renamed aside in ReadWrite mode, with
+    // its -wal and -shm, and a new one started; SetAsidePath() then tells where it went.
+    // Raises EHistoryError when the file cannot be opened or created (a ReadOnly open of a
+    // missing file raises too).
+    THistoryStore(const QString& path, TMode mode);
+    ~THistoryStore();
+    THistoryStore(const THistoryStore&) = delete;
+    THistoryStore& operator=(const THistoryStore&) = delete;
+
+    QString Path() const { return FilePath; }
+    QString SetAsidePath() const { return SetAside; }
+
+    // Appends the alerts in one transaction and sets each one's Id. Raises EHistoryError
+    // (nothing written) on failure; IsDamage() tells whether the file itself is at fault.
+    void Append(std::vector<THistoryAlert>& alerts);
+    // Removes alerts with TimeMs < beforeMs; returns how many.
+    qint64 RemoveOlderThan(qint64 beforeMs);
+
+    // Up to `limit` alerts matching the filter, newest first (time, then Id), strictly older
+    // than `after` when given.
+    std::vector<THistoryAlert> Page(const THistoryFilter& filter,
+                                    const std::optional<THistoryCursor>& after, int limit);
+    qint64 Count(const THistoryFilter& filter);
+    // The highest Id stored (0 for none): alerts announced later with an Id up to it are
+    // already in any page read before.
+    qint64 LastId();
+    // Every window name that has alerts, sorted case-insensitively.
+    QStringList WindowNames();
+    // Every matching alert, oldest first; stops early when `sink` returns false.
+    void ForEach(const THistoryFilter& filter,
+                 const std::function<bool(const THistoryAlert&)>& sink);
+
+    // Whether an EHistoryError came from a damaged file (as opposed to a full disk, a
+    // read-only folder...).
+    static bool IsDamage(const EHistoryError& error);
+
+private:
+    QString FilePath;
+    QString SetAside;
+    sqlite3* Db = nullptr;
+};
+
+// CSV (RFC 4180, UTF-8, CRLF line ends): the header line and one line per alert, time as ISO
+// 8601 UTC with milliseconds ("2026-12-09T14:30:05.123Z").
+QByteArray HistoryCsvHeader(); // "time,window,symbol,price,description,source\r\n"
+QByteArray HistoryCsvLine(const THistoryAlert& alert);
