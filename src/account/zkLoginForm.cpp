@@ -26,7 +26,7 @@ namespace {
 const QString DemoUserName = QStringLiteral("DEMO");
 
 QString CredentialsKey() {
-    return SettingsKeyPath() + QStringLiteral("\\Settings");
+    return SettingsValuesPath();
 }
 
 QLabel* newLinkLabel(const QString& name, int designLeft, QWidget* parent) {

@@ -3,6 +3,7 @@
 #include <QList>
 
 class IAccountDesk;
+class IAlertLog;
 class IWindowDesk;
 class TActionsForm;
 class TAlertForm;
@@ -29,6 +30,8 @@ public:
     // A window took a new alert that runs its actions (the desk counts those the user has
     // not seen yet).
     virtual void CountNewAlert() = 0;
+    // Where every alert a window takes is kept; nullptr while nothing keeps them.
+    virtual IAlertLog* AlertLog() const { return nullptr; }
 
     virtual IWindowDesk& Windows() = 0;
     virtual IAccountDesk& Account() = 0;

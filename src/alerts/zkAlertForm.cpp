@@ -6,6 +6,7 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "desk/zkAccountDesk.h"
+#include "desk/zkAlertLog.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
@@ -272,8 +273,13 @@ void TAlertForm::ZentrikWindowXAlertSelected(QObject* /*Sender*/, IAlertData* Al
 }
 
 void TAlertForm::ZentrikWindowXNewAlert(QObject* /*Sender*/, IAlertData* Alert) {
-    if (Alert)
-        NewAlertActions(*this, *Alert);
+    if (!Alert)
+        return;
+    // Kept first: an action may close the window.
+    if (Desk)
+        if (IAlertLog* log = Desk->AlertLog())
+            log->RecordAlert(windowTitle(), *Alert);
+    NewAlertActions(*this, *Alert);
 }
 
 void TAlertForm::ZentrikWindowXCustomMenuItem(QObject* /*Sender*/, const QString& /*Display*/,

@@ -7,7 +7,7 @@
 
 namespace {
 QString settingsKey() {
-    return SettingsKeyPath() + QStringLiteral("\\Settings");
+    return SettingsValuesPath();
 }
 
 QString FolderKey(const QString& folder) {

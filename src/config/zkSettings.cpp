@@ -74,6 +74,10 @@ QString SettingsKeyPath() {
     return KeyPath();
 }
 
+QString SettingsValuesPath() {
+    return KeyPath() + QStringLiteral("\\Settings");
+}
+
 void SetSettingsKeyPath(const QString& path) {
     KeyPath() = path;
 }

@@ -37,6 +37,8 @@ private:
 // (default "\Software\Velquist Client"); every per-user path is this followed by a subkey.
 QString SettingsKeyPath();
 void SetSettingsKeyPath(const QString& path);
+// The key of the client's own settings: SettingsKeyPath() + "\Settings".
+QString SettingsValuesPath();
 inline const char* DefaultSettingsKeyPath() { return "\\Software\\Velquist Client"; }
 
 // The value layer. Every read names a default; a missing value or a value of the wrong kind

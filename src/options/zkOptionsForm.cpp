@@ -5,6 +5,8 @@
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "config/zkLayoutSettings.h"
+#include "history/zkAlertRecorder.h"
+#include "history/zkHistorySettings.h"
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsHost.h"
@@ -291,6 +293,20 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     layout->addWidget(Heading(tr("Time Zone"), p, "Label7"));
     layout->addWidget(text8);
     layout->addWidget(TimeZoneGroupBox);
+    layout->addSpacing(6);
+    layout->addWidget(Heading(tr("Alert History"), p, "HistoryHeadingLabel"));
+    HistoryDaysSpinBox = Named(new QSpinBox(p), "HistoryDaysSpinBox");
+    HistoryDaysSpinBox->setRange(0, MaxHistoryDays);
+    HistoryDaysSpinBox->setValue(DefaultHistoryDays);
+    HistoryDaysSpinBox->setToolTip(tr("0 keeps no alert history"));
+    auto* historyLabel = Label(tr("Keep alert history for"), p, "HistoryDaysLabel");
+    historyLabel->setBuddy(HistoryDaysSpinBox);
+    auto* history = new QHBoxLayout;
+    history->addWidget(historyLabel);
+    history->addWidget(HistoryDaysSpinBox);
+    history->addWidget(Label(tr("days"), p, "HistoryDaysUnitLabel"));
+    history->addStretch(1);
+    layout->addLayout(history);
     layout->addStretch(1);
     return p;
 }
@@ -620,6 +636,7 @@ void TOptionsForm::LoadGeneralPage() {
     HoursOffsetEdit->setText(QString::number(magnitude / 60));
     MinutesOffsetEdit->setText(QString::number(magnitude % 60));
     (TimeOffset < 0 ? SubtractOffsetRadioButton : AddOffsetRadioButton)->setChecked(true);
+    HistoryDaysSpinBox->setValue(ReadHistoryDays(TSettingsStore::Registry()));
 }
 
 void TOptionsForm::LoadConnectionPage() {
@@ -809,6 +826,12 @@ void TOptionsForm::SaveGeneralPage() {
     WriteIntegerValue(local, SettingsSection, QStringLiteral("ShowGrid"), ShowGrid);
     WriteIntegerValue(local, SettingsSection, QStringLiteral("TimeOffset"), TimeOffset);
     batch.Commit();
+
+    // 6. The alert history's kept period, applied at once.
+    const int32_t days = HistoryDaysSpinBox->value();
+    WriteHistoryDays(TSettingsStore::Registry(), days);
+    if (TAlertRecorder* recorder = Host ? Host->OptionsAlertRecorder() : nullptr)
+        recorder->SetKeepDays(days);
 }
 
 void TOptionsForm::SaveConnectionPage() {

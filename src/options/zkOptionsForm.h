@@ -51,6 +51,8 @@ public:
     QRadioButton* AddOffsetRadioButton = nullptr;
     QRadioButton* SubtractOffsetRadioButton = nullptr;
     QLineEdit* HoursOffsetEdit = nullptr;
+    // "Keep alert history for N days"
+    QSpinBox* HistoryDaysSpinBox = nullptr;
 
     // Alert Inbox page
     QCheckBox* InboxEnabledCheckBox = nullptr;

@@ -2,6 +2,7 @@
 
 class IConnectionControl;
 class TAlertInbox;
+class TAlertRecorder;
 class TUpdateForm;
 struct TLayoutSettings;
 
@@ -16,4 +17,6 @@ public:
     virtual TLayoutSettings& OptionsLayoutSettings() = 0;
     // The running inbox, which the Alert Inbox page reports on and restarts after Save.
     virtual TAlertInbox* OptionsAlertInbox() = 0;
+    // The alert history's recorder, which takes a new kept period at once after Save.
+    virtual TAlertRecorder* OptionsAlertRecorder() = 0;
 };

@@ -15,6 +15,7 @@
 #include "platform/zkWindowPlace.h"
 #include "platform/zkWindowRing.h"
 #include "shell/zkMainForm.h"
+#include "history/zkAlertHistoryForm.h"
 #include "symbollists/zkSymbolListsForm.h"
 
 #include <QApplication>
@@ -209,6 +210,10 @@ QString LayoutConnectorWindowPath() {
     return LayoutKeyPath() + QStringLiteral("\\ConnectorWindow");
 }
 
+QString LayoutHistoryWindowPath() {
+    return LayoutKeyPath() + QStringLiteral("\\HistoryWindow");
+}
+
 // ---- layouts as values --------------------------------------------------------------------
 
 void WriteLayout(const TSettingsStore& store, const TLayout& layout) {
@@ -247,6 +252,10 @@ void WriteLayout(const TSettingsStore& store, const TLayout& layout) {
     begin(connectorPath);
     WritePlacement(store, connectorPath, layout.ConnectorWindow);
 
+    const QString historyPath = LayoutHistoryWindowPath();
+    begin(historyPath);
+    WritePlacement(store, historyPath, layout.HistoryWindow);
+
     batch.Commit();
 }
 
@@ -281,6 +290,7 @@ TLayout ReadLayout(const TSettingsStore& store) {
 
     layout.SymbolWindow = ReadPlacement(store, LayoutSymbolWindowPath());
     layout.ConnectorWindow = ReadPlacement(store, LayoutConnectorWindowPath());
+    layout.HistoryWindow = ReadPlacement(store, LayoutHistoryWindowPath());
     return layout;
 }
 
@@ -294,6 +304,7 @@ TLayout CollectLayout(const TZentrikProMainForm& form) {
         layout.Windows.push_back(TLayoutWindow{w->WindowRecord(), w->Actions});
     layout.SymbolWindow = PlacementOf(form.SymbolListsForm);
     layout.ConnectorWindow = PlacementOf(form.ConnectorForm);
+    layout.HistoryWindow = PlacementOf(form.AlertHistoryForm);
     return layout;
 }
 
@@ -320,6 +331,9 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
     ApplyPlacement(form.SymbolListsForm, layout.SymbolWindow);
     ApplyPlacement(form.ConnectorForm, layout.ConnectorWindow);
+    // Made only for a layout that shows it.
+    ApplyPlacement(layout.HistoryWindow.Visible ? form.AlertHistoryWindow() : form.AlertHistoryForm,
+                   layout.HistoryWindow);
     // One report for the whole layout, once every window is there.
     if (!firstError.isEmpty())
         zkPrompts::ShowErrorReport(firstError);

@@ -12,7 +12,7 @@ class TSettingsStore;
 class TZentrikProMainForm;
 
 // Layouts: the whole desk (main window position, every alert window with its actions, and the
-// place and visibility of the symbol lists and connector windows), kept in the per-user store or
+// place and visibility of the symbol lists, connector and alert history windows), kept in the per-user store or
 // in a layout file under the same group paths, so one routine writes either. Also the single
 // alert-window files and the start-up decision of what to open.
 //
@@ -25,6 +25,7 @@ QString LayoutMainWindowPath();
 QString LayoutAlertWindowPath(int index); // P + "\AlertWindow<index>"
 QString LayoutSymbolWindowPath();
 QString LayoutConnectorWindowPath();
+QString LayoutHistoryWindowPath();
 
 // Up to this "AlertCount" every window number is read, a missing group reading as the default
 // window. Past it only the groups that are there are opened, however many, so a damaged count
@@ -57,6 +58,7 @@ struct TLayout {
     std::vector<TLayoutWindow> Windows;
     TCompanionPlacement SymbolWindow;
     TCompanionPlacement ConnectorWindow;
+    TCompanionPlacement HistoryWindow;
 
     bool operator==(const TLayout&) const = default;
 };

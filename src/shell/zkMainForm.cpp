@@ -14,6 +14,9 @@
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
+#include "history/zkAlertHistoryForm.h"
+#include "history/zkAlertRecorder.h"
+#include "history/zkHistorySettings.h"
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxSettings.h"
 #include "linking/zkGenericConnectorForm.h"
@@ -226,6 +229,11 @@ void TZentrikProMainForm::CreateMenus() {
                 ConnectorForm->raise();
                 ConnectorForm->activateWindow();
             });
+    addItem(ToolsMenu, AlertHistoryMenuItem, tr("Alert History..."), "AlertHistoryMenuItem",
+            [this] {
+                if (TAlertHistoryForm* history = AlertHistoryWindow())
+                    BringWindowForward(history, true);
+            });
     addItem(ToolsMenu, MuteSoundsMenuItem, tr("Mute Sounds"), "MuteSoundsMenuItem",
             [this](bool checked) { SetSoundsMuted(checked); });
     MuteSoundsMenuItem->setCheckable(true);
@@ -319,6 +327,9 @@ void TZentrikProMainForm::FormCreate() {
     SetSoundsMuted(
         ReadBoolValue(TSettingsStore::Registry(), MuteSoundsKey(), MuteSoundsValue, false));
 
+    // Before the first window opens, so its first alert is kept.
+    StartAlertRecorder();
+
     // 13.
     ApplyConfig(ConfigInfo(), *Connection, this);
 
@@ -400,6 +411,11 @@ void TZentrikProMainForm::FormDestroy() {
     // Alert windows first: their components must not outlive the connection.
     for (TAlertForm* w : AlertWindows())
         delete w;
+    delete AlertHistoryForm;
+    AlertHistoryForm = nullptr;
+    // Writes what the windows recorded last.
+    delete AlertRecorder;
+    AlertRecorder = nullptr;
     delete SymbolListsForm;
     delete ConnectorForm;
     delete ActionsForm;
@@ -697,6 +713,29 @@ void TZentrikProMainForm::StartAlertInbox() {
     AlertInbox->Apply(settings);
     if (settings.Enabled && !AlertInbox->IsListening())
         fprintf(stderr, "velquist: %s\n", qPrintable(AlertInbox->StatusText()));
+}
+
+void TZentrikProMainForm::StartAlertRecorder() {
+    const int32_t days = ReadHistoryDays(TSettingsStore::Registry());
+    AlertRecorder = new TAlertRecorder(THistoryStore::DefaultPath(), days, this);
+    connect(AlertRecorder, &TAlertRecorder::Fault, this, [this](const QString& text) {
+        // The windows go on; the user hears of it once, never in the middle of a terminate.
+        if (Terminating)
+            fprintf(stderr, "velquist: %s\n", qPrintable(text));
+        else
+            zkPrompts::MessageBox(text, ApplicationTitle(), zkPrompts::TIcon::Warning,
+                                  zkPrompts::TButtons::OK);
+    });
+}
+
+IAlertLog* TZentrikProMainForm::AlertLog() const {
+    return AlertRecorder;
+}
+
+TAlertHistoryForm* TZentrikProMainForm::AlertHistoryWindow() {
+    if (!AlertHistoryForm && AlertRecorder)
+        AlertHistoryForm = new TAlertHistoryForm(this, AlertRecorder);
+    return AlertHistoryForm;
 }
 
 void TZentrikProMainForm::DeliverAcceptedAlerts() {

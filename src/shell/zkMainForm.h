@@ -25,7 +25,9 @@ class TAlertInbox;
 class TAccountStatusBar;
 class TActionsForm;
 class TAlertForm;
+class TAlertHistoryForm;
 class TAlertNotifier;
+class TAlertRecorder;
 class TGenericConnectorForm;
 class TLoginForm;
 class TStatusBarX;
@@ -73,6 +75,9 @@ public:
     TAlertNotifier* AlertNotifier = nullptr;
     // The icon in the desktop's tray.
     TTrayIcon* TrayIcon = nullptr;
+    // Keeps every alert of the windows; the history window, made when first wanted, shows them.
+    TAlertRecorder* AlertRecorder = nullptr;
+    TAlertHistoryForm* AlertHistoryForm = nullptr;
 
     // --- controls ---
     TStatusBarX* StatusBarX = nullptr;
@@ -93,6 +98,7 @@ public:
     QAction* ExitMenuItem = nullptr;
     QAction* SymbolListsMenuItem = nullptr;
     QAction* ExternalLinkingMenuItem = nullptr;
+    QAction* AlertHistoryMenuItem = nullptr;
     QAction* MuteSoundsMenuItem = nullptr;
     QAction* OptionsMenuItem = nullptr;
     QAction* HelpSeparator = nullptr;
@@ -111,6 +117,7 @@ public:
     TActionsForm* ActionsDialog() const override { return ActionsForm; }
     TAlertNotifier* AlertNotifications() const override { return AlertNotifier; }
     void CountNewAlert() override;
+    IAlertLog* AlertLog() const override;
     IWindowDesk& Windows() override { return *this; }
     IAccountDesk& Account() override { return *this; }
     // IWindowDesk
@@ -121,6 +128,9 @@ public:
     bool SoundsAreSuspended() const override { return SoundsSuspended; }
     void SetSoundsSuspended(bool suspended) override { SoundsSuspended = suspended; }
     bool SoundsAreMuted() const override { return SoundsMuted; }
+
+    // The alert history window, made on first use (nullptr without a recorder).
+    TAlertHistoryForm* AlertHistoryWindow();
 
     // Mutes or unmutes alert sounds: menu items, status strip and the per-user store follow;
     // sounds waiting to play are dropped.
@@ -149,6 +159,7 @@ public:
     TUpdateForm* OptionsUpdateForm() override { return UpdateForm; }
     TLayoutSettings& OptionsLayoutSettings() override { return LayoutSettings; }
     TAlertInbox* OptionsAlertInbox() override { return AlertInbox; }
+    TAlertRecorder* OptionsAlertRecorder() override { return AlertRecorder; }
 
     // The clock the account status reads; tests replace it.
     static std::function<QDateTime()> Clock;
@@ -176,6 +187,8 @@ private:
     void URLHandlerTimerTimer();
     // The alert inbox with its stored settings (a token is made for an enabled one without).
     void StartAlertInbox();
+    // The recorder of the alert history, with the kept period from the per-user store.
+    void StartAlertRecorder();
     // What the inbox accepted but has not delivered yet goes into the alert windows now.
     void DeliverAcceptedAlerts();
     void StatusBarClick();

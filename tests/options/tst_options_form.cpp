@@ -88,6 +88,7 @@ struct TOptionsFixture : IOptionsHost {
     TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
     TLayoutSettings& OptionsLayoutSettings() override { return Layout; }
     TAlertInbox* OptionsAlertInbox() override { return Inbox.get(); }
+    TAlertRecorder* OptionsAlertRecorder() override { return nullptr; }
 
     void open() {
         Form->show();
