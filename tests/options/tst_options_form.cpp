@@ -6,6 +6,8 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
+#include "history/zkAlertRecorder.h"
+#include "history/zkHistorySettings.h"
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsForm.h"
@@ -71,6 +73,7 @@ struct TOptionsFixture : IOptionsHost {
     TLayoutSettings Layout;
     TFakeDesk Desk;
     std::unique_ptr<TAlertInbox> Inbox;
+    std::unique_ptr<TAlertRecorder> Recorder;
     std::unique_ptr<TOptionsForm> Form;
 
     TOptionsFixture() {
@@ -83,12 +86,13 @@ struct TOptionsFixture : IOptionsHost {
         Form.reset();
         Update.reset();
         Inbox.reset();
+        Recorder.reset();
     }
     IConnectionControl* OptionsConnection() override { return &Connection; }
     TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
     TLayoutSettings& OptionsLayoutSettings() override { return Layout; }
     TAlertInbox* OptionsAlertInbox() override { return Inbox.get(); }
-    TAlertRecorder* OptionsAlertRecorder() override { return nullptr; }
+    TAlertRecorder* OptionsAlertRecorder() override { return Recorder.get(); }
 
     void open() {
         Form->show();
@@ -186,6 +190,22 @@ private slots:
         QCOMPARE(f.Form->HoursOffsetEdit->text(), QStringLiteral("2"));
         QCOMPARE(f.Form->MinutesOffsetEdit->text(), QStringLiteral("30"));
         QVERIFY(f.Form->ContextHelpCheckBox->isChecked());
+    }
+
+    void keptHistoryPeriod() {
+        TOptionsFixture f;
+        f.Recorder = std::make_unique<TAlertRecorder>(THistoryStore::DefaultPath(), 30);
+        f.open();
+        QCOMPARE(f.Form->HistoryDaysSpinBox->value(), 30);
+        f.Form->HistoryDaysSpinBox->setValue(0);
+        f.save();
+        QCOMPARE(ReadHistoryDays(TSettingsStore::Registry()), 0);
+        QCOMPARE(f.Recorder->KeepDays(), 0); // at once, not at the next start
+        f.open();
+        QCOMPARE(f.Form->HistoryDaysSpinBox->value(), 0);
+        f.Form->HistoryDaysSpinBox->setValue(7);
+        f.save();
+        QCOMPARE(f.Recorder->KeepDays(), 7);
     }
 
     void numericFieldsThatAreNoNumbers_data() {

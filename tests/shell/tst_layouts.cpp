@@ -265,7 +265,12 @@ private slots:
         f.SymbolListsForm->move(300, 50);
         f.SymbolListsForm->resize(250, 330);
         f.SymbolListsForm->show();
+        QVERIFY(!f.AlertHistoryForm); // made only when wanted
+        f.AlertHistoryWindow()->move(500, 60);
+        f.AlertHistoryWindow()->resize(640, 300);
+        f.AlertHistoryWindow()->show();
         const TLayout before = CollectLayout(f);
+        QVERIFY(before.HistoryWindow.Visible);
 
         SaveLayout(form(), path("one.zkl"));
         const QByteArray text = ReadWholeFile(path("one.zkl"));
@@ -276,12 +281,15 @@ private slots:
 
         f.NewAlertWindow(); // closed by the load
         f.SymbolListsForm->hide();
+        f.AlertHistoryForm->hide();
         LoadLayout(form(), path("one.zkl"));
         QCOMPARE(f.AlertWindows().size(), 2);
         QCOMPARE(CollectLayout(f), before);
         QCOMPARE(f.AlertWindows().first()->ActionTable.Parameter,
                  (QStringList{"ding", "Scan list", "MAIN LIST"}));
         QVERIFY(f.SymbolListsForm->isVisible());
+        QVERIFY(f.AlertHistoryForm->isVisible());
+        QCOMPARE(f.AlertHistoryForm->size(), QSize(640, 300));
         SaveLayout(form(), path("two.zkl"));
         QCOMPARE(ReadWholeFile(path("two.zkl")), text);
 

@@ -37,6 +37,7 @@ public:
     TActionsForm* ActionsDialog() const override { return nullptr; }
     TAlertNotifier* AlertNotifications() const override { return Notifier; }
     void CountNewAlert() override { ++NewAlerts; }
+    IAlertLog* AlertLog() const override { return Log; }
     IWindowDesk& Windows() override { return *this; }
     IAccountDesk& Account() override { return *this; }
 
@@ -56,6 +57,7 @@ public:
     TGenericConnectorForm* Connectors = nullptr;
     QList<QWidget*> Forward;
     TAlertNotifier* Notifier = nullptr;
+    IAlertLog* Log = nullptr;
     bool Modal = false, Suspended = false, Muted = false;
     int NewWindows = 0, StatusRefreshes = 0, NewAlerts = 0;
 };
