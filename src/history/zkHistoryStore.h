@@ -2,6 +2,7 @@
 
 #include "platform/zkErrors.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -92,11 +93,25 @@ public:
     // Whether an EHistoryError came from a damaged file (as opposed to a full disk, a
     // read-only folder...).
     static bool IsDamage(const EHistoryError& error);
+    // Renames a damaged file aside with its -wal and -shm (no connection may hold it);
+    // returns the new name, empty when it could not be moved.
+    static QString SetAsideFile(const QString& path);
 
 private:
+    struct TQuery;
+    void Open(bool write);
+    void Close();
+    qint64 NameId(QHash<QString, qint64>& cache, const char* table, const QString& name);
+    TQuery Prepare(const THistoryFilter& filter);
+    const char* ChooseIndex(const TQuery& query);
+    static THistoryAlert ReadAlert(sqlite3_stmt* statement);
+
     QString FilePath;
     QString SetAside;
     sqlite3* Db = nullptr;
+    // Numbers of the names written by this connection (a writer's only).
+    QHash<QString, qint64> Windows;
+    QHash<QString, qint64> Symbols;
 };
 
 // CSV (RFC 4180, UTF-8, CRLF line ends): the header line and one line per alert, time as ISO

@@ -1,0 +1,621 @@
+#include "zkHistoryStore.h"
+
+#include "platform/zkPaths.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QLocale>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A file the writer holds in a transaction makes readers (and a second writer) wait this long.
+constexpr int BusyTimeoutMs = 5000;
+// Page and ForEach follow a symbol or window index when it holds fewer matches than this;
+// otherwise matches are common enough that walking the time index finds a page soon.
+constexpr int IndexPlanBound = 20000;
+
+// The file is a document of this program: alerts refer to their window and symbol by number
+// (a few bytes an alert instead of the names), and the three indexes answer the history
+// window's searches: by time, by symbol and by window, each ordered by time. Ids grow for
+// ever (AUTOINCREMENT), so an emptied history never hands out an Id seen before.
+const char* const SchemaSql = R"sql(
+CREATE TABLE IF NOT EXISTS windows(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+CREATE TABLE IF NOT EXISTS symbols(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+CREATE TABLE IF NOT EXISTS alerts(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  time INTEGER NOT NULL,
+  window INTEGER NOT NULL,
+  symbol INTEGER NOT NULL,
+  price REAL NOT NULL,
+  description TEXT NOT NULL,
+  source
+);
+CREATE INDEX IF NOT EXISTS alerts_time ON alerts(time);
+CREATE INDEX IF NOT EXISTS alerts_symbol ON alerts(symbol, time);
+CREATE INDEX IF NOT EXISTS alerts_window ON alerts(window, time);
+)sql";
+
+// The file itself is at fault (as opposed to the disk, the folder or a lock).
+ZK_DECLARE_ERROR(EHistoryDamage, EHistoryError)
+
+bool IsDamageCode(int rc) {
+    const int primary = rc & 0xff;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+[[noreturn]] void Fail(sqlite3* db, int rc, const QString& what) {
+    const QString detail = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    const QString text = QStringLiteral("%1: %2").arg(what, detail);
+    if (IsDamageCode(rc))
+        throw EHistoryDamage(text);
+    throw EHistoryError(text);
+}
+
+// One prepared statement, finalized when the scope ends.
+class TStatement {
+public:
+    TStatement(sqlite3* db, const QByteArray& sql) : Db(db) {
+        const int rc = sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &S, nullptr);
+        if (rc != SQLITE_OK)
+            Fail(db, rc, QStringLiteral("reading the alert history"));
+    }
+    ~TStatement() { sqlite3_finalize(S); }
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+    // True for a row, false when done; raises on an error.
+    bool Step() {
+        const int rc = sqlite3_step(S);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            Fail(Db, rc, QStringLiteral("reading the alert history"));
+        return false;
+    }
+    sqlite3_stmt* operator*() const { return S; }
+
+private:
+    sqlite3* Db;
+    sqlite3_stmt* S = nullptr;
+};
+
+QString ColumnText(sqlite3_stmt* s, int column) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)),
+                             sqlite3_column_bytes(s, column));
+}
+
+void BindText(sqlite3_stmt* s, int index, const QByteArray& text) {
+    sqlite3_bind_text(s, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+}
+
+// Sources are kept as small numbers; a source this version does not know is kept as text.
+const QString SourceNames[] = {QStringLiteral("service"), QStringLiteral("feed"),
+                               QStringLiteral("inbox")};
+
+void BindSource(sqlite3_stmt* s, int index, const QString& source) {
+    for (int i = 0; i < int(std::size(SourceNames)); ++i)
+        if (source == SourceNames[i]) {
+            sqlite3_bind_int(s, index, i);
+            return;
+        }
+    BindText(s, index, source.toUtf8());
+}
+
+QString ColumnSource(sqlite3_stmt* s, int column) {
+    if (sqlite3_column_type(s, column) == SQLITE_INTEGER) {
+        const int i = sqlite3_column_int(s, column);
+        return i >= 0 && i < int(std::size(SourceNames)) ? SourceNames[i] : QString();
+    }
+    return ColumnText(s, column);
+}
+
+// ASCII letters fold; everything else compares as it is (symbols are ASCII in practice).
+char16_t FoldAscii(char16_t c) {
+    return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c;
+}
+
+bool HasPrefixFolded(const QString& text, const QString& prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (qsizetype i = 0; i < prefix.size(); ++i)
+        if (FoldAscii(text[i].unicode()) != FoldAscii(prefix[i].unicode()))
+            return false;
+    return true;
+}
+
+// Moves the file and its -wal and -shm aside; returns the new name (empty on failure).
+QString MoveAside(const QString& fileName) {
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString target = fileName + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = fileName + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    if (::rename(QFile::encodeName(fileName).constData(), QFile::encodeName(target).constData()))
+        return QString();
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QByteArray from = QFile::encodeName(fileName) + suffix;
+        if (::access(from.constData(), F_OK) == 0)
+            ::rename(from.constData(), (QFile::encodeName(target) + suffix).constData());
+    }
+    return target;
+}
+
+QByteArray IdList(const std::vector<qint64>& ids) {
+    QByteArray list;
+    list.reserve(qsizetype(ids.size()) * 6);
+    for (qint64 id : ids) {
+        if (!list.isEmpty())
+            list += ',';
+        list += QByteArray::number(id);
+    }
+    return list;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+bool THistoryFilter::Matches(const THistoryAlert& alert) const {
+    if (FromMs && alert.TimeMs < *FromMs)
+        return false;
+    if (ToMs && alert.TimeMs > *ToMs)
+        return false;
+    if (Window && alert.Window != *Window)
+        return false;
+    return SymbolPrefix.isEmpty() || HasPrefixFolded(alert.Symbol, SymbolPrefix);
+}
+
+QString THistoryStore::DefaultPath() {
+    return zkPaths::DataDir() + QStringLiteral("/history.sqlite3");
+}
+
+bool THistoryStore::IsDamage(const EHistoryError& error) {
+    return dynamic_cast<const EHistoryDamage*>(&error) != nullptr;
+}
+
+QString THistoryStore::SetAsideFile(const QString& path) {
+    return MoveAside(path);
+}
+
+THistoryStore::THistoryStore(const QString& path, TMode mode) : FilePath(path) {
+    if (mode == TMode::ReadOnly) {
+        if (!QFileInfo::exists(path))
+            throw EHistoryError(QStringLiteral("there is no alert history at %1").arg(path));
+        Open(false);
+        return;
+    }
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo(folder).isDir() && !zkPaths::EnsurePrivateDir(folder))
+        throw EHistoryError(QStringLiteral("the folder %1 cannot be created").arg(folder));
+    try {
+        Open(true);
+    } catch (const EHistoryDamage& error) {
+        Close();
+        SetAside = MoveAside(path);
+        if (SetAside.isEmpty())
+            throw EHistoryError(QStringLiteral("%1 (it could not be set aside)")
+                                    .arg(error.message()));
+        Open(true);
+    }
+}
+
+THistoryStore::~THistoryStore() {
+    Close();
+}
+
+void THistoryStore::Close() {
+    if (Db)
+        sqlite3_close_v2(Db);
+    Db = nullptr;
+    Windows.clear();
+    Symbols.clear();
+}
+
+void THistoryStore::Open(bool write) {
+    const QByteArray name = QFile::encodeName(FilePath);
+    if (write) {
+        // Created by us, private whatever the umask; SQLite gives -wal and -shm the mode of
+        // the database file.
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            throw EHistoryError(QStringLiteral("%1 cannot be written: %2")
+                                    .arg(FilePath, QString::fromLocal8Bit(std::strerror(errno))));
+        ::fchmod(fd, 0600);
+        ::close(fd);
+        for (const char* suffix : {"-wal", "-shm"})
+            ::chmod((name + suffix).constData(), 0600);
+    }
+    const int flags = (write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(name.constData(), &Db, flags, nullptr);
+    if (rc != SQLITE_OK)
+        Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
+    sqlite3_busy_timeout(Db, BusyTimeoutMs);
+    const auto exec = [this](const char* sql) {
+        const int rc = sqlite3_exec(Db, sql, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
+    };
+    if (write) {
+        exec("PRAGMA journal_mode=WAL");
+        // A commit reaches the log at once; a crash of the program loses nothing committed,
+        // and a power cut at worst the last commits.
+        exec("PRAGMA synchronous=NORMAL");
+        rc = sqlite3_exec(Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
+        rc = sqlite3_exec(Db, SchemaSql, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
+            // Tables of these names but another shape: not our file.
+            if ((rc & 0xff) == SQLITE_ERROR)
+                throw EHistoryDamage(QStringLiteral("%1 is not an alert history: %2")
+                                         .arg(FilePath, QString::fromUtf8(sqlite3_errmsg(Db))));
+            Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
+        }
+        exec("COMMIT");
+    }
+    // Reading every column of each table checks the file is a history of this shape.
+    for (const char* sql : {"SELECT id, name FROM windows LIMIT 0",
+                            "SELECT id, name FROM symbols LIMIT 0",
+                            "SELECT id, time, window, symbol, price, description, source "
+                            "FROM alerts LIMIT 0"}) {
+        sqlite3_stmt* s = nullptr;
+        rc = sqlite3_prepare_v2(Db, sql, -1, &s, nullptr);
+        sqlite3_finalize(s);
+        if (rc != SQLITE_OK) {
+            const QString text = QStringLiteral("%1 is not an alert history: %2")
+                                     .arg(FilePath, QString::fromUtf8(sqlite3_errmsg(Db)));
+            if ((rc & 0xff) == SQLITE_ERROR || IsDamageCode(rc))
+                throw EHistoryDamage(text);
+            throw EHistoryError(text);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+qint64 THistoryStore::NameId(QHash<QString, qint64>& cache, const char* table,
+                             const QString& name) {
+    const auto found = cache.constFind(name);
+    if (found != cache.constEnd())
+        return *found;
+    const QByteArray utf8 = name.toUtf8();
+    qint64 id = 0;
+    {
+        TStatement select(Db, QByteArray("SELECT id FROM ") + table + " WHERE name=?1");
+        BindText(*select, 1, utf8);
+        if (select.Step())
+            id = sqlite3_column_int64(*select, 0);
+    }
+    if (id == 0) {
+        TStatement insert(Db, QByteArray("INSERT INTO ") + table + "(name) VALUES(?1)");
+        BindText(*insert, 1, utf8);
+        const int rc = sqlite3_step(*insert);
+        if (rc != SQLITE_DONE)
+            Fail(Db, rc, QStringLiteral("writing the alert history"));
+        id = sqlite3_last_insert_rowid(Db);
+    }
+    cache.insert(name, id);
+    return id;
+}
+
+void THistoryStore::Append(std::vector<THistoryAlert>& alerts) {
+    if (alerts.empty())
+        return;
+    int rc = sqlite3_exec(Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        Fail(Db, rc, QStringLiteral("writing the alert history"));
+    std::vector<qint64> ids;
+    ids.reserve(alerts.size());
+    try {
+        TStatement insert(Db, "INSERT INTO alerts(time, window, symbol, price, description, "
+                              "source) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+        for (const THistoryAlert& alert : alerts) {
+            sqlite3_bind_int64(*insert, 1, alert.TimeMs);
+            sqlite3_bind_int64(*insert, 2, NameId(Windows, "windows", alert.Window));
+            sqlite3_bind_int64(*insert, 3, NameId(Symbols, "symbols", alert.Symbol));
+            sqlite3_bind_double(*insert, 4, alert.Price);
+            BindText(*insert, 5, alert.Description.toUtf8());
+            BindSource(*insert, 6, alert.Source);
+            rc = sqlite3_step(*insert);
+            if (rc != SQLITE_DONE)
+                Fail(Db, rc, QStringLiteral("writing the alert history"));
+            sqlite3_reset(*insert);
+            ids.push_back(sqlite3_last_insert_rowid(Db));
+        }
+        rc = sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            Fail(Db, rc, QStringLiteral("writing the alert history"));
+    } catch (...) {
+        sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
+        // Names inserted in the rolled-back transaction are gone again.
+        Windows.clear();
+        Symbols.clear();
+        throw;
+    }
+    for (size_t i = 0; i < alerts.size(); ++i)
+        alerts[i].Id = ids[i];
+}
+
+qint64 THistoryStore::RemoveOlderThan(qint64 beforeMs) {
+    TStatement remove(Db, "DELETE FROM alerts WHERE time<?1");
+    sqlite3_bind_int64(*remove, 1, beforeMs);
+    remove.Step();
+    return sqlite3_changes64(Db);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+// How a filter becomes SQL: the matching symbols' and window's numbers, and the conditions.
+struct THistoryStore::TQuery {
+    bool Empty = false;                  // nothing can match
+    std::optional<std::vector<qint64>> SymbolIds; // none: any symbol
+    std::optional<qint64> WindowId;
+    qint64 From = std::numeric_limits<qint64>::min();
+    qint64 To = std::numeric_limits<qint64>::max();
+    std::optional<THistoryCursor> Before;
+
+    // Every part but `skip` ("symbol" or "window"), as SQL over the alerts table.
+    // Only numbers go into the text, so nothing a user typed can change the statement.
+    QByteArray Where(const char* skip = "", const QByteArray& table = QByteArray()) const {
+        QByteArray where = table + "time BETWEEN " + QByteArray::number(From) + " AND " +
+                           QByteArray::number(To);
+        if (SymbolIds && std::strcmp(skip, "symbol") != 0)
+            where += SymbolIds->size() == 1
+                         ? " AND " + table + "symbol=" + QByteArray::number(SymbolIds->front())
+                         : " AND " + table + "symbol IN (" + IdList(*SymbolIds) + ")";
+        if (WindowId && std::strcmp(skip, "window") != 0)
+            where += " AND " + table + "window=" + QByteArray::number(*WindowId);
+        if (Before)
+            where += " AND (" + table + "time, " + table + "id) < (" +
+                     QByteArray::number(Before->TimeMs) + ", " + QByteArray::number(Before->Id) +
+                     ")";
+        return where;
+    }
+};
+
+THistoryStore::TQuery THistoryStore::Prepare(const THistoryFilter& filter) {
+    TQuery query;
+    if (filter.FromMs)
+        query.From = *filter.FromMs;
+    if (filter.ToMs)
+        query.To = *filter.ToMs;
+    if (query.From > query.To)
+        query.Empty = true;
+    if (filter.Window) {
+        TStatement select(Db, "SELECT id FROM windows WHERE name=?1");
+        BindText(*select, 1, filter.Window->toUtf8());
+        if (select.Step())
+            query.WindowId = sqlite3_column_int64(*select, 0);
+        else
+            query.Empty = true;
+    }
+    if (!filter.SymbolPrefix.isEmpty()) {
+        // A few thousand names: matched here, by the same rule as Matches(), rather than by
+        // LIKE, whose wildcards and case rules would need escaping.
+        std::vector<qint64> ids;
+        TStatement select(Db, "SELECT id, name FROM symbols");
+        while (select.Step())
+            if (HasPrefixFolded(ColumnText(*select, 1), filter.SymbolPrefix))
+                ids.push_back(sqlite3_column_int64(*select, 0));
+        if (ids.empty())
+            query.Empty = true;
+        query.SymbolIds = std::move(ids);
+    }
+    return query;
+}
+
+// Which index a search walks. A symbol or window index when it holds few matches (counted up
+// to a bound, which costs little); otherwise the time index, where matches are then common
+// enough to fill a page soon. SQLite's own choice sorts every match of a common prefix.
+const char* THistoryStore::ChooseIndex(const TQuery& query) {
+    const auto bounded = [this, &query](const char* index, const char* skip) {
+        TStatement count(Db, QByteArray("SELECT count(*) FROM (SELECT 1 FROM alerts INDEXED BY ") +
+                                 index + " WHERE " + query.Where(skip) + " LIMIT " +
+                                 QByteArray::number(IndexPlanBound) + ")");
+        count.Step();
+        return sqlite3_column_int64(*count, 0);
+    };
+    const char* best = "alerts_time";
+    qint64 fewest = IndexPlanBound;
+    // Each counted alone (the other part is not in that index, so checking it costs a
+    // lookup in the table for every entry).
+    if (query.SymbolIds) {
+        const qint64 n = bounded("alerts_symbol", "window");
+        if (n < fewest) {
+            fewest = n;
+            best = "alerts_symbol";
+        }
+    }
+    if (query.WindowId) {
+        const qint64 n = bounded("alerts_window", "symbol");
+        if (n < fewest)
+            best = "alerts_window";
+    }
+    return best;
+}
+
+THistoryAlert THistoryStore::ReadAlert(sqlite3_stmt* s) {
+    THistoryAlert alert;
+    alert.Id = sqlite3_column_int64(s, 0);
+    alert.TimeMs = sqlite3_column_int64(s, 1);
+    alert.Window = ColumnText(s, 2);
+    alert.Symbol = ColumnText(s, 3);
+    alert.Price = sqlite3_column_double(s, 4);
+    alert.Description = ColumnText(s, 5);
+    alert.Source = ColumnSource(s, 6);
+    return alert;
+}
+
+namespace {
+const char* const AlertColumns =
+    "SELECT a.id, a.time, w.name, s.name, a.price, a.description, a.source FROM alerts a "
+    "JOIN windows w ON w.id=a.window JOIN symbols s ON s.id=a.symbol ";
+} // namespace
+
+std::vector<THistoryAlert> THistoryStore::Page(const THistoryFilter& filter,
+                                               const std::optional<THistoryCursor>& after,
+                                               int limit) {
+    std::vector<THistoryAlert> page;
+    TQuery query = Prepare(filter);
+    query.Before = after;
+    if (query.Empty || limit <= 0)
+        return page;
+    if (after && after->TimeMs < query.To)
+        query.To = after->TimeMs;
+    if (query.From > query.To)
+        return page;
+    // Ids first, from the index alone where it can; then the few rows themselves.
+    std::vector<qint64> ids;
+    {
+        TStatement select(Db, QByteArray("SELECT id FROM alerts INDEXED BY ") +
+                                  ChooseIndex(query) + " WHERE " + query.Where() +
+                                  " ORDER BY time DESC, id DESC LIMIT " +
+                                  QByteArray::number(limit));
+        while (select.Step())
+            ids.push_back(sqlite3_column_int64(*select, 0));
+    }
+    TStatement row(Db, QByteArray(AlertColumns) + "WHERE a.id=?1");
+    for (qint64 id : ids) {
+        sqlite3_bind_int64(*row, 1, id);
+        if (row.Step())
+            page.push_back(ReadAlert(*row));
+        sqlite3_reset(*row);
+    }
+    return page;
+}
+
+qint64 THistoryStore::Count(const THistoryFilter& filter) {
+    const TQuery query = Prepare(filter);
+    if (query.Empty)
+        return 0;
+    TStatement count(Db, QByteArray("SELECT count(*) FROM alerts INDEXED BY ") +
+                             ChooseIndex(query) + " WHERE " + query.Where());
+    count.Step();
+    return sqlite3_column_int64(*count, 0);
+}
+
+qint64 THistoryStore::LastId() {
+    TStatement select(Db, "SELECT max(id) FROM alerts");
+    select.Step();
+    return sqlite3_column_int64(*select, 0);
+}
+
+QStringList THistoryStore::WindowNames() {
+    QStringList names;
+    TStatement select(Db, "SELECT name FROM windows w WHERE EXISTS (SELECT 1 FROM alerts "
+                          "INDEXED BY alerts_window WHERE window=w.id)");
+    while (select.Step())
+        names.append(ColumnText(*select, 0));
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
+    return names;
+}
+
+void THistoryStore::ForEach(const THistoryFilter& filter,
+                            const std::function<bool(const THistoryAlert&)>& sink) {
+    const TQuery query = Prepare(filter);
+    if (query.Empty)
+        return;
+    TStatement select(Db, "SELECT a.id, a.time, w.name, s.name, a.price, a.description, "
+                          "a.source FROM alerts a INDEXED BY " +
+                              QByteArray(ChooseIndex(query)) +
+                              " JOIN windows w ON w.id=a.window JOIN symbols s ON s.id=a.symbol "
+                              "WHERE " +
+                              query.Where("", "a.") + " ORDER BY a.time, a.id");
+    while (select.Step())
+        if (!sink(ReadAlert(*select)))
+            return;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QByteArray HistoryCsvHeader() {
+    return QByteArrayLiteral("time,window,symbol,price,description,source\r\n");
+}
+
+namespace {
+// "2026-12-09T14:30:05.123Z"; an export writes millions, so without QDateTime's formatting.
+void AppendIsoTime(QByteArray& line, qint64 ms) {
+    qint64 days = ms / 86400000;
+    qint64 rest = ms % 86400000;
+    if (rest < 0) {
+        rest += 86400000;
+        --days;
+    }
+    // Days since 1970-01-01 to a civil date (proleptic Gregorian).
+    const qint64 z = days + 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    const qint64 day = doy - (153 * mp + 2) / 5 + 1;
+    const qint64 month = mp < 10 ? mp + 3 : mp - 9;
+    const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    char text[40];
+    const int n = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
+                                static_cast<long long>(year), static_cast<long long>(month),
+                                static_cast<long long>(day), static_cast<long long>(rest / 3600000),
+                                static_cast<long long>(rest / 60000 % 60),
+                                static_cast<long long>(rest / 1000 % 60),
+                                static_cast<long long>(rest % 1000));
+    line.append(text, n);
+}
+
+void AppendCsvField(QByteArray& line, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    bool quote = false;
+    for (const char c : utf8)
+        if (c == '"' || c == ',' || c == '\r' || c == '\n') {
+            quote = true;
+            break;
+        }
+    if (!quote) {
+        line += utf8;
+        return;
+    }
+    line += '"';
+    for (const char c : utf8) {
+        if (c == '"')
+            line += '"';
+        line += c;
+    }
+    line += '"';
+}
+} // namespace
+
+QByteArray HistoryCsvLine(const THistoryAlert& alert) {
+    QByteArray line;
+    line.reserve(96);
+    AppendIsoTime(line, alert.TimeMs);
+    line += ',';
+    AppendCsvField(line, alert.Window);
+    line += ',';
+    AppendCsvField(line, alert.Symbol);
+    line += ',';
+    // The shortest decimal that reads back as the same number, without an exponent.
+    line += QByteArray::number(alert.Price, 'f', QLocale::FloatingPointShortest);
+    line += ',';
+    AppendCsvField(line, alert.Description);
+    line += ',';
+    AppendCsvField(line, alert.Source);
+    line += "\r\n";
+    return line;
+}
