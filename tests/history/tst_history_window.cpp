@@ -59,7 +59,7 @@ QStringList Symbols(const THistoryModel& model) {
 
 // Day 2026-12-01 12:00 UTC plus minutes.
 qint64 At(int minutes) {
-    return QDateTime(QDate(2026, 12, 1), QTime(12, 0), QTimeZone::UTC).toMSecsSinceEpoch() +
+    return QDateTime(QDate(2026, 12, 1), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch() +
            qint64(minutes) * 60000;
 }
 
@@ -237,13 +237,16 @@ private slots:
         QCOMPARE(form.Model->rowCount(), 3);
     }
 
-    void exportToAFolderThatIsGoneIsTold() {
+    void exportThatCannotBeWrittenIsTold() {
         write({Alert(At(0), "W", "AMD")});
         TAlertRecorder recorder(path(), 30);
         TAlertHistoryForm form(nullptr, &recorder);
         form.show();
         form.WaitForWork();
-        zkPrompts::SetNextFileName(Home->path() + QStringLiteral("/gone/x.csv"));
+        // A folder where the file should go: the dialog lets it through, the write fails.
+        const QString target = Home->path() + QStringLiteral("/x.csv");
+        QVERIFY(QDir().mkpath(target));
+        zkPrompts::SetNextFileName(target);
         form.ExportButtonClick();
         form.WaitForWork();
         const QList<zkPrompts::TPromptRecord> shown = zkPrompts::Shown();

@@ -5,6 +5,7 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "history/zkAlertHistoryForm.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
@@ -266,8 +267,8 @@ private slots:
         f.SymbolListsForm->resize(250, 330);
         f.SymbolListsForm->show();
         QVERIFY(!f.AlertHistoryForm); // made only when wanted
-        f.AlertHistoryWindow()->move(500, 60);
-        f.AlertHistoryWindow()->resize(640, 300);
+        f.AlertHistoryWindow()->move(40, 260);
+        f.AlertHistoryWindow()->resize(700, 300);
         f.AlertHistoryWindow()->show();
         const TLayout before = CollectLayout(f);
         QVERIFY(before.HistoryWindow.Visible);
@@ -289,7 +290,7 @@ private slots:
                  (QStringList{"ding", "Scan list", "MAIN LIST"}));
         QVERIFY(f.SymbolListsForm->isVisible());
         QVERIFY(f.AlertHistoryForm->isVisible());
-        QCOMPARE(f.AlertHistoryForm->size(), QSize(640, 300));
+        QCOMPARE(f.AlertHistoryForm->size(), QSize(700, 300));
         SaveLayout(form(), path("two.zkl"));
         QCOMPARE(ReadWholeFile(path("two.zkl")), text);
 
