@@ -52,9 +52,9 @@ void TAlertHistoryForm::FormCreate() {
 
     SymbolEdit = Named(new QLineEdit(this), "SymbolEdit");
     SymbolEdit->setClearButtonEnabled(true);
-    SymbolEdit->setMaximumWidth(110);
+    SymbolEdit->setMaximumWidth(90);
     WindowComboBox = Named(new QComboBox(this), "WindowComboBox");
-    WindowComboBox->setMinimumContentsLength(16);
+    WindowComboBox->setMinimumContentsLength(10);
     WindowComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     const QDate today = QDate::currentDate();
     FromCheckBox = Named(new QCheckBox(tr("From"), this), "FromCheckBox");
@@ -65,6 +65,9 @@ void TAlertHistoryForm::FormCreate() {
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
         edit->setEnabled(false);
+        // Its own hint leaves no room for the popup's arrow in some styles.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00")) +
+                              40);
     }
     FillWindowNames();
 
