@@ -254,7 +254,10 @@ void WriteLayout(const TSettingsStore& store, const TLayout& layout) {
 
     const QString historyPath = LayoutHistoryWindowPath();
     begin(historyPath);
-    WritePlacement(store, historyPath, layout.HistoryWindow);
+    if (layout.HistoryWindow)
+        WritePlacement(store, historyPath, *layout.HistoryWindow);
+    else if (!file && SectionExists(store, historyPath))
+        WriteBoolValue(store, historyPath, kVisible, false);
 
     batch.Commit();
 }
@@ -290,7 +293,8 @@ TLayout ReadLayout(const TSettingsStore& store) {
 
     layout.SymbolWindow = ReadPlacement(store, LayoutSymbolWindowPath());
     layout.ConnectorWindow = ReadPlacement(store, LayoutConnectorWindowPath());
-    layout.HistoryWindow = ReadPlacement(store, LayoutHistoryWindowPath());
+    if (SectionExists(store, LayoutHistoryWindowPath()))
+        layout.HistoryWindow = ReadPlacement(store, LayoutHistoryWindowPath());
     return layout;
 }
 
@@ -304,7 +308,8 @@ TLayout CollectLayout(const TZentrikProMainForm& form) {
         layout.Windows.push_back(TLayoutWindow{w->WindowRecord(), w->Actions});
     layout.SymbolWindow = PlacementOf(form.SymbolListsForm);
     layout.ConnectorWindow = PlacementOf(form.ConnectorForm);
-    layout.HistoryWindow = PlacementOf(form.AlertHistoryForm);
+    if (form.AlertHistoryForm)
+        layout.HistoryWindow = PlacementOf(form.AlertHistoryForm);
     return layout;
 }
 
@@ -332,8 +337,12 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
     ApplyPlacement(form.SymbolListsForm, layout.SymbolWindow);
     ApplyPlacement(form.ConnectorForm, layout.ConnectorWindow);
     // Made only for a layout that shows it.
-    ApplyPlacement(layout.HistoryWindow.Visible ? form.AlertHistoryWindow() : form.AlertHistoryForm,
-                   layout.HistoryWindow);
+    if (layout.HistoryWindow)
+        ApplyPlacement(layout.HistoryWindow->Visible ? form.AlertHistoryWindow()
+                                                     : form.AlertHistoryForm,
+                       *layout.HistoryWindow);
+    else if (form.AlertHistoryForm)
+        form.AlertHistoryForm->hide();
     // One report for the whole layout, once every window is there.
     if (!firstError.isEmpty())
         zkPrompts::ShowErrorReport(firstError);

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class TSettingsStore;
@@ -58,7 +59,9 @@ struct TLayout {
     std::vector<TLayoutWindow> Windows;
     TCompanionPlacement SymbolWindow;
     TCompanionPlacement ConnectorWindow;
-    TCompanionPlacement HistoryWindow;
+    // None while the alert history window has not been opened: nothing is written for it
+    // (a file's old group is removed), and applying the layout hides the window.
+    std::optional<TCompanionPlacement> HistoryWindow;
 
     bool operator==(const TLayout&) const = default;
 };

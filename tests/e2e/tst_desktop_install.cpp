@@ -120,7 +120,7 @@ private slots:
         QVERIFY2(r.Code == 0, r.Err.constData());
 
         for (const char* program :
-             {"velquist", "velquist-store", "velquist-link", "velquist-alert"}) {
+             {"velquist", "velquist-store", "velquist-link", "velquist-alert", "velquist-history"}) {
             QCOMPARE(mode(folder + QLatin1Char('/') + QLatin1String(program)), 0755);
             QCOMPARE(mode(bin(QLatin1String(program))), 0755);
         }

@@ -271,7 +271,7 @@ private slots:
         f.AlertHistoryWindow()->resize(700, 300);
         f.AlertHistoryWindow()->show();
         const TLayout before = CollectLayout(f);
-        QVERIFY(before.HistoryWindow.Visible);
+        QVERIFY(before.HistoryWindow && before.HistoryWindow->Visible);
 
         SaveLayout(form(), path("one.zkl"));
         const QByteArray text = ReadWholeFile(path("one.zkl"));
@@ -298,6 +298,24 @@ private slots:
         f.NewAlertWindow();
         LoadLayout(form(), QString());
         QCOMPARE(CollectLayout(f), before);
+    }
+
+    void historyWindowOnlyOnceOpened() {
+        TZentrikProMainForm& f = form();
+        f.AlertHistoryWindow()->show();
+        SaveLayout(f, path("h.zkl"));
+        QVERIFY(ReadWholeFile(path("h.zkl")).contains("\\HistoryWindow]"));
+        // A session that never opened it saves over the file: no window to open from it.
+        Form.reset();
+        TZentrikProMainForm& g = form();
+        QVERIFY(!g.AlertHistoryForm);
+        LoadLayout(g, path("h.zkl"));
+        QVERIFY(g.AlertHistoryForm && g.AlertHistoryForm->isVisible());
+        Form.reset();
+        SaveLayout(form(), path("h.zkl"));
+        QVERIFY(!ReadWholeFile(path("h.zkl")).contains("HistoryWindow"));
+        LoadLayout(form(), path("h.zkl"));
+        QVERIFY(!form().AlertHistoryForm);
     }
 
     void savingOverALongerLayout() {
