@@ -70,20 +70,28 @@ constexpr auto AsciiFold = [] {
     return table;
 }();
 
-char16_t FoldUnit(char16_t c) {
+// Name hashing and comparing run for every character of every lookup and have no branch worth
+// a fuzzer's attention; under coverage instrumentation they cost a third of a layout read.
+#if defined(__clang__)
+#define ZK_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+#else
+#define ZK_NO_COVERAGE
+#endif
+
+ZK_NO_COVERAGE char16_t FoldUnit(char16_t c) {
     return c < 0x80 ? AsciiFold[c] : QChar::toCaseFolded(c);
 }
 
 } // namespace
 
-size_t TIniDocument::TNoCase::operator()(QStringView name) const noexcept {
+ZK_NO_COVERAGE size_t TIniDocument::TNoCase::operator()(QStringView name) const noexcept {
     size_t hash = 14695981039346656037ull;
     for (const QChar c : name)
         hash = (hash ^ FoldUnit(c.unicode())) * 1099511628211ull;
     return hash;
 }
 
-bool TIniDocument::TNoCase::operator()(QStringView a, QStringView b) const noexcept {
+ZK_NO_COVERAGE bool TIniDocument::TNoCase::operator()(QStringView a, QStringView b) const noexcept {
     if (a.size() != b.size())
         return false;
     for (qsizetype i = 0; i < a.size(); ++i)
@@ -579,7 +587,7 @@ template <typename F> void Edit(const QString& fileName, F&& edit) {
 
 } // namespace
 
-QString AbsoluteFileName(const QString& fileName) {
+ZK_NO_COVERAGE QString AbsoluteFileName(const QString& fileName) {
     if (!fileName.startsWith(u'/'))
         return QDir::cleanPath(QDir::currentPath() + u'/' + fileName);
     // Called on every read: a name that is already clean (no "//", no "/." and no "/" at the
@@ -712,6 +720,12 @@ void ClearCache() {
     TCache& cache = Cache();
     QMutexLocker locker(&cache.Lock);
     cache.Files.clear();
+}
+
+void ClearCache(const QString& fileName) {
+    TCache& cache = Cache();
+    QMutexLocker locker(&cache.Lock);
+    cache.Files.remove(AbsoluteFileName(fileName));
 }
 
 void SetMemoryFile(const QString& path, const std::optional<QByteArray>& bytes) {

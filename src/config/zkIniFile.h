@@ -130,6 +130,8 @@ void MarkPrivate(const QString& fileName);
 
 // Drops every parsed file; the next read parses again (from the disk or from memory).
 void ClearCache();
+// Drops that file's parse alone.
+void ClearCache(const QString& fileName);
 
 // Fuzzing and tests: the file at that absolute path lives in memory alone. Reads take the text
 // given (std::nullopt: the file is missing) and saves keep the saved text, with no system call;
