@@ -2,7 +2,7 @@
 # Installs the Debian packages Velquist needs to build, run and test, and those named as
 # arguments (scripts/install-deps.sh [PACKAGE...]). Safe to run again.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
+packages=(cmake ninja-build g++ lld pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
           libsqlite3-dev libbenchmark-dev xvfb xauth
           xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
