@@ -245,6 +245,7 @@ this is not json
         UseFeed("{\"symbol\": \"AAPL\"}\n");
         TZentrikWindowX w;
         QTRY_COMPARE(Sim(w)->Model()->rowCount(), 1);
+        QCOMPARE(Sim(w)->Model()->AlertAt(0)->Source(), TAlertSource::Feed);
         UseFeed("{\"symbol\": \"XOM\"}\n{\"symbol\": \"CVX\"}\n");
         QTRY_COMPARE(Sim(w)->Model()->rowCount(), 3);
         QCOMPARE(Rows(*Sim(w)->Model()), QStringList({"CVX", "XOM", "AAPL"}));
@@ -288,6 +289,7 @@ this is not json
         QCOMPARE(log.Prices, (QList<double>{912.4, 0}));
         QCOMPARE(log.Texts, QStringList({"New high", ""}));
         QCOMPARE(Sim(w)->Model()->AlertAt(1)->AlertTime(), at);
+        QCOMPARE(Sim(w)->Model()->AlertAt(0)->Source(), TAlertSource::Inbox);
 
         // Connected, the generator still leaves it alone.
         UseFeed("");
@@ -298,6 +300,7 @@ this is not json
         QCOMPARE(Sim(w)->Model()->rowCount(), 2);
         w.SetDataConfig(QStringLiteral("WN=Scanner"));
         QTRY_VERIFY(Sim(w)->Model()->rowCount() > 2);
+        QCOMPARE(Sim(w)->Model()->AlertAt(0)->Source(), TAlertSource::Service);
     }
 
     // A notification's click selects its alert's row: the newest row with all four values the
