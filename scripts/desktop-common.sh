@@ -7,8 +7,8 @@ data_home=${XDG_DATA_HOME:-$HOME/.local/share}
 bin_dir="$HOME/.local/bin"
 desktop_file="$data_home/applications/velquist.desktop"
 icon_dir="$data_home/icons/hicolor"
-programs=(velquist velquist-store velquist-link velquist-alert)
-installed_files=(velquist velquist-store velquist-link velquist-alert splash.bmp velquist.ico)
+programs=(velquist velquist-store velquist-link velquist-alert velquist-history)
+installed_files=(velquist velquist-store velquist-link velquist-alert velquist-history splash.bmp velquist.ico)
 launcher_mark="# Velquist launcher"
 
 die() {

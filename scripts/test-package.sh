@@ -55,7 +55,7 @@ done
 
 echo "== apt-get install"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "./$deb" >/dev/null
-for program in /usr/bin/velquist /usr/bin/velquist-store /usr/bin/velquist-link /usr/bin/velquist-alert; do
+for program in /usr/bin/velquist /usr/bin/velquist-store /usr/bin/velquist-link /usr/bin/velquist-alert /usr/bin/velquist-history; do
   "$program" --version
 done
 
