@@ -23,9 +23,10 @@ namespace {
 
 // A file the writer holds in a transaction makes readers (and a second writer) wait this long.
 constexpr int BusyTimeoutMs = 5000;
-// Page and ForEach follow a symbol or window index when it holds fewer matches than this;
-// otherwise matches are common enough that walking the time index finds a page soon.
-constexpr int IndexPlanBound = 20000;
+// A prefix of several symbols is searched through their index when it holds fewer matches
+// than this (all of them are sorted by time); otherwise through the time index, where one
+// alert in 200 or more then matches.
+constexpr int IndexPlanBound = 50000;
 
 // The file is a document of this program: alerts refer to their window and symbol by number
 // (a few bytes an alert instead of the names), and the three indexes answer the history
@@ -351,7 +352,10 @@ void THistoryStore::Append(std::vector<THistoryAlert>& alerts) {
 }
 
 qint64 THistoryStore::RemoveOlderThan(qint64 beforeMs) {
-    TStatement remove(Db, "DELETE FROM alerts WHERE time<?1");
+    // Removing everything (nothing is kept) empties the table at once rather than row by row.
+    TStatement remove(Db, beforeMs == std::numeric_limits<qint64>::max()
+                              ? "DELETE FROM alerts"
+                              : "DELETE FROM alerts WHERE time<?1");
     sqlite3_bind_int64(*remove, 1, beforeMs);
     remove.Step();
     return sqlite3_changes64(Db);
@@ -419,9 +423,14 @@ THistoryStore::TQuery THistoryStore::Prepare(const THistoryFilter& filter) {
     return query;
 }
 
-// Which index a search walks. A symbol or window index when it holds few matches (counted up
-// to a bound, which costs little); otherwise the time index, where matches are then common
-// enough to fill a page soon. SQLite's own choice sorts every match of a common prefix.
+// Which index a search walks, so that a page costs little whatever the filter:
+// - one window: its index gives that window's alerts in time order, a subset of what the time
+//   index would visit, in the same order; the other parts are checked on the way;
+// - one symbol: the same with the symbol index;
+// - a prefix of several symbols: their index entries must be sorted by time, so it pays only
+//   for few matches (counted up to a bound, which costs little); with more, matches are
+//   common enough that the time index (or the window's) fills a page soon.
+// SQLite's own choice sorts every match of a common prefix.
 const char* THistoryStore::ChooseIndex(const TQuery& query) {
     const auto bounded = [this, &query](const char* index, const char* skip) {
         TStatement count(Db, QByteArray("SELECT count(*) FROM (SELECT 1 FROM alerts INDEXED BY ") +
@@ -430,23 +439,19 @@ const char* THistoryStore::ChooseIndex(const TQuery& query) {
         count.Step();
         return sqlite3_column_int64(*count, 0);
     };
-    const char* best = "alerts_time";
-    qint64 fewest = IndexPlanBound;
-    // Each counted alone (the other part is not in that index, so checking it costs a
-    // lookup in the table for every entry).
-    if (query.SymbolIds) {
-        const qint64 n = bounded("alerts_symbol", "window");
-        if (n < fewest) {
-            fewest = n;
-            best = "alerts_symbol";
-        }
-    }
+    if (!query.SymbolIds)
+        return query.WindowId ? "alerts_window" : "alerts_time";
+    const bool ordered = query.SymbolIds->size() == 1;
+    if (ordered && !query.WindowId)
+        return "alerts_symbol";
+    // Each counted alone: the other part is not in that index.
+    const qint64 symbols = bounded("alerts_symbol", "window");
     if (query.WindowId) {
-        const qint64 n = bounded("alerts_window", "symbol");
-        if (n < fewest)
-            best = "alerts_window";
+        const qint64 windows = bounded("alerts_window", "symbol");
+        return symbols <= windows && (ordered || symbols < IndexPlanBound) ? "alerts_symbol"
+                                                                           : "alerts_window";
     }
-    return best;
+    return ordered || symbols < IndexPlanBound ? "alerts_symbol" : "alerts_time";
 }
 
 THistoryAlert THistoryStore::ReadAlert(sqlite3_stmt* s) {
@@ -530,18 +535,40 @@ QStringList THistoryStore::WindowNames() {
 
 void THistoryStore::ForEach(const THistoryFilter& filter,
                             const std::function<bool(const THistoryAlert&)>& sink) {
+    // The names from memory rather than joined for each row: an export reads millions of rows
+    // and a few thousand names. Read in the same transaction as the rows, so every row's names
+    // are there.
+    sqlite3_exec(Db, "BEGIN", nullptr, nullptr, nullptr);
+    struct TEnd {
+        sqlite3* Db;
+        ~TEnd() { sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr); }
+    } end{Db};
     const TQuery query = Prepare(filter);
     if (query.Empty)
         return;
-    TStatement select(Db, "SELECT a.id, a.time, w.name, s.name, a.price, a.description, "
-                          "a.source FROM alerts a INDEXED BY " +
-                              QByteArray(ChooseIndex(query)) +
-                              " JOIN windows w ON w.id=a.window JOIN symbols s ON s.id=a.symbol "
-                              "WHERE " +
-                              query.Where("", "a.") + " ORDER BY a.time, a.id");
-    while (select.Step())
-        if (!sink(ReadAlert(*select)))
+    QHash<qint64, QString> windows, symbols;
+    for (auto [table, names] : {std::pair{"windows", &windows}, std::pair{"symbols", &symbols}}) {
+        TStatement select(Db, QByteArray("SELECT id, name FROM ") + table);
+        while (select.Step())
+            names->insert(sqlite3_column_int64(*select, 0), ColumnText(*select, 1));
+    }
+    TStatement select(Db, "SELECT id, time, window, symbol, price, description, source FROM "
+                          "alerts INDEXED BY " +
+                              QByteArray(ChooseIndex(query)) + " WHERE " + query.Where() +
+                              " ORDER BY time, id");
+    THistoryAlert alert;
+    while (select.Step()) {
+        sqlite3_stmt* s = *select;
+        alert.Id = sqlite3_column_int64(s, 0);
+        alert.TimeMs = sqlite3_column_int64(s, 1);
+        alert.Window = windows.value(sqlite3_column_int64(s, 2));
+        alert.Symbol = symbols.value(sqlite3_column_int64(s, 3));
+        alert.Price = sqlite3_column_double(s, 4);
+        alert.Description = ColumnText(s, 5);
+        alert.Source = ColumnSource(s, 6);
+        if (!sink(alert))
             return;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

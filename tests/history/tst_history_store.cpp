@@ -213,34 +213,51 @@ private slots:
     }
 
     // Many alerts share a time; pages continue at (time, id) and never repeat or skip one,
-    // whether the search walks the time index (a common symbol) or the symbol index (a rare
-    // one).
+    // whichever index the search walks: time (a common prefix of several symbols), symbol (a
+    // rare one, or a single symbol), window (a window with a common prefix).
     void pagesNeverRepeatOrSkipAcrossEqualTimes() {
         THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
         std::vector<THistoryAlert> alerts;
-        for (int i = 0; i < 25000; ++i)
-            alerts.push_back(MakeAlert(1000 + (i * 7919) % 5, QStringLiteral("W"),
-                                       i % 1000 == 0 ? QStringLiteral("RARE") : QStringLiteral("COMMON")));
+        for (int i = 0; i < 60000; ++i)
+            alerts.push_back(MakeAlert(1000 + (i * 7919) % 5,
+                                       i % 3 ? QStringLiteral("Main") : QStringLiteral("Other"),
+                                       i % 1000 == 0 ? QStringLiteral("RARE%1").arg(i % 2)
+                                                     : QStringLiteral("COMMON%1").arg(i % 2)));
         store.Append(alerts);
-        for (const QString& prefix : {QStringLiteral("c"), QStringLiteral("r"), QString()}) {
-            THistoryFilter f;
-            f.SymbolPrefix = prefix;
+        const auto check = [&](const THistoryFilter& f, size_t expected) {
+            // The hand count agrees with the filter's own test.
+            QCOMPARE(size_t(std::count_if(alerts.begin(), alerts.end(),
+                                          [&](const THistoryAlert& a) { return f.Matches(a); })),
+                     expected);
             const auto all = AllPages(store, f, 199);
             std::set<qint64> ids;
             for (size_t i = 0; i < all.size(); ++i) {
                 ids.insert(all[i].Id);
-                if (i > 0) {
-                    const bool older = all[i].TimeMs < all[i - 1].TimeMs ||
-                                       (all[i].TimeMs == all[i - 1].TimeMs &&
-                                        all[i].Id < all[i - 1].Id);
-                    QVERIFY2(older, qPrintable(prefix));
-                }
+                QVERIFY(f.Matches(all[i]));
+                if (i > 0)
+                    QVERIFY(all[i].TimeMs < all[i - 1].TimeMs ||
+                            (all[i].TimeMs == all[i - 1].TimeMs && all[i].Id < all[i - 1].Id));
             }
             QCOMPARE(ids.size(), all.size());
-            QCOMPARE(qint64(all.size()), store.Count(f));
-            QCOMPARE(all.size(), prefix == "r" ? size_t(25) : prefix == "c" ? size_t(24975)
-                                                                            : size_t(25000));
-        }
+            QCOMPARE(all.size(), expected);
+            QCOMPARE(store.Count(f), qint64(expected));
+        };
+        THistoryFilter f;
+        check(f, 60000);
+        f.SymbolPrefix = "c";
+        check(f, 59940);
+        f.SymbolPrefix = "common1";
+        check(f, 30000);
+        f.SymbolPrefix = "r";
+        check(f, 60);
+        f.Window = "Other";
+        check(f, 20);
+        f.SymbolPrefix = "C";
+        check(f, 19980);
+        f.SymbolPrefix = "COMMON0";
+        check(f, 9980);
+        f.SymbolPrefix.clear();
+        check(f, 20000);
     }
 
     void removesOldAlertsAndIdsKeepGrowing() {
