@@ -243,6 +243,11 @@ void THistoryStore::Open(bool write) {
     if (rc != SQLITE_OK)
         Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
     sqlite3_busy_timeout(Db, BusyTimeoutMs);
+    // SQLite's 2 MB page cache holds little of a file of millions of alerts: a day's rows of
+    // one symbol lie on thousands of pages, and the writer adds to the symbol index's leaves
+    // of thousands of symbols. Memory is taken only as pages are read.
+    sqlite3_exec(Db, write ? "PRAGMA cache_size=-16384" : "PRAGMA cache_size=-32768", nullptr,
+                 nullptr, nullptr);
     const auto exec = [this](const char* sql) {
         const int rc = sqlite3_exec(Db, sql, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
