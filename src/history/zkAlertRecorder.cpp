@@ -14,6 +14,10 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr auto BatchInterval = std::chrono::milliseconds(250);
@@ -22,6 +26,7 @@ constexpr size_t BatchSoon = 20000;
 // Beyond this (a writer that cannot keep up for minutes) the oldest alerts are dropped.
 constexpr size_t QueueLimit = 1000000;
 constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
+constexpr int WriterNice = 10;
 
 const QString SourceService = QStringLiteral("service");
 const QString SourceFeed = QStringLiteral("feed");
@@ -171,9 +176,14 @@ struct TAlertRecorder::TWriter {
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
                 Store->Append(batch);
+                // The batch's buffer goes with the announcement; a fresh one of the same size
+                // comes back as the queue, so the user-interface thread does not grow it.
+                std::vector<THistoryAlert> stored;
+                stored.swap(batch);
+                batch.reserve(stored.size());
                 QMetaObject::invokeMethod(
                     Owner,
-                    [owner = Owner, stored = std::move(batch)] { emit owner->AlertsStored(stored); },
+                    [owner = Owner, stored = std::move(stored)] { emit owner->AlertsStored(stored); },
                     Qt::QueuedConnection);
                 return;
             } catch (const EHistoryError& error) {
@@ -188,6 +198,9 @@ struct TAlertRecorder::TWriter {
     }
 
     void Run() {
+        // Below the user-interface thread: when the cores are busy, the windows come first and
+        // the queue waits (a quarter second's alerts are little).
+        ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), WriterNice);
         std::vector<THistoryAlert> batch;
         batch.reserve(4096);
         for (;;) {
