@@ -232,8 +232,10 @@ struct TAlertRecorder::TWriter {
                 RoundsDone = round;
             }
             Done.notify_all();
-            if (stopping)
+            if (stopping) {
+                Store.reset(); // closed on the thread that used it
                 return;
+            }
         }
     }
 };

@@ -5,7 +5,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QSignalSpy>
+#include <QProcess>
+#include <QThread>
 #include <QtTest>
+
+#include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -151,6 +156,27 @@ private slots:
         QCOMPARE(StoredCount(file()), qint64(100));
     }
 
+    void killedRecorderLosesAtMostTheLastSecond() {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--record-until-killed", file()});
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readLine(), QByteArray("ready\n"));
+        QThread::msleep(1500);
+        const qint64 killedAt = now();
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        // Opened as the client opens it after the crash.
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        QVERIFY(store.SetAsidePath().isEmpty());
+        const auto newest = store.Page({}, std::nullopt, 1);
+        QCOMPARE(newest.size(), size_t(1));
+        QVERIFY2(killedAt - newest.front().TimeMs <= 1000,
+                 qPrintable(QString::number(killedAt - newest.front().TimeMs)));
+        // What was written is whole: no alert missing before the newest.
+        QCOMPARE(store.Count({}), store.LastId());
+        QVERIFY(store.Count({}) > 500);
+    }
+
     void unwritableHistoryIsToldOnce() {
         WriteTextFile(Dir->path() + "/plain", "x");
         TAlertRecorder recorder(Dir->path() + "/plain/velquist/history.sqlite3", 30);
@@ -185,5 +211,26 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TAlertRecorderTest)
+// The child of killedRecorderLosesAtMostTheLastSecond: records an alert a millisecond, stamped
+// with the time it was recorded, until it is killed.
+int RecordUntilKilled(const QString& path) {
+    TAlertRecorder recorder(path, 30);
+    recorder.Record(MakeAlert(QDateTime::currentMSecsSinceEpoch(), "FIRST"));
+    recorder.Flush();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (;;) {
+        recorder.Record(MakeAlert(QDateTime::currentMSecsSinceEpoch(), "S"));
+        QThread::msleep(1);
+    }
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--record-until-killed")
+        return RecordUntilKilled(QString::fromLocal8Bit(argv[2]));
+    TAlertRecorderTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_alert_recorder.moc"
