@@ -13,6 +13,8 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <string_view>
+#include <unordered_map>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -44,6 +46,67 @@ const QString& SourceName(TAlertSource source) {
     return SourceService;
 }
 
+// What RecordAlert queues: the texts' characters copied into one buffer, so the user-interface
+// thread shares no string with the writer (whose reference counting would pull the strings'
+// memory from one core to the other for every alert) and allocates only when the buffer grows.
+struct TQueued {
+    qint64 TimeMs;
+    double Price;
+    quint32 Text;      // where its texts begin in the buffer: window, symbol, description, source
+    quint16 Length[4]; // their lengths (longer texts are cut)
+};
+
+struct TQueue {
+    std::vector<TQueued> Items;
+    std::vector<char16_t> Text;
+
+    void Reserve() {
+        Items.reserve(4096);
+        Text.reserve(4096 * 48);
+    }
+    void Clear() {
+        Items.clear();
+        Text.clear();
+    }
+    void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
+        TQueued item{timeMs, price, quint32(Text.size()), {}};
+        int i = 0;
+        for (const QStringView text : texts) {
+            const qsizetype n = std::min<qsizetype>(text.size(), 0xFFFF);
+            item.Length[i++] = quint16(n);
+            Text.insert(Text.end(), text.utf16(), text.utf16() + n);
+        }
+        Items.push_back(item);
+    }
+    // Drops the oldest `count` items (their texts stay in the buffer until it is taken).
+    void DropOldest(size_t count) { Items.erase(Items.begin(), Items.begin() + qsizetype(count)); }
+};
+
+// The writer's names: one string for each window, symbol and source, shared by its alerts.
+class TNames {
+public:
+    QString Get(const char16_t* text, qsizetype n) {
+        const std::u16string_view key(text, size_t(n));
+        const auto found = Names.find(key);
+        if (found != Names.end())
+            return found->second;
+        if (Names.size() > 100000)
+            Names.clear(); // a flood of names never seen again; start over
+        QString name = QString::fromUtf16(text, n);
+        // The key views the map's own copy of the string, which never changes.
+        auto stored = std::make_unique<QString>(name);
+        const std::u16string_view storedKey(reinterpret_cast<const char16_t*>(stored->utf16()),
+                                            size_t(stored->size()));
+        Owned.push_back(std::move(stored));
+        Names.emplace(storedKey, name);
+        return name;
+    }
+
+private:
+    std::unordered_map<std::u16string_view, QString> Names;
+    std::vector<std::unique_ptr<QString>> Owned;
+};
+
 } // namespace
 
 QString HistoryDamagedText(const QString& setAsidePath) {
@@ -66,7 +129,7 @@ struct TAlertRecorder::TWriter {
     std::mutex Lock;
     std::condition_variable Wake; // the writer waits here
     std::condition_variable Done; // Flush waits here
-    std::vector<THistoryAlert> Queue;
+    TQueue Queue;
     // Rounds of the writer (take the queue, prune if due, write) begun and finished; a Flush
     // waits for the end of a round begun after it.
     quint64 RoundsBegun = 0;
@@ -85,15 +148,15 @@ struct TAlertRecorder::TWriter {
 
     TWriter(TAlertRecorder* owner, const QString& path, int keepDays)
         : Owner(owner), Path(path), KeepDays(keepDays) {
-        Queue.reserve(4096);
+        Queue.Reserve();
         Thread = std::thread([this] { Run(); });
     }
 
-    void Push(THistoryAlert&& alert) {
+    void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
         std::lock_guard<std::mutex> lock(Lock);
-        if (Queue.size() >= QueueLimit) {
+        if (Queue.Items.size() >= QueueLimit) {
             // Dropping a tenth at a time keeps the cost of dropping small per alert.
-            Queue.erase(Queue.begin(), Queue.begin() + QueueLimit / 10);
+            Queue.DropOldest(QueueLimit / 10);
             if (!ToldOverflow) {
                 ToldOverflow = true;
                 std::fprintf(stderr, "velquist: the alert history falls behind; the oldest "
@@ -101,10 +164,10 @@ struct TAlertRecorder::TWriter {
                 std::fflush(stderr);
             }
         }
-        Queue.push_back(std::move(alert));
+        Queue.Push(timeMs, price, texts);
         // Waking the writer for every alert would cost a system call each; a long queue is
         // worth it.
-        if (Queue.size() == BatchSoon)
+        if (Queue.Items.size() == BatchSoon)
             Wake.notify_one();
     }
 
@@ -176,11 +239,8 @@ struct TAlertRecorder::TWriter {
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
                 Store->Append(batch);
-                // The batch's buffer goes with the announcement; a fresh one of the same size
-                // comes back as the queue, so the user-interface thread does not grow it.
                 std::vector<THistoryAlert> stored;
                 stored.swap(batch);
-                batch.reserve(stored.size());
                 QMetaObject::invokeMethod(
                     Owner,
                     [owner = Owner, stored = std::move(stored)] { emit owner->AlertsStored(stored); },
@@ -201,22 +261,39 @@ struct TAlertRecorder::TWriter {
         // Below the user-interface thread: when the cores are busy, the windows come first and
         // the queue waits (a quarter second's alerts are little).
         ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), WriterNice);
+        TQueue taken;
+        taken.Reserve();
+        TNames names;
         std::vector<THistoryAlert> batch;
-        batch.reserve(4096);
         for (;;) {
             bool stopping, prune;
             quint64 round;
             {
                 std::unique_lock<std::mutex> lock(Lock);
                 Wake.wait_for(lock, BatchInterval, [this] {
-                    return Stopping || FlushWanted || PruneWanted || Queue.size() >= BatchSoon;
+                    return Stopping || FlushWanted || PruneWanted || Queue.Items.size() >= BatchSoon;
                 });
-                batch.swap(Queue);
+                std::swap(taken, Queue);
                 round = ++RoundsBegun;
                 FlushWanted = false;
                 stopping = Stopping;
                 prune = std::exchange(PruneWanted, false);
             }
+            batch.reserve(taken.Items.size());
+            for (const TQueued& item : taken.Items) {
+                const char16_t* text = taken.Text.data() + item.Text;
+                THistoryAlert& alert = batch.emplace_back();
+                alert.TimeMs = item.TimeMs;
+                alert.Price = item.Price;
+                alert.Window = names.Get(text, item.Length[0]);
+                text += item.Length[0];
+                alert.Symbol = names.Get(text, item.Length[1]);
+                text += item.Length[1];
+                alert.Description = QString::fromUtf16(text, item.Length[2]);
+                text += item.Length[2];
+                alert.Source = names.Get(text, item.Length[3]);
+            }
+            taken.Clear();
             const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
             const bool due = LastPruneMs == 0 || nowMs - LastPruneMs >= DayMs;
             // A file that cannot be opened is tried again when there is something to do.
@@ -258,23 +335,17 @@ TAlertRecorder::~TAlertRecorder() {
 void TAlertRecorder::RecordAlert(const QString& window, const IAlertData& alert) {
     if (Writer->KeepDays.load(std::memory_order_relaxed) <= 0)
         return;
-    THistoryAlert entry;
     const QDateTime time = alert.AlertTime();
-    entry.TimeMs =
-        time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
-    entry.Window = window;
-    entry.Symbol = alert.AlertSymbol();
-    entry.Price = alert.Price();
-    entry.Description = alert.Description();
-    entry.Source = SourceName(alert.Source());
-    Writer->Push(std::move(entry));
+    Writer->Push(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
+                 alert.Price(),
+                 {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source())});
 }
 
 void TAlertRecorder::Record(THistoryAlert alert) {
     if (Writer->KeepDays.load(std::memory_order_relaxed) <= 0)
         return;
-    alert.Id = 0;
-    Writer->Push(std::move(alert));
+    Writer->Push(alert.TimeMs, alert.Price,
+                 {alert.Window, alert.Symbol, alert.Description, alert.Source});
 }
 
 void TAlertRecorder::SetKeepDays(int keepDays) {
