@@ -52,8 +52,8 @@ const QString& SourceName(TAlertSource source) {
 struct TQueued {
     qint64 TimeMs;
     double Price;
-    quint32 Text;      // where its texts begin in the buffer: window, symbol, description, source
-    quint16 Length[4]; // their lengths (longer texts are cut)
+    size_t Text;       // where its texts begin in the buffer: window, symbol, description, source
+    quint32 Length[4]; // their lengths
 };
 
 struct TQueue {
@@ -69,12 +69,11 @@ struct TQueue {
         Text.clear();
     }
     void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
-        TQueued item{timeMs, price, quint32(Text.size()), {}};
+        TQueued item{timeMs, price, Text.size(), {}};
         int i = 0;
         for (const QStringView text : texts) {
-            const qsizetype n = std::min<qsizetype>(text.size(), 0xFFFF);
-            item.Length[i++] = quint16(n);
-            Text.insert(Text.end(), text.utf16(), text.utf16() + n);
+            item.Length[i++] = quint32(text.size());
+            Text.insert(Text.end(), text.utf16(), text.utf16() + text.size());
         }
         Items.push_back(item);
     }

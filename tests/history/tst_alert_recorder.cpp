@@ -117,6 +117,35 @@ private slots:
         QVERIFY(all[2].TimeMs >= before && all[2].TimeMs <= now());
     }
 
+    // Texts of every length and kind come back as they went in, each alert its own.
+    void textsArriveWhole() {
+        TAlertRecorder recorder(file(), 30);
+        std::vector<THistoryAlert> sent;
+        const QStringList texts = {"", "x", "Überblick 株, \"quoted\"\r\n", QString(70000, u'é'),
+                                   "Gap up (+1.20%)"};
+        for (int i = 0; i < 40; ++i) {
+            THistoryAlert a = MakeAlert(now() - 1000 + i, texts[i % 5]);
+            a.Window = texts[(i + 1) % 5];
+            a.Description = texts[(i + 2) % 5];
+            a.Source = i % 3 ? QStringLiteral("feed") : QStringLiteral("something new");
+            a.Price = i * 0.1;
+            sent.push_back(a);
+            recorder.Record(a);
+        }
+        recorder.Flush();
+        THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+        std::vector<THistoryAlert> stored;
+        reader.ForEach({}, [&](const THistoryAlert& a) {
+            stored.push_back(a);
+            return true;
+        });
+        QCOMPARE(stored.size(), sent.size());
+        for (size_t i = 0; i < sent.size(); ++i) {
+            sent[i].Id = stored[i].Id;
+            QCOMPARE(stored[i], sent[i]);
+        }
+    }
+
     void keptPeriodIsEnforced() {
         {
             THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
