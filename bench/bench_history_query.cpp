@@ -31,11 +31,20 @@ constexpr int Windows = 50;
 constexpr qint64 DayMs = 86400000;
 constexpr qint64 Days = 30;
 
-const char* const Kinds[] = {"New high", "New low", "Running up now", "Running down now",
-                             "Crossed above VWAP", "Crossed below VWAP", "Gap up", "Gap down",
-                             "Crossed above resistance", "Crossed below support",
-                             "Bounce off the lows", "Pullback from the highs",
-                             "High relative volume", "Volume spike"};
+const char* const Kinds[] = {"New high",
+                             "New low",
+                             "Running up now",
+                             "Running down now",
+                             "Crossed above VWAP",
+                             "Crossed below VWAP",
+                             "Gap up",
+                             "Gap down",
+                             "Crossed above resistance",
+                             "Crossed below support",
+                             "Bounce off the lows",
+                             "Pullback from the highs",
+                             "High relative volume",
+                             "Volume spike"};
 
 struct TWorld {
     std::vector<QString> SymbolNames;
@@ -56,10 +65,11 @@ TWorld MakeWorld() {
         if (seen.insert(name).second)
             world.SymbolNames.push_back(name);
     }
-    const char* const Names[] = {"Gap ups", "Gap downs", "Running up", "Running down",
-                                 "New highs", "New lows", "Breakouts", "Volume"};
+    const char* const Names[] = {"Gap ups",   "Gap downs", "Running up", "Running down",
+                                 "New highs", "New lows",  "Breakouts",  "Volume"};
     for (int i = 0; i < Windows; ++i)
-        world.WindowNames.push_back(QStringLiteral("%1 %2").arg(QLatin1String(Names[i % 8])).arg(i));
+        world.WindowNames.push_back(
+            QStringLiteral("%1 %2").arg(QLatin1String(Names[i % 8])).arg(i));
     world.StartMs = QDateTime::currentMSecsSinceEpoch() - Days * DayMs;
     return world;
 }
@@ -126,8 +136,8 @@ int main(int argc, char** argv) {
     {
         THistoryStore store(path, THistoryStore::TMode::ReadWrite);
         if (store.LastId() == 0) {
-            std::printf("building a history of %lld alerts in %s\n",
-                        static_cast<long long>(alerts), qPrintable(path));
+            std::printf("building a history of %lld alerts in %s\n", static_cast<long long>(alerts),
+                        qPrintable(path));
             const auto start = Clock::now();
             Build(store, world, alerts);
             std::printf("  built in %.1f s\n", Ms(Clock::now() - start) / 1000);
@@ -190,11 +200,13 @@ int main(int argc, char** argv) {
         f.Window = world.WindowNames[size_t(w)];
         filtered(qPrintable(QStringLiteral("first page, window \"%1\"").arg(*f.Window)), f);
         f.SymbolPrefix = world.SymbolNames[10].left(1);
-        filtered(qPrintable(QStringLiteral("first page, window + symbol \"%1\"").arg(f.SymbolPrefix)),
-                 f);
+        filtered(
+            qPrintable(QStringLiteral("first page, window + symbol \"%1\"").arg(f.SymbolPrefix)),
+            f);
         f.SymbolPrefix = world.SymbolNames[2000];
-        filtered(qPrintable(QStringLiteral("first page, window + symbol \"%1\"").arg(f.SymbolPrefix)),
-                 f);
+        filtered(
+            qPrintable(QStringLiteral("first page, window + symbol \"%1\"").arg(f.SymbolPrefix)),
+            f);
     }
     f = {};
     f.FromMs = lastMs - 20 * DayMs;

@@ -40,8 +40,8 @@ struct TFigures {
     qint64 Alerts = 0;
     double UiCpuUsPerAlert = 0; // the user-interface thread's CPU over the whole run, per alert
     double UiUsPerAlert = 0;    // wall time in delivery, per alert
-    double CpuUsPerAlert = 0; // the process's CPU (all threads), per alert
-    double LongestGapMs = 0;  // between two ticks
+    double CpuUsPerAlert = 0;   // the process's CPU (all threads), per alert
+    double LongestGapMs = 0;    // between two ticks
 };
 
 double ThreadCpuUs() {
@@ -58,16 +58,18 @@ double ProcessCpuUs() {
 }
 
 std::vector<TAlertData> MakeAlerts() {
-    static const char* const Texts[] = {"Gap up (+%1%)", "New high (+%1%)", "Running down now (-%1%)",
-                                        "Volume spike (%1x)", "Crossed above VWAP (+%1%)"};
+    static const char* const Texts[] = {"Gap up (+%1%)", "New high (+%1%)",
+                                        "Running down now (-%1%)", "Volume spike (%1x)",
+                                        "Crossed above VWAP (+%1%)"};
     std::vector<TAlertData> alerts;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int i = 0; i < 8000; ++i) {
         QString symbol;
         for (int n = i; symbol.size() < 1 + i % 4; n /= 26)
             symbol += QChar(u'A' + n % 26);
-        alerts.emplace_back(symbol, 0, now.addMSecs(i), 5.0 + (i * 37) % 50000 / 100.0,
-                            QString::fromLatin1(Texts[i % 5]).arg(0.2 + (i % 43) / 10.0, 0, 'f', 2));
+        alerts.emplace_back(
+            symbol, 0, now.addMSecs(i), 5.0 + (i * 37) % 50000 / 100.0,
+            QString::fromLatin1(Texts[i % 5]).arg(0.2 + (i % 43) / 10.0, 0, 'f', 2));
     }
     return alerts;
 }
@@ -89,8 +91,8 @@ TFigures Run(TZentrikProMainForm* main, const std::vector<TFedAlertWindow*>& win
         if (lastTickMs >= 0)
             figures.LongestGapMs = std::max(figures.LongestGapMs, double(nowMs - lastTickMs));
         lastTickMs = nowMs;
-        const qint64 due = std::min<qint64>(qint64(seconds) * AlertsPerSecond,
-                                            nowMs * AlertsPerSecond / 1000);
+        const qint64 due =
+            std::min<qint64>(qint64(seconds) * AlertsPerSecond, nowMs * AlertsPerSecond / 1000);
         inDelivery.start();
         for (; figures.Alerts < due; ++figures.Alerts)
             windows[size_t(figures.Alerts % Windows)]->Fire(
@@ -150,7 +152,8 @@ int main(int argc, char** argv) {
     std::vector<TAlertData> alerts = MakeAlerts();
     std::printf("history recording: %d windows, %d alerts/s for %d s each way (in %d turns), "
                 "platform %s\n",
-                Windows, AlertsPerSecond, seconds, Turns, qPrintable(QGuiApplication::platformName()));
+                Windows, AlertsPerSecond, seconds, Turns,
+                qPrintable(QGuiApplication::platformName()));
     const QString path = home.path() + QStringLiteral("/history.sqlite3");
     qint64 announced = 0;
     TFigures base, wired, with;
@@ -201,11 +204,12 @@ int main(int argc, char** argv) {
     THistoryStore reader(path, THistoryStore::TMode::ReadOnly);
     const qint64 stored = reader.Count({});
     const double slowdown = (with.UiCpuUsPerAlert / base.UiCpuUsPerAlert - 1) * 100;
-    std::printf("  UI thread CPU %+.1f %% (goal <= 10 %%: %s); delivery wall time %+.1f %%; process "
-                "CPU %+.1f %% (the writer thread)\n",
-                slowdown, slowdown <= 10 ? "met" : "MISSED",
-                (with.UiUsPerAlert / base.UiUsPerAlert - 1) * 100,
-                (with.CpuUsPerAlert / base.CpuUsPerAlert - 1) * 100);
+    std::printf(
+        "  UI thread CPU %+.1f %% (goal <= 10 %%: %s); delivery wall time %+.1f %%; process "
+        "CPU %+.1f %% (the writer thread)\n",
+        slowdown, slowdown <= 10 ? "met" : "MISSED",
+        (with.UiUsPerAlert / base.UiUsPerAlert - 1) * 100,
+        (with.CpuUsPerAlert / base.CpuUsPerAlert - 1) * 100);
     std::printf("  of which the wiring (an empty log) %+.1f %%, the recorder itself %+.1f %%\n",
                 (wired.UiCpuUsPerAlert / base.UiCpuUsPerAlert - 1) * 100,
                 (with.UiCpuUsPerAlert / wired.UiCpuUsPerAlert - 1) * 100);

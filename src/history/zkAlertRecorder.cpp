@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
-#include <thread>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include <sys/resource.h>
@@ -172,8 +172,7 @@ struct TAlertRecorder::TWriter {
 
     void Tell(void (TAlertRecorder::*signal)(const QString&), const QString& text) {
         QMetaObject::invokeMethod(
-            Owner, [owner = Owner, signal, text] { (owner->*signal)(text); },
-            Qt::QueuedConnection);
+            Owner, [owner = Owner, signal, text] { (owner->*signal)(text); }, Qt::QueuedConnection);
     }
 
     void Unwritable(const QString& reason) {
@@ -208,8 +207,9 @@ struct TAlertRecorder::TWriter {
 
     // Sets a file found damaged while in use aside and starts a new one.
     bool Replace() {
-        Store.reset();
+        // Set aside before the connection closes, which would remove the file's -wal.
         const QString aside = THistoryStore::SetAsideFile(Path);
+        Store.reset();
         if (aside.isEmpty()) {
             Unwritable(QObject::tr("the damaged file %1 cannot be set aside").arg(Path));
             return false;
@@ -242,7 +242,9 @@ struct TAlertRecorder::TWriter {
                 stored.swap(batch);
                 QMetaObject::invokeMethod(
                     Owner,
-                    [owner = Owner, stored = std::move(stored)] { emit owner->AlertsStored(stored); },
+                    [owner = Owner, stored = std::move(stored)] {
+                        emit owner->AlertsStored(stored);
+                    },
                     Qt::QueuedConnection);
                 return;
             } catch (const EHistoryError& error) {
@@ -270,7 +272,8 @@ struct TAlertRecorder::TWriter {
             {
                 std::unique_lock<std::mutex> lock(Lock);
                 Wake.wait_for(lock, BatchInterval, [this] {
-                    return Stopping || FlushWanted || PruneWanted || Queue.Items.size() >= BatchSoon;
+                    return Stopping || FlushWanted || PruneWanted ||
+                           Queue.Items.size() >= BatchSoon;
                 });
                 std::swap(taken, Queue);
                 round = ++RoundsBegun;

@@ -11,8 +11,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -191,24 +191,35 @@ QString THistoryStore::SetAsideFile(const QString& path) {
 }
 
 THistoryStore::THistoryStore(const QString& path, TMode mode) : FilePath(path) {
-    if (mode == TMode::ReadOnly) {
-        if (!QFileInfo::exists(path))
-            throw EHistoryError(QStringLiteral("there is no alert history at %1").arg(path));
-        Open(false);
-        return;
-    }
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QFileInfo(folder).isDir() && !zkPaths::EnsurePrivateDir(folder))
-        throw EHistoryError(QStringLiteral("the folder %1 cannot be created").arg(folder));
     try {
-        Open(true);
-    } catch (const EHistoryDamage& error) {
-        Close();
-        SetAside = MoveAside(path);
-        if (SetAside.isEmpty())
-            throw EHistoryError(QStringLiteral("%1 (it could not be set aside)")
-                                    .arg(error.message()));
-        Open(true);
+        if (mode == TMode::ReadOnly) {
+            // A reader never creates the file, nor moves a damaged one: the client does that.
+            if (!QFileInfo::exists(path))
+                throw EHistoryError(QStringLiteral("there is no alert history at %1").arg(path));
+            Open(false);
+            return;
+        }
+        // The client's own data folder is made private; another folder (tests, benchmarks) is
+        // only created when missing.
+        const QString folder = QFileInfo(path).absolutePath();
+        const bool own = folder == QFileInfo(zkPaths::DataDir()).absoluteFilePath();
+        if ((own || !QFileInfo(folder).isDir()) && !zkPaths::EnsurePrivateDir(folder))
+            throw EHistoryError(QStringLiteral("the folder %1 cannot be created").arg(folder));
+        try {
+            Open(true);
+        } catch (const EHistoryDamage& error) {
+            // Moved while the connection is still open: closing it would delete the -wal
+            // beside the damaged file, which may hold the newest alerts.
+            SetAside = MoveAside(path);
+            Close();
+            if (SetAside.isEmpty())
+                throw EHistoryError(
+                    QStringLiteral("%1 (it could not be set aside)").arg(error.message()));
+            Open(true);
+        }
+    } catch (...) {
+        Close(); // no destructor runs for a constructor that raises
+        throw;
     }
 }
 
@@ -273,10 +284,10 @@ void THistoryStore::Open(bool write) {
         exec("COMMIT");
     }
     // Reading every column of each table checks the file is a history of this shape.
-    for (const char* sql : {"SELECT id, name FROM windows LIMIT 0",
-                            "SELECT id, name FROM symbols LIMIT 0",
-                            "SELECT id, time, window, symbol, price, description, source "
-                            "FROM alerts LIMIT 0"}) {
+    for (const char* sql :
+         {"SELECT id, name FROM windows LIMIT 0", "SELECT id, name FROM symbols LIMIT 0",
+          "SELECT id, time, window, symbol, price, description, source "
+          "FROM alerts LIMIT 0"}) {
         sqlite3_stmt* s = nullptr;
         rc = sqlite3_prepare_v2(Db, sql, -1, &s, nullptr);
         sqlite3_finalize(s);
@@ -371,7 +382,7 @@ qint64 THistoryStore::RemoveOlderThan(qint64 beforeMs) {
 
 // How a filter becomes SQL: the matching symbols' and window's numbers, and the conditions.
 struct THistoryStore::TQuery {
-    bool Empty = false;                  // nothing can match
+    bool Empty = false;                           // nothing can match
     std::optional<std::vector<qint64>> SymbolIds; // none: any symbol
     std::optional<qint64> WindowId;
     qint64 From = std::numeric_limits<qint64>::min();
@@ -381,8 +392,8 @@ struct THistoryStore::TQuery {
     // Every part but `skip` ("symbol" or "window"), as SQL over the alerts table.
     // Only numbers go into the text, so nothing a user typed can change the statement.
     QByteArray Where(const char* skip = "", const QByteArray& table = QByteArray()) const {
-        QByteArray where = table + "time BETWEEN " + QByteArray::number(From) + " AND " +
-                           QByteArray::number(To);
+        QByteArray where =
+            table + "time BETWEEN " + QByteArray::number(From) + " AND " + QByteArray::number(To);
         if (SymbolIds && std::strcmp(skip, "symbol") != 0)
             where += SymbolIds->size() == 1
                          ? " AND " + table + "symbol=" + QByteArray::number(SymbolIds->front())
@@ -492,8 +503,8 @@ std::vector<THistoryAlert> THistoryStore::Page(const THistoryFilter& filter,
     // Ids first, from the index alone where it can; then the few rows themselves.
     std::vector<qint64> ids;
     {
-        TStatement select(Db, QByteArray("SELECT id FROM alerts INDEXED BY ") +
-                                  ChooseIndex(query) + " WHERE " + query.Where() +
+        TStatement select(Db, QByteArray("SELECT id FROM alerts INDEXED BY ") + ChooseIndex(query) +
+                                  " WHERE " + query.Where() +
                                   " ORDER BY time DESC, id DESC LIMIT " +
                                   QByteArray::number(limit));
         while (select.Step())
@@ -602,12 +613,11 @@ void AppendIsoTime(QByteArray& line, qint64 ms) {
     const qint64 month = mp < 10 ? mp + 3 : mp - 9;
     const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
     char text[40];
-    const int n = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
-                                static_cast<long long>(year), static_cast<long long>(month),
-                                static_cast<long long>(day), static_cast<long long>(rest / 3600000),
-                                static_cast<long long>(rest / 60000 % 60),
-                                static_cast<long long>(rest / 1000 % 60),
-                                static_cast<long long>(rest % 1000));
+    const int n = std::snprintf(
+        text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
+        static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
+        static_cast<long long>(rest / 3600000), static_cast<long long>(rest / 60000 % 60),
+        static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
     line.append(text, n);
 }
 

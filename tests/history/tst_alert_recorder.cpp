@@ -4,8 +4,8 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QSignalSpy>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 

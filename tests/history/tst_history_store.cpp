@@ -96,9 +96,8 @@ private slots:
     void oddTextsSurviveStoreAndCsv() {
         THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
         std::vector<THistoryAlert> alerts = {
-            MakeAlert(1765290605123, QStringLiteral("Gaps, \"big\" ones"),
-                      QStringLiteral("BRK.B"), 0.1, QStringLiteral("line one\r\nline two\nthree"),
-                      QStringLiteral("inbox")),
+            MakeAlert(1765290605123, QStringLiteral("Gaps, \"big\" ones"), QStringLiteral("BRK.B"),
+                      0.1, QStringLiteral("line one\r\nline two\nthree"), QStringLiteral("inbox")),
             MakeAlert(-1, QStringLiteral("Überblick 株"), QStringLiteral("ÄB"), 1234567.25,
                       QString(), QStringLiteral("feed")),
             MakeAlert(0, QStringLiteral("plain"), QStringLiteral("X"), 1e-7,
@@ -125,8 +124,8 @@ private slots:
         QCOMPARE(fields, QStringList({"2025-12-09T14:30:05.123Z", alerts[0].Window, "BRK.B", "0.1",
                                       alerts[0].Description, "inbox"}));
         QCOMPARE(ParseCsvRecord(HistoryCsvLine(alerts[1])),
-                 QStringList({"1969-12-31T23:59:59.999Z", alerts[1].Window, "ÄB", "1234567.25",
-                              "", "feed"}));
+                 QStringList({"1969-12-31T23:59:59.999Z", alerts[1].Window, "ÄB", "1234567.25", "",
+                              "feed"}));
         const QStringList tiny = ParseCsvRecord(HistoryCsvLine(alerts[2]));
         QCOMPARE(tiny[0], QStringLiteral("1970-01-01T00:00:00.000Z"));
         QCOMPARE(tiny[3].toDouble(), 1e-7);
@@ -298,7 +297,6 @@ private slots:
         std::vector<THistoryAlert> alerts = {MakeAlert(1, "W", "A")};
         store.Append(alerts);
         QCOMPARE(store.Count({}), qint64(1));
-
     }
 
     void foreignDatabaseIsSetAside() {
@@ -329,15 +327,26 @@ private slots:
         ::umask(old);
     }
 
+    void theClientsFolderIsMadePrivate() {
+        TTestHome home;
+        const QString folder = QFileInfo(THistoryStore::DefaultPath()).absolutePath();
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                          QFile::ExeOther);
+        THistoryStore store(THistoryStore::DefaultPath(), THistoryStore::TMode::ReadWrite);
+        QCOMPARE(ModeOf(folder), mode_t(0700));
+        QCOMPARE(ModeOf(THistoryStore::DefaultPath()), mode_t(0600));
+    }
+
     void unwritablePlacesRaiseErrors() {
         QVERIFY_THROWS_EXCEPTION(EHistoryError,
                                  THistoryStore(file(), THistoryStore::TMode::ReadOnly));
         // A folder that cannot be made: its parent is a file (stops root too).
         WriteTextFile(Dir->path() + "/plain", "x");
-        QVERIFY_THROWS_EXCEPTION(
-            EHistoryError,
-            THistoryStore(Dir->path() + "/plain/velquist/history.sqlite3",
-                          THistoryStore::TMode::ReadWrite));
+        QVERIFY_THROWS_EXCEPTION(EHistoryError,
+                                 THistoryStore(Dir->path() + "/plain/velquist/history.sqlite3",
+                                               THistoryStore::TMode::ReadWrite));
         if (::geteuid() == 0)
             return; // root writes into read-only folders
         const QString folder = Dir->path() + "/readonly";

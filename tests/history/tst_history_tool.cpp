@@ -35,8 +35,8 @@ TResult RunTool(const QStringList& arguments) {
 THistoryAlert MakeAlert(const char* isoTime, const QString& window, const QString& symbol,
                         double price, const QString& description) {
     THistoryAlert a;
-    a.TimeMs = QDateTime::fromString(QString::fromLatin1(isoTime), Qt::ISODateWithMs)
-                   .toMSecsSinceEpoch();
+    a.TimeMs =
+        QDateTime::fromString(QString::fromLatin1(isoTime), Qt::ISODateWithMs).toMSecsSinceEpoch();
     a.Window = window;
     a.Symbol = symbol;
     a.Price = price;
@@ -82,20 +82,21 @@ private slots:
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(THistoryStore::DefaultPath()).constData(), &db),
                  SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, "BEGIN IMMEDIATE; DELETE FROM alerts;", nullptr, nullptr,
-                              nullptr),
-                 SQLITE_OK);
+        QCOMPARE(
+            sqlite3_exec(db, "BEGIN IMMEDIATE; DELETE FROM alerts;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
         const TResult all = RunTool({"export"});
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(db);
         QCOMPARE(all.Status, 0);
         QCOMPARE(all.Err, QByteArray());
-        QCOMPARE(all.Out, Header +
-                              "2026-12-08T23:59:59.999Z,Gap ups,AAPL,190.5,Gap up (+1.20%),service\r\n"
-                              "2026-12-09T00:00:00.000Z,Gap ups,aapx,2,\"late, \"\"very\"\"\",service\r\n"
-                              "2026-12-09T14:30:05.123Z,Highs,MSFT,401.25,\"New high\nagain\",service\r\n"
-                              "2026-12-09T23:59:59.999Z,Gap ups ,AMD,0.1,Überblick,service\r\n"
-                              "2026-12-10T00:00:00.000Z,Highs,AAPL,191,New high,service\r\n");
+        QCOMPARE(all.Out,
+                 Header +
+                     "2026-12-08T23:59:59.999Z,Gap ups,AAPL,190.5,Gap up (+1.20%),service\r\n"
+                     "2026-12-09T00:00:00.000Z,Gap ups,aapx,2,\"late, \"\"very\"\"\",service\r\n"
+                     "2026-12-09T14:30:05.123Z,Highs,MSFT,401.25,\"New high\nagain\",service\r\n"
+                     "2026-12-09T23:59:59.999Z,Gap ups ,AMD,0.1,Überblick,service\r\n"
+                     "2026-12-10T00:00:00.000Z,Highs,AAPL,191,New high,service\r\n");
     }
 
     void filtersAsDocumented() {
