@@ -137,6 +137,8 @@ struct TAlertRecorder::TWriter {
     bool PruneWanted = false;
     bool Stopping = false;
     bool ToldOverflow = false;
+    // Batches announced, for the writer to destroy.
+    std::vector<std::vector<THistoryAlert>> Announced;
 
     // The writer thread's own.
     std::unique_ptr<THistoryStore> Store;
@@ -240,10 +242,14 @@ struct TAlertRecorder::TWriter {
                 Store->Append(batch);
                 std::vector<THistoryAlert> stored;
                 stored.swap(batch);
+                // Announced on the user-interface thread, then handed back to be destroyed
+                // here: its strings were made on this thread and are shared with its names.
                 QMetaObject::invokeMethod(
                     Owner,
-                    [owner = Owner, stored = std::move(stored)] {
-                        emit owner->AlertsStored(stored);
+                    [this, stored = std::move(stored)]() mutable {
+                        emit Owner->AlertsStored(stored);
+                        std::lock_guard<std::mutex> lock(Lock);
+                        Announced.push_back(std::move(stored));
                     },
                     Qt::QueuedConnection);
                 return;
@@ -266,6 +272,7 @@ struct TAlertRecorder::TWriter {
         taken.Reserve();
         TNames names;
         std::vector<THistoryAlert> batch;
+        std::vector<std::vector<THistoryAlert>> announced;
         for (;;) {
             bool stopping, prune;
             quint64 round;
@@ -276,6 +283,7 @@ struct TAlertRecorder::TWriter {
                            Queue.Items.size() >= BatchSoon;
                 });
                 std::swap(taken, Queue);
+                announced.swap(Announced);
                 round = ++RoundsBegun;
                 FlushWanted = false;
                 stopping = Stopping;
@@ -296,6 +304,7 @@ struct TAlertRecorder::TWriter {
                 alert.Source = names.Get(text, item.Length[3]);
             }
             taken.Clear();
+            announced.clear();
             const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
             const bool due = LastPruneMs == 0 || nowMs - LastPruneMs >= DayMs;
             // A file that cannot be opened is tried again when there is something to do.
