@@ -54,6 +54,7 @@ public:
     int32_t AlertSelectionType() const override { return 0; }
     QString SuggestedFileName() const override { return QString(); }
     void AddCustomMenuItem(const QString&, int32_t) override {}
+    bool SelectAlert(const IAlertData&) override { return false; }
     void AddExternalAlerts(const QList<TAlertData>& alerts) override {
         for (TAlertData alert : alerts)
             Fire(&alert);

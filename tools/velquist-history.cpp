@@ -93,8 +93,7 @@ THistoryFilter ParseFilter(const QStringList& args) {
             hasValue = true;
         }
         static const QStringList Known = {QStringLiteral("--from"), QStringLiteral("--to"),
-                                          QStringLiteral("--symbol"),
-                                          QStringLiteral("--window")};
+                                          QStringLiteral("--symbol"), QStringLiteral("--window")};
         if (!Known.contains(option))
             Usage(QStringLiteral("unknown argument \"%1\"").arg(args[i]));
         if (!hasValue) {

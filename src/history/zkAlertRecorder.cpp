@@ -12,7 +12,13 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +28,7 @@ constexpr size_t BatchSoon = 20000;
 // Beyond this (a writer that cannot keep up for minutes) the oldest alerts are dropped.
 constexpr size_t QueueLimit = 1000000;
 constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
+constexpr int WriterNice = 10;
 
 const QString SourceService = QStringLiteral("service");
 const QString SourceFeed = QStringLiteral("feed");
@@ -38,6 +45,66 @@ const QString& SourceName(TAlertSource source) {
     }
     return SourceService;
 }
+
+// What RecordAlert queues: the texts' characters copied into one buffer, so the user-interface
+// thread shares no string with the writer (whose reference counting would pull the strings'
+// memory from one core to the other for every alert) and allocates only when the buffer grows.
+struct TQueued {
+    qint64 TimeMs;
+    double Price;
+    size_t Text;       // where its texts begin in the buffer: window, symbol, description, source
+    quint32 Length[4]; // their lengths
+};
+
+struct TQueue {
+    std::vector<TQueued> Items;
+    std::vector<char16_t> Text;
+
+    void Reserve() {
+        Items.reserve(4096);
+        Text.reserve(4096 * 48);
+    }
+    void Clear() {
+        Items.clear();
+        Text.clear();
+    }
+    void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
+        TQueued item{timeMs, price, Text.size(), {}};
+        int i = 0;
+        for (const QStringView text : texts) {
+            item.Length[i++] = quint32(text.size());
+            Text.insert(Text.end(), text.utf16(), text.utf16() + text.size());
+        }
+        Items.push_back(item);
+    }
+    // Drops the oldest `count` items (their texts stay in the buffer until it is taken).
+    void DropOldest(size_t count) { Items.erase(Items.begin(), Items.begin() + qsizetype(count)); }
+};
+
+// The writer's names: one string for each window, symbol and source, shared by its alerts.
+class TNames {
+public:
+    QString Get(const char16_t* text, qsizetype n) {
+        const std::u16string_view key(text, size_t(n));
+        const auto found = Names.find(key);
+        if (found != Names.end())
+            return found->second;
+        if (Names.size() > 100000)
+            Names.clear(); // a flood of names never seen again; start over
+        QString name = QString::fromUtf16(text, n);
+        // The key views the map's own copy of the string, which never changes.
+        auto stored = std::make_unique<QString>(name);
+        const std::u16string_view storedKey(reinterpret_cast<const char16_t*>(stored->utf16()),
+                                            size_t(stored->size()));
+        Owned.push_back(std::move(stored));
+        Names.emplace(storedKey, name);
+        return name;
+    }
+
+private:
+    std::unordered_map<std::u16string_view, QString> Names;
+    std::vector<std::unique_ptr<QString>> Owned;
+};
 
 } // namespace
 
@@ -61,7 +128,7 @@ struct TAlertRecorder::TWriter {
     std::mutex Lock;
     std::condition_variable Wake; // the writer waits here
     std::condition_variable Done; // Flush waits here
-    std::vector<THistoryAlert> Queue;
+    TQueue Queue;
     // Rounds of the writer (take the queue, prune if due, write) begun and finished; a Flush
     // waits for the end of a round begun after it.
     quint64 RoundsBegun = 0;
@@ -70,6 +137,8 @@ struct TAlertRecorder::TWriter {
     bool PruneWanted = false;
     bool Stopping = false;
     bool ToldOverflow = false;
+    // Batches announced, for the writer to destroy.
+    std::vector<std::vector<THistoryAlert>> Announced;
 
     // The writer thread's own.
     std::unique_ptr<THistoryStore> Store;
@@ -80,15 +149,15 @@ struct TAlertRecorder::TWriter {
 
     TWriter(TAlertRecorder* owner, const QString& path, int keepDays)
         : Owner(owner), Path(path), KeepDays(keepDays) {
-        Queue.reserve(4096);
+        Queue.Reserve();
         Thread = std::thread([this] { Run(); });
     }
 
-    void Push(THistoryAlert&& alert) {
+    void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
         std::lock_guard<std::mutex> lock(Lock);
-        if (Queue.size() >= QueueLimit) {
+        if (Queue.Items.size() >= QueueLimit) {
             // Dropping a tenth at a time keeps the cost of dropping small per alert.
-            Queue.erase(Queue.begin(), Queue.begin() + QueueLimit / 10);
+            Queue.DropOldest(QueueLimit / 10);
             if (!ToldOverflow) {
                 ToldOverflow = true;
                 std::fprintf(stderr, "velquist: the alert history falls behind; the oldest "
@@ -96,17 +165,16 @@ struct TAlertRecorder::TWriter {
                 std::fflush(stderr);
             }
         }
-        Queue.push_back(std::move(alert));
+        Queue.Push(timeMs, price, texts);
         // Waking the writer for every alert would cost a system call each; a long queue is
         // worth it.
-        if (Queue.size() == BatchSoon)
+        if (Queue.Items.size() == BatchSoon)
             Wake.notify_one();
     }
 
     void Tell(void (TAlertRecorder::*signal)(const QString&), const QString& text) {
         QMetaObject::invokeMethod(
-            Owner, [owner = Owner, signal, text] { (owner->*signal)(text); },
-            Qt::QueuedConnection);
+            Owner, [owner = Owner, signal, text] { (owner->*signal)(text); }, Qt::QueuedConnection);
     }
 
     void Unwritable(const QString& reason) {
@@ -141,8 +209,9 @@ struct TAlertRecorder::TWriter {
 
     // Sets a file found damaged while in use aside and starts a new one.
     bool Replace() {
-        Store.reset();
+        // Set aside before the connection closes, which would remove the file's -wal.
         const QString aside = THistoryStore::SetAsideFile(Path);
+        Store.reset();
         if (aside.isEmpty()) {
             Unwritable(QObject::tr("the damaged file %1 cannot be set aside").arg(Path));
             return false;
@@ -171,9 +240,17 @@ struct TAlertRecorder::TWriter {
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
                 Store->Append(batch);
+                std::vector<THistoryAlert> stored;
+                stored.swap(batch);
+                // Announced on the user-interface thread, then handed back to be destroyed
+                // here: its strings were made on this thread and are shared with its names.
                 QMetaObject::invokeMethod(
                     Owner,
-                    [owner = Owner, stored = std::move(batch)] { emit owner->AlertsStored(stored); },
+                    [this, stored = std::move(stored)]() mutable {
+                        emit Owner->AlertsStored(stored);
+                        std::lock_guard<std::mutex> lock(Lock);
+                        Announced.push_back(std::move(stored));
+                    },
                     Qt::QueuedConnection);
                 return;
             } catch (const EHistoryError& error) {
@@ -188,22 +265,46 @@ struct TAlertRecorder::TWriter {
     }
 
     void Run() {
+        // Below the user-interface thread: when the cores are busy, the windows come first and
+        // the queue waits (a quarter second's alerts are little).
+        ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), WriterNice);
+        TQueue taken;
+        taken.Reserve();
+        TNames names;
         std::vector<THistoryAlert> batch;
-        batch.reserve(4096);
+        std::vector<std::vector<THistoryAlert>> announced;
         for (;;) {
             bool stopping, prune;
             quint64 round;
             {
                 std::unique_lock<std::mutex> lock(Lock);
                 Wake.wait_for(lock, BatchInterval, [this] {
-                    return Stopping || FlushWanted || PruneWanted || Queue.size() >= BatchSoon;
+                    return Stopping || FlushWanted || PruneWanted ||
+                           Queue.Items.size() >= BatchSoon;
                 });
-                batch.swap(Queue);
+                std::swap(taken, Queue);
+                announced.swap(Announced);
                 round = ++RoundsBegun;
                 FlushWanted = false;
                 stopping = Stopping;
                 prune = std::exchange(PruneWanted, false);
             }
+            batch.reserve(taken.Items.size());
+            for (const TQueued& item : taken.Items) {
+                const char16_t* text = taken.Text.data() + item.Text;
+                THistoryAlert& alert = batch.emplace_back();
+                alert.TimeMs = item.TimeMs;
+                alert.Price = item.Price;
+                alert.Window = names.Get(text, item.Length[0]);
+                text += item.Length[0];
+                alert.Symbol = names.Get(text, item.Length[1]);
+                text += item.Length[1];
+                alert.Description = QString::fromUtf16(text, item.Length[2]);
+                text += item.Length[2];
+                alert.Source = names.Get(text, item.Length[3]);
+            }
+            taken.Clear();
+            announced.clear();
             const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
             const bool due = LastPruneMs == 0 || nowMs - LastPruneMs >= DayMs;
             // A file that cannot be opened is tried again when there is something to do.
@@ -219,8 +320,10 @@ struct TAlertRecorder::TWriter {
                 RoundsDone = round;
             }
             Done.notify_all();
-            if (stopping)
+            if (stopping) {
+                Store.reset(); // closed on the thread that used it
                 return;
+            }
         }
     }
 };
@@ -243,23 +346,17 @@ TAlertRecorder::~TAlertRecorder() {
 void TAlertRecorder::RecordAlert(const QString& window, const IAlertData& alert) {
     if (Writer->KeepDays.load(std::memory_order_relaxed) <= 0)
         return;
-    THistoryAlert entry;
     const QDateTime time = alert.AlertTime();
-    entry.TimeMs =
-        time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
-    entry.Window = window;
-    entry.Symbol = alert.AlertSymbol();
-    entry.Price = alert.Price();
-    entry.Description = alert.Description();
-    entry.Source = SourceName(alert.Source());
-    Writer->Push(std::move(entry));
+    Writer->Push(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
+                 alert.Price(),
+                 {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source())});
 }
 
 void TAlertRecorder::Record(THistoryAlert alert) {
     if (Writer->KeepDays.load(std::memory_order_relaxed) <= 0)
         return;
-    alert.Id = 0;
-    Writer->Push(std::move(alert));
+    Writer->Push(alert.TimeMs, alert.Price,
+                 {alert.Window, alert.Symbol, alert.Description, alert.Source});
 }
 
 void TAlertRecorder::SetKeepDays(int keepDays) {

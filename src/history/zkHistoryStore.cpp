@@ -11,8 +11,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -23,9 +23,10 @@ namespace {
 
 // A file the writer holds in a transaction makes readers (and a second writer) wait this long.
 constexpr int BusyTimeoutMs = 5000;
-// Page and ForEach follow a symbol or window index when it holds fewer matches than this;
-// otherwise matches are common enough that walking the time index finds a page soon.
-constexpr int IndexPlanBound = 20000;
+// A prefix of several symbols is searched through their index when it holds fewer matches
+// than this (all of them are sorted by time); otherwise through the time index, where one
+// alert in 200 or more then matches.
+constexpr int IndexPlanBound = 50000;
 
 // The file is a document of this program: alerts refer to their window and symbol by number
 // (a few bytes an alert instead of the names), and the three indexes answer the history
@@ -190,24 +191,35 @@ QString THistoryStore::SetAsideFile(const QString& path) {
 }
 
 THistoryStore::THistoryStore(const QString& path, TMode mode) : FilePath(path) {
-    if (mode == TMode::ReadOnly) {
-        if (!QFileInfo::exists(path))
-            throw EHistoryError(QStringLiteral("there is no alert history at %1").arg(path));
-        Open(false);
-        return;
-    }
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QFileInfo(folder).isDir() && !zkPaths::EnsurePrivateDir(folder))
-        throw EHistoryError(QStringLiteral("the folder %1 cannot be created").arg(folder));
     try {
-        Open(true);
-    } catch (const EHistoryDamage& error) {
-        Close();
-        SetAside = MoveAside(path);
-        if (SetAside.isEmpty())
-            throw EHistoryError(QStringLiteral("%1 (it could not be set aside)")
-                                    .arg(error.message()));
-        Open(true);
+        if (mode == TMode::ReadOnly) {
+            // A reader never creates the file, nor moves a damaged one: the client does that.
+            if (!QFileInfo::exists(path))
+                throw EHistoryError(QStringLiteral("there is no alert history at %1").arg(path));
+            Open(false);
+            return;
+        }
+        // The client's own data folder is made private; another folder (tests, benchmarks) is
+        // only created when missing.
+        const QString folder = QFileInfo(path).absolutePath();
+        const bool own = folder == QFileInfo(zkPaths::DataDir()).absoluteFilePath();
+        if ((own || !QFileInfo(folder).isDir()) && !zkPaths::EnsurePrivateDir(folder))
+            throw EHistoryError(QStringLiteral("the folder %1 cannot be created").arg(folder));
+        try {
+            Open(true);
+        } catch (const EHistoryDamage& error) {
+            // Moved while the connection is still open: closing it would delete the -wal
+            // beside the damaged file, which may hold the newest alerts.
+            SetAside = MoveAside(path);
+            Close();
+            if (SetAside.isEmpty())
+                throw EHistoryError(
+                    QStringLiteral("%1 (it could not be set aside)").arg(error.message()));
+            Open(true);
+        }
+    } catch (...) {
+        Close(); // no destructor runs for a constructor that raises
+        throw;
     }
 }
 
@@ -242,6 +254,11 @@ void THistoryStore::Open(bool write) {
     if (rc != SQLITE_OK)
         Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
     sqlite3_busy_timeout(Db, BusyTimeoutMs);
+    // SQLite's 2 MB page cache holds little of a file of millions of alerts: a day's rows of
+    // one symbol lie on thousands of pages, and the writer adds to the symbol index's leaves
+    // of thousands of symbols. Memory is taken only as pages are read.
+    sqlite3_exec(Db, write ? "PRAGMA cache_size=-16384" : "PRAGMA cache_size=-32768", nullptr,
+                 nullptr, nullptr);
     const auto exec = [this](const char* sql) {
         const int rc = sqlite3_exec(Db, sql, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
@@ -267,10 +284,10 @@ void THistoryStore::Open(bool write) {
         exec("COMMIT");
     }
     // Reading every column of each table checks the file is a history of this shape.
-    for (const char* sql : {"SELECT id, name FROM windows LIMIT 0",
-                            "SELECT id, name FROM symbols LIMIT 0",
-                            "SELECT id, time, window, symbol, price, description, source "
-                            "FROM alerts LIMIT 0"}) {
+    for (const char* sql :
+         {"SELECT id, name FROM windows LIMIT 0", "SELECT id, name FROM symbols LIMIT 0",
+          "SELECT id, time, window, symbol, price, description, source "
+          "FROM alerts LIMIT 0"}) {
         sqlite3_stmt* s = nullptr;
         rc = sqlite3_prepare_v2(Db, sql, -1, &s, nullptr);
         sqlite3_finalize(s);
@@ -351,7 +368,10 @@ void THistoryStore::Append(std::vector<THistoryAlert>& alerts) {
 }
 
 qint64 THistoryStore::RemoveOlderThan(qint64 beforeMs) {
-    TStatement remove(Db, "DELETE FROM alerts WHERE time<?1");
+    // Removing everything (nothing is kept) empties the table at once rather than row by row.
+    TStatement remove(Db, beforeMs == std::numeric_limits<qint64>::max()
+                              ? "DELETE FROM alerts"
+                              : "DELETE FROM alerts WHERE time<?1");
     sqlite3_bind_int64(*remove, 1, beforeMs);
     remove.Step();
     return sqlite3_changes64(Db);
@@ -362,7 +382,7 @@ qint64 THistoryStore::RemoveOlderThan(qint64 beforeMs) {
 
 // How a filter becomes SQL: the matching symbols' and window's numbers, and the conditions.
 struct THistoryStore::TQuery {
-    bool Empty = false;                  // nothing can match
+    bool Empty = false;                           // nothing can match
     std::optional<std::vector<qint64>> SymbolIds; // none: any symbol
     std::optional<qint64> WindowId;
     qint64 From = std::numeric_limits<qint64>::min();
@@ -372,8 +392,8 @@ struct THistoryStore::TQuery {
     // Every part but `skip` ("symbol" or "window"), as SQL over the alerts table.
     // Only numbers go into the text, so nothing a user typed can change the statement.
     QByteArray Where(const char* skip = "", const QByteArray& table = QByteArray()) const {
-        QByteArray where = table + "time BETWEEN " + QByteArray::number(From) + " AND " +
-                           QByteArray::number(To);
+        QByteArray where =
+            table + "time BETWEEN " + QByteArray::number(From) + " AND " + QByteArray::number(To);
         if (SymbolIds && std::strcmp(skip, "symbol") != 0)
             where += SymbolIds->size() == 1
                          ? " AND " + table + "symbol=" + QByteArray::number(SymbolIds->front())
@@ -419,9 +439,14 @@ THistoryStore::TQuery THistoryStore::Prepare(const THistoryFilter& filter) {
     return query;
 }
 
-// Which index a search walks. A symbol or window index when it holds few matches (counted up
-// to a bound, which costs little); otherwise the time index, where matches are then common
-// enough to fill a page soon. SQLite's own choice sorts every match of a common prefix.
+// Which index a search walks, so that a page costs little whatever the filter:
+// - one window: its index gives that window's alerts in time order, a subset of what the time
+//   index would visit, in the same order; the other parts are checked on the way;
+// - one symbol: the same with the symbol index;
+// - a prefix of several symbols: their index entries must be sorted by time, so it pays only
+//   for few matches (counted up to a bound, which costs little); with more, matches are
+//   common enough that the time index (or the window's) fills a page soon.
+// SQLite's own choice sorts every match of a common prefix.
 const char* THistoryStore::ChooseIndex(const TQuery& query) {
     const auto bounded = [this, &query](const char* index, const char* skip) {
         TStatement count(Db, QByteArray("SELECT count(*) FROM (SELECT 1 FROM alerts INDEXED BY ") +
@@ -430,23 +455,19 @@ const char* THistoryStore::ChooseIndex(const TQuery& query) {
         count.Step();
         return sqlite3_column_int64(*count, 0);
     };
-    const char* best = "alerts_time";
-    qint64 fewest = IndexPlanBound;
-    // Each counted alone (the other part is not in that index, so checking it costs a
-    // lookup in the table for every entry).
-    if (query.SymbolIds) {
-        const qint64 n = bounded("alerts_symbol", "window");
-        if (n < fewest) {
-            fewest = n;
-            best = "alerts_symbol";
-        }
-    }
+    if (!query.SymbolIds)
+        return query.WindowId ? "alerts_window" : "alerts_time";
+    const bool ordered = query.SymbolIds->size() == 1;
+    if (ordered && !query.WindowId)
+        return "alerts_symbol";
+    // Each counted alone: the other part is not in that index.
+    const qint64 symbols = bounded("alerts_symbol", "window");
     if (query.WindowId) {
-        const qint64 n = bounded("alerts_window", "symbol");
-        if (n < fewest)
-            best = "alerts_window";
+        const qint64 windows = bounded("alerts_window", "symbol");
+        return symbols <= windows && (ordered || symbols < IndexPlanBound) ? "alerts_symbol"
+                                                                           : "alerts_window";
     }
-    return best;
+    return ordered || symbols < IndexPlanBound ? "alerts_symbol" : "alerts_time";
 }
 
 THistoryAlert THistoryStore::ReadAlert(sqlite3_stmt* s) {
@@ -482,8 +503,8 @@ std::vector<THistoryAlert> THistoryStore::Page(const THistoryFilter& filter,
     // Ids first, from the index alone where it can; then the few rows themselves.
     std::vector<qint64> ids;
     {
-        TStatement select(Db, QByteArray("SELECT id FROM alerts INDEXED BY ") +
-                                  ChooseIndex(query) + " WHERE " + query.Where() +
+        TStatement select(Db, QByteArray("SELECT id FROM alerts INDEXED BY ") + ChooseIndex(query) +
+                                  " WHERE " + query.Where() +
                                   " ORDER BY time DESC, id DESC LIMIT " +
                                   QByteArray::number(limit));
         while (select.Step())
@@ -530,18 +551,40 @@ QStringList THistoryStore::WindowNames() {
 
 void THistoryStore::ForEach(const THistoryFilter& filter,
                             const std::function<bool(const THistoryAlert&)>& sink) {
+    // The names from memory rather than joined for each row: an export reads millions of rows
+    // and a few thousand names. Read in the same transaction as the rows, so every row's names
+    // are there.
+    sqlite3_exec(Db, "BEGIN", nullptr, nullptr, nullptr);
+    struct TEnd {
+        sqlite3* Db;
+        ~TEnd() { sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr); }
+    } end{Db};
     const TQuery query = Prepare(filter);
     if (query.Empty)
         return;
-    TStatement select(Db, "SELECT a.id, a.time, w.name, s.name, a.price, a.description, "
-                          "a.source FROM alerts a INDEXED BY " +
-                              QByteArray(ChooseIndex(query)) +
-                              " JOIN windows w ON w.id=a.window JOIN symbols s ON s.id=a.symbol "
-                              "WHERE " +
-                              query.Where("", "a.") + " ORDER BY a.time, a.id");
-    while (select.Step())
-        if (!sink(ReadAlert(*select)))
+    QHash<qint64, QString> windows, symbols;
+    for (auto [table, names] : {std::pair{"windows", &windows}, std::pair{"symbols", &symbols}}) {
+        TStatement select(Db, QByteArray("SELECT id, name FROM ") + table);
+        while (select.Step())
+            names->insert(sqlite3_column_int64(*select, 0), ColumnText(*select, 1));
+    }
+    TStatement select(Db, "SELECT id, time, window, symbol, price, description, source FROM "
+                          "alerts INDEXED BY " +
+                              QByteArray(ChooseIndex(query)) + " WHERE " + query.Where() +
+                              " ORDER BY time, id");
+    THistoryAlert alert;
+    while (select.Step()) {
+        sqlite3_stmt* s = *select;
+        alert.Id = sqlite3_column_int64(s, 0);
+        alert.TimeMs = sqlite3_column_int64(s, 1);
+        alert.Window = windows.value(sqlite3_column_int64(s, 2));
+        alert.Symbol = symbols.value(sqlite3_column_int64(s, 3));
+        alert.Price = sqlite3_column_double(s, 4);
+        alert.Description = ColumnText(s, 5);
+        alert.Source = ColumnSource(s, 6);
+        if (!sink(alert))
             return;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -570,12 +613,11 @@ void AppendIsoTime(QByteArray& line, qint64 ms) {
     const qint64 month = mp < 10 ? mp + 3 : mp - 9;
     const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
     char text[40];
-    const int n = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
-                                static_cast<long long>(year), static_cast<long long>(month),
-                                static_cast<long long>(day), static_cast<long long>(rest / 3600000),
-                                static_cast<long long>(rest / 60000 % 60),
-                                static_cast<long long>(rest / 1000 % 60),
-                                static_cast<long long>(rest % 1000));
+    const int n = std::snprintf(
+        text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
+        static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
+        static_cast<long long>(rest / 3600000), static_cast<long long>(rest / 60000 % 60),
+        static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
     line.append(text, n);
 }
 

@@ -93,8 +93,9 @@ public:
     // Whether an EHistoryError came from a damaged file (as opposed to a full disk, a
     // read-only folder...).
     static bool IsDamage(const EHistoryError& error);
-    // Renames a damaged file aside with its -wal and -shm (no connection may hold it);
-    // returns the new name, empty when it could not be moved.
+    // Renames a damaged file aside with its -wal and -shm; returns the new name, empty when it
+    // could not be moved. Call it before the writer's connection closes: closing removes the
+    // -wal of a file it found damaged.
     static QString SetAsideFile(const QString& path);
 
 private:

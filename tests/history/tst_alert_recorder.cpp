@@ -1,0 +1,265 @@
+#include "components/zkComponents.h"
+#include "history/zkAlertRecorder.h"
+#include "zkTestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+THistoryAlert MakeAlert(qint64 timeMs, const QString& symbol) {
+    THistoryAlert a;
+    a.TimeMs = timeMs;
+    a.Window = QStringLiteral("Gap ups");
+    a.Symbol = symbol;
+    a.Price = 12.5;
+    a.Description = QStringLiteral("Gap up (+1.20%)");
+    a.Source = QStringLiteral("service");
+    return a;
+}
+
+qint64 StoredCount(const QString& path) {
+    THistoryStore reader(path, THistoryStore::TMode::ReadOnly);
+    return reader.Count({});
+}
+
+std::vector<THistoryAlert> Announced(const QSignalSpy& spy) {
+    std::vector<THistoryAlert> all;
+    for (const QList<QVariant>& call : spy) {
+        const auto batch = call[0].value<std::vector<THistoryAlert>>();
+        all.insert(all.end(), batch.begin(), batch.end());
+    }
+    return all;
+}
+
+} // namespace
+
+class TAlertRecorderTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> Dir;
+    QString file() const { return Dir->path() + QStringLiteral("/velquist/history.sqlite3"); }
+    qint64 now() const { return QDateTime::currentMSecsSinceEpoch(); }
+
+private slots:
+    void init() { Dir = std::make_unique<QTemporaryDir>(); }
+
+    void batchesArriveAnnouncedInOrderWithIds() {
+        TAlertRecorder recorder(file(), 30);
+        QSignalSpy stored(&recorder, &TAlertRecorder::AlertsStored);
+        const qint64 t = now();
+        for (int i = 0; i < 500; ++i)
+            recorder.Record(MakeAlert(t + i, QStringLiteral("S%1").arg(i)));
+        // Without Flush: the writer's own quarter-second batches.
+        QTRY_COMPARE_WITH_TIMEOUT(Announced(stored).size(), size_t(500), 5000);
+        const auto announced = Announced(stored);
+        for (size_t i = 0; i < announced.size(); ++i) {
+            QCOMPARE(announced[i].Symbol, QStringLiteral("S%1").arg(i));
+            QVERIFY(announced[i].Id > 0);
+            if (i > 0)
+                QVERIFY(announced[i].Id > announced[i - 1].Id);
+        }
+        THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+        QCOMPARE(reader.LastId(), announced.back().Id);
+        QCOMPARE(reader.Page({}, std::nullopt, 1).front(), announced.back());
+    }
+
+    void flushWritesEverythingQueuedWithoutTheEventLoop() {
+        TAlertRecorder recorder(file(), 30);
+        QSignalSpy stored(&recorder, &TAlertRecorder::AlertsStored);
+        const qint64 t = now();
+        for (int round = 0; round < 3; ++round) {
+            for (int i = 0; i < 1000; ++i)
+                recorder.Record(MakeAlert(t, QStringLiteral("S")));
+            // The announcements of earlier rounds are still waiting in the event queue.
+            recorder.Flush();
+            QCOMPARE(StoredCount(file()), qint64(1000 * (round + 1)));
+        }
+        QTRY_COMPARE(Announced(stored).size(), size_t(3000));
+    }
+
+    void componentAlertsKeepTheirTimeAndSource() {
+        TAlertRecorder recorder(file(), 30);
+        const QDateTime time = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        TAlertData feed(QStringLiteral("MSFT"), 0, time, 401.25, QStringLiteral("New high"));
+        feed.Origin = TAlertSource::Feed;
+        TAlertData inbox(QStringLiteral("X"), 0, QDateTime(), 1, QStringLiteral("from a script"));
+        inbox.Origin = TAlertSource::Inbox;
+        TAlertData service(QStringLiteral("Y"), 0, time, 2, QString());
+        const qint64 before = now();
+        recorder.RecordAlert(QStringLiteral("Highs"), feed);
+        recorder.RecordAlert(QStringLiteral("Mine"), inbox);
+        recorder.RecordAlert(QStringLiteral("Highs"), service);
+        recorder.Flush();
+        THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+        std::vector<THistoryAlert> all;
+        reader.ForEach({}, [&](const THistoryAlert& a) {
+            all.push_back(a);
+            return true;
+        });
+        QCOMPARE(all.size(), size_t(3));
+        // Oldest first: the two of an hour ago, then the one without a time (now).
+        QCOMPARE(all[0].Symbol, QStringLiteral("MSFT"));
+        QCOMPARE(all[0].TimeMs, time.toMSecsSinceEpoch());
+        QCOMPARE(all[0].Window, QStringLiteral("Highs"));
+        QCOMPARE(all[0].Price, 401.25);
+        QCOMPARE(all[0].Description, QStringLiteral("New high"));
+        QCOMPARE(all[0].Source, QStringLiteral("feed"));
+        QCOMPARE(all[1].Source, QStringLiteral("service"));
+        QCOMPARE(all[2].Source, QStringLiteral("inbox"));
+        QVERIFY(all[2].TimeMs >= before && all[2].TimeMs <= now());
+    }
+
+    // Texts of every length and kind come back as they went in, each alert its own.
+    void textsArriveWhole() {
+        TAlertRecorder recorder(file(), 30);
+        std::vector<THistoryAlert> sent;
+        const QStringList texts = {"", "x", "Überblick 株, \"quoted\"\r\n", QString(70000, u'é'),
+                                   "Gap up (+1.20%)"};
+        for (int i = 0; i < 40; ++i) {
+            THistoryAlert a = MakeAlert(now() - 1000 + i, texts[i % 5]);
+            a.Window = texts[(i + 1) % 5];
+            a.Description = texts[(i + 2) % 5];
+            a.Source = i % 3 ? QStringLiteral("feed") : QStringLiteral("something new");
+            a.Price = i * 0.1;
+            sent.push_back(a);
+            recorder.Record(a);
+        }
+        recorder.Flush();
+        THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+        std::vector<THistoryAlert> stored;
+        reader.ForEach({}, [&](const THistoryAlert& a) {
+            stored.push_back(a);
+            return true;
+        });
+        QCOMPARE(stored.size(), sent.size());
+        for (size_t i = 0; i < sent.size(); ++i) {
+            sent[i].Id = stored[i].Id;
+            QCOMPARE(stored[i], sent[i]);
+        }
+    }
+
+    void keptPeriodIsEnforced() {
+        {
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            std::vector<THistoryAlert> old = {MakeAlert(now() - 3 * 86400000LL, "OLD"),
+                                              MakeAlert(now() - 3600000, "NEW")};
+            store.Append(old);
+        }
+        {
+            // Pruned at start: two days kept.
+            TAlertRecorder recorder(file(), 2);
+            recorder.Flush();
+            THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+            QCOMPARE(reader.Count({}), qint64(1));
+            QCOMPARE(reader.Page({}, std::nullopt, 5).front().Symbol, QStringLiteral("NEW"));
+        }
+        TAlertRecorder recorder(file(), 0);
+        QCOMPARE(recorder.KeepDays(), 0);
+        recorder.Record(MakeAlert(now(), "IGNORED"));
+        recorder.Flush();
+        // Keeping nothing empties the history and records nothing.
+        QCOMPARE(StoredCount(file()), qint64(0));
+        recorder.SetKeepDays(30);
+        recorder.Record(MakeAlert(now(), "KEPT"));
+        recorder.Flush();
+        QCOMPARE(StoredCount(file()), qint64(1));
+        recorder.SetKeepDays(0);
+        recorder.Flush();
+        QCOMPARE(StoredCount(file()), qint64(0));
+    }
+
+    void destroyingWritesWhatIsQueued() {
+        {
+            TAlertRecorder recorder(file(), 30);
+            for (int i = 0; i < 100; ++i)
+                recorder.Record(MakeAlert(now(), "S"));
+        }
+        QCOMPARE(StoredCount(file()), qint64(100));
+    }
+
+    void killedRecorderLosesAtMostTheLastSecond() {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--record-until-killed", file()});
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readLine(), QByteArray("ready\n"));
+        QThread::msleep(1500);
+        const qint64 killedAt = now();
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        // Opened as the client opens it after the crash.
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        QVERIFY(store.SetAsidePath().isEmpty());
+        const auto newest = store.Page({}, std::nullopt, 1);
+        QCOMPARE(newest.size(), size_t(1));
+        QVERIFY2(killedAt - newest.front().TimeMs <= 1000,
+                 qPrintable(QString::number(killedAt - newest.front().TimeMs)));
+        // What was written is whole: no alert missing before the newest.
+        QCOMPARE(store.Count({}), store.LastId());
+        QVERIFY(store.Count({}) > 500);
+    }
+
+    void unwritableHistoryIsToldOnce() {
+        WriteTextFile(Dir->path() + "/plain", "x");
+        TAlertRecorder recorder(Dir->path() + "/plain/velquist/history.sqlite3", 30);
+        QSignalSpy faults(&recorder, &TAlertRecorder::Fault);
+        QSignalSpy stored(&recorder, &TAlertRecorder::AlertsStored);
+        for (int round = 0; round < 3; ++round) {
+            recorder.Record(MakeAlert(now(), "S"));
+            recorder.Flush(); // returns although nothing could be written
+        }
+        QTRY_COMPARE(faults.size(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(faults.size(), 1);
+        QCOMPARE(stored.size(), 0);
+        const QString text = faults.front().front().toString();
+        QVERIFY2(text.startsWith("Alerts cannot be kept in the alert history: "), qPrintable(text));
+        QVERIFY(text.endsWith("They keep showing in their windows."));
+    }
+
+    void damagedHistoryIsSetAsideAndToldOnce() {
+        QDir().mkpath(QFileInfo(file()).absolutePath());
+        WriteTextFile(file(), QByteArray(4096, 'x'));
+        TAlertRecorder recorder(file(), 30);
+        QSignalSpy faults(&recorder, &TAlertRecorder::Fault);
+        recorder.Record(MakeAlert(now(), "S"));
+        recorder.Flush();
+        QTRY_COMPARE(faults.size(), 1);
+        const QString text = faults.front().front().toString();
+        QVERIFY2(text.startsWith("The alert history was damaged. It was set aside as \"" + file() +
+                                 ".damaged-"),
+                 qPrintable(text));
+        QCOMPARE(StoredCount(file()), qint64(1));
+    }
+};
+
+// The child of killedRecorderLosesAtMostTheLastSecond: records an alert a millisecond, stamped
+// with the time it was recorded, until it is killed.
+int RecordUntilKilled(const QString& path) {
+    TAlertRecorder recorder(path, 30);
+    recorder.Record(MakeAlert(QDateTime::currentMSecsSinceEpoch(), "FIRST"));
+    recorder.Flush();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (;;) {
+        recorder.Record(MakeAlert(QDateTime::currentMSecsSinceEpoch(), "S"));
+        QThread::msleep(1);
+    }
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--record-until-killed")
+        return RecordUntilKilled(QString::fromLocal8Bit(argv[2]));
+    TAlertRecorderTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_alert_recorder.moc"

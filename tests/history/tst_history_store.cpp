@@ -1,0 +1,382 @@
+#include "history/zkHistoryStore.h"
+#include "zkTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <set>
+
+#include <sqlite3.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+THistoryAlert MakeAlert(qint64 timeMs, const QString& window, const QString& symbol,
+                        double price = 1.5, const QString& description = QStringLiteral("Gap up"),
+                        const QString& source = QStringLiteral("service")) {
+    THistoryAlert a;
+    a.TimeMs = timeMs;
+    a.Window = window;
+    a.Symbol = symbol;
+    a.Price = price;
+    a.Description = description;
+    a.Source = source;
+    return a;
+}
+
+// RFC 4180 fields of one CSV record (the whole text is one record ending in CRLF).
+QStringList ParseCsvRecord(const QByteArray& line) {
+    QStringList fields;
+    QByteArray field;
+    bool quoted = false;
+    qsizetype i = 0;
+    for (; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields << QString::fromUtf8(field);
+            field.clear();
+        } else if (c == '\r' && i + 2 == line.size() && line[i + 1] == '\n') {
+            break;
+        } else {
+            field += c;
+        }
+    }
+    fields << QString::fromUtf8(field);
+    return fields;
+}
+
+mode_t ModeOf(const QString& path) {
+    struct stat st = {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+class THistoryStoreTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> Dir;
+    QString file() const { return Dir->path() + QStringLiteral("/velquist/history.sqlite3"); }
+
+    // Every alert of the store, newest first, by pages of `size`.
+    static std::vector<THistoryAlert> AllPages(THistoryStore& store, const THistoryFilter& f,
+                                               int size) {
+        std::vector<THistoryAlert> all;
+        std::optional<THistoryCursor> cursor;
+        for (;;) {
+            const auto page = store.Page(f, cursor, size);
+            all.insert(all.end(), page.begin(), page.end());
+            if (int(page.size()) < size)
+                return all;
+            cursor = THistoryCursor{page.back().TimeMs, page.back().Id};
+        }
+    }
+
+private slots:
+    void init() { Dir = std::make_unique<QTemporaryDir>(); }
+
+    void oddTextsSurviveStoreAndCsv() {
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        std::vector<THistoryAlert> alerts = {
+            MakeAlert(1765290605123, QStringLiteral("Gaps, \"big\" ones"), QStringLiteral("BRK.B"),
+                      0.1, QStringLiteral("line one\r\nline two\nthree"), QStringLiteral("inbox")),
+            MakeAlert(-1, QStringLiteral("Überblick 株"), QStringLiteral("ÄB"), 1234567.25,
+                      QString(), QStringLiteral("feed")),
+            MakeAlert(0, QStringLiteral("plain"), QStringLiteral("X"), 1e-7,
+                      QStringLiteral("\"quoted\""), QStringLiteral("someday-source")),
+        };
+        store.Append(alerts);
+        QVERIFY(alerts[0].Id > 0 && alerts[1].Id > alerts[0].Id && alerts[2].Id > alerts[1].Id);
+
+        std::vector<THistoryAlert> read;
+        store.ForEach({}, [&](const THistoryAlert& a) {
+            read.push_back(a);
+            return true;
+        });
+        QCOMPARE(read.size(), size_t(3));
+        // Oldest first.
+        QCOMPARE(read[0], alerts[1]);
+        QCOMPARE(read[1], alerts[2]);
+        QCOMPARE(read[2], alerts[0]);
+
+        QCOMPARE(HistoryCsvHeader(), QByteArray("time,window,symbol,price,description,source\r\n"));
+        const QByteArray line = HistoryCsvLine(alerts[0]);
+        QVERIFY(line.endsWith("\r\n"));
+        const QStringList fields = ParseCsvRecord(line);
+        QCOMPARE(fields, QStringList({"2025-12-09T14:30:05.123Z", alerts[0].Window, "BRK.B", "0.1",
+                                      alerts[0].Description, "inbox"}));
+        QCOMPARE(ParseCsvRecord(HistoryCsvLine(alerts[1])),
+                 QStringList({"1969-12-31T23:59:59.999Z", alerts[1].Window, "ÄB", "1234567.25", "",
+                              "feed"}));
+        const QStringList tiny = ParseCsvRecord(HistoryCsvLine(alerts[2]));
+        QCOMPARE(tiny[0], QStringLiteral("1970-01-01T00:00:00.000Z"));
+        QCOMPARE(tiny[3].toDouble(), 1e-7);
+        QVERIFY(!tiny[3].contains(u'e'));
+        QCOMPARE(tiny[4], QStringLiteral("\"quoted\""));
+        // Fields without special characters are not quoted.
+        QVERIFY(HistoryCsvLine(alerts[2]).startsWith("1970-01-01T00:00:00.000Z,plain,X,"));
+    }
+
+    void symbolPrefixIgnoresCaseAndTakesNoWildcards() {
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        const QStringList symbols = {"az", "AZ1", "Azb", "b", "A%", "A_B", "AXB", "ZZ", "z", "a"};
+        std::vector<THistoryAlert> alerts;
+        for (int i = 0; i < symbols.size(); ++i)
+            alerts.push_back(MakeAlert(1000 + i, QStringLiteral("W"), symbols[i]));
+        store.Append(alerts);
+        const auto found = [&](const QString& prefix) {
+            THistoryFilter f;
+            f.SymbolPrefix = prefix;
+            QStringList names;
+            for (const THistoryAlert& a : store.Page(f, std::nullopt, 100))
+                names << a.Symbol;
+            names.sort();
+            QStringList expected;
+            for (const THistoryAlert& a : alerts)
+                if (f.Matches(a))
+                    expected << a.Symbol;
+            expected.sort();
+            // The store and the filter's own test agree, and so does Count.
+            if (names != expected || store.Count(f) != names.size())
+                return QStringList{QStringLiteral("disagree")};
+            return names;
+        };
+        QCOMPARE(found("az"), QStringList({"AZ1", "Azb", "az"}));
+        QCOMPARE(found("AZ"), QStringList({"AZ1", "Azb", "az"}));
+        QCOMPARE(found("z"), QStringList({"ZZ", "z"}));
+        QCOMPARE(found("Z"), QStringList({"ZZ", "z"}));
+        QCOMPARE(found("A%"), QStringList({"A%"}));
+        QCOMPARE(found("a_"), QStringList({"A_B"}));
+        QCOMPARE(found("q"), QStringList());
+        QCOMPARE(found("a").size(), 7);
+    }
+
+    // Random alerts and filters: Page, Count and ForEach return exactly what Matches accepts.
+    void queriesAgreeWithTheFilter() {
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        QRandomGenerator random(7);
+        const QStringList windows = {"Gap ups", "gap ups", "Highs", "Inbox"};
+        const QStringList symbols = {"AAPL", "AAP", "aa", "MSFT", "MS", "T", "TSLA", "ZZ"};
+        std::vector<THistoryAlert> alerts;
+        for (int i = 0; i < 3000; ++i)
+            alerts.push_back(MakeAlert(random.bounded(50), windows[random.bounded(4)],
+                                       symbols[random.bounded(8)]));
+        store.Append(alerts);
+        const QStringList prefixes = {"", "a", "AA", "aap", "ms", "t", "z", "x"};
+        for (int round = 0; round < 60; ++round) {
+            THistoryFilter f;
+            f.SymbolPrefix = prefixes[random.bounded(prefixes.size())];
+            if (random.bounded(2))
+                f.Window = windows[random.bounded(4)];
+            if (random.bounded(2))
+                f.FromMs = random.bounded(50);
+            if (random.bounded(2))
+                f.ToMs = random.bounded(50);
+            std::vector<qint64> expected;
+            for (const THistoryAlert& a : alerts)
+                if (f.Matches(a))
+                    expected.push_back(a.Id);
+            std::vector<qint64> forEach;
+            store.ForEach(f, [&](const THistoryAlert& a) {
+                forEach.push_back(a.Id);
+                return true;
+            });
+            std::vector<qint64> paged;
+            for (const THistoryAlert& a : AllPages(store, f, 37))
+                paged.push_back(a.Id);
+            QCOMPARE(store.Count(f), qint64(expected.size()));
+            std::sort(forEach.begin(), forEach.end());
+            std::sort(paged.begin(), paged.end());
+            QCOMPARE(forEach, expected);
+            QCOMPARE(paged, expected);
+        }
+        QCOMPARE(store.WindowNames(), QStringList({"Gap ups", "gap ups", "Highs", "Inbox"}));
+    }
+
+    // Many alerts share a time; pages continue at (time, id) and never repeat or skip one,
+    // whichever index the search walks: time (a common prefix of several symbols), symbol (a
+    // rare one, or a single symbol), window (a window with a common prefix).
+    void pagesNeverRepeatOrSkipAcrossEqualTimes() {
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        std::vector<THistoryAlert> alerts;
+        for (int i = 0; i < 60000; ++i)
+            alerts.push_back(MakeAlert(1000 + (i * 7919) % 5,
+                                       i % 3 ? QStringLiteral("Main") : QStringLiteral("Other"),
+                                       i % 1000 == 0 ? QStringLiteral("RARE%1").arg(i % 2)
+                                                     : QStringLiteral("COMMON%1").arg(i % 2)));
+        store.Append(alerts);
+        const auto check = [&](const THistoryFilter& f, size_t expected) {
+            // The hand count agrees with the filter's own test.
+            QCOMPARE(size_t(std::count_if(alerts.begin(), alerts.end(),
+                                          [&](const THistoryAlert& a) { return f.Matches(a); })),
+                     expected);
+            const auto all = AllPages(store, f, 199);
+            std::set<qint64> ids;
+            for (size_t i = 0; i < all.size(); ++i) {
+                ids.insert(all[i].Id);
+                QVERIFY(f.Matches(all[i]));
+                if (i > 0)
+                    QVERIFY(all[i].TimeMs < all[i - 1].TimeMs ||
+                            (all[i].TimeMs == all[i - 1].TimeMs && all[i].Id < all[i - 1].Id));
+            }
+            QCOMPARE(ids.size(), all.size());
+            QCOMPARE(all.size(), expected);
+            QCOMPARE(store.Count(f), qint64(expected));
+        };
+        THistoryFilter f;
+        check(f, 60000);
+        f.SymbolPrefix = "c";
+        check(f, 59940);
+        f.SymbolPrefix = "common1";
+        check(f, 30000);
+        f.SymbolPrefix = "r";
+        check(f, 60);
+        f.Window = "Other";
+        check(f, 20);
+        f.SymbolPrefix = "C";
+        check(f, 19980);
+        f.SymbolPrefix = "COMMON0";
+        check(f, 9980);
+        f.SymbolPrefix.clear();
+        check(f, 20000);
+    }
+
+    void removesOldAlertsAndIdsKeepGrowing() {
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        std::vector<THistoryAlert> alerts = {MakeAlert(10, "W", "A"), MakeAlert(20, "W", "B"),
+                                             MakeAlert(30, "V", "C")};
+        store.Append(alerts);
+        QCOMPARE(store.RemoveOlderThan(20), qint64(1));
+        QCOMPARE(store.Count({}), qint64(2));
+        QCOMPARE(store.RemoveOlderThan(std::numeric_limits<qint64>::max()), qint64(2));
+        QCOMPARE(store.LastId(), qint64(0));
+        QVERIFY(store.WindowNames().isEmpty());
+        std::vector<THistoryAlert> more = {MakeAlert(40, "W", "D")};
+        store.Append(more);
+        // An emptied history never hands out an Id a view has already seen.
+        QVERIFY(more[0].Id > alerts[2].Id);
+        QCOMPARE(store.LastId(), more[0].Id);
+    }
+
+    void damagedFileIsSetAsideAndANewOneWorks() {
+        QDir().mkpath(QFileInfo(file()).absolutePath());
+        const QByteArray garbage(8192, 'x');
+        WriteTextFile(file(), garbage);
+        WriteTextFile(file() + "-wal", "not a log");
+        // A reader never moves the user's file.
+        QVERIFY_THROWS_EXCEPTION(EHistoryError,
+                                 THistoryStore(file(), THistoryStore::TMode::ReadOnly));
+        QCOMPARE(ReadWholeFile(file()), garbage);
+
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        const QString aside = store.SetAsidePath();
+        QVERIFY2(QRegularExpression("history\\.sqlite3\\.damaged-\\d{8}-\\d{6}$")
+                     .match(aside)
+                     .hasMatch(),
+                 qPrintable(aside));
+        QCOMPARE(ReadWholeFile(aside), garbage);
+        QCOMPARE(ReadWholeFile(aside + "-wal"), QByteArray("not a log"));
+        std::vector<THistoryAlert> alerts = {MakeAlert(1, "W", "A")};
+        store.Append(alerts);
+        QCOMPARE(store.Count({}), qint64(1));
+    }
+
+    void foreignDatabaseIsSetAside() {
+        QDir().mkpath(QFileInfo(file()).absolutePath());
+        sqlite3* db = nullptr;
+        sqlite3_open(QFile::encodeName(file()).constData(), &db);
+        sqlite3_exec(db, "CREATE TABLE alerts(something_else INTEGER)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        QVERIFY(!store.SetAsidePath().isEmpty());
+        std::vector<THistoryAlert> alerts = {MakeAlert(1, "W", "A")};
+        store.Append(alerts);
+        QCOMPARE(store.Count({}), qint64(1));
+    }
+
+    void filesArePrivateWhateverTheUmask() {
+        const mode_t old = ::umask(0);
+        {
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            std::vector<THistoryAlert> alerts = {MakeAlert(1, "W", "A")};
+            store.Append(alerts);
+            QCOMPARE(ModeOf(QFileInfo(file()).absolutePath()), mode_t(0700));
+            QCOMPARE(ModeOf(file()), mode_t(0600));
+            QVERIFY(QFileInfo::exists(file() + "-wal"));
+            QCOMPARE(ModeOf(file() + "-wal"), mode_t(0600));
+            QCOMPARE(ModeOf(file() + "-shm"), mode_t(0600));
+        }
+        ::umask(old);
+    }
+
+    void theClientsFolderIsMadePrivate() {
+        TTestHome home;
+        const QString folder = QFileInfo(THistoryStore::DefaultPath()).absolutePath();
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                          QFile::ExeOther);
+        THistoryStore store(THistoryStore::DefaultPath(), THistoryStore::TMode::ReadWrite);
+        QCOMPARE(ModeOf(folder), mode_t(0700));
+        QCOMPARE(ModeOf(THistoryStore::DefaultPath()), mode_t(0600));
+    }
+
+    void unwritablePlacesRaiseErrors() {
+        QVERIFY_THROWS_EXCEPTION(EHistoryError,
+                                 THistoryStore(file(), THistoryStore::TMode::ReadOnly));
+        // A folder that cannot be made: its parent is a file (stops root too).
+        WriteTextFile(Dir->path() + "/plain", "x");
+        QVERIFY_THROWS_EXCEPTION(EHistoryError,
+                                 THistoryStore(Dir->path() + "/plain/velquist/history.sqlite3",
+                                               THistoryStore::TMode::ReadWrite));
+        if (::geteuid() == 0)
+            return; // root writes into read-only folders
+        const QString folder = Dir->path() + "/readonly";
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        try {
+            THistoryStore store(folder + "/history.sqlite3", THistoryStore::TMode::ReadWrite);
+            QFAIL("a read-only folder took a new history");
+        } catch (const EHistoryError& error) {
+            QVERIFY(!THistoryStore::IsDamage(error));
+        }
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void readerSeesWhatTheWriterCommitted() {
+        THistoryStore writer(file(), THistoryStore::TMode::ReadWrite);
+        std::vector<THistoryAlert> first = {MakeAlert(5, "Zeta", "A"), MakeAlert(6, "alpha", "B")};
+        writer.Append(first);
+        THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+        QCOMPARE(reader.LastId(), first[1].Id);
+        std::vector<THistoryAlert> second = {MakeAlert(7, "Beta", "C")};
+        writer.Append(second);
+        QCOMPARE(reader.LastId(), second[0].Id);
+        QCOMPARE(reader.WindowNames(), QStringList({"alpha", "Beta", "Zeta"}));
+        const auto page = reader.Page({}, std::nullopt, 2);
+        QCOMPARE(page.size(), size_t(2));
+        QCOMPARE(page[0], second[0]);
+        QCOMPARE(page[1], first[1]);
+    }
+};
+
+QTEST_GUILESS_MAIN(THistoryStoreTest)
+#include "tst_history_store.moc"
