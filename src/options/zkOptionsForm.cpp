@@ -293,8 +293,8 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     layout->addWidget(Heading(tr("Time Zone"), p, "Label7"));
     layout->addWidget(text8);
     layout->addWidget(TimeZoneGroupBox);
-    layout->addSpacing(6);
-    layout->addWidget(Heading(tr("Alert History"), p, "HistoryHeadingLabel"));
+    // No heading of its own: the page has the dialog's fixed height, and one more heading
+    // would squeeze the time zone box.
     HistoryDaysSpinBox = Named(new QSpinBox(p), "HistoryDaysSpinBox");
     HistoryDaysSpinBox->setRange(0, MaxHistoryDays);
     HistoryDaysSpinBox->setValue(DefaultHistoryDays);

@@ -196,6 +196,11 @@ private slots:
         TOptionsFixture f;
         f.Recorder = std::make_unique<TAlertRecorder>(THistoryStore::DefaultPath(), 30);
         f.open();
+        // The dialog's height is fixed: the General page's controls must fit it unsqueezed.
+        QWidget* general = f.Form->GeneralTabSheet;
+        QVERIFY2(general->minimumSizeHint().height() <= general->height(),
+                 qPrintable(QString("%1 > %2").arg(general->minimumSizeHint().height())
+                                .arg(general->height())));
         QCOMPARE(f.Form->HistoryDaysSpinBox->value(), 30);
         f.Form->HistoryDaysSpinBox->setValue(0);
         f.save();
