@@ -246,10 +246,16 @@ void TAlertHistoryForm::UpdateCountLabel() {
 void TAlertHistoryForm::AlertsStored(const std::vector<THistoryAlert>& alerts) {
     if (!isVisible() || !Store)
         return;
-    for (const THistoryAlert& alert : alerts)
+    // A batch holds thousands of alerts from a few windows: each name is looked up once.
+    const QString* last = nullptr;
+    for (const THistoryAlert& alert : alerts) {
+        if (last && *last == alert.Window)
+            continue;
+        last = &alert.Window;
         if (WindowComboBox->findText(alert.Window, Qt::MatchFixedString | Qt::MatchCaseSensitive) <
             0)
             WindowComboBox->addItem(alert.Window);
+    }
     const int added = Model->AddRecorded(alerts);
     // While counting, the worker's answer may or may not hold them; it is taken as it comes.
     if (added > 0 && Matches >= 0) {
@@ -259,8 +265,8 @@ void TAlertHistoryForm::AlertsStored(const std::vector<THistoryAlert>& alerts) {
 }
 
 void TAlertHistoryForm::FillWindowNames() {
-    const QString current = WindowComboBox->currentIndex() > 0 ? WindowComboBox->currentText()
-                                                               : QString();
+    const QString current =
+        WindowComboBox->currentIndex() > 0 ? WindowComboBox->currentText() : QString();
     WindowComboBox->clear();
     WindowComboBox->addItem(tr("All windows"));
     QStringList names;
@@ -326,10 +332,10 @@ void TAlertHistoryForm::ExportButtonClick() {
                 ExportButton->setEnabled(true);
                 if (problem.isEmpty()) {
                     const QString name = QFileInfo(fileName).fileName();
-                    ExportText = written == 1
-                                     ? tr("1 alert exported to %1").arg(name)
-                                     : tr("%1 alerts exported to %2")
-                                           .arg(QLocale().toString(written), name);
+                    ExportText =
+                        written == 1
+                            ? tr("1 alert exported to %1").arg(name)
+                            : tr("%1 alerts exported to %2").arg(QLocale().toString(written), name);
                 } else {
                     ExportText.clear();
                     zkPrompts::MessageBox(tr("The alert history could not be exported to %1: %2")

@@ -7,10 +7,8 @@
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -42,18 +40,6 @@ QList<QByteArray> ExportedLines() {
         if (line.endsWith('\r'))
             line.chop(1);
     return lines;
-}
-
-bool WaitListening(quint16 port, TClientRun& run) {
-    QDeadlineTimer deadline(20000);
-    while (!deadline.hasExpired() && run.process().state() != QProcess::NotRunning) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, port);
-        if (probe.waitForConnected(200))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
 }
 
 // The part of an exported line after its time.

@@ -49,18 +49,6 @@ TAnswer Post(quint16 port, const QByteArray& path, const QByteArray& body,
     return answer;
 }
 
-bool WaitListening(quint16 port, TClientRun& run) {
-    QDeadlineTimer deadline(20000);
-    while (!deadline.hasExpired() && run.process().state() != QProcess::NotRunning) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, port);
-        if (probe.waitForConnected(200))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
-}
-
 // A client set up as a user would have it after enabling the inbox: DEMO logged in, no layout
 // opened at start, the layout saved to a file on exit, and new windows that play a sound.
 struct TInboxDesk {
@@ -138,8 +126,9 @@ void TInboxE2ETest::webhookAndToolReachTheWindows() {
     QVERIFY(!a.Body.contains("not-the-token"));
     QCOMPARE(Post(desk.Port, "/alerts", alert).Status, 401);
     QCOMPARE(Post(desk.Port, "/alerts", alert, "Authorization: Bearer nope\r\n").Status, 401);
-    QCOMPARE(Post(desk.Port, "/alerts/" + Token.toLatin1(), QByteArray(1024 * 1024 + 1, ' ')).Status,
-             413);
+    QCOMPARE(
+        Post(desk.Port, "/alerts/" + Token.toLatin1(), QByteArray(1024 * 1024 + 1, ' ')).Status,
+        413);
     a = Post(desk.Port, "/alerts/" + Token.toLatin1(), "{\"symbol\": ");
     QCOMPARE(a.Status, 400);
     QCOMPARE(QDir(desk.AudioOut).entryList(QDir::Files).size(), 0);
@@ -175,8 +164,9 @@ void TInboxE2ETest::acceptedAlertSurvivesAnImmediateTerminate() {
     TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
     QVERIFY(run.waitStarted());
     QVERIFY(WaitListening(desk.Port, run));
-    const TAnswer a = Post(desk.Port, "/alerts/" + Token.toLatin1(),
-                           R"([{"symbol": "XOM", "strategy": "Late"}, {"symbol": "CVX", "strategy": "Late"}])");
+    const TAnswer a =
+        Post(desk.Port, "/alerts/" + Token.toLatin1(),
+             R"([{"symbol": "XOM", "strategy": "Late"}, {"symbol": "CVX", "strategy": "Late"}])");
     QCOMPARE(a.Status, 202);
     run.terminate(); // at once, before the next turn of its event loop if it can
     QVERIFY(run.waitFinished());

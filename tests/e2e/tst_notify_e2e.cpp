@@ -65,17 +65,6 @@ struct TNotifyDesk {
         const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
         return status.size() > 1 ? status[1].toInt() : 0;
     }
-    bool WaitListening(TClientRun& run) const {
-        QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && run.process().state() != QProcess::NotRunning) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, Port);
-            if (probe.waitForConnected(200))
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
-    }
     int Sounds() const { return int(QDir(AudioOut).entryList(QDir::Files).size()); }
     static bool StoredMute() {
         TUserStore::ResetInstance();
@@ -102,9 +91,11 @@ QString ActiveCaption(const QString& display) {
     env.insert(QStringLiteral("DISPLAY"), display);
     QProcess xprop;
     xprop.setProcessEnvironment(env);
-    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
+    xprop.start(QStringLiteral("xprop"),
+                {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
     xprop.waitForFinished(5000);
-    const QString id = QString::fromLatin1(xprop.readAllStandardOutput()).section(u' ', -1).trimmed();
+    const QString id =
+        QString::fromLatin1(xprop.readAllStandardOutput()).section(u' ', -1).trimmed();
     xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("WM_NAME")});
     xprop.waitForFinished(5000);
     return QString::fromUtf8(xprop.readAllStandardOutput()).section(u'"', 1, -2);
@@ -139,10 +130,11 @@ void TNotifyE2ETest::notificationsReplaceInBurstsAndClickSelects() {
     QProcessEnvironment env = desktop.ClientEnvironment();
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
     // Done once the active window's list has AMD selected: only the click selects anything.
-    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), QStringLiteral("selected:AlertsTableView:AMD"));
+    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
+               QStringLiteral("selected:AlertsTableView:AMD"));
     TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
     QVERIFY(run.waitStarted());
-    QVERIFY2(desk.WaitListening(run), run.stdErr().constData());
+    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
 
     QCOMPARE(desk.Post(AlertJson("NVDA", "Breakouts", 912.4, "New high")), 202);
     QVERIFY2(server.WaitForCalls(1), run.stdErr().constData());
@@ -211,7 +203,7 @@ void TNotifyE2ETest::withoutAServerOneLineAndNoHarm() {
     env.insert(QStringLiteral("VELQUIST_AUDIO_OUT"), desk.AudioOut);
     TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
     QVERIFY(run.waitStarted());
-    QVERIFY(desk.WaitListening(run));
+    QVERIFY(WaitListening(desk.Port, run));
     QCOMPARE(desk.Post(AlertJson("NVDA", "Breakouts", 912.4)), 202);
     QVERIFY2(run.waitForStdErr("velquist: desktop notifications are not shown"),
              run.stdErr().constData());
@@ -251,7 +243,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
 
     // Sounding: the alert plays.
     auto run = start(QString());
-    QVERIFY(desk.WaitListening(*run));
+    QVERIFY(WaitListening(desk.Port, *run));
     QCOMPARE(desk.Post(AlertJson("NVDA", "Breakouts")), 202);
     QVERIFY2(WaitForFile(desk.AudioOut + QStringLiteral("/0001.wav")), run->stdErr().constData());
     stop(*run);
@@ -260,7 +252,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
     // Tools > Mute Sounds: the next alert is silent, its notification still shows.
     run = start(QStringLiteral("MuteSoundsMenuItem"));
     QVERIFY(run->waitForStdErr("velquist test steps done"));
-    QVERIFY(desk.WaitListening(*run));
+    QVERIFY(WaitListening(desk.Port, *run));
     const qsizetype before = server.Calls().size();
     QCOMPARE(desk.Post(AlertJson("AAPL", "Breakouts")), 202);
     QVERIFY(server.WaitForCalls(before + 1));
@@ -271,7 +263,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
 
     // Still muted after a restart; unmuted again, alerts sound.
     run = start(QString());
-    QVERIFY(desk.WaitListening(*run));
+    QVERIFY(WaitListening(desk.Port, *run));
     QCOMPARE(desk.Post(AlertJson("MSFT", "Breakouts")), 202);
     QVERIFY(server.WaitForCalls(before + 2));
     QThread::msleep(1500);
@@ -279,7 +271,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
     stop(*run);
     run = start(QStringLiteral("MuteSoundsMenuItem"));
     QVERIFY(run->waitForStdErr("velquist test steps done"));
-    QVERIFY(desk.WaitListening(*run));
+    QVERIFY(WaitListening(desk.Port, *run));
     QCOMPARE(desk.Post(AlertJson("AMD", "Breakouts")), 202);
     QVERIFY(WaitForFile(desk.AudioOut + QStringLiteral("/0002.wav")));
     stop(*run);
@@ -302,10 +294,10 @@ void TNotifyE2ETest::trayIconUnderATrayHost() {
     trayEnv.insert(QStringLiteral("DISPLAY"), desktop.Display);
     trayEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
     trayer.setProcessEnvironment(trayEnv);
-    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
-                                            QStringLiteral("--align"), QStringLiteral("right"),
-                                            QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                                            QStringLiteral("--width"), QStringLiteral("120")});
+    trayer.start(QStringLiteral("trayer"),
+                 {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                  QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                  QStringLiteral("--width"), QStringLiteral("120")});
     struct TStop {
         QProcess& P;
         ~TStop() { StopProcess(P, 3000); }
@@ -323,13 +315,11 @@ void TNotifyE2ETest::trayIconUnderATrayHost() {
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
     TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
     QVERIFY(run.waitStarted());
-    QVERIFY(desk.WaitListening(run));
+    QVERIFY(WaitListening(desk.Port, run));
     // The tray host embeds the client's icon: a window of the client inside trayer's panel.
     const auto embedded = [](const QString& tree) {
         const QStringList lines = tree.split(QLatin1Char('\n'));
-        const auto depth = [](const QString& line) {
-            return line.size() - line.trimmed().size();
-        };
+        const auto depth = [](const QString& line) { return line.size() - line.trimmed().size(); };
         for (qsizetype i = 0; i < lines.size(); ++i) {
             if (!lines[i].contains(QStringLiteral("\"panel\": (\"panel\" \"trayer\")")))
                 continue;

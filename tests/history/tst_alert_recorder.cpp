@@ -1,5 +1,6 @@
 #include "components/zkComponents.h"
 #include "history/zkAlertRecorder.h"
+#include "zkHistoryTestUtil.h"
 #include "zkTestSupport.h"
 
 #include <QDateTime>
@@ -15,14 +16,8 @@
 namespace {
 
 THistoryAlert MakeAlert(qint64 timeMs, const QString& symbol) {
-    THistoryAlert a;
-    a.TimeMs = timeMs;
-    a.Window = QStringLiteral("Gap ups");
-    a.Symbol = symbol;
-    a.Price = 12.5;
-    a.Description = QStringLiteral("Gap up (+1.20%)");
-    a.Source = QStringLiteral("service");
-    return a;
+    return MakeHistoryAlert(timeMs, QStringLiteral("Gap ups"), symbol, 12.5,
+                            QStringLiteral("Gap up (+1.20%)"));
 }
 
 qint64 StoredCount(const QString& path) {

@@ -1,4 +1,5 @@
 #include "history/zkHistoryStore.h"
+#include "zkHistoryTestUtil.h"
 #include "zkTestSupport.h"
 
 #include <QDir>
@@ -16,19 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-THistoryAlert MakeAlert(qint64 timeMs, const QString& window, const QString& symbol,
-                        double price = 1.5, const QString& description = QStringLiteral("Gap up"),
-                        const QString& source = QStringLiteral("service")) {
-    THistoryAlert a;
-    a.TimeMs = timeMs;
-    a.Window = window;
-    a.Symbol = symbol;
-    a.Price = price;
-    a.Description = description;
-    a.Source = source;
-    return a;
-}
 
 // RFC 4180 fields of one CSV record (the whole text is one record ending in CRLF).
 QStringList ParseCsvRecord(const QByteArray& line) {
@@ -96,12 +84,13 @@ private slots:
     void oddTextsSurviveStoreAndCsv() {
         THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
         std::vector<THistoryAlert> alerts = {
-            MakeAlert(1765290605123, QStringLiteral("Gaps, \"big\" ones"), QStringLiteral("BRK.B"),
-                      0.1, QStringLiteral("line one\r\nline two\nthree"), QStringLiteral("inbox")),
-            MakeAlert(-1, QStringLiteral("Überblick 株"), QStringLiteral("ÄB"), 1234567.25,
-                      QString(), QStringLiteral("feed")),
-            MakeAlert(0, QStringLiteral("plain"), QStringLiteral("X"), 1e-7,
-                      QStringLiteral("\"quoted\""), QStringLiteral("someday-source")),
+            MakeHistoryAlert(
+                1765290605123, QStringLiteral("Gaps, \"big\" ones"), QStringLiteral("BRK.B"), 0.1,
+                QStringLiteral("line one\r\nline two\nthree"), QStringLiteral("inbox")),
+            MakeHistoryAlert(-1, QStringLiteral("Überblick 株"), QStringLiteral("ÄB"), 1234567.25,
+                             QString(), QStringLiteral("feed")),
+            MakeHistoryAlert(0, QStringLiteral("plain"), QStringLiteral("X"), 1e-7,
+                             QStringLiteral("\"quoted\""), QStringLiteral("someday-source")),
         };
         store.Append(alerts);
         QVERIFY(alerts[0].Id > 0 && alerts[1].Id > alerts[0].Id && alerts[2].Id > alerts[1].Id);
@@ -140,7 +129,7 @@ private slots:
         const QStringList symbols = {"az", "AZ1", "Azb", "b", "A%", "A_B", "AXB", "ZZ", "z", "a"};
         std::vector<THistoryAlert> alerts;
         for (int i = 0; i < symbols.size(); ++i)
-            alerts.push_back(MakeAlert(1000 + i, QStringLiteral("W"), symbols[i]));
+            alerts.push_back(MakeHistoryAlert(1000 + i, QStringLiteral("W"), symbols[i]));
         store.Append(alerts);
         const auto found = [&](const QString& prefix) {
             THistoryFilter f;
@@ -177,8 +166,8 @@ private slots:
         const QStringList symbols = {"AAPL", "AAP", "aa", "MSFT", "MS", "T", "TSLA", "ZZ"};
         std::vector<THistoryAlert> alerts;
         for (int i = 0; i < 3000; ++i)
-            alerts.push_back(MakeAlert(random.bounded(50), windows[random.bounded(4)],
-                                       symbols[random.bounded(8)]));
+            alerts.push_back(MakeHistoryAlert(random.bounded(50), windows[random.bounded(4)],
+                                              symbols[random.bounded(8)]));
         store.Append(alerts);
         const QStringList prefixes = {"", "a", "AA", "aap", "ms", "t", "z", "x"};
         for (int round = 0; round < 60; ++round) {
@@ -218,10 +207,10 @@ private slots:
         THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
         std::vector<THistoryAlert> alerts;
         for (int i = 0; i < 60000; ++i)
-            alerts.push_back(MakeAlert(1000 + (i * 7919) % 5,
-                                       i % 3 ? QStringLiteral("Main") : QStringLiteral("Other"),
-                                       i % 1000 == 0 ? QStringLiteral("RARE%1").arg(i % 2)
-                                                     : QStringLiteral("COMMON%1").arg(i % 2)));
+            alerts.push_back(MakeHistoryAlert(
+                1000 + (i * 7919) % 5, i % 3 ? QStringLiteral("Main") : QStringLiteral("Other"),
+                i % 1000 == 0 ? QStringLiteral("RARE%1").arg(i % 2)
+                              : QStringLiteral("COMMON%1").arg(i % 2)));
         store.Append(alerts);
         const auto check = [&](const THistoryFilter& f, size_t expected) {
             // The hand count agrees with the filter's own test.
@@ -261,15 +250,16 @@ private slots:
 
     void removesOldAlertsAndIdsKeepGrowing() {
         THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
-        std::vector<THistoryAlert> alerts = {MakeAlert(10, "W", "A"), MakeAlert(20, "W", "B"),
-                                             MakeAlert(30, "V", "C")};
+        std::vector<THistoryAlert> alerts = {MakeHistoryAlert(10, "W", "A"),
+                                             MakeHistoryAlert(20, "W", "B"),
+                                             MakeHistoryAlert(30, "V", "C")};
         store.Append(alerts);
         QCOMPARE(store.RemoveOlderThan(20), qint64(1));
         QCOMPARE(store.Count({}), qint64(2));
         QCOMPARE(store.RemoveOlderThan(std::numeric_limits<qint64>::max()), qint64(2));
         QCOMPARE(store.LastId(), qint64(0));
         QVERIFY(store.WindowNames().isEmpty());
-        std::vector<THistoryAlert> more = {MakeAlert(40, "W", "D")};
+        std::vector<THistoryAlert> more = {MakeHistoryAlert(40, "W", "D")};
         store.Append(more);
         // An emptied history never hands out an Id a view has already seen.
         QVERIFY(more[0].Id > alerts[2].Id);
@@ -294,7 +284,7 @@ private slots:
                  qPrintable(aside));
         QCOMPARE(ReadWholeFile(aside), garbage);
         QCOMPARE(ReadWholeFile(aside + "-wal"), QByteArray("not a log"));
-        std::vector<THistoryAlert> alerts = {MakeAlert(1, "W", "A")};
+        std::vector<THistoryAlert> alerts = {MakeHistoryAlert(1, "W", "A")};
         store.Append(alerts);
         QCOMPARE(store.Count({}), qint64(1));
     }
@@ -307,7 +297,7 @@ private slots:
         sqlite3_close(db);
         THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
         QVERIFY(!store.SetAsidePath().isEmpty());
-        std::vector<THistoryAlert> alerts = {MakeAlert(1, "W", "A")};
+        std::vector<THistoryAlert> alerts = {MakeHistoryAlert(1, "W", "A")};
         store.Append(alerts);
         QCOMPARE(store.Count({}), qint64(1));
     }
@@ -316,7 +306,7 @@ private slots:
         const mode_t old = ::umask(0);
         {
             THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
-            std::vector<THistoryAlert> alerts = {MakeAlert(1, "W", "A")};
+            std::vector<THistoryAlert> alerts = {MakeHistoryAlert(1, "W", "A")};
             store.Append(alerts);
             QCOMPARE(ModeOf(QFileInfo(file()).absolutePath()), mode_t(0700));
             QCOMPARE(ModeOf(file()), mode_t(0600));
@@ -363,11 +353,12 @@ private slots:
 
     void readerSeesWhatTheWriterCommitted() {
         THistoryStore writer(file(), THistoryStore::TMode::ReadWrite);
-        std::vector<THistoryAlert> first = {MakeAlert(5, "Zeta", "A"), MakeAlert(6, "alpha", "B")};
+        std::vector<THistoryAlert> first = {MakeHistoryAlert(5, "Zeta", "A"),
+                                            MakeHistoryAlert(6, "alpha", "B")};
         writer.Append(first);
         THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
         QCOMPARE(reader.LastId(), first[1].Id);
-        std::vector<THistoryAlert> second = {MakeAlert(7, "Beta", "C")};
+        std::vector<THistoryAlert> second = {MakeHistoryAlert(7, "Beta", "C")};
         writer.Append(second);
         QCOMPARE(reader.LastId(), second[0].Id);
         QCOMPARE(reader.WindowNames(), QStringList({"alpha", "Beta", "Zeta"}));

@@ -1,4 +1,5 @@
 #include "history/zkHistoryStore.h"
+#include "zkHistoryTestUtil.h"
 #include "zkTestSupport.h"
 
 #include <QFileInfo>
@@ -34,15 +35,9 @@ TResult RunTool(const QStringList& arguments) {
 
 THistoryAlert MakeAlert(const char* isoTime, const QString& window, const QString& symbol,
                         double price, const QString& description) {
-    THistoryAlert a;
-    a.TimeMs =
-        QDateTime::fromString(QString::fromLatin1(isoTime), Qt::ISODateWithMs).toMSecsSinceEpoch();
-    a.Window = window;
-    a.Symbol = symbol;
-    a.Price = price;
-    a.Description = description;
-    a.Source = QStringLiteral("service");
-    return a;
+    return MakeHistoryAlert(
+        QDateTime::fromString(QString::fromLatin1(isoTime), Qt::ISODateWithMs).toMSecsSinceEpoch(),
+        window, symbol, price, description);
 }
 
 const QByteArray Header = "time,window,symbol,price,description,source\r\n";

@@ -13,6 +13,7 @@
 #include "platform/zkPrompts.h"
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
+#include "zkHistoryTestUtil.h"
 #include "zkTestSupport.h"
 
 #include <QCheckBox>
@@ -37,18 +38,6 @@ public:
     }
     QList<TLogged> Logged;
 };
-
-THistoryAlert Alert(qint64 timeMs, const QString& window, const QString& symbol,
-                    double price = 10, const QString& text = QStringLiteral("New High")) {
-    THistoryAlert a;
-    a.TimeMs = timeMs;
-    a.Window = window;
-    a.Symbol = symbol;
-    a.Price = price;
-    a.Description = text;
-    a.Source = QStringLiteral("service");
-    return a;
-}
 
 QStringList Symbols(const THistoryModel& model) {
     QStringList list;
@@ -115,8 +104,9 @@ private slots:
     void pagesFiltersAndLiveRows() {
         std::vector<THistoryAlert> alerts;
         for (int i = 0; i < 450; ++i)
-            alerts.push_back(Alert(At(i), i % 2 ? QStringLiteral("Odd") : QStringLiteral("Even"),
-                                   i % 3 ? QStringLiteral("AMD") : QStringLiteral("amzn")));
+            alerts.push_back(
+                MakeHistoryAlert(At(i), i % 2 ? QStringLiteral("Odd") : QStringLiteral("Even"),
+                                 i % 3 ? QStringLiteral("AMD") : QStringLiteral("amzn")));
         write(alerts);
         THistoryStore store(path(), THistoryStore::TMode::ReadOnly);
         THistoryModel model;
@@ -151,8 +141,9 @@ private slots:
         // Live: only what the filter keeps and what the pages did not hold already.
         model.Reset(&store, THistoryFilter{QStringLiteral("IB"), {}, {}, {}});
         QCOMPARE(model.rowCount(), 0);
-        std::vector<THistoryAlert> live{Alert(At(500), "Odd", "IBM"), Alert(At(501), "Odd", "X"),
-                                        Alert(At(502), "Even", "ibkr")};
+        std::vector<THistoryAlert> live{MakeHistoryAlert(At(500), "Odd", "IBM"),
+                                        MakeHistoryAlert(At(501), "Odd", "X"),
+                                        MakeHistoryAlert(At(502), "Even", "ibkr")};
         {
             THistoryStore writer(path(), THistoryStore::TMode::ReadWrite);
             writer.Append(live);
@@ -167,9 +158,10 @@ private slots:
     }
 
     void windowShowsFiltersCountsAndExports() {
-        write({Alert(At(0), "Gap Ups", "AMD", 101.5, "First \"hit\", up"),
-               Alert(At(1), "Gap Ups", "AAPL"), Alert(At(2), "Runners", "AMD"),
-               Alert(At(60 * 24 * 2), "Runners", "TSLA")});
+        write({MakeHistoryAlert(At(0), "Gap Ups", "AMD", 101.5, "First \"hit\", up"),
+               MakeHistoryAlert(At(1), "Gap Ups", "AAPL"),
+               MakeHistoryAlert(At(2), "Runners", "AMD"),
+               MakeHistoryAlert(At(60 * 24 * 2), "Runners", "TSLA")});
         TAlertRecorder recorder(path(), 30);
         TAlertHistoryForm form(nullptr, &recorder);
         form.show();
@@ -191,9 +183,10 @@ private slots:
         QCOMPARE(form.CountLabel->text(), QStringLiteral("1 alert"));
 
         // Live rows the filter keeps come on top and into the count.
-        THistoryAlert live = Alert(QDateTime::currentMSecsSinceEpoch(), "Gap Ups", "AMDL");
+        THistoryAlert live =
+            MakeHistoryAlert(QDateTime::currentMSecsSinceEpoch(), "Gap Ups", "AMDL");
         recorder.Record(live);
-        recorder.Record(Alert(QDateTime::currentMSecsSinceEpoch(), "Runners", "AMD"));
+        recorder.Record(MakeHistoryAlert(QDateTime::currentMSecsSinceEpoch(), "Runners", "AMD"));
         recorder.Flush();
         QTRY_COMPARE(form.Model->rowCount(), 2);
         QCOMPARE(form.Model->AlertAt(0).Symbol, QStringLiteral("AMDL"));
@@ -238,7 +231,7 @@ private slots:
     }
 
     void exportThatCannotBeWrittenIsTold() {
-        write({Alert(At(0), "W", "AMD")});
+        write({MakeHistoryAlert(At(0), "W", "AMD")});
         TAlertRecorder recorder(path(), 30);
         TAlertHistoryForm form(nullptr, &recorder);
         form.show();

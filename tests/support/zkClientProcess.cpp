@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpSocket>
 #include <QThread>
 
 TTestInstallation::TTestInstallation() {
@@ -82,6 +83,18 @@ void StoreDeskChoices(const QString& layoutFile, bool loadOnStart) {
     WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), layoutFile);
     WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
     TUserStore::ResetInstance();
+}
+
+bool WaitListening(quint16 port, TClientRun& run, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired() && run.process().state() != QProcess::NotRunning) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        if (probe.waitForConnected(200))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
 }
 
 bool WaitForFile(const QString& path, int ms) {

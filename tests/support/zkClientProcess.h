@@ -52,6 +52,10 @@ private:
 // first (SaveOnExit 2) unless it is terminated.
 void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
 
+// Polls until something listens on 127.0.0.1:port; false when the client ended first or time
+// ran out.
+bool WaitListening(quint16 port, TClientRun& run, int ms = 20000);
+
 // Polls until the file exists; false on timeout.
 bool WaitForFile(const QString& path, int ms = 10000);
 
