@@ -2,6 +2,8 @@
 
 #include "zkSoundSetup.h"
 
+#include "platform/zkPulseAudio.h"
+
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
@@ -169,8 +171,9 @@ private:
     QElapsedTimer Clock;
 };
 
-// Plays the frames through the default output device. Runs on the calling thread without an
-// event loop: writes go straight into the sink's buffer as room appears.
+// Plays the frames through Qt's default output device, where no PulseAudio server answers. Runs on
+// the calling thread without an event loop: writes go straight into the sink's buffer as room
+// appears.
 class TSinkOutput final : public TFrameOutput {
 public:
     ~TSinkOutput() override {
@@ -252,6 +255,35 @@ private:
     QElapsedTimer Clock; // from the first write
 };
 
+// Plays the frames through the PulseAudio server, which starts them at once and tells when the
+// last has been played (see platform/zkPulseAudio.h for why Qt's output does neither on time).
+class TPulseOutput final : public TFrameOutput {
+public:
+    bool Start(int sampleRate) override {
+        Playback = zkPulse::TPlayback::Open(sampleRate);
+        return Playback != nullptr;
+    }
+    bool PlayFrames(const int16_t* frames, sf_count_t count,
+                    const std::atomic_bool* stop) override {
+        return Playback->Write(frames, int64_t(count), stop);
+    }
+    bool Finish(const std::atomic_bool* stop) override { return Playback->Finish(stop); }
+
+private:
+    std::unique_ptr<zkPulse::TPlayback> Playback;
+};
+
+// The speakers: PulseAudio where a server answers, otherwise Qt's default output device.
+std::unique_ptr<TFrameOutput> StartSpeakerOutput(int sampleRate) {
+    std::unique_ptr<TFrameOutput> output = std::make_unique<TPulseOutput>();
+    if (output->Start(sampleRate))
+        return output;
+    output = std::make_unique<TSinkOutput>();
+    if (output->Start(sampleRate))
+        return output;
+    return nullptr;
+}
+
 // Decodes the wave file block by block, applies the levels and hands the stereo frames on.
 // False when the file cannot be played as a wave file or the output fails.
 bool PlayWaveFile(const QString& path, TChannelLevels levels, const std::atomic_bool* stop) {
@@ -271,11 +303,14 @@ bool PlayWaveFile(const QString& path, TChannelLevels levels, const std::atomic_
 
     std::unique_ptr<TFrameOutput> output;
     const QString captureDir = AudioOutDir();
-    if (captureDir.isEmpty())
-        output = std::make_unique<TSinkOutput>();
-    else
+    if (captureDir.isEmpty()) {
+        output = StartSpeakerOutput(info.samplerate);
+    } else {
         output = std::make_unique<TCaptureOutput>(captureDir);
-    if (!output->Start(info.samplerate))
+        if (!output->Start(info.samplerate))
+            output.reset();
+    }
+    if (!output)
         return false;
 
     const int channels = info.channels;
@@ -333,6 +368,11 @@ int WaveOutDeviceCount() {
     if (!AudioOutDir().isEmpty())
         return 1;
     return int(QMediaDevices::audioOutputs().size());
+}
+
+void PrepareSoundOutput() {
+    if (AudioOutDir().isEmpty())
+        zkPulse::Prepare();
 }
 
 bool HasSoundDevice() {

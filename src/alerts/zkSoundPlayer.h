@@ -35,6 +35,9 @@ int WaveOutDeviceCount();
 // (streaming writers' "unknown") and RF64 files pass; the decoder checks those.
 bool WaveLooksComplete(QIODevice& file);
 bool HasSoundDevice();
+// Gets the speakers ready in the background, so that the first sound is on time too; nothing
+// when sounds go to the capture folder. Returns at once.
+void PrepareSoundOutput();
 
 // Plays one setup and returns when it has ended. "<Default>", a missing file or a machine
 // without a sound device give the standard beep; so does a file that cannot be played as a

@@ -1,5 +1,6 @@
 // Start-up: turns a fresh process into the running client, step by step in a fixed order.
 #include "alerts/zkSoundPlayForm.h"
+#include "alerts/zkSoundPlayer.h"
 #include "alerts/zkSoundSetupForm.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
@@ -104,8 +105,8 @@ int main(int argc, char** argv) {
                 .arg(TInstanceGuard::LockPath(instance.lockName()))
                 .arg(instance.HolderPid());
         std::fprintf(stderr, "velquist: %s\n", text.toLocal8Bit().constData());
-        zkPrompts::MessageBox(text, QApplication::applicationDisplayName(),
-                              zkPrompts::TIcon::Error, zkPrompts::TButtons::OK);
+        zkPrompts::MessageBox(text, QApplication::applicationDisplayName(), zkPrompts::TIcon::Error,
+                              zkPrompts::TButtons::OK);
         return EXIT_FAILURE;
     }
     // Requests that come while the main window is being created wait for it.
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
     mainForm->show();
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
+    QTimer::singleShot(0, &app, [] { PrepareSoundOutput(); });
     zkTestSteps::StartFromEnvironment();
     // Start-up is over once the event loop runs.
     QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });

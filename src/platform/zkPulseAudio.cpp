@@ -1,0 +1,306 @@
+#include "platform/zkPulseAudio.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace zkPulse {
+
+namespace {
+
+// What the corked stream asks the sink for: how far ahead it may render, so about how late a
+// sound starts and how late its end is seen. Small enough for a sound to be on time, large
+// enough not to keep the server waking every few milliseconds.
+constexpr pa_usec_t StandbyLatencyUs = 20 * 1000;
+// The sound streams' own buffer: a player thread woken late by a busy machine does not starve
+// the sink. It does not delay the start, which the sink's latency decides.
+constexpr pa_usec_t PlaybackBufferUs = 250 * 1000;
+// How long an opening waits for a server that is still being connected to.
+constexpr auto ConnectWait = std::chrono::milliseconds(1500);
+constexpr auto Poll = std::chrono::milliseconds(2);
+
+// One connection to the server: its own event thread, the context and the corked stream.
+struct TConnection {
+    pa_threaded_mainloop* Loop = nullptr;
+    pa_context* Context = nullptr;
+    pa_stream* Standby = nullptr;
+
+    ~TConnection() {
+        if (!Loop)
+            return;
+        pa_threaded_mainloop_lock(Loop);
+        if (Standby) {
+            pa_stream_disconnect(Standby);
+            pa_stream_unref(Standby);
+        }
+        if (Context) {
+            pa_context_disconnect(Context);
+            pa_context_unref(Context);
+        }
+        pa_threaded_mainloop_unlock(Loop);
+        pa_threaded_mainloop_stop(Loop);
+        pa_threaded_mainloop_free(Loop);
+    }
+    void Lock() { pa_threaded_mainloop_lock(Loop); }
+    void Unlock() { pa_threaded_mainloop_unlock(Loop); }
+    // Called with the lock held.
+    pa_context_state_t ContextState() const { return pa_context_get_state(Context); }
+    bool Failed() const { return !PA_CONTEXT_IS_GOOD(ContextState()); }
+};
+
+pa_sample_spec StereoSpec(uint32_t rate) {
+    pa_sample_spec spec;
+    spec.format = PA_SAMPLE_S16NE;
+    spec.rate = rate;
+    spec.channels = 2;
+    return spec;
+}
+
+// Opens the corked stream; with the loop's lock held (or on the loop's own thread).
+void OpenStandby(TConnection& c) {
+    if (c.Standby) {
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(c.Standby)))
+            return;
+        pa_stream_unref(c.Standby);
+        c.Standby = nullptr;
+    }
+    const pa_sample_spec spec = StereoSpec(44100);
+    pa_stream* stream = pa_stream_new(c.Context, "Standby", &spec, nullptr);
+    if (!stream)
+        return;
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(pa_usec_to_bytes(StandbyLatencyUs, &spec));
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(-1);
+    const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        pa_stream_unref(stream);
+        return;
+    }
+    c.Standby = stream;
+}
+
+void ContextStateChanged(pa_context* context, void* data) {
+    auto* c = static_cast<TConnection*>(data);
+    if (pa_context_get_state(context) == PA_CONTEXT_READY)
+        OpenStandby(*c);
+    pa_threaded_mainloop_signal(c->Loop, 0);
+}
+
+std::unique_ptr<TConnection> Connect() {
+    auto c = std::make_unique<TConnection>();
+    c->Loop = pa_threaded_mainloop_new();
+    if (!c->Loop)
+        return nullptr;
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Velquist");
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "event");
+    c->Context =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(c->Loop), "Velquist", props);
+    pa_proplist_free(props);
+    if (!c->Context)
+        return nullptr;
+    pa_context_set_state_callback(c->Context, ContextStateChanged, c.get());
+    // No server of our own: one that is not running means no sound here, not a new daemon.
+    if (pa_context_connect(c->Context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return nullptr;
+    if (pa_threaded_mainloop_start(c->Loop) < 0)
+        return nullptr;
+    return c;
+}
+
+std::mutex CurrentLock;
+// Never destroyed at exit: sound threads may still hold it while the process ends.
+std::shared_ptr<TConnection>& Current() {
+    static auto* current = new std::shared_ptr<TConnection>();
+    return *current;
+}
+
+// The live connection, made anew when there is none or the server dropped the last one.
+std::shared_ptr<TConnection> Connection() {
+    const std::lock_guard<std::mutex> guard(CurrentLock);
+    std::shared_ptr<TConnection>& current = Current();
+    if (current) {
+        current->Lock();
+        const bool failed = current->Failed();
+        current->Unlock();
+        if (failed)
+            current.reset();
+    }
+    if (!current)
+        current = Connect();
+    return current;
+}
+
+// Sleeps a moment between two looks at the server's state, without its lock.
+void Pause(TConnection& c) {
+    c.Unlock();
+    std::this_thread::sleep_for(Poll);
+    c.Lock();
+}
+
+bool Stopped(const std::atomic_bool* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+struct TPlayback::TState {
+    std::shared_ptr<TConnection> Connection;
+    pa_stream* Stream = nullptr;
+    pa_sample_spec Spec{};
+    int64_t Written = 0; // frames
+};
+
+void Prepare() {
+    (void)Connection();
+}
+
+bool Ready() {
+    const std::lock_guard<std::mutex> guard(CurrentLock);
+    const std::shared_ptr<TConnection>& current = Current();
+    if (!current)
+        return false;
+    current->Lock();
+    const bool ready = current->ContextState() == PA_CONTEXT_READY && current->Standby &&
+                       pa_stream_get_state(current->Standby) == PA_STREAM_READY;
+    current->Unlock();
+    return ready;
+}
+
+void Shutdown() {
+    std::shared_ptr<TConnection> last;
+    {
+        const std::lock_guard<std::mutex> guard(CurrentLock);
+        last.swap(Current());
+    }
+}
+
+TPlayback::TPlayback(std::unique_ptr<TState> state) : State(std::move(state)) {}
+
+std::unique_ptr<TPlayback> TPlayback::Open(int sampleRate) {
+    if (sampleRate <= 0 || uint32_t(sampleRate) > PA_RATE_MAX)
+        return nullptr;
+    std::shared_ptr<TConnection> c = Connection();
+    if (!c)
+        return nullptr;
+    auto state = std::make_unique<TState>();
+    state->Connection = c;
+    state->Spec = StereoSpec(uint32_t(sampleRate));
+    c->Lock();
+    const auto deadline = std::chrono::steady_clock::now() + ConnectWait;
+    while (c->ContextState() != PA_CONTEXT_READY) {
+        if (c->Failed() || std::chrono::steady_clock::now() > deadline) {
+            c->Unlock();
+            return nullptr;
+        }
+        Pause(*c);
+    }
+    // A server that dropped the corked stream (or a sink that went away) gets a new one.
+    OpenStandby(*c);
+    pa_stream* stream = pa_stream_new(c->Context, "Alert sound", &state->Spec, nullptr);
+    if (!stream) {
+        c->Unlock();
+        return nullptr;
+    }
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(pa_usec_to_bytes(PlaybackBufferUs, &state->Spec));
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(-1);
+    if (pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr, nullptr) <
+        0) {
+        pa_stream_unref(stream);
+        c->Unlock();
+        return nullptr;
+    }
+    state->Stream = stream;
+    while (pa_stream_get_state(stream) == PA_STREAM_CREATING)
+        Pause(*c);
+    const bool ready = pa_stream_get_state(stream) == PA_STREAM_READY;
+    c->Unlock();
+    std::unique_ptr<TPlayback> playback(new TPlayback(std::move(state)));
+    return ready ? std::move(playback) : nullptr;
+}
+
+TPlayback::~TPlayback() {
+    if (!State->Stream)
+        return;
+    TConnection& c = *State->Connection;
+    c.Lock();
+    pa_stream_disconnect(State->Stream);
+    pa_stream_unref(State->Stream);
+    c.Unlock();
+}
+
+bool TPlayback::Write(const int16_t* frames, int64_t count, const std::atomic_bool* stop) {
+    TConnection& c = *State->Connection;
+    const auto* data = reinterpret_cast<const uint8_t*>(frames);
+    size_t left = size_t(count) * 4;
+    c.Lock();
+    while (left > 0 && !Stopped(stop)) {
+        if (pa_stream_get_state(State->Stream) != PA_STREAM_READY) {
+            c.Unlock();
+            return false;
+        }
+        const size_t room = pa_stream_writable_size(State->Stream);
+        if (room == size_t(-1)) {
+            c.Unlock();
+            return false;
+        }
+        const size_t n = std::min(room, left) & ~size_t(3);
+        if (n == 0) {
+            Pause(c);
+            continue;
+        }
+        if (pa_stream_write(State->Stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            c.Unlock();
+            return false;
+        }
+        data += n;
+        left -= n;
+        State->Written += int64_t(n / 4);
+    }
+    c.Unlock();
+    return true;
+}
+
+bool TPlayback::Finish(const std::atomic_bool* stop) {
+    TConnection& c = *State->Connection;
+    bool drained = false;
+    c.Lock();
+    pa_operation* drain = pa_stream_drain(
+        State->Stream, [](pa_stream*, int, void* done) { *static_cast<bool*>(done) = true; },
+        &drained);
+    if (!drain) {
+        c.Unlock();
+        return false;
+    }
+    // A server that stops playing is given up on once the sound and two seconds more have passed.
+    const auto giveUp =
+        std::chrono::steady_clock::now() +
+        std::chrono::microseconds(pa_bytes_to_usec(uint64_t(State->Written) * 4, &State->Spec)) +
+        std::chrono::seconds(2);
+    bool ok = true;
+    while (!drained && !Stopped(stop)) {
+        if (pa_operation_get_state(drain) != PA_OPERATION_RUNNING ||
+            pa_stream_get_state(State->Stream) != PA_STREAM_READY) {
+            ok = drained;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > giveUp)
+            break;
+        Pause(c);
+    }
+    pa_operation_cancel(drain);
+    pa_operation_unref(drain);
+    c.Unlock();
+    return ok;
+}
+
+} // namespace zkPulse
