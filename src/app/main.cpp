@@ -4,7 +4,6 @@
 #include "alerts/zkSoundSetupForm.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
 #include "platform/zkInstance.h"
@@ -133,12 +132,11 @@ int main(int argc, char** argv) {
 
     auto* mainForm = new TZentrikProMainForm;
     // The windows after the main window, in this order; all stay hidden until used and go
-    // with the main window.
+    // with the main window. The Options dialog is built when first opened.
     new TSymbolListEditorForm(mainForm);
     SetAboutForm(new TAboutForm(mainForm));
     new TSoundSetupForm(mainForm, mainForm);
     new TSoundPlayForm(mainForm);
-    new TOptionsForm(mainForm, mainForm);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,
                      &TZentrikProMainForm::EndSession);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,

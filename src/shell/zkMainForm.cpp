@@ -50,7 +50,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdio>
 
 namespace {
 // Cancels every modal dialog that is open, the innermost first. Each one's event loop ends
@@ -444,8 +443,9 @@ void TZentrikProMainForm::BuildHelpMenu() {
     bool cut = false;
     std::vector<THelpEntry> entries = HelpEntries(ConfigInfo().HelpURLList, MaxHelpEntries, &cut);
     if (cut)
-        std::fprintf(stderr, "velquist: HelpURLList has more than %zu entries; the Help menu shows "
-                             "the first %zu\n",
+        std::fprintf(stderr,
+                     "velquist: HelpURLList has more than %zu entries; the Help menu shows "
+                     "the first %zu\n",
                      MaxHelpEntries, MaxHelpEntries);
     for (THelpEntry& entry : entries) {
         auto* item = new QAction(entry.Caption, HelpMenu);
@@ -660,9 +660,10 @@ void TZentrikProMainForm::LoginMenuItemClick() {
 }
 
 void TZentrikProMainForm::OptionsMenuItemClick() {
+    // Built when first asked for: most sessions never open it, and start-up need not wait for it.
     TOptionsForm* options = OptionsForm();
     if (!options)
-        return;
+        options = new TOptionsForm(this, this);
     ModalDialogOpen = true;
     struct TClear {
         bool& Flag;
