@@ -25,7 +25,7 @@ constexpr int ClientHeight = 334;
 
 // The Sound Setup dialog, modally, with the setup text; true and the new text after OK.
 bool EditSoundSetup(QString& setup) {
-    TSoundSetupForm* dialog = SoundSetupForm();
+    TSoundSetupForm* dialog = EnsureSoundSetupForm();
     if (!dialog)
         return false;
     dialog->SetSetupText(setup);

@@ -84,6 +84,23 @@ TSoundSetupForm* SoundSetupForm() {
     return TheSoundSetupForm;
 }
 
+namespace {
+std::function<TSoundSetupForm*()>& SoundSetupFormMaker() {
+    static std::function<TSoundSetupForm*()> maker;
+    return maker;
+}
+} // namespace
+
+void SetSoundSetupFormMaker(std::function<TSoundSetupForm*()> maker) {
+    SoundSetupFormMaker() = std::move(maker);
+}
+
+TSoundSetupForm* EnsureSoundSetupForm() {
+    if (!TheSoundSetupForm && SoundSetupFormMaker())
+        SoundSetupFormMaker()();
+    return TheSoundSetupForm;
+}
+
 TSoundSetupForm::TSoundSetupForm(QWidget* parent, IWindowDesk* desk)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -65,3 +67,8 @@ private:
 
 // The Sound Setup dialog while it exists (nullptr before and after).
 TSoundSetupForm* SoundSetupForm();
+// How the dialog is built when first needed; the client sets it, so start-up does not build a
+// dialog most sessions never open.
+void SetSoundSetupFormMaker(std::function<TSoundSetupForm*()> maker);
+// The dialog, built by the maker when none exists yet (nullptr without either).
+TSoundSetupForm* EnsureSoundSetupForm();

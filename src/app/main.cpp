@@ -132,10 +132,10 @@ int main(int argc, char** argv) {
 
     auto* mainForm = new TZentrikProMainForm;
     // The windows after the main window, in this order; all stay hidden until used and go
-    // with the main window. The Options dialog is built when first opened.
+    // with the main window. The Options and Sound Setup dialogs are built when first opened.
     new TSymbolListEditorForm(mainForm);
     SetAboutForm(new TAboutForm(mainForm));
-    new TSoundSetupForm(mainForm, mainForm);
+    SetSoundSetupFormMaker([mainForm] { return new TSoundSetupForm(mainForm, mainForm); });
     new TSoundPlayForm(mainForm);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,
                      &TZentrikProMainForm::EndSession);

@@ -73,7 +73,31 @@ private slots:
     void playWaitsForTheAlertSoundThenPreviews();
     void soundsSuspendedFromShowToClose();
     void closingDuringAPreviewHoldsAlertSoundsBack();
+    void builtOnFirstUseOnly();
 };
+
+void TSoundSetupFormTest::builtOnFirstUseOnly() {
+    QVERIFY(!SoundSetupForm());
+    // Without a maker there is no dialog to open.
+    QVERIFY(!EnsureSoundSetupForm());
+    QWidget owner;
+    int built = 0;
+    SetSoundSetupFormMaker([&] {
+        ++built;
+        return new TSoundSetupForm(&owner);
+    });
+    TSoundSetupForm* first = EnsureSoundSetupForm();
+    QVERIFY(first);
+    QCOMPARE(SoundSetupForm(), first);
+    QCOMPARE(EnsureSoundSetupForm(), first);
+    QCOMPARE(built, 1);
+    // Gone with its owner; the next use builds a new one.
+    delete first;
+    QVERIFY(!SoundSetupForm());
+    QVERIFY(EnsureSoundSetupForm());
+    QCOMPARE(built, 2);
+    SetSoundSetupFormMaker(nullptr);
+}
 
 void TSoundSetupFormTest::showsTheSetupAndReturnsItUnchanged() {
     TFixture fx;
