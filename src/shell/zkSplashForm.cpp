@@ -254,6 +254,38 @@ bool bitmapIsComplete(const QByteArray& data) {
     return false;
 }
 
+// The common splash: uncompressed 24-bit pixels after a BITMAPINFOHEADER (or a later header).
+// Decoded here in one pass into what the image reader gives for it, at a small part of the
+// reader's cost, which was a tenth of the processor time before the first idle. Anything else
+// gives a null image and goes to the reader. The data has passed bitmapIsComplete.
+QImage decodeRgb24(const QByteArray& data) {
+    if (data.size() < 14 + 40 || le32(data, 14) < 40 || le16(data, 26) != 1 ||
+        le16(data, 28) != 24 || le32(data, 30) != 0)
+        return {};
+    const int64_t width = int32_t(le32(data, 18));
+    const int64_t rawHeight = int32_t(le32(data, 22));
+    const int64_t height = rawHeight < 0 ? -rawHeight : rawHeight;
+    // Sizes the reader would refuse or could not hold go to it, to be refused there.
+    if (width <= 0 || width > 32767 || height == 0 || height > 32767)
+        return {};
+    const int64_t pixelsAt = le32(data, 10);
+    const int64_t rowBytes = (width * 3 + 3) / 4 * 4;
+    if (pixelsAt + rowBytes * height > data.size())
+        return {};
+    QImage image(int(width), int(height), QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    const auto* pixels = reinterpret_cast<const uchar*>(data.constData()) + pixelsAt;
+    for (int64_t y = 0; y < height; ++y) {
+        // Rows are stored bottom up unless the height is negative.
+        const uchar* in = pixels + (rawHeight > 0 ? height - 1 - y : y) * rowBytes;
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(int(y)));
+        for (int64_t x = 0; x < width; ++x, in += 3)
+            out[x] = qRgb(in[2], in[1], in[0]);
+    }
+    return image;
+}
+
 } // namespace
 
 QImage LoadSplashBitmap(const QString& fileName) {
@@ -263,6 +295,8 @@ QImage LoadSplashBitmap(const QString& fileName) {
     QByteArray data = file.readAll();
     if (!bitmapIsComplete(data))
         return {};
+    if (QImage decoded = decodeRgb24(data); !decoded.isNull())
+        return decoded;
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "bmp");

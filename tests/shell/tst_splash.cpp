@@ -5,10 +5,12 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
+#include <QImageReader>
 #include <QPointer>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtEndian>
 #include <QtTest>
 
 #include <cstring>
@@ -231,6 +233,45 @@ private slots:
         QCOMPARE(int(BitmapRowRuns(image, White, 0, 0).size()), count);
         QVERIFY(count >= RegionBatchSize);
         verifyShape(RegionFromBitmap(image, clWhite, 0, 0), image, White);
+    }
+
+    void decodesTwentyFourBitPicturesAsTheReaderDoes() {
+        // Odd widths (padded rows), one row, one column; stored bottom up as Qt writes them and
+        // top down (negative height), and in other depths, which the reader handles.
+        const QString file = Install.filePath("same.bmp");
+        for (const QSize size : {QSize(5, 3), QSize(1, 1), QSize(7, 1), QSize(1, 6), QSize(64, 9)})
+            for (const bool topDown : {false, true})
+                for (const QImage::Format format :
+                     {QImage::Format_RGB888, QImage::Format_Indexed8}) {
+                    QImage image(size, QImage::Format_RGB32);
+                    for (int y = 0; y < size.height(); ++y)
+                        for (int x = 0; x < size.width(); ++x)
+                            image.setPixel(x, y,
+                                           qRgb(x * 37 % 256, y * 91 % 256, (x ^ y) * 13 % 256));
+                    QByteArray bytes = bmpBytes(image.convertToFormat(format));
+                    if (topDown) {
+                        // The same pixels with the rows reversed and the height negated.
+                        const qint32 height = -size.height();
+                        std::memcpy(bytes.data() + 22, &height, 4);
+                        const int offset = int(qFromLittleEndian<quint32>(bytes.constData() + 10));
+                        const int bits = qFromLittleEndian<quint16>(bytes.constData() + 28);
+                        const int row = (size.width() * bits + 31) / 32 * 4;
+                        QByteArray rows = bytes.mid(offset);
+                        for (int y = 0; y < size.height(); ++y)
+                            bytes.replace(offset + y * row, row,
+                                          rows.mid((size.height() - 1 - y) * row, row));
+                    }
+                    WriteTextFile(file, bytes);
+                    QBuffer buffer(&bytes);
+                    buffer.open(QIODevice::ReadOnly);
+                    const QImage expected = QImageReader(&buffer, "bmp").read();
+                    const QImage loaded = LoadSplashBitmap(file);
+                    QVERIFY(!expected.isNull());
+                    QCOMPARE(loaded.format(), expected.format());
+                    QCOMPARE(loaded, expected);
+                    if (format == QImage::Format_RGB888)
+                        QCOMPARE(loaded, image);
+                }
     }
 
     void loadsOnlyCompleteBitmaps() {
