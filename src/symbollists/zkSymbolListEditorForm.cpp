@@ -44,7 +44,7 @@ constexpr qsizetype FillLines = 10000;
 // Files up to this size are read at once; bigger ones on a worker thread.
 constexpr qint64 SmallFileBytes = 64 * 1024;
 // What one slice of a fill may take, so that the rest of the client keeps running.
-constexpr qint64 SliceNs = 25 * 1000 * 1000;
+constexpr qint64 SliceNs = 12 * 1000 * 1000;
 
 // The memo's document ends a line at these wherever they are inserted, and hands U+2028 and
 // U+00A0 back as a line break and a blank in its plain text. The memo's lines are read block
