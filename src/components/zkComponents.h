@@ -20,6 +20,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -80,6 +81,12 @@ public:
     // BeginReplace, AddToReplacement..., FinishReplace: the list's symbols become exactly
     // those added since the begin.
     virtual void AddToReplacement(const QString& symbol) = 0;
+    // Each of the symbols in turn, as AddToReplacement takes them; a component may take them
+    // at once.
+    virtual void AddAllToReplacement(const QStringList& symbols) {
+        for (const QString& s : symbols)
+            AddToReplacement(s);
+    }
     virtual void BeginReplace() = 0;
     virtual void FinishReplace() = 0;
     // Starts fetching the symbols; Fetching is true until they (or a failure) arrive, then

@@ -297,7 +297,10 @@ TSimService::TSimService() : MarketRandom(Props.SimSeed) {
     connect(&ConnectTimer, &QTimer::timeout, this, &TSimService::Connect);
 }
 
-TSimService::~TSimService() = default;
+TSimService::~TSimService() {
+    // The account's lists reach their files before the service that holds them is gone.
+    FlushSimListWrites();
+}
 
 void TSimService::SetUserName(const QString& name) {
     User = name;

@@ -14,16 +14,132 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace {
+
+// Above this many symbols in all, a store's file is written on the writer thread.
+constexpr qsizetype LargeStore = 50000;
+
+// The simulated server's disk: list files are written on a thread of its own, in the order
+// of the changes; a write whose file already has a newer one waiting is skipped. A new store
+// waits for the writes before it reads its file, and the program's end for all of them.
+class TListFileWriter {
+public:
+    static TListFileWriter& Instance() {
+        static TListFileWriter writer;
+        return writer;
+    }
+    ~TListFileWriter() {
+        {
+            const std::lock_guard<std::mutex> lock(Lock);
+            Stopping = true;
+        }
+        Wake.notify_all();
+        if (Thread.joinable())
+            Thread.join();
+    }
+    void Post(const QString& path, std::function<void()> write) {
+        const std::lock_guard<std::mutex> lock(Lock);
+        Jobs.push_back({path, std::move(write)});
+        if (!Thread.joinable())
+            Thread = std::thread([this] { Run(); });
+        Wake.notify_all();
+    }
+    bool Pending(const QString& path) {
+        const std::lock_guard<std::mutex> lock(Lock);
+        return Running == path ||
+               std::any_of(Jobs.begin(), Jobs.end(), [&](const TJob& j) { return j.Path == path; });
+    }
+    bool Busy() {
+        const std::lock_guard<std::mutex> lock(Lock);
+        return !Jobs.empty() || !Running.isNull();
+    }
+    void Flush() {
+        std::unique_lock<std::mutex> lock(Lock);
+        Idle.wait(lock, [this] { return Jobs.empty() && Running.isNull(); });
+    }
+
+private:
+    struct TJob {
+        QString Path;
+        std::function<void()> Write;
+    };
+    void Run() {
+        std::unique_lock<std::mutex> lock(Lock);
+        for (;;) {
+            Wake.wait(lock, [this] { return Stopping || !Jobs.empty(); });
+            if (Jobs.empty())
+                return;
+            TJob job = std::move(Jobs.front());
+            Jobs.pop_front();
+            const bool newer = std::any_of(Jobs.begin(), Jobs.end(),
+                                           [&](const TJob& j) { return j.Path == job.Path; });
+            Running = job.Path;
+            lock.unlock();
+            if (!newer)
+                job.Write();
+            job = TJob(); // what it holds is freed here too
+            lock.lock();
+            Running = QString();
+            if (Jobs.empty())
+                Idle.notify_all();
+        }
+    }
+
+    std::mutex Lock;
+    std::condition_variable Wake;
+    std::condition_variable Idle;
+    std::deque<TJob> Jobs;
+    QString Running;
+    bool Stopping = false;
+    std::thread Thread;
+};
 
 void AppendUnique(QStringList& symbols, const QString& symbol) {
     if (!symbol.isEmpty() && !symbols.contains(symbol))
         symbols.append(symbol);
 }
 
+// QString::compare with letter case ignored, quicker for the ASCII part of the strings.
+int CompareFolded(const QString& a, const QString& b) {
+    const qsizetype n = qMin(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t ca = a.at(i).unicode();
+        char16_t cb = b.at(i).unicode();
+        if (ca >= 0x80 || cb >= 0x80)
+            return QStringView(a).mid(i).compare(QStringView(b).mid(i), Qt::CaseInsensitive);
+        if (ca >= u'A' && ca <= u'Z')
+            ca += u'a' - u'A';
+        if (cb >= u'A' && cb <= u'Z')
+            cb += u'a' - u'A';
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+// Whether the symbols hold no empty one and no repeat, told without a lookup for a list in
+// ascending order (letter case ignored), which is how the client sends its lists.
+bool StrictlyAscending(const QStringList& symbols) {
+    for (qsizetype i = 0; i < symbols.size(); ++i) {
+        if (symbols.at(i).isEmpty())
+            return false;
+        if (i > 0 && CompareFolded(symbols.at(i - 1), symbols.at(i)) >= 0)
+            return false;
+    }
+    return true;
+}
+
 // The same for a whole list at once, without the quadratic search (lists of thousands).
 QStringList UniqueSymbols(const QStringList& symbols) {
+    if (StrictlyAscending(symbols))
+        return symbols;
     QStringList unique;
     QSet<QString> seen;
     unique.reserve(symbols.size());
@@ -61,6 +177,14 @@ TSimListStore::TSimListStore(QString fileName, bool seedSamples, TSimService* re
     Load(seedSamples, reporter);
 }
 
+bool SimListWritesPending() {
+    return TListFileWriter::Instance().Busy();
+}
+
+void FlushSimListWrites() {
+    TListFileWriter::Instance().Flush();
+}
+
 std::vector<TSimList> ParseSimLists(const QByteArray& text, QString* problem) {
     std::vector<TSimList> lists;
     QJsonParseError error{};
@@ -93,21 +217,63 @@ std::vector<TSimList> ParseSimLists(const QByteArray& text, QString* problem) {
     return lists;
 }
 
-QByteArray SimListsText(const std::vector<TSimList>& lists) {
-    QJsonArray array;
-    for (const TSimList& list : lists) {
-        QJsonObject o;
-        o.insert(QLatin1String("id"), list.Id);
-        o.insert(QLatin1String("name"), list.Name);
-        o.insert(QLatin1String("symbols"), QJsonArray::fromStringList(list.Symbols));
-        array.append(o);
+namespace {
+
+// A string as QJsonDocument writes it: printable ASCII as it is, anything else as Qt escapes
+// and encodes it.
+void AppendJsonString(QByteArray& json, const QString& s) {
+    const qsizetype at = json.size();
+    json.resize(at + s.size() + 2);
+    char* out = json.data() + at;
+    *out++ = '"';
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u >= 0x7f || u == u'"' || u == u'\\') {
+            json.truncate(at);
+            const QByteArray one = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
+            json.append(one.constData() + 1, one.size() - 2); // without the brackets
+            return;
+        }
+        *out++ = char(u);
     }
-    QJsonObject root;
-    root.insert(QLatin1String("lists"), array);
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    *out = '"';
+}
+
+} // namespace
+
+QByteArray SimListsText(const std::vector<TSimList>& lists) {
+    // Written directly, in QJsonDocument's indented layout: building the document first costs
+    // seconds for a list of a million symbols.
+    qsizetype size = 64;
+    for (const TSimList& list : lists) {
+        size += 128 + list.Name.size() * 6;
+        for (const QString& s : list.Symbols)
+            size += s.size() + 20;
+    }
+    QByteArray json;
+    json.reserve(size);
+    json += "{\n    \"lists\": [\n";
+    for (size_t i = 0; i < lists.size(); ++i) {
+        const TSimList& list = lists[i];
+        json += "        {\n            \"id\": ";
+        json += QByteArray::number(list.Id);
+        json += ",\n            \"name\": ";
+        AppendJsonString(json, list.Name);
+        json += ",\n            \"symbols\": [\n";
+        for (qsizetype j = 0; j < list.Symbols.size(); ++j) {
+            json += "                ";
+            AppendJsonString(json, list.Symbols.at(j));
+            json += j + 1 < list.Symbols.size() ? ",\n" : "\n";
+        }
+        json += "            ]\n        }";
+        json += i + 1 < lists.size() ? ",\n" : "\n";
+    }
+    json += "    ]\n}\n";
+    return json;
 }
 
 void TSimListStore::Load(bool seedSamples, TSimService* reporter) {
+    TListFileWriter::Instance().Flush(); // what an earlier store of the file still writes
     QFile file(Path);
     if (!file.exists()) {
         if (seedSamples)
@@ -132,22 +298,42 @@ void TSimListStore::Load(bool seedSamples, TSimService* reporter) {
     }
 }
 
-void TSimListStore::Save() const {
+void TSimListStore::Save(std::vector<TSimList>& before) const {
     const QString dir = QFileInfo(Path).absolutePath();
     if (!QFileInfo::exists(dir)) {
         zkPaths::EnsurePrivateDir(QFileInfo(dir).absolutePath());
         zkPaths::EnsurePrivateDir(dir);
     }
     // A temporary file a crash leaves is named so start-up can clear it.
-    if (!zkAtomicFile::WritePrivate(Path, SimListsText(Items)))
+    auto replacement = std::make_shared<zkAtomicFile::TReplacement>();
+    if (!replacement->Begin(Path, true))
         throw EComponentError(QStringLiteral("Unable to write to %1").arg(Path));
+    qsizetype symbols = 0;
+    for (const TSimList& list : Items)
+        symbols += list.Symbols.size();
+    TListFileWriter& writer = TListFileWriter::Instance();
+    if (symbols <= LargeStore && !writer.Pending(Path)) {
+        if (!replacement->Finish(SimListsText(Items)))
+            throw EComponentError(QStringLiteral("Unable to write to %1").arg(Path));
+        return;
+    }
+    // Written behind, and the lists it replaced freed there too: both take long for a
+    // million symbols. The file could be created, so what remains can fail only for lack of
+    // room or a failing disk, which is reported.
+    writer.Post(Path, [replacement, items = Items, garbage = std::move(before), path = Path] {
+        QString problem;
+        if (!replacement->Finish(SimListsText(items), &problem))
+            std::fprintf(stderr,
+                         "velquist simulated service: symbol lists %s could not be written (%s)\n",
+                         path.toLocal8Bit().constData(), problem.toLocal8Bit().constData());
+    });
 }
 
 template <typename F> void TSimListStore::Change(F&& change) {
     std::vector<TSimList> before = Items;
     change();
     try {
-        Save();
+        Save(before);
     } catch (...) {
         Items = std::move(before);
         throw;
@@ -292,6 +478,15 @@ void TSimSymbolList::AddToReplacement(const QString& symbol) {
     if (!Replacement)
         throw EComponentError(QStringLiteral("No replacement has been begun"));
     Replacement->append(symbol);
+}
+
+void TSimSymbolList::AddAllToReplacement(const QStringList& symbols) {
+    if (!Replacement)
+        throw EComponentError(QStringLiteral("No replacement has been begun"));
+    if (Replacement->isEmpty())
+        *Replacement = symbols; // shared, not copied one by one
+    else
+        *Replacement += symbols;
 }
 
 void TSimSymbolList::FinishReplace() {

@@ -26,6 +26,11 @@ struct TSimList {
 std::vector<TSimList> ParseSimLists(const QByteArray& text, QString* problem);
 QByteArray SimListsText(const std::vector<TSimList>& lists);
 
+// Whether list files are still being written behind (see TSimListStore), and waiting until
+// they are.
+bool SimListWritesPending();
+void FlushSimListWrites();
+
 // One account's lists, kept in a JSON file (0600, replaced atomically on every change):
 //   {"lists": [{"id": 1, "name": "Tech", "symbols": ["AAPL", "MSFT"]}]}
 // A file that cannot be read is reported, set aside as "<file>.corrupt" and started afresh.
@@ -39,8 +44,10 @@ public:
     const QString& FileName() const { return Path; }
 
     // Each change is saved before it returns; a failed save leaves the lists as they were
-    // and throws EComponentError. Changes to a list the server does not hold create it,
-    // except removals, which then do nothing.
+    // and throws EComponentError. For stores of many symbols only the temporary file is made
+    // then (a folder that cannot take it fails the change) and the file is written on a
+    // thread of its own; a write that fails there is reported on the standard error. Changes to a
+    // list the server does not hold create it, except removals, which then do nothing.
     void SetName(int32_t id, const QString& name);
     void Insert(int32_t id, const QString& symbol);
     void Remove(int32_t id, const QString& symbol);
@@ -50,7 +57,8 @@ public:
 private:
     TSimList& FindOrCreate(int32_t id);
     void Load(bool seedSamples, TSimService* reporter);
-    void Save() const;
+    // Writes the file; `before` (the lists before the change) may be taken to be freed later.
+    void Save(std::vector<TSimList>& before) const;
     template <typename F> void Change(F&& change);
 
     QString Path;
@@ -90,6 +98,7 @@ public:
     QString ListName() const override;
     void SetListName(const QString& name) override;
     void AddToReplacement(const QString& symbol) override;
+    void AddAllToReplacement(const QStringList& symbols) override;
     void BeginReplace() override;
     void FinishReplace() override;
     void FetchSymbols() override;

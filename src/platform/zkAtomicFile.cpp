@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,60 +67,98 @@ QString Target(const QString& path) {
     return path;
 }
 
-bool Replace(const QString& path, const QByteArray& bytes, QString* problem, bool ownerOnly);
+// Temporary files of replacements begun and not yet finished: not left behind by a crash,
+// so not removed as such.
+std::mutex OpenTemporariesLock;
+QSet<QString> OpenTemporaries;
 
 } // namespace
 
-bool Write(const QString& path, const QByteArray& bytes, QString* problem) {
-    return Replace(path, bytes, problem, false);
+TReplacement::~TReplacement() {
+    Abandon();
 }
 
-bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem) {
-    return Replace(path, bytes, problem, true);
-}
-
-namespace {
-
-bool Replace(const QString& path, const QByteArray& bytes, QString* problem, bool ownerOnly) {
-    const QString targetPath = Target(path);
-    const QByteArray target = QFile::encodeName(targetPath);
+bool TReplacement::Begin(const QString& path, bool ownerOnly, QString* problem) {
+    Abandon();
+    TargetPath = Target(path);
+    const QByteArray target = QFile::encodeName(TargetPath);
     QByteArray temporary = target + TemporaryInfix.toLatin1() + "XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // mode 0600
-    bool ok = fd >= 0;
-    int error = ok ? 0 : errno;
-    if (ok) {
-        struct stat existing = {};
-        // Never writable by group or others, whatever the umask or the old file allowed: a
-        // window's or layout's file names programs to run.
-        const mode_t mode = ownerOnly ? mode_t(0600)
-                            : ::stat(target.constData(), &existing) == 0
-                                ? (existing.st_mode & 07777 & ~mode_t(022))
-                                : (0666 & ~CurrentUmask() & ~mode_t(022));
-        ok = WriteAll(fd, bytes) && ::fsync(fd) == 0 && ::fchmod(fd, mode) == 0;
-        if (!ok)
-            error = errno;
-        if (::close(fd) != 0 && ok) {
-            ok = false;
-            error = errno;
-        }
-        if (ok && ::rename(temporary.constData(), target.constData()) != 0) {
-            ok = false;
-            error = errno;
-        }
-        if (!ok)
-            ::unlink(temporary.constData());
+    if (fd < 0) {
+        if (problem)
+            *problem = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
     }
+    struct stat existing = {};
+    // Never writable by group or others, whatever the umask or the old file allowed: a
+    // window's or layout's file names programs to run.
+    Mode = ownerOnly                                    ? mode_t(0600)
+           : ::stat(target.constData(), &existing) == 0 ? (existing.st_mode & 07777 & ~mode_t(022))
+                                                        : (0666 & ~CurrentUmask() & ~mode_t(022));
+    Fd = fd;
+    Temporary = temporary;
+    const std::lock_guard<std::mutex> lock(OpenTemporariesLock);
+    OpenTemporaries.insert(QFile::decodeName(Temporary));
+    return true;
+}
+
+bool TReplacement::Finish(const QByteArray& bytes, QString* problem) {
+    if (Fd < 0) {
+        if (problem)
+            *problem = QString::fromLocal8Bit(std::strerror(EBADF));
+        return false;
+    }
+    bool ok = WriteAll(Fd, bytes) && ::fsync(Fd) == 0 && ::fchmod(Fd, Mode) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(Fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    Fd = -1;
+    if (ok && ::rename(Temporary.constData(), QFile::encodeName(TargetPath).constData()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok)
+        ::unlink(Temporary.constData());
+    {
+        const std::lock_guard<std::mutex> lock(OpenTemporariesLock);
+        OpenTemporaries.remove(QFile::decodeName(Temporary));
+    }
+    Temporary.clear();
     if (!ok) {
         if (problem)
             *problem = QString::fromLocal8Bit(std::strerror(error));
         return false;
     }
-    for (const QString& left : LeftTemporaries(targetPath))
-        QFile::remove(left);
+    for (const QString& left : LeftTemporaries(TargetPath)) {
+        const std::lock_guard<std::mutex> lock(OpenTemporariesLock);
+        if (!OpenTemporaries.contains(left))
+            QFile::remove(left);
+    }
     return true;
 }
 
-} // namespace
+void TReplacement::Abandon() {
+    if (Fd < 0)
+        return;
+    ::close(Fd);
+    Fd = -1;
+    ::unlink(Temporary.constData());
+    const std::lock_guard<std::mutex> lock(OpenTemporariesLock);
+    OpenTemporaries.remove(QFile::decodeName(Temporary));
+    Temporary.clear();
+}
+
+bool Write(const QString& path, const QByteArray& bytes, QString* problem) {
+    TReplacement replacement;
+    return replacement.Begin(path, false, problem) && replacement.Finish(bytes, problem);
+}
+
+bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem) {
+    TReplacement replacement;
+    return replacement.Begin(path, true, problem) && replacement.Finish(bytes, problem);
+}
 
 QStringList LeftTemporaries(const QString& path) {
     const QFileInfo info(Target(path));
@@ -146,8 +186,9 @@ int RemoveStaleTemporaries(const QString& dir, int minAgeSeconds) {
                                             QRegularExpression::escape(TemporaryInfix) +
                                             QStringLiteral("[A-Za-z0-9]{6}$"));
     const QDir folder(dir);
-    const QStringList names = folder.entryList({QLatin1Char('*') + TemporaryInfix + QLatin1Char('*')},
-                                               QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names =
+        folder.entryList({QLatin1Char('*') + TemporaryInfix + QLatin1Char('*')},
+                         QDir::Files | QDir::Hidden | QDir::System);
     const time_t now = ::time(nullptr);
     int removed = 0;
     for (const QString& name : names) {
@@ -155,8 +196,7 @@ int RemoveStaleTemporaries(const QString& dir, int minAgeSeconds) {
         struct stat st = {};
         // Only what we could have left: a plain file of ours, and no write still under way.
         if (!pattern.match(name).hasMatch() || ::lstat(full.constData(), &st) != 0 ||
-            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-            now - st.st_mtime < minAgeSeconds)
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || now - st.st_mtime < minAgeSeconds)
             continue;
         if (::unlink(full.constData()) == 0)
             ++removed;

@@ -11,15 +11,23 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QThreadPool>
 #include <QWindow>
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -30,8 +38,13 @@ constexpr int MemoHeight = 240;
 
 QPointer<TSymbolListEditorForm> TheEditor;
 
-// Lines the memo takes at once; a longer text goes in by parts of this size.
-constexpr qsizetype FillPart = 50000;
+// Lines the memo takes at once (a few milliseconds); a longer text goes in by slices, with the
+// event loop running in between.
+constexpr qsizetype FillLines = 10000;
+// Files up to this size are read at once; bigger ones on a worker thread.
+constexpr qint64 SmallFileBytes = 64 * 1024;
+// What one slice of a fill may take, so that the rest of the client keeps running.
+constexpr qint64 SliceNs = 12 * 1000 * 1000;
 
 // The memo's document ends a line at these wherever they are inserted, and hands U+2028 and
 // U+00A0 back as a line break and a blank in its plain text. The memo's lines are read block
@@ -79,13 +92,11 @@ void MarkStandIns(QTextDocument* document, const QList<QPair<int, QChar>>& stand
     document->setUndoRedoEnabled(undo);
 }
 
-// Replaces the memo's text without a redraw in between. A huge text (a file of a million lines
-// takes seconds) goes in by parts, and between them the application paints and answers the
-// window manager, so nothing looks hung; input waits until the text is in.
-void ReplaceText(QPlainTextEdit* memo, QStringList lines) {
-    // Document positions count one for each character and one for each line break.
+// Puts each character the memo would take for a line end as a stand-in into the lines,
+// noting where it stands (first: the document position at which the lines start).
+QList<QPair<int, QChar>> PutStandIns(QStringList& lines, int first) {
     QList<QPair<int, QChar>> standIns;
-    int position = 0;
+    int position = first;
     for (QString& line : lines) {
         for (qsizetype i = 0; i < line.size(); ++i)
             if (EndsBlock(line.at(i))) {
@@ -94,31 +105,38 @@ void ReplaceText(QPlainTextEdit* memo, QStringList lines) {
             }
         position += int(line.size()) + 1;
     }
-    if (lines.size() <= FillPart) {
-        memo->setUpdatesEnabled(false);
-        memo->setPlainText(lines.join(QLatin1Char('\n')));
-        MarkStandIns(memo->document(), standIns);
-        memo->setUpdatesEnabled(true);
-        return;
+    return standIns;
+}
+
+// Replaces the memo's text at once, without a redraw in between.
+void ReplaceText(QPlainTextEdit* memo, QStringList lines) {
+    const QList<QPair<int, QChar>> standIns = PutStandIns(lines, 0);
+    memo->setUpdatesEnabled(false);
+    memo->setPlainText(lines.join(QLatin1Char('\n')));
+    MarkStandIns(memo->document(), standIns);
+    memo->setUpdatesEnabled(true);
+}
+
+// The lines of the memo's raw text: blocks end at U+2029; a break at the very end adds no
+// empty line, as in a file.
+QStringList SplitRawText(const QString& raw, const QList<QPair<qsizetype, QString>>& fixed) {
+    QStringList lines;
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype end = raw.indexOf(QChar::ParagraphSeparator, start);
+        if (end < 0) {
+            lines.append(raw.mid(start));
+            break;
+        }
+        lines.append(raw.mid(start, end - start));
+        start = end + 1;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QTextDocument* document = memo->document();
-    const bool undo = document->isUndoRedoEnabled();
-    document->setUndoRedoEnabled(false);
-    memo->clear();
-    QTextCursor end(document);
-    for (qsizetype at = 0; at < lines.size(); at += FillPart) {
-        QString part = lines.mid(at, FillPart).join(QLatin1Char('\n'));
-        if (at > 0)
-            part.prepend(QLatin1Char('\n'));
-        end.movePosition(QTextCursor::End);
-        end.insertText(part);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-    document->setUndoRedoEnabled(undo);
-    MarkStandIns(document, standIns);
-    memo->moveCursor(QTextCursor::Start); // where setPlainText leaves it
-    QApplication::restoreOverrideCursor();
+    for (const auto& [index, text] : fixed)
+        if (index < lines.size())
+            lines[index] = text;
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
 }
 
 } // namespace
@@ -215,40 +233,234 @@ void TSymbolListEditorForm::OpenForList(const TSymbolList& list, ISymbolListEdit
         createWinId();
         windowHandle()->setTransientParent(over->windowHandle());
     }
-    ReplaceText(SymbolsMemo, list.Symbols.Strings());
+    SetMemoLines(list.Symbols.Strings());
     LastFileName = list.Name;
     EditedListId = list.ListId;
 }
 
-QStringList TSymbolListEditorForm::MemoLines() const {
-    // One line per block; a break at the very end adds no empty line, as in a file.
-    QStringList lines;
+// --- the memo's text -----------------------------------------------------------------------
+
+QStringList TSymbolListEditorForm::TMemoText::Resolve() const {
+    return Lines ? *Lines : SplitRawText(Raw, Fixed);
+}
+
+TSymbolListEditorForm::TMemoText TSymbolListEditorForm::TakeMemoText() const {
+    TMemoText text;
+    if (Pending) {
+        text.Lines = *Pending;
+        return text;
+    }
+    // The raw text is one copy of the document's characters, its positions the document's;
+    // only a line holding a stand-in needs its block read.
     const QTextDocument* document = SymbolsMemo->document();
-    lines.reserve(document->blockCount());
-    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
-        lines.append(LineText(block));
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
-    return lines;
+    text.Raw = document->toRawText();
+    for (qsizetype at = text.Raw.indexOf(StandIn); at >= 0;
+         at = text.Raw.indexOf(StandIn, at + 1)) {
+        const QTextBlock block = document->findBlock(int(at));
+        if (text.Fixed.isEmpty() || text.Fixed.constLast().first != block.blockNumber())
+            text.Fixed.append({block.blockNumber(), LineText(block)});
+    }
+    return text;
+}
+
+bool TSymbolListEditorForm::LargeMemo() const {
+    return Pending ? Pending->size() > FillLines
+                   : SymbolsMemo->document()->blockCount() > FillLines;
+}
+
+QStringList TSymbolListEditorForm::MemoLines() const {
+    return TakeMemoText().Resolve();
 }
 
 void TSymbolListEditorForm::SetMemoLines(const QStringList& lines) {
+    StopWork();
+    if (lines.size() > FillLines) {
+        StartFill(lines, lines, false, -1);
+        return;
+    }
+    Pending.reset();
     ReplaceText(SymbolsMemo, lines);
+    EndWork();
 }
 
+// --- work off the user-interface thread ------------------------------------------------------
+
+void TSymbolListEditorForm::BeginWork() {
+    Working = true;
+    SymbolsMemo->setReadOnly(true);
+    SymbolsMemo->viewport()->setCursor(Qt::BusyCursor);
+}
+
+void TSymbolListEditorForm::EndWork() {
+    if (Busy() || Pending)
+        return; // the memo does not hold its text yet
+    SymbolsMemo->setReadOnly(false);
+    SymbolsMemo->viewport()->setCursor(Qt::IBeamCursor);
+}
+
+void TSymbolListEditorForm::StopWork() {
+    ++Generation; // a result still on its way is dropped
+    Working = false;
+    if (Fill) {
+        // What is not in the memo yet stays in Pending, so nothing of it is lost.
+        Fill.reset();
+        SymbolsMemo->document()->setUndoRedoEnabled(true);
+        SymbolsMemo->setUpdatesEnabled(true);
+    }
+    EndWork();
+}
+
+void TSymbolListEditorForm::RunInBackground(std::function<QStringList()> work,
+                                            std::function<void(QStringList)> done) {
+    BeginWork();
+    const unsigned generation = Generation;
+    QPointer<TSymbolListEditorForm> self(this);
+    QThreadPool::globalInstance()->start(
+        [self, generation, work = std::move(work), done = std::move(done)]() mutable {
+            QStringList result;
+            std::exception_ptr error;
+            try {
+                result = work();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            // Back on the user-interface thread; the editor may have gone or moved on meanwhile.
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, generation, result = std::move(result), error,
+                 done = std::move(done)]() mutable {
+                    if (!self || self->Generation != generation)
+                        return;
+                    self->Working = false;
+                    if (error)
+                        ReportErrors([&] { std::rethrow_exception(error); });
+                    else
+                        ReportErrors([&] { done(std::move(result)); });
+                    if (self)
+                        self->EndWork();
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void TSymbolListEditorForm::StartFill(QStringList lines, QStringList all, bool append, int caret) {
+    Pending = std::move(all);
+    Fill = TFill{std::move(lines), 0, caret, append};
+    SymbolsMemo->setReadOnly(true);
+    SymbolsMemo->viewport()->setCursor(Qt::BusyCursor);
+    // Not redrawn until the text is complete.
+    SymbolsMemo->setUpdatesEnabled(false);
+    QTextDocument* document = SymbolsMemo->document();
+    // Not edits the user could undo piece by piece (this also empties the undo history, as
+    // replacing the whole text does).
+    document->setUndoRedoEnabled(false);
+    if (!append)
+        SymbolsMemo->clear();
+    const unsigned generation = Generation;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == Generation)
+            FillSlice();
+    });
+}
+
+void TSymbolListEditorForm::FillSlice() {
+    QElapsedTimer clock;
+    clock.start();
+    QTextDocument* document = SymbolsMemo->document();
+    QTextCursor end(document);
+    while (Fill->Next < Fill->Lines.size()) {
+        // As many lines as fit in the slice's time, going by the pace of the last ones.
+        const qsizetype count = qMin(SliceLines, Fill->Lines.size() - Fill->Next);
+        QStringList part = Fill->Lines.mid(Fill->Next, count);
+        end.movePosition(QTextCursor::End);
+        // The first line goes into an empty last line (the text is empty or ends in a line
+        // break, which adds no line); every other one starts a line of its own.
+        const bool breakFirst = Fill->Next > 0 || !end.block().text().isEmpty();
+        const int first = end.position() + (breakFirst ? 1 : 0);
+        const QList<QPair<int, QChar>> standIns = PutStandIns(part, first);
+        QString text = part.join(QLatin1Char('\n'));
+        if (breakFirst)
+            text.prepend(QLatin1Char('\n'));
+        QElapsedTimer piece;
+        piece.start();
+        end.insertText(text);
+        MarkStandIns(document, standIns);
+        Fill->Next += count;
+        const qint64 spent = qMax<qint64>(piece.nsecsElapsed(), 1);
+        SliceLines = qsizetype(std::clamp<qint64>(count * (SliceNs / 2) / spent, 200, 50000));
+        if (clock.nsecsElapsed() >= SliceNs)
+            break;
+    }
+    if (Fill->Next < Fill->Lines.size()) {
+        const unsigned generation = Generation;
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation == Generation)
+                FillSlice();
+        });
+        return;
+    }
+    const TFill fill = std::move(*Fill);
+    Fill.reset();
+    Pending.reset();
+    document->setUndoRedoEnabled(true);
+    SymbolsMemo->setUpdatesEnabled(true);
+    QTextCursor caret(document);
+    caret.setPosition(fill.Caret < 0 ? 0 : qMin(fill.Caret, document->characterCount() - 1));
+    SymbolsMemo->setTextCursor(caret);
+    EndWork();
+    if (fill.Focus)
+        SymbolsMemo->setFocus();
+}
+
+// --- commands ----------------------------------------------------------------------------------
+
 void TSymbolListEditorForm::NormalizeSymbols() {
-    SetMemoLines(NormalizeSymbolLines(MemoLines()));
+    if (!LargeMemo()) {
+        SetMemoLines(NormalizeSymbolLines(MemoLines()));
+        return;
+    }
+    StopWork();
+    RunInBackground([text = TakeMemoText()] { return NormalizeSymbolLines(text.Resolve()); },
+                    [this](QStringList symbols) { StartFill(symbols, symbols, false, -1); });
 }
 
 void TSymbolListEditorForm::OKButtonClick() {
-    NormalizeSymbols();
-    if (Owner && OwnerWindow)
-        Owner->SetListSymbols(EditedListId, MemoLines());
+    if (!LargeMemo()) {
+        NormalizeSymbols();
+        if (Owner && OwnerWindow)
+            Owner->SetListSymbols(EditedListId, MemoLines());
+        accept();
+        return;
+    }
+    StopWork();
+    RunInBackground([text = TakeMemoText()] { return NormalizeSymbolLines(text.Resolve()); },
+                    [this](QStringList symbols) { FinishOK(std::move(symbols)); });
+}
+
+void TSymbolListEditorForm::FinishOK(QStringList symbols) {
+    // These are the memo's lines now, as NormalizeSymbols leaves them; they go into the memo
+    // itself only if the editor stays open.
+    StopWork();
+    Pending = symbols;
+    if (Owner && OwnerWindow) {
+        try {
+            Owner->SetListSymbols(EditedListId, symbols);
+        } catch (...) {
+            SetMemoLines(symbols);
+            throw;
+        }
+    }
     accept();
 }
 
 void TSymbolListEditorForm::CancelButtonClick() {
     reject();
+}
+
+void TSymbolListEditorForm::done(int result) {
+    // Whatever runs is abandoned: nothing it would still do is wanted once the editor closed.
+    StopWork();
+    QDialog::done(result);
 }
 
 bool TSymbolListEditorForm::ChooseFile(bool save, QString& fileName) {
@@ -271,25 +483,78 @@ void TSymbolListEditorForm::LoadFromFileButtonClick() {
     QString fileName;
     if (!ChooseFile(false, fileName))
         return;
-    SetMemoLines(LoadSymbolFile(fileName));
-    LastFileName = fileName;
+    if (QFileInfo(fileName).size() <= SmallFileBytes) {
+        SetMemoLines(LoadSymbolFile(fileName));
+        LastFileName = fileName;
+        return;
+    }
+    StopWork();
+    RunInBackground([fileName] { return LoadSymbolFile(fileName); },
+                    [this, fileName](QStringList lines) {
+                        LastFileName = fileName;
+                        SetMemoLines(lines);
+                    });
 }
 
 void TSymbolListEditorForm::InsertFromFileButtonClick() {
     QString fileName;
     if (!ChooseFile(false, fileName))
         return;
-    TSymbolSet inserted;
-    inserted.Assign(LoadSymbolFile(fileName));
-    const int oldLength = SymbolsMemo->document()->characterCount() - 1;
-    QStringList lines = MemoLines();
-    lines += inserted.Strings();
-    SetMemoLines(lines);
-    QTextCursor caret(SymbolsMemo->document());
-    caret.setPosition(qMin(oldLength, SymbolsMemo->document()->characterCount() - 1));
-    SymbolsMemo->setTextCursor(caret);
-    SymbolsMemo->setFocus();
-    LastFileName = fileName;
+    if (QFileInfo(fileName).size() <= SmallFileBytes && !LargeMemo()) {
+        TSymbolSet inserted;
+        inserted.Assign(LoadSymbolFile(fileName));
+        const int oldLength = SymbolsMemo->document()->characterCount() - 1;
+        QStringList lines = MemoLines();
+        lines += inserted.Strings();
+        SetMemoLines(lines);
+        QTextCursor caret(SymbolsMemo->document());
+        caret.setPosition(qMin(oldLength, SymbolsMemo->document()->characterCount() - 1));
+        SymbolsMemo->setTextCursor(caret);
+        SymbolsMemo->setFocus();
+        LastFileName = fileName;
+        return;
+    }
+    StopWork();
+    // The old text stays in the memo (or in Pending); the file's lines go after it.
+    auto oldCount = std::make_shared<qsizetype>(0);
+    RunInBackground(
+        [fileName, oldCount, text = TakeMemoText()] {
+            TSymbolSet inserted;
+            inserted.Assign(LoadSymbolFile(fileName));
+            QStringList all = text.Resolve();
+            *oldCount = all.size();
+            return all + inserted.Strings();
+        },
+        [this, fileName, oldCount](QStringList all) {
+            LastFileName = fileName;
+            const QStringList inserted = all.mid(*oldCount);
+            if (Pending) {
+                // Not all in the memo yet: filled again from the start, the caret where the
+                // old text ends.
+                const int oldLength =
+                    int(QStringList(all.mid(0, *oldCount)).join(QLatin1Char('\n')).size());
+                StopWork();
+                StartFill(all, all, false, oldLength);
+                Fill->Focus = true;
+                return;
+            }
+            QTextDocument* document = SymbolsMemo->document();
+            const int oldLength = document->characterCount() - 1;
+            if (inserted.isEmpty()) {
+                // The lines set anew, as always: a break at the very end goes.
+                if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
+                    QTextCursor cut(document);
+                    cut.movePosition(QTextCursor::End);
+                    cut.deletePreviousChar();
+                }
+                QTextCursor caret(document);
+                caret.setPosition(qMin(oldLength, document->characterCount() - 1));
+                SymbolsMemo->setTextCursor(caret);
+                SymbolsMemo->setFocus();
+                return;
+            }
+            StartFill(inserted, all, true, oldLength);
+        });
 }
 
 void TSymbolListEditorForm::SaveToFileButtonClick() {

@@ -5,6 +5,9 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -42,9 +45,15 @@ public:
 
     // Fills the editor from the list; the caller then shows it modally (exec).
     void OpenForList(const TSymbolList& list, ISymbolListEditorOwner* owner);
-    // The memo's lines and their replacement.
+    // The memo's lines and their replacement. While the memo is being filled, its lines are
+    // those it is being filled with.
     QStringList MemoLines() const;
     void SetMemoLines(const QStringList& lines);
+
+    // Big lists and files are read, sorted and normalised on a worker thread and go into the
+    // memo in slices between which the event loop runs; meanwhile the memo is read-only. True
+    // while such work is under way. Closing the editor or a new command abandons it.
+    bool Busy() const { return Working || Fill.has_value(); }
 
     void NormalizeSymbols();
     void OKButtonClick();
@@ -59,8 +68,44 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    void done(int result) override;
+
 private:
     bool ChooseFile(bool save, QString& fileName);
+
+    // What the memo holds, taken on this thread and turned into lines on any thread.
+    struct TMemoText {
+        std::optional<QStringList> Lines;       // the lines it is being filled with
+        QString Raw;                            // else its text, blocks ended by U+2029
+        QList<QPair<qsizetype, QString>> Fixed; // lines whose text the raw text does not tell
+        QStringList Resolve() const;
+    };
+    TMemoText TakeMemoText() const;
+    bool LargeMemo() const;
+
+    // Worker-thread work: `work` runs there; `done` runs here afterwards with its result or the
+    // error it raised, unless the editor has started something else or closed meanwhile.
+    void RunInBackground(std::function<QStringList()> work, std::function<void(QStringList)> done);
+    void BeginWork();
+    void EndWork();
+    void StopWork();
+    // The memo's text in slices: replacing it, or appending lines after its last line (the
+    // caret then goes to `caret`, where the old text ended).
+    void StartFill(QStringList lines, QStringList all, bool append, int caret);
+    void FillSlice();
+    void FinishOK(QStringList symbols);
+
+    struct TFill {
+        QStringList Lines;
+        qsizetype Next = 0;
+        int Caret = -1; // -1: the start, as after a replacement
+        bool Focus = false;
+    };
+    unsigned Generation = 0;
+    bool Working = false;
+    std::optional<QStringList> Pending; // what the memo holds once a fill has ended
+    std::optional<TFill> Fill;
+    qsizetype SliceLines = 2000;
 
     ISymbolListEditorOwner* Owner = nullptr;
     QPointer<QWidget> OwnerWindow; // null once the owner is gone

@@ -414,8 +414,7 @@ void TPrimarySymbolListUpdater::DeleteList(int32_t ListId) {
 void TPrimarySymbolListUpdater::SetSymbols(int32_t ListId, const QStringList& Symbols) {
     if (ISymbolListControl* list = Get(ListId)) {
         list->BeginReplace();
-        for (const QString& s : Symbols)
-            list->AddToReplacement(s);
+        list->AddAllToReplacement(Symbols);
         list->FinishReplace();
     }
 }

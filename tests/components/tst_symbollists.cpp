@@ -3,6 +3,7 @@
 #include "components/zkComponents.h"
 #include "components/zkSimService.h"
 #include "components/zkSimSymbolLists.h"
+#include "platform/zkAtomicFile.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPaths.h"
 #include "zkComponentsTestUtil.h"
@@ -10,6 +11,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 class TSymbolListsTest : public QObject {
@@ -193,6 +197,89 @@ private slots:
         QCOMPARE(ReadWholeFile(file + QStringLiteral(".corrupt")),
                  QByteArray("{\"lists\": [ {\"id\": 1, "));
         QCOMPARE(Describe(ReadAll()), QStringLiteral("1:Fresh[]"));
+    }
+
+    // The lists file is written directly, not through a JSON document: byte for byte what the
+    // document would write, whatever the names and symbols hold.
+    void listsTextIsTheJsonDocumentsText() {
+        const std::vector<std::vector<TSimList>> cases = {
+            {},
+            {{1, QStringLiteral("Tech"), {}}},
+            {{1, QStringLiteral("Tech"), {QStringLiteral("AAPL"), QStringLiteral("MSFT")}},
+             {-7,
+              QStringLiteral("Say \"hi\"\\ \t\x01 Zürich \u2028 \U0001F600 \x7f"),
+              {QStringLiteral("A\"B"), QStringLiteral("C\\D"), QStringLiteral("É"),
+               QStringLiteral("x\ny"), QStringLiteral(" "), QStringLiteral("~~~~~~~~~~")}},
+             {2147483647, QString(), {QStringLiteral("ONE")}}},
+        };
+        for (const std::vector<TSimList>& lists : cases) {
+            QJsonArray array;
+            for (const TSimList& list : lists)
+                array.append(QJsonObject{
+                    {QStringLiteral("id"), list.Id},
+                    {QStringLiteral("name"), list.Name},
+                    {QStringLiteral("symbols"), QJsonArray::fromStringList(list.Symbols)}});
+            const QByteArray expected =
+                QJsonDocument(QJsonObject{{QStringLiteral("lists"), array}}).toJson();
+            QCOMPARE(SimListsText(lists), expected);
+            QString problem;
+            const std::vector<TSimList> back = ParseSimLists(expected, &problem);
+            QVERIFY(problem.isEmpty());
+            QCOMPARE(back.size(), lists.size());
+        }
+    }
+
+    // A replacement keeps the first of repeated symbols and drops empty ones, in the order
+    // sent, whether or not the list comes sorted.
+    void replacementDropsRepeatsAndEmptySymbols() {
+        Connect(QStringLiteral("alice"));
+        std::shared_ptr<ISymbolListControl> list = Connection->GetSymbolList(1);
+        auto replace = [&](const QStringList& symbols) {
+            list->BeginReplace();
+            for (const QString& s : symbols)
+                list->AddToReplacement(s);
+            list->FinishReplace();
+            return ReadAll().first().Symbols;
+        };
+        QCOMPARE(replace({"AAPL", "IBM", "MSFT"}), QStringList({"AAPL", "IBM", "MSFT"}));
+        QCOMPARE(replace({"AAPL", "aapl", "IBM"}), QStringList({"AAPL", "aapl", "IBM"}));
+        QCOMPARE(replace({"AAPL", "IBM", "IBM", "", "B"}), QStringList({"AAPL", "IBM", "B"}));
+        QCOMPARE(replace({"", "AAPL"}), QStringList({"AAPL"}));
+        QCOMPARE(replace({"B", "A", "B"}), QStringList({"B", "A"}));
+    }
+
+    // A store of many symbols is written behind, in the order of the changes; one that
+    // cannot be written still fails the change at once.
+    void bigStoresAreWrittenBehindInOrder() {
+        Connect(QStringLiteral("alice"));
+        QStringList many;
+        for (int i = 0; i < 60000; ++i)
+            many << QStringLiteral("S%1").arg(i, 6, 10, QLatin1Char('0'));
+        std::shared_ptr<ISymbolListControl> list = Connection->GetSymbolList(1);
+        list->BeginReplace();
+        for (const QString& s : many)
+            list->AddToReplacement(s);
+        list->FinishReplace();
+        Connection->GetSymbolList(2)->SetListName(QStringLiteral("Later"));
+        FlushSimListWrites();
+        QVERIFY(!SimListWritesPending());
+        const QString file = zkPaths::DataDir() + QStringLiteral("/service/alice.json");
+        QString problem;
+        const std::vector<TSimList> written = ParseSimLists(ReadWholeFile(file), &problem);
+        QVERIFY(problem.isEmpty());
+        QCOMPARE(written.size(), size_t(2));
+        QCOMPARE(written[0].Symbols, many);
+        QCOMPARE(written[1].Name, QStringLiteral("Later"));
+        QVERIFY(zkAtomicFile::LeftTemporaries(file).isEmpty());
+
+        Connect(QStringLiteral("alice"));
+        QCOMPARE(ReadAll().first().Symbols.size(), many.size());
+        const QString dir = zkPaths::DataDir() + QStringLiteral("/service");
+        QVERIFY(QDir(dir).removeRecursively());
+        WriteTextFile(dir, "in the way");
+        QVERIFY_THROWS_EXCEPTION(EComponentError,
+                                 Connection->GetSymbolList(1)->InsertSymbol(QStringLiteral("A")));
+        QCOMPARE(ReadAll().first().Symbols, many);
     }
 
     void failedSaveLeavesTheListsAsTheyWere() {

@@ -277,6 +277,7 @@ private slots:
         QTimer::singleShot(0, [&] { ranDuringTheLoad = true; });
         const bool undo = f.Editor->SymbolsMemo->document()->isUndoRedoEnabled();
         f.Editor->LoadFromFileButtonClick();
+        QTRY_VERIFY(!f.Editor->Busy());
         QVERIFY(ranDuringTheLoad);
         QCOMPARE(f.Editor->MemoLines(), many);
         QCOMPARE(f.Editor->SymbolsMemo->textCursor().position(), 0);
