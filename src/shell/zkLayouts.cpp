@@ -25,6 +25,7 @@
 #include <QLayout>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
@@ -131,9 +132,13 @@ TLayoutInfo BoundedRecord(TLayoutInfo record) {
 
 // Creates, configures and shows one alert window. A failure to parse the actions or to set up
 // their link lists does not leave a half-made, hidden window behind: the window is finished
-// and shown, and the first error's text is handed back for the caller to report.
+// and shown, and the first error's text is handed back for the caller to report. A window
+// opened among many is shown without being activated: only the last of them is, so the one
+// that ends up active is the same, and the others do not each make the application hand the
+// activation round all its windows.
 void OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record,
-                     const QStringList& actions, const QString* fileName, QString& error) {
+                     const QStringList& actions, const QString* fileName, QString& error,
+                     bool activate = true) {
     auto* window = new TAlertForm(&form, &form);
     window->ApplyWindowRecord(BoundedRecord(record));
     if (fileName)
@@ -150,7 +155,16 @@ void OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record,
         if (error.isEmpty())
             error = e.message();
     }
-    window->show();
+    if (activate) {
+        window->show();
+    } else {
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        window->show();
+        // Only this first showing: shown again later, the window is activated as any other.
+        window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+        if (QWindow* handle = window->windowHandle())
+            handle->setProperty("_q_showWithoutActivating", false);
+    }
     FitToMonitor(window);
 }
 
@@ -327,9 +341,11 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
     QString firstError;
     const TFormRing::TBatch ringBatch;
-    for (const TLayoutWindow& window : layout.Windows) {
+    const size_t count = layout.Windows.size();
+    for (size_t i = 0; i < count; ++i) {
+        const TLayoutWindow& window = layout.Windows[i];
         QString error;
-        OpenAlertWindow(form, window.Record, window.Actions, nullptr, error);
+        OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count);
         if (firstError.isEmpty())
             firstError = error;
     }

@@ -300,6 +300,33 @@ private slots:
         QCOMPARE(CollectLayout(f), before);
     }
 
+    void restoreShowsEveryWindowInPlaceAndActivatesTheLast() {
+        TZentrikProMainForm& f = form();
+        const QList<QPoint> places{{40, 50}, {260, 70}, {120, 300}, {400, 220}};
+        for (const QPoint& place : places) {
+            TAlertForm* w = f.NewAlertWindow();
+            w->move(place);
+            w->resize(300, 200);
+        }
+        SaveLayout(f, path("desk.zkl"));
+        f.activateWindow();
+        QTRY_VERIFY(f.isActiveWindow());
+
+        LoadLayout(f, path("desk.zkl"));
+        const QList<TAlertForm*> windows = f.AlertWindows();
+        QCOMPARE(windows.size(), places.size());
+        for (int i = 0; i < windows.size(); ++i) {
+            TAlertForm* w = windows[i];
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            QTRY_COMPARE(w->frameGeometry().topLeft(), places[i]);
+            QCOMPARE(w->size(), QSize(300, 200));
+            // Shown without activation once; a later showing activates as for any window.
+            QVERIFY(!w->testAttribute(Qt::WA_ShowWithoutActivating));
+            QVERIFY(!w->windowHandle()->property("_q_showWithoutActivating").toBool());
+        }
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(windows.last()));
+    }
+
     void historyWindowOnlyOnceOpened() {
         TZentrikProMainForm& f = form();
         f.AlertHistoryWindow()->show();
