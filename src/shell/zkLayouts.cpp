@@ -366,7 +366,9 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
 // ---- alert-window files ---------------------------------------------------------------------
 
-bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName) {
+namespace {
+
+bool OpenAlertWindowFile(TZentrikProMainForm& form, const QString& fileName, bool activate) {
     const TSettingsStore store = TSettingsStore::IniFile(fileName);
     const QString section = AlertWindowSectionName();
     if (!SectionExists(store, section))
@@ -375,10 +377,16 @@ bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName) {
     ReadWindowRecord(store, section, record);
     const QStringList actions = ReadActionsRecord(store, section, DefaultWindowActions());
     QString error;
-    OpenAlertWindow(form, record, actions, &fileName, error);
+    OpenAlertWindow(form, record, actions, &fileName, error, activate);
     if (!error.isEmpty())
         throw EConvertError(error);
     return true;
+}
+
+} // namespace
+
+bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName) {
+    return OpenAlertWindowFile(form, fileName, true);
 }
 
 void LoadAllSavedWindows(TZentrikProMainForm& form) {
@@ -390,12 +398,17 @@ void LoadAllSavedWindows(TZentrikProMainForm& form) {
         dir.entryInfoList({QStringLiteral("*.zka")}, QDir::Files, QDir::Unsorted);
     QString firstError;
     const TFormRing::TBatch ringBatch;
-    for (const QFileInfo& entry : entries) {
+    // Only the last window opened is activated, as the last shown would end up active.
+    qsizetype last = entries.size() - 1;
+    while (last >= 0 && entries[last].fileName() == QLatin1String(DefaultWindowFile()))
+        --last;
+    for (qsizetype i = 0; i <= last; ++i) {
+        const QFileInfo& entry = entries[i];
         if (entry.fileName() ==
             QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
             continue;
         try {
-            LoadAlertWindowFile(form, entry.filePath());
+            OpenAlertWindowFile(form, entry.filePath(), i == last);
         } catch (const EZkError& e) {
             // One bad file must not keep the others closed.
             if (firstError.isEmpty())

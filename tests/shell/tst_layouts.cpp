@@ -244,6 +244,11 @@ private slots:
         names.sort();
         QCOMPARE(names, (QStringList{"A.zka", "B.zka", "broken.zka", "default_window.zka"}));
         QCOMPARE(messages(), 1); // the broken file's error, once the others are open
+        // All shown; none keeps the showing without activation for later showings.
+        for (TAlertForm* w : form().AlertWindows()) {
+            QVERIFY(w->isVisible());
+            QVERIFY(!w->testAttribute(Qt::WA_ShowWithoutActivating));
+        }
     }
 
     // A layout saved and loaded comes back exactly: windows, their actions and every field,
