@@ -20,6 +20,7 @@ class TWatcher : public QObject {
 public:
     QHash<const QWidget*, TStamps> Stamps;
     quint64 Sequence = 0;
+    quint64 StackingChanges = 0;
 
     TStamps StampsOf(const QWidget* w) const { return Stamps.value(w); }
 
@@ -34,6 +35,12 @@ protected:
         case QEvent::WindowActivate:
             if (watched->isWidgetType())
                 Note(static_cast<QWidget*>(watched), true);
+            break;
+        case QEvent::ZOrderChange:
+        case QEvent::Show:
+        case QEvent::Hide:
+            if (watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+                ++StackingChanges;
             break;
         default:
             break;
@@ -71,6 +78,11 @@ void Install() {
     Watcher = new TWatcher;
     Watcher->setParent(qApp);
     qApp->installEventFilter(Watcher);
+}
+
+quint64 StackingChanges() {
+    Install();
+    return Watcher ? Watcher->StackingChanges : 0;
 }
 
 QWidgetList TopLevelWindows() {

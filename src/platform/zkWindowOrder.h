@@ -13,5 +13,8 @@ namespace zkWindowOrder {
 void Install();
 // Popups, tool tips and the desktop are left out; hidden windows are included.
 QWidgetList TopLevelWindows();
+// Counts, from Install on, what may put one of our windows over another: a window raised,
+// lowered, shown or hidden. Equal counts mean none of these happened in between.
+quint64 StackingChanges();
 
 } // namespace zkWindowOrder

@@ -1,21 +1,51 @@
 #include "zkWindowPlace.h"
 
 #include <QBasicTimer>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace {
 
 QPoint FittedTopLeft(const QRect& frame);
+
+class TFramePlacer;
+
+// The one timer every frame placer looks again on. A layout of thousands of windows would
+// otherwise run thousands of timers at once, and each timer the application starts or stops
+// (item views start them all the time) pays for every one of them.
+class TPlacerClock : public QObject {
+public:
+    static constexpr int PollMs = 50;
+
+    // Made with the first placer that watches, owned by the application; nullptr when there
+    // is none and create is false.
+    static TPlacerClock* Instance(bool create = true) {
+        static QPointer<TPlacerClock> clock;
+        if (!clock && create)
+            clock = new TPlacerClock(qApp);
+        return clock;
+    }
+    using QObject::QObject;
+    void Add(TFramePlacer* placer);
+    void Remove(TFramePlacer* placer);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    std::vector<TFramePlacer*> Placers;
+    QBasicTimer Timer;
+};
 
 // Watches one window until the window manager has framed it, then puts the frame where it was
 // asked to be (a stored place), or, for a window to be fitted, moves the real frame onto its
@@ -34,8 +64,26 @@ public:
         if (window->isVisible())
             StartWatching();
     }
+    ~TFramePlacer() override {
+        if (TPlacerClock* clock = TPlacerClock::Instance(false))
+            clock->Remove(this);
+    }
     void SetPos(const QPoint& pos) { Pos = pos; }
     void SetFit() { Fit = true; }
+    bool OnClock = false; // kept by the clock
+
+    // A look on the shared clock: the deadlines first, then the window.
+    void Tick() {
+        if (!Framed && GiveUp.hasExpired()) {
+            Finish();
+            return;
+        }
+        if (Framed && Settle.hasExpired()) {
+            Finish();
+            return;
+        }
+        Check();
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -55,36 +103,34 @@ protected:
         }
         return QObject::eventFilter(watched, event);
     }
-    void timerEvent(QTimerEvent* event) override {
-        if (event->timerId() == Poll.timerId())
-            Check();
-    }
 
 private:
     static constexpr int SettleMs = 3000;
+    static constexpr int GiveUpMs = 10000;
 
     void StartWatching() {
         // A window whose client area stays put gets no event when it is framed, so look again
         // a few times a second.
-        if (Poll.isActive())
+        if (Finished || OnClock)
             return;
-        Poll.start(50, this);
-        QTimer::singleShot(10000, this, [this] {
-            if (!Framed)
-                Finish();
-        });
+        TPlacerClock::Instance()->Add(this);
+        GiveUp.setRemainingTime(GiveUpMs);
     }
     static constexpr int MaxSettleMoves = 3;
 
     void Finish() {
-        Poll.stop();
+        if (Finished)
+            return;
+        Finished = true;
+        if (TPlacerClock* clock = TPlacerClock::Instance(false))
+            clock->Remove(this);
         setObjectName(QString());
         if (Window)
             Window->removeEventFilter(this);
         deleteLater();
     }
     void Check() {
-        if (!Window || !Window->isVisible() || InMove)
+        if (Finished || !Window || !Window->isVisible() || InMove)
             return;
         QWindow* handle = Window->windowHandle();
         if (!handle || handle->frameMargins().isNull())
@@ -111,7 +157,9 @@ private:
                 return;
             }
             Pos = target;
-            QTimer::singleShot(SettleMs, this, &TFramePlacer::Finish);
+            Settle.setRemainingTime(SettleMs);
+            // Settling is watched on the clock even for a window framed before it was shown.
+            TPlacerClock::Instance()->Add(this);
             if (frame.topLeft() != *Pos)
                 MoveTo(*Pos);
             return;
@@ -147,10 +195,48 @@ private:
     std::optional<QPoint> Pos;
     bool Fit = false;
     bool Framed = false;
+    bool Finished = false;
     bool InMove = false;
     int Moves = 0;
-    QBasicTimer Poll;
+    QDeadlineTimer GiveUp{QDeadlineTimer::Forever};
+    QDeadlineTimer Settle{QDeadlineTimer::Forever};
 };
+
+void TPlacerClock::Add(TFramePlacer* placer) {
+    if (!placer->OnClock) {
+        placer->OnClock = true;
+        Placers.push_back(placer);
+    }
+    if (!Timer.isActive())
+        Timer.start(PollMs, this);
+}
+
+void TPlacerClock::Remove(TFramePlacer* placer) {
+    if (!placer->OnClock)
+        return;
+    placer->OnClock = false;
+    const auto it = std::find(Placers.begin(), Placers.end(), placer);
+    if (it != Placers.end()) {
+        // Order does not matter: each placer watches its own window.
+        *it = Placers.back();
+        Placers.pop_back();
+    }
+    if (Placers.empty())
+        Timer.stop();
+}
+
+void TPlacerClock::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != Timer.timerId())
+        return;
+    // A look may move a window, and events on the way may end or destroy other placers.
+    QList<QPointer<TFramePlacer>> placers;
+    placers.reserve(qsizetype(Placers.size()));
+    for (TFramePlacer* placer : Placers)
+        placers << placer;
+    for (const QPointer<TFramePlacer>& placer : std::as_const(placers))
+        if (placer && placer->OnClock)
+            placer->Tick();
+}
 
 TFramePlacer* FramePlacerOf(QWidget* window) {
     if (auto* placer = window->findChild<QObject*>(QStringLiteral("zkFramePlacer"),

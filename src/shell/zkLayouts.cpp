@@ -25,6 +25,7 @@
 #include <QLayout>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
@@ -131,9 +132,13 @@ TLayoutInfo BoundedRecord(TLayoutInfo record) {
 
 // Creates, configures and shows one alert window. A failure to parse the actions or to set up
 // their link lists does not leave a half-made, hidden window behind: the window is finished
-// and shown, and the first error's text is handed back for the caller to report.
+// and shown, and the first error's text is handed back for the caller to report. A window
+// opened among many is shown without being activated: only the last of them is, so the one
+// that ends up active is the same, and the others do not each make the application hand the
+// activation round all its windows.
 void OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record,
-                     const QStringList& actions, const QString* fileName, QString& error) {
+                     const QStringList& actions, const QString* fileName, QString& error,
+                     bool activate = true) {
     auto* window = new TAlertForm(&form, &form);
     window->ApplyWindowRecord(BoundedRecord(record));
     if (fileName)
@@ -150,7 +155,16 @@ void OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record,
         if (error.isEmpty())
             error = e.message();
     }
-    window->show();
+    if (activate) {
+        window->show();
+    } else {
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        window->show();
+        // Only this first showing: shown again later, the window is activated as any other.
+        window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+        if (QWindow* handle = window->windowHandle())
+            handle->setProperty("_q_showWithoutActivating", false);
+    }
     FitToMonitor(window);
 }
 
@@ -327,9 +341,11 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
     QString firstError;
     const TFormRing::TBatch ringBatch;
-    for (const TLayoutWindow& window : layout.Windows) {
+    const size_t count = layout.Windows.size();
+    for (size_t i = 0; i < count; ++i) {
+        const TLayoutWindow& window = layout.Windows[i];
         QString error;
-        OpenAlertWindow(form, window.Record, window.Actions, nullptr, error);
+        OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count);
         if (firstError.isEmpty())
             firstError = error;
     }
@@ -350,7 +366,9 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
 // ---- alert-window files ---------------------------------------------------------------------
 
-bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName) {
+namespace {
+
+bool OpenAlertWindowFile(TZentrikProMainForm& form, const QString& fileName, bool activate) {
     const TSettingsStore store = TSettingsStore::IniFile(fileName);
     const QString section = AlertWindowSectionName();
     if (!SectionExists(store, section))
@@ -359,10 +377,16 @@ bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName) {
     ReadWindowRecord(store, section, record);
     const QStringList actions = ReadActionsRecord(store, section, DefaultWindowActions());
     QString error;
-    OpenAlertWindow(form, record, actions, &fileName, error);
+    OpenAlertWindow(form, record, actions, &fileName, error, activate);
     if (!error.isEmpty())
         throw EConvertError(error);
     return true;
+}
+
+} // namespace
+
+bool LoadAlertWindowFile(TZentrikProMainForm& form, const QString& fileName) {
+    return OpenAlertWindowFile(form, fileName, true);
 }
 
 void LoadAllSavedWindows(TZentrikProMainForm& form) {
@@ -374,12 +398,17 @@ void LoadAllSavedWindows(TZentrikProMainForm& form) {
         dir.entryInfoList({QStringLiteral("*.zka")}, QDir::Files, QDir::Unsorted);
     QString firstError;
     const TFormRing::TBatch ringBatch;
-    for (const QFileInfo& entry : entries) {
+    // Only the last window opened is activated, as the last shown would end up active.
+    qsizetype last = entries.size() - 1;
+    while (last >= 0 && entries[last].fileName() == QLatin1String(DefaultWindowFile()))
+        --last;
+    for (qsizetype i = 0; i <= last; ++i) {
+        const QFileInfo& entry = entries[i];
         if (entry.fileName() ==
             QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
             continue;
         try {
-            LoadAlertWindowFile(form, entry.filePath());
+            OpenAlertWindowFile(form, entry.filePath(), i == last);
         } catch (const EZkError& e) {
             // One bad file must not keep the others closed.
             if (firstError.isEmpty())

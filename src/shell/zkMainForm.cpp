@@ -25,6 +25,7 @@
 #include "platform/zkDesktopNotifications.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
+#include "platform/zkWindowOrder.h"
 #include "platform/zkWindowPlace.h"
 #include "platform/zkWindowRing.h"
 #include "shell/zkAboutForm.h"
@@ -310,6 +311,7 @@ void TZentrikProMainForm::FormCreate() {
     NotificationService = NotificationServiceFactory();
     AlertNotifier = new TAlertNotifier(*NotificationService, this, this);
     qApp->installEventFilter(this);
+    SeesAllEvents = true;
 
     // 10.
     LoginForm->LoadStoredCredentials(*Connection);
@@ -402,6 +404,7 @@ void TZentrikProMainForm::FormActivate() {
 
 void TZentrikProMainForm::FormDestroy() {
     qApp->removeEventFilter(this);
+    SeesAllEvents = false;
     delete TrayIcon;
     TrayIcon = nullptr;
     // Nothing may deliver into the alert windows once they start to go.
@@ -475,6 +478,15 @@ void TZentrikProMainForm::RefreshSymbolLists() {
 void TZentrikProMainForm::BringWindowForward(QWidget* window, bool activate) {
     constexpr Qt::WindowStates notNormal =
         Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    // Every call goes to the window system. When the window is the one raised here last, has
+    // not lost the activation since, is still shown, normal and active, and none of our windows
+    // was raised, shown or hidden since, it is still in front and nothing would change. (What
+    // another program does is only known here by the activation it takes.)
+    if (window && window == LastForward && SeesAllEvents && !LastForwardDeactivated &&
+        zkWindowOrder::StackingChanges() == LastForwardChanges && window->isVisible() &&
+        !(window->windowState() & notNormal) && isVisible() && !(windowState() & notNormal) &&
+        window->isActiveWindow())
+        return;
     // The application has no window of its own here: restoring the main window restores it.
     if (windowState() & notNormal)
         setWindowState(windowState() & ~notNormal);
@@ -489,6 +501,9 @@ void TZentrikProMainForm::BringWindowForward(QWidget* window, bool activate) {
     if (activate)
         window->activateWindow();
     FitToMonitor(window);
+    LastForward = window;
+    LastForwardChanges = zkWindowOrder::StackingChanges();
+    LastForwardDeactivated = false;
 }
 
 void TZentrikProMainForm::RefreshAccountStatus() {
@@ -838,6 +853,8 @@ void TZentrikProMainForm::keyReleaseEvent(QKeyEvent* event) {
 }
 
 bool TZentrikProMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate && watched == LastForward && LastForward)
+        LastForwardDeactivated = true;
     // Key preview: keys released in any child control reach the shared key routine once.
     if (event->type() == QEvent::KeyRelease && watched != this && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this &&

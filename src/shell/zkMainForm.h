@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -179,6 +180,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The window BringWindowForward raised last, the stacking changes counted then, and
+    // whether it lost the activation since.
+    QPointer<QWidget> LastForward;
+    quint64 LastForwardChanges = 0;
+    bool LastForwardDeactivated = false;
+    // Whether this watches the application's events (which tell it of that activation).
+    bool SeesAllEvents = false;
+
     void FormCreate();
     void FormActivate();
     void FormDestroy();

@@ -10,6 +10,9 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 class TOpenLinkTest : public QObject {
     Q_OBJECT
 
@@ -114,6 +117,38 @@ private slots:
         QCOMPARE(window.size(), QSize(200, 150));
 
         FitToMonitor(nullptr); // nothing to move
+    }
+
+    // The windows being placed share one clock: windows closed while it runs must not take the
+    // others' placing with them, and a window placed after all are done starts it again.
+    void placedFramesWithWindowsClosedMeanwhile() {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        std::vector<std::unique_ptr<QWidget>> windows;
+        QList<QPoint> places;
+        for (int i = 0; i < 12; ++i) {
+            windows.push_back(std::make_unique<QWidget>());
+            windows.back()->resize(160, 120);
+            places << area.topLeft() + QPoint(20 + 30 * i, 30 + 10 * i);
+            MoveWindowFrame(windows.back().get(), places.last());
+        }
+        for (auto& w : windows)
+            w->show();
+        for (size_t i = 1; i < windows.size(); i += 2)
+            windows[i].reset();
+        QTest::qWait(3 * 50); // a few looks of the clock with the closed windows gone
+        for (size_t i = 0; i < windows.size(); i += 2) {
+            QVERIFY(QTest::qWaitForWindowExposed(windows[i].get()));
+            QTRY_COMPARE(windows[i]->frameGeometry().topLeft(), places[qsizetype(i)]);
+        }
+        windows.clear();
+
+        QWidget late;
+        late.resize(160, 120);
+        const QPoint place = area.topLeft() + QPoint(70, 90);
+        MoveWindowFrame(&late, place);
+        late.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&late));
+        QTRY_COMPARE(late.frameGeometry().topLeft(), place);
     }
 };
 

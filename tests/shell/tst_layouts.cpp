@@ -244,6 +244,11 @@ private slots:
         names.sort();
         QCOMPARE(names, (QStringList{"A.zka", "B.zka", "broken.zka", "default_window.zka"}));
         QCOMPARE(messages(), 1); // the broken file's error, once the others are open
+        // All shown; none keeps the showing without activation for later showings.
+        for (TAlertForm* w : form().AlertWindows()) {
+            QVERIFY(w->isVisible());
+            QVERIFY(!w->testAttribute(Qt::WA_ShowWithoutActivating));
+        }
     }
 
     // A layout saved and loaded comes back exactly: windows, their actions and every field,
@@ -298,6 +303,33 @@ private slots:
         f.NewAlertWindow();
         LoadLayout(form(), QString());
         QCOMPARE(CollectLayout(f), before);
+    }
+
+    void restoreShowsEveryWindowInPlaceAndActivatesTheLast() {
+        TZentrikProMainForm& f = form();
+        const QList<QPoint> places{{40, 50}, {260, 70}, {120, 300}, {400, 220}};
+        for (const QPoint& place : places) {
+            TAlertForm* w = f.NewAlertWindow();
+            w->move(place);
+            w->resize(300, 200);
+        }
+        SaveLayout(f, path("desk.zkl"));
+        f.activateWindow();
+        QTRY_VERIFY(f.isActiveWindow());
+
+        LoadLayout(f, path("desk.zkl"));
+        const QList<TAlertForm*> windows = f.AlertWindows();
+        QCOMPARE(windows.size(), places.size());
+        for (int i = 0; i < windows.size(); ++i) {
+            TAlertForm* w = windows[i];
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            QTRY_COMPARE(w->frameGeometry().topLeft(), places[i]);
+            QCOMPARE(w->size(), QSize(300, 200));
+            // Shown without activation once; a later showing activates as for any window.
+            QVERIFY(!w->testAttribute(Qt::WA_ShowWithoutActivating));
+            QVERIFY(!w->windowHandle()->property("_q_showWithoutActivating").toBool());
+        }
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(windows.last()));
     }
 
     void historyWindowOnlyOnceOpened() {

@@ -119,6 +119,7 @@ private slots:
     void terminateEndsTheCloseQuestion();
     void requestsDuringCreationAreKept();
     void externalLinkingBringsTheWindowForward();
+    void bringForwardRepeatsOnlyWhenSomethingChanged();
     void trayIconShowsStateAndUnseenAlerts();
 };
 
@@ -512,6 +513,78 @@ void TMainFormTest::externalLinkingBringsTheWindowForward() {
     // Open already, behind the alert window: the menu brings it forward.
     form.ExternalLinkingMenuItem->trigger();
     QTRY_VERIFY(form.ConnectorForm->isActiveWindow());
+}
+
+namespace {
+// Counts the raises a window receives.
+struct TRaiseCounter : QObject {
+    int Raises = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        Raises += event->type() == QEvent::ZOrderChange;
+        return false;
+    }
+};
+} // namespace
+
+void TMainFormTest::bringForwardRepeatsOnlyWhenSomethingChanged() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    TZentrikProMainForm form;
+    form.show();
+    TAlertForm* a = form.NewAlertWindow();
+    TAlertForm* b = form.NewAlertWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(a) && QTest::qWaitForWindowExposed(b));
+    TRaiseCounter raises;
+    a->installEventFilter(&raises);
+
+    form.BringWindowForward(a, true);
+    QCOMPARE(raises.Raises, 1);
+    QTRY_VERIFY(a->isActiveWindow());
+    // Raised last, active and nothing of ours moved since: in front already.
+    form.BringWindowForward(a, true);
+    form.BringWindowForward(a, false);
+    QCOMPARE(raises.Raises, 1);
+
+    // Another of our windows took the activation: raised and activated again.
+    b->activateWindow();
+    QTRY_VERIFY(b->isActiveWindow());
+    form.BringWindowForward(a, true);
+    QCOMPARE(raises.Raises, 2);
+    QTRY_VERIFY(a->isActiveWindow());
+
+    // It lost the activation and got it back without a raise (focus without raising, as
+    // some window managers give it): whatever came over it meanwhile may still be there.
+    b->activateWindow();
+    QTRY_VERIFY(b->isActiveWindow());
+    a->activateWindow();
+    QTRY_VERIFY(a->isActiveWindow());
+    form.BringWindowForward(a, false);
+    QCOMPARE(raises.Raises, 3);
+
+    // Another window raised over it while it kept the activation.
+    b->raise();
+    QVERIFY(a->isActiveWindow());
+    form.BringWindowForward(a, false);
+    QCOMPARE(raises.Raises, 4);
+
+    // Minimised or hidden since: shown and restored.
+    a->showMinimized();
+    form.BringWindowForward(a, true);
+    QVERIFY(!a->isMinimized());
+    QCOMPARE(raises.Raises, 5);
+    QTRY_VERIFY(a->isActiveWindow());
+    form.BringWindowForward(a, true); // active still: nothing to do
+    QCOMPARE(raises.Raises, 5);
+    a->hide();
+    form.BringWindowForward(a, true);
+    QVERIFY(a->isVisible());
+    QCOMPARE(raises.Raises, 6);
+
+    // The main window minimised: it comes back too.
+    form.showMinimized();
+    form.BringWindowForward(a, true);
+    QVERIFY(!form.isMinimized());
+    QCOMPARE(raises.Raises, 7);
 }
 
 void TMainFormTest::trayIconShowsStateAndUnseenAlerts() {
