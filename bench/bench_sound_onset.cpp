@@ -98,8 +98,11 @@ TFigures Measure(const TSinkMonitor& monitor, const std::vector<long long>& send
     TFigures f;
     const long long rate = TSinkMonitor::Rate;
     for (size_t r = 0; r < sends.size(); ++r) {
-        const long long from = sends[r];
-        const long long to = r + 1 < sends.size() ? sends[r + 1] : monitor.recordedUntil();
+        // The recording's clock is good to a few milliseconds, so a sound that starts at once
+        // may seem to start just before its alert; it is counted with its own round.
+        constexpr long long early = 50000000;
+        const long long from = sends[r] - early;
+        const long long to = r + 1 < sends.size() ? sends[r + 1] - early : monitor.recordedUntil();
         long long start = -1, end = -1;
         for (const TSinkMonitor::TSound& s : sounds) {
             if (s.Start < from || s.Start >= to)
@@ -108,15 +111,23 @@ TFigures Measure(const TSinkMonitor& monitor, const std::vector<long long>& send
                 start = s.Start;
             end = s.Start + s.Frames * 1000000000 / rate;
         }
+        if (qEnvironmentVariableIsSet("BENCH_VERBOSE")) {
+            std::printf("round %zu:", r);
+            for (const TSinkMonitor::TSound& s : sounds)
+                if (s.Start >= from - 3000000000LL && s.Start < to)
+                    std::printf(" [%+.1f ms, %.1f ms long]", double(s.Start - sends[r]) / 1e6,
+                                double(s.Frames) * 1000 / double(rate));
+            std::printf("\n");
+        }
         if (start < 0) {
             ++f.Missing;
             continue;
         }
-        f.OnsetMs.push_back(double(start - from) / 1e6);
+        f.OnsetMs.push_back(double(start - sends[r]) / 1e6);
         if (twoTones)
             f.HoldMs.push_back(double(end - start) / 1e6 - ToneSeconds * 1000);
         else
-            f.HoldMs.push_back(double(ends[r] - from) / 1e6);
+            f.HoldMs.push_back(double(ends[r] - sends[r]) / 1e6);
     }
     return f;
 }
