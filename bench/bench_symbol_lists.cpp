@@ -80,6 +80,17 @@ void Until(const std::function<bool()>& done) {
 }
 
 // Whether the editor still has work running (an editor without such work never has).
+// DEMO on the simulated service with its delays set to 0, connected, its lists dispatched.
+std::unique_ptr<IConnectionControl> ConnectDemo() {
+    std::unique_ptr<IConnectionControl> connection = CoConnectionControl::Create();
+    for (const char* p : {"SimListDelay", "SimFetchDelay", "SimConnectDelay"})
+        connection->SetPropertyByName(QString::fromLatin1(p), QStringLiteral("0"));
+    connection->SetUserName(QStringLiteral("DEMO"));
+    Until([&] { return connection->ConnectionStatus() == 1; });
+    StartSymbolListDispatcher(connection.get());
+    return connection;
+}
+
 template <typename T> bool EditorBusy(const T& editor) {
     if constexpr (requires { editor.Busy(); })
         return editor.Busy();
@@ -164,12 +175,7 @@ int main(int argc, char** argv) {
         if (!part("a"))
             break;
         WriteServiceFile(serviceFile, shuffled);
-        std::unique_ptr<IConnectionControl> connection = CoConnectionControl::Create();
-        for (const char* p : {"SimListDelay", "SimFetchDelay", "SimConnectDelay"})
-            connection->SetPropertyByName(QString::fromLatin1(p), QStringLiteral("0"));
-        connection->SetUserName(QStringLiteral("DEMO"));
-        Until([&] { return connection->ConnectionStatus() == 1; });
-        StartSymbolListDispatcher(connection.get());
+        std::unique_ptr<IConnectionControl> connection = ConnectDemo();
         auto form = std::make_unique<TSymbolListsForm>(nullptr);
         form->show();
         const double refreshMs = MedianMs(9, [&] {
@@ -339,12 +345,7 @@ int main(int argc, char** argv) {
         f.open(QIODevice::WriteOnly);
         f.write(QJsonDocument(QJsonObject{{"lists", lists}}).toJson());
         f.close();
-        std::unique_ptr<IConnectionControl> connection = CoConnectionControl::Create();
-        for (const char* p : {"SimListDelay", "SimFetchDelay", "SimConnectDelay"})
-            connection->SetPropertyByName(QString::fromLatin1(p), QStringLiteral("0"));
-        connection->SetUserName(QStringLiteral("DEMO"));
-        Until([&] { return connection->ConnectionStatus() == 1; });
-        StartSymbolListDispatcher(connection.get());
+        std::unique_ptr<IConnectionControl> connection = ConnectDemo();
         auto lists_form = std::make_unique<TSymbolListsForm>(nullptr);
         lists_form->show();
         lists_form->RefreshFromServerButtonClick();
