@@ -3,7 +3,7 @@
 # arguments (scripts/install-deps.sh [PACKAGE...]). Safe to run again.
 set -euo pipefail
 packages=(cmake ninja-build g++ lld pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
-          libpulse-dev libsqlite3-dev libbenchmark-dev xvfb xauth
+          libpulse-dev libsqlite3-dev libfontconfig-dev libbenchmark-dev xvfb xauth
           xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
           openbox x11-utils pulseaudio pulseaudio-utils

@@ -12,6 +12,7 @@
 #include "platform/zkSignals.h"
 #include "platform/zkTestSteps.h"
 #include "platform/zkVersion.h"
+#include "platform/zkWarmup.h"
 #include "shell/zkAboutForm.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkSplashForm.h"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
     const QStringList arguments = TakeStartArguments(argc, argv);
     if (zkVersion::AnswerInfoOption(argc, argv, "velquist", UsageText))
         return EXIT_SUCCESS;
+    TStartupWarmup warmup;
     // Settings.ini is looked for where the user started us, before we move.
     const QString startDir = QDir::currentPath();
 
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
                               zkPrompts::TButtons::OK);
         return EXIT_FAILURE;
     }
+    StartReadingApplicationIcon();
     // Requests that come while the main window is being created wait for it.
     TMainFormRequests requests;
     QObject::connect(&instance, &TInstanceGuard::ActivationRequested, &requests,
@@ -130,6 +133,7 @@ int main(int argc, char** argv) {
     TSplashForm::ShowSplash(5000);
     app.processEvents();
 
+    warmup.Wait();
     auto* mainForm = new TZentrikProMainForm;
     // The windows after the main window, in this order; all stay hidden until used and go
     // with the main window. The Options and Sound Setup dialogs are built when first opened.

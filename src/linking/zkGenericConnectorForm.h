@@ -56,6 +56,9 @@ public:
 
     void RefreshNames();
     void UpdateButtons();
+    // What showing the window does first (its main list exists, its lists and the shown list
+    // are current); the main window calls it at start-up without showing the window.
+    void FormShow();
     QString NextFreeListName() const { return ListNames.NextFreeName(); }
 
     // --- handlers ---
@@ -76,7 +79,6 @@ protected:
 
 private:
     void FormCreate();
-    void FormShow();
     void FormDestroy();
     TExternalLinkList::TConnector MakeConnector(const QString& name);
     // Sets the combo box's items when they differ, keeping the shown name when it is still

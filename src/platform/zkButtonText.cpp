@@ -1,6 +1,8 @@
 #include "zkButtonText.h"
 
+#include <QEvent>
 #include <QFontMetrics>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 
@@ -16,6 +18,33 @@ bool CaptionsFit(const QPushButton* button, const QStringList& captions, const Q
             return false;
     return true;
 }
+
+// Fits the buttons when the window is first shown, then goes.
+class TShowFitter : public QObject {
+public:
+    TShowFitter(QWidget* window, const QList<QPair<QPushButton*, QStringList>>& buttons)
+        : QObject(window) {
+        for (const auto& [button, captions] : buttons)
+            Buttons.append({button, captions});
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched == parent()) {
+            watched->removeEventFilter(this);
+            QList<QPair<QPushButton*, QStringList>> buttons;
+            for (const auto& [button, captions] : std::as_const(Buttons))
+                if (button)
+                    buttons.append({button.data(), captions});
+            FitButtonGroupCaptions(buttons);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QList<QPair<QPointer<QPushButton>, QStringList>> Buttons;
+};
 
 } // namespace
 
@@ -38,4 +67,9 @@ void FitButtonGroupCaptions(const QList<QPair<QPushButton*, QStringList>>& butto
     for (const auto& b : buttons)
         if (font != b.first->font())
             b.first->setFont(font);
+}
+
+void FitButtonGroupCaptionsWhenShown(QWidget* window,
+                                     const QList<QPair<QPushButton*, QStringList>>& buttons) {
+    new TShowFitter(window, buttons);
 }

@@ -14,3 +14,11 @@ void FitButtonCaptions(QPushButton* button, const QStringList& captions);
 // The same for buttons that stand side by side: they all get one font, the largest in which
 // every caption of each of them fits, so that no button looks smaller than its neighbours.
 void FitButtonGroupCaptions(const QList<QPair<QPushButton*, QStringList>>& buttons);
+
+class QWidget;
+
+// FitButtonGroupCaptions when the window is first shown, before it is painted: each smaller
+// font tried loads a font of its own, which a window built at start-up but opened much later,
+// or never, need not pay for then.
+void FitButtonGroupCaptionsWhenShown(QWidget* window,
+                                     const QList<QPair<QPushButton*, QStringList>>& buttons);

@@ -301,11 +301,10 @@ void TZentrikProMainForm::FormCreate() {
     SymbolListsForm = new TSymbolListsForm(this);
     ActionsForm = new TActionsForm(this, this);
     ConnectorForm = new TGenericConnectorForm(this);
-    // Shown and hidden at once so its connectors get their native windows.
-    ConnectorForm->setAttribute(Qt::WA_DontShowOnScreen, true);
-    ConnectorForm->show();
-    ConnectorForm->hide();
-    ConnectorForm->setAttribute(Qt::WA_DontShowOnScreen, false);
+    // What showing it does at once, without the show: its main list's connector exists, so
+    // linked programs find it. Its windows need no native window here (links go through the
+    // link broker's socket), and laying it out would cost start-up for a window seldom opened.
+    ConnectorForm->FormShow();
     LoginForm = new TLoginForm(this, this);
     // The session bus is reached only with the first notification.
     NotificationService = NotificationServiceFactory();

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <limits>
 #include <vector>
 
 // --- colours ---------------------------------------------------------------------------------
@@ -292,7 +293,16 @@ QImage LoadSplashBitmap(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QByteArray data = file.readAll();
+    // Mapped rather than read: no copy of the whole file, and its pages come in a few large
+    // steps instead of one fault per page of a fresh buffer. The image decoded from it owns
+    // its pixels, so the mapping may go with the file.
+    QByteArray data;
+    const qint64 size = file.size();
+    if (uchar* mapped =
+            size > 0 && size <= std::numeric_limits<int>::max() ? file.map(0, size) : nullptr)
+        data = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), qsizetype(size));
+    else
+        data = file.readAll();
     if (!bitmapIsComplete(data))
         return {};
     if (QImage decoded = decodeRgb24(data); !decoded.isNull())

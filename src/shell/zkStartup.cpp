@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <future>
 #include <utility>
 
 QString ReadSettingsKeyPath(const QString& startDir) {
@@ -189,25 +190,55 @@ void CheckComponentVersions() {
     std::exit(EXIT_FAILURE);
 }
 
-void LoadApplicationIcon() {
-    const QString program = QCoreApplication::applicationFilePath();
-    const QString iconPath =
-        zkInstallation::IsShared()
-            ? zkInstallation::DataFile(QFileInfo(program).fileName() + QStringLiteral(".ico"))
-            : program + QStringLiteral(".ico");
+namespace {
+
+QList<QImage> ReadIconImages(const QString& iconPath) {
+    QList<QImage> images;
     if (!QFileInfo::exists(iconPath))
-        return;
+        return images;
     QImageReader reader(iconPath, "ico");
     const QImage first = reader.read();
     if (first.isNull())
-        return;
-    // Every size in the file, so the taskbar and title bars each pick the best one.
-    QIcon icon(QPixmap::fromImage(first));
+        return images;
+    images.append(first);
     while (reader.jumpToNextImage()) {
         const QImage next = reader.read();
         if (!next.isNull())
-            icon.addPixmap(QPixmap::fromImage(next));
+            images.append(next);
     }
+    return images;
+}
+
+QString ApplicationIconPath() {
+    const QString program = QCoreApplication::applicationFilePath();
+    return zkInstallation::IsShared()
+               ? zkInstallation::DataFile(QFileInfo(program).fileName() + QStringLiteral(".ico"))
+               : program + QStringLiteral(".ico");
+}
+
+std::future<QList<QImage>>& IconReading() {
+    static std::future<QList<QImage>> reading;
+    return reading;
+}
+
+} // namespace
+
+void StartReadingApplicationIcon() {
+    if (!IconReading().valid())
+        IconReading() = std::async(std::launch::async,
+                                   [path = ApplicationIconPath()] { return ReadIconImages(path); });
+}
+
+void LoadApplicationIcon() {
+    std::future<QList<QImage>>& reading = IconReading();
+    const QList<QImage> images =
+        reading.valid() ? reading.get() : ReadIconImages(ApplicationIconPath());
+    if (images.isEmpty())
+        return;
+    // Every size in the file, so the taskbar and title bars each pick the best one.
+    QIcon icon(QPixmap::fromImage(images.first()));
+    for (qsizetype i = 1; i < images.size(); ++i)
+        icon.addPixmap(QPixmap::fromImage(images[i]));
     QApplication::setWindowIcon(icon);
 }
 

@@ -55,6 +55,10 @@ void RemoveStaleWriteTemporaries();
 
 // "<executable path>.ico" as the application's icon, when it exists and loads.
 void LoadApplicationIcon();
+// Starts reading that file on another thread, so that LoadApplicationIcon finds its images
+// decoded (the large one alone took a twentieth of the processor time before the first idle).
+// Called once the process knows it stays; LoadApplicationIcon takes the result.
+void StartReadingApplicationIcon();
 
 // The activate and terminate requests (later launches, SIGTERM). They can come while the main
 // window is still being created, whenever something there lets events run; such a request

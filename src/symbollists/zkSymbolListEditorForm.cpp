@@ -180,11 +180,11 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
            &TSymbolListEditorForm::CancelButtonClick);
 
     // One font for the row of buttons.
-    FitButtonGroupCaptions({{OKButton, {OKButton->text()}},
-                            {LoadFromFileButton, {LoadFromFileButton->text()}},
-                            {InsertFromFileButton, {InsertFromFileButton->text()}},
-                            {SaveToFileButton, {SaveToFileButton->text()}},
-                            {CancelButton, {CancelButton->text()}}});
+    FitButtonGroupCaptionsWhenShown(this, {{OKButton, {OKButton->text()}},
+                                           {LoadFromFileButton, {LoadFromFileButton->text()}},
+                                           {InsertFromFileButton, {InsertFromFileButton->text()}},
+                                           {SaveToFileButton, {SaveToFileButton->text()}},
+                                           {CancelButton, {CancelButton->text()}}});
     // Every button stays in the window (they keep their places from the left edge) and the
     // memo keeps half its height, as the symbol lists window keeps half its list box.
     setMinimumSize(ClientWidth, ClientHeight - MemoHeight / 2);

@@ -130,15 +130,15 @@ void TSymbolListsForm::FormCreate() {
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     // Each button with every caption it may show, all in one font.
-    FitButtonGroupCaptions(
-        {{RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")}},
-         {CopyButton, {tr("Copy List"), tr("Copy Lists")}},
-         {DeleteButton, {tr("Delete List"), tr("Delete Lists")}},
-         {EditListButton, {EditListButton->text()}},
-         {CreateNewListButton, {CreateNewListButton->text()}},
-         {RenameListButton, {RenameListButton->text()}},
-         {AddButton, {AddButton->text()}},
-         {DeleteSymbolButton, {DeleteSymbolButton->text()}}});
+    FitButtonGroupCaptionsWhenShown(
+        this, {{RefreshFromServerButton, {tr("Refresh from Server"), tr("Cancel Refresh")}},
+               {CopyButton, {tr("Copy List"), tr("Copy Lists")}},
+               {DeleteButton, {tr("Delete List"), tr("Delete Lists")}},
+               {EditListButton, {EditListButton->text()}},
+               {CreateNewListButton, {CreateNewListButton->text()}},
+               {RenameListButton, {RenameListButton->text()}},
+               {AddButton, {AddButton->text()}},
+               {DeleteSymbolButton, {DeleteSymbolButton->text()}}});
 
     auto on = [this](QPushButton* b, void (TSymbolListsForm::*handler)()) {
         connect(b, &QPushButton::clicked, this,

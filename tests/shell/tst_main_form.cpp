@@ -19,11 +19,11 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -504,6 +504,11 @@ void TMainFormTest::externalLinkingBringsTheWindowForward() {
     TMainFormFixture f;
     f.storeCredentials("DEMO", "");
     TZentrikProMainForm form;
+    // Never shown yet, its main list already has the connector in front that programs link to.
+    QVERIFY(!form.ConnectorForm->isVisible());
+    QVERIFY(form.ConnectorForm->LinkList.IndexOf(MainListName()) >= 0);
+    QVERIFY(form.ConnectorForm->FrontConnector());
+    QCOMPARE(form.ConnectorForm->ListNameComboBox->currentText(), MainListName());
     form.show();
     form.ExternalLinkingMenuItem->trigger();
     QTRY_VERIFY(form.ConnectorForm->isActiveWindow());

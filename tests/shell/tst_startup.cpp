@@ -6,6 +6,8 @@
 #include "zkTestSupport.h"
 
 #include <QDir>
+#include <QIcon>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,6 +22,7 @@ private slots:
     void componentCheckMessages();
     void damagedStoreIsToldOnce();
     void urlArgumentsAreWipedFromMemory();
+    void applicationIconHasEverySize();
 };
 
 void TStartupTest::versionAtLeast_data() {
@@ -147,6 +150,33 @@ void TStartupTest::urlArgumentsAreWipedFromMemory() {
     WipeUrlArguments(3, unexpanded);
     QCOMPARE(next.count('\0'), next.size());
     QCOMPARE(QByteArray(unexpanded[1]), QByteArray("/url:%u"));
+}
+
+// The icon read ahead on another thread is the same as the one read when it is needed: every
+// size of the file, and nothing when the file is missing.
+void TStartupTest::applicationIconHasEverySize() {
+    const QString iconPath = QCoreApplication::applicationFilePath() + ".ico";
+    QFile::remove(iconPath);
+    QVERIFY(QFile::copy(QStringLiteral(VELQUIST_BIN_DIR "/velquist.ico"), iconPath));
+    const auto removeIcon = qScopeGuard([&] { QFile::remove(iconPath); });
+    const QList<QSize> sizes = {{16, 16}, {32, 32}, {48, 48}, {256, 256}};
+    for (bool ahead : {true, false}) {
+        QApplication::setWindowIcon(QIcon());
+        if (ahead)
+            StartReadingApplicationIcon();
+        LoadApplicationIcon();
+        QList<QSize> loaded = QApplication::windowIcon().availableSizes();
+        std::sort(loaded.begin(), loaded.end(),
+                  [](const QSize& a, const QSize& b) { return a.width() < b.width(); });
+        QCOMPARE(loaded, sizes);
+    }
+    QFile::remove(iconPath);
+    QPixmap red(8, 8);
+    red.fill(Qt::red);
+    QApplication::setWindowIcon(QIcon(red));
+    StartReadingApplicationIcon();
+    LoadApplicationIcon();
+    QCOMPARE(QApplication::windowIcon().availableSizes(), QList<QSize>{QSize(8, 8)});
 }
 
 QTEST_MAIN(TStartupTest)

@@ -452,8 +452,12 @@ private slots:
                 }
                 QVERIFY(buttons.first()->font().pointSizeF() < 13);
             };
+            // The buttons are fitted when their window first shows, not before.
+            f.Form->show();
+            f.Editor->show();
             check(f.Form.get(), "lists");
             check(f.Editor.get(), "editor");
+            f.Editor->hide();
         }
         QApplication::setFont(old);
     }
