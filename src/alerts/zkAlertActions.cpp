@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <exception>
 #include <utility>
 
 namespace {
@@ -139,6 +140,17 @@ void ProcessPendingActions(IAlertDesk& desk) {
         StartNextSound();
     if (!AnyWindowPending)
         return;
+    // Cleared before acting: a window marked while this step runs (inside an event loop an
+    // action opened) is seen by the next step. An error part-way leaves it set, so the windows
+    // not reached yet are handled then rather than at their next alert.
+    AnyWindowPending = false;
+    struct TKeepOnError {
+        const int Uncaught = std::uncaught_exceptions();
+        ~TKeepOnError() {
+            if (std::uncaught_exceptions() > Uncaught)
+                AnyWindowPending = true;
+        }
+    } keepOnError;
     const bool modal = windows.ModalDialogIsOpen();
     TGenericConnectorForm* connectors = desk.ConnectorWindow();
     // The list handled last in this step. Nothing queues symbols during the step, so handling
@@ -147,20 +159,22 @@ void ProcessPendingActions(IAlertDesk& desk) {
     QString lastList;
     bool haveLastList = false;
     QPointer<QWidget> lastForward;
-    for (TAlertForm* form : desk.AlertWindows()) {
+    QList<TAlertForm*> forms = desk.AlertWindows();
+    for (qsizetype at = 0; at < forms.size(); ++at) {
+        TAlertForm* form = forms[at];
         if (!form->HasPendingActions)
             continue;
         // Taken out before acting: an error part-way ends this window's step once, rather than
         // at every idle moment after.
         const TPendingActions pending = std::exchange(form->PendingActions, TPendingActions());
         form->HasPendingActions = false;
-        bool raised = false;
+        bool raised = form->Closing; // a closed window stays closed; its symbols still go
         for (qsizetype i = 0; i < pending.Count(); ++i) {
             switch (KindOf(pending.Kind[i])) {
             case ShowWindowKind:
                 if (!modal && !raised) {
+                    lastForward = form; // first: it goes if the window does
                     windows.BringWindowForward(form, false);
-                    lastForward = form;
                     raised = true;
                     haveLastList = false;
                 }
@@ -178,8 +192,8 @@ void ProcessPendingActions(IAlertDesk& desk) {
                     break;
                 TZentrikGenericConnector2X* connector = connectors->Connector(list);
                 if (connector && connector->LinkCount() == 0) {
-                    windows.BringWindowForward(connectors, false);
                     lastForward = connectors;
+                    windows.BringWindowForward(connectors, false);
                     connectors->ShowList(list);
                 }
                 break;
@@ -188,10 +202,21 @@ void ProcessPendingActions(IAlertDesk& desk) {
                 break; // sounds were queued when the alert came
             }
         }
+        // What was done may have closed or opened windows (an event loop run by an action): go
+        // on over the windows there are now. Those handled already have nothing pending.
+        const QList<TAlertForm*> now = desk.AlertWindows();
+        if (now.constData() != forms.constData()) {
+            forms = now;
+            at = -1;
+        }
     }
-    AnyWindowPending = false;
     if (lastForward && !lastForward->isActiveWindow())
         lastForward->activateWindow();
+}
+
+void RecheckPendingActions(const TAlertForm& form) {
+    if (form.HasPendingActions)
+        AnyWindowPending = true;
 }
 
 void EditWindowActions(TAlertForm& form) {

@@ -410,9 +410,10 @@ void TZentrikProMainForm::FormDestroy() {
     // Nothing may deliver into the alert windows once they start to go.
     delete AlertInbox;
     AlertInbox = nullptr;
-    // Alert windows first: their components must not outlive the connection.
-    for (TAlertForm* w : AlertWindows())
-        delete w;
+    // Alert windows first: their components must not outlive the connection. Each leaves the
+    // list as it goes, whatever its going takes with it.
+    while (!AlertWindowList.isEmpty())
+        delete AlertWindowList.constFirst();
     delete AlertHistoryForm;
     AlertHistoryForm = nullptr;
     // Writes what the windows recorded last.
@@ -656,12 +657,14 @@ TAlertForm* TZentrikProMainForm::NewAlertWindow() {
     return w;
 }
 
-QList<TAlertForm*> TZentrikProMainForm::AlertWindows() const {
-    QList<TAlertForm*> list;
-    for (QObject* child : children())
-        if (auto* w = qobject_cast<TAlertForm*>(child))
-            list << w;
-    return list;
+void TZentrikProMainForm::AlertWindowReady(TAlertForm& window) {
+    // Only the windows this owns (and so destroys with itself).
+    if (window.parent() == this && !AlertWindowList.contains(&window))
+        AlertWindowList.append(&window);
+}
+
+void TZentrikProMainForm::AlertWindowGone(TAlertForm& window) {
+    AlertWindowList.removeOne(&window);
 }
 
 void TZentrikProMainForm::LoginMenuItemClick() {

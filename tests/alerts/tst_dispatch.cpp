@@ -11,7 +11,9 @@
 #include "platform/zkDesktopNotifications.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
+#include "platform/zkErrors.h"
 #include "zkFakeComponents.h"
+#include "zkFakeDesk.h"
 #include "zkTestSupport.h"
 
 #include <QAction>
@@ -21,7 +23,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -103,6 +107,8 @@ private slots:
     void selectionFollowsTheClickChoice();
     void recordWithAMissingActionUsesTheFirstDefault();
     void idleHookRunsByItself();
+    void windowsClosedOrOpenedDuringAStep();
+    void errorPartWayLeavesTheRestForTheNextStep();
 };
 
 void TDispatchTest::defaultActionsSendOnDoubleClickOnly() {
@@ -382,6 +388,77 @@ void TDispatchTest::idleHookRunsByItself() {
     loop.exec();
     QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}));
     QVERIFY(!w->HasPendingActions);
+}
+
+void TDispatchTest::windowsClosedOrOpenedDuringAStep() {
+    TDispatchFixture f;
+    f.link("Scan");
+    TAlertForm* a = f.window({"1,3"});
+    QPointer<TAlertForm> destroyed = f.window({"1,3", "1,4,Scan"});
+    QPointer<TAlertForm> closed = f.window({"1,3", "1,4,Scan"});
+    TAlertForm* opened = nullptr;
+    std::unique_ptr<TRaiseCounter> openedRaised;
+    // Bringing a forward runs what an event loop inside an action could: one window is
+    // destroyed, one closed, and a new one opens and takes an alert.
+    struct TOnRaise : QObject {
+        std::function<void()> Run;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::ZOrderChange && Run)
+                std::exchange(Run, nullptr)();
+            return false;
+        }
+    } onRaise;
+    onRaise.Run = [&] {
+        delete destroyed.data();
+        closed->close();
+        opened = f.window({"1,3", "1,4,Scan"});
+        openedRaised = std::make_unique<TRaiseCounter>(opened);
+        f.fake(opened).RaiseNewAlert("NEW");
+    };
+    a->installEventFilter(&onRaise);
+    TRaiseCounter closedRaised(closed);
+    f.fake(a).RaiseNewAlert("A");
+    f.fake(destroyed).RaiseNewAlert("D");
+    f.fake(closed).RaiseNewAlert("C");
+    ProcessPendingActions(*f.Main);
+
+    QVERIFY(!destroyed);
+    QVERIFY(opened);
+    // The closed window is not brought back, but what it queued still goes out.
+    QVERIFY(closed && closed->isHidden());
+    QCOMPARE(closedRaised.Count, 0);
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"D", "C", "NEW"}));
+    // The new window's actions ran in the same step; it ends up in front.
+    QVERIFY(!opened->HasPendingActions);
+    QCOMPARE(openedRaised->Count, 1);
+    QCOMPARE(f.Main->AlertWindows(), (QList<TAlertForm*>{a, closed, opened}));
+    QTRY_VERIFY(!closed);
+    QCOMPARE(f.Main->AlertWindows(), (QList<TAlertForm*>{a, opened}));
+}
+
+void TDispatchTest::errorPartWayLeavesTheRestForTheNextStep() {
+    // A desk whose first bring-forward fails.
+    struct TFailingDesk : TFakeDesk {
+        bool Fail = true;
+        void BringWindowForward(QWidget* window, bool activate) override {
+            if (std::exchange(Fail, false))
+                throw EZkError(QStringLiteral("no window system"));
+            TFakeDesk::BringWindowForward(window, activate);
+        }
+    } desk;
+    TDispatchFixture f; // components and a private home; its main window is not involved
+    TAlertForm* first = desk.NewAlertWindow();
+    TAlertForm* second = desk.NewAlertWindow();
+    first->SetActions({"1,3"});
+    second->SetActions({"1,3"});
+    static_cast<TFakeZentrikWindowX*>(first->ZentrikWindowX->Component())->RaiseNewAlert("A");
+    static_cast<TFakeZentrikWindowX*>(second->ZentrikWindowX->Component())->RaiseNewAlert("B");
+    QVERIFY_THROWS_EXCEPTION(EZkError, ProcessPendingActions(desk));
+    QVERIFY(second->HasPendingActions);
+    // No further alert: the next step still reaches the window the error cut off.
+    ProcessPendingActions(desk);
+    QCOMPARE(desk.Forward, (QList<QWidget*>{second}));
+    QVERIFY(!second->HasPendingActions);
 }
 
 QTEST_MAIN(TDispatchTest)
