@@ -29,12 +29,6 @@ enum TActionKind : int {
 // often than alerts come.
 bool AnyWindowPending = false;
 
-int KindOf(const QString& text) {
-    bool ok = false;
-    const int kind = text.toInt(&ok);
-    return ok ? kind : 0;
-}
-
 TGenericConnectorForm* Connectors(const TAlertForm& form) {
     return form.Desk ? form.Desk->ConnectorWindow() : nullptr;
 }
@@ -67,9 +61,9 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
     const qsizetype first = pending.Count();
     bool notified = false;
     for (qsizetype i = 0; i < table.Count(); ++i) {
-        if (table.Trigger[i].trimmed() != QLatin1String("1"))
+        if (!table.OnEachAlert[i])
             continue;
-        const int kind = KindOf(table.Kind[i]);
+        const int kind = table.KindValue[i];
         if (kind == NotifyKind) {
             // Shown at once: the notifier keeps a burst to one notification itself, and the
             // alert's texts are only at hand now. Twice in a list is still one per alert.
@@ -81,14 +75,14 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
         // Entries of other kinds would do nothing here nor in the idle step; left out, they
         // cannot pile up in a window that never has anything else pending.
         if (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind)
-            pending.Append(table.Kind[i], table.Parameter[i]);
+            pending.Append(table.Kind[i], table.Parameter[i], kind);
     }
     // "Mute Sounds": the alert's sounds are dropped, not kept for later.
     const bool muted = form.Desk && form.Desk->Windows().SoundsAreMuted();
     // Only what this alert appended: the entries earlier alerts left were acted on when those
     // came, and acting on them again would send their symbols once more for every later alert.
     for (qsizetype i = first; i < pending.Count(); ++i) {
-        switch (KindOf(pending.Kind[i])) {
+        switch (pending.KindValue[i]) {
         case PlaySoundKind:
             if (!muted)
                 EnqueueSound(pending.Parameter[i]);
@@ -125,9 +119,9 @@ void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
     if (row < 0)
         return;
     TPendingActions& pending = form.PendingActions;
-    pending.Append(table.Kind[row], table.Parameter[row]);
+    pending.Append(table.Kind[row], table.Parameter[row], table.KindValue[row]);
     // A selection only sends; it never plays a sound.
-    if (KindOf(pending.Kind.last()) == SendSymbolKind) {
+    if (pending.KindValue.last() == SendSymbolKind) {
         if (TGenericConnectorForm* connectors = Connectors(form))
             connectors->QueueSymbol(pending.Parameter.last(), alert.AlertSymbol());
         MarkPending(form);
@@ -170,7 +164,7 @@ void ProcessPendingActions(IAlertDesk& desk) {
         form->HasPendingActions = false;
         bool raised = form->Closing; // a closed window stays closed; its symbols still go
         for (qsizetype i = 0; i < pending.Count(); ++i) {
-            switch (KindOf(pending.Kind[i])) {
+            switch (pending.KindValue[i]) {
             case ShowWindowKind:
                 if (!modal && !raised) {
                     lastForward = form; // first: it goes if the window does
