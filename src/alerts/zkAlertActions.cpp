@@ -155,7 +155,7 @@ void ProcessPendingActions(IAlertDesk& desk) {
     QPointer<QWidget> lastForward;
     QList<TAlertForm*> forms = desk.AlertWindows();
     for (qsizetype at = 0; at < forms.size(); ++at) {
-        TAlertForm* form = forms[at];
+        TAlertForm* form = forms.at(at); // read only: the copy stays shared with the list
         if (!form->HasPendingActions)
             continue;
         // Taken out before acting: an error part-way ends this window's step once, rather than
