@@ -489,15 +489,19 @@ void TZentrikProMainForm::BringWindowForward(QWidget* window, bool activate) {
         window->isActiveWindow())
         return;
     // The application has no window of its own here: restoring the main window restores it.
+    // (Showing a window that is not hidden does nothing; asking costs Qt a look at the
+    // platform's preferences at every alert.)
     if (windowState() & notNormal)
         setWindowState(windowState() & ~notNormal);
-    show();
+    if (isHidden())
+        show();
     raise();
     if (!window)
         return;
     if (window->windowState() & notNormal)
         window->setWindowState(window->windowState() & ~notNormal);
-    window->show();
+    if (window->isHidden())
+        window->show();
     window->raise();
     if (activate)
         window->activateWindow();
