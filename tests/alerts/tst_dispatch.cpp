@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QDir>
 #include <QTemporaryDir>
@@ -109,6 +110,7 @@ private slots:
     void idleHookRunsByItself();
     void windowsClosedOrOpenedDuringAStep();
     void errorPartWayLeavesTheRestForTheNextStep();
+    void alertsWhileAWindowIsBuiltAreActedOn();
 };
 
 void TDispatchTest::defaultActionsSendOnDoubleClickOnly() {
@@ -459,6 +461,36 @@ void TDispatchTest::errorPartWayLeavesTheRestForTheNextStep() {
     ProcessPendingActions(desk);
     QCOMPARE(desk.Forward, (QList<QWidget*>{second}));
     QVERIFY(!second->HasPendingActions);
+}
+
+void TDispatchTest::alertsWhileAWindowIsBuiltAreActedOn() {
+    TDispatchFixture f;
+    f.link("Scan");
+    // A bad entry in the default actions: the window reports it while it is being built, and
+    // alerts come into it while the report is open.
+    const QStringList oldDefaults = DefaultWindowActions();
+    DefaultWindowActions() = {"1,4,Scan", "x"};
+    TFakeZentrikWindowX* building = nullptr;
+    f.Factory->PrepareAlertWindow = [&](TFakeZentrikWindowX& c) { building = &c; };
+    bool reportOpen = false;
+    QTimer::singleShot(0, [&] {
+        auto* report = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        reportOpen = report != nullptr;
+        building->RaiseNewAlert("EARLY");
+        // The idle step runs while the report waits, before the window is listed.
+        ProcessPendingActions(*f.Main);
+        if (report)
+            report->reject();
+    });
+    zkPrompts::SetScripted(false);
+    auto* w = new TAlertForm(f.Main.get(), f.Main.get());
+    zkPrompts::SetScripted(true);
+    DefaultWindowActions() = oldDefaults;
+    QVERIFY(reportOpen);
+    QVERIFY(f.Main->AlertWindows().contains(w));
+    QVERIFY(f.connector("Scan")->Sent.isEmpty());
+    ProcessPendingActions(*f.Main);
+    QCOMPARE(f.connector("Scan")->Sent, QStringList{"EARLY"});
 }
 
 QTEST_MAIN(TDispatchTest)
