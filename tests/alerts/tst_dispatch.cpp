@@ -11,9 +11,7 @@
 #include "platform/zkDesktopNotifications.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
-#include "platform/zkErrors.h"
 #include "zkFakeComponents.h"
-#include "zkFakeDesk.h"
 #include "zkTestSupport.h"
 
 #include <QAction>
@@ -109,7 +107,6 @@ private slots:
     void recordWithAMissingActionUsesTheFirstDefault();
     void idleHookRunsByItself();
     void windowsClosedOrOpenedDuringAStep();
-    void errorPartWayLeavesTheRestForTheNextStep();
     void alertsWhileAWindowIsBuiltAreActedOn();
 };
 
@@ -436,31 +433,6 @@ void TDispatchTest::windowsClosedOrOpenedDuringAStep() {
     QCOMPARE(f.Main->AlertWindows(), (QList<TAlertForm*>{a, closed, opened}));
     QTRY_VERIFY(!closed);
     QCOMPARE(f.Main->AlertWindows(), (QList<TAlertForm*>{a, opened}));
-}
-
-void TDispatchTest::errorPartWayLeavesTheRestForTheNextStep() {
-    // A desk whose first bring-forward fails.
-    struct TFailingDesk : TFakeDesk {
-        bool Fail = true;
-        void BringWindowForward(QWidget* window, bool activate) override {
-            if (std::exchange(Fail, false))
-                throw EZkError(QStringLiteral("no window system"));
-            TFakeDesk::BringWindowForward(window, activate);
-        }
-    } desk;
-    TDispatchFixture f; // components and a private home; its main window is not involved
-    TAlertForm* first = desk.NewAlertWindow();
-    TAlertForm* second = desk.NewAlertWindow();
-    first->SetActions({"1,3"});
-    second->SetActions({"1,3"});
-    static_cast<TFakeZentrikWindowX*>(first->ZentrikWindowX->Component())->RaiseNewAlert("A");
-    static_cast<TFakeZentrikWindowX*>(second->ZentrikWindowX->Component())->RaiseNewAlert("B");
-    QVERIFY_THROWS_EXCEPTION(EZkError, ProcessPendingActions(desk));
-    QVERIFY(second->HasPendingActions);
-    // No further alert: the next step still reaches the window the error cut off.
-    ProcessPendingActions(desk);
-    QCOMPARE(desk.Forward, (QList<QWidget*>{second}));
-    QVERIFY(!second->HasPendingActions);
 }
 
 void TDispatchTest::alertsWhileAWindowIsBuiltAreActedOn() {
