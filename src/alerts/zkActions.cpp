@@ -44,26 +44,42 @@ void parseInto(const QStringList& actions, TActionTable& table, bool markerAllow
 
 } // namespace
 
+int ActionKindValue(const QString& kind) {
+    bool ok = false;
+    const int value = kind.toInt(&ok);
+    return ok ? value : 0;
+}
+
 void TActionTable::Clear() {
     Trigger.clear();
     Kind.clear();
     Parameter.clear();
+    OnEachAlert.clear();
+    KindValue.clear();
 }
 
 void TActionTable::Append(const QString& trigger, const QString& kind, const QString& parameter) {
     Trigger.append(trigger);
     Kind.append(kind);
     Parameter.append(parameter);
+    OnEachAlert.append(trigger.trimmed() == QLatin1String("1"));
+    KindValue.append(ActionKindValue(kind));
 }
 
 void TPendingActions::Clear() {
     Kind.clear();
     Parameter.clear();
+    KindValue.clear();
 }
 
 void TPendingActions::Append(const QString& kind, const QString& parameter) {
+    Append(kind, parameter, ActionKindValue(kind));
+}
+
+void TPendingActions::Append(const QString& kind, const QString& parameter, int kindValue) {
     Kind.append(kind);
     Parameter.append(parameter);
+    KindValue.append(kindValue);
 }
 
 void SplitActionField(const QString& text, QString& field, QString& rest) {

@@ -15,11 +15,14 @@ class TSettingsStore;
 //           4 send the symbol to a link list (parameter: list name, empty = "MAIN LIST"),
 //           5 show a desktop notification (no parameter; "1,5")
 
-// Trigger, kind and parameter of each action in force, one row per action, as text.
+// Trigger, kind and parameter of each action in force, one row per action, as text; beside
+// them what each alert asks of a row, worked out once here rather than at every alert.
 struct TActionTable {
     QStringList Trigger;
     QStringList Kind;
     QStringList Parameter;
+    QList<bool> OnEachAlert; // the trigger is 1
+    QList<int> KindValue;    // the kind as a number, 0 when it is none
 
     void Clear();
     void Append(const QString& trigger, const QString& kind, const QString& parameter);
@@ -30,12 +33,17 @@ struct TActionTable {
 struct TPendingActions {
     QStringList Kind;
     QStringList Parameter;
+    QList<int> KindValue; // as in TActionTable
 
     void Clear();
     void Append(const QString& kind, const QString& parameter);
+    void Append(const QString& kind, const QString& parameter, int kindValue);
     qsizetype Count() const { return Kind.size(); }
     bool IsEmpty() const { return Kind.isEmpty(); }
 };
+
+// An action's kind text as a number; 0 when it is not one.
+int ActionKindValue(const QString& kind);
 
 // The text before the first comma goes to field, the text after it to rest; without a comma
 // the whole text is the field and rest is empty.

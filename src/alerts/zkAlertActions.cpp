@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <exception>
 #include <utility>
 
 namespace {
@@ -27,12 +28,6 @@ enum TActionKind : int {
 // Set by the alert handlers when some window has work for the idle step, which runs far more
 // often than alerts come.
 bool AnyWindowPending = false;
-
-int KindOf(const QString& text) {
-    bool ok = false;
-    const int kind = text.toInt(&ok);
-    return ok ? kind : 0;
-}
 
 TGenericConnectorForm* Connectors(const TAlertForm& form) {
     return form.Desk ? form.Desk->ConnectorWindow() : nullptr;
@@ -66,9 +61,9 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
     const qsizetype first = pending.Count();
     bool notified = false;
     for (qsizetype i = 0; i < table.Count(); ++i) {
-        if (table.Trigger[i].trimmed() != QLatin1String("1"))
+        if (!table.OnEachAlert[i])
             continue;
-        const int kind = KindOf(table.Kind[i]);
+        const int kind = table.KindValue[i];
         if (kind == NotifyKind) {
             // Shown at once: the notifier keeps a burst to one notification itself, and the
             // alert's texts are only at hand now. Twice in a list is still one per alert.
@@ -80,14 +75,14 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
         // Entries of other kinds would do nothing here nor in the idle step; left out, they
         // cannot pile up in a window that never has anything else pending.
         if (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind)
-            pending.Append(table.Kind[i], table.Parameter[i]);
+            pending.Append(table.Kind[i], table.Parameter[i], kind);
     }
     // "Mute Sounds": the alert's sounds are dropped, not kept for later.
     const bool muted = form.Desk && form.Desk->Windows().SoundsAreMuted();
     // Only what this alert appended: the entries earlier alerts left were acted on when those
     // came, and acting on them again would send their symbols once more for every later alert.
     for (qsizetype i = first; i < pending.Count(); ++i) {
-        switch (KindOf(pending.Kind[i])) {
+        switch (pending.KindValue[i]) {
         case PlaySoundKind:
             if (!muted)
                 EnqueueSound(pending.Parameter[i]);
@@ -124,9 +119,9 @@ void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
     if (row < 0)
         return;
     TPendingActions& pending = form.PendingActions;
-    pending.Append(table.Kind[row], table.Parameter[row]);
+    pending.Append(table.Kind[row], table.Parameter[row], table.KindValue[row]);
     // A selection only sends; it never plays a sound.
-    if (KindOf(pending.Kind.last()) == SendSymbolKind) {
+    if (pending.KindValue.last() == SendSymbolKind) {
         if (TGenericConnectorForm* connectors = Connectors(form))
             connectors->QueueSymbol(pending.Parameter.last(), alert.AlertSymbol());
         MarkPending(form);
@@ -139,6 +134,17 @@ void ProcessPendingActions(IAlertDesk& desk) {
         StartNextSound();
     if (!AnyWindowPending)
         return;
+    // Cleared before acting: a window marked while this step runs (inside an event loop an
+    // action opened) is seen by the next step. An error part-way leaves it set, so the windows
+    // not reached yet are handled then rather than at their next alert.
+    AnyWindowPending = false;
+    struct TKeepOnError {
+        const int Uncaught = std::uncaught_exceptions();
+        ~TKeepOnError() {
+            if (std::uncaught_exceptions() > Uncaught)
+                AnyWindowPending = true;
+        }
+    } keepOnError;
     const bool modal = windows.ModalDialogIsOpen();
     TGenericConnectorForm* connectors = desk.ConnectorWindow();
     // The list handled last in this step. Nothing queues symbols during the step, so handling
@@ -147,20 +153,22 @@ void ProcessPendingActions(IAlertDesk& desk) {
     QString lastList;
     bool haveLastList = false;
     QPointer<QWidget> lastForward;
-    for (TAlertForm* form : desk.AlertWindows()) {
+    QList<TAlertForm*> forms = desk.AlertWindows();
+    for (qsizetype at = 0; at < forms.size(); ++at) {
+        TAlertForm* form = forms.at(at); // read only: the copy stays shared with the list
         if (!form->HasPendingActions)
             continue;
         // Taken out before acting: an error part-way ends this window's step once, rather than
         // at every idle moment after.
         const TPendingActions pending = std::exchange(form->PendingActions, TPendingActions());
         form->HasPendingActions = false;
-        bool raised = false;
+        bool raised = form->Closing; // a closed window stays closed; its symbols still go
         for (qsizetype i = 0; i < pending.Count(); ++i) {
-            switch (KindOf(pending.Kind[i])) {
+            switch (pending.KindValue[i]) {
             case ShowWindowKind:
                 if (!modal && !raised) {
+                    lastForward = form; // first: it goes if the window does
                     windows.BringWindowForward(form, false);
-                    lastForward = form;
                     raised = true;
                     haveLastList = false;
                 }
@@ -178,8 +186,8 @@ void ProcessPendingActions(IAlertDesk& desk) {
                     break;
                 TZentrikGenericConnector2X* connector = connectors->Connector(list);
                 if (connector && connector->LinkCount() == 0) {
-                    windows.BringWindowForward(connectors, false);
                     lastForward = connectors;
+                    windows.BringWindowForward(connectors, false);
                     connectors->ShowList(list);
                 }
                 break;
@@ -188,10 +196,21 @@ void ProcessPendingActions(IAlertDesk& desk) {
                 break; // sounds were queued when the alert came
             }
         }
+        // What was done may have closed or opened windows (an event loop run by an action): go
+        // on over the windows there are now. Those handled already have nothing pending.
+        const QList<TAlertForm*> now = desk.AlertWindows();
+        if (now.constData() != forms.constData()) {
+            forms = now;
+            at = -1;
+        }
     }
-    AnyWindowPending = false;
     if (lastForward && !lastForward->isActiveWindow())
         lastForward->activateWindow();
+}
+
+void RecheckPendingActions(const TAlertForm& form) {
+    if (form.HasPendingActions)
+        AnyWindowPending = true;
 }
 
 void EditWindowActions(TAlertForm& form) {

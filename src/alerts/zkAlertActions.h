@@ -19,3 +19,6 @@ void EditWindowActions(TAlertForm& form);
 // window's pending actions: raised once per burst (not while a modal dialog is open), queued
 // symbols sent, and the connector window brought up on a list that no program is linked to.
 void ProcessPendingActions(IAlertDesk& desk);
+// A window that joined its desk's list with actions already pending (alerts came while it was
+// being built) has them run by the next idle step.
+void RecheckPendingActions(const TAlertForm& form);

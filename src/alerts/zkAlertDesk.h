@@ -17,8 +17,12 @@ class IAlertDesk {
 public:
     virtual ~IAlertDesk() = default;
 
-    // The alert windows the desk owns, in creation order.
+    // The alert windows the desk owns, in creation order. A window is listed from the end of
+    // its construction to the start of its destruction, never half-made or half-gone.
     virtual QList<TAlertForm*> AlertWindows() const = 0;
+    // A window made with this desk tells it when it is whole and when its destruction begins.
+    virtual void AlertWindowReady(TAlertForm&) {}
+    virtual void AlertWindowGone(TAlertForm&) {}
     // A new window from the default window record and actions, placed by the window system.
     virtual TAlertForm* NewAlertWindow() = 0;
     // The connector window that serves the link lists; nullptr while there is none.

@@ -48,9 +48,18 @@ TAlertForm::TAlertForm(QWidget* owner, IAlertDesk* desk) : QWidget(owner, Qt::Wi
     connect(ZentrikWindowX, &TZentrikWindowX::OnAccountStatusChanged, this,
             &TAlertForm::ZentrikWindowXAccountStatusChanged);
     FormCreate();
+    // Listed only now that it is whole. Alerts that came meanwhile (an error report's event
+    // loop above) have their actions run by the next idle step.
+    if (Desk) {
+        Desk->AlertWindowReady(*this);
+        RecheckPendingActions(*this);
+    }
 }
 
 TAlertForm::~TAlertForm() {
+    // Off the list before anything of it goes.
+    if (Desk)
+        Desk->AlertWindowGone(*this);
     FormDestroy();
     // The component goes while this window is still whole, so nothing it raises on its way out
     // reaches a half-destroyed handler.
@@ -102,6 +111,8 @@ void TAlertForm::FormDestroy() {
 void TAlertForm::closeEvent(QCloseEvent* event) {
     FormClose();
     QWidget::closeEvent(event);
+    // Accepted, the close goes through: the window is hidden and deleted soon after.
+    Closing = event->isAccepted();
 }
 
 void TAlertForm::showEvent(QShowEvent* event) {

@@ -42,6 +42,8 @@ public:
     TActionTable ActionTable;
     TPendingActions PendingActions;
     bool HasPendingActions = false;
+    // Closed: hidden, and deleted once the event loop runs; never to be brought forward again.
+    bool Closing = false;
     // The font's Windows character set; Qt fonts have none, so it is kept beside the font.
     uint8_t FontCharset = 1;
 

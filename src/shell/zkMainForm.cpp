@@ -409,9 +409,10 @@ void TZentrikProMainForm::FormDestroy() {
     // Nothing may deliver into the alert windows once they start to go.
     delete AlertInbox;
     AlertInbox = nullptr;
-    // Alert windows first: their components must not outlive the connection.
-    for (TAlertForm* w : AlertWindows())
-        delete w;
+    // Alert windows first: their components must not outlive the connection. Each leaves the
+    // list as it goes, whatever its going takes with it.
+    while (!AlertWindowList.isEmpty())
+        delete AlertWindowList.constFirst();
     delete AlertHistoryForm;
     AlertHistoryForm = nullptr;
     // Writes what the windows recorded last.
@@ -487,15 +488,19 @@ void TZentrikProMainForm::BringWindowForward(QWidget* window, bool activate) {
         window->isActiveWindow())
         return;
     // The application has no window of its own here: restoring the main window restores it.
+    // (Showing a window that is not hidden does nothing; asking costs Qt a look at the
+    // platform's preferences at every alert.)
     if (windowState() & notNormal)
         setWindowState(windowState() & ~notNormal);
-    show();
+    if (isHidden())
+        show();
     raise();
     if (!window)
         return;
     if (window->windowState() & notNormal)
         window->setWindowState(window->windowState() & ~notNormal);
-    window->show();
+    if (window->isHidden())
+        window->show();
     window->raise();
     if (activate)
         window->activateWindow();
@@ -655,12 +660,14 @@ TAlertForm* TZentrikProMainForm::NewAlertWindow() {
     return w;
 }
 
-QList<TAlertForm*> TZentrikProMainForm::AlertWindows() const {
-    QList<TAlertForm*> list;
-    for (QObject* child : children())
-        if (auto* w = qobject_cast<TAlertForm*>(child))
-            list << w;
-    return list;
+void TZentrikProMainForm::AlertWindowReady(TAlertForm& window) {
+    // Only the windows this owns (and so destroys with itself).
+    if (window.parent() == this && !AlertWindowList.contains(&window))
+        AlertWindowList.append(&window);
+}
+
+void TZentrikProMainForm::AlertWindowGone(TAlertForm& window) {
+    AlertWindowList.removeOne(&window);
 }
 
 void TZentrikProMainForm::LoginMenuItemClick() {

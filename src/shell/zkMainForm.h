@@ -113,7 +113,9 @@ public:
     // IAlertDesk
     TAlertForm* NewAlertWindow() override;
     // The alert windows the main window owns, in creation order.
-    QList<TAlertForm*> AlertWindows() const override;
+    QList<TAlertForm*> AlertWindows() const override { return AlertWindowList; }
+    void AlertWindowReady(TAlertForm& window) override;
+    void AlertWindowGone(TAlertForm& window) override;
     TGenericConnectorForm* ConnectorWindow() const override { return ConnectorForm; }
     TActionsForm* ActionsDialog() const override { return ActionsForm; }
     TAlertNotifier* AlertNotifications() const override { return AlertNotifier; }
@@ -180,6 +182,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Kept as the windows come and go: the idle step asks for it far more often than that.
+    QList<TAlertForm*> AlertWindowList;
     // The window BringWindowForward raised last, the stacking changes counted then, and
     // whether it lost the activation since.
     QPointer<QWidget> LastForward;

@@ -18,10 +18,18 @@ class TActionsTest : public QObject {
     std::unique_ptr<QTemporaryDir> Cwd;
     QString OldCwd;
 
+    // Each row as text; a row whose worked-out columns (what each alert reads) disagree with
+    // its text shows up as such.
     static QStringList rows(const TActionTable& t) {
         QStringList out;
-        for (qsizetype i = 0; i < t.Count(); ++i)
+        if (t.OnEachAlert.size() != t.Count() || t.KindValue.size() != t.Count())
+            return {QStringLiteral("columns of different lengths")};
+        for (qsizetype i = 0; i < t.Count(); ++i) {
             out << t.Trigger[i] + QLatin1Char('|') + t.Kind[i] + QLatin1Char('|') + t.Parameter[i];
+            if (t.OnEachAlert[i] != (t.Trigger[i] == QLatin1String("1")) ||
+                t.KindValue[i] != t.Kind[i].toInt())
+                out.last() += QLatin1String(" (worked out differently)");
+        }
         return out;
     }
     static QStringList parsed(const QStringList& actions) {

@@ -16,12 +16,15 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -103,6 +106,8 @@ private slots:
     void selectionFollowsTheClickChoice();
     void recordWithAMissingActionUsesTheFirstDefault();
     void idleHookRunsByItself();
+    void windowsClosedOrOpenedDuringAStep();
+    void alertsWhileAWindowIsBuiltAreActedOn();
 };
 
 void TDispatchTest::defaultActionsSendOnDoubleClickOnly() {
@@ -382,6 +387,82 @@ void TDispatchTest::idleHookRunsByItself() {
     loop.exec();
     QCOMPARE(f.connector("Scan")->Sent, QStringList({"P", "Q"}));
     QVERIFY(!w->HasPendingActions);
+}
+
+void TDispatchTest::windowsClosedOrOpenedDuringAStep() {
+    TDispatchFixture f;
+    f.link("Scan");
+    TAlertForm* a = f.window({"1,3"});
+    QPointer<TAlertForm> destroyed = f.window({"1,3", "1,4,Scan"});
+    QPointer<TAlertForm> closed = f.window({"1,3", "1,4,Scan"});
+    TAlertForm* opened = nullptr;
+    std::unique_ptr<TRaiseCounter> openedRaised;
+    // Bringing a forward runs what an event loop inside an action could: one window is
+    // destroyed, one closed, and a new one opens and takes an alert.
+    struct TOnRaise : QObject {
+        std::function<void()> Run;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::ZOrderChange && Run)
+                std::exchange(Run, nullptr)();
+            return false;
+        }
+    } onRaise;
+    onRaise.Run = [&] {
+        delete destroyed.data();
+        closed->close();
+        opened = f.window({"1,3", "1,4,Scan"});
+        openedRaised = std::make_unique<TRaiseCounter>(opened);
+        f.fake(opened).RaiseNewAlert("NEW");
+    };
+    a->installEventFilter(&onRaise);
+    TRaiseCounter closedRaised(closed);
+    f.fake(a).RaiseNewAlert("A");
+    f.fake(destroyed).RaiseNewAlert("D");
+    f.fake(closed).RaiseNewAlert("C");
+    ProcessPendingActions(*f.Main);
+
+    QVERIFY(!destroyed);
+    QVERIFY(opened);
+    // The closed window is not brought back, but what it queued still goes out.
+    QVERIFY(closed && closed->isHidden());
+    QCOMPARE(closedRaised.Count, 0);
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"D", "C", "NEW"}));
+    // The new window's actions ran in the same step; it ends up in front.
+    QVERIFY(!opened->HasPendingActions);
+    QCOMPARE(openedRaised->Count, 1);
+    QCOMPARE(f.Main->AlertWindows(), (QList<TAlertForm*>{a, closed, opened}));
+    QTRY_VERIFY(!closed);
+    QCOMPARE(f.Main->AlertWindows(), (QList<TAlertForm*>{a, opened}));
+}
+
+void TDispatchTest::alertsWhileAWindowIsBuiltAreActedOn() {
+    TDispatchFixture f;
+    f.link("Scan");
+    // A bad entry in the default actions: the window reports it while it is being built, and
+    // alerts come into it while the report is open.
+    const QStringList oldDefaults = DefaultWindowActions();
+    DefaultWindowActions() = {"1,4,Scan", "x"};
+    TFakeZentrikWindowX* building = nullptr;
+    f.Factory->PrepareAlertWindow = [&](TFakeZentrikWindowX& c) { building = &c; };
+    bool reportOpen = false;
+    QTimer::singleShot(0, [&] {
+        auto* report = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        reportOpen = report != nullptr;
+        building->RaiseNewAlert("EARLY");
+        // The idle step runs while the report waits, before the window is listed.
+        ProcessPendingActions(*f.Main);
+        if (report)
+            report->reject();
+    });
+    zkPrompts::SetScripted(false);
+    auto* w = new TAlertForm(f.Main.get(), f.Main.get());
+    zkPrompts::SetScripted(true);
+    DefaultWindowActions() = oldDefaults;
+    QVERIFY(reportOpen);
+    QVERIFY(f.Main->AlertWindows().contains(w));
+    QVERIFY(f.connector("Scan")->Sent.isEmpty());
+    ProcessPendingActions(*f.Main);
+    QCOMPARE(f.connector("Scan")->Sent, QStringList{"EARLY"});
 }
 
 QTEST_MAIN(TDispatchTest)

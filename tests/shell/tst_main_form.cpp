@@ -116,6 +116,7 @@ private slots:
     void creationErrorIsReportedAndWindowStillOpens();
     void activationRestoresAMinimisedWindow();
     void newAlertWindowsAreOwnedAndRinged();
+    void alertWindowsListsOnlyWholeWindows();
     void terminateEndsTheCloseQuestion();
     void requestsDuringCreationAreKept();
     void externalLinkingBringsTheWindowForward();
@@ -450,6 +451,48 @@ void TMainFormTest::newAlertWindowsAreOwnedAndRinged() {
     QCOMPARE(visited.size(), 3);
     a->close();
     QTRY_COMPARE(form.AlertWindows(), (QList<TAlertForm*>{b}));
+}
+
+void TMainFormTest::alertWindowsListsOnlyWholeWindows() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    TZentrikProMainForm form;
+    form.show();
+    // While a window is being built (its component is made in its construction), the list
+    // holds only the windows finished before it.
+    QList<qsizetype> listedWhileBuilding;
+    f.Factory->PrepareAlertWindow = [&](TFakeZentrikWindowX&) {
+        listedWhileBuilding << form.AlertWindows().size();
+    };
+    TAlertForm* a = form.NewAlertWindow();
+    TAlertForm* b = a->DuplicateWindow();
+    TAlertForm* c = form.NewAlertWindow();
+    QCOMPARE(listedWhileBuilding, (QList<qsizetype>{0, 1, 2}));
+    QCOMPARE(form.AlertWindows(), (QList<TAlertForm*>{a, b, c}));
+
+    // Being destroyed, a window is off the list before its component goes.
+    int listedWhileGoing = -1;
+    const auto watchGoing = [&](TAlertForm* w) {
+        QObject::connect(w->ZentrikWindowX->Component(), &QObject::destroyed, &form,
+                         [&, w] { listedWhileGoing = int(form.AlertWindows().count(w)); });
+    };
+    watchGoing(b);
+    delete b;
+    QCOMPARE(listedWhileGoing, 0);
+    QCOMPARE(form.AlertWindows(), (QList<TAlertForm*>{a, c}));
+
+    // A layout replaces every window: the old ones go, the new ones are listed in order.
+    TLayout layout = CollectLayout(form);
+    layout.Windows.push_back(layout.Windows.front());
+    listedWhileGoing = -1;
+    watchGoing(c);
+    ApplyLayout(form, layout);
+    QCOMPARE(listedWhileGoing, 0);
+    QCOMPARE(listedWhileBuilding.mid(3), (QList<qsizetype>{0, 1, 2}));
+    const QList<TAlertForm*> windows = form.AlertWindows();
+    QCOMPARE(windows.size(), 3);
+    for (TAlertForm* w : windows)
+        QVERIFY(w->isVisible());
 }
 
 void TMainFormTest::terminateEndsTheCloseQuestion() {
