@@ -546,9 +546,13 @@ void Save(TCache& cache, const QString& path, const QString& displayName,
         return;
     }
     // Set on the new file before it takes the old one's place, so a secret is never readable
-    // by others, whatever the old file allowed.
-    const bool saved = cache.PrivateFiles.contains(path) ? zkAtomicFile::WritePrivate(path, bytes)
-                                                         : zkAtomicFile::Write(path, bytes);
+    // by others, whatever the old file allowed. A file that holds these bytes already is left
+    // as it is: saving what did not change (the start-up layout at every start, say) then
+    // costs no flush to the disk.
+    const bool ownerOnly = cache.PrivateFiles.contains(path);
+    const bool saved =
+        zkAtomicFile::AlreadyHolds(path, bytes, ownerOnly) ||
+        (ownerOnly ? zkAtomicFile::WritePrivate(path, bytes) : zkAtomicFile::Write(path, bytes));
     if (!saved) {
         cache.Files.remove(path);
         RaiseWriteError(displayName);

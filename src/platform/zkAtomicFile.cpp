@@ -74,6 +74,31 @@ QSet<QString> OpenTemporaries;
 
 } // namespace
 
+bool AlreadyHolds(const QString& path, const QByteArray& bytes, bool ownerOnly) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st = {};
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                st.st_size == off_t(bytes.size()) &&
+                (ownerOnly ? (st.st_mode & 07777) == 0600 : (st.st_mode & 022) == 0);
+    // Compared in pieces: the file may be large, and most differ early.
+    char buffer[16384];
+    qsizetype at = 0;
+    while (same && at < bytes.size()) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 || at + got > bytes.size() ||
+            std::memcmp(buffer, bytes.constData() + at, size_t(got)) != 0)
+            same = false;
+        else
+            at += got;
+    }
+    ::close(fd);
+    return same;
+}
+
 TReplacement::~TReplacement() {
     Abandon();
 }

@@ -20,6 +20,11 @@ bool Write(const QString& path, const QByteArray& bytes, QString* problem = null
 // allowed: for files that hold secrets.
 bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem = nullptr);
 
+// True when the file (a symbolic link followed) already holds exactly these bytes, belongs to
+// this user and has the mode a replacement would give it (0600 with ownerOnly): replacing it
+// would change nothing, so a save may skip the write and its flush to the disk.
+bool AlreadyHolds(const QString& path, const QByteArray& bytes, bool ownerOnly);
+
 // One such replacement in two steps, so that the writing can happen later and on another
 // thread: Begin creates the temporary file (a folder that cannot take it fails here, at once),
 // Finish writes, flushes and renames it over the file. A replacement not finished is abandoned

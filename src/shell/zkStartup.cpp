@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cstdlib>
@@ -130,8 +131,12 @@ void RemoveStaleWriteTemporaries() {
         if (!layout.isEmpty())
             dirs << QFileInfo(layout).absolutePath();
     dirs.removeDuplicates();
-    for (const QString& dir : dirs)
-        zkAtomicFile::RemoveStaleTemporaries(dir);
+    // Looked through on another thread: nothing at start-up waits for it, and only files far
+    // older than any write under way go.
+    QThreadPool::globalInstance()->start([dirs] {
+        for (const QString& dir : dirs)
+            zkAtomicFile::RemoveStaleTemporaries(dir);
+    });
 }
 
 bool VersionAtLeast(const QString& text, int requiredMajor, int requiredMinor) {

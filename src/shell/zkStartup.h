@@ -50,7 +50,8 @@ void ShowSetAsideStoreNotice(QWidget* parent);
 // in the folders the client writes to: the installation folder, SavedWindows, the folders of
 // the layout files, the per-user store's folder and the service's list folder. Run by the
 // client that holds the lock; a temporary file younger than ten minutes may be a write still
-// under way and stays.
+// under way and stays. The folders are worked out here; they are looked through on a thread
+// of the global pool.
 void RemoveStaleWriteTemporaries();
 
 // "<executable path>.ico" as the application's icon, when it exists and loads.

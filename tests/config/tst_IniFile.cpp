@@ -391,14 +391,14 @@ private slots:
     void staleTemporariesAreCleared() {
         const QString file = path("left.zkl");
         const QStringList stale = {file + ".tmp-a1B2c3", path("other.zka") + ".tmp-Q9q9Q9"};
-        const QStringList kept = {file + ".tmp-fresh1", file + ".tmp-toolong1", file + ".tmpXabcdef",
-                                  path("plain.zkl")};
+        const QStringList kept = {file + ".tmp-fresh1", file + ".tmp-toolong1",
+                                  file + ".tmpXabcdef", path("plain.zkl")};
         for (const QString& name : stale + kept)
             WriteTextFile(name, "half a layout");
         const QByteArray oldTime = QFile::encodeName(file + ".tmp-toolong1");
         const timespec old[2] = {{1000, 0}, {1000, 0}};
-        for (const QString& name : stale + QStringList{file + ".tmpXabcdef", path("plain.zkl"),
-                                                       file + ".tmp-toolong1"})
+        for (const QString& name :
+             stale + QStringList{file + ".tmpXabcdef", path("plain.zkl"), file + ".tmp-toolong1"})
             QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(name).constData(), old, 0), 0);
         QCOMPARE(zkAtomicFile::RemoveStaleTemporaries(Dir.path()), 2);
         for (const QString& name : stale)
@@ -487,6 +487,43 @@ private slots:
         }
         zkIni::WriteValue(file, "S", "K", "1");
         QCOMPARE(QFileInfo(file).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+    }
+
+    // A batch that ends with the same bytes (a layout saved again as it was) leaves the file
+    // in place; a file whose mode a save would change, or that differs, is replaced.
+    void sameBytesAreNotWrittenAgain() {
+        const QString file = QFileInfo(path("again.zkl")).absoluteFilePath();
+        const auto inode = [&] {
+            struct stat st = {};
+            ::stat(QFile::encodeName(file).constData(), &st);
+            return st.st_ino;
+        };
+        const auto rewrite = [&](const QString& value) {
+            zkIni::BeginBatch(file);
+            zkIni::EraseSection(file, "Layout");
+            zkIni::WriteValue(file, "Layout", "AlertCount", value);
+            zkIni::CommitBatch(file, "again.zkl");
+        };
+        rewrite("2");
+        const ino_t first = inode();
+        rewrite("2");
+        QCOMPARE(inode(), first);
+        ::chmod(QFile::encodeName(file).constData(), 0664);
+        rewrite("2");
+        QVERIFY(inode() != first);
+        struct stat st = {};
+        ::stat(QFile::encodeName(file).constData(), &st);
+        QCOMPARE(st.st_mode & 07777, mode_t(0644));
+        const ino_t second = inode();
+        rewrite("3");
+        QVERIFY(inode() != second);
+        QCOMPARE(zkIni::ReadValue(file, "Layout", "AlertCount").value_or(""), QString("3"));
+        // A secret's file that others could read is made private even with the same bytes.
+        zkIni::MarkPrivate(file);
+        ::chmod(QFile::encodeName(file).constData(), 0644);
+        rewrite("3");
+        ::stat(QFile::encodeName(file).constData(), &st);
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
     }
 
     void failedWriteInReadOnlyFolder() {
