@@ -10,6 +10,8 @@
 // Windows are 320 x 200 so that 5,000 backing stores fit beside the other benchmarks; one
 // single run each (a restore of 5,000 windows is not repeated). The client runs on its
 // simulated alert service.
+// Offscreen unless the first argument is --xvfb or --xvfb-openbox (a private X server, see
+// zkBenchDisplay.h).
 #include "alerts/zkAlertForm.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
@@ -17,11 +19,13 @@
 #include "platform/zkPrompts.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
+#include "zkBenchDisplay.h"
 #include "zkBenchHome.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QWindow>
@@ -68,6 +72,8 @@ void Line(const char* what, double value, const char* unit, double base, const c
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const int code = zkBenchDisplay::RunOnDisplay(argc, argv); code >= 0)
+        return code;
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come, also into a pipe
     QTemporaryDir home, install;
     zkBenchHome::SetEnvironment(home);
@@ -91,7 +97,8 @@ int main(int argc, char** argv) {
     const QString file = install.filePath(QStringLiteral("SavedWindows/big.zkl"));
     const TSettingsStore fileStore = TSettingsStore::IniFile(file);
 
-    std::printf("a desk of %d alert windows, one run each\n", Windows);
+    std::printf("a desk of %d alert windows, one run each, on %s\n", Windows,
+                qPrintable(QGuiApplication::platformName()));
     const double save = TimeMs([&] { WriteLayout(fileStore, desk); });
     zkIni::ClearCache();
     TLayout read;

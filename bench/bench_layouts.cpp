@@ -9,6 +9,8 @@
 //      100 bare windows.
 // (a) to (c) leave out the widget work (collecting the records from the windows), which is
 // printed on its own. The client runs on its simulated alert service.
+// Offscreen unless the first argument is --xvfb or --xvfb-openbox (a private X server, see
+// zkBenchDisplay.h).
 #include "alerts/zkAlertForm.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
@@ -17,12 +19,14 @@
 #include "platform/zkPrompts.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
+#include "zkBenchDisplay.h"
 #include "zkBenchHome.h"
 #include "zkBenchTiming.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -83,6 +87,8 @@ double RawSqliteMs(const QString& file, const TLayout& layout) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const int code = zkBenchDisplay::RunOnDisplay(argc, argv); code >= 0)
+        return code;
     QTemporaryDir home, install;
     zkBenchHome::SetEnvironment(home);
     QApplication app(argc, argv);
@@ -101,7 +107,8 @@ int main(int argc, char** argv) {
     const TSettingsStore fileStore = TSettingsStore::IniFile(file);
     const TSettingsStore userStore = TSettingsStore::Registry();
 
-    std::printf("layouts of %d alert windows, median of %d runs\n", Windows, Runs);
+    std::printf("layouts of %d alert windows, median of %d runs, on %s\n", Windows, Runs,
+                qPrintable(QGuiApplication::platformName()));
     TLayout layout;
     const double collect = MedianMs([&] {
                                for (int i = 0; i < 100; ++i)

@@ -14,7 +14,10 @@
 #include <QList>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <QTimer>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace zkBenchHome {
 
@@ -39,17 +42,30 @@ inline void EnterInstallation(const QTemporaryDir& install) {
 }
 
 // Handles events until every window is shown and exposed, or the deadline passes; false then.
+// On X11 a window is exposed when the server's expose event for it has come in. It waits for
+// events rather than spinning (the X server shares the cores), and looks at each window once
+// as it comes in, so thousands of windows do not make the waiting itself quadratic.
 inline bool WaitExposed(const QList<QWidget*>& windows, int deadlineMs = 300000) {
     const QDeadlineTimer deadline(deadlineMs);
+    auto exposed = [](const QWidget* w) {
+        return w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed();
+    };
+    // Wakes the wait now and then, so the deadline is seen even when no event comes.
+    QTimer wake;
+    wake.start(100);
+    qsizetype next = 0;
     for (;;) {
-        QCoreApplication::processEvents();
-        bool all = true;
-        for (QWidget* w : windows)
-            all = all && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed();
-        if (all)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        while (next < windows.size() && exposed(windows[next]))
+            ++next;
+        // Once all were seen, every one once more: none may have gone again meanwhile.
+        if (next == windows.size() && std::all_of(windows.begin(), windows.end(), exposed))
             return true;
+        if (next == windows.size())
+            next = 0;
         if (deadline.hasExpired())
             return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 }
 

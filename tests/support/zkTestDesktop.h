@@ -18,7 +18,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-// A private X server (first free display, found by the server itself) with openbox on it.
+#include <csignal>
+#include <sys/prctl.h>
+
+// A private X server (first free display, found by the server itself) with openbox on it, or
+// with no window manager at all (windows are then mapped and exposed as the client asks).
 class TDesktop {
 public:
     ~TDesktop() {
@@ -26,11 +30,15 @@ public:
         StopProcess(Server, 3000);
     }
     // Empty when it is up; otherwise what is missing or went wrong.
-    QString Start() {
+    QString Start(bool withWindowManager = true) {
         for (const char* tool : {"Xvfb", "openbox", "xwininfo"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            if ((withWindowManager || qstrcmp(tool, "Xvfb") == 0) &&
+                QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 return QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)")
                     .arg(QString::fromLatin1(tool));
+        // Ended with whoever started it, even when that one is killed.
+        Server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        WindowManager.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         // -displayfd: the server picks a free display and writes its number to stdout.
         Server.start(QStringLiteral("Xvfb"),
                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
@@ -44,6 +52,8 @@ public:
         if (number.isEmpty())
             return QStringLiteral("Xvfb did not start");
         Display = QStringLiteral(":") + QString::fromLatin1(number);
+        if (!withWindowManager)
+            return QString();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), Display);
         WindowManager.setProcessEnvironment(env);
@@ -133,6 +143,7 @@ public:
                    "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                    "<allow own=\"*\"/></policy></busconfig>\n");
         file.close();
+        Daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         Daemon.start(QStringLiteral("dbus-daemon"),
                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
                       QStringLiteral("--print-address=1")});
