@@ -102,12 +102,17 @@ struct TPreparedDesk {
         WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), File);
         WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
         TUserStore::ResetInstance();
-        // Written twice: a layout saved over itself settles into the section order every later
-        // save keeps, so the client's save can be compared byte for byte.
+        // A layout saved over itself settles into the section order every later save keeps:
+        // saved twice, a scratch file gives the bytes the client's save must write. The desk's
+        // own file is saved once, so it holds the same layout in other bytes and a save that
+        // really happens changes it (a save of bytes already there leaves the file alone).
         QDir().mkpath(Inst.dir() + QStringLiteral("/SavedWindows"));
+        const QString settled = Inst.dir() + QStringLiteral("/SavedWindows/settled.zkl");
+        WriteLayout(TSettingsStore::IniFile(settled), Layout);
+        WriteLayout(TSettingsStore::IniFile(settled), Layout);
+        Bytes = ReadWholeFile(settled);
+        QFile::remove(settled);
         WriteLayout(TSettingsStore::IniFile(File), Layout);
-        WriteLayout(TSettingsStore::IniFile(File), Layout);
-        Bytes = ReadWholeFile(File);
     }
     TLayout read() const {
         zkIni::ClearCache();
@@ -128,6 +133,7 @@ void TLayoutE2ETest::terminateWritesBackTheSameLayout() {
     TPreparedDesk desk;
     QVERIFY(desk.Inst.isValid());
     QCOMPARE(desk.read(), desk.Layout);
+    QVERIFY(ReadWholeFile(desk.File) != desk.Bytes);
     const auto before = stampOf(desk.File);
 
     TClientRun run(desk.Inst.clientPath(), {});
