@@ -354,8 +354,14 @@ void TSymbolListEditorForm::StartFill(QStringList lines, QStringList all, bool a
     // Not edits the user could undo piece by piece (this also empties the undo history, as
     // replacing the whole text does).
     document->setUndoRedoEnabled(false);
-    if (!append)
-        SymbolsMemo->clear();
+    // Emptying a box of a million lines in one go holds the client up as long as a fill's
+    // slice ten times over: a big text is taken out in slices too, ahead of the fill.
+    if (!append) {
+        if (document->blockCount() > FillLines)
+            Fill->Clearing = true;
+        else
+            SymbolsMemo->clear();
+    }
     const unsigned generation = Generation;
     QTimer::singleShot(0, this, [this, generation] {
         if (generation == Generation)
@@ -368,7 +374,27 @@ void TSymbolListEditorForm::FillSlice() {
     clock.start();
     QTextDocument* document = SymbolsMemo->document();
     QTextCursor end(document);
-    while (Fill->Next < Fill->Lines.size()) {
+    while (Fill->Clearing) {
+        const int blocks = document->blockCount();
+        if (blocks <= ClearBlocks) {
+            SymbolsMemo->clear();
+            Fill->Clearing = false;
+            break;
+        }
+        // From the end of the line before the last ones, so no empty line is left behind.
+        QTextCursor cut(document);
+        cut.setPosition(document->findBlockByNumber(blocks - ClearBlocks).position() - 1);
+        cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        QElapsedTimer piece;
+        piece.start();
+        cut.removeSelectedText();
+        const qint64 spent = qMax<qint64>(piece.nsecsElapsed(), 1);
+        ClearBlocks =
+            int(std::clamp<qint64>(qint64(ClearBlocks) * (SliceNs / 2) / spent, 1000, 200000));
+        if (clock.nsecsElapsed() >= SliceNs)
+            break;
+    }
+    while (!Fill->Clearing && Fill->Next < Fill->Lines.size()) {
         // As many lines as fit in the slice's time, going by the pace of the last ones.
         const qsizetype count = qMin(SliceLines, Fill->Lines.size() - Fill->Next);
         QStringList part = Fill->Lines.mid(Fill->Next, count);
@@ -391,7 +417,7 @@ void TSymbolListEditorForm::FillSlice() {
         if (clock.nsecsElapsed() >= SliceNs)
             break;
     }
-    if (Fill->Next < Fill->Lines.size()) {
+    if (Fill->Clearing || Fill->Next < Fill->Lines.size()) {
         const unsigned generation = Generation;
         QTimer::singleShot(0, this, [this, generation] {
             if (generation == Generation)

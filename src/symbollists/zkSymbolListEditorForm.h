@@ -100,12 +100,14 @@ private:
         qsizetype Next = 0;
         int Caret = -1; // -1: the start, as after a replacement
         bool Focus = false;
+        bool Clearing = false; // the old text is still being taken out, from the end
     };
     unsigned Generation = 0;
     bool Working = false;
     std::optional<QStringList> Pending; // what the memo holds once a fill has ended
     std::optional<TFill> Fill;
     qsizetype SliceLines = 2000;
+    int ClearBlocks = 20000; // lines taken out at once while clearing
 
     ISymbolListEditorOwner* Owner = nullptr;
     QPointer<QWidget> OwnerWindow; // null once the owner is gone

@@ -230,6 +230,35 @@ private slots:
         QTest::qWait(50);
     }
 
+    // A big text replaced by another: the old one is taken out in slices ahead of the new one,
+    // and nothing of it stays behind, not even an empty line; stopped half-way, the memo's
+    // lines are still the new ones.
+    void bigTextReplacedByAnother() {
+        TFixture f;
+        auto lines = [](const char* prefix, int count) {
+            QStringList result;
+            for (int i = 0; i < count; ++i)
+                result << QString("%1%2").arg(prefix).arg(i);
+            return result;
+        };
+        const QStringList first = lines("A", 3 * Many), second = lines("B", Many);
+        f.Editor->SetMemoLines(first);
+        QVERIFY(f.waitIdle());
+        f.Editor->SetMemoLines(second);
+        QCOMPARE(f.Editor->MemoLines(), second);
+        QVERIFY(f.waitIdle());
+        const QTextDocument* document = f.Editor->SymbolsMemo->document();
+        QCOMPARE(document->blockCount(), int(second.size()));
+        QCOMPARE(document->toPlainText(), second.join('\n'));
+
+        f.Editor->SetMemoLines(first);
+        QVERIFY(f.waitIdle());
+        f.Editor->SetMemoLines(second);
+        QCoreApplication::processEvents(); // a slice or two
+        f.Editor->CancelButtonClick();
+        QCOMPARE(f.Editor->MemoLines(), second);
+    }
+
     // Insert From File of a big file: the old text first, then the file's lines sorted and
     // without repeats (letter case ignored), the caret where the old text ended.
     void insertGoesAfterTheOldText() {
