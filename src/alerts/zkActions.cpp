@@ -67,19 +67,13 @@ void TActionTable::Append(const QString& trigger, const QString& kind, const QSt
 }
 
 void TPendingActions::Clear() {
-    Kind.clear();
-    Parameter.clear();
     KindValue.clear();
+    Parameter.clear();
 }
 
-void TPendingActions::Append(const QString& kind, const QString& parameter) {
-    Append(kind, parameter, ActionKindValue(kind));
-}
-
-void TPendingActions::Append(const QString& kind, const QString& parameter, int kindValue) {
-    Kind.append(kind);
-    Parameter.append(parameter);
+void TPendingActions::Append(int kindValue, const QString& parameter) {
     KindValue.append(kindValue);
+    Parameter.append(parameter);
 }
 
 void SplitActionField(const QString& text, QString& field, QString& rest) {

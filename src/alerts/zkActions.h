@@ -31,15 +31,13 @@ struct TActionTable {
 
 // Kind and parameter of actions the alert handlers left for the idle step.
 struct TPendingActions {
-    QStringList Kind;
-    QStringList Parameter;
     QList<int> KindValue; // as in TActionTable
+    QStringList Parameter;
 
     void Clear();
-    void Append(const QString& kind, const QString& parameter);
-    void Append(const QString& kind, const QString& parameter, int kindValue);
-    qsizetype Count() const { return Kind.size(); }
-    bool IsEmpty() const { return Kind.isEmpty(); }
+    void Append(int kindValue, const QString& parameter);
+    qsizetype Count() const { return KindValue.size(); }
+    bool IsEmpty() const { return KindValue.isEmpty(); }
 };
 
 // An action's kind text as a number; 0 when it is not one.

@@ -75,7 +75,7 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
         // Entries of other kinds would do nothing here nor in the idle step; left out, they
         // cannot pile up in a window that never has anything else pending.
         if (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind)
-            pending.Append(table.Kind[i], table.Parameter[i], kind);
+            pending.Append(kind, table.Parameter[i]);
     }
     // "Mute Sounds": the alert's sounds are dropped, not kept for later.
     const bool muted = form.Desk && form.Desk->Windows().SoundsAreMuted();
@@ -119,7 +119,7 @@ void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
     if (row < 0)
         return;
     TPendingActions& pending = form.PendingActions;
-    pending.Append(table.Kind[row], table.Parameter[row], table.KindValue[row]);
+    pending.Append(table.KindValue[row], table.Parameter[row]);
     // A selection only sends; it never plays a sound.
     if (pending.KindValue.last() == SendSymbolKind) {
         if (TGenericConnectorForm* connectors = Connectors(form))

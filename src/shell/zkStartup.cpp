@@ -241,9 +241,9 @@ void LoadApplicationIcon() {
     if (images.isEmpty())
         return;
     // Every size in the file, so the taskbar and title bars each pick the best one.
-    QIcon icon(QPixmap::fromImage(images.first()));
-    for (qsizetype i = 1; i < images.size(); ++i)
-        icon.addPixmap(QPixmap::fromImage(images[i]));
+    QIcon icon;
+    for (const QImage& image : images)
+        icon.addPixmap(QPixmap::fromImage(image));
     QApplication::setWindowIcon(icon);
 }
 

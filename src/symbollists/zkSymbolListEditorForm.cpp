@@ -46,6 +46,12 @@ constexpr qint64 SmallFileBytes = 64 * 1024;
 // What one slice of a fill may take, so that the rest of the client keeps running.
 constexpr qint64 SliceNs = 12 * 1000 * 1000;
 
+// How many lines the next piece of a slice takes: about half a slice's time at the pace of the
+// last piece, which did `done` lines in `spentNs`.
+qint64 NextPiece(qint64 done, qint64 spentNs, qint64 least, qint64 most) {
+    return std::clamp<qint64>(done * (SliceNs / 2) / qMax<qint64>(spentNs, 1), least, most);
+}
+
 // The memo's document ends a line at these wherever they are inserted, and hands U+2028 and
 // U+00A0 back as a line break and a blank in its plain text. The memo's lines are read block
 // by block instead, and a line that holds one of these shows a stand-in that carries the
@@ -388,9 +394,7 @@ void TSymbolListEditorForm::FillSlice() {
         QElapsedTimer piece;
         piece.start();
         cut.removeSelectedText();
-        const qint64 spent = qMax<qint64>(piece.nsecsElapsed(), 1);
-        ClearBlocks =
-            int(std::clamp<qint64>(qint64(ClearBlocks) * (SliceNs / 2) / spent, 1000, 200000));
+        ClearBlocks = int(NextPiece(ClearBlocks, piece.nsecsElapsed(), 1000, 200000));
         if (clock.nsecsElapsed() >= SliceNs)
             break;
     }
@@ -412,8 +416,7 @@ void TSymbolListEditorForm::FillSlice() {
         end.insertText(text);
         MarkStandIns(document, standIns);
         Fill->Next += count;
-        const qint64 spent = qMax<qint64>(piece.nsecsElapsed(), 1);
-        SliceLines = qsizetype(std::clamp<qint64>(count * (SliceNs / 2) / spent, 200, 50000));
+        SliceLines = qsizetype(NextPiece(count, piece.nsecsElapsed(), 200, 50000));
         if (clock.nsecsElapsed() >= SliceNs)
             break;
     }
