@@ -93,7 +93,17 @@ void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
         QThread::msleep(1000);
         captions = desktop.ShownCaptions();
         for (const QString& c : expectedCaptions)
-            QVERIFY2(captions.contains(c), qPrintable(captions.join(QStringLiteral(" | "))));
+            QVERIFY2(
+                captions.contains(c),
+                qPrintable(
+                    QStringLiteral("run %1: %2 missing from [%3]; client %4; "
+                                   "stderr:\n%5\nwindows:\n%6")
+                        .arg(run)
+                        .arg(c, captions.join(QStringLiteral(" | ")),
+                             client.process().state() == QProcess::NotRunning
+                                 ? QStringLiteral("ended with %1").arg(client.process().exitCode())
+                                 : QStringLiteral("running"),
+                             QString::fromLocal8Bit(client.stdErr()), desktop.Windows())));
         // Each window's caption is its own: nothing appended.
         for (const QString& c : std::as_const(captions))
             QVERIFY2(!c.contains(QStringLiteral(" \u2014 ")), qPrintable(c));
