@@ -141,7 +141,14 @@ TExternalLinkList::TConnector TGenericConnectorForm::MakeConnector(const QString
     connector->SetLinkName(name);
     connector->InitializeConnector();
     // Not made current: the list on show stays in front (the very first one is the only one).
+    // The stack shows its first widget, which lays the component out, text and all; while this
+    // window is hidden (it is, at start-up) that waits until the window is shown.
+    QLayout* own = isVisible() ? nullptr : connector->layout();
+    if (own)
+        own->setEnabled(false);
     ConnectorsStack->addWidget(connector.get());
+    if (own)
+        own->setEnabled(true);
     IZentrikGenericConnector2X* component = connector->Component();
     return {std::unique_ptr<QObject>(connector.release()), component};
 }

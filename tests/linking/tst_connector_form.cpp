@@ -117,6 +117,7 @@ private slots:
     }
 
     void firstShowAndClose();
+    void listMadeHiddenIsLaidOutWhenShown();
     void listsFromActionsAndShowList();
     void createNewListProposesTheNextFreeName();
     void deleteAsksAndDropsTheList();
@@ -154,6 +155,22 @@ void TConnectorFormTest::firstShowAndClose() {
     form.show();
     QCOMPARE(form.LinkList.Count(), 1);
     QCOMPARE(form.LinkList.Find("MAIN LIST")->PendingSymbols, QStringList{"AAPL"});
+}
+
+void TConnectorFormTest::listMadeHiddenIsLaidOutWhenShown() {
+    // As at start-up: the main list is made while the window is hidden, shown much later.
+    Factory->ConnectorFaces = true;
+    Form = std::make_unique<TGenericConnectorForm>(nullptr);
+    Form->FormShow();
+    QWidget* connector = Form->FrontConnector();
+    QVERIFY(connector->layout()->isEnabled());
+    Form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+    const QWidget* face = fake(Form->FrontConnector())->Face;
+    QVERIFY(face);
+    QCOMPARE(face->parentWidget(), connector);
+    QVERIFY(face->isVisible());
+    QCOMPARE(face->geometry(), connector->rect());
 }
 
 void TConnectorFormTest::listsFromActionsAndShowList() {

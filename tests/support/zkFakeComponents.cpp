@@ -3,6 +3,8 @@
 #include "components/zkSimAlertModel.h"
 #include "platform/zkErrors.h"
 
+#include <QLabel>
+
 #include <algorithm>
 
 namespace {
@@ -394,6 +396,8 @@ TFakeComponentFactory::CreateZentrikGenericConnector2X() {
     if (FailCreation)
         throw EComponentError(QStringLiteral("Class not registered"));
     auto connector = std::make_unique<TFakeConnector>();
+    if (ConnectorFaces)
+        connector->Face = new QLabel(QStringLiteral("No program linked."));
     Connectors.append(connector.get());
     return connector;
 }

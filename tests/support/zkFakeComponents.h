@@ -263,7 +263,8 @@ public:
 class TFakeConnector : public IZentrikGenericConnector2X {
     Q_OBJECT
 public:
-    QWidget* Widget() override { return nullptr; }
+    QWidget* Widget() override { return Face; }
+    QWidget* Face = nullptr; // taken over by the wrapper that hosts it
     QString Symbol() const override { return FSymbol; }
     void SetSymbol(const QString& symbol) override { FSymbol = symbol; }
     bool AutoSave() const override { return FAutoSave; }
@@ -301,6 +302,8 @@ public:
     QList<QPointer<TFakeStatusBarX>> StatusBars;
     QList<QPointer<TFakeNetRequestX>> NetRequests;
     QList<QPointer<TFakeConnector>> Connectors;
+    // Connectors made from here on show a face of their own (a label) in their wrapper.
+    bool ConnectorFaces = false;
     // The symbol-list server new connections use.
     std::shared_ptr<TFakeListServer> Server = std::make_shared<TFakeListServer>();
 
