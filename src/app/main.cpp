@@ -22,6 +22,7 @@
 #include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSessionManager>
 #include <QTimer>
 
@@ -57,6 +58,9 @@ int main(int argc, char** argv) {
     std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
     noDisplay.reset();
+    warmup.StartFontDatabase();
+    // Whatever way main() ends, the warm-up is over before the application object goes.
+    const auto warmupEnded = qScopeGuard([&warmup] { warmup.Wait(); });
     QCoreApplication::setApplicationName(QStringLiteral("velquist"));
     zkPrompts::InitFromEnvironment();
 

@@ -2,10 +2,12 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkWarmup.h"
 #include "shell/zkStartup.h"
 #include "zkTestSupport.h"
 
 #include <QDir>
+#include <QFontDatabase>
 #include <QIcon>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -23,6 +25,7 @@ private slots:
     void damagedStoreIsToldOnce();
     void urlArgumentsAreWipedFromMemory();
     void applicationIconHasEverySize();
+    void warmupEndsWhetherOrNotTheFontDatabaseWasStarted();
 };
 
 void TStartupTest::versionAtLeast_data() {
@@ -177,6 +180,22 @@ void TStartupTest::applicationIconHasEverySize() {
     StartReadingApplicationIcon();
     LoadApplicationIcon();
     QCOMPARE(QApplication::windowIcon().availableSizes(), QList<QSize>{QSize(8, 8)});
+}
+
+void TStartupTest::warmupEndsWhetherOrNotTheFontDatabaseWasStarted() {
+    // A start that ends early (another client runs, no display) never asks for the database:
+    // its warm-up must still end, also when waited for more than once.
+    { TStartupWarmup ended; }
+    {
+        TStartupWarmup waited;
+        waited.Wait();
+        waited.Wait();
+    }
+    TStartupWarmup warmup;
+    warmup.StartFontDatabase();
+    warmup.StartFontDatabase();
+    warmup.Wait();
+    QVERIFY(!QFontDatabase::families().isEmpty());
 }
 
 QTEST_MAIN(TStartupTest)
