@@ -28,7 +28,7 @@ public:
     // The connector window that serves the link lists; nullptr while there is none.
     virtual TGenericConnectorForm* ConnectorWindow() const = 0;
     // The shared Actions dialog; nullptr while there is none.
-    virtual TActionsForm* ActionsDialog() const = 0;
+    virtual TActionsForm* ActionsDialog() = 0;
     // Where the windows' desktop notifications go; nullptr while there is none.
     virtual TAlertNotifier* AlertNotifications() const = 0;
     // A window took a new alert that runs its actions (the desk counts those the user has

@@ -299,7 +299,6 @@ void TZentrikProMainForm::FormCreate() {
 
     // 9. Companions, created once and shown or hidden from then on.
     SymbolListsForm = new TSymbolListsForm(this);
-    ActionsForm = new TActionsForm(this, this);
     ConnectorForm = new TGenericConnectorForm(this);
     // What showing it does at once, without the show: its main list's connector exists, so
     // linked programs find it. Its windows need no native window here (links go through the
@@ -678,6 +677,13 @@ void TZentrikProMainForm::LoginMenuItemClick() {
     LoginForm->show();
     LoginForm->raise();
     LoginForm->activateWindow();
+}
+
+TActionsForm* TZentrikProMainForm::ActionsDialog() {
+    // Built when first opened, as the Options dialog: most sessions never edit actions.
+    if (!ActionsForm)
+        ActionsForm = new TActionsForm(this, this);
+    return ActionsForm;
 }
 
 void TZentrikProMainForm::OptionsMenuItemClick() {

@@ -117,7 +117,7 @@ public:
     void AlertWindowReady(TAlertForm& window) override;
     void AlertWindowGone(TAlertForm& window) override;
     TGenericConnectorForm* ConnectorWindow() const override { return ConnectorForm; }
-    TActionsForm* ActionsDialog() const override { return ActionsForm; }
+    TActionsForm* ActionsDialog() override;
     TAlertNotifier* AlertNotifications() const override { return AlertNotifier; }
     void CountNewAlert() override;
     IAlertLog* AlertLog() const override;

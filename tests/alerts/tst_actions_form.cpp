@@ -52,7 +52,7 @@ struct TActionsFixture {
         TActionsForm::SoundDevicePresent = [] { return true; };
         Main = std::make_unique<TZentrikProMainForm>();
         Main->ConnectorForm->EnsureListsForActions({"1,4,Scan", "1,4,Other"});
-        Dialog = Main->ActionsForm;
+        Dialog = Main->ActionsDialog();
     }
     ~TActionsFixture() {
         Main.reset();

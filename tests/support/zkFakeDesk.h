@@ -34,7 +34,7 @@ public:
         return w;
     }
     TGenericConnectorForm* ConnectorWindow() const override { return Connectors; }
-    TActionsForm* ActionsDialog() const override { return nullptr; }
+    TActionsForm* ActionsDialog() override { return nullptr; }
     TAlertNotifier* AlertNotifications() const override { return Notifier; }
     void CountNewAlert() override { ++NewAlerts; }
     IAlertLog* AlertLog() const override { return Log; }
