@@ -27,7 +27,7 @@ public:
     virtual TAlertForm* NewAlertWindow() = 0;
     // The connector window that serves the link lists; nullptr while there is none.
     virtual TGenericConnectorForm* ConnectorWindow() const = 0;
-    // The shared Actions dialog; nullptr while there is none.
+    // The shared Actions dialog, built when first asked for; nullptr where the desk has none.
     virtual TActionsForm* ActionsDialog() = 0;
     // Where the windows' desktop notifications go; nullptr while there is none.
     virtual TAlertNotifier* AlertNotifications() const = 0;
