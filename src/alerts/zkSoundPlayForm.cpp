@@ -40,9 +40,6 @@ TSoundPlayForm::TSoundPlayForm(QWidget* parent)
     layout->addWidget(PlayLog);
     FBusy = false;
     InstallApplicationBeep();
-    // The audio back end is set up here, on the user-interface thread, before any sound thread
-    // asks it for the devices.
-    WaveOutDeviceCount();
     if (!TheSoundPlayForm)
         TheSoundPlayForm = this;
 }

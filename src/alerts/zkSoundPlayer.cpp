@@ -3,21 +3,16 @@
 #include "zkSoundSetup.h"
 
 #include "platform/zkPulseAudio.h"
+#include "platform/zkSndfile.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QMediaDevices>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QThreadPool>
 #include <QtEndian>
-
-#include <sndfile.h>
 
 #include <memory>
 #include <vector>
@@ -128,11 +123,14 @@ public:
     explicit TCaptureOutput(QString dir) : Dir(std::move(dir)) {}
     ~TCaptureOutput() override {
         if (File)
-            sf_close(File);
+            Api->sf_close(File);
         if (!TempName.isEmpty())
             QFile::remove(TempName);
     }
     bool Start(int sampleRate) override {
+        Api = Sndfile();
+        if (!Api)
+            return false;
         SampleRate = sampleRate;
         Clock.start();
         QDir().mkpath(Dir);
@@ -141,17 +139,17 @@ public:
         info.samplerate = sampleRate;
         info.channels = 2;
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        File = sf_open(QFile::encodeName(TempName).constData(), SFM_WRITE, &info);
+        File = Api->sf_open(QFile::encodeName(TempName).constData(), SFM_WRITE, &info);
         return File != nullptr;
     }
     bool PlayFrames(const int16_t* frames, sf_count_t count, const std::atomic_bool*) override {
         Frames += count;
-        return sf_writef_short(File, frames, count) == count;
+        return Api->sf_writef_short(File, frames, count) == count;
     }
     bool Finish(const std::atomic_bool* stop) override {
         // Like a speaker, the folder takes as long as the sound lasts.
         WaitUntil(Clock, Frames * 1000 / SampleRate, stop);
-        const bool closed = sf_close(File) == 0;
+        const bool closed = Api->sf_close(File) == 0;
         File = nullptr;
         if (!closed)
             return false;
@@ -165,98 +163,15 @@ public:
 private:
     QString Dir;
     QString TempName;
+    const TSndfileApi* Api = nullptr;
     SNDFILE* File = nullptr;
     int SampleRate = 1;
     qint64 Frames = 0;
     QElapsedTimer Clock;
 };
 
-// Plays the frames through Qt's default output device, where no PulseAudio server answers. Runs on
-// the calling thread without an event loop: writes go straight into the sink's buffer as room
-// appears.
-class TSinkOutput final : public TFrameOutput {
-public:
-    ~TSinkOutput() override {
-        if (Sink)
-            Sink->stop();
-    }
-    bool Start(int sampleRate) override {
-        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull())
-            return false;
-        QAudioFormat format;
-        format.setSampleRate(sampleRate);
-        format.setChannelCount(2);
-        format.setSampleFormat(QAudioFormat::Int16);
-        if (!device.isFormatSupported(format))
-            return false;
-        BytesPerSecond = qint64(sampleRate) * 4;
-        Sink = std::make_unique<QAudioSink>(device, format);
-        // Half a second ahead: a busy machine that wakes this thread late does not starve the
-        // device. The sound still starts at once; only its tail waits in the buffer.
-        Sink->setBufferSize(int(BytesPerSecond / 2) & ~3);
-        Device = Sink->start();
-        return Device && Sink->error() == QAudio::NoError;
-    }
-    bool PlayFrames(const int16_t* frames, sf_count_t count,
-                    const std::atomic_bool* stop) override {
-        const char* data = reinterpret_cast<const char*>(frames);
-        qint64 left = qint64(count) * 4;
-        // A device that takes nothing for a few seconds has gone away.
-        QDeadlineTimer stalled(3000);
-        while (left > 0) {
-            if (Stopped(stop))
-                return true;
-            if (Sink->error() != QAudio::NoError && Sink->error() != QAudio::UnderrunError)
-                return false;
-            const qint64 room = qMin(Sink->bytesFree(), left) & ~qint64(3);
-            if (room <= 0) {
-                if (stalled.hasExpired())
-                    return false;
-                QThread::msleep(5);
-                continue;
-            }
-            const qint64 written = Device->write(data, room);
-            if (written < 0)
-                return false;
-            if (Written == 0 && written > 0)
-                Clock.start();
-            Written += written;
-            data += written;
-            left -= written;
-            if (written > 0)
-                stalled.setRemainingTime(3000);
-        }
-        return true;
-    }
-    bool Finish(const std::atomic_bool* stop) override {
-        // The sound has ended when the device has played all that was written. The sink's own
-        // signals of that (underrun, idle) need an event loop, which this thread has not, so
-        // ask for the played time instead. A device that stops playing is given up on once
-        // the sound, its buffer and a second more have passed.
-        const qint64 writtenUs = BytesPerSecond > 0 ? Written * 1000000 / BytesPerSecond : 0;
-        const qint64 bufferMs =
-            BytesPerSecond > 0 ? qint64(Sink->bufferSize()) * 1000 / BytesPerSecond : 0;
-        const qint64 giveUpMs = writtenUs / 1000 + bufferMs + 1000;
-        while (!Stopped(stop) && Sink->processedUSecs() < writtenUs &&
-               Sink->state() == QAudio::ActiveState && Clock.elapsed() < giveUpMs)
-            QThread::msleep(5);
-        const bool ok = Sink->error() == QAudio::NoError || Sink->error() == QAudio::UnderrunError;
-        Sink->stop();
-        Sink.reset();
-        return ok;
-    }
-
-private:
-    std::unique_ptr<QAudioSink> Sink;
-    QIODevice* Device = nullptr;
-    qint64 BytesPerSecond = 0;
-    qint64 Written = 0;  // bytes
-    QElapsedTimer Clock; // from the first write
-};
-
 // Plays the frames through the PulseAudio server, which starts them at once and tells when the
-// last has been played (see platform/zkPulseAudio.h for why Qt's output does neither on time).
+// last has been played (see platform/zkPulseAudio.h for how).
 class TPulseOutput final : public TFrameOutput {
 public:
     bool Start(int sampleRate) override {
@@ -273,12 +188,10 @@ private:
     std::unique_ptr<zkPulse::TPlayback> Playback;
 };
 
-// The speakers: PulseAudio where a server answers, otherwise Qt's default output device.
+// The speakers: the PulseAudio server, the desktop's sound server (Qt's own audio output goes
+// through it too on this platform, so there is nothing else to fall back on).
 std::unique_ptr<TFrameOutput> StartSpeakerOutput(int sampleRate) {
     std::unique_ptr<TFrameOutput> output = std::make_unique<TPulseOutput>();
-    if (output->Start(sampleRate))
-        return output;
-    output = std::make_unique<TSinkOutput>();
     if (output->Start(sampleRate))
         return output;
     return nullptr;
@@ -289,17 +202,20 @@ std::unique_ptr<TFrameOutput> StartSpeakerOutput(int sampleRate) {
 bool PlayWaveFile(const QString& path, TChannelLevels levels, const std::atomic_bool* stop) {
     if (!LooksLikeCompleteWave(path))
         return false;
+    const TSndfileApi* sndfile = Sndfile();
+    if (!sndfile)
+        return false;
     SF_INFO info{};
-    SNDFILE* raw = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    SNDFILE* raw = sndfile->sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!raw)
         return false;
-    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> sound(raw, sf_close);
+    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> sound(raw, sndfile->sf_close);
     const int major = info.format & SF_FORMAT_TYPEMASK;
     if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64) ||
         info.channels <= 0 || info.samplerate <= 0)
         return false;
     // Float samples outside -1..1 clip instead of wrapping round.
-    sf_command(raw, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    sndfile->sf_command(raw, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
     std::unique_ptr<TFrameOutput> output;
     const QString captureDir = AudioOutDir();
@@ -319,7 +235,7 @@ bool PlayWaveFile(const QString& path, TChannelLevels levels, const std::atomic_
     const int32_t left = levels.Left;
     const int32_t right = levels.Right;
     while (!Stopped(stop)) {
-        const sf_count_t frames = sf_readf_short(raw, in.data(), BlockFrames);
+        const sf_count_t frames = sndfile->sf_readf_short(raw, in.data(), BlockFrames);
         if (frames <= 0)
             break;
         for (sf_count_t i = 0; i < frames; ++i) {
@@ -367,12 +283,16 @@ QString AudioOutDir() {
 int WaveOutDeviceCount() {
     if (!AudioOutDir().isEmpty())
         return 1;
-    return int(QMediaDevices::audioOutputs().size());
+    return zkPulse::OutputCount();
 }
 
 void PrepareSoundOutput() {
-    if (AudioOutDir().isEmpty())
-        zkPulse::Prepare();
+    // Loading the libraries takes a few milliseconds the user-interface thread need not wait.
+    QThreadPool::globalInstance()->start([capture = !AudioOutDir().isEmpty()] {
+        Sndfile();
+        if (!capture)
+            zkPulse::Prepare();
+    });
 }
 
 bool HasSoundDevice() {

@@ -14,12 +14,17 @@
 
 namespace zkPulse {
 
-// Connects to the server in the background and opens the corked stream, so the first sound is
-// on time too. Returns at once; does nothing when already connected or connecting.
+// Loads the PulseAudio library, connects to the server in the background and opens the corked
+// stream, so the first sound is on time too. Returns once the connection is under way; does
+// nothing when already connected or connecting.
 void Prepare();
 
 // Whether the connection is up with its corked stream in place (tests, benchmarks).
 bool Ready();
+
+// The server's output devices (sinks); 0 where no server answers. Blocks while a server is
+// still being connected to, so not for the user-interface thread at start-up.
+int OutputCount();
 
 // Closes the connection (tests; the process's end closes it anyway).
 void Shutdown();

@@ -32,6 +32,7 @@ private slots:
     void standbyStreamPlaysNothing();
     void quickAlertsOfOneSoundMerge();
     void newServerIsUsedOnTime();
+    void deviceCountFollowsTheServer();
 
 private:
     // A tone of the given length, 44.1 kHz stereo.
@@ -199,6 +200,26 @@ void TSoundPulseTest::quickAlertsOfOneSoundMerge() {
     QTest::qWait(500);
     QVERIFY(!player.Busy());
     QCOMPARE(ended.size(), 2);
+}
+
+void TSoundPulseTest::deviceCountFollowsTheServer() {
+    // The private server has its one null sink; a sink added or taken away while the client
+    // runs is counted without a new connection.
+    QCOMPARE(WaveOutDeviceCount(), 1);
+    QVERIFY(HasSoundDevice());
+    const QString module = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                  QStringLiteral("sink_name=second")})
+                               .trimmed();
+    QVERIFY2(!module.isEmpty(), "pactl could not add a sink");
+    QTRY_COMPARE(WaveOutDeviceCount(), 2);
+    pactl({QStringLiteral("unload-module"), module});
+    QTRY_COMPARE(WaveOutDeviceCount(), 1);
+    // No server: no device, so an alert sounds as the standard beep.
+    Daemon->stop();
+    QTRY_COMPARE(WaveOutDeviceCount(), 0);
+    QVERIFY(!HasSoundDevice());
+    QVERIFY2(Daemon->start(), "the PulseAudio daemon did not come up again");
+    QTRY_COMPARE(WaveOutDeviceCount(), 1);
 }
 
 QTEST_MAIN(TSoundPulseTest)
