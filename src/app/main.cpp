@@ -28,6 +28,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -156,7 +157,15 @@ int main(int argc, char** argv) {
     mainForm->show();
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
-    QTimer::singleShot(0, &app, [] { PrepareSoundOutput(); });
+    // The sound libraries are loaded once the first windows are up and the client first waits for
+    // events: nothing before that needs them, and a sound comes no sooner than the first alert.
+    auto soundsPrepared = std::make_shared<QMetaObject::Connection>();
+    *soundsPrepared =
+        QObject::connect(QAbstractEventDispatcher::instance(),
+                         &QAbstractEventDispatcher::aboutToBlock, &app, [soundsPrepared] {
+                             QObject::disconnect(*soundsPrepared);
+                             PrepareSoundOutput();
+                         });
     zkTestSteps::StartFromEnvironment();
     // Start-up is over once the event loop runs.
     QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });
