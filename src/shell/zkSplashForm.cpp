@@ -160,13 +160,17 @@ QImage CutOutPicture(const QImage& picture, std::optional<QRgb> cutOut) {
     // Every pixel ends up either fully opaque or fully clear (all zero), which is valid
     // premultiplied data and draws without conversion.
     QImage out(image.size(), QImage::Format_ARGB32_Premultiplied);
-    const QRgb key = cutOut.value_or(0) & RGB_MASK;
-    for (int y = 0; y < image.height(); ++y) {
+    // No key at all: a value no pixel's colour part can equal.
+    const QRgb key = cutOut ? (*cutOut & RGB_MASK) : 0xFF000000u;
+    // The sizes are read once: the inner loop then has no calls and the compiler vectorises it.
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
         const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             const QRgb rgb = in[x] & RGB_MASK;
-            row[x] = cutOut && rgb == key ? 0 : (rgb | 0xFF000000u);
+            row[x] = rgb == key ? 0 : (rgb | 0xFF000000u);
         }
     }
     return out;
