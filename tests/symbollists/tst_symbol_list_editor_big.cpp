@@ -1,7 +1,7 @@
 // The symbol list editor on lists and files too big to handle at once: the work goes to a
 // worker thread and the memo is filled in slices. Results must be those of the small path.
-#include "platform/zkPrompts.h"
 #include "config/zkLayoutSettings.h"
+#include "platform/zkPrompts.h"
 #include "symbollists/zkSymbolListEditorForm.h"
 #include "symbollists/zkSymbolListModel.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
@@ -109,6 +109,9 @@ private slots:
         QVERIFY(f.waitIdle());
         QCOMPARE(f.Editor->MemoLines(), lines);
         QVERIFY(!f.Editor->SymbolsMemo->isReadOnly());
+        // The editor lets go of its copy on a worker thread: the lines given stay as they were.
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(lines, MixedLines(Many));
 
         const QStringList expected = NormalizeSymbolLines(lines);
         QVERIFY(expected.size() > 10000);
