@@ -567,32 +567,37 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
         return;
     }
     StopWork();
-    // The old text stays in the memo (or in Pending); the file's lines go after it.
-    auto oldCount = std::make_shared<qsizetype>(0);
+    // The old text stays in the memo (or in Pending); the file's lines go after it. What the
+    // worker makes of the lines besides is a copy of a million lines less here.
+    struct TInserted {
+        QStringList Lines;
+        qsizetype OldLength = 0; // of the old lines joined by line breaks
+    };
+    auto inserted = std::make_shared<TInserted>();
     RunInBackground(
-        [fileName, oldCount, text = TakeMemoText()] {
-            TSymbolSet inserted;
-            inserted.Assign(LoadSymbolFile(fileName));
+        [fileName, inserted, text = TakeMemoText()] {
+            TSymbolSet set;
+            set.Assign(LoadSymbolFile(fileName));
             QStringList all = text.Resolve();
-            *oldCount = all.size();
-            return all + inserted.Strings();
+            for (const QString& line : std::as_const(all))
+                inserted->OldLength += line.size() + 1;
+            inserted->OldLength = qMax<qsizetype>(inserted->OldLength - 1, 0);
+            inserted->Lines = set.Strings();
+            return all + inserted->Lines;
         },
-        [this, fileName, oldCount](QStringList all) {
+        [this, fileName, inserted](QStringList all) {
             LastFileName = fileName;
-            const QStringList inserted = all.mid(*oldCount);
             if (Pending) {
                 // Not all in the memo yet: filled again from the start, the caret where the
                 // old text ends.
-                const int oldLength =
-                    int(QStringList(all.mid(0, *oldCount)).join(QLatin1Char('\n')).size());
                 StopWork();
-                StartFill(all, all, false, oldLength);
+                StartFill(all, all, false, int(inserted->OldLength));
                 Fill->Focus = true;
                 return;
             }
             QTextDocument* document = SymbolsMemo->document();
             const int oldLength = document->characterCount() - 1;
-            if (inserted.isEmpty()) {
+            if (inserted->Lines.isEmpty()) {
                 // The lines set anew, as always: a break at the very end goes.
                 if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
                     QTextCursor cut(document);
@@ -605,7 +610,7 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
                 SymbolsMemo->setFocus();
                 return;
             }
-            StartFill(inserted, all, true, oldLength);
+            StartFill(std::exchange(inserted->Lines, {}), all, true, oldLength);
         });
 }
 

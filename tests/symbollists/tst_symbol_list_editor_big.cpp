@@ -298,6 +298,17 @@ private slots:
         QCOMPARE(f.Editor->MemoLines(), big + set.Strings());
         QCOMPARE(f.Editor->SymbolsMemo->textCursor().position(), int(big.join('\n').size()));
 
+        // The same with empty lines and characters that stand in the memo for others: the
+        // caret goes by the old lines' own length.
+        const QStringList mixed = MixedLines(Many);
+        f.Editor->SetMemoLines(mixed);
+        QVERIFY(f.Editor->Busy());
+        zkPrompts::SetNextFileName(path);
+        f.Editor->InsertFromFileButtonClick();
+        QVERIFY(f.waitIdle());
+        QCOMPARE(f.Editor->MemoLines(), mixed + set.Strings());
+        QCOMPARE(f.Editor->SymbolsMemo->textCursor().position(), int(mixed.join('\n').size()));
+
         // A file that cannot be read: reported, the memo as it was.
         const QStringList before = f.Editor->MemoLines();
         zkPrompts::SetNextFileName(SavedWindowsDir() + "/missing.txt");
