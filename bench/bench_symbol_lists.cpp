@@ -17,6 +17,7 @@
 #include "components/zkComponents.h"
 #include "components/zkSimService.h"
 #include "components/zkSimSymbolLists.h"
+#include "platform/zkMemory.h"
 #include "platform/zkPrompts.h"
 #include "symbollists/zkSymbolListEditorForm.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
@@ -178,6 +179,7 @@ void ReportFloor(double ms, double floorMs) {
 } // namespace
 
 int main(int argc, char** argv) {
+    zkMemory::SetAllocatorThresholds(); // as the client does first thing
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;

@@ -7,6 +7,7 @@
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
 #include "platform/zkInstance.h"
+#include "platform/zkMemory.h"
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkSignals.h"
@@ -47,6 +48,7 @@ constexpr const char* UsageText =
 
 int main(int argc, char** argv) {
     const long long mainAt = MonotonicNs();
+    zkMemory::SetAllocatorThresholds();
     // A link may carry a password, and every user can read our command line: it goes before
     // anything else runs (Qt's set-up alone takes tens of milliseconds).
     const QStringList arguments = TakeStartArguments(argc, argv);

@@ -28,6 +28,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -123,6 +124,17 @@ void ReplaceText(QPlainTextEdit* memo, QStringList lines) {
     memo->setUpdatesEnabled(true);
 }
 
+// Drops the lists on a worker thread; their strings are freed there once no one else holds them.
+void ReleaseLater(QStringList first, QStringList second) {
+    if (first.size() + second.size() <= FillLines)
+        return; // quicker than handing them over
+    QThreadPool::globalInstance()->start(
+        [first = std::move(first), second = std::move(second)]() mutable {
+            first = QStringList();
+            second = QStringList();
+        });
+}
+
 // The lines of the memo's raw text: blocks end at U+2029; a break at the very end adds no
 // empty line, as in a file.
 QStringList SplitRawText(const QString& raw, const QList<QPair<qsizetype, QString>>& fixed) {
@@ -200,6 +212,16 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
     setTabOrder(LoadFromFileButton, InsertFromFileButton);
     setTabOrder(InsertFromFileButton, SaveToFileButton);
     setTabOrder(SaveToFileButton, CancelButton);
+
+    // The next slice of a fill runs once the event loop has handled what is due, timers that
+    // came due meanwhile included (a zero-time call would come first, ahead of them).
+    SliceTimer = new QTimer(this);
+    SliceTimer->setSingleShot(true);
+    SliceTimer->setInterval(0);
+    connect(SliceTimer, &QTimer::timeout, this, [this] {
+        if (Fill)
+            FillSlice();
+    });
 
     // Key preview, for F1: the memo keeps its key releases to itself.
     for (QWidget* child : findChildren<QWidget*>())
@@ -310,6 +332,7 @@ void TSymbolListEditorForm::StopWork() {
     if (Fill) {
         // What is not in the memo yet stays in Pending, so nothing of it is lost.
         Fill.reset();
+        SliceTimer->stop();
         SymbolsMemo->document()->setUndoRedoEnabled(true);
         SymbolsMemo->setUpdatesEnabled(true);
     }
@@ -368,11 +391,7 @@ void TSymbolListEditorForm::StartFill(QStringList lines, QStringList all, bool a
         else
             SymbolsMemo->clear();
     }
-    const unsigned generation = Generation;
-    QTimer::singleShot(0, this, [this, generation] {
-        if (generation == Generation)
-            FillSlice();
-    });
+    SliceTimer->start();
 }
 
 void TSymbolListEditorForm::FillSlice() {
@@ -380,26 +399,36 @@ void TSymbolListEditorForm::FillSlice() {
     clock.start();
     QTextDocument* document = SymbolsMemo->document();
     QTextCursor end(document);
+    bool removed = false;
     while (Fill->Clearing) {
         const int blocks = document->blockCount();
         if (blocks <= ClearBlocks) {
+            // Emptying the memo hands back all of the document's storage at once, which takes
+            // a slice's time by itself: it gets a slice of its own.
+            if (removed)
+                break;
             SymbolsMemo->clear();
             Fill->Clearing = false;
             break;
         }
+        QElapsedTimer piece;
+        piece.start();
         // From the end of the line before the last ones, so no empty line is left behind.
         QTextCursor cut(document);
         cut.setPosition(document->findBlockByNumber(blocks - ClearBlocks).position() - 1);
         cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        QElapsedTimer piece;
-        piece.start();
         cut.removeSelectedText();
+        removed = true;
         ClearBlocks = int(NextPiece(ClearBlocks, piece.nsecsElapsed(), 1000, 200000));
         if (clock.nsecsElapsed() >= SliceNs)
             break;
     }
-    while (!Fill->Clearing && Fill->Next < Fill->Lines.size()) {
-        // As many lines as fit in the slice's time, going by the pace of the last ones.
+    // Once the old text is out, in what is left of the slice (nothing after the emptying).
+    while (!Fill->Clearing && Fill->Next < Fill->Lines.size() && clock.nsecsElapsed() < SliceNs) {
+        // As many lines as fit in the slice's time, going by the pace of the last ones; the
+        // pace counts all a piece takes, its preparation included.
+        QElapsedTimer piece;
+        piece.start();
         const qsizetype count = qMin(SliceLines, Fill->Lines.size() - Fill->Next);
         QStringList part = Fill->Lines.mid(Fill->Next, count);
         end.movePosition(QTextCursor::End);
@@ -411,25 +440,19 @@ void TSymbolListEditorForm::FillSlice() {
         QString text = part.join(QLatin1Char('\n'));
         if (breakFirst)
             text.prepend(QLatin1Char('\n'));
-        QElapsedTimer piece;
-        piece.start();
         end.insertText(text);
         MarkStandIns(document, standIns);
         Fill->Next += count;
         SliceLines = qsizetype(NextPiece(count, piece.nsecsElapsed(), 200, 50000));
-        if (clock.nsecsElapsed() >= SliceNs)
-            break;
     }
     if (Fill->Clearing || Fill->Next < Fill->Lines.size()) {
-        const unsigned generation = Generation;
-        QTimer::singleShot(0, this, [this, generation] {
-            if (generation == Generation)
-                FillSlice();
-        });
+        SliceTimer->start();
         return;
     }
-    const TFill fill = std::move(*Fill);
+    TFill fill = std::move(*Fill);
     Fill.reset();
+    // A million lines take tens of milliseconds to free: that is done on a worker thread.
+    ReleaseLater(std::move(fill.Lines), Pending ? std::move(*Pending) : QStringList());
     Pending.reset();
     document->setUndoRedoEnabled(true);
     SymbolsMemo->setUpdatesEnabled(true);
@@ -544,32 +567,37 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
         return;
     }
     StopWork();
-    // The old text stays in the memo (or in Pending); the file's lines go after it.
-    auto oldCount = std::make_shared<qsizetype>(0);
+    // The old text stays in the memo (or in Pending); the file's lines go after it. What the
+    // worker makes of the lines besides is a copy of a million lines less here.
+    struct TInserted {
+        QStringList Lines;
+        qsizetype OldLength = 0; // of the old lines joined by line breaks
+    };
+    auto inserted = std::make_shared<TInserted>();
     RunInBackground(
-        [fileName, oldCount, text = TakeMemoText()] {
-            TSymbolSet inserted;
-            inserted.Assign(LoadSymbolFile(fileName));
+        [fileName, inserted, text = TakeMemoText()] {
+            TSymbolSet set;
+            set.Assign(LoadSymbolFile(fileName));
             QStringList all = text.Resolve();
-            *oldCount = all.size();
-            return all + inserted.Strings();
+            for (const QString& line : std::as_const(all))
+                inserted->OldLength += line.size() + 1;
+            inserted->OldLength = qMax<qsizetype>(inserted->OldLength - 1, 0);
+            inserted->Lines = set.Strings();
+            return all + inserted->Lines;
         },
-        [this, fileName, oldCount](QStringList all) {
+        [this, fileName, inserted](QStringList all) {
             LastFileName = fileName;
-            const QStringList inserted = all.mid(*oldCount);
             if (Pending) {
                 // Not all in the memo yet: filled again from the start, the caret where the
                 // old text ends.
-                const int oldLength =
-                    int(QStringList(all.mid(0, *oldCount)).join(QLatin1Char('\n')).size());
                 StopWork();
-                StartFill(all, all, false, oldLength);
+                StartFill(all, all, false, int(inserted->OldLength));
                 Fill->Focus = true;
                 return;
             }
             QTextDocument* document = SymbolsMemo->document();
             const int oldLength = document->characterCount() - 1;
-            if (inserted.isEmpty()) {
+            if (inserted->Lines.isEmpty()) {
                 // The lines set anew, as always: a break at the very end goes.
                 if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
                     QTextCursor cut(document);
@@ -582,7 +610,7 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
                 SymbolsMemo->setFocus();
                 return;
             }
-            StartFill(inserted, all, true, oldLength);
+            StartFill(std::exchange(inserted->Lines, {}), all, true, oldLength);
         });
 }
 

@@ -11,6 +11,7 @@
 
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 struct TSymbolList;
 
 // The window a list is edited for: the editor opens over it and hands it the confirmed lines.
@@ -106,8 +107,9 @@ private:
     bool Working = false;
     std::optional<QStringList> Pending; // what the memo holds once a fill has ended
     std::optional<TFill> Fill;
+    QTimer* SliceTimer = nullptr;
     qsizetype SliceLines = 2000;
-    int ClearBlocks = 20000; // lines taken out at once while clearing
+    int ClearBlocks = 5000; // lines taken out at once while clearing
 
     ISymbolListEditorOwner* Owner = nullptr;
     QPointer<QWidget> OwnerWindow; // null once the owner is gone

@@ -1,7 +1,7 @@
 // The symbol list editor on lists and files too big to handle at once: the work goes to a
 // worker thread and the memo is filled in slices. Results must be those of the small path.
-#include "platform/zkPrompts.h"
 #include "config/zkLayoutSettings.h"
+#include "platform/zkPrompts.h"
 #include "symbollists/zkSymbolListEditorForm.h"
 #include "symbollists/zkSymbolListModel.h"
 #include "symbollists/zkSymbolListsDispatcher.h"
@@ -109,6 +109,9 @@ private slots:
         QVERIFY(f.waitIdle());
         QCOMPARE(f.Editor->MemoLines(), lines);
         QVERIFY(!f.Editor->SymbolsMemo->isReadOnly());
+        // The editor lets go of its copy on a worker thread: the lines given stay as they were.
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(lines, MixedLines(Many));
 
         const QStringList expected = NormalizeSymbolLines(lines);
         QVERIFY(expected.size() > 10000);
@@ -294,6 +297,17 @@ private slots:
         QVERIFY(f.waitIdle());
         QCOMPARE(f.Editor->MemoLines(), big + set.Strings());
         QCOMPARE(f.Editor->SymbolsMemo->textCursor().position(), int(big.join('\n').size()));
+
+        // The same with empty lines and characters that stand in the memo for others: the
+        // caret goes by the old lines' own length.
+        const QStringList mixed = MixedLines(Many);
+        f.Editor->SetMemoLines(mixed);
+        QVERIFY(f.Editor->Busy());
+        zkPrompts::SetNextFileName(path);
+        f.Editor->InsertFromFileButtonClick();
+        QVERIFY(f.waitIdle());
+        QCOMPARE(f.Editor->MemoLines(), mixed + set.Strings());
+        QCOMPARE(f.Editor->SymbolsMemo->textCursor().position(), int(mixed.join('\n').size()));
 
         // A file that cannot be read: reported, the memo as it was.
         const QStringList before = f.Editor->MemoLines();
