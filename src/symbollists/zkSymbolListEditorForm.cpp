@@ -221,6 +221,8 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
     connect(SliceTimer, &QTimer::timeout, this, [this] {
         if (Fill)
             FillSlice();
+        else if (Read)
+            ReadSlice();
     });
 
     // Key preview, for F1: the memo keeps its key releases to itself.
@@ -291,6 +293,43 @@ TSymbolListEditorForm::TMemoText TSymbolListEditorForm::TakeMemoText() const {
     return text;
 }
 
+void TSymbolListEditorForm::WithMemoText(std::function<void(TMemoText)> then) {
+    if (Pending || !LargeMemo()) {
+        then(TakeMemoText());
+        return;
+    }
+    BeginWork();
+    Read = TRead{0, {}, std::move(then)};
+    Read->Lines.reserve(SymbolsMemo->document()->blockCount());
+    SliceTimer->start();
+}
+
+void TSymbolListEditorForm::ReadSlice() {
+    QElapsedTimer clock;
+    clock.start();
+    QTextBlock block = SymbolsMemo->document()->findBlockByNumber(Read->NextBlock);
+    for (; block.isValid(); block = block.next()) {
+        Read->Lines.append(LineText(block));
+        if ((++Read->NextBlock & 1023) == 0 && clock.nsecsElapsed() >= SliceNs)
+            break;
+    }
+    // Out of time with lines still to read (the one it stopped at has been read).
+    if (block.isValid() && block.next().isValid()) {
+        SliceTimer->start();
+        return;
+    }
+    // A break at the very end adds no empty line, as in a file.
+    if (!Read->Lines.isEmpty() && Read->Lines.constLast().isEmpty())
+        Read->Lines.removeLast();
+    TMemoText text;
+    text.Lines = std::move(Read->Lines);
+    const std::function<void(TMemoText)> then = std::move(Read->Then);
+    Read.reset();
+    Working = false;
+    ReportErrors([&] { then(std::move(text)); });
+    EndWork();
+}
+
 bool TSymbolListEditorForm::LargeMemo() const {
     return Pending ? Pending->size() > FillLines
                    : SymbolsMemo->document()->blockCount() > FillLines;
@@ -329,10 +368,11 @@ void TSymbolListEditorForm::EndWork() {
 void TSymbolListEditorForm::StopWork() {
     ++Generation; // a result still on its way is dropped
     Working = false;
+    SliceTimer->stop();
+    Read.reset(); // what was read is the memo's, which stays as it is
     if (Fill) {
         // What is not in the memo yet stays in Pending, so nothing of it is lost.
         Fill.reset();
-        SliceTimer->stop();
         SymbolsMemo->document()->setUndoRedoEnabled(true);
         SymbolsMemo->setUpdatesEnabled(true);
     }
@@ -472,8 +512,10 @@ void TSymbolListEditorForm::NormalizeSymbols() {
         return;
     }
     StopWork();
-    RunInBackground([text = TakeMemoText()] { return NormalizeSymbolLines(text.Resolve()); },
-                    [this](QStringList symbols) { StartFill(symbols, symbols, false, -1); });
+    WithMemoText([this](TMemoText memo) {
+        RunInBackground([text = std::move(memo)] { return NormalizeSymbolLines(text.Resolve()); },
+                        [this](QStringList symbols) { StartFill(symbols, symbols, false, -1); });
+    });
 }
 
 void TSymbolListEditorForm::OKButtonClick() {
@@ -485,8 +527,10 @@ void TSymbolListEditorForm::OKButtonClick() {
         return;
     }
     StopWork();
-    RunInBackground([text = TakeMemoText()] { return NormalizeSymbolLines(text.Resolve()); },
-                    [this](QStringList symbols) { FinishOK(std::move(symbols)); });
+    WithMemoText([this](TMemoText memo) {
+        RunInBackground([text = std::move(memo)] { return NormalizeSymbolLines(text.Resolve()); },
+                        [this](QStringList symbols) { FinishOK(std::move(symbols)); });
+    });
 }
 
 void TSymbolListEditorForm::FinishOK(QStringList symbols) {
@@ -574,44 +618,46 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
         qsizetype OldLength = 0; // of the old lines joined by line breaks
     };
     auto inserted = std::make_shared<TInserted>();
-    RunInBackground(
-        [fileName, inserted, text = TakeMemoText()] {
-            TSymbolSet set;
-            set.Assign(LoadSymbolFile(fileName));
-            QStringList all = text.Resolve();
-            for (const QString& line : std::as_const(all))
-                inserted->OldLength += line.size() + 1;
-            inserted->OldLength = qMax<qsizetype>(inserted->OldLength - 1, 0);
-            inserted->Lines = set.Strings();
-            return all + inserted->Lines;
-        },
-        [this, fileName, inserted](QStringList all) {
-            LastFileName = fileName;
-            if (Pending) {
-                // Not all in the memo yet: filled again from the start, the caret where the
-                // old text ends.
-                StopWork();
-                StartFill(all, all, false, int(inserted->OldLength));
-                Fill->Focus = true;
-                return;
-            }
-            QTextDocument* document = SymbolsMemo->document();
-            const int oldLength = document->characterCount() - 1;
-            if (inserted->Lines.isEmpty()) {
-                // The lines set anew, as always: a break at the very end goes.
-                if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
-                    QTextCursor cut(document);
-                    cut.movePosition(QTextCursor::End);
-                    cut.deletePreviousChar();
+    WithMemoText([this, fileName, inserted](TMemoText memo) {
+        RunInBackground(
+            [fileName, inserted, text = std::move(memo)] {
+                TSymbolSet set;
+                set.Assign(LoadSymbolFile(fileName));
+                QStringList all = text.Resolve();
+                for (const QString& line : std::as_const(all))
+                    inserted->OldLength += line.size() + 1;
+                inserted->OldLength = qMax<qsizetype>(inserted->OldLength - 1, 0);
+                inserted->Lines = set.Strings();
+                return all + inserted->Lines;
+            },
+            [this, fileName, inserted](QStringList all) {
+                LastFileName = fileName;
+                if (Pending) {
+                    // Not all in the memo yet: filled again from the start, the caret where the
+                    // old text ends.
+                    StopWork();
+                    StartFill(all, all, false, int(inserted->OldLength));
+                    Fill->Focus = true;
+                    return;
                 }
-                QTextCursor caret(document);
-                caret.setPosition(qMin(oldLength, document->characterCount() - 1));
-                SymbolsMemo->setTextCursor(caret);
-                SymbolsMemo->setFocus();
-                return;
-            }
-            StartFill(std::exchange(inserted->Lines, {}), all, true, oldLength);
-        });
+                QTextDocument* document = SymbolsMemo->document();
+                const int oldLength = document->characterCount() - 1;
+                if (inserted->Lines.isEmpty()) {
+                    // The lines set anew, as always: a break at the very end goes.
+                    if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
+                        QTextCursor cut(document);
+                        cut.movePosition(QTextCursor::End);
+                        cut.deletePreviousChar();
+                    }
+                    QTextCursor caret(document);
+                    caret.setPosition(qMin(oldLength, document->characterCount() - 1));
+                    SymbolsMemo->setTextCursor(caret);
+                    SymbolsMemo->setFocus();
+                    return;
+                }
+                StartFill(std::exchange(inserted->Lines, {}), all, true, oldLength);
+            });
+    });
 }
 
 void TSymbolListEditorForm::SaveToFileButtonClick() {

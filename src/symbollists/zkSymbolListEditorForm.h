@@ -54,7 +54,7 @@ public:
     // Big lists and files are read, sorted and normalised on a worker thread and go into the
     // memo in slices between which the event loop runs; meanwhile the memo is read-only. True
     // while such work is under way. Closing the editor or a new command abandons it.
-    bool Busy() const { return Working || Fill.has_value(); }
+    bool Busy() const { return Working || Fill.has_value() || Read.has_value(); }
 
     void NormalizeSymbols();
     void OKButtonClick();
@@ -82,6 +82,11 @@ private:
         QStringList Resolve() const;
     };
     TMemoText TakeMemoText() const;
+    // The memo's text for work on the worker thread, handed to `then`: at once when it is known
+    // without reading the memo, else read line by line in slices, the memo read-only meanwhile
+    // (reading a million lines at once holds the client up for a tenth of a second).
+    void WithMemoText(std::function<void(TMemoText)> then);
+    void ReadSlice();
     bool LargeMemo() const;
 
     // Worker-thread work: `work` runs there; `done` runs here afterwards with its result or the
@@ -107,6 +112,12 @@ private:
     bool Working = false;
     std::optional<QStringList> Pending; // what the memo holds once a fill has ended
     std::optional<TFill> Fill;
+    struct TRead {
+        int NextBlock = 0;
+        QStringList Lines;
+        std::function<void(TMemoText)> Then;
+    };
+    std::optional<TRead> Read;
     QTimer* SliceTimer = nullptr;
     qsizetype SliceLines = 2000;
     int ClearBlocks = 5000; // lines taken out at once while clearing

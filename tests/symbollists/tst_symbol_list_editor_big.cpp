@@ -135,6 +135,9 @@ private slots:
         f.Editor->SymbolsMemo->setPlainText(text);
         f.server().Log.clear();
         f.Editor->OKButtonClick();
+        // From the click on, while its lines are read and tidied, the memo takes no edits.
+        QVERIFY(f.Editor->Busy());
+        QVERIFY(f.Editor->SymbolsMemo->isReadOnly());
         QVERIFY(f.waitIdle());
         // The memo breaks lines at U+2029 as well.
         QCOMPARE(f.sent(), NormalizeSymbolLines(text.split(QRegularExpression("[\n\u2029]"))));
