@@ -12,23 +12,42 @@ namespace zkPulse {
 
 namespace {
 
-#define ZK_PULSE_FUNCTIONS(X)                                                                      \
-    X(pa_bytes_to_usec)                                                                            \
-    X(pa_context_connect) X(pa_context_disconnect) X(pa_context_get_sink_info_list)                \
-        X(pa_context_get_state) X(pa_context_new_with_proplist) X(pa_context_set_state_callback)   \
-            X(pa_context_set_subscribe_callback) X(pa_context_subscribe) X(pa_context_unref)       \
-                X(pa_operation_cancel) X(pa_operation_get_state) X(pa_operation_unref)             \
-                    X(pa_proplist_free) X(pa_proplist_new) X(pa_proplist_sets)                     \
-                        X(pa_stream_connect_playback) X(pa_stream_disconnect) X(pa_stream_drain)   \
-                            X(pa_stream_get_state) X(pa_stream_new) X(pa_stream_unref)             \
-                                X(pa_stream_writable_size) X(pa_stream_write)                      \
-                                    X(pa_threaded_mainloop_free) X(pa_threaded_mainloop_get_api)   \
-                                        X(pa_threaded_mainloop_lock) X(pa_threaded_mainloop_new)   \
-                                            X(pa_threaded_mainloop_signal)                         \
-                                                X(pa_threaded_mainloop_start)                      \
-                                                    X(pa_threaded_mainloop_stop)                   \
-                                                        X(pa_threaded_mainloop_unlock)             \
-                                                            X(pa_usec_to_bytes)
+// clang-format off
+#define ZK_PULSE_FUNCTIONS(X) \
+    X(pa_bytes_to_usec) \
+    X(pa_context_connect) \
+    X(pa_context_disconnect) \
+    X(pa_context_get_sink_info_list) \
+    X(pa_context_get_state) \
+    X(pa_context_new_with_proplist) \
+    X(pa_context_set_state_callback) \
+    X(pa_context_set_subscribe_callback) \
+    X(pa_context_subscribe) \
+    X(pa_context_unref) \
+    X(pa_operation_cancel) \
+    X(pa_operation_get_state) \
+    X(pa_operation_unref) \
+    X(pa_proplist_free) \
+    X(pa_proplist_new) \
+    X(pa_proplist_sets) \
+    X(pa_stream_connect_playback) \
+    X(pa_stream_disconnect) \
+    X(pa_stream_drain) \
+    X(pa_stream_get_state) \
+    X(pa_stream_new) \
+    X(pa_stream_unref) \
+    X(pa_stream_writable_size) \
+    X(pa_stream_write) \
+    X(pa_threaded_mainloop_free) \
+    X(pa_threaded_mainloop_get_api) \
+    X(pa_threaded_mainloop_lock) \
+    X(pa_threaded_mainloop_new) \
+    X(pa_threaded_mainloop_signal) \
+    X(pa_threaded_mainloop_start) \
+    X(pa_threaded_mainloop_stop) \
+    X(pa_threaded_mainloop_unlock) \
+    X(pa_usec_to_bytes)
+// clang-format on
 
 struct TPulseApi {
     ZK_PULSE_FUNCTIONS(ZK_SHARED_POINTER)

@@ -7,8 +7,14 @@
 
 #include <sndfile.h>
 
-#define ZK_SNDFILE_FUNCTIONS(X)                                                                    \
-    X(sf_open) X(sf_close) X(sf_command) X(sf_readf_short) X(sf_writef_short)
+// clang-format off
+#define ZK_SNDFILE_FUNCTIONS(X) \
+    X(sf_open) \
+    X(sf_close) \
+    X(sf_command) \
+    X(sf_readf_short) \
+    X(sf_writef_short)
+// clang-format on
 
 struct TSndfileApi {
     ZK_SNDFILE_FUNCTIONS(ZK_SHARED_POINTER)
