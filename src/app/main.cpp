@@ -29,7 +29,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -161,13 +160,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
     // The sound libraries are loaded once the first windows are up and the client first waits for
     // events: nothing before that needs them, and a sound comes no sooner than the first alert.
-    auto soundsPrepared = std::make_shared<QMetaObject::Connection>();
-    *soundsPrepared =
-        QObject::connect(QAbstractEventDispatcher::instance(),
-                         &QAbstractEventDispatcher::aboutToBlock, &app, [soundsPrepared] {
-                             QObject::disconnect(*soundsPrepared);
-                             PrepareSoundOutput();
-                         });
+    QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
+        [] { PrepareSoundOutput(); }, Qt::SingleShotConnection);
     zkTestSteps::StartFromEnvironment();
     // Start-up is over once the event loop runs.
     QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });

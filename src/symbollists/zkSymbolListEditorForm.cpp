@@ -135,8 +135,13 @@ void ReleaseLater(QStringList first, QStringList second) {
         });
 }
 
-// The lines of the memo's raw text: blocks end at U+2029; a break at the very end adds no
-// empty line, as in a file.
+// A break at the very end of the memo adds no empty line, as in a file.
+void DropFinalBreak(QStringList& lines) {
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+}
+
+// The lines of the memo's raw text: blocks end at U+2029.
 QStringList SplitRawText(const QString& raw, const QList<QPair<qsizetype, QString>>& fixed) {
     QStringList lines;
     qsizetype start = 0;
@@ -152,8 +157,7 @@ QStringList SplitRawText(const QString& raw, const QList<QPair<qsizetype, QStrin
     for (const auto& [index, text] : fixed)
         if (index < lines.size())
             lines[index] = text;
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
+    DropFinalBreak(lines);
     return lines;
 }
 
@@ -308,19 +312,17 @@ void TSymbolListEditorForm::ReadSlice() {
     QElapsedTimer clock;
     clock.start();
     QTextBlock block = SymbolsMemo->document()->findBlockByNumber(Read->NextBlock);
-    for (; block.isValid(); block = block.next()) {
+    while (block.isValid()) {
         Read->Lines.append(LineText(block));
+        block = block.next();
         if ((++Read->NextBlock & 1023) == 0 && clock.nsecsElapsed() >= SliceNs)
             break;
     }
-    // Out of time with lines still to read (the one it stopped at has been read).
-    if (block.isValid() && block.next().isValid()) {
+    if (block.isValid()) { // out of time, with lines still to read
         SliceTimer->start();
         return;
     }
-    // A break at the very end adds no empty line, as in a file.
-    if (!Read->Lines.isEmpty() && Read->Lines.constLast().isEmpty())
-        Read->Lines.removeLast();
+    DropFinalBreak(Read->Lines);
     TMemoText text;
     text.Lines = std::move(Read->Lines);
     const std::function<void(TMemoText)> then = std::move(Read->Then);
