@@ -189,7 +189,12 @@ void CheckComponentVersions() {
     const QString problem = ComponentVersionProblem();
     if (problem.isEmpty())
         return;
-    zkPrompts::MessageBox(problem, QCoreApplication::applicationName(), zkPrompts::TIcon::Error,
+    // The main window, which applies the configured title, does not exist yet: the box reads
+    // the title itself, as every later box shows it.
+    TConfigInfo config;
+    SetConfigDefaults(config);
+    LoadConfig(config);
+    zkPrompts::MessageBox(problem, config.ApplicationTitle, zkPrompts::TIcon::Error,
                           zkPrompts::TButtons::OK);
     // The client cannot work without its components; end at once, as a failure.
     std::exit(EXIT_FAILURE);

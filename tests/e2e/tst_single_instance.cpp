@@ -178,13 +178,16 @@ void TSingleInstanceTest::registryKeyOfTheStartFolderMovesTheMailbox() {
 void TSingleInstanceTest::oldComponentsEndTheProcessWithTheMessage() {
     TTestHome home;
     TTestInstallation inst;
+    // The box is titled as every other box: with the configured application title.
+    WriteTextFile(inst.dir() + "/Settings.ini", "[Settings]\r\nApplicationTitle=Desk Seven\r\n");
     QProcessEnvironment env;
     env.insert("VELQUIST_COMPONENT_VERSIONS", "ZentrikWindow_TLB=4.2");
     env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
-    TClientRun run(inst.clientPath(), {}, QString(), env);
+    TClientRun run(inst.clientPath(), {}, inst.dir(), env);
     QVERIFY(run.waitFinished());
     QVERIFY(run.exitCode() != 0);
     const QByteArray err = run.stdErr();
+    QVERIFY2(err.contains("velquist prompt: [Desk Seven] ActiveX object"), err.constData());
     QVERIFY2(err.contains("ActiveX object (WindowX) not registered or has invalid version "
                           "number.\r\nExpecting \"4.3\", found \"4.2\".\r\nApplication will be "
                           "terminated. Please reinstall the application."),
