@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Velquist needs to build, run and test, and those named as
-# arguments (scripts/install-deps.sh [PACKAGE...]). Safe to run again.
+# arguments (scripts/install-deps.sh [--build-only] [PACKAGE...]). With --build-only, only what
+# building the programs needs (the Debian package's build). Safe to run again.
 set -euo pipefail
-packages=(cmake ninja-build g++ lld pkg-config qt6-base-dev qt6-multimedia-dev libsndfile1-dev
-          libpulse-dev libsqlite3-dev libfontconfig-dev libbenchmark-dev xvfb xauth
-          xdg-utils desktop-file-utils
+build_packages=(cmake ninja-build g++ lld pkg-config qt6-base-dev qt6-multimedia-dev
+                libsndfile1-dev libpulse-dev libsqlite3-dev libfontconfig-dev)
+other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
           openbox x11-utils pulseaudio pulseaudio-utils
           # desktop notifications and the tray: a private session bus, a tray host to embed
           # the icon, and a real notification server to look at them with
           dbus trayer dunst
-          python3 # python3: the local HTTP server of the update check's whole-process test
-          "$@")
+          python3) # python3: the local HTTP server of the update check's whole-process test
+if [ "${1:-}" = --build-only ]; then
+  shift
+  packages=("${build_packages[@]}" "$@")
+else
+  packages=("${build_packages[@]}" "${other_packages[@]}" "$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

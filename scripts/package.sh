@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # dpkg-dev: dpkg-shlibdeps works out the package's Depends; file: CPack finds the programs.
-scripts/install-deps.sh dpkg-dev file
+scripts/install-deps.sh --build-only dpkg-dev file
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELQUIST_PACKAGE=ON \
   -DCMAKE_INSTALL_PREFIX=/usr ${VELQUIST_CMAKE_ARGS:-} >/dev/null
 cmake --build build-package -j2

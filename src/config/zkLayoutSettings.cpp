@@ -1,6 +1,7 @@
 #include "zkLayoutSettings.h"
 
 #include "zkSettings.h"
+#include "platform/zkPaths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,10 +16,18 @@ QString FolderKey(const QString& folder) {
     return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(folder).absoluteFilePath()) : canonical;
 }
 
+// A client works in this folder: its program is beside it (a folder installation), or it is the
+// users' working folder of a system installation.
+bool IsInstallationFolder(const QString& folder) {
+    return QFileInfo(folder + QStringLiteral("/velquist")).isFile() ||
+           FolderKey(folder) == FolderKey(zkPaths::DataDir());
+}
+
 // The per-user store is shared by every installation of the user (a build folder run once, the
 // installed copy). A layout file in the SavedWindows folder of another installation, present or
 // long deleted, belongs to that one: this installation keeps the same file in its own folder.
-// Layout files anywhere else were the user's choice and stay as they are.
+// Layout files anywhere else were the user's choice and stay as they are, also in a folder of
+// theirs that happens to be named SavedWindows.
 QString OwnLayoutPath(const QString& path) {
     if (path.isEmpty())
         return path;
@@ -26,7 +35,10 @@ QString OwnLayoutPath(const QString& path) {
     const QFileInfo folder(file.absolutePath());
     if (folder.fileName() != QLatin1String("SavedWindows"))
         return path;
-    if (FolderKey(folder.absolutePath()) == FolderKey(QDir::currentPath()))
+    const QString installation = folder.absolutePath();
+    if (FolderKey(installation) == FolderKey(QDir::currentPath()))
+        return path;
+    if (folder.exists() && !IsInstallationFolder(installation))
         return path;
     return SavedWindowsDir() + QLatin1Char('/') + file.fileName();
 }

@@ -148,13 +148,18 @@ private slots:
         QVERIFY(!read.LoadOnStart);
         QCOMPARE(read.LoadLayoutName, QString("/x/y.zkl"));
         // Another installation's layout files (a build folder run once, deleted since or not)
-        // read as the same files in ours; the user's own places stay, present or not.
+        // read as the same files in ours; the user's own places stay, present or not, also a
+        // folder of theirs named SavedWindows where no client is installed.
         QTemporaryDir other;
         QVERIFY(QDir().mkpath(other.path() + "/SavedWindows"));
+        WriteTextFile(other.path() + "/velquist", "");
+        QTemporaryDir mine;
+        QVERIFY(QDir().mkpath(mine.path() + "/SavedWindows"));
         const QString link = other.path() + "/here";
         QVERIFY(QFile::link(Install->path(), link));
         const QList<QPair<QString, QString>> cases = {
             {other.path() + "/SavedWindows/DEFAULT_LAYOUT.zkl", builtIn},
+            {mine.path() + "/SavedWindows/Mine.zkl", mine.path() + "/SavedWindows/Mine.zkl"},
             {"/gone/clone/build/SavedWindows/Morning.zkl", path("SavedWindows/Morning.zkl")},
             {link + "/SavedWindows/Mine.zkl", link + "/SavedWindows/Mine.zkl"},
             {"/home/u/layouts/Morning.zkl", "/home/u/layouts/Morning.zkl"},
