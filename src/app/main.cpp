@@ -104,13 +104,17 @@ int main(int argc, char** argv) {
             commands = TInstanceGuard::LinkCommand(links.last()) + '\n';
         if (TInstanceGuard::SendCommand(instance.lockName(), commands + "activate"))
             return EXIT_SUCCESS;
-        // Ending silently here would look like a start that did nothing.
+        // Ending silently here would look like a start that did nothing. A lock file that
+        // names no process is not given one.
+        const QString holder =
+            instance.HolderPid() > 0
+                ? QCoreApplication::translate("main", " (process %1)").arg(instance.HolderPid())
+                : QString();
         const QString text =
             QCoreApplication::translate("main", "Velquist cannot start: another Velquist of "
-                                                "this installation holds the lock %1 (process "
-                                                "%2), but it could not be reached.")
-                .arg(TInstanceGuard::LockPath(instance.lockName()))
-                .arg(instance.HolderPid());
+                                                "this installation holds the lock %1%2, but it "
+                                                "could not be reached.")
+                .arg(TInstanceGuard::LockPath(instance.lockName()), holder);
         std::fprintf(stderr, "velquist: %s\n", text.toLocal8Bit().constData());
         zkPrompts::MessageBox(text, QApplication::applicationDisplayName(), zkPrompts::TIcon::Error,
                               zkPrompts::TButtons::OK);

@@ -144,21 +144,22 @@ TAlertInbox::~TAlertInbox() {
     ServerPart.reset();
 }
 
-void TAlertInbox::Apply(const TInboxSettings& settings) {
+bool TAlertInbox::Apply(const TInboxSettings& settings) {
     RouterPart->SetOpenNewWindows(settings.OpenNewWindows);
     ServerPart->SetToken(settings.Token);
     Enabled = settings.Enabled;
     if (!Enabled) {
         ServerPart->Close();
         SocketPart->Close();
-        return;
+        return true;
     }
-    if (!ServerPart->IsListening() || ServerPart->Port() != settings.Port) {
-        ServerPart->Close();
-        ServerPart->Listen(settings.Port);
-    }
+    bool listening = true;
+    // A port in use leaves the webhook where it listened.
+    if (!ServerPart->IsListening() || ServerPart->Port() != settings.Port)
+        listening = ServerPart->Listen(settings.Port);
     if (!SocketPart->IsListening())
         SocketPart->Listen(TInboxSocket::DefaultSocketPath());
+    return listening;
 }
 
 bool TAlertInbox::IsListening() const {
@@ -171,6 +172,25 @@ QString TAlertInbox::StatusText() const {
     if (ServerPart->IsListening())
         return tr("Listening on 127.0.0.1:%1").arg(ServerPart->Port());
     return tr("Not listening: %1").arg(ServerPart->Problem());
+}
+
+QString TAlertInbox::PlanText(bool enabled, quint16 port) const {
+    const bool listening = IsListening();
+    if (!enabled)
+        return listening ? tr("Listening on 127.0.0.1:%1 until Save; then alerts from other "
+                              "programs are off")
+                               .arg(ServerPart->Port())
+                         : tr("Not listening: alerts from other programs are off");
+    if (listening && ServerPart->Port() == port)
+        return tr("Listening on 127.0.0.1:%1").arg(port);
+    const QString problem = TInboxServer::PortProblem(port);
+    if (problem.isEmpty())
+        return tr("Will listen on 127.0.0.1:%1 after Save").arg(port);
+    if (listening)
+        return tr("Cannot listen: %1; alerts still come in on 127.0.0.1:%2")
+            .arg(problem)
+            .arg(ServerPart->Port());
+    return tr("Cannot listen: %1").arg(problem);
 }
 
 void TAlertInbox::Close() {

@@ -78,10 +78,15 @@ public:
     explicit TAlertInbox(IAlertDesk& desk, QObject* parent = nullptr);
     ~TAlertInbox() override;
 
-    // Starts, restarts or stops the webhook and the socket as the settings say.
-    void Apply(const TInboxSettings& settings);
+    // Starts, restarts or stops the webhook and the socket as the settings say. False when the
+    // webhook cannot have the port (Server().Problem() says why): it then goes on listening
+    // where it did, if it did.
+    bool Apply(const TInboxSettings& settings);
     // "Listening on 127.0.0.1:8731", why not, or that the inbox is off.
     QString StatusText() const;
+    // What Apply would make of these choices, for the options page while they are edited:
+    // "Will listen on 127.0.0.1:9000 after Save", "port 9000 is in use by another program...".
+    QString PlanText(bool enabled, quint16 port) const;
     bool IsListening() const;
     // Before the layout is saved on closing: what was accepted is delivered, later senders are
     // told the client is closing.

@@ -4,6 +4,7 @@
 #include "zkInboxSink.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace {
@@ -67,10 +69,33 @@ QByteArray Digest(const QByteArray& token) {
     return QCryptographicHash::hash(token, QCryptographicHash::Sha256);
 }
 
+const QByteArray InboxPath = QByteArrayLiteral("/alerts");
+
+// "/alerts" and "/alerts/<token>" take alerts; any other path is not ours.
+bool IsInboxPath(const QByteArray& path) {
+    return path == InboxPath || (path.startsWith(InboxPath + '/') && path.indexOf('/', 8) < 0);
+}
+
+// The token a request to an inbox path gives: in the path, else as "Authorization: Bearer".
+QByteArray RequestToken(const THttpRequestHead& head) {
+    if (!IsInboxPath(head.Path))
+        return QByteArray();
+    if (head.Path.size() > InboxPath.size())
+        return QByteArray::fromPercentEncoding(head.Path.mid(InboxPath.size() + 1));
+    const QByteArray& authorization = head.Authorization;
+    if (authorization.size() > 7 && authorization.left(7).toLower() == "bearer ")
+        return authorization.mid(7).trimmed();
+    return QByteArray();
+}
+
+int RemainingMs(const QDeadlineTimer& deadline) {
+    return int(std::max<qint64>(0, deadline.remainingTime()));
+}
+
 } // namespace
 
 // One sender's connection: what it sent that is not handled yet, and its one timer (idle,
-// request or linger, by state).
+// request or linger, by state, and until the token is shown, the head's deadline).
 class TInboxServer::TConnection : public QObject {
 public:
     enum class TState { Idle, InRequest, Paused, Lingering };
@@ -90,8 +115,11 @@ public:
     TState State = TState::Idle;
     bool Closing = false; // the last answer is sent; nothing more is handled
     bool Removed = false;
-    bool Reading = false; // inside OnReadyRead
-    bool Paused = false;  // reading waits for the sender to read its answers
+    bool Reading = false;           // inside OnReadyRead
+    bool Paused = false;            // reading waits for the sender to read its answers
+    bool Proven = false;            // a request head on it carried the token
+    QDeadlineTimer HeadDeadline;    // not proven: the next whole head by then
+    QDeadlineTimer RequestDeadline; // the request under way whole by then
     QTimer Timer;
 
     qsizetype Buffered() const { return Buffer.size() - Start; }
@@ -103,18 +131,28 @@ TInboxServer::~TInboxServer() {
     Close();
 }
 
+QString TInboxServer::PortProblem(quint16 port) {
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::LocalHost, port))
+        return QString();
+    return probe.serverError() == QAbstractSocket::AddressInUseError
+               ? QStringLiteral("port %1 is in use by another program").arg(port)
+               : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(probe.errorString());
+}
+
 bool TInboxServer::Listen(quint16 port) {
-    Close();
-    V4 = new QTcpServer(this);
-    if (!V4->listen(QHostAddress::LocalHost, port)) {
+    // The new port is had before the old one goes: a port in use leaves the working one.
+    auto* v4 = new QTcpServer(this);
+    if (!v4->listen(QHostAddress::LocalHost, port)) {
         ProblemText =
-            V4->serverError() == QAbstractSocket::AddressInUseError
+            v4->serverError() == QAbstractSocket::AddressInUseError
                 ? QStringLiteral("port %1 is in use by another program").arg(port)
-                : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(V4->errorString());
-        delete V4;
-        V4 = nullptr;
+                : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(v4->errorString());
+        delete v4;
         return false;
     }
+    Close();
+    V4 = v4;
     BoundPort = V4->serverPort();
     connect(V4, &QTcpServer::newConnection, this, [this] { OnNewConnection(V4); });
     // "localhost" may resolve to ::1 first; a machine without IPv6 is served on 127.0.0.1 alone.
@@ -147,6 +185,11 @@ bool TInboxServer::IsListening() const {
     return V4 && V4->isListening();
 }
 
+int TInboxServer::UnprovenCount() const {
+    return int(std::count_if(Connections.begin(), Connections.end(),
+                             [](const TConnection* c) { return !c->Proven; }));
+}
+
 void TInboxServer::SetToken(const QString& token) {
     TokenDigest = token.isEmpty() ? QByteArray() : Digest(token.toUtf8());
 }
@@ -165,10 +208,17 @@ bool TInboxServer::TokenMatches(const QByteArray& token) const {
 
 void TInboxServer::OnNewConnection(QTcpServer* server) {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
-        if (int(Connections.size()) >= MaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+        // A stranger's connections make way for newer ones, the oldest first: however many are
+        // held open, a new connection gets its chance to show the token. What the oldest has
+        // sent is read before it goes: many connections accepted at once must not push out a
+        // sender whose request with the token waits unread.
+        while (UnprovenCount() >= MaxUnprovenConnections) {
+            TConnection* oldest = *std::find_if(Connections.begin(), Connections.end(),
+                                                [](const TConnection* o) { return !o->Proven; });
+            if (!oldest->Reading)
+                TakeWaitingInput(oldest);
+            if (!oldest->Removed && !oldest->Proven)
+                RemoveConnection(oldest);
         }
         auto* c = new TConnection(socket);
         c->setParent(this);
@@ -187,10 +237,21 @@ void TInboxServer::OnNewConnection(QTcpServer* server) {
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { RemoveConnection(c); });
         connect(&c->Timer, &QTimer::timeout, this, [this, c] { OnTimeout(c); });
-        c->Timer.start(IdleTimeoutMs);
-        if (socket->bytesAvailable() > 0)
-            OnReadyRead(c);
+        WaitForRequest(c);
+        // A request sent right after connecting is often there already: with the token, the
+        // connection leaves the strangers' budget before the next one is accepted.
+        TakeWaitingInput(c);
     }
+}
+
+void TInboxServer::TakeWaitingInput(TConnection* c) {
+    // Qt reads a socket only when the event loop says it may; what the kernel holds is fetched
+    // now (and handled through readyRead).
+    int waiting = 0;
+    if (::ioctl(int(c->Socket->socketDescriptor()), FIONREAD, &waiting) == 0 && waiting > 0)
+        c->Socket->waitForReadyRead(0);
+    else if (c->Socket->bytesAvailable() > 0)
+        OnReadyRead(c);
 }
 
 void TInboxServer::OnReadyRead(TConnection* c) {
@@ -222,10 +283,8 @@ void TInboxServer::ReadLoop(TConnection* c) {
             c->Timer.start(IdleTimeoutMs);
             return;
         }
-        if (c->State == TConnection::TState::Paused) {
-            c->State = TConnection::TState::Idle;
-            c->Timer.start(IdleTimeoutMs);
-        }
+        if (c->State == TConnection::TState::Paused)
+            WaitForRequest(c);
         if (c->Buffered() > 0 && HandleBuffered(c))
             continue;
         if (!alive || c->Removed || c->Closing)
@@ -238,20 +297,15 @@ void TInboxServer::ReadLoop(TConnection* c) {
             c->Buffer.remove(0, c->Start);
             c->Start = 0;
         }
-        if (c->State == TConnection::TState::Idle) {
-            c->State = TConnection::TState::InRequest;
-            c->Timer.start(RequestTimeoutMs);
-        }
+        if (c->State == TConnection::TState::Idle)
+            BeginRequest(c);
         c->Buffer.append(chunk);
     }
 }
 
 bool TInboxServer::HandleBuffered(TConnection* c) {
-    if (c->State == TConnection::TState::Idle) {
-        // The first bytes of a request that came in behind the one just handled.
-        c->State = TConnection::TState::InRequest;
-        c->Timer.start(RequestTimeoutMs);
-    }
+    if (c->State == TConnection::TState::Idle)
+        BeginRequest(c); // the first bytes of a request behind the one just handled
     const QByteArrayView pending = QByteArrayView(c->Buffer).sliced(c->Start);
     if (!c->HaveHead) {
         const char* problem = "";
@@ -274,6 +328,13 @@ bool TInboxServer::HandleBuffered(TConnection* c) {
             break;
         }
         c->HaveHead = true;
+        if (!c->Proven && TokenMatches(RequestToken(c->Head)) && !Prove(c)) {
+            RespondError(c, 429, QStringLiteral("too many connections; try again shortly"), true,
+                         QByteArrayLiteral("Retry-After: 1\r\n"));
+            return false;
+        }
+        // The head is whole: what is left of the request's own time is the limit now.
+        c->Timer.start(RemainingMs(c->RequestDeadline));
         if (c->Head.HasTransferEncoding) {
             RespondError(c, 411,
                          QStringLiteral("send the body with a Content-Length; chunked bodies are "
@@ -296,8 +357,7 @@ bool TInboxServer::HandleBuffered(TConnection* c) {
     c->Start += c->HeadBytes + length;
     c->ScanFrom = 0;
     c->HaveHead = false;
-    c->State = TConnection::TState::Idle;
-    c->Timer.start(IdleTimeoutMs);
+    WaitForRequest(c);
     const THttpRequestHead head = c->Head;
     QPointer<TConnection> alive(c);
     HandleRequest(c, head, body);
@@ -306,11 +366,7 @@ bool TInboxServer::HandleBuffered(TConnection* c) {
 
 void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
                                  const QByteArray& body) {
-    static const QByteArray prefix = QByteArrayLiteral("/alerts");
-    const QByteArray& path = head.Path;
-    const bool inboxPath =
-        path == prefix || (path.startsWith(prefix + '/') && path.indexOf('/', 8) < 0);
-    if (!inboxPath) {
+    if (!IsInboxPath(head.Path)) {
         RespondError(c, 404, QStringLiteral("not found; alerts go to /alerts/<token>"), false);
         return;
     }
@@ -319,14 +375,7 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
                      QByteArrayLiteral("Allow: POST\r\n"));
         return;
     }
-    QByteArray token;
-    if (path.size() > prefix.size()) {
-        token = QByteArray::fromPercentEncoding(path.mid(prefix.size() + 1));
-    } else {
-        const QByteArray& authorization = head.Authorization;
-        if (authorization.size() > 7 && authorization.left(7).toLower() == "bearer ")
-            token = authorization.mid(7).trimmed();
-    }
+    const QByteArray token = RequestToken(head);
     // Nothing of the request goes back: a wrong token is never echoed.
     if (token.isEmpty() || !TokenMatches(token)) {
         RespondError(c, 401, QStringLiteral("missing or wrong token"), false,
@@ -402,6 +451,43 @@ void TInboxServer::ShutDownWriting(TConnection* c) {
     if (c->Removed || c->Socket->bytesToWrite() > 0)
         return; // again once the answer is out
     ::shutdown(int(c->Socket->socketDescriptor()), SHUT_WR);
+}
+
+void TInboxServer::WaitForRequest(TConnection* c) {
+    c->State = TConnection::TState::Idle;
+    if (c->Proven) {
+        c->Timer.start(IdleTimeoutMs);
+        return;
+    }
+    c->HeadDeadline.setRemainingTime(HeadTimeoutMs);
+    c->Timer.start(HeadTimeoutMs);
+}
+
+void TInboxServer::BeginRequest(TConnection* c) {
+    c->State = TConnection::TState::InRequest;
+    c->RequestDeadline.setRemainingTime(RequestTimeoutMs);
+    // Dribbling the first bytes of a head does not buy a stranger more time.
+    c->Timer.start(c->Proven ? RequestTimeoutMs
+                             : std::min(RequestTimeoutMs, RemainingMs(c->HeadDeadline)));
+}
+
+bool TInboxServer::Prove(TConnection* c) {
+    const auto proven = std::count_if(Connections.begin(), Connections.end(),
+                                      [](const TConnection* o) { return o->Proven; });
+    if (proven >= MaxConnections) {
+        // A sender's connection that waits for nothing makes way; one busy with a request
+        // does not.
+        const auto spare = std::find_if(Connections.begin(), Connections.end(), [c](auto* o) {
+            return o != c && o->Proven &&
+                   (o->State == TConnection::TState::Idle ||
+                    o->State == TConnection::TState::Lingering);
+        });
+        if (spare == Connections.end())
+            return false;
+        RemoveConnection(*spare);
+    }
+    c->Proven = true;
+    return true;
 }
 
 void TInboxServer::OnTimeout(TConnection* c) {

@@ -7,7 +7,15 @@
 // so that no sender can make the client hold unbounded memory or wait forever.
 // Answers (bodies are JSON): 202 {"accepted": N}; 400 {"error": "..."}; 401, 404, 405, 408,
 // 411 (bodies without a Content-Length, chunked ones included, are not taken), 413, 429
-// (the sink is busy), 431, 503 (the client is closing), 505. See docs/alert-inbox.md.
+// (the sink is busy, or too many connections with the token), 431, 503 (the client is
+// closing), 505. See docs/alert-inbox.md.
+//
+// Anyone who can reach the port (another local user, anyone through a tunnel) can open
+// connections, so connections that have not yet shown the token hold no slot a sender with it
+// needs: they have a small budget of their own, where the oldest makes way for a newcomer, and
+// must send a whole request head soon after they open. A connection whose request head
+// carries the token moves to the budget of senders with the token, which strangers never
+// reach.
 
 #include "zkInboxHttp.h"
 
@@ -27,7 +35,13 @@ public:
     static constexpr quint16 DefaultPort = 8731;
     static constexpr qsizetype MaxHeadBytes = 16 * 1024;
     static constexpr qint64 MaxBodyBytes = 1024 * 1024;
+    // Connections that have shown the token.
     static constexpr int MaxConnections = 64;
+    // Connections that have not (yet): past this, the oldest of them is closed for a new one.
+    static constexpr int MaxUnprovenConnections = 32;
+    // Until it has shown the token, a connection must send each whole request head within this
+    // time of opening or of its last answer.
+    static constexpr int DefaultHeadTimeoutMs = 2000;
     // A request must arrive whole within this time of its first byte.
     static constexpr int DefaultRequestTimeoutMs = 10000;
     // A connection with no request under way is closed after this long.
@@ -36,8 +50,9 @@ public:
     explicit TInboxServer(QObject* parent = nullptr);
     ~TInboxServer() override;
 
-    // Listens on 127.0.0.1 and, when the machine has it, ::1, on one port (0: any free port).
-    // False with Problem() telling why when 127.0.0.1 cannot be had.
+    // Listens on 127.0.0.1 and, when the machine has it, ::1, on one port (0: any free port),
+    // in place of the port listened on before and its connections. False with Problem()
+    // telling why when 127.0.0.1 cannot be had; what listened before then goes on as it was.
     bool Listen(quint16 port = DefaultPort);
     void Close();
     bool IsListening() const;
@@ -53,13 +68,22 @@ public:
     void SetClosing(bool closing) { ClosingDown = closing; }
     void SetRequestTimeoutMs(int ms) { RequestTimeoutMs = ms; }
     void SetIdleTimeoutMs(int ms) { IdleTimeoutMs = ms; }
+    void SetHeadTimeoutMs(int ms) { HeadTimeoutMs = ms; }
     int ConnectionCount() const { return int(Connections.size()); }
+    // Of those, the ones that have not shown the token.
+    int UnprovenCount() const;
+
+    // Why a listener cannot be had on 127.0.0.1:port right now ("port 8731 is in use by
+    // another program"); empty when it can. Binds for a moment and lets go.
+    static QString PortProblem(quint16 port);
 
 private:
     class TConnection;
 
     void OnNewConnection(QTcpServer* server);
     void OnReadyRead(TConnection* c);
+    // Handles at once what the sender has sent but Qt has not read yet.
+    void TakeWaitingInput(TConnection* c);
     void ReadLoop(TConnection* c);
     // Handles the request at the start of the buffer if it is whole; true when one was handled
     // and the connection stays open for more.
@@ -70,6 +94,12 @@ private:
     void RespondError(TConnection* c, int status, const QString& message, bool close,
                       const QByteArray& extraHeaders = QByteArray());
     void OnTimeout(TConnection* c);
+    // The timer while no request is under way, and from a request's first byte.
+    void WaitForRequest(TConnection* c);
+    void BeginRequest(TConnection* c);
+    // A connection whose head carries the token joins the senders with the token; false when
+    // they are all busy with requests.
+    bool Prove(TConnection* c);
     // After the answer is out: no more writing, and what the sender still sends is read and
     // dropped for a moment, so that closing does not reset the connection under the answer.
     void ShutDownWriting(TConnection* c);
@@ -85,5 +115,6 @@ private:
     bool ClosingDown = false;
     int RequestTimeoutMs = DefaultRequestTimeoutMs;
     int IdleTimeoutMs = DefaultIdleTimeoutMs;
+    int HeadTimeoutMs = DefaultHeadTimeoutMs;
     std::vector<TConnection*> Connections;
 };

@@ -8,6 +8,7 @@
 #include "history/zkAlertRecorder.h"
 #include "history/zkHistorySettings.h"
 #include "inbox/zkAlertInbox.h"
+#include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsHost.h"
 #include "platform/zkApplication.h"
@@ -775,6 +776,22 @@ void TOptionsForm::BrowseLayout(bool forSave) {
 }
 
 void TOptionsForm::SaveButtonClick() {
+    // A port the inbox cannot have is told at once, and the dialog stays with nothing saved:
+    // the listener that works goes on, and the user chooses again.
+    QString problem;
+    if (!ApplyInboxPage(&problem)) {
+        ShowPage(PagesControl->indexOf(InboxTabSheet));
+        UpdateInboxControls();
+        zkPrompts::MessageBox(
+            tr("The alert inbox cannot listen on port %1: %2.\n\nChoose another port, or turn "
+               "the inbox off. Nothing was saved.")
+                .arg(InboxPortSpinBox->value())
+                .arg(problem),
+            ApplicationTitle(), zkPrompts::TIcon::Warning, zkPrompts::TButtons::OK, this);
+        InboxPortSpinBox->setFocus();
+        InboxPortSpinBox->selectAll();
+        return;
+    }
     // The dialog closes with OK even when a step fails (the report says which), so the main
     // window still applies what was saved before it.
     ReportErrors([this] { SaveAllPages(); });
@@ -921,8 +938,6 @@ void TOptionsForm::LoadInboxPage() {
     InboxPortSpinBox->setValue(settings.Port);
     InboxTokenEdit->setText(settings.Token);
     InboxOpenWindowsCheckBox->setChecked(settings.OpenNewWindows);
-    TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr;
-    InboxStatusLabel->setText(inbox ? inbox->StatusText() : QString());
     UpdateInboxControls();
 }
 
@@ -939,15 +954,42 @@ void TOptionsForm::UpdateInboxControls() {
     InboxAddressEdit->setCursorPosition(0);
     InboxTokenEdit->setCursorPosition(0);
     InboxCopyButton->setEnabled(!shown.Token.isEmpty());
+    // What Save would bring, as the choices change.
+    TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr;
+    InboxStatusLabel->setText(inbox ? inbox->PlanText(InboxEnabledCheckBox->isChecked(), shown.Port)
+                                    : QString());
 }
 
-void TOptionsForm::SaveInboxPage() {
+TInboxSettings TOptionsForm::InboxPageSettings() const {
     TInboxSettings settings;
     settings.Enabled = InboxEnabledCheckBox->isChecked();
     settings.Port = quint16(InboxPortSpinBox->value());
     settings.Token = InboxTokenEdit->text();
     settings.OpenNewWindows = InboxOpenWindowsCheckBox->isChecked();
     EnsureInboxToken(settings);
+    return settings;
+}
+
+bool TOptionsForm::ApplyInboxPage(QString* problem) {
+    TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr;
+    if (!inbox)
+        return true;
+    const TInboxSettings chosen = InboxPageSettings();
+    if (inbox->Apply(chosen))
+        return true;
+    // A port that could not be had before the dialog either is saved as it is; the page's
+    // status line says why nothing listens.
+    const TInboxSettings stored = ReadInboxSettings(TSettingsStore::Registry());
+    if (stored.Enabled == chosen.Enabled && stored.Port == chosen.Port)
+        return true;
+    *problem = inbox->Server().Problem();
+    // The token and the rest as they were, with the listener that works.
+    inbox->Apply(stored);
+    return false;
+}
+
+void TOptionsForm::SaveInboxPage() {
+    const TInboxSettings settings = InboxPageSettings();
     WriteInboxSettings(TSettingsStore::Registry(), settings);
     if (TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr)
         inbox->Apply(settings);

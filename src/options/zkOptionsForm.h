@@ -21,6 +21,7 @@ class QTabWidget;
 class QTimeEdit;
 class QTreeWidget;
 class TUpdateForm;
+struct TInboxSettings;
 struct TLayoutSettings;
 
 // The options dialog: four pages of preferences (General, Connection, Updates, Layouts),
@@ -149,6 +150,10 @@ private:
     void SaveLayoutsPage();
     void LoadInboxPage();
     void SaveInboxPage();
+    TInboxSettings InboxPageSettings() const;
+    // Puts the page's port to the running inbox before anything is saved; false, with the
+    // reason, when a newly chosen port cannot be had (the inbox is then as it was).
+    bool ApplyInboxPage(QString* problem);
     void UpdateInboxControls();
     bool ConnectionSettingsChanged();
     void BrowseLayout(bool forSave);

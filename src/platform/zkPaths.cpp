@@ -45,12 +45,13 @@ QString StoreRunDir() {
 }
 
 // The stand-in when the store's folder cannot hold it (a file in its place, another user's):
-// $XDG_RUNTIME_DIR/velquist, else /tmp/velquist-$UID.
+// /tmp/velquist-$UID. Named by the user alone, like the folder it stands in for: a launch from
+// a desktop and one from a terminal (XDG_RUNTIME_DIR set, different or missing) must meet at
+// the same lock.
 QString SystemRunDir() {
-    const QString runtime = fromEnvOr("XDG_RUNTIME_DIR", QString());
-    if (!runtime.isEmpty())
-        return runtime + QStringLiteral("/velquist");
-    return QStringLiteral("/tmp/velquist-%1").arg(getuid());
+    // Whole-process tests keep their stand-in apart from the machine's /tmp.
+    const QString tmp = fromEnvOr("VELQUIST_TEST_TMP_DIR", QStringLiteral("/tmp"));
+    return tmp + QStringLiteral("/velquist-%1").arg(getuid());
 }
 
 // SecurePrivateDir, and the sockets of the folder must fit their address.

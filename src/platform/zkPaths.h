@@ -19,8 +19,9 @@ QString DataDir();
 // The folder for the instance lock: "run" in ConfigDir(), beside the store it guards, so one
 // installation with one store has one lock whatever XDG_RUNTIME_DIR says or which folders
 // come and go in /tmp. It is taken only when SecurePrivateDir accepts it; otherwise (said
-// once on stderr) $XDG_RUNTIME_DIR/velquist, or /tmp/velquist-$UID without it, stands in under
-// the same check. Empty when neither is safe; LockDirProblem() then tells why.
+// once on stderr) /tmp/velquist-$UID stands in under the same check, whatever XDG_RUNTIME_DIR
+// says too (tests only: VELQUIST_TEST_TMP_DIR stands for /tmp). Empty when neither is safe;
+// LockDirProblem() then tells why.
 QString LockDir();
 QString LockDirProblem();
 // The folder for the sockets: as LockDir(), but a folder whose sockets' paths would pass the

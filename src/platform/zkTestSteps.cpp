@@ -4,12 +4,19 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
-#include <QItemSelectionModel>
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSpinBox>
 #include <QTimer>
+#include <QTreeWidget>
+#include <QWindow>
 
 #include <cstdio>
 #include <memory>
@@ -40,11 +47,59 @@ template <typename T> T* Find(const QString& name) {
     return any;
 }
 
-// Runs one step; false when its control is not ready yet.
-bool RunStep(const QString& step) {
+enum class TStepResult { NotReady, Done, Posted };
+
+// The open message box, when the innermost modal window is one.
+QMessageBox* OpenMessageBox() {
+    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+}
+
+// Runs one step; NotReady when its control is not ready yet, Posted when what it does runs
+// from the event loop next.
+TStepResult RunStep(const QString& step) {
+    using enum TStepResult;
     if (step.startsWith(QLatin1String("input:"))) {
         zkPrompts::SetNextInput(step.mid(6));
-        return true;
+        return Done;
+    }
+    if (step.startsWith(QLatin1String("asked:"))) {
+        QMessageBox* box = OpenMessageBox();
+        return box && box->isVisible() && box->text().startsWith(step.mid(6)) ? Done : NotReady;
+    }
+    if (step.startsWith(QLatin1String("close:"))) {
+        QWidget* widget = Find<QWidget>(step.mid(6));
+        if (!Usable(widget) || !widget->windowHandle())
+            return NotReady;
+        // The window manager's request reaches the window, not the widget, and not through
+        // QWidget::close.
+        QPointer<QWindow> window = widget->windowHandle();
+        QMetaObject::invokeMethod(
+            qApp,
+            [window] {
+                QCloseEvent request;
+                if (window)
+                    QCoreApplication::sendEvent(window, &request);
+            },
+            Qt::QueuedConnection);
+        return Posted;
+    }
+    if (step.startsWith(QLatin1String("file:")))
+        return QFileInfo::exists(step.mid(5)) ? Done : NotReady;
+    if (step.startsWith(QLatin1String("answer:"))) {
+        QMessageBox* box = OpenMessageBox();
+        if (!box || !box->isVisible())
+            return NotReady;
+        const QString name = step.mid(7);
+        const QMessageBox::StandardButton which = name == QLatin1String("Yes")  ? QMessageBox::Yes
+                                                  : name == QLatin1String("No") ? QMessageBox::No
+                                                  : name == QLatin1String("Cancel")
+                                                      ? QMessageBox::Cancel
+                                                      : QMessageBox::Ok;
+        QAbstractButton* button = box->button(which);
+        if (!button)
+            return NotReady;
+        QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+        return Posted;
     }
     if (step.startsWith(QLatin1String("selected:"))) {
         const QString rest = step.mid(9);
@@ -52,50 +107,69 @@ bool RunStep(const QString& step) {
         QWidget* active = QApplication::activeWindow();
         auto* view = active ? active->findChild<QAbstractItemView*>(rest.left(colon)) : nullptr;
         if (!view || !view->model() || !view->selectionModel())
-            return false;
+            return NotReady;
         const QString text = rest.mid(colon + 1);
         for (const QModelIndex& row : view->selectionModel()->selectedRows())
             for (int column = 0; column < view->model()->columnCount(); ++column)
                 if (view->model()->index(row.row(), column).data().toString() == text)
-                    return true;
-        return false;
+                    return Done;
+        return NotReady;
     }
     if (step.startsWith(QLatin1String("select:"))) {
         const QString rest = step.mid(7);
         const qsizetype colon = rest.indexOf(u':');
+        const QString prefix = rest.mid(colon + 1);
+        if (auto* tree = Find<QTreeWidget>(rest.left(colon))) {
+            if (!Usable(tree))
+                return NotReady;
+            for (int i = 0; i < tree->topLevelItemCount(); ++i)
+                if (tree->topLevelItem(i)->text(0).startsWith(prefix)) {
+                    tree->setCurrentItem(tree->topLevelItem(i));
+                    return Done;
+                }
+            return NotReady;
+        }
         auto* list = Find<QListWidget>(rest.left(colon));
         if (!Usable(list))
-            return false;
-        const QString prefix = rest.mid(colon + 1);
+            return NotReady;
         for (int i = 0; i < list->count(); ++i) {
             if (list->item(i)->text().startsWith(prefix)) {
                 list->clearSelection();
                 list->item(i)->setSelected(true);
-                return true;
+                return Done;
             }
         }
-        return false;
+        return NotReady;
     }
     const qsizetype equals = step.indexOf(u'=');
     if (equals >= 0) {
-        auto* edit = Find<QLineEdit>(step.left(equals));
-        if (!Usable(edit))
-            return false;
-        edit->setText(step.mid(equals + 1));
-        return true;
+        const QString name = step.left(equals);
+        if (auto* edit = Find<QLineEdit>(name)) {
+            if (!Usable(edit))
+                return NotReady;
+            edit->setText(step.mid(equals + 1));
+            return Done;
+        }
+        auto* spin = Find<QSpinBox>(name);
+        if (!Usable(spin))
+            return NotReady;
+        spin->setValue(step.mid(equals + 1).toInt());
+        return Done;
     }
+    // Posted, not called: a dialog the command opens runs its event loop outside this step,
+    // so the steps after it still run.
     if (auto* button = Find<QAbstractButton>(step)) {
         if (!Usable(button))
-            return false;
-        button->click();
-        return true;
+            return NotReady;
+        QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+        return Posted;
     }
     for (QWidget* top : QApplication::topLevelWidgets())
         if (auto* action = top->findChild<QAction*>(step); action && action->isEnabled()) {
-            action->trigger();
-            return true;
+            QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
+            return Posted;
         }
-    return false;
+    return NotReady;
 }
 
 } // namespace
@@ -108,11 +182,16 @@ void zkTestSteps::StartFromEnvironment() {
     auto* timer = new QTimer(qApp);
     auto waited = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, steps, waited] {
-        while (!steps->isEmpty() && RunStep(steps->constFirst())) {
+        while (!steps->isEmpty()) {
+            const TStepResult result = RunStep(steps->constFirst());
+            if (result == TStepResult::NotReady)
+                break;
             // Where a script got stuck shows in the test's output.
             fprintf(stderr, "velquist test step: %s\n", qPrintable(steps->constFirst()));
             steps->removeFirst();
             *waited = 0;
+            if (result == TStepResult::Posted)
+                return; // the next step once the command has run
         }
         if (!steps->isEmpty() && ++*waited == 50) {
             const QString name = steps->constFirst().section(u'=', 0, 0);

@@ -204,7 +204,7 @@ void TZentrikProMainForm::CreateMenus() {
     addItem(FileMenu, RestoreLayoutMenuItem, tr("Restore Layout..."), "RestoreLayoutMenuItem",
             [this] { RestoreLayoutDialog(*this); });
     FileMenu->addSeparator();
-    addItem(FileMenu, ExitMenuItem, tr("Exit"), "ExitMenuItem", [this] { close(); });
+    addItem(FileMenu, ExitMenuItem, tr("Exit"), "ExitMenuItem", [this] { ExitMenuItemClick(); });
 
     ToolsMenu = menuBar()->addMenu(tr("&Tools"));
     ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
@@ -347,7 +347,7 @@ void TZentrikProMainForm::FormCreate() {
             [this] { ReportErrors([this] { ShowAllWindows(); }); });
     connect(TrayIcon, &TTrayIcon::MuteSoundsToggled, this,
             [this](bool muted) { ReportErrors([this, muted] { SetSoundsMuted(muted); }); });
-    connect(TrayIcon, &TTrayIcon::ExitRequested, ExitMenuItem, &QAction::trigger);
+    connect(TrayIcon, &TTrayIcon::ExitRequested, this, [this] { ExitMenuItemClick(); });
     // The user looks at the client again: nothing is unseen any more.
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
@@ -721,6 +721,21 @@ void TZentrikProMainForm::ActivateInstance() {
     FitToMonitor(this);
 }
 
+void TZentrikProMainForm::ExitMenuItemClick() {
+    // The tray's menu is not held back by the close question's box. A second close from inside
+    // the first would be taken as done at once, and the program would end under the question
+    // without saving.
+    if (InClose) {
+        ActivateInstance();
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->raise();
+            modal->activateWindow();
+        }
+        return;
+    }
+    close();
+}
+
 void TZentrikProMainForm::WMTerminate() {
     Terminating = true;
     // A dialog's event loop is running below us: cancel the dialogs, so every command that
@@ -837,6 +852,11 @@ bool TZentrikProMainForm::FormCloseQuery() {
 }
 
 void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
+    InClose = true;
+    struct TClear {
+        bool& Flag;
+        ~TClear() { Flag = false; }
+    } clear{InClose};
     bool allow = false;
     // A failed save keeps the program running, so the user can save elsewhere.
     ReportErrors([&] { allow = FormCloseQuery(); });

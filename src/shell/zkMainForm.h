@@ -149,6 +149,9 @@ public:
 
     // A later launch of this installation asked for the running client.
     void ActivateInstance();
+    // File > Exit and the tray's Exit: close, asking as SaveOnExit says. While a close is
+    // under way (its question open), the question is brought forward instead.
+    void ExitMenuItemClick();
     // Close without a question (SIGTERM, the "terminate" command), also while a dialog or the
     // close question is open: those are cancelled first.
     void WMTerminate();
@@ -215,6 +218,7 @@ private:
 
     QList<QAction*> HelpItems; // the configured entries, in HelpURLs order
     bool InCloseQuery = false;
+    bool InClose = false; // inside closeEvent, whatever box it shows
     bool TerminateSaveFailed = false;
 };
 

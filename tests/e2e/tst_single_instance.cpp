@@ -14,7 +14,10 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -95,6 +98,9 @@ private slots:
     void ownerlessLockDoesNotBlock();
     void unreachableHolderIsReported();
     void blockedSettingsFolderKeepsLinksAndSaysSo();
+    void blockedSettingsFolderOneClientWhateverTheRuntimeFolder_data();
+    void blockedSettingsFolderOneClientWhateverTheRuntimeFolder();
+    void holderThatNamesNoProcessIsNotCalledProcessZero();
     void terminateEndsALongStartUpStep();
     void killedSavesLeftoversGoAtStart();
     void noSafeRuntimeFolderEndsWithTheReason();
@@ -425,6 +431,70 @@ void TSingleInstanceTest::blockedSettingsFolderKeepsLinksAndSaysSo() {
     QVERIFY2(layout.contains("WindowConfig=handed"), layout.constData());
 }
 
+void TSingleInstanceTest::blockedSettingsFolderOneClientWhateverTheRuntimeFolder_data() {
+    QTest::addColumn<QString>("firstRuntime"); // "": no XDG_RUNTIME_DIR at all
+    QTest::addColumn<QString>("secondRuntime");
+    QTest::newRow("first with XDG_RUNTIME_DIR, second without") << "run" << "";
+    QTest::newRow("first without XDG_RUNTIME_DIR, second with") << "" << "run";
+    QTest::newRow("a different XDG_RUNTIME_DIR each") << "run" << "other-run";
+}
+
+void TSingleInstanceTest::blockedSettingsFolderOneClientWhateverTheRuntimeFolder() {
+    QFETCH(QString, firstRuntime);
+    QFETCH(QString, secondRuntime);
+    TTestHome home;
+    TTestInstallation inst;
+    WriteTextFile(home.configHome() + "/velquist", "a file where the settings folder belongs");
+    QVERIFY(QDir().mkpath(home.path() + "/other-run"));
+    const auto start = [&](const QString& runtime, const QStringList& arguments) {
+        QProcessEnvironment env;
+        env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+        if (!runtime.isEmpty())
+            env.insert("XDG_RUNTIME_DIR", home.path() + "/" + runtime);
+        return std::make_unique<TClientRun>(inst.clientPath(), arguments, QString(), env,
+                                            runtime.isEmpty() ? QStringList{"XDG_RUNTIME_DIR"}
+                                                              : QStringList());
+    };
+    auto first = start(firstRuntime, {});
+    // Told once the main window is up, after the socket listens.
+    QVERIFY2(first->waitForStdErr("every setting changed now is lost"),
+             first->stdErr().constData());
+
+    auto second = start(secondRuntime, {"/url:velquist://NewAlertWindow/"});
+    QVERIFY2(second->waitFinished(8000), "the second launch runs as a client of its own");
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY2(!second->stdErr().contains("cannot start"), second->stdErr().constData());
+    QCOMPARE(first->process().state(), QProcess::Running);
+    first->terminate();
+    QVERIFY(first->waitFinished());
+    QCOMPARE(first->exitCode(), 0);
+}
+
+void TSingleInstanceTest::holderThatNamesNoProcessIsNotCalledProcessZero() {
+    TTestHome home;
+    TTestInstallation inst;
+    // A lock file that is being written all the time and never names its owner: not one to
+    // remove, and no process to name either.
+    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir()));
+    std::atomic<bool> stop = false;
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i) {
+            WriteTextFile(lock, QByteArray(1 + i % 7, 'x'));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    QProcessEnvironment env;
+    env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+    TClientRun run(inst.clientPath(), {}, QString(), env);
+    const bool finished = run.waitFinished();
+    stop = true;
+    writer.join();
+    QVERIFY(finished);
+    const QByteArray err = run.stdErr();
+    QVERIFY2(run.exitCode() != 0 && err.contains("could not be reached"), err.constData());
+    QVERIFY2(!err.contains("process 0") && !err.contains("(process"), err.constData());
+}
+
 void TSingleInstanceTest::terminateEndsALongStartUpStep() {
     TTestHome home;
     TTestInstallation inst;
@@ -475,7 +545,7 @@ void TSingleInstanceTest::noSafeRuntimeFolderEndsWithTheReason() {
     // Both the runtime folder and its stand-in are links to a folder anyone may enter.
     const QString open = home.path() + "/open";
     QVERIFY(QDir().mkdir(open));
-    QVERIFY(QFile::link(open, home.runtimeDir() + "/velquist"));
+    QVERIFY(QFile::link(open, home.tmpDir() + "/velquist-" + QString::number(::getuid())));
     QVERIFY(QDir().mkpath(home.configHome() + "/velquist"));
     QVERIFY(QFile::link(open, home.configHome() + "/velquist/run"));
     QProcessEnvironment env;

@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <sys/socket.h>
 #include <vector>
@@ -103,6 +104,16 @@ class TInboxServerTest : public QObject {
     std::unique_ptr<TInboxServer> Server;
     TRecordingSink Sink;
 
+    // A connection the server has taken (the kernel holds only so many waiting ones).
+    std::unique_ptr<TSender> Connect() {
+        auto sender = std::make_unique<TSender>(Server->Port());
+        if (!QTest::qWaitFor(
+                [&] { return sender->Socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+            qWarning("a sender did not connect");
+        QCoreApplication::processEvents();
+        return sender;
+    }
+
     // One request on a fresh connection, and its answer.
     TResponse Ask(const QByteArray& request) {
         TSender sender(Server->Port());
@@ -130,7 +141,9 @@ private slots:
     void requestInTinyPieces();
     void senderThatDoesNotReadIsHeldBack();
     void headOverTheLimit();
-    void connectionLimit();
+    void strangersCannotTakeTheSlots();
+    void sendersWithTheTokenHaveTheirOwnLimit();
+    void strangerMustSendItsHeadSoon();
     void slowRequestIsEnded();
     void portInUseIsTold();
 };
@@ -364,20 +377,110 @@ void TInboxServerTest::headOverTheLimit() {
     QCOMPARE(Ask(request).Status, 202);
 }
 
-void TInboxServerTest::connectionLimit() {
+void TInboxServerTest::strangersCannotTakeTheSlots() {
+    // Held open without a word, as another local user or anyone through a tunnel can.
+    std::vector<std::unique_ptr<TSender>> strangers;
+    const auto open = [&] {
+        return std::count_if(strangers.begin(), strangers.end(),
+                             [](const auto& s) { return !s->Closed(); });
+    };
+    for (int i = 0; i < 200; ++i)
+        strangers.push_back(Connect());
+    QTRY_COMPARE(open(), TInboxServer::MaxUnprovenConnections);
+    QCOMPARE(Server->ConnectionCount(), TInboxServer::MaxUnprovenConnections);
+    // The oldest made way for the newest.
+    QVERIFY(strangers.front()->Closed());
+    QVERIFY(!strangers.back()->Closed());
+
+    TSender owner(Server->Port());
+    owner.Send(Post(Path(), R"({"symbol":"A"})"));
+    QTRY_COMPARE(owner.Responses.size(), size_t(1));
+    QCOMPARE(owner.Responses[0].Status, 202);
+    // Once it has shown the token, more strangers do not push it out.
+    for (int i = 0; i < 100; ++i)
+        strangers.push_back(Connect());
+    QTRY_VERIFY(strangers[strangers.size() - TInboxServer::MaxUnprovenConnections - 1]->Closed());
+    owner.Send(Post(Path(), R"({"symbol":"B"})"));
+    QTRY_COMPARE(owner.Responses.size(), size_t(2));
+    QCOMPARE(owner.Responses[1].Status, 202);
+    QVERIFY(!owner.Closed());
+    QCOMPARE(Server->UnprovenCount(), TInboxServer::MaxUnprovenConnections);
+
+    // A wrong token shows nothing: that connection is a stranger's still.
+    TSender guesser(Server->Port());
+    guesser.Send(Post("/alerts/" + QByteArray(40, '0'), "{}"));
+    QTRY_COMPARE(guesser.Responses.size(), size_t(1));
+    QCOMPARE(guesser.Responses[0].Status, 401);
+    for (int i = 0; i < TInboxServer::MaxUnprovenConnections; ++i)
+        strangers.push_back(Connect());
+    QTRY_VERIFY(guesser.Closed());
+    QCOMPARE(Sink.Alerts.size(), 2);
+}
+
+void TInboxServerTest::sendersWithTheTokenHaveTheirOwnLimit() {
     std::vector<std::unique_ptr<TSender>> senders;
-    for (int i = 0; i < TInboxServer::MaxConnections; ++i)
-        senders.push_back(std::make_unique<TSender>(Server->Port()));
-    QTRY_COMPARE(Server->ConnectionCount(), TInboxServer::MaxConnections);
-    TSender extra(Server->Port());
-    QTRY_VERIFY(extra.Closed());
+    for (int i = 0; i < TInboxServer::MaxConnections; ++i) {
+        senders.push_back(Connect());
+        senders.back()->Send(Post(Path(), R"({"symbol":"A"})"));
+    }
+    QTRY_VERIFY(std::all_of(senders.begin(), senders.end(),
+                            [](const auto& s) { return s->Responses.size() == 1; }));
     QCOMPARE(Server->ConnectionCount(), TInboxServer::MaxConnections);
-    // The ones let in are served; one leaving makes room again.
-    senders[0]->Send(Post(Path(), R"({"symbol":"A"})"));
-    QTRY_COMPARE(senders[0]->Responses.size(), size_t(1));
-    senders[1]->Socket.abort();
-    QTRY_COMPARE(Server->ConnectionCount(), TInboxServer::MaxConnections - 1);
-    QCOMPARE(Ask(Post(Path(), R"({"symbol":"B"})")).Status, 202);
+    QCOMPARE(Server->UnprovenCount(), 0);
+    // One more: the connection that has waited longest for nothing makes way.
+    senders.push_back(Connect());
+    senders.back()->Send(Post(Path(), R"({"symbol":"B"})"));
+    QTRY_COMPARE(senders.back()->Responses.size(), size_t(1));
+    QCOMPARE(senders.back()->Responses[0].Status, 202);
+    QTRY_VERIFY(senders.front()->Closed());
+    QCOMPARE(Server->ConnectionCount(), TInboxServer::MaxConnections);
+
+    // All of them in the middle of a request: the newcomer is told to come back.
+    const QByteArray head =
+        "POST " + Path() + " HTTP/1.1\r\nHost: x\r\nContent-Length: 20\r\n\r\n{";
+    for (size_t i = 1; i < senders.size(); ++i)
+        senders[i]->Send(head);
+    QTest::qWait(100);
+    TSender late(Server->Port());
+    late.Send(Post(Path(), R"({"symbol":"C"})"));
+    QTRY_COMPARE(late.Responses.size(), size_t(1));
+    QCOMPARE(late.Responses[0].Status, 429);
+    QCOMPARE(late.Responses[0].Header("Retry-After"), QByteArray("1"));
+    QTRY_VERIFY(late.Closed());
+    QCOMPARE(Sink.Alerts.size(), TInboxServer::MaxConnections + 1);
+}
+
+void TInboxServerTest::strangerMustSendItsHeadSoon() {
+    Server->SetHeadTimeoutMs(300);
+    QElapsedTimer clock;
+    clock.start();
+    TSender silent(Server->Port());
+    TSender dribbler(Server->Port());
+    dribbler.Send("POST " + Path() + " HTTP/1.1\r\n");
+    for (int i = 0; i < 4; ++i) {
+        QTest::qWait(100);
+        dribbler.Send("X-A: 1\r\n"); // more bytes buy no more time
+    }
+    QTRY_VERIFY(silent.Closed());
+    QTRY_COMPARE(dribbler.Responses.size(), size_t(1));
+    QCOMPARE(dribbler.Responses[0].Status, 408);
+    QVERIFY2(clock.elapsed() >= 280 && clock.elapsed() < 1500,
+             qPrintable(QString::number(clock.elapsed())));
+    // Each next request of a stranger has the same short time; a sender with the token keeps
+    // its connection for the idle time.
+    TSender stranger(Server->Port());
+    stranger.Send(Post("/other", "{}"));
+    TSender owner(Server->Port());
+    owner.Send(Post(Path(), R"({"symbol":"A"})"));
+    QTRY_COMPARE(owner.Responses.size(), size_t(1));
+    QTRY_COMPARE(stranger.Responses.size(), size_t(1));
+    QCOMPARE(stranger.Responses[0].Status, 404);
+    QTRY_VERIFY(stranger.Closed());
+    QTest::qWait(400);
+    QVERIFY(!owner.Closed());
+    owner.Send(Post(Path(), R"({"symbol":"B"})"));
+    QTRY_COMPARE(owner.Responses.size(), size_t(2));
+    QCOMPARE(owner.Responses[1].Status, 202);
 }
 
 void TInboxServerTest::slowRequestIsEnded() {
@@ -411,6 +514,18 @@ void TInboxServerTest::portInUseIsTold() {
     QCOMPARE(second.Problem(),
              QStringLiteral("port %1 is in use by another program").arg(other.serverPort()));
     QVERIFY(!second.IsListening());
+    QCOMPARE(TInboxServer::PortProblem(other.serverPort()), second.Problem());
+    // Moving to it fails, and the port that works goes on with its connections.
+    const quint16 working = Server->Port();
+    TSender kept(working);
+    kept.Send(Post(Path(), R"({"symbol":"A"})"));
+    QTRY_COMPARE(kept.Responses.size(), size_t(1));
+    QVERIFY(!Server->Listen(other.serverPort()));
+    QCOMPARE(Server->Port(), working);
+    kept.Send(Post(Path(), R"({"symbol":"B"})"));
+    QTRY_COMPARE(kept.Responses.size(), size_t(2));
+    QCOMPARE(kept.Responses[1].Status, 202);
+    QCOMPARE(Ask(Post(Path(), R"({"symbol":"C"})")).Status, 202);
     Server->Close();
     QVERIFY(!Server->IsListening());
     QCOMPARE(Server->Port(), quint16(0));

@@ -9,6 +9,7 @@
 #include "history/zkAlertRecorder.h"
 #include "history/zkHistorySettings.h"
 #include "inbox/zkAlertInbox.h"
+#include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsForm.h"
 #include "options/zkOptionsHost.h"
@@ -473,17 +474,61 @@ private slots:
         f.open();
         QCOMPARE(o.InboxStatusLabel->text(), QString("Listening on 127.0.0.1:%1").arg(port));
 
-        // Another program holds the port asked for: the page says so after Save.
-        QTcpServer other;
+        // The status line follows the choices before Save.
+        QTcpServer other; // another program's port
         QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+        const QString taken = QString::number(other.serverPort());
+        o.InboxEnabledCheckBox->setChecked(false);
+        QCOMPARE(o.InboxStatusLabel->text(),
+                 QString("Listening on 127.0.0.1:%1 until Save; then alerts from other programs "
+                         "are off")
+                     .arg(port));
+        o.InboxEnabledCheckBox->setChecked(true);
+        const quint16 free = FreePort();
+        o.InboxPortSpinBox->setValue(free);
+        QCOMPARE(o.InboxStatusLabel->text(),
+                 QString("Will listen on 127.0.0.1:%1 after Save").arg(free));
         o.InboxPortSpinBox->setValue(other.serverPort());
-        f.save();
+        const QString clash = QString("Cannot listen: port %1 is in use by another program; alerts "
+                                      "still come in on 127.0.0.1:%2")
+                                  .arg(taken)
+                                  .arg(port);
+        QCOMPARE(o.InboxStatusLabel->text(), clash);
+
+        // Saving it is refused at once: the dialog stays, nothing is stored, the working port
+        // goes on, and the token shown is not taken either.
+        o.InboxNewTokenButton->click();
+        zkPrompts::ClearScript();
+        o.SaveButtonClick();
+        QVERIFY(o.isVisible());
+        QCOMPARE(zkPrompts::Shown().size(), 1);
+        QVERIFY2(zkPrompts::Shown()[0].Text.startsWith("The alert inbox cannot listen on port " +
+                                                       taken + ": port " + taken +
+                                                       " is in use by another program."),
+                 qPrintable(zkPrompts::Shown()[0].Text));
+        QCOMPARE(o.PagesControl->currentWidget(), o.InboxTabSheet);
+        QCOMPARE(o.InboxStatusLabel->text(), clash);
+        QCOMPARE(ReadInboxSettings(TSettingsStore::Registry()).Port, port);
+        QVERIFY(f.Inbox->IsListening());
+        QCOMPARE(f.Inbox->Server().Port(), port);
+        QCOMPARE(ReadInboxSettings(TSettingsStore::Registry()).Token, stored.Token);
+        QVERIFY(!f.Inbox->StatusText().contains(taken));
+        o.reject();
+
+        // A port that could not be had before the dialog either does not hold up other changes.
+        TInboxSettings blocked = stored;
+        blocked.Port = other.serverPort();
+        WriteInboxSettings(TSettingsStore::Registry(), blocked);
+        QVERIFY(!f.Inbox->Apply(blocked));
+        f.Inbox->Apply(TInboxSettings()); // off, as at a start where the port was taken
+        QVERIFY(!f.Inbox->Apply(blocked));
         QVERIFY(!f.Inbox->IsListening());
         f.open();
-        QVERIFY2(o.InboxStatusLabel->text().startsWith("Not listening: ") &&
-                     o.InboxStatusLabel->text().contains(QString::number(other.serverPort())),
-                 qPrintable(o.InboxStatusLabel->text()));
-        o.reject();
+        QCOMPARE(o.InboxStatusLabel->text(),
+                 QString("Cannot listen: port %1 is in use by another program").arg(taken));
+        o.InboxOpenWindowsCheckBox->setChecked(true);
+        f.save();
+        QVERIFY(ReadInboxSettings(TSettingsStore::Registry()).OpenNewWindows);
     }
 
     // Neither Browse takes a name in a folder that does not exist (saving the layout there

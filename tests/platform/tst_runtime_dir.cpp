@@ -1,6 +1,7 @@
-// The lock folder (and the runtime folder of the sockets) beside the store, with the system's
-// runtime folder as the stand-in: a folder another user can reach must never be used. Ownership by "another user" is faked through the uid seam, or made
-// real with chown when the test runs as root.
+// The lock folder (and the runtime folder of the sockets) beside the store, with
+// /tmp/velquist-$UID as the stand-in: a folder another user can reach must never be used. Ownership
+// by "another user" is faked through the uid seam, or made real with chown when the test runs as
+// root.
 #include "platform/zkInstance.h"
 #include "platform/zkPaths.h"
 #include "zkTestSupport.h"
@@ -32,7 +33,9 @@ class TRuntimeDirTest : public QObject {
     Q_OBJECT
 
     QString preferred(const TTestHome& home) const { return home.configHome() + "/velquist/run"; }
-    QString fallback(const TTestHome& home) const { return home.runtimeDir() + "/velquist"; }
+    QString fallback(const TTestHome& home) const {
+        return home.tmpDir() + "/velquist-" + QString::number(::getuid());
+    }
 
 private slots:
     void missingFolderIsCreatedPrivate() {
@@ -123,6 +126,29 @@ private slots:
         QCOMPARE(TInstanceGuard::LockPath("_opt_v"), lock);
         QVERIFY(QFile::remove(fallback(home))); // and vanishes
         QCOMPARE(TInstanceGuard::LockPath("_opt_v"), lock);
+    }
+
+    // Nor does the stand-in's: launches from a desktop and from a terminal meet at one lock.
+    void standInIsTheSameWhateverTheRuntimeFolder() {
+        TTestHome home;
+        WriteTextFile(home.configHome() + "/velquist", "a file where the folder belongs");
+        const QString lock = TInstanceGuard::LockPath("_opt_v");
+        const QString socket = TInstanceGuard::SocketPath("_opt_v");
+        QCOMPARE(lock, fallback(home) + "/_opt_v.lock");
+        QCOMPARE(socket, fallback(home) + "/_opt_v.sock");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        QVERIFY(QDir().mkpath(home.path() + "/other-run"));
+        for (const QByteArray& value : {QByteArray(), QByteArray("relative"),
+                                        QFile::encodeName(home.path() + "/other-run")}) {
+            if (value.isNull())
+                qunsetenv("XDG_RUNTIME_DIR");
+            else
+                qputenv("XDG_RUNTIME_DIR", value);
+            QCOMPARE(TInstanceGuard::LockPath("_opt_v"), lock);
+            QCOMPARE(TInstanceGuard::SocketPath("_opt_v"), socket);
+        }
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        QVERIFY(!QFileInfo::exists(home.runtimeDir() + "/velquist"));
     }
 };
 

@@ -23,20 +23,23 @@ void setOrUnset(const char* name, const QByteArray& value) {
 
 TTestHome::TTestHome()
     : OldConfig(qgetenv("XDG_CONFIG_HOME")), OldData(qgetenv("XDG_DATA_HOME")),
-      OldRuntime(qgetenv("XDG_RUNTIME_DIR")) {
+      OldRuntime(qgetenv("XDG_RUNTIME_DIR")), OldTmp(qgetenv("VELQUIST_TEST_TMP_DIR")) {
     QDir().mkpath(configHome());
+    QDir().mkpath(tmpDir());
     QDir().mkpath(dataHome());
     QDir().mkpath(runtimeDir());
     QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
     qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
+    qputenv("VELQUIST_TEST_TMP_DIR", tmpDir().toLocal8Bit());
 }
 
 TTestHome::~TTestHome() {
     setOrUnset("XDG_CONFIG_HOME", OldConfig);
     setOrUnset("XDG_DATA_HOME", OldData);
     setOrUnset("XDG_RUNTIME_DIR", OldRuntime);
+    setOrUnset("VELQUIST_TEST_TMP_DIR", OldTmp);
 }
 
 void WriteTextFile(const QString& path, const QByteArray& content) {

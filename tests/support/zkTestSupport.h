@@ -6,7 +6,8 @@
 #include <memory>
 
 // A private home for one test: temporary XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR,
-// so nothing a test does touches the developer's own settings. Restores the old values on exit.
+// and a folder that stands for /tmp (VELQUIST_TEST_TMP_DIR), so nothing a test does touches the
+// developer's own settings or the machine's shared folders. Restores the old values on exit.
 class TTestHome {
 public:
     TTestHome();
@@ -15,10 +16,11 @@ public:
     QString configHome() const { return Dir.path() + QStringLiteral("/config"); }
     QString dataHome() const { return Dir.path() + QStringLiteral("/data"); }
     QString runtimeDir() const { return Dir.path() + QStringLiteral("/run"); }
+    QString tmpDir() const { return Dir.path() + QStringLiteral("/tmp"); }
 
 private:
     QTemporaryDir Dir;
-    QByteArray OldConfig, OldData, OldRuntime;
+    QByteArray OldConfig, OldData, OldRuntime, OldTmp;
 };
 
 // Writes text to a file (creating folders), for tests that prepare settings files.
