@@ -8,6 +8,9 @@
 //   selected:Name:t wait until the active window's item view of that name has a selected
 //                   row with a cell whose text is t
 //   input:text      the next text input dialog answers with text
+//   tooltip:Name    show the tooltip of the first row of the item view of that name and write
+//                   what it shows to stderr ("velquist test tooltip: <text>", then "velquist
+//                   test tooltip images: <n>", the images it would load)
 // Steps are separated by ";". When the last has run, "velquist test steps done" goes to stderr.
 namespace zkTestSteps {
 void StartFromEnvironment();
