@@ -6,9 +6,9 @@
 #   FUZZ_SECONDS   how long each target runs (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# libFuzzer's runtime is not in clang's own package; llvm-symbolizer puts names and lines into a
-# report.
-bash scripts/install-deps.sh clang libclang-rt-14-dev llvm-14
+# libFuzzer's runtime is not in clang's own package; llvm's llvm-symbolizer puts names and lines
+# into a report.
+bash scripts/install-deps.sh clang libclang-rt-14-dev llvm
 seconds=${FUZZ_SECONDS:-5}
 
 # The seeds of each target, in fuzz/seeds/.
