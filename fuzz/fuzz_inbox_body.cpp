@@ -1,6 +1,8 @@
 // Bodies posted to the alert inbox. The first byte picks the Content-Type and the second how
 // many of the following bytes are the query. Properties: reading never fails; a request gives
-// alerts or an error, never both; every alert taken keeps within the field limits.
+// alerts or an error, never both; every alert taken keeps within the field limits, and no text
+// taken holds a character that is not shown but changes what is (a format character, a line or
+// paragraph separator) or a lone surrogate.
 #include "inbox/zkInboxAlert.h"
 #include "zkFuzzCheck.h"
 
@@ -17,6 +19,25 @@ bool HasControl(const QString& text, bool tabAllowed) {
             return true;
     }
     return false;
+}
+
+// Code points; false when a lone surrogate or an invisible formatting character is in the text.
+bool CleanCodePoints(const QString& text, qsizetype& count) {
+    count = 0;
+    for (qsizetype i = 0; i < text.size(); ++count) {
+        char32_t code = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            i += 2;
+        } else {
+            ++i;
+        }
+        const QChar::Category category = QChar::category(code);
+        if (QChar::isSurrogate(code) || category == QChar::Other_Format ||
+            category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -39,11 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(!r.Alerts.isEmpty() && r.Alerts.size() <= zkInbox::MaxAlertsPerRequest);
     for (const TInboxAlert& a : r.Alerts) {
         Check(!a.Symbol.isEmpty() && a.Symbol == a.Symbol.trimmed());
-        Check(a.Symbol.size() <= zkInbox::MaxSymbolChars && !HasControl(a.Symbol, false));
-        Check(!a.Strategy.isEmpty() && a.Strategy.size() <= zkInbox::MaxStrategyChars &&
-              !HasControl(a.Strategy, false));
+        qsizetype chars = 0;
+        Check(CleanCodePoints(a.Symbol, chars) && chars <= zkInbox::MaxSymbolChars &&
+              !HasControl(a.Symbol, false));
+        Check(!a.Strategy.isEmpty() && CleanCodePoints(a.Strategy, chars) &&
+              chars <= zkInbox::MaxStrategyChars && !HasControl(a.Strategy, false));
         Check(a.Description.toUtf8().size() <= zkInbox::MaxDescriptionBytes &&
-              !HasControl(a.Description, true));
+              !HasControl(a.Description, true) && CleanCodePoints(a.Description, chars));
         Check(std::isfinite(a.Price) && a.Price >= 0 && a.Price <= zkInbox::MaxPrice);
         Check(a.HasPrice || a.Price == 0);
     }

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const QString text =
         QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    HandleURL(text);
+    HandleURL(text, TURLCommandTargets{});
 
     const TStringMap parameters = ParseURLParameters(text);
     // Each pair is one "&"-separated piece that holds "=", in order, split at its first "=".

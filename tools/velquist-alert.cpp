@@ -55,6 +55,13 @@ int main(int argc, char** argv) {
         return 0;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velquist-alert"));
+    // Arguments reach Qt decoded, a broken byte as U+FFFD; the client refuses broken text, so
+    // this does too, before anything is read into an alert.
+    for (int i = 1; i < argc; ++i)
+        if (zkInbox::InvalidUtf8At(QByteArray(argv[i])) >= 0) {
+            PrintError(QStringLiteral("argument %1 is not valid UTF-8; nothing was sent").arg(i));
+            return ExitBadInput;
+        }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

@@ -5,6 +5,7 @@
 #include "config/zkSettings.h"
 #include "desk/zkAccountDesk.h"
 #include "platform/zkErrors.h"
+#include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
 
 #include <QFrame>
@@ -279,7 +280,7 @@ void TLoginForm::FormShow() {
         Links[n].Caption = bar < 0 ? value : value.left(bar);
         Links[n].Target = bar < 0 ? QString() : value.mid(bar + 1);
         labels[n]->setText(Links[n].Caption);
-        labels[n]->setToolTip(Links[n].Target);
+        labels[n]->setToolTip(zkOutsideText::ToolTip(Links[n].Target));
         if (!Links[n].Caption.isEmpty())
             VisibleLinks << labels[n];
     }

@@ -2,6 +2,8 @@
 
 #include "zkSimClock.h"
 
+#include "platform/zkOutsideText.h"
+
 #include <QIcon>
 #include <QPixmap>
 #include <QUrl>
@@ -135,13 +137,16 @@ QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
         if (index.column() == DescriptionColumn)
             return DirectionIcon(alert.Direction);
         break;
-    case Qt::ToolTipRole:
-        return QStringLiteral("%1  %2  %3")
-            .arg(alert.AlertSymbol(),
-                 SimNewYorkTime(alert.AlertTime())
-                     .addSecs(qint64(OffsetMinutes) * 60)
-                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                 alert.Description());
+    case Qt::ToolTipRole: {
+        const QString text = QStringLiteral("%1  %2  %3")
+                                 .arg(alert.AlertSymbol(),
+                                      SimNewYorkTime(alert.AlertTime())
+                                          .addSecs(qint64(OffsetMinutes) * 60)
+                                          .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                      alert.Description());
+        // Symbol and description are whatever the sender wrote: never markup.
+        return zkOutsideText::ToolTip(text);
+    }
     default:
         break;
     }

@@ -33,6 +33,9 @@ TSimConnectorFace::TSimConnectorFace(QWidget* parent)
     Title->setFont(bold);
     Links->setWordWrap(true);
     Recent->setWordWrap(true);
+    // List names and the symbols sent are the user's and the senders' text, never markup.
+    for (QLabel* label : {Title, Links, Recent})
+        label->setTextFormat(Qt::PlainText);
     Links->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(Title);
     layout->addWidget(Links);

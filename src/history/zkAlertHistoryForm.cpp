@@ -89,6 +89,7 @@ void TAlertHistoryForm::FormCreate() {
     header->resizeSection(THistoryModel::PriceColumn, 70);
 
     CountLabel = Named(new QLabel(this), "CountLabel");
+    CountLabel->setTextFormat(Qt::PlainText); // file names and the store's messages
     ExportButton = Named(new QPushButton(tr("Export..."), this), "ExportButton");
 
     auto* filters = new QHBoxLayout;

@@ -621,8 +621,43 @@ void AppendIsoTime(QByteArray& line, qint64 ms) {
     line.append(text, n);
 }
 
-void AppendCsvField(QByteArray& line, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
+// Optional sign, digits with an optional fraction, an optional exponent: a spreadsheet reads it
+// as the number it is, so a leading "-" or "+" there runs nothing.
+bool IsPlainNumber(const QByteArray& text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    if (i < n && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    qsizetype digits = 0;
+    while (i < n && text[i] >= '0' && text[i] <= '9')
+        ++i, ++digits;
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && text[i] >= '0' && text[i] <= '9')
+            ++i, ++digits;
+    }
+    if (digits == 0)
+        return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        qsizetype exponentDigits = 0;
+        while (i < n && text[i] >= '0' && text[i] <= '9')
+            ++i, ++exponentDigits;
+        if (exponentDigits == 0)
+            return false;
+    }
+    return i == n;
+}
+} // namespace
+
+void AppendHistoryCsvField(QByteArray& line, const QString& text) {
+    QByteArray utf8 = text.toUtf8();
+    // A spreadsheet runs a cell that starts like a formula ("=HYPERLINK(...)", "+cmd|...",
+    // "@SUM(...)"); a leading apostrophe makes it text, and the apostrophe is not shown.
+    if (!utf8.isEmpty() && QByteArrayView("=+-@\t\r").contains(utf8[0]) && !IsPlainNumber(utf8))
+        utf8.prepend('\'');
     bool quote = false;
     for (const char c : utf8)
         if (c == '"' || c == ',' || c == '\r' || c == '\n') {
@@ -641,23 +676,22 @@ void AppendCsvField(QByteArray& line, const QString& text) {
     }
     line += '"';
 }
-} // namespace
 
 QByteArray HistoryCsvLine(const THistoryAlert& alert) {
     QByteArray line;
     line.reserve(96);
     AppendIsoTime(line, alert.TimeMs);
     line += ',';
-    AppendCsvField(line, alert.Window);
+    AppendHistoryCsvField(line, alert.Window);
     line += ',';
-    AppendCsvField(line, alert.Symbol);
+    AppendHistoryCsvField(line, alert.Symbol);
     line += ',';
     // The shortest decimal that reads back as the same number, without an exponent.
     line += QByteArray::number(alert.Price, 'f', QLocale::FloatingPointShortest);
     line += ',';
-    AppendCsvField(line, alert.Description);
+    AppendHistoryCsvField(line, alert.Description);
     line += ',';
-    AppendCsvField(line, alert.Source);
+    AppendHistoryCsvField(line, alert.Source);
     line += "\r\n";
     return line;
 }

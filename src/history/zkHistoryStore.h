@@ -119,3 +119,7 @@ private:
 // 8601 UTC with milliseconds ("2026-12-09T14:30:05.123Z").
 QByteArray HistoryCsvHeader(); // "time,window,symbol,price,description,source\r\n"
 QByteArray HistoryCsvLine(const THistoryAlert& alert);
+// One text field of a line: quoted when it holds '"', ',', CR or LF. A field that a spreadsheet
+// would run as a formula (it starts with "=", "+", "-", "@", TAB or CR and is not a plain
+// number such as "-1.5") gets a leading "'".
+void AppendHistoryCsvField(QByteArray& line, const QString& text);

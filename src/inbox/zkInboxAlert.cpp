@@ -39,6 +39,71 @@ bool HasControl(const QString& text, bool tabAllowed) {
     return false;
 }
 
+// Code point at i (a surrogate pair read as one), and how many UTF-16 units it takes.
+char32_t CodePointAt(const QString& text, qsizetype i, qsizetype& units) {
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        units = 2;
+        return QChar::surrogateToUcs4(c, text.at(i + 1));
+    }
+    units = 1;
+    return c.unicode();
+}
+
+qsizetype CodePoints(const QString& text) {
+    qsizetype count = 0;
+    for (qsizetype i = 0, units = 0; i < text.size(); i += units, ++count)
+        CodePointAt(text, i, units);
+    return count;
+}
+
+// Characters that are not shown but change what is: bidirectional overrides, isolates and marks
+// reorder the text around them, zero-width ones join, split or hide inside a word (category Cf);
+// line and paragraph separators break the line and start a new bidirectional paragraph.
+bool IsInvisibleFormat(char32_t code) {
+    const QChar::Category category = QChar::category(code);
+    return category == QChar::Other_Format || category == QChar::Separator_Line ||
+           category == QChar::Separator_Paragraph;
+}
+
+QString CodePointName(char32_t code) {
+    return QStringLiteral("U+%1").arg(QString::number(uint(code), 16).toUpper(), 4,
+                                      QLatin1Char('0'));
+}
+
+// Why a name (symbol, strategy) cannot be taken as it is, or empty. A name is matched and sent
+// on exactly, so what it shows must be all it holds.
+QString NameProblem(const QString& text) {
+    if (HasControl(text, false))
+        return QStringLiteral("holds a control character");
+    for (qsizetype i = 0, units = 0; i < text.size(); i += units) {
+        const char32_t code = CodePointAt(text, i, units);
+        if (QChar::isSurrogate(code))
+            return QStringLiteral("holds a lone surrogate (not valid Unicode)");
+        if (IsInvisibleFormat(code))
+            return QStringLiteral("holds an invisible formatting character (%1)")
+                .arg(CodePointName(code));
+    }
+    return QString();
+}
+
+// A description as a row shows it: formatting characters dropped (they could reorder or hide
+// what is shown), a lone surrogate shown as U+FFFD, line and paragraph separators as a blank.
+QString ShownDescription(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0, units = 0; i < text.size(); i += units) {
+        const char32_t code = CodePointAt(text, i, units);
+        if (QChar::isSurrogate(code))
+            shown += QChar(QChar::ReplacementCharacter);
+        else if (code == 0x2028 || code == 0x2029)
+            shown += QLatin1Char(' ');
+        else if (!IsInvisibleFormat(code))
+            shown += QStringView(text).mid(i, units);
+    }
+    return shown;
+}
+
 // Decimal text only: optional sign, digits with an optional fraction, optional exponent. Words
 // such as "nan" or "inf", hexadecimal and thousands separators are not prices.
 std::optional<double> NumberFromText(const QString& raw) {
@@ -93,12 +158,12 @@ bool ReadName(const QJsonValue& value, const QString& field, qsizetype maxChars,
         why = Quoted(field) + QStringLiteral(" is empty");
         return false;
     }
-    if (out.size() > maxChars) {
+    if (CodePoints(out) > maxChars) {
         why = Quoted(field) + QStringLiteral(" is longer than %1 characters").arg(maxChars);
         return false;
     }
-    if (HasControl(out, false)) {
-        why = Quoted(field) + QStringLiteral(" holds a control character");
+    if (const QString problem = NameProblem(out); !problem.isEmpty()) {
+        why = Quoted(field) + QLatin1Char(' ') + problem;
         return false;
     }
     return true;
@@ -154,7 +219,7 @@ bool ReadAlert(const QJsonObject& object, const QString& defaultStrategy, TInbox
         }
         // Alert windows show one line: a line break becomes a blank; other control characters
         // would only garble the window or a log, so they are refused.
-        QString text = description.toString();
+        QString text = ShownDescription(description.toString());
         text.replace(QLatin1String("\r\n"), QLatin1String(" "));
         text.replace(QLatin1Char('\r'), QLatin1Char(' '));
         text.replace(QLatin1Char('\n'), QLatin1Char(' '));

@@ -32,6 +32,7 @@ struct TInboxParseResult {
 namespace zkInbox {
 
 constexpr qsizetype MaxAlertsPerRequest = 10000;
+// Characters (code points): a character outside the Basic Multilingual Plane counts once.
 constexpr qsizetype MaxSymbolChars = 64;
 constexpr qsizetype MaxStrategyChars = 64;
 constexpr qsizetype MaxDescriptionBytes = 4096;

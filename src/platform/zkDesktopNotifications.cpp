@@ -1,5 +1,7 @@
 #include "zkDesktopNotifications.h"
 
+#include "zkOutsideText.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -69,8 +71,11 @@ void TDBusNotificationService::Notify(const TDesktopNotification& notification,
     // The default action is what a click on the notification runs; its label is shown by
     // servers that list actions as buttons.
     const QStringList actions{DefaultAction, tr("Show")};
+    // Servers read markup in what they show (the body where they offer "body-markup", some the
+    // summary too); the text is the alert's, so its "&", "<" and ">" are shown as they are.
     call << ApplicationName() << uint(notification.ReplacesId) << IconName()
-         << notification.Summary << notification.Body << actions << hints << int(-1);
+         << zkOutsideText::MarkupEscaped(notification.Summary)
+         << zkOutsideText::MarkupEscaped(notification.Body) << actions << hints << int(-1);
     const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(call, CallTimeoutMs);
     auto* watcher = new QDBusPendingCallWatcher(pending, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

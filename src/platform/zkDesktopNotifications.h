@@ -12,6 +12,7 @@
 #include <functional>
 
 struct TDesktopNotification {
+    // Plain text; the service escapes what a server would read as markup.
     QString Summary;
     QString Body;
     // The notification this one replaces (0: a new one).

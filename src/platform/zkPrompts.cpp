@@ -93,6 +93,8 @@ TAnswer MessageBox(const QString& text, const QString& caption, TIcon icon, TBut
     }
     QMessageBox box(dialogParent(parent));
     box.setWindowTitle(caption.isEmpty() ? ApplicationTitle() : caption);
+    // Messages carry file names, server answers and alert text: never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (icon) {
     case TIcon::Information:

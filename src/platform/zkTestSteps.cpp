@@ -10,10 +10,14 @@
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSpinBox>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWindow>
@@ -47,6 +51,36 @@ template <typename T> T* Find(const QString& name) {
     return any;
 }
 
+// Shows a row's tooltip as the mouse resting on it would, and writes what the tooltip label
+// renders: its text, read as rich text where Qt reads it so, and the images it would load.
+bool ShowRowToolTip(const QString& name) {
+    auto* view = Find<QAbstractItemView>(name);
+    if (!Usable(view) || !view->model() || view->model()->rowCount() == 0)
+        return false;
+    const QPoint at = view->visualRect(view->model()->index(0, 0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &help);
+    QLabel* tip = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == QLatin1String("qtooltip_label") && top->isVisible())
+            tip = qobject_cast<QLabel*>(top);
+    if (!tip)
+        return false;
+    QTextDocument shown;
+    if (tip->textFormat() == Qt::RichText ||
+        (tip->textFormat() == Qt::AutoText && Qt::mightBeRichText(tip->text())))
+        shown.setHtml(tip->text());
+    else
+        shown.setPlainText(tip->text());
+    int images = 0;
+    for (QTextBlock block = shown.begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            images += it.fragment().charFormat().isImageFormat();
+    fprintf(stderr, "velquist test tooltip: %s\nvelquist test tooltip images: %d\n",
+            qPrintable(shown.toPlainText()), images);
+    return true;
+}
+
 enum class TStepResult { NotReady, Done, Posted };
 
 // The open message box, when the innermost modal window is one.
@@ -58,6 +92,8 @@ QMessageBox* OpenMessageBox() {
 // from the event loop next.
 TStepResult RunStep(const QString& step) {
     using enum TStepResult;
+    if (step.startsWith(QLatin1String("tooltip:")))
+        return ShowRowToolTip(step.mid(8)) ? Done : NotReady;
     if (step.startsWith(QLatin1String("input:"))) {
         zkPrompts::SetNextInput(step.mid(6));
         return Done;

@@ -13,6 +13,9 @@
 //   answer:Button   press that button (Yes, No, Cancel, OK) of the open message box
 //   file:path       wait until that file exists (the test's signal to go on)
 //   close:Name      ask that window to close, as the window manager's close button does
+//   tooltip:Name    show the tooltip of the first row of the item view of that name and write
+//                   what it shows to stderr ("velquist test tooltip: <text>", then "velquist
+//                   test tooltip images: <n>", the images it would load)
 // Steps are separated by ";". A click or a menu command runs from the event loop, as the
 // user's would, and the next step waits for it: the steps go on inside the event loop of a
 // dialog it opens. When the last has run, "velquist test steps done" goes to stderr.

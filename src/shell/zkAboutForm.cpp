@@ -1,6 +1,7 @@
 #include "zkAboutForm.h"
 
 #include "config/zkConfig.h"
+#include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
 #include "platform/zkWindowPlace.h"
 
@@ -124,7 +125,7 @@ void TAboutForm::FormCreate(const TConfigInfo& config) {
     AboutURLLabel->setText(LinkCaption);
     // A caption without an address leads nowhere, so it should not look clickable.
     AboutURLLabel->setCursor(LinkTarget.isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
-    AboutURLLabel->setToolTip(LinkTarget);
+    AboutURLLabel->setToolTip(zkOutsideText::ToolTip(LinkTarget));
 
     QIcon icon = QGuiApplication::windowIcon();
     if (icon.isNull())

@@ -23,6 +23,7 @@
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkDesktopNotifications.h"
+#include "platform/zkOutsideText.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
 #include "platform/zkWindowOrder.h"
@@ -571,8 +572,9 @@ void TZentrikProMainForm::RefreshAccountStatus() {
         AccountExpirationStatusBar->SetPanelText(text);
         AccountExpirationStatusBar->SetTextColor(color);
     }
-    AccountStatusStatusBar->setToolTip(AccountStatusStatusBar->PanelText());
-    AccountExpirationStatusBar->setToolTip(AccountExpirationStatusBar->PanelText());
+    AccountStatusStatusBar->setToolTip(zkOutsideText::ToolTip(AccountStatusStatusBar->PanelText()));
+    AccountExpirationStatusBar->setToolTip(
+        zkOutsideText::ToolTip(AccountExpirationStatusBar->PanelText()));
     UpdateTrayIcon();
 }
 

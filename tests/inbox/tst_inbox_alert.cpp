@@ -38,6 +38,7 @@ private slots:
     void fieldValues();
     void badItemRefusesTheWholeRequest_data();
     void badItemRefusesTheWholeRequest();
+    void lookAlikeText();
     void tooManyAlertsIsItsOwnKind();
     void malformedUtf8();
     void requestHeads();
@@ -144,6 +145,34 @@ void TInboxAlertTest::badItemRefusesTheWholeRequest_data() {
                                     << R"("symbol" holds a control character)";
     QTest::newRow("symbol newline")
         << QByteArray(R"({"symbol":"A\nB"})") << json << R"("symbol" holds a control character)";
+    // Names are matched and sent on exactly: nothing in them may hide, join or reorder text.
+    QTest::newRow("symbol right-to-left override")
+        << QByteArray(R"({"symbol":"\u202eLPAA"})") << json
+        << R"("symbol" holds an invisible formatting character (U+202E))";
+    QTest::newRow("symbol zero width space")
+        << QByteArray(R"({"symbol":"AA\u200bPL"})") << json
+        << R"("symbol" holds an invisible formatting character (U+200B))";
+    QTest::newRow("symbol byte order mark inside")
+        << QByteArray("{\"symbol\":\"AA\xEF\xBB\xBFPL\"}") << json
+        << R"("symbol" holds an invisible formatting character (U+FEFF))";
+    QTest::newRow("symbol language tag")
+        << QByteArray(R"({"symbol":"AAPL\udb40\udc01"})") << json
+        << R"("symbol" holds an invisible formatting character (U+E0001))";
+    QTest::newRow("symbol line separator")
+        << QByteArray(R"({"symbol":"AA\u2028PL"})") << json
+        << R"("symbol" holds an invisible formatting character (U+2028))";
+    QTest::newRow("symbol lone surrogate")
+        << QByteArray(R"({"symbol":"A\ud800B"})") << json
+        << R"("symbol" holds a lone surrogate (not valid Unicode))";
+    QTest::newRow("symbol lone low surrogate")
+        << QByteArray(R"({"symbol":"\udc00"})") << json
+        << R"("symbol" holds a lone surrogate (not valid Unicode))";
+    QTest::newRow("strategy isolate")
+        << QByteArray(R"({"symbol":"X","strategy":"Gap\u2066Up\u2069"})") << json
+        << R"("strategy" holds an invisible formatting character (U+2066))";
+    QTest::newRow("strategy mark")
+        << QByteArray(R"({"symbol":"X","strategy":"Gap\u200fUp"})") << json
+        << R"("strategy" holds an invisible formatting character (U+200F))";
     QTest::newRow("price text") << QByteArray("[" + good + good +
                                               R"({"symbol":"X","price":"abc"}])")
                                 << json << R"(item 3: "price" is not a number)";
@@ -193,6 +222,39 @@ void TInboxAlertTest::badItemRefusesTheWholeRequest_data() {
     QTest::newRow("form price") << QByteArray("symbol=A&price=1%2C5")
                                 << QByteArray("application/x-www-form-urlencoded")
                                 << R"("price" is not a number)";
+}
+
+void TInboxAlertTest::lookAlikeText() {
+    // The limits count characters: 64 outside the Basic Multilingual Plane fit, 65 do not.
+    const QString astral = QString::fromUcs4(U"\U0001D400");
+    const auto alert = [](const QString& symbol, const QString& strategy) {
+        return Parse(
+            QJsonDocument(QJsonObject{{"symbol", symbol}, {"strategy", strategy}}).toJson());
+    };
+    const TInboxParseResult wide = alert(astral.repeated(64), astral.repeated(64));
+    QVERIFY2(wide.Ok(), qPrintable(wide.Error.Message));
+    QCOMPARE(wide.Alerts[0].Symbol, astral.repeated(64));
+    QCOMPARE(alert(astral.repeated(65), "S").Error.Message,
+             QStringLiteral("\"symbol\" is longer than 64 characters"));
+    QCOMPARE(alert("X", astral.repeated(65)).Error.Message,
+             QStringLiteral("\"strategy\" is longer than 64 characters"));
+    // A strategy in the query is a name like any other.
+    QCOMPARE(
+        Parse(R"({"symbol":"X"})", "application/json", "strategy=Gap%E2%80%8DUp").Error.Message,
+        QStringLiteral("query: \"strategy\" holds an invisible formatting character "
+                       "(U+200D)"));
+
+    // A description shows what it says in the order it says it: formatting characters go, a
+    // lone surrogate shows as U+FFFD, line and paragraph separators as a blank; an emoji stays.
+    const TInboxParseResult r = Parse(
+        R"([{"symbol":"A","description":"\u202eevil\u202c \u2066x\u2069 \u200bzero\ufeff"},
+            {"symbol":"B","description":"half \ud83d pair \ud83d\udcc8 up\u2028two\u2029three"},
+            {"symbol":"C","description":"\u200e\u200f"}])");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(r.Alerts[0].Description, QStringLiteral("evil x zero"));
+    QCOMPARE(r.Alerts[1].Description,
+             QString::fromUtf8("half \uFFFD pair \U0001F4C8 up two three"));
+    QCOMPARE(r.Alerts[2].Description, QString());
 }
 
 void TInboxAlertTest::badItemRefusesTheWholeRequest() {

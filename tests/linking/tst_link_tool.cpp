@@ -50,6 +50,7 @@ private slots:
     void execRunsTheCommandWithoutAShell();
     void lostLinkIsAnError();
     void controlCharactersNeverReachTheTerminal();
+    void invisibleCharactersAreShownEscaped();
     void findsTheOneRunningClient();
     void refusesASocketOfAnotherUser();
 };
@@ -117,6 +118,35 @@ void TLinkToolTest::controlCharactersNeverReachTheTerminal() {
     QVERIFY(tool->waitForFinished(5000));
     const QByteArray out = tool->readAllStandardOutput();
     QCOMPARE(out, QByteArray("A\\x1B]0;x\\x07B\\x00C\\x5CD\\x9B\xc3\xa9\nIBM\n"));
+}
+
+void TLinkToolTest::invisibleCharactersAreShownEscaped() {
+    // Text that would reorder or hide itself on the terminal: a right-to-left override (so
+    // "\u202eLPAA" would read "AAPL"), zero-width characters, a language tag, a line
+    // separator, a soft hyphen. Letters of any script and emoji are printed as they are.
+    QLocalServer server;
+    QVERIFY(QDir().mkpath(QFileInfo(socketPath("a")).path()));
+    QVERIFY(server.listen(socketPath("a")));
+    auto tool = startTool({"--socket", socketPath("a"), "L"});
+    QVERIFY(server.waitForNewConnection(5000));
+    QLocalSocket* peer = server.nextPendingConnection();
+    QVERIFY(peer);
+    while (!peer->canReadLine())
+        QVERIFY(peer->waitForReadyRead(5000)); // linked
+    peer->write(QString::fromUcs4(U"SYMBOL \u202eLPAA\n"
+                                  U"SYMBOL A\u200bA\u200dP\u2060L\ufeff\n"
+                                  U"SYMBOL X\U000E0001\u2028\u00adY\n"
+                                  U"SYMBOL \u05d0\u05d1 \u00e9\U0001F4C8\n")
+                    .toUtf8());
+    peer->flush();
+    delete peer;
+    server.close();
+    QVERIFY(tool->waitForFinished(5000));
+    QCOMPARE(QString::fromUtf8(tool->readAllStandardOutput()),
+             QString::fromUcs4(U"\\u202ELPAA\n"
+                               U"A\\u200BA\\u200DP\\u2060L\\uFEFF\n"
+                               U"X\\U000E0001\\u2028\\xADY\n"
+                               U"\u05d0\u05d1 \u00e9\U0001F4C8\n"));
 }
 
 void TLinkToolTest::execRunsTheCommandWithoutAShell() {

@@ -1,0 +1,215 @@
+// Whole-process tests of what the client makes of hostile text a sender posts to the real
+// client over real HTTP and its socket: a row's tooltip and the desktop notification (on a
+// private session bus, to the tests' notification server) show the characters as they are,
+// the history's CSV export runs no formula in a spreadsheet, and names that would show one
+// thing and be another are refused by the webhook, the socket and velquist-alert alike.
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+#include "inbox/zkInboxSettings.h"
+#include "platform/zkLocalPeers.h"
+#include "zkClientProcess.h"
+#include "zkTestDesktop.h"
+#include "zkTestSupport.h"
+
+#include <QDir>
+#include <QImage>
+#include <QLocalSocket>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+const QByteArray Token = "0123456789abcdef0123456789abcdef01234567";
+
+struct TAnswer {
+    int Status = 0;
+    QByteArray Body;
+};
+
+TAnswer Post(quint16 port, const QByteArray& body) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write("POST /alerts/" + Token +
+                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                 "Content-Type: application/json\r\nContent-Length: " +
+                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray all;
+    QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(200);
+        all += socket.readAll();
+    }
+    all += socket.readAll();
+    const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
+    return {status.size() > 1 ? status[1].toInt() : 0, all.mid(all.indexOf("\r\n\r\n") + 4)};
+}
+
+QByteArray Json(const QJsonObject& alert) {
+    return QJsonDocument(alert).toJson(QJsonDocument::Compact);
+}
+
+// velquist-alert run by a shell (whose printf can make an argument that is not UTF-8, which
+// QProcess cannot); its exit status, and what it said.
+int RunAlertTool(const QString& arguments, QByteArray* err) {
+    QProcess tool;
+    tool.start(QStringLiteral("/bin/sh"),
+               {QStringLiteral("-c"), QStringLiteral("exec \"$0\" ") + arguments,
+                QStringLiteral(VELQUIST_BIN_DIR "/velquist-alert")});
+    if (!tool.waitForFinished(20000))
+        return -1;
+    *err = tool.readAllStandardError();
+    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+QList<QByteArray> ExportedLines() {
+    QProcess tool;
+    tool.start(QStringLiteral(VELQUIST_BIN_DIR "/velquist-history"), {QStringLiteral("export")});
+    if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+        return {};
+    QList<QByteArray> lines = tool.readAllStandardOutput().split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    lines.removeAll(QByteArray());
+    return lines;
+}
+
+} // namespace
+
+class THostileTextE2ETest : public QObject {
+    Q_OBJECT
+private slots:
+    void hostileTextReachesTheUserAsText();
+};
+
+void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
+    TSessionBus bus;
+    const QString problem = bus.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TNotificationRecorder server;
+    QVERIFY2(server.Start(bus.Address).isEmpty(), server.Output.constData());
+
+    // A user's desk: the inbox on, new windows that show a desktop notification.
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const quint16 port = FreePort();
+    WriteTextFile(inst.dir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
+                  "[AlertWindow]\nAction0=1,5\nActionsCount=1\n");
+    StoreDeskChoices(QString(), false);
+    TInboxSettings inbox;
+    inbox.Enabled = true;
+    inbox.Port = port;
+    inbox.Token = QString::fromLatin1(Token);
+    WriteInboxSettings(TSettingsStore::Registry(), inbox);
+    TUserStore::ResetInstance();
+    // A picture of the user's that markup could make the client read.
+    const QString image = home.path() + QStringLiteral("/private.png");
+    QImage(4, 4, QImage::Format_RGB32).save(image);
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
+    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), QStringLiteral("tooltip:AlertsTableView"));
+    TClientRun run(inst.clientPath(), {}, QString(), env);
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitListening(port, run), run.stdErr().constData());
+
+    // Markup in every field: shown as the characters it is, in the row's tooltip and the
+    // notification alike.
+    const QString symbol = QStringLiteral("<b>X</b>");
+    const QString strategy = QStringLiteral("Gap & <i>Run</i>");
+    const QString description =
+        QStringLiteral("Gap <b>up</b> & <i>run</i> <img src='%1'> <a href='http://x'>go</a>")
+            .arg(image);
+    TAnswer a = Post(port, Json({{"symbol", symbol},
+                                 {"strategy", strategy},
+                                 {"price", 1.5},
+                                 {"description", description}}));
+    QCOMPARE(a.Status, 202);
+    QVERIFY2(run.waitForStdErr("velquist test steps done"), run.stdErr().constData());
+    const QString err = QString::fromUtf8(run.stdErr());
+    QVERIFY2(
+        err.contains(QStringLiteral("velquist test tooltip: ") + symbol + QStringLiteral("  ")),
+        qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("  ") + description + u'\n'), qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("velquist test tooltip images: 0\n")), qPrintable(err));
+    QVERIFY2(server.WaitForCalls(1), run.stdErr().constData());
+    const QJsonObject shown = server.Calls().at(0);
+    QCOMPARE(shown["summary"].toString(), QString("Gap &amp; &lt;i&gt;Run&lt;/i&gt;"));
+    QCOMPARE(shown["body"].toString(),
+             QStringLiteral("&lt;b&gt;X&lt;/b&gt; 1.50 Gap &lt;b&gt;up&lt;/b&gt; &amp; "
+                            "&lt;i&gt;run&lt;/i&gt; &lt;img src='%1'&gt; &lt;a "
+                            "href='http://x'&gt;go&lt;/a&gt;")
+                 .arg(image));
+
+    // Look-alike names are refused whole: the webhook says why (400) ...
+    const QString override = QString::fromUcs4(U"\u202eLPAA"); // shows as "AAPL"
+    a = Post(port, Json({{"symbol", override}}));
+    QCOMPARE(a.Status, 400);
+    QVERIFY2(a.Body.contains("holds an invisible formatting character (U+202E)"),
+             a.Body.constData());
+    a = Post(port, Json({{"symbol", "AAPL"}, {"strategy", QString::fromUcs4(U"Gap\u200bUp")}}));
+    QCOMPARE(a.Status, 400);
+    a = Post(port, R"({"symbol":"AA\ud800PL"})");
+    QCOMPARE(a.Status, 400);
+    QVERIFY2(a.Body.contains("lone surrogate"), a.Body.constData());
+    // ... and 64 characters are 64, however many UTF-16 units they take.
+    const QString astral = QString::fromUcs4(U"\U0001D400");
+    QCOMPARE(Post(port, Json({{"symbol", astral.repeated(64)}, {"strategy", "Wide"}})).Status, 202);
+    QCOMPARE(Post(port, Json({{"symbol", astral.repeated(65)}, {"strategy", "Wide"}})).Status, 400);
+    // The socket answers ERROR with the same words.
+    const QStringList sockets = zkLocalPeers::LiveSockets(QStringLiteral(".inbox"));
+    QCOMPARE(sockets.size(), 1);
+    QLocalSocket socket;
+    socket.connectToServer(sockets.first());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(Json({{"symbol", override}}) + '\n');
+    QDeadlineTimer deadline(10000);
+    while (!socket.canReadLine() && !deadline.hasExpired())
+        socket.waitForReadyRead(200);
+    QCOMPARE(socket.readLine(),
+             QByteArray("ERROR \"symbol\" holds an invisible formatting character (U+202E)\n"));
+    socket.disconnectFromServer();
+    // velquist-alert checks first and sends nothing, for text and for bytes that are not UTF-8.
+    QByteArray toolErr;
+    QCOMPARE(RunAlertTool(QStringLiteral("'%1'").arg(override), &toolErr), 1);
+    QVERIFY2(toolErr.contains("U+202E") && toolErr.contains("nothing was sent"),
+             toolErr.constData());
+    QCOMPARE(RunAlertTool(QStringLiteral("\"$(printf 'AA\\377PL')\""), &toolErr), 1);
+    QVERIFY2(toolErr.contains("not valid UTF-8"), toolErr.constData());
+
+    // A description keeps its order: the override is dropped, not obeyed.
+    QCOMPARE(Post(port, Json({{"symbol", "MSFT"},
+                              {"strategy", "Wide"},
+                              {"description", QString::fromUcs4(U"up \u202e3% \u2066x\u2069")}}))
+                 .Status,
+             202);
+    // Formulas for a spreadsheet, in a strategy, a symbol and descriptions.
+    QCOMPARE(Post(port, R"x([{"symbol":"@SUM","strategy":"=Formulas",)x"
+                        R"x("description":"=HYPERLINK(\"http://x/\",\"open\")"},)x"
+                        R"x({"symbol":"-1.5","strategy":"=Formulas",)x"
+                        R"x("description":"+cmd|' /C calc'!A0"}])x")
+                 .Status,
+             202);
+
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
+
+    // The export: what a spreadsheet would run starts with "'"; a plain number stays one.
+    const QList<QByteArray> lines = ExportedLines();
+    QCOMPARE(lines.size(), 6); // the header and the five alerts taken
+    const auto after = [](const QByteArray& line) { return line.mid(line.indexOf(',') + 1); };
+    QCOMPARE(after(lines[3]), QString::fromUcs4(U"Wide,MSFT,0,up 3% x,inbox").toUtf8());
+    QCOMPARE(after(lines[4]),
+             QByteArray(R"x('=Formulas,'@SUM,0,"'=HYPERLINK(""http://x/"",""open"")",inbox)x"));
+    QCOMPARE(after(lines[5]), QByteArray("'=Formulas,-1.5,0,'+cmd|' /C calc'!A0,inbox"));
+    for (const QByteArray& line : lines)
+        QVERIFY2(!line.contains("LPAA"), line.constData());
+}
+
+QTEST_MAIN(THostileTextE2ETest)
+#include "tst_hostile_text_e2e.moc"
