@@ -449,6 +449,8 @@ QWidget* TOptionsForm::BuildInboxPage() {
         Named(new QCheckBox(tr("Open a window for a new strategy"), p), "InboxOpenWindowsCheckBox");
     InboxStatusLabel = Label(QString(), p, "InboxStatusLabel");
     InboxStatusLabel->setWordWrap(true);
+    // It may carry a system error text.
+    InboxStatusLabel->setTextFormat(Qt::PlainText);
 
     connect(InboxEnabledCheckBox, &QCheckBox::toggled, this, [this] { UpdateInboxControls(); });
     connect(InboxPortSpinBox, &QSpinBox::valueChanged, this, [this] { UpdateInboxControls(); });
