@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>
@@ -42,6 +43,8 @@ template <typename T> T* Find(const QString& name) {
 
 // Runs one step; false when its control is not ready yet.
 bool RunStep(const QString& step) {
+    if (step.startsWith(QLatin1String("exists:")))
+        return QFileInfo::exists(step.mid(7));
     if (step.startsWith(QLatin1String("input:"))) {
         zkPrompts::SetNextInput(step.mid(6));
         return true;

@@ -8,6 +8,7 @@
 //   selected:Name:t wait until the active window's item view of that name has a selected
 //                   row with a cell whose text is t
 //   input:text      the next text input dialog answers with text
+//   exists:path     wait until the file exists (the test's cue for the next steps)
 // Steps are separated by ";". When the last has run, "velquist test steps done" goes to stderr.
 namespace zkTestSteps {
 void StartFromEnvironment();
