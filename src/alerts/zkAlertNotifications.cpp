@@ -186,8 +186,8 @@ void TAlertNotifier::Activated(uint32_t id) {
 }
 
 void TAlertNotifier::Closed(uint32_t id) {
-    const bool known = std::any_of(Shown.cbegin(), Shown.cend(),
-                                   [id](const TShown& s) { return s.Id == id; });
+    const bool known =
+        std::any_of(Shown.cbegin(), Shown.cend(), [id](const TShown& s) { return s.Id == id; });
     if (!known && CallsOut > 0)
         KeepEarly(id, false);
     Shown.removeIf([id](const TShown& s) { return s.Id == id; });

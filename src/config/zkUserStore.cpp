@@ -432,12 +432,12 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
     // must not get our tables, nor be switched to a write-ahead log.
     zkSqliteFile::TProblem found = zkSqliteFile::CheckOpened(Db, FileName);
     if (!found)
-        found = zkSqliteFile::CheckOwnership(Db, StoreApplicationId,
-                                             {"keys", "keys_parent", "vals"});
+        found =
+            zkSqliteFile::CheckOwnership(Db, StoreApplicationId, {"keys", "keys_parent", "vals"});
     if (!found && !OurTablesFit()) {
         found.Fault = zkSqliteFile::TFault::Foreign;
-        found.Text = QStringLiteral("not a settings store: %1")
-                         .arg(QString::fromUtf8(sqlite3_errmsg(Db)));
+        found.Text =
+            QStringLiteral("not a settings store: %1").arg(QString::fromUtf8(sqlite3_errmsg(Db)));
     }
     if (found) {
         *problem = found.Text;
@@ -519,8 +519,8 @@ bool TUserStore::OurTablesFit() {
     // Tables of our names but another shape are another program's too: every statement this
     // store runs must compile on them. A new file has none yet.
     sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(Db, "SELECT count(*) FROM sqlite_master WHERE type='table'", -1,
-                                &s, nullptr);
+    int rc = sqlite3_prepare_v2(Db, "SELECT count(*) FROM sqlite_master WHERE type='table'", -1, &s,
+                                nullptr);
     const bool any = rc == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0);
     sqlite3_finalize(s);
     if (!any)

@@ -219,8 +219,8 @@ struct TAlertRecorder::TWriter {
         for (const QStringView text : texts)
             length += size_t(text.size());
         std::lock_guard<std::mutex> lock(Lock);
-        while (!Queue.Items.empty() && (Queue.Items.size() >= QueueLimit ||
-                                        Queue.Text.size() + length > QueueTextLimit)) {
+        while (!Queue.Items.empty() &&
+               (Queue.Items.size() >= QueueLimit || Queue.Text.size() + length > QueueTextLimit)) {
             // Dropping a tenth at a time keeps the cost of dropping small per alert.
             const size_t count = std::max<size_t>(Queue.Items.size() / 10, 1);
             Queue.DropOldest(count);
@@ -301,8 +301,8 @@ struct TAlertRecorder::TWriter {
         while (drop < Pending.size() &&
                (Pending.size() - drop > PendingLimit || size > PendingByteLimit)) {
             // A tenth at a time, so that dropping costs little per alert.
-            const size_t step = std::max<size_t>(
-                std::min(Pending.size() / 10, Pending.size() - drop), 1);
+            const size_t step =
+                std::max<size_t>(std::min(Pending.size() / 10, Pending.size() - drop), 1);
             for (size_t i = drop; i < drop + step; ++i)
                 size -= PendingBytes(Pending[i]);
             drop += step;
@@ -317,8 +317,9 @@ struct TAlertRecorder::TWriter {
             const QString reason = LastFailure.isEmpty()
                                        ? QObject::tr("it does not keep up with the alerts")
                                        : LastFailure;
-            std::fprintf(stderr, "velquist: the alert history falls behind (%s); the oldest "
-                                 "unwritten alerts are being dropped\n",
+            std::fprintf(stderr,
+                         "velquist: the alert history falls behind (%s); the oldest "
+                         "unwritten alerts are being dropped\n",
                          reason.toLocal8Bit().constData());
             std::fflush(stderr);
             Tell(&TAlertRecorder::Fault, HistoryDroppedText(reason, Dropped));

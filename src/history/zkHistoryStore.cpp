@@ -271,8 +271,8 @@ void THistoryStore::RaiseFileProblem(const zkSqliteFile::TProblem& problem, bool
         // Only the writer sets a file aside; a reader says what it found.
         if (!write)
             throw EHistoryError(text);
-        throw EHistoryDamage(text, problem.Fault == TFault::Linked ? TAside::Linked
-                                                                   : TAside::Foreign);
+        throw EHistoryDamage(text,
+                             problem.Fault == TFault::Linked ? TAside::Linked : TAside::Foreign);
     }
     case TFault::Failed:
         if (problem.Code != 0)

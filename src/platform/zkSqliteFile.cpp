@@ -82,9 +82,9 @@ TProblem CheckOpened(sqlite3* db, const QString& path) {
     if (!opened || ::lstat(file.constData(), &here) != 0 || ::stat(opened, &there) != 0)
         return {}; // nothing to compare; what follows says what is missing
     if (S_ISLNK(here.st_mode) || here.st_dev != there.st_dev || here.st_ino != there.st_ino)
-        return Problem(TFault::Linked,
-                       QStringLiteral("%1 was replaced by a link while it was being opened")
-                           .arg(path));
+        return Problem(
+            TFault::Linked,
+            QStringLiteral("%1 was replaced by a link while it was being opened").arg(path));
     return {};
 }
 
@@ -124,12 +124,12 @@ TProblem CheckOwnership(sqlite3* db, uint32_t ours, std::initializer_list<const 
         for (const char* our : names)
             known = known || std::strcmp(name, our) == 0;
         if (!known) {
-            problem = Problem(
-                TFault::Foreign,
-                QStringLiteral("it is another program's database (it holds the %1 \"%2\")")
-                    .arg(QString::fromUtf8(
-                             reinterpret_cast<const char*>(sqlite3_column_text(s, 0))),
-                         QString::fromUtf8(name)));
+            problem =
+                Problem(TFault::Foreign,
+                        QStringLiteral("it is another program's database (it holds the %1 \"%2\")")
+                            .arg(QString::fromUtf8(
+                                     reinterpret_cast<const char*>(sqlite3_column_text(s, 0))),
+                                 QString::fromUtf8(name)));
             break;
         }
     }

@@ -4,10 +4,10 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
-#include <QItemSelectionModel>
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTimer>

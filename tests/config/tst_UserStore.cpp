@@ -305,8 +305,7 @@ private slots:
             TUserStore store(file);
             QVERIFY(store.SetValue("\\A", "v", TStoreValue::Dword(2)));
         }
-        const QStringList moved =
-            QFileInfo(file).dir().entryList({"*.corrupt-*"}, QDir::Files);
+        const QStringList moved = QFileInfo(file).dir().entryList({"*.corrupt-*"}, QDir::Files);
         QCOMPARE(moved, QStringList{moved.value(0)});
         QCOMPARE(ReadWholeFile(QFileInfo(file).dir().filePath(moved.value(0))), original);
         TUserStore::TakeSetAsideFile();

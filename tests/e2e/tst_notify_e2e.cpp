@@ -219,8 +219,7 @@ void TNotifyE2ETest::slowServerStillReplacesAndClicksSelect() {
 
     // One burst of 12 s: an alert every half second, far quicker than the server answers.
     for (int i = 0; i < 24; ++i) {
-        QCOMPARE(desk.Post(AlertJson(qPrintable(QStringLiteral("S%1").arg(i)), "Breakouts")),
-                 202);
+        QCOMPARE(desk.Post(AlertJson(qPrintable(QStringLiteral("S%1").arg(i)), "Breakouts")), 202);
         QThread::msleep(500);
     }
     QDeadlineTimer deadline(20000);

@@ -9,8 +9,8 @@
 // caller has heard it.
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -307,8 +307,7 @@ private slots:
             QSKIP(qPrintable("no mount namespace here: " + child.readAllStandardError()));
         const QString told = QString::fromLocal8Bit(child.readAllStandardOutput());
         QVERIFY2(told.startsWith("Alerts cannot be kept in the alert history: ") &&
-                     told.contains("Read-only file system") &&
-                     !told.contains("cannot be created"),
+                     told.contains("Read-only file system") && !told.contains("cannot be created"),
                  qPrintable(told + child.readAllStandardError()));
     }
 
