@@ -309,12 +309,15 @@ void THistoryStore::Open(bool write) {
             Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
     };
     if (write) {
+        bool tables = false;
+        {
+            // Finalized at once: a statement left open would hold a read transaction.
+            TStatement count(Db, "SELECT count(*) FROM sqlite_master WHERE type='table'");
+            tables = count.Step() && sqlite3_column_int(*count, 0) > 0;
+        }
         // Tables of our names but of another shape are another program's too.
-        TStatement tables(Db, "SELECT count(*) FROM sqlite_master WHERE type='table'");
-        if (tables.Step() && sqlite3_column_int(*tables, 0) > 0)
+        if (tables)
             CheckShape();
-    }
-    if (write) {
         exec("PRAGMA journal_mode=WAL");
         // A commit reaches the log at once; a crash of the program loses nothing committed,
         // and a power cut at worst the last commits.
