@@ -107,11 +107,14 @@ void TAlertNotifier::Send(const std::shared_ptr<TNote>& note) {
                              : AlertText(note->Latest);
     n.ReplacesId = note->Id;
     note->InFlight = true;
+    ++CallsOut;
     const QPointer<TAlertNotifier> self = this;
     const std::weak_ptr<TNote> weak = note;
     const int generation = note->Generation;
     const TAlertData alert = note->Latest;
     Service.Notify(n, [self, weak, generation, alert](uint32_t id) {
+        if (self)
+            --self->CallsOut;
         const std::shared_ptr<TNote> note = weak.lock();
         if (!self || !note)
             return;
@@ -120,6 +123,9 @@ void TAlertNotifier::Send(const std::shared_ptr<TNote>& note) {
             self->Remember(id, note->Window, alert);
         if (generation == note->Generation)
             note->Id = id;
+        // A click or an end the server reported before this answer named the id.
+        if (id != 0)
+            self->TakeEarly(id);
         if (note->Waiting) {
             note->Waiting = false;
             self->Send(note);
@@ -134,11 +140,39 @@ void TAlertNotifier::Remember(uint32_t id, TAlertForm* window, const TAlertData&
         Shown.removeFirst();
 }
 
+void TAlertNotifier::KeepEarly(uint32_t id, bool click) {
+    const qint64 now = Clock();
+    Early.removeIf([now](const TEarly& e) { return now - e.AtMs > EarlyMs; });
+    Early.append(TEarly{id, click, now});
+    if (Early.size() > MaxEarly)
+        Early.removeFirst();
+}
+
+void TAlertNotifier::TakeEarly(uint32_t id) {
+    // Taken in the order they came: a click, then the end the click brought.
+    for (qsizetype i = 0; i < Early.size();) {
+        if (Early[i].Id != id) {
+            ++i;
+            continue;
+        }
+        const bool click = Early[i].Click;
+        Early.removeAt(i);
+        if (click)
+            Activated(id);
+        else
+            Closed(id);
+    }
+}
+
 void TAlertNotifier::Activated(uint32_t id) {
     const auto shown = std::find_if(Shown.cbegin(), Shown.cend(),
                                     [id](const TShown& s) { return s.Id == id; });
-    if (shown == Shown.cend())
-        return; // not ours, or long gone
+    if (shown == Shown.cend()) {
+        // Ours perhaps, before its answer came; else someone else's, or long gone.
+        if (CallsOut > 0)
+            KeepEarly(id, true);
+        return;
+    }
     const QPointer<TAlertForm> window = shown->Window;
     const TAlertData alert = shown->Alert;
     if (!window)
@@ -152,6 +186,10 @@ void TAlertNotifier::Activated(uint32_t id) {
 }
 
 void TAlertNotifier::Closed(uint32_t id) {
+    const bool known =
+        std::any_of(Shown.cbegin(), Shown.cend(), [id](const TShown& s) { return s.Id == id; });
+    if (!known && CallsOut > 0)
+        KeepEarly(id, false);
     Shown.removeIf([id](const TShown& s) { return s.Id == id; });
     // The window's next alert starts a notification of its own.
     for (const std::shared_ptr<TNote>& note : Notes)

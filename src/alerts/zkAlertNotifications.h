@@ -63,4 +63,18 @@ private:
     };
     QList<TShown> Shown;
     static constexpr qsizetype MaxShown = 64;
+    // A server that answers slowly shows a notification (and may report a click on it, or its
+    // end) before its answer brings us the id. What comes for an unknown id while calls are
+    // out is kept a while, and taken when the answer names that id.
+    struct TEarly {
+        uint32_t Id = 0;
+        bool Click = false; // else it was closed
+        qint64 AtMs = 0;
+    };
+    QList<TEarly> Early;
+    static constexpr qsizetype MaxEarly = 16;
+    static constexpr qint64 EarlyMs = 120000;
+    int CallsOut = 0;
+    void KeepEarly(uint32_t id, bool click);
+    void TakeEarly(uint32_t id);
 };

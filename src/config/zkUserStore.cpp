@@ -2,6 +2,7 @@
 
 #include "platform/zkErrors.h"
 #include "platform/zkPaths.h"
+#include "platform/zkSqliteFile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -25,6 +26,8 @@
 namespace {
 
 constexpr int BusyTimeoutMs = 5000;
+// Written into the file's header: this program's settings store ("VQST").
+constexpr uint32_t StoreApplicationId = 0x56515354;
 // Attempts at taking the write lock; each waits up to the busy timeout.
 constexpr int WriteAttempts = 4;
 // Setting up a new store (WAL mode, tables) while other processes do the same: SQLite answers
@@ -246,20 +249,12 @@ void Report(const QString& message) {
     std::fflush(stderr);
 }
 
-// Moves a damaged store file (and its write-ahead log) out of the way; returns the new name,
-// or an empty one when it could not be moved.
+// Moves a store file that cannot be used (damaged, a link, another program's database) and
+// SQLite's files beside it out of the way; returns the new name, or an empty one when it
+// could not be moved. A link is moved itself, never what it leads to.
 QString MoveAside(const QString& fileName) {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    QString target = fileName + QStringLiteral(".corrupt-") + stamp;
-    for (int n = 2; QFileInfo::exists(target); ++n)
-        target = fileName + QStringLiteral(".corrupt-%1-%2").arg(stamp).arg(n);
-    if (::rename(QFile::encodeName(fileName).constData(), QFile::encodeName(target).constData()))
-        return QString();
-    const QByteArray wal = QFile::encodeName(fileName + QStringLiteral("-wal"));
-    if (::access(wal.constData(), F_OK) == 0)
-        ::rename(wal.constData(), QFile::encodeName(target + QStringLiteral("-wal")).constData());
-    ::unlink(QFile::encodeName(fileName + QStringLiteral("-shm")).constData());
-    return target;
+    return zkSqliteFile::SetAside(fileName, QStringLiteral(".corrupt-"), stamp);
 }
 
 std::mutex InstanceLock;
@@ -408,24 +403,22 @@ void TUserStore::ResetInstance() {
 bool TUserStore::Open(QString* problem, bool* damaged) {
     *damaged = false;
     const QFileInfo info(FileName);
-    if (!zkPaths::EnsurePrivateDir(info.absolutePath())) {
-        *problem = QStringLiteral("its folder cannot be created");
+    QString folderProblem;
+    if (!zkPaths::EnsurePrivateDir(info.absolutePath(), &folderProblem)) {
+        *problem = QStringLiteral("its folder %1").arg(folderProblem);
         return false;
     }
     const QByteArray path = QFile::encodeName(FileName);
     // Create the file ourselves, private to the user: SQLite gives its -wal and -shm files the
-    // mode of the database file.
-    const bool existed = ::access(path.constData(), F_OK) == 0;
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *problem = QString::fromLocal8Bit(std::strerror(errno));
-        *damaged = existed;
+    // mode of the database file. Neither it nor those may be links, which would lead this
+    // store to change another file.
+    struct stat st = {};
+    const bool existed = ::lstat(path.constData(), &st) == 0;
+    if (const zkSqliteFile::TProblem found = zkSqliteFile::Prepare(FileName, true, true)) {
+        *problem = found.Text;
+        *damaged = existed || found.Fault != zkSqliteFile::TFault::Failed;
         return false;
     }
-    ::fchmod(fd, 0600);
-    ::close(fd);
-    for (const char* suffix : {"-wal", "-shm"})
-        ::chmod((path + suffix).constData(), 0600);
 
     int rc = sqlite3_open_v2(path.constData(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
@@ -435,6 +428,25 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
         return false;
     }
     sqlite3_busy_timeout(Db, BusyTimeoutMs);
+    // Nothing is written before the file is known to be a store: another program's database
+    // must not get our tables, nor be switched to a write-ahead log.
+    zkSqliteFile::TProblem found = zkSqliteFile::CheckOpened(Db, FileName);
+    if (!found)
+        found =
+            zkSqliteFile::CheckOwnership(Db, StoreApplicationId, {"keys", "keys_parent", "vals"});
+    if (!found && !OurTablesFit()) {
+        found.Fault = zkSqliteFile::TFault::Foreign;
+        found.Text =
+            QStringLiteral("not a settings store: %1").arg(QString::fromUtf8(sqlite3_errmsg(Db)));
+    }
+    if (found) {
+        *problem = found.Text;
+        *damaged = found.Fault == zkSqliteFile::TFault::Failed ? IsDamage(found.Code) : true;
+        // Left as it was found: no checkpoint into another program's file at the close.
+        if (found.Fault != zkSqliteFile::TFault::Failed)
+            sqlite3_db_config(Db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        return false;
+    }
 
     // Run one setup statement, retrying while another process holds the lock.
     const auto run = [&](const char* sql, QString* firstResult) {
@@ -472,6 +484,10 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
     if (!run("BEGIN IMMEDIATE", nullptr))
         return false;
     rc = sqlite3_exec(Db, SchemaSql, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(
+            Db, ("PRAGMA application_id=" + QByteArray::number(StoreApplicationId)).constData(),
+            nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         // An SQL error here means tables of the same names but another shape: not our file.
         // A full disk or the like is no reason to move the user's settings aside.
@@ -496,6 +512,25 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
         }
     }
     Persistent = true;
+    return true;
+}
+
+bool TUserStore::OurTablesFit() {
+    // Tables of our names but another shape are another program's too: every statement this
+    // store runs must compile on them. A new file has none yet.
+    sqlite3_stmt* s = nullptr;
+    int rc = sqlite3_prepare_v2(Db, "SELECT count(*) FROM sqlite_master WHERE type='table'", -1, &s,
+                                nullptr);
+    const bool any = rc == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    if (!any)
+        return true;
+    for (const char* sql : StatementSql) {
+        rc = sqlite3_prepare_v2(Db, sql, -1, &s, nullptr);
+        sqlite3_finalize(s);
+        if (rc != SQLITE_OK)
+            return false;
+    }
     return true;
 }
 

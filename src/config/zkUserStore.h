@@ -127,6 +127,8 @@ private:
 
     bool Open(QString* problem, bool* damaged);
     void Close();
+    // Whether the tables of the open file, if it has any, are of the shape this store uses.
+    bool OurTablesFit();
     void OpenInMemory();
     sqlite3_stmt* Statement(TStatement which);
     void Exec(const char* sql);

@@ -116,6 +116,14 @@ void TAlertHistoryForm::FormCreate() {
     layout->addLayout(bottom);
     resize(720, 420);
 
+    RetryTimer.setSingleShot(true);
+    RetryTimer.setInterval(1000);
+    connect(&RetryTimer, &QTimer::timeout, this, &TAlertHistoryForm::Reload);
+    Model->OnReadError = [this](const EHistoryError& error) {
+        ReadFailed(error);
+        UpdateCountLabel();
+    };
+
     // Typing a symbol reads once the typing pauses.
     FilterTimer.setSingleShot(true);
     FilterTimer.setInterval(150);
@@ -157,20 +165,42 @@ bool TAlertHistoryForm::OpenStore() {
     if (Store)
         return true;
     StoreProblem.clear();
+    NoFileYet = false;
     const QString path = Recorder ? Recorder->Path() : THistoryStore::DefaultPath();
-    if (Recorder)
-        Recorder->Flush(); // a first start: the file exists once the writer has begun
+    // A first start: the file exists once the writer has begun; the rows come with the first
+    // alerts it writes (AlertsStored).
     if (!QFileInfo::exists(path)) {
         StoreProblem = tr("No alerts have been kept yet.");
+        NoFileYet = true;
         return false;
     }
     try {
-        Store = std::make_unique<THistoryStore>(path, THistoryStore::TMode::ReadOnly);
+        // This thread never waits for a lock: another program holding the file is said, and
+        // the window tries again a second later.
+        Store = std::make_unique<THistoryStore>(path, THistoryStore::TMode::ReadOnly, 0);
     } catch (const EHistoryError& error) {
-        StoreProblem = error.message();
+        ReadFailed(error);
         return false;
     }
     return true;
+}
+
+void TAlertHistoryForm::ReadFailed(const EHistoryError& error) {
+    if (THistoryStore::IsBusy(error)) {
+        StoreProblem = tr("Another program holds the alert history; trying again...");
+        RetryTimer.start();
+    } else {
+        StoreProblem = error.message();
+    }
+}
+
+void TAlertHistoryForm::Reload() {
+    if (!isVisible())
+        return;
+    if (!Store)
+        OpenStore();
+    FillWindowNames();
+    ApplyFilter();
 }
 
 void TAlertHistoryForm::ApplyFilter() {
@@ -188,7 +218,7 @@ void TAlertHistoryForm::ApplyFilter() {
         Model->Reset(Store.get(), CurrentFilter());
     } catch (const EHistoryError& error) {
         Model->Reset(nullptr, CurrentFilter());
-        StoreProblem = error.message();
+        ReadFailed(error);
         Store.reset();
         Matches = 0;
         UpdateCountLabel();
@@ -245,8 +275,14 @@ void TAlertHistoryForm::UpdateCountLabel() {
 }
 
 void TAlertHistoryForm::AlertsStored(const std::vector<THistoryAlert>& alerts) {
-    if (!isVisible() || !Store)
+    if (!isVisible())
         return;
+    if (!Store) {
+        // The first alerts of a new history: the file is there now, with them in it.
+        if (NoFileYet)
+            Reload();
+        return;
+    }
     // A batch holds thousands of alerts from a few windows: each name is looked up once.
     const QString* last = nullptr;
     for (const THistoryAlert& alert : alerts) {
@@ -360,10 +396,7 @@ void TAlertHistoryForm::showEvent(QShowEvent* event) {
     if (event->spontaneous() && Store)
         return; // back from minimised: the rows are there
     // Each time it is opened: the names and rows as they are now.
-    if (!Store)
-        OpenStore();
-    FillWindowNames();
-    ApplyFilter();
+    Reload();
 }
 
 void TAlertHistoryForm::hideEvent(QHideEvent* event) {
@@ -371,6 +404,7 @@ void TAlertHistoryForm::hideEvent(QHideEvent* event) {
     if (event->spontaneous())
         return; // minimised: the rows stay
     ++Generation;
+    RetryTimer.stop();
     Model->Clear();
     Store.reset();
 }

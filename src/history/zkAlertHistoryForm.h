@@ -65,6 +65,10 @@ private:
     void FormCreate();
     // Opens the history file for reading; false (with the reason shown) when it cannot.
     bool OpenStore();
+    // Opens the file when it is not open, then reads the names, rows and count again.
+    void Reload();
+    // A read that failed: the reason is shown; a lock of another program is tried again.
+    void ReadFailed(const EHistoryError& error);
     void AlertsStored(const std::vector<THistoryAlert>& alerts);
     void FillWindowNames();
     void StartCount();
@@ -73,7 +77,10 @@ private:
     QPointer<TAlertRecorder> Recorder;
     std::unique_ptr<THistoryStore> Store;
     QString StoreProblem;
+    // No file yet (a first start): the writer's first alerts bring it.
+    bool NoFileYet = false;
     QTimer FilterTimer;
+    QTimer RetryTimer;
     // Counts and exports run here, one at a time, each with its own connection.
     QThreadPool Workers;
     std::shared_ptr<std::atomic<bool>> Cancel;

@@ -140,7 +140,15 @@ bool THistoryModel::canFetchMore(const QModelIndex& parent) const {
 void THistoryModel::fetchMore(const QModelIndex& parent) {
     if (!canFetchMore(parent))
         return;
-    std::vector<THistoryAlert> rows = ReadPage();
+    std::vector<THistoryAlert> rows;
+    try {
+        rows = ReadPage();
+    } catch (const EHistoryError& error) {
+        if (!OnReadError)
+            throw;
+        OnReadError(error);
+        return;
+    }
     if (rows.empty())
         return;
     const int first = int(Rows.size());

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 // The rows of the alert history window: the alerts a filter keeps, newest first. Older rows are
@@ -39,7 +40,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     bool canFetchMore(const QModelIndex& parent) const override;
+    // Reads the next page; a read that fails goes to OnReadError (and is tried again at the
+    // next scroll), not to the view.
     void fetchMore(const QModelIndex& parent) override;
+    std::function<void(const EHistoryError&)> OnReadError;
 
 private:
     THistoryStore* Store = nullptr;

@@ -3,9 +3,11 @@
 #include "components/zkComponents.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,8 +27,17 @@ namespace {
 constexpr auto BatchInterval = std::chrono::milliseconds(250);
 // A queue this long is written at once rather than at the next quarter second.
 constexpr size_t BatchSoon = 20000;
-// Beyond this (a writer that cannot keep up for minutes) the oldest alerts are dropped.
-constexpr size_t QueueLimit = 1000000;
+// The queue the user-interface thread fills; the writer empties it every round, also while the
+// file cannot be written, so it holds only what comes during one round (which may wait 5 s
+// for another program's lock). Beyond either bound its oldest alerts are dropped.
+constexpr size_t QueueLimit = 250000;
+constexpr size_t QueueTextLimit = 8u << 20; // UTF-16 units: 16 MB
+// Alerts the file could not take yet (another program holds its lock, the disk is full): kept
+// and written with the next attempt, up to these bounds; beyond them the oldest are dropped.
+constexpr size_t PendingLimit = 100000;
+constexpr size_t PendingByteLimit = 32u << 20;
+// After a failed attempt, the next one waits this long (a lock's own wait comes on top).
+constexpr qint64 RetryMs = 1000;
 constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
 constexpr int WriterNice = 10;
 
@@ -77,9 +88,23 @@ struct TQueue {
         }
         Items.push_back(item);
     }
-    // Drops the oldest `count` items (their texts stay in the buffer until it is taken).
-    void DropOldest(size_t count) { Items.erase(Items.begin(), Items.begin() + qsizetype(count)); }
+    // Drops the oldest `count` items and their texts.
+    void DropOldest(size_t count) {
+        count = std::min(count, Items.size());
+        const size_t text = count < Items.size() ? Items[count].Text : Text.size();
+        Items.erase(Items.begin(), Items.begin() + qsizetype(count));
+        Text.erase(Text.begin(), Text.begin() + qsizetype(text));
+        for (TQueued& item : Items)
+            item.Text -= text;
+    }
 };
+
+// What an alert waiting for the file holds in memory, near enough: its texts (the names are
+// shared, but counted whole so that a flood of new names is bounded too) and the object.
+size_t PendingBytes(const THistoryAlert& alert) {
+    return sizeof(THistoryAlert) + 64 +
+           size_t(alert.Window.size() + alert.Symbol.size() + alert.Description.size()) * 2;
+}
 
 // The writer's names: one string for each window, symbol and source, shared by its alerts.
 class TNames {
@@ -120,6 +145,33 @@ QString HistoryUnwritableText(const QString& reason) {
         .arg(reason);
 }
 
+QString HistorySetAsideText(THistoryStore::TAside kind, const QString& reason,
+                            const QString& setAsidePath) {
+    switch (kind) {
+    case THistoryStore::TAside::Linked:
+        return QObject::tr("The alert history was not used: %1, and links are not followed. "
+                           "The link was set aside as \"%2\" (what it leads to was not "
+                           "touched) and a new history was started.")
+            .arg(reason, setAsidePath);
+    case THistoryStore::TAside::Foreign:
+        return QObject::tr("The alert history was not used: %1. It was set aside, untouched, "
+                           "as \"%2\" and a new history was started.")
+            .arg(reason, setAsidePath);
+    case THistoryStore::TAside::None:
+    case THistoryStore::TAside::Damaged:
+        break;
+    }
+    return HistoryDamagedText(setAsidePath);
+}
+
+QString HistoryDroppedText(const QString& reason, quint64 dropped) {
+    return QObject::tr("The alert history could not be written for a while (%1). Alerts wait "
+                       "for it, up to %2 of them; beyond that the oldest waiting are dropped "
+                       "from the history (%3 so far). They keep showing in their windows.")
+        .arg(reason, QLocale().toString(qulonglong(PendingLimit)),
+             QLocale().toString(qulonglong(dropped)));
+}
+
 struct TAlertRecorder::TWriter {
     TAlertRecorder* Owner;
     QString Path;
@@ -136,7 +188,8 @@ struct TAlertRecorder::TWriter {
     bool FlushWanted = false;
     bool PruneWanted = false;
     bool Stopping = false;
-    bool ToldOverflow = false;
+    // Alerts dropped from the queue, for the writer to tell.
+    quint64 QueueDropped = 0;
     // Batches announced, for the writer to destroy.
     std::vector<std::vector<THistoryAlert>> Announced;
 
@@ -144,7 +197,15 @@ struct TAlertRecorder::TWriter {
     std::unique_ptr<THistoryStore> Store;
     bool ToldDamage = false;
     bool ToldUnwritable = false;
+    bool ToldDropped = false;
     qint64 LastPruneMs = 0;
+    // Alerts not written yet, oldest first, and their bytes (PendingBytes).
+    std::vector<THistoryAlert> Pending;
+    size_t PendingSize = 0;
+    // When the last attempt failed: not before this is the next one made, and why.
+    qint64 NextTryMs = 0;
+    QString LastFailure;
+    quint64 Dropped = 0;
     std::thread Thread;
 
     TWriter(TAlertRecorder* owner, const QString& path, int keepDays)
@@ -154,16 +215,16 @@ struct TAlertRecorder::TWriter {
     }
 
     void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
+        size_t length = 0;
+        for (const QStringView text : texts)
+            length += size_t(text.size());
         std::lock_guard<std::mutex> lock(Lock);
-        if (Queue.Items.size() >= QueueLimit) {
+        while (!Queue.Items.empty() &&
+               (Queue.Items.size() >= QueueLimit || Queue.Text.size() + length > QueueTextLimit)) {
             // Dropping a tenth at a time keeps the cost of dropping small per alert.
-            Queue.DropOldest(QueueLimit / 10);
-            if (!ToldOverflow) {
-                ToldOverflow = true;
-                std::fprintf(stderr, "velquist: the alert history falls behind; the oldest "
-                                     "unwritten alerts are being dropped\n");
-                std::fflush(stderr);
-            }
+            const size_t count = std::max<size_t>(Queue.Items.size() / 10, 1);
+            Queue.DropOldest(count);
+            QueueDropped += count;
         }
         Queue.Push(timeMs, price, texts);
         // Waking the writer for every alert would cost a system call each; a long queue is
@@ -175,6 +236,15 @@ struct TAlertRecorder::TWriter {
     void Tell(void (TAlertRecorder::*signal)(const QString&), const QString& text) {
         QMetaObject::invokeMethod(
             Owner, [owner = Owner, signal, text] { (owner->*signal)(text); }, Qt::QueuedConnection);
+    }
+
+    // An attempt failed: the alerts stay for the next one, which waits a little. A lock of
+    // another program is no fault to tell: the alerts are written once it lets go.
+    void Failed(const EHistoryError& error) {
+        LastFailure = error.message();
+        NextTryMs = QDateTime::currentMSecsSinceEpoch() + RetryMs;
+        if (!THistoryStore::IsBusy(error))
+            Unwritable(error.message());
     }
 
     void Unwritable(const QString& reason) {
@@ -197,13 +267,62 @@ struct TAlertRecorder::TWriter {
             return true;
         try {
             Store = std::make_unique<THistoryStore>(Path, THistoryStore::TMode::ReadWrite);
-            if (!Store->SetAsidePath().isEmpty())
-                Damaged(Store->SetAsidePath());
+            if (!Store->SetAsidePath().isEmpty() && !ToldDamage) {
+                ToldDamage = true;
+                Tell(&TAlertRecorder::Fault,
+                     HistorySetAsideText(Store->SetAsideKind(), Store->SetAsideReason(),
+                                         Store->SetAsidePath()));
+            }
             LastPruneMs = 0; // a new file (or the first): prune at once
             return true;
         } catch (const EHistoryError& error) {
-            Unwritable(error.message());
+            Failed(error);
             return false;
+        }
+    }
+
+    // Adds the alerts taken from the queue to those waiting, and keeps the waiting within
+    // their bounds: the oldest go first, counted, and the user hears of it once.
+    void AddPending(std::vector<THistoryAlert>& batch, quint64 queueDropped) {
+        if (Pending.empty()) {
+            Pending.swap(batch);
+            PendingSize = 0;
+            for (const THistoryAlert& alert : Pending)
+                PendingSize += PendingBytes(alert);
+        } else {
+            for (THistoryAlert& alert : batch) {
+                PendingSize += PendingBytes(alert);
+                Pending.push_back(std::move(alert));
+            }
+        }
+        batch.clear();
+        size_t drop = 0;
+        size_t size = PendingSize;
+        while (drop < Pending.size() &&
+               (Pending.size() - drop > PendingLimit || size > PendingByteLimit)) {
+            // A tenth at a time, so that dropping costs little per alert.
+            const size_t step =
+                std::max<size_t>(std::min(Pending.size() / 10, Pending.size() - drop), 1);
+            for (size_t i = drop; i < drop + step; ++i)
+                size -= PendingBytes(Pending[i]);
+            drop += step;
+        }
+        if (drop > 0) {
+            Pending.erase(Pending.begin(), Pending.begin() + qsizetype(drop));
+            PendingSize = size;
+        }
+        Dropped += drop + queueDropped;
+        if ((drop > 0 || queueDropped > 0) && !ToldDropped) {
+            ToldDropped = true;
+            const QString reason = LastFailure.isEmpty()
+                                       ? QObject::tr("it does not keep up with the alerts")
+                                       : LastFailure;
+            std::fprintf(stderr,
+                         "velquist: the alert history falls behind (%s); the oldest "
+                         "unwritten alerts are being dropped\n",
+                         reason.toLocal8Bit().constData());
+            std::fflush(stderr);
+            Tell(&TAlertRecorder::Fault, HistoryDroppedText(reason, Dropped));
         }
     }
 
@@ -226,20 +345,27 @@ struct TAlertRecorder::TWriter {
             Store->RemoveOlderThan(days <= 0 ? std::numeric_limits<qint64>::max()
                                              : nowMs - days * DayMs);
         } catch (const EHistoryError& error) {
-            if (THistoryStore::IsDamage(error))
+            if (THistoryStore::IsDamage(error)) {
                 Replace();
-            else
-                Unwritable(error.message());
+            } else {
+                Failed(error);
+                return; // tried again with the next attempt
+            }
         }
         LastPruneMs = nowMs;
     }
 
-    void Write(std::vector<THistoryAlert>& batch) {
-        if (batch.empty() || !EnsureStore())
-            return;
+    // Writes what waits; on a fault it stays for the next attempt. False when it failed.
+    bool Write(std::vector<THistoryAlert>& batch) {
+        if (batch.empty())
+            return true;
+        if (!EnsureStore())
+            return false;
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
                 Store->Append(batch);
+                LastFailure.clear();
+                PendingSize = 0;
                 std::vector<THistoryAlert> stored;
                 stored.swap(batch);
                 // Announced on the user-interface thread, then handed back to be destroyed
@@ -252,16 +378,17 @@ struct TAlertRecorder::TWriter {
                         Announced.push_back(std::move(stored));
                     },
                     Qt::QueuedConnection);
-                return;
+                return true;
             } catch (const EHistoryError& error) {
                 if (!THistoryStore::IsDamage(error)) {
-                    Unwritable(error.message());
-                    return;
+                    Failed(error);
+                    return false;
                 }
                 if (!Replace())
-                    return;
+                    return false;
             }
         }
+        return false;
     }
 
     void Run() {
@@ -275,7 +402,7 @@ struct TAlertRecorder::TWriter {
         std::vector<std::vector<THistoryAlert>> announced;
         for (;;) {
             bool stopping, prune;
-            quint64 round;
+            quint64 round, queueDropped;
             {
                 std::unique_lock<std::mutex> lock(Lock);
                 Wake.wait_for(lock, BatchInterval, [this] {
@@ -286,6 +413,7 @@ struct TAlertRecorder::TWriter {
                 announced.swap(Announced);
                 round = ++RoundsBegun;
                 FlushWanted = false;
+                queueDropped = std::exchange(QueueDropped, 0);
                 stopping = Stopping;
                 prune = std::exchange(PruneWanted, false);
             }
@@ -305,16 +433,26 @@ struct TAlertRecorder::TWriter {
             }
             taken.Clear();
             announced.clear();
+            AddPending(batch, queueDropped);
+            if (KeepDays.load() <= 0) {
+                Pending.clear(); // queued before the period went to 0
+                PendingSize = 0;
+            }
             const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
             const bool due = LastPruneMs == 0 || nowMs - LastPruneMs >= DayMs;
-            // A file that cannot be opened is tried again when there is something to do.
-            if ((round == 1 || prune || !batch.empty() || (Store && due)) && EnsureStore() &&
+            // A file that cannot be opened or written is tried again when there is something
+            // to do, a little after the last attempt; the end of the program tries once more.
+            if ((round == 1 || prune || !Pending.empty() || (Store && due)) &&
+                (nowMs >= NextTryMs || stopping || prune) && EnsureStore() && Write(Pending) &&
                 (prune || due))
                 Prune(nowMs);
-            if (KeepDays.load() <= 0)
-                batch.clear(); // queued before the period went to 0
-            Write(batch);
-            batch.clear();
+            if (stopping && !Pending.empty()) {
+                std::fprintf(stderr,
+                             "velquist: %zu alerts could not be written to the alert history "
+                             "(%s)\n",
+                             Pending.size(), LastFailure.toLocal8Bit().constData());
+                std::fflush(stderr);
+            }
             {
                 std::lock_guard<std::mutex> lock(Lock);
                 RoundsDone = round;

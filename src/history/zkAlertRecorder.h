@@ -13,9 +13,13 @@
 // second, so a kill loses at most the last second, and removes alerts older than the kept
 // period at start and once a day.
 //
-// Faults never stop the alert windows: a damaged file is set aside and a new one started; a
-// file that cannot be written (full disk, read-only folder) drops what is queued and tries
-// again with the next alerts. Each kind is announced once per run with Fault().
+// Faults never stop the alert windows: a damaged file (or a link, or another program's
+// database in its place) is set aside and a new one started. Alerts the file cannot take now
+// (another program holds its lock, a full disk, a read-only folder) wait for the next attempt,
+// a second later; what waits is bounded in count and bytes, and beyond that the oldest are
+// dropped. Each kind of fault is announced once per run with Fault(); another program's lock
+// is none, unless alerts had to be dropped for it. Nothing here waits on the file on the
+// user-interface thread but Flush().
 class TAlertRecorder : public QObject, public IAlertLog {
     Q_OBJECT
 public:
@@ -34,7 +38,9 @@ public:
     void SetKeepDays(int keepDays);
     int KeepDays() const;
 
-    // Blocks until everything queued before the call is written (or dropped on a fault).
+    // Blocks until the writer has tried to write everything queued before the call (what the
+    // file cannot take stays for the next attempt). It may wait for another program's lock:
+    // not for the user-interface thread of the client (tests, tools).
     void Flush();
 
     QString Path() const;
@@ -50,6 +56,11 @@ private:
     std::unique_ptr<TWriter> Writer;
 };
 
-// The texts of the two faults.
+// The texts of the faults.
 QString HistoryDamagedText(const QString& setAsidePath);
 QString HistoryUnwritableText(const QString& reason);
+// A file set aside for `kind` (a damaged one: HistoryDamagedText).
+QString HistorySetAsideText(THistoryStore::TAside kind, const QString& reason,
+                            const QString& setAsidePath);
+// Alerts dropped because the file could not take them for too long.
+QString HistoryDroppedText(const QString& reason, quint64 dropped);

@@ -1,6 +1,7 @@
 #include "zkHistoryStore.h"
 
 #include "platform/zkPaths.h"
+#include "platform/zkSqliteFile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -21,8 +22,6 @@
 
 namespace {
 
-// A file the writer holds in a transaction makes readers (and a second writer) wait this long.
-constexpr int BusyTimeoutMs = 5000;
 // A prefix of several symbols is searched through their index when it holds fewer matches
 // than this (all of them are sorted by time); otherwise through the time index, where one
 // alert in 200 or more then matches.
@@ -49,8 +48,22 @@ CREATE INDEX IF NOT EXISTS alerts_symbol ON alerts(symbol, time);
 CREATE INDEX IF NOT EXISTS alerts_window ON alerts(window, time);
 )sql";
 
-// The file itself is at fault (as opposed to the disk, the folder or a lock).
-ZK_DECLARE_ERROR(EHistoryDamage, EHistoryError)
+// Written into the file's header: this program's alert history ("VQHS").
+constexpr uint32_t HistoryApplicationId = 0x56514853;
+
+// The file itself is at fault (as opposed to the disk, the folder or a lock): damaged, a link,
+// or not a history at all. It is set aside.
+class EHistoryDamage : public EHistoryError {
+public:
+    explicit EHistoryDamage(const QString& text,
+                            THistoryStore::TAside kind = THistoryStore::TAside::Damaged)
+        : EHistoryError(text), Kind(kind) {}
+    QString className() const override { return QStringLiteral("EHistoryDamage"); }
+    THistoryStore::TAside Kind;
+};
+
+// Another program holds the file's lock: worth trying again.
+ZK_DECLARE_ERROR(EHistoryBusy, EHistoryError)
 
 bool IsDamageCode(int rc) {
     const int primary = rc & 0xff;
@@ -62,6 +75,8 @@ bool IsDamageCode(int rc) {
     const QString text = QStringLiteral("%1: %2").arg(what, detail);
     if (IsDamageCode(rc))
         throw EHistoryDamage(text);
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+        throw EHistoryBusy(text);
     throw EHistoryError(text);
 }
 
@@ -136,21 +151,15 @@ bool HasPrefixFolded(const QString& text, const QString& prefix) {
     return true;
 }
 
-// Moves the file and its -wal and -shm aside; returns the new name (empty on failure).
-QString MoveAside(const QString& fileName) {
+// Moves the file and SQLite's files beside it aside, named for why; returns the new name
+// (empty on failure).
+QString MoveAside(const QString& fileName, THistoryStore::TAside kind) {
     const QString stamp =
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    QString target = fileName + QStringLiteral(".damaged-") + stamp;
-    for (int n = 2; QFileInfo::exists(target); ++n)
-        target = fileName + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
-    if (::rename(QFile::encodeName(fileName).constData(), QFile::encodeName(target).constData()))
-        return QString();
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const QByteArray from = QFile::encodeName(fileName) + suffix;
-        if (::access(from.constData(), F_OK) == 0)
-            ::rename(from.constData(), (QFile::encodeName(target) + suffix).constData());
-    }
-    return target;
+    const QString tag = kind == THistoryStore::TAside::Linked    ? QStringLiteral(".link-")
+                        : kind == THistoryStore::TAside::Foreign ? QStringLiteral(".foreign-")
+                                                                 : QStringLiteral(".damaged-");
+    return zkSqliteFile::SetAside(fileName, tag, stamp);
 }
 
 QByteArray IdList(const std::vector<qint64>& ids) {
@@ -186,11 +195,16 @@ bool THistoryStore::IsDamage(const EHistoryError& error) {
     return dynamic_cast<const EHistoryDamage*>(&error) != nullptr;
 }
 
-QString THistoryStore::SetAsideFile(const QString& path) {
-    return MoveAside(path);
+bool THistoryStore::IsBusy(const EHistoryError& error) {
+    return dynamic_cast<const EHistoryBusy*>(&error) != nullptr;
 }
 
-THistoryStore::THistoryStore(const QString& path, TMode mode) : FilePath(path) {
+QString THistoryStore::SetAsideFile(const QString& path) {
+    return MoveAside(path, TAside::Damaged);
+}
+
+THistoryStore::THistoryStore(const QString& path, TMode mode, int busyTimeoutMs)
+    : FilePath(path), BusyMs(busyTimeoutMs) {
     try {
         if (mode == TMode::ReadOnly) {
             // A reader never creates the file, nor moves a damaged one: the client does that.
@@ -203,14 +217,21 @@ THistoryStore::THistoryStore(const QString& path, TMode mode) : FilePath(path) {
         // only created when missing.
         const QString folder = QFileInfo(path).absolutePath();
         const bool own = folder == QFileInfo(zkPaths::DataDir()).absoluteFilePath();
-        if ((own || !QFileInfo(folder).isDir()) && !zkPaths::EnsurePrivateDir(folder))
-            throw EHistoryError(QStringLiteral("the folder %1 cannot be created").arg(folder));
+        QString problem;
+        if ((own || !QFileInfo(folder).isDir()) && !zkPaths::EnsurePrivateDir(folder, &problem))
+            throw EHistoryError(QStringLiteral("the folder %1 %2").arg(folder, problem));
         try {
             Open(true);
         } catch (const EHistoryDamage& error) {
             // Moved while the connection is still open: closing it would delete the -wal
             // beside the damaged file, which may hold the newest alerts.
-            SetAside = MoveAside(path);
+            SetAside = MoveAside(path, error.Kind);
+            SetAsideWhy = error.Kind;
+            SetAsideProblem = error.message();
+            // Another program's file is left as it was found: no checkpoint into it when
+            // its connection closes.
+            if (Db && error.Kind != TAside::Damaged)
+                sqlite3_db_config(Db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
             Close();
             if (SetAside.isEmpty())
                 throw EHistoryError(
@@ -235,25 +256,48 @@ void THistoryStore::Close() {
     Symbols.clear();
 }
 
+void THistoryStore::RaiseFileProblem(const zkSqliteFile::TProblem& problem, bool write) {
+    using zkSqliteFile::TFault;
+    switch (problem.Fault) {
+    case TFault::None:
+        return;
+    case TFault::Linked:
+    case TFault::NotAFile:
+    case TFault::Foreign: {
+        const QString text =
+            problem.Fault == TFault::Foreign
+                ? QStringLiteral("%1 is not an alert history: %2").arg(FilePath, problem.Text)
+                : problem.Text;
+        // Only the writer sets a file aside; a reader says what it found.
+        if (!write)
+            throw EHistoryError(text);
+        throw EHistoryDamage(text,
+                             problem.Fault == TFault::Linked ? TAside::Linked : TAside::Foreign);
+    }
+    case TFault::Failed:
+        if (problem.Code != 0)
+            Fail(Db, problem.Code, QStringLiteral("opening %1").arg(FilePath));
+        throw EHistoryError(problem.Text);
+    }
+}
+
 void THistoryStore::Open(bool write) {
     const QByteArray name = QFile::encodeName(FilePath);
-    if (write) {
-        // Created by us, private whatever the umask; SQLite gives -wal and -shm the mode of
-        // the database file.
-        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0)
-            throw EHistoryError(QStringLiteral("%1 cannot be written: %2")
-                                    .arg(FilePath, QString::fromLocal8Bit(std::strerror(errno))));
-        ::fchmod(fd, 0600);
-        ::close(fd);
-        for (const char* suffix : {"-wal", "-shm"})
-            ::chmod((name + suffix).constData(), 0600);
-    }
+    // Neither the file nor SQLite's files beside it may be links. Created by us, private
+    // whatever the umask; SQLite gives -wal and -shm the mode of the database file.
+    RaiseFileProblem(zkSqliteFile::Prepare(FilePath, write, write), write);
     const int flags = (write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(name.constData(), &Db, flags, nullptr);
     if (rc != SQLITE_OK)
         Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
-    sqlite3_busy_timeout(Db, BusyTimeoutMs);
+    RaiseFileProblem(zkSqliteFile::CheckOpened(Db, FilePath), write);
+    sqlite3_busy_timeout(Db, BusyMs);
+    // Nothing is written before the file is known to be a history: another program's
+    // database must not get our tables, nor be switched to a write-ahead log.
+    RaiseFileProblem(zkSqliteFile::CheckOwnership(Db, HistoryApplicationId,
+                                                  {"windows", "symbols", "alerts", "alerts_time",
+                                                   "alerts_symbol", "alerts_window"}),
+                     write);
     // SQLite's 2 MB page cache holds little of a file of millions of alerts: a day's rows of
     // one symbol lie on thousands of pages, and the writer adds to the symbol index's leaves
     // of thousands of symbols. Memory is taken only as pages are read.
@@ -265,6 +309,15 @@ void THistoryStore::Open(bool write) {
             Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
     };
     if (write) {
+        bool tables = false;
+        {
+            // Finalized at once: a statement left open would hold a read transaction.
+            TStatement count(Db, "SELECT count(*) FROM sqlite_master WHERE type='table'");
+            tables = count.Step() && sqlite3_column_int(*count, 0) > 0;
+        }
+        // Tables of our names but of another shape are another program's too.
+        if (tables)
+            CheckShape();
         exec("PRAGMA journal_mode=WAL");
         // A commit reaches the log at once; a crash of the program loses nothing committed,
         // and a power cut at worst the last commits.
@@ -281,22 +334,29 @@ void THistoryStore::Open(bool write) {
                                          .arg(FilePath, QString::fromUtf8(sqlite3_errmsg(Db))));
             Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
         }
+        exec(("PRAGMA application_id=" + QByteArray::number(HistoryApplicationId)).constData());
         exec("COMMIT");
     }
+    CheckShape();
+}
+
+void THistoryStore::CheckShape() {
     // Reading every column of each table checks the file is a history of this shape.
     for (const char* sql :
          {"SELECT id, name FROM windows LIMIT 0", "SELECT id, name FROM symbols LIMIT 0",
           "SELECT id, time, window, symbol, price, description, source "
           "FROM alerts LIMIT 0"}) {
         sqlite3_stmt* s = nullptr;
-        rc = sqlite3_prepare_v2(Db, sql, -1, &s, nullptr);
+        const int rc = sqlite3_prepare_v2(Db, sql, -1, &s, nullptr);
         sqlite3_finalize(s);
         if (rc != SQLITE_OK) {
             const QString text = QStringLiteral("%1 is not an alert history: %2")
                                      .arg(FilePath, QString::fromUtf8(sqlite3_errmsg(Db)));
-            if ((rc & 0xff) == SQLITE_ERROR || IsDamageCode(rc))
+            if (IsDamageCode(rc))
                 throw EHistoryDamage(text);
-            throw EHistoryError(text);
+            if ((rc & 0xff) == SQLITE_ERROR)
+                throw EHistoryDamage(text, TAside::Foreign);
+            Fail(Db, rc, text);
         }
     }
 }

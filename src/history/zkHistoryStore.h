@@ -14,6 +14,10 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace zkSqliteFile {
+struct TProblem;
+}
+
 // The alert history file could not be opened, read or written (the text says why).
 ZK_DECLARE_ERROR(EHistoryError, EZkError)
 
@@ -53,22 +57,35 @@ struct THistoryCursor {
 class THistoryStore {
 public:
     enum class TMode { ReadWrite, ReadOnly };
+    // Why a file was set aside.
+    enum class TAside { None, Damaged, Linked, Foreign };
+
+    // How long a statement waits for another connection's lock before it raises (a thread
+    // that must not wait passes 0).
+    static constexpr int DefaultBusyTimeoutMs = 5000;
 
     // $XDG_DATA_HOME/velquist/history.sqlite3.
     static QString DefaultPath();
 
-    // Opens the file, creating it (and its tables) in ReadWrite mode. A file that is not a
-    // history (damaged, or not a database at all) is renamed aside in ReadWrite mode, with
-    // its -wal and -shm, and a new one started; SetAsidePath() then tells where it went.
+    // Opens the file, creating it (and its tables) in ReadWrite mode. Links are never
+    // followed, for the file nor for SQLite's files beside it. In ReadWrite mode a file that is
+    // not a history is renamed aside with SQLite's files beside it, and a new one started:
+    // damaged (or not a database at all), a symbolic link (the link is moved, never what it
+    // leads to), something else than a plain file, or another program's database (another
+    // application id, or tables of its own); SetAsidePath() then tells where it went and
+    // SetAsideKind() why. Nothing is written to a file before it is known to be a history.
     // Raises EHistoryError when the file cannot be opened or created (a ReadOnly open of a
-    // missing file raises too).
-    THistoryStore(const QString& path, TMode mode);
+    // missing file, a link or another program's database raises too).
+    THistoryStore(const QString& path, TMode mode, int busyTimeoutMs = DefaultBusyTimeoutMs);
     ~THistoryStore();
     THistoryStore(const THistoryStore&) = delete;
     THistoryStore& operator=(const THistoryStore&) = delete;
 
     QString Path() const { return FilePath; }
     QString SetAsidePath() const { return SetAside; }
+    TAside SetAsideKind() const { return SetAsideWhy; }
+    // What was found wrong with the file set aside.
+    QString SetAsideReason() const { return SetAsideProblem; }
 
     // Appends the alerts in one transaction and sets each one's Id. Raises EHistoryError
     // (nothing written) on failure; IsDamage() tells whether the file itself is at fault.
@@ -93,6 +110,8 @@ public:
     // Whether an EHistoryError came from a damaged file (as opposed to a full disk, a
     // read-only folder...).
     static bool IsDamage(const EHistoryError& error);
+    // Whether it came from another connection holding the file's lock (worth trying again).
+    static bool IsBusy(const EHistoryError& error);
     // Renames a damaged file aside with its -wal and -shm; returns the new name, empty when it
     // could not be moved. Call it before the writer's connection closes: closing removes the
     // -wal of a file it found damaged.
@@ -102,6 +121,10 @@ private:
     struct TQuery;
     void Open(bool write);
     void Close();
+    // Raises what the file's check found (nothing when it found nothing).
+    void RaiseFileProblem(const zkSqliteFile::TProblem& problem, bool write);
+    // Raises when the tables are not those of a history.
+    void CheckShape();
     qint64 NameId(QHash<QString, qint64>& cache, const char* table, const QString& name);
     TQuery Prepare(const THistoryFilter& filter);
     const char* ChooseIndex(const TQuery& query);
@@ -109,6 +132,9 @@ private:
 
     QString FilePath;
     QString SetAside;
+    TAside SetAsideWhy = TAside::None;
+    QString SetAsideProblem;
+    int BusyMs;
     sqlite3* Db = nullptr;
     // Numbers of the names written by this connection (a writer's only).
     QHash<QString, qint64> Windows;

@@ -15,8 +15,10 @@ const QString Service = QStringLiteral("org.freedesktop.Notifications");
 const QString Path = QStringLiteral("/org/freedesktop/Notifications");
 const QString Interface = QStringLiteral("org.freedesktop.Notifications");
 const QString DefaultAction = QStringLiteral("default");
-// A server that hangs must not keep a burst's replacements waiting for long.
-constexpr int CallTimeoutMs = 5000;
+// A slow server's answer is waited for: it brings the id that the window's next update
+// replaces and that a click names, and meanwhile the updates are held, not sent as new
+// notifications. Only a server that hangs ends the wait.
+constexpr int CallTimeoutMs = 60000;
 } // namespace
 
 TDBusNotificationService::TDBusNotificationService(QObject* parent) : QObject(parent) {}

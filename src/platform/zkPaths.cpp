@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QList>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -106,11 +107,37 @@ QString InstallationDir() {
     return dir;
 }
 
-bool EnsurePrivateDir(const QString& path) {
-    QDir dir(path);
-    if (!dir.exists() && !QDir().mkpath(path))
+bool EnsurePrivateDir(const QString& path, QString* problem) {
+    const auto fail = [problem](const QString& text) {
+        if (problem)
+            *problem = text;
         return false;
-    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QByteArray name = QFile::encodeName(QDir::cleanPath(path));
+    struct stat st = {};
+    if (::stat(name.constData(), &st) != 0) {
+        // Missing: made with its missing parents (which the umask decides as usual); the
+        // first that cannot be made says why, such as a parent that cannot be written.
+        QList<QByteArray> missing{name};
+        for (QByteArray up = name; up.lastIndexOf('/') > 0;) {
+            up.truncate(up.lastIndexOf('/'));
+            if (::stat(up.constData(), &st) == 0)
+                break;
+            missing.prepend(up);
+        }
+        for (const QByteArray& folder : missing)
+            if (::mkdir(folder.constData(), folder == name ? 0700 : 0777) != 0 && errno != EEXIST)
+                return fail(QStringLiteral("cannot be created: %1").arg(SystemError(errno)));
+        if (::stat(name.constData(), &st) != 0)
+            return fail(QStringLiteral("cannot be created: %1").arg(SystemError(errno)));
+    }
+    if (!S_ISDIR(st.st_mode))
+        return fail(QStringLiteral("cannot be created: a file is in its place"));
+    // Changed only when it is not private yet: a private folder on a read-only disk is usable
+    // for reading, and what cannot be written there is said by whoever writes.
+    if ((st.st_mode & 07777) != 0700 && ::chmod(name.constData(), 0700) != 0)
+        return fail(QStringLiteral("cannot be made private: %1").arg(SystemError(errno)));
+    return true;
 }
 
 QString SecurePrivateDir(const QString& path) {

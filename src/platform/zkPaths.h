@@ -28,8 +28,9 @@ QString LockDirProblem();
 // limit of a socket address is passed over.
 QString RuntimeDir();
 QString RuntimeDirProblem();
-// Creates the folder (and parents) and restricts it to the user. Returns false on failure.
-bool EnsurePrivateDir(const QString& path);
+// Creates the folder (and parents) and restricts it to the user. Returns false on failure,
+// with why in problem ("cannot be created: ...", "cannot be made private: ...").
+bool EnsurePrivateDir(const QString& path, QString* problem = nullptr);
 // Makes sure the folder is one only this user can enter: creates it 0700 when missing (its
 // parent must exist), refuses a symbolic link, anything but a folder, a folder of another
 // user or one that cannot be written, and takes group and other access away from a folder of

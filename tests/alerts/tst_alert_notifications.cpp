@@ -78,6 +78,7 @@ private slots:
     void oneCallOutAtATimeSendsTheLatest();
     void clickBringsTheWindowForwardWithTheRow();
     void closedOrFailedStartsAnew();
+    void signalsBeforeTheAnswerAreTakenWithIt();
 };
 
 void TAlertNotificationsTest::textsNameSymbolPriceAndDescription() {
@@ -187,6 +188,35 @@ void TAlertNotificationsTest::closedOrFailedStartsAnew() {
     QCOMPARE(f.Service.Calls.size(), before + 2);
     QCOMPARE(f.Service.Calls.last().Notification.ReplacesId, 0u);
     QCOMPARE(f.Service.Calls.last().Notification.Body, QString("D"));
+}
+
+// A slow server shows a notification, and reports a click on it or its end, before its answer
+// tells us the id.
+void TAlertNotificationsTest::signalsBeforeTheAnswerAreTakenWithIt() {
+    TNotifierFixture f;
+    TAlertForm* w = f.window("Breakouts");
+    TAlertForm* other = f.window("Energy");
+    f.Service.Deferred = true;
+    f.Notifier.AlertArrived(*w, Alert("NVDA"));
+    f.Service.OnActivated(7);
+    f.Service.OnActivated(1234); // someone else's
+    QVERIFY(f.Desk.Forward.isEmpty());
+    f.Service.Answer(0); // id 7
+    QCOMPARE(f.Desk.Forward, QList<QWidget*>{w});
+    QCOMPARE(f.fake(w).FSelectedAlerts, QStringList{"NVDA"});
+
+    f.Notifier.AlertArrived(*other, Alert("XOM"));
+    f.Service.OnClosed(8);
+    f.Service.Answer(1); // id 8, gone already
+    f.Now += 100;
+    // The next alert is news, not a replacement of a notification no longer there.
+    f.Notifier.AlertArrived(*other, Alert("AMD"));
+    QCOMPARE(f.Service.Calls.size(), 3);
+    QCOMPARE(f.Service.Calls.last().Notification.Body, QString("AMD"));
+    QCOMPARE(f.Service.Calls.last().Notification.ReplacesId, 0u);
+    f.Service.Answer(2); // id 9
+    f.Service.OnActivated(1234);
+    QCOMPARE(f.Desk.Forward.size(), 1);
 }
 
 QTEST_MAIN(TAlertNotificationsTest)

@@ -270,6 +270,47 @@ private slots:
         QCOMPARE(QFileInfo(file).dir().entryList({"*.corrupt-*"}, QDir::Files).size(), 1);
     }
 
+    // Never through a link, and never into another program's database: each is moved aside as
+    // it was (a link itself), and an empty store started.
+    void linkedOrForeignFileIsMovedAsideUntouched() {
+        const QString file = freshFile();
+        const QString foreign = Dir.filePath("mail/index.sqlite");
+        WriteForeignDatabase(foreign);
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        const QByteArray original = ReadWholeFile(foreign);
+        QVERIFY(QFile::link(foreign, file));
+        {
+            TUserStore store(file);
+            QVERIFY(store.isPersistent());
+            QVERIFY(store.SetValue("\\A", "v", TStoreValue::Dword(1)));
+        }
+        QVERIFY(!QFileInfo(file).isSymLink());
+        QCOMPARE(Mode(file), 0600u);
+        QCOMPARE(ReadWholeFile(foreign), original);
+        QCOMPARE(ModeBits(foreign), 0644u);
+        QVERIFY(!QFile::exists(foreign + "-wal"));
+        const QStringList aside = QFileInfo(file).dir().entryList({"*.corrupt-*"}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(QFileInfo(QFileInfo(file).dir().filePath(aside.front())).symLinkTarget(),
+                 QFileInfo(foreign).canonicalFilePath());
+        QCOMPARE(TUserStore::TakeSetAsideFile(), QFileInfo(file).dir().filePath(aside.front()));
+
+        // A real file in its place, but another program's: not switched to a log, no tables
+        // added.
+        QVERIFY(QFile::remove(QFileInfo(file).dir().filePath(aside.front())));
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(file + suffix);
+        QVERIFY(QFile::copy(foreign, file));
+        {
+            TUserStore store(file);
+            QVERIFY(store.SetValue("\\A", "v", TStoreValue::Dword(2)));
+        }
+        const QStringList moved = QFileInfo(file).dir().entryList({"*.corrupt-*"}, QDir::Files);
+        QCOMPARE(moved, QStringList{moved.value(0)});
+        QCOMPARE(ReadWholeFile(QFileInfo(file).dir().filePath(moved.value(0))), original);
+        TUserStore::TakeSetAsideFile();
+    }
+
     void filesArePrivate() {
         const QString file = freshFile();
         QDir().mkpath(QFileInfo(file).absolutePath());

@@ -9,8 +9,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTcpSocket>
 #include <QtTest>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -40,6 +42,46 @@ QList<QByteArray> ExportedLines() {
         if (line.endsWith('\r'))
             line.chop(1);
     return lines;
+}
+
+const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+
+// The inbox on, with a token, on a free port: the port.
+quint16 EnableInbox() {
+    StoreDeskChoices(QString(), false);
+    TInboxSettings inbox;
+    inbox.Enabled = true;
+    inbox.Port = FreePort();
+    inbox.Token = Token;
+    WriteInboxSettings(TSettingsStore::Registry(), inbox);
+    TUserStore::ResetInstance();
+    return inbox.Port;
+}
+
+// Posts one alert to the client's webhook: the HTTP status, and in `ms` how long the answer
+// took (the client answers on its user-interface thread, so a stall there shows here).
+int PostAlert(quint16 port, const QByteArray& symbol, qint64* ms) {
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray body = R"({"symbol": ")" + symbol + R"(", "strategy": "Gappers"})";
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return 0;
+    socket.write("POST /alerts/" + Token.toLatin1() +
+                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                 "Content-Type: application/json\r\nContent-Length: " +
+                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray answer;
+    QDeadlineTimer deadline(30000);
+    while (!answer.contains("\r\n") && !deadline.hasExpired() &&
+           socket.state() == QAbstractSocket::ConnectedState) {
+        socket.waitForReadyRead(100);
+        answer += socket.readAll();
+    }
+    *ms = clock.elapsed();
+    const QList<QByteArray> status = answer.left(answer.indexOf("\r\n")).split(' ');
+    return status.size() > 1 ? status[1].toInt() : 0;
 }
 
 // The part of an exported line after its time.
@@ -111,6 +153,123 @@ private slots:
         lines = ExportedLines();
         QCOMPARE(lines.size(), 6);
         QCOMPARE(AfterTime(lines[5]), QByteArray("Gappers,MSFT,0,Last,inbox"));
+    }
+
+    // In the history's place a link to another program's database, then a copy of it: the
+    // client leaves that database as it was, sets what is in its place aside, says so once,
+    // and keeps its alerts in a new file.
+    void linkOrForeignDatabaseIsSetAside() {
+        TTestHome home;
+        TTestInstallation inst;
+        QVERIFY(inst.isValid());
+        const quint16 port = EnableInbox();
+        const QString foreign = home.path() + QStringLiteral("/mail/index.sqlite");
+        WriteForeignDatabase(foreign);
+        const QByteArray original = ReadWholeFile(foreign);
+        const QString file = home.dataHome() + QStringLiteral("/velquist/history.sqlite3");
+        QDir().mkpath(QFileInfo(file).path());
+        QVERIFY(QFile::link(foreign, file));
+
+        const char* const symbols[] = {"AAPL", "MSFT"};
+        const char* const found[] = {"history.sqlite3 is a symbolic link",
+                                     "it holds the table \"moz_places\""};
+        for (int round = 0; round < 2; ++round) {
+            TClientRun run(inst.clientPath(), {});
+            QVERIFY(run.waitStarted());
+            QVERIFY2(WaitListening(port, run), run.stdErr().constData());
+            QCOMPARE(SendAlert({"--strategy", "Gappers", symbols[round], "Gap"}), 0);
+            QVERIFY2(run.waitForStdErr("velquist prompt: "), run.stdErr().constData());
+            QTest::qWait(1000);
+            run.terminate();
+            QVERIFY(run.waitFinished());
+            QCOMPARE(run.exitCode(), 0);
+            const QByteArray err = run.stdErr();
+            QCOMPARE(err.count("velquist prompt: "), 1);
+            QVERIFY2(err.contains("The alert history was not used: ") && err.contains(found[round]),
+                     err.constData());
+
+            QCOMPARE(ReadWholeFile(foreign), original);
+            QCOMPARE(ModeBits(foreign), 0644u);
+            QVERIFY(!QFile::exists(foreign + "-wal") && !QFile::exists(foreign + "-journal"));
+            QVERIFY(!QFileInfo(file).isSymLink());
+            QCOMPARE(ModeBits(file), 0600u);
+            const QList<QByteArray> lines = ExportedLines();
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(AfterTime(lines[1]), "Gappers," + QByteArray(symbols[round]) + ",0,Gap,inbox");
+
+            // Next, a copy of that database in the history's place.
+            for (const char* suffix : {"", "-wal", "-shm"})
+                QFile::remove(file + suffix);
+            QVERIFY(QFile::copy(foreign, file));
+        }
+        const QDir folder(QFileInfo(file).path());
+        const QStringList links = folder.entryList({"history.sqlite3.link-*"}, QDir::Files);
+        QCOMPARE(links.size(), 1);
+        QCOMPARE(QFileInfo(folder.filePath(links.front())).symLinkTarget(), foreign);
+        const QStringList copies = folder.entryList({"history.sqlite3.foreign-*"}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(ReadWholeFile(folder.filePath(copies.front())), original);
+    }
+
+    // Another program holds the history's write lock for 14 s while alerts come and the user
+    // opens Tools > Alert History: the client answers all along, and once the lock is let go
+    // the history has every alert.
+    void lockHeldByAnotherProgram() {
+        TTestHome home;
+        TTestInstallation inst;
+        QVERIFY(inst.isValid());
+        const quint16 port = EnableInbox();
+        const QString cue = home.path() + QStringLiteral("/open-history");
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
+                   QStringLiteral("file:%1;AlertHistoryMenuItem").arg(cue));
+        TClientRun run(inst.clientPath(), {}, QString(), env);
+        QVERIFY(run.waitStarted());
+        QVERIFY2(WaitListening(port, run), run.stdErr().constData());
+        qint64 ms = 0;
+        QCOMPARE(PostAlert(port, "FIRST", &ms), 202);
+        const QString file = home.dataHome() + QStringLiteral("/velquist/history.sqlite3");
+        QDeadlineTimer deadline(10000);
+        while (ExportedLines().size() < 2 && !deadline.hasExpired())
+            QThread::msleep(100);
+
+        sqlite3* holder = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &holder), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        QElapsedTimer held;
+        held.start();
+        int sent = 0;
+        qint64 slowest = 0, slowestBefore = 0;
+        for (; held.elapsed() < 14000; ++sent) {
+            if (sent == 40) // some 5 s into the lock, the window opens
+                WriteTextFile(cue, "go");
+            QCOMPARE(PostAlert(port, "S" + QByteArray::number(sent), &ms), 202);
+            qint64& worst = sent < 40 ? slowestBefore : slowest;
+            worst = std::max(worst, ms);
+            QThread::msleep(100);
+        }
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        QVERIFY2(run.waitForStdErr("velquist test step: AlertHistoryMenuItem"),
+                 run.stdErr().constData());
+        qInfo("%d alerts under a 14 s lock; slowest answer %lld ms before the history window "
+              "opened, %lld ms from then on",
+              sent, slowestBefore, slowest);
+        // A wait for the lock on the user-interface thread would hold an answer 5 s or more.
+        QVERIFY2(slowest < 2500, qPrintable(QString::number(slowest)));
+
+        deadline.setRemainingTime(15000);
+        QList<QByteArray> lines;
+        while ((lines = ExportedLines()).size() < sent + 2 && !deadline.hasExpired())
+            QThread::msleep(200);
+        QCOMPARE(lines.size(), sent + 2);
+        for (int i = 0; i < sent; ++i)
+            QCOMPARE(AfterTime(lines[i + 2]), "Gappers,S" + QByteArray::number(i) + ",0,,inbox");
+        run.terminate();
+        QVERIFY(run.waitFinished());
+        QCOMPARE(run.exitCode(), 0);
+        // Another program's lock is no fault to bother the user with.
+        QVERIFY2(!run.stdErr().contains("velquist prompt: "), run.stdErr().constData());
     }
 };
 

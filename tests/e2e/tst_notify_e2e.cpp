@@ -107,6 +107,7 @@ class TNotifyE2ETest : public QObject {
     Q_OBJECT
 private slots:
     void notificationsReplaceInBurstsAndClickSelects();
+    void slowServerStillReplacesAndClicksSelect();
     void withoutAServerOneLineAndNoHarm();
     void muteSilencesAlertsAndSurvivesARestart();
     void trayIconUnderATrayHost();
@@ -186,6 +187,75 @@ void TNotifyE2ETest::notificationsReplaceInBurstsAndClickSelects() {
     QCOMPARE(ActiveCaption(desktop.Display), QString("Breakouts"));
 
     // Nothing on stderr about notifications: the server took every call.
+    QVERIFY2(!run.stdErr().contains("notifications are not shown"), run.stdErr().constData());
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
+}
+
+// A server that answers each call 5 s after it shows the notification: a burst still replaces
+// one notification, and clicks, even one before the answer came, select their alert.
+void TNotifyE2ETest::slowServerStillReplacesAndClicksSelect() {
+    TDesktop desktop;
+    QString problem = desktop.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TSessionBus bus;
+    problem = bus.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TNotificationRecorder server;
+    QVERIFY2(server.Start(bus.Address, 5000).isEmpty(), server.Output.constData());
+
+    TNotifyDesk desk(false);
+    QProcessEnvironment env = desktop.ClientEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
+    // Done once a click on each window's notification has selected that window's latest alert.
+    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
+               QStringLiteral("selected:AlertsTableView:S23;selected:AlertsTableView:XOM"));
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
+
+    // One burst of 12 s: an alert every half second, far quicker than the server answers.
+    for (int i = 0; i < 24; ++i) {
+        QCOMPARE(desk.Post(AlertJson(qPrintable(QStringLiteral("S%1").arg(i)), "Breakouts")), 202);
+        QThread::msleep(500);
+    }
+    QDeadlineTimer deadline(20000);
+    while (server.Calls().last()["body"].toString() != QLatin1String("S23 and 23 more") &&
+           !deadline.hasExpired())
+        QThread::msleep(100);
+    const QList<QJsonObject> calls = server.Calls();
+    QStringList shown;
+    for (const QJsonObject& call : calls)
+        shown << QStringLiteral("%1>%2 %3")
+                     .arg(call["replaces"].toInt())
+                     .arg(call["id"].toInt())
+                     .arg(call["body"].toString());
+    QCOMPARE(calls.last()["body"].toString(), QString("S23 and 23 more"));
+    // A call out at a time, each answered after 5 s: about one update in 5 s, each in the
+    // place of the first notification.
+    QCOMPARE(calls.first()["replaces"].toInt(), 0);
+    const int burstId = calls.first()["id"].toInt();
+    QVERIFY2(calls.size() >= 2 && calls.size() <= 5, qPrintable(shown.join(", ")));
+    for (qsizetype i = 1; i < calls.size(); ++i)
+        QVERIFY2(calls[i]["replaces"].toInt() == burstId, qPrintable(shown.join(", ")));
+
+    // Clicked once the last answer came: that window forward, its latest alert selected.
+    QThread::msleep(5500);
+    server.Invoke(uint(burstId));
+    QVERIFY2(run.waitForStdErr("velquist test step: selected:AlertsTableView:S23", 15000),
+             run.stdErr().constData());
+
+    // Clicked before the server answered: taken when the answer names it.
+    QCOMPARE(desk.Post(AlertJson("XOM", "Energy", 118.3)), 202);
+    QVERIFY(server.WaitForCalls(calls.size() + 1));
+    const QJsonObject energy = server.Calls().last();
+    QCOMPARE(energy["summary"].toString(), QString("Energy"));
+    QCOMPARE(energy["replaces"].toInt(), 0);
+    server.Invoke(uint(energy["id"].toInt()));
+    QVERIFY2(run.waitForStdErr("velquist test steps done", 15000), run.stdErr().constData());
     QVERIFY2(!run.stdErr().contains("notifications are not shown"), run.stdErr().constData());
     run.terminate();
     QVERIFY(run.waitFinished());

@@ -3,15 +3,20 @@
 // the commands read from stdin emits the server's signals:
 //   invoke ID KEY    ActionInvoked(ID, KEY)
 //   close ID         NotificationClosed(ID, 2)
-// It says "ready <address>" once it owns the name, and ends when stdin closes.
+// It says "ready <address>" once it owns the name, and ends when stdin closes. With
+// "--delay MS" it answers each Notify that much later, as a slow server does: the call is
+// written (the notification "shows") when it comes, and the signals can name its id before the
+// caller has heard it.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <cstdio>
@@ -28,11 +33,12 @@ void Say(const QByteArray& line) {
 }
 } // namespace
 
-class TRecorder : public QObject {
+class TRecorder : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     using QObject::QObject;
+    int DelayMs = 0;
 
 public slots:
     QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
@@ -56,6 +62,12 @@ public slots:
                          {"desktop-entry", hints.value(QStringLiteral("desktop-entry")).toString()},
                          {"expire", expireTimeout}};
         Say(QJsonDocument(call).toJson(QJsonDocument::Compact));
+        if (DelayMs > 0) {
+            setDelayedReply(true);
+            const QDBusMessage reply = message().createReply(id);
+            QTimer::singleShot(DelayMs, this,
+                               [reply] { QDBusConnection::sessionBus().send(reply); });
+        }
         return id;
     }
     void CloseNotification(uint id) { Emit(QStringLiteral("NotificationClosed"), {id, 3u}); }
@@ -88,6 +100,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     TRecorder recorder;
+    const QStringList arguments = app.arguments();
+    const qsizetype delay = arguments.indexOf(QStringLiteral("--delay"));
+    if (delay > 0 && delay + 1 < arguments.size())
+        recorder.DelayMs = arguments[delay + 1].toInt();
     if (!bus.registerObject(Path, &recorder, QDBusConnection::ExportAllSlots) ||
         !bus.registerService(QStringLiteral("org.freedesktop.Notifications"))) {
         fprintf(stderr, "cannot own the name: %s\n", qPrintable(bus.lastError().message()));

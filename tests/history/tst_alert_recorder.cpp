@@ -10,8 +10,12 @@
 #include <QThread>
 #include <QtTest>
 
+#include <QStandardPaths>
+
 #include <csignal>
 #include <cstdio>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -219,6 +223,94 @@ private slots:
         QVERIFY(text.endsWith("They keep showing in their windows."));
     }
 
+    // Another program holds the file's write lock longer than a write waits for it: the
+    // alerts wait and are all written once it lets go; nothing is told.
+    void alertsWaitOutALock() {
+        TAlertRecorder recorder(file(), 30);
+        QSignalSpy faults(&recorder, &TAlertRecorder::Fault);
+        recorder.Record(MakeAlert(now(), "FIRST"));
+        recorder.Flush();
+        sqlite3* holder = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(file()).constData(), &holder), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        for (int i = 0; i < 100; ++i)
+            recorder.Record(MakeAlert(now(), QStringLiteral("A%1").arg(i)));
+        QTest::qWait(6500); // past the 5 s a write waits for a lock
+        for (int i = 0; i < 100; ++i)
+            recorder.Record(MakeAlert(now(), QStringLiteral("B%1").arg(i)));
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        QTRY_COMPARE_WITH_TIMEOUT(StoredCount(file()), qint64(201), 15000);
+        QCOMPARE(faults.size(), 0);
+    }
+
+    // While the file cannot be written, alerts wait up to a bound in count and one in bytes;
+    // beyond them the oldest go, which is told once, and the rest are written when it can be.
+    void waitingAlertsAreBoundedAndTheDropIsTold() {
+        const QString plain = Dir->path() + "/plain";
+        WriteTextFile(plain, "x");
+        const QString path = plain + "/velquist/history.sqlite3";
+        for (const bool big : {false, true}) {
+            TAlertRecorder recorder(path, 30);
+            QSignalSpy faults(&recorder, &TAlertRecorder::Fault);
+            const int count = big ? 1200 : 120000;
+            const QString description = big ? QString(20000, u'd') : QString();
+            for (int i = 0; i < count; ++i) {
+                THistoryAlert a = MakeAlert(now(), QStringLiteral("S%1").arg(i));
+                a.Description = description;
+                recorder.Record(a);
+                // The writer takes them from the queue as they come.
+                if (i % (big ? 100 : 20000) == 0)
+                    QThread::msleep(300);
+            }
+            recorder.Flush();
+            QTRY_COMPARE(faults.size(), 2);
+            QVERIFY(faults[0][0].toString().startsWith("Alerts cannot be kept"));
+            const QString dropped = faults[1][0].toString();
+            QVERIFY2(dropped.startsWith("The alert history could not be written for a while (") &&
+                         dropped.contains("the oldest waiting are dropped"),
+                     qPrintable(dropped));
+            // The place can be written again: what waited is written, the newest of them.
+            QVERIFY(QFile::remove(plain));
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path), 5000);
+            recorder.Flush();
+            THistoryStore reader(path, THistoryStore::TMode::ReadOnly);
+            const qint64 kept = reader.Count({});
+            // 100,000 alerts, or 32 MB of 40 KB alerts.
+            QVERIFY2(big ? kept > 700 && kept <= 837 : kept >= 90000 && kept <= 100000,
+                     qPrintable(QString::number(kept)));
+            QCOMPARE(reader.Page({}, std::nullopt, 1).front().Symbol,
+                     QStringLiteral("S%1").arg(count - 1));
+            QCOMPARE(reader.Count({QStringLiteral("S0"), {}, {}, {}}), qint64(0));
+            QCOMPARE(faults.size(), 2);
+            QDir(plain).removeRecursively();
+            WriteTextFile(plain, "x");
+        }
+    }
+
+    // A read-only disk is told as such, not as a folder that "cannot be created".
+    void readOnlyDiskIsToldAsSuch() {
+        if (QStandardPaths::findExecutable("unshare").isEmpty())
+            QSKIP("unshare is not installed");
+        TTestHome home;
+        const QString folder = home.dataHome() + "/velquist";
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7755));
+        // A mount of its own, read-only, in a namespace of the child's.
+        QProcess child;
+        child.start("unshare", {"-rm", "sh", "-c",
+                                "mount --bind -o ro \"$1\" \"$1\" || exit 77; exec \"$2\" "
+                                "--tell-fault \"$1/history.sqlite3\"",
+                                "sh", folder, QCoreApplication::applicationFilePath()});
+        QVERIFY(child.waitForFinished(20000));
+        if (child.exitCode() == 77 || child.exitCode() == 1)
+            QSKIP(qPrintable("no mount namespace here: " + child.readAllStandardError()));
+        const QString told = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QVERIFY2(told.startsWith("Alerts cannot be kept in the alert history: ") &&
+                     told.contains("Read-only file system") && !told.contains("cannot be created"),
+                 qPrintable(told + child.readAllStandardError()));
+    }
+
     void damagedHistoryIsSetAsideAndToldOnce() {
         QDir().mkpath(QFileInfo(file()).absolutePath());
         WriteTextFile(file(), QByteArray(4096, 'x'));
@@ -249,10 +341,27 @@ int RecordUntilKilled(const QString& path) {
     }
 }
 
+// The child of readOnlyDiskIsToldAsSuch: prints the first fault the recorder tells.
+int TellFault(const QString& path) {
+    TAlertRecorder recorder(path, 30);
+    QString told;
+    QObject::connect(&recorder, &TAlertRecorder::Fault, [&](const QString& text) {
+        if (told.isEmpty())
+            told = text;
+    });
+    recorder.Record(MakeAlert(QDateTime::currentMSecsSinceEpoch(), "S"));
+    recorder.Flush();
+    QCoreApplication::processEvents();
+    std::printf("%s\n", told.toLocal8Bit().constData());
+    return 0;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--record-until-killed")
         return RecordUntilKilled(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && QByteArray(argv[1]) == "--tell-fault")
+        return TellFault(QString::fromLocal8Bit(argv[2]));
     TAlertRecorderTest test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -330,6 +330,96 @@ private slots:
         QCOMPARE(store.Count({}), qint64(1));
     }
 
+    // Links are never followed and another program's database is never written: each is set
+    // aside as it was (a link itself, never what it leads to) and a new history started.
+    void linksAndForeignFilesAreSetAsideUntouched() {
+        const QString foreign = Dir->path() + "/other/places.sqlite";
+        WriteForeignDatabase(foreign);
+        const QByteArray original = ReadWholeFile(foreign);
+        QDir().mkpath(QFileInfo(file()).absolutePath());
+        QVERIFY(QFile::link(foreign, file()));
+        QVERIFY_THROWS_EXCEPTION(EHistoryError,
+                                 THistoryStore(file(), THistoryStore::TMode::ReadOnly));
+        {
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            QCOMPARE(store.SetAsideKind(), THistoryStore::TAside::Linked);
+            QVERIFY2(QRegularExpression("history\\.sqlite3\\.link-\\d{8}-\\d{6}$")
+                         .match(store.SetAsidePath())
+                         .hasMatch(),
+                     qPrintable(store.SetAsidePath()));
+            QCOMPARE(QFileInfo(store.SetAsidePath()).symLinkTarget(), foreign);
+            std::vector<THistoryAlert> alerts = {MakeHistoryAlert(1, "W", "A")};
+            store.Append(alerts);
+        }
+        QVERIFY(!QFileInfo(file()).isSymLink());
+        QCOMPARE(ModeOf(file()), mode_t(0600));
+        QCOMPARE(ReadWholeFile(foreign), original);
+        QCOMPARE(ModeBits(foreign), 0644u);
+        QVERIFY(!QFileInfo::exists(foreign + "-wal") && !QFileInfo::exists(foreign + "-shm"));
+
+        // A log beside the history that leads elsewhere: set aside with the file.
+        const QString precious = Dir->path() + "/other/precious.txt";
+        WriteTextFile(precious, "precious");
+        QVERIFY(QFile::link(precious, file() + "-wal"));
+        {
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            QCOMPARE(store.SetAsideKind(), THistoryStore::TAside::Linked);
+            QVERIFY2(store.SetAsideReason().contains("history.sqlite3-wal is a symbolic link"),
+                     qPrintable(store.SetAsideReason()));
+            QCOMPARE(QFileInfo(store.SetAsidePath() + "-wal").symLinkTarget(), precious);
+        }
+        QCOMPARE(ReadWholeFile(precious), QByteArray("precious"));
+
+        // Another program's database in the history's place, by its tables or by its id.
+        for (const char* id : {"", "PRAGMA application_id=1234;"}) {
+            for (const char* suffix : {"", "-wal", "-shm"})
+                QFile::remove(file() + suffix);
+            if (*id == 0) {
+                QVERIFY(QFile::copy(foreign, file()));
+            } else {
+                { THistoryStore ours(file(), THistoryStore::TMode::ReadWrite); }
+                sqlite3* db = nullptr;
+                sqlite3_open(QFile::encodeName(file()).constData(), &db);
+                sqlite3_exec(db, id, nullptr, nullptr, nullptr);
+                sqlite3_close(db);
+            }
+            const QByteArray before = ReadWholeFile(file());
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            QCOMPARE(store.SetAsideKind(), THistoryStore::TAside::Foreign);
+            QVERIFY2(store.SetAsideReason().contains(*id ? "application id 0x000004d2"
+                                                         : "table \"moz_places\""),
+                     qPrintable(store.SetAsideReason()));
+            QVERIFY(store.SetAsidePath().contains(".foreign-"));
+            QCOMPARE(ReadWholeFile(store.SetAsidePath()), before);
+        }
+    }
+
+    // A history of an earlier version (no application id) is ours: kept, and given the id.
+    void earlierHistoryIsKeptAndMarked() {
+        {
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            std::vector<THistoryAlert> alerts = {MakeHistoryAlert(1, "W", "A")};
+            store.Append(alerts);
+        }
+        const auto applicationId = [this] {
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(file()).constData(), &db);
+            sqlite3_stmt* s = nullptr;
+            sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &s, nullptr);
+            sqlite3_step(s);
+            const qint64 id = sqlite3_column_int64(s, 0);
+            sqlite3_finalize(s);
+            sqlite3_exec(db, "PRAGMA application_id=0", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+            return id;
+        };
+        QCOMPARE(applicationId(), qint64(0x56514853)); // and back to none
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        QVERIFY(store.SetAsidePath().isEmpty());
+        QCOMPARE(store.Count({}), qint64(1));
+        QCOMPARE(applicationId(), qint64(0x56514853));
+    }
+
     void filesArePrivateWhateverTheUmask() {
         const mode_t old = ::umask(0);
         {

@@ -171,13 +171,17 @@ public:
         if (!Server.waitForFinished(3000))
             StopProcess(Server, 3000);
     }
-    // Empty when it owns the name on the bus.
-    QString Start(const QString& busAddress) {
+    // Empty when it owns the name on the bus. A server given a delay answers each Notify
+    // that many milliseconds after it shows it.
+    QString Start(const QString& busAddress, int delayMs = 0) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
         Server.setProcessEnvironment(env);
         Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Server.start(QStringLiteral(VELQUIST_NOTIFICATION_RECORDER), {});
+        QStringList arguments;
+        if (delayMs > 0)
+            arguments << QStringLiteral("--delay") << QString::number(delayMs);
+        Server.start(QStringLiteral(VELQUIST_NOTIFICATION_RECORDER), arguments);
         QDeadlineTimer deadline(10000);
         while (!Output.contains("ready ") && !deadline.hasExpired() &&
                Server.state() != QProcess::NotRunning) {

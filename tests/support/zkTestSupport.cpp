@@ -12,6 +12,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sqlite3.h>
+
+#include <sys/stat.h>
+
 namespace {
 void setOrUnset(const char* name, const QByteArray& value) {
     if (value.isNull())
@@ -54,6 +58,25 @@ QByteArray ReadWholeFile(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+void WriteForeignDatabase(const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    sqlite3_exec(db,
+                 "CREATE TABLE moz_places(id INTEGER PRIMARY KEY, url TEXT);"
+                 "INSERT INTO moz_places(url) VALUES('https://example.org/');",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+}
+
+unsigned ModeBits(const QString& path) {
+    struct stat st = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    return st.st_mode & 07777;
 }
 
 TClientSandbox::TClientSandbox() : OldDir(QDir::currentPath()) {

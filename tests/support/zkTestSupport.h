@@ -28,6 +28,11 @@ void WriteTextFile(const QString& path, const QByteArray& content);
 // A TCP port on 127.0.0.1 that nothing listens on right now, for a server a test starts.
 quint16 FreePort();
 QByteArray ReadWholeFile(const QString& path);
+// Another program's SQLite database (a table of its own with a row, no write-ahead log), mode
+// 0644, as a browser or a mail program keeps one: for the tests that must leave it untouched.
+void WriteForeignDatabase(const QString& path);
+// The permission bits of a file or folder, without following a link.
+unsigned ModeBits(const QString& path);
 
 // A private home and installation folder as the current directory, with a fresh per-user store
 // at the default key path, scripted prompts, recorded shell opens and the default
