@@ -59,13 +59,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: Velquist runs on a virtual X server. To look at it (see README.md):" >&2
   echo "  DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY import -window root velquist.png" >&2
   # Nobody can type into a login dialog here. With no user name stored yet (and no link of the
-  # caller's), the client logs in to DEMO as a Login link would; a stored login is the user's
-  # own and stays. The link goes in the environment, never on a command line others can read.
-  stored_user=$(build/velquist-store get '\Software\Velquist Client\Settings' UserName \
-    2>/dev/null) || stored_user=""
-  if [ $# -eq 0 ] && [ -z "${VELQUIST_LINK_ARGUMENT:-}" ] && [ -z "$stored_user" ]; then
-    VELQUIST_LINK_ARGUMENT='/url:velquist://Login/?UserName=DEMO&Password=demo'
-    export VELQUIST_LINK_ARGUMENT
+  # caller's), the demo account is stored as a first login would store it, and the client
+  # connects by itself: no password anywhere, and no login dialog (which a Login link would
+  # leave open on the screen). A stored login is the user's own and stays.
+  key='\Software\Velquist Client\Settings'
+  stored_user=$(build/velquist-store get "$key" UserName 2>/dev/null) || stored_user=""
+  if [ $# -eq 0 ] && [ -z "${VELQUIST_LINK_ARGUMENT:-}" ] && [ -z "$stored_user" ] &&
+    build/velquist-store set "$key" UserName sz DEMO; then
     echo "No login stored: Velquist logs in to the demo account DEMO." >&2
   fi
 fi
