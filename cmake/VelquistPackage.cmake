@@ -8,13 +8,30 @@ install(FILES ${CMAKE_BINARY_DIR}/splash.bmp ${CMAKE_BINARY_DIR}/velquist.ico
               ${CMAKE_SOURCE_DIR}/resources/Settings.ini DESTINATION ${VELQUIST_SHARE})
 install(DIRECTORY ${VELQUIST_STARTER_DIR}/SavedWindows ${VELQUIST_STARTER_DIR}/Sounds
         DESTINATION ${VELQUIST_SHARE})
-install(FILES ${CMAKE_SOURCE_DIR}/resources/velquist.desktop
+
+# Texts that carry the version or an installed path: made at configure time from their templates.
+set(VELQUIST_PACKAGE_FILES ${CMAKE_BINARY_DIR}/package-files)
+
+# The desktop entry runs the client through a launcher that detaches a link's launch, as the
+# per-user launcher does (scripts/desktop-common.sh).
+set(VELQUIST_LAUNCH_DIR ${CMAKE_INSTALL_LIBEXECDIR}/velquist)
+set(VELQUIST_CLIENT ${CMAKE_INSTALL_FULL_BINDIR}/velquist)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/launch.in ${VELQUIST_PACKAGE_FILES}/launch @ONLY)
+install(PROGRAMS ${VELQUIST_PACKAGE_FILES}/launch DESTINATION ${VELQUIST_LAUNCH_DIR})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_SOURCE_DIR}/resources/velquist.desktop)
+file(READ ${CMAKE_SOURCE_DIR}/resources/velquist.desktop VELQUIST_DESKTOP)
+string(REPLACE "Exec=velquist " "Exec=${CMAKE_INSTALL_FULL_LIBEXECDIR}/velquist/launch "
+       VELQUIST_DESKTOP "${VELQUIST_DESKTOP}")
+if(NOT VELQUIST_DESKTOP MATCHES "Exec=/")
+  message(FATAL_ERROR "resources/velquist.desktop has no \"Exec=velquist \" line")
+endif()
+file(WRITE ${VELQUIST_PACKAGE_FILES}/velquist.desktop "${VELQUIST_DESKTOP}")
+install(FILES ${VELQUIST_PACKAGE_FILES}/velquist.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(DIRECTORY ${CMAKE_BINARY_DIR}/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
         PATTERN .stamp EXCLUDE)
 
-# Texts that carry the version: made at configure time from their templates.
-set(VELQUIST_PACKAGE_FILES ${CMAKE_BINARY_DIR}/package-files)
 set(VERSION ${PROJECT_VERSION})
 configure_file(${CMAKE_SOURCE_DIR}/packaging/velquist.metainfo.xml
                ${VELQUIST_PACKAGE_FILES}/velquist.metainfo.xml @ONLY)

@@ -2,13 +2,15 @@
 # Installs what is missing, builds, and starts the client on the simulated service.
 # The build folder is the installation: Settings.ini, Local.ini, SavedWindows/ and Sounds/
 # live beside build/velquist; its first start gets the starter alert window and sounds.
-# Without a display the client runs on a private virtual X server. SIGTERM or Ctrl+C to this
-# script closes the client as a SIGTERM would (the layout is saved), then the X server.
+# Without a display the client runs on a private virtual X server, and when no login is stored
+# yet it logs in to the demo account DEMO by itself. SIGTERM or Ctrl+C to this script closes the
+# client as a SIGTERM would (the layout is saved), then the X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-# Only what runs here: the client and its starter files, not the tests and benchmarks.
-scripts/build.sh velquist velquist_starter
+# Only what runs here: the client, its starter files and the store tool (which tells whether a
+# login is stored), not the tests and benchmarks.
+scripts/build.sh velquist velquist-store velquist_starter
 cmake -DVELQUIST_STARTER_DIR="$PWD/build/starter" -DVELQUIST_DEST="$PWD/build" \
   -DVELQUIST_SETTINGS_INI="$PWD/resources/Settings.ini" -P cmake/VelquistStarter.cmake >/dev/null
 
@@ -56,6 +58,16 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export DISPLAY=":$display"
   echo "No display found: Velquist runs on a virtual X server. To look at it (see README.md):" >&2
   echo "  DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY import -window root velquist.png" >&2
+  # Nobody can type into a login dialog here. With no user name stored yet (and no link of the
+  # caller's), the demo account is stored as a first login would store it, and the client
+  # connects by itself: no password anywhere, and no login dialog (which a Login link would
+  # leave open on the screen). A stored login is the user's own and stays.
+  key='\Software\Velquist Client\Settings'
+  stored_user=$(build/velquist-store get "$key" UserName 2>/dev/null) || stored_user=""
+  if [ $# -eq 0 ] && [ -z "${VELQUIST_LINK_ARGUMENT:-}" ] && [ -z "$stored_user" ] &&
+    build/velquist-store set "$key" UserName sz DEMO; then
+    echo "No login stored: Velquist logs in to the demo account DEMO." >&2
+  fi
 fi
 
 build/velquist "$@" &

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package and tries it as users would: lintian, AppStream and desktop-entry
 # checks, `apt-get install ./…deb`, two non-root users starting /usr/bin/velquist at once (each on
-# a private Xvfb + openbox), a velquist: link through xdg-open, and `apt-get remove`.
+# a private Xvfb + openbox), a velquist: link through xdg-open to a running client and one that
+# starts the client (xdg-open returns, the client outlives it), and `apt-get remove`.
 # Run as root on a machine without the package installed; it adds and removes two users
 # (velquist-pkg-a, velquist-pkg-b). Screenshots of the first start are left in build-package/.
 set -euo pipefail
@@ -131,6 +132,46 @@ after=$(windows_of "$user")
 echo "$user: the link opened a window ($before -> $after client windows)"
 [ "$(windows_of "${users[1]}")" -gt 0 ] || { echo "${users[1]}'s client is gone" >&2; exit 1; }
 
+echo "== a velquist: link with no client running, opened as from a terminal"
+user=${users[1]}
+pkill -TERM -u "$user" -x velquist
+for _ in $(seq 1 40); do
+  pgrep -u "$user" -x velquist >/dev/null || break
+  sleep 0.5
+done
+! pgrep -u "$user" -x velquist >/dev/null || { echo "$user's client did not end" >&2; exit 1; }
+# xdg-open runs in a session of its own, as in a terminal; ending that session afterwards is what
+# closing the terminal (or Ctrl+C to its process group) does.
+sid_file="$work/run-$user/opener.sid"
+as_user "$user" setsid -w sh -c 'echo $$ >"$1"; exec xdg-open "$2"' sh "$sid_file" \
+  'velquist://NewAlertWindow/?WindowConfig=abc' &
+opener=$!
+tenths=0
+while kill -0 "$opener" 2>/dev/null && [ "$tenths" -lt 100 ]; do
+  sleep 0.1
+  tenths=$((tenths + 1))
+done
+if kill -0 "$opener" 2>/dev/null; then
+  echo "xdg-open did not return within 10 s: the client is its child" >&2
+  exit 1
+fi
+echo "$user: xdg-open returned after $((tenths / 10)).$((tenths % 10)) s"
+for _ in $(seq 1 40); do
+  [ "$(windows_of "$user")" -gt 0 ] && break
+  sleep 0.5
+done
+[ "$(windows_of "$user")" -gt 0 ] || { echo "the link started no client" >&2; exit 1; }
+sid=$(cat "$sid_file")
+pkill -HUP -s "$sid" || true
+sleep 0.5
+pkill -KILL -s "$sid" || true
+sleep 2
+pgrep -u "$user" -x velquist >/dev/null && [ "$(windows_of "$user")" -gt 0 ] || {
+  echo "the client ended with the opener's session" >&2
+  exit 1
+}
+echo "$user: the client outlives the opener's session"
+
 echo "== the clients end on SIGTERM"
 for user in "${users[@]}"; do pkill -TERM -u "$user" -x velquist; done
 for _ in $(seq 1 40); do
@@ -141,7 +182,8 @@ done
 
 echo "== apt-get remove"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -q velquist >/dev/null
-[ ! -e /usr/bin/velquist ] && [ ! -e /usr/share/velquist ] || { echo "files left" >&2; exit 1; }
+[ ! -e /usr/bin/velquist ] && [ ! -e /usr/share/velquist ] && [ ! -e /usr/libexec/velquist ] ||
+  { echo "files left" >&2; exit 1; }
 [ -d "/home/${users[0]}/.local/share/velquist/SavedWindows" ] || {
   echo "removal touched a user's folder" >&2
   exit 1

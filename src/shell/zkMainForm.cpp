@@ -52,6 +52,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 // Cancels every modal dialog that is open, the innermost first. Each one's event loop ends
@@ -391,14 +392,16 @@ void TZentrikProMainForm::FormCreate() {
 }
 
 void TZentrikProMainForm::FormActivate() {
+    // Once only: a second press of Refresh from Server would cancel the first refresh.
     if (!FirstActivation)
         return;
     FirstActivation = false;
     FitToMonitor(this);
+    // Each job on its own: a refresh the service refuses must not cost the update check.
     if (SymbolListsForm)
-        SymbolListsForm->RefreshFromServerButtonClick();
+        ReportErrors([this] { SymbolListsForm->RefreshFromServerButtonClick(); });
     if (UpdateForm)
-        UpdateForm->CheckSchedule(true);
+        ReportErrors([this] { UpdateForm->CheckSchedule(true); });
 }
 
 void TZentrikProMainForm::FormDestroy() {
@@ -879,6 +882,20 @@ void TZentrikProMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         ReportErrors([this] { FormActivate(); });
+}
+
+void TZentrikProMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // A window manager need not activate a new window (focus-stealing prevention, the user
+    // busy in another program, a start-up window of ours taking the focus), and the first
+    // activation may then come late or never: the jobs run shortly after the first showing
+    // all the same, whichever comes first.
+    if (!FirstActivation || std::exchange(FirstJobsScheduled, true))
+        return;
+    QTimer::singleShot(FirstJobsAfterShowMs, this, [this] {
+        if (!Terminating)
+            ReportErrors([this] { FormActivate(); });
+    });
 }
 
 void TZentrikProMainForm::keyReleaseEvent(QKeyEvent* event) {

@@ -54,6 +54,9 @@ public:
     std::unique_ptr<IConnectionControl> Connection;
     QStringList HelpURLs;
     bool FirstActivation = true;
+    // How long after its first showing the main window runs the first activation's jobs even
+    // when it has not been activated.
+    static constexpr int FirstJobsAfterShowMs = 2000;
     bool ModalDialogOpen = false;
     bool SoundsSuspended = false;
     // "Mute Sounds", kept in the per-user store.
@@ -181,6 +184,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -220,6 +224,7 @@ private:
     bool InCloseQuery = false;
     bool InClose = false; // inside closeEvent, whatever box it shows
     bool TerminateSaveFailed = false;
+    bool FirstJobsScheduled = false;
 };
 
 // The About window, which start-up creates after the main window.

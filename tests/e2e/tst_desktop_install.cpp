@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QThread>
 #include <QtTest>
@@ -119,8 +120,8 @@ private slots:
         TResult r = script(QStringLiteral("install.sh"), {folder});
         QVERIFY2(r.Code == 0, r.Err.constData());
 
-        for (const char* program :
-             {"velquist", "velquist-store", "velquist-link", "velquist-alert", "velquist-history"}) {
+        for (const char* program : {"velquist", "velquist-store", "velquist-link", "velquist-alert",
+                                    "velquist-history"}) {
             QCOMPARE(mode(folder + QLatin1Char('/') + QLatin1String(program)), 0755);
             QCOMPARE(mode(bin(QLatin1String(program))), 0755);
         }
@@ -245,7 +246,8 @@ private slots:
         const QString folder = UserHome + QStringLiteral("/opt/velquist");
         TResult r = script(QStringLiteral("install.sh"), {folder});
         QVERIFY2(r.Code == 0, r.Err.constData());
-        const auto uninstall = qScopeGuard([&] { script(QStringLiteral("uninstall.sh"), {folder}); });
+        const auto uninstall =
+            qScopeGuard([&] { script(QStringLiteral("uninstall.sh"), {folder}); });
         // A stand-in for the client that writes down what it was given.
         const QString seen = Home->path() + QStringLiteral("/seen");
         WriteTextFile(folder + QStringLiteral("/velquist"),
@@ -259,7 +261,8 @@ private slots:
             {{"/url:velquist://Login/?UserName=a&Password=S3cret"},
              "env=/url:velquist://Login/?UserName=a&Password=S3cret\n"},
             // xdg-open without a desktop passes the link apart.
-            {{"/url:%u", "velquist://Login/?Password=Tw0"}, "env=/url:velquist://Login/?Password=Tw0\n"},
+            {{"/url:%u", "velquist://Login/?Password=Tw0"},
+             "env=/url:velquist://Login/?Password=Tw0\n"},
             {{"-x"}, "arg=-x\nenv=\n"},
         };
         for (const auto& [arguments, expected] : cases) {
@@ -282,6 +285,51 @@ private slots:
         r = script(QStringLiteral("uninstall.sh"), {folder});
         QVERIFY(r.Code != 0);
         QVERIFY(QFileInfo::exists(folder + QStringLiteral("/notes.txt")));
+    }
+
+    // The README's one-off look at an installed client, run as written from a home with a fresh
+    // installation and no display: a screenshot, and a client that is stopped, not lost with
+    // the X server (layout saved, lock and sockets gone).
+    void readmeOneOffLookWorksAsWritten() {
+        for (const char* tool : {"xvfb-run", "import"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps.sh "
+                                                "installs it)")
+                                     .arg(QString::fromLatin1(tool))));
+        const QString readme = QString::fromUtf8(ReadWholeFile(VELQUIST_SOURCE_DIR "/README.md"));
+        const qsizetype at =
+            readme.indexOf(QStringLiteral("a one-off look at an installed client:"));
+        QVERIFY(at >= 0);
+        QStringList lines;
+        for (const QString& line : readme.mid(at).split(QLatin1Char('\n')).mid(2)) {
+            if (!line.startsWith(QStringLiteral("    ")))
+                break;
+            lines << line.mid(4);
+        }
+        QVERIFY(!lines.isEmpty());
+
+        TResult r = script(QStringLiteral("install.sh"), {});
+        QVERIFY2(r.Code == 0, r.Err.constData());
+        const QString folder = UserHome + QStringLiteral("/.local/opt/velquist");
+        const auto uninstall = qScopeGuard([&] { script(QStringLiteral("uninstall.sh"), {}); });
+        QProcessEnvironment env = Env;
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+        QProcess shell;
+        shell.setProcessEnvironment(env);
+        shell.setWorkingDirectory(UserHome);
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), lines.join(QLatin1Char('\n'))});
+        QVERIFY(shell.waitForFinished(60000));
+        const QByteArray err = shell.readAllStandardError();
+        QVERIFY2(shell.exitCode() == 0 && !err.contains("No such process"), err.constData());
+        QVERIFY(QFileInfo(UserHome + QStringLiteral("/velquist.png")).size() > 0);
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/SavedWindows/DEFAULT_LAYOUT.zkl")));
+        const QStringList left =
+            QDir(Home->configHome() + QStringLiteral("/velquist/run"))
+                .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
+        QVERIFY(!clientRuns(folder));
     }
 
     // The first start of a fresh installation, on the simulated service: one alert window, and

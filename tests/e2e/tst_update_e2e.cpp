@@ -2,7 +2,10 @@
 // (python3's http.server on 127.0.0.1, on a port it picks itself) and reacts to its answer.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "config/zkWindowRecord.h"
+#include "shell/zkLayouts.h"
 #include "zkClientProcess.h"
+#include "zkTestDesktop.h"
 #include "zkTestSupport.h"
 
 #include <QDeadlineTimer>
@@ -53,6 +56,7 @@ private:
 class TUpdateE2ETest : public QObject {
     Q_OBJECT
 private slots:
+    void firstJobsRunAtEveryStartOnADesktop();
     void startupCheckAgainstALocalServer() {
         TTestHome home;
         TTestInstallation inst;
@@ -117,6 +121,80 @@ private slots:
         QVERIFY(!QFile::exists(opened));
     }
 };
+
+// On a real desktop the update check and the first symbol list refresh come at every start:
+// under openbox as it comes, and under an openbox that gives new windows no focus (as focus-
+// stealing prevention does when the user works elsewhere meanwhile), where the main window is
+// never activated by itself. The start-up layout shows an alert window, which is activated,
+// and the symbol lists window, whose list box stays empty until the first refresh.
+void TUpdateE2ETest::firstJobsRunAtEveryStartOnADesktop() {
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const QString layoutFile = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    StoreDeskChoices(layoutFile, true);
+    SetDefaultWindowRecord();
+    TLayout desk;
+    TLayoutWindow alerts;
+    alerts.Record = DefaultWindowRecord();
+    alerts.Record.Left = 300;
+    alerts.Record.Top = 200;
+    desk.Windows.push_back(alerts);
+    desk.SymbolWindow = {700, 60, 320, 400, 0, true};
+    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    WriteLayout(TSettingsStore::IniFile(layoutFile), desk);
+    WriteTextFile(home.dataHome() + QStringLiteral("/velquist/service/demo.json"),
+                  R"({"lists": [{"id": 4, "name": "Tech", "symbols": ["AAPL"]}]})");
+
+    const QString site = home.path() + QStringLiteral("/site");
+    WriteTextFile(site + QStringLiteral("/build.txt"), "1\r\nhttps://www.velquist.example/\r\n");
+    TFileServer server(site);
+    QVERIFY2(server.Port > 0, "python3 -m http.server did not start");
+    WriteTextFile(inst.dir() + QStringLiteral("/Settings.ini"),
+                  "[Settings]\nApplicationTitle=Velquist Desk\nBuildVersion=1\nCheckUpdateURL=" +
+                      server.url("build.txt").toUtf8() + "\n");
+    const QString noFocus = home.path() + QStringLiteral("/openbox-no-focus.xml");
+    WriteTextFile(noFocus, "<?xml version=\"1.0\"?>\n<openbox_config "
+                           "xmlns=\"http://openbox.org/3.4/rc\"><focus><focusNew>no</focusNew>"
+                           "</focus></openbox_config>\n");
+
+    int starts = 0;
+    for (const QStringList& openbox : {QStringList(), QStringList{"--config-file", noFocus}}) {
+        TDesktop desktop;
+        const QString problem = desktop.Start(true, openbox);
+        if (!problem.isEmpty())
+            QSKIP(qPrintable(problem));
+        QProcessEnvironment env = desktop.ClientEnvironment();
+        env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QStringLiteral("yes"));
+        env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
+                   QStringLiteral("select:SymbolListsListBox:Tech"));
+        for (int run = 1; run <= 5; ++run) {
+            ++starts;
+            const qsizetype asked = server.log().count("GET /build.txt");
+            TClientRun client(inst.clientPath(), {}, QString(), env);
+            QVERIFY(client.waitStarted());
+            QDeadlineTimer deadline(20000);
+            while (!deadline.hasExpired() && client.process().state() == QProcess::Running &&
+                   (server.log().count("GET /build.txt") == asked ||
+                    !client.stdErr().contains("velquist test steps done")))
+                client.waitFinished(100);
+            const QString at = QStringLiteral("start %1 (%2): ")
+                                   .arg(starts)
+                                   .arg(openbox.isEmpty() ? "openbox" : "openbox, no focus");
+            QVERIFY2(
+                server.log().count("GET /build.txt") == asked + 1,
+                qPrintable(at + "no update request\n" + QString::fromLocal8Bit(client.stdErr())));
+            QVERIFY2(
+                client.stdErr().contains("velquist test steps done"),
+                qPrintable(at + "no symbol lists\n" + QString::fromLocal8Bit(client.stdErr())));
+            client.terminate();
+            QVERIFY(client.waitFinished());
+            QCOMPARE(client.exitCode(), 0);
+            QVERIFY2(!client.stdErr().contains("velquist prompt"), client.stdErr().constData());
+        }
+    }
+    QCOMPARE(starts, 10);
+}
 
 QTEST_MAIN(TUpdateE2ETest)
 #include "tst_update_e2e.moc"

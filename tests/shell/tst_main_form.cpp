@@ -115,6 +115,7 @@ private slots:
     void loginPromptRule();
     void creationErrorIsReportedAndWindowStillOpens();
     void activationRestoresAMinimisedWindow();
+    void firstJobsRunOnceEachOnItsOwn();
     void newAlertWindowsAreOwnedAndRinged();
     void alertWindowsListsOnlyWholeWindows();
     void terminateEndsTheCloseQuestion();
@@ -424,6 +425,42 @@ void TMainFormTest::activationRestoresAMinimisedWindow() {
     form.ActivateInstance();
     QTRY_VERIFY(!form.isMinimized());
     QVERIFY(form.isVisible());
+}
+
+// The symbol list refresh and the update check of the first activation run once, also with
+// the fallback after the first showing; a refresh the service refuses is reported and does not
+// cost the update check.
+void TMainFormTest::firstJobsRunOnceEachOnItsOwn() {
+    TMainFormFixture f;
+    f.storeCredentials("DEMO", "");
+    const QString url = "https://updates.example/build.txt";
+    WriteTextFile(f.Install.filePath("Settings.ini"),
+                  "[Settings]\nCheckUpdateURL=" + url.toUtf8() + "\n");
+    f.Factory->Server->FailOnce.insert("RequestLists");
+    auto sent = [&f] {
+        QStringList all;
+        for (const QPointer<TFakeNetRequestX>& n : std::as_const(f.Factory->NetRequests))
+            if (n)
+                all += n->Requests;
+        return all;
+    };
+    TZentrikProMainForm form;
+    QVERIFY(sent().isEmpty());
+    form.show();
+    QTRY_COMPARE(sent(), QStringList{url});
+    QCOMPARE(f.Factory->Server->Log.count("RequestLists"), 1);
+    QCOMPARE(messagesWith("Fake failure of RequestLists"), 1);
+
+    // Past the fallback's moment, and activated again after another window: nothing twice.
+    QTest::qWait(TZentrikProMainForm::FirstJobsAfterShowMs + 300);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(other.isActiveWindow());
+    form.activateWindow();
+    QTRY_VERIFY(form.isActiveWindow());
+    QCOMPARE(f.Factory->Server->Log.count("RequestLists"), 1);
+    QCOMPARE(sent(), QStringList{url});
 }
 
 void TMainFormTest::newAlertWindowsAreOwnedAndRinged() {

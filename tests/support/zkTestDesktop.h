@@ -29,8 +29,9 @@ public:
         StopProcess(WindowManager, 3000);
         StopProcess(Server, 3000);
     }
-    // Empty when it is up; otherwise what is missing or went wrong.
-    QString Start(bool withWindowManager = true) {
+    // Empty when it is up; otherwise what is missing or went wrong. windowManagerArguments go
+    // to openbox (a configuration file of the test's, say).
+    QString Start(bool withWindowManager = true, const QStringList& windowManagerArguments = {}) {
         for (const char* tool : {"Xvfb", "openbox", "xwininfo"})
             if ((withWindowManager || qstrcmp(tool, "Xvfb") == 0) &&
                 QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
@@ -57,7 +58,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), Display);
         WindowManager.setProcessEnvironment(env);
-        WindowManager.start(QStringLiteral("openbox"), {});
+        WindowManager.start(QStringLiteral("openbox"), windowManagerArguments);
         // openbox is ready once its own window is there.
         while (!Windows().contains(QStringLiteral("\"Openbox\""))) {
             if (deadline.hasExpired() || WindowManager.state() == QProcess::NotRunning)
@@ -188,8 +189,9 @@ public:
             Server.waitForReadyRead(200);
             Output += Server.readAllStandardOutput();
         }
-        return Output.contains("ready ") ? QString()
-                                         : QStringLiteral("the notification recorder did not start");
+        return Output.contains("ready ")
+                   ? QString()
+                   : QStringLiteral("the notification recorder did not start");
     }
     // Every Notify call so far, oldest first.
     QList<QJsonObject> Calls() {
