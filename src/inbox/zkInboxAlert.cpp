@@ -463,8 +463,8 @@ QString SymbolOfText(const QString& text) {
 
 QString NoSymbolInText() {
     return QStringLiteral("the text names no symbol: start it with the symbol (AAPL or "
-                          "NASDAQ:AAPL), add ?symbol=AAPL to the address, or send JSON with a "
-                          "\"symbol\"");
+                          "NASDAQ:AAPL), add ?symbol=AAPL to the webhook's address, or send JSON "
+                          "with a \"symbol\"");
 }
 
 // A message that is text, not JSON or a form: one alert, the text its description. The text

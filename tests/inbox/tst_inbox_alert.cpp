@@ -23,7 +23,7 @@ TInboxParseResult Parse(const QByteArray& body, const QByteArray& type = "applic
 
 const QString NoSymbol = QStringLiteral(
     "the text names no symbol: start it with the symbol (AAPL or NASDAQ:AAPL), add "
-    "?symbol=AAPL to the address, or send JSON with a \"symbol\"");
+    "?symbol=AAPL to the webhook's address, or send JSON with a \"symbol\"");
 
 QStringList Symbols(const TInboxParseResult& r) {
     QStringList symbols;
