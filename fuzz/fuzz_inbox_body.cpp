@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (qsizetype i = 0; i < r.Alerts.size(); ++i) {
             const TInboxAlert &a = r.Alerts[i], &b = marked.Alerts[i];
             Check(a.Symbol == b.Symbol && a.Strategy == b.Strategy &&
-                  a.Description == b.Description && a.HasPrice == b.HasPrice &&
-                  a.Skip == b.Skip && a.Price == b.Price);
+                  a.Description == b.Description && a.HasPrice == b.HasPrice && a.Skip == b.Skip &&
+                  a.Price == b.Price);
         }
     }
     if (!r.Ok()) {

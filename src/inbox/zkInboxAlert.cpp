@@ -417,10 +417,10 @@ bool IsDigit(QChar c) {
 }
 
 bool IsSymbolChar(QChar c) {
-    return IsCapital(c) || IsDigit(c) || QStringView(u".-_/!&^=").contains(c);
+    return IsCapital(c) || IsDigit(c) || QStringView(u".-_/!^").contains(c);
 }
 
-// The text's first word when it is written as a symbol: capitals, digits and . - _ / ! & ^ =,
+// The text's first word when it is written as a symbol: capitals, digits and . - _ / ! ^,
 // beginning with a capital, a digit or ^, holding a capital unless an exchange stands before it
 // ("NASDAQ:AAPL" gives "AAPL", "HKEX:700" gives "700"). A comma, colon, semicolon or full stop
 // after the word is punctuation. Otherwise empty: "Buy", "1,000", "[Long]" or "{{ticker}}" are
@@ -612,9 +612,8 @@ TInboxParseResult ParseInboxMessage(const QByteArray& message, const QByteArray&
 
     const qsizetype bad = InvalidUtf8At(body);
     if (bad >= 0)
-        return Failure(TKind::BadInput,
-                       QStringLiteral("the body is not valid UTF-8 (byte %1)")
-                           .arg(bad + message.size() - body.size()));
+        return Failure(TKind::BadInput, QStringLiteral("the body is not valid UTF-8 (byte %1)")
+                                            .arg(bad + message.size() - body.size()));
     if (!looksJson)
         return FromText(body, defaults, defaultStrategy);
 
@@ -652,8 +651,7 @@ TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& conte
         return FromFields(queryFields, DefaultStrategy());
     }
     TInboxDefaults defaults;
-    if (const QJsonValue strategy = queryFields.value(QLatin1String("strategy"));
-        Present(strategy))
+    if (const QJsonValue strategy = queryFields.value(QLatin1String("strategy")); Present(strategy))
         defaults.Strategy = strategy.toString();
     if (const QJsonValue symbol = queryFields.value(QLatin1String("symbol")); Present(symbol))
         defaults.Symbol = symbol.toString();

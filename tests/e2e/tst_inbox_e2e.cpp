@@ -203,10 +203,10 @@ void TInboxE2ETest::chartingSiteMessages() {
     a = Ask(desk.Port, "POST " + path, text, "Crossing up");
     QCOMPARE(a.Status, 400);
     QVERIFY2(a.Body.contains("?symbol="), a.Body.constData());
-    QCOMPARE(Ask(desk.Port, "POST " + path + "?strategy=Charts&symbol=ES1!", text,
-                 "[Long] entry filled")
-                 .Status,
-             202);
+    QCOMPARE(
+        Ask(desk.Port, "POST " + path + "?strategy=Charts&symbol=ES1!", text, "[Long] entry filled")
+            .Status,
+        202);
     QCOMPARE(Ask(desk.Port, "POST " + path, text,
                  "\xEF\xBB\xBF{\"ticker\": \"MSFT\", \"close\": \"411.2\", \"message\": \"RSI over "
                  "70\", \"alert_name\": \"Momentum\", \"exchange\": \"NASDAQ\"}")

@@ -21,9 +21,9 @@ TInboxParseResult Parse(const QByteArray& body, const QByteArray& type = "applic
     return ParseInboxBody(body, type, query);
 }
 
-const QString NoSymbol = QStringLiteral(
-    "the text names no symbol: start it with the symbol (AAPL or NASDAQ:AAPL), add "
-    "?symbol=AAPL to the webhook's address, or send JSON with a \"symbol\"");
+const QString NoSymbol =
+    QStringLiteral("the text names no symbol: start it with the symbol (AAPL or NASDAQ:AAPL), add "
+                   "?symbol=AAPL to the webhook's address, or send JSON with a \"symbol\"");
 
 QStringList Symbols(const TInboxParseResult& r) {
     QStringList symbols;
@@ -268,11 +268,12 @@ void TInboxAlertTest::lookAlikeText() {
 
 void TInboxAlertTest::textMessages() {
     // A charting site's plain-text message: one alert, the whole text its description.
-    TInboxParseResult r = Parse("NASDAQ:AAPL Crossing 189.50\r\nOn the 1h chart ",
-                                "text/plain; charset=utf-8");
+    TInboxParseResult r =
+        Parse("NASDAQ:AAPL Crossing 189.50\r\nOn the 1h chart ", "text/plain; charset=utf-8");
     QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
     QCOMPARE(Symbols(r), QStringList{"AAPL"});
-    QCOMPARE(r.Alerts[0].Description, QStringLiteral("NASDAQ:AAPL Crossing 189.50 On the 1h chart"));
+    QCOMPARE(r.Alerts[0].Description,
+             QStringLiteral("NASDAQ:AAPL Crossing 189.50 On the 1h chart"));
     QCOMPARE(r.Alerts[0].Strategy, QStringLiteral("Inbox"));
     QVERIFY(!r.Alerts[0].HasPrice);
 
@@ -316,7 +317,7 @@ void TInboxAlertTest::textMessages() {
     r = Parse("GOOG \xE2\x80\xAEpu\xE2\x80\xAC ok\tgo", "text/plain");
     QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
     QCOMPARE(r.Alerts[0].Description, QStringLiteral("GOOG pu ok\tgo"));
-    QCOMPARE(Parse("GOOG a\x1b" "b", "text/plain").Error.Message,
+    QCOMPARE(Parse(QByteArray("GOOG a\x1b") + 'b', "text/plain").Error.Message,
              QStringLiteral("the text holds a control character"));
     QVERIFY(Parse("GOOG " + QByteArray(4091, 'x'), "text/plain").Ok());
     QCOMPARE(Parse("GOOG " + QByteArray(4092, 'x'), "text/plain").Error.Message,
@@ -339,29 +340,54 @@ void TInboxAlertTest::textMessages() {
 void TInboxAlertTest::symbolFromFirstWord_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("symbol"); // empty: none
-    QTest::newRow("plain") << "AAPL crossing" << "AAPL";
-    QTest::newRow("alone") << "  NVDA  " << "NVDA";
-    QTest::newRow("exchange") << "NASDAQ:AAPL, 1h: up" << "AAPL";
-    QTest::newRow("futures") << "CME_MINI:ES1! long" << "ES1!";
-    QTest::newRow("digits after exchange") << "HKEX:700 up" << "700";
-    QTest::newRow("class share") << "BRK.B." << "BRK.B";
-    QTest::newRow("pair") << "EUR/USD\tdown" << "EUR/USD";
-    QTest::newRow("index") << "^SPX new high" << "^SPX";
-    QTest::newRow("dotted suffix") << "BINANCE:BTCUSDT.P; funding" << "BTCUSDT.P";
-    QTest::newRow("one letter") << "F up" << "F";
-    QTest::newRow("after a line break") << "ABC\ncrossed" << "ABC";
-    QTest::newRow("word") << "Buy AAPL" << "";
-    QTest::newRow("lower case") << "aapl up" << "";
-    QTest::newRow("number") << "1,000 shares" << "";
-    QTest::newRow("digits alone") << "700 up" << "";
-    QTest::newRow("bracket") << "[LONG] AAPL" << "";
-    QTest::newRow("placeholder") << "{{ticker}} up" << "";
-    QTest::newRow("empty exchange") << ":AAPL up" << "";
-    QTest::newRow("lower exchange") << "nasdaq:AAPL up" << "";
-    QTest::newRow("colon after") << "AAPL: crossing" << "AAPL";
-    QTest::newRow("two colons") << "A:B:C up" << "";
-    QTest::newRow("cashtag") << "$AAPL up" << "";
-    QTest::newRow("markup") << "<b>AAPL</b>" << "";
+    QTest::newRow("plain") << "AAPL crossing"
+                           << "AAPL";
+    QTest::newRow("alone") << "  NVDA  "
+                           << "NVDA";
+    QTest::newRow("exchange") << "NASDAQ:AAPL, 1h: up"
+                              << "AAPL";
+    QTest::newRow("futures") << "CME_MINI:ES1! long"
+                             << "ES1!";
+    QTest::newRow("digits after exchange") << "HKEX:700 up"
+                                           << "700";
+    QTest::newRow("class share") << "BRK.B."
+                                 << "BRK.B";
+    QTest::newRow("pair") << "EUR/USD\tdown"
+                          << "EUR/USD";
+    QTest::newRow("index") << "^SPX new high"
+                           << "^SPX";
+    QTest::newRow("dotted suffix") << "BINANCE:BTCUSDT.P; funding"
+                                   << "BTCUSDT.P";
+    QTest::newRow("one letter") << "F up"
+                                << "F";
+    QTest::newRow("after a line break") << "ABC\ncrossed"
+                                        << "ABC";
+    QTest::newRow("word") << "Buy AAPL"
+                          << "";
+    QTest::newRow("lower case") << "aapl up"
+                                << "";
+    QTest::newRow("number") << "1,000 shares"
+                            << "";
+    QTest::newRow("digits alone") << "700 up"
+                                  << "";
+    QTest::newRow("bracket") << "[LONG] AAPL"
+                             << "";
+    QTest::newRow("placeholder") << "{{ticker}} up"
+                                 << "";
+    QTest::newRow("empty exchange") << ":AAPL up"
+                                    << "";
+    QTest::newRow("lower exchange") << "nasdaq:AAPL up"
+                                    << "";
+    QTest::newRow("colon after") << "AAPL: crossing"
+                                 << "AAPL";
+    QTest::newRow("two colons") << "A:B:C up"
+                                << "";
+    QTest::newRow("cashtag") << "$AAPL up"
+                             << "";
+    QTest::newRow("markup") << "<b>AAPL</b>"
+                            << "";
+    QTest::newRow("form-like") << "FOO=bar&X=1"
+                               << "";
     QTest::newRow("too long") << QString(65, QLatin1Char('A')) << "";
     QTest::newRow("longest") << QString(64, QLatin1Char('A')) << QString(64, QLatin1Char('A'));
 }
@@ -459,8 +485,7 @@ void TInboxAlertTest::byteOrderMark() {
     const TInboxParseResult twice = Parse(bom + bom + "MSFT up", "text/plain");
     QVERIFY2(twice.Ok(), qPrintable(twice.Error.Message));
     QCOMPARE(twice.Alerts[0].Description, QStringLiteral("MSFT up"));
-    QCOMPARE(Parse(bom + bom + "{\"symbol\":\"A\"}", "application/json").Error.Message,
-             NoSymbol);
+    QCOMPARE(Parse(bom + bom + "{\"symbol\":\"A\"}", "application/json").Error.Message, NoSymbol);
 }
 
 void TInboxAlertTest::defaultsFromAnotherSource() {
@@ -636,8 +661,8 @@ void TInboxAlertTest::badRequestHeads_data() {
     const int bad = int(zkInboxHttp::THeadStatus::Bad);
     QTest::newRow("no version") << QByteArray("POST /alerts\r\n\r\n") << bad;
     // Targets other than a path or an http(s) address.
-    QTest::newRow("other scheme")
-        << QByteArray("POST ftp://x/alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("other scheme") << QByteArray("POST ftp://x/alerts HTTP/1.1\r\nHost: x\r\n\r\n")
+                                  << bad;
     QTest::newRow("scheme alone") << QByteArray("POST http:// HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
     QTest::newRow("absolute without host")
         << QByteArray("POST http:///alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
@@ -647,7 +672,8 @@ void TInboxAlertTest::badRequestHeads_data() {
         << QByteArray("POST http://x/alerts#f HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
     QTest::newRow("absolute without Host field")
         << QByteArray("POST http://x/alerts HTTP/1.1\r\n\r\n") << bad;
-    QTest::newRow("authority form") << QByteArray("CONNECT x:443 HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("authority form")
+        << QByteArray("CONNECT x:443 HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
     QTest::newRow("asterisk form") << QByteArray("OPTIONS * HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
     QTest::newRow("two lengths") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n"
                                                "Content-Length: 2\r\n\r\n")
