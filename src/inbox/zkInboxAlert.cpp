@@ -25,7 +25,7 @@ TInboxParseResult Failure(TKind kind, const QString& message) {
     return result;
 }
 
-QString Quoted(const QString& field) {
+QString Quoted(QLatin1String field) {
     return QLatin1Char('"') + field + QLatin1Char('"');
 }
 
@@ -149,7 +149,7 @@ std::optional<double> NumberFromText(const QString& raw) {
 }
 
 // A short text field: trimmed, not empty, not too long, no control characters.
-bool ReadName(const QJsonValue& value, const QString& field, qsizetype maxChars, QString& out,
+bool ReadName(const QJsonValue& value, QLatin1String field, qsizetype maxChars, QString& out,
               QString& why) {
     if (!value.isString()) {
         why = Quoted(field) + QStringLiteral(" is not text");
@@ -177,12 +177,16 @@ bool Present(const QJsonValue& value) {
 
 // The first of the names the object holds a value for (not missing, not null): what charting
 // sites' placeholders call a field is taken beside our own name for it.
+struct TField {
+    QLatin1String Name;
+    QJsonValue Value;
+};
+
 template <std::size_t N>
-std::optional<QLatin1String> FirstPresent(const QJsonObject& object,
-                                          const QLatin1String (&names)[N]) {
+std::optional<TField> FirstPresent(const QJsonObject& object, const QLatin1String (&names)[N]) {
     for (const QLatin1String name : names)
-        if (Present(object.value(name)))
-            return name;
+        if (QJsonValue value = object.value(name); Present(value))
+            return TField{name, std::move(value)};
     return std::nullopt;
 }
 
@@ -197,18 +201,22 @@ constexpr QLatin1String StrategyFields[] = {QLatin1String("strategy"), QLatin1St
 
 // A description as a row holds it. Alert windows show one line: a line break becomes a blank;
 // other control characters would only garble the window or a log, so they are refused.
-bool ReadDescription(const QString& raw, const QString& what, QString& out, QString& why) {
+bool ReadDescription(const QString& raw, QLatin1String field, QString& out, QString& why) {
+    // The error names the field, or "the text" for a message that is text.
+    const auto what = [field] {
+        return field.isEmpty() ? QStringLiteral("the text") : Quoted(field);
+    };
     QString text = ShownDescription(raw);
     text.replace(QLatin1String("\r\n"), QLatin1String(" "));
     text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     text = text.trimmed();
     if (HasControl(text, true)) {
-        why = what + QStringLiteral(" holds a control character");
+        why = what() + QStringLiteral(" holds a control character");
         return false;
     }
     if (text.toUtf8().size() > MaxDescriptionBytes) {
-        why = what + QStringLiteral(" is longer than %1 bytes of UTF-8").arg(MaxDescriptionBytes);
+        why = what() + QStringLiteral(" is longer than %1 bytes of UTF-8").arg(MaxDescriptionBytes);
         return false;
     }
     out = text;
@@ -217,16 +225,16 @@ bool ReadDescription(const QString& raw, const QString& what, QString& out, QStr
 
 bool ReadAlert(const QJsonObject& object, const QString& defaultStrategy, TInboxAlert& alert,
                QString& why) {
-    const std::optional<QLatin1String> symbolField = FirstPresent(object, SymbolFields);
-    if (!symbolField) {
+    const std::optional<TField> symbol = FirstPresent(object, SymbolFields);
+    if (!symbol) {
         why = QStringLiteral("\"symbol\" is missing");
         return false;
     }
-    if (!ReadName(object.value(*symbolField), *symbolField, MaxSymbolChars, alert.Symbol, why))
+    if (!ReadName(symbol->Value, symbol->Name, MaxSymbolChars, alert.Symbol, why))
         return false;
 
-    if (const std::optional<QLatin1String> field = FirstPresent(object, PriceFields)) {
-        const QJsonValue price = object.value(*field);
+    if (const std::optional<TField> field = FirstPresent(object, PriceFields)) {
+        const QJsonValue& price = field->Value;
         // An empty price (a form field left blank, a template with nothing in it) is no price.
         const bool blankPrice = price.isString() && price.toString().trimmed().isEmpty();
         if (!blankPrice) {
@@ -236,15 +244,15 @@ bool ReadAlert(const QJsonObject& object, const QString& defaultStrategy, TInbox
             else if (price.isString())
                 value = NumberFromText(price.toString());
             if (!value || std::isnan(*value)) {
-                why = Quoted(*field) + QStringLiteral(" is not a number");
+                why = Quoted(field->Name) + QStringLiteral(" is not a number");
                 return false;
             }
             if (std::isinf(*value) || std::fabs(*value) > MaxPrice) {
-                why = Quoted(*field) + QStringLiteral(" is too large (over 1e12)");
+                why = Quoted(field->Name) + QStringLiteral(" is too large (over 1e12)");
                 return false;
             }
             if (*value < 0) {
-                why = Quoted(*field) + QStringLiteral(" is negative");
+                why = Quoted(field->Name) + QStringLiteral(" is negative");
                 return false;
             }
             alert.Price = *value + 0.0; // no "-0"
@@ -252,18 +260,18 @@ bool ReadAlert(const QJsonObject& object, const QString& defaultStrategy, TInbox
         }
     }
 
-    if (const std::optional<QLatin1String> field = FirstPresent(object, DescriptionFields)) {
-        const QJsonValue description = object.value(*field);
+    if (const std::optional<TField> field = FirstPresent(object, DescriptionFields)) {
+        const QJsonValue& description = field->Value;
         if (!description.isString()) {
-            why = Quoted(*field) + QStringLiteral(" is not text");
+            why = Quoted(field->Name) + QStringLiteral(" is not text");
             return false;
         }
-        if (!ReadDescription(description.toString(), Quoted(*field), alert.Description, why))
+        if (!ReadDescription(description.toString(), field->Name, alert.Description, why))
             return false;
     }
 
-    if (const std::optional<QLatin1String> field = FirstPresent(object, StrategyFields)) {
-        if (!ReadName(object.value(*field), *field, MaxStrategyChars, alert.Strategy, why))
+    if (const std::optional<TField> field = FirstPresent(object, StrategyFields)) {
+        if (!ReadName(field->Value, field->Name, MaxStrategyChars, alert.Strategy, why))
             return false;
     } else {
         alert.Strategy = defaultStrategy;
@@ -473,11 +481,10 @@ TInboxParseResult FromText(const QByteArray& body, const TInboxDefaults& default
                            const QString& defaultStrategy) {
     TInboxAlert alert;
     QString why;
-    if (!ReadDescription(QString::fromUtf8(body), QStringLiteral("the text"), alert.Description,
-                         why))
+    if (!ReadDescription(QString::fromUtf8(body), QLatin1String(), alert.Description, why))
         return Failure(TKind::BadInput, why);
     if (defaults.Symbol) {
-        if (!ReadName(QJsonValue(*defaults.Symbol), QStringLiteral("symbol"), MaxSymbolChars,
+        if (!ReadName(QJsonValue(*defaults.Symbol), QLatin1String("symbol"), MaxSymbolChars,
                       alert.Symbol, why))
             return Failure(TKind::BadInput, defaults.Origin + QStringLiteral(": ") + why);
     } else {
@@ -588,7 +595,7 @@ TInboxParseResult ParseInboxMessage(const QByteArray& message, const QByteArray&
     QString defaultStrategy = DefaultStrategy();
     if (defaults.Strategy) {
         QString why;
-        if (!ReadName(QJsonValue(*defaults.Strategy), QStringLiteral("strategy"), MaxStrategyChars,
+        if (!ReadName(QJsonValue(*defaults.Strategy), QLatin1String("strategy"), MaxStrategyChars,
                       defaultStrategy, why))
             return Failure(TKind::BadInput, defaults.Origin + QStringLiteral(": ") + why);
     }
