@@ -175,13 +175,13 @@ bool Present(const QJsonValue& value) {
     return !value.isUndefined() && !value.isNull();
 }
 
-// The first of the names the object holds a value for (not missing, not null): what charting
-// sites' placeholders call a field is taken beside our own name for it.
 struct TField {
     QLatin1String Name;
     QJsonValue Value;
 };
 
+// The first of the names the object holds a value for (not missing, not null): what charting
+// sites' templates call a field is taken beside our own name for it.
 template <std::size_t N>
 std::optional<TField> FirstPresent(const QJsonObject& object, const QLatin1String (&names)[N]) {
     for (const QLatin1String name : names)
