@@ -1,14 +1,17 @@
-// Bodies posted to the alert inbox. The first byte picks the Content-Type and the second how
-// many of the following bytes are the query. Properties: reading never fails; a request gives
-// alerts or an error, never both; every alert taken keeps within the field limits, and no text
-// taken holds a character that is not shown but changes what is (a format character, a line or
-// paragraph separator) or a lone surrogate.
+// Bodies posted to the alert inbox, and messages with another source's defaults. The first byte
+// picks the Content-Type and the reader (a webhook's body and query, or a message whose default
+// strategy is the "query" bytes as a broker's topic level), the second how many of the following
+// bytes are the query. Properties: reading never fails; a request gives alerts or an error, never
+// both; every alert taken keeps within the field limits, and no text taken holds a character
+// that is not shown but changes what is (a format character, a line or paragraph separator) or
+// a lone surrogate; a byte-order mark before the body changes none of the alerts.
 #include "inbox/zkInboxAlert.h"
 #include "zkFuzzCheck.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 namespace {
 
@@ -45,14 +48,39 @@ bool CleanCodePoints(const QString& text, qsizetype& count) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2 || size > 1100 * 1024)
         return 0;
-    static const char* const types[] = {"application/json", "application/x-www-form-urlencoded",
-                                        "application/x-ndjson", "text/plain", ""};
-    const QByteArray type = types[data[0] % 5];
+    static const char* const types[] = {"application/json",
+                                        "application/x-www-form-urlencoded",
+                                        "application/x-ndjson",
+                                        "text/plain",
+                                        "",
+                                        "text/plain; charset=utf-8",
+                                        "application/vnd.alert+json"};
+    constexpr int typeCount = int(std::size(types));
+    const QByteArray type = types[data[0] % typeCount];
+    const bool asMessage = (data[0] / typeCount) % 2 == 1;
     const size_t queryBytes = std::min<size_t>(data[1], size - 2);
     const QByteArray query(reinterpret_cast<const char*>(data + 2), qsizetype(queryBytes));
     const QByteArray body(reinterpret_cast<const char*>(data + 2 + queryBytes),
                           qsizetype(size - 2 - queryBytes));
-    const TInboxParseResult r = zkInbox::ParseInboxBody(body, type, query);
+    const auto read = [&](const QByteArray& content) {
+        if (!asMessage)
+            return zkInbox::ParseInboxBody(content, type, query);
+        TInboxDefaults topic;
+        topic.Strategy = QString::fromUtf8(query);
+        topic.Origin = QStringLiteral("topic");
+        return zkInbox::ParseInboxMessage(content, type, topic);
+    };
+    const TInboxParseResult r = read(body);
+    if (!body.startsWith("\xEF\xBB\xBF")) {
+        const TInboxParseResult marked = read("\xEF\xBB\xBF" + body);
+        Check(marked.Ok() == r.Ok() && marked.Alerts.size() == r.Alerts.size());
+        for (qsizetype i = 0; i < r.Alerts.size(); ++i) {
+            const TInboxAlert &a = r.Alerts[i], &b = marked.Alerts[i];
+            Check(a.Symbol == b.Symbol && a.Strategy == b.Strategy &&
+                  a.Description == b.Description && a.HasPrice == b.HasPrice && a.Skip == b.Skip &&
+                  a.Price == b.Price);
+        }
+    }
     if (!r.Ok()) {
         Check(r.Alerts.isEmpty() && !r.Error.Message.isEmpty());
         return 0;

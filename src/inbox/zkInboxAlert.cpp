@@ -6,7 +6,9 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <optional>
 
@@ -23,7 +25,7 @@ TInboxParseResult Failure(TKind kind, const QString& message) {
     return result;
 }
 
-QString Quoted(const QString& field) {
+QString Quoted(QLatin1String field) {
     return QLatin1Char('"') + field + QLatin1Char('"');
 }
 
@@ -147,7 +149,7 @@ std::optional<double> NumberFromText(const QString& raw) {
 }
 
 // A short text field: trimmed, not empty, not too long, no control characters.
-bool ReadName(const QJsonValue& value, const QString& field, qsizetype maxChars, QString& out,
+bool ReadName(const QJsonValue& value, QLatin1String field, qsizetype maxChars, QString& out,
               QString& why) {
     if (!value.isString()) {
         why = Quoted(field) + QStringLiteral(" is not text");
@@ -173,73 +175,103 @@ bool Present(const QJsonValue& value) {
     return !value.isUndefined() && !value.isNull();
 }
 
+struct TField {
+    QLatin1String Name;
+    QJsonValue Value;
+};
+
+// The first of the names the object holds a value for (not missing, not null): what charting
+// sites' templates call a field is taken beside our own name for it.
+template <std::size_t N>
+std::optional<TField> FirstPresent(const QJsonObject& object, const QLatin1String (&names)[N]) {
+    for (const QLatin1String name : names)
+        if (QJsonValue value = object.value(name); Present(value))
+            return TField{name, std::move(value)};
+    return std::nullopt;
+}
+
+constexpr QLatin1String SymbolFields[] = {QLatin1String("symbol"), QLatin1String("ticker")};
+constexpr QLatin1String PriceFields[] = {QLatin1String("price"), QLatin1String("close"),
+                                         QLatin1String("last")};
+constexpr QLatin1String DescriptionFields[] = {QLatin1String("description"),
+                                               QLatin1String("message"), QLatin1String("text"),
+                                               QLatin1String("comment")};
+constexpr QLatin1String StrategyFields[] = {QLatin1String("strategy"), QLatin1String("alert_name"),
+                                            QLatin1String("name")};
+
+// A description as a row holds it. Alert windows show one line: a line break becomes a blank;
+// other control characters would only garble the window or a log, so they are refused.
+bool ReadDescription(const QString& raw, QLatin1String field, QString& out, QString& why) {
+    // The error names the field, or "the text" for a message that is text.
+    const auto what = [field] {
+        return field.isEmpty() ? QStringLiteral("the text") : Quoted(field);
+    };
+    QString text = ShownDescription(raw);
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text = text.trimmed();
+    if (HasControl(text, true)) {
+        why = what() + QStringLiteral(" holds a control character");
+        return false;
+    }
+    if (text.toUtf8().size() > MaxDescriptionBytes) {
+        why = what() + QStringLiteral(" is longer than %1 bytes of UTF-8").arg(MaxDescriptionBytes);
+        return false;
+    }
+    out = text;
+    return true;
+}
+
 bool ReadAlert(const QJsonObject& object, const QString& defaultStrategy, TInboxAlert& alert,
                QString& why) {
-    const QJsonValue symbol = object.value(QLatin1String("symbol"));
-    if (!Present(symbol)) {
+    const std::optional<TField> symbol = FirstPresent(object, SymbolFields);
+    if (!symbol) {
         why = QStringLiteral("\"symbol\" is missing");
         return false;
     }
-    if (!ReadName(symbol, QStringLiteral("symbol"), MaxSymbolChars, alert.Symbol, why))
+    if (!ReadName(symbol->Value, symbol->Name, MaxSymbolChars, alert.Symbol, why))
         return false;
 
-    const QJsonValue price = object.value(QLatin1String("price"));
-    // An empty price (a form field left blank, a template with nothing in it) is no price.
-    const bool blankPrice = price.isString() && price.toString().trimmed().isEmpty();
-    if (Present(price) && !blankPrice) {
-        std::optional<double> value;
-        if (price.isDouble())
-            value = price.toDouble();
-        else if (price.isString())
-            value = NumberFromText(price.toString());
-        if (!value || std::isnan(*value)) {
-            why = QStringLiteral("\"price\" is not a number");
-            return false;
+    if (const std::optional<TField> field = FirstPresent(object, PriceFields)) {
+        const QJsonValue& price = field->Value;
+        // An empty price (a form field left blank, a template with nothing in it) is no price.
+        const bool blankPrice = price.isString() && price.toString().trimmed().isEmpty();
+        if (!blankPrice) {
+            std::optional<double> value;
+            if (price.isDouble())
+                value = price.toDouble();
+            else if (price.isString())
+                value = NumberFromText(price.toString());
+            if (!value || std::isnan(*value)) {
+                why = Quoted(field->Name) + QStringLiteral(" is not a number");
+                return false;
+            }
+            if (std::isinf(*value) || std::fabs(*value) > MaxPrice) {
+                why = Quoted(field->Name) + QStringLiteral(" is too large (over 1e12)");
+                return false;
+            }
+            if (*value < 0) {
+                why = Quoted(field->Name) + QStringLiteral(" is negative");
+                return false;
+            }
+            alert.Price = *value + 0.0; // no "-0"
+            alert.HasPrice = true;
         }
-        if (std::isinf(*value) || std::fabs(*value) > MaxPrice) {
-            why = QStringLiteral("\"price\" is too large (over 1e12)");
-            return false;
-        }
-        if (*value < 0) {
-            why = QStringLiteral("\"price\" is negative");
-            return false;
-        }
-        alert.Price = *value + 0.0; // no "-0"
-        alert.HasPrice = true;
     }
 
-    for (const QLatin1String field :
-         {QLatin1String("description"), QLatin1String("message"), QLatin1String("text")}) {
-        const QJsonValue description = object.value(field);
-        if (!Present(description))
-            continue;
+    if (const std::optional<TField> field = FirstPresent(object, DescriptionFields)) {
+        const QJsonValue& description = field->Value;
         if (!description.isString()) {
-            why = Quoted(field) + QStringLiteral(" is not text");
+            why = Quoted(field->Name) + QStringLiteral(" is not text");
             return false;
         }
-        // Alert windows show one line: a line break becomes a blank; other control characters
-        // would only garble the window or a log, so they are refused.
-        QString text = ShownDescription(description.toString());
-        text.replace(QLatin1String("\r\n"), QLatin1String(" "));
-        text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        text = text.trimmed();
-        if (HasControl(text, true)) {
-            why = Quoted(field) + QStringLiteral(" holds a control character");
+        if (!ReadDescription(description.toString(), field->Name, alert.Description, why))
             return false;
-        }
-        if (text.toUtf8().size() > MaxDescriptionBytes) {
-            why = Quoted(field) +
-                  QStringLiteral(" is longer than %1 bytes of UTF-8").arg(MaxDescriptionBytes);
-            return false;
-        }
-        alert.Description = text;
-        break;
     }
 
-    const QJsonValue strategy = object.value(QLatin1String("strategy"));
-    if (Present(strategy)) {
-        if (!ReadName(strategy, QStringLiteral("strategy"), MaxStrategyChars, alert.Strategy, why))
+    if (const std::optional<TField> field = FirstPresent(object, StrategyFields)) {
+        if (!ReadName(field->Value, field->Name, MaxStrategyChars, alert.Strategy, why))
             return false;
     } else {
         alert.Strategy = defaultStrategy;
@@ -384,6 +416,133 @@ TInboxParseResult FromFields(const QJsonObject& fields, const QString& defaultSt
     return result;
 }
 
+bool IsCapital(QChar c) {
+    return c >= QLatin1Char('A') && c <= QLatin1Char('Z');
+}
+
+bool IsDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool IsSymbolChar(QChar c) {
+    return IsCapital(c) || IsDigit(c) || QStringView(u".-_/!^").contains(c);
+}
+
+// The text's first word when it is written as a symbol: capitals, digits and . - _ / ! ^,
+// beginning with a capital, a digit or ^, holding a capital unless an exchange stands before it
+// ("NASDAQ:AAPL" gives "AAPL", "HKEX:700" gives "700"). A comma, colon, semicolon or full stop
+// after the word is punctuation. Otherwise empty: "Buy", "1,000", "[Long]" or "{{ticker}}" are
+// words, not symbols.
+QString SymbolOfText(const QString& text) {
+    qsizetype end = 0;
+    while (end < text.size() && !text.at(end).isSpace())
+        ++end;
+    QStringView word = QStringView(text).first(end);
+    while (!word.isEmpty() && QStringView(u",;:.").contains(word.back()))
+        word.chop(1);
+    QStringView symbol = word;
+    bool exchange = false;
+    if (const qsizetype colon = word.indexOf(QLatin1Char(':')); colon >= 0) {
+        const QStringView prefix = word.first(colon);
+        bool capital = false;
+        for (const QChar c : prefix) {
+            if (!IsCapital(c) && !IsDigit(c) && c != QLatin1Char('_'))
+                return QString();
+            capital = capital || IsCapital(c);
+        }
+        if (!capital)
+            return QString();
+        symbol = word.sliced(colon + 1);
+        exchange = true;
+    }
+    if (symbol.isEmpty() || symbol.size() > MaxSymbolChars)
+        return QString();
+    if (!IsCapital(symbol.front()) && !IsDigit(symbol.front()) &&
+        symbol.front() != QLatin1Char('^'))
+        return QString();
+    bool capital = false;
+    for (const QChar c : symbol) {
+        if (!IsSymbolChar(c))
+            return QString();
+        capital = capital || IsCapital(c);
+    }
+    return capital || exchange ? symbol.toString() : QString();
+}
+
+QString NoSymbolInText() {
+    return QStringLiteral("the text names no symbol: start it with the symbol (AAPL or "
+                          "NASDAQ:AAPL), add ?symbol=AAPL to the webhook's address, or send JSON "
+                          "with a \"symbol\"");
+}
+
+// A message that is text, not JSON or a form: one alert, the text its description. The text
+// is valid UTF-8.
+TInboxParseResult FromText(const QByteArray& body, const TInboxDefaults& defaults,
+                           const QString& defaultStrategy) {
+    TInboxAlert alert;
+    QString why;
+    if (!ReadDescription(QString::fromUtf8(body), QLatin1String(), alert.Description, why))
+        return Failure(TKind::BadInput, why);
+    if (defaults.Symbol) {
+        if (!ReadName(QJsonValue(*defaults.Symbol), QLatin1String("symbol"), MaxSymbolChars,
+                      alert.Symbol, why))
+            return Failure(TKind::BadInput, defaults.Origin + QStringLiteral(": ") + why);
+    } else {
+        // Taken from the text as shown, so it is what the row shows first.
+        alert.Symbol = SymbolOfText(alert.Description);
+        if (alert.Symbol.isEmpty())
+            return Failure(TKind::BadInput, NoSymbolInText());
+    }
+    alert.Strategy = defaultStrategy;
+    TInboxParseResult result;
+    result.Alerts.append(std::move(alert));
+    return result;
+}
+
+// A form only when one of its fields is named as an alert's: "curl -d 'AAPL up 5%'" labels
+// text as a form too.
+bool HasAlertFieldName(const QByteArray& form) {
+    for (const QByteArray& pair : form.split('&')) {
+        const qsizetype equals = pair.indexOf('=');
+        if (equals <= 0)
+            continue;
+        QByteArray name = pair.left(equals);
+        name.replace('+', ' ');
+        const QByteArray decoded = QByteArray::fromPercentEncoding(name);
+        const QLatin1String key(decoded);
+        const auto named = [&key](const auto& fields) {
+            return std::find(std::begin(fields), std::end(fields), key) != std::end(fields);
+        };
+        if (named(SymbolFields) || named(PriceFields) || named(DescriptionFields) ||
+            named(StrategyFields) || key == QLatin1String("skip"))
+            return true;
+    }
+    return false;
+}
+
+bool IsLinesType(const QByteArray& type) {
+    return type == "application/x-ndjson" || type == "application/ndjson" ||
+           type == "application/jsonl" || type == "application/x-jsonlines" ||
+           type == "application/jsonlines";
+}
+
+// JSON lines rather than text: the first line that is not blank is a JSON object.
+bool StartsWithObjectLine(const QByteArray& body) {
+    for (qsizetype start = 0; start < body.size();) {
+        qsizetype end = body.indexOf('\n', start);
+        if (end < 0)
+            end = body.size();
+        if (!IsBlank(body.constData() + start, body.constData() + end))
+            return QJsonDocument::fromJson(body.mid(start, end - start)).isObject();
+        start = end + 1;
+    }
+    return false;
+}
+
+QByteArray WithoutByteOrderMark(const QByteArray& body) {
+    return body.startsWith("\xEF\xBB\xBF") ? body.sliced(3) : body;
+}
+
 } // namespace
 
 qsizetype InvalidUtf8At(const QByteArray& bytes) {
@@ -427,66 +586,83 @@ qsizetype InvalidUtf8At(const QByteArray& bytes) {
     return -1;
 }
 
-TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& contentType,
-                                 const QByteArray& query) {
-    QJsonObject queryFields;
-    if (!FormFields(query, queryFields))
-        return Failure(TKind::BadInput, QStringLiteral("the query is not valid UTF-8"));
-    const bool emptyBody = IsBlank(body.constData(), body.constData() + body.size());
-    if (emptyBody) {
-        if (queryFields.isEmpty())
-            return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
-        return FromFields(queryFields, DefaultStrategy());
-    }
+TInboxParseResult ParseInboxMessage(const QByteArray& message, const QByteArray& contentType,
+                                    const TInboxDefaults& defaults) {
+    const QByteArray body = WithoutByteOrderMark(message);
+    if (IsBlank(body.constData(), body.constData() + body.size()))
+        return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
 
     QString defaultStrategy = DefaultStrategy();
-    const QJsonValue queryStrategy = queryFields.value(QLatin1String("strategy"));
-    if (Present(queryStrategy)) {
+    if (defaults.Strategy) {
         QString why;
-        if (!ReadName(queryStrategy, QStringLiteral("strategy"), MaxStrategyChars, defaultStrategy,
-                      why))
-            return Failure(TKind::BadInput, QStringLiteral("query: ") + why);
+        if (!ReadName(QJsonValue(*defaults.Strategy), QLatin1String("strategy"), MaxStrategyChars,
+                      defaultStrategy, why))
+            return Failure(TKind::BadInput, defaults.Origin + QStringLiteral(": ") + why);
     }
 
     const qsizetype semicolon = contentType.indexOf(';');
     const QByteArray type =
         (semicolon < 0 ? contentType : contentType.left(semicolon)).trimmed().toLower();
+    const bool labelledJson =
+        type == "application/json" || type.endsWith("+json") || IsLinesType(type);
     // "curl -d '{...}'" labels JSON as a form; no form field name starts with a brace.
     const QByteArray trimmed = body.trimmed();
     const bool looksJson = trimmed.startsWith('{') || trimmed.startsWith('[');
-    if (type == "application/x-www-form-urlencoded" && !looksJson) {
+    if (type == "application/x-www-form-urlencoded" && !looksJson && HasAlertFieldName(body)) {
         QJsonObject fields;
         if (!FormFields(body, fields))
             return Failure(TKind::BadInput, QStringLiteral("the form is not valid UTF-8"));
         return FromFields(fields, defaultStrategy);
     }
-    if (type == "application/x-ndjson" || type == "application/ndjson" ||
-        type == "application/jsonl" || type == "application/x-jsonlines" ||
-        type == "application/jsonlines")
+    if (IsLinesType(type) && looksJson)
         return FromLines(body, defaultStrategy);
 
-    // Anything else is JSON: charting sites send it as text/plain too.
     const qsizetype bad = InvalidUtf8At(body);
     if (bad >= 0)
-        return Failure(TKind::BadInput,
-                       QStringLiteral("the body is not valid UTF-8 (byte %1)").arg(bad));
+        return Failure(TKind::BadInput, QStringLiteral("the body is not valid UTF-8 (byte %1)")
+                                            .arg(bad + message.size() - body.size()));
     if (!looksJson)
-        return Failure(TKind::BadInput, QStringLiteral("the body is not a JSON object or array"));
+        return FromText(body, defaults, defaultStrategy);
+
+    // Whatever the type says: charting sites send JSON as text/plain too.
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error == QJsonParseError::NoError) {
         if (document.isArray())
             return FromObjects(document.array(), defaultStrategy);
-        if (document.isObject()) {
-            TInboxParseResult result = FromFields(document.object(), defaultStrategy);
-            return result;
-        }
-        return Failure(TKind::BadInput, QStringLiteral("the body is not a JSON object or array"));
+        return FromFields(document.object(), defaultStrategy);
     }
     // Several lines that are not one document: JSON lines, told line by line.
-    if (trimmed.startsWith('{') && trimmed.contains('\n'))
+    if (trimmed.startsWith('{') && trimmed.contains('\n') && StartsWithObjectLine(body))
         return FromLines(body, defaultStrategy);
-    return Failure(TKind::BadInput, QStringLiteral("the body is ") + JsonProblem(error));
+    const QString problem = QStringLiteral("the body is ") + JsonProblem(error);
+    if (labelledJson)
+        return Failure(TKind::BadInput, problem);
+    // Text that happens to begin with a bracket ("[Long] AAPL ..."), or JSON gone wrong: the
+    // sender is told both readings when neither works.
+    TInboxParseResult text = FromText(body, defaults, defaultStrategy);
+    if (!text.Ok())
+        text.Error.Message = problem + QStringLiteral("; read as text, ") + text.Error.Message;
+    return text;
+}
+
+TInboxParseResult ParseInboxBody(const QByteArray& body, const QByteArray& contentType,
+                                 const QByteArray& query) {
+    QJsonObject queryFields;
+    if (!FormFields(query, queryFields))
+        return Failure(TKind::BadInput, QStringLiteral("the query is not valid UTF-8"));
+    const QByteArray content = WithoutByteOrderMark(body);
+    if (IsBlank(content.constData(), content.constData() + content.size())) {
+        if (queryFields.isEmpty())
+            return Failure(TKind::BadInput, QStringLiteral("no alert in the request"));
+        return FromFields(queryFields, DefaultStrategy());
+    }
+    TInboxDefaults defaults;
+    if (const QJsonValue strategy = queryFields.value(QLatin1String("strategy")); Present(strategy))
+        defaults.Strategy = strategy.toString();
+    if (const QJsonValue symbol = queryFields.value(QLatin1String("symbol")); Present(symbol))
+        defaults.Symbol = symbol.toString();
+    return ParseInboxMessage(body, contentType, defaults);
 }
 
 } // namespace zkInbox

@@ -77,6 +77,32 @@ THeadStatus Fail(const char** problem, const char* why, THeadStatus status = THe
     return status;
 }
 
+// "http://host[:port]/path?query", as a tunnel or a proxy may pass a request on (RFC 9112
+// 3.2.2): the path and query are what count, and the Host field is still required. An empty
+// path is "/"; anything else that is not a path (the authority or asterisk form, another
+// scheme, a user name before the host) stays refused.
+THeadStatus AbsoluteFormPath(QByteArrayView target, QByteArray& path, const char** problem) {
+    qsizetype schemeEnd = 0;
+    if (target.size() > 7 && EqualsNoCase(target.first(7), "http://"))
+        schemeEnd = 7;
+    else if (target.size() > 8 && EqualsNoCase(target.first(8), "https://"))
+        schemeEnd = 8;
+    else
+        return Fail(problem, "the target must be a path starting with \"/\"");
+    qsizetype authorityEnd = schemeEnd;
+    while (authorityEnd < target.size() && target[authorityEnd] != '/' &&
+           target[authorityEnd] != '?' && target[authorityEnd] != '#')
+        ++authorityEnd;
+    const QByteArrayView authority = target.sliced(schemeEnd, authorityEnd - schemeEnd);
+    if (authority.isEmpty())
+        return Fail(problem, "the target's address has no host");
+    if (authority.contains('@'))
+        return Fail(problem, "the target's address holds a user name");
+    const QByteArrayView rest = target.sliced(authorityEnd);
+    path = rest.startsWith('/') ? rest.toByteArray() : '/' + rest.toByteArray();
+    return THeadStatus::Complete;
+}
+
 THeadStatus ReadRequestLine(QByteArrayView line, THttpRequestHead& head, const char** problem) {
     const qsizetype firstSpace = line.indexOf(' ');
     const qsizetype lastSpace = line.lastIndexOf(' ');
@@ -87,23 +113,29 @@ THeadStatus ReadRequestLine(QByteArrayView line, THttpRequestHead& head, const c
     const QByteArrayView version = line.sliced(lastSpace + 1);
     if (!IsToken(method))
         return Fail(problem, "malformed method");
-    if (target.isEmpty() || target.front() != '/')
-        return Fail(problem, "the target must be a path starting with \"/\"");
     for (const char c : target)
         if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f)
             return Fail(problem, "the target holds a blank or a control character");
+    QByteArray path = target.toByteArray();
+    if (!target.isEmpty() && target.front() != '/') {
+        const THeadStatus status = AbsoluteFormPath(target, path, problem);
+        if (status != THeadStatus::Complete)
+            return status;
+    }
+    if (path.isEmpty() || path.front() != '/')
+        return Fail(problem, "the target must be a path starting with \"/\"");
     if (version.size() != 8 || !version.startsWith("HTTP/") || version[6] != '.' ||
         version[5] < '0' || version[5] > '9' || version[7] < '0' || version[7] > '9')
         return Fail(problem, "malformed HTTP version");
     if (version[5] != '1')
         return Fail(problem, "only HTTP/1.x is served", THeadStatus::BadVersion);
     head.Method = method.toByteArray();
-    const qsizetype question = target.indexOf('?');
+    const qsizetype question = path.indexOf('?');
     if (question < 0) {
-        head.Path = target.toByteArray();
+        head.Path = path;
     } else {
-        head.Path = target.first(question).toByteArray();
-        head.Query = target.sliced(question + 1).toByteArray();
+        head.Path = path.first(question);
+        head.Query = path.sliced(question + 1);
     }
     // A fragment is never sent by a client; one that does is not to be second-guessed.
     if (head.Path.contains('#') || head.Query.contains('#'))

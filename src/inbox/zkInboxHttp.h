@@ -12,7 +12,7 @@
 
 struct THttpRequestHead {
     QByteArray Method;
-    QByteArray Path;           // the target up to "?", still percent-encoded
+    QByteArray Path;           // the target's path up to "?", still percent-encoded
     QByteArray Query;          // after "?", without it
     int MinorVersion = 1;      // HTTP/1.<minor>
     qint64 ContentLength = -1; // -1: no Content-Length field

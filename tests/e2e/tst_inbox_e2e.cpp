@@ -1,7 +1,7 @@
 // Whole-process tests of the alert inbox: the client started with the inbox on, alerts posted
 // over real HTTP and through velquist-alert on the real socket. A new strategy opens its
 // window and its sound action plays; bad requests are refused; an alert answered 202 is in the
-// layout even when the client is terminated right after.
+// layout even when the client is terminated right after; charting sites' messages are read.
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
@@ -26,15 +26,14 @@ struct TAnswer {
 };
 
 // One request on its own connection; the answer's status and body.
-TAnswer Post(quint16 port, const QByteArray& path, const QByteArray& body,
-             const QByteArray& headers = QByteArray()) {
+TAnswer Ask(quint16 port, const QByteArray& requestLine, const QByteArray& headers,
+            const QByteArray& body) {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(5000))
         return {};
-    socket.write("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
-                 headers + "Content-Type: application/json\r\nContent-Length: " +
-                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    socket.write(requestLine + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers +
+                 "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     QByteArray all;
     QDeadlineTimer deadline(10000);
     while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
@@ -47,6 +46,11 @@ TAnswer Post(quint16 port, const QByteArray& path, const QByteArray& body,
     answer.Status = status.size() > 1 ? status[1].toInt() : 0;
     answer.Body = all.mid(all.indexOf("\r\n\r\n") + 4);
     return answer;
+}
+
+TAnswer Post(quint16 port, const QByteArray& path, const QByteArray& body,
+             const QByteArray& headers = QByteArray()) {
+    return Ask(port, "POST " + path, headers + "Content-Type: application/json\r\n", body);
 }
 
 // A client set up as a user would have it after enabling the inbox: DEMO logged in, no layout
@@ -109,6 +113,7 @@ class TInboxE2ETest : public QObject {
 private slots:
     void webhookAndToolReachTheWindows();
     void acceptedAlertSurvivesAnImmediateTerminate();
+    void chartingSiteMessages();
 };
 
 void TInboxE2ETest::webhookAndToolReachTheWindows() {
@@ -173,6 +178,68 @@ void TInboxE2ETest::acceptedAlertSurvivesAnImmediateTerminate() {
     QCOMPARE(run.exitCode(), 0);
     QCOMPARE(desk.savedWindows(), 1);
     QCOMPARE(desk.savedDataConfig(0), QString("WN=Late&Src=inbox"));
+}
+
+// What charting sites send, as they send it: plain text under its first word's symbol, JSON with
+// their field names (labelled text, after a byte-order mark), and a tunnel's absolute-form
+// request line. Each shows in the window its strategy names, under its symbol.
+void TInboxE2ETest::chartingSiteMessages() {
+    TInboxDesk desk;
+    QProcessEnvironment env = desk.env();
+    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), QStringLiteral("tooltip:AlertsTableView"));
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
+    const QByteArray path = "/alerts/" + Token.toLatin1();
+    const QByteArray text = "Content-Type: text/plain; charset=utf-8\r\n";
+
+    TAnswer a = Ask(desk.Port, "POST " + path + "?strategy=Charts", text,
+                    "NASDAQ:AAPL Crossing 189.50\nOn the 1h chart");
+    QCOMPARE(a.Status, 202);
+    // The row as its window shows it: the symbol first.
+    QVERIFY2(run.waitForStdErr("velquist test steps done"), run.stdErr().constData());
+    QVERIFY2(run.stdErr().contains("velquist test tooltip: AAPL  "), run.stdErr().constData());
+
+    a = Ask(desk.Port, "POST " + path, text, "Crossing up");
+    QCOMPARE(a.Status, 400);
+    QVERIFY2(a.Body.contains("?symbol="), a.Body.constData());
+    QCOMPARE(
+        Ask(desk.Port, "POST " + path + "?strategy=Charts&symbol=ES1!", text, "[Long] entry filled")
+            .Status,
+        202);
+    QCOMPARE(Ask(desk.Port, "POST " + path, text,
+                 "\xEF\xBB\xBF{\"ticker\": \"MSFT\", \"close\": \"411.2\", \"message\": \"RSI over "
+                 "70\", \"alert_name\": \"Momentum\", \"exchange\": \"NASDAQ\"}")
+                 .Status,
+             202);
+    QCOMPARE(Post(desk.Port, path,
+                  R"([{"ticker": "NVDA", "last": 912.4, "comment": "New high", "name": "Momentum",
+                       "interval": "1h", "time": "2024-05-01T13:30:00Z"}])")
+                 .Status,
+             202);
+    QCOMPARE(Ask(desk.Port, "POST http://tunnel.example" + path + "?strategy=Tunnel", text,
+                 "BINANCE:BTCUSDT.P funding flipped")
+                 .Status,
+             202);
+    // Other targets stay refused.
+    QCOMPARE(Ask(desk.Port, "POST ftp://tunnel.example" + path, text, "IBM up").Status, 400);
+
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
+    QProcess history;
+    history.start(QStringLiteral(VELQUIST_BIN_DIR "/velquist-history"), {"export"});
+    QVERIFY(history.waitForFinished(20000));
+    QStringList rows;
+    for (const QByteArray& line : history.readAllStandardOutput().split('\n'))
+        if (line.contains(','))
+            rows << QString::fromUtf8(line.mid(line.indexOf(',') + 1)).trimmed();
+    QCOMPARE(rows, QStringList({"window,symbol,price,description,source",
+                                "Charts,AAPL,0,NASDAQ:AAPL Crossing 189.50 On the 1h chart,inbox",
+                                "Charts,ES1!,0,[Long] entry filled,inbox",
+                                "Momentum,MSFT,411.2,RSI over 70,inbox",
+                                "Momentum,NVDA,912.4,New high,inbox",
+                                "Tunnel,BTCUSDT.P,0,BINANCE:BTCUSDT.P funding flipped,inbox"}));
 }
 
 QTEST_MAIN(TInboxE2ETest)

@@ -21,6 +21,10 @@ TInboxParseResult Parse(const QByteArray& body, const QByteArray& type = "applic
     return ParseInboxBody(body, type, query);
 }
 
+const QString NoSymbol =
+    QStringLiteral("the text names no symbol: start it with the symbol (AAPL or NASDAQ:AAPL), add "
+                   "?symbol=AAPL to the webhook's address, or send JSON with a \"symbol\"");
+
 QStringList Symbols(const TInboxParseResult& r) {
     QStringList symbols;
     for (const TInboxAlert& a : r.Alerts)
@@ -39,6 +43,12 @@ private slots:
     void badItemRefusesTheWholeRequest_data();
     void badItemRefusesTheWholeRequest();
     void lookAlikeText();
+    void textMessages();
+    void symbolFromFirstWord_data();
+    void symbolFromFirstWord();
+    void chartingSiteFields();
+    void byteOrderMark();
+    void defaultsFromAnotherSource();
     void tooManyAlertsIsItsOwnKind();
     void malformedUtf8();
     void requestHeads();
@@ -210,13 +220,12 @@ void TInboxAlertTest::badItemRefusesTheWholeRequest_data() {
                               << "line 2: not a JSON object";
     QTest::newRow("line field") << QByteArray("{\"symbol\":\"A\"}\n\n{\"price\":1}\n") << json
                                 << R"(line 3: "symbol" is missing)";
-    QTest::newRow("not JSON") << QByteArray("symbol AAPL") << json
-                              << "the body is not a JSON object or array";
+    // Text is one alert, but these name no symbol to show it under.
+    QTest::newRow("not JSON") << QByteArray("symbol AAPL") << json << NoSymbol;
     QTest::newRow("broken JSON")
         << QByteArray(R"({"symbol": })") << json
         << "the body is not valid JSON (object is missing after a comma at byte 12)";
-    QTest::newRow("scalar") << QByteArray("\"AAPL\"") << json
-                            << "the body is not a JSON object or array";
+    QTest::newRow("scalar") << QByteArray("\"AAPL\"") << json << NoSymbol;
     QTest::newRow("empty array") << QByteArray("[]") << json << "no alert in the request";
     QTest::newRow("nothing") << QByteArray(" \r\n") << json << "no alert in the request";
     QTest::newRow("form price") << QByteArray("symbol=A&price=1%2C5")
@@ -255,6 +264,241 @@ void TInboxAlertTest::lookAlikeText() {
     QCOMPARE(r.Alerts[1].Description,
              QString::fromUtf8("half \uFFFD pair \U0001F4C8 up two three"));
     QCOMPARE(r.Alerts[2].Description, QString());
+}
+
+void TInboxAlertTest::textMessages() {
+    // A charting site's plain-text message: one alert, the whole text its description.
+    TInboxParseResult r =
+        Parse("NASDAQ:AAPL Crossing 189.50\r\nOn the 1h chart ", "text/plain; charset=utf-8");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(Symbols(r), QStringList{"AAPL"});
+    QCOMPARE(r.Alerts[0].Description,
+             QStringLiteral("NASDAQ:AAPL Crossing 189.50 On the 1h chart"));
+    QCOMPARE(r.Alerts[0].Strategy, QStringLiteral("Inbox"));
+    QVERIFY(!r.Alerts[0].HasPrice);
+
+    // The query names the symbol and the window; its symbol wins over the first word.
+    r = Parse("Buy signal on the daily", "text/plain", "symbol=BRK.B&strategy=Charts");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(Symbols(r), QStringList{"BRK.B"});
+    QCOMPARE(r.Alerts[0].Strategy, QStringLiteral("Charts"));
+    QCOMPARE(Symbols(Parse("MSFT up", "text/plain", "symbol=IBM")), QStringList{"IBM"});
+
+    // Whatever the type: JSON's, a form's ("curl -d" labels text so), JSON lines', none.
+    for (const QByteArray type : {"application/json", "application/x-www-form-urlencoded",
+                                  "application/x-ndjson", "", "application/octet-stream"}) {
+        r = Parse("TSLA up 5% = big", type);
+        QVERIFY2(r.Ok(), type + ": " + r.Error.Message.toUtf8());
+        QCOMPARE(Symbols(r), QStringList{"TSLA"});
+        QCOMPARE(r.Alerts[0].Description, QStringLiteral("TSLA up 5% = big"));
+    }
+    // A form with an alert's field names stays a form.
+    QCOMPARE(Symbols(Parse("ticker=IBM&note=x", "application/x-www-form-urlencoded")),
+             QStringList{"IBM"});
+
+    // Text that begins with a bracket is text when it is not JSON, and JSON gone wrong tells both
+    // readings; labelled JSON is read as JSON only.
+    r = Parse("[Long] entry filled", "text/plain", "symbol=ES1!");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(r.Alerts[0].Description, QStringLiteral("[Long] entry filled"));
+    r = Parse(R"({"symbol": })", "text/plain");
+    QCOMPARE(r.Error.Message,
+             QStringLiteral("the body is not valid JSON (object is missing after a comma at byte "
+                            "12); read as text, ") +
+                 NoSymbol);
+    QCOMPARE(Parse(R"({"symbol": })", "application/json", "symbol=A").Error.Message,
+             QStringLiteral("the body is not valid JSON (object is missing after a comma at byte "
+                            "12)"));
+    // JSON lines are still told line by line.
+    QCOMPARE(Parse("{\"symbol\":\"A\"}\n{\"price\":1}", "text/plain").Error.Message,
+             QStringLiteral("line 2: \"symbol\" is missing"));
+
+    // The description's rules hold for text.
+    r = Parse("GOOG \xE2\x80\xAEpu\xE2\x80\xAC ok\tgo", "text/plain");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(r.Alerts[0].Description, QStringLiteral("GOOG pu ok\tgo"));
+    QCOMPARE(Parse(QByteArray("GOOG a\x1b") + 'b', "text/plain").Error.Message,
+             QStringLiteral("the text holds a control character"));
+    QVERIFY(Parse("GOOG " + QByteArray(4091, 'x'), "text/plain").Ok());
+    QCOMPARE(Parse("GOOG " + QByteArray(4092, 'x'), "text/plain").Error.Message,
+             QStringLiteral("the text is longer than 4096 bytes of UTF-8"));
+    QCOMPARE(Parse("GOOG \xC3", "text/plain").Error.Message,
+             QStringLiteral("the body is not valid UTF-8 (byte 5)"));
+
+    // The query's symbol is a name like any other; without one, the answer says how to give it.
+    QCOMPARE(Parse("up", "text/plain", "symbol=AA%E2%80%8BPL").Error.Message,
+             QStringLiteral("query: \"symbol\" holds an invisible formatting character (U+200B)"));
+    QCOMPARE(Parse("up", "text/plain", "symbol=+").Error.Message,
+             QStringLiteral("query: \"symbol\" is empty"));
+    r = Parse("crossing up", "text/plain");
+    QCOMPARE(r.Error.Kind, TKind::BadInput);
+    QCOMPARE(r.Error.Message, NoSymbol);
+    // A query symbol that is not used refuses nothing.
+    QVERIFY(Parse(R"({"symbol":"A"})", "application/json", "symbol=+").Ok());
+}
+
+void TInboxAlertTest::symbolFromFirstWord_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("symbol"); // empty: none
+    QTest::newRow("plain") << "AAPL crossing"
+                           << "AAPL";
+    QTest::newRow("alone") << "  NVDA  "
+                           << "NVDA";
+    QTest::newRow("exchange") << "NASDAQ:AAPL, 1h: up"
+                              << "AAPL";
+    QTest::newRow("futures") << "CME_MINI:ES1! long"
+                             << "ES1!";
+    QTest::newRow("digits after exchange") << "HKEX:700 up"
+                                           << "700";
+    QTest::newRow("class share") << "BRK.B."
+                                 << "BRK.B";
+    QTest::newRow("pair") << "EUR/USD\tdown"
+                          << "EUR/USD";
+    QTest::newRow("index") << "^SPX new high"
+                           << "^SPX";
+    QTest::newRow("dotted suffix") << "BINANCE:BTCUSDT.P; funding"
+                                   << "BTCUSDT.P";
+    QTest::newRow("one letter") << "F up"
+                                << "F";
+    QTest::newRow("after a line break") << "ABC\ncrossed"
+                                        << "ABC";
+    QTest::newRow("word") << "Buy AAPL"
+                          << "";
+    QTest::newRow("lower case") << "aapl up"
+                                << "";
+    QTest::newRow("number") << "1,000 shares"
+                            << "";
+    QTest::newRow("digits alone") << "700 up"
+                                  << "";
+    QTest::newRow("bracket") << "[LONG] AAPL"
+                             << "";
+    QTest::newRow("placeholder") << "{{ticker}} up"
+                                 << "";
+    QTest::newRow("empty exchange") << ":AAPL up"
+                                    << "";
+    QTest::newRow("lower exchange") << "nasdaq:AAPL up"
+                                    << "";
+    QTest::newRow("colon after") << "AAPL: crossing"
+                                 << "AAPL";
+    QTest::newRow("two colons") << "A:B:C up"
+                                << "";
+    QTest::newRow("cashtag") << "$AAPL up"
+                             << "";
+    QTest::newRow("markup") << "<b>AAPL</b>"
+                            << "";
+    QTest::newRow("form-like") << "FOO=bar&X=1"
+                               << "";
+    QTest::newRow("too long") << QString(65, QLatin1Char('A')) << "";
+    QTest::newRow("longest") << QString(64, QLatin1Char('A')) << QString(64, QLatin1Char('A'));
+}
+
+void TInboxAlertTest::symbolFromFirstWord() {
+    QFETCH(QString, text);
+    QFETCH(QString, symbol);
+    const TInboxParseResult r = Parse(text.toUtf8(), "text/plain");
+    if (symbol.isEmpty()) {
+        // After what a reading as JSON found, if the text begins with a bracket.
+        QVERIFY2(r.Error.Message.endsWith(NoSymbol), qPrintable(r.Error.Message));
+        return;
+    }
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(Symbols(r), QStringList{symbol});
+    QCOMPARE(r.Alerts[0].Description, text.trimmed().replace(QLatin1Char('\n'), QLatin1Char(' ')));
+}
+
+void TInboxAlertTest::chartingSiteFields() {
+    // The names charting sites' templates use; their own fields are ignored, whatever they hold.
+    TInboxParseResult r = Parse(
+        R"([{"ticker":"AAPL","close":"189.5","message":"m","alert_name":"Cross",
+             "exchange":"NASDAQ","time":"2024-05-01T13:30:00Z","interval":{"x":[1]},"volume":null},
+            {"ticker":"B","last":2,"comment":"c","name":"Scan"},
+            {"ticker":"C","close":3,"text":"t"},
+            {"symbol":"D","ticker":"no","price":4,"close":"x","last":"y",
+             "description":"d","comment":"no","strategy":"S","alert_name":"no","name":"no"},
+            {"ticker":"E","close":null,"last":5,"alert_name":null,"name":"N"}])",
+        "text/plain");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(Symbols(r), (QStringList{"AAPL", "B", "C", "D", "E"}));
+    QCOMPARE(r.Alerts[0].Price, 189.5);
+    QCOMPARE(r.Alerts[0].Description, QStringLiteral("m"));
+    QCOMPARE(r.Alerts[0].Strategy, QStringLiteral("Cross"));
+    QCOMPARE(r.Alerts[1].Price, 2.0);
+    QCOMPARE(r.Alerts[1].Description, QStringLiteral("c"));
+    QCOMPARE(r.Alerts[1].Strategy, QStringLiteral("Scan"));
+    QCOMPARE(r.Alerts[2].Price, 3.0);
+    QCOMPARE(r.Alerts[2].Strategy, QStringLiteral("Inbox"));
+    // Our own names first, then the first present of the others.
+    QCOMPARE(r.Alerts[3].Price, 4.0);
+    QCOMPARE(r.Alerts[3].Description, QStringLiteral("d"));
+    QCOMPARE(r.Alerts[3].Strategy, QStringLiteral("S"));
+    QCOMPARE(r.Alerts[4].Price, 5.0);
+    QCOMPARE(r.Alerts[4].Strategy, QStringLiteral("N"));
+
+    // The same in a form, and in the query of an empty body.
+    r = Parse("ticker=IBM&close=12&comment=Gap&alert_name=Forms",
+              "application/x-www-form-urlencoded");
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(r.Alerts[0].Symbol, QStringLiteral("IBM"));
+    QCOMPARE(r.Alerts[0].Price, 12.0);
+    QCOMPARE(r.Alerts[0].Strategy, QStringLiteral("Forms"));
+    QCOMPARE(Symbols(Parse("", "", "ticker=XOM")), QStringList{"XOM"});
+
+    // Their values keep every rule, and an error names the field sent.
+    const auto error = [](const QByteArray& body) { return Parse(body).Error.Message; };
+    QCOMPARE(error(R"({"ticker":"AA\u200bPL"})"),
+             QStringLiteral("\"ticker\" holds an invisible formatting character (U+200B)"));
+    QCOMPARE(error(R"({"ticker":"A","close":"1,5"})"), QStringLiteral("\"close\" is not a number"));
+    QCOMPARE(error(R"({"ticker":"A","comment":")" + QByteArray(4097, 'c') + "\"}"),
+             QStringLiteral("\"comment\" is longer than 4096 bytes of UTF-8"));
+    QCOMPARE(error(R"({"ticker":"A","alert_name":"Gap\u2066Up"})"),
+             QStringLiteral("\"alert_name\" holds an invisible formatting character (U+2066)"));
+    QCOMPARE(error(R"({"ticker":null,"exchange":"X"})"), QStringLiteral("\"symbol\" is missing"));
+}
+
+void TInboxAlertTest::byteOrderMark() {
+    const QByteArray bom = "\xEF\xBB\xBF";
+    for (const QByteArray type : {"text/plain", "application/json", ""}) {
+        const TInboxParseResult json = Parse(bom + R"({"ticker":"AAPL","close":1})", type);
+        QVERIFY2(json.Ok(), qPrintable(json.Error.Message));
+        QCOMPARE(Symbols(json), QStringList{"AAPL"});
+    }
+    QCOMPARE(Symbols(Parse(bom + "{\"symbol\":\"A\"}\n{\"symbol\":\"B\"}", "text/plain")),
+             (QStringList{"A", "B"}));
+    const TInboxParseResult text = Parse(bom + "MSFT up", "text/plain");
+    QVERIFY2(text.Ok(), qPrintable(text.Error.Message));
+    QCOMPARE(text.Alerts[0].Description, QStringLiteral("MSFT up"));
+    QCOMPARE(Symbols(Parse(bom + "symbol=IBM", "application/x-www-form-urlencoded")),
+             QStringList{"IBM"});
+    // A mark alone is an empty body; offsets count it, as the sender's bytes do.
+    QCOMPARE(Symbols(Parse(bom, "text/plain", "symbol=Q")), QStringList{"Q"});
+    QCOMPARE(Parse(bom + "A\xFF").Error.Message,
+             QStringLiteral("the body is not valid UTF-8 (byte 4)"));
+    // Only one, at the start, is taken off: another is a formatting character of the text.
+    QCOMPARE(Parse(bom + bom + "{\"symbol\":\"A\"}", "application/json").Error.Message, NoSymbol);
+}
+
+void TInboxAlertTest::defaultsFromAnotherSource() {
+    // A broker's message: the topic's last level is the strategy of alerts that name none.
+    TInboxDefaults topic;
+    topic.Strategy = QStringLiteral("Scanner");
+    topic.Origin = QStringLiteral("topic");
+    TInboxParseResult r = zkInbox::ParseInboxMessage(
+        R"([{"symbol":"A"},{"symbol":"B","strategy":"Own"}])", QByteArray(), topic);
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(r.Alerts[0].Strategy, QStringLiteral("Scanner"));
+    QCOMPARE(r.Alerts[1].Strategy, QStringLiteral("Own"));
+    r = zkInbox::ParseInboxMessage("AMD breakout", QByteArray(), topic);
+    QVERIFY2(r.Ok(), qPrintable(r.Error.Message));
+    QCOMPARE(Symbols(r), QStringList{"AMD"});
+    QCOMPARE(r.Alerts[0].Strategy, QStringLiteral("Scanner"));
+
+    topic.Strategy = QStringLiteral("Gap\u202eUp");
+    QCOMPARE(zkInbox::ParseInboxMessage(R"({"symbol":"A"})", QByteArray(), topic).Error.Message,
+             QStringLiteral("topic: \"strategy\" holds an invisible formatting character "
+                            "(U+202E)"));
+    // A blank message is no alert: there is no query to take one from.
+    QCOMPARE(zkInbox::ParseInboxMessage(" \n", QByteArray(), TInboxDefaults()).Error.Message,
+             QStringLiteral("no alert in the request"));
 }
 
 void TInboxAlertTest::badItemRefusesTheWholeRequest() {
@@ -348,6 +592,27 @@ void TInboxAlertTest::requestHeads() {
     QCOMPARE(ParseRequestHead("GET / HTTP/1.1\r\nHost: x\r\n\r\n", 100, scan, head, bytes, nullptr),
              THeadStatus::Complete);
     QVERIFY(head.KeepAlive);
+
+    // The absolute form a tunnel may pass on: its path and query count, as for a path alone.
+    const struct {
+        const char* Target;
+        const char* Path;
+        const char* Query;
+    } absolute[] = {
+        {"http://tunnel.example:443/alerts/abc?symbol=A", "/alerts/abc", "symbol=A"},
+        {"HTTPS://[::1]:8731/alerts", "/alerts", ""},
+        {"http://h?x=1", "/", "x=1"},
+        {"http://h", "/", ""},
+    };
+    for (const auto& a : absolute) {
+        scan = 0;
+        const char* problem = nullptr;
+        QCOMPARE(ParseRequestHead("POST " + QByteArray(a.Target) + " HTTP/1.1\r\nHost: h\r\n\r\n",
+                                  1000, scan, head, bytes, &problem),
+                 THeadStatus::Complete);
+        QCOMPARE(head.Path, QByteArray(a.Path));
+        QCOMPARE(head.Query, QByteArray(a.Query));
+    }
 }
 
 void TInboxAlertTest::requestHeadArrivingInPieces() {
@@ -384,8 +649,21 @@ void TInboxAlertTest::badRequestHeads_data() {
     QTest::addColumn<int>("status");
     const int bad = int(zkInboxHttp::THeadStatus::Bad);
     QTest::newRow("no version") << QByteArray("POST /alerts\r\n\r\n") << bad;
-    QTest::newRow("absolute target")
-        << QByteArray("POST http://x/alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    // Targets other than a path or an http(s) address.
+    QTest::newRow("other scheme") << QByteArray("POST ftp://x/alerts HTTP/1.1\r\nHost: x\r\n\r\n")
+                                  << bad;
+    QTest::newRow("scheme alone") << QByteArray("POST http:// HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("absolute without host")
+        << QByteArray("POST http:///alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("absolute with user")
+        << QByteArray("POST http://u:p@x/alerts HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("absolute with fragment")
+        << QByteArray("POST http://x/alerts#f HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("absolute without Host field")
+        << QByteArray("POST http://x/alerts HTTP/1.1\r\n\r\n") << bad;
+    QTest::newRow("authority form")
+        << QByteArray("CONNECT x:443 HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
+    QTest::newRow("asterisk form") << QByteArray("OPTIONS * HTTP/1.1\r\nHost: x\r\n\r\n") << bad;
     QTest::newRow("two lengths") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n"
                                                "Content-Length: 2\r\n\r\n")
                                  << bad;
