@@ -111,7 +111,8 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
 
     // The list's colours come from the theme, and come again when it changes.
     Table->setItemDelegate(new TSimReadableCellDelegate(Table));
-    Table->installEventFilter(this);
+    connect(&TThemeController::Instance(), &TThemeController::PaletteChanged, this,
+            &TSimZentrikWindowX::ApplyListColors);
     ApplyListColors();
 
     SetFont(QApplication::font());
@@ -240,10 +241,11 @@ void TSimZentrikWindowX::SetFontColor(int32_t color) {
 void TSimZentrikWindowX::ApplyListColors() {
     if (!Table)
         return;
-    const TSimListColors colors = SimListColors(QApplication::palette(Table));
+    // The application's palette: the one of the list's class catches up only later.
+    QPalette palette = QGuiApplication::palette();
+    const TSimListColors colors = SimListColors(palette);
     const QColor text = ColorFromInt(FontColorValue);
     AlertModel->SetTextColor(text);
-    QPalette palette = QApplication::palette(Table);
     palette.setColor(QPalette::Base, colors.Base);
     palette.setColor(QPalette::AlternateBase, colors.AlternateBase);
     for (const auto group : {QPalette::Active, QPalette::Inactive}) {
@@ -251,24 +253,16 @@ void TSimZentrikWindowX::ApplyListColors() {
         palette.setColor(group, QPalette::Text, text);
         palette.setColor(group, QPalette::HighlightedText, text);
     }
+    // No style sheet (not even for the grid's colour): one would keep the palette the list
+    // had when it was set, and the style draws the grid in the theme's colours anyway.
     Table->setPalette(palette);
-    Table->setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; }")
-                             .arg(colors.Grid.name(QColor::HexRgb)));
-}
-
-bool TSimZentrikWindowX::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == Table && event->type() == QEvent::ApplicationPaletteChange)
-        ApplyListColors();
-    return QObject::eventFilter(watched, event);
 }
 
 TSimListColors SimListColors(const QPalette& palette) {
     // A calm list, light or dark as the theme is: traders look at it all day.
     if (zkTheme::IsDark(palette))
-        return {QColor(0x1e, 0x20, 0x24), QColor(0x26, 0x29, 0x2e), QColor(0x23, 0x44, 0x66),
-                QColor(0x3a, 0x3f, 0x46)};
-    return {QColor(0xff, 0xff, 0xff), QColor(0xf4, 0xf6, 0xf9), QColor(0xcc, 0xe4, 0xf7),
-            QColor(0xdd, 0xe2, 0xe8)};
+        return {QColor(0x1e, 0x20, 0x24), QColor(0x26, 0x29, 0x2e), QColor(0x23, 0x44, 0x66)};
+    return {QColor(0xff, 0xff, 0xff), QColor(0xf4, 0xf6, 0xf9), QColor(0xcc, 0xe4, 0xf7)};
 }
 
 // --- TSimReadableCellDelegate -------------------------------------------------------------

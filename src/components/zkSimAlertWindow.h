@@ -41,7 +41,7 @@ protected:
 
 // The list's colours for a theme: light on a light palette, dark on a dark one.
 struct TSimListColors {
-    QColor Base, AlternateBase, Highlight, Grid;
+    QColor Base, AlternateBase, Highlight;
 };
 TSimListColors SimListColors(const QPalette& palette);
 
@@ -96,9 +96,6 @@ public:
     // Windows colour 0x00BBGGRR as a QColor; values with the high bit set (system colours)
     // are the theme's colour of that part.
     static QColor ColorFromInt(int32_t color);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The list's background, rows and text for the theme in force and the font colour.

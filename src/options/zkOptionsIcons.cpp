@@ -151,10 +151,10 @@ public:
         return scaledPixmap(size, mode, state, 1.0);
     }
 
-    // Drawn for the device pixels it will cover, never scaled from a smaller picture.
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+    // Drawn for the device pixels it will cover (QIcon asks in those, with the ratio they
+    // stand for), never scaled from a smaller picture.
+    QPixmap scaledPixmap(const QSize& pixels, QIcon::Mode mode, QIcon::State state,
                          qreal scale) override {
-        const QSize pixels = (QSizeF(size) * scale).toSize();
         if (pixels.isEmpty())
             return QPixmap();
         QImage image(pixels, QImage::Format_ARGB32_Premultiplied);

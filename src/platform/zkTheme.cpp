@@ -41,20 +41,16 @@ class TPaletteFollower : public QObject {
 public:
     TPaletteFollower(QWidget* widget, std::function<void(QPalette&)> adjust)
         : QObject(widget), Widget(widget), Adjust(std::move(adjust)) {
-        widget->installEventFilter(this);
+        connect(&TThemeController::Instance(), &TThemeController::PaletteChanged, this,
+                &TPaletteFollower::Apply);
         Apply();
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == Widget && event->type() == QEvent::ApplicationPaletteChange)
-            Apply();
-        return false;
     }
 
 private:
     void Apply() {
-        QPalette palette = QApplication::palette(Widget);
+        // The application's palette itself: the one of the widget's class is brought up to
+        // date only after the application was told.
+        QPalette palette = QGuiApplication::palette();
         Adjust(palette);
         Widget->setPalette(palette);
     }
@@ -173,6 +169,20 @@ void KeepReadable(QWidget* widget, QPalette::ColorRole text, const QColor& wante
 TThemeController& TThemeController::Instance() {
     static TThemeController* controller = new TThemeController; // lives as long as Qt does
     return *controller;
+}
+
+TThemeController::TThemeController() {
+    // The application hears of a new palette at once; widgets whose own palette was set are
+    // not told (Qt only re-resolves the roles they left open), so they are told from here.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(this);
+}
+
+bool TThemeController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ApplicationPaletteChange &&
+        watched == QCoreApplication::instance())
+        emit PaletteChanged();
+    return false;
 }
 
 void TThemeController::SetChoice(TThemeChoice choice) {

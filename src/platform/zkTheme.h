@@ -37,8 +37,7 @@ bool IsDark(const QPalette& palette);
 QPalette LightPalette();
 QPalette DarkPalette();
 
-// Calls adjust with the widget's application palette (the palette its class gets, without
-// anything set on the widget) and sets the result on the widget, now and each time the
+// Calls adjust with the application palette and sets the result on the widget, now and each time the
 // application's palette changes. For widgets that colour a role of their own.
 void FollowPalette(QWidget* widget, std::function<void(QPalette&)> adjust);
 // A widget whose text role shows in a colour of its own (a link's blue), kept readable on
@@ -74,13 +73,19 @@ public:
 signals:
     // After the application palette changed to follow a new choice or preference.
     void ThemeApplied();
+    // Whenever the application palette changed (for whatever reason), before Qt tells the
+    // windows.
+    void PaletteChanged();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void PortalSettingChanged(const QString& nameSpace, const QString& key,
                               const QDBusVariant& value);
 
 private:
-    TThemeController() = default;
+    TThemeController();
     void Apply();
 
     TThemeChoice Chosen = TThemeChoice::System;
