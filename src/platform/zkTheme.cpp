@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -224,8 +226,11 @@ void TThemeController::WatchDesktop() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    bus.connect(PortalService, PortalPath, SettingsInterface, QStringLiteral("SettingChanged"),
-                this, SLOT(PortalSettingChanged(QString, QString, QDBusVariant)));
+    if (!bus.connect(PortalService, PortalPath, SettingsInterface,
+                     QStringLiteral("SettingChanged"), this,
+                     SLOT(PortalSettingChanged(QDBusMessage))))
+        std::fprintf(stderr, "velquist: cannot follow the desktop's colour scheme: %s\n",
+                     qPrintable(bus.lastError().message()));
     QDBusMessage call = QDBusMessage::createMethodCall(PortalService, PortalPath,
                                                        SettingsInterface, QStringLiteral("Read"));
     call << AppearanceNamespace << ColorSchemeKey;
@@ -246,12 +251,13 @@ void TThemeController::WatchDesktop() {
             });
 }
 
-void TThemeController::PortalSettingChanged(const QString& nameSpace, const QString& key,
-                                            const QDBusVariant& value) {
-    if (nameSpace != AppearanceNamespace || key != ColorSchemeKey)
+void TThemeController::PortalSettingChanged(const QDBusMessage& message) {
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 3 || arguments.at(0).toString() != AppearanceNamespace ||
+        arguments.at(1).toString() != ColorSchemeKey)
         return;
     bool ok = false;
-    const uint scheme = Unwrapped(value.variant()).toUInt(&ok);
+    const uint scheme = Unwrapped(arguments.at(2)).toUInt(&ok);
     if (!ok)
         return;
     ++SchemeChanges;

@@ -11,7 +11,7 @@
 
 #include <functional>
 
-class QDBusVariant;
+class QDBusMessage;
 class QWidget;
 
 enum class TThemeChoice { System, Light, Dark };
@@ -81,8 +81,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
-    void PortalSettingChanged(const QString& nameSpace, const QString& key,
-                              const QDBusVariant& value);
+    // SettingChanged(namespace, key, value) of the portal.
+    void PortalSettingChanged(const QDBusMessage& message);
 
 private:
     TThemeController();
