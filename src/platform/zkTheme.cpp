@@ -100,7 +100,8 @@ QColor Readable(const QColor& wanted, const QColor& background, double minimum) 
     const QColor start = QColor(wanted.toRgb().rgb());
     if (ContrastRatio(start, background) >= minimum)
         return start;
-    const bool darker = ContrastRatio(Qt::black, background) >= ContrastRatio(Qt::white, background);
+    const bool darker =
+        ContrastRatio(Qt::black, background) >= ContrastRatio(Qt::white, background);
     const float hue = std::max(start.hslHueF(), 0.0f);
     const float saturation = start.hslSaturationF();
     // Lightness moves every channel the same way, so the contrast grows steadily along it:
@@ -121,7 +122,8 @@ QColor Readable(const QColor& wanted, const QColor& background, double minimum) 
 }
 
 bool IsDark(const QPalette& palette) {
-    return Luminance(palette.color(QPalette::Window)) < Luminance(palette.color(QPalette::WindowText));
+    return Luminance(palette.color(QPalette::Window)) <
+           Luminance(palette.color(QPalette::WindowText));
 }
 
 QPalette LightPalette() {
@@ -206,7 +208,8 @@ bool TThemeController::DarkInForce() const {
 
 void TThemeController::Apply() {
     static QPalette original;
-    const bool dark = Chosen == TThemeChoice::Dark || (Chosen == TThemeChoice::System && Scheme == 1);
+    const bool dark =
+        Chosen == TThemeChoice::Dark || (Chosen == TThemeChoice::System && Scheme == 1);
     const bool light =
         Chosen == TThemeChoice::Light || (Chosen == TThemeChoice::System && Scheme == 2);
     if (!dark && !light && !Applied)
@@ -214,8 +217,9 @@ void TThemeController::Apply() {
     if (!Applied)
         original = QApplication::palette();
     Applied = true;
-    QApplication::setPalette(dark ? zkTheme::DarkPalette()
-                                  : light ? zkTheme::LightPalette() : original);
+    QApplication::setPalette(dark    ? zkTheme::DarkPalette()
+                             : light ? zkTheme::LightPalette()
+                                     : original);
     emit ThemeApplied();
 }
 
@@ -226,13 +230,12 @@ void TThemeController::WatchDesktop() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    if (!bus.connect(PortalService, PortalPath, SettingsInterface,
-                     QStringLiteral("SettingChanged"), this,
-                     SLOT(PortalSettingChanged(QDBusMessage))))
+    if (!bus.connect(PortalService, PortalPath, SettingsInterface, QStringLiteral("SettingChanged"),
+                     this, SLOT(PortalSettingChanged(QDBusMessage))))
         std::fprintf(stderr, "velquist: cannot follow the desktop's colour scheme: %s\n",
                      qPrintable(bus.lastError().message()));
-    QDBusMessage call = QDBusMessage::createMethodCall(PortalService, PortalPath,
-                                                       SettingsInterface, QStringLiteral("Read"));
+    QDBusMessage call = QDBusMessage::createMethodCall(PortalService, PortalPath, SettingsInterface,
+                                                       QStringLiteral("Read"));
     call << AppearanceNamespace << ColorSchemeKey;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, PortalTimeoutMs), this);
     const uint changesBefore = SchemeChanges;

@@ -37,8 +37,8 @@ bool IsDark(const QPalette& palette);
 QPalette LightPalette();
 QPalette DarkPalette();
 
-// Calls adjust with the application palette and sets the result on the widget, now and each time the
-// application's palette changes. For widgets that colour a role of their own.
+// Calls adjust with the application palette and sets the result on the widget, now and each time
+// the application's palette changes. For widgets that colour a role of their own.
 void FollowPalette(QWidget* widget, std::function<void(QPalette&)> adjust);
 // A widget whose text role shows in a colour of its own (a link's blue), kept readable on
 // the background role of the application palette.

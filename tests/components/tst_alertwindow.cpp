@@ -554,8 +554,8 @@ this is not json
             theme.SetChoice(choice);
             const bool dark = choice == TThemeChoice::Dark;
             // The window text colour (the default), then colours that vanish on one theme.
-            for (const int32_t colour : {int32_t(0xFF000008), 0x000000, 0xFFFFFF, 0x0000FF,
-                                         0x00FFFF, 0x008000}) {
+            for (const int32_t colour :
+                 {int32_t(0xFF000008), 0x000000, 0xFFFFFF, 0x0000FF, 0x00FFFF, 0x008000}) {
                 w.SetFontColor(colour);
                 const QImage shot = view->viewport()->grab().toImage();
                 for (int row = 0; row < 3; ++row) {

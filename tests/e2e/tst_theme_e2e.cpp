@@ -92,8 +92,8 @@ public:
     bool SetScheme(const QString& scheme) {
         QProcess set;
         set.setProcessEnvironment(Env);
-        set.start(QStringLiteral("gsettings"), {"set", "org.gnome.desktop.interface",
-                                                "color-scheme", scheme});
+        set.start(QStringLiteral("gsettings"),
+                  {"set", "org.gnome.desktop.interface", "color-scheme", scheme});
         return set.waitForFinished(5000) && set.exitCode() == 0;
     }
 
@@ -121,7 +121,8 @@ private:
         info.waitForFinished(5000);
         const QString text = QString::fromUtf8(info.readAllStandardOutput());
         auto number = [&text](const char* label) {
-            const QRegularExpression re(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"));
+            const QRegularExpression re(QString::fromLatin1(label) +
+                                        QStringLiteral(":\\s+(-?\\d+)"));
             return re.match(text).captured(1).toInt();
         };
         return QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"),
@@ -131,9 +132,9 @@ private:
         QTemporaryDir dir;
         const QString file = dir.path() + QStringLiteral("/screen.png");
         QProcess grab;
-        grab.start(QStringLiteral("import"), {QStringLiteral("-display"), Desktop->Display,
-                                              QStringLiteral("-window"), QStringLiteral("root"),
-                                              file});
+        grab.start(QStringLiteral("import"),
+                   {QStringLiteral("-display"), Desktop->Display, QStringLiteral("-window"),
+                    QStringLiteral("root"), file});
         grab.waitForFinished(20000);
         return QImage(file);
     }
@@ -193,7 +194,8 @@ private:
         for (int bar = 0; bar < 2; ++bar) {
             const QRect r(main.left() + 2, main.bottom() - 37 + 19 * bar, main.width() - 4, 17);
             const TRegionContrast c = MeasureContrast(shot, r);
-            const QString what = QStringLiteral("%1: account bar %2 %3").arg(when).arg(bar).arg(Describe(c));
+            const QString what =
+                QStringLiteral("%1: account bar %2 %3").arg(when).arg(bar).arg(Describe(c));
             QVERIFY2(DarkBackground(c) == dark, qPrintable(what));
             QVERIFY2(Greenish(c.Text), qPrintable(what));
             QVERIFY2(c.Ratio >= zkTheme::MinimumTextContrast, qPrintable(what));
@@ -205,16 +207,17 @@ private:
         for (int y = alerts.top() + 22; y < alerts.top() + 140; y += 6) {
             const QRect strip(alerts.left() + 2, y, 140, 6);
             const TRegionContrast c = MeasureContrast(shot, strip, Reddish);
-            const QString what = QStringLiteral("%1: alert rows at %2 %3").arg(when).arg(y).arg(Describe(c));
+            const QString what =
+                QStringLiteral("%1: alert rows at %2 %3").arg(when).arg(y).arg(Describe(c));
             QVERIFY2(DarkBackground(c) == dark, qPrintable(what));
             if (!c.Text.isValid())
                 continue;
             ++redStrips;
             QVERIFY2(c.Ratio >= zkTheme::MinimumTextContrast, qPrintable(what));
         }
-        QVERIFY2(redStrips >= 5, qPrintable(QStringLiteral("%1: %2 strips of red alert text")
-                                                .arg(when)
-                                                .arg(redStrips)));
+        QVERIFY2(
+            redStrips >= 5,
+            qPrintable(QStringLiteral("%1: %2 strips of red alert text").arg(when).arg(redStrips)));
         // The About dialog's link: its blue pixels against the panel around them.
         const QRect about = ClientRect(AboutCaption);
         QRect link;
@@ -239,7 +242,8 @@ private:
         const auto install = MakeInstallation(theme);
         TClientRun client(install->Inst.clientPath(), {}, QString(), ClientEnvironment());
         QVERIFY(client.waitStarted());
-        QVERIFY2(WaitShown({MainCaption, AlertCaption, AboutCaption}, client), client.stdErr().constData());
+        QVERIFY2(WaitShown({MainCaption, AlertCaption, AboutCaption}, client),
+                 client.stdErr().constData());
         QThread::msleep(1500); // alerts fill the rows
         const bool dark = theme == TThemeChoice::Dark;
         CheckScreen(Screenshot(), dark, dark ? QStringLiteral("dark") : QStringLiteral("light"));
@@ -277,7 +281,8 @@ private slots:
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
         TClientRun client(install->Inst.clientPath(), {}, QString(), env);
         QVERIFY(client.waitStarted());
-        QVERIFY2(WaitShown({MainCaption, AlertCaption, AboutCaption}, client), client.stdErr().constData());
+        QVERIFY2(WaitShown({MainCaption, AlertCaption, AboutCaption}, client),
+                 client.stdErr().constData());
         QThread::msleep(1500);
         CheckScreen(Screenshot(), true, QStringLiteral("desktop prefers dark"));
 

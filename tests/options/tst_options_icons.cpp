@@ -38,12 +38,14 @@ double FineDetail(const QImage& picture) {
                 const double block =
                     (grey(x, y) + grey(x + 1, y) + grey(x, y + 1) + grey(x + 1, y + 1)) / 4;
                 for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)})
-                    lost += (grey(x + d.x(), y + d.y()) - block) * (grey(x + d.x(), y + d.y()) - block);
+                    lost +=
+                        (grey(x + d.x(), y + d.y()) - block) * (grey(x + d.x(), y + d.y()) - block);
             }
         least = std::min(least, lost);
     }
-    const QImage smooth = image.scaled(w / 2, h / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                              .scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage smooth =
+        image.scaled(w / 2, h / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     double lost = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {

@@ -62,8 +62,8 @@ private slots:
             backgrounds << list.Base << list.AlternateBase << list.Highlight;
         }
         const QList<QColor> colours = {
-            QColor(0, 128, 0), QColor(255, 0, 0),   QColor(255, 255, 0),   QColor(0, 0, 255),
-            Qt::black,         Qt::white,           QColor(0x80, 0x40, 0x20), QColor(255, 128, 0),
+            QColor(0, 128, 0),   QColor(255, 0, 0),  QColor(255, 255, 0),      QColor(0, 0, 255),
+            Qt::black,           Qt::white,          QColor(0x80, 0x40, 0x20), QColor(255, 128, 0),
             QColor(0, 255, 255), QColor(128, 0, 128)};
         for (const QColor& background : backgrounds) {
             for (const QColor& wanted : colours) {
