@@ -11,8 +11,10 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           # desktop notifications and the tray: a private session bus, a tray host to embed
           # the icon, and a real notification server to look at them with
           dbus trayer dunst
-          # the README's one-off look at an installed client takes a screenshot
-          imagemagick
+          # the README's one-off look at an installed client takes a screenshot (imagemagick, below)
+          # themes: the desktop's appearance portal with its GTK back end (and gsettings,
+          # gdbus to drive it), screenshots to measure contrast on, GNOME's interface font
+          xdg-desktop-portal xdg-desktop-portal-gtk libglib2.0-bin imagemagick fonts-cantarell
           python3) # python3: the local HTTP server of the update check's whole-process test
 if [ "${1:-}" = --build-only ]; then
   shift

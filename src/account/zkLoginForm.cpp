@@ -7,6 +7,7 @@
 #include "platform/zkErrors.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
+#include "platform/zkTheme.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -38,9 +39,7 @@ QLabel* newLinkLabel(const QString& name, int designLeft, QWidget* parent) {
     QFont font = label->font();
     font.setUnderline(true);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    label->setPalette(palette);
+    zkTheme::KeepReadable(label, QPalette::WindowText, QColor(0, 0, 255), QPalette::Window);
     label->setCursor(Qt::PointingHandCursor);
     label->move(designLeft, TLoginForm::LinkTop);
     label->hide();

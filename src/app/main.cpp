@@ -3,6 +3,7 @@
 #include "alerts/zkSoundPlayer.h"
 #include "alerts/zkSoundSetupForm.h"
 #include "config/zkSettings.h"
+#include "config/zkThemeSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
@@ -121,6 +122,11 @@ int main(int argc, char** argv) {
         return EXIT_FAILURE;
     }
     StartReadingApplicationIcon();
+    // Before the first window, so none is drawn in the wrong colours; following the desktop
+    // asks the portal now, and its answer comes while the windows are made.
+    ReportErrors([] {
+        TThemeController::Instance().SetChoice(ReadThemeChoice(TSettingsStore::Registry()));
+    });
     // Requests that come while the main window is being created wait for it.
     TMainFormRequests requests;
     QObject::connect(&instance, &TInstanceGuard::ActivationRequested, &requests,

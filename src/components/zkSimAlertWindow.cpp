@@ -2,6 +2,9 @@
 
 #include "zkSimService.h"
 
+#include "config/zkWindowRecord.h"
+#include "platform/zkTheme.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
@@ -106,13 +109,11 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
     for (int c = 0; c < 3; ++c)
         header->resizeSection(c, DefaultColumnWidths[c]);
 
-    // A light, calm list: traders look at it all day.
-    QPalette palette = Table->palette();
-    palette.setColor(QPalette::Base, QColor(0xff, 0xff, 0xff));
-    palette.setColor(QPalette::AlternateBase, QColor(0xf4, 0xf6, 0xf9));
-    palette.setColor(QPalette::Highlight, QColor(0xcc, 0xe4, 0xf7));
-    Table->setPalette(palette);
-    Table->setStyleSheet(QStringLiteral("QTableView { gridline-color: #dde2e8; }"));
+    // The list's colours come from the theme, and come again when it changes.
+    Table->setItemDelegate(new TSimReadableCellDelegate(Table));
+    connect(&TThemeController::Instance(), &TThemeController::PaletteChanged, this,
+            &TSimZentrikWindowX::ApplyListColors);
+    ApplyListColors();
 
     SetFont(QApplication::font());
     SetFontColor(0);
@@ -228,21 +229,59 @@ void TSimZentrikWindowX::SetFont(const QFont& font) {
 }
 
 QColor TSimZentrikWindowX::ColorFromInt(int32_t color) {
-    if (color < 0)
-        return QColor(Qt::black);
-    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+    // A system colour (the default: the window text colour) is the theme's.
+    return ColorFromFontColor(color);
 }
 
 void TSimZentrikWindowX::SetFontColor(int32_t color) {
     FontColorValue = color;
-    const QColor c = ColorFromInt(color);
-    AlertModel->SetTextColor(c);
-    if (Table) {
-        QPalette palette = Table->palette();
-        palette.setColor(QPalette::Text, c);
-        palette.setColor(QPalette::HighlightedText, c);
-        Table->setPalette(palette);
+    ApplyListColors();
+}
+
+void TSimZentrikWindowX::ApplyListColors() {
+    if (!Table)
+        return;
+    // The application's palette: the one of the list's class catches up only later.
+    QPalette palette = QGuiApplication::palette();
+    const TSimListColors colors = SimListColors(palette);
+    const QColor text = ColorFromInt(FontColorValue);
+    AlertModel->SetTextColor(text);
+    palette.setColor(QPalette::Base, colors.Base);
+    palette.setColor(QPalette::AlternateBase, colors.AlternateBase);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Highlight, colors.Highlight);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::HighlightedText, text);
     }
+    // No style sheet (not even for the grid's colour): one would keep the palette the list
+    // had when it was set, and the style draws the grid in the theme's colours anyway.
+    Table->setPalette(palette);
+}
+
+TSimListColors SimListColors(const QPalette& palette) {
+    // A calm list, light or dark as the theme is: traders look at it all day.
+    if (zkTheme::IsDark(palette))
+        return {QColor(0x1e, 0x20, 0x24), QColor(0x26, 0x29, 0x2e), QColor(0x23, 0x44, 0x66)};
+    return {QColor(0xff, 0xff, 0xff), QColor(0xf4, 0xf6, 0xf9), QColor(0xcc, 0xe4, 0xf7)};
+}
+
+// --- TSimReadableCellDelegate -------------------------------------------------------------
+
+void TSimReadableCellDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                               const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    // The user's text colour may be one that vanishes on this theme's rows (black on a dark
+    // list): it is drawn as near to it as reads on the row it is on.
+    const QPalette& p = option->palette;
+    const bool selected = option->state & QStyle::State_Selected;
+    const QColor background = selected ? p.color(QPalette::Highlight)
+                              : (option->features & QStyleOptionViewItem::Alternate)
+                                  ? p.color(QPalette::AlternateBase)
+                                  : p.color(QPalette::Base);
+    const QColor wanted = p.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    const QColor shown = zkTheme::Readable(wanted, background);
+    option->palette.setColor(QPalette::Text, shown);
+    option->palette.setColor(QPalette::HighlightedText, shown);
 }
 
 QString TSimZentrikWindowX::SuggestedFileName() const {

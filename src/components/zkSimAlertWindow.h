@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 
@@ -36,6 +37,22 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// The list's colours for a theme: light on a light palette, dark on a dark one.
+struct TSimListColors {
+    QColor Base, AlternateBase, Highlight;
+};
+TSimListColors SimListColors(const QPalette& palette);
+
+// Draws each cell's text in its colour where that reads on the cell's background (at least
+// 4.5:1), and otherwise in the nearest shade of it that does.
+class TSimReadableCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
 
 class TSimZentrikWindowX : public IZentrikWindowX {
@@ -77,10 +94,12 @@ public:
     QMenu* ShowContextMenu(const QPoint& viewportPos);
 
     // Windows colour 0x00BBGGRR as a QColor; values with the high bit set (system colours)
-    // give the default text colour.
+    // are the theme's colour of that part.
     static QColor ColorFromInt(int32_t color);
 
 private:
+    // The list's background, rows and text for the theme in force and the font colour.
+    void ApplyListColors();
     void Deliver(std::vector<std::shared_ptr<TSimAlert>> alerts);
     void UpdateSources();
     void RestartFeed();

@@ -5,12 +5,14 @@
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "config/zkLayoutSettings.h"
+#include "config/zkThemeSettings.h"
 #include "history/zkAlertRecorder.h"
 #include "history/zkHistorySettings.h"
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsHost.h"
+#include "options/zkOptionsIcons.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
@@ -47,17 +49,6 @@
 #include <limits>
 
 namespace {
-
-// The tree shows large icons. Some of the style's icons come only small, and a QIcon is never
-// drawn larger than its biggest picture, so those are scaled up to the same size as the rest.
-QIcon LargeIcon(const QIcon& icon, const QSize& size) {
-    const QSize have = icon.actualSize(size);
-    if (have.width() >= size.width() && have.height() >= size.height())
-        return icon;
-    QIcon large(icon.pixmap(have).scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    large.addPixmap(icon.pixmap(QSize(16, 16)));
-    return large;
-}
 
 TOptionsForm* TheOptionsForm = nullptr;
 
@@ -191,21 +182,20 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
     PagesControl->tabBar()->hide(); // the tree is the only way between pages
     PagesControl->setIconSize(QSize(16, 16));
 
-    QStyle* s = style();
     const struct {
         QString Text;
         QIcon Icon;
         QWidget* Page;
     } pages[] = {
-        {tr("General"), s->standardIcon(QStyle::SP_ComputerIcon), BuildGeneralPage()},
-        {tr("Connection"), s->standardIcon(QStyle::SP_DriveNetIcon), BuildConnectionPage()},
-        {tr("Updates"), s->standardIcon(QStyle::SP_BrowserReload), BuildUpdatesPage()},
-        {tr("Layouts"), s->standardIcon(QStyle::SP_FileDialogDetailedView), BuildLayoutsPage()},
-        {tr("Alert Inbox"), s->standardIcon(QStyle::SP_ArrowDown), BuildInboxPage()},
+        {tr("General"), OptionsIcon(TOptionsIcon::General), BuildGeneralPage()},
+        {tr("Connection"), OptionsIcon(TOptionsIcon::Connection), BuildConnectionPage()},
+        {tr("Updates"), OptionsIcon(TOptionsIcon::Updates), BuildUpdatesPage()},
+        {tr("Layouts"), OptionsIcon(TOptionsIcon::Layouts), BuildLayoutsPage()},
+        {tr("Alert Inbox"), OptionsIcon(TOptionsIcon::Inbox), BuildInboxPage()},
     };
     for (const auto& page : pages) {
         auto* item = new QTreeWidgetItem(PagesTreeView, QStringList(page.Text));
-        item->setIcon(0, LargeIcon(page.Icon, PagesTreeView->iconSize()));
+        item->setIcon(0, page.Icon);
         item->setSizeHint(0, QSize(120, 44));
         PagesControl->addTab(page.Page, page.Icon, page.Text);
     }
@@ -288,8 +278,21 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     layout->addWidget(Heading(tr("Context sensitive Help"), p, "Label2"));
     layout->addWidget(
         Label(tr("Click on an icon to see help for that alert or filter"), p, "Label3"));
-    layout->addWidget(ContextHelpCheckBox);
-    layout->addWidget(ShowGridLinesCheckBox);
+    // The theme sits beside the two check boxes: the page has the dialog's fixed height and
+    // no room for another row. Its items are in the order of TThemeChoice.
+    ThemeComboBox = Named(new QComboBox(p), "ThemeComboBox");
+    ThemeComboBox->addItems({tr("Follow the desktop"), tr("Light"), tr("Dark")});
+    ThemeComboBox->setAccessibleName(tr("Theme"));
+    auto* themeLabel = Label(tr("Theme:"), p, "ThemeLabel");
+    themeLabel->setBuddy(ThemeComboBox);
+    auto* checks = new QGridLayout;
+    checks->setVerticalSpacing(0);
+    checks->addWidget(ContextHelpCheckBox, 0, 0);
+    checks->addWidget(ShowGridLinesCheckBox, 1, 0);
+    checks->addWidget(themeLabel, 0, 1, Qt::AlignBottom);
+    checks->addWidget(ThemeComboBox, 1, 1);
+    checks->setColumnStretch(0, 1);
+    layout->addLayout(checks);
     layout->addSpacing(6);
     layout->addWidget(Heading(tr("Time Zone"), p, "Label7"));
     layout->addWidget(text8);
@@ -640,6 +643,7 @@ void TOptionsForm::LoadGeneralPage() {
     MinutesOffsetEdit->setText(QString::number(magnitude % 60));
     (TimeOffset < 0 ? SubtractOffsetRadioButton : AddOffsetRadioButton)->setChecked(true);
     HistoryDaysSpinBox->setValue(ReadHistoryDays(TSettingsStore::Registry()));
+    ThemeComboBox->setCurrentIndex(int(ReadThemeChoice(TSettingsStore::Registry())));
 }
 
 void TOptionsForm::LoadConnectionPage() {
@@ -851,6 +855,11 @@ void TOptionsForm::SaveGeneralPage() {
     WriteHistoryDays(TSettingsStore::Registry(), days);
     if (TAlertRecorder* recorder = Host ? Host->OptionsAlertRecorder() : nullptr)
         recorder->SetKeepDays(days);
+
+    // 7. The theme, put on every window at once.
+    const auto theme = TThemeChoice(std::clamp(ThemeComboBox->currentIndex(), 0, 2));
+    WriteThemeChoice(TSettingsStore::Registry(), theme);
+    TThemeController::Instance().SetChoice(theme);
 }
 
 void TOptionsForm::SaveConnectionPage() {

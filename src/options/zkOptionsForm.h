@@ -54,6 +54,8 @@ public:
     QLineEdit* HoursOffsetEdit = nullptr;
     // "Keep alert history for N days"
     QSpinBox* HistoryDaysSpinBox = nullptr;
+    // "Theme:" follow the desktop, light or dark (indexes as TThemeChoice)
+    QComboBox* ThemeComboBox = nullptr;
 
     // Alert Inbox page
     QCheckBox* InboxEnabledCheckBox = nullptr;

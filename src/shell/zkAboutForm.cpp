@@ -3,6 +3,7 @@
 #include "config/zkConfig.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
+#include "platform/zkTheme.h"
 #include "platform/zkWindowPlace.h"
 
 #include <QFrame>
@@ -50,9 +51,9 @@ void TAboutForm::CreateControls() {
     Panel1->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
     // The content sits on the base colour, set off from the button row.
     Panel1->setAutoFillBackground(true);
-    QPalette panelPalette = Panel1->palette();
-    panelPalette.setColor(QPalette::Window, panelPalette.color(QPalette::Base));
-    Panel1->setPalette(panelPalette);
+    zkTheme::FollowPalette(Panel1, [](QPalette& palette) {
+        palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+    });
 
     ProgramIcon = newLabel(QStringLiteral("ProgramIcon"), Panel1);
     ProgramIcon->setFixedSize(IconSize, IconSize);
@@ -66,9 +67,10 @@ void TAboutForm::CreateControls() {
 
     ApplicationVersionLabel = newLabel(QStringLiteral("ApplicationVersionLabel"), Panel1);
     ApplicationVersionLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette quiet = ApplicationVersionLabel->palette();
-    quiet.setColor(QPalette::WindowText, quiet.color(QPalette::PlaceholderText));
-    ApplicationVersionLabel->setPalette(quiet);
+    zkTheme::FollowPalette(ApplicationVersionLabel, [](QPalette& palette) {
+        palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    });
 
     CopyrightStringLabel = newLabel(QStringLiteral("CopyrightStringLabel"), Panel1);
     CopyrightStringLabel->setWordWrap(true);
@@ -79,9 +81,8 @@ void TAboutForm::CreateControls() {
     QFont linkFont = AboutURLLabel->font();
     linkFont.setUnderline(true);
     AboutURLLabel->setFont(linkFont);
-    QPalette linkPalette = AboutURLLabel->palette();
-    linkPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    AboutURLLabel->setPalette(linkPalette);
+    // Blue as links are, in a shade that reads on the panel in either theme.
+    zkTheme::KeepReadable(AboutURLLabel, QPalette::WindowText, QColor(0, 0, 255), QPalette::Base);
     AboutURLLabel->installEventFilter(this);
 
     auto* panelLayout = new QGridLayout(Panel1);

@@ -1,5 +1,7 @@
 #include "zkAccountStatusBar.h"
 
+#include "platform/zkTheme.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOption>
@@ -36,7 +38,9 @@ void TAccountStatusBar::paintEvent(QPaintEvent*) {
     p.drawLine(0, 0, width() - 1, 0);
     p.setPen(pal.color(QPalette::Light));
     p.drawLine(0, height() - 1, width() - 1, height() - 1);
-    p.setPen(Color);
+    // Green, yellow and red are the states' colours; on a face where the pure colour would
+    // not read (yellow on light grey, red or green on a dark theme) a shade of it that does.
+    p.setPen(zkTheme::Readable(Color, pal.color(QPalette::Button)));
     p.setFont(font());
     const QRect textRect = rect().adjusted(1, 1, -1, -1);
     p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Text);

@@ -882,6 +882,9 @@ void TZentrikProMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         ReportErrors([this] { FormActivate(); });
+    // A new theme: the bars that show the button text colour take the new one.
+    if (event->type() == QEvent::PaletteChange)
+        ReportErrors([this] { RefreshAccountStatus(); });
 }
 
 void TZentrikProMainForm::showEvent(QShowEvent* event) {

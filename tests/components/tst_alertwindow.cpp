@@ -5,7 +5,9 @@
 #include "components/zkSimService.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkTheme.h"
 #include "zkComponentsTestUtil.h"
+#include "zkContrast.h"
 #include "zkTestSupport.h"
 
 #include <QApplication>
@@ -533,6 +535,49 @@ this is not json
         second->actions().at(1)->trigger();
         QCOMPARE(sim->Model()->rowCount(), 0);
         QCOMPARE(custom.count(), 1);
+    }
+
+    // The list is light or dark with the theme, also while it is shown, and every cell's text
+    // reads on its row (plain, alternate, selected) whatever colour the window's font has.
+    void listFollowsTheThemeReadably() {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+        UseFeed("{\"symbol\": \"AAPL\"}\n{\"symbol\": \"MSFT\"}\n{\"symbol\": \"NVDA\"}\n");
+        TZentrikWindowX w;
+        TSimZentrikWindowX* sim = Sim(w);
+        QTRY_COMPARE(sim->Model()->rowCount(), 3);
+        TSimAlertTable* view = sim->View();
+        view->resize(420, 160);
+        view->show();
+        view->selectRow(1);
+        TThemeController& theme = TThemeController::Instance();
+        for (const TThemeChoice choice : {TThemeChoice::Dark, TThemeChoice::Light}) {
+            theme.SetChoice(choice);
+            const bool dark = choice == TThemeChoice::Dark;
+            // The window text colour (the default), then colours that vanish on one theme.
+            for (const int32_t colour :
+                 {int32_t(0xFF000008), 0x000000, 0xFFFFFF, 0x0000FF, 0x00FFFF, 0x008000}) {
+                w.SetFontColor(colour);
+                const QImage shot = view->viewport()->grab().toImage();
+                for (int row = 0; row < 3; ++row) {
+                    const QRect cells =
+                        view->visualRect(sim->Model()->index(row, TSimAlertModel::TimeColumn))
+                            .united(view->visualRect(
+                                sim->Model()->index(row, TSimAlertModel::SymbolColumn)))
+                            .adjusted(1, 1, -1, -1);
+                    const TRegionContrast c = MeasureContrast(shot, cells);
+                    const QString what = QStringLiteral("%1 theme, colour %2, row %3: %4")
+                                             .arg(dark ? "dark" : "light")
+                                             .arg(colour, 0, 16)
+                                             .arg(row)
+                                             .arg(Describe(c));
+                    QVERIFY2((zkTheme::Luminance(c.Background) < 0.2) == dark, qPrintable(what));
+                    QVERIFY2(c.Ratio >= zkTheme::MinimumTextContrast, qPrintable(what));
+                }
+            }
+        }
+        // The colour stays the one chosen: only its drawing is adjusted.
+        QCOMPARE(w.FontColor(), 0x008000);
+        theme.SetChoice(TThemeChoice::System);
     }
 
     void fontColourGridAndTimeOffsetShowInTheList() {
