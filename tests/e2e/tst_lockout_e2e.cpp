@@ -152,7 +152,10 @@ void TLockoutE2ETest::idleStrangersDoNotShutOutTheOwner() {
     said += holder.readAllStandardOutput();
     qInfo("slowest of 10 posts while 200 connections were held: %lld ms; holder: %s", slowest,
           said.trimmed().split('\n').last().constData());
-    QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
+    // Shut out, a post gets no answer at all; this bound only catches a post that waits for
+    // the strangers' connections to go (milliseconds on a quiet machine, but this runs beside
+    // other suites, also under the sanitizers).
+    QVERIFY2(slowest < 5000, qPrintable(QString::number(slowest)));
     QCOMPARE(holder.state(), QProcess::Running);
 
     run->terminate();
