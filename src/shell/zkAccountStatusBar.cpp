@@ -1,5 +1,7 @@
 #include "zkAccountStatusBar.h"
 
+#include "platform/zkAccessibility.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOption>
@@ -9,12 +11,15 @@ TAccountStatusBar::TAccountStatusBar(QWidget* parent)
     setFixedHeight(BarHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
+    // Screen readers read the panel as the text it shows.
+    zkAccessibility::SetRole(this, QAccessible::StaticText);
 }
 
 void TAccountStatusBar::SetPanelText(const QString& text) {
     if (text == Text)
         return;
     Text = text;
+    zkAccessibility::SetText(this, text.trimmed());
     update();
 }
 
