@@ -11,6 +11,8 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           # desktop notifications and the tray: a private session bus, a tray host to embed
           # the icon, and a real notification server to look at them with
           dbus trayer dunst
+          # screen readers' view of the client: the accessibility registry and Python's AT-SPI
+          at-spi2-core python3-pyatspi
           python3) # python3: the local HTTP server of the update check's whole-process test
 if [ "${1:-}" = --build-only ]; then
   shift
