@@ -137,8 +137,13 @@ void TA11yE2ETest::everyWindowSaysWhatItIsAndTabEntersAnOptionsPage() {
             faults << QStringLiteral("Options, ") + page.Page + QStringLiteral(": ") + fault;
         // The keyboard: from the tree, Tab goes into the page.
         // The keyboard: from the tree, Tab goes into the page, Shift+Tab back.
-        QCOMPARE(probe({QStringLiteral("focused")}).Out.section(QLatin1Char('\t'), 0, 1),
-                 QStringLiteral("tree\tPages"));
+        const QString onTree =
+            probe({QStringLiteral("focused")}).Out.section(QLatin1Char('\t'), 0, 1);
+        if (onTree.section(QLatin1Char('\t'), 0, 0) != QStringLiteral("tree")) {
+            faults
+                << QStringLiteral("Shift+Tab from the page went to %1, not the tree").arg(onTree);
+            break;
+        }
         QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Tab")}).Code, 0);
         const QString focused =
             probe({QStringLiteral("focused")}).Out.section(QLatin1Char('\t'), 1, 1);
