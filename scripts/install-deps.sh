@@ -15,6 +15,8 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           # themes: the desktop's appearance portal with its GTK back end (and gsettings,
           # gdbus to drive it), screenshots to measure contrast on, GNOME's interface font
           xdg-desktop-portal xdg-desktop-portal-gtk libglib2.0-bin imagemagick fonts-cantarell
+          # screen readers' view of the client: the accessibility registry and Python's AT-SPI
+          at-spi2-core python3-pyatspi
           python3) # python3: the local HTTP server of the update check's whole-process test
 if [ "${1:-}" = --build-only ]; then
   shift

@@ -5,6 +5,7 @@
 #include "config/zkSettings.h"
 #include "desk/zkAccountDesk.h"
 #include "platform/zkErrors.h"
+#include "platform/zkLinkLabel.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
 #include "platform/zkTheme.h"
@@ -31,8 +32,8 @@ QString CredentialsKey() {
     return SettingsValuesPath();
 }
 
-QLabel* newLinkLabel(const QString& name, int designLeft, QWidget* parent) {
-    auto* label = new QLabel(parent);
+TLinkLabel* newLinkLabel(const QString& name, int designLeft, QWidget* parent) {
+    auto* label = new TLinkLabel(parent);
     label->setObjectName(name);
     // Captions come from a settings file: shown as written, never as markup.
     label->setTextFormat(Qt::PlainText);
@@ -119,15 +120,25 @@ TLoginForm::TLoginForm(QWidget* owner, IAccountDesk* account) : QDialog(owner), 
     LinkSeparator->setGeometry(8, ClientHeightWithoutLinks, ClientWidth - 16, 2);
     LinkSeparator->hide();
 
-    URLLabel1 = newLinkLabel(QStringLiteral("URLLabel1"), 8, this);
-    URLLabel2 = newLinkLabel(QStringLiteral("URLLabel2"), 84, this);
-    URLLabel3 = newLinkLabel(QStringLiteral("URLLabel3"), 160, this);
+    TLinkLabel* links[] = {newLinkLabel(QStringLiteral("URLLabel1"), 8, this),
+                           newLinkLabel(QStringLiteral("URLLabel2"), 84, this),
+                           newLinkLabel(QStringLiteral("URLLabel3"), 160, this)};
+    URLLabel1 = links[0];
+    URLLabel2 = links[1];
+    URLLabel3 = links[2];
     for (QLabel* label : {URLLabel1, URLLabel2, URLLabel3})
         label->installEventFilter(this);
+    // Enter on a link the Tab key reached opens it, as a click does.
+    connect(links[0], &TLinkLabel::Activated, this, &TLoginForm::URLLabel1Click);
+    connect(links[1], &TLinkLabel::Activated, this, &TLoginForm::URLLabel2Click);
+    connect(links[2], &TLinkLabel::Activated, this, &TLoginForm::URLLabel3Click);
 
     setTabOrder(UserNameEdit, PasswordEdit);
     setTabOrder(PasswordEdit, OKButton);
     setTabOrder(OKButton, CancelButton);
+    setTabOrder(CancelButton, URLLabel1);
+    setTabOrder(URLLabel1, URLLabel2);
+    setTabOrder(URLLabel2, URLLabel3);
     UserNameEdit->setFocus();
 
     connect(OKButton, &QPushButton::clicked, this, &TLoginForm::OKButtonClick);

@@ -76,6 +76,7 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     SetupSoundButton->setAutoDefault(false);
     SoundSetupMemo = new QPlainTextEdit(OnEachAlertGroupBox);
     SoundSetupMemo->setObjectName(QStringLiteral("SoundSetupMemo"));
+    SoundSetupMemo->setAccessibleName(tr("Sound setup"));
     SoundSetupMemo->setReadOnly(true);
     SoundSetupMemo->setEnabled(false);
     SoundSetupMemo->setLineWrapMode(QPlainTextEdit::NoWrap);

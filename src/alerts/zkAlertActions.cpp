@@ -102,18 +102,10 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
     }
 }
 
-void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
-    QLatin1String trigger;
-    switch (form.ZentrikWindowX->AlertSelectionType()) {
-    case 1:
-        trigger = QLatin1String("3");
-        break;
-    case 2:
-        trigger = QLatin1String("2");
-        break;
-    default:
-        return;
-    }
+namespace {
+
+// The selection action of the trigger ("3" click, "2" double-click).
+void SelectionActions(TAlertForm& form, IAlertData& alert, QLatin1String trigger) {
     const TActionTable& table = form.ActionTable;
     const qsizetype row = table.Trigger.indexOf(trigger);
     if (row < 0)
@@ -126,6 +118,27 @@ void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
             connectors->QueueSymbol(pending.Parameter.last(), alert.AlertSymbol());
         MarkPending(form);
     }
+}
+
+} // namespace
+
+void SelectedAlertActions(TAlertForm& form, IAlertData& alert) {
+    switch (form.ZentrikWindowX->AlertSelectionType()) {
+    case 1:
+        SelectionActions(form, alert, QLatin1String("3"));
+        break;
+    case 2:
+        SelectionActions(form, alert, QLatin1String("2"));
+        break;
+    default:
+        break;
+    }
+}
+
+void EnteredAlertActions(TAlertForm& form, IAlertData& alert) {
+    // Parsing gave every selection entry of the window the program's trigger.
+    SelectionActions(form, alert,
+                     SelectionTrigger() == 3 ? QLatin1String("3") : QLatin1String("2"));
 }
 
 void ProcessPendingActions(IAlertDesk& desk) {

@@ -13,6 +13,9 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert);
 // OnAlertSelected: the window's first action for the kind of selection (click or double-click);
 // only a send acts at once.
 void SelectedAlertActions(TAlertForm& form, IAlertData& alert);
+// Enter on the selected alert: what the window's selection action does for the program's
+// click or double-click choice, whichever it is.
+void EnteredAlertActions(TAlertForm& form, IAlertData& alert);
 // "Actions...": edits the window's actions in the Actions dialog; OK replaces and re-parses them.
 void EditWindowActions(TAlertForm& form);
 // The idle step: the next queued sound (unless the Sound Setup dialog is open), then each alert

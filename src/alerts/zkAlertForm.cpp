@@ -1,6 +1,7 @@
 #include "zkAlertForm.h"
 
 #include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertDesk.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkLayoutSettings.h"
@@ -13,8 +14,8 @@
 #include "platform/zkWindowPlace.h"
 #include "platform/zkWindowRing.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -37,6 +38,7 @@ TAlertForm::TAlertForm(QWidget* owner, IAlertDesk* desk) : QWidget(owner, Qt::Wi
     layout->setSpacing(0);
     ZentrikWindowX = new TZentrikWindowX(this);
     layout->addWidget(ZentrikWindowX);
+    Announcer = new TAlertAnnouncer(this);
     connect(ZentrikWindowX, &TZentrikWindowX::OnAlertSelected, this,
             &TAlertForm::ZentrikWindowXAlertSelected);
     connect(ZentrikWindowX, &TZentrikWindowX::OnNewAlert, this,
@@ -123,6 +125,11 @@ void TAlertForm::showEvent(QShowEvent* event) {
 }
 
 bool TAlertForm::eventFilter(QObject* watched, QEvent* event) {
+    if (KeyPreview && event->type() == QEvent::KeyPress && watched == windowHandle()) {
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        if (FormKeyDown(keyEvent->key(), keyEvent->modifiers(), keyEvent->isAutoRepeat()))
+            return true;
+    }
     if (KeyPreview && event->type() == QEvent::KeyRelease && watched == windowHandle()) {
         auto* keyEvent = static_cast<QKeyEvent*>(event);
         int key = keyEvent->key();
@@ -136,6 +143,22 @@ bool TAlertForm::eventFilter(QObject* watched, QEvent* event) {
 void TAlertForm::FormKeyUp(int& key, Qt::KeyboardModifiers shift) {
     if (HandleRingKeys(key, shift))
         key = 0;
+}
+
+bool TAlertForm::FormKeyDown(int key, Qt::KeyboardModifiers shift, bool autoRepeat) {
+    // On the press, not the release: the release of an Enter that closed a dialog over this
+    // window must not send a symbol.
+    if ((key != Qt::Key_Return && key != Qt::Key_Enter) || autoRepeat ||
+        (shift & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    const QWidget* focus = QApplication::focusWidget();
+    if (!focus || !ZentrikWindowX->isAncestorOf(focus))
+        return false;
+    const std::shared_ptr<IAlertData> alert = ZentrikWindowX->SelectedAlert();
+    if (!alert)
+        return false;
+    EnteredAlertActions(*this, *alert);
+    return true;
 }
 
 void TAlertForm::UpdateCaption() {
@@ -290,6 +313,7 @@ void TAlertForm::ZentrikWindowXNewAlert(QObject* /*Sender*/, IAlertData* Alert) 
     if (Desk)
         if (IAlertLog* log = Desk->AlertLog())
             log->RecordAlert(windowTitle(), *Alert);
+    Announcer->AlertArrived(windowTitle(), *Alert);
     NewAlertActions(*this, *Alert);
 }
 

@@ -10,6 +10,7 @@
 
 class IAlertData;
 class IAlertDesk;
+class TAlertAnnouncer;
 class TZentrikWindowX;
 
 // An alert window: a top-level window whose whole client area is one hosted alert component.
@@ -49,6 +50,8 @@ public:
 
     // --- controls ---
     TZentrikWindowX* ZentrikWindowX = nullptr;
+    // Says the window's new alerts to screen readers.
+    TAlertAnnouncer* Announcer = nullptr;
 
     // Replaces Actions and parses it again.
     void SetActions(const QStringList& actions);
@@ -87,6 +90,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Every key release of the window, whichever control has the focus.
     virtual void FormKeyUp(int& key, Qt::KeyboardModifiers shift);
+    // Every key press of the window: Enter on the list's selected alert runs the window's
+    // selection action. True when the key was taken.
+    bool FormKeyDown(int key, Qt::KeyboardModifiers shift, bool autoRepeat);
 
 private:
     void FormCreate();

@@ -45,6 +45,7 @@ public:
     void AddCustomMenuItem(const QString& text, int32_t id) { Impl->AddCustomMenuItem(text, id); }
     void AddExternalAlerts(const QList<TAlertData>& alerts) { Impl->AddExternalAlerts(alerts); }
     bool SelectAlert(const IAlertData& alert) { return Impl->SelectAlert(alert); }
+    std::shared_ptr<IAlertData> SelectedAlert() const { return Impl->SelectedAlert(); }
 
     // The hosted implementation (tests reach their fakes through it).
     IZentrikWindowX* Component() const { return Impl.get(); }

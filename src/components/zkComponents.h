@@ -221,6 +221,9 @@ public:
     // such row) the selected and current one, scrolled into view, without raising
     // OnAlertSelected: the user did not pick it. False when the list no longer holds it.
     virtual bool SelectAlert(const IAlertData& alert) = 0;
+    // The alert of the list's selected row, for the keyboard's Enter; nullptr when no row is
+    // selected (or the component has no list to select in).
+    virtual std::shared_ptr<IAlertData> SelectedAlert() const { return nullptr; }
 
 signals:
     void OnNewAlert(IAlertData* alert);

@@ -86,6 +86,7 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
     : Service(std::move(service)) {
     Table = new TSimAlertTable();
     Table->setObjectName(QStringLiteral("AlertsTableView"));
+    Table->setAccessibleName(tr("Alerts"));
     AlertModel = new TSimAlertModel(Table);
     Table->setModel(AlertModel);
 
@@ -356,6 +357,13 @@ bool TSimZentrikWindowX::SelectAlert(const IAlertData& alert) {
         }
     }
     return false;
+}
+
+std::shared_ptr<IAlertData> TSimZentrikWindowX::SelectedAlert() const {
+    if (!Table)
+        return nullptr;
+    const QModelIndexList rows = Table->selectionModel()->selectedRows();
+    return rows.isEmpty() ? nullptr : AlertModel->AlertAt(rows.constFirst().row());
 }
 
 void TSimZentrikWindowX::Select(const QModelIndex& index, int32_t type) {

@@ -86,6 +86,7 @@ public:
     void AddCustomMenuItem(const QString& text, int32_t id) override;
     void AddExternalAlerts(const QList<TAlertData>& alerts) override;
     bool SelectAlert(const IAlertData& alert) override;
+    std::shared_ptr<IAlertData> SelectedAlert() const override;
 
     // For tests and the look: the list, its model, and the context menu as it pops up at a
     // point of the list's viewport (the menu deletes itself when it closes).

@@ -2,6 +2,8 @@
 
 #include "zkSimClock.h"
 
+#include "platform/zkAccessibility.h"
+
 #include <QPainter>
 
 namespace {
@@ -24,9 +26,23 @@ QColor SessionColor(TSimMarketSession session) {
 TSimStatusStrip::TSimStatusStrip(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("ServiceStatusStrip"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Screen readers read the strip as its text: the session and the clock to the minute, so
+    // its name changes once a minute rather than every second.
+    zkAccessibility::SetRole(this, QAccessible::StaticText);
+    UpdateAccessibleText();
     // Repaint on the second; the clock shows seconds.
-    connect(&Tick, &QTimer::timeout, this, [this] { update(); });
+    connect(&Tick, &QTimer::timeout, this, [this] {
+        update();
+        UpdateAccessibleText();
+    });
     Tick.start(1000);
+}
+
+void TSimStatusStrip::UpdateAccessibleText() {
+    const QDateTime ny = SimNewYorkTime(QDateTime::currentDateTimeUtc());
+    zkAccessibility::SetText(
+        this, tr("Market: %1").arg(SimMarketSessionName(SimMarketSessionAt(ny))) +
+                  QStringLiteral(", ") + ny.toString(QStringLiteral("HH:mm")) + tr(" ET"));
 }
 
 QSize TSimStatusStrip::sizeHint() const {

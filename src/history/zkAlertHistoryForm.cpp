@@ -61,6 +61,8 @@ void TAlertHistoryForm::FormCreate() {
     FromDateEdit = Named(new QDateEdit(today, this), "FromDateEdit");
     ToCheckBox = Named(new QCheckBox(tr("To"), this), "ToCheckBox");
     ToDateEdit = Named(new QDateEdit(today, this), "ToDateEdit");
+    FromDateEdit->setAccessibleName(tr("From date"));
+    ToDateEdit->setAccessibleName(tr("To date"));
     for (QDateEdit* edit : {FromDateEdit, ToDateEdit}) {
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
@@ -73,6 +75,7 @@ void TAlertHistoryForm::FormCreate() {
 
     Model = new THistoryModel(this);
     AlertsView = Named(new QTableView(this), "AlertsView");
+    AlertsView->setAccessibleName(tr("Alert history"));
     AlertsView->setModel(Model);
     AlertsView->setSelectionBehavior(QAbstractItemView::SelectRows);
     AlertsView->setAlternatingRowColors(true);

@@ -1,6 +1,7 @@
 #include "zkOptionsForm.h"
 
 #include "alerts/zkActions.h"
+#include "alerts/zkAlertAnnouncer.h"
 #include "components/zkComponents.h"
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
@@ -13,6 +14,7 @@
 #include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsHost.h"
 #include "options/zkOptionsIcons.h"
+#include "platform/zkAccessibility.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
@@ -101,7 +103,8 @@ template <typename T> T* Named(T* widget, const char* name) {
 }
 
 // An up-down pair of arrows that steps the integer in an edit within a range, as the edit's
-// companion; text that is no integer steps from the lower bound.
+// companion; text that is no integer steps from the lower bound. The arrows are named after the
+// edit's accessible name.
 QWidget* UpDown(QLineEdit* edit, int minimum, int maximum, const char* name) {
     auto* box = Named(new QWidget(edit->parentWidget()), name);
     auto* layout = new QVBoxLayout(box);
@@ -113,6 +116,9 @@ QWidget* UpDown(QLineEdit* edit, int minimum, int maximum, const char* name) {
         arrow->setFixedSize(16, 11);
         arrow->setAutoRepeat(true);
         arrow->setFocusPolicy(Qt::NoFocus);
+        arrow->setAccessibleName(
+            (step > 0 ? TOptionsForm::tr("Increase %1") : TOptionsForm::tr("Decrease %1"))
+                .arg(edit->accessibleName().toLower()));
         layout->addWidget(arrow);
         QObject::connect(arrow, &QToolButton::clicked, edit, [edit, minimum, maximum, step] {
             int32_t value = minimum;
@@ -167,6 +173,7 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
     setFixedSize(575, 428);
 
     PagesTreeView = Named(new QTreeWidget(this), "PagesTreeView");
+    PagesTreeView->setAccessibleName(tr("Pages"));
     PagesTreeView->setHeaderHidden(true);
     PagesTreeView->setRootIsDecorated(false);
     PagesTreeView->setItemsExpandable(false);
@@ -180,6 +187,9 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
 
     PagesControl = Named(new QTabWidget(this), "PagesControl");
     PagesControl->tabBar()->hide(); // the tree is the only way between pages
+    // Nor may Tab stop at the hidden tabs: Tab from the tree goes into the page.
+    PagesControl->setFocusPolicy(Qt::NoFocus);
+    PagesControl->tabBar()->setFocusPolicy(Qt::NoFocus);
     PagesControl->setIconSize(QSize(16, 16));
 
     const struct {
@@ -237,6 +247,8 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     ContextHelpCheckBox = Named(new QCheckBox(tr("Enable Help"), p), "ContextHelpCheckBox");
     ShowGridLinesCheckBox =
         Named(new QCheckBox(tr("Show grid lines in alert window"), p), "ShowGridLinesCheckBox");
+    AnnounceAlertsCheckBox = Named(new QCheckBox(tr("Announce new alerts to screen readers"), p),
+                                   "AnnounceAlertsCheckBox");
 
     TimeZoneGroupBox = Named(new QGroupBox(p), "TimeZoneGroupBox");
     QWidget* g = TimeZoneGroupBox;
@@ -248,10 +260,15 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     MinutesOffsetEdit = Named(new QLineEdit(QStringLiteral("0"), g), "MinutesOffsetEdit");
     for (QLineEdit* edit : {HoursOffsetEdit, MinutesOffsetEdit})
         edit->setFixedWidth(40);
+    HoursOffsetEdit->setAccessibleName(tr("Hours"));
+    MinutesOffsetEdit->setAccessibleName(tr("Minutes"));
+    TimeZoneGroupBox->setAccessibleName(tr("Time offset"));
     auto* direction = new QVBoxLayout;
+    direction->setSpacing(2);
     direction->addWidget(AddOffsetRadioButton);
     direction->addWidget(SubtractOffsetRadioButton);
     auto* offset = new QHBoxLayout(g);
+    offset->setContentsMargins(9, 4, 9, 4);
     offset->addLayout(direction);
     offset->addSpacing(12);
     offset->addWidget(HoursOffsetEdit);
@@ -269,6 +286,8 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     text8->setWordWrap(true);
 
     auto* layout = new QVBoxLayout(p);
+    // Close rows: the fixed page holds more settings than it was first drawn for.
+    layout->setSpacing(4);
     layout->addWidget(Heading(tr("Integration support"), p, "Label11"));
     layout->addWidget(
         Label(tr("Send an alert to a list of linked windows when I ...."), p, "Label1"));
@@ -289,6 +308,7 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     checks->setVerticalSpacing(0);
     checks->addWidget(ContextHelpCheckBox, 0, 0);
     checks->addWidget(ShowGridLinesCheckBox, 1, 0);
+    checks->addWidget(AnnounceAlertsCheckBox, 2, 0);
     checks->addWidget(themeLabel, 0, 1, Qt::AlignBottom);
     checks->addWidget(ThemeComboBox, 1, 1);
     checks->setColumnStretch(0, 1);
@@ -338,6 +358,12 @@ QWidget* TOptionsForm::BuildConnectionPage() {
     PasswordEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // '*'
     SOCKSVersionEdit->setFixedWidth(60);
     PortEdit->setFixedWidth(60);
+    SOCKSVersionLabel->setBuddy(SOCKSVersionEdit);
+    HostLabel->setBuddy(HostEdit);
+    PortLabel->setBuddy(PortEdit);
+    UsernameLabel->setBuddy(UsernameEdit);
+    PasswordLabel->setBuddy(PasswordEdit);
+    zkAccessibility::SetLabel(ProxyTypeComboBox, tr("Proxy type"));
 
     auto* grid = new QGridLayout;
     // The rows below stay in place while the version is hidden.
@@ -400,6 +426,11 @@ QWidget* TOptionsForm::BuildUpdatesPage() {
     MonthlyTimePicker = TimePicker(p, "MonthlyTimePicker");
     MonthlyLocalTimeLabel = Label(tr("local time"), p, "MonthlyLocalTimeLabel");
     CheckNowButton = Named(new QPushButton(tr("Check Now"), p), "CheckNowButton");
+    DailyTimePicker->setAccessibleName(tr("Daily update time"));
+    WeeklyTimePicker->setAccessibleName(tr("Weekly update time"));
+    MonthlyTimePicker->setAccessibleName(tr("Monthly update time"));
+    zkAccessibility::SetLabel(WeekdayComboBox, tr("Day of the week"));
+    zkAccessibility::SetLabel(DayComboBox, tr("Day of the month"));
     connect(CheckNowButton, &QPushButton::clicked, this,
             [this] { ReportErrors([this] { CheckNowButtonClick(); }); });
 
@@ -469,15 +500,20 @@ QWidget* TOptionsForm::BuildInboxPage() {
     auto* grid = new QGridLayout;
     grid->setContentsMargins(20, 0, 0, 0);
     auto* portRow = new QHBoxLayout;
-    portRow->addWidget(Label(tr("Port"), p, "InboxPortLabel"));
+    auto* portLabel = Label(tr("Port"), p, "InboxPortLabel");
+    portLabel->setBuddy(InboxPortSpinBox);
+    portRow->addWidget(portLabel);
     portRow->addWidget(InboxPortSpinBox);
     portRow->addStretch(1);
     grid->addLayout(portRow, 0, 0, 1, 2);
-    grid->addWidget(Label(tr("Address to paste into a webhook:"), p, "InboxAddressLabel"), 1, 0, 1,
-                    2);
+    auto* addressLabel = Label(tr("Address to paste into a webhook:"), p, "InboxAddressLabel");
+    addressLabel->setBuddy(InboxAddressEdit);
+    grid->addWidget(addressLabel, 1, 0, 1, 2);
     grid->addWidget(InboxAddressEdit, 2, 0);
     grid->addWidget(InboxCopyButton, 2, 1);
-    grid->addWidget(Label(tr("Token:"), p, "InboxTokenLabel"), 3, 0, 1, 2);
+    auto* tokenLabel = Label(tr("Token:"), p, "InboxTokenLabel");
+    tokenLabel->setBuddy(InboxTokenEdit);
+    grid->addWidget(tokenLabel, 3, 0, 1, 2);
     grid->addWidget(InboxTokenEdit, 4, 0);
     grid->addWidget(InboxNewTokenButton, 4, 1);
     grid->setColumnStretch(0, 1);
@@ -514,7 +550,9 @@ QWidget* TOptionsForm::BuildLayoutsPage() {
     SameAsBelowButton =
         Named(new QPushButton(tr("Same As Below"), SaveGroupBox), "SameAsBelowButton");
     auto* saveName = new QHBoxLayout;
-    saveName->addWidget(Label(tr("File Name:"), SaveGroupBox));
+    auto* saveNameLabel = Label(tr("File Name:"), SaveGroupBox);
+    saveNameLabel->setBuddy(SaveNameEdit);
+    saveName->addWidget(saveNameLabel);
     saveName->addWidget(SaveNameEdit, 1);
     saveName->addWidget(SaveBrowseButton);
     auto* saveLayout = new QVBoxLayout(SaveGroupBox);
@@ -530,7 +568,9 @@ QWidget* TOptionsForm::BuildLayoutsPage() {
     SameAsAboveButton =
         Named(new QPushButton(tr("Same As Above"), LoadGroupBox), "SameAsAboveButton");
     auto* loadName = new QHBoxLayout;
-    loadName->addWidget(Label(tr("File Name:"), LoadGroupBox));
+    auto* loadNameLabel = Label(tr("File Name:"), LoadGroupBox);
+    loadNameLabel->setBuddy(LoadNameEdit);
+    loadName->addWidget(loadNameLabel);
     loadName->addWidget(LoadNameEdit, 1);
     loadName->addWidget(LoadBrowseButton);
     auto* loadLayout = new QVBoxLayout(LoadGroupBox);
@@ -644,6 +684,7 @@ void TOptionsForm::LoadGeneralPage() {
     (TimeOffset < 0 ? SubtractOffsetRadioButton : AddOffsetRadioButton)->setChecked(true);
     HistoryDaysSpinBox->setValue(ReadHistoryDays(TSettingsStore::Registry()));
     ThemeComboBox->setCurrentIndex(int(ReadThemeChoice(TSettingsStore::Registry())));
+    AnnounceAlertsCheckBox->setChecked(ReadAnnounceAlerts(TSettingsStore::Registry()));
 }
 
 void TOptionsForm::LoadConnectionPage() {
@@ -860,6 +901,9 @@ void TOptionsForm::SaveGeneralPage() {
     const auto theme = TThemeChoice(std::clamp(ThemeComboBox->currentIndex(), 0, 2));
     WriteThemeChoice(TSettingsStore::Registry(), theme);
     TThemeController::Instance().SetChoice(theme);
+    // 8. Screen readers hear new alerts, or not, from now on.
+    WriteAnnounceAlerts(TSettingsStore::Registry(), AnnounceAlertsCheckBox->isChecked());
+    SetAlertAnnouncementsEnabled(AnnounceAlertsCheckBox->isChecked());
 }
 
 void TOptionsForm::SaveConnectionPage() {

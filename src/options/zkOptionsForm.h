@@ -48,6 +48,7 @@ public:
     QRadioButton* DoubleClickRadioButton = nullptr;
     QCheckBox* ContextHelpCheckBox = nullptr;
     QCheckBox* ShowGridLinesCheckBox = nullptr;
+    QCheckBox* AnnounceAlertsCheckBox = nullptr;
     QGroupBox* TimeZoneGroupBox = nullptr;
     QRadioButton* AddOffsetRadioButton = nullptr;
     QRadioButton* SubtractOffsetRadioButton = nullptr;

@@ -1,5 +1,6 @@
 #include "zkApplication.h"
 
+#include "zkAccessibility.h"
 #include "zkWindowOrder.h"
 
 #include <cstdio>
@@ -54,6 +55,7 @@ void SetApplicationTitle(const QString& title) {
 TZkApplication::TZkApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // From the start, so the window ring knows the order of every window.
     zkWindowOrder::Install();
+    zkAccessibility::Install();
 }
 
 bool TZkApplication::notify(QObject* receiver, QEvent* event) {

@@ -1,6 +1,7 @@
 #include "zkAboutForm.h"
 
 #include "config/zkConfig.h"
+#include "platform/zkLinkLabel.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
 #include "platform/zkTheme.h"
@@ -77,7 +78,10 @@ void TAboutForm::CreateControls() {
     CopyrightStringLabel->setMinimumSize(217, 31);
     CopyrightStringLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    AboutURLLabel = newLabel(QStringLiteral("AboutURLLabel"), Panel1);
+    auto* link = new TLinkLabel(Panel1);
+    link->setObjectName(QStringLiteral("AboutURLLabel"));
+    connect(link, &TLinkLabel::Activated, this, &TAboutForm::AboutURLLabelClick);
+    AboutURLLabel = link;
     QFont linkFont = AboutURLLabel->font();
     linkFont.setUnderline(true);
     AboutURLLabel->setFont(linkFont);
@@ -126,6 +130,7 @@ void TAboutForm::FormCreate(const TConfigInfo& config) {
     AboutURLLabel->setText(LinkCaption);
     // A caption without an address leads nowhere, so it should not look clickable.
     AboutURLLabel->setCursor(LinkTarget.isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+    AboutURLLabel->setFocusPolicy(LinkTarget.isEmpty() ? Qt::NoFocus : Qt::StrongFocus);
     AboutURLLabel->setToolTip(zkOutsideText::ToolTip(LinkTarget));
 
     QIcon icon = QGuiApplication::windowIcon();

@@ -1,5 +1,6 @@
 #include "zkAccountStatusBar.h"
 
+#include "platform/zkAccessibility.h"
 #include "platform/zkTheme.h"
 
 #include <QMouseEvent>
@@ -11,12 +12,15 @@ TAccountStatusBar::TAccountStatusBar(QWidget* parent)
     setFixedHeight(BarHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
+    // Screen readers read the panel as the text it shows.
+    zkAccessibility::SetRole(this, QAccessible::StaticText);
 }
 
 void TAccountStatusBar::SetPanelText(const QString& text) {
     if (text == Text)
         return;
     Text = text;
+    zkAccessibility::SetText(this, text.trimmed());
     update();
 }
 

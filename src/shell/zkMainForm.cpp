@@ -4,6 +4,7 @@
 #include "alerts/zkActions.h"
 #include "alerts/zkActionsForm.h"
 #include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertForm.h"
 #include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
@@ -327,6 +328,7 @@ void TZentrikProMainForm::FormCreate() {
     ReadLayoutSettings(LayoutSettings, defaults);
     SetSoundsMuted(
         ReadBoolValue(TSettingsStore::Registry(), MuteSoundsKey(), MuteSoundsValue, false));
+    SetAlertAnnouncementsEnabled(ReadAnnounceAlerts(TSettingsStore::Registry()));
 
     // Before the first window opens, so its first alert is kept.
     StartAlertRecorder();

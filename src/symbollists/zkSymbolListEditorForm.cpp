@@ -176,6 +176,7 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
 
     SymbolsMemo = new QPlainTextEdit(this);
     SymbolsMemo->setObjectName(QStringLiteral("SymbolsMemo"));
+    SymbolsMemo->setAccessibleName(tr("Symbols, one a line"));
     SymbolsMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     SymbolsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     SymbolsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

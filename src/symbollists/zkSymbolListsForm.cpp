@@ -77,6 +77,7 @@ void TSymbolListsForm::FormCreate() {
 
     SymbolListsListBox = new QListWidget(this);
     SymbolListsListBox->setObjectName(QStringLiteral("SymbolListsListBox"));
+    SymbolListsListBox->setAccessibleName(tr("Symbol lists"));
     SymbolListsListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
     SymbolListsListBox->setGeometry(ListBoxRect);
 
