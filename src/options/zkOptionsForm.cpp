@@ -308,7 +308,7 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     checks->setVerticalSpacing(0);
     checks->addWidget(ContextHelpCheckBox, 0, 0);
     checks->addWidget(ShowGridLinesCheckBox, 1, 0);
-    checks->addWidget(AnnounceAlertsCheckBox, 2, 0);
+    checks->addWidget(AnnounceAlertsCheckBox, 2, 0, 1, 2);
     checks->addWidget(themeLabel, 0, 1, Qt::AlignBottom);
     checks->addWidget(ThemeComboBox, 1, 1);
     checks->setColumnStretch(0, 1);
