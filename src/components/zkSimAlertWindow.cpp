@@ -470,8 +470,7 @@ void TSimZentrikWindowX::Deliver(std::vector<std::shared_ptr<TSimAlert>> alerts)
     // Keep the rows the user scrolled to where they are while new ones arrive above.
     QScrollBar* bar = Table->verticalScrollBar();
     const int before = bar->value();
-    const int shown = std::min<int>(int(alerts.size()), AlertModel->MaxRows());
-    AlertModel->AddAlerts(alerts);
+    const int shown = AlertModel->AddAlerts(alerts);
     if (before > 0)
         bar->setValue(before + shown * Table->verticalHeader()->defaultSectionSize());
     UpdatePlaceholder();
