@@ -59,6 +59,7 @@ struct TQueued {
 struct TQueue {
     std::vector<TQueued> Items;
     std::vector<char16_t> Text;
+    qint64 Bytes = 0; // of every item pushed, dropped ones included (their texts stay)
 
     void Reserve() {
         Items.reserve(4096);
@@ -67,8 +68,10 @@ struct TQueue {
     void Clear() {
         Items.clear();
         Text.clear();
+        Bytes = 0;
     }
-    void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
+    // The bytes it added.
+    qint64 Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
         TQueued item{timeMs, price, Text.size(), {}};
         int i = 0;
         for (const QStringView text : texts) {
@@ -76,6 +79,9 @@ struct TQueue {
             Text.insert(Text.end(), text.utf16(), text.utf16() + text.size());
         }
         Items.push_back(item);
+        const qint64 bytes = qint64(sizeof(TQueued) + (Text.size() - item.Text) * sizeof(char16_t));
+        Bytes += bytes;
+        return bytes;
     }
     // Drops the oldest `count` items (their texts stay in the buffer until it is taken).
     void DropOldest(size_t count) { Items.erase(Items.begin(), Items.begin() + qsizetype(count)); }
@@ -89,8 +95,11 @@ public:
         const auto found = Names.find(key);
         if (found != Names.end())
             return found->second;
-        if (Names.size() > 100000)
-            Names.clear(); // a flood of names never seen again; start over
+        if (Names.size() > 100000) {
+            // A flood of names never seen again; start over, their texts too.
+            Names.clear();
+            Owned.clear();
+        }
         QString name = QString::fromUtf16(text, n);
         // The key views the map's own copy of the string, which never changes.
         auto stored = std::make_unique<QString>(name);
@@ -137,6 +146,8 @@ struct TAlertRecorder::TWriter {
     bool PruneWanted = false;
     bool Stopping = false;
     bool ToldOverflow = false;
+    // What is queued or being written, for IsBehind.
+    std::atomic<qint64> BacklogBytes{0};
     // Batches announced, for the writer to destroy.
     std::vector<std::vector<THistoryAlert>> Announced;
 
@@ -165,7 +176,7 @@ struct TAlertRecorder::TWriter {
                 std::fflush(stderr);
             }
         }
-        Queue.Push(timeMs, price, texts);
+        BacklogBytes.fetch_add(Queue.Push(timeMs, price, texts), std::memory_order_relaxed);
         // Waking the writer for every alert would cost a system call each; a long queue is
         // worth it.
         if (Queue.Items.size() == BatchSoon)
@@ -289,6 +300,7 @@ struct TAlertRecorder::TWriter {
                 stopping = Stopping;
                 prune = std::exchange(PruneWanted, false);
             }
+            const qint64 takenBytes = taken.Bytes;
             batch.reserve(taken.Items.size());
             for (const TQueued& item : taken.Items) {
                 const char16_t* text = taken.Text.data() + item.Text;
@@ -315,6 +327,7 @@ struct TAlertRecorder::TWriter {
                 batch.clear(); // queued before the period went to 0
             Write(batch);
             batch.clear();
+            BacklogBytes.fetch_sub(takenBytes, std::memory_order_relaxed);
             {
                 std::lock_guard<std::mutex> lock(Lock);
                 RoundsDone = round;
@@ -350,6 +363,10 @@ void TAlertRecorder::RecordAlert(const QString& window, const IAlertData& alert)
     Writer->Push(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
                  alert.Price(),
                  {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source())});
+}
+
+bool TAlertRecorder::IsBehind() const {
+    return Writer->BacklogBytes.load(std::memory_order_relaxed) > BehindBytes;
 }
 
 void TAlertRecorder::Record(THistoryAlert alert) {
