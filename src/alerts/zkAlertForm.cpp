@@ -139,7 +139,10 @@ void TAlertForm::FormKeyUp(int& key, Qt::KeyboardModifiers shift) {
 }
 
 void TAlertForm::UpdateCaption() {
-    const QString name = ZentrikWindowX->WindowName().trimmed();
+    QString name = ZentrikWindowX->WindowName().trimmed();
+    // The inbox's catch-all window ("WN=*"), which takes the strategies that have no window.
+    if (name == QLatin1String("*") && IsInboxDataConfig(ZentrikWindowX->DataConfig()))
+        name = tr("Inbox");
     setWindowTitle(name.isEmpty() ? ApplicationTitle() : name);
 }
 

@@ -345,12 +345,15 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
     }
     const qsizetype count = parsed.Alerts.size();
     QPointer<TConnection> alive(c);
-    const IInboxSink::TOffer offer = Sink->OfferAlerts(std::move(parsed.Alerts));
+    const IInboxSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
     if (!alive || c->Removed)
         return;
-    switch (offer) {
+    switch (answer.Offer) {
     case IInboxSink::TOffer::Accepted:
-        Respond(c, 202, QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) + '}',
+        Respond(c, 202,
+                QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) +
+                    QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) +
+                    '}',
                 false);
         break;
     case IInboxSink::TOffer::Busy:

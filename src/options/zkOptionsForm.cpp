@@ -942,7 +942,8 @@ void TOptionsForm::UpdateInboxControls() {
 }
 
 void TOptionsForm::SaveInboxPage() {
-    TInboxSettings settings;
+    // What the page does not show is kept as stored.
+    TInboxSettings settings = ReadInboxSettings(TSettingsStore::Registry());
     settings.Enabled = InboxEnabledCheckBox->isChecked();
     settings.Port = quint16(InboxPortSpinBox->value());
     settings.Token = InboxTokenEdit->text();
