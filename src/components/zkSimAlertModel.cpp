@@ -134,6 +134,15 @@ QIcon DirectionIcon(int direction) {
 }
 } // namespace
 
+QString TSimAlertModel::ShownDescription(const QString& description, int chars) {
+    if (description.size() <= chars)
+        return description;
+    qsizetype cut = std::max(1, chars - 1);
+    if (description.at(cut - 1).isHighSurrogate())
+        --cut;
+    return description.left(cut) + QChar(0x2026);
+}
+
 QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() < 0 || size_t(index.row()) >= Rows.size())
         return QVariant();
@@ -148,7 +157,7 @@ QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
         case PriceColumn:
             return alert.Price() > 0 ? QString::number(alert.Price(), 'f', 2) : QString();
         case DescriptionColumn:
-            return alert.Description();
+            return ShownDescription(alert.Text, ShownChars);
         }
         break;
     case Qt::ForegroundRole:

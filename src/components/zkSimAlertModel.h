@@ -84,6 +84,13 @@ public:
     int TimeOffset() const { return OffsetMinutes; }
     // The time column's text of an alert.
     QString TimeText(const TSimAlert& alert) const;
+    // The description column shows at most this many characters of a description, as many as
+    // its width could show: laying out the rest of long descriptions at every repaint, only to
+    // elide it, would stall the windows. The whole text stays in the alert (and its tooltip).
+    void SetShownChars(int chars) { ShownChars = std::max(2, chars); }
+    static constexpr int DefaultShownChars = 512;
+    // The description cut to `chars` characters, the last one "…", never within a character.
+    static QString ShownDescription(const QString& description, int chars);
 
 private:
     void TrimTo(int rows);
@@ -98,4 +105,5 @@ private:
     QColor TextColor = Qt::black;
     QFont BoldFont;
     int OffsetMinutes = 0;
+    int ShownChars = DefaultShownChars;
 };

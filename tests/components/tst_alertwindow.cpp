@@ -579,6 +579,30 @@ this is not json
         QCOMPARE(model.AlertAt(4999)->AlertSymbol(), QString::number(next - 5000));
     }
 
+    // A description longer than its column could show is shown cut, never within a
+    // character, and less so as the column widens; the alert and its tooltip keep it whole.
+    void longDescriptionsAreShownCut() {
+        const int max = 100;
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // a surrogate pair
+        const QString whole = QString(max - 2, QLatin1Char('a')) + smile + QString(10, 'b');
+        QCOMPARE(TSimAlertModel::ShownDescription(whole, max), QString(max - 2, 'a') + QChar(0x2026));
+        QCOMPARE(TSimAlertModel::ShownDescription(whole.left(max), max), whole.left(max));
+
+        TSimZentrikWindowX window(Service);
+        window.Widget()->resize(400, 300);
+        window.Widget()->show();
+        window.AddExternalAlerts({TAlertData("A", 0, QDateTime(), 1, QString(4000, 'w'))});
+        auto shown = [&window](int role) {
+            return window.Model()->index(0, TSimAlertModel::DescriptionColumn).data(role).toString();
+        };
+        const qsizetype narrow = shown(Qt::DisplayRole).size();
+        QVERIFY2(narrow > 20 && narrow < 400, qPrintable(QString::number(narrow)));
+        window.Widget()->resize(1600, 300);
+        QTRY_VERIFY(shown(Qt::DisplayRole).size() > narrow + 200);
+        QCOMPARE(window.Model()->AlertAt(0)->Description().size(), 4000);
+        QVERIFY(shown(Qt::ToolTipRole).contains(QString(4000, 'w')));
+    }
+
     // Long alerts: all lists together keep at most MaxBytesAll, each its share, the newest
     // rows kept; a list that goes gives its bytes back.
     void historyIsBoundedInBytes() {
