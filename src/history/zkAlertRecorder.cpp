@@ -95,7 +95,7 @@ public:
         const auto found = Names.find(key);
         if (found != Names.end())
             return found->second;
-        if (Names.size() > 100000) {
+        if (Names.size() > 20000) {
             // A flood of names never seen again; start over, their texts too.
             Names.clear();
             Owned.clear();
