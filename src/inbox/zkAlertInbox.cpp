@@ -74,19 +74,24 @@ void TInboxRouter::RecordUnrouted(const TInboxAlert& alert, const QDateTime& tim
     log->RecordAlert(alert.Strategy, data);
 }
 
+bool TInboxRouter::IsBusy() const {
+    if (qsizetype(Pending.size()) >= MaxWaiting || PendingBytes >= MaxWaitingBytes)
+        return true;
+    // Everything taken ends up in the history; while it cannot keep up, taking more would only
+    // pile alerts up in memory.
+    const IAlertLog* log = Desk.AlertLog();
+    return log && log->IsBehind();
+}
+
 IInboxSink::TAnswer TInboxRouter::OfferAlerts(QList<TInboxAlert>&& alerts) {
     if (Closing)
         return TOffer::Closing;
-    if (qsizetype(Pending.size()) + alerts.size() > MaxWaiting)
+    if (IsBusy() || qsizetype(Pending.size()) + alerts.size() > MaxWaiting)
         return TOffer::Busy;
     qint64 bytes = 0;
     for (const TInboxAlert& alert : alerts)
         bytes += AlertBytes(alert);
     if (PendingBytes + bytes > MaxWaitingBytes)
-        return TOffer::Busy;
-    // Everything taken ends up in the history; while it cannot keep up, taking more would only
-    // pile alerts up in memory.
-    if (IAlertLog* log = Desk.AlertLog(); log && log->IsBehind())
         return TOffer::Busy;
     const QDateTime now = Clock();
     // Without new windows, what no open window takes is known now, and the sender is told.
@@ -148,8 +153,15 @@ void TInboxRouter::Flush() {
 void TInboxRouter::Deliver(bool all) {
     FlushPosted = false;
     SpacingTimer.stop();
-    if (Pending.empty())
+    // A window's action may run an event loop (an error report) inside a delivery: the next
+    // one waits until this one is done, keeping the windows' order.
+    if (Pending.empty() || (Delivering && !all))
         return;
+    struct TDelivering {
+        bool& Flag;
+        const bool Before = std::exchange(Flag, true);
+        ~TDelivering() { Flag = Before; }
+    } delivering{Delivering};
     // What this delivery costs, its windows' repaint included (they come before timers in the
     // same turn), is the least time until the next: at most half the time goes to deliveries.
     const qint64 startNs = Monotonic.nsecsElapsed();

@@ -44,8 +44,8 @@ class TInboxRouter : public QObject, public IInboxSink {
 public:
     // More alerts than this waiting for delivery, or more bytes, or a history that is behind:
     // the senders are told the client is busy.
-    static constexpr qsizetype MaxWaiting = 100000;
-    static constexpr qint64 MaxWaitingBytes = qint64(32) << 20;
+    static constexpr qsizetype MaxWaiting = 50000;
+    static constexpr qint64 MaxWaitingBytes = qint64(16) << 20;
     // The longest a delivery waits for the one before it to be paid for.
     static constexpr qint64 MaxSpacingMs = 50;
     // A delivery hands over alerts for at most this long in one turn.
@@ -62,6 +62,8 @@ public:
     // Alerts that no window would take now are kept in the history at once and counted as
     // unrouted; the others wait for the next turn.
     TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) override;
+    // Full: no room for a single alert, or the history is behind.
+    bool IsBusy() const override;
     // Delivers all that waits, now (the client's closing does not wait for the next turn).
     void Flush();
     qsizetype Waiting() const { return qsizetype(Pending.size()); }
@@ -90,6 +92,7 @@ private:
     std::deque<TWaiting> Pending;
     qint64 PendingBytes = 0;
     bool FlushPosted = false;
+    bool Delivering = false;
     QElapsedTimer Monotonic;
     qint64 NextFlushNs = 0; // on Monotonic: no delivery before
     QTimer SpacingTimer;

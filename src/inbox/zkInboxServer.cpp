@@ -337,6 +337,10 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
         RespondError(c, 503, QStringLiteral("the client is closing"), false);
         return;
     }
+    if (Sink->IsBusy()) {
+        RespondBusy(c);
+        return;
+    }
     TInboxParseResult parsed = zkInbox::ParseInboxBody(body, head.ContentType, head.Query);
     if (!parsed.Ok()) {
         const bool tooLarge = parsed.Error.Kind == TInboxError::TKind::TooLarge;
@@ -357,13 +361,17 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
                 false);
         break;
     case IInboxSink::TOffer::Busy:
-        RespondError(c, 429, QStringLiteral("the client is busy; try again shortly"), false,
-                     QByteArrayLiteral("Retry-After: 1\r\n"));
+        RespondBusy(c);
         break;
     case IInboxSink::TOffer::Closing:
         RespondError(c, 503, QStringLiteral("the client is closing"), false);
         break;
     }
+}
+
+void TInboxServer::RespondBusy(TConnection* c) {
+    RespondError(c, 429, QStringLiteral("the client is busy; try again shortly"), false,
+                 QByteArrayLiteral("Retry-After: 1\r\n"));
 }
 
 void TInboxServer::RespondError(TConnection* c, int status, const QString& message, bool close,

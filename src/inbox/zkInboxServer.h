@@ -69,6 +69,7 @@ private:
                  const QByteArray& extraHeaders = QByteArray());
     void RespondError(TConnection* c, int status, const QString& message, bool close,
                       const QByteArray& extraHeaders = QByteArray());
+    void RespondBusy(TConnection* c);
     void OnTimeout(TConnection* c);
     // After the answer is out: no more writing, and what the sender still sends is read and
     // dropped for a moment, so that closing does not reset the connection under the answer.

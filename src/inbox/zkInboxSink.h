@@ -19,4 +19,7 @@ public:
     // Called on the UI thread; Accepted means the alerts are now the client's (none may be lost
     // after). Busy and Closing leave them with the sender, who is told to try again later.
     virtual TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) = 0;
+    // True while it would refuse any offer as Busy: a request is then answered so before its
+    // body is read, which a flood would make the client do for nothing.
+    virtual bool IsBusy() const { return false; }
 };

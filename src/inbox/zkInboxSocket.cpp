@@ -139,6 +139,8 @@ void TInboxSocket::OnReadyRead(TPeer* peer) {
 QByteArray TInboxSocket::Answer(const QByteArray& line) {
     if (ClosingDown || !Sink)
         return QByteArrayLiteral("CLOSING\n");
+    if (Sink->IsBusy())
+        return QByteArrayLiteral("BUSY\n");
     TInboxParseResult parsed =
         zkInbox::ParseInboxBody(line, QByteArrayLiteral("application/json"), QByteArray());
     if (!parsed.Ok()) {

@@ -182,6 +182,7 @@ private slots:
         QTRY_VERIFY(QFileInfo::exists(desk.historyFile()));
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(desk.historyFile()).constData(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 20000); // the client may be writing just now
         QCOMPARE(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
         std::atomic<int> accepted{0}, busy{0}, other{0};

@@ -176,7 +176,9 @@ private slots:
         QCOMPARE(f.offer(many), IInboxSink::TOffer::Accepted);
         QCOMPARE(f.offer({Alert("B")}), IInboxSink::TOffer::Busy);
         QCOMPARE(f.Router.Waiting(), TInboxRouter::MaxWaiting);
+        QVERIFY(f.Router.IsBusy());
         f.Router.Flush();
+        QVERIFY(!f.Router.IsBusy());
         QCOMPARE(Fake(w).FExternalAlerts.size(), TInboxRouter::MaxWaiting);
         QCOMPARE(f.Router.WaitingBytes(), 0);
 
@@ -191,6 +193,7 @@ private slots:
         f.Router.Flush();
 
         f.Log.Behind = true;
+        QVERIFY(f.Router.IsBusy());
         QCOMPARE(f.offer({Alert("B")}), IInboxSink::TOffer::Busy);
         QCOMPARE(f.Router.Waiting(), 0);
         f.Log.Behind = false;

@@ -252,6 +252,13 @@ void TInboxServerTest::otherRefusals() {
     const TResponse busy = Ask(Post(Path(), R"({"symbol":"A"})"));
     QCOMPARE(busy.Status, 429);
     QCOMPARE(busy.Header("Retry-After"), QByteArray("1"));
+    // A sink that is full is not offered anything: the body is not even read.
+    Sink.Busy = true;
+    const TResponse full = Ask(Post(Path(), R"({"symbol":"A","price":"x"})"));
+    QCOMPARE(full.Status, 429);
+    QCOMPARE(full.Header("Retry-After"), QByteArray("1"));
+    QCOMPARE(Sink.Offers, 1);
+    Sink.Busy = false;
     Sink.Answer = IInboxSink::TOffer::Closing;
     QCOMPARE(Ask(Post(Path(), R"({"symbol":"A"})")).Status, 503);
     QCOMPARE(Sink.Offers, 2);

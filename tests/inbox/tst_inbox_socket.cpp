@@ -159,10 +159,16 @@ void TInboxSocketTest::everyLineIsAnswered() {
     program.Send("{\"symbol\":\"G\"}\n");
     QTRY_COMPARE(program.Lines.size(), 7);
     QCOMPARE(program.Lines.last(), QStringLiteral("BUSY"));
+    // Full: answered before the line is read (a bad one would be an ERROR otherwise).
+    Sink.Busy = true;
+    program.Send("{\"symbol\":\"G\",\"price\":\"x\"}\n");
+    QTRY_COMPARE(program.Lines.size(), 8);
+    QCOMPARE(program.Lines.last(), QStringLiteral("BUSY"));
+    Sink.Busy = false;
     Sink.Answer = IInboxSink::TOffer::Accepted;
     inbox.SetClosing(true);
     program.Send("{\"symbol\":\"H\"}\n");
-    QTRY_COMPARE(program.Lines.size(), 8);
+    QTRY_COMPARE(program.Lines.size(), 9);
     QCOMPARE(program.Lines.last(), QStringLiteral("CLOSING"));
     QCOMPARE(Sink.Alerts.size(), 4);
     QCOMPARE(Sink.Offers, 5); // not asked while closing

@@ -14,7 +14,9 @@ public:
             Alerts += alerts;
         return {Answer, Answer == TOffer::Accepted ? std::min(Unrouted, alerts.size()) : 0};
     }
+    bool IsBusy() const override { return Busy; }
     TOffer Answer = TOffer::Accepted;
+    bool Busy = false; // full before any offer
     qsizetype Unrouted = 0; // how many of each accepted offer it says no window took
     int Offers = 0;
     QList<TInboxAlert> Alerts;
