@@ -250,7 +250,8 @@ std::string Alerts(long long first, int count, int descriptionBytes, int strateg
 
 struct TFigures {
     double IdleMb = 0, PeakMb = 0, EndMb = 0, IdleProbeMs = 0, FloodProbeMs = 0;
-    double SettledProbeMs = 0;
+    double FloodProbeP99Ms = 0, SettledProbeMs = 0;
+    size_t FloodProbes = 0, FloodProbesOver100 = 0;
     int Windows = -1;
     bool Survived = true;
 };
@@ -266,6 +267,8 @@ void PrintFigures(const char* name, const TFigures& f) {
                 f.IdleProbeMs, f.FloodProbeMs,
                 f.IdleProbeMs > 0 ? f.FloodProbeMs / f.IdleProbeMs : 0, f.SettledProbeMs,
                 f.FloodProbeMs <= 100 ? "met" : "MISSED");
+    std::printf("  probe answers in the flood: p99 %.1f ms, %zu of %zu over 100 ms\n",
+                f.FloodProbeP99Ms, f.FloodProbesOver100, f.FloodProbes);
     if (f.Windows >= 0)
         std::printf("  windows in the saved layout: %d\n", f.Windows);
     if (!f.Survived)
@@ -290,7 +293,12 @@ bool RunCase(const char* name, const QString& client, Flood flood) {
     f.IdleProbeMs = Max(probe.Take());
     f.IdleMb = MemoryMb(c.Pid, "VmRSS:");
     flood(c);
-    f.FloodProbeMs = Max(probe.Take());
+    const std::vector<double> during = probe.Take();
+    f.FloodProbeMs = Max(during);
+    f.FloodProbeP99Ms = Percentile(during, 0.99);
+    f.FloodProbes = during.size();
+    f.FloodProbesOver100 = size_t(std::count_if(during.begin(), during.end(),
+                                                [](double ms) { return ms > 100; }));
     std::this_thread::sleep_for(std::chrono::seconds(5));
     f.SettledProbeMs = Max(probe.Take());
     f.PeakMb = MemoryMb(c.Pid, "VmHWM:");
@@ -408,11 +416,12 @@ int main(int argc, char** argv) {
             const long long start = NowNs();
             long long due = start, n = 0, nextSample = start;
             const long long end = start + soakMinutes * 60 * 1000000000LL;
-            std::printf("  minute  RSS MB\n");
+            std::printf("  minute  RSS MB  (anon, file, shmem)\n");
             while (due < end) {
                 if (due >= nextSample) {
-                    std::printf("  %6.2f  %6.1f\n", double(due - start) / 60e9,
-                                MemoryMb(c.Pid, "VmRSS:"));
+                    std::printf("  %6.2f  %6.1f  (%.1f, %.1f, %.1f)\n", double(due - start) / 60e9,
+                                MemoryMb(c.Pid, "VmRSS:"), MemoryMb(c.Pid, "RssAnon:"),
+                                MemoryMb(c.Pid, "RssFile:"), MemoryMb(c.Pid, "RssShmem:"));
                     std::fflush(stdout);
                     nextSample += 10 * 1000000000LL;
                 }

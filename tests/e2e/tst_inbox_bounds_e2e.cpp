@@ -236,9 +236,17 @@ private slots:
         const TAnswer a = sender.Post(R"([{"symbol":"NVDA","strategy":"Nowhere","text":"up"},
                                           {"symbol":"AMD","strategy":"*"}])");
         QCOMPARE(a.Status, 202);
+        // velquist-alert says so, and still succeeds.
+        QProcess tool;
+        tool.start(QStringLiteral(VELQUIST_BIN_DIR "/velquist-alert"),
+                   {"--strategy", "Elsewhere", "MSFT"});
+        QVERIFY(tool.waitForFinished(20000));
+        QCOMPARE(tool.exitCode(), 0);
+        QVERIFY(tool.readAllStandardError().contains("1 of the alerts went to no window"));
         QVERIFY(desk.stop());
         QCOMPARE(desk.savedDataConfigs(), QStringList());
-        QCOMPARE(desk.history(), QStringList({"Nowhere/NVDA/up", "*/AMD/"}));
+        QCOMPARE(desk.history(),
+                 QStringList({"Nowhere/NVDA/up", "*/AMD/", "Elsewhere/MSFT/"}));
         QCOMPARE(a.Body, QByteArray(R"({"accepted":2,"unrouted":2})"));
     }
 };
