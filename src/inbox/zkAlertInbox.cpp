@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 QString InboxDataConfig(const QString& strategy) {
@@ -150,6 +151,10 @@ void TInboxRouter::Flush() {
     Deliver(true);
 }
 
+int TInboxRouter::WindowsPerTurn() const {
+    return std::max(1, int(double(MaxTurnMs - DeliverySliceMs) / std::max(0.1, RepaintMsPerWindow)));
+}
+
 void TInboxRouter::Deliver(bool all) {
     FlushPosted = false;
     SpacingTimer.stop();
@@ -164,10 +169,16 @@ void TInboxRouter::Deliver(bool all) {
     } delivering{Delivering};
     // What this delivery costs, its windows' repaint included (they come before timers in the
     // same turn), is the least time until the next: at most half the time goes to deliveries.
+    // What came after the delivery is its windows' repaint.
     const qint64 startNs = Monotonic.nsecsElapsed();
-    QTimer::singleShot(0, this, [this, startNs] {
+    auto endNs = std::make_shared<qint64>(startNs);
+    auto reached = std::make_shared<int>(0);
+    QTimer::singleShot(0, this, [this, startNs, endNs, reached] {
         const qint64 nowNs = Monotonic.nsecsElapsed();
         NextFlushNs = nowNs + std::min(nowNs - startNs, MaxSpacingMs * 1000000);
+        if (*reached > 0)
+            RepaintMsPerWindow = (RepaintMsPerWindow +
+                                  double(nowNs - *endNs) / 1e6 / double(*reached)) / 2;
     });
     // The inbox windows by name, looked up once for the whole delivery.
     QHash<QString, QList<QPointer<TAlertForm>>> byName;
@@ -197,10 +208,13 @@ void TInboxRouter::Deliver(bool all) {
         ++inboxWindows;
         return true;
     };
-    // Alerts whose window opens in a later turn, and their strategies: later alerts of those
-    // wait behind them, so each window shows its alerts in arrival order.
+    // Alerts whose window opens in a later turn, or that would reach more windows than may
+    // repaint after this delivery, and their strategies: later alerts of those wait behind
+    // them, so each window shows its alerts in arrival order.
     std::deque<TWaiting> later;
     QSet<QString> waitingStrategies;
+    QSet<TAlertForm*> touched;
+    const int windowsPerTurn = all ? INT_MAX : WindowsPerTurn();
     bool stop = false;
     while (!Pending.empty() && !stop) {
         if (!all && Monotonic.nsecsElapsed() - startNs > DeliverySliceMs * 1000000)
@@ -272,10 +286,24 @@ void TInboxRouter::Deliver(bool all) {
                                       ? strategy
                                       : strategy + QStringLiteral(": ") + description;
             }
+            qsizetype newWindows = 0;
+            for (const QPointer<TAlertForm>& w : targets)
+                newWindows += w && !touched.contains(w) ? 1 : 0;
+            // An alert for every window goes first in a turn, whatever their number.
+            if (newWindows > 0 && !touched.isEmpty() &&
+                touched.size() + newWindows > windowsPerTurn) {
+                waitingStrategies.insert(strategy);
+                later.push_back(std::move(item));
+                stop = toEvery;
+                if (stop)
+                    break;
+                continue;
+            }
             bool taken = false;
             for (const QPointer<TAlertForm>& w : targets)
                 if (w && !w->Closing) {
                     add(w, item, description);
+                    touched.insert(w);
                     taken = true;
                 }
             // Its windows closed since it was taken (or none could open): the history keeps it.
@@ -286,6 +314,8 @@ void TInboxRouter::Deliver(bool all) {
             if (w) // an earlier window's actions may have closed it
                 w->ZentrikWindowX->AddExternalAlerts(rows.value(w));
     }
+    *endNs = Monotonic.nsecsElapsed();
+    *reached = int(touched.size());
     // The alerts held back come first next time: they arrived before the rest.
     while (!later.empty()) {
         PendingBytes += later.back().Bytes;

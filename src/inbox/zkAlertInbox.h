@@ -38,7 +38,9 @@ class TInboxSocket;
 // What arrives in one turn of the event loop is delivered together; under a flood, deliveries
 // are spaced by what the last one cost (its rows and the repaint they caused), so the windows
 // repaint for many requests at once and the client keeps answering. A delivery takes at most
-// DeliverySliceMs and opens at most one window; the rest waits for the next turn.
+// DeliverySliceMs, opens at most one window, and reaches no more windows than can repaint in
+// the rest of MaxTurnMs (by what a window's repaint cost last time); the rest waits for the
+// next turn, each window's alerts in their order.
 class TInboxRouter : public QObject, public IInboxSink {
     Q_OBJECT
 public:
@@ -48,8 +50,10 @@ public:
     static constexpr qint64 MaxWaitingBytes = qint64(16) << 20;
     // The longest a delivery waits for the one before it to be paid for.
     static constexpr qint64 MaxSpacingMs = 50;
-    // A delivery hands over alerts for at most this long in one turn.
+    // A delivery hands over alerts for at most this long in one turn...
     static constexpr qint64 DeliverySliceMs = 20;
+    // ... and it and the repaint of the windows it reached take about this long at most.
+    static constexpr qint64 MaxTurnMs = 60;
     // While this many inbox windows are open, new strategies go to the catch-all window.
     static constexpr int MaxInboxWindows = 50;
     static constexpr int DefaultMaxNewWindowsPerMinute = 20;
@@ -74,6 +78,10 @@ public:
     // The arrival time of alerts, and the clock of the new-window rate; tests replace them.
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTimeUtc(); };
     std::function<qint64()> MonotonicMs;
+    // What repainting one window after a delivery cost, as last measured (tests set it).
+    double RepaintMsPerWindow = 2;
+    // How many windows one delivery may reach.
+    int WindowsPerTurn() const;
 
 private:
     struct TWaiting {

@@ -254,6 +254,30 @@ private slots:
         QVERIFY(!f.named("W10"));
     }
 
+    // A delivery reaches no more windows than can repaint in a turn; the others' alerts follow
+    // in later turns, each window's in arrival order, and an alert for every window waits for
+    // those before it.
+    void aDeliveryReachesFewWindowsWhenTheyRepaintSlowly() {
+        TFixture f;
+        QList<TAlertForm*> w;
+        for (int i = 0; i < 5; ++i)
+            w << f.window(QStringLiteral("WN=W%1&Src=inbox").arg(i));
+        f.Router.RepaintMsPerWindow = 20;
+        QCOMPARE(f.Router.WindowsPerTurn(), 2);
+        f.offer({Alert("a", "W0"), Alert("b", "W1"), Alert("c", "W2"), Alert("d", "W0"),
+                 Alert("e", "*"), Alert("f", "W3")});
+        QCoreApplication::sendPostedEvents(&f.Router);
+        QCOMPARE(Symbols(w[0]), QStringList({"a", "d"}));
+        QCOMPARE(Symbols(w[1]), QStringList({"b"}));
+        QVERIFY(Symbols(w[2]).isEmpty());
+        QCOMPARE(f.Router.Waiting(), 3);
+        QTRY_COMPARE(f.Router.Waiting(), 0);
+        QCOMPARE(Symbols(w[0]), QStringList({"a", "d", "e"}));
+        QCOMPARE(Symbols(w[2]), QStringList({"c", "e"}));
+        QCOMPARE(Symbols(w[3]), QStringList({"e", "f"}));
+        QCOMPARE(Symbols(w[4]), QStringList({"e"}));
+    }
+
     // However slowly they come, the inbox opens no window while MaxInboxWindows inbox windows
     // are open.
     void inboxWindowsHaveACeiling() {
