@@ -59,7 +59,8 @@ void TInboxRouter::ScheduleFlush() {
     FlushPosted = true;
     const qint64 waitNs = NextFlushNs - Monotonic.nsecsElapsed();
     if (waitNs <= 0)
-        QMetaObject::invokeMethod(this, [this] { Deliver(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Deliver(false); }, Qt::QueuedConnection);
     else
         SpacingTimer.start(int((waitNs + 999999) / 1000000));
 }
@@ -110,9 +111,9 @@ IInboxSink::TAnswer TInboxRouter::OfferAlerts(QList<TInboxAlert>&& alerts) {
     }
     qsizetype unrouted = 0;
     for (TInboxAlert& alert : alerts) {
-        const bool routed = OpenNewWindows || catchAll ||
-                            (alert.Strategy == CatchAllName ? anyInboxWindow
-                                                            : names.contains(alert.Strategy));
+        const bool routed =
+            OpenNewWindows || catchAll ||
+            (alert.Strategy == CatchAllName ? anyInboxWindow : names.contains(alert.Strategy));
         if (!routed) {
             RecordUnrouted(alert, now);
             ++unrouted;
@@ -152,7 +153,8 @@ void TInboxRouter::Flush() {
 }
 
 int TInboxRouter::WindowsPerTurn() const {
-    return std::max(1, int(double(MaxTurnMs - DeliverySliceMs) / std::max(0.1, RepaintMsPerWindow)));
+    return std::max(1,
+                    int(double(MaxTurnMs - DeliverySliceMs) / std::max(0.1, RepaintMsPerWindow)));
 }
 
 void TInboxRouter::Deliver(bool all) {
@@ -177,8 +179,8 @@ void TInboxRouter::Deliver(bool all) {
         const qint64 nowNs = Monotonic.nsecsElapsed();
         NextFlushNs = nowNs + std::min(nowNs - startNs, MaxSpacingMs * 1000000);
         if (*reached > 0)
-            RepaintMsPerWindow = (RepaintMsPerWindow +
-                                  double(nowNs - *endNs) / 1e6 / double(*reached)) / 2;
+            RepaintMsPerWindow =
+                (RepaintMsPerWindow + double(nowNs - *endNs) / 1e6 / double(*reached)) / 2;
     });
     // The inbox windows by name, looked up once for the whole delivery.
     QHash<QString, QList<QPointer<TAlertForm>>> byName;

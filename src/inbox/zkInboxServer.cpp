@@ -356,8 +356,7 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
     case IInboxSink::TOffer::Accepted:
         Respond(c, 202,
                 QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) +
-                    QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) +
-                    '}',
+                    QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) + '}',
                 false);
         break;
     case IInboxSink::TOffer::Busy:

@@ -585,7 +585,8 @@ this is not json
         const int max = 100;
         const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // a surrogate pair
         const QString whole = QString(max - 2, QLatin1Char('a')) + smile + QString(10, 'b');
-        QCOMPARE(TSimAlertModel::ShownDescription(whole, max), QString(max - 2, 'a') + QChar(0x2026));
+        QCOMPARE(TSimAlertModel::ShownDescription(whole, max),
+                 QString(max - 2, 'a') + QChar(0x2026));
         QCOMPARE(TSimAlertModel::ShownDescription(whole.left(max), max), whole.left(max));
 
         TSimZentrikWindowX window(Service);
@@ -593,7 +594,10 @@ this is not json
         window.Widget()->show();
         window.AddExternalAlerts({TAlertData("A", 0, QDateTime(), 1, QString(4000, 'w'))});
         auto shown = [&window](int role) {
-            return window.Model()->index(0, TSimAlertModel::DescriptionColumn).data(role).toString();
+            return window.Model()
+                ->index(0, TSimAlertModel::DescriptionColumn)
+                .data(role)
+                .toString();
         };
         const qsizetype narrow = shown(Qt::DisplayRole).size();
         QVERIFY2(narrow > 20 && narrow < 400, qPrintable(QString::number(narrow)));

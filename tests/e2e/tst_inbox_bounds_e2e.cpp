@@ -83,8 +83,8 @@ QByteArray Alerts(int first, int count, int strategies, int descriptionBytes) {
 
 // Peak resident memory of a process in MB.
 double PeakMb(qint64 pid) {
-    for (const QByteArray& line : ReadWholeFile(QStringLiteral("/proc/%1/status").arg(pid))
-                                      .split('\n'))
+    for (const QByteArray& line :
+         ReadWholeFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
     return 0;
@@ -245,8 +245,7 @@ private slots:
         QVERIFY(tool.readAllStandardError().contains("1 of the alerts went to no window"));
         QVERIFY(desk.stop());
         QCOMPARE(desk.savedDataConfigs(), QStringList());
-        QCOMPARE(desk.history(),
-                 QStringList({"Nowhere/NVDA/up", "*/AMD/", "Elsewhere/MSFT/"}));
+        QCOMPARE(desk.history(), QStringList({"Nowhere/NVDA/up", "*/AMD/", "Elsewhere/MSFT/"}));
         QCOMPARE(a.Body, QByteArray(R"({"accepted":2,"unrouted":2})"));
     }
 };

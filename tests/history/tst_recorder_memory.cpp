@@ -35,7 +35,7 @@ private slots:
                 alert.Source = QStringLiteral("inbox");
                 recorder.Record(alert);
                 if (i % 20000 == 0) {
-                    recorder.Flush(); // as the writer's rounds would take them
+                    recorder.Flush();                  // as the writer's rounds would take them
                     QCoreApplication::processEvents(); // their announcements
                 }
             }

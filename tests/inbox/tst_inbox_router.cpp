@@ -304,8 +304,8 @@ private slots:
         QCOMPARE(none.Unrouted, 1);
         QCOMPARE(f.Log.Kept, QStringList({"*/Z/"}));
         TAlertForm* a = f.window("WN=A&Src=inbox");
-        const IInboxSink::TAnswer answer = f.Router.OfferAlerts(
-            {Alert("X", "A"), Described("Y", "B", "lost?"), Alert("W", "*")});
+        const IInboxSink::TAnswer answer =
+            f.Router.OfferAlerts({Alert("X", "A"), Described("Y", "B", "lost?"), Alert("W", "*")});
         QCOMPARE(answer.Offer, IInboxSink::TOffer::Accepted);
         QCOMPARE(answer.Unrouted, 1);
         QCOMPARE(f.Log.Kept, QStringList({"*/Z/", "B/Y/lost?"}));

@@ -16,7 +16,7 @@ public:
     }
     bool IsBusy() const override { return Busy; }
     TOffer Answer = TOffer::Accepted;
-    bool Busy = false; // full before any offer
+    bool Busy = false;      // full before any offer
     qsizetype Unrouted = 0; // how many of each accepted offer it says no window took
     int Offers = 0;
     QList<TInboxAlert> Alerts;
