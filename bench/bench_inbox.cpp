@@ -40,7 +40,7 @@ using namespace zkBenchHttp;
 class TTimingSink : public IInboxSink {
 public:
     explicit TTimingSink(size_t capacity) : ReceivedNs(capacity, 0) {}
-    TOffer OfferAlerts(QList<TInboxAlert>&& alerts) override {
+    TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) override {
         const long long now = NowNs();
         for (const TInboxAlert& a : alerts) {
             const size_t n = size_t(a.Symbol.mid(1).toLongLong());

@@ -214,6 +214,7 @@ int main(int argc, char** argv) {
 
     // A line at a time, so that a busy client leaves a clear count of what it took.
     qsizetype taken = 0;
+    qint64 unrouted = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         socket.write(lines[i] + '\n');
         socket.flush();
@@ -222,6 +223,10 @@ int main(int argc, char** argv) {
             QStringLiteral("%1 of %2 lines were taken").arg(taken).arg(lines.size());
         if (answer.startsWith("OK ")) {
             ++taken;
+            // "OK <n> unrouted <m>": m of them went to no window.
+            const QList<QByteArray> words = answer.split(' ');
+            if (words.size() == 4 && words[2] == "unrouted")
+                unrouted += words[3].toLongLong();
             continue;
         }
         if (answer == "BUSY" || answer == "CLOSING") {
@@ -240,5 +245,10 @@ int main(int argc, char** argv) {
         PrintError(QStringLiteral("the client closed the connection; %1").arg(sent));
         return ExitNoClient;
     }
+    if (unrouted > 0)
+        PrintError(QStringLiteral("%1 of the alerts went to no window (no inbox window shows their "
+                                  "strategy and the client opens none); they are in the alert "
+                                  "history")
+                       .arg(unrouted));
     return ExitOk;
 }

@@ -162,7 +162,10 @@ bool TAlertForm::FormKeyDown(int key, Qt::KeyboardModifiers shift, bool autoRepe
 }
 
 void TAlertForm::UpdateCaption() {
-    const QString name = ZentrikWindowX->WindowName().trimmed();
+    QString name = ZentrikWindowX->WindowName().trimmed();
+    // The inbox's catch-all window ("WN=*"), which takes the strategies that have no window.
+    if (name == QLatin1String("*") && IsInboxDataConfig(ZentrikWindowX->DataConfig()))
+        name = tr("Inbox");
     setWindowTitle(name.isEmpty() ? ApplicationTitle() : name);
 }
 

@@ -74,7 +74,8 @@ public:
     void SetWindowAsDefault();
     void SetWindowFont();
 
-    // The caption rule: the component's window name, trimmed, else the application title.
+    // The caption rule: the component's window name, trimmed, else the application title;
+    // "Inbox" for the inbox's catch-all window (an inbox window named "*").
     void UpdateCaption();
 
     // Event handlers, bound to the component's events.

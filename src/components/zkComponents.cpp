@@ -31,3 +31,10 @@ std::unique_ptr<IConnectionControl> CoConnectionControl::Create() {
         throw EComponentError(QStringLiteral("Class not registered"));
     return connection;
 }
+
+bool IsInboxDataConfig(const QString& dataConfig) {
+    for (QStringView pair : QStringView(dataConfig).split(QLatin1Char('&')))
+        if (pair == QLatin1String("Src=inbox"))
+            return true;
+    return false;
+}

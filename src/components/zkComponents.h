@@ -233,6 +233,10 @@ signals:
     void OnAccountStatusChanged();
 };
 
+// True when an alert window's DataConfig makes it a window of the alert inbox ("Src=inbox"):
+// it shows alerts from the user's own programs only.
+bool IsInboxDataConfig(const QString& dataConfig);
+
 class IStatusBarX : public QObject {
     Q_OBJECT
 public:

@@ -72,8 +72,41 @@ QString SimDefaultDataConfig() {
 
 // --- TSimAlertModel -----------------------------------------------------------------------
 
+namespace {
+
+// Every list of the program (all on the user-interface thread), and their rows' bytes.
+std::vector<TSimAlertModel*>& AllLists() {
+    static std::vector<TSimAlertModel*> lists;
+    return lists;
+}
+qint64 AllBytes = 0;
+
+} // namespace
+
 TSimAlertModel::TSimAlertModel(QObject* parent) : QAbstractTableModel(parent) {
     BoldFont.setBold(true);
+    AllLists().push_back(this);
+}
+
+TSimAlertModel::~TSimAlertModel() {
+    AllBytes -= RowBytes;
+    std::erase(AllLists(), this);
+}
+
+qint64 TSimAlertModel::BytesAll() {
+    return AllBytes;
+}
+
+qint64 TSimAlertModel::AlertBytes(const TSimAlert& alert) {
+    // The row's object with its shared count and place in the list, and its texts.
+    constexpr qint64 Fixed = qint64(sizeof(TSimAlert)) + 48;
+    constexpr qint64 StringHeader = 32;
+    return Fixed + 2 * StringHeader +
+           qint64(sizeof(char16_t)) * (alert.Symbol.size() + alert.Text.size());
+}
+
+qint64 TSimAlertModel::ByteShare() {
+    return MaxBytesAll / qint64(std::max<size_t>(1, AllLists().size()));
 }
 
 int TSimAlertModel::rowCount(const QModelIndex& parent) const {
@@ -103,6 +136,15 @@ QIcon DirectionIcon(int direction) {
 }
 } // namespace
 
+QString TSimAlertModel::ShownDescription(const QString& description, int chars) {
+    if (description.size() <= chars)
+        return description;
+    qsizetype cut = std::max(1, chars - 1);
+    if (description.at(cut - 1).isHighSurrogate())
+        --cut;
+    return description.left(cut) + QChar(0x2026);
+}
+
 QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() < 0 || size_t(index.row()) >= Rows.size())
         return QVariant();
@@ -117,7 +159,7 @@ QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
         case PriceColumn:
             return alert.Price() > 0 ? QString::number(alert.Price(), 'f', 2) : QString();
         case DescriptionColumn:
-            return alert.Description();
+            return ShownDescription(alert.Text, ShownChars);
         }
         break;
     case Qt::ForegroundRole:
@@ -173,24 +215,57 @@ QVariant TSimAlertModel::headerData(int section, Qt::Orientation orientation, in
     return QVariant();
 }
 
-void TSimAlertModel::AddAlerts(const std::vector<std::shared_ptr<TSimAlert>>& alerts) {
+int TSimAlertModel::AddAlerts(const std::vector<std::shared_ptr<TSimAlert>>& alerts) {
     if (alerts.empty() || Limit <= 0)
-        return;
-    // Of a batch larger than the bound only the newest can ever be seen.
-    const size_t take = std::min(alerts.size(), size_t(Limit));
+        return 0;
+    // Of a batch larger than the bounds only the newest can ever be seen (at least one row).
+    const qint64 share = ByteShare();
+    size_t take = 0;
+    qint64 bytes = 0;
+    while (take < alerts.size() && take < size_t(Limit)) {
+        const qint64 next = AlertBytes(*alerts[alerts.size() - 1 - take]);
+        if (take > 0 && bytes + next > share)
+            break;
+        bytes += next;
+        ++take;
+    }
     beginInsertRows(QModelIndex(), 0, int(take) - 1);
     for (size_t i = alerts.size() - take; i < alerts.size(); ++i)
         Rows.push_front(alerts[i]);
+    RowBytes += bytes;
+    AllBytes += bytes;
     endInsertRows();
     TrimTo(Limit);
+    TrimBytesTo(std::max(share, AlertBytes(*Rows.front())));
+    // Past the bound of all lists: each keeps its share, the largest giving up the most.
+    if (AllBytes > MaxBytesAll)
+        for (TSimAlertModel* list : AllLists())
+            if (list != this && list->RowBytes > share)
+                list->TrimBytesTo(share);
+    return int(take);
 }
 
 void TSimAlertModel::TrimTo(int rows) {
     if (int(Rows.size()) <= rows)
         return;
     beginRemoveRows(QModelIndex(), rows, int(Rows.size()) - 1);
+    for (size_t i = size_t(rows); i < Rows.size(); ++i) {
+        const qint64 bytes = AlertBytes(*Rows[i]);
+        RowBytes -= bytes;
+        AllBytes -= bytes;
+    }
     Rows.resize(size_t(rows));
     endRemoveRows();
+}
+
+void TSimAlertModel::TrimBytesTo(qint64 bytes) {
+    if (RowBytes <= bytes)
+        return;
+    qint64 kept = RowBytes;
+    size_t rows = Rows.size();
+    while (rows > 0 && kept > bytes)
+        kept -= AlertBytes(*Rows[--rows]);
+    TrimTo(int(rows));
 }
 
 void TSimAlertModel::Clear() {
@@ -198,6 +273,8 @@ void TSimAlertModel::Clear() {
         return;
     beginResetModel();
     Rows.clear();
+    AllBytes -= RowBytes;
+    RowBytes = 0;
     endResetModel();
 }
 

@@ -46,13 +46,18 @@ TSimDataConfig ParseSimDataConfig(const QString& text);
 // What a new component, or one given an empty DataConfig, uses.
 QString SimDefaultDataConfig();
 
+// The rows are bounded in count (MaxRows) and in bytes: all lists of the program together keep
+// at most MaxBytesAll; once they pass it, each keeps at most its equal share, its oldest rows
+// going first, so no flood of long alerts into any number of windows holds more.
 class TSimAlertModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum TColumn { TimeColumn, SymbolColumn, PriceColumn, DescriptionColumn, ColumnCount };
     static constexpr int DefaultMaxRows = 5000;
+    static constexpr qint64 MaxBytesAll = qint64(128) << 20;
 
     explicit TSimAlertModel(QObject* parent = nullptr);
+    ~TSimAlertModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -61,12 +66,16 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     // Adds alerts given in arrival order as one insertion at the top, then drops the oldest
-    // rows beyond the bound.
-    void AddAlerts(const std::vector<std::shared_ptr<TSimAlert>>& alerts);
+    // rows beyond the bounds; how many rows it inserted.
+    int AddAlerts(const std::vector<std::shared_ptr<TSimAlert>>& alerts);
     void Clear();
     std::shared_ptr<TSimAlert> AlertAt(int row) const;
 
     int MaxRows() const { return Limit; }
+    // What the rows are counted as, this list's and every list's.
+    qint64 Bytes() const { return RowBytes; }
+    static qint64 BytesAll();
+    static qint64 AlertBytes(const TSimAlert& alert);
     void SetMaxRows(int rows);
     void SetTextColor(const QColor& color);
     void SetFont(const QFont& font);
@@ -75,13 +84,26 @@ public:
     int TimeOffset() const { return OffsetMinutes; }
     // The time column's text of an alert.
     QString TimeText(const TSimAlert& alert) const;
+    // The description column shows at most this many characters of a description, as many as
+    // its width could show: laying out the rest of long descriptions at every repaint, only to
+    // elide it, would stall the windows. The whole text stays in the alert (and its tooltip).
+    void SetShownChars(int chars) { ShownChars = std::max(2, chars); }
+    static constexpr int DefaultShownChars = 512;
+    // The description cut to `chars` characters, the last one "…", never within a character.
+    static QString ShownDescription(const QString& description, int chars);
 
 private:
     void TrimTo(int rows);
+    // Drops the oldest rows until at most `bytes` are kept.
+    void TrimBytesTo(qint64 bytes);
+    // The share of MaxBytesAll each list may keep.
+    static qint64 ByteShare();
 
     std::deque<std::shared_ptr<TSimAlert>> Rows; // newest first
+    qint64 RowBytes = 0;
     int Limit = DefaultMaxRows;
     QColor TextColor = Qt::black;
     QFont BoldFont;
     int OffsetMinutes = 0;
+    int ShownChars = DefaultShownChars;
 };

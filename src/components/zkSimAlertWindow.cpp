@@ -123,10 +123,12 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
     Config = ParseSimDataConfig(DataConfigText);
     Direction = StrategyDirection(Config.WindowName);
 
-    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int) {
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int size) {
         // Only a drag by the user counts, so a WindowConfig nobody touched reads back as set.
         if (column < 3 && QApplication::mouseButtons() != Qt::NoButton)
             ColumnsResizedByUser = true;
+        if (column == TSimAlertModel::DescriptionColumn)
+            UpdateShownChars(size);
     });
     // The view reports a double click as one click and one double click (the closing release
     // is no second click), as the window system counts them.
@@ -227,6 +229,16 @@ void TSimZentrikWindowX::SetFont(const QFont& font) {
     Table->setFont(font);
     AlertModel->SetFont(font);
     Table->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    // As many of the narrowest characters as the column holds (zero-width ones aside).
+    const QFontMetrics metrics(font);
+    NarrowestChar = metrics.horizontalAdvance(QLatin1Char(' '));
+    for (const QChar c : QStringLiteral("il.,:;'|!"))
+        NarrowestChar = std::max(1, std::min(NarrowestChar, metrics.horizontalAdvance(c)));
+    UpdateShownChars(Table->horizontalHeader()->sectionSize(TSimAlertModel::DescriptionColumn));
+}
+
+void TSimZentrikWindowX::UpdateShownChars(int columnWidth) {
+    AlertModel->SetShownChars(columnWidth / NarrowestChar + 2);
 }
 
 QColor TSimZentrikWindowX::ColorFromInt(int32_t color) {
@@ -517,8 +529,7 @@ void TSimZentrikWindowX::Deliver(std::vector<std::shared_ptr<TSimAlert>> alerts)
     // Keep the rows the user scrolled to where they are while new ones arrive above.
     QScrollBar* bar = Table->verticalScrollBar();
     const int before = bar->value();
-    const int shown = std::min<int>(int(alerts.size()), AlertModel->MaxRows());
-    AlertModel->AddAlerts(alerts);
+    const int shown = AlertModel->AddAlerts(alerts);
     if (before > 0)
         bar->setValue(before + shown * Table->verticalHeader()->defaultSectionSize());
     UpdatePlaceholder();

@@ -110,6 +110,8 @@ private:
     void ApplyDisplay();
     void ApplyColumnWidths(const QString& windowConfig);
     void UpdatePlaceholder();
+    // Tells the model how many characters the description column could show at most.
+    void UpdateShownChars(int columnWidth);
     void Select(const QModelIndex& index, int32_t type);
 
     std::shared_ptr<TSimService> Service;
@@ -123,6 +125,7 @@ private:
     bool ColumnsResizedByUser = false;
     QString StrategyConfigText;
     QFont ListFont;
+    int NarrowestChar = 1; // of the font, in pixels
     int32_t FontColorValue = 0;
     bool NotifyEach = false, NotifyName = false, NotifyStatus = false;
     int32_t AllowSelection = 0;

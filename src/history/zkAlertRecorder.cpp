@@ -70,6 +70,7 @@ struct TQueued {
 struct TQueue {
     std::vector<TQueued> Items;
     std::vector<char16_t> Text;
+    qint64 Bytes = 0; // of every item pushed, dropped ones included (their texts stay)
 
     void Reserve() {
         Items.reserve(4096);
@@ -78,8 +79,10 @@ struct TQueue {
     void Clear() {
         Items.clear();
         Text.clear();
+        Bytes = 0;
     }
-    void Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
+    // The bytes it added.
+    qint64 Push(qint64 timeMs, double price, std::initializer_list<QStringView> texts) {
         TQueued item{timeMs, price, Text.size(), {}};
         int i = 0;
         for (const QStringView text : texts) {
@@ -87,6 +90,9 @@ struct TQueue {
             Text.insert(Text.end(), text.utf16(), text.utf16() + text.size());
         }
         Items.push_back(item);
+        const qint64 bytes = qint64(sizeof(TQueued) + (Text.size() - item.Text) * sizeof(char16_t));
+        Bytes += bytes;
+        return bytes;
     }
     // Drops the oldest `count` items and their texts.
     void DropOldest(size_t count) {
@@ -114,8 +120,11 @@ public:
         const auto found = Names.find(key);
         if (found != Names.end())
             return found->second;
-        if (Names.size() > 100000)
-            Names.clear(); // a flood of names never seen again; start over
+        if (Names.size() > 20000) {
+            // A flood of names never seen again; start over, their texts too.
+            Names.clear();
+            Owned.clear();
+        }
         QString name = QString::fromUtf16(text, n);
         // The key views the map's own copy of the string, which never changes.
         auto stored = std::make_unique<QString>(name);
@@ -190,6 +199,9 @@ struct TAlertRecorder::TWriter {
     bool Stopping = false;
     // Alerts dropped from the queue, for the writer to tell.
     quint64 QueueDropped = 0;
+    // What waits in the queue or is being taken from it, for IsBehind: alerts the writer has
+    // taken wait for the file in its own bounded list.
+    std::atomic<qint64> BacklogBytes{0};
     // Batches announced, for the writer to destroy.
     std::vector<std::vector<THistoryAlert>> Announced;
 
@@ -226,7 +238,7 @@ struct TAlertRecorder::TWriter {
             Queue.DropOldest(count);
             QueueDropped += count;
         }
-        Queue.Push(timeMs, price, texts);
+        BacklogBytes.fetch_add(Queue.Push(timeMs, price, texts), std::memory_order_relaxed);
         // Waking the writer for every alert would cost a system call each; a long queue is
         // worth it.
         if (Queue.Items.size() == BatchSoon)
@@ -417,6 +429,7 @@ struct TAlertRecorder::TWriter {
                 stopping = Stopping;
                 prune = std::exchange(PruneWanted, false);
             }
+            const qint64 takenBytes = taken.Bytes;
             batch.reserve(taken.Items.size());
             for (const TQueued& item : taken.Items) {
                 const char16_t* text = taken.Text.data() + item.Text;
@@ -453,6 +466,7 @@ struct TAlertRecorder::TWriter {
                              Pending.size(), LastFailure.toLocal8Bit().constData());
                 std::fflush(stderr);
             }
+            BacklogBytes.fetch_sub(takenBytes, std::memory_order_relaxed);
             {
                 std::lock_guard<std::mutex> lock(Lock);
                 RoundsDone = round;
@@ -488,6 +502,10 @@ void TAlertRecorder::RecordAlert(const QString& window, const IAlertData& alert)
     Writer->Push(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
                  alert.Price(),
                  {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source())});
+}
+
+bool TAlertRecorder::IsBehind() const {
+    return Writer->BacklogBytes.load(std::memory_order_relaxed) > BehindBytes;
 }
 
 void TAlertRecorder::Record(THistoryAlert alert) {

@@ -30,6 +30,9 @@ public:
     ~TAlertRecorder() override;
 
     void RecordAlert(const QString& window, const IAlertData& alert) override;
+    // More than BehindBytes of alerts are queued or being written.
+    bool IsBehind() const override;
+    static constexpr qint64 BehindBytes = qint64(16) << 20;
     // Also usable without a component alert (tests, benchmarks).
     void Record(THistoryAlert alert);
 

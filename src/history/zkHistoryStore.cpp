@@ -22,6 +22,8 @@
 
 namespace {
 
+// Names whose numbers the writer remembers, per kind; past it, it starts over.
+constexpr qsizetype MaxCachedNames = 20000;
 // A prefix of several symbols is searched through their index when it holds fewer matches
 // than this (all of them are sorted by time); otherwise through the time index, where one
 // alert in 200 or more then matches.
@@ -385,6 +387,10 @@ qint64 THistoryStore::NameId(QHash<QString, qint64>& cache, const char* table,
             Fail(Db, rc, QStringLiteral("writing the alert history"));
         id = sqlite3_last_insert_rowid(Db);
     }
+    // Symbols never seen again (a sender making up a new one for every alert) would otherwise
+    // pile up here for as long as the client runs.
+    if (cache.size() >= MaxCachedNames)
+        cache.clear();
     cache.insert(name, id);
     return id;
 }

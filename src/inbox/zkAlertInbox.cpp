@@ -3,6 +3,7 @@
 #include "alerts/zkAlertDesk.h"
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
+#include "desk/zkAlertLog.h"
 #include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSocket.h"
 #include "linking/zkGenericConnectorForm.h"
@@ -10,30 +11,45 @@
 #include <QHash>
 #include <QMetaObject>
 #include <QPointer>
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
-bool IsInboxDataConfig(const QString& dataConfig) {
-    for (QStringView pair : QStringView(dataConfig).split(QLatin1Char('&')))
-        if (pair == QLatin1String("Src=inbox"))
-            return true;
-    return false;
-}
-
 QString InboxDataConfig(const QString& strategy) {
+    if (strategy == QLatin1String("*"))
+        return QStringLiteral("WN=*&Src=inbox");
     return QStringLiteral("WN=") + QString::fromLatin1(QUrl::toPercentEncoding(strategy)) +
            QStringLiteral("&Src=inbox");
 }
 
 // --- TInboxRouter --------------------------------------------------------------------------
 
+namespace {
+
+const QString CatchAllName = QStringLiteral("*");
+constexpr qint64 MinuteMs = 60 * 1000;
+// Alerts routed between two looks at the time a delivery has taken.
+constexpr qsizetype SliceAlerts = 1024;
+
+} // namespace
+
 TInboxRouter::TInboxRouter(IAlertDesk& desk, QObject* parent) : QObject(parent), Desk(desk) {
     Monotonic.start();
+    MonotonicMs = [this] { return Monotonic.elapsed(); };
     SpacingTimer.setSingleShot(true);
     SpacingTimer.setTimerType(Qt::PreciseTimer);
-    connect(&SpacingTimer, &QTimer::timeout, this, &TInboxRouter::Flush);
+    connect(&SpacingTimer, &QTimer::timeout, this, [this] { Deliver(false); });
+}
+
+qint64 TInboxRouter::AlertBytes(const TInboxAlert& alert) {
+    // The texts' characters and their headers, as they are held until delivered.
+    constexpr qint64 StringHeader = 32;
+    return qint64(sizeof(TWaiting)) + 3 * StringHeader +
+           qint64(sizeof(char16_t)) *
+               (alert.Symbol.size() + alert.Description.size() + alert.Strategy.size());
 }
 
 void TInboxRouter::ScheduleFlush() {
@@ -43,22 +59,82 @@ void TInboxRouter::ScheduleFlush() {
     FlushPosted = true;
     const qint64 waitNs = NextFlushNs - Monotonic.nsecsElapsed();
     if (waitNs <= 0)
-        QMetaObject::invokeMethod(this, &TInboxRouter::Flush, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Deliver(false); }, Qt::QueuedConnection);
     else
         SpacingTimer.start(int((waitNs + 999999) / 1000000));
 }
 
-IInboxSink::TOffer TInboxRouter::OfferAlerts(QList<TInboxAlert>&& alerts) {
+void TInboxRouter::RecordUnrouted(const TInboxAlert& alert, const QDateTime& time) {
+    IAlertLog* log = Desk.AlertLog();
+    if (!log)
+        return;
+    TAlertData data(alert.Symbol, alert.Skip ? 1 : 0, time, alert.HasPrice ? alert.Price : 0,
+                    alert.Description);
+    data.Origin = TAlertSource::Inbox;
+    // The strategy stands for the window it would have gone to.
+    log->RecordAlert(alert.Strategy, data);
+}
+
+bool TInboxRouter::IsBusy() const {
+    if (qsizetype(Pending.size()) >= MaxWaiting || PendingBytes >= MaxWaitingBytes)
+        return true;
+    // Everything taken ends up in the history; while it cannot keep up, taking more would only
+    // pile alerts up in memory.
+    const IAlertLog* log = Desk.AlertLog();
+    return log && log->IsBehind();
+}
+
+IInboxSink::TAnswer TInboxRouter::OfferAlerts(QList<TInboxAlert>&& alerts) {
     if (Closing)
         return TOffer::Closing;
-    if (Pending.size() + alerts.size() > MaxWaiting)
+    if (IsBusy() || qsizetype(Pending.size()) + alerts.size() > MaxWaiting)
+        return TOffer::Busy;
+    qint64 bytes = 0;
+    for (const TInboxAlert& alert : alerts)
+        bytes += AlertBytes(alert);
+    if (PendingBytes + bytes > MaxWaitingBytes)
         return TOffer::Busy;
     const QDateTime now = Clock();
-    Pending.reserve(Pending.size() + alerts.size());
-    for (TInboxAlert& alert : alerts)
-        Pending.append({std::move(alert), now});
-    ScheduleFlush();
-    return TOffer::Accepted;
+    // Without new windows, what no open window takes is known now, and the sender is told.
+    QSet<QString> names;
+    bool anyInboxWindow = false, catchAll = false;
+    if (!OpenNewWindows) {
+        for (TAlertForm* w : Desk.AlertWindows()) {
+            if (w->Closing || !IsInboxDataConfig(w->ZentrikWindowX->DataConfig()))
+                continue;
+            const QString name = w->ZentrikWindowX->WindowName();
+            anyInboxWindow = true;
+            catchAll = catchAll || name == CatchAllName;
+            names.insert(name);
+        }
+    }
+    qsizetype unrouted = 0;
+    for (TInboxAlert& alert : alerts) {
+        const bool routed =
+            OpenNewWindows || catchAll ||
+            (alert.Strategy == CatchAllName ? anyInboxWindow : names.contains(alert.Strategy));
+        if (!routed) {
+            RecordUnrouted(alert, now);
+            ++unrouted;
+            continue;
+        }
+        const qint64 size = AlertBytes(alert);
+        Pending.push_back({std::move(alert), now, size});
+        PendingBytes += size;
+    }
+    if (!Pending.empty())
+        ScheduleFlush();
+    return {TOffer::Accepted, unrouted};
+}
+
+bool TInboxRouter::MayOpenWindow(int inboxWindows) {
+    if (!OpenNewWindows || inboxWindows >= MaxInboxWindows)
+        return false;
+    const qint64 now = MonotonicMs();
+    while (!OpenedAtMs.empty() && now - OpenedAtMs.front() >= MinuteMs)
+        OpenedAtMs.pop_front();
+    return qsizetype(OpenedAtMs.size()) < MaxNewWindowsPerMinute;
 }
 
 TAlertForm* TInboxRouter::OpenWindowFor(const QString& strategy) {
@@ -73,60 +149,183 @@ TAlertForm* TInboxRouter::OpenWindowFor(const QString& strategy) {
 }
 
 void TInboxRouter::Flush() {
+    Deliver(true);
+}
+
+int TInboxRouter::WindowsPerTurn() const {
+    return std::max(1,
+                    int(double(MaxTurnMs - DeliverySliceMs) / std::max(0.1, RepaintMsPerWindow)));
+}
+
+void TInboxRouter::Deliver(bool all) {
     FlushPosted = false;
     SpacingTimer.stop();
-    if (Pending.isEmpty())
+    // A window's action may run an event loop (an error report) inside a delivery: the next
+    // one waits until this one is done, keeping the windows' order.
+    if (Pending.empty() || (Delivering && !all))
         return;
+    struct TDelivering {
+        bool& Flag;
+        const bool Before = std::exchange(Flag, true);
+        ~TDelivering() { Flag = Before; }
+    } delivering{Delivering};
     // What this delivery costs, its windows' repaint included (they come before timers in the
     // same turn), is the least time until the next: at most half the time goes to deliveries.
+    // What came after the delivery is its windows' repaint.
     const qint64 startNs = Monotonic.nsecsElapsed();
-    QTimer::singleShot(0, this, [this, startNs] {
+    auto endNs = std::make_shared<qint64>(startNs);
+    auto reached = std::make_shared<int>(0);
+    QTimer::singleShot(0, this, [this, startNs, endNs, reached] {
         const qint64 nowNs = Monotonic.nsecsElapsed();
         NextFlushNs = nowNs + std::min(nowNs - startNs, MaxSpacingMs * 1000000);
+        if (*reached > 0)
+            RepaintMsPerWindow =
+                (RepaintMsPerWindow + double(nowNs - *endNs) / 1e6 / double(*reached)) / 2;
     });
-    const QList<TWaiting> batch = std::exchange(Pending, {});
-    // The inbox windows by name, looked up once for the whole batch.
+    // The inbox windows by name, looked up once for the whole delivery.
     QHash<QString, QList<QPointer<TAlertForm>>> byName;
-    QList<QPointer<TAlertForm>> all;
+    QList<QPointer<TAlertForm>> everyWindow;
+    int inboxWindows = 0;
     for (TAlertForm* w : Desk.AlertWindows()) {
-        if (!IsInboxDataConfig(w->ZentrikWindowX->DataConfig()))
+        if (w->Closing || !IsInboxDataConfig(w->ZentrikWindowX->DataConfig()))
             continue;
         byName[w->ZentrikWindowX->WindowName()].append(w);
-        all.append(w);
+        everyWindow.append(w);
+        ++inboxWindows;
     }
-    // Each window's alerts in arrival order, the windows in the order they were first reached.
-    QList<QPointer<TAlertForm>> order;
-    QHash<TAlertForm*, QList<TAlertData>> rows;
-    auto add = [&](TAlertForm* w, const TWaiting& item) {
-        auto it = rows.find(w);
-        if (it == rows.end()) {
-            order.append(w);
-            it = rows.insert(w, {});
-        }
-        const TInboxAlert& a = item.Alert;
-        it->append(TAlertData(a.Symbol, a.Skip ? 1 : 0, item.Time, a.HasPrice ? a.Price : 0,
-                              a.Description));
+    int opened = 0;
+    // A window to open for this alert: now, unless one opened in this turn already (opening
+    // one costs a repaint of its own).
+    auto open = [&](const QString& name, bool counted) -> bool {
+        if (!all && opened > 0)
+            return false;
+        ++opened;
+        TAlertForm* w = OpenWindowFor(name);
+        if (!w)
+            return true;
+        if (counted)
+            OpenedAtMs.push_back(MonotonicMs());
+        byName[name].append(w);
+        everyWindow.append(w);
+        ++inboxWindows;
+        return true;
     };
-    for (const TWaiting& item : batch) {
-        const QString& strategy = item.Alert.Strategy;
-        const bool everyWindow = strategy == QLatin1String("*");
-        QList<QPointer<TAlertForm>> targets = everyWindow ? all : byName.value(strategy);
-        if (targets.isEmpty() && OpenNewWindows) {
-            // "*" with no inbox window open goes to the inbox's own default strategy.
-            const QString name = everyWindow ? zkInbox::DefaultStrategy() : strategy;
-            if (TAlertForm* w = OpenWindowFor(name)) {
-                byName[name].append(w);
-                all.append(w);
-                targets.append(w);
+    // Alerts whose window opens in a later turn, or that would reach more windows than may
+    // repaint after this delivery, and their strategies: later alerts of those wait behind
+    // them, so each window shows its alerts in arrival order.
+    std::deque<TWaiting> later;
+    QSet<QString> waitingStrategies;
+    QSet<TAlertForm*> touched;
+    const int windowsPerTurn = all ? INT_MAX : WindowsPerTurn();
+    bool stop = false;
+    while (!Pending.empty() && !stop) {
+        if (!all && Monotonic.nsecsElapsed() - startNs > DeliverySliceMs * 1000000)
+            break;
+        // Each window's alerts in arrival order, the windows in the order they were reached.
+        QList<QPointer<TAlertForm>> order;
+        QHash<TAlertForm*, QList<TAlertData>> rows;
+        auto add = [&](TAlertForm* w, const TWaiting& item, const QString& description) {
+            auto it = rows.find(w);
+            if (it == rows.end()) {
+                order.append(w);
+                it = rows.insert(w, {});
             }
+            const TInboxAlert& a = item.Alert;
+            TAlertData& row = it->emplace_back(a.Symbol, a.Skip ? 1 : 0, item.Time,
+                                               a.HasPrice ? a.Price : 0, description);
+            row.Origin = TAlertSource::Inbox;
+        };
+        for (qsizetype n = 0; n < SliceAlerts && !Pending.empty(); ++n) {
+            const QString strategy = Pending.front().Alert.Strategy;
+            const bool toEvery = strategy == CatchAllName;
+            // An alert for every window waits for the windows still to open before it, and
+            // what came after it waits behind it.
+            if (toEvery && !waitingStrategies.isEmpty()) {
+                stop = true;
+                break;
+            }
+            TWaiting item = std::move(Pending.front());
+            Pending.pop_front();
+            PendingBytes -= item.Bytes;
+            if (waitingStrategies.contains(strategy)) {
+                later.push_back(std::move(item));
+                continue;
+            }
+            QList<QPointer<TAlertForm>> targets = toEvery ? everyWindow : byName.value(strategy);
+            QString description = item.Alert.Description;
+            if (targets.isEmpty()) {
+                // "*" with no inbox window open goes to the inbox's own default strategy.
+                const QString name = toEvery ? zkInbox::DefaultStrategy() : strategy;
+                targets = byName.value(name);
+                if (targets.isEmpty() && MayOpenWindow(inboxWindows)) {
+                    if (!open(name, true)) {
+                        waitingStrategies.insert(strategy);
+                        later.push_back(std::move(item));
+                        stop = toEvery;
+                        if (stop)
+                            break;
+                        continue;
+                    }
+                    targets = byName.value(name);
+                }
+            }
+            if (targets.isEmpty()) {
+                // No window of its own: the catch-all, which shows whose alert it is.
+                targets = byName.value(CatchAllName);
+                if (targets.isEmpty() && OpenNewWindows) {
+                    if (!open(CatchAllName, false)) {
+                        waitingStrategies.insert(strategy);
+                        later.push_back(std::move(item));
+                        stop = toEvery;
+                        if (stop)
+                            break;
+                        continue;
+                    }
+                    targets = byName.value(CatchAllName);
+                }
+                if (!toEvery)
+                    description = description.isEmpty()
+                                      ? strategy
+                                      : strategy + QStringLiteral(": ") + description;
+            }
+            qsizetype newWindows = 0;
+            for (const QPointer<TAlertForm>& w : targets)
+                newWindows += w && !touched.contains(w) ? 1 : 0;
+            // An alert for every window goes first in a turn, whatever their number.
+            if (newWindows > 0 && !touched.isEmpty() &&
+                touched.size() + newWindows > windowsPerTurn) {
+                waitingStrategies.insert(strategy);
+                later.push_back(std::move(item));
+                stop = toEvery;
+                if (stop)
+                    break;
+                continue;
+            }
+            bool taken = false;
+            for (const QPointer<TAlertForm>& w : targets)
+                if (w && !w->Closing) {
+                    add(w, item, description);
+                    touched.insert(w);
+                    taken = true;
+                }
+            // Its windows closed since it was taken (or none could open): the history keeps it.
+            if (!taken)
+                RecordUnrouted(item.Alert, item.Time);
         }
-        for (const QPointer<TAlertForm>& w : targets)
-            if (w)
-                add(w, item);
+        for (const QPointer<TAlertForm>& w : order)
+            if (w) // an earlier window's actions may have closed it
+                w->ZentrikWindowX->AddExternalAlerts(rows.value(w));
     }
-    for (const QPointer<TAlertForm>& w : order)
-        if (w) // an earlier window's actions may have closed it
-            w->ZentrikWindowX->AddExternalAlerts(rows.value(w));
+    *endNs = Monotonic.nsecsElapsed();
+    *reached = int(touched.size());
+    // The alerts held back come first next time: they arrived before the rest.
+    while (!later.empty()) {
+        PendingBytes += later.back().Bytes;
+        Pending.push_front(std::move(later.back()));
+        later.pop_back();
+    }
+    if (!Pending.empty())
+        ScheduleFlush();
 }
 
 // --- TAlertInbox ---------------------------------------------------------------------------
@@ -146,6 +345,7 @@ TAlertInbox::~TAlertInbox() {
 
 bool TAlertInbox::Apply(const TInboxSettings& settings) {
     RouterPart->SetOpenNewWindows(settings.OpenNewWindows);
+    RouterPart->SetMaxNewWindowsPerMinute(settings.MaxNewWindowsPerMinute);
     ServerPart->SetToken(settings.Token);
     Enabled = settings.Enabled;
     if (!Enabled) {

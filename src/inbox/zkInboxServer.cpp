@@ -386,6 +386,10 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
         RespondError(c, 503, QStringLiteral("the client is closing"), false);
         return;
     }
+    if (Sink->IsBusy()) {
+        RespondBusy(c);
+        return;
+    }
     TInboxParseResult parsed = zkInbox::ParseInboxBody(body, head.ContentType, head.Query);
     if (!parsed.Ok()) {
         const bool tooLarge = parsed.Error.Kind == TInboxError::TKind::TooLarge;
@@ -394,22 +398,28 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
     }
     const qsizetype count = parsed.Alerts.size();
     QPointer<TConnection> alive(c);
-    const IInboxSink::TOffer offer = Sink->OfferAlerts(std::move(parsed.Alerts));
+    const IInboxSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
     if (!alive || c->Removed)
         return;
-    switch (offer) {
+    switch (answer.Offer) {
     case IInboxSink::TOffer::Accepted:
-        Respond(c, 202, QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) + '}',
+        Respond(c, 202,
+                QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) +
+                    QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) + '}',
                 false);
         break;
     case IInboxSink::TOffer::Busy:
-        RespondError(c, 429, QStringLiteral("the client is busy; try again shortly"), false,
-                     QByteArrayLiteral("Retry-After: 1\r\n"));
+        RespondBusy(c);
         break;
     case IInboxSink::TOffer::Closing:
         RespondError(c, 503, QStringLiteral("the client is closing"), false);
         break;
     }
+}
+
+void TInboxServer::RespondBusy(TConnection* c) {
+    RespondError(c, 429, QStringLiteral("the client is busy; try again shortly"), false,
+                 QByteArrayLiteral("Retry-After: 1\r\n"));
 }
 
 void TInboxServer::RespondError(TConnection* c, int status, const QString& message, bool close,

@@ -13,7 +13,9 @@ const QString EnabledName = QStringLiteral("Enabled");
 const QString PortName = QStringLiteral("Port");
 const QString TokenName = QStringLiteral("Token");
 const QString OpenNewWindowsName = QStringLiteral("OpenNewWindows");
+const QString MaxNewWindowsName = QStringLiteral("MaxNewWindowsPerMinute");
 constexpr int32_t DefaultPort = 8731;
+constexpr int32_t MaxNewWindowsLimit = 1000;
 
 } // namespace
 
@@ -29,6 +31,10 @@ TInboxSettings ReadInboxSettings(const TSettingsStore& store) {
     settings.Port = quint16(port >= 1 && port <= 65535 ? port : DefaultPort);
     settings.Token = ReadStringValue(store, path, TokenName, QString());
     settings.OpenNewWindows = ReadBoolValue(store, path, OpenNewWindowsName, true);
+    const int32_t perMinute =
+        ReadIntegerValue(store, path, MaxNewWindowsName, settings.MaxNewWindowsPerMinute);
+    if (perMinute >= 0 && perMinute <= MaxNewWindowsLimit)
+        settings.MaxNewWindowsPerMinute = perMinute;
     return settings;
 }
 
@@ -39,6 +45,7 @@ void WriteInboxSettings(const TSettingsStore& store, const TInboxSettings& setti
     WriteIntegerValue(store, path, PortName, settings.Port);
     WriteStringValue(store, path, TokenName, settings.Token);
     WriteBoolValue(store, path, OpenNewWindowsName, settings.OpenNewWindows);
+    WriteIntegerValue(store, path, MaxNewWindowsName, settings.MaxNewWindowsPerMinute);
     batch.Commit();
 }
 

@@ -13,11 +13,15 @@ struct TInboxSettings {
     quint16 Port = 8731;
     QString Token; // the secret in the webhook address; empty until the inbox is first enabled
     bool OpenNewWindows = true;
+    // How many windows of new strategies the inbox may open in any minute; alerts of further
+    // new strategies go to the catch-all window. 0: every new strategy goes there.
+    int MaxNewWindowsPerMinute = 20;
 };
 
 // SettingsKeyPath() + "\Settings\Inbox".
 QString InboxSettingsPath();
-// A stored port outside 1..65535 reads as the default.
+// A stored port outside 1..65535, or MaxNewWindowsPerMinute outside 0..1000, reads as the
+// default.
 TInboxSettings ReadInboxSettings(const TSettingsStore& store);
 void WriteInboxSettings(const TSettingsStore& store, const TInboxSettings& settings);
 

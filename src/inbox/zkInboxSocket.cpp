@@ -139,6 +139,8 @@ void TInboxSocket::OnReadyRead(TPeer* peer) {
 QByteArray TInboxSocket::Answer(const QByteArray& line) {
     if (ClosingDown || !Sink)
         return QByteArrayLiteral("CLOSING\n");
+    if (Sink->IsBusy())
+        return QByteArrayLiteral("BUSY\n");
     TInboxParseResult parsed =
         zkInbox::ParseInboxBody(line, QByteArrayLiteral("application/json"), QByteArray());
     if (!parsed.Ok()) {
@@ -147,8 +149,14 @@ QByteArray TInboxSocket::Answer(const QByteArray& line) {
         return "ERROR " + why + '\n';
     }
     const qsizetype count = parsed.Alerts.size();
-    switch (Sink->OfferAlerts(std::move(parsed.Alerts))) {
+    const IInboxSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
+    switch (answer.Offer) {
     case IInboxSink::TOffer::Accepted:
+        // The count of alerts no window took only when there are some, so "OK <n>" stays the
+        // whole answer in the usual case.
+        if (answer.Unrouted > 0)
+            return "OK " + QByteArray::number(count) + " unrouted " +
+                   QByteArray::number(answer.Unrouted) + '\n';
         return "OK " + QByteArray::number(count) + '\n';
     case IInboxSink::TOffer::Busy:
         return QByteArrayLiteral("BUSY\n");

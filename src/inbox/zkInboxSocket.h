@@ -5,6 +5,7 @@
 // is one alert object or a JSON array of them, read as the webhook reads a JSON body; blank
 // lines are skipped. Every other line gets one answer line, in order:
 //   "OK <n>"        the n alerts of the line are the client's
+//   "OK <n> unrouted <m>"  ... and m of them are in no window (only in the history)
 //   "ERROR <why>"   nothing of the line was taken (bad input, too many alerts, line too long)
 //   "BUSY"          the client cannot take them now; send the line again later
 //   "CLOSING"       the client is closing; nothing more is taken

@@ -1016,7 +1016,8 @@ void TOptionsForm::UpdateInboxControls() {
 }
 
 TInboxSettings TOptionsForm::InboxPageSettings() const {
-    TInboxSettings settings;
+    // What the page does not show is kept as stored.
+    TInboxSettings settings = ReadInboxSettings(TSettingsStore::Registry());
     settings.Enabled = InboxEnabledCheckBox->isChecked();
     settings.Port = quint16(InboxPortSpinBox->value());
     settings.Token = InboxTokenEdit->text();

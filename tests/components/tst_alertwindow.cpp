@@ -672,6 +672,79 @@ this is not json
         QCOMPARE(model.AlertAt(4999)->AlertSymbol(), QString::number(next - 5000));
     }
 
+    // A description longer than its column could show is shown cut, never within a
+    // character, and less so as the column widens; the alert and its tooltip keep it whole.
+    void longDescriptionsAreShownCut() {
+        const int max = 100;
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // a surrogate pair
+        const QString whole = QString(max - 2, QLatin1Char('a')) + smile + QString(10, 'b');
+        QCOMPARE(TSimAlertModel::ShownDescription(whole, max),
+                 QString(max - 2, 'a') + QChar(0x2026));
+        QCOMPARE(TSimAlertModel::ShownDescription(whole.left(max), max), whole.left(max));
+
+        TSimZentrikWindowX window(Service);
+        window.Widget()->resize(400, 300);
+        window.Widget()->show();
+        window.AddExternalAlerts({TAlertData("A", 0, QDateTime(), 1, QString(4000, 'w'))});
+        auto shown = [&window](int role) {
+            return window.Model()
+                ->index(0, TSimAlertModel::DescriptionColumn)
+                .data(role)
+                .toString();
+        };
+        const qsizetype narrow = shown(Qt::DisplayRole).size();
+        QVERIFY2(narrow > 20 && narrow < 400, qPrintable(QString::number(narrow)));
+        window.Widget()->resize(1600, 300);
+        QTRY_VERIFY(shown(Qt::DisplayRole).size() > narrow + 200);
+        QCOMPARE(window.Model()->AlertAt(0)->Description().size(), 4000);
+        QVERIFY(shown(Qt::ToolTipRole).contains(QString(4000, 'w')));
+    }
+
+    // Long alerts: all lists together keep at most MaxBytesAll, each its share, the newest
+    // rows kept; a list that goes gives its bytes back.
+    void historyIsBoundedInBytes() {
+        const qint64 before = TSimAlertModel::BytesAll();
+        const QString text(4000, QLatin1Char('d')); // shared: the test itself holds little
+        int next = 0;
+        auto batch = [&](int count) {
+            std::vector<std::shared_ptr<TSimAlert>> alerts;
+            for (int i = 0; i < count; ++i)
+                alerts.push_back(
+                    std::make_shared<TSimAlert>(QString::number(next++), 0, QDateTime(), 1, text));
+            return alerts;
+        };
+        const qint64 rowBytes = TSimAlertModel::AlertBytes(*batch(1).front());
+        QVERIFY(rowBytes > 8000);
+        std::vector<std::unique_ptr<TSimAlertModel>> lists;
+        for (int i = 0; i < 10; ++i)
+            lists.push_back(std::make_unique<TSimAlertModel>());
+        std::vector<int> newest;
+        for (auto& list : lists) {
+            for (int b = 0; b < 5; ++b)
+                list->AddAlerts(batch(1000));
+            newest.push_back(next - 1);
+        }
+        QVERIFY(TSimAlertModel::BytesAll() <= TSimAlertModel::MaxBytesAll);
+        const qint64 share = TSimAlertModel::MaxBytesAll / 10;
+        for (size_t i = 0; i < lists.size(); ++i) {
+            TSimAlertModel& list = *lists[i];
+            QVERIFY(list.Bytes() <= share);
+            QVERIFY(list.Bytes() > share / 2); // the lists that came later took only their share
+            QVERIFY(list.rowCount() <= share / (rowBytes - 16)); // not the count's 5,000
+            // The newest rows stay, in order.
+            QCOMPARE(list.AlertAt(0)->AlertSymbol(), QString::number(newest[i]));
+            QCOMPARE(list.AlertAt(list.rowCount() - 1)->AlertSymbol(),
+                     QString::number(newest[i] - list.rowCount() + 1));
+        }
+        // One list clearing or going gives its bytes back.
+        const qint64 all = TSimAlertModel::BytesAll();
+        const qint64 first = lists[0]->Bytes();
+        lists[0]->Clear();
+        QCOMPARE(TSimAlertModel::BytesAll(), all - first);
+        lists.clear();
+        QCOMPARE(TSimAlertModel::BytesAll(), before);
+    }
+
     void handlerErrorsAreReportedAndLaterAlertsStillArrive() {
         UseFeed("{\"symbol\": \"A\"}\n{\"symbol\": \"B\"}\n{\"symbol\": \"C\"}\n");
         TZentrikWindowX w;

@@ -2,6 +2,7 @@
 // windows get an alert, when a window opens for it, batching, and the limits it answers with.
 #include "components/zkComponentWrappers.h"
 #include "config/zkWindowRecord.h"
+#include "desk/zkAlertLog.h"
 #include "inbox/zkAlertInbox.h"
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
@@ -29,16 +30,55 @@ TInboxAlert Alert(const QString& symbol, const QString& strategy = QStringLitera
     return a;
 }
 
+// Keeps what it is handed, and says it is behind when told.
+class TLog : public IAlertLog {
+public:
+    void RecordAlert(const QString& window, const IAlertData& alert) override {
+        Kept << window + QLatin1Char('/') + alert.AlertSymbol() + QLatin1Char('/') +
+                    alert.Description();
+        Sources << alert.Source();
+    }
+    bool IsBehind() const override { return Behind; }
+    QStringList Kept;
+    QList<TAlertSource> Sources;
+    bool Behind = false;
+};
+
+TInboxAlert Described(const QString& symbol, const QString& strategy, const QString& text) {
+    TInboxAlert a = Alert(symbol, strategy);
+    a.Description = text;
+    return a;
+}
+
+QStringList Descriptions(TAlertForm* w) {
+    QStringList list;
+    for (const TAlertData& a : Fake(w).FExternalAlerts)
+        list << a.Symbol + QLatin1Char('/') + a.Text;
+    return list;
+}
+
 struct TFixture {
     TClientSandbox Sandbox;
     std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
     TScopedComponentFactory Scope{Factory};
     TFakeDesk Desk;
     TInboxRouter Router{Desk};
+    TLog Log;
+    qint64 NowMs = 0;
 
     TFixture() {
         SetDefaultWindowRecord();
         CreateDefaultActionLists();
+        Desk.Log = &Log;
+        Router.MonotonicMs = [this] { return NowMs; };
+    }
+    // The inbox window of that name (the first), or nullptr.
+    TAlertForm* named(const QString& name) const {
+        for (TAlertForm* w : Desk.AlertWindows())
+            if (w->ZentrikWindowX->WindowName() == name &&
+                IsInboxDataConfig(w->ZentrikWindowX->DataConfig()))
+                return w;
+        return nullptr;
     }
     TAlertForm* window(const QString& dataConfig) {
         TAlertForm* w = Desk.NewAlertWindow();
@@ -46,7 +86,7 @@ struct TFixture {
         return w;
     }
     IInboxSink::TOffer offer(QList<TInboxAlert> alerts) {
-        return Router.OfferAlerts(std::move(alerts));
+        return Router.OfferAlerts(std::move(alerts)).Offer;
     }
 };
 
@@ -56,6 +96,7 @@ class TInboxRouterTest : public QObject {
     Q_OBJECT
 private slots:
     void dataConfigs() {
+        QCOMPARE(InboxDataConfig("*"), QString("WN=*&Src=inbox"));
         QVERIFY(IsInboxDataConfig("WN=Scanner&Src=inbox"));
         QVERIFY(IsInboxDataConfig("Src=inbox"));
         QVERIFY(!IsInboxDataConfig("WN=Src=inbox"));
@@ -124,8 +165,8 @@ private slots:
         QVERIFY(f.Desk.AlertWindows().isEmpty());
     }
 
-    // Too much waiting: Busy, and nothing of that offer is kept; closing: Closing; a Flush
-    // delivers at once what was accepted.
+    // Too much waiting, in count or in bytes, or a history that is behind: Busy, and nothing
+    // of that offer is kept; closing: Closing; a Flush delivers at once what was accepted.
     void limitsAndClosing() {
         TFixture f;
         TAlertForm* w = f.window("WN=Inbox&Src=inbox");
@@ -135,13 +176,154 @@ private slots:
         QCOMPARE(f.offer(many), IInboxSink::TOffer::Accepted);
         QCOMPARE(f.offer({Alert("B")}), IInboxSink::TOffer::Busy);
         QCOMPARE(f.Router.Waiting(), TInboxRouter::MaxWaiting);
+        QVERIFY(f.Router.IsBusy());
         f.Router.Flush();
+        QVERIFY(!f.Router.IsBusy());
         QCOMPARE(Fake(w).FExternalAlerts.size(), TInboxRouter::MaxWaiting);
+        QCOMPARE(f.Router.WaitingBytes(), 0);
+
+        // Long descriptions reach the bound in bytes long before the count.
+        const TInboxAlert big = Described("L", "Inbox", QString(4000, QLatin1Char('d')));
+        int taken = 0;
+        while (f.offer(QList<TInboxAlert>(100, big)) == IInboxSink::TOffer::Accepted)
+            taken += 100;
+        QVERIFY(taken > 0 && taken < 10000);
+        QVERIFY(f.Router.WaitingBytes() <= TInboxRouter::MaxWaitingBytes);
+        QVERIFY(f.Router.WaitingBytes() > TInboxRouter::MaxWaitingBytes - 100 * 9000);
+        f.Router.Flush();
+
+        f.Log.Behind = true;
+        QVERIFY(f.Router.IsBusy());
+        QCOMPARE(f.offer({Alert("B")}), IInboxSink::TOffer::Busy);
+        QCOMPARE(f.Router.Waiting(), 0);
+        f.Log.Behind = false;
         QCOMPARE(f.offer({Alert("C")}), IInboxSink::TOffer::Accepted);
         f.Router.SetClosing(true);
         QCOMPARE(f.offer({Alert("D")}), IInboxSink::TOffer::Closing);
         f.Router.Flush();
         QCOMPARE(Symbols(w).last(), QString("C"));
+    }
+
+    // A request naming many new strategies: windows open one per turn of the event loop, at
+    // most MaxNewWindowsPerMinute in a minute; the alerts of the others go to one catch-all
+    // window ("Inbox", WN=*), with their strategy in front. A minute later new windows open
+    // again; a window the user has is used whatever the count.
+    void newWindowsAreRationed() {
+        TFixture f;
+        f.Router.SetMaxNewWindowsPerMinute(3);
+        QList<TInboxAlert> alerts;
+        for (int i = 0; i < 6; ++i)
+            alerts << Described(QStringLiteral("S%1").arg(i), QStringLiteral("W%1").arg(i),
+                                i == 4 ? QString() : QStringLiteral("up"));
+        alerts << Described("T0", "W0", "again") << Described("T5", "W5", "again")
+               << Alert("ALL", "*");
+        QCOMPARE(f.offer(alerts), IInboxSink::TOffer::Accepted);
+        QCoreApplication::sendPostedEvents(&f.Router);
+        QCOMPARE(f.Desk.NewWindows, 1);
+        QCoreApplication::sendPostedEvents(&f.Router);
+        QCOMPARE(f.Desk.NewWindows, 2);
+        QTRY_COMPARE(f.Router.Waiting(), 0);
+        QCOMPARE(f.Desk.NewWindows, 4); // three strategies and the catch-all
+        for (int i = 1; i < 3; ++i)
+            QCOMPARE(Descriptions(f.named(QStringLiteral("W%1").arg(i))),
+                     QStringList({QStringLiteral("S%1/up").arg(i), "ALL/"}));
+        QCOMPARE(Descriptions(f.named("W0")), QStringList({"S0/up", "T0/again", "ALL/"}));
+        TAlertForm* catchAll = f.named("*");
+        QVERIFY(catchAll);
+        QCOMPARE(catchAll->ZentrikWindowX->DataConfig(), QString("WN=*&Src=inbox"));
+        QCOMPARE(catchAll->windowTitle(), QString("Inbox"));
+        QCOMPARE(Descriptions(catchAll),
+                 QStringList({"S3/W3: up", "S4/W4", "S5/W5: up", "T5/W5: again", "ALL/"}));
+
+        // Still within the minute: the catch-all; a window the user has is used.
+        f.NowMs = 59999;
+        TAlertForm* own = f.window("WN=Mine&Src=inbox");
+        f.offer({Alert("X", "W9"), Alert("Y", "Mine")});
+        QTRY_COMPARE(Symbols(catchAll).last(), QString("X"));
+        QCOMPARE(Symbols(own), QStringList({"Y"}));
+        f.NowMs = 60000;
+        f.offer({Alert("Z", "W9")});
+        QTRY_VERIFY(f.named("W9"));
+        QCOMPARE(Symbols(f.named("W9")), QStringList({"Z"}));
+
+        // None at all: every new strategy goes to the catch-all.
+        f.Router.SetMaxNewWindowsPerMinute(0);
+        f.NowMs = 10 * 60000;
+        f.offer({Alert("Q", "W10")});
+        QTRY_COMPARE(Symbols(catchAll).last(), QString("Q"));
+        QVERIFY(!f.named("W10"));
+    }
+
+    // A delivery reaches no more windows than can repaint in a turn; the others' alerts follow
+    // in later turns, each window's in arrival order, and an alert for every window waits for
+    // those before it.
+    void aDeliveryReachesFewWindowsWhenTheyRepaintSlowly() {
+        TFixture f;
+        QList<TAlertForm*> w;
+        for (int i = 0; i < 5; ++i)
+            w << f.window(QStringLiteral("WN=W%1&Src=inbox").arg(i));
+        f.Router.RepaintMsPerWindow = 20;
+        QCOMPARE(f.Router.WindowsPerTurn(), 2);
+        f.offer({Alert("a", "W0"), Alert("b", "W1"), Alert("c", "W2"), Alert("d", "W0"),
+                 Alert("e", "*"), Alert("f", "W3")});
+        QCoreApplication::sendPostedEvents(&f.Router);
+        QCOMPARE(Symbols(w[0]), QStringList({"a", "d"}));
+        QCOMPARE(Symbols(w[1]), QStringList({"b"}));
+        QVERIFY(Symbols(w[2]).isEmpty());
+        QCOMPARE(f.Router.Waiting(), 3);
+        QTRY_COMPARE(f.Router.Waiting(), 0);
+        QCOMPARE(Symbols(w[0]), QStringList({"a", "d", "e"}));
+        QCOMPARE(Symbols(w[2]), QStringList({"c", "e"}));
+        QCOMPARE(Symbols(w[3]), QStringList({"e", "f"}));
+        QCOMPARE(Symbols(w[4]), QStringList({"e"}));
+    }
+
+    // However slowly they come, the inbox opens no window while MaxInboxWindows inbox windows
+    // are open.
+    void inboxWindowsHaveACeiling() {
+        TFixture f;
+        f.Router.SetMaxNewWindowsPerMinute(1000);
+        for (int i = 0; i < TInboxRouter::MaxInboxWindows - 1; ++i)
+            f.window(QStringLiteral("WN=L%1&Src=inbox").arg(i));
+        f.window("WN=Service"); // not an inbox window: not counted
+        f.offer({Alert("A", "New1"), Alert("B", "New2")});
+        QTRY_COMPARE(f.Router.Waiting(), 0);
+        QVERIFY(f.named("New1"));
+        QVERIFY(!f.named("New2"));
+        QCOMPARE(Symbols(f.named("*")), QStringList({"B"}));
+    }
+
+    // With OpenNewWindows off, an alert no open window takes is kept in the history at once
+    // (its strategy as the window) and counted apart; a catch-all window that is open takes
+    // them instead.
+    void unroutedAlertsAreCountedAndKept() {
+        TFixture f;
+        f.Router.SetOpenNewWindows(false);
+        const IInboxSink::TAnswer none = f.Router.OfferAlerts({Alert("Z", "*")});
+        QCOMPARE(none.Offer, IInboxSink::TOffer::Accepted);
+        QCOMPARE(none.Unrouted, 1);
+        QCOMPARE(f.Log.Kept, QStringList({"*/Z/"}));
+        TAlertForm* a = f.window("WN=A&Src=inbox");
+        const IInboxSink::TAnswer answer =
+            f.Router.OfferAlerts({Alert("X", "A"), Described("Y", "B", "lost?"), Alert("W", "*")});
+        QCOMPARE(answer.Offer, IInboxSink::TOffer::Accepted);
+        QCOMPARE(answer.Unrouted, 1);
+        QCOMPARE(f.Log.Kept, QStringList({"*/Z/", "B/Y/lost?"}));
+        QCOMPARE(f.Log.Sources.last(), TAlertSource::Inbox);
+        QCOMPARE(f.Router.Waiting(), 2);
+        QTRY_COMPARE(Symbols(a), QStringList({"X", "W"}));
+
+        TAlertForm* catchAll = f.window("WN=*&Src=inbox");
+        QCOMPARE(f.Router.OfferAlerts({Described("V", "B", "found")}).Unrouted, 0);
+        QTRY_COMPARE(Descriptions(catchAll), QStringList({"V/B: found"}));
+        QVERIFY(f.named("B") == nullptr);
+        // A window that closes before its alert is delivered: the history still has it.
+        delete catchAll;
+        f.window("WN=C&Src=inbox");
+        f.offer({Alert("U", "C")});
+        delete f.named("C");
+        QTRY_COMPARE(f.Router.Waiting(), 0);
+        QCOMPARE(f.Log.Kept.last(), QString("C/U/"));
     }
 
     // A window's actions may close another window the same batch was meant for.

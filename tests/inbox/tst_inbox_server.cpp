@@ -152,7 +152,7 @@ void TInboxServerTest::acceptedAlertsReachTheSinkExactly() {
     const TResponse r = Ask(Post(Path(), R"([{"symbol":"AAPL","price":1.5,"text":"up"},
                                              {"symbol":"MSFT","strategy":"*","skip":1}])"));
     QCOMPARE(r.Status, 202);
-    QCOMPARE(r.Body, QByteArray(R"({"accepted":2})"));
+    QCOMPARE(r.Body, QByteArray(R"({"accepted":2,"unrouted":0})"));
     QCOMPARE(r.Header("Content-Type"), QByteArray("application/json"));
     QCOMPARE(Sink.Alerts.size(), 2);
     QCOMPARE(Sink.Alerts[0].Symbol, QStringLiteral("AAPL"));
@@ -181,6 +181,13 @@ void TInboxServerTest::acceptedAlertsReachTheSinkExactly() {
         --Sink.Offers;
     }
     QCOMPARE(Sink.Alerts[3].Price, 3.0);
+    // Alerts the sink took without a window for them are counted apart.
+    Sink.Unrouted = 1;
+    QCOMPARE(Ask(Post(Path(), R"([{"symbol":"X"},{"symbol":"Y"}])")).Body,
+             QByteArray(R"({"accepted":2,"unrouted":1})"));
+    Sink.Unrouted = 0;
+    Sink.Alerts.resize(4);
+    --Sink.Offers;
 
     // A bad item takes nothing, and is named.
     const TResponse bad = Ask(Post(Path(), R"([{"symbol":"A"},{"symbol":"B","price":"x"}])"));
@@ -258,6 +265,13 @@ void TInboxServerTest::otherRefusals() {
     const TResponse busy = Ask(Post(Path(), R"({"symbol":"A"})"));
     QCOMPARE(busy.Status, 429);
     QCOMPARE(busy.Header("Retry-After"), QByteArray("1"));
+    // A sink that is full is not offered anything: the body is not even read.
+    Sink.Busy = true;
+    const TResponse full = Ask(Post(Path(), R"({"symbol":"A","price":"x"})"));
+    QCOMPARE(full.Status, 429);
+    QCOMPARE(full.Header("Retry-After"), QByteArray("1"));
+    QCOMPARE(Sink.Offers, 1);
+    Sink.Busy = false;
     Sink.Answer = IInboxSink::TOffer::Closing;
     QCOMPARE(Ask(Post(Path(), R"({"symbol":"A"})")).Status, 503);
     QCOMPARE(Sink.Offers, 2);
@@ -276,7 +290,7 @@ void TInboxServerTest::keepAliveAndPipelining() {
     QTRY_COMPARE(sender.Responses.size(), size_t(3));
     QCOMPARE(sender.Responses[0].Status, 202);
     QCOMPARE(sender.Responses[1].Status, 400);
-    QCOMPARE(sender.Responses[2].Body, QByteArray(R"({"accepted":2})"));
+    QCOMPARE(sender.Responses[2].Body, QByteArray(R"({"accepted":2,"unrouted":0})"));
     for (int i = 0; i < 50; ++i)
         sender.Send(Post(Path(), "{\"symbol\":\"K" + QByteArray::number(i) + "\"}"));
     QTRY_COMPARE(sender.Responses.size(), size_t(53));

@@ -147,18 +147,31 @@ void TInboxSocketTest::everyLineIsAnswered() {
     QCOMPARE(Sink.Alerts[0].Price, 2.0);
     QCOMPARE(Sink.Alerts[2].Strategy, QStringLiteral("*"));
     QCOMPARE(Sink.Alerts[3].Symbol, QStringLiteral("F"));
+    // Taken, but in no window: said after the count.
+    Sink.Unrouted = 1;
+    program.Send("{\"symbol\":\"U\"}\n");
+    QTRY_COMPARE(program.Lines.size(), 6);
+    QCOMPARE(program.Lines.last(), QStringLiteral("OK 1 unrouted 1"));
+    Sink.Unrouted = 0;
+    Sink.Alerts.removeLast();
 
     Sink.Answer = IInboxSink::TOffer::Busy;
     program.Send("{\"symbol\":\"G\"}\n");
-    QTRY_COMPARE(program.Lines.size(), 6);
+    QTRY_COMPARE(program.Lines.size(), 7);
     QCOMPARE(program.Lines.last(), QStringLiteral("BUSY"));
+    // Full: answered before the line is read (a bad one would be an ERROR otherwise).
+    Sink.Busy = true;
+    program.Send("{\"symbol\":\"G\",\"price\":\"x\"}\n");
+    QTRY_COMPARE(program.Lines.size(), 8);
+    QCOMPARE(program.Lines.last(), QStringLiteral("BUSY"));
+    Sink.Busy = false;
     Sink.Answer = IInboxSink::TOffer::Accepted;
     inbox.SetClosing(true);
     program.Send("{\"symbol\":\"H\"}\n");
-    QTRY_COMPARE(program.Lines.size(), 7);
+    QTRY_COMPARE(program.Lines.size(), 9);
     QCOMPARE(program.Lines.last(), QStringLiteral("CLOSING"));
     QCOMPARE(Sink.Alerts.size(), 4);
-    QCOMPARE(Sink.Offers, 4); // not asked while closing
+    QCOMPARE(Sink.Offers, 5); // not asked while closing
 }
 
 void TInboxSocketTest::programsOfAnotherUserAreRefused() {
