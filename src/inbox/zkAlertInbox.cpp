@@ -247,6 +247,14 @@ void TInboxRouter::Deliver(bool all) {
             TWaiting item = std::move(Pending.front());
             Pending.pop_front();
             PendingBytes -= item.Bytes;
+            // It waits for a later turn, and so does every alert of its strategy after it; an
+            // alert for every window ends this turn (true).
+            auto waitBehind = [&](TWaiting& waiting) {
+                waitingStrategies.insert(strategy);
+                later.push_back(std::move(waiting));
+                stop = toEvery;
+                return stop;
+            };
             if (waitingStrategies.contains(strategy)) {
                 later.push_back(std::move(item));
                 continue;
@@ -259,10 +267,7 @@ void TInboxRouter::Deliver(bool all) {
                 targets = byName.value(name);
                 if (targets.isEmpty() && MayOpenWindow(inboxWindows)) {
                     if (!open(name, true)) {
-                        waitingStrategies.insert(strategy);
-                        later.push_back(std::move(item));
-                        stop = toEvery;
-                        if (stop)
+                        if (waitBehind(item))
                             break;
                         continue;
                     }
@@ -274,10 +279,7 @@ void TInboxRouter::Deliver(bool all) {
                 targets = byName.value(CatchAllName);
                 if (targets.isEmpty() && OpenNewWindows) {
                     if (!open(CatchAllName, false)) {
-                        waitingStrategies.insert(strategy);
-                        later.push_back(std::move(item));
-                        stop = toEvery;
-                        if (stop)
+                        if (waitBehind(item))
                             break;
                         continue;
                     }
@@ -294,10 +296,7 @@ void TInboxRouter::Deliver(bool all) {
             // An alert for every window goes first in a turn, whatever their number.
             if (newWindows > 0 && !touched.isEmpty() &&
                 touched.size() + newWindows > windowsPerTurn) {
-                waitingStrategies.insert(strategy);
-                later.push_back(std::move(item));
-                stop = toEvery;
-                if (stop)
+                if (waitBehind(item))
                     break;
                 continue;
             }

@@ -21,29 +21,10 @@ namespace {
 
 const QByteArray Token = "0123456789abcdef0123456789abcdef01234567";
 
-struct TAnswer {
-    int Status = 0;
-    QByteArray Body;
-};
+using TAnswer = THttpAnswer;
 
 TAnswer Post(quint16 port, const QByteArray& body) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write("POST /alerts/" + Token +
-                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                 "Content-Type: application/json\r\nContent-Length: " +
-                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    QByteArray all;
-    QDeadlineTimer deadline(10000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        socket.waitForReadyRead(200);
-        all += socket.readAll();
-    }
-    all += socket.readAll();
-    const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
-    return {status.size() > 1 ? status[1].toInt() : 0, all.mid(all.indexOf("\r\n\r\n") + 4)};
+    return PostJson(port, "/alerts/" + Token, body);
 }
 
 QByteArray Json(const QJsonObject& alert) {

@@ -20,37 +20,16 @@ namespace {
 
 const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
 
-struct TAnswer {
-    int Status = 0;
-    QByteArray Body;
-};
+using TAnswer = THttpAnswer;
 
-// One request on its own connection; the answer's status and body.
 TAnswer Ask(quint16 port, const QByteArray& requestLine, const QByteArray& headers,
             const QByteArray& body) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(requestLine + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers +
-                 "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    QByteArray all;
-    QDeadlineTimer deadline(10000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        socket.waitForReadyRead(200);
-        all += socket.readAll();
-    }
-    all += socket.readAll();
-    TAnswer answer;
-    const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
-    answer.Status = status.size() > 1 ? status[1].toInt() : 0;
-    answer.Body = all.mid(all.indexOf("\r\n\r\n") + 4);
-    return answer;
+    return AskHttp(port, requestLine, headers, body);
 }
 
 TAnswer Post(quint16 port, const QByteArray& path, const QByteArray& body,
              const QByteArray& headers = QByteArray()) {
-    return Ask(port, "POST " + path, headers + "Content-Type: application/json\r\n", body);
+    return PostJson(port, path, body, headers);
 }
 
 // A client set up as a user would have it after enabling the inbox: DEMO logged in, no layout

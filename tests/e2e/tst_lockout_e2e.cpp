@@ -25,24 +25,9 @@ const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567")
 
 // One alert posted on a fresh connection; the answer's status (0: no answer).
 int Post(quint16 port, const QByteArray& symbol) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return 0;
-    const QByteArray body = "{\"symbol\": \"" + symbol + "\", \"strategy\": \"Owner\"}";
-    socket.write("POST /alerts/" + Token.toLatin1() +
-                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                 "Content-Type: application/json\r\nContent-Length: " +
-                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    QByteArray all;
-    QDeadlineTimer deadline(10000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        socket.waitForReadyRead(100);
-        all += socket.readAll();
-    }
-    all += socket.readAll();
-    const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
-    return status.size() > 1 ? status[1].toInt() : 0;
+    return PostJson(port, "/alerts/" + Token.toLatin1(),
+                    "{\"symbol\": \"" + symbol + "\", \"strategy\": \"Owner\"}")
+        .Status;
 }
 
 // DEMO logged in, the layout saved to a file after asking, the inbox on with a known token.

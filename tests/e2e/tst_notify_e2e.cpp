@@ -47,23 +47,7 @@ struct TNotifyDesk {
     }
     // Posts alerts (a JSON object or array) to the client's webhook; the HTTP status.
     int Post(const QByteArray& body) const {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, Port);
-        if (!socket.waitForConnected(5000))
-            return 0;
-        socket.write("POST /alerts/" + Token.toLatin1() +
-                     " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                     "Content-Type: application/json\r\nContent-Length: " +
-                     QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        QByteArray all;
-        QDeadlineTimer deadline(10000);
-        while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-            socket.waitForReadyRead(200);
-            all += socket.readAll();
-        }
-        all += socket.readAll();
-        const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
-        return status.size() > 1 ? status[1].toInt() : 0;
+        return PostJson(Port, "/alerts/" + Token.toLatin1(), body).Status;
     }
     int Sounds() const { return int(QDir(AudioOut).entryList(QDir::Files).size()); }
     static bool StoredMute() {

@@ -119,3 +119,25 @@ void StopProcess(QProcess& process, int ms) {
         process.kill();
     process.waitForFinished(ms);
 }
+
+THttpAnswer AskHttp(quint16 port, const QByteArray& requestLine, const QByteArray& headers,
+                    const QByteArray& body) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(requestLine + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers +
+                 "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray all;
+    QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(100);
+        all += socket.readAll();
+    }
+    all += socket.readAll();
+    THttpAnswer answer;
+    const QList<QByteArray> status = all.left(all.indexOf("\r\n")).split(' ');
+    answer.Status = status.size() > 1 ? status[1].toInt() : 0;
+    answer.Body = all.mid(all.indexOf("\r\n\r\n") + 4);
+    return answer;
+}

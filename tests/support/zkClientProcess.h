@@ -61,3 +61,18 @@ bool WaitForFile(const QString& path, int ms = 10000);
 
 // Ends a helper process a test started (a server, a daemon): politely, then for sure.
 void StopProcess(QProcess& process, int ms = 5000);
+
+// One HTTP/1.1 request to 127.0.0.1:port on a connection of its own ("Connection: close"):
+// requestLine is "POST /alerts/..." and headers each end in CRLF. The answer's status (0 when
+// none came within 10 s) and body.
+struct THttpAnswer {
+    int Status = 0;
+    QByteArray Body;
+};
+THttpAnswer AskHttp(quint16 port, const QByteArray& requestLine, const QByteArray& headers,
+                    const QByteArray& body);
+// A JSON body posted to the inbox's webhook path.
+inline THttpAnswer PostJson(quint16 port, const QByteArray& path, const QByteArray& body,
+                            const QByteArray& headers = QByteArray()) {
+    return AskHttp(port, "POST " + path, headers + "Content-Type: application/json\r\n", body);
+}
