@@ -106,6 +106,8 @@ void TInboxRouter::Flush() {
         const TInboxAlert& a = item.Alert;
         it->append(TAlertData(a.Symbol, a.Skip ? 1 : 0, item.Time, a.HasPrice ? a.Price : 0,
                               a.Description));
+        if (a.FromBroker)
+            it->last().Origin = TAlertSource::Broker;
     };
     for (const TWaiting& item : batch) {
         const QString& strategy = item.Alert.Strategy;

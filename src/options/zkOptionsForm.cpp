@@ -1,6 +1,8 @@
 #include "zkOptionsForm.h"
 
 #include "alerts/zkActions.h"
+#include "broker/zkAlertBroker.h"
+#include "broker/zkBrokerSettings.h"
 #include "components/zkComponents.h"
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
@@ -10,6 +12,7 @@
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSettings.h"
+#include "options/zkBrokerPage.h"
 #include "options/zkOptionsHost.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
@@ -202,6 +205,7 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
         {tr("Updates"), s->standardIcon(QStyle::SP_BrowserReload), BuildUpdatesPage()},
         {tr("Layouts"), s->standardIcon(QStyle::SP_FileDialogDetailedView), BuildLayoutsPage()},
         {tr("Alert Inbox"), s->standardIcon(QStyle::SP_ArrowDown), BuildInboxPage()},
+        {tr("Broker"), s->standardIcon(QStyle::SP_DirLinkIcon), BrokerPage = new TBrokerPage},
     };
     for (const auto& page : pages) {
         auto* item = new QTreeWidgetItem(PagesTreeView, QStringList(page.Text));
@@ -617,6 +621,8 @@ void TOptionsForm::LoadAllPages() {
     LoadConnectionPage();
     LoadUpdatesPage();
     LoadInboxPage();
+    BrokerPage->Load(ReadBrokerSettings(TSettingsStore::Registry()),
+                     Host ? Host->OptionsAlertBroker() : nullptr);
     if (Host)
         LoadLayoutsPage(Host->OptionsLayoutSettings());
 }
@@ -808,6 +814,7 @@ void TOptionsForm::SaveAllPages() {
     SaveUpdatesPage();
     SaveLayoutsPage();
     SaveInboxPage();
+    SaveBrokerPage();
 }
 
 void TOptionsForm::SaveGeneralPage() {
@@ -995,4 +1002,14 @@ void TOptionsForm::SaveInboxPage() {
     WriteInboxSettings(TSettingsStore::Registry(), settings);
     if (TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr)
         inbox->Apply(settings);
+}
+
+// --- Broker page ----------------------------------------------------------------------------
+
+void TOptionsForm::SaveBrokerPage() {
+    TBrokerSettings settings = BrokerPage->Settings();
+    EnsureBrokerClientId(settings);
+    WriteBrokerSettings(TSettingsStore::Registry(), settings);
+    if (TAlertBroker* broker = Host ? Host->OptionsAlertBroker() : nullptr)
+        broker->Apply(settings);
 }
