@@ -71,7 +71,9 @@ constexpr int MaxDelaySeconds = 60;
 // once (another desk with the same client id, a broker that refuses and closes) does not.
 constexpr int StableSeconds = 10;
 // Messages handed to the library before the broker acknowledged earlier ones: the rest wait in
-// our bounded queue rather than in the library's unbounded one.
+// our bounded queue rather than in the library's unbounded one. Never more than the broker
+// takes at once (its "receive maximum"): what the library (2.0.11) queues beyond that, it may
+// never send.
 constexpr qsizetype MaxInflight = 100;
 // Lines on stderr about skipped messages, at most this many a minute.
 constexpr int MaxSkipLinesPerMinute = 20;
@@ -141,6 +143,7 @@ private:
     const QByteArray TopicText;
     mosquitto* Mosq = nullptr;
     int ConnAck = -1; // the broker's answer to CONNECT; -1 before it came
+    qsizetype SendQuota = MaxInflight;
     bool Connected = false;
     TClock::time_point ConnectedAt;
     int DisconnectReason = 0;
@@ -331,7 +334,7 @@ void TSession::PublishWaiting() {
         TMessage message;
         {
             std::lock_guard lock(Shared->Lock);
-            if (Shared->Outgoing.empty() || Shared->Inflight >= MaxInflight)
+            if (Shared->Outgoing.empty() || Shared->Inflight >= SendQuota)
                 return;
             message = std::move(Shared->Outgoing.front());
             Shared->Outgoing.pop_front();
@@ -476,11 +479,15 @@ void TSession::SkippedMessage(const QString& topic, const QString& why) {
             qPrintable(zkBroker::PrintableText(topic)), qPrintable(why));
 }
 
-void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int, const mosquitto_property*) {
+void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
+                         const mosquitto_property* properties) {
     auto* s = static_cast<TSession*>(self);
     s->ConnAck = rc;
     if (rc != 0)
         return;
+    uint16_t receiveMaximum = 65535; // MQTT 5's default when the broker names none
+    mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false);
+    s->SendQuota = std::clamp<qsizetype>(receiveMaximum, 1, MaxInflight);
     s->Connected = true;
     s->ConnectedAt = TClock::now();
     {

@@ -47,7 +47,6 @@ private:
     bool Tls = true;
     bool Running = false;
     QString Problem;
-    QByteArray Log;
 };
 
 // mosquitto_sub on the broker's topic filter, printing "topic payload" lines, until count
