@@ -96,6 +96,10 @@ private slots:
         QVERIFY2(broker.StatusText().startsWith(
                      QString("Not connected: 127.0.0.1:%1 refused the connection").arg(nowhere.Port)),
                  qPrintable(broker.StatusText()));
+        // The delay before the next attempt grows.
+        QTRY_COMPARE_WITH_TIMEOUT(broker.State().RetrySeconds, 2, 5000);
+        QVERIFY2(broker.StatusText().contains("; trying again in 2 s"),
+                 qPrintable(broker.StatusText()));
 
         const qsizetype extra = 5;
         QElapsedTimer clock;
