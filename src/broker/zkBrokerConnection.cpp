@@ -194,6 +194,8 @@ QString TSession::Setup() {
         return QStringLiteral("the MQTT library could not start (%1)")
             .arg(QString::fromLocal8Bit(std::strerror(errno)));
     mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Alerts are small and each is wanted at once: no waiting to fill a segment.
+    mosquitto_int_option(Mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_v5_callback_set(Mosq, &TSession::OnConnect);
     mosquitto_disconnect_v5_callback_set(Mosq, &TSession::OnDisconnect);
     mosquitto_message_v5_callback_set(Mosq, &TSession::OnMessage);
