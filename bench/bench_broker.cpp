@@ -51,12 +51,12 @@ struct TClient {
             Mosq, [](mosquitto*, void* self, int rc, int, const mosquitto_property*) {
                 static_cast<TClient*>(self)->Connected = rc == 0;
             });
-        mosquitto_message_v5_callback_set(Mosq, [](mosquitto*, void* self,
-                                                    const mosquitto_message* m,
-                                                    const mosquitto_property*) {
-            if (static_cast<TClient*>(self)->OnMessage)
-                static_cast<TClient*>(self)->OnMessage(m);
-        });
+        mosquitto_message_v5_callback_set(
+            Mosq,
+            [](mosquitto*, void* self, const mosquitto_message* m, const mosquitto_property*) {
+                if (static_cast<TClient*>(self)->OnMessage)
+                    static_cast<TClient*>(self)->OnMessage(m);
+            });
         mosquitto_connect(Mosq, "127.0.0.1", broker.port(), 60);
         mosquitto_loop_start(Mosq);
         for (int i = 0; i < 500 && !Connected; ++i)
@@ -210,8 +210,8 @@ int main(int argc, char** argv) {
         PublishPaced(publisher, "velquist/alerts/W", Windows, 0, LatencyAlerts, 1000, &sentNs);
         phase = 2;
         const long long start = NowNs();
-        PublishPaced(publisher, "velquist/alerts/W", Windows, LatencyAlerts,
-                     total - LatencyAlerts, SustainedRate, nullptr);
+        PublishPaced(publisher, "velquist/alerts/W", Windows, LatencyAlerts, total - LatencyAlerts,
+                     SustainedRate, nullptr);
         sustainedRateSeen = double(total - LatencyAlerts) / (double(NowNs() - start) / 1e9);
         // Until every alert is in (or nothing has come for 10 s).
         long long seen = -1;
@@ -262,10 +262,9 @@ int main(int argc, char** argv) {
                 total - inWindows.load());
     const char* names[] = {"idle", "1,000/s", "5,000/s"};
     for (int p = 0; p < 3; ++p)
-        std::printf("longest event-loop stall, %-8s %7.3f ms (1 ms timer)%s\n", names[p],
-                    stalls.StallMs[p], p == 2 ? (stalls.StallMs[p] <= 50 ? "  goal 50 ms: met"
-                                                                         : "  goal 50 ms: MISSED")
-                                              : "");
+        std::printf(
+            "longest event-loop stall, %-8s %7.3f ms (1 ms timer)%s\n", names[p], stalls.StallMs[p],
+            p == 2 ? (stalls.StallMs[p] <= 50 ? "  goal 50 ms: met" : "  goal 50 ms: MISSED") : "");
     std::printf("desk's status: %s\n", qPrintable(broker.StatusText()));
     std::fflush(stdout);
     broker.Apply(TBrokerSettings());

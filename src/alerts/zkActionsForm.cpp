@@ -129,7 +129,8 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     ListNameLabel2->setBuddy(OnSelectComboBox);
     select->addWidget(ListNameLabel2);
     select->addWidget(OnSelectComboBox, 1);
-    PublishOnSelectCheckBox = new QCheckBox(tr("and p&ublish the alert to the broker"), SendGroupBox);
+    PublishOnSelectCheckBox =
+        new QCheckBox(tr("and p&ublish the alert to the broker"), SendGroupBox);
     PublishOnSelectCheckBox->setObjectName(QStringLiteral("PublishOnSelectCheckBox"));
     PublishOnSelectCheckBox->setAccessibleName(tr("Publish the selected alert to the broker"));
     selectGroup->addLayout(select);

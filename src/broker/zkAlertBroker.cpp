@@ -104,7 +104,7 @@ void TAlertBroker::Collect() {
     Current = update.State;
     TellGivenUp();
     // Each new problem once (not every attempt), and each connection.
-    const QString told = Current.Phase == TBrokerState::TPhase::Connected ? QStringLiteral("+")
+    const QString told = Current.Phase == TBrokerState::TPhase::Connected    ? QStringLiteral("+")
                          : Current.Phase == TBrokerState::TPhase::Connecting ? ProblemTold
                                                                              : Current.Problem;
     if (told != ProblemTold) {
@@ -165,8 +165,8 @@ void TAlertBroker::PublishAlert(const QString& windowName, const IAlertData& ale
     published.Symbol = alert.AlertSymbol();
     published.Price = alert.Price();
     published.Description = alert.Description();
-    published.Time = alert.AlertTime().isValid() ? alert.AlertTime()
-                                                 : QDateTime::currentDateTimeUtc();
+    published.Time =
+        alert.AlertTime().isValid() ? alert.AlertTime() : QDateTime::currentDateTimeUtc();
     Connection->Publish(zkBroker::PublishTopic(windowName).toUtf8(),
                         zkBroker::PublishPayload(windowName, published, Applied.ClientId));
 }
@@ -178,8 +178,9 @@ QString TAlertBroker::StatusText() const {
     QString text;
     switch (Current.Phase) {
     case TBrokerState::TPhase::Connected:
-        text = Current.Problem.isEmpty() ? tr("Connected to %1").arg(where)
-                                         : tr("Connected to %1, but %2").arg(where, Current.Problem);
+        text = Current.Problem.isEmpty()
+                   ? tr("Connected to %1").arg(where)
+                   : tr("Connected to %1, but %2").arg(where, Current.Problem);
         break;
     case TBrokerState::TPhase::Connecting:
         text = Current.Problem.isEmpty()

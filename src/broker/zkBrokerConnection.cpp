@@ -344,8 +344,8 @@ void TSession::PublishWaiting() {
             ++Shared->Inflight;
         }
         const int rc = mosquitto_publish_v5(Mosq, nullptr, message.first.constData(),
-                                            int(message.second.size()),
-                                            message.second.constData(), 1, false, nullptr);
+                                            int(message.second.size()), message.second.constData(),
+                                            1, false, nullptr);
         std::lock_guard lock(Shared->Lock);
         if (rc == MOSQ_ERR_SUCCESS)
             continue;
@@ -383,9 +383,8 @@ QString TSession::TlsProblem() const {
     if (LastTlsError.contains(QLatin1String("certificate verify failed")))
         return QStringLiteral("the broker's TLS certificate was not accepted (certificate "
                               "verify failed: is it signed by %1, and made for the name %2?)")
-            .arg(Endpoint.CAFile.isEmpty()
-                     ? QStringLiteral("an authority this system trusts")
-                     : QStringLiteral("the CA of the CA file"),
+            .arg(Endpoint.CAFile.isEmpty() ? QStringLiteral("an authority this system trusts")
+                                           : QStringLiteral("the CA of the CA file"),
                  Endpoint.Host);
     if (!LastTlsError.isEmpty())
         return QStringLiteral("TLS failed (%1)").arg(zkBroker::PrintableText(LastTlsError, 200));
@@ -653,8 +652,8 @@ void TBrokerConnection::Publish(const QByteArray& topic, const QByteArray& paylo
     // Full: the oldest make way (the newest alerts matter most), counted and told.
     while (qsizetype(Shared->Outgoing.size()) > MaxPublishWaiting ||
            Shared->OutgoingBytes > MaxPublishBytes) {
-        Shared->OutgoingBytes -= Shared->Outgoing.front().first.size() +
-                                 Shared->Outgoing.front().second.size();
+        Shared->OutgoingBytes -=
+            Shared->Outgoing.front().first.size() + Shared->Outgoing.front().second.size();
         Shared->Outgoing.pop_front();
         ++Shared->State.PublishGivenUp;
     }

@@ -39,11 +39,11 @@ struct TBrokerState {
     // Why the last attempt failed or the connection ended ("the broker refused the user name or
     // password"), English; empty when nothing failed.
     QString Problem;
-    int RetrySeconds = 0;           // while Waiting: until the next attempt
-    qsizetype PublishWaiting = 0;   // alerts to publish that the broker has not taken yet
-    quint64 PublishGivenUp = 0;     // since the start: the queue was full, or the broker refused
-    quint64 Received = 0;           // messages read into alerts
-    quint64 Skipped = 0;            // messages that were not alerts
+    int RetrySeconds = 0;         // while Waiting: until the next attempt
+    qsizetype PublishWaiting = 0; // alerts to publish that the broker has not taken yet
+    quint64 PublishGivenUp = 0;   // since the start: the queue was full, or the broker refused
+    quint64 Received = 0;         // messages read into alerts
+    quint64 Skipped = 0;          // messages that were not alerts
     bool operator==(const TBrokerState&) const = default;
 };
 

@@ -39,8 +39,8 @@ TBrokerPage::TBrokerPage(QWidget* parent) : QWidget(parent) {
     BrokerPortSpinBox->setValue(TlsPort);
     BrokerPortSpinBox->setButtonSymbols(QAbstractSpinBox::NoButtons);
     BrokerPortSpinBox->setFixedWidth(70);
-    BrokerTLSCheckBox = Named(new QCheckBox(tr("Use TLS"), this), "BrokerTLSCheckBox",
-                              tr("Use TLS"));
+    BrokerTLSCheckBox =
+        Named(new QCheckBox(tr("Use TLS"), this), "BrokerTLSCheckBox", tr("Use TLS"));
     BrokerTLSCheckBox->setChecked(true);
     BrokerCAFileEdit = Named(new QLineEdit(this), "BrokerCAFileEdit", tr("CA file"));
     BrokerCAFileEdit->setPlaceholderText(tr("the system's certificate authorities"));
@@ -136,8 +136,8 @@ void TBrokerPage::Load(const TBrokerSettings& settings, TAlertBroker* broker) {
     disconnect(StatusConnection);
     Broker = broker;
     if (broker)
-        StatusConnection = connect(broker, &TAlertBroker::StateChanged, this,
-                                   [this] { UpdateStatus(); });
+        StatusConnection =
+            connect(broker, &TAlertBroker::StateChanged, this, [this] { UpdateStatus(); });
     UpdateWarning();
     UpdateStatus();
 }
@@ -175,8 +175,8 @@ void TBrokerPage::BrowseCAFile() {
     spec.Filter = tr("Certificates (*.pem *.crt)|*.pem;*.crt|All files (*)|*");
     spec.FileMustExist = true;
     const QString current = BrokerCAFileEdit->text().trimmed();
-    spec.InitialDir = current.isEmpty() ? QStringLiteral("/etc/ssl/certs")
-                                        : QFileInfo(current).absolutePath();
+    spec.InitialDir =
+        current.isEmpty() ? QStringLiteral("/etc/ssl/certs") : QFileInfo(current).absolutePath();
     QString name;
     if (zkPrompts::OpenFileName(spec, name, this))
         BrokerCAFileEdit->setText(name);

@@ -20,7 +20,8 @@ TBrokerSettings SettingsFor(const TMosquitto& broker) {
     settings.CAFile = broker.caFile();
     settings.UserName = QString::fromLatin1(TMosquitto::UserName);
     settings.Password = QString::fromLatin1(TMosquitto::Password);
-    settings.ClientId = QStringLiteral("velquist-test%1").arg(QRandomGenerator::global()->bounded(1000000));
+    settings.ClientId =
+        QStringLiteral("velquist-test%1").arg(QRandomGenerator::global()->bounded(1000000));
     return settings;
 }
 
@@ -70,8 +71,8 @@ private slots:
         other.Topic = QStringLiteral("elsewhere/#");
         broker.Apply(other);
         QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Connected);
-        QTRY_VERIFY(mosquitto.log().contains("Received UNSUBSCRIBE from " +
-                                             settings.ClientId.toLatin1()));
+        QTRY_VERIFY(
+            mosquitto.log().contains("Received UNSUBSCRIBE from " + settings.ClientId.toLatin1()));
         QVERIFY(mosquitto.publish("velquist/alerts/Busy", R"({"symbol": "OLD"})"));
         QVERIFY(mosquitto.publish("elsewhere/Now", R"({"symbol": "NEW"})"));
         QTRY_COMPARE(sink.Alerts.size(), 4);
@@ -93,9 +94,10 @@ private slots:
         nowhere.ClientId = QStringLiteral("velquist-bounded");
         broker.Apply(nowhere);
         QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Waiting);
-        QVERIFY2(broker.StatusText().startsWith(
-                     QString("Not connected: 127.0.0.1:%1 refused the connection").arg(nowhere.Port)),
-                 qPrintable(broker.StatusText()));
+        QVERIFY2(
+            broker.StatusText().startsWith(
+                QString("Not connected: 127.0.0.1:%1 refused the connection").arg(nowhere.Port)),
+            qPrintable(broker.StatusText()));
         // The delay before the next attempt grows.
         QTRY_COMPARE_WITH_TIMEOUT(broker.State().RetrySeconds, 2, 5000);
         QVERIFY2(broker.StatusText().contains("; trying again in 2 s"),
@@ -106,7 +108,7 @@ private slots:
         clock.start();
         for (qsizetype i = 0; i < TBrokerConnection::MaxPublishWaiting + extra; ++i)
             broker.PublishAlert("Out", TAlertData(QStringLiteral("S%1").arg(i), 0,
-                                                   QDateTime::currentDateTimeUtc(), 1.5));
+                                                  QDateTime::currentDateTimeUtc(), 1.5));
         // It never waited on the network (a generous bound: 10,005 queued in memory).
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QTRY_COMPARE(broker.State().PublishWaiting, TBrokerConnection::MaxPublishWaiting);
@@ -127,8 +129,10 @@ private slots:
         const QList<QByteArray> lines =
             subscriber.waitLines(int(TBrokerConnection::MaxPublishWaiting), 60000);
         QCOMPARE(lines.size(), TBrokerConnection::MaxPublishWaiting);
-        QVERIFY2(lines.first().startsWith(R"(velquist/alerts/Out {"description":"","desk":"velquist-bounded","price":1.5,"strategy":"Out","symbol":"S5",)"),
-                 lines.first().constData());
+        QVERIFY2(
+            lines.first().startsWith(
+                R"(velquist/alerts/Out {"description":"","desk":"velquist-bounded","price":1.5,"strategy":"Out","symbol":"S5",)"),
+            lines.first().constData());
         QVERIFY2(lines.last().contains(R"("symbol":"S10004")"), lines.last().constData());
         QTRY_COMPARE(broker.State().PublishWaiting, 0);
         QCOMPARE(broker.State().PublishGivenUp, quint64(extra));

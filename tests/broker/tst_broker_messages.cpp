@@ -72,8 +72,7 @@ private slots:
         TReceived other = ReadMessage(PublishTopic("Scan"), mine, {}, "velquist-bbbbbbbbbbbb");
         QVERIFY(!other.OwnMessage);
         QCOMPARE(other.Parsed.Alerts.size(), 1);
-        const QByteArray mention =
-            R"({"symbol": "X", "description": "see velquist-aaaaaaaaaaaa"})";
+        const QByteArray mention = R"({"symbol": "X", "description": "see velquist-aaaaaaaaaaaa"})";
         QVERIFY(!ReadMessage("t/Y", mention, {}, "velquist-aaaaaaaaaaaa").OwnMessage);
     }
 
@@ -149,8 +148,8 @@ private slots:
     }
 
     void loopbackHosts() {
-        for (const char* host : {"localhost", "LOCALHOST", "127.0.0.1", "127.1.2.3", "::1",
-                                 "desk.localhost"})
+        for (const char* host :
+             {"localhost", "LOCALHOST", "127.0.0.1", "127.1.2.3", "::1", "desk.localhost"})
             QVERIFY2(IsLoopbackHost(host), host);
         for (const char* host : {"", "broker.example.com", "10.0.0.1", "localhost.example.com",
                                  "127.0.0.1.example.com"})

@@ -210,15 +210,15 @@ void TBrokerE2ETest::alertsPublishedWhileOffArriveOnRestart() {
         QCOMPARE(run.exitCode(), 0);
     }
     for (const char* symbol : {"XOM", "CVX", "OXY"})
-        QVERIFY(broker.publish("velquist/alerts/Late", R"({"symbol": ")" + QByteArray(symbol) +
-                                                           R"("})"));
+        QVERIFY(broker.publish("velquist/alerts/Late",
+                               R"({"symbol": ")" + QByteArray(symbol) + R"("})"));
     TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
     QVERIFY(run.waitStarted());
     QVERIFY2(desk.soundPlayed(), run.stdErr().constData());
     run.terminate();
     QVERIFY(run.waitFinished());
-    QCOMPARE(History(), QList<QByteArray>({"Late,XOM,0,,broker", "Late,CVX,0,,broker",
-                                           "Late,OXY,0,,broker"}));
+    QCOMPARE(History(),
+             QList<QByteArray>({"Late,XOM,0,,broker", "Late,CVX,0,,broker", "Late,OXY,0,,broker"}));
     QCOMPARE(desk.savedDataConfig(0), QString("WN=Late&Src=inbox"));
 }
 
@@ -281,8 +281,7 @@ void TBrokerE2ETest::publishToTheBrokerReachesASubscriber() {
     QCOMPARE(published.value("price").toDouble(), 187.2);
     QCOMPARE(published.value("description").toString(), QStringLiteral("Gap up"));
     QCOMPARE(published.value("strategy").toString(), QStringLiteral("Gap_ups"));
-    QVERIFY(QDateTime::fromString(published.value("time").toString(), Qt::ISODateWithMs)
-                .isValid());
+    QVERIFY(QDateTime::fromString(published.value("time").toString(), Qt::ISODateWithMs).isValid());
     QVERIFY(published.value("desk").toString().startsWith(QLatin1String("velquist-")));
 
     // The desk did not take its own alert back: one sound, one row in the history.

@@ -14,10 +14,9 @@
 namespace {
 
 // Elliptic-curve keys: made in milliseconds, where RSA keys take a good part of a second.
-const QStringList KeyArguments = {QStringLiteral("-newkey"), QStringLiteral("ec"),
-                                  QStringLiteral("-pkeyopt"),
-                                  QStringLiteral("ec_paramgen_curve:prime256v1"),
-                                  QStringLiteral("-nodes")};
+const QStringList KeyArguments = {
+    QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+    QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
 
 QString CurrentUserName() {
     const passwd* entry = ::getpwuid(::geteuid());
@@ -61,9 +60,9 @@ TMosquitto::TMosquitto(bool tls) : Tls(tls) {
         req({"-x509", "-days", "2", "-subj", "/CN=Another CA", "-keyout", "other-ca.key", "-out",
              "other-ca.crt"}) &&
         req({"-subj", "/CN=localhost", "-keyout", "server.key", "-out", "server.csr"}) &&
-        Run(openssl, {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-                      "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out",
-                      "server.crt"}) &&
+        Run(openssl,
+            {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+             "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.crt"}) &&
         Run(QStringLiteral("mosquitto_passwd"),
             {"-c", "-b", "passwd", QString::fromLatin1(UserName), QString::fromLatin1(Password)});
     if (!made)
@@ -73,8 +72,8 @@ TMosquitto::TMosquitto(bool tls) : Tls(tls) {
     if (Tls)
         config += "cafile ca.crt\ncertfile server.crt\nkeyfile server.key\n";
     // It would otherwise change to the user "mosquitto" when run as root, who cannot read here.
-    config += "allow_anonymous false\npassword_file passwd\nuser " + CurrentUserName().toLocal8Bit() +
-              "\n";
+    config += "allow_anonymous false\npassword_file passwd\nuser " +
+              CurrentUserName().toLocal8Bit() + "\n";
     // A slow subscriber loses nothing (past its 1,000 queued messages mosquitto would drop).
     config += "max_queued_messages 100000\n";
     // Into a file: a pipe nobody reads for a while would fill and stop the whole broker.
@@ -116,8 +115,11 @@ QByteArray TMosquitto::log() {
 }
 
 QStringList TMosquitto::clientArguments() const {
-    QStringList arguments{"-h", "127.0.0.1", "-p", QString::number(Port), "-V", "5", "-u",
-                          QString::fromLatin1(UserName), "-P", QString::fromLatin1(Password)};
+    QStringList arguments{"-h", "127.0.0.1",
+                          "-p", QString::number(Port),
+                          "-V", "5",
+                          "-u", QString::fromLatin1(UserName),
+                          "-P", QString::fromLatin1(Password)};
     if (Tls)
         arguments << "--cafile" << caFile();
     return arguments;
