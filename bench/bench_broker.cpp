@@ -6,7 +6,9 @@
 // the same turn), p50/p99 at 1,000 alerts a second; then 5,000 alerts a second for 30 s
 // (argument 1 changes the seconds): alerts published against alerts in windows, and the longest
 // event-loop stall (a 1 ms timer's longest gap). Baseline: the same publisher through the same
-// broker to a bare libmosquitto subscriber in this process, in the same run.
+// broker to a bare libmosquitto subscriber in this process, in the same run. Between the two,
+// the desk's connection alone (publish -> alerts handed over on the user-interface thread, no
+// windows), which tells the connection's share from the windows'.
 
 #include "alerts/zkAlertForm.h"
 #include "broker/zkAlertBroker.h"
@@ -74,11 +76,12 @@ struct TClient {
 };
 
 // The router as the broker sees it, noting when each alert was handed over (before the router
-// delivers it on a later turn of the event loop).
+// delivers it on a later turn of the event loop); without a router it takes them itself.
 struct TTimedSink : IInboxSink {
-    IInboxSink& Router;
+    IInboxSink* Router;
     std::vector<long long>& OfferedNs;
-    TTimedSink(IInboxSink& router, std::vector<long long>& offeredNs)
+    std::atomic<long long> Taken{0};
+    TTimedSink(IInboxSink* router, std::vector<long long>& offeredNs)
         : Router(router), OfferedNs(offeredNs) {}
     TOffer OfferAlerts(QList<TInboxAlert>&& alerts) override {
         const long long now = NowNs();
@@ -87,9 +90,33 @@ struct TTimedSink : IInboxSink {
             if (n >= 0 && size_t(n) < OfferedNs.size())
                 OfferedNs[size_t(n)] = now;
         }
-        return Router.OfferAlerts(std::move(alerts));
+        Taken += alerts.size();
+        return Router ? Router->OfferAlerts(std::move(alerts)) : TOffer::Accepted;
     }
 };
+
+TBrokerSettings DeskSettings(const TMosquitto& mosquitto, const QString& clientId) {
+    TBrokerSettings settings;
+    settings.Enabled = true;
+    settings.Host = QStringLiteral("127.0.0.1");
+    settings.Port = mosquitto.port();
+    settings.CAFile = mosquitto.caFile();
+    settings.UserName = QString::fromLatin1(TMosquitto::UserName);
+    settings.Password = QString::fromLatin1(TMosquitto::Password);
+    settings.ClientId = clientId;
+    return settings;
+}
+
+bool Connect(TAlertBroker& broker, const TBrokerSettings& settings) {
+    broker.Apply(settings);
+    QDeadlineTimer connecting(10000);
+    while (broker.State().Phase != TBrokerState::TPhase::Connected && !connecting.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (broker.State().Phase == TBrokerState::TPhase::Connected)
+        return true;
+    std::printf("the desk did not connect: %s\n", qPrintable(broker.StatusText()));
+    return false;
+}
 
 std::string Payload(long long n) {
     return "{\"symbol\": \"S" + std::to_string(n) + "\", \"price\": 12.5}";
@@ -154,6 +181,27 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
 
+    // The desk's connection alone: publish -> alerts handed over on the user-interface thread,
+    // with no windows to feed.
+    std::vector<long long> aloneSentNs(LatencyAlerts, 0), aloneNs(LatencyAlerts, 0);
+    {
+        TTimedSink alone(nullptr, aloneNs);
+        TAlertBroker broker(alone);
+        if (!Connect(broker, DeskSettings(mosquitto, QStringLiteral("velquist-bench-alone"))))
+            return 1;
+        std::thread sender([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            TClient publisher(mosquitto, "bench-alone-pub");
+            PublishPaced(publisher, "velquist/alerts/W", Windows, 0, LatencyAlerts, 1000,
+                         &aloneSentNs);
+        });
+        QDeadlineTimer deadline(30000);
+        while (alone.Taken < LatencyAlerts && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        sender.join();
+        broker.Apply(TBrokerSettings());
+    }
+
     auto* main = new TZentrikProMainForm;
     main->show();
     QList<QWidget*> shown{main};
@@ -179,24 +227,10 @@ int main(int argc, char** argv) {
     TInboxRouter router(*main);
     router.SetOpenNewWindows(false);
     std::vector<long long> offeredNs(LatencyAlerts, 0);
-    TTimedSink timed(router, offeredNs);
+    TTimedSink timed(&router, offeredNs);
     TAlertBroker broker(timed);
-    TBrokerSettings settings;
-    settings.Enabled = true;
-    settings.Host = QStringLiteral("127.0.0.1");
-    settings.Port = mosquitto.port();
-    settings.CAFile = mosquitto.caFile();
-    settings.UserName = QString::fromLatin1(TMosquitto::UserName);
-    settings.Password = QString::fromLatin1(TMosquitto::Password);
-    settings.ClientId = QStringLiteral("velquist-bench");
-    broker.Apply(settings);
-    QDeadlineTimer connecting(10000);
-    while (broker.State().Phase != TBrokerState::TPhase::Connected && !connecting.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (broker.State().Phase != TBrokerState::TPhase::Connected) {
-        std::printf("the desk did not connect: %s\n", qPrintable(broker.StatusText()));
+    if (!Connect(broker, DeskSettings(mosquitto, QStringLiteral("velquist-bench"))))
         return 1;
-    }
 
     zkBenchHttp::TStallMeter<3> stalls; // 0 idle, 1 latency, 2 sustained
     std::atomic<int>& phase = stalls.Phase;
@@ -229,8 +263,10 @@ int main(int argc, char** argv) {
     app.exec();
     sender.join();
 
-    std::vector<double> baseMs, latencyMs, offeredMs;
+    std::vector<double> baseMs, latencyMs, offeredMs, aloneMs;
     for (int i = 0; i < LatencyAlerts; ++i) {
+        if (aloneNs[size_t(i)] > 0)
+            aloneMs.push_back(double(aloneNs[size_t(i)] - aloneSentNs[size_t(i)]) / 1e6);
         if (offeredNs[size_t(i)] > 0)
             offeredMs.push_back(double(offeredNs[size_t(i)] - sentNs[size_t(i)]) / 1e6);
         if (baseGotNs[size_t(i)] > 0)
@@ -245,6 +281,8 @@ int main(int argc, char** argv) {
                 Windows, qPrintable(QGuiApplication::platformName()));
     Line("publish -> bare subscriber p50 (baseline)", base50, base50, "x baseline p50");
     Line("publish -> bare subscriber p99 (baseline)", base99, base99, "x baseline p99");
+    Line("publish -> desk, no windows p50", Percentile(aloneMs, 0.5), base50, "x baseline p50");
+    Line("publish -> desk, no windows p99", Percentile(aloneMs, 0.99), base99, "x baseline p99");
     Line("publish -> handed to the router p50", Percentile(offeredMs, 0.5), base50,
          "x baseline p50");
     Line("publish -> handed to the router p99", Percentile(offeredMs, 0.99), base99,
