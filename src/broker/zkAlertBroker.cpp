@@ -33,7 +33,10 @@ TBrokerEndpoint TAlertBroker::EndpointOf(const TBrokerSettings& settings) {
 }
 
 void TAlertBroker::Apply(const TBrokerSettings& settings) {
-    if (Connection && settings.Enabled && settings == Applied)
+    // The same settings keep a connection; without one they try again at once (a CA file put
+    // in place, a broker started since), rather than after the delay.
+    if (Connection && settings.Enabled && settings == Applied &&
+        Current.Phase == TBrokerState::TPhase::Connected)
         return;
     QString dropTopic;
     if (Connection) {

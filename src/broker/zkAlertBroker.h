@@ -28,8 +28,8 @@ public:
     explicit TAlertBroker(IInboxSink& sink, QObject* parent = nullptr);
     ~TAlertBroker() override;
 
-    // Connects, reconnects with new settings or disconnects, as the settings say. A setting
-    // unchanged keeps the connection as it is.
+    // Connects, reconnects with new settings or disconnects, as the settings say. Settings
+    // unchanged keep a working connection as it is, and try again at once when there is none.
     void Apply(const TBrokerSettings& settings);
     bool IsEnabled() const { return Connection != nullptr; }
     // "Connected to broker.example.com:8883", or why not; also what waits to be published.

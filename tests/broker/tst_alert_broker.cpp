@@ -102,6 +102,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(broker.State().RetrySeconds, 2, 5000);
         QVERIFY2(broker.StatusText().contains("; trying again in 2 s"),
                  qPrintable(broker.StatusText()));
+        // Saved again unchanged: tried again at once, from the first delay.
+        broker.Apply(nowhere);
+        QTRY_COMPARE(broker.State().RetrySeconds, 1);
 
         const qsizetype extra = 5;
         QElapsedTimer clock;
