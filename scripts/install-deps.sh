@@ -4,7 +4,7 @@
 # building the programs needs (the Debian package's build). Safe to run again.
 set -euo pipefail
 build_packages=(cmake ninja-build g++ lld pkg-config qt6-base-dev qt6-multimedia-dev
-                libsndfile1-dev libpulse-dev libsqlite3-dev libfontconfig-dev)
+                libsndfile1-dev libpulse-dev libsqlite3-dev libfontconfig-dev libmosquitto-dev)
 other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
           openbox x11-utils pulseaudio pulseaudio-utils
@@ -17,6 +17,8 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           xdg-desktop-portal xdg-desktop-portal-gtk libglib2.0-bin imagemagick fonts-cantarell
           # screen readers' view of the client: the accessibility registry and Python's AT-SPI
           at-spi2-core python3-pyatspi
+          # the broker's whole-process tests: a real broker, its clients, the certificates
+          mosquitto mosquitto-clients openssl
           python3) # python3: the local HTTP server of the update check's whole-process test
 if [ "${1:-}" = --build-only ]; then
   shift

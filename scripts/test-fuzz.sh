@@ -13,7 +13,7 @@ seconds=${FUZZ_SECONDS:-5}
 
 # The seeds of each target, in fuzz/seeds/.
 declare -A seeds=(
-  [fuzz_accounts_file]=accounts [fuzz_action_strings]=actions
+  [fuzz_accounts_file]=accounts [fuzz_action_strings]=actions [fuzz_broker_message]=broker_message
   [fuzz_alert_window_config]=window_config [fuzz_csv_field]=csv_field [fuzz_feed_lines]=feed
   [fuzz_inbox_body]=inbox_body [fuzz_inbox_head]=inbox_head [fuzz_ini_reader]=ini
   [fuzz_instance_commands]=instance_commands [fuzz_integer_text]=integer

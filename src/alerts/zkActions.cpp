@@ -36,7 +36,7 @@ void parseInto(const QStringList& actions, TActionTable& table, bool markerAllow
             parseInto(layoutDefaults, table, false);
             return;
         }
-        if ((trigger == 2 || trigger == 3) && kind == 4)
+        if ((trigger == 2 || trigger == 3) && (kind == 4 || kind == 6))
             trigger = SelectionTrigger();
         table.Append(QString::number(trigger), QString::number(kind), fields.Parameter);
     }
@@ -124,12 +124,14 @@ int32_t SelectionTrigger() {
 }
 
 namespace {
-// A selection entry sends the symbol on a click or double-click: trigger 2 or 3, kind 4.
+// A selection entry sends the symbol (kind 4) or publishes the alert (kind 6) on a click or
+// double-click: trigger 2 or 3. Both follow the one choice, or a stale publishing entry, the
+// list's last, would take the choice back.
 bool IsSelectionEntry(const QString& action, int32_t& trigger) {
     const TActionFields fields = SplitAction(action);
     int32_t kind = 0;
     return TryParseIntegerText(fields.Trigger, trigger) && TryParseIntegerText(fields.Kind, kind) &&
-           (trigger == 2 || trigger == 3) && kind == 4;
+           (trigger == 2 || trigger == 3) && (kind == 4 || kind == 6);
 }
 
 // The trigger of the list's last selection entry; 0 when it has none.

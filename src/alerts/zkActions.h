@@ -14,6 +14,8 @@ class TSettingsStore;
 //   kind    2 play sound (parameter: sound setup), 3 bring the window forward,
 //           4 send the symbol to a link list (parameter: list name, empty = "MAIN LIST"),
 //           5 show a desktop notification (no parameter; "1,5")
+//           6 publish the alert to the message broker (no parameter; "1,6" on each alert,
+//             "2,6" or "3,6" on a selection, which follows the selection trigger as kind 4 does)
 
 // Trigger, kind and parameter of each action in force, one row per action, as text; beside
 // them what each alert asks of a row, worked out once here rather than at every alert.
@@ -67,7 +69,7 @@ void ParseActions(const QStringList& actions, TActionTable& table);
 // The program-wide choice between click (3) and double-click (2) selection: the first field of
 // the last entry of DefaultWindowActions that starts with 2 or 3; 2 when there is none.
 int32_t SelectionTrigger();
-// Rewrites every selection entry (trigger 2 or 3, kind 4) of the list to the trigger given:
+// Rewrites every selection entry (trigger 2 or 3, kind 4 or 6) of the list to the trigger given:
 // trigger, kind and, when the entry had one, its parameter. Other entries stay as they are.
 void SetSelectionTrigger(QStringList& actions, int32_t trigger);
 

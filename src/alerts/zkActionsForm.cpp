@@ -96,6 +96,9 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     ShowNotificationCheckBox =
         new QCheckBox(tr("Show a desktop &notification"), OnEachAlertGroupBox);
     ShowNotificationCheckBox->setObjectName(QStringLiteral("ShowNotificationCheckBox"));
+    PublishCheckBox = new QCheckBox(tr("Publish to the &broker"), OnEachAlertGroupBox);
+    PublishCheckBox->setObjectName(QStringLiteral("PublishCheckBox"));
+    PublishCheckBox->setAccessibleName(tr("Publish each alert to the broker"));
     SendToCheckBox = new QCheckBox(tr("Send To &Linked Windows List"), OnEachAlertGroupBox);
     SendToCheckBox->setObjectName(QStringLiteral("SendToCheckBox"));
     ListNameLabel1 = new QLabel(tr("List Name:"), OnEachAlertGroupBox);
@@ -108,16 +111,18 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     each->addWidget(SoundSetupMemo, 1, 0, 1, 2);
     each->addWidget(ShowAlertWindowCheckBox, 2, 0, 1, 2);
     each->addWidget(ShowNotificationCheckBox, 3, 0, 1, 2);
-    each->addWidget(SendToCheckBox, 4, 0, 1, 2);
+    each->addWidget(PublishCheckBox, 4, 0, 1, 2);
+    each->addWidget(SendToCheckBox, 5, 0, 1, 2);
     auto* eachList = new QHBoxLayout;
     eachList->addSpacing(18);
     eachList->addWidget(ListNameLabel1);
     eachList->addWidget(OnEachComboBox, 1);
-    each->addLayout(eachList, 5, 0, 1, 2);
+    each->addLayout(eachList, 6, 0, 1, 2);
 
     SendGroupBox = new QGroupBox(tr("Send to linked windows"), this);
     SendGroupBox->setObjectName(QStringLiteral("SendGroupBox"));
-    auto* select = new QHBoxLayout(SendGroupBox);
+    auto* selectGroup = new QVBoxLayout(SendGroupBox);
+    auto* select = new QHBoxLayout;
     ListNameLabel2 = new QLabel(tr("List Name:"), SendGroupBox);
     ListNameLabel2->setObjectName(QStringLiteral("ListNameLabel2"));
     OnSelectComboBox = new QComboBox(SendGroupBox);
@@ -125,6 +130,12 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     ListNameLabel2->setBuddy(OnSelectComboBox);
     select->addWidget(ListNameLabel2);
     select->addWidget(OnSelectComboBox, 1);
+    PublishOnSelectCheckBox =
+        new QCheckBox(tr("and p&ublish the alert to the broker"), SendGroupBox);
+    PublishOnSelectCheckBox->setObjectName(QStringLiteral("PublishOnSelectCheckBox"));
+    PublishOnSelectCheckBox->setAccessibleName(tr("Publish the selected alert to the broker"));
+    selectGroup->addLayout(select);
+    selectGroup->addWidget(PublishOnSelectCheckBox);
 
     auto* buttons = new QHBoxLayout;
     OKButton = new QPushButton(tr("OK"), this);
@@ -218,6 +229,8 @@ void TActionsForm::FormShow() {
     PlaySoundCheckBox->setChecked(false);
     ShowAlertWindowCheckBox->setChecked(false);
     ShowNotificationCheckBox->setChecked(false);
+    PublishCheckBox->setChecked(false);
+    PublishOnSelectCheckBox->setChecked(false);
     SendToCheckBox->setChecked(false);
     OnSelectComboBox->setCurrentIndex(0);
     for (const QString& action : std::as_const(Actions)) {
@@ -232,6 +245,11 @@ void TActionsForm::FormShow() {
             ShowAlertWindowCheckBox->setChecked(true);
         } else if (f.Trigger == QLatin1String("1") && f.Kind == QLatin1String("5")) {
             ShowNotificationCheckBox->setChecked(true);
+        } else if (f.Trigger == QLatin1String("1") && f.Kind == QLatin1String("6")) {
+            PublishCheckBox->setChecked(true);
+        } else if ((f.Trigger == QLatin1String("2") || f.Trigger == QLatin1String("3")) &&
+                   f.Kind == QLatin1String("6")) {
+            PublishOnSelectCheckBox->setChecked(true);
         } else if (f.Trigger == QLatin1String("1") && f.Kind == QLatin1String("4")) {
             SendToCheckBox->setChecked(true);
             SelectListName(OnEachComboBox, f.Parameter);
@@ -253,8 +271,13 @@ void TActionsForm::OKButtonClick() {
     // After the older kinds, so a list without it is written exactly as before.
     if (ShowNotificationCheckBox->isChecked())
         actions.append(QStringLiteral("1,5"));
+    if (PublishCheckBox->isChecked())
+        actions.append(QStringLiteral("1,6"));
     actions.append(QString::number(SelectionTrigger()) + QStringLiteral(",4,") +
                    OnSelectComboBox->currentText().trimmed());
+    // After the send: a selection acts on the first entry of its trigger, which stays the send.
+    if (PublishOnSelectCheckBox->isChecked())
+        actions.append(QString::number(SelectionTrigger()) + QStringLiteral(",6"));
     Actions = actions;
     accept();
 }

@@ -14,7 +14,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The Actions dialog of an alert window: what happens on each alert (sound, showing the window,
-// a desktop notification, sending the symbol to a link list) and to which list a selected alert's symbol goes. The main
+// a desktop notification, publishing to the broker, sending the symbol to a link list), to which
+// list a selected alert's symbol goes and whether a selected alert is published. The main
 // window creates it once; EditWindowActions fills Actions, shows it modally and takes Actions
 // back after OK.
 class IAlertDesk;
@@ -40,12 +41,14 @@ public:
     QPlainTextEdit* SoundSetupMemo = nullptr;
     QCheckBox* ShowAlertWindowCheckBox = nullptr;
     QCheckBox* ShowNotificationCheckBox = nullptr;
+    QCheckBox* PublishCheckBox = nullptr; // "1,6"
     QCheckBox* SendToCheckBox = nullptr;
     QLabel* ListNameLabel1 = nullptr;
     QComboBox* OnEachComboBox = nullptr;
     QGroupBox* SendGroupBox = nullptr;
     QLabel* ListNameLabel2 = nullptr;
     QComboBox* OnSelectComboBox = nullptr;
+    QCheckBox* PublishOnSelectCheckBox = nullptr; // selection trigger, ",6"
     QPushButton* OKButton = nullptr;
     QPushButton* CancelButton = nullptr;
 

@@ -6,6 +6,7 @@
 #include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
 #include "components/zkComponentWrappers.h"
+#include "desk/zkAlertPublisher.h"
 #include "desk/zkWindowDesk.h"
 #include "linking/zkExternalLinks.h"
 #include "linking/zkGenericConnectorForm.h"
@@ -23,6 +24,7 @@ enum TActionKind : int {
     ShowWindowKind = 3,
     SendSymbolKind = 4,
     NotifyKind = 5,
+    PublishKind = 6,
 };
 
 // Set by the alert handlers when some window has work for the idle step, which runs far more
@@ -49,6 +51,11 @@ void MarkPending(TAlertForm& form) {
     AnyWindowPending = true;
 }
 
+void Publish(TAlertForm& form, IAlertData& alert) {
+    if (IAlertPublisher* publisher = form.Desk ? form.Desk->AlertPublisher() : nullptr)
+        publisher->PublishAlert(form.ZentrikWindowX->WindowName(), alert);
+}
+
 } // namespace
 
 void NewAlertActions(TAlertForm& form, IAlertData& alert) {
@@ -60,10 +67,19 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
     const TActionTable& table = form.ActionTable;
     const qsizetype first = pending.Count();
     bool notified = false;
+    bool published = false;
     for (qsizetype i = 0; i < table.Count(); ++i) {
         if (!table.OnEachAlert[i])
             continue;
         const int kind = table.KindValue[i];
+        if (kind == PublishKind && !published) {
+            // Alerts that came from the broker are not published back: every desk subscribed
+            // has them already, and two desks that both publish would send them to and fro
+            // for ever. Published at once, as the alert's texts are only at hand now.
+            published = true;
+            if (alert.Source() != TAlertSource::Broker)
+                Publish(form, alert);
+        }
         if (kind == NotifyKind) {
             // Shown at once: the notifier keeps a burst to one notification itself, and the
             // alert's texts are only at hand now. Twice in a list is still one per alert.
@@ -118,6 +134,13 @@ void SelectionActions(TAlertForm& form, IAlertData& alert, QLatin1String trigger
             connectors->QueueSymbol(pending.Parameter.last(), alert.AlertSymbol());
         MarkPending(form);
     }
+    // Publishing on a selection sits beside the send (the first row), not in its place; the
+    // user picked this alert, wherever it came from.
+    for (qsizetype i = 0; i < table.Count(); ++i)
+        if (table.KindValue[i] == PublishKind && table.Trigger[i] == trigger) {
+            Publish(form, alert);
+            break;
+        }
 }
 
 } // namespace

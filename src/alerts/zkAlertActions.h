@@ -8,10 +8,11 @@ class TAlertForm;
 // at once, symbols to their link list, raising is only marked. The idle step, run whenever the
 // event queue has run dry, starts the next sound, raises the windows and sends the symbols.
 
-// OnNewAlert: the window's on-each-alert actions, unless the alert says to skip them.
+// OnNewAlert: the window's on-each-alert actions, unless the alert says to skip them. Publishing
+// to the broker happens at once, and never for an alert that came from the broker.
 void NewAlertActions(TAlertForm& form, IAlertData& alert);
 // OnAlertSelected: the window's first action for the kind of selection (click or double-click);
-// only a send acts at once.
+// only a send acts at once. A "publish to the broker" entry for that selection publishes too.
 void SelectedAlertActions(TAlertForm& form, IAlertData& alert);
 // Enter on the selected alert: what the window's selection action does for the program's
 // click or double-click choice, whichever it is.

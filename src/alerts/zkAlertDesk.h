@@ -4,6 +4,7 @@
 
 class IAccountDesk;
 class IAlertLog;
+class IAlertPublisher;
 class IWindowDesk;
 class TActionsForm;
 class TAlertForm;
@@ -36,6 +37,8 @@ public:
     virtual void CountNewAlert() = 0;
     // Where every alert a window takes is kept; nullptr while nothing keeps them.
     virtual IAlertLog* AlertLog() const { return nullptr; }
+    // Where "Publish to the broker" sends alerts; nullptr while nothing takes them.
+    virtual IAlertPublisher* AlertPublisher() const { return nullptr; }
 
     virtual IWindowDesk& Windows() = 0;
     virtual IAccountDesk& Account() = 0;

@@ -27,9 +27,9 @@
 
 class QWidget;
 
-// Where an alert came from: the service's strategy, a feed the service replays, or the user's
-// own programs (alerts added with AddExternalAlerts).
-enum class TAlertSource : uint8_t { Service, Feed, Inbox };
+// Where an alert came from: the service's strategy, a feed the service replays, the user's
+// own programs or a message broker (alerts added with AddExternalAlerts).
+enum class TAlertSource : uint8_t { Service, Feed, Inbox, Broker };
 
 // One alert, as the alert component hands it over with OnNewAlert and OnAlertSelected.
 class IAlertData {

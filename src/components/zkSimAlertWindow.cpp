@@ -518,7 +518,9 @@ void TSimZentrikWindowX::AddExternalAlerts(const QList<TAlertData>& alerts) {
     for (const TAlertData& a : alerts) {
         batch.push_back(
             std::make_shared<TSimAlert>(a.Symbol, a.Skip, a.Time, a.AlertPrice, a.Text));
-        batch.back()->Origin = TAlertSource::Inbox;
+        // What is not the broker's came from the user's own programs.
+        batch.back()->Origin =
+            a.Origin == TAlertSource::Broker ? TAlertSource::Broker : TAlertSource::Inbox;
     }
     Deliver(std::move(batch));
 }

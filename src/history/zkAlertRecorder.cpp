@@ -44,6 +44,7 @@ constexpr int WriterNice = 10;
 const QString SourceService = QStringLiteral("service");
 const QString SourceFeed = QStringLiteral("feed");
 const QString SourceInbox = QStringLiteral("inbox");
+const QString SourceBroker = QStringLiteral("broker");
 
 const QString& SourceName(TAlertSource source) {
     switch (source) {
@@ -51,6 +52,8 @@ const QString& SourceName(TAlertSource source) {
         return SourceFeed;
     case TAlertSource::Inbox:
         return SourceInbox;
+    case TAlertSource::Broker:
+        return SourceBroker;
     case TAlertSource::Service:
         break;
     }

@@ -233,7 +233,7 @@ void TInboxRouter::Deliver(bool all) {
             const TInboxAlert& a = item.Alert;
             TAlertData& row = it->emplace_back(a.Symbol, a.Skip ? 1 : 0, item.Time,
                                                a.HasPrice ? a.Price : 0, description);
-            row.Origin = TAlertSource::Inbox;
+            row.Origin = a.FromBroker ? TAlertSource::Broker : TAlertSource::Inbox;
         };
         for (qsizetype n = 0; n < SliceAlerts && !Pending.empty(); ++n) {
             const QString strategy = Pending.front().Alert.Strategy;

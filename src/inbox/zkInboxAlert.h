@@ -17,6 +17,7 @@ struct TInboxAlert {
     QString Description;
     QString Strategy = QStringLiteral("Inbox"); // "*": every inbox window
     bool Skip = false;
+    bool FromBroker = false; // came from a message broker rather than the user's programs
 };
 
 struct TInboxError {

@@ -2,6 +2,8 @@
 
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertAnnouncer.h"
+#include "broker/zkAlertBroker.h"
+#include "broker/zkBrokerSettings.h"
 #include "components/zkComponents.h"
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
@@ -12,6 +14,7 @@
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSettings.h"
+#include "options/zkBrokerPage.h"
 #include "options/zkOptionsHost.h"
 #include "options/zkOptionsIcons.h"
 #include "platform/zkAccessibility.h"
@@ -202,6 +205,7 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
         {tr("Updates"), OptionsIcon(TOptionsIcon::Updates), BuildUpdatesPage()},
         {tr("Layouts"), OptionsIcon(TOptionsIcon::Layouts), BuildLayoutsPage()},
         {tr("Alert Inbox"), OptionsIcon(TOptionsIcon::Inbox), BuildInboxPage()},
+        {tr("Broker"), OptionsIcon(TOptionsIcon::Broker), BrokerPage = new TBrokerPage},
     };
     for (const auto& page : pages) {
         auto* item = new QTreeWidgetItem(PagesTreeView, QStringList(page.Text));
@@ -660,6 +664,8 @@ void TOptionsForm::LoadAllPages() {
     LoadConnectionPage();
     LoadUpdatesPage();
     LoadInboxPage();
+    BrokerPage->Load(ReadBrokerSettings(TSettingsStore::Registry()),
+                     Host ? Host->OptionsAlertBroker() : nullptr);
     if (Host)
         LoadLayoutsPage(Host->OptionsLayoutSettings());
 }
@@ -853,6 +859,7 @@ void TOptionsForm::SaveAllPages() {
     SaveUpdatesPage();
     SaveLayoutsPage();
     SaveInboxPage();
+    SaveBrokerPage();
 }
 
 void TOptionsForm::SaveGeneralPage() {
@@ -1049,4 +1056,14 @@ void TOptionsForm::SaveInboxPage() {
     WriteInboxSettings(TSettingsStore::Registry(), settings);
     if (TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr)
         inbox->Apply(settings);
+}
+
+// --- Broker page ----------------------------------------------------------------------------
+
+void TOptionsForm::SaveBrokerPage() {
+    TBrokerSettings settings = BrokerPage->Settings();
+    EnsureBrokerClientId(settings);
+    WriteBrokerSettings(TSettingsStore::Registry(), settings);
+    if (TAlertBroker* broker = Host ? Host->OptionsAlertBroker() : nullptr)
+        broker->Apply(settings);
 }

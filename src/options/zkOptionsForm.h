@@ -20,6 +20,7 @@ class QSpinBox;
 class QTabWidget;
 class QTimeEdit;
 class QTreeWidget;
+class TBrokerPage;
 class TUpdateForm;
 struct TInboxSettings;
 struct TLayoutSettings;
@@ -67,6 +68,8 @@ public:
     QPushButton* InboxNewTokenButton = nullptr;
     QCheckBox* InboxOpenWindowsCheckBox = nullptr;
     QLabel* InboxStatusLabel = nullptr;
+    // Broker page (its controls are its own)
+    TBrokerPage* BrokerPage = nullptr;
     QLineEdit* MinutesOffsetEdit = nullptr;
 
     // --- Connection ---
@@ -153,6 +156,7 @@ private:
     void SaveLayoutsPage();
     void LoadInboxPage();
     void SaveInboxPage();
+    void SaveBrokerPage();
     TInboxSettings InboxPageSettings() const;
     // Puts the page's port to the running inbox before anything is saved; false, with the
     // reason, when a newly chosen port cannot be had (the inbox is then as it was).

@@ -1,6 +1,7 @@
 #pragma once
 
 class IConnectionControl;
+class TAlertBroker;
 class TAlertInbox;
 class TAlertRecorder;
 class TUpdateForm;
@@ -19,4 +20,6 @@ public:
     virtual TAlertInbox* OptionsAlertInbox() = 0;
     // The alert history's recorder, which takes a new kept period at once after Save.
     virtual TAlertRecorder* OptionsAlertRecorder() = 0;
+    // The running broker source, which the Broker page reports on and reconnects after Save.
+    virtual TAlertBroker* OptionsAlertBroker() { return nullptr; }
 };

@@ -91,6 +91,21 @@ void DrawLayouts(QPainter& p) {
     p.drawRect(QRectF(17, 20, 9, 5.5));
 }
 
+void DrawBroker(QPainter& p) {
+    // A hub passing messages on: a centre linked to three desks.
+    const QPointF hub(16, 16);
+    const QPointF desks[] = {QPointF(6, 7), QPointF(26, 7), QPointF(16, 27)};
+    p.setPen(QPen(Outline, 2));
+    for (const QPointF& desk : desks)
+        p.drawLine(hub, desk);
+    p.setPen(QPen(Outline, 1.5));
+    p.setBrush(Teal);
+    p.drawEllipse(hub, 6, 6);
+    p.setBrush(Orange);
+    for (const QPointF& desk : desks)
+        p.drawEllipse(desk, 4, 4);
+}
+
 void DrawInbox(QPainter& p) {
     // A tray with an arrow coming down into it.
     QPainterPath tray;
@@ -142,6 +157,9 @@ public:
             break;
         case TOptionsIcon::Inbox:
             DrawInbox(*painter);
+            break;
+        case TOptionsIcon::Broker:
+            DrawBroker(*painter);
             break;
         }
         painter->restore();

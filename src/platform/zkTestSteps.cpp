@@ -119,6 +119,15 @@ TStepResult RunStep(const QString& step) {
             Qt::QueuedConnection);
         return Posted;
     }
+    if (step.startsWith(QLatin1String("shows:"))) {
+        const QString rest = step.mid(6);
+        const qsizetype colon = rest.indexOf(u':');
+        auto* label = Find<QLabel>(rest.left(colon));
+        if (!Usable(label) || !label->text().contains(rest.mid(colon + 1)))
+            return NotReady;
+        fprintf(stderr, "velquist test shows: %s\n", qPrintable(label->text()));
+        return Done;
+    }
     if (step.startsWith(QLatin1String("file:")))
         return QFileInfo::exists(step.mid(5)) ? Done : NotReady;
     if (step.startsWith(QLatin1String("answer:"))) {

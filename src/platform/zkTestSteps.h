@@ -12,6 +12,8 @@
 //   asked:text      wait until a message box whose text begins with text is open
 //   answer:Button   press that button (Yes, No, Cancel, OK) of the open message box
 //   file:path       wait until that file exists (the test's signal to go on)
+//   shows:Name:text wait until the label of that name shows text containing text, then write
+//                   what it shows to stderr ("velquist test shows: <text>")
 //   close:Name      ask that window to close, as the window manager's close button does
 //   tooltip:Name    show the tooltip of the first row of the item view of that name and write
 //                   what it shows to stderr ("velquist test tooltip: <text>", then "velquist

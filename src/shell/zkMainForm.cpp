@@ -9,6 +9,8 @@
 #include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
 #include "alerts/zkSoundQueue.h"
+#include "broker/zkAlertBroker.h"
+#include "broker/zkBrokerSettings.h"
 #include "components/zkComponentWrappers.h"
 #include "components/zkComponents.h"
 #include "components/zkConnectionConfig.h"
@@ -380,6 +382,7 @@ void TZentrikProMainForm::FormCreate() {
     OpenStartupLayout(*this);
     // Once the layout's inbox windows are open, so the first alerts find them.
     StartAlertInbox();
+    StartAlertBroker();
 
     // 20.
     RefreshAccountStatus();
@@ -411,7 +414,10 @@ void TZentrikProMainForm::FormDestroy() {
     SeesAllEvents = false;
     delete TrayIcon;
     TrayIcon = nullptr;
-    // Nothing may deliver into the alert windows once they start to go.
+    // Nothing may deliver into the alert windows once they start to go; the broker delivers
+    // through the inbox's router, so it goes first.
+    delete AlertBroker;
+    AlertBroker = nullptr;
     delete AlertInbox;
     AlertInbox = nullptr;
     // Alert windows first: their components must not outlive the connection. Each leaves the
@@ -765,6 +771,19 @@ void TZentrikProMainForm::StartAlertInbox() {
         fprintf(stderr, "velquist: %s\n", qPrintable(AlertInbox->StatusText()));
 }
 
+void TZentrikProMainForm::StartAlertBroker() {
+    AlertBroker = new TAlertBroker(AlertInbox->Router(), this);
+    const TSettingsStore store = TSettingsStore::Registry();
+    TBrokerSettings settings = ReadBrokerSettings(store);
+    if (EnsureBrokerClientId(settings))
+        WriteBrokerSettings(store, settings);
+    AlertBroker->Apply(settings);
+}
+
+IAlertPublisher* TZentrikProMainForm::AlertPublisher() const {
+    return AlertBroker;
+}
+
 void TZentrikProMainForm::StartAlertRecorder() {
     const int32_t days = ReadHistoryDays(TSettingsStore::Registry());
     AlertRecorder = new TAlertRecorder(THistoryStore::DefaultPath(), days, this);
@@ -789,6 +808,8 @@ TAlertHistoryForm* TZentrikProMainForm::AlertHistoryWindow() {
 }
 
 void TZentrikProMainForm::DeliverAcceptedAlerts() {
+    if (AlertBroker)
+        AlertBroker->Flush();
     if (AlertInbox)
         AlertInbox->Router().Flush();
 }
@@ -873,7 +894,10 @@ void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
     }
     // A symbol list load waiting for the server must stop now.
     SetSymbolListsTerminating(true);
-    // Later senders hear that the client is closing.
+    // What the broker brought goes into the windows, what waits to be published has a moment;
+    // then later senders hear that the client is closing.
+    if (AlertBroker)
+        AlertBroker->Close();
     if (AlertInbox)
         AlertInbox->Close();
     event->accept();

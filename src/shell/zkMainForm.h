@@ -22,6 +22,7 @@ class QLabel;
 class QMenu;
 class QTimer;
 class TAboutForm;
+class TAlertBroker;
 class TAlertInbox;
 class TAccountStatusBar;
 class TActionsForm;
@@ -74,6 +75,8 @@ public:
     TUpdateForm* UpdateForm = nullptr;
     // Alerts from the user's own programs; created after the start-up layout is open.
     TAlertInbox* AlertInbox = nullptr;
+    // Alerts from an MQTT broker, through the inbox's router; publishes the windows' alerts.
+    TAlertBroker* AlertBroker = nullptr;
     // Desktop notifications of the windows' alerts, and the service they go through.
     std::unique_ptr<INotificationService> NotificationService;
     TAlertNotifier* AlertNotifier = nullptr;
@@ -124,6 +127,7 @@ public:
     TAlertNotifier* AlertNotifications() const override { return AlertNotifier; }
     void CountNewAlert() override;
     IAlertLog* AlertLog() const override;
+    IAlertPublisher* AlertPublisher() const override;
     IWindowDesk& Windows() override { return *this; }
     IAccountDesk& Account() override { return *this; }
     // IWindowDesk
@@ -169,6 +173,7 @@ public:
     TLayoutSettings& OptionsLayoutSettings() override { return LayoutSettings; }
     TAlertInbox* OptionsAlertInbox() override { return AlertInbox; }
     TAlertRecorder* OptionsAlertRecorder() override { return AlertRecorder; }
+    TAlertBroker* OptionsAlertBroker() override { return AlertBroker; }
 
     // The clock the account status reads; tests replace it.
     static std::function<QDateTime()> Clock;
@@ -207,6 +212,9 @@ private:
     void URLHandlerTimerTimer();
     // The alert inbox with its stored settings (a token is made for an enabled one without).
     void StartAlertInbox();
+    // The broker source with its stored settings (a client id is made once), into the inbox's
+    // router.
+    void StartAlertBroker();
     // The recorder of the alert history, with the kept period from the per-user store.
     void StartAlertRecorder();
     // What the inbox accepted but has not delivered yet goes into the alert windows now.

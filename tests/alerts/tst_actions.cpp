@@ -96,6 +96,13 @@ private slots:
         QCOMPARE(SelectionTrigger(), 3);
         // After the click choice, an entry stored with 2 reacts to a click.
         QCOMPARE(parsed({QStringLiteral("2,4,X")}), QStringList{QStringLiteral("3|4|X")});
+        // Publishing on a selection follows the same choice.
+        QCOMPARE(parsed({QStringLiteral("2,6")}), QStringList{QStringLiteral("3|6|")});
+        QStringList list{QStringLiteral("1,6"), QStringLiteral("2,4,A"), QStringLiteral("2,6")};
+        SetSelectionTrigger(list, 3);
+        QCOMPARE(list, QStringList({"1,6", "3,4,A", "3,6"}));
+        DefaultWindowActions() = list;
+        QCOMPARE(SelectionTrigger(), 3);
         DefaultWindowActions() = {QStringLiteral("1,3")};
         QCOMPARE(SelectionTrigger(), 2);
     }

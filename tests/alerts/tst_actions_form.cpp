@@ -98,6 +98,7 @@ private slots:
     void showReadsEveryActionAndOkRebuildsThem();
     void listNamesNotFoundAndEmptyLists();
     void desktopNotificationCheckBox();
+    void publishToTheBrokerCheckBoxes();
     void enablingRules();
     void descriptionAndShortPaths();
     void setupSoundUsesTheSoundSetupDialog();
@@ -161,6 +162,39 @@ void TActionsFormTest::desktopNotificationCheckBox() {
     d->OKButtonClick();
     QCOMPARE(d->Actions, QStringList({"1,5", "2,4,Other"}));
     // Every control still fits the dialog's fixed client area.
+    for (QWidget* w : d->findChildren<QWidget*>())
+        if (w->isVisible())
+            QVERIFY2(d->rect().contains(QRect(w->mapTo(d, QPoint(0, 0)), w->size())),
+                     qPrintable(w->objectName()));
+}
+
+void TActionsFormTest::publishToTheBrokerCheckBoxes() {
+    TActionsFixture f;
+    TActionsForm* d = f.Dialog;
+    QCOMPARE(d->PublishCheckBox->parentWidget(), d->OnEachAlertGroupBox);
+    QCOMPARE(d->PublishOnSelectCheckBox->parentWidget(), d->SendGroupBox);
+    QVERIFY(!d->PublishCheckBox->accessibleName().isEmpty());
+    QVERIFY(!d->PublishOnSelectCheckBox->accessibleName().isEmpty());
+    // Read from any place; the selection's entry after the send, which a selection acts on first.
+    QCOMPARE(f.okWith({"2,6", "1,6", "1,3", "2,4,Other"}),
+             QStringList({"1,3", "1,6", "2,4,Other", "2,6"}));
+    QVERIFY(d->PublishCheckBox->isChecked());
+    QVERIFY(d->PublishOnSelectCheckBox->isChecked());
+    QCOMPARE(f.okWith({"1,3", "2,4,Other"}), QStringList({"1,3", "2,4,Other"}));
+    QVERIFY(!d->PublishCheckBox->isChecked());
+    QVERIFY(!d->PublishOnSelectCheckBox->isChecked());
+    // The selection entry takes the click choice as the send's does.
+    DefaultWindowActions() = {"3,4,MAIN LIST"};
+    QCOMPARE(f.okWith({"2,4,Scan", "2,6"}), QStringList({"3,4,Scan", "3,6"}));
+    // Ticked by the user, from the keyboard as well (both have a mnemonic).
+    d->Actions = {"2,4,Other"};
+    d->show();
+    d->PublishCheckBox->click();
+    d->PublishOnSelectCheckBox->click();
+    d->OKButtonClick();
+    QCOMPARE(d->Actions, QStringList({"1,6", "3,4,Other", "3,6"}));
+    QVERIFY(d->PublishCheckBox->text().contains('&'));
+    QVERIFY(d->PublishOnSelectCheckBox->text().contains('&'));
     for (QWidget* w : d->findChildren<QWidget*>())
         if (w->isVisible())
             QVERIFY2(d->rect().contains(QRect(w->mapTo(d, QPoint(0, 0)), w->size())),

@@ -7,11 +7,14 @@
 #include "components/zkComponentWrappers.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "config/zkWindowRecord.h"
+#include "desk/zkAlertPublisher.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkDesktopNotifications.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 #include "zkFakeComponents.h"
+#include "zkFakeDesk.h"
 #include "zkTestSupport.h"
 
 #include <QAction>
@@ -103,6 +106,7 @@ private slots:
     void soundsWaitWhileSuspended();
     void muteDropsSoundsAndKeepsTheRest();
     void notificationActionShowsEachAlertOnce();
+    void publishActionPublishesEachAlertOnceButNotTheBrokers();
     void selectionFollowsTheClickChoice();
     void recordWithAMissingActionUsesTheFirstDefault();
     void idleHookRunsByItself();
@@ -325,6 +329,46 @@ void TDispatchTest::notificationActionShowsEachAlertOnce() {
     QCOMPARE(old->ActionTable.Count(), 2);
     f.fake(old).RaiseAlertSelected("IBM", 2);
     QCOMPARE(f.queued("MAIN LIST"), QStringList{"IBM"});
+}
+
+void TDispatchTest::publishActionPublishesEachAlertOnceButNotTheBrokers() {
+    struct TRecorder : IAlertPublisher {
+        QStringList Published;
+        void PublishAlert(const QString& window, const IAlertData& alert) override {
+            Published << window + ":" + alert.AlertSymbol();
+        }
+    } publisher;
+    TClientSandbox sandbox;
+    TScopedComponentFactory scope{std::make_shared<TFakeComponentFactory>()};
+    SetDefaultWindowRecord();
+    CreateDefaultActionLists();
+    TFakeDesk desk;
+    desk.Publisher = &publisher;
+    TAlertForm* w = desk.NewAlertWindow();
+    w->ZentrikWindowX->SetDataConfig("WN=Breakouts&Src=inbox");
+    // Twice in the list is still once an alert; the rest of the list runs.
+    w->SetActions({"1,6", "1,3", "1,6", "2,4,MAIN LIST", "2,6"});
+    auto& fake = TDispatchFixture::fake(w);
+    fake.RaiseNewAlert("NVDA");
+    fake.RaiseNewAlert("SKIP", 1);
+    QCOMPARE(publisher.Published, QStringList{"Breakouts:NVDA"});
+    // An alert that came from the broker is not sent back to it, its other actions still run.
+    w->PendingActions.Clear();
+    w->HasPendingActions = false;
+    TAlertData fromBroker("AMD", 0, QDateTime::currentDateTimeUtc());
+    fromBroker.Origin = TAlertSource::Broker;
+    emit fake.OnNewAlert(&fromBroker);
+    QCOMPARE(publisher.Published.size(), 1);
+    QVERIFY(w->HasPendingActions);
+    // A double-click publishes the alert picked (beside the send); a click does not.
+    fake.RaiseAlertSelected("PICK", 2);
+    fake.RaiseAlertSelected("CLICK", 1);
+    QCOMPARE(publisher.Published, QStringList({"Breakouts:NVDA", "Breakouts:PICK"}));
+    QCOMPARE(w->PendingActions.KindValue.last(), 4);
+    // Without a publisher at the desk the action does nothing.
+    desk.Publisher = nullptr;
+    fake.RaiseNewAlert("MSFT");
+    QCOMPARE(publisher.Published.size(), 2);
 }
 
 void TDispatchTest::selectionFollowsTheClickChoice() {

@@ -1,6 +1,8 @@
 // The options dialog against fake components and temporary stores: what each page shows, what
 // Save writes where and what it puts into the live objects.
 #include "alerts/zkActions.h"
+#include "broker/zkAlertBroker.h"
+#include "broker/zkBrokerSettings.h"
 #include "config/zkConfig.h"
 #include "config/zkIniFile.h"
 #include "config/zkLayoutSettings.h"
@@ -11,12 +13,14 @@
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSettings.h"
+#include "options/zkBrokerPage.h"
 #include "options/zkOptionsForm.h"
 #include "options/zkOptionsHost.h"
 #include "platform/zkPrompts.h"
 #include "updates/zkUpdateForm.h"
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
+#include "zkRecordingSink.h"
 #include "zkTestSupport.h"
 
 #include <QAccessible>
@@ -75,6 +79,8 @@ struct TOptionsFixture : IOptionsHost {
     TFakeDesk Desk;
     std::unique_ptr<TAlertInbox> Inbox;
     std::unique_ptr<TAlertRecorder> Recorder;
+    TRecordingSink BrokerSink;
+    std::unique_ptr<TAlertBroker> Broker;
     std::unique_ptr<TOptionsForm> Form;
 
     TOptionsFixture() {
@@ -88,12 +94,14 @@ struct TOptionsFixture : IOptionsHost {
         Update.reset();
         Inbox.reset();
         Recorder.reset();
+        Broker.reset();
     }
     IConnectionControl* OptionsConnection() override { return &Connection; }
     TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
     TLayoutSettings& OptionsLayoutSettings() override { return Layout; }
     TAlertInbox* OptionsAlertInbox() override { return Inbox.get(); }
     TAlertRecorder* OptionsAlertRecorder() override { return Recorder.get(); }
+    TAlertBroker* OptionsAlertBroker() override { return Broker.get(); }
 
     void open() {
         Form->show();
@@ -136,7 +144,7 @@ private slots:
         f.Form->PagesTreeView->setCurrentItem(f.Form->PagesTreeView->topLevelItem(3));
         QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
         QVERIFY(!f.Form->PagesControl->isTabVisible(0));
-        f.Form->ShowPage(5);
+        f.Form->ShowPage(f.Form->PagesControl->count());
         QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
         f.Form->reject();
         f.open(); // each showing starts on General
@@ -533,6 +541,88 @@ private slots:
 
     // Neither Browse takes a name in a folder that does not exist (saving the layout there
     // would fail at exit): the dialog says so and asks again in the initial folder.
+    void brokerPage() {
+        TOptionsFixture f;
+        f.Broker = std::make_unique<TAlertBroker>(f.BrokerSink);
+        f.open();
+        TBrokerPage* page = f.Form->BrokerPage;
+        f.Form->PagesTreeView->setCurrentItem(f.Form->PagesTreeView->topLevelItem(5));
+        QCOMPARE(f.Form->PagesControl->currentWidget(), page);
+        QVERIFY(!page->BrokerEnabledCheckBox->isChecked());
+        QCOMPARE(page->BrokerPortSpinBox->value(), 8883);
+        QVERIFY(page->BrokerTLSCheckBox->isChecked());
+        QCOMPARE(page->BrokerTopicEdit->text(), QString("velquist/alerts/#"));
+        QCOMPARE(page->BrokerStatusLabel->text(),
+                 QString("Not connected: alerts from a broker are off"));
+        QCOMPARE(page->BrokerStatusLabel->textFormat(), Qt::PlainText);
+        QVERIFY(page->BrokerPasswordEdit->echoMode() == QLineEdit::Password);
+        // Every control is named for assistive technologies and reached with Tab.
+        for (QWidget* w : {static_cast<QWidget*>(page->BrokerEnabledCheckBox),
+                           static_cast<QWidget*>(page->BrokerHostEdit),
+                           static_cast<QWidget*>(page->BrokerPortSpinBox),
+                           static_cast<QWidget*>(page->BrokerTLSCheckBox),
+                           static_cast<QWidget*>(page->BrokerCAFileEdit),
+                           static_cast<QWidget*>(page->BrokerCABrowseButton),
+                           static_cast<QWidget*>(page->BrokerUserNameEdit),
+                           static_cast<QWidget*>(page->BrokerPasswordEdit),
+                           static_cast<QWidget*>(page->BrokerTopicEdit)})
+            QVERIFY2((w->focusPolicy() & Qt::TabFocus) && !w->accessibleName().isEmpty(),
+                     qPrintable(w->objectName()));
+
+        // Without TLS to another machine the password travels in the clear; the port follows.
+        page->BrokerHostEdit->setText("broker.example.com");
+        QVERIFY(page->BrokerWarningLabel->isHidden());
+        page->BrokerTLSCheckBox->click();
+        QCOMPARE(page->BrokerPortSpinBox->value(), 1883);
+        QVERIFY(!page->BrokerCAFileEdit->isEnabled());
+        QVERIFY(!page->BrokerWarningLabel->isHidden());
+        QVERIFY(page->BrokerWarningLabel->text().contains("in the clear"));
+        page->BrokerHostEdit->setText("127.0.0.1");
+        QVERIFY(page->BrokerWarningLabel->isHidden());
+        page->BrokerTLSCheckBox->click();
+        QCOMPARE(page->BrokerPortSpinBox->value(), 8883);
+
+        // The CA file through the file dialog.
+        zkPrompts::ClearScript();
+        zkPrompts::SetNextFileName(f.Sandbox.dir() + "/ca.pem");
+        page->BrokerCABrowseButton->click();
+        QCOMPARE(page->BrokerCAFileEdit->text(), f.Sandbox.dir() + "/ca.pem");
+        QVERIFY(zkPrompts::Shown().value(0).File.FileMustExist);
+
+        // Save: stored with a client id made once, and the running source connects at once.
+        const quint16 nobody = FreePort();
+        page->BrokerEnabledCheckBox->click();
+        page->BrokerPortSpinBox->setValue(nobody);
+        page->BrokerTLSCheckBox->click();
+        page->BrokerUserNameEdit->setText("desk1");
+        page->BrokerPasswordEdit->setText("secret");
+        page->BrokerTopicEdit->setText("  ");
+        f.save();
+        TBrokerSettings stored = ReadBrokerSettings(TSettingsStore::Registry());
+        QVERIFY(stored.Enabled);
+        QCOMPARE(stored.Host, QString("127.0.0.1"));
+        QCOMPARE(stored.Port, nobody);
+        QVERIFY(!stored.TLS);
+        QCOMPARE(stored.UserName, QString("desk1"));
+        QCOMPARE(stored.Password, QString("secret"));
+        QCOMPARE(stored.Topic, QString("velquist/alerts/#"));
+        QVERIFY(stored.ClientId.startsWith("velquist-"));
+        QVERIFY(f.Broker->IsEnabled());
+        // The status line follows the connection while the page is shown.
+        f.open();
+        QTRY_VERIFY2(page->BrokerStatusLabel->text().startsWith(
+                         QString("Not connected: 127.0.0.1:%1 refused the connection").arg(nobody)),
+                     qPrintable(page->BrokerStatusLabel->text()));
+        QCOMPARE(page->BrokerPasswordEdit->text(), QString("secret"));
+        f.save();
+        QCOMPARE(ReadBrokerSettings(TSettingsStore::Registry()).ClientId, stored.ClientId);
+        // Off again: disconnected.
+        f.open();
+        page->BrokerEnabledCheckBox->click();
+        f.save();
+        QVERIFY(!f.Broker->IsEnabled());
+    }
+
     void browseRefusesAMissingFolder() {
         TOptionsFixture f;
         f.open();

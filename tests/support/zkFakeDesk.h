@@ -38,6 +38,7 @@ public:
     TAlertNotifier* AlertNotifications() const override { return Notifier; }
     void CountNewAlert() override { ++NewAlerts; }
     IAlertLog* AlertLog() const override { return Log; }
+    IAlertPublisher* AlertPublisher() const override { return Publisher; }
     IWindowDesk& Windows() override { return *this; }
     IAccountDesk& Account() override { return *this; }
 
@@ -58,6 +59,7 @@ public:
     QList<QWidget*> Forward;
     TAlertNotifier* Notifier = nullptr;
     IAlertLog* Log = nullptr;
+    IAlertPublisher* Publisher = nullptr;
     bool Modal = false, Suspended = false, Muted = false;
     int NewWindows = 0, StatusRefreshes = 0, NewAlerts = 0;
 };

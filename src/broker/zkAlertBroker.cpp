@@ -1,0 +1,213 @@
+#include "zkAlertBroker.h"
+
+#include "broker/zkBrokerMessages.h"
+#include "components/zkComponents.h"
+
+#include <QMetaObject>
+
+#include <cstdio>
+
+TAlertBroker::TAlertBroker(IInboxSink& sink, QObject* parent) : QObject(parent), Sink(sink) {
+    RetryTimer.setSingleShot(true);
+    RetryTimer.setInterval(50);
+    connect(&RetryTimer, &QTimer::timeout, this, &TAlertBroker::Collect);
+}
+
+TAlertBroker::~TAlertBroker() {
+    // Nothing may reach this object from the connection's thread once it is going.
+    if (Connection)
+        Connection->Stop(0);
+}
+
+TBrokerEndpoint TAlertBroker::EndpointOf(const TBrokerSettings& settings) {
+    TBrokerEndpoint endpoint;
+    endpoint.Host = settings.Host.trimmed();
+    endpoint.Port = settings.Port;
+    endpoint.TLS = settings.TLS;
+    endpoint.CAFile = settings.CAFile;
+    endpoint.UserName = settings.UserName;
+    endpoint.Password = settings.Password;
+    endpoint.Topic = settings.Topic.trimmed();
+    endpoint.ClientId = settings.ClientId;
+    return endpoint;
+}
+
+void TAlertBroker::Apply(const TBrokerSettings& settings) {
+    // The same settings keep a connection; without one they try again at once (a CA file put
+    // in place, a broker started since), rather than after the delay.
+    if (Connection && settings.Enabled && settings == Applied &&
+        Current.Phase == TBrokerState::TPhase::Connected)
+        return;
+    QString dropTopic;
+    if (Connection) {
+        Collect();
+        Carried += Connection->Stop(0);
+        // The broker keeps a persistent session's subscriptions: the next connection gives up
+        // the old one.
+        if (Applied.Topic.trimmed() != settings.Topic.trimmed())
+            dropTopic = Applied.Topic.trimmed();
+        Held += Connection->TakeUpdate().Alerts;
+        Connection.reset();
+        Deliver();
+    }
+    Applied = settings;
+    GivenUpBefore = Current.PublishGivenUp;
+    if (!settings.Enabled) {
+        GivenUpBefore += quint64(Carried.size());
+        Carried.clear();
+        Current = TBrokerState();
+        Current.Phase = TBrokerState::TPhase::Stopped;
+        Current.PublishGivenUp = GivenUpBefore;
+        TellGivenUp();
+        ProblemTold.clear();
+        emit StateChanged();
+        return;
+    }
+    TBrokerEndpoint endpoint = EndpointOf(settings);
+    endpoint.DropTopic = dropTopic;
+    Connection = std::make_unique<TBrokerConnection>(endpoint, [this] {
+        QMetaObject::invokeMethod(this, &TAlertBroker::Collect, Qt::QueuedConnection);
+    });
+    Current = TBrokerState();
+    Current.PublishGivenUp = GivenUpBefore;
+    ProblemTold.clear();
+    for (const auto& [topic, payload] : std::as_const(Carried))
+        Connection->Publish(topic, payload);
+    Carried.clear();
+    emit StateChanged();
+}
+
+void TAlertBroker::TellGivenUp() {
+    // Told as it grows, at most every ten seconds; the status line always says it.
+    if (Current.PublishGivenUp <= GivenUpTold ||
+        (GivenUpToldAt.isValid() && !GivenUpToldAt.hasExpired(10000)))
+        return;
+    fprintf(stderr, "velquist: broker: %llu alerts could not be published so far\n",
+            static_cast<unsigned long long>(Current.PublishGivenUp));
+    GivenUpTold = Current.PublishGivenUp;
+    GivenUpToldAt.start();
+}
+
+void TAlertBroker::Collect() {
+    if (!Connection)
+        return;
+    // The router was busy: the connection keeps the rest (and stops reading when it is full),
+    // so the broker holds them rather than this desk's memory.
+    if (!Held.isEmpty()) {
+        Deliver();
+        if (!Held.isEmpty())
+            return;
+    }
+    TBrokerUpdate update = Connection->TakeUpdate();
+    Held += std::move(update.Alerts);
+    Deliver();
+    update.State.PublishGivenUp += GivenUpBefore;
+    if (update.State == Current)
+        return;
+    Current = update.State;
+    TellGivenUp();
+    // Each new problem once (not every attempt), and each connection.
+    const QString told = Current.Phase == TBrokerState::TPhase::Connected    ? QStringLiteral("+")
+                         : Current.Phase == TBrokerState::TPhase::Connecting ? ProblemTold
+                                                                             : Current.Problem;
+    if (told != ProblemTold) {
+        ProblemTold = told;
+        fprintf(stderr, "velquist: broker: %s\n", qPrintable(StatusText()));
+    }
+    emit StateChanged();
+}
+
+void TAlertBroker::Deliver() {
+    if (Held.isEmpty())
+        return;
+    // A copy (shared, not duplicated): a busy router leaves them with us.
+    QList<TInboxAlert> offered = Held;
+    switch (Sink.OfferAlerts(std::move(offered)).Offer) {
+    case IInboxSink::TOffer::Accepted:
+        Held.clear();
+        break;
+    case IInboxSink::TOffer::Busy:
+        RetryTimer.start();
+        break;
+    case IInboxSink::TOffer::Closing:
+        fprintf(stderr, "velquist: broker: %lld alerts came as the client closed\n",
+                static_cast<long long>(Held.size()));
+        Held.clear();
+        break;
+    }
+}
+
+void TAlertBroker::Flush() {
+    Collect();
+}
+
+void TAlertBroker::Close() {
+    if (!Connection)
+        return;
+    Collect();
+    const QList<std::pair<QByteArray, QByteArray>> left = Connection->Stop(CloseGraceMs);
+    const TBrokerUpdate last = Connection->TakeUpdate();
+    Held += last.Alerts;
+    Deliver();
+    if (const qsizetype unpublished = left.size() + Carried.size())
+        fprintf(stderr, "velquist: broker: %lld alerts were not published: the client closed\n",
+                static_cast<long long>(unpublished));
+    Carried.clear();
+    Connection.reset();
+    Current.Phase = TBrokerState::TPhase::Stopped;
+}
+
+void TAlertBroker::PublishAlert(const QString& windowName, const IAlertData& alert) {
+    if (!Connection) {
+        ++GivenUpBefore;
+        ++Current.PublishGivenUp;
+        TellGivenUp();
+        return;
+    }
+    zkBroker::TPublishedAlert published;
+    published.Symbol = alert.AlertSymbol();
+    published.Price = alert.Price();
+    published.Description = alert.Description();
+    published.Time =
+        alert.AlertTime().isValid() ? alert.AlertTime() : QDateTime::currentDateTimeUtc();
+    Connection->Publish(zkBroker::PublishTopic(windowName).toUtf8(),
+                        zkBroker::PublishPayload(windowName, published, Applied.ClientId));
+}
+
+QString TAlertBroker::StatusText() const {
+    if (!Connection)
+        return tr("Not connected: alerts from a broker are off");
+    const QString where = QStringLiteral("%1:%2").arg(Applied.Host.trimmed()).arg(Applied.Port);
+    QString text;
+    switch (Current.Phase) {
+    case TBrokerState::TPhase::Connected:
+        text = Current.Problem.isEmpty()
+                   ? tr("Connected to %1").arg(where)
+                   : tr("Connected to %1, but %2").arg(where, Current.Problem);
+        break;
+    case TBrokerState::TPhase::Connecting:
+        text = Current.Problem.isEmpty()
+                   ? tr("Connecting to %1...").arg(where)
+                   : tr("Not connected: %1; trying again now").arg(Current.Problem);
+        break;
+    case TBrokerState::TPhase::Waiting:
+        text = tr("Not connected: %1; trying again in %2 s")
+                   .arg(Current.Problem)
+                   .arg(Current.RetrySeconds);
+        break;
+    case TBrokerState::TPhase::Stopped:
+        text = tr("Not connected: %1").arg(Current.Problem);
+        break;
+    }
+    if (Current.PublishWaiting > 0 && Current.Phase != TBrokerState::TPhase::Connected)
+        text += tr("; %1 alerts wait to be published").arg(Current.PublishWaiting);
+    if (Current.PublishGivenUp > 0)
+        text += tr("; %1 alerts could not be published").arg(Current.PublishGivenUp);
+    return text;
+}
+
+QString TAlertBroker::Warning(const QString& host, bool tls) {
+    if (tls || host.trimmed().isEmpty() || IsLoopbackHost(host))
+        return QString();
+    return tr("Without TLS the password and the alerts travel in the clear.");
+}

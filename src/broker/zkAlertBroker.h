@@ -1,0 +1,76 @@
+#pragma once
+
+// The broker as an alert source, as the client runs it: a connection to an MQTT broker whose
+// messages go through the inbox's router (the same windows, rules and limits as the webhook's
+// alerts), and the publisher of the action "Publish to the broker". The shell owns one, applies
+// the stored settings at start and after the options are saved, and closes it before the inbox
+// on closing.
+
+#include "broker/zkBrokerConnection.h"
+#include "broker/zkBrokerSettings.h"
+#include "desk/zkAlertPublisher.h"
+#include "inbox/zkInboxSink.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <utility>
+
+class TAlertBroker : public QObject, public IAlertPublisher {
+    Q_OBJECT
+public:
+    // What the alerts arrive for when the connection closes, at most (then they are told lost).
+    static constexpr int CloseGraceMs = 2000;
+
+    explicit TAlertBroker(IInboxSink& sink, QObject* parent = nullptr);
+    ~TAlertBroker() override;
+
+    // Connects, reconnects with new settings or disconnects, as the settings say. Settings
+    // unchanged keep a working connection as it is, and try again at once when there is none.
+    void Apply(const TBrokerSettings& settings);
+    bool IsEnabled() const { return Connection != nullptr; }
+    // "Connected to broker.example.com:8883", or why not; also what waits to be published.
+    QString StatusText() const;
+    const TBrokerState& State() const { return Current; }
+    // What has arrived goes to the router now (the client's closing does not wait for the next
+    // turn of the event loop).
+    void Flush();
+    // Before the inbox closes: what arrived goes to the router, what waits to be published has
+    // up to CloseGraceMs to reach the broker, then the connection ends.
+    void Close();
+
+    // IAlertPublisher: to "velquist/alerts/<window name>", QoS 1.
+    void PublishAlert(const QString& windowName, const IAlertData& alert) override;
+
+    // Why a chosen setting may not be what the user wants, or empty: without TLS to another
+    // machine the password and the alerts travel in the clear.
+    static QString Warning(const QString& host, bool tls);
+
+signals:
+    // The state or the status text changed.
+    void StateChanged();
+
+private:
+    void Collect();
+    void Deliver();
+    static TBrokerEndpoint EndpointOf(const TBrokerSettings& settings);
+
+    IInboxSink& Sink;
+    std::unique_ptr<TBrokerConnection> Connection;
+    TBrokerSettings Applied;
+    TBrokerState Current;
+    // Taken from the connection, not yet taken by the router (it was busy).
+    QList<TInboxAlert> Held;
+    QTimer RetryTimer;
+    // Messages a connection left when the settings changed, for the next one.
+    QList<std::pair<QByteArray, QByteArray>> Carried;
+    // Alerts to publish given up before the connection now (it counts from its own start).
+    quint64 GivenUpBefore = 0;
+    quint64 GivenUpTold = 0;
+    QElapsedTimer GivenUpToldAt;
+    QString ProblemTold;
+    void TellGivenUp();
+};

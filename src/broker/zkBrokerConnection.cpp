@@ -1,0 +1,663 @@
+#include "zkBrokerConnection.h"
+
+#include "broker/zkBrokerMessages.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+using TMessage = std::pair<QByteArray, QByteArray>; // topic, payload
+using TClock = std::chrono::steady_clock;
+
+struct TBrokerConnection::TShared {
+    std::mutex Lock;
+    std::condition_variable Ended;
+    std::thread Thread;
+    bool Finished = false;
+    bool StopAsked = false;
+    int GraceMs = 0;
+    std::function<void()> Wake;
+    bool WakePosted = false;
+    bool ReadPaused = false;
+    TBrokerState State;
+    QList<TInboxAlert> Alerts;
+    qsizetype AlertBytes = 0;
+    std::deque<TMessage> Outgoing;
+    qsizetype OutgoingBytes = 0;
+    qsizetype Inflight = 0; // handed to the library, not yet acknowledged by the broker
+    int EventFd = -1;
+
+    ~TShared() {
+        if (EventFd >= 0)
+            ::close(EventFd);
+    }
+    // Under Lock.
+    void Notify() {
+        if (!WakePosted && Wake) {
+            WakePosted = true;
+            Wake();
+        }
+    }
+    void CountWaiting() { State.PublishWaiting = qsizetype(Outgoing.size()) + Inflight; }
+    // Wakes the connection's thread out of its wait.
+    void Signal() const {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(EventFd, &one, sizeof one);
+    }
+};
+
+namespace {
+
+using TShared = TBrokerConnection::TShared;
+
+constexpr int KeepAliveSeconds = 60;
+constexpr int ConnAckTimeoutMs = 20000;
+constexpr int MaxDelaySeconds = 60;
+// A connection that lasted this long starts the delays over at 1 s; one the broker ends at
+// once (another desk with the same client id, a broker that refuses and closes) does not.
+constexpr int StableSeconds = 10;
+// Messages handed to the library before the broker acknowledged earlier ones: the rest wait in
+// our bounded queue rather than in the library's unbounded one. Never more than the broker
+// takes at once (its "receive maximum"): what the library (2.0.11) queues beyond that, it may
+// never send.
+constexpr qsizetype MaxInflight = 100;
+// Lines on stderr about skipped messages, at most this many a minute.
+constexpr int MaxSkipLinesPerMinute = 20;
+
+std::once_flag LibraryStarted;
+
+// Where Debian (ca-certificates) keeps the certificate authorities the system trusts.
+constexpr const char* SystemCAFolder = "/etc/ssl/certs";
+
+qsizetype AlertSize(const TInboxAlert& alert) {
+    return (alert.Symbol.size() + alert.Description.size() + alert.Strategy.size()) *
+               qsizetype(sizeof(QChar)) +
+           qsizetype(sizeof(TInboxAlert));
+}
+
+qint64 MsSince(TClock::time_point then) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - then).count();
+}
+
+// The network side, on the connection's thread: it alone touches the library's object.
+class TSession {
+public:
+    TSession(std::shared_ptr<TShared> shared, TBrokerEndpoint endpoint)
+        : Shared(std::move(shared)), Endpoint(std::move(endpoint)),
+          HostText(Endpoint.Host.toUtf8()), TopicText(Endpoint.Topic.toUtf8()) {}
+    ~TSession() {
+        if (Mosq)
+            mosquitto_destroy(Mosq);
+    }
+    void Run();
+
+private:
+    QString Setup();
+    QString Connect();
+    // One turn: waits up to timeoutMs for the socket or a signal, then lets the library read,
+    // write and keep the connection alive. Why the connection ended, or empty.
+    QString Step(int timeoutMs);
+    void PublishWaiting();
+    // While stopping: up to graceMs for what waits to be published to be acknowledged.
+    void Drain(int graceMs);
+    bool StopAsked() {
+        std::lock_guard lock(Shared->Lock);
+        return Shared->StopAsked;
+    }
+    // Waits ms or until asked to stop; false when asked.
+    bool Sleep(int ms);
+    void SetState(TBrokerState::TPhase phase, const QString& problem, int retrySeconds = 0);
+    QString Where() const { return QStringLiteral("%1:%2").arg(Endpoint.Host).arg(Endpoint.Port); }
+    QString ConnectProblem(int rc, int error) const;
+    QString LoopProblem(int rc) const;
+    QString TlsProblem() const;
+    static QString ConnAckProblem(int reason);
+    void SkippedMessage(const QString& topic, const QString& why);
+
+    static void OnConnect(mosquitto*, void* self, int rc, int flags, const mosquitto_property*);
+    static void OnDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message,
+                          const mosquitto_property* properties);
+    static void OnPublish(mosquitto*, void* self, int mid, int reason, const mosquitto_property*);
+    static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted,
+                            const mosquitto_property*);
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
+
+    std::shared_ptr<TShared> Shared;
+    const TBrokerEndpoint Endpoint;
+    const QByteArray HostText;
+    const QByteArray TopicText;
+    mosquitto* Mosq = nullptr;
+    int ConnAck = -1; // the broker's answer to CONNECT; -1 before it came
+    qsizetype SendQuota = MaxInflight;
+    bool Connected = false;
+    TClock::time_point ConnectedAt;
+    int DisconnectReason = 0;
+    QString SubscribeProblem;
+    QString LastTlsError;
+    TClock::time_point SkipWindow = TClock::now();
+    int SkipLines = 0;
+    quint64 SkipUntold = 0;
+};
+
+void TSession::SetState(TBrokerState::TPhase phase, const QString& problem, int retrySeconds) {
+    std::lock_guard lock(Shared->Lock);
+    TBrokerState& state = Shared->State;
+    if (state.Phase == phase && state.Problem == problem && state.RetrySeconds == retrySeconds)
+        return;
+    state.Phase = phase;
+    state.Problem = problem;
+    state.RetrySeconds = retrySeconds;
+    Shared->Notify();
+}
+
+bool TSession::Sleep(int ms) {
+    const auto until = TClock::now() + std::chrono::milliseconds(ms);
+    while (!StopAsked()) {
+        const qint64 left = -MsSince(until);
+        if (left <= 0)
+            return true;
+        pollfd fd{Shared->EventFd, POLLIN, 0};
+        if (::poll(&fd, 1, int(left)) > 0) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(Shared->EventFd, &count, sizeof count);
+        }
+    }
+    return false;
+}
+
+QString TSession::Setup() {
+    std::call_once(LibraryStarted, [] { mosquitto_lib_init(); });
+    if (Endpoint.Host.trimmed().isEmpty())
+        return QStringLiteral("no broker host is set");
+    if (TopicText.isEmpty() || mosquitto_sub_topic_check(TopicText.constData()) != MOSQ_ERR_SUCCESS)
+        return QStringLiteral("the topic filter \"%1\" is not valid")
+            .arg(zkBroker::PrintableText(Endpoint.Topic));
+    // Not a clean session: the broker keeps the subscription and what arrives for it while the
+    // desk is away, under this id.
+    Mosq = mosquitto_new(Endpoint.ClientId.toUtf8().constData(), false, this);
+    if (!Mosq)
+        return QStringLiteral("the MQTT library could not start (%1)")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Alerts are small and each is wanted at once: no waiting to fill a segment.
+    mosquitto_int_option(Mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_connect_v5_callback_set(Mosq, &TSession::OnConnect);
+    mosquitto_disconnect_v5_callback_set(Mosq, &TSession::OnDisconnect);
+    mosquitto_message_v5_callback_set(Mosq, &TSession::OnMessage);
+    mosquitto_publish_v5_callback_set(Mosq, &TSession::OnPublish);
+    mosquitto_subscribe_v5_callback_set(Mosq, &TSession::OnSubscribe);
+    mosquitto_log_callback_set(Mosq, &TSession::OnLog);
+    if (!Endpoint.UserName.isEmpty()) {
+        const QByteArray password = Endpoint.Password.toUtf8();
+        mosquitto_username_pw_set(Mosq, Endpoint.UserName.toUtf8().constData(),
+                                  password.isEmpty() ? nullptr : password.constData());
+    }
+    if (Endpoint.TLS) {
+        // The system's authorities as OpenSSL finds them in their folder. (The library's own
+        // option for them fails every connection after the first with "invalid arguments".)
+        if (Endpoint.CAFile.isEmpty()) {
+            if (mosquitto_tls_set(Mosq, nullptr, SystemCAFolder, nullptr, nullptr, nullptr) !=
+                MOSQ_ERR_SUCCESS)
+                return QStringLiteral("the system's certificate authorities cannot be read "
+                                      "from %1: give a CA file")
+                    .arg(QString::fromLatin1(SystemCAFolder));
+        } else if (mosquitto_tls_set(Mosq, Endpoint.CAFile.toLocal8Bit().constData(), nullptr,
+                                     nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
+            return QStringLiteral("the CA file %1 cannot be read")
+                .arg(zkBroker::PrintableText(Endpoint.CAFile, 200));
+        }
+        // The server's name is checked against its certificate: never skipped.
+        mosquitto_tls_insecure_set(Mosq, false);
+    }
+    return QString();
+}
+
+void TSession::Run() {
+    QString problem = Setup();
+    if (!problem.isEmpty()) {
+        // Nothing to try again until the settings change.
+        SetState(TBrokerState::TPhase::Stopped, problem);
+        while (Sleep(60000)) {
+        }
+        return;
+    }
+    int delay = 1;
+    while (!StopAsked()) {
+        SetState(TBrokerState::TPhase::Connecting, problem);
+        problem = Connect();
+        if (StopAsked())
+            break;
+        if (Connected && MsSince(ConnectedAt) >= StableSeconds * 1000)
+            delay = 1;
+        Connected = false;
+        SetState(TBrokerState::TPhase::Waiting, problem, delay);
+        if (!Sleep(delay * 1000))
+            break;
+        delay = std::min(delay * 2, MaxDelaySeconds);
+    }
+}
+
+QString TSession::Connect() {
+    ConnAck = -1;
+    Connected = false;
+    DisconnectReason = 0;
+    SubscribeProblem.clear();
+    LastTlsError.clear();
+    mosquitto_property* properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
+                                 TBrokerConnection::SessionExpirySeconds);
+    // Larger messages are not sent to us (the broker drops them for this desk).
+    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                 uint32_t(zkBroker::MaxPayloadBytes + 65536 + 16));
+    errno = 0;
+    const int rc = mosquitto_connect_bind_v5(Mosq, HostText.constData(), Endpoint.Port,
+                                             KeepAliveSeconds, nullptr, properties);
+    const int error = errno;
+    mosquitto_property_free_all(&properties);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return ConnectProblem(rc, error);
+    const TClock::time_point started = TClock::now();
+    while (true) {
+        int grace = 0;
+        bool stop = false;
+        {
+            std::lock_guard lock(Shared->Lock);
+            stop = Shared->StopAsked;
+            grace = Shared->GraceMs;
+        }
+        if (stop) {
+            if (Connected)
+                Drain(grace);
+            mosquitto_disconnect_v5(Mosq, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
+            return QString();
+        }
+        if (Connected)
+            PublishWaiting();
+        if (QString problem = Step(1000); !problem.isEmpty())
+            return problem;
+        if (ConnAck > 0)
+            return ConnAckProblem(ConnAck);
+        if (ConnAck < 0 && MsSince(started) > ConnAckTimeoutMs)
+            return QStringLiteral("no answer from the broker at %1").arg(Where());
+    }
+}
+
+QString TSession::Step(int timeoutMs) {
+    const int socket = mosquitto_socket(Mosq);
+    if (socket < 0)
+        return DisconnectReason ? ConnAckProblem(DisconnectReason)
+                                : QStringLiteral("the broker closed the connection");
+    bool read = true;
+    {
+        std::lock_guard lock(Shared->Lock);
+        // Full: leave the rest with the broker until the desk has taken what it has.
+        read = Shared->Alerts.size() < TBrokerConnection::MaxWaitingAlerts &&
+               Shared->AlertBytes < TBrokerConnection::MaxWaitingBytes;
+        Shared->ReadPaused = !read;
+    }
+    pollfd fds[2] = {
+        {socket, short((read ? POLLIN : 0) | (mosquitto_want_write(Mosq) ? POLLOUT : 0)), 0},
+        {Shared->EventFd, POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (fds[1].revents & POLLIN) {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(Shared->EventFd, &count, sizeof count);
+    }
+    int rc = MOSQ_ERR_SUCCESS;
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
+        rc = mosquitto_loop_read(Mosq, 1);
+    if (rc == MOSQ_ERR_SUCCESS && (fds[0].revents & POLLOUT))
+        rc = mosquitto_loop_write(Mosq, 1);
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_loop_misc(Mosq);
+    if (rc != MOSQ_ERR_SUCCESS)
+        return LoopProblem(rc);
+    return QString();
+}
+
+void TSession::PublishWaiting() {
+    while (true) {
+        TMessage message;
+        {
+            std::lock_guard lock(Shared->Lock);
+            if (Shared->Outgoing.empty() || Shared->Inflight >= SendQuota)
+                return;
+            message = std::move(Shared->Outgoing.front());
+            Shared->Outgoing.pop_front();
+            Shared->OutgoingBytes -= message.first.size() + message.second.size();
+            ++Shared->Inflight;
+        }
+        const int rc = mosquitto_publish_v5(Mosq, nullptr, message.first.constData(),
+                                            int(message.second.size()), message.second.constData(),
+                                            1, false, nullptr);
+        std::lock_guard lock(Shared->Lock);
+        if (rc == MOSQ_ERR_SUCCESS)
+            continue;
+        --Shared->Inflight;
+        if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM) {
+            // Not now: first again at the next connection.
+            Shared->OutgoingBytes += message.first.size() + message.second.size();
+            Shared->Outgoing.push_front(std::move(message));
+            return;
+        }
+        ++Shared->State.PublishGivenUp;
+        Shared->CountWaiting();
+        Shared->Notify();
+        fprintf(stderr, "velquist: broker: an alert for %s was not published: %s\n",
+                qPrintable(zkBroker::PrintableText(QString::fromUtf8(message.first))),
+                mosquitto_strerror(rc));
+    }
+}
+
+void TSession::Drain(int graceMs) {
+    const TClock::time_point started = TClock::now();
+    while (MsSince(started) < graceMs) {
+        {
+            std::lock_guard lock(Shared->Lock);
+            if (Shared->Outgoing.empty() && Shared->Inflight == 0)
+                return;
+        }
+        PublishWaiting();
+        if (!Step(20).isEmpty())
+            return;
+    }
+}
+
+QString TSession::TlsProblem() const {
+    if (LastTlsError.contains(QLatin1String("certificate verify failed")))
+        return QStringLiteral("the broker's TLS certificate was not accepted (certificate "
+                              "verify failed: is it signed by %1, and made for the name %2?)")
+            .arg(Endpoint.CAFile.isEmpty() ? QStringLiteral("an authority this system trusts")
+                                           : QStringLiteral("the CA of the CA file"),
+                 Endpoint.Host);
+    if (!LastTlsError.isEmpty())
+        return QStringLiteral("TLS failed (%1)").arg(zkBroker::PrintableText(LastTlsError, 200));
+    return QStringLiteral("TLS failed: does the broker take TLS on %1?").arg(Where());
+}
+
+QString TSession::ConnectProblem(int rc, int error) const {
+    switch (rc) {
+    case MOSQ_ERR_EAI:
+    case MOSQ_ERR_LOOKUP:
+        return QStringLiteral("the name %1 cannot be resolved").arg(Endpoint.Host);
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_TLS_HANDSHAKE:
+        return TlsProblem();
+    case MOSQ_ERR_ERRNO:
+        switch (error) {
+        case ECONNREFUSED:
+            return QStringLiteral("%1 refused the connection: no broker listens there")
+                .arg(Where());
+        case ETIMEDOUT:
+            return QStringLiteral("no answer from %1").arg(Where());
+        default:
+            return QStringLiteral("%1 cannot be reached (%2)")
+                .arg(Where(), QString::fromLocal8Bit(std::strerror(error)));
+        }
+    default:
+        return QString::fromUtf8(mosquitto_strerror(rc));
+    }
+}
+
+QString TSession::LoopProblem(int rc) const {
+    if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE || !LastTlsError.isEmpty())
+        return TlsProblem();
+    if (DisconnectReason != 0)
+        return ConnAckProblem(DisconnectReason);
+    if (ConnAck > 0)
+        return ConnAckProblem(ConnAck);
+    if (ConnAck < 0) {
+        // Closed before it answered: most often a broker that wants TLS, or one that does not.
+        return Endpoint.TLS ? QStringLiteral("the broker at %1 closed the connection before "
+                                             "answering")
+                                  .arg(Where())
+                            : QStringLiteral("the broker at %1 closed the connection before "
+                                             "answering: does it take only TLS?")
+                                  .arg(Where());
+    }
+    if (rc == MOSQ_ERR_KEEPALIVE)
+        return QStringLiteral("the broker stopped answering");
+    if (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO)
+        return QStringLiteral("the connection to %1 was lost").arg(Where());
+    return QStringLiteral("the connection was lost (%1)")
+        .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+}
+
+QString TSession::ConnAckProblem(int reason) {
+    switch (reason) {
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+        return QStringLiteral("bad user name or password");
+    case MQTT_RC_NOT_AUTHORIZED:
+        return QStringLiteral("not authorized: bad user name or password");
+    case MQTT_RC_CLIENTID_NOT_VALID:
+        return QStringLiteral("the broker refused this desk's client id");
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+        return QStringLiteral("the broker does not speak MQTT 5");
+    case MQTT_RC_SESSION_TAKEN_OVER:
+        return QStringLiteral("another program connected with this desk's client id");
+    default:
+        return QStringLiteral("the broker ended the connection (%1)")
+            .arg(QString::fromUtf8(mosquitto_reason_string(reason)));
+    }
+}
+
+void TSession::SkippedMessage(const QString& topic, const QString& why) {
+    {
+        std::lock_guard lock(Shared->Lock);
+        ++Shared->State.Skipped;
+        Shared->Notify();
+    }
+    if (MsSince(SkipWindow) >= 60000) {
+        if (SkipUntold)
+            fprintf(stderr, "velquist: broker: %llu more messages were skipped\n",
+                    static_cast<unsigned long long>(SkipUntold));
+        SkipWindow = TClock::now();
+        SkipLines = 0;
+        SkipUntold = 0;
+    }
+    if (SkipLines >= MaxSkipLinesPerMinute) {
+        ++SkipUntold;
+        return;
+    }
+    ++SkipLines;
+    fprintf(stderr, "velquist: broker: message on %s skipped: %s\n",
+            qPrintable(zkBroker::PrintableText(topic)), qPrintable(why));
+}
+
+void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
+                         const mosquitto_property* properties) {
+    auto* s = static_cast<TSession*>(self);
+    s->ConnAck = rc;
+    if (rc != 0)
+        return;
+    uint16_t receiveMaximum = 65535; // MQTT 5's default when the broker names none
+    mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false);
+    s->SendQuota = std::clamp<qsizetype>(receiveMaximum, 1, MaxInflight);
+    s->Connected = true;
+    s->ConnectedAt = TClock::now();
+    {
+        // What the library still holds from before is resent by it; the count starts over so
+        // that a message it gave up with the old connection cannot hold the queue shut.
+        std::lock_guard lock(s->Shared->Lock);
+        s->Shared->Inflight = 0;
+    }
+    if (!s->Endpoint.DropTopic.isEmpty() && s->Endpoint.DropTopic != s->Endpoint.Topic)
+        mosquitto_unsubscribe_v5(mosq, nullptr, s->Endpoint.DropTopic.toUtf8().constData(),
+                                 nullptr);
+    // No-local: what this desk publishes does not come back to it. Retained messages are old
+    // news, not alerts: never sent on subscribing.
+    mosquitto_subscribe_v5(mosq, nullptr, s->TopicText.constData(), 1,
+                           MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
+    s->SetState(TBrokerState::TPhase::Connected, QString());
+}
+
+void TSession::OnDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*) {
+    auto* s = static_cast<TSession*>(self);
+    // Above 127 the broker said why; below, the library's own codes.
+    if (rc >= 128)
+        s->DisconnectReason = rc;
+}
+
+void TSession::OnMessage(mosquitto*, void* self, const mosquitto_message* message,
+                         const mosquitto_property* properties) {
+    auto* s = static_cast<TSession*>(self);
+    const QString topic = QString::fromUtf8(message->topic);
+    QByteArray contentType;
+    char* type = nullptr;
+    if (mosquitto_property_read_string(properties, MQTT_PROP_CONTENT_TYPE, &type, false)) {
+        contentType = QByteArray(type);
+        std::free(type);
+    }
+    const QByteArray payload = QByteArray::fromRawData(static_cast<const char*>(message->payload),
+                                                       qsizetype(message->payloadlen));
+    zkBroker::TReceived received =
+        zkBroker::ReadMessage(topic, payload, contentType, s->Endpoint.ClientId);
+    if (received.OwnMessage)
+        return;
+    if (!received.Parsed.Ok()) {
+        s->SkippedMessage(topic, received.Parsed.Error.Message);
+        return;
+    }
+    std::lock_guard lock(s->Shared->Lock);
+    for (TInboxAlert& alert : received.Parsed.Alerts) {
+        s->Shared->AlertBytes += AlertSize(alert);
+        s->Shared->Alerts.append(std::move(alert));
+    }
+    ++s->Shared->State.Received;
+    s->Shared->Notify();
+}
+
+void TSession::OnPublish(mosquitto*, void* self, int, int reason, const mosquitto_property*) {
+    auto* s = static_cast<TSession*>(self);
+    std::lock_guard lock(s->Shared->Lock);
+    s->Shared->Inflight = std::max<qsizetype>(0, s->Shared->Inflight - 1);
+    if (reason >= 128) {
+        ++s->Shared->State.PublishGivenUp;
+        fprintf(stderr, "velquist: broker: the broker refused an alert: %s\n",
+                mosquitto_reason_string(reason));
+    }
+    s->Shared->CountWaiting();
+    s->Shared->Notify();
+}
+
+void TSession::OnSubscribe(mosquitto*, void* self, int, int count, const int* granted,
+                           const mosquitto_property*) {
+    auto* s = static_cast<TSession*>(self);
+    if (count < 1 || granted[0] < 128)
+        return;
+    s->SubscribeProblem = QStringLiteral("the broker refused the subscription to %1 (%2)")
+                              .arg(zkBroker::PrintableText(s->Endpoint.Topic),
+                                   QString::fromUtf8(mosquitto_reason_string(granted[0])));
+    s->SetState(TBrokerState::TPhase::Connected, s->SubscribeProblem);
+}
+
+void TSession::OnLog(mosquitto*, void* self, int level, const char* text) {
+    auto* s = static_cast<TSession*>(self);
+    if ((level & MOSQ_LOG_ERR) && text && std::strstr(text, "OpenSSL Error"))
+        s->LastTlsError = QString::fromUtf8(text);
+}
+
+void RunConnection(std::shared_ptr<TShared> shared, TBrokerEndpoint endpoint) {
+    {
+        TSession session(shared, std::move(endpoint));
+        session.Run();
+    }
+    std::lock_guard lock(shared->Lock);
+    shared->Finished = true;
+    shared->State.Phase = TBrokerState::TPhase::Stopped;
+    shared->Ended.notify_all();
+}
+
+} // namespace
+
+TBrokerConnection::TBrokerConnection(const TBrokerEndpoint& endpoint, std::function<void()> wake)
+    : Shared(std::make_shared<TShared>()) {
+    Shared->Wake = std::move(wake);
+    Shared->EventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    Shared->Thread = std::thread(RunConnection, Shared, endpoint);
+}
+
+TBrokerConnection::~TBrokerConnection() {
+    Stop(0);
+}
+
+QList<std::pair<QByteArray, QByteArray>> TBrokerConnection::Stop(int graceMs) {
+    QList<TMessage> left;
+    if (Stopped)
+        return left;
+    Stopped = true;
+    std::unique_lock lock(Shared->Lock);
+    Shared->StopAsked = true;
+    Shared->GraceMs = graceMs;
+    Shared->Wake = nullptr;
+    Shared->Signal();
+    const bool ended = Shared->Ended.wait_for(lock, std::chrono::milliseconds(graceMs + 1000),
+                                              [this] { return Shared->Finished; });
+    // What is still queued stays ours; a thread that did not end in time publishes no more.
+    left.reserve(qsizetype(Shared->Outgoing.size()));
+    for (TMessage& message : Shared->Outgoing)
+        left.append(std::move(message));
+    Shared->Outgoing.clear();
+    Shared->OutgoingBytes = 0;
+    const qsizetype unconfirmed = Shared->Inflight;
+    lock.unlock();
+    if (ended)
+        Shared->Thread.join();
+    else
+        Shared->Thread.detach(); // held up in the system's name lookup or connect
+    if (unconfirmed > 0)
+        fprintf(stderr,
+                "velquist: broker: %lld alerts were sent but the broker had not confirmed "
+                "them yet\n",
+                static_cast<long long>(unconfirmed));
+    return left;
+}
+
+TBrokerUpdate TBrokerConnection::TakeUpdate() {
+    TBrokerUpdate update;
+    std::lock_guard lock(Shared->Lock);
+    update.Alerts = std::exchange(Shared->Alerts, {});
+    Shared->AlertBytes = 0;
+    Shared->WakePosted = false;
+    update.State = Shared->State;
+    if (Shared->ReadPaused) {
+        Shared->ReadPaused = false;
+        Shared->Signal();
+    }
+    return update;
+}
+
+void TBrokerConnection::Publish(const QByteArray& topic, const QByteArray& payload) {
+    std::lock_guard lock(Shared->Lock);
+    if (Stopped)
+        return;
+    Shared->Outgoing.emplace_back(topic, payload);
+    Shared->OutgoingBytes += topic.size() + payload.size();
+    // Full: the oldest make way (the newest alerts matter most), counted and told.
+    while (qsizetype(Shared->Outgoing.size()) > MaxPublishWaiting ||
+           Shared->OutgoingBytes > MaxPublishBytes) {
+        Shared->OutgoingBytes -=
+            Shared->Outgoing.front().first.size() + Shared->Outgoing.front().second.size();
+        Shared->Outgoing.pop_front();
+        ++Shared->State.PublishGivenUp;
+    }
+    Shared->CountWaiting();
+    Shared->Notify();
+    Shared->Signal();
+}

@@ -1,0 +1,127 @@
+#include "zkBrokerMessages.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include <cmath>
+
+namespace zkBroker {
+
+namespace {
+
+const QString InboxName = QStringLiteral("Inbox");
+
+// A character a name may not hold: it would not show, or would change how the rest shows
+// (the inbox refuses such names, so a topic level with one gives no strategy).
+bool Unfit(char32_t code) {
+    switch (QChar::category(code)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// At most maxChars code points of text, never half a surrogate pair.
+QString FirstCodePoints(const QString& text, qsizetype maxChars) {
+    qsizetype i = 0;
+    for (qsizetype n = 0; i < text.size() && n < maxChars; ++n)
+        i += text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()
+                 ? 2
+                 : 1;
+    return text.left(i);
+}
+
+qsizetype CodePointCount(const QString& text) {
+    return QStringView(text).toUcs4().size();
+}
+
+} // namespace
+
+QString StrategyFromTopic(const QString& topic) {
+    const QString level = topic.section(QLatin1Char('/'), -1).trimmed();
+    // "*" would reach every inbox window: a topic level is a name, never that.
+    if (level.isEmpty() || level == QLatin1String("*") ||
+        CodePointCount(level) > zkInbox::MaxStrategyChars)
+        return QString();
+    for (const char32_t code : QStringView(level).toUcs4())
+        if (Unfit(code))
+            return QString();
+    return level;
+}
+
+TReceived ReadMessage(const QString& topic, const QByteArray& payload,
+                      const QByteArray& contentType, const QString& deskId) {
+    TReceived received;
+    if (payload.size() > MaxPayloadBytes) {
+        received.Parsed.Error.Kind = TInboxError::TKind::TooLarge;
+        received.Parsed.Error.Message =
+            QStringLiteral("the message is larger than %1 bytes").arg(MaxPayloadBytes);
+        return received;
+    }
+    // Cheap first: most messages are not ours and do not hold the id at all.
+    if (!deskId.isEmpty() && payload.contains(deskId.toUtf8())) {
+        const QJsonDocument document = QJsonDocument::fromJson(payload);
+        if (document.isObject() &&
+            document.object().value(QLatin1String("desk")).toString() == deskId) {
+            received.OwnMessage = true;
+            return received;
+        }
+    }
+    QByteArray query;
+    const QString strategy = StrategyFromTopic(topic);
+    if (!strategy.isEmpty())
+        query = "strategy=" + QUrl::toPercentEncoding(strategy);
+    received.Parsed = zkInbox::ParseInboxBody(payload, contentType, query);
+    for (TInboxAlert& alert : received.Parsed.Alerts)
+        alert.FromBroker = true;
+    return received;
+}
+
+QString PublishedStrategy(const QString& windowName) {
+    QString name = windowName.trimmed();
+    for (QChar& c : name)
+        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#'))
+            c = QLatin1Char('_');
+    if (name.isEmpty() || name == QLatin1String("*"))
+        return InboxName;
+    return FirstCodePoints(name, zkInbox::MaxStrategyChars).trimmed();
+}
+
+QString PublishTopic(const QString& windowName) {
+    return PublishTopicRoot() + QLatin1Char('/') + PublishedStrategy(windowName);
+}
+
+QByteArray PublishPayload(const QString& windowName, const TPublishedAlert& alert,
+                          const QString& deskId) {
+    QJsonObject object;
+    object.insert(QLatin1String("symbol"), alert.Symbol);
+    object.insert(QLatin1String("price"), std::isfinite(alert.Price) ? alert.Price : 0.0);
+    object.insert(QLatin1String("description"), alert.Description);
+    object.insert(QLatin1String("strategy"), PublishedStrategy(windowName));
+    object.insert(QLatin1String("time"), alert.Time.toUTC().toString(Qt::ISODateWithMs));
+    object.insert(QLatin1String("desk"), deskId);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString PrintableText(const QString& text, qsizetype maxChars) {
+    QString shown;
+    const QList<uint> codes = QStringView(text).toUcs4();
+    for (qsizetype i = 0; i < codes.size() && i < maxChars; ++i) {
+        const char32_t code = codes[i];
+        if (Unfit(code))
+            shown += QLatin1Char('?');
+        else
+            shown += QString::fromUcs4(&code, 1);
+    }
+    if (codes.size() > maxChars)
+        shown += QStringLiteral("...");
+    return shown;
+}
+
+} // namespace zkBroker

@@ -1,0 +1,83 @@
+#include "zkBrokerSettings.h"
+
+#include "config/zkSettings.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QRandomGenerator>
+
+namespace {
+
+const QString EnabledName = QStringLiteral("Enabled");
+const QString HostName = QStringLiteral("Host");
+const QString PortName = QStringLiteral("Port");
+const QString TLSName = QStringLiteral("TLS");
+const QString CAFileName = QStringLiteral("CAFile");
+const QString UserNameName = QStringLiteral("UserName");
+const QString PasswordName = QStringLiteral("Password");
+const QString TopicName = QStringLiteral("Topic");
+const QString ClientIdName = QStringLiteral("ClientId");
+
+} // namespace
+
+QString BrokerSettingsPath() {
+    return SettingsKeyPath() + QStringLiteral("\\Settings\\Broker");
+}
+
+TBrokerSettings ReadBrokerSettings(const TSettingsStore& store) {
+    const QString path = BrokerSettingsPath();
+    TBrokerSettings settings;
+    const TBrokerSettings defaults;
+    settings.Enabled = ReadBoolValue(store, path, EnabledName, defaults.Enabled);
+    settings.Host = ReadStringValue(store, path, HostName, QString()).trimmed();
+    const int32_t port = ReadIntegerValue(store, path, PortName, defaults.Port);
+    settings.Port = quint16(port >= 1 && port <= 65535 ? port : defaults.Port);
+    settings.TLS = ReadBoolValue(store, path, TLSName, defaults.TLS);
+    settings.CAFile = ReadStringValue(store, path, CAFileName, QString());
+    settings.UserName = ReadStringValue(store, path, UserNameName, QString());
+    settings.Password = ReadStringValue(store, path, PasswordName, QString());
+    settings.Topic = ReadStringValue(store, path, TopicName, QString()).trimmed();
+    if (settings.Topic.isEmpty())
+        settings.Topic = defaults.Topic;
+    settings.ClientId = ReadStringValue(store, path, ClientIdName, QString());
+    return settings;
+}
+
+void WriteBrokerSettings(const TSettingsStore& store, const TBrokerSettings& settings) {
+    const QString path = BrokerSettingsPath();
+    TSettingsBatch batch(store);
+    WriteBoolValue(store, path, EnabledName, settings.Enabled);
+    WriteStringValue(store, path, HostName, settings.Host);
+    WriteIntegerValue(store, path, PortName, settings.Port);
+    WriteBoolValue(store, path, TLSName, settings.TLS);
+    WriteStringValue(store, path, CAFileName, settings.CAFile);
+    WriteStringValue(store, path, UserNameName, settings.UserName);
+    WriteStringValue(store, path, PasswordName, settings.Password);
+    WriteStringValue(store, path, TopicName, settings.Topic);
+    WriteStringValue(store, path, ClientIdName, settings.ClientId);
+    batch.Commit();
+}
+
+QString NewBrokerClientId() {
+    quint64 bits = QRandomGenerator::system()->generate64();
+    QString id = QStringLiteral("velquist-");
+    for (int i = 0; i < 12; ++i, bits >>= 4)
+        id += QLatin1Char("0123456789abcdef"[bits & 0xf]);
+    return id;
+}
+
+bool EnsureBrokerClientId(TBrokerSettings& settings) {
+    if (!settings.ClientId.isEmpty())
+        return false;
+    settings.ClientId = NewBrokerClientId();
+    return true;
+}
+
+bool IsLoopbackHost(const QString& host) {
+    const QString name = host.trimmed();
+    if (name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+        name.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
+        return true;
+    const QHostAddress address(name);
+    return !address.isNull() && address.isLoopback();
+}

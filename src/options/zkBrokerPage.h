@@ -1,0 +1,49 @@
+#pragma once
+
+// The options dialog's "Broker" page: receiving alerts from an MQTT broker (and publishing to
+// it), the connection's settings and a status line that follows the running connection.
+
+#include "broker/zkBrokerSettings.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class TAlertBroker;
+
+class TBrokerPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TBrokerPage(QWidget* parent = nullptr);
+
+    QCheckBox* BrokerEnabledCheckBox = nullptr;
+    QLineEdit* BrokerHostEdit = nullptr;
+    QSpinBox* BrokerPortSpinBox = nullptr;
+    QCheckBox* BrokerTLSCheckBox = nullptr;
+    QLineEdit* BrokerCAFileEdit = nullptr;
+    QPushButton* BrokerCABrowseButton = nullptr;
+    QLineEdit* BrokerUserNameEdit = nullptr;
+    QLineEdit* BrokerPasswordEdit = nullptr;
+    QLineEdit* BrokerTopicEdit = nullptr;
+    // Without TLS to another machine: the password travels in the clear.
+    QLabel* BrokerWarningLabel = nullptr;
+    QLabel* BrokerStatusLabel = nullptr;
+
+    // Shows the settings, and the running broker's status as it changes (nullptr: none).
+    void Load(const TBrokerSettings& settings, TAlertBroker* broker);
+    // What the page shows, with the client id it was loaded with.
+    TBrokerSettings Settings() const;
+
+private:
+    void UpdateWarning();
+    void UpdateStatus();
+    void BrowseCAFile();
+
+    QString ClientId;
+    QPointer<TAlertBroker> Broker;
+    QMetaObject::Connection StatusConnection;
+};

@@ -1,0 +1,146 @@
+// The broker source in-process against a real mosquitto (TLS, password file): received alerts
+// reach the sink and wait while it is busy, none lost; alerts to publish wait in a bounded queue
+// while no broker answers, the oldest given up and counted, and the rest go out in order once
+// one does; settings that change move the connection.
+#include "broker/zkAlertBroker.h"
+#include "components/zkComponents.h"
+#include "zkMosquitto.h"
+#include "zkRecordingSink.h"
+#include "zkTestSupport.h"
+
+#include <QtTest>
+
+namespace {
+
+TBrokerSettings SettingsFor(const TMosquitto& broker) {
+    TBrokerSettings settings;
+    settings.Enabled = true;
+    settings.Host = QStringLiteral("127.0.0.1");
+    settings.Port = broker.port();
+    settings.CAFile = broker.caFile();
+    settings.UserName = QString::fromLatin1(TMosquitto::UserName);
+    settings.Password = QString::fromLatin1(TMosquitto::Password);
+    settings.ClientId =
+        QStringLiteral("velquist-test%1").arg(QRandomGenerator::global()->bounded(1000000));
+    return settings;
+}
+
+bool Subscribed(TMosquitto& broker, const QString& clientId, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!broker.log().contains("Sending SUBACK to " + clientId.toLatin1()))
+        if (deadline.hasExpired())
+            return false;
+    return true;
+}
+
+} // namespace
+
+class TAlertBrokerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void receivedAlertsWaitWhileTheRouterIsBusy() {
+        TMosquitto mosquitto;
+        QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));
+        TRecordingSink sink;
+        sink.Answer = IInboxSink::TOffer::Busy;
+        TAlertBroker broker(sink);
+        const TBrokerSettings settings = SettingsFor(mosquitto);
+        broker.Apply(settings);
+        QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Connected);
+        QCOMPARE(broker.StatusText(), QString("Connected to 127.0.0.1:%1").arg(mosquitto.port()));
+        QVERIFY(Subscribed(mosquitto, settings.ClientId));
+
+        for (const char* symbol : {"A", "B", "C"})
+            QVERIFY(mosquitto.publish("velquist/alerts/Busy",
+                                      R"({"symbol": ")" + QByteArray(symbol) + R"("})"));
+        QTRY_VERIFY(sink.Offers >= 2); // offered, refused, offered again
+        QVERIFY(sink.Alerts.isEmpty());
+        sink.Answer = IInboxSink::TOffer::Accepted;
+        QTRY_COMPARE(sink.Alerts.size(), 3);
+        QStringList symbols;
+        for (const TInboxAlert& a : sink.Alerts) {
+            symbols << a.Symbol;
+            QCOMPARE(a.Strategy, QString("Busy"));
+            QVERIFY(a.FromBroker);
+        }
+        QCOMPARE(symbols, QStringList({"A", "B", "C"}));
+        QCOMPARE(broker.State().Received, quint64(3));
+
+        // Another topic filter: the new connection gives the old subscription up.
+        TBrokerSettings other = settings;
+        other.Topic = QStringLiteral("elsewhere/#");
+        broker.Apply(other);
+        QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Connected);
+        QTRY_VERIFY(
+            mosquitto.log().contains("Received UNSUBSCRIBE from " + settings.ClientId.toLatin1()));
+        QVERIFY(mosquitto.publish("velquist/alerts/Busy", R"({"symbol": "OLD"})"));
+        QVERIFY(mosquitto.publish("elsewhere/Now", R"({"symbol": "NEW"})"));
+        QTRY_COMPARE(sink.Alerts.size(), 4);
+        QCOMPARE(sink.Alerts.last().Symbol, QString("NEW"));
+
+        broker.Apply(TBrokerSettings());
+        QVERIFY(!broker.IsEnabled());
+        QCOMPARE(broker.StatusText(), QString("Not connected: alerts from a broker are off"));
+    }
+
+    void publishingWaitsBoundedWhileNoBrokerAnswers() {
+        TRecordingSink sink;
+        TAlertBroker broker(sink);
+        TBrokerSettings nowhere;
+        nowhere.Enabled = true;
+        nowhere.Host = QStringLiteral("127.0.0.1");
+        nowhere.Port = FreePort();
+        nowhere.TLS = false;
+        nowhere.ClientId = QStringLiteral("velquist-bounded");
+        broker.Apply(nowhere);
+        QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Waiting);
+        QVERIFY2(
+            broker.StatusText().startsWith(
+                QString("Not connected: 127.0.0.1:%1 refused the connection").arg(nowhere.Port)),
+            qPrintable(broker.StatusText()));
+        // The delay before the next attempt grows.
+        QTRY_COMPARE_WITH_TIMEOUT(broker.State().RetrySeconds, 2, 5000);
+        QVERIFY2(broker.StatusText().contains("; trying again in 2 s"),
+                 qPrintable(broker.StatusText()));
+        // Saved again unchanged: tried again at once, from the first delay.
+        broker.Apply(nowhere);
+        QTRY_COMPARE(broker.State().RetrySeconds, 1);
+
+        const qsizetype extra = 5;
+        QElapsedTimer clock;
+        clock.start();
+        for (qsizetype i = 0; i < TBrokerConnection::MaxPublishWaiting + extra; ++i)
+            broker.PublishAlert("Out", TAlertData(QStringLiteral("S%1").arg(i), 0,
+                                                  QDateTime::currentDateTimeUtc(), 1.5));
+        // It never waited on the network (a generous bound: 10,005 queued in memory).
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(broker.State().PublishWaiting, TBrokerConnection::MaxPublishWaiting);
+        QCOMPARE(broker.State().PublishGivenUp, quint64(extra));
+        QVERIFY2(broker.StatusText().endsWith(
+                     "; 10000 alerts wait to be published; 5 alerts could not be published"),
+                 qPrintable(broker.StatusText()));
+
+        // A broker that answers: what waited goes out, oldest first, the first five given up.
+        TMosquitto mosquitto;
+        QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));
+        TMosquittoSubscriber subscriber(mosquitto, "velquist/alerts/#",
+                                        int(TBrokerConnection::MaxPublishWaiting));
+        QVERIFY(subscriber.waitSubscribed(mosquitto));
+        TBrokerSettings live = SettingsFor(mosquitto);
+        live.ClientId = nowhere.ClientId;
+        broker.Apply(live);
+        const QList<QByteArray> lines =
+            subscriber.waitLines(int(TBrokerConnection::MaxPublishWaiting), 60000);
+        QCOMPARE(lines.size(), TBrokerConnection::MaxPublishWaiting);
+        QVERIFY2(
+            lines.first().startsWith(
+                R"(velquist/alerts/Out {"description":"","desk":"velquist-bounded","price":1.5,"strategy":"Out","symbol":"S5",)"),
+            lines.first().constData());
+        QVERIFY2(lines.last().contains(R"("symbol":"S10004")"), lines.last().constData());
+        QTRY_COMPARE(broker.State().PublishWaiting, 0);
+        QCOMPARE(broker.State().PublishGivenUp, quint64(extra));
+    }
+};
+
+QTEST_MAIN(TAlertBrokerTest)
+#include "tst_alert_broker.moc"
