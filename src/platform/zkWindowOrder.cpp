@@ -6,23 +6,39 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <algorithm>
+#include <list>
 
 namespace zkWindowOrder {
 namespace {
 
-struct TStamps {
-    quint64 Created = 0; // 0: created before the watch began
-    quint64 Focused = 0; // 0: never had the focus
-};
-
+// The order is kept as the events come, never worked out when asked: Qt's list of top-level
+// widgets is found by going through every widget of the application, which with thousands of
+// windows costs milliseconds each time. Two lists: the windows that had the focus, the latest
+// first, and those that never had it, the oldest first. A window goes from one to the other
+// or to the front by a splice, so nothing here grows with the number of windows but the
+// snapshot itself.
 class TWatcher : public QObject {
 public:
-    QHash<const QWidget*, TStamps> Stamps;
-    quint64 Sequence = 0;
+    using TList = std::list<QWidget*>;
+    TList Focused;
+    TList Unfocused;
     quint64 StackingChanges = 0;
 
-    TStamps StampsOf(const QWidget* w) const { return Stamps.value(w); }
+    // The windows there are already count as the oldest, in the order Qt gives them.
+    void AdoptExisting() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            Note(w, false);
+    }
+
+    QWidgetList Snapshot(bool (*include)(const QWidget*)) const {
+        QWidgetList windows;
+        windows.reserve(qsizetype(Entries.size()));
+        for (const TList* list : {&Focused, &Unfocused})
+            for (QWidget* w : *list)
+                if (include(w))
+                    windows << w;
+        return windows;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -36,10 +52,15 @@ protected:
             if (watched->isWidgetType())
                 Note(static_cast<QWidget*>(watched), true);
             break;
-        case QEvent::ZOrderChange:
         case QEvent::Show:
+            // A shown child made a window by new flags alone gets no ParentChange; seen here,
+            // it counts with the windows older than the watch.
+            if (IsWindow(watched) && !Entries.contains(static_cast<QWidget*>(watched)))
+                Add(static_cast<QWidget*>(watched), Unfocused, Unfocused.begin());
+            [[fallthrough]];
+        case QEvent::ZOrderChange:
         case QEvent::Hide:
-            if (watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+            if (IsWindow(watched))
                 ++StackingChanges;
             break;
         default:
@@ -49,17 +70,45 @@ protected:
     }
 
 private:
+    struct TEntry {
+        TList::iterator At;
+        bool Focused = false;
+    };
+    // Keyed by the window; the key is only compared, never followed, and goes with the window.
+    QHash<const QWidget*, TEntry> Entries;
+
+    static bool IsWindow(const QObject* o) {
+        return o->isWidgetType() && static_cast<const QWidget*>(o)->isWindow();
+    }
+
+    void Add(QWidget* w, TList& list, TList::iterator before) {
+        Entries.insert(w, TEntry{list.insert(before, w), &list == &Focused});
+        connect(w, &QObject::destroyed, this, [this, w] { Forget(w); });
+    }
+
+    void Forget(const QWidget* w) {
+        const auto it = Entries.constFind(w);
+        if (it == Entries.cend())
+            return;
+        (it->Focused ? Focused : Unfocused).erase(it->At);
+        Entries.erase(it);
+    }
+
     void Note(QWidget* w, bool focused) {
         if (!w->isWindow())
             return;
-        auto it = Stamps.find(w);
-        if (it == Stamps.end()) {
-            it = Stamps.insert(w, TStamps{focused ? 0 : ++Sequence, 0});
-            // The key is only compared, never followed; it goes with the window.
-            connect(w, &QObject::destroyed, this, [this, w] { Stamps.remove(w); });
+        const auto it = Entries.find(w);
+        if (it == Entries.end()) {
+            if (focused)
+                Add(w, Focused, Focused.begin());
+            else
+                Add(w, Unfocused, Unfocused.end());
+            return;
         }
-        if (focused)
-            it->Focused = ++Sequence;
+        if (!focused)
+            return; // a window keeps the place it has
+        Focused.splice(Focused.begin(), it->Focused ? Focused : Unfocused, it->At);
+        it->Focused = true;
     }
 };
 
@@ -78,6 +127,7 @@ void Install() {
     Watcher = new TWatcher;
     Watcher->setParent(qApp);
     qApp->installEventFilter(Watcher);
+    Watcher->AdoptExisting();
 }
 
 quint64 StackingChanges() {
@@ -87,21 +137,9 @@ quint64 StackingChanges() {
 
 QWidgetList TopLevelWindows() {
     Install();
-    QWidgetList windows;
-    const QWidgetList all = QApplication::topLevelWidgets();
-    for (QWidget* w : all)
-        if (IsRingWindow(w))
-            windows << w;
     if (!Watcher)
-        return windows;
-    std::stable_sort(windows.begin(), windows.end(), [](const QWidget* a, const QWidget* b) {
-        const TStamps sa = Watcher->StampsOf(a);
-        const TStamps sb = Watcher->StampsOf(b);
-        if (sa.Focused != sb.Focused)
-            return sa.Focused > sb.Focused; // the focused ones first, the latest first
-        return sa.Created < sb.Created;
-    });
-    return windows;
+        return {};
+    return Watcher->Snapshot(IsRingWindow);
 }
 
 } // namespace zkWindowOrder

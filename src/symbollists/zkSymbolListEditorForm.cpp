@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -51,6 +52,47 @@ constexpr qint64 SliceNs = 12 * 1000 * 1000;
 // last piece, which did `done` lines in `spentNs`.
 qint64 NextPiece(qint64 done, qint64 spentNs, qint64 least, qint64 most) {
     return std::clamp<qint64>(done * (SliceNs / 2) / qMax<qint64>(spentNs, 1), least, most);
+}
+
+// The memo lays a line out whole, at every change of it and before it shows it: a line of a
+// million characters holds the client up for half a second and more. A longer line than this
+// is shown in pieces of this length (a character of two code units stays whole), each a line
+// of the memo's own; every piece after the first is marked as carrying on the line before it,
+// and the memo's lines are read with the pieces joined.
+constexpr qsizetype PieceChars = 4096;
+constexpr int ContinuesProperty = QTextFormat::UserProperty + 0x5a4c;
+
+bool Continues(const QTextBlock& block) {
+    return block.blockFormat().boolProperty(ContinuesProperty);
+}
+
+QTextBlockFormat PieceFormat() {
+    QTextBlockFormat format;
+    format.setProperty(ContinuesProperty, true);
+    return format;
+}
+
+// The length of the piece of a long line that starts at `at`.
+qsizetype PieceLength(const QString& line, qsizetype at) {
+    qsizetype length = qMin(PieceChars, line.size() - at);
+    if (at + length < line.size() && line.at(at + length - 1).isHighSurrogate())
+        --length;
+    return length;
+}
+
+// Characters a line takes in the memo: its own and the breaks between its pieces.
+qsizetype ShownLength(const QString& line) {
+    if (line.size() <= PieceChars)
+        return line.size();
+    qsizetype breaks = -1;
+    for (qsizetype at = 0; at < line.size(); at += PieceLength(line, at))
+        ++breaks;
+    return line.size() + breaks;
+}
+
+bool HasLongLine(const QStringList& lines) {
+    return std::any_of(lines.cbegin(), lines.cend(),
+                       [](const QString& line) { return line.size() > PieceChars; });
 }
 
 // The memo's document ends a line at these wherever they are inserted, and hands U+2028 and
@@ -115,6 +157,32 @@ QList<QPair<int, QChar>> PutStandIns(QStringList& lines, int first) {
     return standIns;
 }
 
+// Puts the lines in at the cursor: the first into the line the cursor is in, or into a new
+// line after it.
+void InsertLines(QTextCursor& cursor, QStringList lines, bool newLine) {
+    // A line made by a break in the text takes the format of the one it is made in, which
+    // must not be that of a piece of a long line. (A break in the text costs much less than
+    // a block put in by itself, which lays out the line the cursor is in.)
+    if (newLine && Continues(cursor.block())) {
+        cursor.insertBlock(QTextBlockFormat());
+        newLine = false;
+    }
+    const QList<QPair<int, QChar>> standIns =
+        PutStandIns(lines, cursor.position() + (newLine ? 1 : 0));
+    QString text = lines.join(QLatin1Char('\n'));
+    if (newLine)
+        text.prepend(QLatin1Char('\n'));
+    cursor.insertText(text);
+    MarkStandIns(cursor.document(), standIns);
+}
+
+// Whether line `index` of a fill needs a line of its own after the memo's last one, whose end
+// `end` is: the first line goes into an empty last line (the text is empty or ends in a line
+// break, which adds no line), unless that is a piece of a long line.
+bool StartsLine(const QTextCursor& end, qsizetype index) {
+    return index > 0 || !end.block().text().isEmpty() || Continues(end.block());
+}
+
 // Replaces the memo's text at once, without a redraw in between.
 void ReplaceText(QPlainTextEdit* memo, QStringList lines) {
     const QList<QPair<int, QChar>> standIns = PutStandIns(lines, 0);
@@ -141,8 +209,10 @@ void DropFinalBreak(QStringList& lines) {
         lines.removeLast();
 }
 
-// The lines of the memo's raw text: blocks end at U+2029.
-QStringList SplitRawText(const QString& raw, const QList<QPair<qsizetype, QString>>& fixed) {
+// The lines of the memo's raw text: blocks end at U+2029; the blocks numbered in `pieces`
+// (ascending) carry on the line before them.
+QStringList SplitRawText(const QString& raw, const QList<QPair<qsizetype, QString>>& fixed,
+                         const QList<qsizetype>& pieces) {
     QStringList lines;
     qsizetype start = 0;
     for (;;) {
@@ -157,9 +227,112 @@ QStringList SplitRawText(const QString& raw, const QList<QPair<qsizetype, QStrin
     for (const auto& [index, text] : fixed)
         if (index < lines.size())
             lines[index] = text;
+    if (!pieces.isEmpty()) {
+        QStringList joined;
+        joined.reserve(lines.size() - pieces.size());
+        auto piece = pieces.cbegin();
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const bool carriesOn = piece != pieces.cend() && *piece == i;
+            if (carriesOn)
+                ++piece;
+            if (carriesOn && !joined.isEmpty())
+                joined.last() += lines.at(i);
+            else
+                joined.append(std::move(lines[i]));
+        }
+        lines = std::move(joined);
+    }
     DropFinalBreak(lines);
     return lines;
 }
+
+// What the memo puts on the clipboard: the selected text with the pieces of a long line
+// joined again (the breaks between them are the memo's, not the text's).
+QString SelectedText(const QTextCursor& selection) {
+    const QTextDocument* document = selection.document();
+    const int from = selection.selectionStart();
+    const int to = selection.selectionEnd();
+    QString text;
+    for (QTextBlock block = document->findBlock(from); block.isValid() && block.position() <= to;
+         block = block.next()) {
+        if (block.position() > from && !Continues(block))
+            text += QLatin1Char('\n');
+        const int start = qMax(from - block.position(), 0);
+        const int end = qMin(to - block.position(), block.length() - 1);
+        if (end > start)
+            text += block.text().mid(start, end - start);
+    }
+    // As the memo's own copies have them.
+    for (QChar& c : text) {
+        if (EndsBlock(c) || c == QChar::LineSeparator)
+            c = QLatin1Char('\n');
+        else if (c == QChar::Nbsp)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+// The text box of the editor: a line break the user makes, or brings with pasted or dropped
+// text, starts a line of its own even inside a piece of a long line; copied text has the
+// pieces joined.
+class TSymbolsMemo : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (isReadOnly() || !event->matches(QKeySequence::InsertParagraphSeparator)) {
+            QPlainTextEdit::keyPressEvent(event);
+            return;
+        }
+        // A new line takes the format of the one it is made in, the mark of a piece too.
+        QTextCursor cursor = textCursor();
+        QTextBlockFormat format = document()->findBlock(cursor.selectionStart()).blockFormat();
+        if (!format.hasProperty(ContinuesProperty)) {
+            QPlainTextEdit::keyPressEvent(event);
+            return;
+        }
+        format.clearProperty(ContinuesProperty);
+        cursor.insertBlock(format);
+        setTextCursor(cursor);
+        ensureCursorVisible();
+        event->accept();
+    }
+
+    void insertFromMimeData(const QMimeData* source) override {
+        const int first = document()->findBlock(textCursor().selectionStart()).blockNumber();
+        QPlainTextEdit::insertFromMimeData(source);
+        const int last = textCursor().blockNumber();
+        if (last <= first)
+            return;
+        // The lines it brought are lines, not pieces; one step to undo with the insertion.
+        QTextCursor fix(document());
+        fix.joinPreviousEditBlock();
+        for (QTextBlock block = document()->findBlockByNumber(first + 1);
+             block.isValid() && block.blockNumber() <= last; block = block.next())
+            if (Continues(block)) {
+                fix.setPosition(block.position());
+                QTextBlockFormat format = block.blockFormat();
+                format.clearProperty(ContinuesProperty);
+                fix.setBlockFormat(format);
+            }
+        fix.endEditBlock();
+    }
+
+    QMimeData* createMimeDataFromSelection() const override {
+        const QTextCursor selection = textCursor();
+        const QTextBlock last = document()->findBlock(selection.selectionEnd());
+        bool joins = false;
+        for (QTextBlock block = document()->findBlock(selection.selectionStart());
+             block.isValid() && block != last && !joins; block = block.next())
+            joins = Continues(block.next());
+        if (!joins)
+            return QPlainTextEdit::createMimeDataFromSelection();
+        auto* data = new QMimeData;
+        data->setText(SelectedText(selection));
+        return data;
+    }
+};
 
 } // namespace
 
@@ -174,7 +347,7 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     resize(ClientWidth, ClientHeight);
 
-    SymbolsMemo = new QPlainTextEdit(this);
+    SymbolsMemo = new TSymbolsMemo(this);
     SymbolsMemo->setObjectName(QStringLiteral("SymbolsMemo"));
     SymbolsMemo->setAccessibleName(tr("Symbols, one a line"));
     SymbolsMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -276,7 +449,7 @@ void TSymbolListEditorForm::OpenForList(const TSymbolList& list, ISymbolListEdit
 // --- the memo's text -----------------------------------------------------------------------
 
 QStringList TSymbolListEditorForm::TMemoText::Resolve() const {
-    return Lines ? *Lines : SplitRawText(Raw, Fixed);
+    return Lines ? *Lines : SplitRawText(Raw, Fixed, Pieces);
 }
 
 TSymbolListEditorForm::TMemoText TSymbolListEditorForm::TakeMemoText() const {
@@ -295,6 +468,9 @@ TSymbolListEditorForm::TMemoText TSymbolListEditorForm::TakeMemoText() const {
         if (text.Fixed.isEmpty() || text.Fixed.constLast().first != block.blockNumber())
             text.Fixed.append({block.blockNumber(), LineText(block)});
     }
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        if (Continues(block))
+            text.Pieces.append(block.blockNumber());
     return text;
 }
 
@@ -314,7 +490,10 @@ void TSymbolListEditorForm::ReadSlice() {
     clock.start();
     QTextBlock block = SymbolsMemo->document()->findBlockByNumber(Read->NextBlock);
     while (block.isValid()) {
-        Read->Lines.append(LineText(block));
+        if (Continues(block) && !Read->Lines.isEmpty())
+            Read->Lines.last() += LineText(block);
+        else
+            Read->Lines.append(LineText(block));
         block = block.next();
         if ((++Read->NextBlock & 1023) == 0 && clock.nsecsElapsed() >= SliceNs)
             break;
@@ -344,7 +523,7 @@ QStringList TSymbolListEditorForm::MemoLines() const {
 
 void TSymbolListEditorForm::SetMemoLines(const QStringList& lines) {
     StopWork();
-    if (lines.size() > FillLines) {
+    if (lines.size() > FillLines || HasLongLine(lines)) {
         StartFill(lines, lines, false, -1);
         return;
     }
@@ -468,23 +647,31 @@ void TSymbolListEditorForm::FillSlice() {
     }
     // Once the old text is out, in what is left of the slice (nothing after the emptying).
     while (!Fill->Clearing && Fill->Next < Fill->Lines.size() && clock.nsecsElapsed() < SliceNs) {
-        // As many lines as fit in the slice's time, going by the pace of the last ones; the
-        // pace counts all a piece takes, its preparation included.
         QElapsedTimer piece;
         piece.start();
-        const qsizetype count = qMin(SliceLines, Fill->Lines.size() - Fill->Next);
-        QStringList part = Fill->Lines.mid(Fill->Next, count);
         end.movePosition(QTextCursor::End);
-        // The first line goes into an empty last line (the text is empty or ends in a line
-        // break, which adds no line); every other one starts a line of its own.
-        const bool breakFirst = Fill->Next > 0 || !end.block().text().isEmpty();
-        const int first = end.position() + (breakFirst ? 1 : 0);
-        const QList<QPair<int, QChar>> standIns = PutStandIns(part, first);
-        QString text = part.join(QLatin1Char('\n'));
-        if (breakFirst)
-            text.prepend(QLatin1Char('\n'));
-        end.insertText(text);
-        MarkStandIns(document, standIns);
+        const QString& next = Fill->Lines.at(Fill->Next);
+        if (next.size() > PieceChars) {
+            // A long line goes in piece by piece, each a line of the memo, all but its first
+            // marked as carrying on the one before.
+            const QString text = next.mid(Fill->NextPiece, PieceLength(next, Fill->NextPiece));
+            if (Fill->NextPiece > 0)
+                end.insertBlock(PieceFormat());
+            InsertLines(end, {text}, Fill->NextPiece == 0 && StartsLine(end, Fill->Next));
+            Fill->NextPiece += text.size();
+            if (Fill->NextPiece >= next.size()) {
+                ++Fill->Next;
+                Fill->NextPiece = 0;
+            }
+            continue;
+        }
+        // Short lines: as many as fit in the slice's time, going by the pace of the last ones
+        // (the pace counts all a piece takes, its preparation included), up to a long one.
+        qsizetype count = qMin(SliceLines, Fill->Lines.size() - Fill->Next);
+        for (qsizetype i = 1; i < count; ++i)
+            if (Fill->Lines.at(Fill->Next + i).size() > PieceChars)
+                count = i;
+        InsertLines(end, Fill->Lines.mid(Fill->Next, count), StartsLine(end, Fill->Next));
         Fill->Next += count;
         SliceLines = qsizetype(NextPiece(count, piece.nsecsElapsed(), 200, 50000));
     }
@@ -604,13 +791,23 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
         inserted.Assign(LoadSymbolFile(fileName));
         const int oldLength = SymbolsMemo->document()->characterCount() - 1;
         QStringList lines = MemoLines();
+        qsizetype shownLength = -1;
+        for (const QString& line : std::as_const(lines))
+            shownLength += ShownLength(line) + 1;
         lines += inserted.Strings();
         SetMemoLines(lines);
+        LastFileName = fileName;
+        if (Fill) {
+            // A long line among them: the memo is filled anew in slices, its pieces where the
+            // fill puts them.
+            Fill->Caret = int(qMax<qsizetype>(shownLength, 0));
+            Fill->Focus = true;
+            return;
+        }
         QTextCursor caret(SymbolsMemo->document());
         caret.setPosition(qMin(oldLength, SymbolsMemo->document()->characterCount() - 1));
         SymbolsMemo->setTextCursor(caret);
         SymbolsMemo->setFocus();
-        LastFileName = fileName;
         return;
     }
     StopWork();
@@ -628,7 +825,7 @@ void TSymbolListEditorForm::InsertFromFileButtonClick() {
                 set.Assign(LoadSymbolFile(fileName));
                 QStringList all = text.Resolve();
                 for (const QString& line : std::as_const(all))
-                    inserted->OldLength += line.size() + 1;
+                    inserted->OldLength += ShownLength(line) + 1;
                 inserted->OldLength = qMax<qsizetype>(inserted->OldLength - 1, 0);
                 inserted->Lines = set.Strings();
                 return all + inserted->Lines;

@@ -79,6 +79,7 @@ private:
         std::optional<QStringList> Lines;       // the lines it is being filled with
         QString Raw;                            // else its text, blocks ended by U+2029
         QList<QPair<qsizetype, QString>> Fixed; // lines whose text the raw text does not tell
+        QList<qsizetype> Pieces;                // blocks that carry on the line before them
         QStringList Resolve() const;
     };
     TMemoText TakeMemoText() const;
@@ -106,7 +107,8 @@ private:
         qsizetype Next = 0;
         int Caret = -1; // -1: the start, as after a replacement
         bool Focus = false;
-        bool Clearing = false; // the old text is still being taken out, from the end
+        bool Clearing = false;   // the old text is still being taken out, from the end
+        qsizetype NextPiece = 0; // where in line Next, a long one, the fill goes on
     };
     unsigned Generation = 0;
     bool Working = false;

@@ -9,12 +9,43 @@
 #include <memory>
 #include <vector>
 
+namespace {
+
+QWidgetList Order() {
+    TFormRing ring;
+    ring.Rebuild();
+    QWidgetList list;
+    for (const TFormRingItem& item : std::as_const(ring.Items))
+        list << item.Form.data();
+    return list;
+}
+
+// The windows of `list` in the order the ring has them.
+QWidgetList OrderOf(const QWidgetList& list) {
+    QWidgetList order;
+    for (QWidget* w : Order())
+        if (list.contains(w))
+            order << w;
+    return order;
+}
+
+} // namespace
+
 class TWindowRingTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { zkWindowOrder::Install(); }
+    void initTestCase() {
+        // Windows made before the watch began: the oldest, whatever else comes.
+        for (int i = 0; i < 12; ++i)
+            Early.push_back(std::make_unique<QDialog>());
+        zkWindowOrder::Install();
+    }
     void focusedFirstThenCreationOrder();
     void rebuildsInABatchRunOnceAtItsEnd();
+    void windowsComeGoAndChangeKind();
+
+private:
+    std::vector<std::unique_ptr<QDialog>> Early;
 };
 
 void TWindowRingTest::focusedFirstThenCreationOrder() {
@@ -33,10 +64,12 @@ void TWindowRingTest::focusedFirstThenCreationOrder() {
     }
     TFormRing ring;
     ring.Rebuild();
-    auto order = [&ring] {
+    // The windows made here; the test's own made before the watch come ahead of them.
+    auto order = [&ring, &created] {
         QWidgetList list;
         for (const TFormRingItem& item : std::as_const(ring.Items))
-            list << item.Form.data();
+            if (created.contains(item.Form.data()) || !item.Form)
+                list << item.Form.data();
         return list;
     };
     QCOMPARE(order(), created);
@@ -94,6 +127,77 @@ void TWindowRingTest::rebuildsInABatchRunOnceAtItsEnd() {
         c = std::make_unique<QDialog>();
     }
     QCOMPARE(ring.Items.size(), before + 2);
+}
+
+void TWindowRingTest::windowsComeGoAndChangeKind() {
+    QWidgetList early;
+    for (const auto& w : Early)
+        early << w.get();
+    const QWidgetList earlyOrder = OrderOf(early);
+    QCOMPARE(earlyOrder.size(), early.size());
+
+    // Many windows and widgets later (the application's own sets of them grow and are laid
+    // out anew), the early ones keep their order, ahead of every later window that never had
+    // the focus.
+    std::vector<std::unique_ptr<QWidget>> later;
+    for (int i = 0; i < 300; ++i) {
+        later.push_back(std::make_unique<QWidget>());
+        for (int c = 0; c < 5; ++c)
+            new QWidget(later.back().get());
+    }
+    QCOMPARE(OrderOf(early), earlyOrder);
+    const QWidgetList all = Order();
+    QVERIFY(all.indexOf(earlyOrder.last()) < all.indexOf(later.front().get()));
+
+    // A window destroyed leaves no trace: one made after it (perhaps at the same address)
+    // comes last, not at its place.
+    QWidget* second = later[1].get();
+    QWidgetList before = OrderOf({later[0].get(), later[2].get()});
+    later[1].reset();
+    QVERIFY(!Order().contains(second));
+    later[1] = std::make_unique<QWidget>();
+    QCOMPARE(Order().last(), later[1].get());
+    QCOMPARE(OrderOf({later[0].get(), later[2].get()}), before);
+
+    // Popups and tool tips are no windows of the ring.
+    QWidget popup(nullptr, Qt::Popup), tip(nullptr, Qt::ToolTip);
+    QVERIFY(!Order().contains(&popup));
+    QVERIFY(!Order().contains(&tip));
+
+    // A window put into another one is left out while it is a child, and has its place again
+    // when it is a window once more.
+    QWidget* moved = later[5].get();
+    const qsizetype place = OrderOf({later[4].get(), moved, later[6].get()}).indexOf(moved);
+    QCOMPARE(place, 1);
+    moved->setParent(later[7].get());
+    QVERIFY(!Order().contains(moved));
+    moved->setParent(nullptr);
+    QCOMPARE(OrderOf({later[4].get(), moved, later[6].get()}).indexOf(moved), place);
+
+    // A child shown in its window and then made a window by its flags alone (it gets no
+    // parent change) is in the ring once it shows as a window: with the oldest that never had
+    // the focus.
+    QWidget host;
+    auto* child = new QWidget(&host);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    QVERIFY(!Order().contains(child));
+    child->setWindowFlags(Qt::Window);
+    child->show();
+    QVERIFY(Order().contains(child));
+    QVERIFY(Order().indexOf(child) < Order().indexOf(later.front().get()));
+
+    // The focus taken: first; the next window to take it goes ahead of it.
+    child->activateWindow();
+    QTRY_VERIFY(child->isActiveWindow());
+    QCOMPARE(Order().first(), child);
+    host.activateWindow();
+    QTRY_VERIFY(host.isActiveWindow());
+    QCOMPARE(Order().mid(0, 2), (QWidgetList{&host, child}));
+    // Destroyed while it has the focus: gone, the one before it first again.
+    delete child;
+    QCOMPARE(Order().first(), &host);
+    QVERIFY(!Order().contains(child));
 }
 
 QTEST_MAIN(TWindowRingTest)

@@ -9,11 +9,14 @@
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
+#include <QClipboard>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QThreadPool>
 #include <QtTest>
 
@@ -263,6 +266,109 @@ private slots:
         QCoreApplication::processEvents(); // a slice or two
         f.Editor->CancelButtonClick();
         QCOMPARE(f.Editor->MemoLines(), second);
+    }
+
+    // A line too long for the memo to lay out at once (it does so at every change and before
+    // showing it) goes in as pieces, each a line of the memo; the editor's lines, files and
+    // the list still have it whole, and a line break typed or pasted inside it breaks it there.
+    void longLineGoesInPieces() {
+        TFixture f;
+        QTextDocument* document = f.Editor->SymbolsMemo->document();
+        auto longestBlock = [document] {
+            int longest = 0;
+            for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
+                longest = qMax(longest, b.length() - 1);
+            return longest;
+        };
+        // A character the memo keeps as a stand-in, one at a piece's edge, and one of two code
+        // units across the next edge.
+        QString line = QString(10000, 'x') + QChar(0x2029) + QString(8000, 'y');
+        line[4096] = QChar(0xFDD0);
+        line[3 * 4096 - 1] = QChar::highSurrogate(0x1F600);
+        line[3 * 4096] = QChar::lowSurrogate(0x1F600);
+        const QStringList lines = {"A", line, "", "B"};
+        f.Editor->SetMemoLines(lines);
+        QCOMPARE(f.Editor->MemoLines(), lines);
+        QVERIFY(f.waitIdle());
+        QCOMPARE(f.Editor->MemoLines(), lines);
+        QVERIFY(longestBlock() <= 4096);
+        QCOMPARE(document->blockCount(), 3 + 5);
+        for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
+            QVERIFY(!b.text().endsWith(QChar::highSurrogate(0x1F600)));
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/long.txt");
+        f.Editor->SaveToFileButtonClick();
+        QCOMPARE(ReadWholeFile(SavedWindowsDir() + "/long.txt"),
+                 (lines.join("\r\n") + "\r\n").toUtf8());
+
+        // A file of one line of a megabyte, no line break.
+        const QByteArray mega(1 << 20, 'm');
+        WriteTextFile(SavedWindowsDir() + "/mega.txt", mega);
+        zkPrompts::SetNextFileName(SavedWindowsDir() + "/mega.txt");
+        f.Editor->LoadFromFileButtonClick();
+        QVERIFY(f.waitIdle());
+        QCOMPARE(f.Editor->MemoLines(), QStringList{QString::fromLatin1(mega)});
+        QVERIFY(longestBlock() <= 4096);
+        f.Editor->SetMemoLines(lines);
+        QVERIFY(f.waitIdle());
+
+        // Enter inside the second piece, and at the very end of the first: the line breaks
+        // there; undone, it is whole again.
+        QPlainTextEdit* memo = f.Editor->SymbolsMemo;
+        auto typeAt = [memo](int position, auto&& keys) {
+            QTextCursor cursor(memo->document());
+            cursor.setPosition(position);
+            memo->setTextCursor(cursor);
+            keys();
+        };
+        const int second = document->findBlockByNumber(2).position();
+        typeAt(second + 10, [memo] { QTest::keyClick(memo, Qt::Key_Return); });
+        QCOMPARE(f.Editor->MemoLines(),
+                 QStringList({"A", line.left(4096 + 10), line.mid(4096 + 10), "", "B"}));
+        QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.Editor->MemoLines(), lines);
+        typeAt(second - 1, [memo] { QTest::keyClick(memo, Qt::Key_Enter); });
+        QCOMPARE(f.Editor->MemoLines(),
+                 QStringList({"A", line.left(4096), line.mid(4096), "", "B"}));
+        QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.Editor->MemoLines(), lines);
+        // Backspace at a piece's start takes out only the memo's own break.
+        typeAt(second, [memo] { QTest::keyClick(memo, Qt::Key_Backspace); });
+        QCOMPARE(f.Editor->MemoLines(), lines);
+        QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+
+        // Copied across a piece's edge: the text as it is; pasted with a line break inside a
+        // piece: the break is the line's.
+        QTextCursor across(document);
+        across.setPosition(second - 3);
+        across.setPosition(second + 3, QTextCursor::KeepAnchor);
+        memo->setTextCursor(across);
+        memo->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), "xx" + QString(QChar(0xFFFD)) + "xx");
+        QGuiApplication::clipboard()->setText("P\nQ");
+        typeAt(second + 5, [memo] { memo->paste(); });
+        QCOMPARE(f.Editor->MemoLines(),
+                 QStringList({"A", line.left(4096 + 5) + "P", "Q" + line.mid(4096 + 5), "", "B"}));
+        QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.Editor->MemoLines(), lines);
+
+        // Insert From File after a long line, on the worker thread's path and the quick one:
+        // the caret where the old text ended.
+        QStringList file;
+        for (int i = 0; i < Many; ++i)
+            file << QString("F%1").arg(i);
+        TSymbolSet set;
+        set.Assign(file);
+        for (const QStringList& inserted : {file, QStringList{"G", "E"}}) {
+            f.Editor->SetMemoLines(lines.mid(0, 2));
+            QVERIFY(f.waitIdle());
+            const int end = document->characterCount() - 1;
+            zkPrompts::SetNextFileName(f.file("ins.txt", inserted));
+            f.Editor->InsertFromFileButtonClick();
+            QVERIFY(f.waitIdle());
+            set.Assign(inserted);
+            QCOMPARE(f.Editor->MemoLines(), lines.mid(0, 2) + set.Strings());
+            QCOMPARE(memo->textCursor().position(), end);
+        }
     }
 
     // Insert From File of a big file: the old text first, then the file's lines sorted and
