@@ -216,7 +216,13 @@ private slots:
                                           .arg(peak)));
         QVERIFY(retryAfter);
         QCOMPARE(other.load(), 0);
+        // AddressSanitizer's shadow memory and quarantine make a client several times its size:
+        // there the bound is the refusals above, here also the memory it holds.
+#if !defined(__SANITIZE_ADDRESS__)
         QVERIFY2(peak < 400, qPrintable(QStringLiteral("peak %1 MB").arg(peak)));
+#else
+        qInfo("peak %.0f MB under AddressSanitizer", peak);
+#endif
         // The history catches up; then alerts are taken again.
         QDeadlineTimer deadline(30000);
         int status = 0;
