@@ -114,23 +114,7 @@ bool WaitDeskSubscriptions(TMosquitto& broker, int count, int ms = 20000) {
 }
 
 int PostAlert(quint16 port, const QByteArray& body) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return 0;
-    socket.write("POST /alerts/" + Token.toLatin1() +
-                 " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                 "Content-Type: application/json\r\nContent-Length: " +
-                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    QByteArray answer;
-    QDeadlineTimer deadline(10000);
-    while (!answer.contains("\r\n") && !deadline.hasExpired() &&
-           socket.state() == QAbstractSocket::ConnectedState) {
-        socket.waitForReadyRead(100);
-        answer += socket.readAll();
-    }
-    const QList<QByteArray> status = answer.left(answer.indexOf("\r\n")).split(' ');
-    return status.size() > 1 ? status[1].toInt() : 0;
+    return PostJson(port, "/alerts/" + Token.toLatin1(), body).Status;
 }
 
 QByteArray Connected(const TMosquitto& broker) {
