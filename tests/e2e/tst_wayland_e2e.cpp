@@ -74,6 +74,36 @@ int shownSurfaces(const QByteArray& log) {
     return int(surfaces.size());
 }
 
+// The sizes the client's windows last gave the compositor (each top-level's window geometry,
+// decoration included).
+QList<QSize> windowGeometries(const QByteArray& log) {
+    static const QRegularExpression set(QStringLiteral(
+        "-> xdg_surface@(\\d+)\\.set_window_geometry\\(-?\\d+, -?\\d+, (\\d+), (\\d+)\\)"));
+    QMap<QString, QSize> last;
+    auto it = set.globalMatch(QString::fromLatin1(log));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        last[m.captured(1)] = QSize(m.captured(2).toInt(), m.captured(3).toInt());
+    }
+    return last.values();
+}
+
+// Whether every size is among the windows' geometries, all grown by one decoration.
+bool shownWithSizes(const QList<QSize>& geometries, const QList<QSize>& sizes) {
+    for (const QSize& candidate : geometries) {
+        const QSize decoration = candidate - sizes.front();
+        if (decoration.width() < 0 || decoration.height() < 0 || decoration.width() > 100 ||
+            decoration.height() > 100)
+            continue;
+        bool all = true;
+        for (const QSize& size : sizes)
+            all = all && geometries.contains(size + decoration);
+        if (all)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class TWaylandE2ETest : public QObject {
@@ -113,6 +143,18 @@ void TWaylandE2ETest::savedLayoutKeepsItsPlaces() {
         client.process().waitForReadyRead(100);
     QVERIFY2(shownSurfaces(client.stdErr()) >= Shown, client.stdErr().right(4000).constData());
     QTest::qWait(300); // the windows' first frames
+    // Restored as the compositor sees them: the layout's sizes (the new window the default
+    // one's), and the hidden connector window not shown.
+    const QByteArray log = client.stdErr();
+    const TLayoutInfo& defaults = DefaultWindowRecord();
+    const QList<QSize> sizes = {
+        {desk.Windows[0].Record.Width, desk.Windows[0].Record.Height},
+        {desk.Windows[1].Record.Width, desk.Windows[1].Record.Height},
+        {desk.SymbolWindow.Width, desk.SymbolWindow.Height},
+        {defaults.Width, defaults.Height}};
+    QVERIFY2(shownWithSizes(windowGeometries(log), sizes), log.right(4000).constData());
+    QVERIFY(log.contains("set_title(\"Symbol Lists\")"));
+    QVERIFY(!log.contains("set_title(\"Set Up External Linking\")"));
 
     client.terminate(); // SIGTERM: saves without a question
     QVERIFY(client.waitFinished());
@@ -126,7 +168,6 @@ void TWaylandE2ETest::savedLayoutKeepsItsPlaces() {
     // The new window: the default window's place (the compositor's is unknown) and size.
     QVERIFY2(saved.Windows.size() == desk.Windows.size() + 1, qPrintable(report));
     const TLayoutInfo& made = saved.Windows.back().Record;
-    const TLayoutInfo& defaults = DefaultWindowRecord();
     QVERIFY2(QRect(made.Left, made.Top, made.Width, made.Height) ==
                  QRect(defaults.Left, defaults.Top, defaults.Width, defaults.Height),
              qPrintable(report));

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QList>
 #include <QProcess>
 #include <QRect>
@@ -132,6 +133,10 @@ public:
     QString Start(int width = 1280, int height = 1024) {
         if (QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty())
             return QStringLiteral("weston is not installed (scripts/install-deps.sh installs it)");
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                           QStringLiteral("/platforms/libqwayland-generic.so")))
+            return QStringLiteral("Qt's Wayland platform is not installed (qt6-wayland; "
+                                  "scripts/install-deps.sh installs it)");
         const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
         if (runtime.isEmpty())
             return QStringLiteral("no XDG_RUNTIME_DIR");
