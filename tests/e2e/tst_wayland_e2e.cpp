@@ -40,20 +40,19 @@ TLayout deskLayout() {
 }
 
 QString describe(const TLayout& l) {
-    QString text =
-        QStringLiteral("main %1,%2; symbols %3,%4 %5x%6 %7; connector %8,%9 %10x%11 %12")
-            .arg(l.MainLeft)
-            .arg(l.MainTop)
-            .arg(l.SymbolWindow.Left)
-            .arg(l.SymbolWindow.Top)
-            .arg(l.SymbolWindow.Width)
-            .arg(l.SymbolWindow.Height)
-            .arg(l.SymbolWindow.Visible ? u"shown" : u"hidden")
-            .arg(l.ConnectorWindow.Left)
-            .arg(l.ConnectorWindow.Top)
-            .arg(l.ConnectorWindow.Width)
-            .arg(l.ConnectorWindow.Height)
-            .arg(l.ConnectorWindow.Visible ? u"shown" : u"hidden");
+    QString text = QStringLiteral("main %1,%2; symbols %3,%4 %5x%6 %7; connector %8,%9 %10x%11 %12")
+                       .arg(l.MainLeft)
+                       .arg(l.MainTop)
+                       .arg(l.SymbolWindow.Left)
+                       .arg(l.SymbolWindow.Top)
+                       .arg(l.SymbolWindow.Width)
+                       .arg(l.SymbolWindow.Height)
+                       .arg(l.SymbolWindow.Visible ? u"shown" : u"hidden")
+                       .arg(l.ConnectorWindow.Left)
+                       .arg(l.ConnectorWindow.Top)
+                       .arg(l.ConnectorWindow.Width)
+                       .arg(l.ConnectorWindow.Height)
+                       .arg(l.ConnectorWindow.Visible ? u"shown" : u"hidden");
     for (const TLayoutWindow& w : l.Windows)
         text += QStringLiteral("; alert %1,%2 %3x%4")
                     .arg(w.Record.Left)
@@ -147,11 +146,10 @@ void TWaylandE2ETest::savedLayoutKeepsItsPlaces() {
     // one's), and the hidden connector window not shown.
     const QByteArray log = client.stdErr();
     const TLayoutInfo& defaults = DefaultWindowRecord();
-    const QList<QSize> sizes = {
-        {desk.Windows[0].Record.Width, desk.Windows[0].Record.Height},
-        {desk.Windows[1].Record.Width, desk.Windows[1].Record.Height},
-        {desk.SymbolWindow.Width, desk.SymbolWindow.Height},
-        {defaults.Width, defaults.Height}};
+    const QList<QSize> sizes = {{desk.Windows[0].Record.Width, desk.Windows[0].Record.Height},
+                                {desk.Windows[1].Record.Width, desk.Windows[1].Record.Height},
+                                {desk.SymbolWindow.Width, desk.SymbolWindow.Height},
+                                {defaults.Width, defaults.Height}};
     QVERIFY2(shownWithSizes(windowGeometries(log), sizes), log.right(4000).constData());
     QVERIFY(log.contains("set_title(\"Symbol Lists\")"));
     QVERIFY(!log.contains("set_title(\"Set Up External Linking\")"));

@@ -146,8 +146,7 @@ public:
         Compositor.start(QStringLiteral("weston"),
                          {QStringLiteral("--backend=headless-backend.so"),
                           QStringLiteral("--socket=") + Socket, QStringLiteral("--no-config"),
-                          QStringLiteral("--idle-time=0"),
-                          QStringLiteral("--width=%1").arg(width),
+                          QStringLiteral("--idle-time=0"), QStringLiteral("--width=%1").arg(width),
                           QStringLiteral("--height=%1").arg(height)});
         // Up once its socket is there (it is made last, when the compositor takes clients).
         const QString path = runtime + QLatin1Char('/') + Socket;
