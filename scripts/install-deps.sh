@@ -19,6 +19,8 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           at-spi2-core python3-pyatspi
           # the broker's whole-process tests: a real broker, its clients, the certificates
           mosquitto mosquitto-clients openssl
+          # layouts under Wayland: a headless compositor and Qt's Wayland platform
+          weston qt6-wayland
           python3) # python3: the local HTTP server of the update check's whole-process test
 if [ "${1:-}" = --build-only ]; then
   shift

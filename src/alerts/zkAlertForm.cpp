@@ -201,8 +201,11 @@ void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record, bool place) {
 
 TLayoutInfo TAlertForm::WindowRecord() const {
     TLayoutInfo r;
-    r.Top = y();
-    r.Left = x();
+    // A window never put anywhere, where the place cannot be read, keeps the default's.
+    const TLayoutInfo& d = DefaultWindowRecord();
+    const QPoint place = KeptWindowPos(*this, QPoint(d.Left, d.Top));
+    r.Top = place.y();
+    r.Left = place.x();
     r.Width = width();
     r.Height = height();
     r.WindowState = uint8_t(StoredWindowState(*this));

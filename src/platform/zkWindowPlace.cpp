@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QVariant>
 #include <QWidget>
 #include <QWindow>
 
@@ -238,6 +239,9 @@ void TPlacerClock::timerEvent(QTimerEvent* event) {
             placer->Tick();
 }
 
+// Where MoveWindowFrame keeps the last place it was asked for, on the window itself.
+constexpr char kPlacedProperty[] = "_zk_placed_pos";
+
 TFramePlacer* FramePlacerOf(QWidget* window) {
     if (auto* placer = window->findChild<QObject*>(QStringLiteral("zkFramePlacer"),
                                                    Qt::FindDirectChildrenOnly))
@@ -252,13 +256,45 @@ bool IsFramed(const QWidget* window) {
 
 } // namespace
 
+bool PlatformPlacesWindows(const QString& platformName) {
+    // "wayland", "wayland-egl", "wayland-brcm" and the like; XWayland is "xcb".
+    return !platformName.startsWith(QLatin1String("wayland"), Qt::CaseInsensitive);
+}
+
+bool WindowPositionsKnown() {
+    return PlatformPlacesWindows(QGuiApplication::platformName());
+}
+
 void MoveWindowFrame(QWidget* window, const QPoint& pos) {
     if (!window)
+        return;
+    window->setProperty(kPlacedProperty, pos);
+    // A move would only make Qt report a place the compositor never gave the window (and a
+    // placer would keep moving it, seeing its frame elsewhere).
+    if (!WindowPositionsKnown())
         return;
     window->move(pos);
     // Framed already: Qt knows the frame, and the move above is exact.
     if (!IsFramed(window))
         FramePlacerOf(window)->SetPos(pos);
+}
+
+std::optional<QPoint> PlacedWindowPos(const QWidget& window) {
+    const QVariant placed = window.property(kPlacedProperty);
+    if (!placed.isValid())
+        return std::nullopt;
+    return placed.toPoint();
+}
+
+QPoint KeptWindowPos(bool positionsKnown, const QPoint& current,
+                     const std::optional<QPoint>& placed, const QPoint& fallback) {
+    if (positionsKnown)
+        return current;
+    return placed.value_or(fallback);
+}
+
+QPoint KeptWindowPos(const QWidget& window, const QPoint& fallback) {
+    return KeptWindowPos(WindowPositionsKnown(), window.pos(), PlacedWindowPos(window), fallback);
 }
 
 QPoint FitRectToArea(const QRect& window, const QRect& area) {
@@ -330,7 +366,7 @@ QPoint FittedTopLeft(const QRect& frame) {
 } // namespace
 
 void FitToMonitor(QWidget* window) {
-    if (!window)
+    if (!window || !WindowPositionsKnown())
         return;
     window = window->window();
     const QList<QScreen*> screens = QGuiApplication::screens();

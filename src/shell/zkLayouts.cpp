@@ -83,9 +83,11 @@ void WritePlacement(const TSettingsStore& store, const QString& path,
 TCompanionPlacement PlacementOf(const QWidget* window) {
     if (!window)
         return DefaultPlacement();
+    const TCompanionPlacement d = DefaultPlacement();
+    const QPoint pos = KeptWindowPos(*window, QPoint(d.Left, d.Top));
     TCompanionPlacement p;
-    p.Top = window->y();
-    p.Left = window->x();
+    p.Top = pos.y();
+    p.Left = pos.x();
     p.Width = window->width();
     p.Height = window->height();
     p.WindowState = StoredWindowState(*window);
@@ -314,8 +316,9 @@ TLayout ReadLayout(const TSettingsStore& store) {
 
 TLayout CollectLayout(const TZentrikProMainForm& form) {
     TLayout layout;
-    layout.MainTop = form.y();
-    layout.MainLeft = form.x();
+    const QPoint mainPos = KeptWindowPos(form, QPoint(layout.MainLeft, layout.MainTop));
+    layout.MainTop = mainPos.y();
+    layout.MainLeft = mainPos.x();
     const QList<TAlertForm*> windows = form.AlertWindows();
     layout.Windows.reserve(size_t(windows.size()));
     for (const TAlertForm* w : windows)

@@ -119,6 +119,36 @@ private slots:
         FitToMonitor(nullptr); // nothing to move
     }
 
+    // What a layout keeps of a window's place: where it is when the window system can tell
+    // (the user may have moved it since it was placed); otherwise the place it was put at,
+    // and the caller's choice for a window never placed.
+    void keptPlaces() {
+        QVERIFY(PlatformPlacesWindows(QStringLiteral("xcb")));
+        QVERIFY(PlatformPlacesWindows(QStringLiteral("offscreen")));
+        QVERIFY(!PlatformPlacesWindows(QStringLiteral("wayland")));
+        QVERIFY(!PlatformPlacesWindows(QStringLiteral("wayland-egl")));
+        QVERIFY(WindowPositionsKnown()); // offscreen
+
+        const QPoint at(-3, -30), placed(640, 410), fallback(20, 20);
+        QCOMPARE(KeptWindowPos(true, at, placed, fallback), at);
+        QCOMPARE(KeptWindowPos(false, at, placed, fallback), placed);
+        QCOMPARE(KeptWindowPos(false, at, std::nullopt, fallback), fallback);
+
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QWidget window;
+        window.resize(160, 120);
+        QCOMPARE(PlacedWindowPos(window), std::nullopt);
+        const QPoint place = area.topLeft() + QPoint(40, 50);
+        MoveWindowFrame(&window, place);
+        QCOMPARE(PlacedWindowPos(window), place);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(window.frameGeometry().topLeft(), place);
+        window.move(place + QPoint(30, 20)); // the user moves it
+        QCOMPARE(KeptWindowPos(window, fallback), place + QPoint(30, 20));
+        QCOMPARE(PlacedWindowPos(window), place);
+    }
+
     // The windows being placed share one clock: windows closed while it runs must not take the
     // others' placing with them, and a window placed after all are done starts it again.
     void placedFramesWithWindowsClosedMeanwhile() {

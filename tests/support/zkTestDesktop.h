@@ -6,10 +6,12 @@
 
 #include "zkClientProcess.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QList>
 #include <QProcess>
 #include <QRect>
@@ -120,6 +122,56 @@ public:
 private:
     QProcess Server;
     QProcess WindowManager;
+};
+
+// A private Wayland compositor: headless weston, listening on a socket of its own name in the
+// XDG_RUNTIME_DIR of the test's environment (TTestHome's, mode 0700, as weston insists).
+class TWaylandDesktop {
+public:
+    ~TWaylandDesktop() { StopProcess(Compositor, 3000); }
+    // Empty when it is up; otherwise what is missing or went wrong.
+    QString Start(int width = 1280, int height = 1024) {
+        if (QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty())
+            return QStringLiteral("weston is not installed (scripts/install-deps.sh installs it)");
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                           QStringLiteral("/platforms/libqwayland-generic.so")))
+            return QStringLiteral("Qt's Wayland platform is not installed (qt6-wayland; "
+                                  "scripts/install-deps.sh installs it)");
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty())
+            return QStringLiteral("no XDG_RUNTIME_DIR");
+        Socket = QStringLiteral("velquist-test-%1").arg(QCoreApplication::applicationPid());
+        Compositor.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        Compositor.setProcessChannelMode(QProcess::MergedChannels);
+        Compositor.start(QStringLiteral("weston"),
+                         {QStringLiteral("--backend=headless-backend.so"),
+                          QStringLiteral("--socket=") + Socket, QStringLiteral("--no-config"),
+                          QStringLiteral("--idle-time=0"), QStringLiteral("--width=%1").arg(width),
+                          QStringLiteral("--height=%1").arg(height)});
+        // Up once its socket is there (it is made last, when the compositor takes clients).
+        const QString path = runtime + QLatin1Char('/') + Socket;
+        QDeadlineTimer deadline(15000);
+        while (!QFile::exists(path)) {
+            if (deadline.hasExpired() || Compositor.state() == QProcess::NotRunning)
+                return QStringLiteral("weston did not start: ") +
+                       QString::fromLocal8Bit(Compositor.readAll());
+            QThread::msleep(50);
+        }
+        return QString();
+    }
+    // A client's environment: Qt's Wayland platform on this compositor, and no X display to
+    // fall back to (pass ClientUnset() as the variables to take out).
+    QProcessEnvironment ClientEnvironment() const {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), Socket);
+        return env;
+    }
+    static QStringList ClientUnset() { return {QStringLiteral("DISPLAY")}; }
+    QString Socket;
+
+private:
+    QProcess Compositor;
 };
 
 // A private session bus: dbus-daemon with a configuration of its own (no service activation,
