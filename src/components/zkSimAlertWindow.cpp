@@ -413,6 +413,8 @@ TSimReadableCellDelegate::LayOut(const QStyleOptionViewItem& option,
             text = QFontMetrics(opt.font).elidedText(opt.text, opt.textElideMode,
                                                      textRect.width());
         cell->Text.emplace(text, opt.font);
+        // Keeps the shaped glyphs past endLayout: drawing would shape the text again otherwise.
+        cell->Text->setCacheEnabled(true);
         layOut(*cell->Text);
         cell->TextAt = QPointF(textRect.x(), layoutRect.top()) - QPointF(option.rect.topLeft());
     }
