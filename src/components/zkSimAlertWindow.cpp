@@ -386,13 +386,20 @@ TSimReadableCellDelegate::LayOut(const QStyleOptionViewItem& option,
         const QWidget* widget = opt.widget;
         const QStyle* style = widget ? widget->style() : QApplication::style();
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget)
+        // The text's place does not depend on the text where the whole cell shows as
+        // selected (a table's cells): asked without it, the style does not shape it.
+        QStyleOptionViewItem place(opt);
+        if (place.showDecorationSelected)
+            place.text.clear();
+        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &place, widget)
                                    .adjusted(margin, 0, -margin, 0);
         QTextOption textOption;
         textOption.setWrapMode(QTextOption::ManualWrap);
         textOption.setTextDirection(opt.direction);
         textOption.setAlignment(QStyle::visualAlignment(opt.direction, opt.displayAlignment));
         auto layOut = [&](QTextLayout& layout) {
+            // Keeps the shaped glyphs past endLayout: drawing would shape the text again.
+            layout.setCacheEnabled(true);
             layout.setTextOption(textOption);
             layout.beginLayout();
             QTextLine line = layout.createLine();
@@ -403,19 +410,18 @@ TSimReadableCellDelegate::LayOut(const QStyleOptionViewItem& option,
             layout.endLayout();
             return line;
         };
-        QTextLayout whole(opt.text, opt.font);
-        const QTextLine line = layOut(whole);
+        cell->Text.emplace(opt.text, opt.font);
+        const QTextLine line = layOut(*cell->Text);
         const QRect layoutRect =
             QStyle::alignedRect(Qt::LayoutDirectionAuto, opt.displayAlignment,
-                                whole.boundingRect().size().toSize(), textRect);
-        QString text = opt.text;
-        if (line.isValid() && line.naturalTextWidth() > textRect.width())
-            text = QFontMetrics(opt.font).elidedText(opt.text, opt.textElideMode,
-                                                     textRect.width());
-        cell->Text.emplace(text, opt.font);
-        // Keeps the shaped glyphs past endLayout: drawing would shape the text again otherwise.
-        cell->Text->setCacheEnabled(true);
-        layOut(*cell->Text);
+                                cell->Text->boundingRect().size().toSize(), textRect);
+        // Too wide: the style draws the text cut with an ellipsis, laid out anew.
+        if (line.isValid() && line.naturalTextWidth() > textRect.width()) {
+            cell->Text.emplace(QFontMetrics(opt.font).elidedText(opt.text, opt.textElideMode,
+                                                                 textRect.width()),
+                               opt.font);
+            layOut(*cell->Text);
+        }
         cell->TextAt = QPointF(textRect.x(), layoutRect.top()) - QPointF(option.rect.topLeft());
     }
     const quint64 key = Model->SerialAt(index.row()) * TSimAlertModel::ColumnCount +
