@@ -80,6 +80,7 @@ std::vector<TSimAlertModel*>& AllLists() {
     return lists;
 }
 qint64 AllBytes = 0;
+quint64 LastSerial = 0;
 
 } // namespace
 
@@ -230,8 +231,10 @@ int TSimAlertModel::AddAlerts(const std::vector<std::shared_ptr<TSimAlert>>& ale
         ++take;
     }
     beginInsertRows(QModelIndex(), 0, int(take) - 1);
-    for (size_t i = alerts.size() - take; i < alerts.size(); ++i)
+    for (size_t i = alerts.size() - take; i < alerts.size(); ++i) {
+        alerts[i]->Serial = ++LastSerial;
         Rows.push_front(alerts[i]);
+    }
     RowBytes += bytes;
     AllBytes += bytes;
     endInsertRows();

@@ -20,6 +20,8 @@ class TSimAlert : public TAlertData {
 public:
     using TAlertData::TAlertData;
     int Direction = 0; // +1 up, -1 down, 0 neither
+    // Set by the list that takes it, unique in the program: what a row's drawing is kept under.
+    quint64 Serial = 0;
 };
 
 // Query-style configuration text: "WN=Running%20Up&S=AAPL,MSFT". Keys compare exactly;
@@ -70,6 +72,11 @@ public:
     int AddAlerts(const std::vector<std::shared_ptr<TSimAlert>>& alerts);
     void Clear();
     std::shared_ptr<TSimAlert> AlertAt(int row) const;
+    // The alert's Serial of a row; 0 for no row.
+    quint64 SerialAt(int row) const {
+        return row >= 0 && size_t(row) < Rows.size() ? Rows[size_t(row)]->Serial : 0;
+    }
+    const QColor& TextColorOfRows() const { return TextColor; }
 
     int MaxRows() const { return Limit; }
     // What the rows are counted as, this list's and every list's.

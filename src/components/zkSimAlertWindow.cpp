@@ -13,8 +13,10 @@
 #include <QRegularExpression>
 #include <QItemSelectionModel>
 #include <QScrollBar>
+#include <QTextLayout>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -71,7 +73,13 @@ constexpr qint64 MaxAlertsPerTick = 500;
 TSimAlertTable::TSimAlertTable(QWidget* parent) : QTableView(parent) {}
 
 void TSimAlertTable::paintEvent(QPaintEvent* event) {
+    ++PaintCount;
     QTableView::paintEvent(event);
+    if (const auto* cells = dynamic_cast<TSimReadableCellDelegate*>(itemDelegate())) {
+        const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
+        const int columns = model() ? model()->columnCount() : 0;
+        cells->Trim((viewport()->height() / rowHeight + 2) * columns);
+    }
     if (model() && model()->rowCount() == 0 && !Placeholder.isEmpty()) {
         QPainter painter(viewport());
         painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
@@ -111,7 +119,7 @@ TSimZentrikWindowX::TSimZentrikWindowX(std::shared_ptr<TSimService> service)
         header->resizeSection(c, DefaultColumnWidths[c]);
 
     // The list's colours come from the theme, and come again when it changes.
-    Table->setItemDelegate(new TSimReadableCellDelegate(Table));
+    Table->setItemDelegate(new TSimReadableCellDelegate(AlertModel, Table));
     connect(&TThemeController::Instance(), &TThemeController::PaletteChanged, this,
             &TSimZentrikWindowX::ApplyListColors);
     ApplyListColors();
@@ -280,6 +288,58 @@ TSimListColors SimListColors(const QPalette& palette) {
 
 // --- TSimReadableCellDelegate -------------------------------------------------------------
 
+struct TSimReadableCellDelegate::TCell {
+    QSize Size;      // of the cell it was laid out for
+    bool Plain = false; // text the style lays out itself (several lines): drawn as it does
+    QStyleOptionViewItem::ViewItemFeatures Features;
+    QIcon Icon;
+    QSize DecorationSize;
+    std::optional<QTextLayout> Text; // laid out; none for an empty cell
+    QPointF TextAt;                  // where it is drawn, from the cell's top left
+    quint64 UsedAt = 0;
+};
+
+TSimReadableCellDelegate::TSimReadableCellDelegate(TSimAlertModel* model, QObject* parent)
+    : QStyledItemDelegate(parent), Model(model) {
+    if (!model)
+        return;
+    // Rows that change are laid out again; rows that go simply age out.
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { Forget(); });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { Forget(); });
+    connect(model, &QAbstractItemModel::dataChanged, this, [this] { Forget(); });
+}
+
+TSimReadableCellDelegate::~TSimReadableCellDelegate() = default;
+
+void TSimReadableCellDelegate::SetCached(bool on) {
+    CacheOn = on;
+    Forget();
+}
+
+void TSimReadableCellDelegate::Forget() const {
+    Cells.clear();
+}
+
+void TSimReadableCellDelegate::Trim(int shownCells) const {
+    // Twice what is shown, so scrolling back a little does not lay rows out again.
+    const quint64 keep = quint64(std::max(0, shownCells)) * 2 + 64;
+    if (Cells.size() <= keep)
+        return;
+    std::erase_if(Cells, [this, keep](const auto& cell) {
+        return cell.second->UsedAt + keep / 2 < Paints;
+    });
+}
+
+QColor TSimReadableCellDelegate::Shown(const QColor& wanted, const QColor& background) const {
+    for (const TShade& shade : Shades)
+        if (shade.Wanted == wanted && shade.Background == background && shade.Shown.isValid())
+            return shade.Shown;
+    TShade& slot = Shades[NextShade];
+    NextShade = (NextShade + 1) % Shades.size();
+    slot = {wanted, background, zkTheme::Readable(wanted, background)};
+    return slot.Shown;
+}
+
 void TSimReadableCellDelegate::initStyleOption(QStyleOptionViewItem* option,
                                                const QModelIndex& index) const {
     QStyledItemDelegate::initStyleOption(option, index);
@@ -292,9 +352,132 @@ void TSimReadableCellDelegate::initStyleOption(QStyleOptionViewItem* option,
                                   ? p.color(QPalette::AlternateBase)
                                   : p.color(QPalette::Base);
     const QColor wanted = p.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    const QColor shown = zkTheme::Readable(wanted, background);
+    const QColor shown = Shown(wanted, background);
     option->palette.setColor(QPalette::Text, shown);
     option->palette.setColor(QPalette::HighlightedText, shown);
+}
+
+namespace {
+// Text the style would lay out over several lines, or pick a variant of: left to the style.
+bool IsOneLine(const QString& text) {
+    for (const QChar c : text)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator || c == QChar(0x9c))
+            return false;
+    return true;
+}
+} // namespace
+
+TSimReadableCellDelegate::TCell*
+TSimReadableCellDelegate::LayOut(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
+    ++LayOutCount;
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    auto cell = std::make_unique<TCell>();
+    cell->Size = option.rect.size();
+    cell->Features = opt.features & QStyleOptionViewItem::HasDecoration;
+    cell->Icon = opt.icon;
+    cell->DecorationSize = opt.decorationSize;
+    if ((opt.features & QStyleOptionViewItem::WrapText) || !IsOneLine(opt.text)) {
+        cell->Plain = true;
+    } else if (!opt.text.isEmpty()) {
+        // As the common style lays out and elides an item's single line of text.
+        const QWidget* widget = opt.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        // The text's place does not depend on the text where the whole cell shows as
+        // selected (a table's cells): asked without it, the style does not shape it.
+        QStyleOptionViewItem place(opt);
+        if (place.showDecorationSelected)
+            place.text.clear();
+        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &place, widget)
+                                   .adjusted(margin, 0, -margin, 0);
+        QTextOption textOption;
+        textOption.setWrapMode(QTextOption::ManualWrap);
+        textOption.setTextDirection(opt.direction);
+        textOption.setAlignment(QStyle::visualAlignment(opt.direction, opt.displayAlignment));
+        auto layOut = [&](QTextLayout& layout) {
+            // Keeps the shaped glyphs past endLayout: drawing would shape the text again.
+            layout.setCacheEnabled(true);
+            layout.setTextOption(textOption);
+            layout.beginLayout();
+            QTextLine line = layout.createLine();
+            if (line.isValid()) {
+                line.setLineWidth(textRect.width());
+                line.setPosition(QPointF(0, 0));
+            }
+            layout.endLayout();
+            return line;
+        };
+        cell->Text.emplace(opt.text, opt.font);
+        const QTextLine line = layOut(*cell->Text);
+        const QRect layoutRect =
+            QStyle::alignedRect(Qt::LayoutDirectionAuto, opt.displayAlignment,
+                                cell->Text->boundingRect().size().toSize(), textRect);
+        // Too wide: the style draws the text cut with an ellipsis, laid out anew.
+        if (line.isValid() && line.naturalTextWidth() > textRect.width()) {
+            cell->Text.emplace(QFontMetrics(opt.font).elidedText(opt.text, opt.textElideMode,
+                                                                 textRect.width()),
+                               opt.font);
+            layOut(*cell->Text);
+        }
+        cell->TextAt = QPointF(textRect.x(), layoutRect.top()) - QPointF(option.rect.topLeft());
+    }
+    const quint64 key = Model->SerialAt(index.row()) * TSimAlertModel::ColumnCount +
+                        quint64(index.column());
+    return (Cells[key] = std::move(cell)).get();
+}
+
+void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                     const QModelIndex& index) const {
+    // The focused cell is drawn with its frame over the text: the style's own way.
+    if (!CacheOn || !Model || index.model() != Model ||
+        (option.state & (QStyle::State_HasFocus | QStyle::State_Editing))) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    ++Paints;
+    if (!(option.font == CellFont)) {
+        Forget();
+        CellFont = option.font;
+    }
+    const quint64 serial = Model->SerialAt(index.row());
+    const auto it = serial ? Cells.find(serial * TSimAlertModel::ColumnCount +
+                                        quint64(index.column()))
+                           : Cells.end();
+    TCell* cell = it != Cells.end() && it->second->Size == option.rect.size()
+                      ? it->second.get()
+                      : LayOut(option, index);
+    cell->UsedAt = Paints;
+    if (cell->Plain) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    const QWidget* widget = option.widget;
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    // The background, selection and mark as the style draws them; the text from the layout.
+    QStyleOptionViewItem opt(option);
+    opt.index = index;
+    opt.features |= cell->Features;
+    opt.icon = cell->Icon;
+    opt.decorationSize = cell->DecorationSize;
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    if (!cell->Text)
+        return;
+    const QPalette& p = option.palette;
+    const bool selected = option.state & QStyle::State_Selected;
+    const QColor background = selected ? p.color(QPalette::Highlight)
+                              : (option.features & QStyleOptionViewItem::Alternate)
+                                  ? p.color(QPalette::AlternateBase)
+                                  : p.color(QPalette::Base);
+    const QColor wanted =
+        selected ? p.color(QPalette::HighlightedText) : Model->TextColorOfRows();
+    painter->save();
+    painter->setClipRect(option.rect);
+    painter->setPen(Shown(wanted, background));
+    cell->Text->draw(painter, QPointF(option.rect.topLeft()) + cell->TextAt);
+    painter->restore();
 }
 
 QString TSimZentrikWindowX::SuggestedFileName() const {

@@ -18,6 +18,7 @@
 #include <array>
 #include <memory>
 #include <random>
+#include <unordered_map>
 
 class QMenu;
 class TSimService;
@@ -34,9 +35,14 @@ class TSimAlertTable : public QTableView {
 public:
     explicit TSimAlertTable(QWidget* parent = nullptr);
     QString Placeholder;
+    // Paints of the list so far (for tests and measurements).
+    quint64 Paints() const { return PaintCount; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    quint64 PaintCount = 0;
 };
 
 // The list's colours for a theme: light on a light palette, dark on a dark one.
@@ -47,12 +53,50 @@ TSimListColors SimListColors(const QPalette& palette);
 
 // Draws each cell's text in its colour where that reads on the cell's background (at least
 // 4.5:1), and otherwise in the nearest shade of it that does.
+//
+// Shaping a cell's text is what a busy list's repaint spent its time on: every row moves down
+// when one arrives, and each was shaped again. So each cell's text is laid out once, when its
+// row is first painted (again when the font or the cell's size changes, or the rows' data
+// does), and painted from that afterwards; the style still draws everything but the text, so
+// the list looks as the style draws it. Only cells painted lately are kept.
 class TSimReadableCellDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit TSimReadableCellDelegate(TSimAlertModel* model, QObject* parent = nullptr);
+    ~TSimReadableCellDelegate() override;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+    // Off: every cell goes through the style at every paint (for comparisons).
+    void SetCached(bool on);
+    bool Cached() const { return CacheOn; }
+    qsizetype CachedCells() const { return qsizetype(Cells.size()); }
+    // Cells laid out so far.
+    quint64 LayOuts() const { return LayOutCount; }
+    // Called after each repaint of the list: drops the cells beyond what the list shows.
+    void Trim(int shownCells) const;
+    void Forget() const;
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+    struct TCell;
+    TCell* LayOut(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    // zkTheme::Readable, remembered for the few pairs a list uses.
+    QColor Shown(const QColor& wanted, const QColor& background) const;
+
+    QPointer<TSimAlertModel> Model;
+    bool CacheOn = true;
+    mutable std::unordered_map<quint64, std::unique_ptr<TCell>> Cells;
+    mutable quint64 Paints = 0;
+    mutable quint64 LayOutCount = 0;
+    mutable QFont CellFont;
+    struct TShade {
+        QColor Wanted, Background, Shown;
+    };
+    mutable std::array<TShade, 8> Shades;
+    mutable size_t NextShade = 0;
 };
 
 class TSimZentrikWindowX : public IZentrikWindowX {

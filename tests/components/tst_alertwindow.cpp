@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimeZone>
 #include <QToolTip>
 #include <algorithm>
 
@@ -759,6 +760,87 @@ this is not json
         const QList<zkPrompts::TPromptRecord> shown = zkPrompts::Shown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.first().Text, QStringLiteral("sound device busy"));
+    }
+
+    // Cells are drawn from text laid out when their row first shows, exactly as the style
+    // draws them at every paint: light and dark, coloured text, cut descriptions, a selected
+    // row, marks, right-aligned prices, other scripts; and again once rows move down, a
+    // column narrows and the font changes. A repaint lays out only the rows that are new.
+    void cachedCellsLookAsTheStyleDrawsThem() {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+        TSimZentrikWindowX window(Service);
+        TSimAlertTable* view = window.View();
+        auto* cells = dynamic_cast<TSimReadableCellDelegate*>(view->itemDelegate());
+        QVERIFY(cells);
+        view->resize(520, 260);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        const QDateTime at(QDate(2024, 3, 5), QTime(14, 30, 5), Qt::UTC);
+        QList<TAlertData> alerts;
+        const QStringList texts = {
+            QStringLiteral("New high (+1.25%)"),
+            QString(300, QLatin1Char('w')) + QStringLiteral(" cut here"),
+            QString::fromUtf8("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D gap \xF0\x9F\x98\x80 ") +
+                QString(80, QLatin1Char('x')),
+            QString(),
+            QStringLiteral("two\nlines, left to the style"),
+            QStringLiteral("Volume spike (3.1x)")};
+        for (int i = 0; i < texts.size(); ++i)
+            alerts.append(TAlertData(QStringLiteral("SYM%1").arg(i), 0, at.addSecs(i),
+                                     i == 3 ? 0 : 10.5 * (i + 1), texts[i]));
+        window.AddExternalAlerts(alerts);
+        view->selectRow(2);
+        auto compare = [&](const QString& what) {
+            cells->SetCached(false);
+            const QImage styled = view->viewport()->grab().toImage();
+            cells->SetCached(true);
+            const QImage first = view->viewport()->grab().toImage();  // lays out
+            const quint64 laidOut = cells->LayOuts();
+            const QImage second = view->viewport()->grab().toImage(); // from the layouts
+            QCOMPARE(cells->LayOuts(), laidOut);
+            QVERIFY2(first == styled, qPrintable(what + QStringLiteral(": first paint")));
+            QVERIFY2(second == styled, qPrintable(what + QStringLiteral(": repaint")));
+        };
+        TThemeController& theme = TThemeController::Instance();
+        for (const TThemeChoice choice : {TThemeChoice::Dark, TThemeChoice::Light}) {
+            theme.SetChoice(choice);
+            for (const int32_t colour : {int32_t(0xFF000008), 0x000000, 0x0000FF}) {
+                window.SetFontColor(colour);
+                compare(QStringLiteral("theme %1, colour %2").arg(int(choice)).arg(colour, 0, 16));
+            }
+        }
+        // One more row: every row moves down a place, only the new one is laid out.
+        const quint64 before = cells->LayOuts();
+        window.AddExternalAlerts({TAlertData("NEW", 0, at, 1.5, QStringLiteral("Gap up"))});
+        view->viewport()->grab();
+        QCOMPARE(cells->LayOuts() - before, quint64(TSimAlertModel::ColumnCount));
+        compare(QStringLiteral("after a new row"));
+        view->horizontalHeader()->resizeSection(TSimAlertModel::SymbolColumn, 30);
+        compare(QStringLiteral("narrow symbols"));
+        QFont font(QStringLiteral("Serif"), 13);
+        font.setItalic(true);
+        window.SetFont(font);
+        compare(QStringLiteral("other font"));
+        theme.SetChoice(TThemeChoice::System);
+    }
+
+    // The kept cells stay near what the list shows, however many rows come.
+    void cachedCellsAreBounded() {
+        TSimZentrikWindowX window(Service);
+        TSimAlertTable* view = window.View();
+        auto* cells = dynamic_cast<TSimReadableCellDelegate*>(view->itemDelegate());
+        view->resize(400, 200);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        for (int i = 0; i < 300; ++i) {
+            window.AddExternalAlerts({TAlertData(QStringLiteral("S%1").arg(i), 0,
+                                                 QDateTime::currentDateTimeUtc(), 1, "x")});
+            view->viewport()->repaint();
+        }
+        const int rowsShown = 200 / view->verticalHeader()->defaultSectionSize() + 2;
+        QVERIFY2(cells->CachedCells() <= qsizetype(rowsShown * TSimAlertModel::ColumnCount * 2 + 64),
+                 qPrintable(QString::number(cells->CachedCells())));
+        QVERIFY(cells->CachedCells() >= TSimAlertModel::ColumnCount);
     }
 
     void handlerMayDestroyTheWindow() {
