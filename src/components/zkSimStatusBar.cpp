@@ -49,11 +49,9 @@ int WidestClock(const QFont& font) {
 
 // Whether "Market: Open" and the clock fit side by side in font.
 bool OpenFits(const QFont& font, int room) {
-    return QFontMetrics(Bold(font)).horizontalAdvance(
-               TSimStatusStrip::tr("Market: %1")
-                   .arg(SimMarketSessionName(TSimMarketSession::Open))) +
-               ClockGap + WidestClock(font) <=
-           room;
+    const QString open =
+        TSimStatusStrip::tr("Market: %1").arg(SimMarketSessionName(TSimMarketSession::Open));
+    return QFontMetrics(Bold(font)).horizontalAdvance(open) + ClockGap + WidestClock(font) <= room;
 }
 
 } // namespace
@@ -139,15 +137,13 @@ QString TSimStatusStrip::FitSessionText(const QFontMetrics& metrics, int width,
     return metrics.elidedText(session, Qt::ElideRight, qMax(width, 0));
 }
 
-TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width,
-                                           const QString& session) {
+TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const QString& session) {
     const int room = width - TextLeft - TextRight;
     TFit fit{font, QString(), 0};
     if (!OpenFits(font, room) && font.pointSizeF() > 0) {
         // The largest size, in tenths of a point, down to the floor, that takes both.
         const qreal smallest = font.pointSizeF() * MinimumFontScale;
-        for (qreal size = std::floor(font.pointSizeF() * 10) / 10; size >= smallest;
-             size -= 0.1) {
+        for (qreal size = std::floor(font.pointSizeF() * 10) / 10; size >= smallest; size -= 0.1) {
             QFont smaller = font;
             smaller.setPointSizeF(size);
             if (OpenFits(smaller, room)) {

@@ -32,7 +32,9 @@ void TAccountStatusBar::SetTextColor(const QColor& color) {
     update();
 }
 
-QSize TAccountStatusBar::sizeHint() const { return {PanelWidth, HeightFor(font())}; }
+QSize TAccountStatusBar::sizeHint() const {
+    return {PanelWidth, HeightFor(font())};
+}
 
 int TAccountStatusBar::HeightFor(const QFont& font) {
     // The text's line and the panel's edges.

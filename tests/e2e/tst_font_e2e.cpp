@@ -9,6 +9,7 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLibraryInfo>
 #include <QtTest>
 
 #include <memory>
@@ -83,10 +84,8 @@ private slots:
             QSKIP("ImageMagick's import is not installed (scripts/install-deps.sh installs it)");
         if (!QFontDatabase::families().contains(QStringLiteral("Cantarell")))
             QSKIP("Cantarell is not installed (scripts/install-deps.sh installs fonts-cantarell)");
-        if (!QFileInfo::exists(QStringLiteral(
-                "/usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/libqgtk3.so")) &&
-            !QFileInfo::exists(
-                QStringLiteral("/usr/lib/aarch64-linux-gnu/qt6/plugins/platformthemes/libqgtk3.so")))
+        if (!QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                               QStringLiteral("/platformthemes/libqgtk3.so")))
             QSKIP("Qt's GTK platform theme is not installed (scripts/install-deps.sh installs "
                   "qt6-gtk-platformtheme)");
         Desktop = std::make_unique<TDesktop>();
@@ -146,11 +145,12 @@ void TFontE2ETest::accountTextsWhole() {
         rows.clear();
         QPair<int, int> row{-1, -1};
         for (int y = main.bottom() - 60; y <= main.bottom(); ++y) {
-            const QPair<int, int> columns = GreenColumns(shot, QRect(main.left(), y, main.width(), 1));
+            const QPair<int, int> columns =
+                GreenColumns(shot, QRect(main.left(), y, main.width(), 1));
             if (columns.first >= 0) {
-                row = row.first < 0 ? columns
-                                    : QPair{qMin(row.first, columns.first),
-                                            qMax(row.second, columns.second)};
+                row = row.first < 0
+                          ? columns
+                          : QPair{qMin(row.first, columns.first), qMax(row.second, columns.second)};
             } else if (row.first >= 0) {
                 rows << row;
                 row = {-1, -1};
@@ -165,16 +165,20 @@ void TFontE2ETest::accountTextsWhole() {
     // GNOME's font reached the client: "Connected as "DEMO"" is as wide as Cantarell draws it.
     QFont cantarell(QStringLiteral("Cantarell"));
     cantarell.setPointSize(points);
-    const QRect connected = QFontMetrics(cantarell).boundingRect(QStringLiteral("Connected as \"DEMO\""));
+    const QRect connected =
+        QFontMetrics(cantarell).boundingRect(QStringLiteral("Connected as \"DEMO\""));
     const int drawn = rows[0].second - rows[0].first + 1;
     QVERIFY2(qAbs(drawn - connected.width()) <= 4,
              qPrintable(QStringLiteral("drawn %1 pixels wide, Cantarell %2 is %3")
-                            .arg(drawn).arg(points).arg(connected.width())));
+                            .arg(drawn)
+                            .arg(points)
+                            .arg(connected.width())));
     // The expiry ends inside the bar: the bar's edge and the pixel before it stay clear.
     for (const auto& [first, last] : rows)
         QVERIFY2(last <= main.right() - 3,
                  qPrintable(QStringLiteral("green text from %1 to %2 in a window ending at %3")
-                                .arg(first - main.left()).arg(last - main.left())
+                                .arg(first - main.left())
+                                .arg(last - main.left())
                                 .arg(main.width())));
     client.terminate();
     QVERIFY(client.waitFinished());
