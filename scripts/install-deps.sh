@@ -17,6 +17,8 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           xdg-desktop-portal xdg-desktop-portal-gtk libglib2.0-bin imagemagick fonts-cantarell
           # screen readers' view of the client: the accessibility registry and Python's AT-SPI
           at-spi2-core python3-pyatspi
+          # GNOME's font reaching the client as under GNOME: Qt's GTK platform theme
+          qt6-gtk-platformtheme
           # the broker's whole-process tests: a real broker, its clients, the certificates
           mosquitto mosquitto-clients openssl
           # layouts under Wayland: a headless compositor and Qt's Wayland platform

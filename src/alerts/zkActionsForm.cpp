@@ -7,6 +7,7 @@
 #include "alerts/zkSoundSetupForm.h"
 #include "linking/zkExternalLinks.h"
 #include "linking/zkGenericConnectorForm.h"
+#include "platform/zkFontFit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -59,7 +60,8 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
       Desk(desk) {
     setObjectName(QStringLiteral("ActionsForm"));
     setWindowTitle(tr("Alert Window Actions"));
-    setFixedSize(ClientWidth, ClientHeight);
+    // Grown where the desktop's font needs more room than the designed size.
+    zkFontFit::FixedSizeAtLeast(this, QSize(ClientWidth, ClientHeight));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);

@@ -6,6 +6,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 namespace {
 
 QColor SessionColor(TSimMarketSession session) {
@@ -21,6 +23,37 @@ QColor SessionColor(TSimMarketSession session) {
     return QColor(0x9a, 0xa1, 0xaa);
 }
 
+// The session's dot at the left, the text from beside it to the right edge, and the gap
+// before the clock.
+constexpr int DotLeft = 8;
+constexpr int DotSize = 8;
+constexpr int TextLeft = DotLeft + DotSize + 6;
+constexpr int TextRight = 8;
+constexpr int ClockGap = 8;
+
+QFont Bold(QFont font) {
+    font.setBold(true);
+    return font;
+}
+
+// The clock at its widest in font, so that the font chosen does not change by the second.
+int WidestClock(const QFont& font) {
+    const QFontMetrics metrics(font);
+    QChar widest = QLatin1Char('0');
+    for (char digit = '1'; digit <= '9'; ++digit)
+        if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest))
+            widest = QLatin1Char(digit);
+    return metrics.horizontalAdvance(QStringLiteral("00:00:00").replace(QLatin1Char('0'), widest) +
+                                     TSimStatusStrip::tr(" ET"));
+}
+
+// Whether "Market: Open" and the clock fit side by side in font.
+bool OpenFits(const QFont& font, int room) {
+    const QString open =
+        TSimStatusStrip::tr("Market: %1").arg(SimMarketSessionName(TSimMarketSession::Open));
+    return QFontMetrics(Bold(font)).horizontalAdvance(open) + ClockGap + WidestClock(font) <= room;
+}
+
 } // namespace
 
 TSimStatusStrip::TSimStatusStrip(QWidget* parent) : QWidget(parent) {
@@ -34,6 +67,7 @@ TSimStatusStrip::TSimStatusStrip(QWidget* parent) : QWidget(parent) {
     connect(&Tick, &QTimer::timeout, this, [this] {
         update();
         UpdateAccessibleText();
+        UpdateToolTip();
     });
     Tick.start(1000);
 }
@@ -43,6 +77,14 @@ void TSimStatusStrip::UpdateAccessibleText() {
     zkAccessibility::SetText(
         this, tr("Market: %1").arg(SimMarketSessionName(SimMarketSessionAt(ny))) +
                   QStringLiteral(", ") + ny.toString(QStringLiteral("HH:mm")) + tr(" ET"));
+}
+
+void TSimStatusStrip::UpdateToolTip() {
+    const QString session = SessionText();
+    const QString full = tr("Market: %1").arg(session);
+    const QString tip = Fit(font(), width(), session).Session == full ? QString() : full;
+    if (tip != toolTip())
+        setToolTip(tip);
 }
 
 QSize TSimStatusStrip::sizeHint() const {
@@ -70,25 +112,18 @@ void TSimStatusStrip::paintEvent(QPaintEvent*) {
     const QDateTime ny = SimNewYorkTime(QDateTime::currentDateTimeUtc());
     const TSimMarketSession session = SimMarketSessionAt(ny);
     painter.setRenderHint(QPainter::Antialiasing);
-    const int dot = 8;
-    const QRect dotRect(8, (r.height() - dot) / 2, dot, dot);
+    const QRect dotRect(DotLeft, (r.height() - DotSize) / 2, DotSize, DotSize);
     painter.setPen(Qt::NoPen);
     painter.setBrush(SessionColor(session));
     painter.drawEllipse(dotRect);
 
-    QFont font = this->font();
-    font.setBold(true);
-    painter.setFont(font);
+    const TFit fit = Fit(font(), r.width(), SimMarketSessionName(session));
+    painter.setFont(Bold(fit.Font));
     painter.setPen(QColor(0xe8, 0xec, 0xf1));
-    const QRect text = r.adjusted(dotRect.right() + 7, 0, -8, 0);
-    QFont clockFont = font;
-    clockFont.setBold(false);
+    const QRect text = r.adjusted(TextLeft, 0, -TextRight, 0);
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, fit.Session);
     const QString clock = ny.toString(QStringLiteral("HH:mm:ss")) + tr(" ET");
-    const int clockWidth = QFontMetrics(clockFont).horizontalAdvance(clock);
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
-                     FitSessionText(QFontMetrics(font), text.width() - clockWidth - 8,
-                                    SimMarketSessionName(session)));
-    painter.setFont(clockFont);
+    painter.setFont(fit.Font);
     painter.setPen(QColor(0xb8, 0xc0, 0xca));
     painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, clock);
 }
@@ -100,6 +135,26 @@ QString TSimStatusStrip::FitSessionText(const QFontMetrics& metrics, int width,
     if (metrics.horizontalAdvance(full) <= width)
         return full;
     return metrics.elidedText(session, Qt::ElideRight, qMax(width, 0));
+}
+
+TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const QString& session) {
+    const int room = width - TextLeft - TextRight;
+    TFit fit{font, QString(), 0};
+    if (!OpenFits(font, room) && font.pointSizeF() > 0) {
+        // The largest size, in tenths of a point, down to the floor, that takes both.
+        const qreal smallest = font.pointSizeF() * MinimumFontScale;
+        for (qreal size = std::floor(font.pointSizeF() * 10) / 10; size >= smallest; size -= 0.1) {
+            QFont smaller = font;
+            smaller.setPointSizeF(size);
+            if (OpenFits(smaller, room)) {
+                fit.Font = smaller;
+                break;
+            }
+        }
+    }
+    fit.SessionWidth = room - ClockGap - WidestClock(fit.Font);
+    fit.Session = FitSessionText(QFontMetrics(Bold(fit.Font)), fit.SessionWidth, session);
+    return fit;
 }
 
 TSimStatusBarX::TSimStatusBarX(std::shared_ptr<TSimService> service)

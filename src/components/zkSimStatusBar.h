@@ -20,11 +20,25 @@ public:
     // "Market: <session>" when it fits the width, else the session, cut short if need be.
     static QString FitSessionText(const QFontMetrics& metrics, int width, const QString& session);
 
+    // How a strip width pixels wide in font shows a session: the clock's font (the session's
+    // is its bold), the session's text and the room it has. The font is made smaller, down to
+    // MinimumFontScale of its size, where "Market: Open" and the clock would not fit side by
+    // side; longer sessions then give up their label as they do in the designed font.
+    struct TFit {
+        QFont Font;
+        QString Session;
+        int SessionWidth = 0;
+    };
+    static TFit Fit(const QFont& font, int width, const QString& session);
+    static constexpr qreal MinimumFontScale = 0.8;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void UpdateAccessibleText();
+    // The session's whole name when the strip shows less of it.
+    void UpdateToolTip();
     QTimer Tick;
 };
 

@@ -3,6 +3,7 @@
 #include "components/zkComponentWrappers.h"
 #include "components/zkSimConnector.h"
 #include "linking/zkLinkBroker.h"
+#include "platform/zkFontFit.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkWindowRing.h"
 
@@ -51,7 +52,8 @@ TGenericConnectorForm::TGenericConnectorForm(QWidget* owner)
     setObjectName(QStringLiteral("GenericConnectorForm"));
     setWindowTitle(tr("Set Up External Linking"));
     resize(ClientWidth, ClientHeight);
-    setMinimumSize(MinClientWidth, MinClientHeight);
+    // No narrower than its buttons' captions need in the desktop's font.
+    zkFontFit::MinimumSizeAtLeast(this, QSize(MinClientWidth, MinClientHeight));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

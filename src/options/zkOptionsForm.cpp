@@ -20,6 +20,7 @@
 #include "platform/zkAccessibility.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
+#include "platform/zkFontFit.h"
 #include "platform/zkPrompts.h"
 #include "updates/zkUpdateCheck.h"
 #include "updates/zkUpdateForm.h"
@@ -173,7 +174,7 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
     // Fixed single border with the system menu only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(575, 428);
+    zkFontFit::FixedSizeAtLeast(this, QSize(575, 428)); // grown for a large desktop font
 
     PagesTreeView = Named(new QTreeWidget(this), "PagesTreeView");
     PagesTreeView->setAccessibleName(tr("Pages"));

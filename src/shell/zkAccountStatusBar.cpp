@@ -1,6 +1,7 @@
 #include "zkAccountStatusBar.h"
 
 #include "platform/zkAccessibility.h"
+#include "platform/zkFontFit.h"
 #include "platform/zkTheme.h"
 
 #include <QMouseEvent>
@@ -9,7 +10,7 @@
 
 TAccountStatusBar::TAccountStatusBar(QWidget* parent)
     : QWidget(parent), Color(palette().color(QPalette::ButtonText)) {
-    setFixedHeight(BarHeight);
+    setFixedHeight(HeightFor(font()));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
     // Screen readers read the panel as the text it shows.
@@ -31,7 +32,33 @@ void TAccountStatusBar::SetTextColor(const QColor& color) {
     update();
 }
 
-QSize TAccountStatusBar::sizeHint() const { return {PanelWidth, BarHeight}; }
+QSize TAccountStatusBar::sizeHint() const {
+    return {PanelWidth, HeightFor(font())};
+}
+
+int TAccountStatusBar::HeightFor(const QFont& font) {
+    // The text's line and the panel's edges.
+    return qMax(int(BarHeight), QFontMetrics(font).height() + 2);
+}
+
+void TAccountStatusBar::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange)
+        setFixedHeight(HeightFor(font()));
+    QWidget::changeEvent(event);
+}
+
+QRect TAccountStatusBar::TextRect() const {
+    return rect().adjusted(1, 1, -1, -1);
+}
+
+QFont TAccountStatusBar::ShownFont() const {
+    return zkFontFit::FittingFont(font(), Text, TextRect().width(), MinimumFontScale)
+        .value_or(font());
+}
+
+QString TAccountStatusBar::ShownText() const {
+    return QFontMetrics(ShownFont()).elidedText(Text, Qt::ElideRight, TextRect().width());
+}
 
 void TAccountStatusBar::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -45,9 +72,10 @@ void TAccountStatusBar::paintEvent(QPaintEvent*) {
     // Green, yellow and red are the states' colours; on a face where the pure colour would
     // not read (yellow on light grey, red or green on a dark theme) a shade of it that does.
     p.setPen(zkTheme::Readable(Color, pal.color(QPalette::Button)));
-    p.setFont(font());
-    const QRect textRect = rect().adjusted(1, 1, -1, -1);
-    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Text);
+    const QFont shown = ShownFont();
+    p.setFont(shown);
+    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+               QFontMetrics(shown).elidedText(Text, Qt::ElideRight, TextRect().width()));
 }
 
 void TAccountStatusBar::mouseReleaseEvent(QMouseEvent* event) {

@@ -17,7 +17,18 @@ public:
     void SetTextColor(const QColor& color);
     // The panel's designed width; the last panel of a bar stretches over the rest of it.
     static constexpr int PanelWidth = 50;
+    // The designed height; a font too tall for it makes the bar taller (HeightFor).
     static constexpr int BarHeight = 19;
+    // The text's smallest size, against the bar's font, before it is cut short instead.
+    static constexpr qreal MinimumFontScale = 0.8;
+    static int HeightFor(const QFont& font);
+
+    // Where the text goes, the font it is drawn in there (the bar's, or smaller where the text
+    // would not fit), and the text as drawn (cut short with an ellipsis where even the smallest
+    // font is too wide).
+    QRect TextRect() const;
+    QFont ShownFont() const;
+    QString ShownText() const;
 
     QSize sizeHint() const override;
 
@@ -25,6 +36,7 @@ signals:
     void Click();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 

@@ -121,7 +121,7 @@ TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) 
     MuteStatusLabel = new QLabel(tr("Sounds muted"), client);
     MuteStatusLabel->setObjectName(QStringLiteral("MuteStatusLabel"));
     MuteStatusLabel->setToolTip(tr("Alert sounds are muted (Tools > Mute Sounds)"));
-    MuteStatusLabel->setFixedHeight(TAccountStatusBar::BarHeight);
+    MuteStatusLabel->setFixedHeight(TAccountStatusBar::HeightFor(MuteStatusLabel->font()));
     MuteStatusLabel->setContentsMargins(4, 0, 4, 0);
     MuteStatusLabel->setAutoFillBackground(true);
     MuteStatusLabel->hide();
@@ -911,6 +911,9 @@ void TZentrikProMainForm::changeEvent(QEvent* event) {
     // A new theme: the bars that show the button text colour take the new one.
     if (event->type() == QEvent::PaletteChange)
         ReportErrors([this] { RefreshAccountStatus(); });
+    // A new desktop font: the muted line is as tall as the account bars.
+    if (event->type() == QEvent::FontChange)
+        MuteStatusLabel->setFixedHeight(TAccountStatusBar::HeightFor(MuteStatusLabel->font()));
 }
 
 void TZentrikProMainForm::showEvent(QShowEvent* event) {

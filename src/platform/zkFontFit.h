@@ -1,0 +1,31 @@
+#pragma once
+
+// Windows and strips drawn for a small desktop font keep their designed sizes, and still show
+// their texts whole in a larger one (GNOME's Cantarell 11, say): a fixed window grows to what its
+// layout needs, a text in a fixed width takes a smaller font, and only past a floor is cut
+// short.
+
+#include <QFont>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace zkFontFit {
+
+// The window keeps the fixed size it was designed with, or, in a font larger than the one it was
+// designed for, grows to what its layout needs when that is more; again whenever it is shown or
+// its font or style changes.
+void FixedSizeAtLeast(QWidget* window, QSize designed);
+// The same for the least size of a window the user sizes.
+void MinimumSizeAtLeast(QWidget* window, QSize designed);
+
+// The font a one-line text is drawn in to fit width: the font itself when the text fits, else
+// the largest smaller size, down to minimumScale of its size, in which it does; nothing when
+// even that is too wide (the caller cuts the text then, in its own font).
+std::optional<QFont> FittingFont(const QFont& font, const QString& text, int width,
+                                 qreal minimumScale);
+
+} // namespace zkFontFit
