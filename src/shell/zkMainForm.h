@@ -149,6 +149,8 @@ public:
     void ShowAllWindows();
     // The tray icon's state and tooltip from the connection and the unseen alerts.
     void UpdateTrayIcon();
+    // Made at the first idle moment after the main window.
+    void CreateTrayIcon();
 
     void BuildHelpMenu();
     // The first entry of the Help menu, as F1 opens it; nothing when none is configured.

@@ -676,7 +676,9 @@ void TMainFormTest::trayIconShowsStateAndUnseenAlerts() {
     TMainFormFixture f;
     TZentrikProMainForm form;
     TFakeConnectionControl* c = f.Factory->Connection();
-    QVERIFY(form.TrayIcon);
+    // Made once the client has first waited for events, not with the window.
+    QVERIFY(!form.TrayIcon);
+    QTRY_VERIFY(form.TrayIcon);
     QSystemTrayIcon* tray = form.TrayIcon->Icon();
     const auto dot = [tray] {
         const QImage image = tray->icon().pixmap(32, 32).toImage();
