@@ -169,9 +169,12 @@ int main(int argc, char** argv) {
     warmup.Wait();
     auto* mainForm = new TZentrikProMainForm;
     // The windows after the main window, in this order; all stay hidden until used and go
-    // with the main window. The Options and Sound Setup dialogs are built when first opened.
+    // with the main window. The Options, Sound Setup and About dialogs are built when first
+    // opened.
     new TSymbolListEditorForm(mainForm);
-    SetAboutForm(new TAboutForm(mainForm));
+    SetAboutFormMaker([form = QPointer<TZentrikProMainForm>(mainForm)]() -> TAboutForm* {
+        return form ? new TAboutForm(form) : nullptr;
+    });
     SetSoundSetupFormMaker([mainForm] { return new TSoundSetupForm(mainForm, mainForm); });
     new TSoundPlayForm(mainForm);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,

@@ -93,12 +93,18 @@ std::function<QDateTime()> TZentrikProMainForm::Clock = [] { return QDateTime::c
 
 namespace {
 QPointer<TAboutForm> TheAboutForm;
-}
+std::function<TAboutForm*()> AboutFormMaker;
+} // namespace
 TAboutForm* AboutForm() {
+    if (!TheAboutForm && AboutFormMaker)
+        TheAboutForm = AboutFormMaker();
     return TheAboutForm;
 }
 void SetAboutForm(TAboutForm* form) {
     TheAboutForm = form;
+}
+void SetAboutFormMaker(std::function<TAboutForm*()> maker) {
+    AboutFormMaker = std::move(maker);
 }
 
 TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) {
