@@ -25,6 +25,8 @@ int LoadedLibraries() {
 } // namespace
 
 int main(int argc, char** argv) {
+    timespec mainAt = {};
+    clock_gettime(CLOCK_MONOTONIC, &mainAt);
     const int librariesAtMain = LoadedLibraries();
     QApplication app(argc, argv);
     QWidget w;
@@ -37,10 +39,12 @@ int main(int argc, char** argv) {
     w.show();
     QObject::connect(
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
-        [librariesAtMain] {
+        [librariesAtMain, mainAt] {
             timespec now = {};
             clock_gettime(CLOCK_MONOTONIC, &now);
-            printf("idle-at-ns %lld\nlibraries-at-main %d\nlibraries-at-idle %d\n",
+            printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
+                   "libraries-at-idle %d\n",
+                   static_cast<long long>(mainAt.tv_sec) * 1000000000LL + mainAt.tv_nsec,
                    static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
                    librariesAtMain, LoadedLibraries());
             fflush(stdout);
