@@ -1,7 +1,12 @@
 // Start-up to the first idle moment: the client (copied into a fresh installation folder,
 // private XDG folders) against a bare Qt Widgets program, alternating runs in one process.
-// Prints median wall time, processor time and peak resident memory of each, and the ratios.
-//   bench_startup [ROUNDS [CLIENT]]
+// Prints median wall time, processor time and peak resident memory of each, the ratios, and the
+// shared libraries the client has loaded when main() begins and at the first idle moment.
+//   bench_startup [--xvfb | --xvfb-openbox] [ROUNDS [CLIENT [EARLIER_CLIENT]]]
+// With --xvfb the runs are on a private X server (see zkBenchDisplay.h); EARLIER_CLIENT, another
+// build of the client (the one before a change), runs in the same rounds for a figure before.
+#include "zkBenchDisplay.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,7 +31,15 @@ struct TRun {
     long MaxRssKiB = 0;
     double CpuMs = 0; // user and system time of the whole run, teardown included
     int Status = 0;
+    int LibrariesAtMain = -1, LibrariesAtIdle = -1; // shared objects loaded, when it says
 };
+
+int NumberAfter(const QByteArray& text, const QByteArray& name) {
+    const qsizetype at = text.indexOf(name + ' ');
+    if (at < 0)
+        return -1;
+    return text.mid(at + name.size() + 1, 12).split('\n').first().trimmed().toInt();
+}
 
 qint64 monotonicNs() {
     timespec now = {};
@@ -75,7 +88,7 @@ TRun runOnce(const QString& program) {
         run.Status = -2;
         return run;
     }
-    const qint64 idleAt = text.mid(at + 11).trimmed().toLongLong();
+    const qint64 idleAt = text.mid(at + 11, 24).split('\n').first().trimmed().toLongLong();
     run.Ms = double(idleAt - started) / 1e6;
     const qsizetype mainPos = text.indexOf("main-at-ns ");
     if (mainPos >= 0)
@@ -83,6 +96,8 @@ TRun runOnce(const QString& program) {
             double(text.mid(mainPos + 11, 24).trimmed().split('\n').first().toLongLong() -
                    started) /
             1e6;
+    run.LibrariesAtMain = NumberAfter(text, "libraries-at-main");
+    run.LibrariesAtIdle = NumberAfter(text, "libraries-at-idle");
     run.MaxRssKiB = usage.ru_maxrss;
     run.CpuMs = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
@@ -97,18 +112,27 @@ template <typename T> T median(std::vector<T> v) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const int code = zkBenchDisplay::RunOnDisplay(argc, argv); code >= 0)
+        return code;
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
     const QString bin = QStringLiteral(VELQUIST_BIN_DIR);
-    QTemporaryDir home, install;
+    QTemporaryDir home, install, earlierInstall;
     const QString client = install.filePath(QStringLiteral("velquist"));
-    // A second argument runs another build of the client (an older one, for a figure before a
-    // change).
-    QFile::copy(argc > 2 ? QString::fromLocal8Bit(argv[2]) : bin + QStringLiteral("/velquist"),
-                client);
-    QFile::copy(bin + QStringLiteral("/velquist.ico"), install.filePath("velquist.ico"));
-    QFile::copy(bin + QStringLiteral("/splash.bmp"), install.filePath("splash.bmp"));
-    QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString earlier = earlierInstall.filePath(QStringLiteral("velquist"));
+    const bool withEarlier = argc > 3;
+    // Each client in an installation folder of its own, as a user installs it.
+    const auto installClient = [&bin](const QString& from, const QTemporaryDir& folder) {
+        const QString program = folder.filePath(QStringLiteral("velquist"));
+        QFile::copy(from, program);
+        QFile::copy(bin + QStringLiteral("/velquist.ico"), folder.filePath("velquist.ico"));
+        QFile::copy(bin + QStringLiteral("/splash.bmp"), folder.filePath("splash.bmp"));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    installClient(argc > 2 ? QString::fromLocal8Bit(argv[2]) : bin + QStringLiteral("/velquist"),
+                  install);
+    if (withEarlier)
+        installClient(QString::fromLocal8Bit(argv[3]), earlierInstall);
     for (const char* sub : {"config", "data", "run"})
         QDir().mkpath(home.filePath(QString::fromLatin1(sub)));
     // The runtime folder (the instance lock, the sockets) is a memory file system on a
@@ -128,48 +152,72 @@ int main(int argc, char** argv) {
     qputenv("VELQUIST_SCRIPTED_PROMPTS", "");
 
     const QString bare = bin + QStringLiteral("/bench/bench_bare_window");
-    std::vector<double> clientMs, bareMs, clientBeforeMain, labelMs;
-    std::vector<long> clientRss, bareRss;
-    // Processor time, which a busy machine stretches far less than the wall time.
-    std::vector<double> clientCpu, bareCpu, labelCpu;
-    // One warm-up each so both start from a warm page cache.
+    struct TSeries {
+        std::vector<double> Ms, CpuMs, BeforeMainMs;
+        std::vector<long> RssKiB;
+        int LibrariesAtMain = -1, LibrariesAtIdle = -1;
+        void Add(const TRun& run) {
+            Ms.push_back(run.Ms);
+            CpuMs.push_back(run.CpuMs);
+            BeforeMainMs.push_back(run.BeforeMainMs);
+            RssKiB.push_back(run.MaxRssKiB);
+            LibrariesAtMain = run.LibrariesAtMain;
+            LibrariesAtIdle = run.LibrariesAtIdle;
+        }
+    };
+    TSeries bareRuns, labelRuns, clientRuns, earlierRuns;
+    const auto runLabel = [&bare] {
+        qputenv("BARE_WITH_LABEL", "1");
+        const TRun run = runOnce(bare);
+        qunsetenv("BARE_WITH_LABEL");
+        return run;
+    };
+    // One warm-up each so all start from a warm page cache.
     runOnce(bare);
     runOnce(client);
+    if (withEarlier)
+        runOnce(earlier);
     for (int i = 0; i < rounds; ++i) {
         const TRun b = runOnce(bare);
         const TRun c = runOnce(client);
-        qputenv("BARE_WITH_LABEL", "1");
-        const TRun l = runOnce(bare);
-        qunsetenv("BARE_WITH_LABEL");
-        labelMs.push_back(l.Ms);
-        labelCpu.push_back(l.CpuMs);
-        clientCpu.push_back(c.CpuMs);
-        bareCpu.push_back(b.CpuMs);
-        if (b.Status != 0 || c.Status != 0) {
-            fprintf(stderr, "a run failed (bare %d, client %d)\n", b.Status, c.Status);
+        const TRun l = runLabel();
+        const TRun e = withEarlier ? runOnce(earlier) : TRun();
+        if (b.Status != 0 || c.Status != 0 || l.Status != 0 || e.Status != 0) {
+            fprintf(stderr, "a run failed (bare %d, client %d, label %d, earlier %d)\n", b.Status,
+                    c.Status, l.Status, e.Status);
             return 1;
         }
-        bareMs.push_back(b.Ms);
-        clientMs.push_back(c.Ms);
-        clientBeforeMain.push_back(c.BeforeMainMs);
-        bareRss.push_back(b.MaxRssKiB);
-        clientRss.push_back(c.MaxRssKiB);
+        bareRuns.Add(b);
+        clientRuns.Add(c);
+        labelRuns.Add(l);
+        if (withEarlier)
+            earlierRuns.Add(e);
     }
-    const double bm = median(bareMs), cm = median(clientMs);
-    const long br = median(bareRss), cr = median(clientRss);
+    const double bm = median(bareRuns.Ms), lm = median(labelRuns.Ms), lc = median(labelRuns.CpuMs);
+    const long br = median(bareRuns.RssKiB);
     printf("start-up to first idle, %d rounds (median); runtime folder %s\n", rounds,
            qPrintable(runtime));
-    printf("  bare Qt window : %8.1f ms  %7.1f MiB\n", bm, br / 1024.0);
-    printf("  velquist       : %8.1f ms  %7.1f MiB\n", cm, cr / 1024.0);
-    printf("  bare window with one text label: %.1f ms (fonts loaded)\n", median(labelMs));
-    printf("  velquist, spawn to main(): %.1f ms (loading and relocating its libraries)\n",
-           median(clientBeforeMain));
-    printf("  ratio          : %8.2fx     %7.2fx   (goal: time at most 1.5x)\n", cm / bm,
-           double(cr) / double(br));
-    printf("  processor time of a whole run (user + system, exit included): bare %.1f ms, with "
-           "label %.1f ms, velquist %.1f ms (%.2fx the label)\n",
-           median(bareCpu), median(labelCpu), median(clientCpu),
-           median(clientCpu) / median(labelCpu));
-    printf("  velquist / bare window with one text label: %.2fx wall\n", cm / median(labelMs));
+    printf("  bare Qt window : %8.1f ms  %7.1f MiB  processor %.1f ms\n", bm, br / 1024.0,
+           median(bareRuns.CpuMs));
+    printf("  bare window with one text label (the baseline): %.1f ms  processor %.1f ms\n"
+           "    spawn to main(): %.1f ms; libraries loaded at main() %d, at first idle %d\n",
+           lm, lc, median(labelRuns.BeforeMainMs), labelRuns.LibrariesAtMain,
+           labelRuns.LibrariesAtIdle);
+    const auto report = [&](const char* name, const TSeries& s) {
+        const double m = median(s.Ms), c = median(s.CpuMs);
+        const long r = median(s.RssKiB);
+        printf("  %s: %8.1f ms  %7.1f MiB  processor (whole run, exit included) %.1f ms\n", name,
+               m, r / 1024.0, c);
+        printf("    spawn to main(): %.1f ms (%.2fx the label's); libraries loaded at main() %d, "
+               "at first idle %d\n",
+               median(s.BeforeMainMs), median(s.BeforeMainMs) / median(labelRuns.BeforeMainMs),
+               s.LibrariesAtMain, s.LibrariesAtIdle);
+        printf("    vs the label: %.2fx wall, %.2fx processor (goal: at most 1.5x); vs the bare "
+               "window: %.2fx wall, %.2fx memory\n",
+               m / lm, c / lc, m / bm, double(r) / double(br));
+    };
+    report("velquist", clientRuns);
+    if (withEarlier)
+        report("earlier velquist", earlierRuns);
     return 0;
 }

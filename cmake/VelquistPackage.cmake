@@ -84,8 +84,9 @@ windows and whole layouts are saved and restored, and the account's symbol
 lists are kept in step with the service. Includes a simulated service.")
 # Depends from the programs' libraries (dpkg-shlibdeps); what they load at run time by name:
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The sound libraries are opened by name once the client runs, so dpkg-shlibdeps does not see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libsndfile1")
+# The sound libraries and libmosquitto are opened by name once the client runs, so dpkg-shlibdeps
+# does not see them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libsndfile1, libmosquitto1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -29,7 +29,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <link.h>
 #include <optional>
 
 namespace {
@@ -37,6 +39,19 @@ long long MonotonicNs() {
     timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+// The shared libraries in the process, for the start-up benchmark.
+int LoadedLibraries() {
+    int count = 0;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            if (info->dlpi_name && info->dlpi_name[0])
+                ++*static_cast<int*>(data);
+            return 0;
+        },
+        &count);
+    return count;
 }
 
 constexpr const char* UsageText =
@@ -48,6 +63,8 @@ constexpr const char* UsageText =
 
 int main(int argc, char** argv) {
     const long long mainAt = MonotonicNs();
+    const bool timeStartup = std::getenv("VELQUIST_EXIT_WHEN_IDLE") != nullptr;
+    const int librariesAtMain = timeStartup ? LoadedLibraries() : 0;
     zkMemory::SetAllocatorThresholds();
     // A link may carry a password, and every user can read our command line: it goes before
     // anything else runs (Qt's set-up alone takes tens of milliseconds).
@@ -152,9 +169,12 @@ int main(int argc, char** argv) {
     warmup.Wait();
     auto* mainForm = new TZentrikProMainForm;
     // The windows after the main window, in this order; all stay hidden until used and go
-    // with the main window. The Options and Sound Setup dialogs are built when first opened.
+    // with the main window. The Options, Sound Setup and About dialogs are built when first
+    // opened.
     new TSymbolListEditorForm(mainForm);
-    SetAboutForm(new TAboutForm(mainForm));
+    SetAboutFormMaker([form = QPointer<TZentrikProMainForm>(mainForm)]() -> TAboutForm* {
+        return form ? new TAboutForm(form) : nullptr;
+    });
     SetSoundSetupFormMaker([mainForm] { return new TSoundSetupForm(mainForm, mainForm); });
     new TSoundPlayForm(mainForm);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,
@@ -178,11 +198,13 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });
 
     // Benchmarks measure start-up to the first idle moment: say when it came, then quit.
-    if (qEnvironmentVariableIsSet("VELQUIST_EXIT_WHEN_IDLE")) {
+    if (timeStartup) {
         QObject::connect(
             QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
-            [mainAt] {
-                printf("main-at-ns %lld\nidle-at-ns %lld\n", mainAt, MonotonicNs());
+            [mainAt, librariesAtMain] {
+                printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
+                       "libraries-at-idle %d\n",
+                       mainAt, MonotonicNs(), librariesAtMain, LoadedLibraries());
                 fflush(stdout);
                 QCoreApplication::exit(0);
             },

@@ -1,6 +1,7 @@
 #include "zkBrokerConnection.h"
 
 #include "broker/zkBrokerMessages.h"
+#include "platform/zkSharedLibrary.h"
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -19,6 +20,57 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+
+namespace {
+// libmosquitto (and through it OpenSSL) is opened when the first broker connection starts, not by
+// the program loader: most desks never set a broker, and every library loaded at start-up slows
+// the client's start.
+// clang-format off
+#define ZK_MOSQUITTO_FUNCTIONS(X) \
+    X(mosquitto_connect_bind_v5) \
+    X(mosquitto_connect_v5_callback_set) \
+    X(mosquitto_destroy) \
+    X(mosquitto_disconnect_v5) \
+    X(mosquitto_disconnect_v5_callback_set) \
+    X(mosquitto_int_option) \
+    X(mosquitto_lib_init) \
+    X(mosquitto_log_callback_set) \
+    X(mosquitto_loop_misc) \
+    X(mosquitto_loop_read) \
+    X(mosquitto_loop_write) \
+    X(mosquitto_message_v5_callback_set) \
+    X(mosquitto_new) \
+    X(mosquitto_property_add_int32) \
+    X(mosquitto_property_free_all) \
+    X(mosquitto_property_read_int16) \
+    X(mosquitto_property_read_string) \
+    X(mosquitto_publish_v5) \
+    X(mosquitto_publish_v5_callback_set) \
+    X(mosquitto_reason_string) \
+    X(mosquitto_socket) \
+    X(mosquitto_strerror) \
+    X(mosquitto_sub_topic_check) \
+    X(mosquitto_subscribe_v5) \
+    X(mosquitto_subscribe_v5_callback_set) \
+    X(mosquitto_tls_insecure_set) \
+    X(mosquitto_tls_set) \
+    X(mosquitto_unsubscribe_v5) \
+    X(mosquitto_username_pw_set) \
+    X(mosquitto_want_write)
+// clang-format on
+struct TMosquittoApi {
+    ZK_MOSQUITTO_FUNCTIONS(ZK_SHARED_POINTER)
+};
+const TMosquittoApi* Mosquitto() {
+    return zkShared::Load<TMosquittoApi>("libmosquitto.so.1", [](void* h, TMosquittoApi& a) {
+        return ZK_MOSQUITTO_FUNCTIONS(ZK_SHARED_RESOLVE) true;
+    });
+}
+// Only once a session's set-up found the library.
+const TMosquittoApi& Mq() {
+    return *Mosquitto();
+}
+} // namespace
 
 using TMessage = std::pair<QByteArray, QByteArray>; // topic, payload
 using TClock = std::chrono::steady_clock;
@@ -101,7 +153,7 @@ public:
           HostText(Endpoint.Host.toUtf8()), TopicText(Endpoint.Topic.toUtf8()) {}
     ~TSession() {
         if (Mosq)
-            mosquitto_destroy(Mosq);
+            Mq().mosquitto_destroy(Mosq);
     }
     void Run();
 
@@ -181,48 +233,50 @@ bool TSession::Sleep(int ms) {
 }
 
 QString TSession::Setup() {
-    std::call_once(LibraryStarted, [] { mosquitto_lib_init(); });
+    if (!Mosquitto())
+        return QStringLiteral("the MQTT library (libmosquitto.so.1) cannot be loaded");
+    std::call_once(LibraryStarted, [] { Mq().mosquitto_lib_init(); });
     if (Endpoint.Host.trimmed().isEmpty())
         return QStringLiteral("no broker host is set");
-    if (TopicText.isEmpty() || mosquitto_sub_topic_check(TopicText.constData()) != MOSQ_ERR_SUCCESS)
+    if (TopicText.isEmpty() || Mq().mosquitto_sub_topic_check(TopicText.constData()) != MOSQ_ERR_SUCCESS)
         return QStringLiteral("the topic filter \"%1\" is not valid")
             .arg(zkBroker::PrintableText(Endpoint.Topic));
     // Not a clean session: the broker keeps the subscription and what arrives for it while the
     // desk is away, under this id.
-    Mosq = mosquitto_new(Endpoint.ClientId.toUtf8().constData(), false, this);
+    Mosq = Mq().mosquitto_new(Endpoint.ClientId.toUtf8().constData(), false, this);
     if (!Mosq)
         return QStringLiteral("the MQTT library could not start (%1)")
             .arg(QString::fromLocal8Bit(std::strerror(errno)));
-    mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    Mq().mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // Alerts are small and each is wanted at once: no waiting to fill a segment.
-    mosquitto_int_option(Mosq, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_connect_v5_callback_set(Mosq, &TSession::OnConnect);
-    mosquitto_disconnect_v5_callback_set(Mosq, &TSession::OnDisconnect);
-    mosquitto_message_v5_callback_set(Mosq, &TSession::OnMessage);
-    mosquitto_publish_v5_callback_set(Mosq, &TSession::OnPublish);
-    mosquitto_subscribe_v5_callback_set(Mosq, &TSession::OnSubscribe);
-    mosquitto_log_callback_set(Mosq, &TSession::OnLog);
+    Mq().mosquitto_int_option(Mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    Mq().mosquitto_connect_v5_callback_set(Mosq, &TSession::OnConnect);
+    Mq().mosquitto_disconnect_v5_callback_set(Mosq, &TSession::OnDisconnect);
+    Mq().mosquitto_message_v5_callback_set(Mosq, &TSession::OnMessage);
+    Mq().mosquitto_publish_v5_callback_set(Mosq, &TSession::OnPublish);
+    Mq().mosquitto_subscribe_v5_callback_set(Mosq, &TSession::OnSubscribe);
+    Mq().mosquitto_log_callback_set(Mosq, &TSession::OnLog);
     if (!Endpoint.UserName.isEmpty()) {
         const QByteArray password = Endpoint.Password.toUtf8();
-        mosquitto_username_pw_set(Mosq, Endpoint.UserName.toUtf8().constData(),
+        Mq().mosquitto_username_pw_set(Mosq, Endpoint.UserName.toUtf8().constData(),
                                   password.isEmpty() ? nullptr : password.constData());
     }
     if (Endpoint.TLS) {
         // The system's authorities as OpenSSL finds them in their folder. (The library's own
         // option for them fails every connection after the first with "invalid arguments".)
         if (Endpoint.CAFile.isEmpty()) {
-            if (mosquitto_tls_set(Mosq, nullptr, SystemCAFolder, nullptr, nullptr, nullptr) !=
+            if (Mq().mosquitto_tls_set(Mosq, nullptr, SystemCAFolder, nullptr, nullptr, nullptr) !=
                 MOSQ_ERR_SUCCESS)
                 return QStringLiteral("the system's certificate authorities cannot be read "
                                       "from %1: give a CA file")
                     .arg(QString::fromLatin1(SystemCAFolder));
-        } else if (mosquitto_tls_set(Mosq, Endpoint.CAFile.toLocal8Bit().constData(), nullptr,
+        } else if (Mq().mosquitto_tls_set(Mosq, Endpoint.CAFile.toLocal8Bit().constData(), nullptr,
                                      nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
             return QStringLiteral("the CA file %1 cannot be read")
                 .arg(zkBroker::PrintableText(Endpoint.CAFile, 200));
         }
         // The server's name is checked against its certificate: never skipped.
-        mosquitto_tls_insecure_set(Mosq, false);
+        Mq().mosquitto_tls_insecure_set(Mosq, false);
     }
     return QString();
 }
@@ -259,16 +313,16 @@ QString TSession::Connect() {
     SubscribeProblem.clear();
     LastTlsError.clear();
     mosquitto_property* properties = nullptr;
-    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
+    Mq().mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
                                  TBrokerConnection::SessionExpirySeconds);
     // Larger messages are not sent to us (the broker drops them for this desk).
-    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+    Mq().mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
                                  uint32_t(zkBroker::MaxPayloadBytes + 65536 + 16));
     errno = 0;
-    const int rc = mosquitto_connect_bind_v5(Mosq, HostText.constData(), Endpoint.Port,
+    const int rc = Mq().mosquitto_connect_bind_v5(Mosq, HostText.constData(), Endpoint.Port,
                                              KeepAliveSeconds, nullptr, properties);
     const int error = errno;
-    mosquitto_property_free_all(&properties);
+    Mq().mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS)
         return ConnectProblem(rc, error);
     const TClock::time_point started = TClock::now();
@@ -283,7 +337,7 @@ QString TSession::Connect() {
         if (stop) {
             if (Connected)
                 Drain(grace);
-            mosquitto_disconnect_v5(Mosq, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
+            Mq().mosquitto_disconnect_v5(Mosq, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
             return QString();
         }
         if (Connected)
@@ -298,7 +352,7 @@ QString TSession::Connect() {
 }
 
 QString TSession::Step(int timeoutMs) {
-    const int socket = mosquitto_socket(Mosq);
+    const int socket = Mq().mosquitto_socket(Mosq);
     if (socket < 0)
         return DisconnectReason ? ConnAckProblem(DisconnectReason)
                                 : QStringLiteral("the broker closed the connection");
@@ -311,7 +365,7 @@ QString TSession::Step(int timeoutMs) {
         Shared->ReadPaused = !read;
     }
     pollfd fds[2] = {
-        {socket, short((read ? POLLIN : 0) | (mosquitto_want_write(Mosq) ? POLLOUT : 0)), 0},
+        {socket, short((read ? POLLIN : 0) | (Mq().mosquitto_want_write(Mosq) ? POLLOUT : 0)), 0},
         {Shared->EventFd, POLLIN, 0}};
     if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
         return QString::fromLocal8Bit(std::strerror(errno));
@@ -321,11 +375,11 @@ QString TSession::Step(int timeoutMs) {
     }
     int rc = MOSQ_ERR_SUCCESS;
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
-        rc = mosquitto_loop_read(Mosq, 1);
+        rc = Mq().mosquitto_loop_read(Mosq, 1);
     if (rc == MOSQ_ERR_SUCCESS && (fds[0].revents & POLLOUT))
-        rc = mosquitto_loop_write(Mosq, 1);
+        rc = Mq().mosquitto_loop_write(Mosq, 1);
     if (rc == MOSQ_ERR_SUCCESS)
-        rc = mosquitto_loop_misc(Mosq);
+        rc = Mq().mosquitto_loop_misc(Mosq);
     if (rc != MOSQ_ERR_SUCCESS)
         return LoopProblem(rc);
     return QString();
@@ -343,7 +397,7 @@ void TSession::PublishWaiting() {
             Shared->OutgoingBytes -= message.first.size() + message.second.size();
             ++Shared->Inflight;
         }
-        const int rc = mosquitto_publish_v5(Mosq, nullptr, message.first.constData(),
+        const int rc = Mq().mosquitto_publish_v5(Mosq, nullptr, message.first.constData(),
                                             int(message.second.size()), message.second.constData(),
                                             1, false, nullptr);
         std::lock_guard lock(Shared->Lock);
@@ -361,7 +415,7 @@ void TSession::PublishWaiting() {
         Shared->Notify();
         fprintf(stderr, "velquist: broker: an alert for %s was not published: %s\n",
                 qPrintable(zkBroker::PrintableText(QString::fromUtf8(message.first))),
-                mosquitto_strerror(rc));
+                Mq().mosquitto_strerror(rc));
     }
 }
 
@@ -411,7 +465,7 @@ QString TSession::ConnectProblem(int rc, int error) const {
                 .arg(Where(), QString::fromLocal8Bit(std::strerror(error)));
         }
     default:
-        return QString::fromUtf8(mosquitto_strerror(rc));
+        return QString::fromUtf8(Mq().mosquitto_strerror(rc));
     }
 }
 
@@ -436,7 +490,7 @@ QString TSession::LoopProblem(int rc) const {
     if (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO)
         return QStringLiteral("the connection to %1 was lost").arg(Where());
     return QStringLiteral("the connection was lost (%1)")
-        .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+        .arg(QString::fromUtf8(Mq().mosquitto_strerror(rc)));
 }
 
 QString TSession::ConnAckProblem(int reason) {
@@ -453,7 +507,7 @@ QString TSession::ConnAckProblem(int reason) {
         return QStringLiteral("another program connected with this desk's client id");
     default:
         return QStringLiteral("the broker ended the connection (%1)")
-            .arg(QString::fromUtf8(mosquitto_reason_string(reason)));
+            .arg(QString::fromUtf8(Mq().mosquitto_reason_string(reason)));
     }
 }
 
@@ -487,7 +541,7 @@ void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
     if (rc != 0)
         return;
     uint16_t receiveMaximum = 65535; // MQTT 5's default when the broker names none
-    mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false);
+    Mq().mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false);
     s->SendQuota = std::clamp<qsizetype>(receiveMaximum, 1, MaxInflight);
     s->Connected = true;
     s->ConnectedAt = TClock::now();
@@ -498,11 +552,11 @@ void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
         s->Shared->Inflight = 0;
     }
     if (!s->Endpoint.DropTopic.isEmpty() && s->Endpoint.DropTopic != s->Endpoint.Topic)
-        mosquitto_unsubscribe_v5(mosq, nullptr, s->Endpoint.DropTopic.toUtf8().constData(),
+        Mq().mosquitto_unsubscribe_v5(mosq, nullptr, s->Endpoint.DropTopic.toUtf8().constData(),
                                  nullptr);
     // No-local: what this desk publishes does not come back to it. Retained messages are old
     // news, not alerts: never sent on subscribing.
-    mosquitto_subscribe_v5(mosq, nullptr, s->TopicText.constData(), 1,
+    Mq().mosquitto_subscribe_v5(mosq, nullptr, s->TopicText.constData(), 1,
                            MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
     s->SetState(TBrokerState::TPhase::Connected, QString());
 }
@@ -520,7 +574,7 @@ void TSession::OnMessage(mosquitto*, void* self, const mosquitto_message* messag
     const QString topic = QString::fromUtf8(message->topic);
     QByteArray contentType;
     char* type = nullptr;
-    if (mosquitto_property_read_string(properties, MQTT_PROP_CONTENT_TYPE, &type, false)) {
+    if (Mq().mosquitto_property_read_string(properties, MQTT_PROP_CONTENT_TYPE, &type, false)) {
         contentType = QByteArray(type);
         std::free(type);
     }
@@ -550,7 +604,7 @@ void TSession::OnPublish(mosquitto*, void* self, int, int reason, const mosquitt
     if (reason >= 128) {
         ++s->Shared->State.PublishGivenUp;
         fprintf(stderr, "velquist: broker: the broker refused an alert: %s\n",
-                mosquitto_reason_string(reason));
+                Mq().mosquitto_reason_string(reason));
     }
     s->Shared->CountWaiting();
     s->Shared->Notify();
@@ -563,7 +617,7 @@ void TSession::OnSubscribe(mosquitto*, void* self, int, int count, const int* gr
         return;
     s->SubscribeProblem = QStringLiteral("the broker refused the subscription to %1 (%2)")
                               .arg(zkBroker::PrintableText(s->Endpoint.Topic),
-                                   QString::fromUtf8(mosquitto_reason_string(granted[0])));
+                                   QString::fromUtf8(Mq().mosquitto_reason_string(granted[0])));
     s->SetState(TBrokerState::TPhase::Connected, s->SubscribeProblem);
 }
 

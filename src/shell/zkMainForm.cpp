@@ -26,6 +26,7 @@
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkDesktopNotifications.h"
+#include "platform/zkLateStart.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
@@ -92,12 +93,18 @@ std::function<QDateTime()> TZentrikProMainForm::Clock = [] { return QDateTime::c
 
 namespace {
 QPointer<TAboutForm> TheAboutForm;
-}
+std::function<TAboutForm*()> AboutFormMaker;
+} // namespace
 TAboutForm* AboutForm() {
+    if (!TheAboutForm && AboutFormMaker)
+        TheAboutForm = AboutFormMaker();
     return TheAboutForm;
 }
 void SetAboutForm(TAboutForm* form) {
     TheAboutForm = form;
+}
+void SetAboutFormMaker(std::function<TAboutForm*()> maker) {
+    AboutFormMaker = std::move(maker);
 }
 
 TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) {
@@ -344,16 +351,9 @@ void TZentrikProMainForm::FormCreate() {
     ApplyIniSectionByName(QString::fromLatin1(LocalIniName()), QStringLiteral("Settings"),
                           *Connection, &errors);
 
-    // The tray icon, once the title is known; shown where the desktop has a tray.
-    TrayIcon = new TTrayIcon(this);
-    TrayIcon->SetMuted(SoundsMuted);
-    connect(TrayIcon, &TTrayIcon::MainWindowRequested, this,
-            [this] { ReportErrors([this] { BringMainWindowForward(); }); });
-    connect(TrayIcon, &TTrayIcon::ShowAllWindowsRequested, this,
-            [this] { ReportErrors([this] { ShowAllWindows(); }); });
-    connect(TrayIcon, &TTrayIcon::MuteSoundsToggled, this,
-            [this](bool muted) { ReportErrors([this, muted] { SetSoundsMuted(muted); }); });
-    connect(TrayIcon, &TTrayIcon::ExitRequested, this, [this] { ExitMenuItemClick(); });
+    // The tray icon once the first windows are up: finding the desktop's tray (over the session
+    // bus or the X server) and drawing the icon's pictures need not hold the first window up.
+    zkLateStart::AfterFirstIdle(this, [this] { ReportErrors([this] { CreateTrayIcon(); }); });
     // The user looks at the client again: nothing is unseen any more.
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
@@ -586,6 +586,22 @@ void TZentrikProMainForm::RefreshAccountStatus() {
     AccountStatusStatusBar->setToolTip(zkOutsideText::ToolTip(AccountStatusStatusBar->PanelText()));
     AccountExpirationStatusBar->setToolTip(
         zkOutsideText::ToolTip(AccountExpirationStatusBar->PanelText()));
+    UpdateTrayIcon();
+}
+
+void TZentrikProMainForm::CreateTrayIcon() {
+    // Shown where the desktop has a tray.
+    if (TrayIcon)
+        return;
+    TrayIcon = new TTrayIcon(this);
+    TrayIcon->SetMuted(SoundsMuted);
+    connect(TrayIcon, &TTrayIcon::MainWindowRequested, this,
+            [this] { ReportErrors([this] { BringMainWindowForward(); }); });
+    connect(TrayIcon, &TTrayIcon::ShowAllWindowsRequested, this,
+            [this] { ReportErrors([this] { ShowAllWindows(); }); });
+    connect(TrayIcon, &TTrayIcon::MuteSoundsToggled, this,
+            [this](bool muted) { ReportErrors([this, muted] { SetSoundsMuted(muted); }); });
+    connect(TrayIcon, &TTrayIcon::ExitRequested, this, [this] { ExitMenuItemClick(); });
     UpdateTrayIcon();
 }
 

@@ -149,6 +149,8 @@ public:
     void ShowAllWindows();
     // The tray icon's state and tooltip from the connection and the unseen alerts.
     void UpdateTrayIcon();
+    // Made at the first idle moment after the main window.
+    void CreateTrayIcon();
 
     void BuildHelpMenu();
     // The first entry of the Help menu, as F1 opens it; nothing when none is configured.
@@ -235,6 +237,9 @@ private:
     bool FirstJobsScheduled = false;
 };
 
-// The About window, which start-up creates after the main window.
+// The About window: the one set, or the one the maker below makes when first asked.
 TAboutForm* AboutForm();
 void SetAboutForm(TAboutForm* form);
+// How AboutForm() makes the window when there is none: the About window is built when first
+// opened, not at start-up.
+void SetAboutFormMaker(std::function<TAboutForm*()> maker);

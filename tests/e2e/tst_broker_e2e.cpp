@@ -121,6 +121,24 @@ QByteArray Connected(const TMosquitto& broker) {
     return "velquist: broker: Connected to 127.0.0.1:" + QByteArray::number(broker.port());
 }
 
+// Whether the running client has a shared library of that name (its file name's start) mapped.
+bool HasLibrary(TClientRun& run, const QByteArray& name) {
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process().processId()));
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    return maps.readAll().contains("/" + name);
+}
+
+bool WaitLibrary(TClientRun& run, const QByteArray& name, int ms = 15000) {
+    QDeadlineTimer deadline(ms);
+    while (!HasLibrary(run, name)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
 } // namespace
 
 class TBrokerE2ETest : public QObject {
@@ -131,6 +149,7 @@ private slots:
     void wrongPasswordOrCAShowsAndDeliversNothing();
     void publishToTheBrokerReachesASubscriber();
     void twoDesksBothSeeOneMessage();
+    void brokerLibraryComesWithTheFirstConnection();
 };
 
 void TBrokerE2ETest::setUpInOptionsAPublishOpensAWindowWithItsSound() {
@@ -298,6 +317,30 @@ void TBrokerE2ETest::twoDesksBothSeeOneMessage() {
     QVERIFY(firstRun.waitFinished());
     QVERIFY(secondRun.waitFinished());
     QCOMPARE(second.savedDataConfig(0), QString("WN=Shared&Src=inbox"));
+}
+
+void TBrokerE2ETest::brokerLibraryComesWithTheFirstConnection() {
+    TBrokerDesk desk;
+    {
+        // No broker set: the library is never loaded, also once the client has been idle (the
+        // wave decoder, loaded then, shows it was).
+        TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+        QVERIFY(run.waitStarted());
+        QVERIFY2(WaitLibrary(run, "libsndfile.so"), run.stdErr().constData());
+        QVERIFY(!HasLibrary(run, "libmosquitto.so"));
+        run.terminate();
+        QVERIFY(run.waitFinished());
+    }
+    TMosquitto broker;
+    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
+    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitDeskSubscriptions(broker, 1), run.stdErr().constData());
+    QVERIFY(HasLibrary(run, "libmosquitto.so"));
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
 }
 
 QTEST_MAIN(TBrokerE2ETest)

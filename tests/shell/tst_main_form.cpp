@@ -22,7 +22,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenu>
+#include <QEventLoop>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -676,6 +678,20 @@ void TMainFormTest::trayIconShowsStateAndUnseenAlerts() {
     TMainFormFixture f;
     TZentrikProMainForm form;
     TFakeConnectionControl* c = f.Factory->Connection();
+    // Made once the client has first waited for events, not with the window: an event loop that
+    // waits (QTest's waits do not) until it is there.
+    QVERIFY(!form.TrayIcon);
+    {
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (form.TrayIcon)
+                loop.quit();
+        });
+        poll.start(10);
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     QVERIFY(form.TrayIcon);
     QSystemTrayIcon* tray = form.TrayIcon->Icon();
     const auto dot = [tray] {
