@@ -1,8 +1,8 @@
 // Whole-process tests of the secrets' place: a real gnome-keyring-daemon, unlocked with a
 // fresh keyring of the test's own on a private session bus, takes the login password, the inbox
-// token and the broker password out of the per-user store, and gives them back at the next
-// start; without a Secret Service (no bus, or a bus without one) the store keeps working and
-// no bus is launched for the client.
+// token and the broker password out of the per-user store and gives them back at the next
+// start, and a Login link's new password goes there too; without a Secret Service (no bus, or
+// a bus without one) the store keeps working and no bus is launched for the client.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "inbox/zkInboxSettings.h"
@@ -158,6 +158,15 @@ void TKeyringE2ETest::secretsMoveIntoTheKeyringAndComeBack() {
     QVERIFY2(desk.TokenWorks(again), again.stdErr().constData());
     QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
     QCOMPARE(keyring.Lookup(QStringLiteral("login")), QStringLiteral("Sup3rSecret"));
+    // A Login link handed to the running client: the new password goes to the keyring too.
+    TClientRun link(desk.Inst.clientPath(),
+                    {QStringLiteral("/url:velquist://Login/?UserName=ann&Password=N3wSecret")},
+                    QString(), env);
+    QVERIFY(link.waitFinished());
+    QTRY_COMPARE_WITH_TIMEOUT(keyring.Lookup(QStringLiteral("login")), QStringLiteral("N3wSecret"),
+                              10000);
+    QCOMPARE(Stored(SettingsKey(), QStringLiteral("UserName")), QStringLiteral("ann"));
+    QCOMPARE(Stored(SettingsKey(), QStringLiteral("Password")), QStringLiteral("<none>"));
     again.terminate();
     QVERIFY(again.waitFinished());
 }
