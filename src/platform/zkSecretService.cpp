@@ -16,6 +16,7 @@
 // clang-format off
 #define ZK_SECRET_FUNCTIONS(X) \
     X(secret_service_get_sync) \
+    X(secret_service_ensure_session_sync) \
     X(secret_service_search_sync) \
     X(secret_service_store_sync) \
     X(secret_collection_for_alias_sync) \
@@ -31,6 +32,7 @@
     X(g_list_free_full) \
     X(g_object_unref) \
     X(g_error_free) \
+    X(g_io_error_quark) \
     X(g_bus_get_sync) \
     X(g_dbus_connection_set_exit_on_close) \
     X(g_dbus_connection_call_sync) \
@@ -64,7 +66,9 @@ const SecretSchema Schema = {
 
 // A secret longer than this is not one of ours: it is not read into the client.
 constexpr gsize MaxSecretBytes = 64 * 1024;
-// How long a call may wait for a service that is there but does not answer.
+// How long a call may wait for a service that is there but does not answer (D-Bus's own
+// default is 25 s, and the first use makes several calls); one that ran out of time is not
+// asked again by this process.
 constexpr int CallTimeoutMs = 3000;
 constexpr int NameCheckTimeoutMs = 1000;
 
@@ -219,22 +223,37 @@ private:
             bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "NameHasOwner", Api->g_variant_new("(s)", "org.freedesktop.secrets"), nullptr,
             G_DBUS_CALL_FLAGS_NO_AUTO_START, NameCheckTimeoutMs, nullptr, &error);
-        Api->g_object_unref(bus);
-        if (!reply)
+        if (!reply) {
+            Api->g_object_unref(bus);
             return Unreachable(error);
+        }
         gboolean owned = FALSE;
         Api->g_variant_get(reply, "(b)", &owned);
         Api->g_variant_unref(reply);
         if (!owned) {
+            Api->g_object_unref(bus);
             Why = QStringLiteral("no Secret Service runs on the session bus");
             return nullptr;
         }
-        SecretService* service =
-            Api->secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+        // libsecret's first calls (the service's properties) wait as long as D-Bus lets them:
+        // a service that hangs is found out here, in a second at most.
+        reply = Api->g_dbus_connection_call_sync(
+            bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.DBus.Peer",
+            "Ping", nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, NameCheckTimeoutMs,
+            nullptr, &error);
+        Api->g_object_unref(bus);
+        if (!reply)
+            return Unreachable(error);
+        Api->g_variant_unref(reply);
+        SecretService* service = Api->secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
         if (!service)
             return Unreachable(error);
         Api->g_dbus_proxy_set_default_timeout(reinterpret_cast<GDBusProxy*>(service),
                                               CallTimeoutMs);
+        if (!Api->secret_service_ensure_session_sync(service, nullptr, &error)) {
+            Api->g_object_unref(service);
+            return Unreachable(error);
+        }
         return service;
     }
 
@@ -274,6 +293,12 @@ private:
 
     TSecretAnswer Fail(GError* error) {
         LastProblem = error ? QString::fromUtf8(error->message) : QStringLiteral("an error");
+        if (error && error->domain == Api->g_io_error_quark() &&
+            error->code == G_IO_ERROR_TIMED_OUT) {
+            // Not asked again: every later call would hold the caller as long.
+            Connection = nullptr;
+            Why = QStringLiteral("the Secret Service does not answer");
+        }
         if (error)
             Api->g_error_free(error);
         return TSecretAnswer::Failed;
