@@ -4,7 +4,8 @@
 # building the programs needs (the Debian package's build). Safe to run again.
 set -euo pipefail
 build_packages=(cmake ninja-build g++ lld pkg-config qt6-base-dev qt6-multimedia-dev
-                libsndfile1-dev libpulse-dev libsqlite3-dev libfontconfig-dev libmosquitto-dev)
+                libsndfile1-dev libpulse-dev libsqlite3-dev libfontconfig-dev libmosquitto-dev
+                libsecret-1-dev)
 other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
           openbox x11-utils pulseaudio pulseaudio-utils
@@ -23,6 +24,8 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           mosquitto mosquitto-clients openssl
           # layouts under Wayland: a headless compositor and Qt's Wayland platform
           weston qt6-wayland
+          # the keyring's whole-process test: a real Secret Service and a client to ask it
+          gnome-keyring libsecret-tools
           python3) # python3: the local HTTP server of the update check's whole-process test
 if [ "${1:-}" = --build-only ]; then
   shift

@@ -18,6 +18,12 @@
 //   [\Software\Velquist Client\Settings\Updates]
 //   "UpdateTime"=binary:0000000000408f40
 //
+// The login password ("Password" in ...\Settings), the inbox token ("Token" in
+// ...\Settings\Inbox) and the broker password ("Password" in ...\Settings\Broker) are here
+// only while the desktop has no keyring; the client moves them into its keyring when one
+// answers. "get" of one that is not here says so. One "set" here is taken by the client at its
+// next start (and moved into the keyring).
+//
 // Exit status: 0 done, 1 key or value missing or the store failed, 2 usage error.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
@@ -40,7 +46,11 @@ const char* const UsageText =
     "       velquist-store export [KEY]\n"
     "KEY is a backslash path such as '\\Software\\Velquist Client\\Settings'; NAME \"\" is the\n"
     "key's default value. KIND is dword, qword, sz, expand_sz, binary (VALUE in hex digits) or\n"
-    "multi_sz (any number of VALUEs). Numbers are decimal, or hexadecimal after $ or 0x.\n";
+    "multi_sz (any number of VALUEs). Numbers are decimal, or hexadecimal after $ or 0x.\n"
+    "The login password, the inbox token and the broker password are kept in the desktop's\n"
+    "keyring when one answers the client, and are then not in this store: see them with\n"
+    "'secret-tool search --all application velquist' or Seahorse. A value set here is moved\n"
+    "there at the client's next start.\n";
 
 // Thrown to end the program with a message on stderr and an exit status.
 struct TExit {
@@ -140,6 +150,21 @@ QString ValueLine(const QString& name, const TStoreValue& value) {
         value.Kind == TValueKind::None ? QStringLiteral("unknown") : ValueKindName(value.Kind);
     return (name.isEmpty() ? QStringLiteral("@") : Quoted(name)) + u'=' + kind + u':' + data +
            u'\n';
+}
+
+// The keyring's name for the secret kept at key\name, or nothing when that is no secret.
+QString KeyringKind(const QString& key, const QString& name) {
+    const auto at = [&](const char* tail, const char* value) {
+        return key.endsWith(QLatin1String(tail), Qt::CaseInsensitive) &&
+               name.compare(QLatin1String(value), Qt::CaseInsensitive) == 0;
+    };
+    if (at("\\Settings", "Password"))
+        return QStringLiteral("login");
+    if (at("\\Settings\\Inbox", "Token"))
+        return QStringLiteral("inbox-token");
+    if (at("\\Settings\\Broker", "Password"))
+        return QStringLiteral("broker-password");
+    return QString();
 }
 
 void RequireKey(TUserStore& store, const QString& key) {
@@ -271,8 +296,16 @@ int Run(const QStringList& args) {
     if (command == QLatin1String("get")) {
         TStoreValue value;
         RequireKey(store, key);
-        if (!store.GetValue(key, args[2], value))
-            throw TExit{1, QStringLiteral("no value \"%1\" in %2").arg(args[2], key)};
+        if (!store.GetValue(key, args[2], value)) {
+            QString message = QStringLiteral("no value \"%1\" in %2").arg(args[2], key);
+            const QString kind = KeyringKind(key, args[2]);
+            if (!kind.isEmpty())
+                message += QStringLiteral("; with a keyring on the desktop the client keeps it "
+                                          "there: secret-tool lookup application velquist "
+                                          "kind %1")
+                               .arg(kind);
+            throw TExit{1, message};
+        }
         Print(PlainText(value) + u'\n');
     } else if (command == QLatin1String("set")) {
         if (!store.SetValue(key, args[2], newValue))

@@ -2,6 +2,7 @@
 
 #include "components/zkComponents.h"
 #include "config/zkConfig.h"
+#include "config/zkSecrets.h"
 #include "config/zkSettings.h"
 #include "desk/zkAccountDesk.h"
 #include "platform/zkErrors.h"
@@ -162,7 +163,8 @@ void TLoginForm::LoadStoredCredentials(IConnectionControl& connection) {
     const TSettingsStore store = TSettingsStore::Registry();
     const QString key = CredentialsKey();
     const QString userName = ReadStringValue(store, key, QStringLiteral("UserName"), QString());
-    const QString password = ReadStringValue(store, key, QStringLiteral("Password"), QString());
+    const QString password =
+        ReadSecret(store, key, QStringLiteral("Password"), TSecretKind::LoginPassword);
     UserNameEdit->setText(userName);
     PasswordEdit->setText(password);
     // Handed over as read: an empty user name stays empty for the component, which is what
@@ -196,7 +198,8 @@ void TLoginForm::StoreCredentials() {
     // One unit, so a failed write never leaves a user name stored with another's password.
     TSettingsBatch batch(store);
     WriteStringValue(store, key, QStringLiteral("UserName"), UserNameEdit->text());
-    WriteStringValue(store, key, QStringLiteral("Password"), PasswordEdit->text());
+    WriteSecret(store, key, QStringLiteral("Password"), TSecretKind::LoginPassword,
+                PasswordEdit->text());
     batch.Commit();
 }
 

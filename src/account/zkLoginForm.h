@@ -15,7 +15,8 @@ class QPushButton;
 class QWidget;
 
 // The login dialog. It moves the user name and password between its edits, the connection
-// component and the per-user store (key "\Settings", values "UserName" and "Password"), makes
+// component and the per-user store (key "\Settings", values "UserName" and "Password"; the
+// password in the desktop's keyring when one answers, config/zkSecrets.h), makes
 // an empty user name the demonstration account "DEMO", and shows up to three configured web
 // links in a strip at the bottom. Created once by the main window, shown modelessly; closing
 // or confirming it only hides it.

@@ -2,6 +2,7 @@
 #include "alerts/zkSoundPlayForm.h"
 #include "alerts/zkSoundPlayer.h"
 #include "alerts/zkSoundSetupForm.h"
+#include "config/zkSecrets.h"
 #include "config/zkSettings.h"
 #include "config/zkThemeSettings.h"
 #include "config/zkUserStore.h"
@@ -11,6 +12,7 @@
 #include "platform/zkMemory.h"
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkSecretService.h"
 #include "platform/zkSignals.h"
 #include "platform/zkTestSteps.h"
 #include "platform/zkVersion.h"
@@ -138,6 +140,9 @@ int main(int argc, char** argv) {
                               zkPrompts::TButtons::OK);
         return EXIT_FAILURE;
     }
+    // The secrets go to the desktop's keyring when one answers; asked first when the login is
+    // read, with the main window.
+    SetSecretStore(&DesktopSecretService());
     StartReadingApplicationIcon();
     // Before the first window, so none is drawn in the wrong colours; following the desktop
     // asks the portal now, and its answer comes while the windows are made.

@@ -1,5 +1,6 @@
 #include "zkBrokerSettings.h"
 
+#include "config/zkSecrets.h"
 #include "config/zkSettings.h"
 
 #include <QByteArray>
@@ -35,7 +36,7 @@ TBrokerSettings ReadBrokerSettings(const TSettingsStore& store) {
     settings.TLS = ReadBoolValue(store, path, TLSName, defaults.TLS);
     settings.CAFile = ReadStringValue(store, path, CAFileName, QString());
     settings.UserName = ReadStringValue(store, path, UserNameName, QString());
-    settings.Password = ReadStringValue(store, path, PasswordName, QString());
+    settings.Password = ReadSecret(store, path, PasswordName, TSecretKind::BrokerPassword);
     settings.Topic = ReadStringValue(store, path, TopicName, QString()).trimmed();
     if (settings.Topic.isEmpty())
         settings.Topic = defaults.Topic;
@@ -52,7 +53,7 @@ void WriteBrokerSettings(const TSettingsStore& store, const TBrokerSettings& set
     WriteBoolValue(store, path, TLSName, settings.TLS);
     WriteStringValue(store, path, CAFileName, settings.CAFile);
     WriteStringValue(store, path, UserNameName, settings.UserName);
-    WriteStringValue(store, path, PasswordName, settings.Password);
+    WriteSecret(store, path, PasswordName, TSecretKind::BrokerPassword, settings.Password);
     WriteStringValue(store, path, TopicName, settings.Topic);
     WriteStringValue(store, path, ClientIdName, settings.ClientId);
     batch.Commit();

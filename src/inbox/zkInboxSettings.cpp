@@ -1,5 +1,6 @@
 #include "zkInboxSettings.h"
 
+#include "config/zkSecrets.h"
 #include "config/zkSettings.h"
 
 #include <QByteArray>
@@ -29,7 +30,7 @@ TInboxSettings ReadInboxSettings(const TSettingsStore& store) {
     settings.Enabled = ReadBoolValue(store, path, EnabledName, false);
     const int32_t port = ReadIntegerValue(store, path, PortName, DefaultPort);
     settings.Port = quint16(port >= 1 && port <= 65535 ? port : DefaultPort);
-    settings.Token = ReadStringValue(store, path, TokenName, QString());
+    settings.Token = ReadSecret(store, path, TokenName, TSecretKind::InboxToken);
     settings.OpenNewWindows = ReadBoolValue(store, path, OpenNewWindowsName, true);
     const int32_t perMinute =
         ReadIntegerValue(store, path, MaxNewWindowsName, settings.MaxNewWindowsPerMinute);
@@ -43,7 +44,7 @@ void WriteInboxSettings(const TSettingsStore& store, const TInboxSettings& setti
     TSettingsBatch batch(store);
     WriteBoolValue(store, path, EnabledName, settings.Enabled);
     WriteIntegerValue(store, path, PortName, settings.Port);
-    WriteStringValue(store, path, TokenName, settings.Token);
+    WriteSecret(store, path, TokenName, TSecretKind::InboxToken, settings.Token);
     WriteBoolValue(store, path, OpenNewWindowsName, settings.OpenNewWindows);
     WriteIntegerValue(store, path, MaxNewWindowsName, settings.MaxNewWindowsPerMinute);
     batch.Commit();

@@ -138,6 +138,12 @@ private slots:
         QCOMPARE(run({"list", "\\A"}).Status, 1);
         QCOMPARE(run({"export", "\\A"}).Status, 1);
         QCOMPARE(run({"delete", "\\A"}).Status, 1);
+        // A secret the client moved into the desktop's keyring: where to look instead.
+        const QString settings = "\\Software\\Velquist Client\\Settings";
+        run({"set", settings + "\\Broker", "Host", "sz", "h"});
+        QVERIFY(run({"get", settings + "\\Broker", "Password"})
+                    .Err.contains("secret-tool lookup application velquist kind broker-password"));
+        QVERIFY(!run({"get", settings + "\\Broker", "Host2"}).Err.contains("secret-tool"));
     }
 
     void usageErrors_data() {

@@ -1,0 +1,34 @@
+#pragma once
+
+// The client's three secrets (the login password, the inbox token, the broker password): in the
+// desktop's keyring when one answers, else in the per-user store under their old names, as
+// before there was a keyring.
+//
+// A value found in the per-user store is the newer one (written while no keyring answered, or
+// by velquist-store): a read moves it into the keyring and removes it from the store once the
+// keyring took it, so nothing is lost on the way. An empty value there is not: it only clears
+// the keyring's when written while the keyring answers. A locked keyring keeps the store's
+// value where it is (stderr is told once per secret); a secret the keyring holds locked reads
+// empty and stays there.
+
+#include "config/zkSettings.h"
+
+class ISecretStore;
+
+enum class TSecretKind { LoginPassword, InboxToken, BrokerPassword };
+
+// Where secrets go besides the per-user store; nullptr (the default, and what tests and tools
+// get) keeps them in the store only. The client sets the desktop's keyring at start-up.
+void SetSecretStore(ISecretStore* secrets);
+ISecretStore* SecretStore();
+
+// What the keyring calls the secret ("login", "inbox-token", "broker-password") and its label.
+QString SecretKindName(TSecretKind kind);
+QString SecretLabel(TSecretKind kind);
+
+// Read and write one secret whose place in the per-user store is path\name. An INI store
+// keeps it as any other value.
+QString ReadSecret(const TSettingsStore& store, const QString& path, const QString& name,
+                   TSecretKind kind);
+void WriteSecret(const TSettingsStore& store, const QString& path, const QString& name,
+                 TSecretKind kind, const QString& secret);
