@@ -14,7 +14,8 @@
 // single run each (a restore of 5,000 windows is not repeated). The client runs on its
 // simulated alert service.
 // Offscreen unless the first argument is --xvfb or --xvfb-openbox (a private X server, see
-// zkBenchDisplay.h).
+// zkBenchDisplay.h). Arguments after it: the number of windows (5,000), and optionally a
+// smaller number, whose restore runs first so that the growth between the two sizes is printed.
 #include "alerts/zkAlertForm.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
@@ -36,6 +37,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -45,6 +47,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // 5,000 unless the first argument says otherwise (to see how the figures grow).
 int Windows = 5000;
+// A smaller desk restored first, to measure the growth; none when 0.
+int SmallerWindows = 0;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -86,6 +90,8 @@ int main(int argc, char** argv) {
     zkBenchHome::EnterInstallation(install);
     if (argc > 1 && QByteArray(argv[1]).toInt() > 0)
         Windows = QByteArray(argv[1]).toInt();
+    if (argc > 2 && QByteArray(argv[2]).toInt() > 0)
+        SmallerWindows = std::min(QByteArray(argv[2]).toInt(), Windows - 1);
     SetDefaultWindowRecord();
 
     TLayout desk;
@@ -146,6 +152,23 @@ int main(int argc, char** argv) {
     auto form = std::make_unique<TZentrikProMainForm>();
     form->show();
     QCoreApplication::processEvents();
+
+    // The smaller desk: the first windows of the same layout, restored and closed again.
+    double smallRestore = 0, smallAll = 0;
+    if (SmallerWindows > 0) {
+        TLayout small = desk;
+        small.Windows.resize(size_t(SmallerWindows));
+        const QString smallFile = install.filePath(QStringLiteral("SavedWindows/small.zkl"));
+        WriteLayout(TSettingsStore::IniFile(smallFile), small);
+        smallRestore = TimeMs([&] { LoadLayout(*form, smallFile); });
+        QList<QWidget*> smallShown;
+        for (TAlertForm* w : form->AlertWindows())
+            smallShown << w;
+        smallAll = smallRestore + TimeMs([&] { zkBenchHome::WaitExposed(smallShown); });
+        for (TAlertForm* w : form->AlertWindows())
+            delete w;
+        QCoreApplication::processEvents();
+    }
     const double before = RssMiB();
     const double restore = TimeMs([&] { LoadLayout(*form, file); });
     const double restoreShownMiB = RssMiB() - before;
@@ -166,6 +189,14 @@ int main(int argc, char** argv) {
          bareMs + bareExposeMs, "of as many bare windows");
     if (Windows == 5000)
         std::printf("    goal 10000 ms: %s\n", restore + exposeMs <= 10000 ? "met" : "MISSED");
+    if (SmallerWindows > 0) {
+        const double sizes = std::log(double(Windows) / SmallerWindows);
+        std::printf("    %d windows: LoadLayout %.1f ms, in all %.1f ms; growth to %d: "
+                    "LoadLayout n^%.2f, in all n^%.2f\n",
+                    SmallerWindows, smallRestore, smallAll, Windows,
+                    std::log(restore / smallRestore) / sizes,
+                    std::log((restore + exposeMs) / smallAll) / sizes);
+    }
     Line("(b) memory after LoadLayout returned", restoreShownMiB, "MiB", 0, "");
     Line("(b) memory after every window was exposed", restoreMiB, "MiB", bareMiB,
          "of as many bare windows");

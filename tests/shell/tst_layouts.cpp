@@ -312,7 +312,10 @@ private slots:
 
     void restoreShowsEveryWindowInPlaceAndActivatesTheLast() {
         TZentrikProMainForm& f = form();
-        const QList<QPoint> places{{40, 50}, {260, 70}, {120, 300}, {400, 220}};
+        // Enough windows that the restore delivers the events waiting for them on its way.
+        QList<QPoint> places{{40, 50}, {260, 70}, {120, 300}, {400, 220}};
+        for (int i = 0; i < 36; ++i)
+            places << QPoint(20 + (i % 9) * 40, 30 + (i / 9) * 50);
         for (const QPoint& place : places) {
             TAlertForm* w = f.NewAlertWindow();
             w->move(place);
