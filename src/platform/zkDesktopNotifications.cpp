@@ -66,6 +66,43 @@ void TDBusNotificationService::Notify(const TDesktopNotification& notification,
             done(0);
         return;
     }
+    if (BodyMarkup == TMarkup::Read || BodyMarkup == TMarkup::Shown) {
+        Send(notification, std::move(done));
+        return;
+    }
+    AskCapabilities([this, notification, done = std::move(done)]() mutable {
+        Send(notification, std::move(done));
+    });
+}
+
+void TDBusNotificationService::AskCapabilities(std::function<void()> then) {
+    WaitingForCapabilities.push_back(std::move(then));
+    if (BodyMarkup == TMarkup::Asking)
+        return;
+    BodyMarkup = TMarkup::Asking;
+    const QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface,
+                                                             QStringLiteral("GetCapabilities"));
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(call, CallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                const QDBusPendingReply<QStringList> reply = *w;
+                // A server that does not answer is taken to read markup: escaped text is at
+                // worst shown with its entities, never read as markup.
+                BodyMarkup = reply.isError() ||
+                                     reply.value().contains(QStringLiteral("body-markup"))
+                                 ? TMarkup::Read
+                                 : TMarkup::Shown;
+                std::vector<std::function<void()>> waiting;
+                waiting.swap(WaitingForCapabilities);
+                for (std::function<void()>& f : waiting)
+                    f();
+            });
+}
+
+void TDBusNotificationService::Send(const TDesktopNotification& notification,
+                                    std::function<void(uint32_t id)> done) {
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface,
                                                        QStringLiteral("Notify"));
     QVariantMap hints;
@@ -73,11 +110,15 @@ void TDBusNotificationService::Notify(const TDesktopNotification& notification,
     // The default action is what a click on the notification runs; its label is shown by
     // servers that list actions as buttons.
     const QStringList actions{DefaultAction, tr("Show")};
-    // Servers read markup in what they show (the body where they offer "body-markup", some the
-    // summary too); the text is the alert's, so its "&", "<" and ">" are shown as they are.
+    // Servers read markup in the body where they offer "body-markup" (and some in the summary
+    // too, whatever they say); the text is the alert's, so its "&", "<" and ">" are shown as
+    // they are. A server that reads none gets the body as it is, or it would show "&amp;".
+    const QString body = BodyMarkup == TMarkup::Shown
+                             ? notification.Body
+                             : zkOutsideText::MarkupEscaped(notification.Body);
     call << ApplicationName() << uint(notification.ReplacesId) << IconName()
-         << zkOutsideText::MarkupEscaped(notification.Summary)
-         << zkOutsideText::MarkupEscaped(notification.Body) << actions << hints << int(-1);
+         << zkOutsideText::MarkupEscaped(notification.Summary) << body << actions << hints
+         << int(-1);
     const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(call, CallTimeoutMs);
     auto* watcher = new QDBusPendingCallWatcher(pending, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

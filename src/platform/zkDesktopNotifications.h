@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 struct TDesktopNotification {
     // Plain text; the service escapes what a server would read as markup.
@@ -56,7 +57,13 @@ private:
     bool EnsureBus();
     // The first failure only: a desktop without a server is said once, not at every alert.
     void ReportFailure(const QString& why);
+    // Asks the server once whether it reads markup in the body; then runs what waited for it.
+    void AskCapabilities(std::function<void()> then);
+    void Send(const TDesktopNotification& notification, std::function<void(uint32_t id)> done);
 
     bool Subscribed = false;
     bool Reported = false;
+    enum class TMarkup { Unknown, Asking, Read, Shown };
+    TMarkup BodyMarkup = TMarkup::Unknown;
+    std::vector<std::function<void()>> WaitingForCapabilities;
 };

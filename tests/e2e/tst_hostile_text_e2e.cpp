@@ -6,6 +6,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "inbox/zkInboxSettings.h"
+#include "platform/zkDesktopNotifications.h"
 #include "platform/zkLocalPeers.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"
@@ -63,6 +64,7 @@ class THostileTextE2ETest : public QObject {
     Q_OBJECT
 private slots:
     void hostileTextReachesTheUserAsText();
+    void plainServerGetsTheBodyAsItIs();
 };
 
 void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
@@ -190,6 +192,32 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
     QCOMPARE(after(lines[5]), QByteArray("'=Formulas,-1.5,0,'+cmd|' /C calc'!A0,inbox"));
     for (const QByteArray& line : lines)
         QVERIFY2(!line.contains("LPAA"), line.constData());
+}
+
+// A server that reads no markup in the body (it does not offer "body-markup") shows it as it
+// comes: an escaped "&" would reach the user as "&amp;". The first notifications, sent before
+// the server said so, wait for its answer.
+void THostileTextE2ETest::plainServerGetsTheBodyAsItIs() {
+    TSessionBus bus;
+    const QString problem = bus.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TNotificationRecorder server;
+    QVERIFY2(server.Start(bus.Address, 0, true).isEmpty(), server.Output.constData());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.Address.toUtf8()); // this process's first use
+    TDBusNotificationService service;
+    int answered = 0;
+    service.Notify({QStringLiteral("Gap & Run"), QStringLiteral("AT&T 1.50 <b>up</b>"), 0},
+                   [&](uint32_t id) { answered += id != 0; });
+    service.Notify({QStringLiteral("B"), QStringLiteral("second"), 0},
+                   [&](uint32_t id) { answered += id != 0; });
+    QTRY_COMPARE_WITH_TIMEOUT(answered, 2, 10000);
+    const QList<QJsonObject> calls = server.Calls();
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(calls[0]["body"].toString(), QStringLiteral("AT&T 1.50 <b>up</b>"));
+    QCOMPARE(calls[1]["body"].toString(), QStringLiteral("second"));
+    // Some servers read markup in the summary whatever they offer: it stays escaped.
+    QCOMPARE(calls[0]["summary"].toString(), QStringLiteral("Gap &amp; Run"));
 }
 
 QTEST_MAIN(THostileTextE2ETest)

@@ -39,9 +39,15 @@ class TRecorder : public QObject, protected QDBusContext {
 public:
     using QObject::QObject;
     int DelayMs = 0;
+    bool BodyMarkup = true;
 
 public slots:
-    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
+    QStringList GetCapabilities() {
+        QStringList capabilities{QStringLiteral("actions"), QStringLiteral("body")};
+        if (BodyMarkup)
+            capabilities << QStringLiteral("body-markup");
+        return capabilities;
+    }
     QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
         vendor = QStringLiteral("velquist tests");
         version = QStringLiteral("1");
@@ -104,6 +110,8 @@ int main(int argc, char** argv) {
     const qsizetype delay = arguments.indexOf(QStringLiteral("--delay"));
     if (delay > 0 && delay + 1 < arguments.size())
         recorder.DelayMs = arguments[delay + 1].toInt();
+    // A server that shows text as it is, as some do.
+    recorder.BodyMarkup = !arguments.contains(QStringLiteral("--plain"));
     if (!bus.registerObject(Path, &recorder, QDBusConnection::ExportAllSlots) ||
         !bus.registerService(QStringLiteral("org.freedesktop.Notifications"))) {
         fprintf(stderr, "cannot own the name: %s\n", qPrintable(bus.lastError().message()));

@@ -225,8 +225,8 @@ public:
             StopProcess(Server, 3000);
     }
     // Empty when it owns the name on the bus. A server given a delay answers each Notify
-    // that many milliseconds after it shows it.
-    QString Start(const QString& busAddress, int delayMs = 0) {
+    // that many milliseconds after it shows it; a plain one reads no markup in the body.
+    QString Start(const QString& busAddress, int delayMs = 0, bool plain = false) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
         Server.setProcessEnvironment(env);
@@ -234,6 +234,8 @@ public:
         QStringList arguments;
         if (delayMs > 0)
             arguments << QStringLiteral("--delay") << QString::number(delayMs);
+        if (plain)
+            arguments << QStringLiteral("--plain");
         Server.start(QStringLiteral(VELQUIST_NOTIFICATION_RECORDER), arguments);
         QDeadlineTimer deadline(10000);
         while (!Output.contains("ready ") && !deadline.hasExpired() &&
