@@ -227,8 +227,8 @@ private:
         // The alert rows below the header, time and symbol columns: each row with red text has
         // it readable on its own background. The last band may be a row the window cuts off.
         const QRect alerts = ClientRect(AlertCaption);
-        const QList<QRect> rows = RowBands(
-            shot, QRect(alerts.left() + 2, alerts.top() + 22, 140, alerts.height() - 24));
+        const QList<QRect> rows =
+            RowBands(shot, QRect(alerts.left() + 2, alerts.top() + 22, 140, alerts.height() - 24));
         int redRows = 0;
         for (qsizetype i = 0; i < rows.size(); ++i) {
             const TRegionContrast c = MeasureContrast(shot, rows[i], Reddish);
@@ -243,8 +243,9 @@ private:
             ++redRows;
             QVERIFY2(c.Ratio >= zkTheme::MinimumTextContrast, qPrintable(what));
         }
-        QVERIFY2(redRows >= 5,
-                 qPrintable(QStringLiteral("%1: %2 rows of red alert text").arg(when).arg(redRows)));
+        QVERIFY2(
+            redRows >= 5,
+            qPrintable(QStringLiteral("%1: %2 rows of red alert text").arg(when).arg(redRows)));
         // The About dialog's link: its blue pixels against the panel around them.
         const QRect about = ClientRect(AboutCaption);
         QRect link;
