@@ -44,38 +44,9 @@ class TFontE2ETest : public QObject {
 private:
     std::unique_ptr<TDesktop> Desktop;
 
-    QRect ClientRect(const QString& caption) const {
-        QProcess info;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), Desktop->Display);
-        info.setProcessEnvironment(env);
-        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), caption});
-        info.waitForFinished(5000);
-        const QString text = QString::fromUtf8(info.readAllStandardOutput());
-        auto number = [&text](const char* label) {
-            const QRegularExpression re(QString::fromLatin1(label) +
-                                        QStringLiteral(":\\s+(-?\\d+)"));
-            return re.match(text).captured(1).toInt();
-        };
-        return QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"),
-                     number("Width"), number("Height"));
-    }
+    QRect ClientRect(const QString& caption) const { return Desktop->ClientRect(caption); }
     QImage Screenshot() const {
-        QTemporaryDir dir;
-        const QString file = dir.path() + QStringLiteral("/screen.png");
-        QProcess grab;
-        grab.start(QStringLiteral("import"),
-                   {QStringLiteral("-display"), Desktop->Display, QStringLiteral("-window"),
-                    QStringLiteral("root"), file});
-        grab.waitForFinished(20000);
-        // For a look at what the test saw.
-        if (!qEnvironmentVariableIsEmpty("VELQUIST_KEEP_SCREENSHOTS")) {
-            const QString kept = qEnvironmentVariable("VELQUIST_KEEP_SCREENSHOTS") +
-                                 QStringLiteral("/font-%1.png").arg(QTest::currentDataTag());
-            QFile::remove(kept);
-            QFile::copy(file, kept);
-        }
-        return QImage(file);
+        return Desktop->Screenshot(QStringLiteral("font-%1.png").arg(QTest::currentDataTag()));
     }
 
 private slots:

@@ -135,33 +135,8 @@ class TThemeE2ETest : public QObject {
 private:
     std::unique_ptr<TDesktop> Desktop;
 
-    // The client's rectangle on the screen (inside the window manager's frame).
-    QRect ClientRect(const QString& caption) const {
-        QProcess info;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), Desktop->Display);
-        info.setProcessEnvironment(env);
-        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), caption});
-        info.waitForFinished(5000);
-        const QString text = QString::fromUtf8(info.readAllStandardOutput());
-        auto number = [&text](const char* label) {
-            const QRegularExpression re(QString::fromLatin1(label) +
-                                        QStringLiteral(":\\s+(-?\\d+)"));
-            return re.match(text).captured(1).toInt();
-        };
-        return QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"),
-                     number("Width"), number("Height"));
-    }
-    QImage Screenshot() const {
-        QTemporaryDir dir;
-        const QString file = dir.path() + QStringLiteral("/screen.png");
-        QProcess grab;
-        grab.start(QStringLiteral("import"),
-                   {QStringLiteral("-display"), Desktop->Display, QStringLiteral("-window"),
-                    QStringLiteral("root"), file});
-        grab.waitForFinished(20000);
-        return QImage(file);
-    }
+    QRect ClientRect(const QString& caption) const { return Desktop->ClientRect(caption); }
+    QImage Screenshot() const { return Desktop->Screenshot(); }
     bool WaitShown(const QStringList& captions, TClientRun& client) const {
         QDeadlineTimer deadline(20000);
         while (!deadline.hasExpired() && client.process().state() != QProcess::NotRunning) {

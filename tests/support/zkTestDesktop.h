@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibraryInfo>
@@ -78,6 +79,41 @@ public:
         info.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
         info.waitForFinished(5000);
         return QString::fromUtf8(info.readAllStandardOutput());
+    }
+    // A window's client rectangle on the screen (inside the window manager's frame).
+    QRect ClientRect(const QString& caption) const {
+        QProcess info;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), Display);
+        info.setProcessEnvironment(env);
+        info.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), caption});
+        info.waitForFinished(5000);
+        const QString text = QString::fromUtf8(info.readAllStandardOutput());
+        auto number = [&text](const char* label) {
+            const QRegularExpression re(QString::fromLatin1(label) +
+                                        QStringLiteral(":\\s+(-?\\d+)"));
+            return re.match(text).captured(1).toInt();
+        };
+        return QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"),
+                     number("Width"), number("Height"));
+    }
+    // The whole screen as the user sees it. With VELQUIST_KEEP_SCREENSHOTS set to a folder, a
+    // copy named keptName is left there for a look at what the test saw.
+    QImage Screenshot(const QString& keptName = QString()) const {
+        QTemporaryDir dir;
+        const QString file = dir.path() + QStringLiteral("/screen.png");
+        QProcess grab;
+        grab.start(QStringLiteral("import"),
+                   {QStringLiteral("-display"), Display, QStringLiteral("-window"),
+                    QStringLiteral("root"), file});
+        grab.waitForFinished(20000);
+        if (!keptName.isEmpty() && !qEnvironmentVariableIsEmpty("VELQUIST_KEEP_SCREENSHOTS")) {
+            const QString kept =
+                qEnvironmentVariable("VELQUIST_KEEP_SCREENSHOTS") + u'/' + keptName;
+            QFile::remove(kept);
+            QFile::copy(file, kept);
+        }
+        return QImage(file);
     }
     // The names of the windows that are shown (mapped, framed by openbox).
     QStringList ShownCaptions() const {
