@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QItemSelectionModel>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextLayout>
 
 #include <cmath>
@@ -86,7 +87,8 @@ TSimScrollBar::TLook TSimScrollBar::Look() const {
 }
 
 void TSimScrollBar::sliderChange(SliderChange change) {
-    if (change == SliderRangeChange && Painted) {
+    // The view sets the steps again at every layout, changed or not.
+    if ((change == SliderRangeChange || change == SliderStepsChange) && Painted) {
         const TLook now = Look();
         if (now == *Painted)
             return;
@@ -150,7 +152,7 @@ void TSimAlertTable::RowCountChanged(int oldCount, int newCount) {
     const bool outOfSight = std::exchange(RemovedOutOfSight, false);
     if (MovingRows && isVisible() && verticalScrollBar()->value() == 0) {
         if (newCount > oldCount && oldCount > 0 && atTop) {
-            updateGeometries();
+            FitRowRange();
             // Where the first old row is now: the height of the new ones.
             const int down = rowViewportPosition(newCount - oldCount);
             if (verticalScrollBar()->value() == 0 && down > 0) {
@@ -158,11 +160,28 @@ void TSimAlertTable::RowCountChanged(int oldCount, int newCount) {
                 return;
             }
         } else if (newCount < oldCount && outOfSight) {
-            updateGeometries();
+            FitRowRange();
             return;
         }
     }
     rowCountChanged(oldCount, newCount);
+}
+
+void TSimAlertTable::FitRowRange() {
+    // Of what the view's layout sets, rows added or taken at the ends of a list that fills the
+    // view before and after change only the scroll range (the steps go by the view's height and
+    // the rows that fit in it), and the scroll bar stays shown. The view's layout, and the
+    // scroll area's own answer to a new range, place the scroll bars again, which with both
+    // shown repaints them both: neither is needed here.
+    QScrollBar* bar = verticalScrollBar();
+    const int range = verticalHeader()->length() - viewport()->height();
+    if (verticalScrollMode() == ScrollPerPixel && bar->isVisible() && bar->maximum() > 0 &&
+        range > 0 && bar->value() == 0) {
+        const QSignalBlocker quiet(bar);
+        bar->setRange(0, range);
+    } else {
+        updateGeometries();
+    }
 }
 
 void TSimAlertTable::paintEvent(QPaintEvent* event) {

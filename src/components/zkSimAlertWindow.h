@@ -31,10 +31,10 @@ std::array<int, 3> SimColumnWidths(const QString& windowConfig);
 
 struct TSimFeed;
 
-// A scroll bar that repaints for a new range only when that moves or resizes its handle, and
-// then (with the Fusion style) only around the handle: a list that grows by a row at each alert
-// changes the range every time, mostly by less than a pixel of the handle, and the style's
-// whole scroll bar costs as much to paint as the rows.
+// A scroll bar that repaints for a new range or page only when that moves or resizes its
+// handle, and then (with the Fusion style) only around the handle: the view sets both again at
+// every new row, mostly changing the handle by less than a pixel, and the style's whole scroll
+// bar costs as much to paint as the rows.
 class TSimScrollBar : public QScrollBar {
     Q_OBJECT
 public:
@@ -78,6 +78,7 @@ protected:
 
 private:
     void RowCountChanged(int oldCount, int newCount);
+    void FitRowRange();
 
     quint64 PaintCount = 0;
     bool MovingRows = true;

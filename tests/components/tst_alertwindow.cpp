@@ -27,6 +27,7 @@
 #include <QTimeZone>
 #include <QToolTip>
 #include <algorithm>
+#include <array>
 
 class TAlertWindowTest : public QObject {
     Q_OBJECT
@@ -835,7 +836,7 @@ this is not json
         auto* cells = dynamic_cast<TSimReadableCellDelegate*>(view->itemDelegate());
         auto* bar = qobject_cast<TSimScrollBar*>(view->verticalScrollBar());
         QVERIFY(cells && bar);
-        view->resize(400, 360);
+        view->resize(240, 360); // narrower than the columns: both scroll bars show
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view));
         const QDateTime at(QDate(2024, 3, 5), QTime(14, 30, 5), Qt::UTC);
@@ -880,10 +881,17 @@ this is not json
         QCOMPARE(Rows(*window.Model()).constFirst(), QStringLiteral("S%1").arg(next - 1));
         // Past a few hundred rows the handle keeps its size and place at the top.
         add(600);
-        const quint64 barPaints = bar->Paints();
+        auto* across = qobject_cast<TSimScrollBar*>(view->horizontalScrollBar());
+        QVERIFY(across && across->isVisible());
+        const quint64 barPaints = bar->Paints(), acrossPaints = across->Paints();
         for (int i = 0; i < 5; ++i)
             add(1);
         QCOMPARE(bar->Paints(), barPaints);
+        QCOMPARE(across->Paints(), acrossPaints);
+        // The scroll bar is where the view's whole layout puts it.
+        const std::array<int, 3> kept = {bar->maximum(), bar->pageStep(), bar->singleStep()};
+        view->doItemsLayout();
+        QCOMPARE(kept, (std::array<int, 3>{bar->maximum(), bar->pageStep(), bar->singleStep()}));
         shownIsWhole(QStringLiteral("long list"));
         // Scrolled away from the top, the rows stay where they are and all is still right.
         view->verticalScrollBar()->setValue(5 * view->rowHeight(0));
