@@ -80,9 +80,9 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
             }
             const QList<QByteArray> v = line.mid(7).trimmed().split(' ');
             if (v.size() == 8)
-                figures = TFigures{v[0].toDouble(), v[1].toDouble(), v[2].toDouble(),
-                                   v[3].toDouble(), v[4].toDouble(), v[5].toDouble(),
-                                   v[6].toDouble(), v[7].toDouble()};
+                figures =
+                    TFigures{v[0].toDouble(), v[1].toDouble(), v[2].toDouble(), v[3].toDouble(),
+                             v[4].toDouble(), v[5].toDouble(), v[6].toDouble(), v[7].toDouble()};
         }
         std::fflush(stdout);
     });
@@ -90,8 +90,8 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
     probe.start(QStringLiteral("/usr/bin/python3"),
                 {QStringLiteral(VELQUIST_SOURCE_DIR "/bench/row_pixels.py"), desktop.Display,
                  QString::number(port), QString::fromLatin1(Token),
-                 QString::number(echo.serverPort()), QStringLiteral("10"),
-                 QString::number(alerts), QString::number(seconds)});
+                 QString::number(echo.serverPort()), QStringLiteral("10"), QString::number(alerts),
+                 QString::number(seconds)});
     std::printf("client %s on Xvfb + openbox, 10 inbox windows\n", qPrintable(client));
     std::fflush(stdout);
     const int code = app.exec();
@@ -125,8 +125,7 @@ int main(int argc, char** argv) {
     }
     TTestHome home;
     std::optional<TFigures> before;
-    if (!baseline.isEmpty() &&
-        !(before = Measure(app, desktop, home, baseline, alerts, seconds)))
+    if (!baseline.isEmpty() && !(before = Measure(app, desktop, home, baseline, alerts, seconds)))
         return 1;
     const std::optional<TFigures> after = Measure(app, desktop, home, client, alerts, seconds);
     if (!after)
@@ -138,8 +137,7 @@ int main(int argc, char** argv) {
                     "p99 %.2fx\n",
                     ratio(after->P50, before->P50), ratio(after->P99, before->P99),
                     ratio(after->Max, before->Max), ratio(after->Stall, before->Stall),
-                    ratio(after->Answer, before->Answer),
-                    ratio(after->FloodP50, before->FloodP50),
+                    ratio(after->Answer, before->Answer), ratio(after->FloodP50, before->FloodP50),
                     ratio(after->FloodP99, before->FloodP99));
     }
     return 0;
