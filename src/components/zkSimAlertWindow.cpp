@@ -138,10 +138,8 @@ void TSimAlertTable::setModel(QAbstractItemModel* newModel) {
                     }),
             connect(newModel, &QAbstractItemModel::rowsAboutToBeRemoved, this,
                     [this](const QModelIndex& parent, int first, int) {
-                        const int at = rowViewportPosition(first);
                         RemovedOutOfSight = !parent.isValid() &&
-                                            verticalScrollBar()->value() == 0 &&
-                                            at >= viewport()->height();
+                                            rowViewportPosition(first) >= viewport()->height();
                     }),
         };
     QTableView::setModel(newModel);
@@ -150,12 +148,14 @@ void TSimAlertTable::setModel(QAbstractItemModel* newModel) {
 void TSimAlertTable::RowCountChanged(int oldCount, int newCount) {
     const bool atTop = std::exchange(InsertedAtTop, false);
     const bool outOfSight = std::exchange(RemovedOutOfSight, false);
-    if (MovingRows && isVisible() && verticalScrollBar()->value() == 0) {
+    if (MovingRows && isVisible() && verticalScrollMode() == ScrollPerPixel) {
         if (newCount > oldCount && oldCount > 0 && atTop) {
             FitRowRange();
-            // Where the first old row is now: the height of the new ones.
-            const int down = rowViewportPosition(newCount - oldCount);
-            if (verticalScrollBar()->value() == 0 && down > 0) {
+            // The rows shown move down by the height of the new ones. (A list scrolled away
+            // from the top is then scrolled back by as much: its rows stay where they were,
+            // and only the strips that moved in are painted.)
+            const int down = verticalHeader()->sectionPosition(newCount - oldCount);
+            if (down > 0) {
                 viewport()->scroll(0, down);
                 return;
             }
@@ -170,13 +170,12 @@ void TSimAlertTable::RowCountChanged(int oldCount, int newCount) {
 void TSimAlertTable::FitRowRange() {
     // Of what the view's layout sets, rows added or taken at the ends of a list that fills the
     // view before and after change only the scroll range (the steps go by the view's height and
-    // the rows that fit in it), and the scroll bar stays shown. The view's layout, and the
-    // scroll area's own answer to a new range, place the scroll bars again, which with both
-    // shown repaints them both: neither is needed here.
+    // the rows that fit in it), and the scroll bar stays shown where it was. The view's layout,
+    // and the scroll area's own answer to a new range, place the scroll bars again, which with
+    // both shown repaints them both: neither is needed here.
     QScrollBar* bar = verticalScrollBar();
     const int range = verticalHeader()->length() - viewport()->height();
-    if (verticalScrollMode() == ScrollPerPixel && bar->isVisible() && bar->maximum() > 0 &&
-        range > 0 && bar->value() == 0) {
+    if (bar->isVisible() && bar->maximum() > 0 && range > 0 && bar->value() <= range) {
         const QSignalBlocker quiet(bar);
         bar->setRange(0, range);
     } else {

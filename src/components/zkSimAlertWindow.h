@@ -58,10 +58,9 @@ private:
 
 // The list view; paints a hint while it has no rows.
 //
-// New rows come in at the top. While the list shows its top, the rows already painted are
-// moved down on the window's pixels and only the new ones are painted (the rows' shades go with
-// them, see TSimReadableCellDelegate); anything else (rows removed in sight, a scrolled list, an
-// empty one) repaints the list as the view does.
+// New rows come in at the top: the rows already painted are moved down the window's pixels and
+// only the new ones are painted (the rows' shades go with them, see TSimReadableCellDelegate);
+// anything else (rows removed in sight, an empty list) repaints the list as the view does.
 class TSimAlertTable : public QTableView {
     Q_OBJECT
 public:

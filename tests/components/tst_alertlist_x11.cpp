@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 
 class TAlertListX11Test : public QObject {
@@ -43,7 +44,11 @@ private slots:
                     QCoreApplication::processEvents();
                 }
             };
-            for (const int burst : {1, 20, 1, 2, 1, 3, 1, 1, 40, 1, 1}) {
+            for (const int burst : {1, 20, 1, 2, 1, 3, 1, 1, 40, 1, 1, -1, 1, 2, 1}) {
+                if (burst < 0) { // from here on the list is scrolled away from the top
+                    view->verticalScrollBar()->setValue(5 * view->rowHeight(0));
+                    continue;
+                }
                 add(burst);
                 // The server's copy, after all the client sent it.
                 const QImage shown = view->screen()->grabWindow(view->winId()).toImage();
