@@ -83,7 +83,7 @@ struct TTimedSink : IInboxSink {
     std::atomic<long long> Taken{0};
     TTimedSink(IInboxSink* router, std::vector<long long>& offeredNs)
         : Router(router), OfferedNs(offeredNs) {}
-    TOffer OfferAlerts(QList<TInboxAlert>&& alerts) override {
+    TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) override {
         const long long now = NowNs();
         for (const TInboxAlert& a : alerts) {
             const long long n = a.Symbol.mid(1).toLongLong();
@@ -91,7 +91,7 @@ struct TTimedSink : IInboxSink {
                 OfferedNs[size_t(n)] = now;
         }
         Taken += alerts.size();
-        return Router ? Router->OfferAlerts(std::move(alerts)) : TOffer::Accepted;
+        return Router ? Router->OfferAlerts(std::move(alerts)) : TAnswer(TOffer::Accepted);
     }
 };
 

@@ -3,8 +3,9 @@
 // (next to this file) watches them with the X DAMAGE extension and posts over loopback:
 // p50/p99 from a POST's last byte to its window's pixels at 1,000 alerts/s, and the longest
 // stall of the windows at 20,000 alerts/s, beside an HTTP echo round trip in the same run.
-//   bench_row_pixels [--client PATH] [--alerts N (3000)] [--seconds S (10)]
-// --client runs another build (a figure before a change).
+//   bench_row_pixels [--client PATH] [--baseline PATH] [--alerts N (3000)] [--seconds S (10)]
+// --client runs another build; --baseline runs that build first on the same desktop and prints
+// the client's figures as ratios to it (a change measured before and after in one run).
 #include "config/zkSettings.h"
 #include "inbox/zkInboxSettings.h"
 #include "zkBenchHttp.h"
@@ -20,33 +21,27 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <optional>
 
 using namespace zkBenchHttp;
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QString client = QStringLiteral(VELQUIST_BIN_DIR "/velquist");
-    int alerts = 3000, seconds = 10;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--client"))
-            client = args[++i];
-        else if (args[i] == QLatin1String("--alerts"))
-            alerts = std::max(100, args[++i].toInt());
-        else if (args[i] == QLatin1String("--seconds"))
-            seconds = std::max(1, args[++i].toInt());
-    }
-    TDesktop desktop;
-    if (const QString problem = desktop.Start(); !problem.isEmpty()) {
-        std::printf("no desktop: %s\n", qPrintable(problem));
-        return 1;
-    }
-    TTestHome home;
+namespace {
+
+// What row_pixels.py measured, from its RESULT line.
+struct TFigures {
+    double EchoP50 = 0, P50 = 0, P99 = 0, Max = 0, Stall = 0, Answer = 0, FloodP50 = 0,
+           FloodP99 = 0;
+};
+
+// One client on the desktop: started with its inbox on, ten windows opened, the probe run.
+std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestHome& home,
+                                const QString& client, int alerts, int seconds) {
+    QDir(home.dataHome()).removeRecursively(); // no history from an earlier run
     QTemporaryDir inst;
     QDir().mkpath(inst.filePath(QStringLiteral("SavedWindows")));
     if (!QFile::copy(client, inst.filePath(QStringLiteral("velquist")))) {
         std::printf("cannot copy %s\n", qPrintable(client));
-        return 1;
+        return std::nullopt;
     }
     StoreDeskChoices(inst.filePath(QStringLiteral("SavedWindows/desk.zkl")), false);
     const quint16 port = FreePort();
@@ -60,7 +55,7 @@ int main(int argc, char** argv) {
     TClientRun run(inst.filePath(QStringLiteral("velquist")), {}, inst.path(), env);
     if (!run.waitStarted() || !WaitListening(port, run)) {
         std::printf("the client did not start listening\n");
-        return 1;
+        return std::nullopt;
     }
     // One alert for each strategy opens its window.
     {
@@ -68,23 +63,82 @@ int main(int argc, char** argv) {
         c.Write(Post(Batch(0, 10, 5, 10)));
         if (c.ReadResponse() != 202) {
             std::printf("the first alerts were refused\n");
-            return 1;
+            return std::nullopt;
         }
     }
     QTcpServer echo;
     StartEcho(echo);
     QProcess probe;
-    probe.setProcessChannelMode(QProcess::ForwardedChannels);
+    probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    std::optional<TFigures> figures;
+    QObject::connect(&probe, &QProcess::readyReadStandardOutput, &app, [&] {
+        while (probe.canReadLine()) {
+            const QByteArray line = probe.readLine();
+            if (!line.startsWith("RESULT ")) {
+                std::fputs(line.constData(), stdout);
+                continue;
+            }
+            const QList<QByteArray> v = line.mid(7).trimmed().split(' ');
+            if (v.size() == 8)
+                figures =
+                    TFigures{v[0].toDouble(), v[1].toDouble(), v[2].toDouble(), v[3].toDouble(),
+                             v[4].toDouble(), v[5].toDouble(), v[6].toDouble(), v[7].toDouble()};
+        }
+        std::fflush(stdout);
+    });
     QObject::connect(&probe, &QProcess::finished, &app, [&app](int code) { app.exit(code); });
     probe.start(QStringLiteral("/usr/bin/python3"),
                 {QStringLiteral(VELQUIST_SOURCE_DIR "/bench/row_pixels.py"), desktop.Display,
                  QString::number(port), QString::fromLatin1(Token),
-                 QString::number(echo.serverPort()), QStringLiteral("10"),
-                 QString::number(alerts), QString::number(seconds)});
+                 QString::number(echo.serverPort()), QStringLiteral("10"), QString::number(alerts),
+                 QString::number(seconds)});
     std::printf("client %s on Xvfb + openbox, 10 inbox windows\n", qPrintable(client));
     std::fflush(stdout);
     const int code = app.exec();
     run.terminate();
     run.waitFinished(20000);
-    return code;
+    return code == 0 ? figures : std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QString client = QStringLiteral(VELQUIST_BIN_DIR "/velquist");
+    QString baseline;
+    int alerts = 3000, seconds = 10;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--client"))
+            client = args[++i];
+        else if (args[i] == QLatin1String("--baseline"))
+            baseline = args[++i];
+        else if (args[i] == QLatin1String("--alerts"))
+            alerts = std::max(100, args[++i].toInt());
+        else if (args[i] == QLatin1String("--seconds"))
+            seconds = std::max(1, args[++i].toInt());
+    }
+    TDesktop desktop;
+    if (const QString problem = desktop.Start(); !problem.isEmpty()) {
+        std::printf("no desktop: %s\n", qPrintable(problem));
+        return 1;
+    }
+    TTestHome home;
+    std::optional<TFigures> before;
+    if (!baseline.isEmpty() && !(before = Measure(app, desktop, home, baseline, alerts, seconds)))
+        return 1;
+    const std::optional<TFigures> after = Measure(app, desktop, home, client, alerts, seconds);
+    if (!after)
+        return 1;
+    if (before) {
+        auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+        std::printf("client / baseline, same run: 1,000/s pixels p50 %.2fx, p99 %.2fx, max %.2fx; "
+                    "20,000/s longest stall %.2fx, longest answer %.2fx, pixels p50 %.2fx, "
+                    "p99 %.2fx\n",
+                    ratio(after->P50, before->P50), ratio(after->P99, before->P99),
+                    ratio(after->Max, before->Max), ratio(after->Stall, before->Stall),
+                    ratio(after->Answer, before->Answer), ratio(after->FloodP50, before->FloodP50),
+                    ratio(after->FloodP99, before->FloodP99));
+    }
+    return 0;
 }

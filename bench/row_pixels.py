@@ -245,3 +245,7 @@ print(f"20,000/s for {flood_s:.0f} s: longest a window with alerts waiting showe
       f"{worst_answer * 1000:7.1f} ms; pixels p50 {q(latency, .5):7.2f} ms, "
       f"p99 {q(latency, .99):7.2f} ms")
 print(f"answers {statuses}")
+# For bench_row_pixels: the figures in ms, to set against a baseline client's.
+print(f"RESULT {e50:.4f} {q(lat1, .5):.4f} {q(lat1, .99):.4f} {q(lat1, 1):.4f} "
+      f"{stall['worst'] * 1000:.4f} {worst_answer * 1000:.4f} {q(latency, .5):.4f} "
+      f"{q(latency, .99):.4f}", flush=True)

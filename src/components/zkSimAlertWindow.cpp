@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QItemSelectionModel>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextLayout>
 
 #include <cmath>
@@ -70,7 +71,117 @@ constexpr qint64 MaxAlertsPerTick = 500;
 
 // --- TSimAlertTable -----------------------------------------------------------------------
 
-TSimAlertTable::TSimAlertTable(QWidget* parent) : QTableView(parent) {}
+TSimScrollBar::TSimScrollBar(Qt::Orientation orientation, QWidget* parent)
+    : QScrollBar(orientation, parent) {}
+
+TSimScrollBar::TLook TSimScrollBar::Look() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    TLook look;
+    look.Handle =
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+    look.AtMinimum = value() == minimum();
+    look.AtMaximum = value() == maximum();
+    look.Empty = minimum() == maximum();
+    return look;
+}
+
+void TSimScrollBar::sliderChange(SliderChange change) {
+    // The view sets the steps again at every layout, changed or not.
+    if ((change == SliderRangeChange || change == SliderStepsChange) && Painted) {
+        const TLook now = Look();
+        if (now == *Painted)
+            return;
+        // Fusion draws the groove whole under the handle: a handle that only grew or shrank is
+        // painted again where it was and where it is, not the whole bar (whose fills are
+        // tall enough for the paint engine to hand them to other threads and wait).
+        TLook resized = now;
+        resized.Handle = Painted->Handle;
+        if (resized == *Painted && style()->name() == QLatin1String("fusion")) {
+            update((Painted->Handle | now.Handle).adjusted(-2, -2, 2, 2));
+            return;
+        }
+    }
+    QScrollBar::sliderChange(change);
+}
+
+void TSimScrollBar::paintEvent(QPaintEvent* event) {
+    ++PaintCount;
+    QScrollBar::paintEvent(event);
+    Painted = Look();
+}
+
+TSimAlertTable::TSimAlertTable(QWidget* parent) : QTableView(parent) {
+    setVerticalScrollBar(new TSimScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new TSimScrollBar(Qt::Horizontal, this));
+    // The view answers a new row count with a layout and a repaint of all it shows; this list
+    // answers first (RowCountChanged) and leaves the rest to the view. Where the view's own
+    // link cannot be found, it keeps it and repaints as it always did.
+    QHeaderView* rows = verticalHeader();
+    const bool taken =
+        disconnect(rows, SIGNAL(sectionCountChanged(int, int)), this,
+                   SLOT(rowCountChanged(int, int))) ||
+        disconnect(rows, &QHeaderView::sectionCountChanged, this, &TSimAlertTable::rowCountChanged);
+    if (taken)
+        connect(rows, &QHeaderView::sectionCountChanged, this, &TSimAlertTable::RowCountChanged);
+}
+
+void TSimAlertTable::setModel(QAbstractItemModel* newModel) {
+    for (const QMetaObject::Connection& link : std::exchange(ModelLinks, {}))
+        disconnect(link);
+    // Linked before the view is, so told before its header counts the rows again.
+    if (newModel)
+        ModelLinks = {
+            connect(newModel, &QAbstractItemModel::rowsAboutToBeInserted, this,
+                    [this](const QModelIndex& parent, int first, int) {
+                        InsertedAtTop = !parent.isValid() && first == 0;
+                    }),
+            connect(newModel, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+                    [this](const QModelIndex& parent, int first, int) {
+                        RemovedOutOfSight = !parent.isValid() &&
+                                            rowViewportPosition(first) >= viewport()->height();
+                    }),
+        };
+    QTableView::setModel(newModel);
+}
+
+void TSimAlertTable::RowCountChanged(int oldCount, int newCount) {
+    const bool atTop = std::exchange(InsertedAtTop, false);
+    const bool outOfSight = std::exchange(RemovedOutOfSight, false);
+    if (MovingRows && isVisible() && verticalScrollMode() == ScrollPerPixel) {
+        if (newCount > oldCount && oldCount > 0 && atTop) {
+            FitRowRange();
+            // The rows shown move down by the height of the new ones. (A list scrolled away
+            // from the top is then scrolled back by as much: its rows stay where they were,
+            // and only the strips that moved in are painted.)
+            const int down = verticalHeader()->sectionPosition(newCount - oldCount);
+            if (down > 0) {
+                viewport()->scroll(0, down);
+                return;
+            }
+        } else if (newCount < oldCount && outOfSight) {
+            FitRowRange();
+            return;
+        }
+    }
+    rowCountChanged(oldCount, newCount);
+}
+
+void TSimAlertTable::FitRowRange() {
+    // Of what the view's layout sets, rows added or taken at the ends of a list that fills the
+    // view before and after change only the scroll range (the steps go by the view's height and
+    // the rows that fit in it), and the scroll bar stays shown where it was. The view's layout,
+    // and the scroll area's own answer to a new range, place the scroll bars again, which with
+    // both shown repaints them both: neither is needed here.
+    QScrollBar* bar = verticalScrollBar();
+    const int range = verticalHeader()->length() - viewport()->height();
+    if (bar->isVisible() && bar->maximum() > 0 && range > 0 && bar->value() <= range) {
+        const QSignalBlocker quiet(bar);
+        bar->setRange(0, range);
+    } else {
+        updateGeometries();
+    }
+}
 
 void TSimAlertTable::paintEvent(QPaintEvent* event) {
     ++PaintCount;
@@ -429,8 +540,23 @@ TSimReadableCellDelegate::LayOut(const QStyleOptionViewItem& option,
     return (Cells[key] = std::move(cell)).get();
 }
 
-void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& given,
                                      const QModelIndex& index) const {
+    // The view shades rows by their place; here a row's shade goes by its serial, so that a
+    // row pushed down by a new one keeps its pixels. Where the two differ, the cell is shaded
+    // again as the view would have shaded it for the other band.
+    std::optional<QStyleOptionViewItem> reshaded;
+    const auto* view = qobject_cast<const QAbstractItemView*>(given.widget);
+    if (view && view->alternatingRowColors() && Model && index.model() == Model) {
+        const bool alternate = (Model->SerialAt(index.row()) & 1) != 0;
+        if (alternate != bool(given.features & QStyleOptionViewItem::Alternate)) {
+            reshaded.emplace(given);
+            reshaded->features ^= QStyleOptionViewItem::Alternate;
+            painter->fillRect(given.rect, given.palette.brush(QPalette::Base));
+            view->style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &*reshaded, painter, view);
+        }
+    }
+    const QStyleOptionViewItem& option = reshaded ? *reshaded : given;
     // The focused cell is drawn with its frame over the text: the style's own way.
     if (!CacheOn || !Model || index.model() != Model ||
         (option.state & (QStyle::State_HasFocus | QStyle::State_Editing))) {

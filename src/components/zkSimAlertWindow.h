@@ -11,12 +11,14 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <random>
 #include <unordered_map>
 
@@ -29,20 +31,60 @@ std::array<int, 3> SimColumnWidths(const QString& windowConfig);
 
 struct TSimFeed;
 
+// A scroll bar that repaints for a new range or page only when that moves or resizes its
+// handle, and then (with the Fusion style) only around the handle: the view sets both again at
+// every new row, mostly changing the handle by less than a pixel, and the style's whole scroll
+// bar costs as much to paint as the rows.
+class TSimScrollBar : public QScrollBar {
+    Q_OBJECT
+public:
+    explicit TSimScrollBar(Qt::Orientation orientation, QWidget* parent = nullptr);
+    quint64 Paints() const { return PaintCount; }
+
+protected:
+    void sliderChange(SliderChange change) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct TLook {
+        QRect Handle;
+        bool AtMinimum = false, AtMaximum = false, Empty = false;
+        bool operator==(const TLook&) const = default;
+    };
+    TLook Look() const;
+    std::optional<TLook> Painted;
+    quint64 PaintCount = 0;
+};
+
 // The list view; paints a hint while it has no rows.
+//
+// New rows come in at the top: the rows already painted are moved down the window's pixels and
+// only the new ones are painted (the rows' shades go with them, see TSimReadableCellDelegate);
+// anything else (rows removed in sight, an empty list) repaints the list as the view does.
 class TSimAlertTable : public QTableView {
     Q_OBJECT
 public:
     explicit TSimAlertTable(QWidget* parent = nullptr);
+    void setModel(QAbstractItemModel* model) override;
     QString Placeholder;
     // Paints of the list so far (for tests and measurements).
     quint64 Paints() const { return PaintCount; }
+    // Off: every new row repaints the whole list (for comparisons).
+    void SetMovingRows(bool on) { MovingRows = on; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void RowCountChanged(int oldCount, int newCount);
+    void FitRowRange();
+
     quint64 PaintCount = 0;
+    bool MovingRows = true;
+    // Of the change in progress: rows put in at the top, rows taken away out of sight.
+    bool InsertedAtTop = false;
+    bool RemovedOutOfSight = false;
+    QList<QMetaObject::Connection> ModelLinks;
 };
 
 // The list's colours for a theme: light on a light palette, dark on a dark one.
@@ -59,6 +101,9 @@ TSimListColors SimListColors(const QPalette& palette);
 // row is first painted (again when the font or the cell's size changes, or the rows' data
 // does), and painted from that afterwards; the style still draws everything but the text, so
 // the list looks as the style draws it. Only cells painted lately are kept.
+//
+// A row's shade (with alternating colours) follows the row, by its serial, not its place: rows
+// moved down by a new one keep their pixels.
 class TSimReadableCellDelegate : public QStyledItemDelegate {
 public:
     explicit TSimReadableCellDelegate(TSimAlertModel* model, QObject* parent = nullptr);
@@ -71,8 +116,9 @@ public:
     void SetCached(bool on);
     bool Cached() const { return CacheOn; }
     qsizetype CachedCells() const { return qsizetype(Cells.size()); }
-    // Cells laid out so far.
+    // Cells laid out so far, and cells painted from their layouts.
     quint64 LayOuts() const { return LayOutCount; }
+    quint64 CellPaints() const { return Paints; }
     // Called after each repaint of the list: drops the cells beyond what the list shows.
     void Trim(int shownCells) const;
     void Forget() const;

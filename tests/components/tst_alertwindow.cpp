@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QTest>
@@ -26,6 +27,7 @@
 #include <QTimeZone>
 #include <QToolTip>
 #include <algorithm>
+#include <array>
 
 class TAlertWindowTest : public QObject {
     Q_OBJECT
@@ -822,6 +824,91 @@ this is not json
         window.SetFont(font);
         compare(QStringLiteral("other font"));
         theme.SetChoice(TThemeChoice::System);
+    }
+
+    // New rows at the top move the rows painted before down the window's pixels and only the
+    // new ones are painted, one at a time or in bursts; the window then shows what painting it
+    // whole shows (rows in order, each keeping its shade). The scroll bar is painted again only
+    // when its handle moves.
+    void newRowsMoveThePaintedRowsDown() {
+        TSimZentrikWindowX window(Service);
+        TSimAlertTable* view = window.View();
+        auto* cells = dynamic_cast<TSimReadableCellDelegate*>(view->itemDelegate());
+        auto* bar = qobject_cast<TSimScrollBar*>(view->verticalScrollBar());
+        QVERIFY(cells && bar);
+        view->resize(240, 360); // narrower than the columns: both scroll bars show
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        const QDateTime at(QDate(2024, 3, 5), QTime(14, 30, 5), Qt::UTC);
+        int next = 0;
+        // The view's layout, then the window's repaint.
+        auto settle = [] {
+            for (int i = 0; i < 3; ++i) {
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
+            }
+        };
+        auto add = [&](int count) {
+            QList<TAlertData> alerts;
+            for (int i = 0; i < count; ++i, ++next)
+                alerts.append(TAlertData(QStringLiteral("S%1").arg(next), 0, at.addSecs(next),
+                                         1.5 + next, QStringLiteral("alert %1").arg(next)));
+            window.AddExternalAlerts(alerts);
+            settle();
+        };
+        auto shownIsWhole = [&](const QString& what) {
+            const QImage shown =
+                view->screen()->grabWindow(view->winId()).toImage().convertToFormat(
+                    QImage::Format_RGB32);
+            const QImage whole = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QVERIFY2(shown == whole, qPrintable(what));
+        };
+        add(1);
+        shownIsWhole(QStringLiteral("first row"));
+        add(30); // more than fit: the scroll bar shows
+        shownIsWhole(QStringLiteral("a full list"));
+        const int rowsShown = view->viewport()->height() / view->rowHeight(0);
+        QVERIFY(rowsShown >= 10);
+        for (const int burst : {1, 1, 2, 3, 1, 5, 1, 30, 1, 1}) {
+            const quint64 painted = cells->CellPaints();
+            add(burst);
+            const quint64 cellsPainted = cells->CellPaints() - painted;
+            QVERIFY2(cellsPainted <= quint64((std::min(burst, rowsShown) + 1) *
+                                             TSimAlertModel::ColumnCount),
+                     qPrintable(QStringLiteral("%1 new: %2 cells").arg(burst).arg(cellsPainted)));
+            shownIsWhole(QStringLiteral("after %1 new, %2 rows").arg(burst).arg(next));
+        }
+        QStringList newestFirst;
+        for (int i = next - 1; i >= 0; --i)
+            newestFirst << QStringLiteral("S%1").arg(i);
+        QCOMPARE(Rows(*window.Model()), newestFirst);
+        // Past a few hundred rows the handle keeps its size and place at the top.
+        add(600);
+        auto* across = qobject_cast<TSimScrollBar*>(view->horizontalScrollBar());
+        QVERIFY(across && across->isVisible());
+        const quint64 barPaints = bar->Paints(), acrossPaints = across->Paints();
+        for (int i = 0; i < 5; ++i)
+            add(1);
+        QCOMPARE(bar->Paints(), barPaints);
+        QCOMPARE(across->Paints(), acrossPaints);
+        // The scroll bar is where the view's whole layout puts it.
+        const std::array<int, 3> kept = {bar->maximum(), bar->pageStep(), bar->singleStep()};
+        view->doItemsLayout();
+        QCOMPARE(kept, (std::array<int, 3>{bar->maximum(), bar->pageStep(), bar->singleStep()}));
+        shownIsWhole(QStringLiteral("long list"));
+        // Scrolled away from the top, the rows shown stay where they are: the new rows push
+        // them down a strip and the scroll back pulls them up, no more is painted.
+        view->verticalScrollBar()->setValue(5 * view->rowHeight(0));
+        settle();
+        const QString firstShown = view->model()->index(view->rowAt(0), 1).data().toString();
+        for (const int burst : {1, 2, 1}) {
+            const quint64 painted = cells->CellPaints();
+            add(burst);
+            QVERIFY(cells->CellPaints() - painted <=
+                    quint64((2 * burst + 2) * TSimAlertModel::ColumnCount));
+            QCOMPARE(view->model()->index(view->rowAt(0), 1).data().toString(), firstShown);
+            shownIsWhole(QStringLiteral("scrolled list, %1 new").arg(burst));
+        }
     }
 
     // The kept cells stay near what the list shows, however many rows come.
