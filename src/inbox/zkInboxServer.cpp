@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -103,6 +104,7 @@ public:
     explicit TConnection(QTcpSocket* socket) : Socket(socket) {
         socket->setParent(this);
         Timer.setSingleShot(true);
+        Opened.start();
     }
 
     QTcpSocket* Socket;
@@ -121,6 +123,7 @@ public:
     QDeadlineTimer HeadDeadline;    // not proven: the next whole head by then
     QDeadlineTimer RequestDeadline; // the request under way whole by then
     QTimer Timer;
+    QElapsedTimer Opened;
 
     qsizetype Buffered() const { return Buffer.size() - Start; }
 };
@@ -206,20 +209,53 @@ bool TInboxServer::TokenMatches(const QByteArray& token) const {
     return difference == 0;
 }
 
-void TInboxServer::OnNewConnection(QTcpServer* server) {
-    while (QTcpSocket* socket = server->nextPendingConnection()) {
-        // A stranger's connections make way for newer ones, the oldest first: however many are
-        // held open, a new connection gets its chance to show the token. What the oldest has
-        // sent is read before it goes: many connections accepted at once must not push out a
-        // sender whose request with the token waits unread.
-        while (UnprovenCount() >= MaxUnprovenConnections) {
-            TConnection* oldest = *std::find_if(Connections.begin(), Connections.end(),
-                                                [](const TConnection* o) { return !o->Proven; });
-            if (!oldest->Reading)
-                TakeWaitingInput(oldest);
-            if (!oldest->Removed && !oldest->Proven)
-                RemoveConnection(oldest);
+bool TInboxServer::MakeRoomForStranger() {
+    // A stranger's connections make way for newer ones, the oldest first: however many are
+    // held open, a new connection gets its chance to show the token. What the oldest has
+    // sent is read before it goes: many connections accepted at once must not push out a
+    // sender whose request with the token waits unread.
+    while (UnprovenCount() >= MaxUnprovenConnections) {
+        TConnection* oldest = *std::find_if(Connections.begin(), Connections.end(),
+                                            [](const TConnection* o) { return !o->Proven; });
+        if (!oldest->Reading)
+            TakeWaitingInput(oldest);
+        if (oldest->Removed || oldest->Proven)
+            continue;
+        const qint64 age = oldest->Opened.elapsed();
+        if (age < FreshChanceMs) {
+            PauseAccepting(int(FreshChanceMs - age) + 1);
+            return false;
         }
+        RemoveConnection(oldest);
+    }
+    return true;
+}
+
+void TInboxServer::PauseAccepting(int ms) {
+    // What waits stays with the kernel and Qt's pending list, its requests in its buffers.
+    for (QTcpServer* server : {V4, V6})
+        if (server)
+            server->pauseAccepting();
+    if (!AcceptAgain) {
+        AcceptAgain = new QTimer(this);
+        AcceptAgain->setSingleShot(true);
+        connect(AcceptAgain, &QTimer::timeout, this, [this] {
+            for (QTcpServer* server : {V4, V6})
+                if (server) {
+                    server->resumeAccepting();
+                    OnNewConnection(server); // those already taken from the kernel
+                }
+        });
+    }
+    if (!AcceptAgain->isActive())
+        AcceptAgain->start(ms);
+}
+
+void TInboxServer::OnNewConnection(QTcpServer* server) {
+    while (server->hasPendingConnections()) {
+        if (!MakeRoomForStranger())
+            return;
+        QTcpSocket* socket = server->nextPendingConnection();
         auto* c = new TConnection(socket);
         c->setParent(this);
         Connections.push_back(c);

@@ -39,6 +39,10 @@ public:
     static constexpr int MaxConnections = 64;
     // Connections that have not (yet): past this, the oldest of them is closed for a new one.
     static constexpr int MaxUnprovenConnections = 32;
+    // ... but not before it has been open this long: a sender whose request comes a moment
+    // after its connection (through a tunnel, on a busy machine) is not pushed out by strangers
+    // who connect again as fast as they are closed. Meanwhile new connections wait.
+    static constexpr int FreshConnectionChanceMs = 250;
     // Until it has shown the token, a connection must send each whole request head within this
     // time of opening or of its last answer.
     static constexpr int DefaultHeadTimeoutMs = 2000;
@@ -69,6 +73,7 @@ public:
     void SetRequestTimeoutMs(int ms) { RequestTimeoutMs = ms; }
     void SetIdleTimeoutMs(int ms) { IdleTimeoutMs = ms; }
     void SetHeadTimeoutMs(int ms) { HeadTimeoutMs = ms; }
+    void SetFreshConnectionChanceMs(int ms) { FreshChanceMs = ms; }
     int ConnectionCount() const { return int(Connections.size()); }
     // Of those, the ones that have not shown the token.
     int UnprovenCount() const;
@@ -81,6 +86,10 @@ private:
     class TConnection;
 
     void OnNewConnection(QTcpServer* server);
+    // Room among the strangers' connections for one more; false while the oldest of them is
+    // still within its first moment.
+    bool MakeRoomForStranger();
+    void PauseAccepting(int ms);
     void OnReadyRead(TConnection* c);
     // Handles at once what the sender has sent but Qt has not read yet.
     void TakeWaitingInput(TConnection* c);
@@ -117,5 +126,7 @@ private:
     int RequestTimeoutMs = DefaultRequestTimeoutMs;
     int IdleTimeoutMs = DefaultIdleTimeoutMs;
     int HeadTimeoutMs = DefaultHeadTimeoutMs;
+    int FreshChanceMs = FreshConnectionChanceMs;
     std::vector<TConnection*> Connections;
+    QTimer* AcceptAgain = nullptr;
 };

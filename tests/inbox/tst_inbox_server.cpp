@@ -142,6 +142,7 @@ private slots:
     void senderThatDoesNotReadIsHeldBack();
     void headOverTheLimit();
     void strangersCannotTakeTheSlots();
+    void aRequestAMomentLateKeepsItsChance();
     void sendersWithTheTokenHaveTheirOwnLimit();
     void strangerMustSendItsHeadSoon();
     void slowRequestIsEnded();
@@ -392,6 +393,7 @@ void TInboxServerTest::headOverTheLimit() {
 }
 
 void TInboxServerTest::strangersCannotTakeTheSlots() {
+    Server->SetFreshConnectionChanceMs(0); // the order of making way, not its pace
     // Held open without a word, as another local user or anyone through a tunnel can.
     std::vector<std::unique_ptr<TSender>> strangers;
     const auto open = [&] {
@@ -429,6 +431,33 @@ void TInboxServerTest::strangersCannotTakeTheSlots() {
         strangers.push_back(Connect());
     QTRY_VERIFY(guesser.Closed());
     QCOMPARE(Sink.Alerts.size(), 2);
+}
+
+// Strangers who connect again as fast as they are closed would push out a sender whose
+// request comes a moment after its connection (a tunnel, a busy machine): the newest
+// connections wait instead, until the oldest has had its moment.
+void TInboxServerTest::aRequestAMomentLateKeepsItsChance() {
+    Server->SetFreshConnectionChanceMs(400);
+    std::vector<std::unique_ptr<TSender>> strangers;
+    for (int i = 0; i < TInboxServer::MaxUnprovenConnections; ++i)
+        strangers.push_back(Connect());
+    QTRY_COMPARE(Server->UnprovenCount(), TInboxServer::MaxUnprovenConnections);
+    QTest::qWait(450); // past their moment
+    TSender owner(Server->Port());
+    QVERIFY(QTest::qWaitFor([&] { return owner.Socket.state() == QAbstractSocket::ConnectedState; }));
+    for (int i = 0; i < 2 * TInboxServer::MaxUnprovenConnections; ++i)
+        strangers.push_back(std::make_unique<TSender>(Server->Port()));
+    QTest::qWait(150);
+    QVERIFY(!owner.Closed());
+    owner.Send(Post(Path(), R"({"symbol":"A"})"));
+    QTRY_COMPARE(owner.Responses.size(), size_t(1));
+    QCOMPARE(owner.Responses[0].Status, 202);
+    // The strangers who waited are taken in turn, the budget as before.
+    QTRY_VERIFY_WITH_TIMEOUT(!strangers.back()->Closed() &&
+                                 strangers.back()->Socket.state() ==
+                                     QAbstractSocket::ConnectedState,
+                             5000);
+    QTRY_COMPARE_WITH_TIMEOUT(Server->UnprovenCount(), TInboxServer::MaxUnprovenConnections, 5000);
 }
 
 void TInboxServerTest::sendersWithTheTokenHaveTheirOwnLimit() {
