@@ -28,6 +28,7 @@
 class IInboxSink;
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 class TInboxServer : public QObject {
     Q_OBJECT
