@@ -8,10 +8,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextLayout>
@@ -138,8 +138,8 @@ void TSimAlertTable::setModel(QAbstractItemModel* newModel) {
                     }),
             connect(newModel, &QAbstractItemModel::rowsAboutToBeRemoved, this,
                     [this](const QModelIndex& parent, int first, int) {
-                        RemovedOutOfSight = !parent.isValid() &&
-                                            rowViewportPosition(first) >= viewport()->height();
+                        RemovedOutOfSight =
+                            !parent.isValid() && rowViewportPosition(first) >= viewport()->height();
                     }),
         };
     QTableView::setModel(newModel);
@@ -323,7 +323,8 @@ void TSimZentrikWindowX::SetWindowConfig(const QString& value) {
 }
 
 std::array<int, 3> SimColumnWidths(const QString& windowConfig) {
-    const QStringList parts = SimQueryValue(windowConfig, QStringLiteral("CW")).split(QLatin1Char(','));
+    const QStringList parts =
+        SimQueryValue(windowConfig, QStringLiteral("CW")).split(QLatin1Char(','));
     std::array<int, 3> widths = {};
     for (int c = 0; c < 3; ++c) {
         bool ok = false;
@@ -400,7 +401,7 @@ TSimListColors SimListColors(const QPalette& palette) {
 // --- TSimReadableCellDelegate -------------------------------------------------------------
 
 struct TSimReadableCellDelegate::TCell {
-    QSize Size;      // of the cell it was laid out for
+    QSize Size;         // of the cell it was laid out for
     bool Plain = false; // text the style lays out itself (several lines): drawn as it does
     QStyleOptionViewItem::ViewItemFeatures Features;
     QIcon Icon;
@@ -436,9 +437,20 @@ void TSimReadableCellDelegate::Trim(int shownCells) const {
     const quint64 keep = quint64(std::max(0, shownCells)) * 2 + 64;
     if (Cells.size() <= keep)
         return;
-    std::erase_if(Cells, [this, keep](const auto& cell) {
-        return cell.second->UsedAt + keep / 2 < Paints;
-    });
+    std::erase_if(
+        Cells, [this, keep](const auto& cell) { return cell.second->UsedAt + keep / 2 < Paints; });
+}
+
+QColor TSimReadableCellDelegate::CellBackground(const QStyleOptionViewItem& option) {
+    const QPalette& p = option.palette;
+    if (option.state & QStyle::State_Selected)
+        return p.color(QPalette::Highlight);
+    return p.color((option.features & QStyleOptionViewItem::Alternate) ? QPalette::AlternateBase
+                                                                       : QPalette::Base);
+}
+
+quint64 TSimReadableCellDelegate::CellKey(quint64 serial, int column) {
+    return serial * TSimAlertModel::ColumnCount + quint64(column);
 }
 
 QColor TSimReadableCellDelegate::Shown(const QColor& wanted, const QColor& background) const {
@@ -458,12 +470,8 @@ void TSimReadableCellDelegate::initStyleOption(QStyleOptionViewItem* option,
     // list): it is drawn as near to it as reads on the row it is on.
     const QPalette& p = option->palette;
     const bool selected = option->state & QStyle::State_Selected;
-    const QColor background = selected ? p.color(QPalette::Highlight)
-                              : (option->features & QStyleOptionViewItem::Alternate)
-                                  ? p.color(QPalette::AlternateBase)
-                                  : p.color(QPalette::Base);
     const QColor wanted = p.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    const QColor shown = Shown(wanted, background);
+    const QColor shown = Shown(wanted, CellBackground(*option));
     option->palette.setColor(QPalette::Text, shown);
     option->palette.setColor(QPalette::HighlightedText, shown);
 }
@@ -528,16 +536,14 @@ TSimReadableCellDelegate::LayOut(const QStyleOptionViewItem& option,
                                 cell->Text->boundingRect().size().toSize(), textRect);
         // Too wide: the style draws the text cut with an ellipsis, laid out anew.
         if (line.isValid() && line.naturalTextWidth() > textRect.width()) {
-            cell->Text.emplace(QFontMetrics(opt.font).elidedText(opt.text, opt.textElideMode,
-                                                                 textRect.width()),
-                               opt.font);
+            cell->Text.emplace(
+                QFontMetrics(opt.font).elidedText(opt.text, opt.textElideMode, textRect.width()),
+                opt.font);
             layOut(*cell->Text);
         }
         cell->TextAt = QPointF(textRect.x(), layoutRect.top()) - QPointF(option.rect.topLeft());
     }
-    const quint64 key = Model->SerialAt(index.row()) * TSimAlertModel::ColumnCount +
-                        quint64(index.column());
-    return (Cells[key] = std::move(cell)).get();
+    return (Cells[CellKey(Model->SerialAt(index.row()), index.column())] = std::move(cell)).get();
 }
 
 void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& given,
@@ -569,9 +575,7 @@ void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewIt
         CellFont = option.font;
     }
     const quint64 serial = Model->SerialAt(index.row());
-    const auto it = serial ? Cells.find(serial * TSimAlertModel::ColumnCount +
-                                        quint64(index.column()))
-                           : Cells.end();
+    const auto it = serial ? Cells.find(CellKey(serial, index.column())) : Cells.end();
     TCell* cell = it != Cells.end() && it->second->Size == option.rect.size()
                       ? it->second.get()
                       : LayOut(option, index);
@@ -591,17 +595,12 @@ void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewIt
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     if (!cell->Text)
         return;
-    const QPalette& p = option.palette;
     const bool selected = option.state & QStyle::State_Selected;
-    const QColor background = selected ? p.color(QPalette::Highlight)
-                              : (option.features & QStyleOptionViewItem::Alternate)
-                                  ? p.color(QPalette::AlternateBase)
-                                  : p.color(QPalette::Base);
     const QColor wanted =
-        selected ? p.color(QPalette::HighlightedText) : Model->TextColorOfRows();
+        selected ? option.palette.color(QPalette::HighlightedText) : Model->TextColorOfRows();
     painter->save();
     painter->setClipRect(option.rect);
-    painter->setPen(Shown(wanted, background));
+    painter->setPen(Shown(wanted, CellBackground(option)));
     cell->Text->draw(painter, QPointF(option.rect.topLeft()) + cell->TextAt);
     painter->restore();
 }
@@ -671,8 +670,8 @@ bool TSimZentrikWindowX::SelectAlert(const IAlertData& alert) {
         if (a->AlertSymbol() == symbol && a->AlertTime() == time && a->Price() == price &&
             a->Description() == description) {
             const QModelIndex index = AlertModel->index(row, TSimAlertModel::SymbolColumn);
-            Table->selectionModel()->setCurrentIndex(
-                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            Table->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                                QItemSelectionModel::Rows);
             Table->scrollTo(index);
             return true;
         }

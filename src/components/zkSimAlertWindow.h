@@ -131,6 +131,9 @@ private:
     TCell* LayOut(const QStyleOptionViewItem& option, const QModelIndex& index) const;
     // zkTheme::Readable, remembered for the few pairs a list uses.
     QColor Shown(const QColor& wanted, const QColor& background) const;
+    // What a cell's text is drawn on: the selection, or the row's band.
+    static QColor CellBackground(const QStyleOptionViewItem& option);
+    static quint64 CellKey(quint64 serial, int column);
 
     QPointer<TSimAlertModel> Model;
     bool CacheOn = true;

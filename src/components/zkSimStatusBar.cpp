@@ -3,10 +3,9 @@
 #include "zkSimClock.h"
 
 #include "platform/zkAccessibility.h"
+#include "platform/zkFontFit.h"
 
 #include <QPainter>
-
-#include <cmath>
 
 namespace {
 
@@ -140,18 +139,10 @@ QString TSimStatusStrip::FitSessionText(const QFontMetrics& metrics, int width,
 TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const QString& session) {
     const int room = width - TextLeft - TextRight;
     TFit fit{font, QString(), 0};
-    if (!OpenFits(font, room) && font.pointSizeF() > 0) {
-        // The largest size, in tenths of a point, down to the floor, that takes both.
-        const qreal smallest = font.pointSizeF() * MinimumFontScale;
-        for (qreal size = std::floor(font.pointSizeF() * 10) / 10; size >= smallest; size -= 0.1) {
-            QFont smaller = font;
-            smaller.setPointSizeF(size);
-            if (OpenFits(smaller, room)) {
-                fit.Font = smaller;
-                break;
-            }
-        }
-    }
+    if (!OpenFits(font, room))
+        fit.Font = zkFontFit::LargestFitting(font, MinimumFontScale, font.pointSizeF(),
+                                             [room](const QFont& f) { return OpenFits(f, room); })
+                       .value_or(font);
     fit.SessionWidth = room - ClockGap - WidestClock(fit.Font);
     fit.Session = FitSessionText(QFontMetrics(Bold(fit.Font)), fit.SessionWidth, session);
     return fit;

@@ -88,18 +88,26 @@ std::optional<QFont> FittingFont(const QFont& font, const QString& text, int wid
     const qreal advance = QFontMetricsF(font).horizontalAdvance(text);
     if (advance <= width)
         return font;
+    // Widths grow about in step with the size: the search starts at the estimate.
+    return LargestFitting(font, minimumScale, font.pointSizeF() * width / advance,
+                          [&text, width](const QFont& fitted) {
+                              return QFontMetricsF(fitted).horizontalAdvance(text) <= width;
+                          });
+}
+
+std::optional<QFont> LargestFitting(const QFont& font, qreal minimumScale, qreal startSize,
+                                    const std::function<bool(const QFont&)>& fits) {
     if (font.pointSizeF() <= 0)
         return std::nullopt; // sized in pixels: not ours to scale
     const qreal smallest = font.pointSizeF() * minimumScale;
-    // Widths grow about in step with the size; hinting may round a size up, so step down from
-    // the estimate until the text fits.
-    qreal size = qMax(smallest, font.pointSizeF() * width / advance);
+    // Hinting may round a size up, so step down from the start until it fits.
+    qreal size = qMax(smallest, qMin(startSize, font.pointSizeF()));
     QFont fitted = font;
     for (;;) {
         // Whole tenths of a point: a few sizes for the font engine to keep, not one per pixel.
         size = qMax(smallest, std::floor(size * 10) / 10);
         fitted.setPointSizeF(size);
-        if (QFontMetricsF(fitted).horizontalAdvance(text) <= width)
+        if (fits(fitted))
             return fitted;
         if (size <= smallest)
             return std::nullopt;

@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -27,5 +28,9 @@ void MinimumSizeAtLeast(QWidget* window, QSize designed);
 // even that is too wide (the caller cuts the text then, in its own font).
 std::optional<QFont> FittingFont(const QFont& font, const QString& text, int width,
                                  qreal minimumScale);
+// The largest size of font, in whole tenths of a point from startSize down to minimumScale of
+// its size, for which fits says yes; nothing when none does or the font is sized in pixels.
+std::optional<QFont> LargestFitting(const QFont& font, qreal minimumScale, qreal startSize,
+                                    const std::function<bool(const QFont&)>& fits);
 
 } // namespace zkFontFit

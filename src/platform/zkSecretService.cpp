@@ -55,14 +55,20 @@ const TSecretApi* SecretLibrary() {
     });
 }
 
-const SecretSchema Schema = {
-    SecretSchemaName,
-    SECRET_SCHEMA_NONE,
-    {{"application", SECRET_SCHEMA_ATTRIBUTE_STRING},
-     {"store", SECRET_SCHEMA_ATTRIBUTE_STRING},
-     {"kind", SECRET_SCHEMA_ATTRIBUTE_STRING},
-     {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const SecretSchema Schema = {SecretSchemaName,
+                             SECRET_SCHEMA_NONE,
+                             {{"application", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                              {"store", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                              {"kind", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                              {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                             0,
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr};
 
 // A secret longer than this is not one of ours: it is not read into the client.
 constexpr gsize MaxSecretBytes = 64 * 1024;
@@ -97,12 +103,9 @@ public:
         SecretService* service = Service();
         if (!service)
             return TSecretAnswer::Unavailable;
-        GHashTable* attributes = Attributes(id);
         GError* error = nullptr;
-        GList* items = Api->secret_service_search_sync(
-            service, &Schema, attributes,
-            SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS), nullptr, &error);
-        Api->g_hash_table_unref(attributes);
+        GList* items = Search(
+            service, id, SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS), &error);
         if (error)
             return Fail(error);
         TSecretAnswer answer = TSecretAnswer::Missing;
@@ -138,8 +141,8 @@ public:
         if (writable != TSecretAnswer::Done)
             return writable;
         const QByteArray bytes = secret.toUtf8();
-        SecretValue* value = Api->secret_value_new(bytes.constData(), gssize(bytes.size()),
-                                                   "text/plain");
+        SecretValue* value =
+            Api->secret_value_new(bytes.constData(), gssize(bytes.size()), "text/plain");
         GHashTable* attributes = Attributes(id);
         GError* error = nullptr;
         const QByteArray label = id.Label.toUtf8();
@@ -162,11 +165,8 @@ public:
         SecretService* service = Service();
         if (!service)
             return TSecretAnswer::Unavailable;
-        GHashTable* attributes = Attributes(id);
         GError* error = nullptr;
-        GList* items = Api->secret_service_search_sync(service, &Schema, attributes,
-                                                       SECRET_SEARCH_ALL, nullptr, &error);
-        Api->g_hash_table_unref(attributes);
+        GList* items = Search(service, id, SECRET_SEARCH_ALL, &error);
         if (error)
             return Fail(error);
         TSecretAnswer answer = TSecretAnswer::Missing;
@@ -239,8 +239,8 @@ private:
         // a service that hangs is found out here, in a second at most.
         reply = Api->g_dbus_connection_call_sync(
             bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.DBus.Peer",
-            "Ping", nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, NameCheckTimeoutMs,
-            nullptr, &error);
+            "Ping", nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, NameCheckTimeoutMs, nullptr,
+            &error);
         Api->g_object_unref(bus);
         if (!reply)
             return Unreachable(error);
@@ -282,6 +282,16 @@ private:
         return Api->secret_attributes_build(&Schema, "application", SecretApplication, "store",
                                             store.constData(), "kind", kind.constData(),
                                             static_cast<char*>(nullptr));
+    }
+
+    // This installation's items of that kind, unlocked or not (never an unlock prompt).
+    GList* Search(SecretService* service, const TSecretId& id, SecretSearchFlags flags,
+                  GError** error) const {
+        GHashTable* attributes = Attributes(id);
+        GList* items =
+            Api->secret_service_search_sync(service, &Schema, attributes, flags, nullptr, error);
+        Api->g_hash_table_unref(attributes);
+        return items;
     }
 
     SecretService* Unreachable(GError* error) {

@@ -57,7 +57,11 @@ QFont TAccountStatusBar::ShownFont() const {
 }
 
 QString TAccountStatusBar::ShownText() const {
-    return QFontMetrics(ShownFont()).elidedText(Text, Qt::ElideRight, TextRect().width());
+    return ShownText(ShownFont());
+}
+
+QString TAccountStatusBar::ShownText(const QFont& shown) const {
+    return QFontMetrics(shown).elidedText(Text, Qt::ElideRight, TextRect().width());
 }
 
 void TAccountStatusBar::paintEvent(QPaintEvent*) {
@@ -74,8 +78,7 @@ void TAccountStatusBar::paintEvent(QPaintEvent*) {
     p.setPen(zkTheme::Readable(Color, pal.color(QPalette::Button)));
     const QFont shown = ShownFont();
     p.setFont(shown);
-    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-               QFontMetrics(shown).elidedText(Text, Qt::ElideRight, TextRect().width()));
+    p.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, ShownText(shown));
 }
 
 void TAccountStatusBar::mouseReleaseEvent(QMouseEvent* event) {

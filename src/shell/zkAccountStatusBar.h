@@ -41,6 +41,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    QString ShownText(const QFont& shown) const;
+
     QString Text;
     QColor Color;
 };
