@@ -60,9 +60,8 @@ int main(int argc, char** argv) {
     int next = 0;
     auto add = [&] {
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        window.AddExternalAlerts(
-            {TAlertData(QStringLiteral("S%1").arg(next % 5000), 0, now, 10 + next % 97,
-                        Texts[next % 4])});
+        window.AddExternalAlerts({TAlertData(QStringLiteral("S%1").arg(next % 5000), 0, now,
+                                             10 + next % 97, Texts[next % 4])});
         ++next;
     };
     for (int i = 0; i < 200; ++i)
@@ -74,7 +73,8 @@ int main(int argc, char** argv) {
     std::vector<double> arrive[2], repaint[2];
     for (int b = 0; b < blocks * 2; ++b) {
         const bool cached = b % 2;
-        if ((only == QLatin1String("style") && cached) || (only == QLatin1String("kept") && !cached))
+        if ((only == QLatin1String("style") && cached) ||
+            (only == QLatin1String("kept") && !cached))
             continue;
         cells->SetCached(cached);
         view->viewport()->repaint(); // the first paint of a path lays out what it keeps

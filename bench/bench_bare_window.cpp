@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
             printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
                    "libraries-at-idle %d\n",
                    static_cast<long long>(mainAt.tv_sec) * 1000000000LL + mainAt.tv_nsec,
-                   static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
-                   librariesAtMain, LoadedLibraries());
+                   static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, librariesAtMain,
+                   LoadedLibraries());
             fflush(stdout);
             QCoreApplication::exit(0);
         },

@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
     const auto report = [&](const char* name, const TSeries& s) {
         const double m = median(s.Ms), c = median(s.CpuMs);
         const long r = median(s.RssKiB);
-        printf("  %s: %8.1f ms  %7.1f MiB  processor (whole run, exit included) %.1f ms\n", name,
-               m, r / 1024.0, c);
+        printf("  %s: %8.1f ms  %7.1f MiB  processor (whole run, exit included) %.1f ms\n", name, m,
+               r / 1024.0, c);
         printf("    spawn to main(): %.1f ms (%.2fx the label's); libraries loaded at main() %d, "
                "at first idle %d\n",
                median(s.BeforeMainMs), median(s.BeforeMainMs) / median(labelRuns.BeforeMainMs),

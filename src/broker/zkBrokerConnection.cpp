@@ -238,7 +238,8 @@ QString TSession::Setup() {
     std::call_once(LibraryStarted, [] { Mq().mosquitto_lib_init(); });
     if (Endpoint.Host.trimmed().isEmpty())
         return QStringLiteral("no broker host is set");
-    if (TopicText.isEmpty() || Mq().mosquitto_sub_topic_check(TopicText.constData()) != MOSQ_ERR_SUCCESS)
+    if (TopicText.isEmpty() ||
+        Mq().mosquitto_sub_topic_check(TopicText.constData()) != MOSQ_ERR_SUCCESS)
         return QStringLiteral("the topic filter \"%1\" is not valid")
             .arg(zkBroker::PrintableText(Endpoint.Topic));
     // Not a clean session: the broker keeps the subscription and what arrives for it while the
@@ -259,7 +260,7 @@ QString TSession::Setup() {
     if (!Endpoint.UserName.isEmpty()) {
         const QByteArray password = Endpoint.Password.toUtf8();
         Mq().mosquitto_username_pw_set(Mosq, Endpoint.UserName.toUtf8().constData(),
-                                  password.isEmpty() ? nullptr : password.constData());
+                                       password.isEmpty() ? nullptr : password.constData());
     }
     if (Endpoint.TLS) {
         // The system's authorities as OpenSSL finds them in their folder. (The library's own
@@ -271,7 +272,7 @@ QString TSession::Setup() {
                                       "from %1: give a CA file")
                     .arg(QString::fromLatin1(SystemCAFolder));
         } else if (Mq().mosquitto_tls_set(Mosq, Endpoint.CAFile.toLocal8Bit().constData(), nullptr,
-                                     nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
+                                          nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
             return QStringLiteral("the CA file %1 cannot be read")
                 .arg(zkBroker::PrintableText(Endpoint.CAFile, 200));
         }
@@ -314,13 +315,13 @@ QString TSession::Connect() {
     LastTlsError.clear();
     mosquitto_property* properties = nullptr;
     Mq().mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
-                                 TBrokerConnection::SessionExpirySeconds);
+                                      TBrokerConnection::SessionExpirySeconds);
     // Larger messages are not sent to us (the broker drops them for this desk).
     Mq().mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
-                                 uint32_t(zkBroker::MaxPayloadBytes + 65536 + 16));
+                                      uint32_t(zkBroker::MaxPayloadBytes + 65536 + 16));
     errno = 0;
     const int rc = Mq().mosquitto_connect_bind_v5(Mosq, HostText.constData(), Endpoint.Port,
-                                             KeepAliveSeconds, nullptr, properties);
+                                                  KeepAliveSeconds, nullptr, properties);
     const int error = errno;
     Mq().mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS)
@@ -398,8 +399,8 @@ void TSession::PublishWaiting() {
             ++Shared->Inflight;
         }
         const int rc = Mq().mosquitto_publish_v5(Mosq, nullptr, message.first.constData(),
-                                            int(message.second.size()), message.second.constData(),
-                                            1, false, nullptr);
+                                                 int(message.second.size()),
+                                                 message.second.constData(), 1, false, nullptr);
         std::lock_guard lock(Shared->Lock);
         if (rc == MOSQ_ERR_SUCCESS)
             continue;
@@ -541,7 +542,8 @@ void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
     if (rc != 0)
         return;
     uint16_t receiveMaximum = 65535; // MQTT 5's default when the broker names none
-    Mq().mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum, false);
+    Mq().mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum,
+                                       false);
     s->SendQuota = std::clamp<qsizetype>(receiveMaximum, 1, MaxInflight);
     s->Connected = true;
     s->ConnectedAt = TClock::now();
@@ -553,11 +555,11 @@ void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
     }
     if (!s->Endpoint.DropTopic.isEmpty() && s->Endpoint.DropTopic != s->Endpoint.Topic)
         Mq().mosquitto_unsubscribe_v5(mosq, nullptr, s->Endpoint.DropTopic.toUtf8().constData(),
-                                 nullptr);
+                                      nullptr);
     // No-local: what this desk publishes does not come back to it. Retained messages are old
     // news, not alerts: never sent on subscribing.
     Mq().mosquitto_subscribe_v5(mosq, nullptr, s->TopicText.constData(), 1,
-                           MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
+                                MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
     s->SetState(TBrokerState::TPhase::Connected, QString());
 }
 

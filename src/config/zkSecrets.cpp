@@ -116,7 +116,8 @@ void WriteSecret(const TSettingsStore& store, const QString& path, const QString
         return;
     }
     const TSecretId id = IdOf(store, kind);
-    const TSecretAnswer answer = secret.isEmpty() ? Secrets->Remove(id) : Secrets->Store(id, secret);
+    const TSecretAnswer answer =
+        secret.isEmpty() ? Secrets->Remove(id) : Secrets->Store(id, secret);
     if (answer == TSecretAnswer::Done || answer == TSecretAnswer::Missing) {
         // An old copy in the store would otherwise be taken for a newer one at the next read.
         store.userStore().DeleteValue(path, name);

@@ -5,8 +5,8 @@
 // the sink. It is written on QTcpServer because Qt HTTP Server 6.4 (Debian 12) offers no way to
 // cap the head size, body size, connection count or request time, and each of those is needed
 // so that no sender can make the client hold unbounded memory or wait forever.
-// Answers (bodies are JSON): 202 {"accepted": N, "unrouted": M}; 400 {"error": "..."}; 401, 404, 405,
-// 408, 411 (bodies without a Content-Length, chunked ones included, are not taken), 413, 429
+// Answers (bodies are JSON): 202 {"accepted": N, "unrouted": M}; 400 {"error": "..."}; 401, 404,
+// 405, 408, 411 (bodies without a Content-Length, chunked ones included, are not taken), 413, 429
 // (the sink is busy, or too many connections with the token), 431, 503 (the client is
 // closing), 505. See docs/alert-inbox.md.
 //

@@ -42,11 +42,10 @@ bool TDBusNotificationService::EnsureBus() {
     }
     if (!Subscribed) {
         // Subscribed before the first call, so no click on that first notification is missed.
-        Subscribed =
-            bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this,
-                        SLOT(ActionInvoked(uint, QString))) &&
-            bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this,
-                        SLOT(NotificationClosed(uint, uint)));
+        Subscribed = bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this,
+                                 SLOT(ActionInvoked(uint, QString))) &&
+                     bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"),
+                                 this, SLOT(NotificationClosed(uint, uint)));
     }
     return true;
 }
@@ -80,31 +79,29 @@ void TDBusNotificationService::AskCapabilities(std::function<void()> then) {
     if (BodyMarkup == TMarkup::Asking)
         return;
     BodyMarkup = TMarkup::Asking;
-    const QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface,
-                                                             QStringLiteral("GetCapabilities"));
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("GetCapabilities"));
     auto* watcher = new QDBusPendingCallWatcher(
         QDBusConnection::sessionBus().asyncCall(call, CallTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* w) {
-                w->deleteLater();
-                const QDBusPendingReply<QStringList> reply = *w;
-                // A server that does not answer is taken to read markup: escaped text is at
-                // worst shown with its entities, never read as markup.
-                BodyMarkup = reply.isError() ||
-                                     reply.value().contains(QStringLiteral("body-markup"))
-                                 ? TMarkup::Read
-                                 : TMarkup::Shown;
-                std::vector<std::function<void()>> waiting;
-                waiting.swap(WaitingForCapabilities);
-                for (std::function<void()>& f : waiting)
-                    f();
-            });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *w;
+        // A server that does not answer is taken to read markup: escaped text is at
+        // worst shown with its entities, never read as markup.
+        BodyMarkup = reply.isError() || reply.value().contains(QStringLiteral("body-markup"))
+                         ? TMarkup::Read
+                         : TMarkup::Shown;
+        std::vector<std::function<void()>> waiting;
+        waiting.swap(WaitingForCapabilities);
+        for (std::function<void()>& f : waiting)
+            f();
+    });
 }
 
 void TDBusNotificationService::Send(const TDesktopNotification& notification,
                                     std::function<void(uint32_t id)> done) {
-    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface,
-                                                       QStringLiteral("Notify"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, Path, Interface, QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), DesktopEntry());
     // The default action is what a click on the notification runs; its label is shown by

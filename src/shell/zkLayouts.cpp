@@ -7,6 +7,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "config/zkWindowRecord.h"
+#include "history/zkAlertHistoryForm.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
@@ -15,7 +16,6 @@
 #include "platform/zkWindowPlace.h"
 #include "platform/zkWindowRing.h"
 #include "shell/zkMainForm.h"
-#include "history/zkAlertHistoryForm.h"
 #include "symbollists/zkSymbolListsForm.h"
 
 #include <QApplication>

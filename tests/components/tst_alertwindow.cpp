@@ -230,13 +230,17 @@ this is not json
     void hostileFeedLinesAreSkippedWithTheReason() {
         QStringList problems;
         const QByteArray longest(MaxFeedSymbolChars, 'L');
-        const TSimFeed feed = ParseSimFeed(
-            "{\"symbol\": \"A\\u001b[2J\"}\n{\"symbol\": \"B\\u0007\"}\n"
-            "{\"symbol\": \"C\\u0000D\"}\n{\"symbol\": \"E\\u009bF\"}\n"
-            "{\"symbol\": \"" + longest + "X\"}\n{\"symbol\": \"NEG\", \"price\": -0.5}\n"
-            "{\"symbol\": \"" + longest + "\"}\n{\"symbol\": \"ZERO\", \"price\": 0}\n"
-            "{\"symbol\": \"BRK.B-\u00e9\"}\n",
-            &problems);
+        const TSimFeed feed =
+            ParseSimFeed("{\"symbol\": \"A\\u001b[2J\"}\n{\"symbol\": \"B\\u0007\"}\n"
+                         "{\"symbol\": \"C\\u0000D\"}\n{\"symbol\": \"E\\u009bF\"}\n"
+                         "{\"symbol\": \"" +
+                             longest +
+                             "X\"}\n{\"symbol\": \"NEG\", \"price\": -0.5}\n"
+                             "{\"symbol\": \"" +
+                             longest +
+                             "\"}\n{\"symbol\": \"ZERO\", \"price\": 0}\n"
+                             "{\"symbol\": \"BRK.B-\u00e9\"}\n",
+                         &problems);
         QCOMPARE(feed.Lines.size(), size_t(3));
         QCOMPARE(feed.Lines[0].Symbol, QString::fromLatin1(longest));
         QCOMPARE(feed.Lines[1].Price.value_or(-1), 0.0);
@@ -327,8 +331,8 @@ this is not json
         const QString description = QStringLiteral("Gap <font size=7>up</font> <img src='%1'> "
                                                    "<a href='http://x'>go</a> &amp;")
                                         .arg(image);
-        w.AddExternalAlerts({TAlertData(symbol, 0, QDateTime::currentDateTimeUtc(), 1.5,
-                                        description)});
+        w.AddExternalAlerts(
+            {TAlertData(symbol, 0, QDateTime::currentDateTimeUtc(), 1.5, description)});
         TSimAlertTable* view = Sim(w)->View();
         const QPoint at = RowCenter(Sim(w), 0);
         QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
@@ -796,7 +800,7 @@ this is not json
             cells->SetCached(false);
             const QImage styled = view->viewport()->grab().toImage();
             cells->SetCached(true);
-            const QImage first = view->viewport()->grab().toImage();  // lays out
+            const QImage first = view->viewport()->grab().toImage(); // lays out
             const quint64 laidOut = cells->LayOuts();
             const QImage second = view->viewport()->grab().toImage(); // from the layouts
             QCOMPARE(cells->LayOuts(), laidOut);
@@ -857,9 +861,10 @@ this is not json
             settle();
         };
         auto shownIsWhole = [&](const QString& what) {
-            const QImage shown =
-                view->screen()->grabWindow(view->winId()).toImage().convertToFormat(
-                    QImage::Format_RGB32);
+            const QImage shown = view->screen()
+                                     ->grabWindow(view->winId())
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_RGB32);
             const QImage whole = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
             QVERIFY2(shown == whole, qPrintable(what));
         };
@@ -873,8 +878,8 @@ this is not json
             const quint64 painted = cells->CellPaints();
             add(burst);
             const quint64 cellsPainted = cells->CellPaints() - painted;
-            QVERIFY2(cellsPainted <= quint64((std::min(burst, rowsShown) + 1) *
-                                             TSimAlertModel::ColumnCount),
+            QVERIFY2(cellsPainted <=
+                         quint64((std::min(burst, rowsShown) + 1) * TSimAlertModel::ColumnCount),
                      qPrintable(QStringLiteral("%1 new: %2 cells").arg(burst).arg(cellsPainted)));
             shownIsWhole(QStringLiteral("after %1 new, %2 rows").arg(burst).arg(next));
         }
@@ -925,7 +930,8 @@ this is not json
             view->viewport()->repaint();
         }
         const int rowsShown = 200 / view->verticalHeader()->defaultSectionSize() + 2;
-        QVERIFY2(cells->CachedCells() <= qsizetype(rowsShown * TSimAlertModel::ColumnCount * 2 + 64),
+        QVERIFY2(cells->CachedCells() <=
+                     qsizetype(rowsShown * TSimAlertModel::ColumnCount * 2 + 64),
                  qPrintable(QString::number(cells->CachedCells())));
         QVERIFY(cells->CachedCells() >= TSimAlertModel::ColumnCount);
     }

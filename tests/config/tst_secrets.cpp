@@ -170,8 +170,7 @@ private slots:
         QCOMPARE(read(), QStringLiteral("login"));
         // Another installation's store has none of them.
         TUserStore other(Dir.filePath(QStringLiteral("other.sqlite3")));
-        QCOMPARE(ReadSecret(TSettingsStore::Registry(other), Key, Name,
-                            TSecretKind::LoginPassword),
+        QCOMPARE(ReadSecret(TSettingsStore::Registry(other), Key, Name, TSecretKind::LoginPassword),
                  QString());
         // An INI store keeps its values itself and never asks the keyring.
         const int calls = Keyring.Calls;

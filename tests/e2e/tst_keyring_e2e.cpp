@@ -88,8 +88,8 @@ public:
         QDBusConnection bus = QDBusConnection::connectToBus(busAddress, QStringLiteral("keyring"));
         QDeadlineTimer deadline(10000);
         bool up = false;
-        while (!(up = bus.interface()->isServiceRegistered(QStringLiteral(
-                     "org.freedesktop.secrets"))) &&
+        while (!(up = bus.interface()->isServiceRegistered(
+                     QStringLiteral("org.freedesktop.secrets"))) &&
                !deadline.hasExpired() && Daemon.state() != QProcess::NotRunning)
             QThread::msleep(50);
         QDBusConnection::disconnectFromBus(QStringLiteral("keyring"));
@@ -181,8 +181,7 @@ void TKeyringE2ETest::withoutSecretServiceTheStoreKeepsThem() {
     const QString launched = desk.Home.path() + QStringLiteral("/launched");
     WriteTextFile(bin + QStringLiteral("/dbus-launch"),
                   "#!/bin/sh\necho \"$*\" >> '" + launched.toUtf8() + "'\nexit 1\n");
-    QFile::setPermissions(bin + QStringLiteral("/dbus-launch"),
-                          QFile::ReadOwner | QFile::ExeOwner);
+    QFile::setPermissions(bin + QStringLiteral("/dbus-launch"), QFile::ReadOwner | QFile::ExeOwner);
     QProcessEnvironment noBus;
     noBus.insert(QStringLiteral("PATH"), bin + u':' + qEnvironmentVariable("PATH"));
     noBus.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));

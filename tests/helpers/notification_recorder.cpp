@@ -82,8 +82,7 @@ public:
     void Command(const QByteArray& line) {
         const QList<QByteArray> words = line.trimmed().split(' ');
         if (words.size() == 3 && words[0] == "invoke")
-            Emit(QStringLiteral("ActionInvoked"),
-                 {words[1].toUInt(), QString::fromUtf8(words[2])});
+            Emit(QStringLiteral("ActionInvoked"), {words[1].toUInt(), QString::fromUtf8(words[2])});
         else if (words.size() == 2 && words[0] == "close")
             Emit(QStringLiteral("NotificationClosed"), {words[1].toUInt(), 2u});
     }

@@ -444,7 +444,8 @@ void TInboxServerTest::aRequestAMomentLateKeepsItsChance() {
     QTRY_COMPARE(Server->UnprovenCount(), TInboxServer::MaxUnprovenConnections);
     QTest::qWait(450); // past their moment
     TSender owner(Server->Port());
-    QVERIFY(QTest::qWaitFor([&] { return owner.Socket.state() == QAbstractSocket::ConnectedState; }));
+    QVERIFY(
+        QTest::qWaitFor([&] { return owner.Socket.state() == QAbstractSocket::ConnectedState; }));
     for (int i = 0; i < 2 * TInboxServer::MaxUnprovenConnections; ++i)
         strangers.push_back(std::make_unique<TSender>(Server->Port()));
     QTest::qWait(150);
@@ -453,9 +454,8 @@ void TInboxServerTest::aRequestAMomentLateKeepsItsChance() {
     QTRY_COMPARE(owner.Responses.size(), size_t(1));
     QCOMPARE(owner.Responses[0].Status, 202);
     // The strangers who waited are taken in turn, the budget as before.
-    QTRY_VERIFY_WITH_TIMEOUT(!strangers.back()->Closed() &&
-                                 strangers.back()->Socket.state() ==
-                                     QAbstractSocket::ConnectedState,
+    QTRY_VERIFY_WITH_TIMEOUT(!strangers.back()->Closed() && strangers.back()->Socket.state() ==
+                                                                QAbstractSocket::ConnectedState,
                              5000);
     QTRY_COMPARE_WITH_TIMEOUT(Server->UnprovenCount(), TInboxServer::MaxUnprovenConnections, 5000);
 }

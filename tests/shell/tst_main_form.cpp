@@ -20,12 +20,12 @@
 #include <QAction>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QMenu>
-#include <QEventLoop>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
