@@ -146,6 +146,7 @@ QString TInboxServer::PortProblem(quint16 port) {
 bool TInboxServer::Listen(quint16 port) {
     // The new port is had before the old one goes: a port in use leaves the working one.
     auto* v4 = new QTcpServer(this);
+    v4->setListenBacklogSize(ListenBacklog);
     if (!v4->listen(QHostAddress::LocalHost, port)) {
         ProblemText =
             v4->serverError() == QAbstractSocket::AddressInUseError
@@ -160,6 +161,7 @@ bool TInboxServer::Listen(quint16 port) {
     connect(V4, &QTcpServer::newConnection, this, [this] { OnNewConnection(V4); });
     // "localhost" may resolve to ::1 first; a machine without IPv6 is served on 127.0.0.1 alone.
     V6 = new QTcpServer(this);
+    V6->setListenBacklogSize(ListenBacklog);
     if (V6->listen(QHostAddress::LocalHostIPv6, BoundPort)) {
         connect(V6, &QTcpServer::newConnection, this, [this] { OnNewConnection(V6); });
     } else {

@@ -44,6 +44,10 @@ public:
     // after its connection (through a tunnel, on a busy machine) is not pushed out by strangers
     // who connect again as fast as they are closed. Meanwhile new connections wait.
     static constexpr int FreshConnectionChanceMs = 250;
+    // Connections the kernel completes and keeps, with what they send, while accepting waits.
+    // Qt's 50 is soon filled by a stranger's reconnects; past it the owner's handshake or its
+    // request is dropped and resent a second or more later, after its chance has gone.
+    static constexpr int ListenBacklog = 1024;
     // Until it has shown the token, a connection must send each whole request head within this
     // time of opening or of its last answer.
     static constexpr int DefaultHeadTimeoutMs = 2000;
