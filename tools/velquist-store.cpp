@@ -25,6 +25,7 @@
 // next start (and moved into the keyring).
 //
 // Exit status: 0 done, 1 key or value missing or the store failed, 2 usage error.
+#include "config/zkSecrets.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkErrors.h"
@@ -159,11 +160,11 @@ QString KeyringKind(const QString& key, const QString& name) {
                name.compare(QLatin1String(value), Qt::CaseInsensitive) == 0;
     };
     if (at("\\Settings", "Password"))
-        return QStringLiteral("login");
+        return SecretKindName(TSecretKind::LoginPassword);
     if (at("\\Settings\\Inbox", "Token"))
-        return QStringLiteral("inbox-token");
+        return SecretKindName(TSecretKind::InboxToken);
     if (at("\\Settings\\Broker", "Password"))
-        return QStringLiteral("broker-password");
+        return SecretKindName(TSecretKind::BrokerPassword);
     return QString();
 }
 

@@ -2,7 +2,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QUrl>
 
 #include <cmath>
 
@@ -73,11 +72,11 @@ TReceived ReadMessage(const QString& topic, const QByteArray& payload,
             return received;
         }
     }
-    QByteArray query;
-    const QString strategy = StrategyFromTopic(topic);
-    if (!strategy.isEmpty())
-        query = "strategy=" + QUrl::toPercentEncoding(strategy);
-    received.Parsed = zkInbox::ParseInboxBody(payload, contentType, query);
+    TInboxDefaults defaults;
+    defaults.Origin = QStringLiteral("topic");
+    if (const QString strategy = StrategyFromTopic(topic); !strategy.isEmpty())
+        defaults.Strategy = strategy;
+    received.Parsed = zkInbox::ParseInboxMessage(payload, contentType, defaults);
     for (TInboxAlert& alert : received.Parsed.Alerts)
         alert.FromBroker = true;
     return received;

@@ -14,18 +14,6 @@ TSecretId IdOf(const TSettingsStore& store, TSecretKind kind) {
     return {SecretKindName(kind), store.userStore().fileName(), SecretLabel(kind)};
 }
 
-// The store's value of path\name, when there is a text there.
-bool StoredText(const TSettingsStore& store, const QString& path, const QString& name,
-                QString& text) {
-    TStoreValue value;
-    if (!store.userStore().GetValue(path, name, value))
-        return false;
-    if (value.Kind != TValueKind::Sz && value.Kind != TValueKind::ExpandSz)
-        return false;
-    text = value.Text;
-    return true;
-}
-
 // A keyring that is there but would not do it: said once per secret and run, since the user can
 // do something about it (unlock the keyring). No keyring at all is the ordinary case elsewhere.
 void TellFallback(TSecretKind kind, TSecretAnswer answer, bool keptInStore) {
@@ -50,10 +38,6 @@ void SetSecretStore(ISecretStore* secrets) {
     Secrets = secrets;
     for (bool& told : Told)
         told = false;
-}
-
-ISecretStore* SecretStore() {
-    return Secrets;
 }
 
 QString SecretKindName(TSecretKind kind) {
@@ -86,13 +70,13 @@ QString ReadSecret(const TSettingsStore& store, const QString& path, const QStri
         return ReadStringValue(store, path, name, QString());
     const TSecretId id = IdOf(store, kind);
     QString stored;
-    const bool inStore = StoredText(store, path, name, stored);
+    const bool inStore = ReadStoredText(store, path, name, stored);
     if (inStore && !stored.isEmpty()) {
         // Newer than what the keyring may hold: it replaces that, and leaves the store only
         // once the keyring has it.
         const TSecretAnswer answer = Secrets->Store(id, stored);
         if (answer == TSecretAnswer::Done)
-            store.userStore().DeleteValue(path, name);
+            DeleteStoredValue(store, path, name);
         else
             TellFallback(kind, answer, true);
         return stored;
@@ -102,7 +86,7 @@ QString ReadSecret(const TSettingsStore& store, const QString& path, const QStri
     QString secret;
     const TSecretAnswer answer = Secrets->Lookup(id, secret);
     if (inStore && (answer == TSecretAnswer::Done || answer == TSecretAnswer::Missing))
-        store.userStore().DeleteValue(path, name);
+        DeleteStoredValue(store, path, name);
     if (answer == TSecretAnswer::Done)
         return secret;
     TellFallback(kind, answer, false);
@@ -120,7 +104,7 @@ void WriteSecret(const TSettingsStore& store, const QString& path, const QString
         secret.isEmpty() ? Secrets->Remove(id) : Secrets->Store(id, secret);
     if (answer == TSecretAnswer::Done || answer == TSecretAnswer::Missing) {
         // An old copy in the store would otherwise be taken for a newer one at the next read.
-        store.userStore().DeleteValue(path, name);
+        DeleteStoredValue(store, path, name);
         return;
     }
     // The store keeps it as before, and the next read tries the keyring again.

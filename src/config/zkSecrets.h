@@ -20,7 +20,6 @@ enum class TSecretKind { LoginPassword, InboxToken, BrokerPassword };
 // Where secrets go besides the per-user store; nullptr (the default, and what tests and tools
 // get) keeps them in the store only. The client sets the desktop's keyring at start-up.
 void SetSecretStore(ISecretStore* secrets);
-ISecretStore* SecretStore();
 
 // What the keyring calls the secret ("login", "inbox-token", "broker-password") and its label.
 QString SecretKindName(TSecretKind kind);

@@ -153,6 +153,30 @@ void WriteFloatValue(const TSettingsStore& store, const QString& path, const QSt
     SetStored(store, path, name, TStoreValue::Binary(bytes));
 }
 
+bool ReadStoredText(const TSettingsStore& store, const QString& path, const QString& name,
+                    QString& text) {
+    TStoreValue value;
+    try {
+        if (!store.userStore().GetValue(path, name, value))
+            return false;
+    } catch (const EStoreError& error) {
+        ReportStoreError(error);
+        return false;
+    }
+    if (value.Kind != TValueKind::Sz && value.Kind != TValueKind::ExpandSz)
+        return false;
+    text = value.Text;
+    return true;
+}
+
+void DeleteStoredValue(const TSettingsStore& store, const QString& path, const QString& name) {
+    try {
+        store.userStore().DeleteValue(path, name);
+    } catch (const EStoreError& error) {
+        ReportStoreError(error);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 bool SectionExists(const TSettingsStore& store, const QString& path) {

@@ -61,6 +61,13 @@ double ReadFloatValue(const TSettingsStore& store, const QString& path, const QS
 void WriteFloatValue(const TSettingsStore& store, const QString& path, const QString& name,
                      double value);
 
+// The per-user store alone, for values kept there only as a fallback (the secrets): a text
+// (plain or expandable) at path\name, when there is one; removing path\name. A failing
+// database reads as nothing there and drops the removal, as above.
+bool ReadStoredText(const TSettingsStore& store, const QString& path, const QString& name,
+                    QString& text);
+void DeleteStoredValue(const TSettingsStore& store, const QString& path, const QString& name);
+
 // Whether a section (INI) or key (per-user store) exists, and the names of its values in
 // stored order; used by callers that enumerate a section (the "ActiveX" keys, for one).
 bool SectionExists(const TSettingsStore& store, const QString& path);

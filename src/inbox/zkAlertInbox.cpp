@@ -34,6 +34,14 @@ constexpr qint64 MinuteMs = 60 * 1000;
 // Alerts routed between two looks at the time a delivery has taken.
 constexpr qsizetype SliceAlerts = 1024;
 
+// An alert as its window's row and the history keep it, marked with where it came from.
+TAlertData RowOf(const TInboxAlert& alert, const QDateTime& time, const QString& description) {
+    TAlertData row(alert.Symbol, alert.Skip ? 1 : 0, time, alert.HasPrice ? alert.Price : 0,
+                   description);
+    row.Origin = alert.FromBroker ? TAlertSource::Broker : TAlertSource::Inbox;
+    return row;
+}
+
 } // namespace
 
 TInboxRouter::TInboxRouter(IAlertDesk& desk, QObject* parent) : QObject(parent), Desk(desk) {
@@ -69,11 +77,16 @@ void TInboxRouter::RecordUnrouted(const TInboxAlert& alert, const QDateTime& tim
     IAlertLog* log = Desk.AlertLog();
     if (!log)
         return;
-    TAlertData data(alert.Symbol, alert.Skip ? 1 : 0, time, alert.HasPrice ? alert.Price : 0,
-                    alert.Description);
-    data.Origin = TAlertSource::Inbox;
     // The strategy stands for the window it would have gone to.
-    log->RecordAlert(alert.Strategy, data);
+    log->RecordAlert(alert.Strategy, RowOf(alert, time, alert.Description));
+}
+
+QList<QPointer<TAlertForm>> TInboxRouter::InboxWindows() const {
+    QList<QPointer<TAlertForm>> windows;
+    for (TAlertForm* w : Desk.AlertWindows())
+        if (!w->Closing && IsInboxDataConfig(w->ZentrikWindowX->DataConfig()))
+            windows.append(w);
+    return windows;
 }
 
 bool TInboxRouter::IsBusy() const {
@@ -98,17 +111,10 @@ IInboxSink::TAnswer TInboxRouter::OfferAlerts(QList<TInboxAlert>&& alerts) {
     const QDateTime now = Clock();
     // Without new windows, what no open window takes is known now, and the sender is told.
     QSet<QString> names;
-    bool anyInboxWindow = false, catchAll = false;
-    if (!OpenNewWindows) {
-        for (TAlertForm* w : Desk.AlertWindows()) {
-            if (w->Closing || !IsInboxDataConfig(w->ZentrikWindowX->DataConfig()))
-                continue;
-            const QString name = w->ZentrikWindowX->WindowName();
-            anyInboxWindow = true;
-            catchAll = catchAll || name == CatchAllName;
-            names.insert(name);
-        }
-    }
+    if (!OpenNewWindows)
+        for (const QPointer<TAlertForm>& w : InboxWindows())
+            names.insert(w->ZentrikWindowX->WindowName());
+    const bool anyInboxWindow = !names.isEmpty(), catchAll = names.contains(CatchAllName);
     qsizetype unrouted = 0;
     for (TInboxAlert& alert : alerts) {
         const bool routed =
@@ -184,15 +190,10 @@ void TInboxRouter::Deliver(bool all) {
     });
     // The inbox windows by name, looked up once for the whole delivery.
     QHash<QString, QList<QPointer<TAlertForm>>> byName;
-    QList<QPointer<TAlertForm>> everyWindow;
-    int inboxWindows = 0;
-    for (TAlertForm* w : Desk.AlertWindows()) {
-        if (w->Closing || !IsInboxDataConfig(w->ZentrikWindowX->DataConfig()))
-            continue;
+    QList<QPointer<TAlertForm>> everyWindow = InboxWindows();
+    int inboxWindows = int(everyWindow.size());
+    for (const QPointer<TAlertForm>& w : everyWindow)
         byName[w->ZentrikWindowX->WindowName()].append(w);
-        everyWindow.append(w);
-        ++inboxWindows;
-    }
     int opened = 0;
     // A window to open for this alert: now, unless one opened in this turn already (opening
     // one costs a repaint of its own).
@@ -230,10 +231,7 @@ void TInboxRouter::Deliver(bool all) {
                 order.append(w);
                 it = rows.insert(w, {});
             }
-            const TInboxAlert& a = item.Alert;
-            TAlertData& row = it->emplace_back(a.Symbol, a.Skip ? 1 : 0, item.Time,
-                                               a.HasPrice ? a.Price : 0, description);
-            row.Origin = a.FromBroker ? TAlertSource::Broker : TAlertSource::Inbox;
+            it->append(RowOf(item.Alert, item.Time, description));
         };
         for (qsizetype n = 0; n < SliceAlerts && !Pending.empty(); ++n) {
             const QString strategy = Pending.front().Alert.Strategy;

@@ -5,7 +5,6 @@
 // applies the stored settings at start and after the options are saved, and flushes it before
 // the layout is saved on closing.
 
-#include "components/zkComponents.h"
 #include "inbox/zkInboxSettings.h"
 #include "inbox/zkInboxSink.h"
 
@@ -13,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -56,7 +56,6 @@ public:
     static constexpr qint64 MaxTurnMs = 60;
     // While this many inbox windows are open, new strategies go to the catch-all window.
     static constexpr int MaxInboxWindows = 50;
-    static constexpr int DefaultMaxNewWindowsPerMinute = 20;
 
     explicit TInboxRouter(IAlertDesk& desk, QObject* parent = nullptr);
 
@@ -94,6 +93,8 @@ private:
     // Whether a window for a new strategy may open now (the rate and the ceiling).
     bool MayOpenWindow(int inboxWindows);
     void RecordUnrouted(const TInboxAlert& alert, const QDateTime& time);
+    // The open inbox windows, in the desk's order.
+    QList<QPointer<TAlertForm>> InboxWindows() const;
     void ScheduleFlush();
 
     IAlertDesk& Desk;
@@ -105,7 +106,7 @@ private:
     qint64 NextFlushNs = 0; // on Monotonic: no delivery before
     QTimer SpacingTimer;
     bool OpenNewWindows = true;
-    int MaxNewWindowsPerMinute = DefaultMaxNewWindowsPerMinute;
+    int MaxNewWindowsPerMinute = TInboxSettings().MaxNewWindowsPerMinute;
     std::deque<qint64> OpenedAtMs; // windows of new strategies opened in the last minute
     bool Closing = false;
 };

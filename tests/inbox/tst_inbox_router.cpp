@@ -310,6 +310,12 @@ private slots:
         QCOMPARE(answer.Unrouted, 1);
         QCOMPARE(f.Log.Kept, QStringList({"*/Z/", "B/Y/lost?"}));
         QCOMPARE(f.Log.Sources.last(), TAlertSource::Inbox);
+        // A broker's alert is kept as the broker's, as it would be in its window.
+        TInboxAlert fromBroker = Alert("Q", "B");
+        fromBroker.FromBroker = true;
+        QCOMPARE(f.Router.OfferAlerts({fromBroker}).Unrouted, 1);
+        QCOMPARE(f.Log.Sources.last(), TAlertSource::Broker);
+        f.Log.Kept.removeLast();
         QCOMPARE(f.Router.Waiting(), 2);
         QTRY_COMPARE(Symbols(a), QStringList({"X", "W"}));
 
