@@ -18,7 +18,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -36,8 +35,6 @@ QString CredentialsKey() {
 TLinkLabel* newLinkLabel(const QString& name, int designLeft, QWidget* parent) {
     auto* label = new TLinkLabel(parent);
     label->setObjectName(name);
-    // Captions come from a settings file: shown as written, never as markup.
-    label->setTextFormat(Qt::PlainText);
     QFont font = label->font();
     font.setUnderline(true);
     label->setFont(font);
@@ -127,9 +124,7 @@ TLoginForm::TLoginForm(QWidget* owner, IAccountDesk* account) : QDialog(owner), 
     URLLabel1 = links[0];
     URLLabel2 = links[1];
     URLLabel3 = links[2];
-    for (QLabel* label : {URLLabel1, URLLabel2, URLLabel3})
-        label->installEventFilter(this);
-    // Enter on a link the Tab key reached opens it, as a click does.
+    // A click, or Enter on a link the Tab key reached.
     connect(links[0], &TLinkLabel::Activated, this, &TLoginForm::URLLabel1Click);
     connect(links[1], &TLinkLabel::Activated, this, &TLoginForm::URLLabel2Click);
     connect(links[2], &TLinkLabel::Activated, this, &TLoginForm::URLLabel3Click);
@@ -330,21 +325,3 @@ void TLoginForm::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-bool TLoginForm::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        auto* label = qobject_cast<QLabel*>(watched);
-        // A click is a release over the label that was pressed.
-        if (label && mouse->button() == Qt::LeftButton &&
-            label->rect().contains(mouse->position().toPoint())) {
-            if (label == URLLabel1)
-                URLLabel1Click();
-            else if (label == URLLabel2)
-                URLLabel2Click();
-            else if (label == URLLabel3)
-                URLLabel3Click();
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
-}

@@ -17,7 +17,6 @@
 #include "platform/zkTestSteps.h"
 #include "platform/zkVersion.h"
 #include "platform/zkWarmup.h"
-#include "shell/zkAboutForm.h"
 #include "shell/zkMainForm.h"
 #include "shell/zkSplashForm.h"
 #include "shell/zkStartup.h"
@@ -177,9 +176,6 @@ int main(int argc, char** argv) {
     // with the main window. The Options, Sound Setup and About dialogs are built when first
     // opened.
     new TSymbolListEditorForm(mainForm);
-    SetAboutFormMaker([form = QPointer<TZentrikProMainForm>(mainForm)]() -> TAboutForm* {
-        return form ? new TAboutForm(form) : nullptr;
-    });
     SetSoundSetupFormMaker([mainForm] { return new TSoundSetupForm(mainForm, mainForm); });
     new TSoundPlayForm(mainForm);
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,

@@ -1,6 +1,7 @@
 #include "zkLinkLabel.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
@@ -19,6 +20,16 @@ void TLinkLabel::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QLabel::keyPressEvent(event);
+}
+
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+    // A click is a release over the label that was pressed.
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        event->accept();
+        emit Activated();
+        return;
+    }
+    QLabel::mouseReleaseEvent(event);
 }
 
 void TLinkLabel::paintEvent(QPaintEvent* event) {

@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -87,7 +86,6 @@ void TAboutForm::CreateControls() {
     AboutURLLabel->setFont(linkFont);
     // Blue as links are, in a shade that reads on the panel in either theme.
     zkTheme::KeepReadable(AboutURLLabel, QPalette::WindowText, QColor(0, 0, 255), QPalette::Base);
-    AboutURLLabel->installEventFilter(this);
 
     auto* panelLayout = new QGridLayout(Panel1);
     panelLayout->setContentsMargins(8, 10, 8, 8);
@@ -139,18 +137,6 @@ void TAboutForm::FormCreate(const TConfigInfo& config) {
     ProgramIcon->setPixmap(icon.pixmap(QSize(IconSize, IconSize), devicePixelRatioF()));
 
     setFixedSize(ClientWidth, ClientHeight);
-}
-
-bool TAboutForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == AboutURLLabel && event->type() == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton &&
-            AboutURLLabel->rect().contains(mouse->position().toPoint())) {
-            AboutURLLabelClick();
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 void TAboutForm::AboutURLLabelClick() {

@@ -21,7 +21,6 @@ public:
     const QString& linkTarget() const { return LinkTarget; }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -93,18 +93,12 @@ std::function<QDateTime()> TZentrikProMainForm::Clock = [] { return QDateTime::c
 
 namespace {
 QPointer<TAboutForm> TheAboutForm;
-std::function<TAboutForm*()> AboutFormMaker;
 } // namespace
 TAboutForm* AboutForm() {
-    if (!TheAboutForm && AboutFormMaker)
-        TheAboutForm = AboutFormMaker();
     return TheAboutForm;
 }
 void SetAboutForm(TAboutForm* form) {
     TheAboutForm = form;
-}
-void SetAboutFormMaker(std::function<TAboutForm*()> maker) {
-    AboutFormMaker = std::move(maker);
 }
 
 TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) {
@@ -731,8 +725,13 @@ void TZentrikProMainForm::OptionsMenuItemClick() {
 }
 
 void TZentrikProMainForm::AboutMenuItemClick() {
-    if (TAboutForm* about = AboutForm())
-        about->exec();
+    // Built when first opened, as the Options dialog is: start-up need not wait for it.
+    TAboutForm* about = AboutForm();
+    if (!about) {
+        about = new TAboutForm(this);
+        SetAboutForm(about);
+    }
+    about->exec();
 }
 
 void TZentrikProMainForm::URLHandlerTimerTimer() {

@@ -237,9 +237,6 @@ private:
     bool FirstJobsScheduled = false;
 };
 
-// The About window: the one set, or the one the maker below makes when first asked.
+// The About window, once the Help menu has opened it.
 TAboutForm* AboutForm();
 void SetAboutForm(TAboutForm* form);
-// How AboutForm() makes the window when there is none: the About window is built when first
-// opened, not at start-up.
-void SetAboutFormMaker(std::function<TAboutForm*()> maker);
