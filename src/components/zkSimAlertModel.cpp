@@ -62,7 +62,7 @@ TSimDataConfig ParseSimDataConfig(const QString& text) {
     const double maxPrice = SimQueryValue(text, QStringLiteral("MaxPrice")).toDouble(&ok);
     if (ok)
         config.MaxPrice = maxPrice;
-    config.Inbox = SimQueryValue(text, QStringLiteral("Src")) == QLatin1String("inbox");
+    config.Inbox = IsInboxDataConfig(text);
     return config;
 }
 
