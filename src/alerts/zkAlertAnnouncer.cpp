@@ -68,8 +68,9 @@ void TAlertAnnouncer::Flush() {
     Waiting = 0;
     ++Count;
     SinceLast.start();
-    // An alert like the last one must be said again: the label and name change through an
-    // empty text, and the notification reports itself shown each time.
+    // An alert like the last one must be said again: the label changes through an empty text
+    // (the name, unchanged, is left alone), and the notification reports itself shown each
+    // time, which is what has it said.
     if (Label->text() == text)
         Label->clear();
     Label->setText(text);
