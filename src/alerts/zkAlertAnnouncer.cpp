@@ -3,6 +3,7 @@
 #include "components/zkComponents.h"
 #include "config/zkSettings.h"
 #include "platform/zkAccessibility.h"
+#include "platform/zkOutsideText.h"
 
 #include <QLabel>
 
@@ -19,13 +20,7 @@ QString OneLine(const QString& text, int max) {
         if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
             c.category() == QChar::Separator_Paragraph)
             c = QLatin1Char(' ');
-    line = line.simplified();
-    if (line.size() <= max)
-        return line;
-    qsizetype cut = max - 1;
-    if (cut > 0 && line.at(cut - 1).isHighSurrogate())
-        --cut; // never half a character
-    return line.left(cut) + QChar(0x2026);
+    return zkOutsideText::Shortened(line.simplified(), max);
 }
 
 } // namespace
@@ -73,8 +68,9 @@ void TAlertAnnouncer::Flush() {
     Waiting = 0;
     ++Count;
     SinceLast.start();
-    // An alert like the last one must be said again: the label and name change through an
-    // empty text, and the notification reports itself shown each time.
+    // An alert like the last one must be said again: the label changes through an empty text
+    // (the name, unchanged, is left alone), and the notification reports itself shown each
+    // time, which is what has it said.
     if (Label->text() == text)
         Label->clear();
     Label->setText(text);

@@ -1,6 +1,7 @@
 #include "zkComponents.h"
 
 #include "platform/zkErrors.h"
+#include "zkSimAlertModel.h"
 #include "zkSimFactory.h"
 
 namespace {
@@ -33,8 +34,6 @@ std::unique_ptr<IConnectionControl> CoConnectionControl::Create() {
 }
 
 bool IsInboxDataConfig(const QString& dataConfig) {
-    for (QStringView pair : QStringView(dataConfig).split(QLatin1Char('&')))
-        if (pair == QLatin1String("Src=inbox"))
-            return true;
-    return false;
+    // Read as the window reads its other keys, so the router and the window never disagree.
+    return SimQueryValue(dataConfig, QStringLiteral("Src")) == QLatin1String("inbox");
 }

@@ -234,7 +234,8 @@ signals:
 };
 
 // True when an alert window's DataConfig makes it a window of the alert inbox ("Src=inbox"):
-// it shows alerts from the user's own programs only.
+// it shows alerts from the user's own programs only. The first "Src" key counts, its value
+// percent-decoded, as with every key of a DataConfig.
 bool IsInboxDataConfig(const QString& dataConfig);
 
 class IStatusBarX : public QObject {

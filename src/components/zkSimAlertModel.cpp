@@ -62,7 +62,7 @@ TSimDataConfig ParseSimDataConfig(const QString& text) {
     const double maxPrice = SimQueryValue(text, QStringLiteral("MaxPrice")).toDouble(&ok);
     if (ok)
         config.MaxPrice = maxPrice;
-    config.Inbox = SimQueryValue(text, QStringLiteral("Src")) == QLatin1String("inbox");
+    config.Inbox = IsInboxDataConfig(text);
     return config;
 }
 
@@ -138,12 +138,7 @@ QIcon DirectionIcon(int direction) {
 } // namespace
 
 QString TSimAlertModel::ShownDescription(const QString& description, int chars) {
-    if (description.size() <= chars)
-        return description;
-    qsizetype cut = std::max(1, chars - 1);
-    if (description.at(cut - 1).isHighSurrogate())
-        --cut;
-    return description.left(cut) + QChar(0x2026);
+    return zkOutsideText::Shortened(description, chars);
 }
 
 QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {

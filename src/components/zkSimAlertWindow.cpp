@@ -184,7 +184,6 @@ void TSimAlertTable::FitRowRange() {
 }
 
 void TSimAlertTable::paintEvent(QPaintEvent* event) {
-    ++PaintCount;
     QTableView::paintEvent(event);
     if (const auto* cells = dynamic_cast<TSimReadableCellDelegate*>(itemDelegate())) {
         const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
@@ -361,11 +360,6 @@ void TSimZentrikWindowX::UpdateShownChars(int columnWidth) {
     AlertModel->SetShownChars(columnWidth / NarrowestChar + 2);
 }
 
-QColor TSimZentrikWindowX::ColorFromInt(int32_t color) {
-    // A system colour (the default: the window text colour) is the theme's.
-    return ColorFromFontColor(color);
-}
-
 void TSimZentrikWindowX::SetFontColor(int32_t color) {
     FontColorValue = color;
     ApplyListColors();
@@ -377,7 +371,8 @@ void TSimZentrikWindowX::ApplyListColors() {
     // The application's palette: the one of the list's class catches up only later.
     QPalette palette = QGuiApplication::palette();
     const TSimListColors colors = SimListColors(palette);
-    const QColor text = ColorFromInt(FontColorValue);
+    // A system colour (the default: the window text colour) is the theme's.
+    const QColor text = ColorFromFontColor(FontColorValue);
     AlertModel->SetTextColor(text);
     palette.setColor(QPalette::Base, colors.Base);
     palette.setColor(QPalette::AlternateBase, colors.AlternateBase);

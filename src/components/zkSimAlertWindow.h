@@ -67,8 +67,6 @@ public:
     explicit TSimAlertTable(QWidget* parent = nullptr);
     void setModel(QAbstractItemModel* model) override;
     QString Placeholder;
-    // Paints of the list so far (for tests and measurements).
-    quint64 Paints() const { return PaintCount; }
     // Off: every new row repaints the whole list (for comparisons).
     void SetMovingRows(bool on) { MovingRows = on; }
 
@@ -79,7 +77,6 @@ private:
     void RowCountChanged(int oldCount, int newCount);
     void FitRowRange();
 
-    quint64 PaintCount = 0;
     bool MovingRows = true;
     // Of the change in progress: rows put in at the top, rows taken away out of sight.
     bool InsertedAtTop = false;
@@ -114,7 +111,6 @@ public:
 
     // Off: every cell goes through the style at every paint (for comparisons).
     void SetCached(bool on);
-    bool Cached() const { return CacheOn; }
     qsizetype CachedCells() const { return qsizetype(Cells.size()); }
     // Cells laid out so far, and cells painted from their layouts.
     quint64 LayOuts() const { return LayOutCount; }
@@ -186,10 +182,6 @@ public:
     TSimAlertTable* View() const { return Table; }
     TSimAlertModel* Model() const { return AlertModel; }
     QMenu* ShowContextMenu(const QPoint& viewportPos);
-
-    // Windows colour 0x00BBGGRR as a QColor; values with the high bit set (system colours)
-    // are the theme's colour of that part.
-    static QColor ColorFromInt(int32_t color);
 
 private:
     // The list's background, rows and text for the theme in force and the font colour.

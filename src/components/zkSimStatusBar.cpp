@@ -81,7 +81,7 @@ void TSimStatusStrip::UpdateAccessibleText() {
 void TSimStatusStrip::UpdateToolTip() {
     const QString session = SessionText();
     const QString full = tr("Market: %1").arg(session);
-    const QString tip = Fit(font(), width(), session).Session == full ? QString() : full;
+    const QString tip = Shown(session).Session == full ? QString() : full;
     if (tip != toolTip())
         setToolTip(tip);
 }
@@ -116,7 +116,7 @@ void TSimStatusStrip::paintEvent(QPaintEvent*) {
     painter.setBrush(SessionColor(session));
     painter.drawEllipse(dotRect);
 
-    const TFit fit = Fit(font(), r.width(), SimMarketSessionName(session));
+    const TFit fit = Shown(SimMarketSessionName(session));
     painter.setFont(Bold(fit.Font));
     painter.setPen(QColor(0xe8, 0xec, 0xf1));
     const QRect text = r.adjusted(TextLeft, 0, -TextRight, 0);
@@ -136,7 +136,7 @@ QString TSimStatusStrip::FitSessionText(const QFontMetrics& metrics, int width,
     return metrics.elidedText(session, Qt::ElideRight, qMax(width, 0));
 }
 
-TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const QString& session) {
+TSimStatusStrip::TFit TSimStatusStrip::FitFont(const QFont& font, int width) {
     const int room = width - TextLeft - TextRight;
     TFit fit{font, QString(), 0};
     if (!OpenFits(font, room))
@@ -144,8 +144,34 @@ TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const Q
                                              [room](const QFont& f) { return OpenFits(f, room); })
                        .value_or(font);
     fit.SessionWidth = room - ClockGap - WidestClock(fit.Font);
+    return fit;
+}
+
+TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const QString& session) {
+    TFit fit = FitFont(font, width);
     fit.Session = FitSessionText(QFontMetrics(Bold(fit.Font)), fit.SessionWidth, session);
     return fit;
+}
+
+TSimStatusStrip::TFit TSimStatusStrip::Shown(const QString& session) const {
+    // The search steps down through font sizes; a paint and the tooltip's update each second
+    // need only its result. A new font or width (from a resize, the application's font, a
+    // style sheet) makes a new one.
+    if (!Fitted || FittedWidth != width() || FittedFor != font()) {
+        Fitted = FitFont(font(), width());
+        FittedFor = font();
+        FittedWidth = width();
+    }
+    TFit fit = *Fitted;
+    fit.Session = FitSessionText(QFontMetrics(Bold(fit.Font)), fit.SessionWidth, session);
+    return fit;
+}
+
+void TSimStatusStrip::changeEvent(QEvent* event) {
+    // The texts measured are translated.
+    if (event->type() == QEvent::LanguageChange)
+        Fitted.reset();
+    QWidget::changeEvent(event);
 }
 
 TSimStatusBarX::TSimStatusBarX(std::shared_ptr<TSimService> service)

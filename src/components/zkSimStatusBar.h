@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 class TSimService;
 
 // A slim strip: the market session on the left, the service clock (New York) on the right.
@@ -31,15 +33,25 @@ public:
     };
     static TFit Fit(const QFont& font, int width, const QString& session);
     static constexpr qreal MinimumFontScale = 0.8;
+    // Fit for this strip's font and width: the font is searched for once per font and width,
+    // then only the session's text is fitted.
+    TFit Shown(const QString& session) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    // Fit's font and the session's room, without a session.
+    static TFit FitFont(const QFont& font, int width);
     void UpdateAccessibleText();
     // The session's whole name when the strip shows less of it.
     void UpdateToolTip();
     QTimer Tick;
+    // FitFont of the font and width it was made for.
+    mutable std::optional<TFit> Fitted;
+    mutable QFont FittedFor;
+    mutable int FittedWidth = -1;
 };
 
 class TSimStatusBarX : public IStatusBarX {

@@ -49,7 +49,7 @@ void DrawConnection(QPainter& p) {
 }
 
 void DrawArrowArc(QPainter& p, double startDeg, const QColor& color) {
-    // Three quarters of a circle with an arrow head at its end.
+    // An arc of 150 degrees, a little less than half a circle, with an arrow head at its end.
     const QPointF centre(16, 16);
     const double radius = 10;
     const double span = 150;

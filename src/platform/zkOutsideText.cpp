@@ -34,4 +34,15 @@ QString MarkupEscaped(const QString& text) {
     return escaped;
 }
 
+QString Shortened(const QString& text, int maxChars) {
+    if (text.size() <= maxChars)
+        return text;
+    if (maxChars <= 0)
+        return QString();
+    qsizetype cut = maxChars - 1;
+    if (cut > 0 && text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + QChar(0x2026);
+}
+
 } // namespace zkOutsideText

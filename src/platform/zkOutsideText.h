@@ -17,4 +17,8 @@ QString ToolTip(const QString& text);
 // body, which a notification server reads as markup.
 QString MarkupEscaped(const QString& text);
 
+// The text when it has at most maxChars characters; else its first maxChars - 1 and an
+// ellipsis, cut before a character rather than within one (a surrogate pair).
+QString Shortened(const QString& text, int maxChars);
+
 } // namespace zkOutsideText

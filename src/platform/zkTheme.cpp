@@ -207,7 +207,6 @@ bool TThemeController::DarkInForce() const {
 }
 
 void TThemeController::Apply() {
-    static QPalette original;
     const bool dark =
         Chosen == TThemeChoice::Dark || (Chosen == TThemeChoice::System && Scheme == 1);
     const bool light =
@@ -215,11 +214,11 @@ void TThemeController::Apply() {
     if (!dark && !light && !Applied)
         return; // nothing was changed yet: the platform's palette stays as it came
     if (!Applied)
-        original = QApplication::palette();
+        Original = QApplication::palette();
     Applied = true;
     QApplication::setPalette(dark    ? zkTheme::DarkPalette()
                              : light ? zkTheme::LightPalette()
-                                     : original);
+                                     : Original);
     emit ThemeApplied();
 }
 

@@ -93,4 +93,6 @@ private:
     uint SchemeChanges = 0; // signals taken, so a late first answer does not undo one
     bool Watching = false;
     bool Applied = false;
+    // The platform's palette, as it was before the first theme was put on.
+    QPalette Original;
 };

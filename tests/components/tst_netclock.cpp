@@ -256,6 +256,35 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&bar));
         QVERIFY(!strip->grab().isNull());
     }
+
+    // What the strip paints is what Fit gives for its font and width at the time: the font it
+    // keeps is made again when either changes.
+    void statusStripFitFollowsFontAndWidth() {
+        TSimStatusStrip strip;
+        const auto follows = [&strip](const QString& session) {
+            const TSimStatusStrip::TFit shown = strip.Shown(session);
+            const TSimStatusStrip::TFit fit =
+                TSimStatusStrip::Fit(strip.font(), strip.width(), session);
+            return shown.Font == fit.Font && shown.Session == fit.Session &&
+                   shown.SessionWidth == fit.SessionWidth;
+        };
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPointSize(9);
+        strip.setFont(font);
+        strip.resize(210, 27);
+        QVERIFY(follows("Open"));
+        QCOMPARE(strip.Shown("Open").Font, font);
+        font.setPointSize(11); // "Market: Open" and the clock need a smaller font now
+        strip.setFont(font);
+        QVERIFY(follows("Open"));
+        const QFont smaller = strip.Shown("Open").Font;
+        QVERIFY(smaller.pointSizeF() < 11);
+        strip.resize(260, 27); // room for the font as it is
+        QVERIFY(follows("After hours"));
+        QCOMPARE(strip.Shown("Open").Font, font);
+        strip.resize(210, 27);
+        QCOMPARE(strip.Shown("Open").Font, smaller);
+    }
 };
 
 QTEST_MAIN(TNetClockTest)

@@ -1,6 +1,7 @@
 // The router between the inbox and the alert windows, against a desk of fake components: which
 // windows get an alert, when a window opens for it, batching, and the limits it answers with.
 #include "components/zkComponentWrappers.h"
+#include "components/zkSimAlertModel.h"
 #include "config/zkWindowRecord.h"
 #include "desk/zkAlertLog.h"
 #include "inbox/zkAlertInbox.h"
@@ -102,6 +103,12 @@ private slots:
         QVERIFY(!IsInboxDataConfig("WN=Src=inbox"));
         QVERIFY(!IsInboxDataConfig("WN=A&Src=Inbox"));
         QVERIFY(!IsInboxDataConfig("WN=A&XSrc=inbox"));
+        // The router and the window read "Src" alike: the first one counts, percent-decoded.
+        for (const auto& [config, inbox] : {std::pair{QString("Src=x&Src=inbox"), false},
+                                            std::pair{QString("WN=A&Src=%69nbox"), true}}) {
+            QCOMPARE(IsInboxDataConfig(config), inbox);
+            QCOMPARE(ParseSimDataConfig(config).Inbox, inbox);
+        }
         QCOMPARE(InboxDataConfig("Gap Up & Go"), QString("WN=Gap%20Up%20%26%20Go&Src=inbox"));
     }
 

@@ -67,6 +67,20 @@ private slots:
         QCOMPARE(reader.readElementText(), text);
     }
 
+    // Cut to at most the characters asked for, the last an ellipsis, never within a surrogate
+    // pair; text that fits is left whole.
+    void shortenedKeepsWholeCharacters() {
+        const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+        const QChar dots(0x2026);
+        QCOMPARE(zkOutsideText::Shortened("abcd", 4), QString("abcd"));
+        QCOMPARE(zkOutsideText::Shortened("abcde", 4), QString("abc") + dots);
+        QCOMPARE(zkOutsideText::Shortened("ab" + smile + "cd", 4), QString("ab") + dots);
+        QCOMPARE(zkOutsideText::Shortened("a" + smile + "cd", 4), "a" + smile + dots);
+        QCOMPARE(zkOutsideText::Shortened(smile + "cd", 2), QString(dots));
+        QCOMPARE(zkOutsideText::Shortened("abc", 1), QString(dots));
+        QCOMPARE(zkOutsideText::Shortened("abc", 0), QString());
+    }
+
     void messageBoxesShowPlainText() {
         const bool scripted = zkPrompts::IsScripted();
         zkPrompts::SetScripted(false);
