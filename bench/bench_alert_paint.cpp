@@ -11,12 +11,14 @@
 #include "components/zkSimAlertWindow.h"
 #include "components/zkSimService.h"
 
+#include "zkBenchHome.h"
 #include "zkBenchTiming.h"
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -39,10 +41,8 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     QTemporaryDir home;
-    for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "HOME"})
-        qputenv(v, home.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    zkBenchHome::SetEnvironment(home);
+    qputenv("HOME", home.path().toLocal8Bit());
     QApplication app(argc, argv);
     const int perBlock = argc > 1 ? std::max(10, atoi(argv[1])) : 300;
     const int blocks = argc > 2 ? std::max(1, atoi(argv[2])) : 6;

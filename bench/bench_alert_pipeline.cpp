@@ -14,7 +14,6 @@
 #include "config/zkSettings.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "linking/zkLinkBroker.h"
-#include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 
 #include <QApplication>
@@ -115,8 +114,6 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     zkBenchDesk::PrepareEnvironment(home);
     QApplication app(argc, argv);
-    // A report (the history falling behind) must not wait for a click that never comes.
-    zkPrompts::SetScripted(true);
     std::vector<TFedAlertWindow*> fed;
     TZentrikProMainForm* main = zkBenchDesk::OpenDesk(home, Windows, true, fed);
     TLinkedProgram program(main->ConnectorForm->Broker()->Path(), "List");

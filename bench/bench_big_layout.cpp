@@ -26,6 +26,7 @@
 #include "shell/zkMainForm.h"
 #include "zkBenchDisplay.h"
 #include "zkBenchHome.h"
+#include "zkBenchTiming.h"
 
 #include <QApplication>
 #include <QDir>
@@ -44,15 +45,13 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using zkBenchTiming::Clock;
+using zkBenchTiming::Ms;
+
 // 5,000 unless the first argument says otherwise (to see how the figures grow).
 int Windows = 5000;
 // A smaller desk restored first, to measure the growth; none when 0.
 int SmallerWindows = 0;
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
 
 template <typename F> double TimeMs(F&& fn) {
     const auto start = Clock::now();
@@ -208,17 +207,11 @@ int main(int argc, char** argv) {
                 static_cast<long long>(form->AlertWindows().size()));
 
     // (e) the ring's rebuild on the whole desk.
-    auto median = [](auto&& fn) {
-        std::vector<double> runs;
-        for (int i = 0; i < 21; ++i)
-            runs.push_back(TimeMs(fn));
-        std::sort(runs.begin(), runs.end());
-        return runs[runs.size() / 2];
-    };
-    const double rebuildMs = median([] { FormRing().Rebuild(); });
+    const double rebuildMs = zkBenchTiming::MedianMs(21, [] { FormRing().Rebuild(); });
     const qsizetype ringSize = FormRing().Items.size();
     qsizetype walked = 0;
-    const double walkMs = median([&] { walked = QApplication::topLevelWidgets().size(); });
+    const double walkMs =
+        zkBenchTiming::MedianMs(21, [&] { walked = QApplication::topLevelWidgets().size(); });
     Line("(e) the window ring's rebuild, median of 21", rebuildMs * 1000, "us", walkMs * 1000,
          "of Qt's list of top-level widgets");
     std::printf("    ring of %lld windows; Qt's list: %lld windows out of %lld widgets\n",

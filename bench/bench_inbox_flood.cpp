@@ -203,92 +203,6 @@ struct TStatuses {
     }
 };
 
-// A request's answer: its status and Retry-After (0 when absent).
-struct TAnswer {
-    int Status = 0;
-    int RetryAfter = 0;
-};
-
-// Like TConnection::ReadResponse, keeping Retry-After.
-class TSender {
-public:
-    explicit TSender(quint16 port) : Port(port) { Open(); }
-    ~TSender() { ::close(Fd); }
-    TAnswer Send(const std::string& request) {
-        size_t done = 0;
-        while (done < request.size()) {
-            const ssize_t n = ::write(Fd, request.data() + done, request.size() - done);
-            if (n <= 0) {
-                Reopen();
-                return {};
-            }
-            done += size_t(n);
-        }
-        for (;;) {
-            const size_t end = Pending.find("\r\n\r\n");
-            if (end != std::string::npos) {
-                size_t length = 0;
-                const size_t at = Pending.find("Content-Length: ");
-                if (at != std::string::npos && at < end)
-                    length = size_t(std::atoll(Pending.c_str() + at + 16));
-                if (Pending.size() >= end + 4 + length) {
-                    TAnswer answer;
-                    answer.Status = std::atoi(Pending.c_str() + 9);
-                    const size_t retry = Pending.find("Retry-After: ");
-                    if (retry != std::string::npos && retry < end)
-                        answer.RetryAfter = std::atoi(Pending.c_str() + retry + 13);
-                    const bool close = Pending.find("Connection: close") < end;
-                    Pending.erase(0, end + 4 + length);
-                    if (close)
-                        Reopen();
-                    return answer;
-                }
-            }
-            char buffer[4096];
-            const ssize_t got = ::read(Fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                Reopen();
-                return {};
-            }
-            Pending.append(buffer, size_t(got));
-        }
-    }
-
-private:
-    void Open() {
-        Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(Port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
-    void Reopen() {
-        ::close(Fd);
-        Pending.clear();
-        Open();
-    }
-    quint16 Port;
-    int Fd = -1;
-    std::string Pending;
-};
-
-std::string Alerts(long long first, int count, int descriptionBytes, int strategies,
-                   int strategyBase = 0) {
-    const std::string description(size_t(descriptionBytes), 'd');
-    std::string body = "[";
-    for (int i = 0; i < count; ++i) {
-        body += "{\"symbol\":\"S" + std::to_string(first + i) +
-                "\",\"price\":12.5,\"description\":\"" + description + "\"";
-        if (strategies > 0)
-            body += ",\"strategy\":\"W" + std::to_string(strategyBase + (first + i) % strategies) +
-                    "\"";
-        body += "}";
-        body += i + 1 < count ? "," : "]";
-    }
-    return body;
-}
-
 struct TFigures {
     double IdleMb = 0, PeakMb = 0, EndMb = 0, IdleProbeMs = 0, FloodProbeMs = 0;
     double FloodProbeP99Ms = 0, FloodProbeRanMs = 0, IdleProbeRanMs = 0, FloodRanAtS = 0;
@@ -393,10 +307,10 @@ int main(int argc, char** argv) {
             std::vector<std::thread> senders;
             for (int t = 0; t < 4; ++t)
                 senders.emplace_back([&, t] {
-                    TSender s(c.Port);
+                    TConnection s(c.Port);
                     long long n = t * 1000000000LL;
                     while (NowNs() < end) {
-                        statuses.Add(s.Send(Post(Alerts(n, 10000, 20, 0))).Status);
+                        statuses.Add(s.Send(Post(Batch(n, 10000, 20))).Status);
                         n += 10000;
                     }
                 });
@@ -418,15 +332,15 @@ int main(int argc, char** argv) {
             std::vector<std::thread> senders;
             for (int t = 0; t < 4; ++t)
                 senders.emplace_back([&] {
-                    TSender s(c.Port);
+                    TConnection s(c.Port);
                     for (;;) {
                         const long long first = next.fetch_add(PerRequest);
                         if (first >= Total)
                             return;
                         const int count = int(std::min<long long>(PerRequest, Total - first));
-                        const std::string request = Post(Alerts(first, count, 4000, Strategies));
+                        const std::string request = Post(Batch(first, count, 4000, Strategies));
                         for (;;) {
-                            const TAnswer a = s.Send(request);
+                            const TConnection::TAnswer a = s.Send(request);
                             statuses.Add(a.Status);
                             if (a.Status == 202) {
                                 taken += count;
@@ -450,8 +364,8 @@ int main(int argc, char** argv) {
     if (cases.contains("windows")) {
         TStatuses statuses;
         RunCase("windows: one request naming 500 new strategies", client, [&](TClient& c) {
-            TSender s(c.Port);
-            statuses.Add(s.Send(Post(Alerts(0, 500, 20, 500, 1000))).Status);
+            TConnection s(c.Port);
+            statuses.Add(s.Send(Post(Batch(0, 500, 20, 500, 1000))).Status);
             // The windows open after the answer: a probe stalled by them shows it.
             std::this_thread::sleep_for(std::chrono::seconds(10));
         });
@@ -460,7 +374,7 @@ int main(int argc, char** argv) {
     if (cases.contains("soak")) {
         TStatuses statuses;
         RunCase("soak: 500 alerts/s into 10 windows", client, [&](TClient& c) {
-            TSender s(c.Port);
+            TConnection s(c.Port);
             const long long start = NowNs();
             long long due = start, n = 0, nextSample = start;
             const long long end = start + soakMinutes * 60 * 1000000000LL;
@@ -475,7 +389,7 @@ int main(int argc, char** argv) {
                 }
                 due += 20000000; // 10 alerts every 20 ms
                 SleepUntilNs(due);
-                statuses.Add(s.Send(Post(Alerts(n, 10, 40, 10))).Status);
+                statuses.Add(s.Send(Post(Batch(n, 10, 40, 10))).Status);
                 n += 10;
             }
             std::printf("  %6.2f  %6.1f\n", double(NowNs() - start) / 60e9,

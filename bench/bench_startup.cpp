@@ -34,11 +34,14 @@ struct TRun {
     int LibrariesAtMain = -1, LibrariesAtIdle = -1; // shared objects loaded, when it says
 };
 
-int NumberAfter(const QByteArray& text, const QByteArray& name) {
+// The figure on the program's line "NAME FIGURE"; -1 when it printed none.
+qint64 NumberAfter(const QByteArray& text, const QByteArray& name) {
     const qsizetype at = text.indexOf(name + ' ');
     if (at < 0)
         return -1;
-    return text.mid(at + name.size() + 1, 12).split('\n').first().trimmed().toInt();
+    const qsizetype from = at + name.size() + 1;
+    const qsizetype end = text.indexOf('\n', from);
+    return text.mid(from, end < 0 ? -1 : end - from).trimmed().toLongLong();
 }
 
 qint64 monotonicNs() {
@@ -83,21 +86,16 @@ TRun runOnce(const QString& program) {
     int status = 0;
     rusage usage = {};
     wait4(pid, &status, 0, &usage);
-    const qsizetype at = text.indexOf("idle-at-ns ");
-    if (at < 0) {
+    const qint64 idleAt = NumberAfter(text, "idle-at-ns");
+    if (idleAt < 0) {
         run.Status = -2;
         return run;
     }
-    const qint64 idleAt = text.mid(at + 11, 24).split('\n').first().trimmed().toLongLong();
     run.Ms = double(idleAt - started) / 1e6;
-    const qsizetype mainPos = text.indexOf("main-at-ns ");
-    if (mainPos >= 0)
-        run.BeforeMainMs =
-            double(text.mid(mainPos + 11, 24).trimmed().split('\n').first().toLongLong() -
-                   started) /
-            1e6;
-    run.LibrariesAtMain = NumberAfter(text, "libraries-at-main");
-    run.LibrariesAtIdle = NumberAfter(text, "libraries-at-idle");
+    if (const qint64 mainAt = NumberAfter(text, "main-at-ns"); mainAt >= 0)
+        run.BeforeMainMs = double(mainAt - started) / 1e6;
+    run.LibrariesAtMain = int(NumberAfter(text, "libraries-at-main"));
+    run.LibrariesAtIdle = int(NumberAfter(text, "libraries-at-idle"));
     run.MaxRssKiB = usage.ru_maxrss;
     run.CpuMs = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;

@@ -12,6 +12,7 @@
 #include "components/zkSimFactory.h"
 #include "config/zkSettings.h"
 #include "linking/zkGenericConnectorForm.h"
+#include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 
 #include <QApplication>
@@ -137,9 +138,11 @@ inline void PrepareEnvironment(const QTemporaryDir& home) {
 }
 
 // The main window logged in as DEMO with `windows` fed alert windows (1,2,setup / 1,3 /
-// 1,4,List). Call after the QApplication exists.
+// 1,4,List), prompts scripted. Call after the QApplication exists.
 inline TZentrikProMainForm* OpenDesk(const QTemporaryDir& home, int windows,
                                      bool facelessConnectors, std::vector<TFedAlertWindow*>& fed) {
+    // A report (the history falling behind, say) must not wait for a click that never comes.
+    zkPrompts::SetScripted(true);
     QDir::setCurrent(home.path());
     TComponentFactory::SetCurrent(std::make_shared<TBenchFactory>(facelessConnectors));
     WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + QStringLiteral("\\Settings"),

@@ -47,29 +47,37 @@ inline double Percentile(std::vector<double> values, double q) {
     return values[size_t(q * double(values.size() - 1))];
 }
 
-// A blocking sender on one keep-alive connection.
+// A blocking sender on one keep-alive connection. When the server ends the connection (it
+// answered "Connection: close", or a write or read failed) it opens a new one, so the next
+// request goes out again.
 class TConnection {
 public:
-    explicit TConnection(quint16 port) {
-        Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    // A request's answer: its status (0 when the connection failed) and Retry-After in seconds
+    // (0 when absent).
+    struct TAnswer {
+        int Status = 0;
+        int RetryAfter = 0;
+    };
+
+    explicit TConnection(quint16 port) : Port(port) {
+        if (!Open())
             std::perror("connect");
     }
     ~TConnection() { ::close(Fd); }
-    void Write(const std::string& bytes) {
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // False when the connection failed; the next read then opens a new one. No SIGPIPE: a
+    // server that closed early must not end the benchmark.
+    bool Write(const std::string& bytes) {
         size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(Fd, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::send(Fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
             if (n <= 0)
-                return;
+                return false;
             done += size_t(n);
         }
+        return true;
     }
     // Reads exactly n bytes (the echo).
     void ReadBytes(size_t n) {
@@ -81,8 +89,8 @@ public:
             n -= size_t(got);
         }
     }
-    // Reads one HTTP answer; its status.
-    int ReadResponse() {
+    // Reads one HTTP answer.
+    TAnswer ReadAnswer() {
         for (;;) {
             const size_t end = Pending.find("\r\n\r\n");
             if (end != std::string::npos) {
@@ -91,20 +99,56 @@ public:
                 if (at != std::string::npos && at < end)
                     length = size_t(std::atoll(Pending.c_str() + at + 16));
                 if (Pending.size() >= end + 4 + length) {
-                    const int status = std::atoi(Pending.c_str() + 9);
+                    TAnswer answer;
+                    answer.Status = std::atoi(Pending.c_str() + 9);
+                    const size_t retry = Pending.find("Retry-After: ");
+                    if (retry != std::string::npos && retry < end)
+                        answer.RetryAfter = std::atoi(Pending.c_str() + retry + 13);
+                    const bool close = Pending.find("Connection: close") < end;
                     Pending.erase(0, end + 4 + length);
-                    return status;
+                    if (close)
+                        Reopen();
+                    return answer;
                 }
             }
             char buffer[4096];
             const ssize_t got = ::read(Fd, buffer, sizeof buffer);
-            if (got <= 0)
-                return 0;
+            if (got <= 0) {
+                Reopen();
+                return {};
+            }
             Pending.append(buffer, size_t(got));
         }
     }
+    // Reads one HTTP answer; its status.
+    int ReadResponse() { return ReadAnswer().Status; }
+    // Writes a request and reads its answer.
+    TAnswer Send(const std::string& request) {
+        if (!Write(request)) {
+            Reopen();
+            return {};
+        }
+        return ReadAnswer();
+    }
 
 private:
+    bool Open() {
+        Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(Port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::connect(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    void Reopen() {
+        ::close(Fd);
+        Pending.clear();
+        Open();
+    }
+
+    quint16 Port;
     int Fd = -1;
     std::string Pending;
 };
@@ -115,15 +159,18 @@ inline std::string Post(const std::string& body) {
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-// Alerts "S<first>"... ; with windows > 0, alert n goes to the strategy "W<n % windows>".
-inline std::string Batch(long long first, int count, size_t descriptionBytes = 5, int windows = 0) {
+// Alerts "S<first>"... ; with windows > 0, alert n goes to the strategy
+// "W<strategyBase + n % windows>".
+inline std::string Batch(long long first, int count, size_t descriptionBytes = 5, int windows = 0,
+                         int strategyBase = 0) {
     const std::string description(descriptionBytes, 'd');
     std::string body = "[";
     for (int i = 0; i < count; ++i) {
         body += "{\"symbol\":\"S" + std::to_string(first + i) +
                 "\",\"price\":12.5,\"description\":\"" + description + "\"";
         if (windows > 0)
-            body += ",\"strategy\":\"W" + std::to_string((first + i) % windows) + "\"";
+            body +=
+                ",\"strategy\":\"W" + std::to_string(strategyBase + (first + i) % windows) + "\"";
         body += "}";
         body += i + 1 < count ? "," : "]";
     }
