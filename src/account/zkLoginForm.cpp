@@ -324,4 +324,3 @@ void TLoginForm::keyPressEvent(QKeyEvent* event) {
     }
     QDialog::keyPressEvent(event);
 }
-

@@ -379,8 +379,8 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
     for (size_t i = 0; i < count; ++i) {
         const TLayoutWindow& window = layout.Windows[i];
         QString error;
-        drain.WindowMade(OpenAlertWindow(form, window.Record, window.Actions, nullptr, error,
-                                         i + 1 == count));
+        drain.WindowMade(
+            OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count));
         if (firstError.isEmpty())
             firstError = error;
     }
@@ -404,8 +404,7 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 namespace {
 
 // The window opened, or none when the file holds no alert window.
-TAlertForm* OpenAlertWindowFile(TZentrikProMainForm& form, const QString& fileName,
-                                bool activate) {
+TAlertForm* OpenAlertWindowFile(TZentrikProMainForm& form, const QString& fileName, bool activate) {
     const TSettingsStore store = TSettingsStore::IniFile(fileName);
     const QString section = AlertWindowSectionName();
     if (!SectionExists(store, section))

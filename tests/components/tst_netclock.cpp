@@ -12,8 +12,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <memory>
 #include <QTimer>
+#include <memory>
 
 namespace {
 
