@@ -9,9 +9,14 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 
 class TStartupTest : public QObject {
     Q_OBJECT
@@ -26,6 +31,7 @@ private slots:
     void urlArgumentsAreWipedFromMemory();
     void applicationIconHasEverySize();
     void warmupEndsWhetherOrNotTheFontDatabaseWasStarted();
+    void exitDuringTheWarmupEndsCleanly();
 };
 
 void TStartupTest::versionAtLeast_data() {
@@ -196,6 +202,45 @@ void TStartupTest::warmupEndsWhetherOrNotTheFontDatabaseWasStarted() {
     warmup.StartFontDatabase();
     warmup.Wait();
     QVERIFY(!QFontDatabase::families().isEmpty());
+}
+
+namespace {
+std::atomic<bool> FillUnderway{false};
+QtMessageHandler LogBefore = nullptr;
+
+void TellFillUnderway(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (context.category && qstrcmp(context.category, "qt.text.font.db") == 0)
+        FillUnderway = true;
+    // Logging goes on as usual, into Qt's logging statics that exit() destroys.
+    LogBefore(type, context, text);
+}
+} // namespace
+
+void TStartupTest::exitDuringTheWarmupEndsCleanly() {
+    // exit() from anywhere (Qt's on a lost display connection, ours on a refused start) destroys
+    // Qt's statics while the warm-up may still be filling the font database with them.
+    if (qEnvironmentVariableIsSet("VELQUIST_TEST_EXIT_DURING_WARMUP")) {
+        // The database tells each font it takes: exit once it has taken the first.
+        LogBefore = qInstallMessageHandler(TellFillUnderway);
+        // As in main(): the warm-up is a local that exit() never destroys.
+        auto* warmup = new TStartupWarmup;
+        warmup->StartFontDatabase();
+        while (!FillUnderway)
+            std::this_thread::yield();
+        std::exit(3);
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELQUIST_TEST_EXIT_DURING_WARMUP", "1");
+    environment.insert("QT_LOGGING_RULES", "qt.text.font.db.debug=true");
+    for (int run = 0; run < 5; ++run) {
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"-nocrashhandler", "exitDuringTheWarmupEndsCleanly"});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 3);
+    }
 }
 
 QTEST_MAIN(TStartupTest)
