@@ -3,9 +3,9 @@
 // keep their values, and the column widths asked for by "CW=" stay within what a header takes.
 #include "components/zkSimAlertModel.h"
 #include "components/zkSimAlertWindow.h"
+#include "platform/zkOutsideText.h"
 #include "zkFuzzCheck.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -26,14 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Setting a value keeps every other key's value and reads back whole, whatever it holds.
     // Cut where a character ends: half a surrogate pair is not text and has no UTF-8 form.
-    qsizetype cut = std::min<qsizetype>(16, text.size());
-    if (cut > 0 && cut < text.size() && text.at(cut - 1).isHighSurrogate())
-        --cut;
-    const QString value = text.left(cut) + QStringLiteral("&=%+ ");
+    const QString value = zkOutsideText::Shortened(text, 16) + QStringLiteral("&=%+ ");
     const QString changed = SimQueryWith(text, QStringLiteral("WN"), value);
     bool found = false;
     Check(SimQueryValue(changed, QStringLiteral("WN"), &found) == value && found);
-    for (const QString& key : {QStringLiteral("S"), QStringLiteral("CW"), QStringLiteral("MinPrice")})
+    for (const QString& key :
+         {QStringLiteral("S"), QStringLiteral("CW"), QStringLiteral("MinPrice")})
         Check(SimQueryValue(changed, key) == SimQueryValue(text, key));
     return 0;
 }

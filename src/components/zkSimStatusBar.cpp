@@ -147,10 +147,13 @@ TSimStatusStrip::TFit TSimStatusStrip::FitFont(const QFont& font, int width) {
     return fit;
 }
 
-TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const QString& session) {
-    TFit fit = FitFont(font, width);
+TSimStatusStrip::TFit TSimStatusStrip::WithSession(TFit fit, const QString& session) {
     fit.Session = FitSessionText(QFontMetrics(Bold(fit.Font)), fit.SessionWidth, session);
     return fit;
+}
+
+TSimStatusStrip::TFit TSimStatusStrip::Fit(const QFont& font, int width, const QString& session) {
+    return WithSession(FitFont(font, width), session);
 }
 
 TSimStatusStrip::TFit TSimStatusStrip::Shown(const QString& session) const {
@@ -162,9 +165,7 @@ TSimStatusStrip::TFit TSimStatusStrip::Shown(const QString& session) const {
         FittedFor = font();
         FittedWidth = width();
     }
-    TFit fit = *Fitted;
-    fit.Session = FitSessionText(QFontMetrics(Bold(fit.Font)), fit.SessionWidth, session);
-    return fit;
+    return WithSession(*Fitted, session);
 }
 
 void TSimStatusStrip::changeEvent(QEvent* event) {

@@ -44,6 +44,8 @@ protected:
 private:
     // Fit's font and the session's room, without a session.
     static TFit FitFont(const QFont& font, int width);
+    // fit with the session's text fitted to its room.
+    static TFit WithSession(TFit fit, const QString& session);
     void UpdateAccessibleText();
     // The session's whole name when the strip shows less of it.
     void UpdateToolTip();
