@@ -80,7 +80,6 @@ std::vector<TSimAlertModel*>& AllLists() {
     return lists;
 }
 qint64 AllBytes = 0;
-quint64 LastSerial = 0;
 
 } // namespace
 

@@ -20,7 +20,8 @@ class TSimAlert : public TAlertData {
 public:
     using TAlertData::TAlertData;
     int Direction = 0; // +1 up, -1 down, 0 neither
-    // Set by the list that takes it, unique in the program: what a row's drawing is kept under.
+    // Set by the list that takes it, counting that list's rows: what a row's drawing is kept
+    // under, and its shade, so that each list's rows alternate whatever the others take.
     quint64 Serial = 0;
 };
 
@@ -108,6 +109,7 @@ private:
 
     std::deque<std::shared_ptr<TSimAlert>> Rows; // newest first
     qint64 RowBytes = 0;
+    quint64 LastSerial = 0;
     int Limit = DefaultMaxRows;
     QColor TextColor = Qt::black;
     QFont BoldFont;

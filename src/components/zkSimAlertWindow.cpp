@@ -137,12 +137,27 @@ void TSimAlertTable::setModel(QAbstractItemModel* newModel) {
                         InsertedAtTop = !parent.isValid() && first == 0;
                     }),
             connect(newModel, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-                    [this](const QModelIndex& parent, int first, int) {
+                    [this](const QModelIndex& parent, int first, int last) {
                         RemovedOutOfSight =
                             !parent.isValid() && rowViewportPosition(first) >= viewport()->height();
+                        DropCurrentIfRemoved(parent, first, last);
                     }),
         };
     QTableView::setModel(newModel);
+}
+
+void TSimAlertTable::DropCurrentIfRemoved(const QModelIndex& parent, int first, int last) {
+    // Rows go from the end, the oldest, when the list is full. The view (and the selection
+    // model) would make the row before them current and selected and scroll to it, taking a
+    // window that follows the newest rows down to the oldest, where new ones arrive unseen.
+    // A current row that goes is dropped instead, and its selection goes with its row.
+    QItemSelectionModel* selection = selectionModel();
+    if (!selection || parent.isValid())
+        return;
+    const QModelIndex current = selection->currentIndex();
+    if (current.isValid() && !current.parent().isValid() && current.row() >= first &&
+        current.row() <= last)
+        selection->clearCurrentIndex();
 }
 
 void TSimAlertTable::RowCountChanged(int oldCount, int newCount) {

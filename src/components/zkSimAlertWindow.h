@@ -75,6 +75,7 @@ protected:
 
 private:
     void RowCountChanged(int oldCount, int newCount);
+    void DropCurrentIfRemoved(const QModelIndex& parent, int first, int last);
     void FitRowRange();
 
     bool MovingRows = true;

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QTest>
@@ -913,6 +914,106 @@ this is not json
                     quint64((2 * burst + 2) * TSimAlertModel::ColumnCount));
             QCOMPARE(view->model()->index(view->rowAt(0), 1).data().toString(), firstShown);
             shownIsWhole(QStringLiteral("scrolled list, %1 new").arg(burst));
+        }
+    }
+
+    // Past the bound of rows the oldest go. A current (clicked) row among them is dropped with
+    // its selection, never moved to the oldest row kept: the view would scroll down there, and
+    // a window that follows the newest alerts would show them no more. A window scrolled away
+    // keeps its rows in place, as below the bound.
+    void rowsTrimmedPastTheBoundTakeNoViewAlong() {
+        TSimZentrikWindowX window(Service);
+        TSimAlertTable* view = window.View();
+        view->resize(420, 300);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        const int bound = window.Model()->MaxRows();
+        int next = 0;
+        auto add = [&](int count) {
+            QList<TAlertData> alerts;
+            for (int i = 0; i < count; ++i, ++next)
+                alerts.append(TAlertData(QStringLiteral("S%1").arg(next), 0));
+            window.AddExternalAlerts(alerts);
+            QCoreApplication::processEvents();
+        };
+        auto topSymbol = [&] {
+            return window.Model()->index(view->rowAt(0), TSimAlertModel::SymbolColumn).data();
+        };
+        auto clickRow = [&](int row) {
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, RowCenter(&window, row));
+            QCOMPARE(view->currentIndex().row(), row);
+            QCOMPARE(view->selectionModel()->selectedRows().size(), 1);
+        };
+        QScrollBar* bar = view->verticalScrollBar();
+        // 10 + the bound + 3, and a burst of twice the bound, each with a clicked row that goes.
+        for (const int burst : {bound, 2 * bound}) {
+            add(10);
+            clickRow(3);
+            add(burst);
+            QCOMPARE(bar->value(), 0);
+            QVERIFY(!view->currentIndex().isValid());
+            QVERIFY(view->selectionModel()->selectedRows().isEmpty());
+            add(3);
+            QCOMPARE(bar->value(), 0);
+            QCOMPARE(topSymbol(), QVariant(QStringLiteral("S%1").arg(next - 1)));
+            QVERIFY(view->selectionModel()->selectedRows().isEmpty());
+        }
+        // A kept current row stays current and selected, and stays with its alert.
+        clickRow(2);
+        const QString clicked = window.Model()->AlertAt(2)->AlertSymbol();
+        add(5);
+        QCOMPARE(window.Model()->AlertAt(view->currentIndex().row())->AlertSymbol(), clicked);
+        QCOMPARE(view->selectionModel()->selectedRows().value(0).row(), 7);
+        QCOMPARE(bar->value(), 0);
+        // Scrolled away: the rows shown stay in place while the oldest go, the current one too.
+        bar->setValue(bar->maximum() - 2 * view->rowHeight(0));
+        clickRow(view->rowAt(view->viewport()->height() / 2));
+        const QVariant shown = topSymbol();
+        add(2);
+        QCOMPARE(topSymbol(), shown);
+        QVERIFY(view->currentIndex().isValid()); // two of its rows were below it
+        add(view->viewport()->height() / view->rowHeight(0) + 4);
+        QCOMPARE(window.Model()->rowCount(), bound);
+        QVERIFY(!view->currentIndex().isValid());
+        QVERIFY(view->selectionModel()->selectedRows().isEmpty());
+        QVERIFY(bar->value() > bar->maximum() / 2); // not brought to the top either
+    }
+
+    // Each list shades its rows in turn, whatever the other lists take meanwhile: two windows
+    // taking one alert each in turn show alternating bands, each of them.
+    void eachListAlternatesItsShadesWhateverTheOthersTake() {
+        std::vector<std::unique_ptr<TSimZentrikWindowX>> windows;
+        for (int i = 0; i < 2; ++i) {
+            windows.push_back(std::make_unique<TSimZentrikWindowX>(Service));
+            TSimAlertTable* view = windows.back()->View();
+            QVERIFY(view->alternatingRowColors());
+            view->resize(420, 400);
+            view->show();
+            QVERIFY(QTest::qWaitForWindowExposed(view));
+        }
+        constexpr int Rows = 12;
+        for (int i = 0; i < Rows; ++i)
+            for (size_t w = 0; w < windows.size(); ++w) {
+                windows[w]->AddExternalAlerts(
+                    {TAlertData(QStringLiteral("W%1N%2").arg(w).arg(i), 0)});
+                QCoreApplication::processEvents();
+            }
+        for (size_t w = 0; w < windows.size(); ++w) {
+            TSimAlertTable* view = windows[w]->View();
+            QVERIFY(view->rowAt(view->viewport()->height() - 1) < 0); // every row in sight
+            const QImage shot = view->viewport()->grab().toImage();
+            // Right of the symbol's text: the row's own background.
+            const int x = view->columnViewportPosition(TSimAlertModel::SymbolColumn) +
+                          view->columnWidth(TSimAlertModel::SymbolColumn) - 6;
+            QList<QRgb> shades;
+            for (int row = 0; row < Rows; ++row)
+                shades << (shot.pixel(x,
+                                      view->rowViewportPosition(row) + view->rowHeight(row) / 2) &
+                           0xffffff);
+            for (int row = 1; row < Rows; ++row)
+                QVERIFY2(shades[row] != shades[row - 1] &&
+                             (row < 2 || shades[row] == shades[row - 2]),
+                         qPrintable(QStringLiteral("window %1, row %2").arg(w).arg(row)));
         }
     }
 
