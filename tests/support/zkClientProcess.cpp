@@ -2,6 +2,7 @@
 
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "inbox/zkInboxSettings.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -86,6 +87,16 @@ void StoreDeskChoices(const QString& layoutFile, bool loadOnStart) {
         WriteStringValue(registry, key, QStringLiteral("LoadLayoutName"), layoutFile);
     WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), layoutFile);
     WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
+    TUserStore::ResetInstance();
+}
+
+void StoreInboxChoices(quint16 port, const QString& token) {
+    TUserStore::ResetInstance();
+    TInboxSettings inbox;
+    inbox.Enabled = true;
+    inbox.Port = port;
+    inbox.Token = token;
+    WriteInboxSettings(TSettingsStore::Registry(), inbox);
     TUserStore::ResetInstance();
 }
 
