@@ -75,6 +75,8 @@ TLoginForm::TLoginForm(QWidget* owner, IAccountDesk* account) : QDialog(owner), 
     PasswordEdit = new QLineEdit(Bevel1);
     PasswordEdit->setObjectName(QStringLiteral("PasswordEdit"));
     PasswordEdit->setEchoMode(QLineEdit::Password);
+    // A star for each character, as the proxy password in Options shows it.
+    PasswordEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     Label2->setBuddy(PasswordEdit);
 
     auto* fields = new QGridLayout(Bevel1);

@@ -62,6 +62,7 @@ class TLoginFormTest : public QObject {
 private slots:
     void startUpHandsOverWhatIsStored();
     void okAppliesStoresAndRefreshes();
+    void passwordShowsAStarForEachCharacter();
     void cancelEscapeAndCloseBox();
     void linkLayouts_data();
     void linkLayouts();
@@ -113,6 +114,19 @@ void TLoginFormTest::okAppliesStoresAndRefreshes() {
     QCOMPARE(f.stored("UserName"), QString("alice"));
     QCOMPARE(f.connection()->FUserName, QString("alice"));
     QVERIFY(!login->isVisible());
+}
+
+void TLoginFormTest::passwordShowsAStarForEachCharacter() {
+    TLoginFixture f;
+    TLoginForm* login = f.main();
+    login->PasswordEdit->clear();
+    QTest::keyClicks(login->PasswordEdit, "s3cr3t");
+    QCOMPARE(login->PasswordEdit->displayText(), QString("******"));
+    QCOMPARE(login->PasswordEdit->text(), QString("s3cr3t"));
+    // Cleared and set again, beyond ASCII: still one star a character, none left over.
+    login->PasswordEdit->clear();
+    login->PasswordEdit->setText(QString::fromUtf8("\xc3\xa9t\xc3\xa9"));
+    QCOMPARE(login->PasswordEdit->displayText(), QString("***"));
 }
 
 void TLoginFormTest::cancelEscapeAndCloseBox() {
