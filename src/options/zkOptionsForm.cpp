@@ -317,6 +317,10 @@ QWidget* TOptionsForm::BuildGeneralPage() {
     checks->addWidget(themeLabel, 0, 1, Qt::AlignBottom);
     checks->addWidget(ThemeComboBox, 1, 1);
     checks->setColumnStretch(0, 1);
+    // Made after the time zone's controls, it would come after them in Tab order: it comes
+    // where it stands, beside the grid lines box and above the announcements box.
+    setTabOrder(ShowGridLinesCheckBox, ThemeComboBox);
+    setTabOrder(ThemeComboBox, AnnounceAlertsCheckBox);
     layout->addLayout(checks);
     layout->addSpacing(6);
     layout->addWidget(Heading(tr("Time Zone"), p, "Label7"));
@@ -408,7 +412,8 @@ QWidget* TOptionsForm::BuildUpdatesPage() {
               "UpdateAtStartupCheckBox");
     UpdateAtTimeCheckBox = Named(new QCheckBox(tr("Check for updates at the following time:"), p),
                                  "UpdateAtTimeCheckBox");
-    connect(UpdateAtTimeCheckBox, &QCheckBox::clicked, this, [this] { UpdateScheduleControls(); });
+    // However the box changes (a click, the keyboard, a screen reader's toggle, a load).
+    connect(UpdateAtTimeCheckBox, &QCheckBox::toggled, this, [this] { UpdateScheduleControls(); });
 
     DailyNYMidnightRadioButton = Named(new QRadioButton(tr("Daily, at midnight New York time"), p),
                                        "DailyNYMidnightRadioButton");

@@ -12,9 +12,15 @@
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
 #include <QTabWidget>
+#include <QTimeEdit>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -66,6 +72,8 @@ private slots:
     void tabLeadsFromTheTreeIntoThePageAndOn();
     void announcementSettingIsKeptAndApplied();
     void generalPageHasRoomForEveryControl();
+    void themeBoxComesInTabOrderWhereItStands();
+    void scheduleFollowsTheBoxHoweverItIsToggled();
 };
 
 void TOptionsKeyboardTest::tabLeadsFromTheTreeIntoThePageAndOn() {
@@ -149,6 +157,68 @@ void TOptionsKeyboardTest::generalPageHasRoomForEveryControl() {
     }
     QVERIFY(checked > 10);
     desk.Form->reject();
+}
+
+// Beside the grid lines box, above the announcements box: Tab reaches it between the two, and
+// Shift+Tab walks back the same way.
+void TOptionsKeyboardTest::themeBoxComesInTabOrderWhereItStands() {
+    TOptionsDesk desk;
+    desk.open();
+    TOptionsForm& form = *desk.Form;
+    QCOMPARE(form.PagesControl->currentWidget(), form.GeneralTabSheet);
+    form.ShowGridLinesCheckBox->setFocus();
+    QTRY_COMPARE(desk.focus(), form.ShowGridLinesCheckBox);
+    const QList<QWidget*> forward = {form.ThemeComboBox, form.AnnounceAlertsCheckBox};
+    for (QWidget* expected : forward) {
+        QTest::keyClick(desk.focus(), Qt::Key_Tab);
+        QVERIFY2(desk.focus() == expected, qPrintable(nameOf(desk.focus())));
+    }
+    QTest::keyClick(desk.focus(), Qt::Key_Tab);
+    QVERIFY2(form.TimeZoneGroupBox->isAncestorOf(desk.focus()), qPrintable(nameOf(desk.focus())));
+    const QList<QWidget*> backward = {form.AnnounceAlertsCheckBox, form.ThemeComboBox,
+                                      form.ShowGridLinesCheckBox};
+    for (QWidget* expected : backward) {
+        QTest::keyClick(desk.focus(), Qt::Key_Backtab);
+        QVERIFY2(desk.focus() == expected, qPrintable(nameOf(desk.focus())));
+    }
+    form.reject();
+}
+
+// A screen reader ticks a box through its toggle action, which is no click: the schedule's
+// controls follow the box all the same, on and off, as they do for a click.
+void TOptionsKeyboardTest::scheduleFollowsTheBoxHoweverItIsToggled() {
+    TOptionsDesk desk;
+    desk.open();
+    TOptionsForm& form = *desk.Form;
+    form.PagesControl->setCurrentWidget(form.UpdatesTabSheet);
+    QCheckBox* box = form.UpdateAtTimeCheckBox;
+    const QList<QWidget*> schedule = {form.DailyNYMidnightRadioButton, form.WeekdayComboBox,
+                                      form.MonthlyTimePicker, form.DailyLocalTimeLabel};
+    auto followsBox = [&] {
+        for (QWidget* w : schedule)
+            if (w->isEnabled() != box->isChecked())
+                return false;
+        return true;
+    };
+    QVERIFY(followsBox());
+    QAccessibleInterface* access = QAccessible::queryAccessibleInterface(box);
+    QVERIFY(access && access->actionInterface());
+    QVERIFY(access->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::toggleAction()));
+    for (int turn = 0; turn < 2; ++turn) {
+        const bool was = box->isChecked();
+        access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(box->isChecked(), !was);
+        QVERIFY2(followsBox(), qPrintable(QStringLiteral("box %1").arg(box->isChecked())));
+    }
+    // The keyboard's space bar and a click still do.
+    box->setFocus();
+    QTRY_COMPARE(desk.focus(), box);
+    QTest::keyClick(box, Qt::Key_Space);
+    QVERIFY(followsBox());
+    box->click();
+    QVERIFY(followsBox());
+    form.reject();
 }
 
 QTEST_MAIN(TOptionsKeyboardTest)
