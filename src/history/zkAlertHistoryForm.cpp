@@ -80,6 +80,9 @@ void TAlertHistoryForm::FormCreate() {
     AlertsView->setSelectionBehavior(QAbstractItemView::SelectRows);
     AlertsView->setAlternatingRowColors(true);
     AlertsView->setWordWrap(false);
+    // Tab leaves the table for the next control, as in every other window; the arrow keys
+    // move among the rows. (Walking cell by cell, Tab never reached Export.)
+    AlertsView->setTabKeyNavigation(false);
     AlertsView->verticalHeader()->hide();
     // Fixed row heights: live rows arriving by the thousand are not measured one by one.
     AlertsView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

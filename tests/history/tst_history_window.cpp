@@ -16,6 +16,7 @@
 #include "zkHistoryTestUtil.h"
 #include "zkTestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -230,6 +231,36 @@ private slots:
         form.show();
         form.WaitForWork();
         QCOMPARE(form.Model->rowCount(), 3);
+    }
+
+    // The keyboard walks the window as it is laid out: from "To" into the table and out of it
+    // to Export, and back the same way.
+    void tabLeadsThroughTheTableToExport() {
+        write({MakeHistoryAlert(At(0), "Gap Ups", "AMD"), MakeHistoryAlert(At(1), "Gap Ups", "IBM"),
+               MakeHistoryAlert(At(2), "Runners", "AMD")});
+        TAlertRecorder recorder(path(), 30);
+        TAlertHistoryForm form(nullptr, &recorder);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.WaitForWork();
+        QCOMPARE(form.Model->rowCount(), 3);
+        auto focus = [] { return QApplication::focusWidget(); };
+        auto name = [](const QWidget* w) { return w ? w->objectName() : QStringLiteral("none"); };
+        QVERIFY(!form.ToDateEdit->isEnabled()); // no end date: the box is the last filter
+        form.ToCheckBox->setFocus();
+        QTRY_COMPARE(focus(), form.ToCheckBox);
+        QTest::keyClick(focus(), Qt::Key_Tab);
+        QVERIFY2(focus() == form.AlertsView, qPrintable(name(focus())));
+        // In the table the arrows move among the rows; Tab goes on.
+        QTest::keyClick(focus(), Qt::Key_Down);
+        QCOMPARE(focus(), form.AlertsView);
+        QVERIFY(form.AlertsView->currentIndex().isValid());
+        QTest::keyClick(focus(), Qt::Key_Tab);
+        QVERIFY2(focus() == form.ExportButton, qPrintable(name(focus())));
+        QTest::keyClick(focus(), Qt::Key_Backtab);
+        QVERIFY2(focus() == form.AlertsView, qPrintable(name(focus())));
+        QTest::keyClick(focus(), Qt::Key_Backtab);
+        QVERIFY2(focus() == form.ToCheckBox, qPrintable(name(focus())));
     }
 
     void exportThatCannotBeWrittenIsTold() {
