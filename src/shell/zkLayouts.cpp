@@ -80,6 +80,18 @@ void WritePlacement(const TSettingsStore& store, const QString& path,
     WriteBoolValue(store, path, kVisible, p.Visible);
 }
 
+// A layout may ask for a size the window cannot take (below its least size, say). What it asked
+// is kept with the size the window took in answer; while the window still has that size, the
+// layout is saved with the size it was read with, not the one the window took.
+constexpr char kAskedSize[] = "_velquist_layout_asked_size";
+constexpr char kTakenSize[] = "_velquist_layout_taken_size";
+
+QSize SizeToSave(const QWidget& window) {
+    const QSize asked = window.property(kAskedSize).toSize();
+    return asked.isValid() && window.size() == window.property(kTakenSize).toSize() ? asked
+                                                                                    : window.size();
+}
+
 TCompanionPlacement PlacementOf(const QWidget* window) {
     if (!window)
         return DefaultPlacement();
@@ -88,8 +100,9 @@ TCompanionPlacement PlacementOf(const QWidget* window) {
     TCompanionPlacement p;
     p.Top = pos.y();
     p.Left = pos.x();
-    p.Width = window->width();
-    p.Height = window->height();
+    const QSize size = SizeToSave(*window);
+    p.Width = size.width();
+    p.Height = size.height();
     p.WindowState = StoredWindowState(*window);
     p.Visible = window->isVisible();
     return p;
@@ -118,6 +131,8 @@ void ApplyPlacement(QWidget* window, const TCompanionPlacement& p) {
     const int width = p.Width > 0 ? BoundedLength(p.Width, limit.width()) : window->width();
     const int height = p.Height > 0 ? BoundedLength(p.Height, limit.height()) : window->height();
     window->resize(width, height);
+    window->setProperty(kAskedSize, QSize(width, height));
+    window->setProperty(kTakenSize, window->size());
     window->setWindowState(WindowStateFromStored(p.WindowState));
     window->setVisible(p.Visible);
     FitToMonitor(window);

@@ -310,6 +310,38 @@ private slots:
         QCOMPARE(CollectLayout(f), before);
     }
 
+    // A stored size the window cannot take (the symbol lists window is never narrower than
+    // it was made) is saved again as it was read, until the user gives the window another.
+    void sizeTheWindowCannotTakeIsSavedAsRead() {
+        TZentrikProMainForm& f = form();
+        QWidget* lists = f.SymbolListsForm;
+        const int least = lists->minimumWidth();
+        QVERIFY(least > 300);
+        TLayout layout;
+        layout.SymbolWindow = {60, 80, 300, 250, 0, true};
+        WriteLayout(TSettingsStore::IniFile(path("narrow.zkl")), layout);
+        LoadLayout(f, path("narrow.zkl"));
+        QVERIFY(lists->isVisible());
+        QCOMPARE(lists->size(), QSize(least, 250));
+        SaveLayout(f, path("again.zkl"));
+        zkIni::ClearCache();
+        const TSettingsStore again = TSettingsStore::IniFile(path("again.zkl"));
+        QCOMPARE(ReadIntegerValue(again, LayoutSymbolWindowPath(), "Width", -1), 300);
+        QCOMPARE(ReadIntegerValue(again, LayoutSymbolWindowPath(), "Height", -1), 250);
+        QCOMPARE(ReadLayout(again).SymbolWindow, layout.SymbolWindow);
+
+        // Resized since: the size it has now.
+        lists->resize(least + 40, 260);
+        QCOMPARE(CollectLayout(f).SymbolWindow.Width, least + 40);
+        QCOMPARE(CollectLayout(f).SymbolWindow.Height, 260);
+        // And a size it could take comes back as it is.
+        layout.SymbolWindow.Width = least + 10;
+        WriteLayout(TSettingsStore::IniFile(path("wide.zkl")), layout);
+        LoadLayout(f, path("wide.zkl"));
+        QCOMPARE(lists->width(), least + 10);
+        QCOMPARE(CollectLayout(f).SymbolWindow, layout.SymbolWindow);
+    }
+
     void restoreShowsEveryWindowInPlaceAndActivatesTheLast() {
         TZentrikProMainForm& f = form();
         // Enough windows that the restore delivers the events waiting for them on its way.
