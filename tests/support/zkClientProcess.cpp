@@ -2,6 +2,8 @@
 
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "config/zkWindowRecord.h"
+#include "shell/zkLayouts.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -87,6 +89,24 @@ void StoreDeskChoices(const QString& layoutFile, bool loadOnStart) {
     WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), layoutFile);
     WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
     TUserStore::ResetInstance();
+}
+
+void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataConfigs) {
+    SetDefaultWindowRecord();
+    TLayout layout;
+    int left = 10;
+    for (const QString& dataConfig : dataConfigs) {
+        TLayoutWindow window;
+        window.Record = DefaultWindowRecord();
+        window.Record.Left = left;
+        window.Record.Width = 300;
+        window.Record.Height = 200;
+        window.Record.DataConfig = dataConfig;
+        layout.Windows.push_back(window);
+        left += 320;
+    }
+    QDir().mkpath(QFileInfo(layoutFile).path());
+    WriteLayout(TSettingsStore::IniFile(layoutFile), layout);
 }
 
 bool WaitListening(quint16 port, TClientRun& run, int ms) {

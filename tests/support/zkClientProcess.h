@@ -52,6 +52,10 @@ private:
 // first (SaveOnExit 2) unless it is terminated.
 void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
 
+// Writes a layout file of one alert window for each data configuration ("WN=Gappers&S=",
+// as a window file holds it), side by side, with the built-in record otherwise.
+void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataConfigs);
+
 // Polls until something listens on 127.0.0.1:port; false when the client ended first or time
 // ran out.
 bool WaitListening(quint16 port, TClientRun& run, int ms = 20000);
