@@ -317,8 +317,9 @@ private:
     QProcess Server;
 };
 
-// dunst, a real notification server, on a bus and an X display, with its built-in settings
-// (body markup read, the summary shown as plain text). What it showed is read from its history.
+// dunst, a real notification server, on a bus and an X display, set as Debian sets it up (it
+// reads markup in the body, shows the summary as plain text). What it showed is read from its
+// history.
 class TDunst {
 public:
     ~TDunst() { StopProcess(Server, 3000); }
@@ -334,7 +335,9 @@ public:
         Env.insert(QStringLiteral("DISPLAY"), display);
         Env.insert(QStringLiteral("HOME"), Dir.path()); // no user's dunstrc
         const QString config = Dir.path() + QStringLiteral("/dunstrc");
-        if (QFile file(config); !file.open(QIODevice::WriteOnly))
+        // As Debian's own dunstrc sets it: markup read in the body.
+        if (QFile file(config);
+            !file.open(QIODevice::WriteOnly) || !file.write("[global]\n    markup = full\n"))
             return QStringLiteral("cannot write %1").arg(config);
         Server.setProcessEnvironment(Env);
         Server.setProcessChannelMode(QProcess::MergedChannels);
