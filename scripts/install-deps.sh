@@ -26,6 +26,8 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           weston qt6-wayland
           # the keyring's whole-process test: a real Secret Service and a client to ask it
           gnome-keyring libsecret-tools
+          # Unicode's character data, that tests check the look-alike rules against
+          unicode-data
           python3) # python3: the local HTTP server of the update check's whole-process test
 if [ "${1:-}" = --build-only ]; then
   shift

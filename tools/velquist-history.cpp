@@ -8,10 +8,14 @@
 // date alone as --to means the end of that day. --symbol is a prefix of the symbol, in any
 // case; --window a window's exact name.
 //
+// Written to a terminal, control and formatting characters in the text are shown escaped
+// (\x1B, \u202E, a backslash as \x5C); to a file or a pipe the CSV is exact.
+//
 // Exit status: 0 done (also when nothing matches), 1 no history or it cannot be read, 2 usage
 // error.
 #include "history/zkHistoryStore.h"
 #include "platform/zkErrors.h"
+#include "platform/zkOutsideText.h"
 #include "platform/zkVersion.h"
 
 #include <QCoreApplication>
@@ -23,6 +27,8 @@
 #include <QTime>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -131,8 +137,20 @@ int Run(const QStringList& args) {
             written = false;
         out.clear();
     };
+    // A description or name may hold an escape sequence or a right-to-left override: a file or
+    // a pipe takes the CSV byte for byte, a terminal reads them as commands, so there they are
+    // written out as \x1B, \u202E and the like, one record a line.
+    const bool terminal = isatty(STDOUT_FILENO) == 1;
     store.ForEach(filter, [&](const THistoryAlert& alert) {
-        out += HistoryCsvLine(alert);
+        if (terminal) {
+            QByteArray line = HistoryCsvLine(alert);
+            if (line.endsWith("\r\n"))
+                line.chop(2);
+            out += zkOutsideText::TerminalEscaped(QString::fromUtf8(line), false).toUtf8();
+            out += "\r\n";
+        } else {
+            out += HistoryCsvLine(alert);
+        }
         if (out.size() >= 1 << 16)
             flush();
         return written;

@@ -8,6 +8,7 @@
 // last word of its own when no word holds "{}"). Commands run one at a time, in order.
 
 #include "platform/zkLocalPeers.h"
+#include "platform/zkOutsideText.h"
 #include "platform/zkPaths.h"
 #include "platform/zkVersion.h"
 
@@ -36,36 +37,13 @@ void PrintError(const QString& text) {
 }
 
 // A symbol as it may reach a terminal: a control character (an escape sequence's start, a
-// bell, C1 controls too), a character that is not shown but reorders or hides text (category
-// Cf: bidirectional overrides, zero-width ones; line and paragraph separators) and the
-// backslash are written as \xNN, \uNNNN or \UNNNNNNNN, so no sender can drive the terminal or
-// make one symbol look like another, and the output still tells every symbol apart.
+// bell, C1 controls too), a character that is not shown but reorders or hides text (format
+// controls, line and paragraph separators, variation selectors, fillers and other default
+// ignorables, blank look-alikes) and the backslash are written as \xNN, \uNNNN or \UNNNNNNNN,
+// so no sender can drive the terminal or make one symbol look like another, and the output
+// still tells every symbol apart.
 QByteArray PrintableSymbol(const QByteArray& utf8) {
-    const QString text = QString::fromUtf8(utf8);
-    QString shown;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t code = text[i].unicode();
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            code = QChar::surrogateToUcs4(text[i], text[i + 1]);
-        const QChar::Category category = QChar::category(code);
-        const bool hidden = category == QChar::Other_Control || category == QChar::Other_Format ||
-                            category == QChar::Separator_Line ||
-                            category == QChar::Separator_Paragraph || code == u'\\';
-        const qsizetype units = code > 0xFFFF ? 2 : 1;
-        const auto hex = [code](int digits) {
-            return QString::number(uint(code), 16).toUpper().rightJustified(digits, u'0');
-        };
-        if (!hidden)
-            shown += QStringView(text).mid(i, units);
-        else if (code < 0x100)
-            shown += QStringLiteral("\\x") + hex(2);
-        else if (code < 0x10000)
-            shown += QStringLiteral("\\u") + hex(4);
-        else
-            shown += QStringLiteral("\\U") + hex(8);
-        i += units - 1;
-    }
-    return shown.toUtf8();
+    return zkOutsideText::TerminalEscaped(QString::fromUtf8(utf8), true).toUtf8();
 }
 
 // Splits a command into words the way a POSIX shell splits them: blanks separate, '...' is

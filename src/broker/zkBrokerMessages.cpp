@@ -1,5 +1,7 @@
 #include "zkBrokerMessages.h"
 
+#include "platform/zkOutsideText.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -11,19 +13,11 @@ namespace {
 
 const QString InboxName = QStringLiteral("Inbox");
 
-// A character a name may not hold: it would not show, or would change how the rest shows
-// (the inbox refuses such names, so a topic level with one gives no strategy).
+// A character a name may not hold: it would not show, or would change how the rest shows.
 bool Unfit(char32_t code) {
-    switch (QChar::category(code)) {
-    case QChar::Other_Control:
-    case QChar::Other_Format:
-    case QChar::Other_Surrogate:
-    case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
-    }
+    const QChar::Category category = QChar::category(code);
+    return category == QChar::Other_Control || category == QChar::Other_Surrogate ||
+           zkOutsideText::IsHiddenInName(code);
 }
 
 // At most maxChars code points of text, never half a surrogate pair.
@@ -48,9 +42,10 @@ QString StrategyFromTopic(const QString& topic) {
     if (level.isEmpty() || level == QLatin1String("*") ||
         CodePointCount(level) > zkInbox::MaxStrategyChars)
         return QString();
-    for (const char32_t code : QStringView(level).toUcs4())
-        if (Unfit(code))
-            return QString();
+    // A level the inbox would refuse as a name (a control, a character that does not show)
+    // gives no strategy.
+    if (!zkOutsideText::NameProblem(level).isEmpty())
+        return QString();
     return level;
 }
 

@@ -1,6 +1,7 @@
 #include "zkSimService.h"
 
 #include "platform/zkErrors.h"
+#include "platform/zkOutsideText.h"
 #include "platform/zkPaths.h"
 #include "zkSimSymbolLists.h"
 
@@ -152,9 +153,42 @@ TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems) {
             bad(QStringLiteral("\"symbol\" is longer than %1 characters").arg(MaxFeedSymbolChars));
             continue;
         }
-        if (std::any_of(symbolText.begin(), symbolText.end(),
-                        [](QChar c) { return c.category() == QChar::Other_Control; })) {
-            bad(QStringLiteral("\"symbol\" holds a control character"));
+        if (const QString problem = zkOutsideText::NameProblem(symbolText); !problem.isEmpty()) {
+            bad(QStringLiteral("\"symbol\" ") + problem);
+            continue;
+        }
+        const QJsonValue strategy = o.value(QLatin1String("strategy"));
+        const QString strategyText = strategy.toString().trimmed();
+        if (!strategy.isUndefined() && !strategy.isNull() && !strategy.isString()) {
+            bad(QStringLiteral("\"strategy\" is not text"));
+            continue;
+        }
+        if (strategyText.size() > MaxFeedSymbolChars) {
+            bad(QStringLiteral("\"strategy\" is longer than %1 characters")
+                    .arg(MaxFeedSymbolChars));
+            continue;
+        }
+        if (const QString problem = zkOutsideText::NameProblem(strategyText); !problem.isEmpty()) {
+            bad(QStringLiteral("\"strategy\" ") + problem);
+            continue;
+        }
+        // The description as the inbox takes one: what does not show dropped, a line break a
+        // blank, other control characters (an escape sequence that would reach a terminal
+        // through the history) refused.
+        const QJsonValue description = o.value(QLatin1String("description"));
+        if (!description.isUndefined() && !description.isNull() && !description.isString()) {
+            bad(QStringLiteral("\"description\" is not text"));
+            continue;
+        }
+        QString descriptionText = zkOutsideText::ShownDescription(description.toString());
+        descriptionText.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        descriptionText.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        descriptionText.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        descriptionText = descriptionText.trimmed();
+        if (std::any_of(descriptionText.begin(), descriptionText.end(), [](QChar c) {
+                return c.category() == QChar::Other_Control && c != QLatin1Char('\t');
+            })) {
+            bad(QStringLiteral("\"description\" holds a control character"));
             continue;
         }
         const QJsonValue delay = o.value(QLatin1String("delay_ms"));
@@ -184,12 +218,12 @@ TSimFeed ParseSimFeed(const QByteArray& text, QStringList* problems) {
         item.Symbol = symbolText;
         const QJsonValue skip = o.value(QLatin1String("skip"));
         item.Skip = skip.isBool() ? skip.toBool() : skip.toDouble(0) != 0;
-        item.Strategy = o.value(QLatin1String("strategy")).toString();
+        item.Strategy = strategyText;
         if (item.Strategy == QLatin1String("*"))
             item.Strategy.clear();
         if (price.isDouble())
             item.Price = price.toDouble();
-        item.Description = o.value(QLatin1String("description")).toString();
+        item.Description = descriptionText;
         feed.Lines.push_back(std::move(item));
     }
     return feed;

@@ -3,11 +3,16 @@
 #include "zkLayoutSettings.h"
 #include "zkSettings.h"
 
+#include "platform/zkOutsideText.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QUrl>
+
+#include <cstdio>
 
 namespace {
 
@@ -117,6 +122,54 @@ QColor systemColor(int index) {
     }
 }
 
+// A value of the data configuration's query text as the alert component reads it.
+QString DecodedQueryValue(QString value) {
+    value.replace(QLatin1Char('+'), QLatin1Char(' '));
+    return QUrl::fromPercentEncoding(value.toUtf8());
+}
+
+void WarnUnfitName(const QString& what, const QString& problem) {
+    std::fprintf(stderr, "velquist: a window file or layout gives %s that %s; it is not taken\n",
+                 qPrintable(what), qPrintable(problem));
+}
+
+// The data configuration without a window name or symbols that could not be names: a name
+// that holds a character that does not show (a right-to-left override, a variation selector, a
+// blank look-alike) would caption the window as another name or look like another window.
+QString WithFitNames(const QString& dataConfig) {
+    QStringList pairs = dataConfig.split(QLatin1Char('&'));
+    bool changed = false;
+    for (qsizetype i = 0; i < pairs.size(); ++i) {
+        const qsizetype eq = pairs[i].indexOf(QLatin1Char('='));
+        if (eq < 0)
+            continue;
+        const QStringView key = QStringView(pairs[i]).first(eq);
+        const QString value = DecodedQueryValue(pairs[i].mid(eq + 1));
+        if (key == QLatin1String("WN")) {
+            if (const QString problem = zkOutsideText::NameProblem(value); !problem.isEmpty()) {
+                WarnUnfitName(QStringLiteral("a window name"), problem);
+                pairs.removeAt(i--);
+                changed = true;
+            }
+        } else if (key == QLatin1String("S")) {
+            QStringList symbols = value.split(QLatin1Char(','));
+            const qsizetype before = symbols.size();
+            symbols.removeIf([](const QString& symbol) {
+                const QString problem = zkOutsideText::NameProblem(symbol.trimmed());
+                if (!problem.isEmpty())
+                    WarnUnfitName(QStringLiteral("a symbol"), problem);
+                return !problem.isEmpty();
+            });
+            if (symbols.size() != before) {
+                pairs[i] = QStringLiteral("S=") +
+                           QString::fromLatin1(QUrl::toPercentEncoding(symbols.join(u','), ","));
+                changed = true;
+            }
+        }
+    }
+    return changed ? pairs.join(QLatin1Char('&')) : dataConfig;
+}
+
 } // namespace
 
 QString AlertWindowSectionName() {
@@ -191,7 +244,7 @@ void ReadWindowRecord(const TSettingsStore& store, const QString& path, TLayoutI
     record.FontItalic = ReadBoolValue(store, path, kFontItalic, d.FontItalic);
     record.FontUnderline = ReadBoolValue(store, path, kFontUnderline, d.FontUnderline);
     record.FontStrikeOut = ReadBoolValue(store, path, kFontStrikeOut, d.FontStrikeOut);
-    record.DataConfig = ReadStringValue(store, path, kDataConfig, d.DataConfig);
+    record.DataConfig = WithFitNames(ReadStringValue(store, path, kDataConfig, d.DataConfig));
     record.WindowConfig = ReadStringValue(store, path, kWindowConfig, d.WindowConfig);
     record.WindowFileName = ReadStringValue(store, path, kWindowFileName, d.WindowFileName);
     record.StrategyConfig = ReadStringValue(store, path, kStrategyConfig, d.StrategyConfig);

@@ -1,5 +1,7 @@
 #include "zkInboxAlert.h"
 
+#include "platform/zkOutsideText.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -57,53 +59,6 @@ qsizetype CodePoints(const QString& text) {
     for (qsizetype i = 0, units = 0; i < text.size(); i += units, ++count)
         CodePointAt(text, i, units);
     return count;
-}
-
-// Characters that are not shown but change what is: bidirectional overrides, isolates and marks
-// reorder the text around them, zero-width ones join, split or hide inside a word (category Cf);
-// line and paragraph separators break the line and start a new bidirectional paragraph.
-bool IsInvisibleFormat(char32_t code) {
-    const QChar::Category category = QChar::category(code);
-    return category == QChar::Other_Format || category == QChar::Separator_Line ||
-           category == QChar::Separator_Paragraph;
-}
-
-QString CodePointName(char32_t code) {
-    return QStringLiteral("U+%1").arg(QString::number(uint(code), 16).toUpper(), 4,
-                                      QLatin1Char('0'));
-}
-
-// Why a name (symbol, strategy) cannot be taken as it is, or empty. A name is matched and sent
-// on exactly, so what it shows must be all it holds.
-QString NameProblem(const QString& text) {
-    if (HasControl(text, false))
-        return QStringLiteral("holds a control character");
-    for (qsizetype i = 0, units = 0; i < text.size(); i += units) {
-        const char32_t code = CodePointAt(text, i, units);
-        if (QChar::isSurrogate(code))
-            return QStringLiteral("holds a lone surrogate (not valid Unicode)");
-        if (IsInvisibleFormat(code))
-            return QStringLiteral("holds an invisible formatting character (%1)")
-                .arg(CodePointName(code));
-    }
-    return QString();
-}
-
-// A description as a row shows it: formatting characters dropped (they could reorder or hide
-// what is shown), a lone surrogate shown as U+FFFD, line and paragraph separators as a blank.
-QString ShownDescription(const QString& text) {
-    QString shown;
-    shown.reserve(text.size());
-    for (qsizetype i = 0, units = 0; i < text.size(); i += units) {
-        const char32_t code = CodePointAt(text, i, units);
-        if (QChar::isSurrogate(code))
-            shown += QChar(QChar::ReplacementCharacter);
-        else if (code == 0x2028 || code == 0x2029)
-            shown += QLatin1Char(' ');
-        else if (!IsInvisibleFormat(code))
-            shown += QStringView(text).mid(i, units);
-    }
-    return shown;
 }
 
 // Decimal text only: optional sign, digits with an optional fraction, optional exponent. Words
@@ -164,7 +119,7 @@ bool ReadName(const QJsonValue& value, QLatin1String field, qsizetype maxChars, 
         why = Quoted(field) + QStringLiteral(" is longer than %1 characters").arg(maxChars);
         return false;
     }
-    if (const QString problem = NameProblem(out); !problem.isEmpty()) {
+    if (const QString problem = zkOutsideText::NameProblem(out); !problem.isEmpty()) {
         why = Quoted(field) + QLatin1Char(' ') + problem;
         return false;
     }
@@ -206,7 +161,7 @@ bool ReadDescription(const QString& raw, QLatin1String field, QString& out, QStr
     const auto what = [field] {
         return field.isEmpty() ? QStringLiteral("the text") : Quoted(field);
     };
-    QString text = ShownDescription(raw);
+    QString text = zkOutsideText::ShownDescription(raw);
     text.replace(QLatin1String("\r\n"), QLatin1String(" "));
     text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));

@@ -107,15 +107,15 @@ void TDBusNotificationService::Send(const TDesktopNotification& notification,
     // The default action is what a click on the notification runs; its label is shown by
     // servers that list actions as buttons.
     const QStringList actions{DefaultAction, tr("Show")};
-    // Servers read markup in the body where they offer "body-markup" (and some in the summary
-    // too, whatever they say); the text is the alert's, so its "&", "<" and ">" are shown as
-    // they are. A server that reads none gets the body as it is, or it would show "&amp;".
+    // Servers read markup in the body where they offer "body-markup"; the text is the alert's,
+    // so its "&", "<" and ">" are shown as they are. A server that reads none gets the body as
+    // it is, or it would show "&amp;". The summary is plain text to every server (dunst shows
+    // "S&amp;P" for an escaped "S&P"), so it goes as it is.
     const QString body = BodyMarkup == TMarkup::Shown
                              ? notification.Body
                              : zkOutsideText::MarkupEscaped(notification.Body);
-    call << ApplicationName() << uint(notification.ReplacesId) << IconName()
-         << zkOutsideText::MarkupEscaped(notification.Summary) << body << actions << hints
-         << int(-1);
+    call << ApplicationName() << uint(notification.ReplacesId) << IconName() << notification.Summary
+         << body << actions << hints << int(-1);
     const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(call, CallTimeoutMs);
     auto* watcher = new QDBusPendingCallWatcher(pending, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -13,7 +13,8 @@
 #include <vector>
 
 struct TDesktopNotification {
-    // Plain text; the service escapes what a server would read as markup.
+    // Plain text. The service escapes the body where the server reads markup in it; servers
+    // show the summary as plain text.
     QString Summary;
     QString Body;
     // The notification this one replaces (0: a new one).

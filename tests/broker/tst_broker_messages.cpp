@@ -27,6 +27,9 @@ private slots:
         QCOMPARE(StrategyFromTopic("a/" + QString(64, 'x')), QString(64, 'x'));
         QCOMPARE(StrategyFromTopic(QString("a/Evil") + QChar(0x202E) + "txt"), QString());
         QCOMPARE(StrategyFromTopic(QString("a/Li") + QChar(0x2028) + "ne"), QString());
+        QCOMPARE(StrategyFromTopic(QString("a/T") + QChar(0x2800)), QString());
+        QCOMPARE(StrategyFromTopic(QString("a/Gap") + QChar(0xFE0F)), QString());
+        QCOMPARE(StrategyFromTopic(QString("a/Gap") + QChar(0x3164) + "Up"), QString());
     }
 
     void messagesReadAsTheInboxReadsABody() {

@@ -255,6 +255,55 @@ this is not json
         QCOMPARE(problems[5], QString("line 6: \"price\" is negative"));
     }
 
+    // A feed file's text is held to the inbox's rules: names with what does not show are
+    // refused, descriptions lose their formatting characters and may hold no control character
+    // but a line break (a blank) or a tab.
+    void feedTextFollowsTheInboxsRules_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("symbol override")
+            << QByteArray(R"({"symbol": "\u202eLPAA"})")
+            << R"("symbol" holds an invisible formatting character (U+202E))";
+        QTest::newRow("symbol zero width space")
+            << QByteArray(R"({"symbol": "AA\u200bPL"})")
+            << R"("symbol" holds an invisible formatting character (U+200B))";
+        QTest::newRow("symbol variation selector")
+            << QByteArray(R"({"symbol": "AAPL\ufe0f"})")
+            << R"("symbol" holds a character that does not show (U+FE0F))";
+        QTest::newRow("strategy braille blank")
+            << QByteArray(R"({"symbol": "T", "strategy": "T\u2800"})")
+            << R"("strategy" holds a character that does not show (U+2800))";
+        QTest::newRow("strategy escape")
+            << QByteArray(R"({"symbol": "T", "strategy": "\u001b[2J"})")
+            << R"("strategy" holds a control character)";
+        QTest::newRow("strategy number")
+            << QByteArray(R"({"symbol": "T", "strategy": 5})") << R"("strategy" is not text)";
+        QTest::newRow("description escape")
+            << QByteArray(R"({"symbol": "T", "description": "up \u001b]0;x\u0007"})")
+            << R"("description" holds a control character)";
+        QTest::newRow("description number")
+            << QByteArray(R"({"symbol": "T", "description": 1})") << R"("description" is not text)";
+    }
+    void feedTextFollowsTheInboxsRules() {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, problem);
+        QStringList problems;
+        const TSimFeed feed = ParseSimFeed(line + "\n", &problems);
+        QCOMPARE(feed.Lines.size(), size_t(0));
+        QCOMPARE(problems, QStringList{QStringLiteral("line 1: ") + problem});
+    }
+    void feedDescriptionsShowOnlyWhatShows() {
+        QStringList problems;
+        const TSimFeed feed = ParseSimFeed(
+            R"({"symbol": " AAPL ", "strategy": " Gap Up ", "description": "a\u202eb\u200bc\r\nd\te \u2764\ufe0f"})",
+            &problems);
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(feed.Lines.size(), size_t(1));
+        QCOMPARE(feed.Lines[0].Symbol, QString("AAPL"));
+        QCOMPARE(feed.Lines[0].Strategy, QString("Gap Up"));
+        QCOMPARE(feed.Lines[0].Description, QString::fromUcs4(U"abc d\te \u2764\ufe0f"));
+    }
+
     void feedReplaysWithoutAConnectionAndStartsAgainWhenReplaced() {
         QCOMPARE(Service->ConnectionStatus(), 0);
         UseFeed("{\"symbol\": \"AAPL\"}\n");

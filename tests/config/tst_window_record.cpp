@@ -80,6 +80,37 @@ private slots:
         QCOMPARE(r.StrategyConfig, QStringLiteral("S=1"));
     }
 
+    // A window's name and the symbols it shows are names: one with a character that does not
+    // show would caption the window as another ("\u202eLPAA" reads "AAPL"), so it is not taken
+    // from a window file or a layout. The rest of the configuration stays as written.
+    void namesThatDoNotShowAsTheyAreAreNotTaken_data() {
+        QTest::addColumn<QByteArray>("dataConfig");
+        QTest::addColumn<QString>("taken");
+        QTest::newRow("override in the name")
+            << QByteArray("O=3&WN=%E2%80%AELPAA&S=MSFT") << QStringLiteral("O=3&S=MSFT");
+        QTest::newRow("variation selector in the name")
+            << QByteArray("WN=AAPL%EF%B8%8F") << QString();
+        QTest::newRow("braille blank in the name, form-encoded")
+            << QByteArray("WN=Gap+Up%E2%A0%80&MinPrice=5") << QStringLiteral("MinPrice=5");
+        QTest::newRow("escape in the name") << QByteArray("WN=%1B%5B2J&S=") << QStringLiteral("S=");
+        QTest::newRow("hidden symbols dropped")
+            << QByteArray("WN=Tech&S=AAPL,AA%E2%80%8BPL,MSFT%E3%85%A4,NVDA")
+            << QStringLiteral("WN=Tech&S=AAPL,NVDA");
+        QTest::newRow("plain names kept")
+            << QByteArray("O=3_3D_0&WN=S%26P+500+caf%C3%A9&S=BRK.B,%5EGSPC")
+            << QStringLiteral("O=3_3D_0&WN=S%26P+500+caf%C3%A9&S=BRK.B,%5EGSPC");
+    }
+    void namesThatDoNotShowAsTheyAreAreNotTaken() {
+        QFETCH(QByteArray, dataConfig);
+        QFETCH(QString, taken);
+        const QString path = file(QStringLiteral("w.zka"));
+        WriteTextFile(path, "[AlertWindow]\nDataConfig=" + dataConfig + "\nWidth=700\n");
+        TLayoutInfo r;
+        ReadWindowRecord(TSettingsStore::IniFile(path), QStringLiteral("AlertWindow"), r);
+        QCOMPARE(r.DataConfig, taken);
+        QCOMPARE(r.Width, 700);
+    }
+
     void perUserStoreRoundTrip() {
         TLayoutInfo r = DefaultWindowRecord();
         r.Top = -40;

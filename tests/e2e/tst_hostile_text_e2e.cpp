@@ -12,6 +12,7 @@
 #include "zkTestDesktop.h"
 #include "zkTestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QImage>
 #include <QLocalSocket>
@@ -65,6 +66,7 @@ class THostileTextE2ETest : public QObject {
 private slots:
     void hostileTextReachesTheUserAsText();
     void plainServerGetsTheBodyAsItIs();
+    void lookAlikeWindowNamesAreNotShown();
 };
 
 void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
@@ -121,7 +123,8 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
     QVERIFY2(err.contains(QStringLiteral("velquist test tooltip images: 0\n")), qPrintable(err));
     QVERIFY2(server.WaitForCalls(1), run.stdErr().constData());
     const QJsonObject shown = server.Calls().at(0);
-    QCOMPARE(shown["summary"].toString(), QString("Gap &amp; &lt;i&gt;Run&lt;/i&gt;"));
+    // The summary is plain text to a notification server: it goes as it is.
+    QCOMPARE(shown["summary"].toString(), strategy);
     QCOMPARE(shown["body"].toString(),
              QStringLiteral("&lt;b&gt;X&lt;/b&gt; 1.50 Gap &lt;b&gt;up&lt;/b&gt; &amp; "
                             "&lt;i&gt;run&lt;/i&gt; &lt;img src='%1'&gt; &lt;a "
@@ -136,6 +139,17 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
              a.Body.constData());
     a = Post(port, Json({{"symbol", "AAPL"}, {"strategy", QString::fromUcs4(U"Gap\u200bUp")}}));
     QCOMPARE(a.Status, 400);
+    // Characters that show as nothing though they format nothing: a variation selector, the
+    // combining grapheme joiner, Hangul and Braille blanks.
+    a = Post(port, Json({{"symbol", QString::fromUcs4(U"AAPL\uFE0F")}}));
+    QCOMPARE(a.Status, 400);
+    QVERIFY2(a.Body.contains("holds a character that does not show (U+FE0F)"), a.Body.constData());
+    QCOMPARE(Post(port, Json({{"symbol", QString::fromUcs4(U"AA\u034FPL")}})).Status, 400);
+    QCOMPARE(Post(port, Json({{"symbol", QString::fromUcs4(U"AAPL\u3164")}})).Status, 400);
+    QCOMPARE(Post(port, Json({{"symbol", QString::fromUcs4(U"AAPL\u180B")}})).Status, 400);
+    QCOMPARE(
+        Post(port, Json({{"symbol", "T"}, {"strategy", QString::fromUcs4(U"T\u2800")}})).Status,
+        400);
     a = Post(port, R"({"symbol":"AA\ud800PL"})");
     QCOMPARE(a.Status, 400);
     QVERIFY2(a.Body.contains("lone surrogate"), a.Body.constData());
@@ -160,6 +174,10 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
     QByteArray toolErr;
     QCOMPARE(RunAlertTool(QStringLiteral("'%1'").arg(override), &toolErr), 1);
     QVERIFY2(toolErr.contains("U+202E") && toolErr.contains("nothing was sent"),
+             toolErr.constData());
+    QCOMPARE(RunAlertTool(QStringLiteral("'%1'").arg(QString::fromUcs4(U"AAPL\uFE0F")), &toolErr),
+             1);
+    QVERIFY2(toolErr.contains("U+FE0F") && toolErr.contains("nothing was sent"),
              toolErr.constData());
     QCOMPARE(RunAlertTool(QStringLiteral("\"$(printf 'AA\\377PL')\""), &toolErr), 1);
     QVERIFY2(toolErr.contains("not valid UTF-8"), toolErr.constData());
@@ -216,8 +234,50 @@ void THostileTextE2ETest::plainServerGetsTheBodyAsItIs() {
     QCOMPARE(calls.size(), 2);
     QCOMPARE(calls[0]["body"].toString(), QStringLiteral("AT&T 1.50 <b>up</b>"));
     QCOMPARE(calls[1]["body"].toString(), QStringLiteral("second"));
-    // Some servers read markup in the summary whatever they offer: it stays escaped.
-    QCOMPARE(calls[0]["summary"].toString(), QStringLiteral("Gap &amp; Run"));
+    QCOMPARE(calls[0]["summary"].toString(), QStringLiteral("Gap & Run"));
+}
+
+// A layout (and the window files it names) gives the windows' names; one that holds what does
+// not show would caption its window as another ("\u202eLPAA" reads "AAPL") or look like
+// another's ("Plain" and a Braille blank). Such a window opens with no name; the rest are shown.
+void THostileTextE2ETest::lookAlikeWindowNamesAreNotShown() {
+    TDesktop desktop;
+    const QString problem = desktop.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    const QString layout = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    WriteAlertWindowsLayout(layout, {QStringLiteral("O=3&WN=%E2%80%AELPAA&S="),
+                                     QStringLiteral("O=3&WN=Plain%E2%A0%80&S="),
+                                     QStringLiteral("O=3&WN=Plain&S=")});
+    StoreDeskChoices(layout, true);
+    TClientRun run(inst.clientPath(), {}, QString(), desktop.ClientEnvironment());
+    QVERIFY(run.waitStarted());
+    QStringList captions;
+    QDeadlineTimer deadline(20000);
+    while (!captions.contains(QStringLiteral("Plain")) && !deadline.hasExpired()) {
+        QThread::msleep(200);
+        captions = desktop.ShownCaptions();
+    }
+    QVERIFY2(captions.contains(QStringLiteral("Plain")), qPrintable(captions.join(u'|')));
+    QThread::msleep(500); // the other windows of the layout are made with it
+    captions = desktop.ShownCaptions();
+    // However the window system writes a caption out, none but the real one begins "Plain", and
+    // none shows "LPAA".
+    QCOMPARE(captions.filter(QRegularExpression(QStringLiteral("^Plain"))).size(), 1);
+    QVERIFY2(captions.filter(QStringLiteral("LPAA")).isEmpty() &&
+                 captions.filter(QString(QChar(0x202E))).isEmpty(),
+             qPrintable(captions.join(u'|')));
+    QVERIFY2(
+        run.waitForStdErr("a window name that holds an invisible formatting character (U+202E)"),
+        run.stdErr().constData());
+    QVERIFY2(run.waitForStdErr("a window name that holds a character that does not show (U+2800)"),
+             run.stdErr().constData());
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
 }
 
 QTEST_MAIN(THostileTextE2ETest)

@@ -1,5 +1,5 @@
 // Whole-process tests of desktop notifications, the tray icon and "Mute Sounds" on real parts:
-// a private D-Bus session bus with the tests' own notification server on it, a private X
+// a private D-Bus session bus with the tests' own notification server or dunst on it, a private X
 // desktop (Xvfb + openbox), a tray host, and the alert inbox to bring alerts in. Each part is
 // started here and ended with its test.
 #include "config/zkSettings.h"
@@ -93,6 +93,7 @@ private slots:
     void notificationsReplaceInBurstsAndClickSelects();
     void slowServerStillReplacesAndClicksSelect();
     void withoutAServerOneLineAndNoHarm();
+    void dunstShowsNamesAndTextAsTheyAre();
     void muteSilencesAlertsAndSurvivesARestart();
     void trayIconUnderATrayHost();
 };
@@ -268,6 +269,43 @@ void TNotifyE2ETest::withoutAServerOneLineAndNoHarm() {
     QThread::msleep(500);
     QCOMPARE(run.stdErr().count("notifications are not shown"), 1);
     QCOMPARE(run.process().state(), QProcess::Running);
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QCOMPARE(run.exitCode(), 0);
+}
+
+// dunst shows the summary as plain text and reads markup in the body: a window named "S&P" and
+// an alert's "<b>" and "&" reach the user as those characters, never as "&amp;" or bold.
+void TNotifyE2ETest::dunstShowsNamesAndTextAsTheyAre() {
+    TDesktop desktop;
+    QString problem = desktop.Start(false);
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TSessionBus bus;
+    problem = bus.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TDunst dunst;
+    problem = dunst.Start(bus.Address, desktop.Display);
+    if (problem.contains(QLatin1String("not installed")))
+        QSKIP(qPrintable(problem));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    TNotifyDesk desk(false);
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
+    QCOMPARE(desk.Post(AlertJson("SPY", "S&P", 601.5, "a <b>gap</b> & <i>run</i> 1<2")), 202);
+    QStringList shown = dunst.Shown(1);
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0], QStringLiteral("S&P\nSPY 601.50 a <b>gap</b> & <i>run</i> 1<2"));
+    // A name that looks like markup or an entity is shown as written too.
+    QCOMPARE(desk.Post(AlertJson("QQQ", "<b>Tech</b> &amp; more")), 202);
+    shown = dunst.Shown(2);
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[0], QStringLiteral("<b>Tech</b> &amp; more\nQQQ"));
     run.terminate();
     QVERIFY(run.waitFinished());
     QCOMPARE(run.exitCode(), 0);

@@ -94,6 +94,35 @@ private slots:
                      "2026-12-10T00:00:00.000Z,Highs,AAPL,191,New high,service\r\n");
     }
 
+    // A terminal reads an escape sequence as a command and a right-to-left override reorders
+    // the line: there they are written out. A pipe (or a file) still gets the CSV byte for byte.
+    void aTerminalGetsTheTextEscaped() {
+        std::vector<THistoryAlert> hostile = {
+            MakeAlert("2026-12-11T09:00:00.000Z", QString::fromUcs4(U"Gap\u202eUp"), "EVIL", 1,
+                      QString::fromUcs4(U"\x1b]0;owned\x07\x1b[2J up\u009b3% C:\\x \u2764\ufe0f"))};
+        Writer->Append(hostile);
+        const QStringList args{"export", "--symbol", "EVIL"};
+        const TResult piped = RunTool(args);
+        QCOMPARE(piped.Status, 0);
+        const QByteArray exact = QString::fromUcs4(U"2026-12-11T09:00:00.000Z,Gap\u202eUp,EVIL,1,"
+                                                   U"\x1b]0;owned\x07\x1b[2J up\u009b3% C:\\x "
+                                                   U"\u2764\ufe0f,service\r\n")
+                                     .toUtf8();
+        QCOMPARE(piped.Out, Header + exact);
+
+        const TTerminalRun shown = RunOnTerminal(toolPath(), args);
+        QCOMPARE(shown.Status, 0);
+        QVERIFY2(!shown.Out.contains('\x1b') && !shown.Out.contains('\x07') &&
+                     !shown.Out.contains("\xc2\x9b") && !shown.Out.contains("\u202e"),
+                 shown.Out.constData());
+        // The terminal turns each line feed into a carriage return and a line feed.
+        QCOMPARE(shown.Out, QByteArray("time,window,symbol,price,description,source\r\r\n") +
+                                QString::fromUcs4(U"2026-12-11T09:00:00.000Z,Gap\\u202EUp,EVIL,1,"
+                                                  U"\\x1B]0;owned\\x07\\x1B[2J up\\x9B3% C:\\x5Cx "
+                                                  U"\u2764\ufe0f,service\r\r\n")
+                                    .toUtf8());
+    }
+
     void filtersAsDocumented() {
         const auto lines = [](const QStringList& args) {
             const TResult r = RunTool(QStringList{"export"} + args);

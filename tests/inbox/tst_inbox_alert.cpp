@@ -171,6 +171,25 @@ void TInboxAlertTest::badItemRefusesTheWholeRequest_data() {
     QTest::newRow("symbol line separator")
         << QByteArray(R"({"symbol":"AA\u2028PL"})") << json
         << R"("symbol" holds an invisible formatting character (U+2028))";
+    // Characters that show as nothing or as a blank that is not a space, though not formatting.
+    QTest::newRow("symbol variation selector")
+        << QByteArray(R"({"symbol":"AAPL\ufe0f"})") << json
+        << R"("symbol" holds a character that does not show (U+FE0F))";
+    QTest::newRow("symbol grapheme joiner")
+        << QByteArray(R"({"symbol":"AA\u034fPL"})") << json
+        << R"("symbol" holds a character that does not show (U+034F))";
+    QTest::newRow("symbol hangul filler")
+        << QByteArray(R"({"symbol":"AAPL\u3164"})") << json
+        << R"("symbol" holds a character that does not show (U+3164))";
+    QTest::newRow("symbol mongolian variation selector")
+        << QByteArray(R"({"symbol":"AAPL\u180b"})") << json
+        << R"("symbol" holds a character that does not show (U+180B))";
+    QTest::newRow("strategy braille blank")
+        << QByteArray(R"({"symbol":"X","strategy":"T\u2800"})") << json
+        << R"("strategy" holds a character that does not show (U+2800))";
+    QTest::newRow("ticker supplementary variation selector")
+        << QByteArray(R"({"ticker":"AAPL\udb40\udd00"})") << json
+        << R"("ticker" holds a character that does not show (U+E0100))";
     QTest::newRow("symbol lone surrogate")
         << QByteArray(R"({"symbol":"A\ud800B"})") << json
         << R"("symbol" holds a lone surrogate (not valid Unicode))";

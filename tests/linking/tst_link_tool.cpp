@@ -110,7 +110,9 @@ void TLinkToolTest::controlCharactersNeverReachTheTerminal() {
     QVERIFY(peer);
     while (!peer->canReadLine())
         QVERIFY(peer->waitForReadyRead(5000)); // linked
-    peer->write(QByteArray("SYMBOL A\x1b]0;x\x07" "B\0C\\D\xc2\x9b\xc3\xa9\n", 24));
+    peer->write(QByteArray("SYMBOL A\x1b]0;x\x07"
+                           "B\0C\\D\xc2\x9b\xc3\xa9\n",
+                           24));
     peer->write("SYMBOL IBM\n");
     peer->flush();
     delete peer;
@@ -123,7 +125,8 @@ void TLinkToolTest::controlCharactersNeverReachTheTerminal() {
 void TLinkToolTest::invisibleCharactersAreShownEscaped() {
     // Text that would reorder or hide itself on the terminal: a right-to-left override (so
     // "\u202eLPAA" would read "AAPL"), zero-width characters, a language tag, a line
-    // separator, a soft hyphen. Letters of any script and emoji are printed as they are.
+    // separator, a soft hyphen; a variation selector, the grapheme joiner and blank look-alikes
+    // (Braille, Hangul fillers). Letters of any script and emoji are printed as they are.
     QLocalServer server;
     QVERIFY(QDir().mkpath(QFileInfo(socketPath("a")).path()));
     QVERIFY(server.listen(socketPath("a")));
@@ -136,6 +139,8 @@ void TLinkToolTest::invisibleCharactersAreShownEscaped() {
     peer->write(QString::fromUcs4(U"SYMBOL \u202eLPAA\n"
                                   U"SYMBOL A\u200bA\u200dP\u2060L\ufeff\n"
                                   U"SYMBOL X\U000E0001\u2028\u00adY\n"
+                                  U"SYMBOL AAPL\ufe0f\n"
+                                  U"SYMBOL T\u2800 AA\u034fPL\u3164\u180b\n"
                                   U"SYMBOL \u05d0\u05d1 \u00e9\U0001F4C8\n")
                     .toUtf8());
     peer->flush();
@@ -146,6 +151,8 @@ void TLinkToolTest::invisibleCharactersAreShownEscaped() {
              QString::fromUcs4(U"\\u202ELPAA\n"
                                U"A\\u200BA\\u200DP\\u2060L\\uFEFF\n"
                                U"X\\U000E0001\\u2028\\xADY\n"
+                               U"AAPL\\uFE0F\n"
+                               U"T\\u2800 AA\\u034FPL\\u3164\\u180B\n"
                                U"\u05d0\u05d1 \u00e9\U0001F4C8\n"));
 }
 

@@ -2,7 +2,9 @@
 
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "config/zkWindowRecord.h"
 #include "inbox/zkInboxSettings.h"
+#include "shell/zkLayouts.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -98,6 +100,24 @@ void StoreInboxChoices(quint16 port, const QString& token) {
     inbox.Token = token;
     WriteInboxSettings(TSettingsStore::Registry(), inbox);
     TUserStore::ResetInstance();
+}
+
+void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataConfigs) {
+    SetDefaultWindowRecord();
+    TLayout layout;
+    int left = 10;
+    for (const QString& dataConfig : dataConfigs) {
+        TLayoutWindow window;
+        window.Record = DefaultWindowRecord();
+        window.Record.Left = left;
+        window.Record.Width = 300;
+        window.Record.Height = 200;
+        window.Record.DataConfig = dataConfig;
+        layout.Windows.push_back(window);
+        left += 320;
+    }
+    QDir().mkpath(QFileInfo(layoutFile).path());
+    WriteLayout(TSettingsStore::IniFile(layoutFile), layout);
 }
 
 bool WaitListening(quint16 port, TClientRun& run, int ms) {

@@ -56,6 +56,10 @@ void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
 // for a client started afterwards.
 void StoreInboxChoices(quint16 port, const QString& token);
 
+// Writes a layout file of one alert window for each data configuration ("WN=Gappers&S=",
+// as a window file holds it), side by side, with the built-in record otherwise.
+void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataConfigs);
+
 // Polls until something listens on 127.0.0.1:port; false when the client ended first or time
 // ran out.
 bool WaitListening(quint16 port, TClientRun& run, int ms = 20000);

@@ -2,7 +2,7 @@
 
 // Real desktop parts for whole-process tests, each started by the test and ended with it:
 // a private X server with openbox, a private D-Bus session bus, and a notification server of
-// the tests' own on such a bus.
+// the tests' own on such a bus, or dunst on it.
 
 #include "zkClientProcess.h"
 
@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibraryInfo>
@@ -20,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QXmlStreamReader>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -312,5 +314,79 @@ private:
         Server.write(line);
         Server.waitForBytesWritten(3000);
     }
+    QProcess Server;
+};
+
+// dunst, a real notification server, on a bus and an X display, set as Debian sets it up (it
+// reads markup in the body, shows the summary as plain text). What it showed is read from its
+// history.
+class TDunst {
+public:
+    ~TDunst() { StopProcess(Server, 3000); }
+    // Empty when it owns the name on the bus.
+    QString Start(const QString& busAddress, const QString& display) {
+        for (const char* tool : {"dunst", "dunstctl"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                return QStringLiteral(
+                           "%1 is not installed (scripts/install-deps.sh installs dunst)")
+                    .arg(QString::fromLatin1(tool));
+        Env = QProcessEnvironment::systemEnvironment();
+        Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+        Env.insert(QStringLiteral("DISPLAY"), display);
+        Env.insert(QStringLiteral("HOME"), Dir.path()); // no user's dunstrc
+        const QString config = Dir.path() + QStringLiteral("/dunstrc");
+        // As Debian's own dunstrc sets it: markup read in the body.
+        if (QFile file(config);
+            !file.open(QIODevice::WriteOnly) || !file.write("[global]\n    markup = full\n"))
+            return QStringLiteral("cannot write %1").arg(config);
+        Server.setProcessEnvironment(Env);
+        Server.setProcessChannelMode(QProcess::MergedChannels);
+        Server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        Server.start(QStringLiteral("dunst"), {QStringLiteral("-config"), config});
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired() && Server.state() != QProcess::NotRunning) {
+            if (Control({QStringLiteral("is-paused")}).trimmed() == "false")
+                return QString();
+            QThread::msleep(100);
+        }
+        return QStringLiteral("dunst did not start: ") + QString::fromUtf8(Server.readAll());
+    }
+    // Each notification dunst showed, newest first, as the text on screen (its markup read):
+    // the summary's line, a line break and the body. Closes those still shown, since only
+    // closed ones are in the history; waits up to ms for at least count.
+    QStringList Shown(qsizetype count, int ms = 15000) {
+        QDeadlineTimer deadline(ms);
+        QStringList shown;
+        while (true) {
+            Control({QStringLiteral("close-all")});
+            shown.clear();
+            const QJsonObject history =
+                QJsonDocument::fromJson(Control({QStringLiteral("history")})).object();
+            for (const QJsonValue& n : history[QStringLiteral("data")].toArray().at(0).toArray())
+                shown << ReadMarkup(
+                    n[QStringLiteral("message")][QStringLiteral("data")].toString());
+            if (shown.size() >= count || deadline.hasExpired())
+                return shown;
+            QThread::msleep(200);
+        }
+    }
+
+private:
+    QByteArray Control(const QStringList& arguments) {
+        QProcess tool;
+        tool.setProcessEnvironment(Env);
+        tool.start(QStringLiteral("dunstctl"), arguments);
+        tool.waitForFinished(5000);
+        return tool.readAllStandardOutput();
+    }
+    // The text Pango markup shows: tags gone, entities read.
+    static QString ReadMarkup(const QString& markup) {
+        QXmlStreamReader reader(QStringLiteral("<m>") + markup + QStringLiteral("</m>"));
+        reader.readNextStartElement();
+        const QString text = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+        return reader.hasError() ? QStringLiteral("(not markup) ") + markup : text;
+    }
+    QTemporaryDir Dir;
+    QProcessEnvironment Env;
     QProcess Server;
 };

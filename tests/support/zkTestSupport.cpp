@@ -7,14 +7,21 @@
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QTcpServer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 void setOrUnset(const char* name, const QByteArray& value) {
@@ -100,4 +107,53 @@ quint16 FreePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
+}
+
+TTerminalRun RunOnTerminal(const QString& program, const QStringList& arguments) {
+    TTerminalRun run;
+    // The arguments made ready before the fork: the child only calls exec.
+    std::vector<QByteArray> words{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        words.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int controller = -1, terminal = -1;
+    if (::openpty(&controller, &terminal, nullptr, nullptr, nullptr) != 0)
+        return run;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(terminal, STDOUT_FILENO);
+        ::close(terminal);
+        ::close(controller);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(terminal);
+    if (pid < 0) {
+        ::close(controller);
+        return run;
+    }
+    // Read until the program's end closes the terminal (EIO) or time runs out.
+    QDeadlineTimer deadline(30000);
+    char buffer[4096];
+    while (!deadline.hasExpired()) {
+        pollfd ready{controller, POLLIN, 0};
+        if (::poll(&ready, 1, 200) <= 0)
+            continue;
+        const ssize_t n = ::read(controller, buffer, sizeof buffer);
+        if (n > 0)
+            run.Out.append(buffer, n);
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    ::close(controller);
+    int status = 0;
+    if (deadline.hasExpired())
+        ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    if (!deadline.hasExpired() && WIFEXITED(status))
+        run.Status = WEXITSTATUS(status);
+    return run;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -33,6 +34,16 @@ QByteArray ReadWholeFile(const QString& path);
 void WriteForeignDatabase(const QString& path);
 // The permission bits of a file or folder, without following a link.
 unsigned ModeBits(const QString& path);
+
+// Runs a program (with this process's environment) whose standard output is a terminal, a
+// pseudo-terminal of the test's, as when a user runs it in one: its exit status (-1 when it
+// did not end within 30 s or crashed) and what the terminal was given. The terminal turns
+// each "\n" into "\r\n".
+struct TTerminalRun {
+    int Status = -1;
+    QByteArray Out;
+};
+TTerminalRun RunOnTerminal(const QString& program, const QStringList& arguments);
 
 // A private home and installation folder as the current directory, with a fresh per-user store
 // at the default key path, scripted prompts, recorded shell opens and the default
