@@ -569,10 +569,13 @@ bool TSession::KeepReceived() {
         Received.clear();
         return false;
     }
+    size_t again = 0;
     for (size_t i = 0; i < Received.size(); ++i) {
         // Delivered before and kept then: the broker sent it again.
-        if (!(*fresh)[i])
+        if (!(*fresh)[i]) {
+            ++again;
             continue;
+        }
         for (TInboxAlert& alert : Received[i].second) {
             Shared->AlertBytes += AlertSize(alert);
             Shared->Alerts.append(std::move(alert));
@@ -581,6 +584,11 @@ bool TSession::KeepReceived() {
     }
     Received.clear();
     Shared->Notify();
+    if (again > 0)
+        fprintf(stderr,
+                "velquist: broker: %zu messages the broker sent again were known and not shown "
+                "again\n",
+                again);
     return true;
 }
 

@@ -144,6 +144,16 @@ bool WaitLibrary(TClientRun& run, const QByteArray& name, int ms = 15000) {
     return true;
 }
 
+// How many messages the client told it recognised as sent again by the broker.
+int KnownAgain(const QByteArray& stdErr) {
+    static const QRegularExpression line(
+        QStringLiteral("velquist: broker: (\\d+) messages the broker sent again were known"));
+    int count = 0;
+    for (auto it = line.globalMatch(QString::fromUtf8(stdErr)); it.hasNext();)
+        count += it.next().captured(1).toInt();
+    return count;
+}
+
 } // namespace
 
 class TBrokerE2ETest : public QObject {
@@ -376,6 +386,7 @@ void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
     // Per round, how many of its alerts the history had when the desk died: a round killed
     // in the middle of its burst is what this is about.
     QList<int> keptAtDeath;
+    int knownAgain = 0; // messages the broker sent again after they were kept
     for (int round = 0; round < rounds; ++round) {
         TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
         QVERIFY(run.waitStarted());
@@ -410,6 +421,7 @@ void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
         else
             run.process().kill();
         QVERIFY(run.waitFinished());
+        knownAgain += KnownAgain(run.stdErr());
         // (It may have finished already: waitForFinished says false then.)
         QVERIFY(pub->state() == QProcess::NotRunning || pub->waitForFinished(60000));
         QCOMPARE(pub->exitStatus(), QProcess::NormalExit);
@@ -427,6 +439,7 @@ void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
     QTest::qWait(1000);
     run.terminate();
     QVERIFY(run.waitFinished());
+    knownAgain += KnownAgain(run.stdErr());
     history = History();
     QHash<QByteArray, int> seen;
     for (const QByteArray& line : std::as_const(history))
@@ -442,8 +455,9 @@ void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
     for (const int kept : std::as_const(keptAtDeath))
         counts << QString::number(kept);
     qInfo("%d alerts published over %d rounds (of each round's %d, in the history when the desk "
-          "died: %s); %d missing, %d kept more than once",
-          total, rounds, burst, qPrintable(counts.join(QLatin1Char(' '))), missing, twice);
+          "died: %s); %d missing, %d kept more than once; %d sent again and recognised",
+          total, rounds, burst, qPrintable(counts.join(QLatin1Char(' '))), missing, twice,
+          knownAgain);
     QCOMPARE(missing, 0);
     QCOMPARE(twice, 0);
     QCOMPARE(history.size(), total);
