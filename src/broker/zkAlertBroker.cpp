@@ -3,11 +3,16 @@
 #include "broker/zkBrokerMessages.h"
 #include "components/zkComponents.h"
 
+#include "platform/zkPaths.h"
+
+#include <QFile>
 #include <QMetaObject>
+#include <QSaveFile>
 
 #include <cstdio>
 
-TAlertBroker::TAlertBroker(IInboxSink& sink, QObject* parent) : QObject(parent), Sink(sink) {
+TAlertBroker::TAlertBroker(IInboxSink& sink, QObject* parent, IAlertLog* log)
+    : QObject(parent), Sink(sink), Log(log) {
     RetryTimer.setSingleShot(true);
     RetryTimer.setInterval(50);
     connect(&RetryTimer, &QTimer::timeout, this, &TAlertBroker::Collect);
@@ -17,6 +22,56 @@ TAlertBroker::~TAlertBroker() {
     // Nothing may reach this object from the connection's thread once it is going.
     if (Connection)
         Connection->Stop(0);
+}
+
+namespace {
+
+// Alerts that waited to be published when the client closed, for the next start: one message a
+// line, its topic and its payload in Base64, separated by a space.
+QString UnpublishedPath() {
+    return zkPaths::DataDir() + QStringLiteral("/broker-unpublished");
+}
+
+} // namespace
+
+QString TAlertBroker::UnpublishedFile() {
+    return UnpublishedPath();
+}
+
+bool TAlertBroker::KeepUnpublished(const QList<std::pair<QByteArray, QByteArray>>& messages) {
+    QString problem;
+    if (!zkPaths::EnsurePrivateDir(zkPaths::DataDir(), &problem))
+        return false;
+    QSaveFile file(UnpublishedPath());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    for (const auto& [topic, payload] : messages)
+        file.write(topic.toBase64() + ' ' + payload.toBase64() + '\n');
+    return file.commit();
+}
+
+QList<std::pair<QByteArray, QByteArray>> TAlertBroker::TakeUnpublished() {
+    QList<std::pair<QByteArray, QByteArray>> messages;
+    QFile file(UnpublishedPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return messages;
+    // Never more than the queue takes (the file is ours, but may be left from anything).
+    while (!file.atEnd() && messages.size() < TBrokerConnection::MaxPublishWaiting) {
+        const QByteArray line = file.readLine(8 * TBrokerConnection::MaxPublishBytes).trimmed();
+        const qsizetype space = line.indexOf(' ');
+        if (space <= 0)
+            continue;
+        const auto topic = QByteArray::fromBase64Encoding(line.left(space),
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+        const auto payload = QByteArray::fromBase64Encoding(
+            line.mid(space + 1), QByteArray::AbortOnBase64DecodingErrors);
+        if (topic && payload && !topic.decoded.isEmpty())
+            messages.append({*topic, *payload});
+    }
+    file.close();
+    file.remove();
+    return messages;
 }
 
 TBrokerEndpoint TAlertBroker::EndpointOf(const TBrokerSettings& settings) {
@@ -65,12 +120,18 @@ void TAlertBroker::Apply(const TBrokerSettings& settings) {
     }
     TBrokerEndpoint endpoint = EndpointOf(settings);
     endpoint.DropTopic = dropTopic;
-    Connection = std::make_unique<TBrokerConnection>(endpoint, [this] {
-        QMetaObject::invokeMethod(this, &TAlertBroker::Collect, Qt::QueuedConnection);
-    });
+    Connection = std::make_unique<TBrokerConnection>(
+        endpoint,
+        [this] { QMetaObject::invokeMethod(this, &TAlertBroker::Collect, Qt::QueuedConnection); },
+        Log);
     Current = TBrokerState();
     Current.PublishGivenUp = GivenUpBefore;
     ProblemTold.clear();
+    // What the last run could not publish goes first.
+    if (!TookUnpublished) {
+        TookUnpublished = true;
+        Carried = TakeUnpublished() + Carried;
+    }
     for (const auto& [topic, payload] : std::as_const(Carried))
         Connection->Publish(topic, payload);
     Carried.clear();
@@ -149,9 +210,19 @@ void TAlertBroker::Close() {
     const TBrokerUpdate last = Connection->TakeUpdate();
     Held += last.Alerts;
     Deliver();
-    if (const qsizetype unpublished = left.size() + Carried.size())
-        fprintf(stderr, "velquist: broker: %lld alerts were not published: the client closed\n",
-                static_cast<long long>(unpublished));
+    // Kept for the next start (they are few: the queue is bounded).
+    const QList<std::pair<QByteArray, QByteArray>> unpublished = Carried + left;
+    if (!unpublished.isEmpty()) {
+        if (KeepUnpublished(unpublished))
+            fprintf(stderr,
+                    "velquist: broker: %lld alerts wait to be published at the next start\n",
+                    static_cast<long long>(unpublished.size()));
+        else
+            fprintf(stderr,
+                    "velquist: broker: %lld alerts were not published: the client closed and "
+                    "%s cannot be written\n",
+                    static_cast<long long>(unpublished.size()), qPrintable(UnpublishedPath()));
+    }
     Carried.clear();
     Connection.reset();
     Current.Phase = TBrokerState::TPhase::Stopped;

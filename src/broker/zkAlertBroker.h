@@ -25,7 +25,9 @@ public:
     // What the alerts arrive for when the connection closes, at most (then they are told lost).
     static constexpr int CloseGraceMs = 2000;
 
-    explicit TAlertBroker(IInboxSink& sink, QObject* parent = nullptr);
+    // log: where broker messages are kept before they are acknowledged (the alert history);
+    // it must outlive this object.
+    explicit TAlertBroker(IInboxSink& sink, QObject* parent = nullptr, IAlertLog* log = nullptr);
     ~TAlertBroker() override;
 
     // Connects, reconnects with new settings or disconnects, as the settings say. Settings
@@ -45,6 +47,10 @@ public:
     // IAlertPublisher: to "velquist/alerts/<window name>", QoS 1.
     void PublishAlert(const QString& windowName, const IAlertData& alert) override;
 
+    // Where alerts that waited to be published when the client closed are kept for the next
+    // start (which publishes them once it connects).
+    static QString UnpublishedFile();
+
     // Why a chosen setting may not be what the user wants, or empty: without TLS to another
     // machine the password and the alerts travel in the clear.
     static QString Warning(const QString& host, bool tls);
@@ -59,6 +65,7 @@ private:
     static TBrokerEndpoint EndpointOf(const TBrokerSettings& settings);
 
     IInboxSink& Sink;
+    IAlertLog* Log = nullptr;
     std::unique_ptr<TBrokerConnection> Connection;
     TBrokerSettings Applied;
     TBrokerState Current;
@@ -73,4 +80,8 @@ private:
     QElapsedTimer GivenUpToldAt;
     QString ProblemTold;
     void TellGivenUp();
+    static bool KeepUnpublished(const QList<std::pair<QByteArray, QByteArray>>& messages);
+    static QList<std::pair<QByteArray, QByteArray>> TakeUnpublished();
+    // The last run's unpublished alerts were taken (by the first connection).
+    bool TookUnpublished = false;
 };

@@ -1,10 +1,16 @@
 #include "zkBrokerConnection.h"
 
 #include "broker/zkBrokerMessages.h"
+#include "desk/zkAlertLog.h"
 #include "platform/zkSharedLibrary.h"
+
+#include <QDateTime>
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -16,6 +22,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -48,8 +55,10 @@ namespace {
     X(mosquitto_publish_v5_callback_set) \
     X(mosquitto_reason_string) \
     X(mosquitto_socket) \
+    X(mosquitto_ssl_get) \
     X(mosquitto_strerror) \
     X(mosquitto_sub_topic_check) \
+    X(mosquitto_threaded_set) \
     X(mosquitto_subscribe_v5) \
     X(mosquitto_subscribe_v5_callback_set) \
     X(mosquitto_tls_insecure_set) \
@@ -69,6 +78,72 @@ const TMosquittoApi* Mosquitto() {
 // Only once a session's set-up found the library.
 const TMosquittoApi& Mq() {
     return *Mosquitto();
+}
+
+// The little of OpenSSL (loaded with libmosquitto already) that tells why a certificate was not
+// accepted; looked up through libssl, which brings libcrypto.
+// clang-format off
+#define ZK_OPENSSL_FUNCTIONS(X) \
+    X(SSL_get_verify_result) \
+    X(SSL_get_peer_cert_chain) \
+    X(OPENSSL_sk_num) \
+    X(OPENSSL_sk_value) \
+    X(X509_get0_notAfter) \
+    X(X509_get0_notBefore) \
+    X(X509_cmp_current_time) \
+    X(ASN1_TIME_to_tm)
+// clang-format on
+struct TOpenSslApi {
+    ZK_OPENSSL_FUNCTIONS(ZK_SHARED_POINTER)
+};
+const TOpenSslApi* OpenSsl() {
+    return zkShared::Load<TOpenSslApi>("libssl.so.3", [](void* h, TOpenSslApi& a) {
+        return ZK_OPENSSL_FUNCTIONS(ZK_SHARED_RESOLVE) true;
+    });
+}
+
+QString CertificateDate(const TOpenSslApi& ssl, const ASN1_TIME* time) {
+    std::tm parts{};
+    if (!time || ssl.ASN1_TIME_to_tm(time, &parts) != 1)
+        return QString();
+    const QDateTime when(QDate(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday),
+                         QTime(parts.tm_hour, parts.tm_min, parts.tm_sec), Qt::UTC);
+    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"));
+}
+
+// Why the broker's certificate was not accepted when its dates were the reason ("expired on
+// 2026-12-09 11:24 UTC"); empty for any other reason.
+QString CertificateDateProblem(void* sslObject) {
+    const TOpenSslApi* ssl = OpenSsl();
+    if (!ssl || !sslObject)
+        return QString();
+    auto* connection = static_cast<SSL*>(sslObject);
+    const long result = ssl->SSL_get_verify_result(connection);
+    if (result != X509_V_ERR_CERT_HAS_EXPIRED && result != X509_V_ERR_CERT_NOT_YET_VALID)
+        return QString();
+    const bool expired = result == X509_V_ERR_CERT_HAS_EXPIRED;
+    // The chain as the server sent it (the server's own first): kept while verification
+    // fails, unlike the peer's certificate, which is set only once it passed.
+    const auto* chain =
+        reinterpret_cast<const OPENSSL_STACK*>(ssl->SSL_get_peer_cert_chain(connection));
+    const X509* peer = chain && ssl->OPENSSL_sk_num(chain) > 0
+                           ? static_cast<const X509*>(ssl->OPENSSL_sk_value(chain, 0))
+                           : nullptr;
+    QString date;
+    // The date is the server's own certificate's when that is the one out of date (another of
+    // its chain may be).
+    if (peer) {
+        const ASN1_TIME* bound =
+            expired ? ssl->X509_get0_notAfter(peer) : ssl->X509_get0_notBefore(peer);
+        const int now = ssl->X509_cmp_current_time(bound);
+        if (expired ? now < 0 : now > 0)
+            date = CertificateDate(*ssl, bound);
+    }
+    if (expired)
+        return date.isEmpty() ? QStringLiteral("a certificate of its chain has expired")
+                              : QStringLiteral("it expired on %1").arg(date);
+    return date.isEmpty() ? QStringLiteral("a certificate of its chain is not yet valid")
+                          : QStringLiteral("it is not valid before %1").arg(date);
 }
 } // namespace
 
@@ -92,6 +167,10 @@ struct TBrokerConnection::TShared {
     qsizetype OutgoingBytes = 0;
     qsizetype Inflight = 0; // handed to the library, not yet acknowledged by the broker
     int EventFd = -1;
+    // Where received messages are kept before the broker hears they arrived; none once Stop
+    // gave up waiting for the thread. Journaling: the thread is in the log's KeepMessages.
+    IAlertLog* Log = nullptr;
+    bool Journaling = false;
 
     ~TShared() {
         if (EventFd >= 0)
@@ -116,7 +195,40 @@ namespace {
 
 using TShared = TBrokerConnection::TShared;
 
-constexpr int KeepAliveSeconds = 60;
+constexpr int DefaultKeepAliveSeconds = 60;
+// How long the desk waits for the history to keep what a read brought before it leaves the
+// messages unacknowledged with the broker and connects again.
+constexpr int KeepTimeoutMs = 10000;
+// Messages read in one turn: their alerts are kept in one commit.
+constexpr int MaxReadPerTurn = 1000;
+
+// Seconds between the packets that tell the broker the desk is there (and the desk that the
+// broker is); VELQUIST_BROKER_KEEPALIVE (5 and more) for tests.
+int KeepAliveSeconds() {
+    static const int seconds = [] {
+        bool ok = false;
+        const int value = qEnvironmentVariableIntValue("VELQUIST_BROKER_KEEPALIVE", &ok);
+        return ok && value >= 5 && value <= 3600 ? value : DefaultKeepAliveSeconds;
+    }();
+    return seconds;
+}
+
+// What names a message: the same message sent again (after a reconnection, with the same
+// packet id) has the same key. FNV-1a, 64 bits.
+quint64 MessageKey(const QByteArray& topic, const QByteArray& payload, int mid) {
+    quint64 hash = 0xcbf29ce484222325ULL;
+    const auto add = [&hash](const char* data, qsizetype n) {
+        for (qsizetype i = 0; i < n; ++i) {
+            hash ^= quint8(data[i]);
+            hash *= 0x100000001b3ULL;
+        }
+    };
+    add(topic.constData(), topic.size() + 1); // with its terminating zero
+    add(payload.constData(), payload.size());
+    const char id[2] = {char(mid >> 8), char(mid)};
+    add(id, 2);
+    return hash;
+}
 constexpr int ConnAckTimeoutMs = 20000;
 constexpr int MaxDelaySeconds = 60;
 // A connection that lasted this long starts the delays over at 1 s; one the broker ends at
@@ -163,6 +275,9 @@ private:
     // One turn: waits up to timeoutMs for the socket or a signal, then lets the library read,
     // write and keep the connection alive. Why the connection ended, or empty.
     QString Step(int timeoutMs);
+    // Keeps what the last reads brought in the history, then hands the new alerts on. False
+    // when the history could not keep them: they stay unacknowledged with the broker.
+    bool KeepReceived();
     void PublishWaiting();
     // While stopping: up to graceMs for what waits to be published to be acknowledged.
     void Drain(int graceMs);
@@ -201,6 +316,12 @@ private:
     int DisconnectReason = 0;
     QString SubscribeProblem;
     QString LastTlsError;
+    // What was wrong with the dates of the broker's certificate, when they were the reason.
+    QString CertificateDates;
+    // Messages read and not yet kept, with their keys.
+    std::vector<std::pair<quint64, QList<TInboxAlert>>> Received;
+    // When the broker last sent anything.
+    TClock::time_point LastIn;
     TClock::time_point SkipWindow = TClock::now();
     int SkipLines = 0;
     quint64 SkipUntold = 0;
@@ -249,6 +370,9 @@ QString TSession::Setup() {
         return QStringLiteral("the MQTT library could not start (%1)")
             .arg(QString::fromLocal8Bit(std::strerror(errno)));
     Mq().mosquitto_int_option(Mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // The library only queues what it sends (acknowledgements too); it goes out when this
+    // thread writes, which it does once what was read is kept.
+    Mq().mosquitto_threaded_set(Mosq, true);
     // Alerts are small and each is wanted at once: no waiting to fill a segment.
     Mq().mosquitto_int_option(Mosq, MOSQ_OPT_TCP_NODELAY, 1);
     Mq().mosquitto_connect_v5_callback_set(Mosq, &TSession::OnConnect);
@@ -313,6 +437,7 @@ QString TSession::Connect() {
     DisconnectReason = 0;
     SubscribeProblem.clear();
     LastTlsError.clear();
+    CertificateDates.clear();
     mosquitto_property* properties = nullptr;
     Mq().mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
                                       TBrokerConnection::SessionExpirySeconds);
@@ -321,12 +446,14 @@ QString TSession::Connect() {
                                       uint32_t(zkBroker::MaxPayloadBytes + 65536 + 16));
     errno = 0;
     const int rc = Mq().mosquitto_connect_bind_v5(Mosq, HostText.constData(), Endpoint.Port,
-                                                  KeepAliveSeconds, nullptr, properties);
+                                                  KeepAliveSeconds(), nullptr, properties);
     const int error = errno;
     Mq().mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS)
         return ConnectProblem(rc, error);
     const TClock::time_point started = TClock::now();
+    LastIn = started;
+    Received.clear();
     while (true) {
         int grace = 0;
         bool stop = false;
@@ -365,25 +492,104 @@ QString TSession::Step(int timeoutMs) {
                Shared->AlertBytes < TBrokerConnection::MaxWaitingBytes;
         Shared->ReadPaused = !read;
     }
+    // A broker that sent nothing for one and a half keep-alive periods (it was asked for an
+    // answer after at most one) is gone, whatever the connection's socket says.
+    const qint64 silentMs = qint64(KeepAliveSeconds()) * 1500;
+    // Not reading (or not connected yet: that has its own bound), its silence tells nothing.
+    const bool watchSilence = read && ConnAck == 0;
+    if (!watchSilence)
+        LastIn = TClock::now();
+    const qint64 untilSilent = silentMs - MsSince(LastIn);
     pollfd fds[2] = {
         {socket, short((read ? POLLIN : 0) | (Mq().mosquitto_want_write(Mosq) ? POLLOUT : 0)), 0},
         {Shared->EventFd, POLLIN, 0}};
-    if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
+    if (::poll(fds, 2, int(std::clamp<qint64>(untilSilent, 0, timeoutMs))) < 0 && errno != EINTR)
         return QString::fromLocal8Bit(std::strerror(errno));
     if (fds[1].revents & POLLIN) {
         uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(Shared->EventFd, &count, sizeof count);
     }
     int rc = MOSQ_ERR_SUCCESS;
-    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
-        rc = Mq().mosquitto_loop_read(Mosq, 1);
-    if (rc == MOSQ_ERR_SUCCESS && (fds[0].revents & POLLOUT))
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        LastIn = TClock::now();
+        // Each call reads a packet or less: read on while packets come, so that what a burst
+        // brings is kept in one commit.
+        for (int n = 0; n < MaxReadPerTurn && rc == MOSQ_ERR_SUCCESS; ++n) {
+            const size_t before = Received.size();
+            rc = Mq().mosquitto_loop_read(Mosq, 1);
+            if (Received.size() == before && n > 0)
+                break;
+        }
+    } else if (watchSilence && MsSince(LastIn) >= silentMs) {
+        return QStringLiteral("the broker stopped answering");
+    }
+    // Nothing read is acknowledged (the library sends the acknowledgements with what it
+    // writes) before it is kept.
+    if (!Received.empty() && !KeepReceived())
+        return QStringLiteral("the alert history cannot keep the alerts now (the broker keeps "
+                              "them)");
+    if (rc == MOSQ_ERR_SUCCESS && Mq().mosquitto_want_write(Mosq))
         rc = Mq().mosquitto_loop_write(Mosq, 1);
     if (rc == MOSQ_ERR_SUCCESS)
         rc = Mq().mosquitto_loop_misc(Mosq);
     if (rc != MOSQ_ERR_SUCCESS)
         return LoopProblem(rc);
     return QString();
+}
+
+bool TSession::KeepReceived() {
+    std::vector<TLoggedMessage> messages;
+    IAlertLog* log = nullptr;
+    {
+        std::lock_guard lock(Shared->Lock);
+        log = Shared->Log;
+        Shared->Journaling = log != nullptr;
+    }
+    std::optional<std::vector<bool>> fresh;
+    if (log) {
+        const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+        messages.reserve(Received.size());
+        for (const auto& [key, alerts] : Received) {
+            TLoggedMessage& message = messages.emplace_back();
+            message.Key = key;
+            message.Alerts.reserve(size_t(alerts.size()));
+            for (const TInboxAlert& alert : alerts)
+                message.Alerts.push_back({alert.Strategy, alert.Symbol,
+                                          alert.HasPrice ? alert.Price : 0, alert.Description,
+                                          nowMs});
+        }
+        fresh = log->KeepMessages(messages, KeepTimeoutMs);
+    } else {
+        fresh = std::vector<bool>(Received.size(), true);
+    }
+    std::lock_guard lock(Shared->Lock);
+    Shared->Journaling = false;
+    Shared->Ended.notify_all();
+    if (!fresh) {
+        Received.clear();
+        return false;
+    }
+    size_t again = 0;
+    for (size_t i = 0; i < Received.size(); ++i) {
+        // Delivered before and kept then: the broker sent it again.
+        if (!(*fresh)[i]) {
+            ++again;
+            continue;
+        }
+        for (TInboxAlert& alert : Received[i].second) {
+            Shared->AlertBytes += AlertSize(alert);
+            Shared->Alerts.append(std::move(alert));
+        }
+        ++Shared->State.Received;
+    }
+    Received.clear();
+    Shared->Notify();
+    if (again > 0)
+        fprintf(stderr,
+                "velquist: broker: %zu messages the broker sent again were known and not shown "
+                "again\n",
+                again);
+    return true;
 }
 
 void TSession::PublishWaiting() {
@@ -435,6 +641,9 @@ void TSession::Drain(int graceMs) {
 }
 
 QString TSession::TlsProblem() const {
+    if (!CertificateDates.isEmpty())
+        return QStringLiteral("the broker's TLS certificate was not accepted: %1")
+            .arg(CertificateDates);
     if (LastTlsError.contains(QLatin1String("certificate verify failed")))
         return QStringLiteral("the broker's TLS certificate was not accepted (certificate "
                               "verify failed: is it signed by %1, and made for the name %2?)")
@@ -590,13 +799,8 @@ void TSession::OnMessage(mosquitto*, void* self, const mosquitto_message* messag
         s->SkippedMessage(topic, received.Parsed.Error.Message);
         return;
     }
-    std::lock_guard lock(s->Shared->Lock);
-    for (TInboxAlert& alert : received.Parsed.Alerts) {
-        s->Shared->AlertBytes += AlertSize(alert);
-        s->Shared->Alerts.append(std::move(alert));
-    }
-    ++s->Shared->State.Received;
-    s->Shared->Notify();
+    s->Received.emplace_back(MessageKey(QByteArray(message->topic), payload, message->mid),
+                             std::move(received.Parsed.Alerts));
 }
 
 void TSession::OnPublish(mosquitto*, void* self, int, int reason, const mosquitto_property*) {
@@ -623,10 +827,15 @@ void TSession::OnSubscribe(mosquitto*, void* self, int, int count, const int* gr
     s->SetState(TBrokerState::TPhase::Connected, s->SubscribeProblem);
 }
 
-void TSession::OnLog(mosquitto*, void* self, int level, const char* text) {
+void TSession::OnLog(mosquitto* mosq, void* self, int level, const char* text) {
     auto* s = static_cast<TSession*>(self);
-    if ((level & MOSQ_LOG_ERR) && text && std::strstr(text, "OpenSSL Error"))
+    if ((level & MOSQ_LOG_ERR) && text && std::strstr(text, "OpenSSL Error")) {
         s->LastTlsError = QString::fromUtf8(text);
+        // The verification's result is there while the library tells of the failure, and the
+        // connection with it goes after.
+        if (s->CertificateDates.isEmpty())
+            s->CertificateDates = CertificateDateProblem(Mq().mosquitto_ssl_get(mosq));
+    }
 }
 
 void RunConnection(std::shared_ptr<TShared> shared, TBrokerEndpoint endpoint) {
@@ -642,9 +851,11 @@ void RunConnection(std::shared_ptr<TShared> shared, TBrokerEndpoint endpoint) {
 
 } // namespace
 
-TBrokerConnection::TBrokerConnection(const TBrokerEndpoint& endpoint, std::function<void()> wake)
+TBrokerConnection::TBrokerConnection(const TBrokerEndpoint& endpoint, std::function<void()> wake,
+                                     IAlertLog* log)
     : Shared(std::make_shared<TShared>()) {
     Shared->Wake = std::move(wake);
+    Shared->Log = log;
     Shared->EventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     Shared->Thread = std::thread(RunConnection, Shared, endpoint);
 }
@@ -665,6 +876,10 @@ QList<std::pair<QByteArray, QByteArray>> TBrokerConnection::Stop(int graceMs) {
     Shared->Signal();
     const bool ended = Shared->Ended.wait_for(lock, std::chrono::milliseconds(graceMs + 1000),
                                               [this] { return Shared->Finished; });
+    // A thread left to end by itself must not reach the log, which may go with the caller; one
+    // in it now is waited for (the log answers within its bound).
+    Shared->Ended.wait(lock, [this] { return Shared->Finished || !Shared->Journaling; });
+    Shared->Log = nullptr;
     // What is still queued stays ours; a thread that did not end in time publishes no more.
     left.reserve(qsizetype(Shared->Outgoing.size()));
     for (TMessage& message : Shared->Outgoing)

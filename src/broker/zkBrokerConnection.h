@@ -5,12 +5,17 @@
 // 60 s), reads each message into alerts and publishes what it is given. Nothing here waits on
 // the network for the caller: alerts and the state are collected, publishing queues.
 //
-// Both directions are bounded. Received alerts wait for TakeUpdate up to MaxWaitingAlerts or
-// MaxWaitingBytes; past that the connection stops reading, so the broker keeps the rest (a
-// persistent session) until there is room again. Alerts to publish wait up to MaxPublishWaiting
-// messages (or MaxPublishBytes); when more come, the oldest are given up and counted.
+// A message is acknowledged to the broker only once its alerts are kept (the log given), so a
+// desk that dies loses none: the broker delivers again what was not acknowledged, and the log
+// knows what it kept already. Both directions are bounded. Received alerts wait for TakeUpdate up
+// to MaxWaitingAlerts or MaxWaitingBytes; past that the connection stops reading, so the broker
+// keeps the rest (a persistent session) until there is room again. Alerts to publish wait up to
+// MaxPublishWaiting messages (or MaxPublishBytes); when more come, the oldest are given up and
+// counted.
 
 #include "inbox/zkInboxAlert.h"
+
+class IAlertLog;
 
 #include <QByteArray>
 #include <QList>
@@ -63,7 +68,10 @@ public:
 
     // wake is called on the connection's thread when there is something new for TakeUpdate; it
     // may only post (it runs under the connection's lock), and is called once until TakeUpdate.
-    TBrokerConnection(const TBrokerEndpoint& endpoint, std::function<void()> wake);
+    // log, when given, keeps what each read brought (IAlertLog::KeepMessages) before the broker
+    // is told it arrived, and recognises a message delivered again; it must outlive Stop.
+    TBrokerConnection(const TBrokerEndpoint& endpoint, std::function<void()> wake,
+                      IAlertLog* log = nullptr);
     // Stop(0).
     ~TBrokerConnection();
 

@@ -95,7 +95,10 @@ QByteArray PublishPayload(const QString& windowName, const TPublishedAlert& aler
                           const QString& deskId) {
     QJsonObject object;
     object.insert(QLatin1String("symbol"), alert.Symbol);
-    object.insert(QLatin1String("price"), std::isfinite(alert.Price) ? alert.Price : 0.0);
+    // No price (the windows hold 0 for none) is left out, so that no reader shows 0; readers,
+    // ours included, take a missing price as none.
+    if (std::isfinite(alert.Price) && alert.Price != 0)
+        object.insert(QLatin1String("price"), alert.Price);
     object.insert(QLatin1String("description"), alert.Description);
     object.insert(QLatin1String("strategy"), PublishedStrategy(windowName));
     object.insert(QLatin1String("time"), alert.Time.toUTC().toString(Qt::ISODateWithMs));

@@ -48,8 +48,9 @@ struct TPublishedAlert {
     QString Description;
     QDateTime Time; // UTC
 };
-// The JSON object another desk (or any MQTT program) reads: symbol, price, description,
-// strategy, time (ISO 8601, UTC, milliseconds) and desk.
+// The JSON object another desk (or any MQTT program) reads: symbol, price (left out when there
+// is none: 0 or not a number), description, strategy, time (ISO 8601, UTC, milliseconds) and
+// desk.
 QByteArray PublishPayload(const QString& windowName, const TPublishedAlert& alert,
                           const QString& deskId);
 

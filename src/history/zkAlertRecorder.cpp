@@ -39,6 +39,9 @@ constexpr size_t PendingByteLimit = 32u << 20;
 // After a failed attempt, the next one waits this long (a lock's own wait comes on top).
 constexpr qint64 RetryMs = 1000;
 constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
+// How long the keys of broker messages are kept: longer than a broker keeps a desk's session
+// (and so may deliver a message again).
+constexpr qint64 MessageKeyMs = 8 * DayMs;
 constexpr int WriterNice = 10;
 
 const QString SourceService = QStringLiteral("service");
@@ -184,6 +187,14 @@ QString HistoryDroppedText(const QString& reason, quint64 dropped) {
              QLocale().toString(qulonglong(dropped)));
 }
 
+// Messages from a broker waiting to be kept, and the answer (KeepMessages waits for it).
+struct TJournal {
+    const std::vector<TLoggedMessage>* Messages = nullptr;
+    std::vector<bool> Fresh;
+    bool Done = false;
+    bool Kept = false;
+};
+
 struct TAlertRecorder::TWriter {
     TAlertRecorder* Owner;
     QString Path;
@@ -207,6 +218,8 @@ struct TAlertRecorder::TWriter {
     std::atomic<qint64> BacklogBytes{0};
     // Batches announced, for the writer to destroy.
     std::vector<std::vector<THistoryAlert>> Announced;
+    // Broker messages to keep in the next round; a journal the writer took is answered in it.
+    std::vector<TJournal*> Journals;
 
     // The writer thread's own.
     std::unique_ptr<THistoryStore> Store;
@@ -359,6 +372,7 @@ struct TAlertRecorder::TWriter {
         try {
             Store->RemoveOlderThan(days <= 0 ? std::numeric_limits<qint64>::max()
                                              : nowMs - days * DayMs);
+            Store->RemoveMessageKeysOlderThan(nowMs - MessageKeyMs);
         } catch (const EHistoryError& error) {
             if (THistoryStore::IsDamage(error)) {
                 Replace();
@@ -406,6 +420,63 @@ struct TAlertRecorder::TWriter {
         return false;
     }
 
+    // Keeps the broker messages taken in this round in one transaction and answers their
+    // journals (under Lock, then Done is notified with the round's end).
+    void KeepJournals(const std::vector<TJournal*>& journals, qint64 nowMs) {
+        std::vector<quint64> keys;
+        std::vector<size_t> counts;
+        std::vector<THistoryAlert> alerts;
+        for (const TJournal* journal : journals)
+            for (const TLoggedMessage& message : *journal->Messages) {
+                keys.push_back(message.Key);
+                counts.push_back(message.Alerts.size());
+                for (const TLoggedAlert& logged : message.Alerts) {
+                    THistoryAlert& alert = alerts.emplace_back();
+                    alert.TimeMs = logged.TimeMs;
+                    alert.Window = logged.Window;
+                    alert.Symbol = logged.Symbol;
+                    alert.Price = logged.Price;
+                    alert.Description = logged.Description;
+                    alert.Source = SourceBroker;
+                }
+            }
+        std::optional<std::vector<bool>> fresh;
+        // A file that failed a moment ago is tried again at once: the broker's messages wait.
+        if (EnsureStore()) {
+            for (int attempt = 0; attempt < 2 && !fresh; ++attempt) {
+                try {
+                    fresh = Store->AppendMessages(keys, counts, alerts, nowMs);
+                } catch (const EHistoryError& error) {
+                    if (!THistoryStore::IsDamage(error)) {
+                        Failed(error);
+                        break;
+                    }
+                    if (!Replace())
+                        break;
+                }
+            }
+        }
+        if (fresh && !alerts.empty())
+            QMetaObject::invokeMethod(
+                Owner,
+                [this, stored = std::move(alerts)]() mutable {
+                    emit Owner->AlertsStored(stored);
+                    std::lock_guard<std::mutex> lock(Lock);
+                    Announced.push_back(std::move(stored));
+                },
+                Qt::QueuedConnection);
+        std::lock_guard<std::mutex> lock(Lock);
+        size_t at = 0;
+        for (TJournal* journal : journals) {
+            journal->Done = true;
+            journal->Kept = fresh.has_value();
+            if (fresh)
+                journal->Fresh.assign(fresh->begin() + qsizetype(at),
+                                      fresh->begin() + qsizetype(at + journal->Messages->size()));
+            at += journal->Messages->size();
+        }
+    }
+
     void Run() {
         // Below the user-interface thread: when the cores are busy, the windows come first and
         // the queue waits (a quarter second's alerts are little).
@@ -415,16 +486,18 @@ struct TAlertRecorder::TWriter {
         TNames names;
         std::vector<THistoryAlert> batch;
         std::vector<std::vector<THistoryAlert>> announced;
+        std::vector<TJournal*> journals;
         for (;;) {
             bool stopping, prune;
             quint64 round, queueDropped;
             {
                 std::unique_lock<std::mutex> lock(Lock);
                 Wake.wait_for(lock, BatchInterval, [this] {
-                    return Stopping || FlushWanted || PruneWanted ||
+                    return Stopping || FlushWanted || PruneWanted || !Journals.empty() ||
                            Queue.Items.size() >= BatchSoon;
                 });
                 std::swap(taken, Queue);
+                journals.swap(Journals);
                 announced.swap(Announced);
                 round = ++RoundsBegun;
                 FlushWanted = false;
@@ -462,6 +535,10 @@ struct TAlertRecorder::TWriter {
                 (nowMs >= NextTryMs || stopping || prune) && EnsureStore() && Write(Pending) &&
                 (prune || due))
                 Prune(nowMs);
+            if (!journals.empty()) {
+                KeepJournals(journals, nowMs);
+                journals.clear();
+            }
             if (stopping && !Pending.empty()) {
                 std::fprintf(stderr,
                              "velquist: %zu alerts could not be written to the alert history "
@@ -501,10 +578,41 @@ TAlertRecorder::~TAlertRecorder() {
 void TAlertRecorder::RecordAlert(const QString& window, const IAlertData& alert) {
     if (Writer->KeepDays.load(std::memory_order_relaxed) <= 0)
         return;
+    // Kept by KeepMessages before the broker was told they arrived.
+    if (alert.Source() == TAlertSource::Broker)
+        return;
     const QDateTime time = alert.AlertTime();
     Writer->Push(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
                  alert.Price(),
                  {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source())});
+}
+
+std::optional<std::vector<bool>>
+TAlertRecorder::KeepMessages(const std::vector<TLoggedMessage>& messages, int timeoutMs) {
+    if (messages.empty() || Writer->KeepDays.load() <= 0)
+        return std::vector<bool>(messages.size(), true);
+    TJournal journal;
+    journal.Messages = &messages;
+    std::unique_lock<std::mutex> lock(Writer->Lock);
+    if (Writer->Stopping)
+        return std::nullopt;
+    Writer->Journals.push_back(&journal);
+    Writer->Wake.notify_one();
+    Writer->Done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return journal.Done; });
+    if (!journal.Done) {
+        auto& waiting = Writer->Journals;
+        const auto found = std::find(waiting.begin(), waiting.end(), &journal);
+        if (found != waiting.end()) {
+            // Not taken yet: given up.
+            waiting.erase(found);
+            return std::nullopt;
+        }
+        // Being written: its answer comes with the end of the round.
+        Writer->Done.wait(lock, [&] { return journal.Done; });
+    }
+    if (!journal.Kept)
+        return std::nullopt;
+    return std::move(journal.Fresh);
 }
 
 bool TAlertRecorder::IsBehind() const {

@@ -30,6 +30,10 @@ public:
     ~TAlertRecorder() override;
 
     void RecordAlert(const QString& window, const IAlertData& alert) override;
+    // Written by the writer at once, in one transaction with the keys of the messages, which
+    // are kept for longer than a broker keeps a desk's session.
+    std::optional<std::vector<bool>> KeepMessages(const std::vector<TLoggedMessage>& messages,
+                                                  int timeoutMs) override;
     // More than BehindBytes of alerts are queued or being written.
     bool IsBehind() const override;
     static constexpr qint64 BehindBytes = qint64(16) << 20;

@@ -48,6 +48,7 @@ CREATE TABLE IF NOT EXISTS alerts(
 CREATE INDEX IF NOT EXISTS alerts_time ON alerts(time);
 CREATE INDEX IF NOT EXISTS alerts_symbol ON alerts(symbol, time);
 CREATE INDEX IF NOT EXISTS alerts_window ON alerts(window, time);
+CREATE TABLE IF NOT EXISTS broker_messages(key INTEGER PRIMARY KEY, time INTEGER NOT NULL);
 )sql";
 
 // Written into the file's header: this program's alert history ("VQHS").
@@ -296,10 +297,11 @@ void THistoryStore::Open(bool write) {
     sqlite3_busy_timeout(Db, BusyMs);
     // Nothing is written before the file is known to be a history: another program's
     // database must not get our tables, nor be switched to a write-ahead log.
-    RaiseFileProblem(zkSqliteFile::CheckOwnership(Db, HistoryApplicationId,
-                                                  {"windows", "symbols", "alerts", "alerts_time",
-                                                   "alerts_symbol", "alerts_window"}),
-                     write);
+    RaiseFileProblem(
+        zkSqliteFile::CheckOwnership(Db, HistoryApplicationId,
+                                     {"windows", "symbols", "alerts", "alerts_time",
+                                      "broker_messages", "alerts_symbol", "alerts_window"}),
+        write);
     // SQLite's 2 MB page cache holds little of a file of millions of alerts: a day's rows of
     // one symbol lie on thousands of pages, and the writer adds to the symbol index's leaves
     // of thousands of symbols. Memory is taken only as pages are read.
@@ -395,30 +397,32 @@ qint64 THistoryStore::NameId(QHash<QString, qint64>& cache, const char* table,
     return id;
 }
 
-void THistoryStore::Append(std::vector<THistoryAlert>& alerts) {
-    if (alerts.empty())
-        return;
+void THistoryStore::InsertAlerts(const THistoryAlert* alerts, size_t count,
+                                 std::vector<qint64>& ids) {
+    TStatement insert(Db, "INSERT INTO alerts(time, window, symbol, price, description, "
+                          "source) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    for (size_t i = 0; i < count; ++i) {
+        const THistoryAlert& alert = alerts[i];
+        sqlite3_bind_int64(*insert, 1, alert.TimeMs);
+        sqlite3_bind_int64(*insert, 2, NameId(Windows, "windows", alert.Window));
+        sqlite3_bind_int64(*insert, 3, NameId(Symbols, "symbols", alert.Symbol));
+        sqlite3_bind_double(*insert, 4, alert.Price);
+        BindText(*insert, 5, alert.Description.toUtf8());
+        BindSource(*insert, 6, alert.Source);
+        const int rc = sqlite3_step(*insert);
+        if (rc != SQLITE_DONE)
+            Fail(Db, rc, QStringLiteral("writing the alert history"));
+        sqlite3_reset(*insert);
+        ids.push_back(sqlite3_last_insert_rowid(Db));
+    }
+}
+
+void THistoryStore::InTransaction(const std::function<void()>& work) {
     int rc = sqlite3_exec(Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         Fail(Db, rc, QStringLiteral("writing the alert history"));
-    std::vector<qint64> ids;
-    ids.reserve(alerts.size());
     try {
-        TStatement insert(Db, "INSERT INTO alerts(time, window, symbol, price, description, "
-                              "source) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-        for (const THistoryAlert& alert : alerts) {
-            sqlite3_bind_int64(*insert, 1, alert.TimeMs);
-            sqlite3_bind_int64(*insert, 2, NameId(Windows, "windows", alert.Window));
-            sqlite3_bind_int64(*insert, 3, NameId(Symbols, "symbols", alert.Symbol));
-            sqlite3_bind_double(*insert, 4, alert.Price);
-            BindText(*insert, 5, alert.Description.toUtf8());
-            BindSource(*insert, 6, alert.Source);
-            rc = sqlite3_step(*insert);
-            if (rc != SQLITE_DONE)
-                Fail(Db, rc, QStringLiteral("writing the alert history"));
-            sqlite3_reset(*insert);
-            ids.push_back(sqlite3_last_insert_rowid(Db));
-        }
+        work();
         rc = sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
             Fail(Db, rc, QStringLiteral("writing the alert history"));
@@ -429,8 +433,62 @@ void THistoryStore::Append(std::vector<THistoryAlert>& alerts) {
         Symbols.clear();
         throw;
     }
+}
+
+void THistoryStore::Append(std::vector<THistoryAlert>& alerts) {
+    if (alerts.empty())
+        return;
+    std::vector<qint64> ids;
+    ids.reserve(alerts.size());
+    InTransaction([&] { InsertAlerts(alerts.data(), alerts.size(), ids); });
     for (size_t i = 0; i < alerts.size(); ++i)
         alerts[i].Id = ids[i];
+}
+
+std::vector<bool> THistoryStore::AppendMessages(const std::vector<quint64>& keys,
+                                                const std::vector<size_t>& counts,
+                                                std::vector<THistoryAlert>& alerts, qint64 nowMs) {
+    std::vector<bool> fresh(keys.size(), false);
+    std::vector<qint64> ids;
+    ids.reserve(alerts.size());
+    InTransaction([&] {
+        TStatement remember(Db, "INSERT OR IGNORE INTO broker_messages(key, time) VALUES(?1, ?2)");
+        size_t first = 0;
+        for (size_t m = 0; m < keys.size(); ++m) {
+            sqlite3_bind_int64(*remember, 1, qint64(keys[m]));
+            sqlite3_bind_int64(*remember, 2, nowMs);
+            const int rc = sqlite3_step(*remember);
+            if (rc != SQLITE_DONE)
+                Fail(Db, rc, QStringLiteral("writing the alert history"));
+            sqlite3_reset(*remember);
+            // Kept before: the broker delivered it again.
+            fresh[m] = sqlite3_changes(Db) > 0;
+            if (fresh[m])
+                InsertAlerts(alerts.data() + first, counts[m], ids);
+            first += counts[m];
+        }
+    });
+    // Only the new messages' alerts stay, with their Ids.
+    std::vector<THistoryAlert> kept;
+    kept.reserve(ids.size());
+    size_t first = 0;
+    for (size_t m = 0; m < keys.size(); ++m) {
+        if (fresh[m])
+            for (size_t i = first; i < first + counts[m]; ++i)
+                kept.push_back(std::move(alerts[i]));
+        first += counts[m];
+    }
+    for (size_t i = 0; i < kept.size(); ++i)
+        kept[i].Id = ids[i];
+    alerts.swap(kept);
+    return fresh;
+}
+
+qint64 THistoryStore::RemoveMessageKeysOlderThan(qint64 beforeMs) {
+    TStatement remove(Db, "DELETE FROM broker_messages WHERE time<?1");
+    sqlite3_bind_int64(*remove, 1, beforeMs);
+    remove.Step();
+    return sqlite3_changes64(Db);
 }
 
 qint64 THistoryStore::RemoveOlderThan(qint64 beforeMs) {

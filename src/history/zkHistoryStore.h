@@ -90,6 +90,15 @@ public:
     // Appends the alerts in one transaction and sets each one's Id. Raises EHistoryError
     // (nothing written) on failure; IsDamage() tells whether the file itself is at fault.
     void Append(std::vector<THistoryAlert>& alerts);
+    // Messages from a broker, each under a key: a message whose key is not kept yet is kept
+    // with its alerts (the first counts[i] of `alerts` after those of the messages before it
+    // belong to keys[i]), all in one transaction. Returns for each message whether it was new;
+    // `alerts` keeps only those of new messages, with their Ids. Raises as Append does.
+    std::vector<bool> AppendMessages(const std::vector<quint64>& keys,
+                                     const std::vector<size_t>& counts,
+                                     std::vector<THistoryAlert>& alerts, qint64 nowMs);
+    // Forgets the keys of messages kept before beforeMs; returns how many.
+    qint64 RemoveMessageKeysOlderThan(qint64 beforeMs);
     // Removes alerts with TimeMs < beforeMs; returns how many.
     qint64 RemoveOlderThan(qint64 beforeMs);
 
@@ -126,6 +135,9 @@ private:
     // Raises when the tables are not those of a history.
     void CheckShape();
     qint64 NameId(QHash<QString, qint64>& cache, const char* table, const QString& name);
+    void InsertAlerts(const THistoryAlert* alerts, size_t count, std::vector<qint64>& ids);
+    // Runs work in one write transaction, rolled back when it raises.
+    void InTransaction(const std::function<void()>& work);
     TQuery Prepare(const THistoryFilter& filter);
     const char* ChooseIndex(const TQuery& query);
     static THistoryAlert ReadAlert(sqlite3_stmt* statement);

@@ -787,7 +787,7 @@ void TZentrikProMainForm::StartAlertInbox() {
 }
 
 void TZentrikProMainForm::StartAlertBroker() {
-    AlertBroker = new TAlertBroker(AlertInbox->Router(), this);
+    AlertBroker = new TAlertBroker(AlertInbox->Router(), this, AlertRecorder);
     const TSettingsStore store = TSettingsStore::Registry();
     TBrokerSettings settings = ReadBrokerSettings(store);
     if (EnsureBrokerClientId(settings))

@@ -94,9 +94,16 @@ private slots:
         QCOMPARE(a.Price, 0.25);
         QCOMPARE(a.Description, QString("Cross \"up\", 1/2"));
         QCOMPARE(a.Strategy, QString("Gap_ups"));
-        // A price that is not a number would make the message unreadable: 0 instead.
-        alert.Price = std::numeric_limits<double>::quiet_NaN();
-        QVERIFY(ReadMessage("t/Z", PublishPayload("Z", alert, "d"), {}, "e").Parsed.Ok());
+        // No price (0, or not a number, which would make the message unreadable) is left out
+        // and read back as none, never as a price of 0.
+        for (const double none : {0.0, std::numeric_limits<double>::quiet_NaN()}) {
+            alert.Price = none;
+            const QByteArray bare = PublishPayload("Z", alert, "d");
+            QVERIFY2(!QJsonDocument::fromJson(bare).object().contains("price"), bare.constData());
+            const TReceived back = ReadMessage("t/Z", bare, {}, "e");
+            QVERIFY(back.Parsed.Ok());
+            QVERIFY(!back.Parsed.Alerts.value(0).HasPrice);
+        }
     }
 
     void windowNamesAsTopicLevelsAndStrategies() {

@@ -21,6 +21,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
@@ -69,8 +71,11 @@ struct TBrokerDesk {
         TUserStore::ResetInstance();
         return inbox.Port;
     }
-    QProcessEnvironment env(const QString& steps = QString()) const {
+    QProcessEnvironment env(const QString& steps = QString(), int keepAliveSeconds = 0) const {
         QProcessEnvironment e;
+        if (keepAliveSeconds > 0)
+            e.insert(QStringLiteral("VELQUIST_BROKER_KEEPALIVE"),
+                     QString::number(keepAliveSeconds));
         e.insert(QStringLiteral("VELQUIST_AUDIO_OUT"), AudioOut);
         if (!steps.isEmpty())
             e.insert(QStringLiteral("VELQUIST_TEST_STEPS"), steps);
@@ -139,6 +144,16 @@ bool WaitLibrary(TClientRun& run, const QByteArray& name, int ms = 15000) {
     return true;
 }
 
+// How many messages the client told it recognised as sent again by the broker.
+int KnownAgain(const QByteArray& stdErr) {
+    static const QRegularExpression line(
+        QStringLiteral("velquist: broker: (\\d+) messages the broker sent again were known"));
+    int count = 0;
+    for (auto it = line.globalMatch(QString::fromUtf8(stdErr)); it.hasNext();)
+        count += it.next().captured(1).toInt();
+    return count;
+}
+
 } // namespace
 
 class TBrokerE2ETest : public QObject {
@@ -150,6 +165,10 @@ private slots:
     void publishToTheBrokerReachesASubscriber();
     void twoDesksBothSeeOneMessage();
     void brokerLibraryComesWithTheFirstConnection();
+    void killedOrStoppedInABurstKeepsEveryAlertOnce();
+    void aBrokerThatStopsAnsweringIsNoticedAndTriedAgain();
+    void anExpiredCertificateIsToldWithItsDate();
+    void alertsWaitingAtCloseArePublishedAtTheNextStart();
 };
 
 void TBrokerE2ETest::setUpInOptionsAPublishOpensAWindowWithItsSound() {
@@ -265,7 +284,7 @@ void TBrokerE2ETest::publishToTheBrokerReachesASubscriber() {
     TBrokerDesk desk("1,6");
     desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
     const quint16 inbox = desk.enableInbox();
-    TMosquittoSubscriber subscriber(broker, QStringLiteral("velquist/alerts/#"), 1);
+    TMosquittoSubscriber subscriber(broker, QStringLiteral("velquist/alerts/#"), 2);
     QVERIFY2(subscriber.waitSubscribed(broker), broker.log().constData());
 
     TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
@@ -286,14 +305,23 @@ void TBrokerE2ETest::publishToTheBrokerReachesASubscriber() {
     QCOMPARE(published.value("strategy").toString(), QStringLiteral("Gap_ups"));
     QVERIFY(QDateTime::fromString(published.value("time").toString(), Qt::ISODateWithMs).isValid());
     QVERIFY(published.value("desk").toString().startsWith(QLatin1String("velquist-")));
+    // An alert without a price goes without one: no reader shows a price of 0.
+    QCOMPARE(PostAlert(inbox, R"({"symbol": "MSFT", "strategy": "Gap/ups"})"), 202);
+    const QList<QByteArray> both = subscriber.waitLines(2);
+    QCOMPARE(both.size(), 2);
+    const QJsonObject bare =
+        QJsonDocument::fromJson(both[1].mid(both[1].indexOf(' ') + 1)).object();
+    QCOMPARE(bare.value("symbol").toString(), QStringLiteral("MSFT"));
+    QVERIFY2(!bare.contains("price"), both[1].constData());
 
-    // The desk did not take its own alert back: one sound, one row in the history.
-    QVERIFY(desk.soundPlayed());
+    // The desk did not take its own alerts back: a sound and a row in the history each.
+    QVERIFY(desk.soundPlayed(2));
     QTest::qWait(500);
     run.terminate();
     QVERIFY(run.waitFinished());
-    QCOMPARE(QDir(desk.AudioOut).entryList(QDir::Files).size(), 1);
-    QCOMPARE(History(), QList<QByteArray>({"Gap/ups,AAPL,187.2,Gap up,inbox"}));
+    QCOMPARE(QDir(desk.AudioOut).entryList(QDir::Files).size(), 2);
+    QCOMPARE(History(),
+             QList<QByteArray>({"Gap/ups,AAPL,187.2,Gap up,inbox", "Gap/ups,MSFT,0,,inbox"}));
 }
 
 void TBrokerE2ETest::twoDesksBothSeeOneMessage() {
@@ -341,6 +369,208 @@ void TBrokerE2ETest::brokerLibraryComesWithTheFirstConnection() {
     run.terminate();
     QVERIFY(run.waitFinished());
     QCOMPARE(run.exitCode(), 0);
+}
+
+void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
+    // Each round: a desk connected, a burst published, the desk killed (-9), or stopped with
+    // SIGTERM every fourth round, at another moment of the burst each time. The next round's
+    // start takes what the broker kept; in the end every alert is in the history once.
+    const int rounds = qEnvironmentVariableIsSet("VELQUIST_TEST_KILL_ROUNDS")
+                           ? qEnvironmentVariableIntValue("VELQUIST_TEST_KILL_ROUNDS")
+                           : 6;
+    const int burst = 2000;
+    TMosquitto broker;
+    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
+    TBrokerDesk desk;
+    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    // Per round, how many of its alerts the history had when the desk died: a round killed
+    // in the middle of its burst is what this is about.
+    QList<int> keptAtDeath;
+    int knownAgain = 0; // messages the broker sent again after they were kept
+    for (int round = 0; round < rounds; ++round) {
+        TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+        QVERIFY(run.waitStarted());
+        QVERIFY2(run.waitForStdErr(Connected(broker)), run.stdErr().constData());
+        if (round == 0)
+            QVERIFY2(WaitDeskSubscriptions(broker, 1), broker.log().constData());
+        QList<QByteArray> payloads;
+        for (int i = 0; i < burst; ++i)
+            payloads << QStringLiteral(R"({"symbol": "AAPL", "description": "r%1 n%2"})")
+                            .arg(round)
+                            .arg(i)
+                            .toUtf8();
+        const auto pub = broker.startPublishing(QStringLiteral("velquist/alerts/Burst"), payloads);
+        const QByteArray mark = ",r" + QByteArray::number(round) + " n";
+        const auto keptOfRound = [&mark] {
+            int kept = 0;
+            for (const QByteArray& line : History())
+                kept += line.contains(mark);
+            return kept;
+        };
+        // Most rounds die once the burst has begun to arrive (the machine's speed aside), a
+        // moment later each time; every fifth before anything may have come.
+        if (round % 5 != 0) {
+            QDeadlineTimer arriving(10000);
+            while (keptOfRound() == 0 && pub->state() != QProcess::NotRunning &&
+                   !arriving.hasExpired())
+                QTest::qWait(5);
+        }
+        QTest::qWait((round * 37) % 150);
+        if (round % 4 == 3)
+            run.terminate();
+        else
+            run.process().kill();
+        QVERIFY(run.waitFinished());
+        knownAgain += KnownAgain(run.stdErr());
+        // (It may have finished already: waitForFinished says false then.)
+        QVERIFY(pub->state() == QProcess::NotRunning || pub->waitForFinished(60000));
+        QCOMPARE(pub->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(pub->exitCode(), 0);
+        keptAtDeath << keptOfRound();
+    }
+    const int total = rounds * burst;
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    QVERIFY(run.waitStarted());
+    QList<QByteArray> history;
+    QDeadlineTimer deadline(60000);
+    while ((history = History()).size() < total && !deadline.hasExpired())
+        QTest::qWait(500);
+    // Time for any alert that would come twice.
+    QTest::qWait(1000);
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    knownAgain += KnownAgain(run.stdErr());
+    history = History();
+    QHash<QByteArray, int> seen;
+    for (const QByteArray& line : std::as_const(history))
+        ++seen[line.split(',').value(3)];
+    int missing = 0, twice = 0;
+    for (int round = 0; round < rounds; ++round)
+        for (int i = 0; i < burst; ++i) {
+            const int n = seen.value(QStringLiteral("r%1 n%2").arg(round).arg(i).toUtf8());
+            missing += n == 0;
+            twice += n > 1;
+        }
+    QStringList counts;
+    for (const int kept : std::as_const(keptAtDeath))
+        counts << QString::number(kept);
+    qInfo("%d alerts published over %d rounds (of each round's %d, in the history when the desk "
+          "died: %s); %d missing, %d kept more than once; %d sent again and recognised",
+          total, rounds, burst, qPrintable(counts.join(QLatin1Char(' '))), missing, twice,
+          knownAgain);
+    QCOMPARE(missing, 0);
+    QCOMPARE(twice, 0);
+    QCOMPARE(history.size(), total);
+    QVERIFY2(std::any_of(keptAtDeath.begin(), keptAtDeath.end(),
+                         [&](int kept) { return kept > 0 && kept < burst; }),
+             "no desk died in the middle of a burst");
+    QVERIFY2(history.constFirst().startsWith("Burst,AAPL,0,r0 n"),
+             history.constFirst().constData());
+}
+
+void TBrokerE2ETest::aBrokerThatStopsAnsweringIsNoticedAndTriedAgain() {
+    TMosquitto broker;
+    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
+    TBrokerDesk desk;
+    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    const int keepAlive = 5;
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env(QString(), keepAlive));
+    QVERIFY(run.waitStarted());
+    QVERIFY2(WaitDeskSubscriptions(broker, 1), run.stdErr().constData());
+    // The broker's last word comes now; then it answers nothing, its connection left open.
+    QVERIFY(broker.publish("velquist/alerts/Quiet", R"({"symbol": "IBM"})"));
+    QVERIFY2(desk.soundPlayed(), run.stdErr().constData());
+    QElapsedTimer silent;
+    silent.start();
+    QCOMPARE(::kill(pid_t(broker.pid()), SIGSTOP), 0);
+    const bool noticed =
+        run.waitForStdErr("velquist: broker: Not connected: the broker stopped answering", 30000);
+    const qint64 ms = silent.elapsed();
+    ::kill(pid_t(broker.pid()), SIGCONT);
+    QVERIFY2(noticed, run.stdErr().constData());
+    qInfo("\"Not connected\" %lld ms after the broker stopped answering (keep-alive %d s)", ms,
+          keepAlive);
+    QVERIFY2(ms <= keepAlive * 1500 + 1000, qPrintable(QString::number(ms)));
+    // Tried again as after a closed connection: connected once more, and alerts come.
+    QVERIFY2(run.stdErr().count(Connected(broker)) == 1, run.stdErr().constData());
+    QDeadlineTimer deadline(40000);
+    while (run.stdErr().count(Connected(broker)) < 2 && !deadline.hasExpired())
+        QTest::qWait(100);
+    QVERIFY2(run.stdErr().count(Connected(broker)) == 2, run.stdErr().constData());
+    QVERIFY(broker.publish("velquist/alerts/Quiet", R"({"symbol": "HPQ"})"));
+    QVERIFY2(desk.soundPlayed(2), run.stdErr().constData());
+    run.terminate();
+    QVERIFY(run.waitFinished());
+}
+
+void TBrokerE2ETest::anExpiredCertificateIsToldWithItsDate() {
+    TMosquitto broker(true, -1);
+    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
+    TBrokerDesk desk;
+    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    TClientRun run(desk.Inst.clientPath(), {}, QString(),
+                   desk.env(QStringLiteral("OptionsMenuItem;select:PagesTreeView:Broker;"
+                                           "shows:BrokerStatusLabel:expired on")));
+    QVERIFY(run.waitStarted());
+    // The certificate ended a day before now (to the minute it was made).
+    const QByteArray yesterday =
+        QDateTime::currentDateTimeUtc().addDays(-1).toString("yyyy-MM-dd").toLatin1();
+    QVERIFY2(run.waitForStdErr("velquist: broker: Not connected: the broker's TLS certificate was "
+                               "not accepted: it expired on " +
+                               yesterday),
+             run.stdErr().constData());
+    QVERIFY2(run.waitForStdErr("velquist test steps done"), run.stdErr().constData());
+    QVERIFY2(run.stdErr().contains("velquist test shows: Not connected: "),
+             run.stdErr().constData());
+    QVERIFY(!run.stdErr().contains("is it signed by"));
+    run.terminate();
+    QVERIFY(run.waitFinished());
+}
+
+void TBrokerE2ETest::alertsWaitingAtCloseArePublishedAtTheNextStart() {
+    TMosquitto broker;
+    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
+    TBrokerDesk desk("1,6");
+    const quint16 inbox = desk.enableInbox();
+    // First no broker where the desk looks: what it publishes waits.
+    TBrokerSettings nowhere;
+    nowhere.Enabled = true;
+    nowhere.Host = QStringLiteral("127.0.0.1");
+    nowhere.Port = FreePort();
+    nowhere.CAFile = broker.caFile();
+    nowhere.UserName = QString::fromLatin1(TMosquitto::UserName);
+    nowhere.Password = QString::fromLatin1(TMosquitto::Password);
+    WriteBrokerSettings(TSettingsStore::Registry(), nowhere);
+    TUserStore::ResetInstance();
+    {
+        TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+        QVERIFY(run.waitStarted());
+        QVERIFY2(WaitListening(inbox, run), run.stdErr().constData());
+        QCOMPARE(PostAlert(inbox, R"({"symbol": "ORCL", "strategy": "Held", "price": 120.5})"),
+                 202);
+        QVERIFY2(desk.soundPlayed(), run.stdErr().constData());
+        run.terminate();
+        QVERIFY(run.waitFinished());
+        QCOMPARE(run.exitCode(), 0);
+        QVERIFY2(run.stdErr().contains(
+                     "velquist: broker: 1 alerts wait to be published at the next start"),
+                 run.stdErr().constData());
+    }
+    TMosquittoSubscriber subscriber(broker, QStringLiteral("velquist/alerts/#"), 1);
+    QVERIFY2(subscriber.waitSubscribed(broker), broker.log().constData());
+    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    QVERIFY(run.waitStarted());
+    const QList<QByteArray> lines = subscriber.waitLines(1);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].startsWith("velquist/alerts/Held {") &&
+                 lines[0].contains(R"("symbol":"ORCL")"),
+             lines[0].constData());
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    // Published once: nothing is left for the start after.
+    QVERIFY2(!run.stdErr().contains("wait to be published at the next start"),
+             run.stdErr().constData());
 }
 
 QTEST_MAIN(TBrokerE2ETest)

@@ -70,6 +70,36 @@ private slots:
         QCOMPARE(reader.Page({}, std::nullopt, 1).front(), announced.back());
     }
 
+    void brokerMessagesAreKeptAtOnceAndOnlyOnce() {
+        TAlertRecorder recorder(file(), 30);
+        const qint64 t = now();
+        std::vector<TLoggedMessage> messages(2);
+        messages[0].Key = 7;
+        messages[0].Alerts = {{"Gappers", "AMD", 0, "", t}, {"Gappers", "NVDA", 912.5, "Up", t}};
+        messages[1].Key = 8;
+        messages[1].Alerts = {{"Breakouts", "TSLA", 0, "", t}};
+        // Answered once they are in the file, well before the writer's next batch would be.
+        const auto fresh = recorder.KeepMessages(messages, 5000);
+        QVERIFY(fresh.has_value());
+        QCOMPARE(*fresh, std::vector<bool>({true, true}));
+        QCOMPARE(StoredCount(file()), qint64(3));
+        // Sent again by the broker: known, nothing added.
+        QCOMPARE(*recorder.KeepMessages(messages, 5000), std::vector<bool>({false, false}));
+        // Their alerts reach the windows, which hand them on as every alert: not kept twice.
+        TAlertData shown("AMD", 0, QDateTime::fromMSecsSinceEpoch(t), 0);
+        shown.Origin = TAlertSource::Broker;
+        recorder.RecordAlert("Gappers", shown);
+        shown.Origin = TAlertSource::Inbox;
+        recorder.RecordAlert("Gappers", shown);
+        recorder.Flush();
+        THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+        QCOMPARE(reader.Count({}), qint64(4));
+        const auto page = reader.Page({}, std::nullopt, 10);
+        QCOMPARE(int(std::count_if(page.begin(), page.end(),
+                                   [](const THistoryAlert& a) { return a.Source == "broker"; })),
+                 3);
+    }
+
     void flushWritesEverythingQueuedWithoutTheEventLoop() {
         TAlertRecorder recorder(file(), 30);
         QSignalSpy stored(&recorder, &TAlertRecorder::AlertsStored);

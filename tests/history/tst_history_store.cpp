@@ -294,6 +294,43 @@ private slots:
         QCOMPARE(store.LastId(), more[0].Id);
     }
 
+    void brokerMessagesAreKeptOnceEvenInAnOlderFile() {
+        {
+            // A file of an earlier version: no table of message keys.
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            std::vector<THistoryAlert> alerts = {MakeHistoryAlert(5, "W", "OLD")};
+            store.Append(alerts);
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(file()).constData(), &db);
+            QCOMPARE(sqlite3_exec(db, "DROP TABLE broker_messages", nullptr, nullptr, nullptr),
+                     SQLITE_OK);
+            sqlite3_close(db);
+        }
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        QVERIFY(store.SetAsidePath().isEmpty());
+        std::vector<THistoryAlert> alerts = {MakeHistoryAlert(10, "W", "A"),
+                                             MakeHistoryAlert(10, "W", "B"),
+                                             MakeHistoryAlert(11, "V", "C")};
+        QCOMPARE(store.AppendMessages({1, 2}, {2, 1}, alerts, 100),
+                 std::vector<bool>({true, true}));
+        QCOMPARE(alerts.size(), size_t(3));
+        QVERIFY(alerts[0].Id > 0 && alerts[2].Id > alerts[0].Id);
+        // The same messages again, with a new one between: only the new one's alerts are kept.
+        std::vector<THistoryAlert> again = {MakeHistoryAlert(10, "W", "A"),
+                                            MakeHistoryAlert(12, "W", "D"),
+                                            MakeHistoryAlert(11, "V", "C")};
+        QCOMPARE(store.AppendMessages({1, 3, 2}, {1, 1, 1}, again, 200),
+                 std::vector<bool>({false, true, false}));
+        QCOMPARE(again.size(), size_t(1));
+        QCOMPARE(again[0].Symbol, QString("D"));
+        QCOMPARE(store.Count({}), qint64(5));
+        // Keys are forgotten by their age (not the alerts'): then a message is new again.
+        QCOMPARE(store.RemoveMessageKeysOlderThan(150), qint64(2));
+        std::vector<THistoryAlert> late = {MakeHistoryAlert(10, "W", "A")};
+        QCOMPARE(store.AppendMessages({1}, {1}, late, 300), std::vector<bool>({true}));
+        QCOMPARE(store.Count({}), qint64(6));
+    }
+
     void damagedFileIsSetAsideAndANewOneWorks() {
         QDir().mkpath(QFileInfo(file()).absolutePath());
         const QByteArray garbage(8192, 'x');

@@ -47,7 +47,7 @@ bool TMosquitto::Run(const QString& program, const QStringList& arguments, QByte
     return true;
 }
 
-TMosquitto::TMosquitto(bool tls) : Tls(tls) {
+TMosquitto::TMosquitto(bool tls, int serverDays) : Tls(tls) {
     const QString openssl = QStringLiteral("openssl");
     auto req = [&](const QStringList& more) {
         return Run(openssl, QStringList{QStringLiteral("req")} + KeyArguments + more);
@@ -60,9 +60,9 @@ TMosquitto::TMosquitto(bool tls) : Tls(tls) {
         req({"-x509", "-days", "2", "-subj", "/CN=Another CA", "-keyout", "other-ca.key", "-out",
              "other-ca.crt"}) &&
         req({"-subj", "/CN=localhost", "-keyout", "server.key", "-out", "server.csr"}) &&
-        Run(openssl,
-            {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-             "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.crt"}) &&
+        Run(openssl, {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                      "-CAcreateserial", "-days", QString::number(serverDays), "-extfile",
+                      "server.ext", "-out", "server.crt"}) &&
         Run(QStringLiteral("mosquitto_passwd"),
             {"-c", "-b", "passwd", QString::fromLatin1(UserName), QString::fromLatin1(Password)});
     if (!made)
@@ -134,6 +134,19 @@ bool TMosquitto::publish(const QString& topic, const QByteArray& payload,
     pub.closeWriteChannel();
     return pub.waitForFinished(20000) && pub.exitStatus() == QProcess::NormalExit &&
            pub.exitCode() == 0;
+}
+
+std::unique_ptr<QProcess> TMosquitto::startPublishing(const QString& topic,
+                                                      const QList<QByteArray>& payloads) const {
+    auto pub = std::make_unique<QProcess>();
+    // -l: each line of its input is a message.
+    pub->start(QStringLiteral("mosquitto_pub"),
+               clientArguments() + QStringList{"-q", "1", "-t", topic, "-l"});
+    pub->waitForStarted(5000);
+    for (const QByteArray& payload : payloads)
+        pub->write(payload + '\n');
+    pub->closeWriteChannel();
+    return pub;
 }
 
 TMosquittoSubscriber::TMosquittoSubscriber(const TMosquitto& broker, const QString& filter,

@@ -17,13 +17,16 @@ public:
     static constexpr const char* UserName = "desk";
     static constexpr const char* Password = "s3cret pass";
 
-    // tls false: a plain listener (the same user and password).
-    explicit TMosquitto(bool tls = true);
+    // tls false: a plain listener (the same user and password). serverDays: how long the
+    // server's certificate is valid from now (-1: it expired yesterday).
+    explicit TMosquitto(bool tls = true, int serverDays = 2);
     ~TMosquitto();
     // Started and listening; false (with Problem()) when a part is missing or failed.
     bool isRunning() const { return Running; }
     QString problem() const { return Problem; }
     quint16 port() const { return Port; }
+    // The broker's process id (a test may stop and continue it).
+    qint64 pid() const { return Broker ? Broker->processId() : 0; }
     QString caFile() const { return Dir.path() + QStringLiteral("/ca.crt"); }
     // A CA of its own that did not sign the server's certificate.
     QString otherCaFile() const { return Dir.path() + QStringLiteral("/other-ca.crt"); }
@@ -32,6 +35,10 @@ public:
     // mosquitto_pub, QoS 1, MQTT 5; true when it exited 0.
     bool publish(const QString& topic, const QByteArray& payload,
                  const QStringList& extra = {}) const;
+    // Starts one mosquitto_pub (QoS 1, MQTT 5) publishing each payload as a message, one after
+    // another as fast as the broker takes them; the caller waits for it to finish.
+    std::unique_ptr<QProcess> startPublishing(const QString& topic,
+                                              const QList<QByteArray>& payloads) const;
     // The broker's log so far (for a failure's message).
     QByteArray log();
 
