@@ -8,9 +8,10 @@
 #include "platform/zkShell.h"
 
 #include <QDir>
-#include <QTcpServer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <QTcpServer>
 
 #include <sqlite3.h>
 
@@ -94,6 +95,15 @@ TClientSandbox::TClientSandbox() : OldDir(QDir::currentPath()) {
 TClientSandbox::~TClientSandbox() {
     QDir::setCurrent(OldDir);
     TUserStore::ResetInstance();
+}
+
+QString FindProgram(const QString& name) {
+    const QString onPath = QStandardPaths::findExecutable(name);
+    if (!onPath.isEmpty())
+        return onPath;
+    return QStandardPaths::findExecutable(
+        name,
+        {QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
 }
 
 quint16 FreePort() {
