@@ -181,11 +181,16 @@ void TAlertBroker::PublishAlert(const QString& windowName, const IAlertData& ale
 }
 
 QString TAlertBroker::StatusText() const {
-    if (!Connection && !SecretProblem.isEmpty())
-        return tr("Not connected: the broker password is in the desktop's keyring and %1. "
-                  "Unlock the keyring (in Passwords and Keys, or by logging in to the desktop "
-                  "again); the client connects once it can read the password.")
-            .arg(SecretProblem);
+    if (!Connection && !SecretProblem.isEmpty()) {
+        QString text = tr("Not connected: the broker password is in the desktop's keyring and "
+                          "%1. Unlock the keyring (in Passwords and Keys, or by logging in to the "
+                          "desktop again); the client connects once it can read the password.")
+                           .arg(SecretProblem);
+        // Nothing waits to be published meanwhile: what the windows publish is given up.
+        if (Current.PublishGivenUp > 0)
+            text += tr(" %1 alerts could not be published.").arg(Current.PublishGivenUp);
+        return text;
+    }
     if (!Connection)
         return tr("Not connected: alerts from a broker are off");
     const QString where = QStringLiteral("%1:%2").arg(Applied.Host.trimmed()).arg(Applied.Port);
