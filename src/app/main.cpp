@@ -107,12 +107,17 @@ int main(int argc, char** argv) {
     if (!instance.TryAcquire()) {
         if (!instance.Problem().isEmpty()) {
             // Without the lock a second client could share the store: refuse, and say why.
-            zkPrompts::MessageBox(
-                QCoreApplication::translate("main", "Velquist cannot start: there is no safe "
-                                                    "folder for its single-instance lock.\n\n%1")
-                    .arg(instance.Problem()),
-                QApplication::applicationDisplayName(), zkPrompts::TIcon::Error,
-                zkPrompts::TButtons::OK);
+            const QString text =
+                zkPaths::LockDir().isEmpty()
+                    ? QCoreApplication::translate("main", "Velquist cannot start: there is no "
+                                                          "safe folder for its single-instance "
+                                                          "lock.\n\n%1")
+                          .arg(instance.Problem())
+                    : QCoreApplication::translate("main", "Velquist cannot start: %1")
+                          .arg(instance.Problem());
+            std::fprintf(stderr, "velquist: %s\n", text.toLocal8Bit().constData());
+            zkPrompts::MessageBox(text, QApplication::applicationDisplayName(),
+                                  zkPrompts::TIcon::Error, zkPrompts::TButtons::OK);
             return EXIT_FAILURE;
         }
         // A store kept in memory is this process's alone: the running client learns the link

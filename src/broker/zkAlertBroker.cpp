@@ -107,7 +107,11 @@ void TAlertBroker::Apply(const TBrokerSettings& settings) {
     }
     Applied = settings;
     GivenUpBefore = Current.PublishGivenUp;
-    if (!settings.Enabled) {
+    // A password the keyring holds but will not give now is not sent empty: the broker's
+    // refusal would tell the user the wrong thing.
+    SecretProblem =
+        settings.Enabled && settings.Password.isEmpty() ? settings.PasswordProblem : QString();
+    if (!settings.Enabled || !SecretProblem.isEmpty()) {
         GivenUpBefore += quint64(Carried.size());
         Carried.clear();
         Current = TBrokerState();
@@ -115,6 +119,8 @@ void TAlertBroker::Apply(const TBrokerSettings& settings) {
         Current.PublishGivenUp = GivenUpBefore;
         TellGivenUp();
         ProblemTold.clear();
+        if (!SecretProblem.isEmpty())
+            fprintf(stderr, "velquist: broker: %s\n", qPrintable(StatusText()));
         emit StateChanged();
         return;
     }
@@ -246,6 +252,16 @@ void TAlertBroker::PublishAlert(const QString& windowName, const IAlertData& ale
 }
 
 QString TAlertBroker::StatusText() const {
+    if (!Connection && !SecretProblem.isEmpty()) {
+        QString text = tr("Not connected: the broker password is in the desktop's keyring and "
+                          "%1. Unlock the keyring (in Passwords and Keys, or by logging in to the "
+                          "desktop again); the client connects once it can read the password.")
+                           .arg(SecretProblem);
+        // Nothing waits to be published meanwhile: what the windows publish is given up.
+        if (Current.PublishGivenUp > 0)
+            text += tr(" %1 alerts could not be published.").arg(Current.PublishGivenUp);
+        return text;
+    }
     if (!Connection)
         return tr("Not connected: alerts from a broker are off");
     const QString where = QStringLiteral("%1:%2").arg(Applied.Host.trimmed()).arg(Applied.Port);

@@ -34,6 +34,8 @@ public:
     // unchanged keep a working connection as it is, and try again at once when there is none.
     void Apply(const TBrokerSettings& settings);
     bool IsEnabled() const { return Connection != nullptr; }
+    // Enabled, but its password is in a keyring that would not give it: not connected.
+    bool WaitsForSecret() const { return !SecretProblem.isEmpty(); }
     // "Connected to broker.example.com:8883", or why not; also what waits to be published.
     QString StatusText() const;
     const TBrokerState& State() const { return Current; }
@@ -79,6 +81,8 @@ private:
     quint64 GivenUpTold = 0;
     QElapsedTimer GivenUpToldAt;
     QString ProblemTold;
+    // Why the settings' password could not be read (the keyring locked): nothing connects.
+    QString SecretProblem;
     void TellGivenUp();
     static bool KeepUnpublished(const QList<std::pair<QByteArray, QByteArray>>& messages);
     static QList<std::pair<QByteArray, QByteArray>> TakeUnpublished();

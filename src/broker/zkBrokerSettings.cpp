@@ -36,7 +36,8 @@ TBrokerSettings ReadBrokerSettings(const TSettingsStore& store) {
     settings.TLS = ReadBoolValue(store, path, TLSName, defaults.TLS);
     settings.CAFile = ReadStringValue(store, path, CAFileName, QString());
     settings.UserName = ReadStringValue(store, path, UserNameName, QString());
-    settings.Password = ReadSecret(store, path, PasswordName, TSecretKind::BrokerPassword);
+    settings.Password = ReadSecret(store, path, PasswordName, TSecretKind::BrokerPassword,
+                                   &settings.PasswordProblem);
     settings.Topic = ReadStringValue(store, path, TopicName, QString()).trimmed();
     if (settings.Topic.isEmpty())
         settings.Topic = defaults.Topic;
@@ -53,7 +54,8 @@ void WriteBrokerSettings(const TSettingsStore& store, const TBrokerSettings& set
     WriteBoolValue(store, path, TLSName, settings.TLS);
     WriteStringValue(store, path, CAFileName, settings.CAFile);
     WriteStringValue(store, path, UserNameName, settings.UserName);
-    WriteSecret(store, path, PasswordName, TSecretKind::BrokerPassword, settings.Password);
+    if (!settings.Password.isEmpty() || settings.PasswordProblem.isEmpty())
+        WriteSecret(store, path, PasswordName, TSecretKind::BrokerPassword, settings.Password);
     WriteStringValue(store, path, TopicName, settings.Topic);
     WriteStringValue(store, path, ClientIdName, settings.ClientId);
     batch.Commit();

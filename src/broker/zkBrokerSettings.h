@@ -15,6 +15,9 @@ struct TBrokerSettings {
     QString CAFile; // empty: the system's certificate authorities
     QString UserName;
     QString Password;
+    // Why the password kept in the desktop's keyring cannot be read now, empty when it was read
+    // or there is none: the broker is then not asked with an empty one.
+    QString PasswordProblem;
     QString Topic = QStringLiteral("velquist/alerts/#");
     // Made once and kept, so the broker keeps this desk's session (and what it missed) for it.
     QString ClientId;
@@ -26,6 +29,7 @@ struct TBrokerSettings {
 QString BrokerSettingsPath();
 // A stored port outside 1..65535 reads as the default; an empty topic as the default one.
 TBrokerSettings ReadBrokerSettings(const TSettingsStore& store);
+// A password that could not be read (PasswordProblem, Password empty) is left where it is.
 void WriteBrokerSettings(const TSettingsStore& store, const TBrokerSettings& settings);
 
 // "velquist-" and 12 random hexadecimal digits: 21 characters, within the 23 that every MQTT

@@ -65,7 +65,9 @@ QString SecretLabel(TSecretKind kind) {
 }
 
 QString ReadSecret(const TSettingsStore& store, const QString& path, const QString& name,
-                   TSecretKind kind) {
+                   TSecretKind kind, QString* unreadable) {
+    if (unreadable)
+        unreadable->clear();
     if (!Secrets || store.isIniFile())
         return ReadStringValue(store, path, name, QString());
     const TSecretId id = IdOf(store, kind);
@@ -90,6 +92,9 @@ QString ReadSecret(const TSettingsStore& store, const QString& path, const QStri
     if (answer == TSecretAnswer::Done)
         return secret;
     TellFallback(kind, answer, false);
+    // Locked, or the service failed with it: the secret may well be there.
+    if (unreadable && (answer == TSecretAnswer::Locked || answer == TSecretAnswer::Failed))
+        *unreadable = Secrets->Problem();
     return QString();
 }
 

@@ -97,6 +97,10 @@ void TAlertHistoryForm::FormCreate() {
     CountLabel = Named(new QLabel(this), "CountLabel");
     CountLabel->setTextFormat(Qt::PlainText); // file names and the store's messages
     ExportButton = Named(new QPushButton(tr("Export..."), this), "ExportButton");
+    DroppedLabel = Named(new QLabel(this), "DroppedLabel");
+    DroppedLabel->setTextFormat(Qt::PlainText);
+    DroppedLabel->setWordWrap(true);
+    DroppedLabel->hide();
 
     auto* filters = new QHBoxLayout;
     auto* symbolLabel = Named(new QLabel(tr("&Symbol:"), this), "SymbolLabel");
@@ -119,6 +123,7 @@ void TAlertHistoryForm::FormCreate() {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(filters);
     layout->addWidget(AlertsView, 1);
+    layout->addWidget(DroppedLabel);
     layout->addLayout(bottom);
     resize(720, 420);
 
@@ -147,8 +152,12 @@ void TAlertHistoryForm::FormCreate() {
     connect(FromDateEdit, &QDateEdit::dateChanged, this, &TAlertHistoryForm::ApplyFilter);
     connect(ToDateEdit, &QDateEdit::dateChanged, this, &TAlertHistoryForm::ApplyFilter);
     connect(ExportButton, &QPushButton::clicked, this, &TAlertHistoryForm::ExportButtonClick);
-    if (Recorder)
+    if (Recorder) {
         connect(Recorder, &TAlertRecorder::AlertsStored, this, &TAlertHistoryForm::AlertsStored);
+        connect(Recorder, &TAlertRecorder::AlertsDropped, this,
+                &TAlertHistoryForm::UpdateDroppedLabel);
+        UpdateDroppedLabel(Recorder->DroppedCount());
+    }
 
     for (QWidget* child : findChildren<QWidget*>())
         child->installEventFilter(this);
@@ -278,6 +287,15 @@ void TAlertHistoryForm::UpdateCountLabel() {
     if (!ExportText.isEmpty())
         text += QStringLiteral("    ") + ExportText;
     CountLabel->setText(text);
+}
+
+void TAlertHistoryForm::UpdateDroppedLabel(quint64 dropped) {
+    // Rows lost without a word would pass for a complete history.
+    DroppedLabel->setText(
+        tr("%1 alerts of this session are missing here: the history could not write them in "
+           "time and dropped the oldest waiting. They showed in their windows.")
+            .arg(QLocale().toString(qulonglong(dropped))));
+    DroppedLabel->setVisible(dropped > 0);
 }
 
 void TAlertHistoryForm::AlertsStored(const std::vector<THistoryAlert>& alerts) {

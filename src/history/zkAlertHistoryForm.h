@@ -40,6 +40,8 @@ public:
     QDateEdit* ToDateEdit = nullptr;
     QTableView* AlertsView = nullptr;
     QLabel* CountLabel = nullptr;
+    // Shown once alerts did not reach the file this run: how many rows are missing.
+    QLabel* DroppedLabel = nullptr;
     QPushButton* ExportButton = nullptr;
     THistoryModel* Model = nullptr;
 
@@ -73,6 +75,7 @@ private:
     void FillWindowNames();
     void StartCount();
     void UpdateCountLabel();
+    void UpdateDroppedLabel(quint64 dropped);
 
     QPointer<TAlertRecorder> Recorder;
     std::unique_ptr<THistoryStore> Store;

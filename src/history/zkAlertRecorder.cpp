@@ -234,6 +234,7 @@ struct TAlertRecorder::TWriter {
     qint64 NextTryMs = 0;
     QString LastFailure;
     quint64 Dropped = 0;
+    std::atomic<quint64> DroppedTotal{0}; // Dropped, for other threads
     std::thread Thread;
 
     TWriter(TAlertRecorder* owner, const QString& path, int keepDays)
@@ -340,6 +341,13 @@ struct TAlertRecorder::TWriter {
             PendingSize = size;
         }
         Dropped += drop + queueDropped;
+        if (drop > 0 || queueDropped > 0) {
+            // Each time: the Alert History window says how many of its rows are missing.
+            DroppedTotal.store(Dropped, std::memory_order_relaxed);
+            QMetaObject::invokeMethod(
+                Owner, [owner = Owner, total = Dropped] { emit owner->AlertsDropped(total); },
+                Qt::QueuedConnection);
+        }
         if ((drop > 0 || queueDropped > 0) && !ToldDropped) {
             ToldDropped = true;
             const QString reason = LastFailure.isEmpty()
@@ -649,4 +657,8 @@ void TAlertRecorder::Flush() {
 
 QString TAlertRecorder::Path() const {
     return Writer->Path;
+}
+
+quint64 TAlertRecorder::DroppedCount() const {
+    return Writer->DroppedTotal.load(std::memory_order_relaxed);
 }

@@ -51,12 +51,17 @@ public:
     void Flush();
 
     QString Path() const;
+    // Alerts that never reached the file this run: dropped while it could not take them, or
+    // while it did not keep up with them (any thread).
+    quint64 DroppedCount() const;
 
 signals:
     // Alerts just written, with their Ids, in order (user-interface thread).
     void AlertsStored(const std::vector<THistoryAlert>& alerts);
     // A fault to tell the user, once per kind per run: the text is ready for a message box.
     void Fault(const QString& text);
+    // DroppedCount() grew to `total` (user-interface thread; at most once a writer round).
+    void AlertsDropped(quint64 total);
 
 private:
     struct TWriter;

@@ -345,9 +345,18 @@ bool TAlertInbox::Apply(const TInboxSettings& settings) {
     RouterPart->SetMaxNewWindowsPerMinute(settings.MaxNewWindowsPerMinute);
     ServerPart->SetToken(settings.Token);
     Enabled = settings.Enabled;
+    TokenProblem = settings.Token.isEmpty() ? settings.TokenProblem : QString();
     if (!Enabled) {
         ServerPart->Close();
         SocketPart->Close();
+        return true;
+    }
+    if (!TokenProblem.isEmpty()) {
+        // No address works without the token, and a new one would shut out every program
+        // that has the old address. The socket needs no token and goes on.
+        ServerPart->Close();
+        if (!SocketPart->IsListening())
+            SocketPart->Listen(TInboxSocket::DefaultSocketPath());
         return true;
     }
     bool listening = true;
@@ -366,9 +375,18 @@ bool TAlertInbox::IsListening() const {
 QString TAlertInbox::StatusText() const {
     if (!Enabled)
         return tr("Not listening: alerts from other programs are off");
+    if (!TokenProblem.isEmpty())
+        return TokenProblemText(TokenProblem);
     if (ServerPart->IsListening())
         return tr("Listening on 127.0.0.1:%1").arg(ServerPart->Port());
     return tr("Not listening: %1").arg(ServerPart->Problem());
+}
+
+QString TAlertInbox::TokenProblemText(const QString& problem) {
+    return tr("Not listening: the inbox token is in the desktop's keyring and %1. Unlock the "
+              "keyring (in Passwords and Keys, or by logging in to the desktop again); the "
+              "inbox opens with its address unchanged once it can read the token.")
+        .arg(problem);
 }
 
 QString TAlertInbox::PlanText(bool enabled, quint16 port) const {

@@ -122,8 +122,12 @@ public:
 
     // Starts, restarts or stops the webhook and the socket as the settings say. False when the
     // webhook cannot have the port (Server().Problem() says why): it then goes on listening
-    // where it did, if it did.
+    // where it did, if it did. Without a token because the keyring would not give it
+    // (TokenProblem), the webhook is closed until settings with the token come.
     bool Apply(const TInboxSettings& settings);
+    // What the status says of a token that cannot be read, and how to mend it.
+    static QString TokenProblemText(const QString& problem);
+    bool WaitsForToken() const { return Enabled && !TokenProblem.isEmpty(); }
     // "Listening on 127.0.0.1:8731", why not, or that the inbox is off.
     QString StatusText() const;
     // What Apply would make of these choices, for the options page while they are edited:
@@ -142,4 +146,5 @@ private:
     std::unique_ptr<TInboxServer> ServerPart;
     std::unique_ptr<TInboxSocket> SocketPart;
     bool Enabled = false;
+    QString TokenProblem;
 };

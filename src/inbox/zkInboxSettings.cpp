@@ -30,7 +30,8 @@ TInboxSettings ReadInboxSettings(const TSettingsStore& store) {
     settings.Enabled = ReadBoolValue(store, path, EnabledName, false);
     const int32_t port = ReadIntegerValue(store, path, PortName, DefaultPort);
     settings.Port = quint16(port >= 1 && port <= 65535 ? port : DefaultPort);
-    settings.Token = ReadSecret(store, path, TokenName, TSecretKind::InboxToken);
+    settings.Token =
+        ReadSecret(store, path, TokenName, TSecretKind::InboxToken, &settings.TokenProblem);
     settings.OpenNewWindows = ReadBoolValue(store, path, OpenNewWindowsName, true);
     const int32_t perMinute =
         ReadIntegerValue(store, path, MaxNewWindowsName, settings.MaxNewWindowsPerMinute);
@@ -44,7 +45,8 @@ void WriteInboxSettings(const TSettingsStore& store, const TInboxSettings& setti
     TSettingsBatch batch(store);
     WriteBoolValue(store, path, EnabledName, settings.Enabled);
     WriteIntegerValue(store, path, PortName, settings.Port);
-    WriteSecret(store, path, TokenName, TSecretKind::InboxToken, settings.Token);
+    if (!settings.Token.isEmpty() || settings.TokenProblem.isEmpty())
+        WriteSecret(store, path, TokenName, TSecretKind::InboxToken, settings.Token);
     WriteBoolValue(store, path, OpenNewWindowsName, settings.OpenNewWindows);
     WriteIntegerValue(store, path, MaxNewWindowsName, settings.MaxNewWindowsPerMinute);
     batch.Commit();
@@ -59,7 +61,7 @@ QString NewInboxToken() {
 }
 
 bool EnsureInboxToken(TInboxSettings& settings) {
-    if (!settings.Enabled || !settings.Token.isEmpty())
+    if (!settings.Enabled || !settings.Token.isEmpty() || !settings.TokenProblem.isEmpty())
         return false;
     settings.Token = NewInboxToken();
     return true;

@@ -132,6 +132,11 @@ void TBrokerPage::Load(const TBrokerSettings& settings, TAlertBroker* broker) {
     BrokerCAFileEdit->setText(settings.CAFile);
     BrokerUserNameEdit->setText(settings.UserName);
     BrokerPasswordEdit->setText(settings.Password);
+    // An empty field here is not an empty password: Save leaves the keyring's as it is.
+    PasswordProblem = settings.Password.isEmpty() ? settings.PasswordProblem : QString();
+    BrokerPasswordEdit->setPlaceholderText(
+        PasswordProblem.isEmpty() ? QString()
+                                  : tr("Kept in the desktop's keyring, which is locked"));
     BrokerTopicEdit->setText(settings.Topic);
     disconnect(StatusConnection);
     Broker = broker;
@@ -151,6 +156,8 @@ TBrokerSettings TBrokerPage::Settings() const {
     settings.CAFile = BrokerCAFileEdit->text().trimmed();
     settings.UserName = BrokerUserNameEdit->text();
     settings.Password = BrokerPasswordEdit->text();
+    if (settings.Password.isEmpty())
+        settings.PasswordProblem = PasswordProblem;
     settings.Topic = BrokerTopicEdit->text().trimmed();
     if (settings.Topic.isEmpty())
         settings.Topic = TBrokerSettings().Topic;

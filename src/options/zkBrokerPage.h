@@ -44,6 +44,8 @@ private:
     void BrowseCAFile();
 
     QString ClientId;
+    // Why the stored password could not be read when the page was loaded (the keyring locked).
+    QString PasswordProblem;
     QPointer<TAlertBroker> Broker;
     QMetaObject::Connection StatusConnection;
 };

@@ -1005,6 +1005,10 @@ void TOptionsForm::LoadInboxPage() {
     InboxEnabledCheckBox->setChecked(settings.Enabled);
     InboxPortSpinBox->setValue(settings.Port);
     InboxTokenEdit->setText(settings.Token);
+    InboxTokenProblem = settings.Token.isEmpty() ? settings.TokenProblem : QString();
+    InboxTokenEdit->setPlaceholderText(InboxTokenProblem.isEmpty()
+                                           ? QString()
+                                           : tr("Kept in the desktop's keyring, which is locked"));
     InboxOpenWindowsCheckBox->setChecked(settings.OpenNewWindows);
     UpdateInboxControls();
 }
@@ -1012,7 +1016,9 @@ void TOptionsForm::LoadInboxPage() {
 void TOptionsForm::UpdateInboxControls() {
     // A token is made as soon as the inbox is switched on, so the address can be copied before
     // Save; it is kept only if Save comes.
-    if (InboxEnabledCheckBox->isChecked() && InboxTokenEdit->text().isEmpty())
+    // Not while the token the keyring holds cannot be read: it is the one programs have.
+    const bool tokenUnread = !InboxTokenProblem.isEmpty() && InboxTokenEdit->text().isEmpty();
+    if (InboxEnabledCheckBox->isChecked() && InboxTokenEdit->text().isEmpty() && !tokenUnread)
         InboxTokenEdit->setText(NewInboxToken());
     TInboxSettings shown;
     shown.Port = quint16(InboxPortSpinBox->value());
@@ -1024,8 +1030,11 @@ void TOptionsForm::UpdateInboxControls() {
     InboxCopyButton->setEnabled(!shown.Token.isEmpty());
     // What Save would bring, as the choices change.
     TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr;
-    InboxStatusLabel->setText(inbox ? inbox->PlanText(InboxEnabledCheckBox->isChecked(), shown.Port)
-                                    : QString());
+    if (tokenUnread && InboxEnabledCheckBox->isChecked())
+        InboxStatusLabel->setText(TAlertInbox::TokenProblemText(InboxTokenProblem));
+    else
+        InboxStatusLabel->setText(
+            inbox ? inbox->PlanText(InboxEnabledCheckBox->isChecked(), shown.Port) : QString());
 }
 
 TInboxSettings TOptionsForm::InboxPageSettings() const {
@@ -1033,7 +1042,9 @@ TInboxSettings TOptionsForm::InboxPageSettings() const {
     TInboxSettings settings = ReadInboxSettings(TSettingsStore::Registry());
     settings.Enabled = InboxEnabledCheckBox->isChecked();
     settings.Port = quint16(InboxPortSpinBox->value());
-    settings.Token = InboxTokenEdit->text();
+    // Left empty because the keyring would not give the token: the stored one, as read now.
+    if (!InboxTokenEdit->text().isEmpty() || InboxTokenProblem.isEmpty())
+        settings.Token = InboxTokenEdit->text();
     settings.OpenNewWindows = InboxOpenWindowsCheckBox->isChecked();
     EnsureInboxToken(settings);
     return settings;

@@ -68,6 +68,8 @@ public:
     QPushButton* InboxNewTokenButton = nullptr;
     QCheckBox* InboxOpenWindowsCheckBox = nullptr;
     QLabel* InboxStatusLabel = nullptr;
+    // Why the stored token could not be read when the page was loaded (the keyring locked).
+    QString InboxTokenProblem;
     // Broker page (its controls are its own)
     TBrokerPage* BrokerPage = nullptr;
     QLineEdit* MinutesOffsetEdit = nullptr;

@@ -5,9 +5,9 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -75,6 +75,23 @@ bool RemoveOwnerlessLock(QLockFile& lock, const QString& path) {
     return true;
 }
 
+// What is at the lock's path when it is not a regular file ("a folder", "a symbolic link"...),
+// else empty. Not followed through a link.
+QString NotALockFile(const QString& path) {
+    struct stat st = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return QString();
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("a folder");
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("a symbolic link");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("a socket");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("a named pipe");
+    return QStringLiteral("a device file");
+}
+
 } // namespace
 
 std::optional<TInstanceGuard::TCommand> TInstanceGuard::ParseCommand(const QByteArray& line) {
@@ -84,8 +101,8 @@ std::optional<TInstanceGuard::TCommand> TInstanceGuard::ParseCommand(const QByte
         return TCommand{TCommand::Terminate, QString()};
     if (!line.startsWith("link "))
         return std::nullopt;
-    const auto decoded = QByteArray::fromBase64Encoding(line.mid(5),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(line.mid(5), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return std::nullopt;
     QString link = QString::fromUtf8(*decoded);
@@ -122,6 +139,16 @@ bool TInstanceGuard::TryAcquire() {
             return true;
         if (Lock->error() != QLockFile::LockFailedError)
             break;
+        // Something else in the lock file's place is no client's lock: say what it is rather
+        // than blame a client that does not run (and leave it, it may be someone's).
+        const QString other = NotALockFile(path);
+        if (!other.isEmpty()) {
+            AcquireProblem = QStringLiteral("in the place of its single-instance lock, %1, there "
+                                            "is %2, not a lock file; no other Velquist holds it. "
+                                            "Move it away and start Velquist again.")
+                                 .arg(path, other);
+            return false;
+        }
         if (attempt == 0 && RemoveOwnerlessLock(*Lock, path))
             continue;
         QString host, app;

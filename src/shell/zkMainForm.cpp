@@ -793,6 +793,31 @@ void TZentrikProMainForm::StartAlertBroker() {
     if (EnsureBrokerClientId(settings))
         WriteBrokerSettings(store, settings);
     AlertBroker->Apply(settings);
+    // Also what the options dialog applies later: it may be waiting for the keyring too.
+    LockedSecretsTimer = new QTimer(this);
+    LockedSecretsTimer->setObjectName(QStringLiteral("LockedSecretsTimer"));
+    LockedSecretsTimer->setInterval(3000);
+    connect(LockedSecretsTimer, &QTimer::timeout, this, &TZentrikProMainForm::RetryLockedSecrets);
+    LockedSecretsTimer->start();
+}
+
+void TZentrikProMainForm::RetryLockedSecrets() {
+    const TSettingsStore store = TSettingsStore::Registry();
+    if (AlertInbox && AlertInbox->WaitsForToken()) {
+        TInboxSettings settings = ReadInboxSettings(store);
+        if (settings.TokenProblem.isEmpty()) {
+            // Read at last, or gone from the keyring meanwhile (then a new one, as at a start).
+            if (EnsureInboxToken(settings))
+                WriteInboxSettings(store, settings);
+            AlertInbox->Apply(settings);
+            fprintf(stderr, "velquist: %s\n", qPrintable(AlertInbox->StatusText()));
+        }
+    }
+    if (AlertBroker && AlertBroker->WaitsForSecret()) {
+        const TBrokerSettings settings = ReadBrokerSettings(store);
+        if (settings.PasswordProblem.isEmpty())
+            AlertBroker->Apply(settings);
+    }
 }
 
 IAlertPublisher* TZentrikProMainForm::AlertPublisher() const {

@@ -93,6 +93,8 @@ public:
     // Below the account bars while sounds are muted.
     QLabel* MuteStatusLabel = nullptr;
     QTimer* URLHandlerTimer = nullptr;
+    // Reads again the inbox token and the broker password the keyring would not give.
+    QTimer* LockedSecretsTimer = nullptr;
     QMenu* FileMenu = nullptr;
     QMenu* ToolsMenu = nullptr;
     QMenu* HelpMenu = nullptr;
@@ -217,6 +219,9 @@ private:
     // The broker source with its stored settings (a client id is made once), into the inbox's
     // router.
     void StartAlertBroker();
+    // The inbox and the broker, waiting for a secret of theirs in a locked keyring, started
+    // with it once it can be read.
+    void RetryLockedSecrets();
     // The recorder of the alert history, with the kept period from the per-user store.
     void StartAlertRecorder();
     // What the inbox accepted but has not delivered yet goes into the alert windows now.

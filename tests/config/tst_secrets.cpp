@@ -1,7 +1,9 @@
 // The secrets' way between the per-user store and a keyring: moved once, never lost, the store
 // kept when the keyring will not take them.
+#include "broker/zkBrokerSettings.h"
 #include "config/zkSecrets.h"
 #include "config/zkUserStore.h"
+#include "inbox/zkInboxSettings.h"
 #include "platform/zkSecretService.h"
 
 #include <QtTest>
@@ -159,6 +161,89 @@ private slots:
         QCOMPARE(ReadSecret(store(), broker, Name, TSecretKind::BrokerPassword),
                  QStringLiteral("kept"));
         QCOMPARE(stored(broker), QStringLiteral("<none>"));
+    }
+
+    // A secret the keyring holds but will not give is told apart from one there is not.
+    void aSecretThatCannotBeReadSaysSo() {
+        Keyring.Items[SecretKindName(TSecretKind::LoginPassword) + u'|' + User->fileName()] =
+            QStringLiteral("pw");
+        QString problem = QStringLiteral("stale");
+        for (const TSecretAnswer answer : {TSecretAnswer::Locked, TSecretAnswer::Failed}) {
+            Keyring.Forced = answer;
+            QCOMPARE(ReadSecret(store(), Key, Name, TSecretKind::LoginPassword, &problem),
+                     QString());
+            QCOMPARE(problem, QStringLiteral("forced"));
+        }
+        // The store's own value is read whatever the keyring says, and is no problem.
+        User->SetValue(Key, Name, TStoreValue::Sz(QStringLiteral("newer")));
+        QCOMPARE(ReadSecret(store(), Key, Name, TSecretKind::LoginPassword, &problem),
+                 QStringLiteral("newer"));
+        QCOMPARE(problem, QString());
+        Keyring.Forced = TSecretAnswer::Done;
+        QCOMPARE(ReadSecret(store(), Key, Name, TSecretKind::LoginPassword, &problem),
+                 QStringLiteral("newer"));
+        Keyring.Items.clear();
+        problem = QStringLiteral("stale");
+        QCOMPARE(ReadSecret(store(), Key, Name, TSecretKind::LoginPassword, &problem), QString());
+        QCOMPARE(problem, QString());
+        // No keyring answering at all: the store is the place, nothing is held elsewhere.
+        Keyring.Forced = TSecretAnswer::Unavailable;
+        problem = QStringLiteral("stale");
+        QCOMPARE(ReadSecret(store(), Key, Name, TSecretKind::LoginPassword, &problem), QString());
+        QCOMPARE(problem, QString());
+    }
+
+    // A locked keyring at a start: the inbox gets no new token and the settings saved then
+    // (a client id made, the Options page's Save) leave the token and the broker password
+    // as they are, so that they come back whole once it is unlocked.
+    void settingsReadWhileLockedKeepTheirSecrets() {
+        const TSettingsStore registry = store();
+        TInboxSettings inbox;
+        inbox.Enabled = true;
+        inbox.Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+        WriteInboxSettings(registry, inbox);
+        TBrokerSettings broker;
+        broker.Enabled = true;
+        broker.Host = QStringLiteral("broker.example.com");
+        broker.Password = QStringLiteral("brokerPw");
+        WriteBrokerSettings(registry, broker);
+        QCOMPARE(itemOf(TSecretKind::InboxToken), inbox.Token);
+        QCOMPARE(itemOf(TSecretKind::BrokerPassword), broker.Password);
+
+        Keyring.Forced = TSecretAnswer::Locked;
+        TInboxSettings readInbox = ReadInboxSettings(registry);
+        QCOMPARE(readInbox.Token, QString());
+        QCOMPARE(readInbox.TokenProblem, QStringLiteral("forced"));
+        QVERIFY(!EnsureInboxToken(readInbox));
+        QCOMPARE(readInbox.Token, QString());
+        readInbox.Port = 9000;
+        WriteInboxSettings(registry, readInbox);
+        TBrokerSettings readBroker = ReadBrokerSettings(registry);
+        QCOMPARE(readBroker.Password, QString());
+        QCOMPARE(readBroker.PasswordProblem, QStringLiteral("forced"));
+        readBroker.ClientId = NewBrokerClientId();
+        WriteBrokerSettings(registry, readBroker);
+        // Nothing in the store to be taken for a newer secret once the keyring opens.
+        QCOMPARE(stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
+        QCOMPARE(stored(BrokerSettingsPath(), QStringLiteral("Password")),
+                 QStringLiteral("<none>"));
+
+        Keyring.Forced = TSecretAnswer::Done;
+        readInbox = ReadInboxSettings(registry);
+        QCOMPARE(readInbox.Token, inbox.Token);
+        QCOMPARE(readInbox.TokenProblem, QString());
+        QCOMPARE(readInbox.Port, quint16(9000));
+        readBroker = ReadBrokerSettings(registry);
+        QCOMPARE(readBroker.Password, QStringLiteral("brokerPw"));
+        QCOMPARE(readBroker.PasswordProblem, QString());
+        // A password typed while it was locked is the user's newer one, and is kept.
+        Keyring.Forced = TSecretAnswer::Locked;
+        readBroker = ReadBrokerSettings(registry);
+        readBroker.Password = QStringLiteral("typed");
+        WriteBrokerSettings(registry, readBroker);
+        Keyring.Forced = TSecretAnswer::Done;
+        QCOMPARE(ReadBrokerSettings(registry).Password, QStringLiteral("typed"));
+        QCOMPARE(itemOf(TSecretKind::BrokerPassword), QStringLiteral("typed"));
     }
 
     void kindsAndStoresAreKeptApart() {

@@ -214,6 +214,64 @@ private slots:
     // Another program holds the history's write lock for 14 s while alerts come and the user
     // opens Tools > Alert History: the client answers all along, and once the lock is let go
     // the history has every alert.
+    // Alerts the history could not keep for long enough are dropped, and the Alert History
+    // window says how many: with the rows that were written, they are every alert taken.
+    void droppedAlertsAreCountedInTheWindow() {
+        TTestHome home;
+        TTestInstallation inst;
+        QVERIFY(inst.isValid());
+        const quint16 port = EnableInbox();
+        const QString folder = home.dataHome() + QStringLiteral("/velquist");
+        WriteTextFile(folder, "a file where the history's folder goes");
+        const QString cue = home.path() + QStringLiteral("/open-history");
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
+                   QStringLiteral("file:%1;AlertHistoryMenuItem;shows:DroppedLabel:missing here")
+                       .arg(cue));
+        TClientRun run(inst.clientPath(), {}, QString(), env);
+        QVERIFY(run.waitStarted());
+        QVERIFY2(WaitListening(port, run), run.stdErr().constData());
+        // 5,000 alerts of 4,000 characters: past the 32 MB the history keeps for a later try.
+        const int total = 5000, each = 200;
+        const QByteArray description(4000, 'd');
+        for (int first = 0; first < total;) {
+            QByteArray body = "[";
+            for (int i = first; i < first + each; ++i)
+                body += "{\"symbol\":\"S" + QByteArray::number(i) +
+                        "\",\"strategy\":\"Flood\","
+                        "\"description\":\"" +
+                        description + (i + 1 < first + each ? "\"}," : "\"}]");
+            const int status = PostJson(port, "/alerts/" + Token.toLatin1(), body).Status;
+            if (status == 429) { // the client is busy: the same again a moment later
+                QThread::msleep(300);
+                continue;
+            }
+            QCOMPARE(status, 202);
+            first += each;
+        }
+        QTest::qWait(2000); // every alert taken has reached the history's writer
+        WriteTextFile(cue, "go");
+        QVERIFY2(run.waitForStdErr("velquist test shows: ", 30000), run.stdErr().constData());
+        const QByteArray said = run.stdErr();
+        const QByteArray shown = said.mid(said.indexOf("velquist test shows: ") + 21);
+        const qint64 dropped =
+            QByteArray(shown.left(shown.indexOf(' '))).replace(',', "").toLongLong();
+        qInfo("%lld of %d alerts dropped from the history", dropped, total);
+        QVERIFY2(dropped > 0 && dropped < total, shown.constData());
+
+        // The folder can be made again: what waited is written, and nothing else is missing.
+        QVERIFY(QFile::remove(folder));
+        QDeadlineTimer deadline(20000);
+        while (ExportedLines().size() < total - dropped + 1 && !deadline.hasExpired())
+            QThread::msleep(200);
+        run.terminate();
+        QVERIFY(run.waitFinished());
+        const QList<QByteArray> lines = ExportedLines();
+        QCOMPARE(lines.size() - 1 + dropped, qint64(total));
+        QVERIFY(
+            AfterTime(lines.last()).startsWith("Flood,S" + QByteArray::number(total - 1) + ","));
+    }
+
     void lockHeldByAnotherProgram() {
         TTestHome home;
         TTestInstallation inst;

@@ -1,17 +1,20 @@
 // Whole-process tests of the secrets' place: a real gnome-keyring-daemon, unlocked with a
 // fresh keyring of the test's own on a private session bus, takes the login password, the inbox
 // token and the broker password out of the per-user store and gives them back at the next
-// start, and a Login link's new password goes there too; without a Secret Service (no bus, or
-// a bus without one) the store keeps working and no bus is launched for the client.
+// start, and a Login link's new password goes there too; a keyring locked at a start keeps
+// every secret as it was (the inbox waits, closed, and opens with its old address once the
+// keyring is unlocked); without a Secret Service (no bus, or a bus without one) the store keeps
+// working and no bus is launched for the client.
+#include "broker/zkBrokerSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "inbox/zkInboxSettings.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"
+#include "zkTestKeyring.h"
 #include "zkTestSupport.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -60,65 +63,13 @@ struct TSecretDesk {
     }
 };
 
-// gnome-keyring-daemon on the bus, its login keyring made and unlocked with a password on its
-// standard input, kept in the test's private data folder.
-class TKeyring {
-public:
-    ~TKeyring() { StopProcess(Daemon, 3000); }
-    QString Start(const QString& busAddress, const TTestHome& home) {
-        for (const char* tool : {"gnome-keyring-daemon", "secret-tool"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                return QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)")
-                    .arg(QString::fromLatin1(tool));
-        Env = QProcessEnvironment::systemEnvironment();
-        Env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
-        Env.insert(QStringLiteral("HOME"), home.path());
-        Daemon.setProcessEnvironment(Env);
-        Daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        Daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Daemon.start(QStringLiteral("gnome-keyring-daemon"),
-                     {QStringLiteral("--foreground"), QStringLiteral("--components=secrets"),
-                      QStringLiteral("--unlock")});
-        if (!Daemon.waitForStarted(10000))
-            return QStringLiteral("gnome-keyring-daemon did not start");
-        // Written through at once (no event loop runs here); the end of input ends the password.
-        Daemon.write("test-keyring-password");
-        Daemon.waitForBytesWritten(3000);
-        Daemon.closeWriteChannel();
-        QDBusConnection bus = QDBusConnection::connectToBus(busAddress, QStringLiteral("keyring"));
-        QDeadlineTimer deadline(10000);
-        bool up = false;
-        while (!(up = bus.interface()->isServiceRegistered(
-                     QStringLiteral("org.freedesktop.secrets"))) &&
-               !deadline.hasExpired() && Daemon.state() != QProcess::NotRunning)
-            QThread::msleep(50);
-        QDBusConnection::disconnectFromBus(QStringLiteral("keyring"));
-        return up ? QString() : QStringLiteral("gnome-keyring-daemon did not come up");
-    }
-    // secret-tool's answer for one of the client's secrets; "<none>" when it has none.
-    QString Lookup(const QString& kind) {
-        QProcess tool;
-        tool.setProcessEnvironment(Env);
-        tool.start(QStringLiteral("secret-tool"),
-                   {QStringLiteral("lookup"), QStringLiteral("application"),
-                    QStringLiteral("velquist"), QStringLiteral("store"),
-                    TUserStore::DefaultFileName(), QStringLiteral("kind"), kind});
-        if (!tool.waitForFinished(10000) || tool.exitCode() != 0)
-            return QStringLiteral("<none>");
-        return QString::fromUtf8(tool.readAllStandardOutput());
-    }
-
-private:
-    QProcess Daemon;
-    QProcessEnvironment Env;
-};
-
 } // namespace
 
 class TKeyringE2ETest : public QObject {
     Q_OBJECT
 private slots:
     void secretsMoveIntoTheKeyringAndComeBack();
+    void aLockedKeyringKeepsEverySecret();
     void withoutSecretServiceTheStoreKeepsThem();
 };
 
@@ -129,7 +80,7 @@ void TKeyringE2ETest::secretsMoveIntoTheKeyringAndComeBack() {
     QString problem = bus.Start();
     if (!problem.isEmpty())
         QSKIP(qPrintable(problem));
-    TKeyring keyring;
+    TTestKeyring keyring;
     problem = keyring.Start(bus.Address, desk.Home);
     if (!problem.isEmpty())
         QSKIP(qPrintable(problem));
@@ -167,6 +118,91 @@ void TKeyringE2ETest::secretsMoveIntoTheKeyringAndComeBack() {
                               10000);
     QCOMPARE(Stored(SettingsKey(), QStringLiteral("UserName")), QStringLiteral("ann"));
     QCOMPARE(Stored(SettingsKey(), QStringLiteral("Password")), QStringLiteral("<none>"));
+    again.terminate();
+    QVERIFY(again.waitFinished());
+}
+
+void TKeyringE2ETest::aLockedKeyringKeepsEverySecret() {
+    TSecretDesk desk;
+    QVERIFY(desk.Inst.isValid());
+    // The broker on too, on a port where nothing listens: its password is in the keyring.
+    const quint16 brokerPort = FreePort();
+    {
+        TBrokerSettings broker = ReadBrokerSettings(TSettingsStore::Registry());
+        broker.Enabled = true;
+        broker.Host = QStringLiteral("127.0.0.1");
+        broker.Port = brokerPort;
+        broker.TLS = false;
+        broker.UserName = QStringLiteral("desk");
+        WriteBrokerSettings(TSettingsStore::Registry(), broker);
+        TUserStore::ResetInstance();
+    }
+    TSessionBus bus;
+    QString problem = bus.Start();
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    TTestKeyring keyring;
+    problem = keyring.Start(bus.Address, desk.Home);
+    if (!problem.isEmpty())
+        QSKIP(qPrintable(problem));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
+    {
+        // The secrets move into the keyring.
+        TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+        QVERIFY2(desk.TokenWorks(run), run.stdErr().constData());
+        QTRY_COMPARE_WITH_TIMEOUT(keyring.Lookup(QStringLiteral("inbox-token")), Token, 10000);
+        run.terminate();
+        QVERIFY(run.waitFinished());
+    }
+    QCOMPARE(keyring.Lookup(QStringLiteral("broker-password")), QStringLiteral("brokerPw"));
+
+    QCOMPARE(keyring.Lock(), QString());
+    QCOMPARE(keyring.Lookup(QStringLiteral("inbox-token")), QStringLiteral("<none>"));
+    QProcessEnvironment steps = env;
+    steps.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
+                 QStringLiteral("OptionsMenuItem;select:PagesTreeView:Alert Inbox;"
+                                "shows:InboxStatusLabel:keyring is locked;CancelButton"));
+    TClientRun locked(desk.Inst.clientPath(), {}, QString(), steps);
+    // The inbox stays closed and says why, and so does the broker; the Options page too, and
+    // it makes no token of its own.
+    QVERIFY2(locked.waitForStdErr("velquist test steps done", 30000), locked.stdErr().constData());
+    const QByteArray said = locked.stdErr();
+    QVERIFY2(said.contains("velquist: Not listening: the inbox token is in the desktop's "
+                           "keyring and the keyring is locked"),
+             said.constData());
+    QVERIFY2(said.contains("velquist: broker: Not connected: the broker password is in the "
+                           "desktop's keyring and the keyring is locked"),
+             said.constData());
+    QVERIFY2(said.contains("velquist test shows: Not listening: the inbox token is in the "
+                           "desktop's keyring"),
+             said.constData());
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, desk.Port);
+    QVERIFY2(!probe.waitForConnected(1000), "the inbox listens without its token");
+    // Nothing was put in the keyring's place.
+    QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
+    QCOMPARE(Stored(SettingsKey() + QStringLiteral("\\Broker"), QStringLiteral("Password")),
+             QStringLiteral("<none>"));
+
+    // Unlocked while the client runs: the inbox opens with the address every sender has.
+    QCOMPARE(keyring.Unlock(), QString());
+    QVERIFY2(desk.TokenWorks(locked), locked.stdErr().constData());
+    QVERIFY2(locked.waitForStdErr("velquist: Listening on 127.0.0.1:"),
+             locked.stdErr().constData());
+    locked.terminate();
+    QVERIFY(locked.waitFinished());
+    QCOMPARE(locked.exitCode(), 0);
+    QCOMPARE(keyring.Lookup(QStringLiteral("inbox-token")), Token);
+    QCOMPARE(keyring.Lookup(QStringLiteral("broker-password")), QStringLiteral("brokerPw"));
+    QCOMPARE(keyring.Lookup(QStringLiteral("login")), QStringLiteral("Sup3rSecret"));
+    QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
+    QCOMPARE(Stored(SettingsKey(), QStringLiteral("Password")), QStringLiteral("<none>"));
+
+    // And the next start, with the keyring open, has the same token.
+    TClientRun again(desk.Inst.clientPath(), {}, QString(), env);
+    QVERIFY2(desk.TokenWorks(again), again.stdErr().constData());
+    QCOMPARE(keyring.Lookup(QStringLiteral("inbox-token")), Token);
     again.terminate();
     QVERIFY(again.waitFinished());
 }

@@ -9,9 +9,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QThread>
-#include <QFileInfo>
 #include <QtTest>
 
 #include <atomic>
@@ -97,6 +97,7 @@ private slots:
     void oneLockWhateverTheRuntimeFolder();
     void ownerlessLockDoesNotBlock();
     void unreachableHolderIsReported();
+    void somethingElseInTheLocksPlaceIsNamed();
     void blockedSettingsFolderKeepsLinksAndSaysSo();
     void blockedSettingsFolderOneClientWhateverTheRuntimeFolder_data();
     void blockedSettingsFolderOneClientWhateverTheRuntimeFolder();
@@ -305,7 +306,8 @@ void TSingleInstanceTest::passwordGoesBeforeAnyStartUpWork() {
     QVERIFY(FeedFifo(
         fifo, "[Rules]\n", [&] { return QFileInfo::exists(socketOf(inst)); },
         [&] { seen = commandLineOf(run.process()); }));
-    QVERIFY2(seen.contains("/url:") && !seen.contains("Sup3rSecret"), QByteArray(seen).replace(char(0), char(32)).constData());
+    QVERIFY2(seen.contains("/url:") && !seen.contains("Sup3rSecret"),
+             QByteArray(seen).replace(char(0), char(32)).constData());
     run.terminate();
     QVERIFY(run.waitFinished());
 }
@@ -399,10 +401,47 @@ void TSingleInstanceTest::unreachableHolderIsReported() {
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QVERIFY(run.exitCode() != 0);
     const QByteArray err = run.stdErr();
-    QVERIFY2(err.contains("velquist: Velquist cannot start") && err.contains("could not be reached") &&
-                 err.contains("velquist prompt:") &&
+    QVERIFY2(err.contains("velquist: Velquist cannot start") &&
+                 err.contains("could not be reached") && err.contains("velquist prompt:") &&
                  err.contains(QByteArray::number(QCoreApplication::applicationPid())),
              err.constData());
+}
+
+// A folder (or a link) where the lock file goes is no client's lock: the start ends saying
+// what is there, not that another Velquist holds it, and leaves it as it was.
+void TSingleInstanceTest::somethingElseInTheLocksPlaceIsNamed() {
+    TTestHome home;
+    TTestInstallation inst;
+    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir()));
+    QVERIFY(QDir().mkpath(QFileInfo(lock).path()));
+    const QString target = home.path() + "/elsewhere";
+    for (const QByteArray& what : {QByteArray("a folder"), QByteArray("a symbolic link")}) {
+        if (what == "a folder") {
+            QVERIFY(QDir().mkdir(lock));
+            WriteTextFile(lock + "/kept", "someone's");
+        } else {
+            QVERIFY(QDir(lock).removeRecursively());
+            QVERIFY(QFile::link(target, lock));
+        }
+        QProcessEnvironment env;
+        env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
+        TClientRun run(inst.clientPath(), {}, QString(), env);
+        QVERIFY(run.waitFinished());
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QVERIFY(run.exitCode() != 0);
+        const QByteArray err = run.stdErr();
+        QVERIFY2(err.contains("velquist: Velquist cannot start: in the place of its "
+                              "single-instance lock, " +
+                              QFile::encodeName(lock) + ", there is " + what +
+                              ", not a lock file; no other Velquist holds it") &&
+                     err.contains("velquist prompt:") && !err.contains("holds the lock") &&
+                     !err.contains("no safe folder"),
+                 err.constData());
+        QVERIFY(!QFileInfo::exists(target)); // a link is not followed
+        if (what == "a folder")
+            QCOMPARE(ReadWholeFile(lock + "/kept"), QByteArray("someone's"));
+    }
+    QCOMPARE(QFileInfo(lock).symLinkTarget(), target);
 }
 
 void TSingleInstanceTest::blockedSettingsFolderKeepsLinksAndSaysSo() {
@@ -434,9 +473,12 @@ void TSingleInstanceTest::blockedSettingsFolderKeepsLinksAndSaysSo() {
 void TSingleInstanceTest::blockedSettingsFolderOneClientWhateverTheRuntimeFolder_data() {
     QTest::addColumn<QString>("firstRuntime"); // "": no XDG_RUNTIME_DIR at all
     QTest::addColumn<QString>("secondRuntime");
-    QTest::newRow("first with XDG_RUNTIME_DIR, second without") << "run" << "";
-    QTest::newRow("first without XDG_RUNTIME_DIR, second with") << "" << "run";
-    QTest::newRow("a different XDG_RUNTIME_DIR each") << "run" << "other-run";
+    QTest::newRow("first with XDG_RUNTIME_DIR, second without") << "run"
+                                                                << "";
+    QTest::newRow("first without XDG_RUNTIME_DIR, second with") << ""
+                                                                << "run";
+    QTest::newRow("a different XDG_RUNTIME_DIR each") << "run"
+                                                      << "other-run";
 }
 
 void TSingleInstanceTest::blockedSettingsFolderOneClientWhateverTheRuntimeFolder() {

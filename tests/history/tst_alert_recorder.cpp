@@ -283,6 +283,7 @@ private slots:
         for (const bool big : {false, true}) {
             TAlertRecorder recorder(path, 30);
             QSignalSpy faults(&recorder, &TAlertRecorder::Fault);
+            QSignalSpy drops(&recorder, &TAlertRecorder::AlertsDropped);
             const int count = big ? 1200 : 120000;
             const QString description = big ? QString(20000, u'd') : QString();
             for (int i = 0; i < count; ++i) {
@@ -313,6 +314,11 @@ private slots:
                      QStringLiteral("S%1").arg(count - 1));
             QCOMPARE(reader.Count({QStringLiteral("S0"), {}, {}, {}}), qint64(0));
             QCOMPARE(faults.size(), 2);
+            // Every alert is either in the file or counted as dropped, and the whole count is
+            // told (the fault above gave only the first).
+            QCOMPARE(qint64(recorder.DroppedCount()), qint64(count) - kept);
+            QTRY_VERIFY(!drops.isEmpty() &&
+                        drops.last()[0].toULongLong() == recorder.DroppedCount());
             QDir(plain).removeRecursively();
             WriteTextFile(plain, "x");
         }

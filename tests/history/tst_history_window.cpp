@@ -322,6 +322,30 @@ private slots:
         QTRY_COMPARE(form.CountLabel->text(), QStringLiteral("1 alert"));
     }
 
+    // Alerts the history had to drop leave a gap the window says it has, with the count, as it
+    // grows while the window is open and when it opens later.
+    void droppedAlertsAreCountedInTheWindow() {
+        WriteTextFile(Home->dataHome() + QStringLiteral("/velquist"), "a file, not the folder");
+        TAlertRecorder recorder(path(), 30);
+        TAlertHistoryForm form(nullptr, &recorder);
+        form.show();
+        QVERIFY(form.DroppedLabel->isHidden());
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        for (int i = 0; i < 120000; ++i)
+            recorder.Record(MakeHistoryAlert(now, "W", QStringLiteral("S%1").arg(i)));
+        recorder.Flush();
+        QVERIFY(recorder.DroppedCount() > 0);
+        const QString count = QLocale().toString(qulonglong(recorder.DroppedCount()));
+        QTRY_VERIFY(form.DroppedLabel->isVisible());
+        QTRY_VERIFY2(form.DroppedLabel->text().startsWith(count + " alerts of this session are "
+                                                                  "missing here"),
+                     qPrintable(form.DroppedLabel->text()));
+        TAlertHistoryForm later(nullptr, &recorder);
+        later.show();
+        QVERIFY(later.DroppedLabel->isVisible());
+        QVERIFY(later.DroppedLabel->text().startsWith(count + " alerts"));
+    }
+
     void keptPeriodSetting() {
         const TSettingsStore store = TSettingsStore::Registry();
         QCOMPARE(ReadHistoryDays(store), DefaultHistoryDays);

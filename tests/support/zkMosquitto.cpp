@@ -82,7 +82,13 @@ TMosquitto::TMosquitto(bool tls, int serverDays) : Tls(tls) {
     Broker = std::make_unique<QProcess>();
     Broker->setWorkingDirectory(Dir.path());
     Broker->setProcessChannelMode(QProcess::MergedChannels);
-    Broker->start(QStringLiteral("mosquitto"), {"-c", Dir.path() + "/mosquitto.conf"});
+    const QString program = FindProgram(QStringLiteral("mosquitto"));
+    if (program.isEmpty()) {
+        Problem =
+            QStringLiteral("mosquitto is not installed (scripts/install-deps.sh installs it)");
+        return;
+    }
+    Broker->start(program, {"-c", Dir.path() + "/mosquitto.conf"});
     if (!Broker->waitForStarted(5000)) {
         Problem = QStringLiteral("mosquitto did not start: ") + Broker->errorString();
         return;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTcpServer>
 
 #include <sqlite3.h>
@@ -101,6 +102,15 @@ TClientSandbox::TClientSandbox() : OldDir(QDir::currentPath()) {
 TClientSandbox::~TClientSandbox() {
     QDir::setCurrent(OldDir);
     TUserStore::ResetInstance();
+}
+
+QString FindProgram(const QString& name) {
+    const QString onPath = QStandardPaths::findExecutable(name);
+    if (!onPath.isEmpty())
+        return onPath;
+    return QStandardPaths::findExecutable(
+        name,
+        {QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
 }
 
 quint16 FreePort() {

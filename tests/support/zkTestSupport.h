@@ -28,6 +28,9 @@ private:
 void WriteTextFile(const QString& path, const QByteArray& content);
 // A TCP port on 127.0.0.1 that nothing listens on right now, for a server a test starts.
 quint16 FreePort();
+// A program the tests start by name: on PATH, else where Debian puts daemons (/usr/sbin: the
+// broker), which a normal user's PATH leaves out. Empty when it is nowhere.
+QString FindProgram(const QString& name);
 QByteArray ReadWholeFile(const QString& path);
 // Another program's SQLite database (a table of its own with a row, no write-ahead log), mode
 // 0644, as a browser or a mail program keeps one: for the tests that must leave it untouched.
