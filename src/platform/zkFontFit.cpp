@@ -9,19 +9,12 @@
 
 namespace {
 
-// The font the windows were drawn for: Qt's default on a desktop that names none (DejaVu Sans 9
-// on Debian). Their layouts ask for a little more than they were given even in it, and take
-// the squeeze without cutting a text.
-bool LargerThanDesigned(const QFont& font) {
-    static const QFont designed(QStringLiteral("Sans Serif"), 9);
-    const QFontMetricsF now(font), then(designed);
-    return now.height() > then.height() + 0.5 ||
-           now.averageCharWidth() > then.averageCharWidth() + 0.25;
-}
-
+// The designed size, or more where the layout needs more: in a font larger than the one the
+// window was drawn for, and in that font too once a row is added (a layout given less than it
+// needs squeezes its rows, and a control of fixed height then covers the next ones).
 QSize Needed(QWidget* window, QSize designed) {
     QLayout* layout = window->layout();
-    if (!layout || !LargerThanDesigned(window->font()))
+    if (!layout)
         return designed;
     layout->activate();
     QSize needed = designed.expandedTo(layout->totalMinimumSize());

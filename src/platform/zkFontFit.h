@@ -16,9 +16,9 @@ class QWidget;
 
 namespace zkFontFit {
 
-// The window keeps the fixed size it was designed with, or, in a font larger than the one it was
-// designed for, grows to what its layout needs when that is more; again whenever it is shown or
-// its font or style changes.
+// The window keeps the fixed size it was designed with, or grows to what its layout needs when
+// that is more (in a font larger than the one it was designed for, or with more rows than it
+// was designed for); again whenever it is shown or its font or style changes.
 void FixedSizeAtLeast(QWidget* window, QSize designed);
 // The same for the least size of a window the user sizes.
 void MinimumSizeAtLeast(QWidget* window, QSize designed);

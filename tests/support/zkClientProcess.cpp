@@ -2,6 +2,7 @@
 
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "inbox/zkInboxSettings.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -74,6 +75,15 @@ QByteArray TClientRun::stdErr() {
 
 void TClientRun::terminate() {
     Process->terminate();
+}
+
+void StoreInboxOn(quint16 port, const QString& token) {
+    TInboxSettings inbox;
+    inbox.Enabled = true;
+    inbox.Port = port;
+    inbox.Token = token;
+    WriteInboxSettings(TSettingsStore::Registry(), inbox);
+    TUserStore::ResetInstance();
 }
 
 void StoreDeskChoices(const QString& layoutFile, bool loadOnStart) {

@@ -52,6 +52,9 @@ private:
 // first (SaveOnExit 2) unless it is terminated.
 void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
 
+// Stores the inbox's settings for the next client: on, its webhook on port with token.
+void StoreInboxOn(quint16 port, const QString& token);
+
 // Polls until something listens on 127.0.0.1:port; false when the client ended first or time
 // ran out.
 bool WaitListening(quint16 port, TClientRun& run, int ms = 20000);
