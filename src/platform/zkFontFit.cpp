@@ -9,12 +9,19 @@
 
 namespace {
 
-// The designed size, or more where the layout needs more: in a font larger than the one the
-// window was drawn for, and in that font too once a row is added (a layout given less than it
-// needs squeezes its rows, and a control of fixed height then covers the next ones).
-QSize Needed(QWidget* window, QSize designed) {
+// The font the windows were drawn for: Qt's default on a desktop that names none (DejaVu Sans 9
+// on Debian). Their layouts ask for a little more than they were given even in it, and take
+// the squeeze without cutting a text.
+bool LargerThanDesigned(const QFont& font) {
+    static const QFont designed(QStringLiteral("Sans Serif"), 9);
+    const QFontMetricsF now(font), then(designed);
+    return now.height() > then.height() + 0.5 ||
+           now.averageCharWidth() > then.averageCharWidth() + 0.25;
+}
+
+QSize Needed(QWidget* window, QSize designed, bool inAnyFont) {
     QLayout* layout = window->layout();
-    if (!layout)
+    if (!layout || (!inAnyFont && !LargerThanDesigned(window->font())))
         return designed;
     layout->activate();
     QSize needed = designed.expandedTo(layout->totalMinimumSize());
@@ -27,8 +34,8 @@ QSize Needed(QWidget* window, QSize designed) {
 // Sets the window's fixed or least size again on the events that change what its layout needs.
 class TSizeKeeper : public QObject {
 public:
-    TSizeKeeper(QWidget* window, QSize designed, bool fixed)
-        : QObject(window), Designed(designed), Fixed(fixed) {
+    TSizeKeeper(QWidget* window, QSize designed, bool fixed, bool inAnyFont)
+        : QObject(window), Designed(designed), Fixed(fixed), InAnyFont(inAnyFont) {
         window->installEventFilter(this);
     }
 
@@ -49,7 +56,7 @@ public:
 
 private:
     void Apply(QWidget* window) const {
-        const QSize size = Needed(window, Designed);
+        const QSize size = Needed(window, Designed, InAnyFont);
         if (Fixed) {
             if (size != window->minimumSize() || size != window->maximumSize())
                 window->setFixedSize(size);
@@ -60,20 +67,21 @@ private:
 
     QSize Designed;
     bool Fixed;
+    bool InAnyFont;
 };
 
 } // namespace
 
 namespace zkFontFit {
 
-void FixedSizeAtLeast(QWidget* window, QSize designed) {
+void FixedSizeAtLeast(QWidget* window, QSize designed, TGrowth growth) {
     window->setFixedSize(designed);
-    new TSizeKeeper(window, designed, true);
+    new TSizeKeeper(window, designed, true, growth == TGrowth::InAnyFont);
 }
 
 void MinimumSizeAtLeast(QWidget* window, QSize designed) {
     window->setMinimumSize(designed);
-    new TSizeKeeper(window, designed, false);
+    new TSizeKeeper(window, designed, false, false);
 }
 
 std::optional<QFont> FittingFont(const QFont& font, const QString& text, int width,

@@ -11,14 +11,15 @@ AT_SPI_BUS_ADDRESS set to the test's buses.
   audit WINDOW            one line each for the window's role ("role: ...") and for every showing
                           control that says nothing of what it is ("unnamed: ..."): a control of
                           a kind that needs a name without one, a combo box without a label, a
-                          picture or a control that takes the focus without a name, a column
-                          header named by its number
+                          picture or a control (not a label) that takes the focus without a
+                          name, a column header named by its number
   overlaps WINDOW         one line for every showing control of the window that overlaps another
                           ("overlap: ...") or reaches out of the control it sits in or the window
                           ("cut: ..."); the items inside lists, tables, trees and edits are theirs
                           to scroll and are left out, as is a frame drawn around others
   select WINDOW NAME      selects the list, tree or table item NAME (the row of a table cell)
-  focus WINDOW NAME       gives the focus to the control NAME (nothing when it has it)
+  focus WINDOW NAME       gives the focus to the control NAME (nothing when it has it), making
+                          its window the active one first
   keys KEY...             presses and releases the keys (X keysym names: Tab, Return, ...;
                           "ctrl+n" holds Ctrl down for n)
   active                  the name of the client's active window
@@ -117,7 +118,7 @@ def audit(pattern):
             print(f"unnamed: {where}")
         elif role in PICTURES and not (acc.name or "").strip():
             print(f"unnamed: {where} (a picture)")
-        elif role not in ITEMS and focusable(acc) and not (acc.name or "").strip():
+        elif role not in ITEMS | LABELS and focusable(acc) and not (acc.name or "").strip():
             print(f"unnamed: {where} (takes the focus)")
     # A header a view hides is read all the same; Qt numbers a column it was given no name for.
     for acc in descendants(w):
@@ -127,7 +128,10 @@ def audit(pattern):
 
 
 PICTURES = {"image", "icon"}
-HEADERS = {"column header", "table column header", "row header", "table row header"}
+# Rows are numbered, columns named: a number names no column.
+HEADERS = {"column header", "table column header"}
+# A label is named by its text; without one it shows nothing.
+LABELS = {"label", "static"}
 
 
 def focusable(acc):
@@ -248,9 +252,14 @@ def select(pattern, name):
 
 
 def focus(pattern, name):
-    control = find(window(pattern), name)
+    top = window(pattern)
+    control = find(top, name)
     if has_focus(control):
         return
+    # A control takes the focus only in the active window.
+    if not top.getState().contains(pyatspi().STATE_ACTIVE):
+        top.queryComponent().grabFocus()
+        time.sleep(0.3)
     if not control.queryComponent().grabFocus():
         sys.exit(f"{name!r} took no focus")
 
