@@ -205,17 +205,14 @@ void TFontE2ETest::noControlOverlapsOrIsCut() {
          QStringLiteral("close:AlertHistoryForm")},
         {QStringLiteral("LoginMenuItem"), QStringLiteral("^Please login$"),
          QStringLiteral("close:LoginForm")},
-        {QStringLiteral("AboutMenuItem"), QStringLiteral("^About "),
-         QStringLiteral("close:AboutForm")},
-        {QStringLiteral("NewAlertWindowMenuItem"), QStringLiteral("^High/Low Ticker$"), QString()},
-        {QStringLiteral("menu:AlertsTableView:Actions..."),
-         QStringLiteral("^Alert Window Actions$"), QStringLiteral("close:ActionsForm")},
         {QStringLiteral("OptionsMenuItem"), QStringLiteral("^Options$"), QString()},
         {QStringLiteral("select:PagesTreeView:Connection"), QStringLiteral("^Options$"), QString()},
         {QStringLiteral("select:PagesTreeView:Updates"), QStringLiteral("^Options$"), QString()},
         {QStringLiteral("select:PagesTreeView:Layouts"), QStringLiteral("^Options$"), QString()},
         {QStringLiteral("select:PagesTreeView:Alert Inbox"), QStringLiteral("^Options$"),
          QStringLiteral("close:OptionsForm")},
+        {QStringLiteral("AboutMenuItem"), QStringLiteral("^About "),
+         QStringLiteral("close:AboutForm")},
     };
     QStringList steps;
     for (qsizetype i = 0; i < looks.size(); ++i) {
