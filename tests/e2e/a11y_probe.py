@@ -28,8 +28,7 @@ AT_SPI_BUS_ADDRESS set to the test's buses.
                           "role<TAB>name<TAB>names of its ancestors"
   listen WINDOW SECS      prints "listening", then for SECS seconds each event a screen reader
                           speaks from under a window matching WINDOW: "type<TAB>role<TAB>name";
-                          a name change adds "<TAB>the new name", an announcement
-                          "<TAB>politeness<TAB>text"
+                          an announcement adds "<TAB>politeness<TAB>text"
 WINDOW is a regular expression, searched in window names. Exit code 1 when a window or
 control is not found.
 """
@@ -358,8 +357,6 @@ def listen(pattern, secs):
             if event.type.startswith("object:state-changed:showing") and not event.detail1:
                 return
             line = f"{event.type}\t{source.getRoleName()}\t{source.name or ''}"
-            if event.type.startswith("object:property-change:accessible-name"):
-                line += f"\t{event.any_data or ''}"
             if event.type.startswith("object:announcement"):
                 politeness = {1: "polite", 2: "assertive"}.get(event.detail1, str(event.detail1))
                 line += f"\t{politeness}\t{event.any_data}"

@@ -210,6 +210,8 @@ void TFontE2ETest::noControlOverlapsOrIsCut() {
         {QStringLiteral("select:PagesTreeView:Updates"), QStringLiteral("^Options$"), QString()},
         {QStringLiteral("select:PagesTreeView:Layouts"), QStringLiteral("^Options$"), QString()},
         {QStringLiteral("select:PagesTreeView:Alert Inbox"), QStringLiteral("^Options$"),
+         QString()},
+        {QStringLiteral("select:PagesTreeView:Broker"), QStringLiteral("^Options$"),
          QStringLiteral("close:OptionsForm")},
         {QStringLiteral("AboutMenuItem"), QStringLiteral("^About "),
          QStringLiteral("close:AboutForm")},
