@@ -4,18 +4,15 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
-#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QFileInfo>
-#include <QHelpEvent>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLineEdit>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QListWidget>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSpinBox>
@@ -161,32 +158,6 @@ TStepResult RunStep(const QString& step) {
             for (int column = 0; column < view->model()->columnCount(); ++column)
                 if (view->model()->index(row.row(), column).data().toString() == text)
                     return Done;
-        return NotReady;
-    }
-    if (step.startsWith(QLatin1String("menu:"))) {
-        const QString rest = step.mid(5);
-        const qsizetype colon = rest.indexOf(u':');
-        auto* widget = Find<QWidget>(rest.left(colon));
-        if (!Usable(widget))
-            return NotReady;
-        // The menu key's request; a scroll area's comes to its viewport.
-        QWidget* target = widget;
-        if (auto* area = qobject_cast<QAbstractScrollArea*>(widget))
-            target = area->viewport();
-        const QPoint at = target->rect().center();
-        QContextMenuEvent request(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
-        QApplication::sendEvent(target, &request);
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return NotReady;
-        const QString text = rest.mid(colon + 1);
-        for (QAction* action : menu->actions())
-            if (action->isEnabled() && action->text() == text) {
-                menu->close();
-                QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
-                return Posted;
-            }
-        menu->close();
         return NotReady;
     }
     if (step.startsWith(QLatin1String("select:"))) {
