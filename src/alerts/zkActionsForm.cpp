@@ -60,8 +60,10 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
       Desk(desk) {
     setObjectName(QStringLiteral("ActionsForm"));
     setWindowTitle(tr("Alert Window Actions"));
-    // Grown where the desktop's font needs more room than the designed size.
-    zkFontFit::FixedSizeAtLeast(this, QSize(ClientWidth, ClientHeight));
+    // Grown where the desktop's font needs more room than the designed size, and in any font
+    // to the rows it has now: the broker's came after the design.
+    zkFontFit::FixedSizeAtLeast(this, QSize(ClientWidth, ClientHeight),
+                                zkFontFit::TGrowth::InAnyFont);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);

@@ -5,7 +5,12 @@
 #include "platform/zkAccessibility.h"
 #include "platform/zkOutsideText.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
+#include <QTimer>
 
 namespace {
 
@@ -25,6 +30,83 @@ QString OneLine(const QString& text, int max) {
 
 } // namespace
 
+// The one line of every window's waiting alerts: gathered for a moment, said no more often than
+// the gap allows, and held while the user is in a menu or dialog.
+class TAnnouncementLine : public QObject {
+public:
+    static TAnnouncementLine& Instance() {
+        // Parented to the application, so it goes before Qt's statics do.
+        if (!Current())
+            Current() = new TAnnouncementLine(qApp);
+        return *Current();
+    }
+    // The line, when there is one (none before the first alert and once the application went).
+    static QPointer<TAnnouncementLine>& Current() {
+        static QPointer<TAnnouncementLine> line;
+        return line;
+    }
+
+    void Arrived(TAlertAnnouncer* window) {
+        if (!Waiting.contains(window))
+            Waiting.append(window);
+        if (Timer.isActive())
+            return;
+        qint64 wait = TAlertAnnouncer::GatherMs;
+        if (SinceLast.isValid())
+            wait = std::max<qint64>(wait, TAlertAnnouncer::MinGapMs - SinceLast.elapsed());
+        Timer.start(int(wait));
+    }
+    void Leave(TAlertAnnouncer* window) { Waiting.removeAll(window); }
+
+    // Says the line; unless forced, not while the user is in a menu or dialog.
+    void Say(bool force) {
+        Timer.stop();
+        Waiting.removeIf([](const QPointer<TAlertAnnouncer>& window) { return window.isNull(); });
+        if (Waiting.isEmpty())
+            return;
+        if (!force && UserIsBusy()) {
+            Timer.start(TAlertAnnouncer::HeldRetryMs);
+            return;
+        }
+        QStringList parts;
+        TAlertAnnouncer* source = nullptr;
+        for (const QPointer<TAlertAnnouncer>& window : std::as_const(Waiting)) {
+            if (!window->HasWaiting())
+                continue;
+            parts << window->TakeWaiting();
+            if (!source)
+                source = window;
+        }
+        Waiting.clear();
+        if (parts.isEmpty())
+            return;
+        Last = parts.join(QStringLiteral("; "));
+        ++Count;
+        SinceLast.start();
+        zkAccessibility::Announce(source, Last, zkAccessibility::TPoliteness::Polite);
+    }
+
+    QString Last;
+    int Count = 0;
+
+private:
+    explicit TAnnouncementLine(QObject* parent) : QObject(parent) {
+        Timer.setSingleShot(true);
+        connect(&Timer, &QTimer::timeout, this, [this] { Say(false); });
+    }
+
+    // An open menu or a dialog the user works in is not interrupted; the line waits.
+    static bool UserIsBusy() {
+        if (QApplication::activePopupWidget() || QApplication::activeModalWidget())
+            return true;
+        return qobject_cast<QDialog*>(QApplication::activeWindow()) != nullptr;
+    }
+
+    QTimer Timer;
+    QElapsedTimer SinceLast;
+    QList<QPointer<TAlertAnnouncer>> Waiting;
+};
+
 TAlertAnnouncer::TAlertAnnouncer(QWidget* window) : QWidget(window) {
     setObjectName(QStringLiteral("AlertAnnouncer"));
     zkAccessibility::SetRole(this, QAccessible::Notification);
@@ -37,8 +119,11 @@ TAlertAnnouncer::TAlertAnnouncer(QWidget* window) : QWidget(window) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     lower();
-    Timer.setSingleShot(true);
-    connect(&Timer, &QTimer::timeout, this, &TAlertAnnouncer::Flush);
+}
+
+TAlertAnnouncer::~TAlertAnnouncer() {
+    if (TAnnouncementLine* line = TAnnouncementLine::Current())
+        line->Leave(this);
 }
 
 QString TAlertAnnouncer::Text() const {
@@ -52,31 +137,33 @@ void TAlertAnnouncer::AlertArrived(const QString& windowName, const IAlertData& 
         FirstText = AlertText(windowName, alert);
         FirstSymbol = alert.AlertSymbol();
         WindowName = windowName;
-        qint64 wait = GatherMs;
-        if (SinceLast.isValid())
-            wait = std::max<qint64>(wait, MinGapMs - SinceLast.elapsed());
-        Timer.start(int(wait));
     }
     ++Waiting;
+    TAnnouncementLine::Instance().Arrived(this);
 }
 
 void TAlertAnnouncer::Flush() {
-    Timer.stop();
-    if (Waiting == 0)
-        return;
+    TAnnouncementLine::Instance().Say(true);
+}
+
+QString TAlertAnnouncer::LastLine() {
+    return TAnnouncementLine::Instance().Last;
+}
+
+int TAlertAnnouncer::Lines() {
+    return TAnnouncementLine::Instance().Count;
+}
+
+QString TAlertAnnouncer::TakeWaiting() {
     const QString text = Waiting == 1 ? FirstText : BurstText(WindowName, FirstSymbol, Waiting);
     Waiting = 0;
     ++Count;
-    SinceLast.start();
-    // An alert like the last one must be said again: the label changes through an empty text
-    // (the name, unchanged, is left alone), and the notification reports itself shown each
-    // time, which is what has it said.
-    if (Label->text() == text)
-        Label->clear();
+    // The window's own part, for a reader that looks at the notification; its name changes only
+    // when the text does.
     Label->setText(text);
     zkAccessibility::SetText(this, text);
     lower(); // below whatever the window put over its client area since
-    zkAccessibility::ReportShown(this);
+    return text;
 }
 
 QString TAlertAnnouncer::AlertText(const QString& windowName, const IAlertData& alert) {

@@ -136,11 +136,17 @@ void TGenericConnectorForm::FormDestroy() {
         LinkBroker->Close();
 }
 
+QString TGenericConnectorForm::ConnectorName(const QString& listName) {
+    return tr("Programs linked to %1").arg(listName);
+}
+
 TExternalLinkList::TConnector TGenericConnectorForm::MakeConnector(const QString& name) {
     auto connector = std::make_unique<TZentrikGenericConnector2X>(ConnectorsPanel);
     connector->SetAutoSave(false);
     connector->setFocusPolicy(Qt::StrongFocus);
     connector->SetLinkName(name);
+    // It takes the focus, so a screen reader says what it is.
+    connector->setAccessibleName(ConnectorName(name));
     connector->InitializeConnector();
     // Not made current: the list on show stays in front (the very first one is the only one).
     // The stack shows its first widget, which lays the component out, text and all; while this
@@ -301,6 +307,8 @@ void TGenericConnectorForm::RenameButtonClick() {
             item->Name = newName;
             if (item->Connector)
                 item->Connector->SetLinkName(newName);
+            if (auto* area = qobject_cast<QWidget*>(item->Owner.get()))
+                area->setAccessibleName(ConnectorName(newName));
             if (!ListNames.Replace(oldName, newName))
                 ListNames.Add(newName);
             RefreshNames();

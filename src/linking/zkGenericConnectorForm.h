@@ -81,6 +81,8 @@ private:
     void FormCreate();
     void FormDestroy();
     TExternalLinkList::TConnector MakeConnector(const QString& name);
+    // The name screen readers give the area of the list's linked programs.
+    static QString ConnectorName(const QString& listName);
     // Sets the combo box's items when they differ, keeping the shown name when it is still
     // there.
     void SetComboNames();

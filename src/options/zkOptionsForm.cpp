@@ -178,6 +178,8 @@ TOptionsForm::TOptionsForm(IOptionsHost* host, QWidget* owner) : QDialog(owner),
 
     PagesTreeView = Named(new QTreeWidget(this), "PagesTreeView");
     PagesTreeView->setAccessibleName(tr("Pages"));
+    // Hidden, but screen readers still read the header: Qt would name its column "1".
+    PagesTreeView->setHeaderLabel(tr("Pages"));
     PagesTreeView->setHeaderHidden(true);
     PagesTreeView->setRootIsDecorated(false);
     PagesTreeView->setItemsExpandable(false);

@@ -3,6 +3,9 @@
 #include "zkLinkLabel.h"
 
 #include <QAccessibleWidget>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QLabel>
 #include <QLatin1StringView>
 #include <QWidget>
@@ -87,9 +90,24 @@ void SetLabel(QWidget* control, const QString& text) {
     label->hide();
 }
 
-void ReportShown(QWidget* widget) {
-    QAccessibleEvent shown(widget, QAccessible::ObjectShow);
-    QAccessible::updateAccessibility(&shown);
+bool Announce(QWidget* widget, const QString& text, TPoliteness politeness) {
+    if (!QAccessible::isActive())
+        return false;
+    QAccessibleInterface* access = QAccessible::queryAccessibleInterface(widget);
+    // Qt's bridge names its connection to the accessibility bus "a11y"; an event from any other
+    // would come from no application a screen reader knows.
+    const QDBusConnection bus(QStringLiteral("a11y"));
+    if (!access || !bus.isConnected())
+        return false;
+    // Where the bridge puts each object, by its accessible's id.
+    const QString path = QStringLiteral("/org/a11y/atspi/accessible/") +
+                         QString::number(QAccessible::uniqueId(access));
+    QDBusMessage event = QDBusMessage::createSignal(
+        path, QStringLiteral("org.a11y.atspi.Event.Object"), QStringLiteral("Announcement"));
+    // Kind (none), politeness, unused, the text, no properties.
+    event << QString() << int(politeness) << 0 << QVariant::fromValue(QDBusVariant(text))
+          << QVariantMap();
+    return bus.send(event);
 }
 
 } // namespace zkAccessibility

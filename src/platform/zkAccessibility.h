@@ -28,8 +28,13 @@ void SetText(QWidget* widget, const QString& text);
 // tells what it is for only through such a label.
 void SetLabel(QWidget* control, const QString& text);
 
-// Tells screen readers that the widget has just been shown, without showing it again: they
-// speak a notification (the role) when it shows.
-void ReportShown(QWidget* widget);
+// How an announcement waits for what a screen reader is saying: a polite one is said after it,
+// an assertive one cuts it off.
+enum class TPoliteness { Polite = 1, Assertive = 2 };
+
+// Has screen readers say text without the focus moving: an announcement (AT-SPI's
+// object:announcement) raised on the widget, over the connection Qt's own bridge keeps to the
+// accessibility bus. False when no screen reader can hear it (accessibility off, no bus).
+bool Announce(QWidget* widget, const QString& text, TPoliteness politeness);
 
 } // namespace zkAccessibility

@@ -19,9 +19,9 @@ bool LargerThanDesigned(const QFont& font) {
            now.averageCharWidth() > then.averageCharWidth() + 0.25;
 }
 
-QSize Needed(QWidget* window, QSize designed) {
+QSize Needed(QWidget* window, QSize designed, bool inAnyFont) {
     QLayout* layout = window->layout();
-    if (!layout || !LargerThanDesigned(window->font()))
+    if (!layout || (!inAnyFont && !LargerThanDesigned(window->font())))
         return designed;
     layout->activate();
     QSize needed = designed.expandedTo(layout->totalMinimumSize());
@@ -34,8 +34,8 @@ QSize Needed(QWidget* window, QSize designed) {
 // Sets the window's fixed or least size again on the events that change what its layout needs.
 class TSizeKeeper : public QObject {
 public:
-    TSizeKeeper(QWidget* window, QSize designed, bool fixed)
-        : QObject(window), Designed(designed), Fixed(fixed) {
+    TSizeKeeper(QWidget* window, QSize designed, bool fixed, bool inAnyFont)
+        : QObject(window), Designed(designed), Fixed(fixed), InAnyFont(inAnyFont) {
         window->installEventFilter(this);
     }
 
@@ -56,7 +56,7 @@ public:
 
 private:
     void Apply(QWidget* window) const {
-        const QSize size = Needed(window, Designed);
+        const QSize size = Needed(window, Designed, InAnyFont);
         if (Fixed) {
             if (size != window->minimumSize() || size != window->maximumSize())
                 window->setFixedSize(size);
@@ -67,20 +67,21 @@ private:
 
     QSize Designed;
     bool Fixed;
+    bool InAnyFont;
 };
 
 } // namespace
 
 namespace zkFontFit {
 
-void FixedSizeAtLeast(QWidget* window, QSize designed) {
+void FixedSizeAtLeast(QWidget* window, QSize designed, TGrowth growth) {
     window->setFixedSize(designed);
-    new TSizeKeeper(window, designed, true);
+    new TSizeKeeper(window, designed, true, growth == TGrowth::InAnyFont);
 }
 
 void MinimumSizeAtLeast(QWidget* window, QSize designed) {
     window->setMinimumSize(designed);
-    new TSizeKeeper(window, designed, false);
+    new TSizeKeeper(window, designed, false, false);
 }
 
 std::optional<QFont> FittingFont(const QFont& font, const QString& text, int width,

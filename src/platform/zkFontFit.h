@@ -16,10 +16,15 @@ class QWidget;
 
 namespace zkFontFit {
 
-// The window keeps the fixed size it was designed with, or, in a font larger than the one it was
-// designed for, grows to what its layout needs when that is more; again whenever it is shown or
-// its font or style changes.
-void FixedSizeAtLeast(QWidget* window, QSize designed);
+// When a window grows past its designed size: in a font larger than the one it was designed for
+// (its layout asks a little more than the design even in that font, and takes the squeeze
+// without harm), or in any font, for a window that has more rows than it was designed with
+// (squeezed, a control of fixed height would cover the rows after it).
+enum class TGrowth { LargerFont, InAnyFont };
+
+// The window keeps the fixed size it was designed with, or grows to what its layout needs when
+// that is more, as growth says; again whenever it is shown or its font or style changes.
+void FixedSizeAtLeast(QWidget* window, QSize designed, TGrowth growth = TGrowth::LargerFont);
 // The same for the least size of a window the user sizes.
 void MinimumSizeAtLeast(QWidget* window, QSize designed);
 

@@ -116,7 +116,10 @@ QPointer<TWatcher> Watcher;
 
 bool IsRingWindow(const QWidget* w) {
     const Qt::WindowType type = w->windowType();
-    return w->isWindow() && type != Qt::Popup && type != Qt::ToolTip && type != Qt::Desktop;
+    // A splash screen is no window to switch to: it is gone in a moment, and brought forward
+    // it would stand over the window the user works in.
+    return w->isWindow() && type != Qt::Popup && type != Qt::ToolTip && type != Qt::Desktop &&
+           type != Qt::SplashScreen;
 }
 
 } // namespace

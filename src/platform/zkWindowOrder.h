@@ -11,7 +11,7 @@ namespace zkWindowOrder {
 
 // Starts watching; needs the application object. Calling it again does nothing.
 void Install();
-// Popups, tool tips and the desktop are left out; hidden windows are included.
+// Popups, tool tips, splash screens and the desktop are left out; hidden windows are included.
 QWidgetList TopLevelWindows();
 // Counts, from Install on, what may put one of our windows over another: a window raised,
 // lowered, shown or hidden. Equal counts mean none of these happened in between.

@@ -119,6 +119,8 @@ void TAboutForm::CreateControls() {
 void TAboutForm::FormCreate(const TConfigInfo& config) {
     setWindowTitle(tr("About %1").arg(config.ApplicationTitle));
     ApplicationTitleLabel->setText(config.ApplicationTitle);
+    // A picture alone says nothing to a screen reader.
+    ProgramIcon->setAccessibleName(tr("%1 icon").arg(config.ApplicationTitle));
     ApplicationVersionLabel->setText(config.ApplicationVersion);
     CopyrightStringLabel->setText(config.CopyrightString);
 

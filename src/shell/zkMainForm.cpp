@@ -557,26 +557,27 @@ void TZentrikProMainForm::RefreshAccountStatus() {
         break; // unknown states leave the bar as it was
     }
 
-    AccountExpirationStatusBar->SetPanelText(QString());
-    // The expiry counts as local time, as the service states it.
+    // The expiry counts as local time, as the service states it. The bar is set once, to what
+    // it shows now: each change is an event for screen readers, and this runs every second.
+    QString expiryText;
+    QColor expiryColor;
     const qint64 expiry = Connection->AccountExpiration();
     const QDateTime now = Clock();
     const qint64 nowLocal = now.toSecsSinceEpoch() + now.offsetFromUtc();
     const qint64 left = expiry - nowLocal;
     if (left > 0 && left < 86400000 && Connection->ConnectionStatus() == 1) {
         const qint64 days = (left + 86399) / 86400;
-        QString text;
-        QColor color;
         if (left < 86400) {
-            text = tr(" Your account expires in less than one day");
-            color = Red;
+            expiryText = tr(" Your account expires in less than one day");
+            expiryColor = Red;
         } else {
-            text = tr(" Your account expires in %1 days").arg(days);
-            color = left <= 259200 ? Red : left <= 864000 ? Yellow : Green;
+            expiryText = tr(" Your account expires in %1 days").arg(days);
+            expiryColor = left <= 259200 ? Red : left <= 864000 ? Yellow : Green;
         }
-        AccountExpirationStatusBar->SetPanelText(text);
-        AccountExpirationStatusBar->SetTextColor(color);
     }
+    AccountExpirationStatusBar->SetPanelText(expiryText);
+    if (expiryColor.isValid())
+        AccountExpirationStatusBar->SetTextColor(expiryColor);
     AccountStatusStatusBar->setToolTip(zkOutsideText::ToolTip(AccountStatusStatusBar->PanelText()));
     AccountExpirationStatusBar->setToolTip(
         zkOutsideText::ToolTip(AccountExpirationStatusBar->PanelText()));

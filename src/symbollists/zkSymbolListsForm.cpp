@@ -172,7 +172,7 @@ void TSymbolListsForm::FormCreate() {
     for (QWidget* child : findChildren<QWidget*>())
         child->installEventFilter(this);
 
-    setMinimumSize(width(), height() - ListBoxRect.height() / 2);
+    FitSymbolRow();
 
     Listener = std::make_unique<TSymbolListsFormListener>(this);
     if (TPrimarySymbolListController* controller = SymbolListController())
@@ -181,11 +181,54 @@ void TSymbolListsForm::FormCreate() {
     JoinWindowRing();
 }
 
+void TSymbolListsForm::FitSymbolRow() {
+    // The designed places, in the panel: the label's top, the edit's top and height, the
+    // buttons' height and the frame's top and bottom.
+    constexpr int LabelTop = 72, EditTop = 87, EditHeight = 21, ButtonHeight = 25;
+    constexpr int FrameTop = 65, FrameBottom = 122;
+    SymbolLabel->adjustSize();
+    const int editTop = qMax(EditTop, SymbolLabel->y() + SymbolLabel->height());
+    // A line of text and the edit's frame; a button's caption and its bevel. In the font the
+    // window was drawn for (DejaVu Sans 9) these are the designed heights.
+    const int textHeight =
+        qMax(SymbolEdit->fontMetrics().height(), AddButton->fontMetrics().height());
+    const int editHeight = qMax(EditHeight, textHeight + 6);
+    const int buttonHeight = qMax(ButtonHeight, textHeight + 8);
+    // The buttons centred on the edit, as designed (two pixels above and below it).
+    const int buttonTop = editTop - (buttonHeight - editHeight) / 2;
+    SymbolLabel->move(SymbolLabel->x(), LabelTop);
+    SymbolEdit->setGeometry(SymbolEdit->x(), editTop, SymbolEdit->width(), editHeight);
+    for (QPushButton* b : {AddButton, DeleteSymbolButton})
+        b->setGeometry(b->x(), buttonTop, b->width(), buttonHeight);
+    const int rowBottom = qMax(editTop + editHeight, buttonTop + buttonHeight);
+    const int frameBottom = qMax(FrameBottom, rowBottom + (FrameBottom - 110));
+    SymbolFrame->setGeometry(SymbolFrame->x(), FrameTop, SymbolFrame->width(),
+                             frameBottom - FrameTop);
+    const int growth = frameBottom - FrameBottom;
+    Panel->resize(PanelRect.width(), PanelRect.height() + growth);
+    const int grown = growth - RowGrowth;
+    RowGrowth = growth;
+    setMinimumSize(ClientWidth, ClientHeight + RowGrowth - ListBoxRect.height() / 2);
+    if (grown != 0)
+        resize(width(), qMax(minimumHeight(), height() + grown));
+    PlaceControls();
+}
+
+void TSymbolListsForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        FitSymbolRow();
+}
+
 void TSymbolListsForm::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    PlaceControls();
+}
+
+void TSymbolListsForm::PlaceControls() {
     // The list box follows every edge; the panel keeps its size, at the bottom, centred.
     const int dw = width() - ClientWidth;
-    const int dh = height() - ClientHeight;
+    const int dh = height() - ClientHeight - RowGrowth;
     SymbolListsListBox->setGeometry(ListBoxRect.x(), ListBoxRect.y(), ListBoxRect.width() + dw,
                                     ListBoxRect.height() + dh);
     Panel->move((width() - PanelRect.width()) / 2, PanelRect.y() + dh);

@@ -109,10 +109,18 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
+    // Lays the symbol row out for the window's font: "Symbol:" above the edit, the edit and its
+    // buttons as tall as the font needs, the frame around them; the panel and the window grow
+    // by what the row grew, so nothing covers the label or falls off the window's bottom.
+    void FitSymbolRow();
+    int RowGrowth = 0; // how much taller than designed the symbol row is
+    // The list box and the panel placed for the window's size.
+    void PlaceControls();
     void SymbolEditChange();
     void UpdateSymbolButtons(int selected);
     // Add or Delete symbol: the typed symbol to or from each selected list, then an empty edit.

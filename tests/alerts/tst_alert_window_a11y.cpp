@@ -1,8 +1,9 @@
 // An alert window for screen-reader and keyboard users: each new alert is told to screen
-// readers (a notification reported shown, with the alert's words as its name) without the focus
-// moving, a burst as one; Enter on the selected alert does what the window's selection action
-// does for the click or double-click choice. Without a screen reader on a bus Qt raises no
-// accessibility events at all; the whole-process test hears them on a real one.
+// readers (a polite announcement; the window's notification takes the alert's words as its
+// name) without the focus moving, a burst as one, all windows' alerts of a moment as one line,
+// never while a menu or dialog is open; Enter on the selected alert does what the window's
+// selection action does for the click or double-click choice. Without a screen reader on a bus Qt
+// raises no accessibility events at all; the whole-process test hears them on a real one.
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertForm.h"
@@ -17,8 +18,10 @@
 #include "zkTestSupport.h"
 
 #include <QAccessible>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -41,6 +44,8 @@ private slots:
     void oneAlertIsSaidWholeWithoutTakingTheFocus();
     void aBurstIsSaidAsOne();
     void announcementsKeepTheirDistance();
+    void windowsAreSaidInOneLine();
+    void anOpenMenuOrDialogIsNotInterrupted();
     void outsideTextIsSaidAsBoundedPlainText();
     void switchedOffSaysNothing();
     void enterRunsTheSelectionActionOfTheClickChoice_data();
@@ -117,6 +122,80 @@ void TAlertWindowA11yTest::announcementsKeepTheirDistance() {
     QTRY_COMPARE_WITH_TIMEOUT(announcer->Announcements(), 2, 3000);
     QVERIFY(sinceFirst.elapsed() >= TAlertAnnouncer::MinGapMs - TAlertAnnouncer::GatherMs);
     QCOMPARE(announcer->Text(), QStringLiteral("B and 1 more in Scans"));
+}
+
+// What several windows have to say within one gap is one line, each window's part in the order
+// they came; the next gap's alerts are the next line.
+void TAlertWindowA11yTest::windowsAreSaidInOneLine() {
+    QWidget first, second, third;
+    auto* a = new TAlertAnnouncer(&first);
+    auto* b = new TAlertAnnouncer(&second);
+    auto* c = new TAlertAnnouncer(&third);
+    QTest::qWait(TAlertAnnouncer::MinGapMs); // clear of earlier lines
+    const int lines = TAlertAnnouncer::Lines();
+    b->AlertArrived(QStringLiteral("Gappers"), Alert(QStringLiteral("TSLA")));
+    a->AlertArrived(QStringLiteral("Running Up"), Alert(QStringLiteral("AAPL"), 182.5));
+    c->AlertArrived(QStringLiteral("Scans"), Alert(QStringLiteral("A")));
+    c->AlertArrived(QStringLiteral("Scans"), Alert(QStringLiteral("B")));
+    QTRY_COMPARE(TAlertAnnouncer::Lines(), lines + 1);
+    QCOMPARE(
+        TAlertAnnouncer::LastLine(),
+        QStringLiteral("TSLA, in Gappers; AAPL, 182.50, in Running Up; A and 1 more in Scans"));
+    // Each window's notification carries its own part.
+    QCOMPARE(a->Text(), QStringLiteral("AAPL, 182.50, in Running Up"));
+    QCOMPARE(c->Text(), QStringLiteral("A and 1 more in Scans"));
+    for (TAlertAnnouncer* each : {a, b, c})
+        QCOMPARE(each->Announcements(), 1);
+    QTest::qWait(TAlertAnnouncer::GatherMs + 100);
+    QCOMPARE(TAlertAnnouncer::Lines(), lines + 1);
+
+    // Within the gap after it, a second window's alert waits for the first's next one.
+    c->AlertArrived(QStringLiteral("Scans"), Alert(QStringLiteral("C")));
+    QTest::qWait(TAlertAnnouncer::GatherMs + 100);
+    a->AlertArrived(QStringLiteral("Running Up"), Alert(QStringLiteral("MSFT")));
+    QTRY_COMPARE(TAlertAnnouncer::Lines(), lines + 2);
+    QCOMPARE(TAlertAnnouncer::LastLine(), QStringLiteral("C, in Scans; MSFT, in Running Up"));
+
+    // A window gone before its turn is left out.
+    b->AlertArrived(QStringLiteral("Gappers"), Alert(QStringLiteral("NVDA")));
+    c->AlertArrived(QStringLiteral("Scans"), Alert(QStringLiteral("D")));
+    delete b;
+    QTRY_COMPARE(TAlertAnnouncer::Lines(), lines + 3);
+    QCOMPARE(TAlertAnnouncer::LastLine(), QStringLiteral("D, in Scans"));
+}
+
+// A user in a menu or a dialog is not interrupted: the line waits until it closes, gathering
+// what comes meanwhile.
+void TAlertWindowA11yTest::anOpenMenuOrDialogIsNotInterrupted() {
+    QWidget window;
+    auto* announcer = new TAlertAnnouncer(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::qWait(TAlertAnnouncer::MinGapMs);
+    const int lines = TAlertAnnouncer::Lines();
+
+    QMenu menu(&window);
+    menu.addAction(QStringLiteral("Copy Symbol"));
+    menu.popup(window.mapToGlobal(QPoint(10, 10)));
+    QTRY_VERIFY(QApplication::activePopupWidget() == &menu);
+    announcer->AlertArrived(QStringLiteral("Scans"), Alert(QStringLiteral("A")));
+    QTest::qWait(TAlertAnnouncer::MinGapMs + TAlertAnnouncer::HeldRetryMs);
+    QCOMPARE(TAlertAnnouncer::Lines(), lines);
+    announcer->AlertArrived(QStringLiteral("Scans"), Alert(QStringLiteral("B")));
+    menu.close();
+    QTRY_COMPARE(TAlertAnnouncer::Lines(), lines + 1);
+    QCOMPARE(TAlertAnnouncer::LastLine(), QStringLiteral("A and 1 more in Scans"));
+
+    QDialog dialog(&window);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    QTRY_VERIFY(QApplication::activeModalWidget() == &dialog);
+    announcer->AlertArrived(QStringLiteral("Scans"), Alert(QStringLiteral("C")));
+    QTest::qWait(2 * TAlertAnnouncer::MinGapMs);
+    QCOMPARE(TAlertAnnouncer::Lines(), lines + 1);
+    dialog.reject();
+    QTRY_COMPARE(TAlertAnnouncer::Lines(), lines + 2);
+    QCOMPARE(TAlertAnnouncer::LastLine(), QStringLiteral("C, in Scans"));
 }
 
 void TAlertWindowA11yTest::outsideTextIsSaidAsBoundedPlainText() {

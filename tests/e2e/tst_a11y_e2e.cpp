@@ -1,13 +1,14 @@
 // Whole-process tests with a screen reader's eyes: the client on a private X desktop (Xvfb and
 // openbox) with the accessibility registry on a private bus, read and driven over AT-SPI by
 // tests/e2e/a11y_probe.py. Every window reports a window and names its controls; a new alert is
-// spoken without the focus moving, a burst as one; Enter on an alert sends its symbol to a
-// linked program; Tab leads from the Options page tree into the page; the login dialog's links
-// are reached with Tab and opened with Enter.
+// announced politely without the focus moving, a burst as one, what several windows have to
+// say at once as one line, nothing while a menu or dialog is open; Enter on an alert sends its
+// symbol to a linked program; Tab leads from the Options page tree into the page; the login
+// dialog's links are reached with Tab and opened with Enter; the expiry bar tells readers only
+// of a change; the splash is no window Ctrl+N switches to.
 #include "alerts/zkAlertAnnouncer.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"
 #include "zkTestScreenReader.h"
@@ -76,6 +77,9 @@ private slots:
     void everyWindowSaysWhatItIsAndTabEntersAnOptionsPage();
     void alertsAreSpokenAndEnterSendsTheSymbol();
     void loginLinksAreReachedWithTabAndOpenWithEnter();
+    void windowsAreOneLineThatWaitsForMenusAndDialogs();
+    void aboutNamesItsIconAndTheExpiryBarKeepsQuiet();
+    void theSplashIsNoWindowOfTheRing();
 };
 
 void TA11yE2ETest::everyWindowSaysWhatItIsAndTabEntersAnOptionsPage() {
@@ -159,15 +163,11 @@ void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
     TTestInstallation inst;
     QVERIFY(inst.isValid());
     StoreDeskChoices(QString(), false);
-    TInboxSettings inbox;
-    inbox.Enabled = true;
-    inbox.Port = FreePort();
-    inbox.Token = Token;
-    WriteInboxSettings(TSettingsStore::Registry(), inbox);
-    TUserStore::ResetInstance();
+    const quint16 port = FreePort();
+    StoreInboxChoices(port, Token);
     TClientRun client(inst.clientPath(), {}, QString(), Reader->ClientEnvironment(*Desktop));
     QVERIFY(client.waitStarted());
-    QVERIFY2(WaitListening(inbox.Port, client), client.stdErr().constData());
+    QVERIFY2(WaitListening(port, client), client.stdErr().constData());
 
     // A program linked to the list the windows send to.
     QProcess link;
@@ -196,11 +196,11 @@ void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
                           QStringLiteral("AAPL"), QStringLiteral("New"), QStringLiteral("high")},
                          inst.dir()),
                  0);
-        // Shown (what Orca speaks a notification on), with the alert's words as its name.
+        // Announced politely (said once the reader has finished what it says), with the alert's
+        // words; the window's notification takes them as its name.
         const QString one = QStringLiteral("AAPL, 182.50, New high, in Running Up");
-        QVERIFY2(
-            listener.WaitFor(QStringLiteral("object:state-changed:showing\tnotification\t") + one),
-            qPrintable(listener.Heard().join(QLatin1Char('\n'))));
+        QVERIFY2(listener.WaitFor(QStringLiteral("\tpolite\t") + one),
+                 qPrintable(listener.Heard().join(QLatin1Char('\n'))));
         QVERIFY(listener.WaitFor(
             QStringLiteral("object:property-change:accessible-name\tnotification\t") + one));
 
@@ -214,12 +214,15 @@ void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
                          burst),
                  0);
         const QString many = QStringLiteral("S0 and 11 more in Running Up");
-        QVERIFY2(listener.WaitFor(QStringLiteral("notification\t") + many),
+        QVERIFY2(listener.WaitFor(QStringLiteral("\tpolite\t") + many),
                  qPrintable(listener.Heard().join(QLatin1Char('\n'))));
         QTest::qWait(TAlertAnnouncer::MinGapMs);
-        const QStringList shown =
-            listener.Heard().filter(QStringLiteral("object:state-changed:showing\tnotification"));
-        QCOMPARE(shown.size(), 2);
+        const QStringList heard = listener.Heard();
+        QCOMPARE(heard.filter(QStringLiteral("object:announcement")).size(), 2);
+        // Nothing that cuts the reader off: no notification popping up, nothing assertive.
+        QVERIFY2(heard.filter(QStringLiteral("object:state-changed:showing")).isEmpty() &&
+                     heard.filter(QStringLiteral("\tassertive\t")).isEmpty(),
+                 qPrintable(heard.join(QLatin1Char('\n'))));
     }
     // Spoken, not focused.
     QCOMPARE(probe({QStringLiteral("focused")}).Out, focusBefore);
@@ -289,6 +292,165 @@ void TA11yE2ETest::loginLinksAreReachedWithTabAndOpenWithEnter() {
     QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Return")}).Code, 0);
     QVERIFY2(WaitForFile(opened), client.stdErr().constData());
     QTRY_COMPARE(ReadWholeFile(opened), QByteArray("https://signup.example/lost\n"));
+    client.terminate();
+    QVERIFY(client.waitFinished());
+}
+
+void TA11yE2ETest::windowsAreOneLineThatWaitsForMenusAndDialogs() {
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    StoreDeskChoices(QString(), false);
+    const quint16 port = FreePort();
+    StoreInboxChoices(port, Token);
+    TClientRun client(inst.clientPath(), {}, QString(), Reader->ClientEnvironment(*Desktop));
+    QVERIFY(client.waitStarted());
+    QVERIFY2(WaitListening(port, client), client.stdErr().constData());
+    // Alerts as one line of JSON.
+    const auto post = [&](QByteArray alerts) {
+        return RunTool(QStringLiteral("velquist-alert"), {QStringLiteral("--json")}, inst.dir(),
+                       alerts.replace('\n', ' ') + '\n');
+    };
+
+    // Three windows, each opened by its strategy's first alert; the last is the active one.
+    QCOMPARE(post(R"([{"symbol": "B", "strategy": "Gappers"},
+                      {"symbol": "C", "strategy": "Scans"},
+                      {"symbol": "A", "strategy": "Running Up"}])"),
+             0);
+    for (const char* window : {"^Running Up$", "^Gappers$", "^Scans$"})
+        QVERIFY2(probe({QStringLiteral("wait"), QString::fromLatin1(window), QStringLiteral("20")})
+                         .Code == 0,
+                 client.stdErr().constData());
+    QTest::qWait(2 * TAlertAnnouncer::MinGapMs);
+    const QString windows = QStringLiteral("^(Running Up|Gappers|Scans)$");
+
+    {
+        // An alert for each at once: one announcement, one line, polite.
+        TScreenReader::TListener listener(*Reader, windows, 20);
+        QVERIFY(listener.IsListening());
+        QCOMPARE(post(R"([{"symbol": "AAPL", "strategy": "Running Up"},
+                          {"symbol": "MSFT", "strategy": "Gappers"},
+                          {"symbol": "TSLA", "strategy": "Scans"},
+                          {"symbol": "NVDA", "strategy": "Scans"}])"),
+                 0);
+        QVERIFY2(listener.WaitFor(QStringLiteral("object:announcement")),
+                 qPrintable(listener.Heard().join(QLatin1Char('\n'))));
+        QTest::qWait(2 * TAlertAnnouncer::MinGapMs);
+        const QStringList said = listener.Heard().filter(QStringLiteral("object:announcement"));
+        QVERIFY2(said.size() == 1, qPrintable(listener.Heard().join(QLatin1Char('\n'))));
+        const QStringList fields = said.first().split(QLatin1Char('\t'));
+        QCOMPARE(fields.value(3), QStringLiteral("polite"));
+        QCOMPARE(fields.value(4), QStringLiteral("AAPL, in Running Up; MSFT, in Gappers; "
+                                                 "TSLA and 1 more in Scans"));
+    }
+
+    {
+        // The user in a window's menu is not interrupted: the alert waits until it closes.
+        TScreenReader::TListener listener(*Reader, windows, 30);
+        QVERIFY(listener.IsListening());
+        const QString runningUp = QStringLiteral("^Running Up$");
+        QVERIFY(probe({QStringLiteral("select"), runningUp, QStringLiteral("AAPL")}).Code == 0);
+        const TScreenReader::TAnswer focused =
+            probe({QStringLiteral("focus"), runningUp, QStringLiteral("Alerts")});
+        QVERIFY2(focused.Code == 0, qPrintable(focused.Err));
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Menu")}).Code, 0);
+        QTest::qWait(500);
+        QCOMPARE(post(R"({"symbol": "AMD", "strategy": "Scans"})"), 0);
+        QTest::qWait(2 * TAlertAnnouncer::MinGapMs);
+        QVERIFY2(listener.Heard().filter(QStringLiteral("object:announcement")).isEmpty(),
+                 qPrintable(listener.Heard().join(QLatin1Char('\n'))));
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Escape")}).Code, 0);
+        QVERIFY2(listener.WaitFor(QStringLiteral("\tpolite\tAMD, in Scans")),
+                 qPrintable(listener.Heard().join(QLatin1Char('\n'))));
+
+        // Nor in a dialog: the window's Actions, from its menu.
+        QTest::qWait(TAlertAnnouncer::MinGapMs);
+        // "Actions..." after "Copy Symbol" and "Clear Alerts".
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Menu"), QStringLiteral("Down"),
+                        QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")})
+                     .Code,
+                 0);
+        const QString actions = QStringLiteral("^Alert Window Actions$");
+        QVERIFY2(probe({QStringLiteral("wait"), actions}).Code == 0, client.stdErr().constData());
+        QCOMPARE(post(R"({"symbol": "INTC", "strategy": "Gappers"})"), 0);
+        QTest::qWait(2 * TAlertAnnouncer::MinGapMs);
+        QVERIFY2(listener.Heard()
+                     .filter(QStringLiteral("INTC"))
+                     .filter(QStringLiteral("object:announcement"))
+                     .isEmpty(),
+                 qPrintable(listener.Heard().join(QLatin1Char('\n'))));
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Escape")}).Code, 0);
+        QVERIFY2(listener.WaitFor(QStringLiteral("\tpolite\tINTC, in Gappers")),
+                 qPrintable(listener.Heard().join(QLatin1Char('\n'))));
+    }
+    client.terminate();
+    QVERIFY(client.waitFinished());
+}
+
+void TA11yE2ETest::aboutNamesItsIconAndTheExpiryBarKeepsQuiet() {
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    StoreDeskChoices(QString(), false); // DEMO, whose account runs 30 more days
+    QProcessEnvironment env = Reader->ClientEnvironment(*Desktop);
+    env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
+    TClientRun client(inst.clientPath(), {}, QString(), env);
+    QVERIFY(client.waitStarted());
+    const QString about = QStringLiteral("^About ");
+    QVERIFY2(probe({QStringLiteral("wait"), about, QStringLiteral("30")}).Code == 0,
+             client.stdErr().constData());
+    const TScreenReader::TAnswer audit = probe({QStringLiteral("audit"), about});
+    QVERIFY2(Faults(audit).isEmpty(), qPrintable(audit.Out + audit.Err));
+
+    // The expiry bar says "expires in 30 days" and keeps saying it: no name changes while the
+    // text stays (it is worked out every second).
+    QTRY_VERIFY_WITH_TIMEOUT(probe({QStringLiteral("texts"), QStringLiteral("^Velquist$")})
+                                 .Out.contains(QStringLiteral("Your account expires in")),
+                             10000);
+    TScreenReader::TListener listener(*Reader, QStringLiteral("^Velquist$"), 5);
+    QVERIFY(listener.IsListening());
+    QTest::qWait(4000);
+    const QStringList renamed =
+        listener.Heard().filter(QStringLiteral("object:property-change:accessible-name"));
+    QStringList expiry;
+    for (const QString& line : renamed)
+        if (line.contains(QStringLiteral("expires")))
+            expiry << line;
+    QVERIFY2(expiry.isEmpty(), qPrintable(renamed.join(QLatin1Char('\n'))));
+    client.terminate();
+    QVERIFY(client.waitFinished());
+}
+
+void TA11yE2ETest::theSplashIsNoWindowOfTheRing() {
+    TTestHome home;
+    TTestInstallation inst;
+    QVERIFY(inst.isValid());
+    StoreDeskChoices(QString(), false);
+    // The splash shows the picture of the working folder.
+    QVERIFY(QFile::copy(QStringLiteral(VELQUIST_SOURCE_DIR "/resources/splash.bmp"),
+                        inst.dir() + QStringLiteral("/splash.bmp")));
+    TClientRun client(inst.clientPath(), {}, inst.dir(), Reader->ClientEnvironment(*Desktop));
+    QVERIFY(client.waitStarted());
+    // The splash stays five seconds; the main window comes up under it.
+    const QString up = QStringLiteral("20");
+    QVERIFY2(probe({QStringLiteral("wait"), QStringLiteral("^Splash Form$"), up}).Code == 0,
+             client.stdErr().constData());
+    QVERIFY2(probe({QStringLiteral("wait"), QStringLiteral("^Velquist$"), up}).Code == 0,
+             client.stdErr().constData());
+    QTRY_COMPARE_WITH_TIMEOUT(probe({QStringLiteral("active")}).Out.trimmed(),
+                              QStringLiteral("Velquist"), 3000);
+    // Ctrl+N twice walks a ring of the main window and the splash to the splash.
+    QStringList active;
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("ctrl+n")}).Code, 0);
+        QTest::qWait(300);
+        active << probe({QStringLiteral("active")}).Out.trimmed();
+    }
+    QVERIFY2(probe({QStringLiteral("wait"), QStringLiteral("^Splash Form$"), QStringLiteral("0")})
+                     .Code == 0,
+             "the splash had gone before the test was done");
+    QVERIFY2(!active.contains(QStringLiteral("Splash Form")),
+             qPrintable(active.join(QStringLiteral(", "))));
     client.terminate();
     QVERIFY(client.waitFinished());
 }

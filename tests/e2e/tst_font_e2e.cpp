@@ -2,9 +2,13 @@
 // GNOME, so Qt takes its GTK platform theme, which reads the font GTK is set to: GNOME's
 // settings daemon hands GTK "Cantarell 11"; here GTK's own settings file of the test's home
 // does). On a screenshot the account bars' green texts are Cantarell's width and end inside
-// the main window's 210 pixels instead of running off its edge.
+// the main window's 210 pixels instead of running off its edge. Every window and dialog, at the
+// default font, Cantarell 11 and 13 and at twice the scale, is looked at as a screen reader
+// sees it (tests/e2e/a11y_probe.py): no control overlaps another or reaches out of what it
+// sits in.
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"
+#include "zkTestScreenReader.h"
 #include "zkTestSupport.h"
 
 #include <QFontDatabase>
@@ -43,6 +47,9 @@ class TFontE2ETest : public QObject {
 
 private:
     std::unique_ptr<TDesktop> Desktop;
+    std::unique_ptr<TSessionBus> Bus;
+    std::unique_ptr<TScreenReader> Reader;
+    QString ReaderProblem;
 
     QRect ClientRect(const QString& caption) const { return Desktop->ClientRect(caption); }
     QImage Screenshot() const {
@@ -63,9 +70,21 @@ private slots:
         const QString problem = Desktop->Start();
         if (!problem.isEmpty())
             QSKIP(qPrintable(problem));
+        Bus = std::make_unique<TSessionBus>();
+        Reader = std::make_unique<TScreenReader>();
+        ReaderProblem = Bus->Start();
+        if (ReaderProblem.isEmpty())
+            ReaderProblem = Reader->Start(*Bus, *Desktop);
+    }
+    void cleanupTestCase() {
+        Reader.reset();
+        Bus.reset();
+        Desktop.reset();
     }
     void accountTextsWhole_data();
     void accountTextsWhole();
+    void noControlOverlapsOrIsCut_data();
+    void noControlOverlapsOrIsCut();
 };
 
 void TFontE2ETest::accountTextsWhole_data() {
@@ -80,22 +99,13 @@ void TFontE2ETest::accountTextsWhole() {
     TTestInstallation install;
     QVERIFY(install.isValid());
     StoreDeskChoices(QString(), false); // logs in as DEMO, whose account runs 30 more days
-    WriteTextFile(home.configHome() + QStringLiteral("/gtk-3.0/settings.ini"),
-                  "[Settings]\ngtk-font-name=Cantarell " + QByteArray::number(points) + "\n");
-    // GTK on a bus of the test's own: without one it would start a bus of its own that
-    // outlives the test.
     TSessionBus bus;
     const QString problem = bus.Start();
     if (!problem.isEmpty())
         QSKIP(qPrintable(problem));
     QProcessEnvironment env = Desktop->ClientEnvironment();
-    env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
-    env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
-    TClientRun client(install.clientPath(), {}, QString(), env,
-                      {QStringLiteral("QT_QPA_PLATFORMTHEME"), QStringLiteral("QT_FONT_DPI"),
-                       QStringLiteral("GTK_THEME")});
+    UseGnomeFont(env, home.configHome(), points, bus.Address);
+    TClientRun client(install.clientPath(), {}, QString(), env, FontAndScaleVariables(env));
     QVERIFY(client.waitStarted());
     QDeadlineTimer deadline(20000);
     while (!Desktop->ShownCaptions().contains(MainCaption) && !deadline.hasExpired() &&
@@ -151,6 +161,100 @@ void TFontE2ETest::accountTextsWhole() {
                                 .arg(first - main.left())
                                 .arg(last - main.left())
                                 .arg(main.width())));
+    client.terminate();
+    QVERIFY(client.waitFinished());
+}
+
+void TFontE2ETest::noControlOverlapsOrIsCut_data() {
+    QTest::addColumn<int>("points"); // 0: Qt's default font (DejaVu Sans 9 on Debian)
+    QTest::addColumn<int>("scale");
+    QTest::newRow("default font") << 0 << 1;
+    QTest::newRow("Cantarell 11") << 11 << 1;
+    QTest::newRow("Cantarell 13") << 13 << 1;
+    QTest::newRow("200 %") << 0 << 2;
+}
+
+void TFontE2ETest::noControlOverlapsOrIsCut() {
+    QFETCH(int, points);
+    QFETCH(int, scale);
+    if (!ReaderProblem.isEmpty())
+        QSKIP(qPrintable(ReaderProblem));
+    TTestHome home;
+    TTestInstallation install;
+    QVERIFY(install.isValid());
+    StoreDeskChoices(QString(), false);
+    QTemporaryDir go;
+    QVERIFY(go.isValid());
+
+    // Each window as the user opens it: the steps that open it, its caption, the steps that
+    // close it. The client waits for the test's go (a file) before it closes one.
+    struct TLook {
+        QString Open;
+        QString Caption;
+        QString Close;
+    };
+    const QList<TLook> looks = {
+        {QString(), QStringLiteral("^Velquist$"), QString()},
+        {QStringLiteral("SymbolListsMenuItem"), QStringLiteral("^Symbol Lists$"), QString()},
+        {QStringLiteral("select:SymbolListsListBox:;EditListButton"),
+         QStringLiteral("^Symbol List Editor"),
+         QStringLiteral("close:SymbolListEditorForm;close:SymbolListsForm")},
+        {QStringLiteral("ExternalLinkingMenuItem"), QStringLiteral("^Set Up External Linking$"),
+         QStringLiteral("close:GenericConnectorForm")},
+        {QStringLiteral("AlertHistoryMenuItem"), QStringLiteral("^Alert History$"),
+         QStringLiteral("close:AlertHistoryForm")},
+        {QStringLiteral("LoginMenuItem"), QStringLiteral("^Please login$"),
+         QStringLiteral("close:LoginForm")},
+        {QStringLiteral("OptionsMenuItem"), QStringLiteral("^Options$"), QString()},
+        {QStringLiteral("select:PagesTreeView:Connection"), QStringLiteral("^Options$"), QString()},
+        {QStringLiteral("select:PagesTreeView:Updates"), QStringLiteral("^Options$"), QString()},
+        {QStringLiteral("select:PagesTreeView:Layouts"), QStringLiteral("^Options$"), QString()},
+        {QStringLiteral("select:PagesTreeView:Alert Inbox"), QStringLiteral("^Options$"),
+         QString()},
+        {QStringLiteral("select:PagesTreeView:Broker"), QStringLiteral("^Options$"),
+         QStringLiteral("close:OptionsForm")},
+        {QStringLiteral("AboutMenuItem"), QStringLiteral("^About "),
+         QStringLiteral("close:AboutForm")},
+    };
+    QStringList steps;
+    for (qsizetype i = 0; i < looks.size(); ++i) {
+        if (!looks[i].Open.isEmpty())
+            steps << looks[i].Open;
+        steps << QStringLiteral("file:%1/%2").arg(go.path()).arg(i);
+        if (!looks[i].Close.isEmpty())
+            steps << looks[i].Close;
+    }
+
+    QProcessEnvironment env = Reader->ClientEnvironment(*Desktop);
+    if (points > 0)
+        UseGnomeFont(env, home.configHome(), points, Bus->Address);
+    if (scale != 1)
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
+    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), steps.join(QLatin1Char(';')));
+    TClientRun client(install.clientPath(), {}, QString(), env, FontAndScaleVariables(env));
+    QVERIFY(client.waitStarted());
+
+    QStringList faults;
+    for (qsizetype i = 0; i < looks.size(); ++i) {
+        const TLook& look = looks[i];
+        const TScreenReader::TAnswer up =
+            Reader->Probe({QStringLiteral("wait"), look.Caption, QStringLiteral("20")});
+        QVERIFY2(up.Code == 0, qPrintable(look.Caption + up.Err + client.stdErr()));
+        // Laid out, painted and settled: a window grows to its font when it shows.
+        QTest::qWait(400);
+        const TScreenReader::TAnswer seen =
+            Reader->Probe({QStringLiteral("overlaps"), look.Caption});
+        if (seen.Code != 0)
+            faults << look.Caption + QStringLiteral(": ") + seen.Err;
+        for (const QString& line : seen.Lines())
+            faults << QStringLiteral("%1 (look %2): %3").arg(look.Caption).arg(i).arg(line);
+        QString shot = QStringLiteral("font-%1-%2.png")
+                           .arg(QString::fromLatin1(QTest::currentDataTag()))
+                           .arg(i, 2, 10, QLatin1Char('0'));
+        Desktop->Screenshot(shot.replace(QLatin1Char(' '), QLatin1Char('-')));
+        WriteTextFile(QStringLiteral("%1/%2").arg(go.path()).arg(i), "go\n");
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     client.terminate();
     QVERIFY(client.waitFinished());
 }

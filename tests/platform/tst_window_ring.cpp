@@ -163,6 +163,12 @@ void TWindowRingTest::windowsComeGoAndChangeKind() {
     QWidget popup(nullptr, Qt::Popup), tip(nullptr, Qt::ToolTip);
     QVERIFY(!Order().contains(&popup));
     QVERIFY(!Order().contains(&tip));
+    // Nor is a splash screen, shown or not: Ctrl+N would bring it over the user's window.
+    QWidget splash(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint);
+    QVERIFY(!Order().contains(&splash));
+    splash.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&splash));
+    QVERIFY(!Order().contains(&splash));
 
     // A window put into another one is left out while it is a child, and has its place again
     // when it is a window once more.

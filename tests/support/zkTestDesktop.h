@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -25,6 +26,34 @@
 
 #include <csignal>
 #include <sys/prctl.h>
+
+// The client as under GNOME with "Cantarell <points>" as its interface font: the desktop named
+// GNOME, so Qt takes its GTK platform theme, which reads the font GTK is set to (GNOME's settings
+// daemon hands GTK its font; here GTK's own settings file in configHome does). GTK needs a session
+// bus: without one it would start one of its own that outlives the test.
+inline void UseGnomeFont(QProcessEnvironment& env, const QString& configHome, int points,
+                         const QString& busAddress) {
+    QDir().mkpath(configHome + QStringLiteral("/gtk-3.0"));
+    QFile settings(configHome + QStringLiteral("/gtk-3.0/settings.ini"));
+    if (settings.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        settings.write("[Settings]\ngtk-font-name=Cantarell " + QByteArray::number(points) + "\n");
+    env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+}
+
+// What of the environment the tests run in would change the client's font or scale, but for
+// what env sets (TClientRun unsets after it adds).
+inline QStringList FontAndScaleVariables(const QProcessEnvironment& env) {
+    QStringList unset;
+    for (const char* name :
+         {"QT_QPA_PLATFORMTHEME", "QT_FONT_DPI", "GTK_THEME", "QT_SCALE_FACTOR",
+          "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING", "XDG_CURRENT_DESKTOP"})
+        if (!env.contains(QString::fromLatin1(name)))
+            unset << QString::fromLatin1(name);
+    return unset;
+}
 
 // A private X server (first free display, found by the server itself) with openbox on it, or
 // with no window manager at all (windows are then mapped and exposed as the client asks).
