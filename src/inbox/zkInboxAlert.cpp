@@ -43,21 +43,10 @@ bool HasControl(const QString& text, bool tabAllowed) {
     return false;
 }
 
-// Code point at i (a surrogate pair read as one), and how many UTF-16 units it takes.
-char32_t CodePointAt(const QString& text, qsizetype i, qsizetype& units) {
-    const QChar c = text.at(i);
-    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-        units = 2;
-        return QChar::surrogateToUcs4(c, text.at(i + 1));
-    }
-    units = 1;
-    return c.unicode();
-}
-
 qsizetype CodePoints(const QString& text) {
     qsizetype count = 0;
     for (qsizetype i = 0, units = 0; i < text.size(); i += units, ++count)
-        CodePointAt(text, i, units);
+        zkOutsideText::CodePointAt(text, i, units);
     return count;
 }
 

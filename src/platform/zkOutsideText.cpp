@@ -44,17 +44,6 @@ constexpr TRange ShownFormatControls[] = {
 constexpr TRange BlankLookAlikes[] = {
     {0x115F, 0x1160}, {0x2800, 0x2800}, {0x3164, 0x3164}, {0xFFA0, 0xFFA0}};
 
-// Code point at i (a surrogate pair read as one), and how many UTF-16 units it takes.
-char32_t CodePointAt(const QString& text, qsizetype i, qsizetype& units) {
-    const QChar c = text.at(i);
-    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-        units = 2;
-        return QChar::surrogateToUcs4(c, text.at(i + 1));
-    }
-    units = 1;
-    return c.unicode();
-}
-
 bool IsControl(char32_t code) {
     return code < 0x20 || (code >= 0x7f && code <= 0x9f);
 }
@@ -74,6 +63,16 @@ QString CodePointName(char32_t code) {
 }
 
 } // namespace
+
+char32_t CodePointAt(const QString& text, qsizetype i, qsizetype& units) {
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        units = 2;
+        return QChar::surrogateToUcs4(c, text.at(i + 1));
+    }
+    units = 1;
+    return c.unicode();
+}
 
 bool IsDefaultIgnorable(char32_t code) {
     // Unicode derives the property as Other_Default_Ignorable_Code_Point + format controls +

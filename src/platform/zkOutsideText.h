@@ -21,6 +21,10 @@ QString MarkupEscaped(const QString& text);
 // ellipsis, cut before a character rather than within one (a surrogate pair).
 QString Shortened(const QString& text, int maxChars);
 
+// The code point at i (a surrogate pair read as one) and, in units, how many UTF-16 units it
+// takes.
+char32_t CodePointAt(const QString& text, qsizetype i, qsizetype& units);
+
 // --- names: symbols and strategies ---
 // A symbol or a strategy's name is matched and sent on exactly, so what it shows must be all it
 // holds: two names that look the same must be the same name.
