@@ -4,15 +4,19 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFileInfo>
-#include <QItemSelectionModel>
-#include <QLineEdit>
 #include <QHelpEvent>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSpinBox>
@@ -160,6 +164,36 @@ TStepResult RunStep(const QString& step) {
                     return Done;
         return NotReady;
     }
+    if (step.startsWith(QLatin1String("menu:"))) {
+        const QString rest = step.mid(5);
+        const qsizetype colon = rest.indexOf(u':');
+        auto* widget = Find<QWidget>(rest.left(colon));
+        if (!Usable(widget))
+            return NotReady;
+        // The menu key's request; a scroll area's comes to its viewport.
+        QWidget* target = widget;
+        if (auto* area = qobject_cast<QAbstractScrollArea*>(widget))
+            target = area->viewport();
+        const QPoint at = target->rect().center();
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &request);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return NotReady;
+        const QString text = rest.mid(colon + 1);
+        for (QAction* action : menu->actions())
+            if (action->isEnabled() && action->text() == text) {
+                // Chosen as the keyboard chooses it: the menu closes and then triggers the
+                // item. A trigger posted to the item after closing the menu never runs: a menu
+                // that deletes itself on close takes its items, and their posted calls, along.
+                menu->setActiveAction(action);
+                QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                QApplication::sendEvent(menu, &enter);
+                return Posted;
+            }
+        menu->close();
+        return NotReady;
+    }
     if (step.startsWith(QLatin1String("select:"))) {
         const QString rest = step.mid(7);
         const qsizetype colon = rest.indexOf(u':');
@@ -243,7 +277,7 @@ void zkTestSteps::StartFromEnvironment() {
             auto* widget = Find<QWidget>(name);
             fprintf(stderr, "velquist test step still waiting: %s (%s)\n",
                     qPrintable(steps->constFirst()),
-                    !widget ? "no such control"
+                    !widget                ? "no such control"
                     : !widget->isVisible() ? "hidden"
                     : !widget->isEnabled() ? "disabled"
                                            : "no such entry");

@@ -5,6 +5,8 @@
 //   Name            click the button or trigger the menu item with that object name
 //   Name=text       put the text into the line edit (or the number into the spin box) with
 //                   that object name
+//   menu:Name:Text  open the context menu of the control of that name, as the menu key does,
+//                   and choose its item Text
 //   select:Name:t   select the first entry of that list box (or tree) whose text begins with t
 //   selected:Name:t wait until the active window's item view of that name has a selected
 //                   row with a cell whose text is t

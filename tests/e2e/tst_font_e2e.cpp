@@ -7,6 +7,7 @@
 // sees it (tests/e2e/a11y_probe.py): no control overlaps another or reaches out of what it
 // sits in.
 #include "zkClientProcess.h"
+#include "zkPulseDaemon.h"
 #include "zkTestDesktop.h"
 #include "zkTestScreenReader.h"
 #include "zkTestSupport.h"
@@ -215,6 +216,13 @@ void TFontE2ETest::noControlOverlapsOrIsCut() {
          QStringLiteral("close:OptionsForm")},
         {QStringLiteral("AboutMenuItem"), QStringLiteral("^About "),
          QStringLiteral("close:AboutForm")},
+        // Last, so that the alert window need not close (it may ask to be saved).
+        {QStringLiteral("NewAlertWindowMenuItem"), QStringLiteral("^High/Low Ticker$"), QString()},
+        {QStringLiteral("menu:AlertsTableView:Actions..."),
+         QStringLiteral("^Alert Window Actions$"), QString()},
+        // Sound Setup opens only where there is a sound device: the private audio server's.
+        {QStringLiteral("PlaySoundCheckBox;SetupSoundButton"), QStringLiteral("^Sound Setup$"),
+         QStringLiteral("close:SoundSetupForm;close:ActionsForm")},
     };
     QStringList steps;
     for (qsizetype i = 0; i < looks.size(); ++i) {
@@ -225,7 +233,15 @@ void TFontE2ETest::noControlOverlapsOrIsCut() {
             steps << looks[i].Close;
     }
 
+    if (!TPulseDaemon::Installed())
+        QSKIP("PulseAudio is not installed (scripts/install-deps.sh installs pulseaudio)");
+    QTemporaryDir audioDir;
+    QVERIFY(audioDir.isValid());
+    TPulseDaemon audio(audioDir.path());
+    QVERIFY(audio.start());
+
     QProcessEnvironment env = Reader->ClientEnvironment(*Desktop);
+    env.insert(QStringLiteral("PULSE_SERVER"), audio.serverAddress());
     if (points > 0)
         UseGnomeFont(env, home.configHome(), points, Bus->Address);
     if (scale != 1)
