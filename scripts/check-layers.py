@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
-"""Checks that the includes of src/ run one way: platform -> config -> components -> desk ->
-feature folders -> shell -> app. A folder may include only its own layer and those below it,
-and no circle of includes may span two folders. A file and its header count as one unit, as a
+"""Checks that the includes of src/ run one way: platform -> desktop -> config -> components ->
+desk -> feature folders -> shell -> app. A folder may include only its own layer and those below
+it, and no circle of includes may span two folders. A file and its header count as one unit, as a
 circle through a .cpp is as real as one through a header. Prints what breaks; exit 1 if any."""
 import os
 import re
 import sys
 
-LAYERS = {"platform": 0, "config": 1, "components": 2, "desk": 3, "shell": 5, "app": 6}
-FEATURE = 4  # every other folder of src/
+LAYERS = {"platform": 0, "desktop": 1, "config": 2, "components": 3, "desk": 4, "shell": 6, "app": 7}
+FEATURE = 5  # every other folder of src/
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
