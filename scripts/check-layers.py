@@ -1,19 +1,53 @@
 #!/usr/bin/env python3
-"""Checks that the includes of src/ run one way: platform -> config -> components -> desk ->
-feature folders -> shell -> app. A folder may include only its own layer and those below it,
-and no circle of includes may span two folders. A file and its header count as one unit, as a
-circle through a .cpp is as real as one through a header. Prints what breaks; exit 1 if any."""
+"""Checks that the includes of src/ run one way: platform -> desktop -> config -> components ->
+desk -> feature folders -> shell -> app. A folder may include only its own layer and those below
+it, no circle of includes may span two folders, and no two folders may include each other, even
+through different files. A file and its header count as one unit, as a circle through a .cpp is
+as real as one through a header. Prints what breaks; exit 1 if any."""
 import os
 import re
 import sys
 
-LAYERS = {"platform": 0, "config": 1, "components": 2, "desk": 3, "shell": 5, "app": 6}
-FEATURE = 4  # every other folder of src/
+LAYERS = {"platform": 0, "desktop": 1, "config": 2, "components": 3, "desk": 4, "shell": 6, "app": 7}
+FEATURE = 5  # every other folder of src/
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
 def layer(folder):
     return LAYERS.get(folder, FEATURE)
+
+
+def strong_components(graph):
+    """Tarjan's strongly connected components of more than one node, each sorted."""
+    index, low, stack, on_stack, circles = {}, {}, [], set(), []
+    counter = [0]
+
+    def visit(v):
+        index[v] = low[v] = counter[0]
+        counter[0] += 1
+        stack.append(v)
+        on_stack.add(v)
+        for w in graph.get(v, ()):
+            if w not in index:
+                visit(w)
+                low[v] = min(low[v], low[w])
+            elif w in on_stack:
+                low[v] = min(low[v], index[w])
+        if low[v] == index[v]:
+            component = []
+            while True:
+                w = stack.pop()
+                on_stack.discard(w)
+                component.append(w)
+                if w == v:
+                    break
+            if len(component) > 1:
+                circles.append(sorted(component))
+
+    for node in sorted(graph):
+        if node not in index:
+            visit(node)
+    return circles
 
 
 def main(src):
@@ -40,36 +74,16 @@ def main(src):
             if layer(there) > layer(here):
                 problems.append(f"{unit} includes {dep}: {there} lies above {here}")
 
-    # Tarjan's strongly connected components over the units.
-    index, low, stack, on_stack, circles = {}, {}, [], set(), []
-    counter = [0]
-
-    def visit(v):
-        index[v] = low[v] = counter[0]
-        counter[0] += 1
-        stack.append(v)
-        on_stack.add(v)
-        for w in units.get(v, ()):
-            if w not in index:
-                visit(w)
-                low[v] = min(low[v], low[w])
-            elif w in on_stack:
-                low[v] = min(low[v], index[w])
-        if low[v] == index[v]:
-            component = []
-            while True:
-                w = stack.pop()
-                on_stack.discard(w)
-                component.append(w)
-                if w == v:
-                    break
-            if len(component) > 1:
-                circles.append(sorted(component))
-
     sys.setrecursionlimit(10000)
-    for unit in sorted(units):
-        if unit not in index:
-            visit(unit)
+    circles = strong_components(units)
+    # Feature folders may use one another, but two that do both ways are one folder in two
+    # places, even when no single file closes the circle.
+    folders = {}
+    for unit, deps in units.items():
+        here = unit.split("/")[0]
+        folders.setdefault(here, set()).update(d.split("/")[0] for d in deps if d.split("/")[0] != here)
+    for circle in strong_components(folders):
+        problems.append("include circle between folders: " + " -> ".join(circle))
     for circle in circles:
         folders = {u.split("/")[0] for u in circle}
         if len(folders) > 1:

@@ -5,11 +5,11 @@
 #include "config/zkSecrets.h"
 #include "config/zkSettings.h"
 #include "desk/zkAccountDesk.h"
+#include "desktop/zkTheme.h"
 #include "platform/zkErrors.h"
 #include "platform/zkLinkLabel.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
-#include "platform/zkTheme.h"
 
 #include <QFrame>
 #include <QGridLayout>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/zkActionFields.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -44,21 +46,6 @@ struct TPendingActions {
 
 // An action's kind text as a number; 0 when it is not one.
 int ActionKindValue(const QString& kind);
-
-// The text before the first comma goes to field, the text after it to rest; without a comma
-// the whole text is the field and rest is empty.
-void SplitActionField(const QString& text, QString& field, QString& rest);
-
-struct TActionFields {
-    QString Trigger;
-    QString Kind;
-    QString Parameter;
-};
-TActionFields SplitAction(const QString& action);
-
-// Strict integer text, as stored action strings need it; raises EConvertError
-// "'text' is not a valid integer value" otherwise.
-int32_t ActionInteger(const QString& text);
 
 // Empties the table and parses the action strings into it. A marker entry rebuilds the table
 // from LayoutDefaultActions instead; a selection entry (trigger 2 or 3, kind 4) takes the

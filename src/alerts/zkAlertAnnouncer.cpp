@@ -2,7 +2,7 @@
 
 #include "components/zkComponents.h"
 #include "config/zkSettings.h"
-#include "platform/zkAccessibility.h"
+#include "desktop/zkAccessibility.h"
 #include "platform/zkOutsideText.h"
 
 #include <QApplication>

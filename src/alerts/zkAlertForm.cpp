@@ -8,11 +8,11 @@
 #include "config/zkSettings.h"
 #include "desk/zkAccountDesk.h"
 #include "desk/zkAlertLog.h"
+#include "desktop/zkWindowPlace.h"
+#include "desktop/zkWindowRing.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowPlace.h"
-#include "platform/zkWindowRing.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -3,7 +3,7 @@
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
 #include "desk/zkWindowDesk.h"
-#include "platform/zkDesktopNotifications.h"
+#include "desktop/zkDesktopNotifications.h"
 
 #include <algorithm>
 #include <chrono>

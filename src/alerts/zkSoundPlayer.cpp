@@ -2,7 +2,7 @@
 
 #include "zkSoundSetup.h"
 
-#include "platform/zkPulseAudio.h"
+#include "desktop/zkPulseAudio.h"
 #include "platform/zkSndfile.h"
 
 #include <QDir>
@@ -171,7 +171,7 @@ private:
 };
 
 // Plays the frames through the PulseAudio server, which starts them at once and tells when the
-// last has been played (see platform/zkPulseAudio.h for how).
+// last has been played (see desktop/zkPulseAudio.h for how).
 class TPulseOutput final : public TFrameOutput {
 public:
     bool Start(int sampleRate) override {

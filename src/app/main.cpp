@@ -6,13 +6,15 @@
 #include "config/zkSettings.h"
 #include "config/zkThemeSettings.h"
 #include "config/zkUserStore.h"
+#include "desktop/zkAccessibility.h"
+#include "desktop/zkSecretService.h"
+#include "desktop/zkWindowOrder.h"
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
 #include "platform/zkInstance.h"
 #include "platform/zkMemory.h"
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkSecretService.h"
 #include "platform/zkSignals.h"
 #include "platform/zkTestSteps.h"
 #include "platform/zkVersion.h"
@@ -78,6 +80,9 @@ int main(int argc, char** argv) {
 
     std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
+    // From the start, so the window ring knows the order of every window.
+    zkWindowOrder::Install();
+    zkAccessibility::Install();
     noDisplay.reset();
     warmup.StartFontDatabase();
     // Whatever way main() ends, the warm-up is over before the application object goes.

@@ -3,7 +3,7 @@
 #include "zkSimService.h"
 
 #include "config/zkWindowRecord.h"
-#include "platform/zkTheme.h"
+#include "desktop/zkTheme.h"
 
 #include <QApplication>
 #include <QClipboard>

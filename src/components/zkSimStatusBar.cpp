@@ -2,7 +2,7 @@
 
 #include "zkSimClock.h"
 
-#include "platform/zkAccessibility.h"
+#include "desktop/zkAccessibility.h"
 #include "platform/zkFontFit.h"
 
 #include <QPainter>

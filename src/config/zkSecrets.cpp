@@ -1,7 +1,7 @@
 #include "config/zkSecrets.h"
 
 #include "config/zkUserStore.h"
-#include "platform/zkSecretService.h"
+#include "desktop/zkSecretService.h"
 
 #include <cstdio>
 

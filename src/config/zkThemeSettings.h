@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/zkTheme.h"
+#include "desktop/zkTheme.h"
 
 class TSettingsStore;
 

@@ -1,9 +1,9 @@
 #include "zkAlertHistoryForm.h"
 
+#include "desktop/zkWindowRing.h"
 #include "history/zkAlertHistoryModel.h"
 #include "history/zkAlertRecorder.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowRing.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "zkExternalLinks.h"
 
-#include "alerts/zkActions.h"
 #include "components/zkComponents.h"
+#include "config/zkActionFields.h"
 
 #include <QCoreApplication>
 

@@ -2,10 +2,10 @@
 
 #include "components/zkComponentWrappers.h"
 #include "components/zkSimConnector.h"
+#include "desktop/zkWindowRing.h"
 #include "linking/zkLinkBroker.h"
 #include "platform/zkFontFit.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowRing.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

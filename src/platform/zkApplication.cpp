@@ -1,8 +1,5 @@
 #include "zkApplication.h"
 
-#include "zkAccessibility.h"
-#include "zkWindowOrder.h"
-
 #include <cstdio>
 #include <unistd.h>
 #include <utility>
@@ -52,11 +49,7 @@ void SetApplicationTitle(const QString& title) {
     TheApplicationTitle = title;
 }
 
-TZkApplication::TZkApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    // From the start, so the window ring knows the order of every window.
-    zkWindowOrder::Install();
-    zkAccessibility::Install();
-}
+TZkApplication::TZkApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TZkApplication::notify(QObject* receiver, QEvent* event) {
     bool handled = false;

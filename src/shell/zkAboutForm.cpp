@@ -1,11 +1,11 @@
 #include "zkAboutForm.h"
 
 #include "config/zkConfig.h"
+#include "desktop/zkTheme.h"
+#include "desktop/zkWindowPlace.h"
 #include "platform/zkLinkLabel.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkShell.h"
-#include "platform/zkTheme.h"
-#include "platform/zkWindowPlace.h"
 
 #include <QFrame>
 #include <QGridLayout>

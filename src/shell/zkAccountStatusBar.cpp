@@ -1,8 +1,8 @@
 #include "zkAccountStatusBar.h"
 
-#include "platform/zkAccessibility.h"
+#include "desktop/zkAccessibility.h"
+#include "desktop/zkTheme.h"
 #include "platform/zkFontFit.h"
-#include "platform/zkTheme.h"
 
 #include <QMouseEvent>
 #include <QPainter>

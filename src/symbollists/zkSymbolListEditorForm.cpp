@@ -1,11 +1,11 @@
 #include "zkSymbolListEditorForm.h"
 
 #include "config/zkLayoutSettings.h"
+#include "desktop/zkWindowPlace.h"
+#include "desktop/zkWindowRing.h"
 #include "platform/zkApplication.h"
 #include "platform/zkButtonText.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowPlace.h"
-#include "platform/zkWindowRing.h"
 #include "zkSymbolListFile.h"
 #include "zkSymbolListModel.h"
 

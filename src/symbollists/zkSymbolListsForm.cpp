@@ -1,9 +1,9 @@
 #include "zkSymbolListsForm.h"
 
+#include "desktop/zkWindowRing.h"
 #include "platform/zkApplication.h"
 #include "platform/zkButtonText.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowRing.h"
 #include "zkSymbolListEditorForm.h"
 #include "zkSymbolListsDispatcher.h"
 

@@ -5,7 +5,7 @@
 #include "alerts/zkAlertForm.h"
 #include "alerts/zkAlertNotifications.h"
 #include "components/zkComponentWrappers.h"
-#include "platform/zkDesktopNotifications.h"
+#include "desktop/zkDesktopNotifications.h"
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
 

@@ -9,8 +9,8 @@
 #include "config/zkUserStore.h"
 #include "config/zkWindowRecord.h"
 #include "desk/zkAlertPublisher.h"
+#include "desktop/zkDesktopNotifications.h"
 #include "linking/zkGenericConnectorForm.h"
-#include "platform/zkDesktopNotifications.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
 #include "zkFakeComponents.h"
@@ -20,8 +20,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
-#include <QLabel>
 #include <QDir>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 #include "alerts/zkSoundPlayForm.h"
 #include "alerts/zkSoundPlayer.h"
 #include "alerts/zkSoundQueue.h"
-#include "platform/zkPulseAudio.h"
+#include "desktop/zkPulseAudio.h"
 #include "tst_sound_util.h"
 #include "zkClientProcess.h"
 #include "zkPulseDaemon.h"

@@ -3,8 +3,8 @@
 #include "broker/zkBrokerSettings.h"
 #include "config/zkSecrets.h"
 #include "config/zkUserStore.h"
+#include "desktop/zkSecretService.h"
 #include "inbox/zkInboxSettings.h"
-#include "platform/zkSecretService.h"
 
 #include <QtTest>
 

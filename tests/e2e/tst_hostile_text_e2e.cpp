@@ -5,8 +5,8 @@
 // thing and be another are refused by the webhook, the socket and velquist-alert alike.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "desktop/zkDesktopNotifications.h"
 #include "inbox/zkInboxSettings.h"
-#include "platform/zkDesktopNotifications.h"
 #include "platform/zkLocalPeers.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"

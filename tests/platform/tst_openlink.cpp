@@ -1,5 +1,5 @@
+#include "desktop/zkWindowPlace.h"
 #include "platform/zkShell.h"
-#include "platform/zkWindowPlace.h"
 
 #include "platform/zkShell.h"
 

@@ -4,7 +4,7 @@
 // common colour is the background, and the pixel that stands out most from it is the colour
 // its text was drawn in (the stems of text are whole pixels of it).
 
-#include "platform/zkTheme.h"
+#include "desktop/zkTheme.h"
 
 #include <QColor>
 #include <QHash>

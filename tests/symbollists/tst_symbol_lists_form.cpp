@@ -1,8 +1,8 @@
 // The symbol lists window and the editor, on the fake list server.
 #include "config/zkLayoutSettings.h"
 #include "config/zkUserStore.h"
+#include "desktop/zkWindowRing.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkWindowRing.h"
 #include "shell/zkMainForm.h"
 #include "symbollists/zkSymbolListEditorForm.h"
 #include "symbollists/zkSymbolListsDispatcher.h"

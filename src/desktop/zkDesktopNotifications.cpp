@@ -1,6 +1,6 @@
 #include "zkDesktopNotifications.h"
 
-#include "zkOutsideText.h"
+#include "platform/zkOutsideText.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

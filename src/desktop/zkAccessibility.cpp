@@ -1,6 +1,6 @@
 #include "zkAccessibility.h"
 
-#include "zkLinkLabel.h"
+#include "platform/zkLinkLabel.h"
 
 #include <QAccessibleWidget>
 #include <QDBusConnection>

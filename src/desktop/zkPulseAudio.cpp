@@ -1,4 +1,4 @@
-#include "platform/zkPulseAudio.h"
+#include "desktop/zkPulseAudio.h"
 
 #include "platform/zkSharedLibrary.h"
 

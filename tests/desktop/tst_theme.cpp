@@ -3,7 +3,7 @@
 #include "components/zkSimAlertWindow.h"
 #include "config/zkSettings.h"
 #include "config/zkThemeSettings.h"
-#include "platform/zkTheme.h"
+#include "desktop/zkTheme.h"
 #include "zkTestSupport.h"
 
 #include <QApplication>

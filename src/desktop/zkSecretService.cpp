@@ -1,4 +1,4 @@
-#include "platform/zkSecretService.h"
+#include "desktop/zkSecretService.h"
 
 #include "platform/zkSharedLibrary.h"
 

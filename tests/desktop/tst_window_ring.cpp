@@ -1,7 +1,7 @@
 // The order of the window ring: windows that had the focus, the latest first, then the others
 // in order of creation.
-#include "platform/zkWindowOrder.h"
-#include "platform/zkWindowRing.h"
+#include "desktop/zkWindowOrder.h"
+#include "desktop/zkWindowRing.h"
 
 #include <QDialog>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "platform/zkWindowRing.h"
+#include "desktop/zkWindowRing.h"
 
-#include "platform/zkWindowOrder.h"
+#include "desktop/zkWindowOrder.h"
 
 #include <QKeyEvent>
 
