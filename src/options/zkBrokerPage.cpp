@@ -1,6 +1,8 @@
 #include "zkBrokerPage.h"
 
 #include "broker/zkAlertBroker.h"
+#include "config/zkSettings.h"
+#include "options/zkOptionsHost.h"
 #include "platform/zkPrompts.h"
 
 #include <QCheckBox>
@@ -27,7 +29,7 @@ constexpr int PlainPort = 1883;
 
 } // namespace
 
-TBrokerPage::TBrokerPage(QWidget* parent) : QWidget(parent) {
+TBrokerPage::TBrokerPage(IOptionsHost* host, QWidget* parent) : QWidget(parent), Host(host) {
     setObjectName(QStringLiteral("BrokerTabSheet"));
     BrokerEnabledCheckBox =
         Named(new QCheckBox(tr("Receive alerts from an MQTT broker"), this),
@@ -120,7 +122,23 @@ TBrokerPage::TBrokerPage(QWidget* parent) : QWidget(parent) {
     connect(BrokerCABrowseButton, &QPushButton::clicked, this, [this] { BrowseCAFile(); });
 }
 
-void TBrokerPage::Load(const TBrokerSettings& settings, TAlertBroker* broker) {
+void TBrokerPage::Load() {
+    ShowSettings(ReadBrokerSettings(TSettingsStore::Registry()), LiveBroker());
+}
+
+void TBrokerPage::Save() {
+    TBrokerSettings settings = Settings();
+    EnsureBrokerClientId(settings);
+    WriteBrokerSettings(TSettingsStore::Registry(), settings);
+    if (TAlertBroker* broker = LiveBroker())
+        broker->Apply(settings);
+}
+
+TAlertBroker* TBrokerPage::LiveBroker() const {
+    return Host ? Host->OptionsAlertBroker() : nullptr;
+}
+
+void TBrokerPage::ShowSettings(const TBrokerSettings& settings, TAlertBroker* broker) {
     ClientId = settings.ClientId;
     BrokerEnabledCheckBox->setChecked(settings.Enabled);
     BrokerHostEdit->setText(settings.Host);
@@ -142,9 +160,9 @@ void TBrokerPage::Load(const TBrokerSettings& settings, TAlertBroker* broker) {
     Broker = broker;
     if (broker)
         StatusConnection =
-            connect(broker, &TAlertBroker::StateChanged, this, [this] { UpdateStatus(); });
+            connect(broker, &TAlertBroker::StateChanged, this, [this] { RefreshStatus(); });
     UpdateWarning();
-    UpdateStatus();
+    RefreshStatus();
 }
 
 TBrokerSettings TBrokerPage::Settings() const {
@@ -172,7 +190,7 @@ void TBrokerPage::UpdateWarning() {
     BrokerWarningLabel->setVisible(!warning.isEmpty());
 }
 
-void TBrokerPage::UpdateStatus() {
+void TBrokerPage::RefreshStatus() {
     BrokerStatusLabel->setText(Broker ? Broker->StatusText() : QString());
 }
 

@@ -4,6 +4,7 @@
 // it), the connection's settings and a status line that follows the running connection.
 
 #include "broker/zkBrokerSettings.h"
+#include "options/zkOptionsPage.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -15,10 +16,10 @@ class QPushButton;
 class QSpinBox;
 class TAlertBroker;
 
-class TBrokerPage : public QWidget {
+class TBrokerPage : public QWidget, public IOptionsPage {
     Q_OBJECT
 public:
-    explicit TBrokerPage(QWidget* parent = nullptr);
+    explicit TBrokerPage(IOptionsHost* host, QWidget* parent = nullptr);
 
     QCheckBox* BrokerEnabledCheckBox = nullptr;
     QLineEdit* BrokerHostEdit = nullptr;
@@ -33,16 +34,23 @@ public:
     QLabel* BrokerWarningLabel = nullptr;
     QLabel* BrokerStatusLabel = nullptr;
 
-    // Shows the settings, and the running broker's status as it changes (nullptr: none).
-    void Load(const TBrokerSettings& settings, TAlertBroker* broker);
+    // The stored settings, and the running broker's status as it changes.
+    void Load() override;
+    // Stores the settings (with a client id made once) and reconnects the running broker.
+    void Save() override;
+    void RefreshStatus() override;
     // What the page shows, with the client id it was loaded with.
     TBrokerSettings Settings() const;
 
 private:
+    // The running broker source, which the page reports on and reconnects after Save.
+    TAlertBroker* LiveBroker() const;
+    // Shows the settings, and the broker's status as it changes (nullptr: none).
+    void ShowSettings(const TBrokerSettings& settings, TAlertBroker* broker);
     void UpdateWarning();
-    void UpdateStatus();
     void BrowseCAFile();
 
+    IOptionsHost* Host = nullptr;
     QString ClientId;
     // Why the stored password could not be read when the page was loaded (the keyring locked).
     QString PasswordProblem;

@@ -14,8 +14,13 @@
 #include "inbox/zkInboxServer.h"
 #include "inbox/zkInboxSettings.h"
 #include "options/zkBrokerPage.h"
+#include "options/zkConnectionPage.h"
+#include "options/zkGeneralPage.h"
+#include "options/zkInboxPage.h"
+#include "options/zkLayoutsPage.h"
 #include "options/zkOptionsForm.h"
 #include "options/zkOptionsHost.h"
+#include "options/zkUpdatesPage.h"
 #include "platform/zkPrompts.h"
 #include "updates/zkUpdateForm.h"
 #include "zkFakeComponents.h"
@@ -142,13 +147,13 @@ private slots:
             QCOMPARE(tree->topLevelItem(i)->icon(0).actualSize(tree->iconSize()), tree->iconSize());
         f.open();
         f.Form->PagesTreeView->setCurrentItem(f.Form->PagesTreeView->topLevelItem(3));
-        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsPage);
         QVERIFY(!f.Form->PagesControl->isTabVisible(0));
         f.Form->ShowPage(f.Form->PagesControl->count());
-        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsPage);
         f.Form->reject();
         f.open(); // each showing starts on General
-        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralTabSheet);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralPage);
     }
 
     // The page follows the selection also when it is made without moving the tree's current
@@ -162,27 +167,27 @@ private slots:
         QVERIFY(access->tableInterface()->selectRow(3));
         QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{tree->topLevelItem(3)});
         QCOMPARE(tree->currentItem(), tree->topLevelItem(0));
-        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsPage);
         QVERIFY(!f.Form->PagesControl->isTabVisible(0));
         // Nothing selected: the page stays.
         tree->clearSelection();
-        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsTabSheet);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->LayoutsPage);
         f.Form->reject();
         f.open(); // General again, selected and shown
         QCOMPARE(tree->selectedItems(), QList<QTreeWidgetItem*>{tree->topLevelItem(0)});
-        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralTabSheet);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), f.Form->GeneralPage);
         f.Form->reject();
     }
 
     void timeOffsetRoundTrip() {
         TOptionsFixture f;
         f.open();
-        QVERIFY(f.Form->AddOffsetRadioButton->isChecked());
-        QCOMPARE(f.Form->HoursOffsetEdit->text(), QStringLiteral("0"));
-        f.Form->SubtractOffsetRadioButton->setChecked(true);
-        f.Form->HoursOffsetEdit->setText(QStringLiteral("2"));
-        f.Form->MinutesOffsetEdit->setText(QStringLiteral("30"));
-        f.Form->ContextHelpCheckBox->setChecked(true);
+        QVERIFY(f.Form->GeneralPage->AddOffsetRadioButton->isChecked());
+        QCOMPARE(f.Form->GeneralPage->HoursOffsetEdit->text(), QStringLiteral("0"));
+        f.Form->GeneralPage->SubtractOffsetRadioButton->setChecked(true);
+        f.Form->GeneralPage->HoursOffsetEdit->setText(QStringLiteral("2"));
+        f.Form->GeneralPage->MinutesOffsetEdit->setText(QStringLiteral("30"));
+        f.Form->GeneralPage->ContextHelpCheckBox->setChecked(true);
         f.save();
         QCOMPARE(f.Connection.FTimeOffset, -150);
         QCOMPARE(f.Connection.FHelpMode, 1);
@@ -193,12 +198,12 @@ private slots:
         QCOMPARE(f.Connection.Log.filter(QRegularExpression("^Set(HelpMode|ShowGrid|TimeOffset)")),
                  QStringList({"SetHelpMode(1)", "SetShowGrid(0)", "SetTimeOffset(-150)"}));
 
-        f.Form->HoursOffsetEdit->setText(QStringLiteral("7"));
+        f.Form->GeneralPage->HoursOffsetEdit->setText(QStringLiteral("7"));
         f.open();
-        QVERIFY(f.Form->SubtractOffsetRadioButton->isChecked());
-        QCOMPARE(f.Form->HoursOffsetEdit->text(), QStringLiteral("2"));
-        QCOMPARE(f.Form->MinutesOffsetEdit->text(), QStringLiteral("30"));
-        QVERIFY(f.Form->ContextHelpCheckBox->isChecked());
+        QVERIFY(f.Form->GeneralPage->SubtractOffsetRadioButton->isChecked());
+        QCOMPARE(f.Form->GeneralPage->HoursOffsetEdit->text(), QStringLiteral("2"));
+        QCOMPARE(f.Form->GeneralPage->MinutesOffsetEdit->text(), QStringLiteral("30"));
+        QVERIFY(f.Form->GeneralPage->ContextHelpCheckBox->isChecked());
     }
 
     void keptHistoryPeriod() {
@@ -206,18 +211,19 @@ private slots:
         f.Recorder = std::make_unique<TAlertRecorder>(THistoryStore::DefaultPath(), 30);
         f.open();
         // The dialog's height is fixed: the General page's controls must fit it unsqueezed.
-        QWidget* general = f.Form->GeneralTabSheet;
+        QWidget* general = f.Form->GeneralPage;
         QVERIFY2(general->minimumSizeHint().height() <= general->height(),
-                 qPrintable(QString("%1 > %2").arg(general->minimumSizeHint().height())
+                 qPrintable(QString("%1 > %2")
+                                .arg(general->minimumSizeHint().height())
                                 .arg(general->height())));
-        QCOMPARE(f.Form->HistoryDaysSpinBox->value(), 30);
-        f.Form->HistoryDaysSpinBox->setValue(0);
+        QCOMPARE(f.Form->GeneralPage->HistoryDaysSpinBox->value(), 30);
+        f.Form->GeneralPage->HistoryDaysSpinBox->setValue(0);
         f.save();
         QCOMPARE(ReadHistoryDays(TSettingsStore::Registry()), 0);
         QCOMPARE(f.Recorder->KeepDays(), 0); // at once, not at the next start
         f.open();
-        QCOMPARE(f.Form->HistoryDaysSpinBox->value(), 0);
-        f.Form->HistoryDaysSpinBox->setValue(7);
+        QCOMPARE(f.Form->GeneralPage->HistoryDaysSpinBox->value(), 0);
+        f.Form->GeneralPage->HistoryDaysSpinBox->setValue(7);
         f.save();
         QCOMPARE(f.Recorder->KeepDays(), 7);
     }
@@ -234,12 +240,12 @@ private slots:
         TOptionsFixture f;
         f.Connection.FTimeOffset = 45;
         f.open();
-        f.Form->HoursOffsetEdit->setText(fields[0]);
-        f.Form->MinutesOffsetEdit->setText(fields[1]);
-        f.Form->ProxyTypeComboBox->setCurrentIndex(2);
-        f.Form->HostEdit->setText(QStringLiteral("socks.example"));
-        f.Form->PortEdit->setText(fields[2]);
-        f.Form->SOCKSVersionEdit->setText(QStringLiteral("five"));
+        f.Form->GeneralPage->HoursOffsetEdit->setText(fields[0]);
+        f.Form->GeneralPage->MinutesOffsetEdit->setText(fields[1]);
+        f.Form->ConnectionPage->ProxyTypeComboBox->setCurrentIndex(2);
+        f.Form->ConnectionPage->HostEdit->setText(QStringLiteral("socks.example"));
+        f.Form->ConnectionPage->PortEdit->setText(fields[2]);
+        f.Form->ConnectionPage->SOCKSVersionEdit->setText(QStringLiteral("five"));
         f.save();
         QCOMPARE(f.Connection.FTimeOffset, 0);
         QCOMPARE(f.local("TimeOffset"), QStringLiteral("0"));
@@ -255,11 +261,11 @@ private slots:
         f.Connection.FProxyPort = 3128;
         f.Connection.FSocksHost = QStringLiteral("  ");
         f.open();
-        QCOMPARE(f.Form->ProxyTypeComboBox->currentText(), QStringLiteral("HTTP"));
-        QCOMPARE(f.Form->HostEdit->text(), QStringLiteral("proxy.example"));
-        QCOMPARE(f.Form->PortEdit->text(), QStringLiteral("3128"));
-        QVERIFY(f.Form->HostEdit->isEnabled());
-        QVERIFY(f.Form->SOCKSVersionEdit->isHidden());
+        QCOMPARE(f.Form->ConnectionPage->ProxyTypeComboBox->currentText(), QStringLiteral("HTTP"));
+        QCOMPARE(f.Form->ConnectionPage->HostEdit->text(), QStringLiteral("proxy.example"));
+        QCOMPARE(f.Form->ConnectionPage->PortEdit->text(), QStringLiteral("3128"));
+        QVERIFY(f.Form->ConnectionPage->HostEdit->isEnabled());
+        QVERIFY(f.Form->ConnectionPage->SOCKSVersionEdit->isHidden());
         f.Form->reject();
 
         // Both set: SOCKS wins.
@@ -267,10 +273,10 @@ private slots:
         f.Connection.FSocksPort = 1080;
         f.Connection.FSocksVersion = 5;
         f.open();
-        QCOMPARE(f.Form->ProxyTypeComboBox->currentText(), QStringLiteral("SOCKS"));
-        QCOMPARE(f.Form->HostEdit->text(), QStringLiteral("socks.example"));
-        QCOMPARE(f.Form->SOCKSVersionEdit->text(), QStringLiteral("5"));
-        QVERIFY(!f.Form->SOCKSVersionEdit->isHidden());
+        QCOMPARE(f.Form->ConnectionPage->ProxyTypeComboBox->currentText(), QStringLiteral("SOCKS"));
+        QCOMPARE(f.Form->ConnectionPage->HostEdit->text(), QStringLiteral("socks.example"));
+        QCOMPARE(f.Form->ConnectionPage->SOCKSVersionEdit->text(), QStringLiteral("5"));
+        QVERIFY(!f.Form->ConnectionPage->SOCKSVersionEdit->isHidden());
     }
 
     void connectionSectionIsAppliedOnlyWhenChanged() {
@@ -284,7 +290,7 @@ private slots:
         QCOMPARE(f.local("ProxyPassword"), QStringLiteral("s3cret"));
 
         f.open();
-        f.Form->UseHTTPCheckBox->setChecked(true);
+        f.Form->ConnectionPage->UseHTTPCheckBox->setChecked(true);
         f.save();
         QVERIFY(f.Connection.PropertiesByName.contains(
             {QStringLiteral("UseHttpTunnel"), QStringLiteral("1")}));
@@ -309,13 +315,13 @@ private slots:
         TOptionsFixture f;
         f.open();
         // Defaults: both checks, midnight New York.
-        QVERIFY(f.Form->UpdateAtStartupCheckBox->isChecked());
-        QVERIFY(f.Form->DailyNYMidnightRadioButton->isChecked());
-        QVERIFY(f.Form->WeekdayComboBox->isEnabled());
+        QVERIFY(f.Form->UpdatesPage->UpdateAtStartupCheckBox->isChecked());
+        QVERIFY(f.Form->UpdatesPage->DailyNYMidnightRadioButton->isChecked());
+        QVERIFY(f.Form->UpdatesPage->WeekdayComboBox->isEnabled());
 
-        f.Form->WeeklyRadioButton->setChecked(true);
-        f.Form->WeekdayComboBox->setCurrentIndex(6);
-        f.Form->WeeklyTimePicker->setTime(QTime(7, 45));
+        f.Form->UpdatesPage->WeeklyRadioButton->setChecked(true);
+        f.Form->UpdatesPage->WeekdayComboBox->setCurrentIndex(6);
+        f.Form->UpdatesPage->WeeklyTimePicker->setTime(QTime(7, 45));
         f.save();
         TUpdateSchedule s = f.stored();
         QCOMPARE(int(s.UpdateSchedule), 3);
@@ -325,10 +331,10 @@ private slots:
         QCOMPARE(int(f.Update->Schedule.UpdateSchedule), 3);
 
         f.open();
-        QCOMPARE(f.Form->WeeklyTimePicker->time(), QTime(7, 45));
-        f.Form->MonthlyRadioButton->setChecked(true);
-        f.Form->DayComboBox->setCurrentIndex(30);
-        f.Form->MonthlyTimePicker->setTime(QTime(23, 5));
+        QCOMPARE(f.Form->UpdatesPage->WeeklyTimePicker->time(), QTime(7, 45));
+        f.Form->UpdatesPage->MonthlyRadioButton->setChecked(true);
+        f.Form->UpdatesPage->DayComboBox->setCurrentIndex(30);
+        f.Form->UpdatesPage->MonthlyTimePicker->setTime(QTime(23, 5));
         f.save();
         s = f.stored();
         QCOMPARE(int(s.UpdateSchedule), 4);
@@ -337,10 +343,10 @@ private slots:
 
         // Off: the neutral record, whatever the buttons show.
         f.open();
-        f.Form->UpdateAtTimeCheckBox->click();
-        QVERIFY(!f.Form->MonthlyTimePicker->isEnabled());
-        QVERIFY(!f.Form->MonthlyDayAtLabel->isEnabled());
-        f.Form->UpdateAtStartupCheckBox->setChecked(false);
+        f.Form->UpdatesPage->UpdateAtTimeCheckBox->click();
+        QVERIFY(!f.Form->UpdatesPage->MonthlyTimePicker->isEnabled());
+        QVERIFY(!f.Form->UpdatesPage->MonthlyDayAtLabel->isEnabled());
+        f.Form->UpdatesPage->UpdateAtStartupCheckBox->setChecked(false);
         f.save();
         s = f.stored();
         QVERIFY(!s.UpdateAtTime && !s.UpdateAtStartup);
@@ -353,7 +359,7 @@ private slots:
         TOptionsFixture f;
         ConfigInfo().CheckUpdateURL = QStringLiteral("https://updates.example/b");
         f.open();
-        f.Form->CheckNowButton->click();
+        f.Form->UpdatesPage->CheckNowButton->click();
         QCOMPARE(f.Factory->NetRequests.last()->Requests.size(), 1);
         QVERIFY(f.Update->ManualCheck);
     }
@@ -368,8 +374,8 @@ private slots:
         SaveDefaultActionLists();
         CreateDefaultActionLists(); // the dialog must read them back from the stores
         f.open();
-        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
-        f.Form->ClickRadioButton->setChecked(true);
+        QVERIFY(f.Form->GeneralPage->DoubleClickRadioButton->isChecked());
+        f.Form->GeneralPage->ClickRadioButton->setChecked(true);
         f.save();
         const QStringList clicked{"3,4,MAIN LIST", "1,3", "1,4,Gappers",
                                   "3,2,beep",      "3,4", "3,4,List, with comma"};
@@ -380,8 +386,8 @@ private slots:
         QCOMPARE(SelectionTrigger(), 3);
 
         f.open();
-        QVERIFY(f.Form->ClickRadioButton->isChecked());
-        f.Form->DoubleClickRadioButton->setChecked(true);
+        QVERIFY(f.Form->GeneralPage->ClickRadioButton->isChecked());
+        f.Form->GeneralPage->DoubleClickRadioButton->setChecked(true);
         f.save();
         QCOMPARE(DefaultWindowActions().first(), QStringLiteral("2,4,MAIN LIST"));
         QCOMPARE(SelectionTrigger(), 2);
@@ -402,12 +408,12 @@ private slots:
         };
         restart();
         QVERIFY(!QFileInfo::exists(DefaultWindowFileName()));
-        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
-        f.Form->ClickRadioButton->setChecked(true);
+        QVERIFY(f.Form->GeneralPage->DoubleClickRadioButton->isChecked());
+        f.Form->GeneralPage->ClickRadioButton->setChecked(true);
         f.save();
 
         restart();
-        QVERIFY(f.Form->ClickRadioButton->isChecked());
+        QVERIFY(f.Form->GeneralPage->ClickRadioButton->isChecked());
         QCOMPARE(SelectionTrigger(), 3);
         QCOMPARE(DefaultWindowActions(), QStringList{"3,4,MAIN LIST"});
         QCOMPARE(LayoutDefaultActions(), QStringList{"3,4,MAIN LIST"});
@@ -417,12 +423,12 @@ private slots:
         // The choice has no file made for it behind the user's back.
         QVERIFY(!QFileInfo::exists(DefaultWindowFileName()));
 
-        f.Form->DoubleClickRadioButton->setChecked(true);
+        f.Form->GeneralPage->DoubleClickRadioButton->setChecked(true);
         f.save();
         restart();
-        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        QVERIFY(f.Form->GeneralPage->DoubleClickRadioButton->isChecked());
         QCOMPARE(SelectionTrigger(), 2);
-        f.Form->ClickRadioButton->setChecked(true);
+        f.Form->GeneralPage->ClickRadioButton->setChecked(true);
         f.save();
 
         // A default window file keeps deciding: the per-user list's click does not override
@@ -430,7 +436,7 @@ private slots:
         WriteTextFile(DefaultWindowFileName(),
                       "[AlertWindow]\nActionsCount=2\nAction0=2,4,MAIN LIST\nAction1=1,3\n");
         restart();
-        QVERIFY(f.Form->DoubleClickRadioButton->isChecked());
+        QVERIFY(f.Form->GeneralPage->DoubleClickRadioButton->isChecked());
         QCOMPARE(DefaultWindowActions(), QStringList({"2,4,MAIN LIST", "1,3"}));
         QCOMPARE(LayoutDefaultActions(), QStringList{"3,4,MAIN LIST"});
         f.Form->reject();
@@ -443,7 +449,7 @@ private slots:
         TOptionsFixture f;
         f.Inbox = std::make_unique<TAlertInbox>(f.Desk);
         f.open();
-        TOptionsForm& o = *f.Form;
+        TInboxPage& o = *f.Form->InboxPage;
         QVERIFY(!o.InboxEnabledCheckBox->isChecked());
         QCOMPARE(o.InboxPortSpinBox->value(), 8731);
         QVERIFY(o.InboxTokenEdit->text().isEmpty());
@@ -503,25 +509,32 @@ private slots:
                                   .arg(port);
         QCOMPARE(o.InboxStatusLabel->text(), clash);
 
-        // Saving it is refused at once: the dialog stays, nothing is stored, the working port
-        // goes on, and the token shown is not taken either.
+        // Saving it is refused at once: the dialog stays, nothing is stored (not even the pages
+        // before this one), the working port goes on, and the token shown is not taken either.
+        // The port is there to be typed over.
         o.InboxNewTokenButton->click();
+        const int keptDays = ReadHistoryDays(TSettingsStore::Registry());
+        f.Form->GeneralPage->HistoryDaysSpinBox->setValue(keptDays + 1);
         zkPrompts::ClearScript();
-        o.SaveButtonClick();
-        QVERIFY(o.isVisible());
+        f.Form->SaveButtonClick();
+        QVERIFY(f.Form->isVisible());
         QCOMPARE(zkPrompts::Shown().size(), 1);
         QVERIFY2(zkPrompts::Shown()[0].Text.startsWith("The alert inbox cannot listen on port " +
                                                        taken + ": port " + taken +
                                                        " is in use by another program."),
                  qPrintable(zkPrompts::Shown()[0].Text));
-        QCOMPARE(o.PagesControl->currentWidget(), o.InboxTabSheet);
+        QCOMPARE(f.Form->PagesControl->currentWidget(), &o);
+        QVERIFY(f.Form->focusWidget() == o.InboxPortSpinBox ||
+                o.InboxPortSpinBox->isAncestorOf(f.Form->focusWidget()));
+        QCOMPARE(o.InboxPortSpinBox->findChild<QLineEdit*>()->selectedText(), taken);
+        QCOMPARE(ReadHistoryDays(TSettingsStore::Registry()), keptDays);
         QCOMPARE(o.InboxStatusLabel->text(), clash);
         QCOMPARE(ReadInboxSettings(TSettingsStore::Registry()).Port, port);
         QVERIFY(f.Inbox->IsListening());
         QCOMPARE(f.Inbox->Server().Port(), port);
         QCOMPARE(ReadInboxSettings(TSettingsStore::Registry()).Token, stored.Token);
         QVERIFY(!f.Inbox->StatusText().contains(taken));
-        o.reject();
+        f.Form->reject();
 
         // A port that could not be had before the dialog either does not hold up other changes.
         TInboxSettings blocked = stored;
@@ -628,10 +641,12 @@ private slots:
         f.open();
         const QString gone = f.Sandbox.dir() + "/gone/layout.zkl";
         const QString good = f.Sandbox.dir() + "/SavedWindows/layout.zkl";
-        for (QPushButton* browse : {f.Form->SaveBrowseButton, f.Form->LoadBrowseButton}) {
-            QLineEdit* edit =
-                browse == f.Form->SaveBrowseButton ? f.Form->SaveNameEdit : f.Form->LoadNameEdit;
-            const QString kind = browse == f.Form->SaveBrowseButton ? "save" : "open";
+        for (QPushButton* browse :
+             {f.Form->LayoutsPage->SaveBrowseButton, f.Form->LayoutsPage->LoadBrowseButton}) {
+            QLineEdit* edit = browse == f.Form->LayoutsPage->SaveBrowseButton
+                                  ? f.Form->LayoutsPage->SaveNameEdit
+                                  : f.Form->LayoutsPage->LoadNameEdit;
+            const QString kind = browse == f.Form->LayoutsPage->SaveBrowseButton ? "save" : "open";
             edit->setText("/desk/before.zkl");
             zkPrompts::ClearScript();
             zkPrompts::SetNextFileName(gone);
@@ -663,17 +678,17 @@ private slots:
         TOptionsFixture f;
         f.Layout = {0, "/desk/a.zkl", false, "/desk/b.zkl"};
         f.open();
-        QVERIFY(f.Form->OnExitButtons->button(0)->isChecked());
-        QCOMPARE(f.Form->SaveNameEdit->text(), QStringLiteral("/desk/a.zkl"));
-        f.Form->SameAsBelowButton->click();
-        QCOMPARE(f.Form->SaveNameEdit->text(), QStringLiteral("/desk/b.zkl"));
-        f.Form->LoadNameEdit->setText(QStringLiteral("/desk/c.zkl"));
-        f.Form->SameAsAboveButton->click();
-        QCOMPARE(f.Form->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
+        QVERIFY(f.Form->LayoutsPage->OnExitButtons->button(0)->isChecked());
+        QCOMPARE(f.Form->LayoutsPage->SaveNameEdit->text(), QStringLiteral("/desk/a.zkl"));
+        f.Form->LayoutsPage->SameAsBelowButton->click();
+        QCOMPARE(f.Form->LayoutsPage->SaveNameEdit->text(), QStringLiteral("/desk/b.zkl"));
+        f.Form->LayoutsPage->LoadNameEdit->setText(QStringLiteral("/desk/c.zkl"));
+        f.Form->LayoutsPage->SameAsAboveButton->click();
+        QCOMPARE(f.Form->LayoutsPage->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
 
         // Browse: the folder is made, the dialog set up, the answer taken.
         zkPrompts::SetNextFileName(f.Sandbox.dir() + "/SavedWindows/picked.zkl");
-        f.Form->SaveBrowseButton->click();
+        f.Form->LayoutsPage->SaveBrowseButton->click();
         QVERIFY(QFileInfo(SavedWindowsDir()).isDir());
         QCOMPARE(zkPrompts::Shown().last().File.InitialDir, SavedWindowsDir());
         // "All files" lists files without a dot too.
@@ -687,23 +702,24 @@ private slots:
         zkPrompts::SetNextFileName(locked);
         zkPrompts::SetNextFileName(f.Sandbox.dir() + "/SavedWindows/other.zkl");
         const qsizetype shownBefore = zkPrompts::Shown().size();
-        f.Form->SaveBrowseButton->click();
-        QCOMPARE(f.Form->SaveNameEdit->text(), f.Sandbox.dir() + "/SavedWindows/other.zkl");
+        f.Form->LayoutsPage->SaveBrowseButton->click();
+        QCOMPARE(f.Form->LayoutsPage->SaveNameEdit->text(),
+                 f.Sandbox.dir() + "/SavedWindows/other.zkl");
         const QList<zkPrompts::TPromptRecord> asked = zkPrompts::Shown().mid(shownBefore);
         QCOMPARE(asked.size(), 3); // save, the refusal, save again on the refused name
         QVERIFY(asked[1].Text.contains("This file is set to read-only"));
         QCOMPARE(asked[2].File.FileName, locked);
         // The load dialog takes it: reading is all it needs.
         zkPrompts::SetNextFileName(locked);
-        f.Form->LoadBrowseButton->click();
-        QCOMPARE(f.Form->LoadNameEdit->text(), locked);
-        f.Form->LoadNameEdit->setText("/desk/b.zkl");
-        f.Form->SaveNameEdit->setText(f.Sandbox.dir() + "/SavedWindows/picked.zkl");
+        f.Form->LayoutsPage->LoadBrowseButton->click();
+        QCOMPARE(f.Form->LayoutsPage->LoadNameEdit->text(), locked);
+        f.Form->LayoutsPage->LoadNameEdit->setText("/desk/b.zkl");
+        f.Form->LayoutsPage->SaveNameEdit->setText(f.Sandbox.dir() + "/SavedWindows/picked.zkl");
         zkPrompts::SetNextFileName(std::nullopt); // cancelled: the name stays
-        f.Form->LoadBrowseButton->click();
-        QCOMPARE(f.Form->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
+        f.Form->LayoutsPage->LoadBrowseButton->click();
+        QCOMPARE(f.Form->LayoutsPage->LoadNameEdit->text(), QStringLiteral("/desk/b.zkl"));
 
-        f.Form->OnExitButtons->button(1)->setChecked(true);
+        f.Form->LayoutsPage->OnExitButtons->button(1)->setChecked(true);
         f.save();
         QCOMPARE(f.Layout.SaveOnExit, 1);
         QCOMPARE(f.Layout.SaveLayoutName, f.Sandbox.dir() + "/SavedWindows/picked.zkl");
@@ -712,10 +728,10 @@ private slots:
 
         // Restore Defaults changes the page only.
         f.open();
-        f.Form->RestoreDefaultsButton->click();
-        QVERIFY(f.Form->OnExitButtons->button(2)->isChecked());
-        QCOMPARE(f.Form->LoadNameEdit->text(), DefaultLayoutFileName());
-        QVERIFY(f.Form->LoadOnStartCheckBox->isChecked());
+        f.Form->LayoutsPage->RestoreDefaultsButton->click();
+        QVERIFY(f.Form->LayoutsPage->OnExitButtons->button(2)->isChecked());
+        QCOMPARE(f.Form->LayoutsPage->LoadNameEdit->text(), DefaultLayoutFileName());
+        QVERIFY(f.Form->LayoutsPage->LoadOnStartCheckBox->isChecked());
         f.Form->reject();
         QCOMPARE(f.Layout.SaveOnExit, 1);
     }

@@ -6,8 +6,10 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "options/zkGeneralPage.h"
 #include "options/zkOptionsForm.h"
 #include "options/zkOptionsHost.h"
+#include "options/zkUpdatesPage.h"
 #include "updates/zkUpdateForm.h"
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
@@ -18,6 +20,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTimeEdit>
@@ -113,24 +116,24 @@ void TOptionsKeyboardTest::announcementSettingIsKeptAndApplied() {
     TOptionsDesk desk;
     desk.open();
     // On unless switched off.
-    QVERIFY(desk.Form->AnnounceAlertsCheckBox->isChecked());
-    QVERIFY(!desk.Form->AnnounceAlertsCheckBox->accessibleName().isEmpty() ||
-            !desk.Form->AnnounceAlertsCheckBox->text().isEmpty());
-    desk.Form->AnnounceAlertsCheckBox->setChecked(false);
+    QVERIFY(desk.Form->GeneralPage->AnnounceAlertsCheckBox->isChecked());
+    QVERIFY(!desk.Form->GeneralPage->AnnounceAlertsCheckBox->accessibleName().isEmpty() ||
+            !desk.Form->GeneralPage->AnnounceAlertsCheckBox->text().isEmpty());
+    desk.Form->GeneralPage->AnnounceAlertsCheckBox->setChecked(false);
     desk.Form->SaveButtonClick();
     QVERIFY(!AlertAnnouncementsEnabled());
     QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), SettingsValuesPath(),
                               QStringLiteral("AnnounceAlerts"), -1),
              0);
     desk.open();
-    QVERIFY(!desk.Form->AnnounceAlertsCheckBox->isChecked());
+    QVERIFY(!desk.Form->GeneralPage->AnnounceAlertsCheckBox->isChecked());
     // Cancel keeps what was saved.
-    desk.Form->AnnounceAlertsCheckBox->setChecked(true);
+    desk.Form->GeneralPage->AnnounceAlertsCheckBox->setChecked(true);
     desk.Form->reject();
     QVERIFY(!AlertAnnouncementsEnabled());
     QVERIFY(!ReadAnnounceAlerts(TSettingsStore::Registry()));
     desk.open();
-    desk.Form->AnnounceAlertsCheckBox->setChecked(true);
+    desk.Form->GeneralPage->AnnounceAlertsCheckBox->setChecked(true);
     desk.Form->SaveButtonClick();
     QVERIFY(AlertAnnouncementsEnabled());
     QVERIFY(ReadAnnounceAlerts(TSettingsStore::Registry()));
@@ -140,7 +143,7 @@ void TOptionsKeyboardTest::announcementSettingIsKeptAndApplied() {
 void TOptionsKeyboardTest::generalPageHasRoomForEveryControl() {
     TOptionsDesk desk;
     desk.open();
-    QWidget* page = desk.Form->GeneralTabSheet;
+    QWidget* page = desk.Form->GeneralPage;
     QCOMPARE(desk.Form->PagesControl->currentWidget(), page);
     const QList<QWidget*> controls = page->findChildren<QWidget*>();
     int checked = 0;
@@ -165,18 +168,21 @@ void TOptionsKeyboardTest::themeBoxComesInTabOrderWhereItStands() {
     TOptionsDesk desk;
     desk.open();
     TOptionsForm& form = *desk.Form;
-    QCOMPARE(form.PagesControl->currentWidget(), form.GeneralTabSheet);
-    form.ShowGridLinesCheckBox->setFocus();
-    QTRY_COMPARE(desk.focus(), form.ShowGridLinesCheckBox);
-    const QList<QWidget*> forward = {form.ThemeComboBox, form.AnnounceAlertsCheckBox};
+    QCOMPARE(form.PagesControl->currentWidget(), form.GeneralPage);
+    form.GeneralPage->ShowGridLinesCheckBox->setFocus();
+    QTRY_COMPARE(desk.focus(), form.GeneralPage->ShowGridLinesCheckBox);
+    const QList<QWidget*> forward = {form.GeneralPage->ThemeComboBox,
+                                     form.GeneralPage->AnnounceAlertsCheckBox};
     for (QWidget* expected : forward) {
         QTest::keyClick(desk.focus(), Qt::Key_Tab);
         QVERIFY2(desk.focus() == expected, qPrintable(nameOf(desk.focus())));
     }
     QTest::keyClick(desk.focus(), Qt::Key_Tab);
-    QVERIFY2(form.TimeZoneGroupBox->isAncestorOf(desk.focus()), qPrintable(nameOf(desk.focus())));
-    const QList<QWidget*> backward = {form.AnnounceAlertsCheckBox, form.ThemeComboBox,
-                                      form.ShowGridLinesCheckBox};
+    QVERIFY2(form.GeneralPage->TimeZoneGroupBox->isAncestorOf(desk.focus()),
+             qPrintable(nameOf(desk.focus())));
+    const QList<QWidget*> backward = {form.GeneralPage->AnnounceAlertsCheckBox,
+                                      form.GeneralPage->ThemeComboBox,
+                                      form.GeneralPage->ShowGridLinesCheckBox};
     for (QWidget* expected : backward) {
         QTest::keyClick(desk.focus(), Qt::Key_Backtab);
         QVERIFY2(desk.focus() == expected, qPrintable(nameOf(desk.focus())));
@@ -190,10 +196,11 @@ void TOptionsKeyboardTest::scheduleFollowsTheBoxHoweverItIsToggled() {
     TOptionsDesk desk;
     desk.open();
     TOptionsForm& form = *desk.Form;
-    form.PagesControl->setCurrentWidget(form.UpdatesTabSheet);
-    QCheckBox* box = form.UpdateAtTimeCheckBox;
-    const QList<QWidget*> schedule = {form.DailyNYMidnightRadioButton, form.WeekdayComboBox,
-                                      form.MonthlyTimePicker, form.DailyLocalTimeLabel};
+    form.PagesControl->setCurrentWidget(form.UpdatesPage);
+    QCheckBox* box = form.UpdatesPage->UpdateAtTimeCheckBox;
+    const QList<QWidget*> schedule = {
+        form.UpdatesPage->DailyNYMidnightRadioButton, form.UpdatesPage->WeekdayComboBox,
+        form.UpdatesPage->MonthlyTimePicker, form.UpdatesPage->DailyLocalTimeLabel};
     auto followsBox = [&] {
         for (QWidget* w : schedule)
             if (w->isEnabled() != box->isChecked())
