@@ -1,6 +1,7 @@
 #include "zkBrokerPage.h"
 
 #include "broker/zkAlertBroker.h"
+#include "desk/zkAlertHub.h"
 #include "platform/zkPrompts.h"
 
 #include <QCheckBox>
@@ -120,7 +121,7 @@ TBrokerPage::TBrokerPage(QWidget* parent) : QWidget(parent) {
     connect(BrokerCABrowseButton, &QPushButton::clicked, this, [this] { BrowseCAFile(); });
 }
 
-void TBrokerPage::Load(const TBrokerSettings& settings, TAlertBroker* broker) {
+void TBrokerPage::Load(const TBrokerSettings& settings, IAlertHub* hub) {
     ClientId = settings.ClientId;
     BrokerEnabledCheckBox->setChecked(settings.Enabled);
     BrokerHostEdit->setText(settings.Host);
@@ -139,10 +140,9 @@ void TBrokerPage::Load(const TBrokerSettings& settings, TAlertBroker* broker) {
                                   : tr("Kept in the desktop's keyring, which is locked"));
     BrokerTopicEdit->setText(settings.Topic);
     disconnect(StatusConnection);
-    Broker = broker;
-    if (broker)
-        StatusConnection =
-            connect(broker, &TAlertBroker::StateChanged, this, [this] { UpdateStatus(); });
+    Hub = hub;
+    if (hub)
+        StatusConnection = hub->WatchBroker(this, [this] { UpdateStatus(); });
     UpdateWarning();
     UpdateStatus();
 }
@@ -173,7 +173,7 @@ void TBrokerPage::UpdateWarning() {
 }
 
 void TBrokerPage::UpdateStatus() {
-    BrokerStatusLabel->setText(Broker ? Broker->StatusText() : QString());
+    BrokerStatusLabel->setText(Hub ? Hub->BrokerStatusText() : QString());
 }
 
 void TBrokerPage::BrowseCAFile() {

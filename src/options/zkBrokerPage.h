@@ -3,7 +3,7 @@
 // The options dialog's "Broker" page: receiving alerts from an MQTT broker (and publishing to
 // it), the connection's settings and a status line that follows the running connection.
 
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -13,7 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
-class TAlertBroker;
+class IAlertHub;
 
 class TBrokerPage : public QWidget {
     Q_OBJECT
@@ -34,7 +34,7 @@ public:
     QLabel* BrokerStatusLabel = nullptr;
 
     // Shows the settings, and the running broker's status as it changes (nullptr: none).
-    void Load(const TBrokerSettings& settings, TAlertBroker* broker);
+    void Load(const TBrokerSettings& settings, IAlertHub* hub);
     // What the page shows, with the client id it was loaded with.
     TBrokerSettings Settings() const;
 
@@ -46,6 +46,6 @@ private:
     QString ClientId;
     // Why the stored password could not be read when the page was loaded (the keyring locked).
     QString PasswordProblem;
-    QPointer<TAlertBroker> Broker;
+    IAlertHub* Hub = nullptr;
     QMetaObject::Connection StatusConnection;
 };

@@ -2,19 +2,17 @@
 
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertAnnouncer.h"
-#include "broker/zkAlertBroker.h"
-#include "broker/zkBrokerSettings.h"
 #include "components/zkComponents.h"
 #include "components/zkConnectionConfig.h"
+#include "config/zkBrokerSettings.h"
 #include "config/zkConfig.h"
+#include "config/zkInboxSettings.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkThemeSettings.h"
+#include "desk/zkAlertHub.h"
 #include "desktop/zkAccessibility.h"
-#include "history/zkAlertRecorder.h"
 #include "history/zkHistorySettings.h"
 #include "inbox/zkAlertInbox.h"
-#include "inbox/zkInboxServer.h"
-#include "inbox/zkInboxSettings.h"
 #include "options/zkBrokerPage.h"
 #include "options/zkOptionsHost.h"
 #include "options/zkOptionsIcons.h"
@@ -673,7 +671,7 @@ void TOptionsForm::LoadAllPages() {
     LoadUpdatesPage();
     LoadInboxPage();
     BrokerPage->Load(ReadBrokerSettings(TSettingsStore::Registry()),
-                     Host ? Host->OptionsAlertBroker() : nullptr);
+                     Host ? Host->OptionsAlertHub() : nullptr);
     if (Host)
         LoadLayoutsPage(Host->OptionsLayoutSettings());
 }
@@ -909,8 +907,8 @@ void TOptionsForm::SaveGeneralPage() {
     // 6. The alert history's kept period, applied at once.
     const int32_t days = HistoryDaysSpinBox->value();
     WriteHistoryDays(TSettingsStore::Registry(), days);
-    if (TAlertRecorder* recorder = Host ? Host->OptionsAlertRecorder() : nullptr)
-        recorder->SetKeepDays(days);
+    if (IAlertHub* hub = Host ? Host->OptionsAlertHub() : nullptr)
+        hub->SetHistoryKeepDays(days);
 
     // 7. The theme, put on every window at once.
     const auto theme = TThemeChoice(std::clamp(ThemeComboBox->currentIndex(), 0, 2));
@@ -1031,12 +1029,12 @@ void TOptionsForm::UpdateInboxControls() {
     InboxTokenEdit->setCursorPosition(0);
     InboxCopyButton->setEnabled(!shown.Token.isEmpty());
     // What Save would bring, as the choices change.
-    TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr;
+    IAlertHub* hub = Host ? Host->OptionsAlertHub() : nullptr;
     if (tokenUnread && InboxEnabledCheckBox->isChecked())
         InboxStatusLabel->setText(TAlertInbox::TokenProblemText(InboxTokenProblem));
     else
         InboxStatusLabel->setText(
-            inbox ? inbox->PlanText(InboxEnabledCheckBox->isChecked(), shown.Port) : QString());
+            hub ? hub->InboxPlanText(InboxEnabledCheckBox->isChecked(), shown.Port) : QString());
 }
 
 TInboxSettings TOptionsForm::InboxPageSettings() const {
@@ -1053,28 +1051,28 @@ TInboxSettings TOptionsForm::InboxPageSettings() const {
 }
 
 bool TOptionsForm::ApplyInboxPage(QString* problem) {
-    TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr;
-    if (!inbox)
+    IAlertHub* hub = Host ? Host->OptionsAlertHub() : nullptr;
+    if (!hub)
         return true;
     const TInboxSettings chosen = InboxPageSettings();
-    if (inbox->Apply(chosen))
+    if (hub->ApplyInboxSettings(chosen))
         return true;
     // A port that could not be had before the dialog either is saved as it is; the page's
     // status line says why nothing listens.
     const TInboxSettings stored = ReadInboxSettings(TSettingsStore::Registry());
     if (stored.Enabled == chosen.Enabled && stored.Port == chosen.Port)
         return true;
-    *problem = inbox->Server().Problem();
+    *problem = hub->InboxProblem();
     // The token and the rest as they were, with the listener that works.
-    inbox->Apply(stored);
+    hub->ApplyInboxSettings(stored);
     return false;
 }
 
 void TOptionsForm::SaveInboxPage() {
     const TInboxSettings settings = InboxPageSettings();
     WriteInboxSettings(TSettingsStore::Registry(), settings);
-    if (TAlertInbox* inbox = Host ? Host->OptionsAlertInbox() : nullptr)
-        inbox->Apply(settings);
+    if (IAlertHub* hub = Host ? Host->OptionsAlertHub() : nullptr)
+        hub->ApplyInboxSettings(settings);
 }
 
 // --- Broker page ----------------------------------------------------------------------------
@@ -1083,6 +1081,6 @@ void TOptionsForm::SaveBrokerPage() {
     TBrokerSettings settings = BrokerPage->Settings();
     EnsureBrokerClientId(settings);
     WriteBrokerSettings(TSettingsStore::Registry(), settings);
-    if (TAlertBroker* broker = Host ? Host->OptionsAlertBroker() : nullptr)
-        broker->Apply(settings);
+    if (IAlertHub* hub = Host ? Host->OptionsAlertHub() : nullptr)
+        hub->ApplyBrokerSettings(settings);
 }
