@@ -188,7 +188,7 @@ void TAlertBroker::Deliver() {
     if (Held.isEmpty())
         return;
     // A copy (shared, not duplicated): a busy router leaves them with us.
-    QList<TInboxAlert> offered = Held;
+    QList<TSourceAlert> offered = Held;
     switch (Sink.OfferAlerts(std::move(offered)).Offer) {
     case IAlertSink::TOffer::Accepted:
         Held.clear();

@@ -72,7 +72,7 @@ private:
     TBrokerSettings Applied;
     TBrokerState Current;
     // Taken from the connection, not yet taken by the router (it was busy).
-    QList<TInboxAlert> Held;
+    QList<TSourceAlert> Held;
     QTimer RetryTimer;
     // Messages a connection left when the settings changed, for the next one.
     QList<std::pair<QByteArray, QByteArray>> Carried;

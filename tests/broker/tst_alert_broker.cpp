@@ -58,7 +58,7 @@ private slots:
         sink.Answer = IAlertSink::TOffer::Accepted;
         QTRY_COMPARE(sink.Alerts.size(), 3);
         QStringList symbols;
-        for (const TInboxAlert& a : sink.Alerts) {
+        for (const TSourceAlert& a : sink.Alerts) {
             symbols << a.Symbol;
             QCOMPARE(a.Strategy, QString("Busy"));
             QVERIFY(a.FromBroker);

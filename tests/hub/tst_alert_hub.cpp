@@ -15,6 +15,8 @@
 #include "zkMosquitto.h"
 #include "zkTestSupport.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QtTest>
 
 namespace {

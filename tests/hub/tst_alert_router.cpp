@@ -355,4 +355,4 @@ private slots:
 };
 
 QTEST_MAIN(TAlertRouterTest)
-#include "tst_inbox_router.moc"
+#include "tst_alert_router.moc"
