@@ -13,7 +13,7 @@
 #include "alerts/zkAlertForm.h"
 #include "broker/zkAlertBroker.h"
 #include "components/zkComponentWrappers.h"
-#include "inbox/zkAlertInbox.h"
+#include "hub/zkAlertRouter.h"
 #include "shell/zkMainForm.h"
 
 #include "zkBenchHome.h"
@@ -77,15 +77,15 @@ struct TClient {
 
 // The router as the broker sees it, noting when each alert was handed over (before the router
 // delivers it on a later turn of the event loop); without a router it takes them itself.
-struct TTimedSink : IInboxSink {
-    IInboxSink* Router;
+struct TTimedSink : IAlertSink {
+    IAlertSink* Router;
     std::vector<long long>& OfferedNs;
     std::atomic<long long> Taken{0};
-    TTimedSink(IInboxSink* router, std::vector<long long>& offeredNs)
+    TTimedSink(IAlertSink* router, std::vector<long long>& offeredNs)
         : Router(router), OfferedNs(offeredNs) {}
-    TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) override {
+    TAnswer OfferAlerts(QList<TSourceAlert>&& alerts) override {
         const long long now = NowNs();
-        for (const TInboxAlert& a : alerts) {
+        for (const TSourceAlert& a : alerts) {
             const long long n = a.Symbol.mid(1).toLongLong();
             if (n >= 0 && size_t(n) < OfferedNs.size())
                 OfferedNs[size_t(n)] = now;
@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
         std::printf("the windows did not show\n");
         return 1;
     }
-    TInboxRouter router(*main);
+    TAlertRouter router(*main);
     router.SetOpenNewWindows(false);
     std::vector<long long> offeredNs(LatencyAlerts, 0);
     TTimedSink timed(&router, offeredNs);

@@ -6,8 +6,8 @@
 // event loop in each phase (a 1 ms timer's longest gap). Baseline: a bare QTcpServer echo
 // round trip, measured in the same run.
 
+#include "desk/zkAlertSink.h"
 #include "inbox/zkInboxServer.h"
-#include "inbox/zkInboxSink.h"
 
 #include "zkBenchHttp.h"
 #include "zkBenchTiming.h"
@@ -37,12 +37,12 @@ namespace {
 using namespace zkBenchHttp;
 
 // Alerts named "S<n>" record when the sink got them.
-class TTimingSink : public IInboxSink {
+class TTimingSink : public IAlertSink {
 public:
     explicit TTimingSink(size_t capacity) : ReceivedNs(capacity, 0) {}
-    TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) override {
+    TAnswer OfferAlerts(QList<TSourceAlert>&& alerts) override {
         const long long now = NowNs();
-        for (const TInboxAlert& a : alerts) {
+        for (const TSourceAlert& a : alerts) {
             const size_t n = size_t(a.Symbol.mid(1).toLongLong());
             if (n < ReceivedNs.size())
                 ReceivedNs[n] = now;

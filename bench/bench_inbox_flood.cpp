@@ -18,11 +18,11 @@
 //   soak      500 alerts/s into 10 windows for M minutes (10); memory every 10 s
 // Without --case: requests, big and windows. --client runs another build (a figure before a
 // change); --history-days 0 runs the clients without the history (its share of the figures).
+#include "config/zkInboxSettings.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "history/zkHistorySettings.h"
-#include "inbox/zkInboxSettings.h"
 #include "shell/zkLayouts.h"
 #include "zkBenchHttp.h"
 #include "zkClientProcess.h"

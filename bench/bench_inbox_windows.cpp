@@ -10,7 +10,7 @@
 
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
-#include "inbox/zkAlertInbox.h"
+#include "hub/zkAlertRouter.h"
 #include "inbox/zkInboxServer.h"
 #include "shell/zkMainForm.h"
 
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         std::printf("the windows did not show\n");
         return 1;
     }
-    TInboxRouter router(*main);
+    TAlertRouter router(*main);
     router.SetOpenNewWindows(false);
     TInboxServer server;
     server.SetToken(QString::fromLatin1(Token));

@@ -6,8 +6,8 @@
 //   bench_row_pixels [--client PATH] [--baseline PATH] [--alerts N (3000)] [--seconds S (10)]
 // --client runs another build; --baseline runs that build first on the same desktop and prints
 // the client's figures as ratios to it (a change measured before and after in one run).
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
-#include "inbox/zkInboxSettings.h"
 #include "zkBenchHttp.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"

@@ -16,9 +16,9 @@
 //
 //   bench_sound_onset [--client PATH] [--rounds N]
 // --client runs another build of the client (an older one, for a figure before a change).
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "zkBenchHttp.h"
 #include "zkClientProcess.h"
 #include "zkPulseDaemon.h"

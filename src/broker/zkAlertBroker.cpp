@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-TAlertBroker::TAlertBroker(IInboxSink& sink, QObject* parent, IAlertLog* log)
+TAlertBroker::TAlertBroker(IAlertSink& sink, QObject* parent, IAlertLog* log)
     : QObject(parent), Sink(sink), Log(log) {
     RetryTimer.setSingleShot(true);
     RetryTimer.setInterval(50);
@@ -188,15 +188,15 @@ void TAlertBroker::Deliver() {
     if (Held.isEmpty())
         return;
     // A copy (shared, not duplicated): a busy router leaves them with us.
-    QList<TInboxAlert> offered = Held;
+    QList<TSourceAlert> offered = Held;
     switch (Sink.OfferAlerts(std::move(offered)).Offer) {
-    case IInboxSink::TOffer::Accepted:
+    case IAlertSink::TOffer::Accepted:
         Held.clear();
         break;
-    case IInboxSink::TOffer::Busy:
+    case IAlertSink::TOffer::Busy:
         RetryTimer.start();
         break;
-    case IInboxSink::TOffer::Closing:
+    case IAlertSink::TOffer::Closing:
         fprintf(stderr, "velquist: broker: %lld alerts came as the client closed\n",
                 static_cast<long long>(Held.size()));
         Held.clear();

@@ -1,15 +1,15 @@
 #pragma once
 
 // The broker as an alert source, as the client runs it: a connection to an MQTT broker whose
-// messages go through the inbox's router (the same windows, rules and limits as the webhook's
-// alerts), and the publisher of the action "Publish to the broker". The shell owns one, applies
-// the stored settings at start and after the options are saved, and closes it before the inbox
-// on closing.
+// messages are offered to the client's router (IAlertSink: the same windows, rules and limits as
+// the webhook's alerts), and the publisher of the action "Publish to the broker". The alert hub
+// owns one, applies the stored settings at start and after the options are saved, and closes it
+// before the inbox on closing.
 
 #include "broker/zkBrokerConnection.h"
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
 #include "desk/zkAlertPublisher.h"
-#include "inbox/zkInboxSink.h"
+#include "desk/zkAlertSink.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -27,7 +27,7 @@ public:
 
     // log: where broker messages are kept before they are acknowledged (the alert history);
     // it must outlive this object.
-    explicit TAlertBroker(IInboxSink& sink, QObject* parent = nullptr, IAlertLog* log = nullptr);
+    explicit TAlertBroker(IAlertSink& sink, QObject* parent = nullptr, IAlertLog* log = nullptr);
     ~TAlertBroker() override;
 
     // Connects, reconnects with new settings or disconnects, as the settings say. Settings
@@ -66,13 +66,13 @@ private:
     void Deliver();
     static TBrokerEndpoint EndpointOf(const TBrokerSettings& settings);
 
-    IInboxSink& Sink;
+    IAlertSink& Sink;
     IAlertLog* Log = nullptr;
     std::unique_ptr<TBrokerConnection> Connection;
     TBrokerSettings Applied;
     TBrokerState Current;
     // Taken from the connection, not yet taken by the router (it was busy).
-    QList<TInboxAlert> Held;
+    QList<TSourceAlert> Held;
     QTimer RetryTimer;
     // Messages a connection left when the settings changed, for the next one.
     QList<std::pair<QByteArray, QByteArray>> Carried;

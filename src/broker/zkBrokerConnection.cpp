@@ -161,7 +161,7 @@ struct TBrokerConnection::TShared {
     bool WakePosted = false;
     bool ReadPaused = false;
     TBrokerState State;
-    QList<TInboxAlert> Alerts;
+    QList<TSourceAlert> Alerts;
     qsizetype AlertBytes = 0;
     std::deque<TMessage> Outgoing;
     qsizetype OutgoingBytes = 0;
@@ -247,10 +247,10 @@ std::once_flag LibraryStarted;
 // Where Debian (ca-certificates) keeps the certificate authorities the system trusts.
 constexpr const char* SystemCAFolder = "/etc/ssl/certs";
 
-qsizetype AlertSize(const TInboxAlert& alert) {
+qsizetype AlertSize(const TSourceAlert& alert) {
     return (alert.Symbol.size() + alert.Description.size() + alert.Strategy.size()) *
                qsizetype(sizeof(QChar)) +
-           qsizetype(sizeof(TInboxAlert));
+           qsizetype(sizeof(TSourceAlert));
 }
 
 qint64 MsSince(TClock::time_point then) {
@@ -319,7 +319,7 @@ private:
     // What was wrong with the dates of the broker's certificate, when they were the reason.
     QString CertificateDates;
     // Messages read and not yet kept, with their keys.
-    std::vector<std::pair<quint64, QList<TInboxAlert>>> Received;
+    std::vector<std::pair<quint64, QList<TSourceAlert>>> Received;
     // When the broker last sent anything.
     TClock::time_point LastIn;
     TClock::time_point SkipWindow = TClock::now();
@@ -553,7 +553,7 @@ bool TSession::KeepReceived() {
             TLoggedMessage& message = messages.emplace_back();
             message.Key = key;
             message.Alerts.reserve(size_t(alerts.size()));
-            for (const TInboxAlert& alert : alerts)
+            for (const TSourceAlert& alert : alerts)
                 message.Alerts.push_back({alert.Strategy, alert.Symbol,
                                           alert.HasPrice ? alert.Price : 0, alert.Description,
                                           nowMs});
@@ -576,7 +576,7 @@ bool TSession::KeepReceived() {
             ++again;
             continue;
         }
-        for (TInboxAlert& alert : Received[i].second) {
+        for (TSourceAlert& alert : Received[i].second) {
             Shared->AlertBytes += AlertSize(alert);
             Shared->Alerts.append(std::move(alert));
         }

@@ -13,7 +13,7 @@
 // MaxPublishWaiting messages (or MaxPublishBytes); when more come, the oldest are given up and
 // counted.
 
-#include "inbox/zkInboxAlert.h"
+#include "desk/zkAlertSink.h"
 
 class IAlertLog;
 
@@ -53,7 +53,7 @@ struct TBrokerState {
 };
 
 struct TBrokerUpdate {
-    QList<TInboxAlert> Alerts;
+    QList<TSourceAlert> Alerts;
     TBrokerState State;
 };
 

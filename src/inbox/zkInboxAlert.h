@@ -4,21 +4,16 @@
 // of what they post. A request is taken whole or not at all: one bad item refuses it, so a
 // sender never has to guess which of its alerts arrived.
 
+#include "desk/zkAlertSink.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <optional>
 
-struct TInboxAlert {
-    QString Symbol;
-    double Price = 0;
-    bool HasPrice = false;
-    QString Description;
-    QString Strategy = QStringLiteral("Inbox"); // "*": every inbox window
-    bool Skip = false;
-    bool FromBroker = false; // came from a message broker rather than the user's programs
-};
+// What the reader makes of a message is what every source offers the router.
+using TInboxAlert = TSourceAlert;
 
 struct TInboxError {
     enum class TKind { None, BadInput, TooLarge };

@@ -1,7 +1,7 @@
 #include "zkInboxServer.h"
 
 #include "zkInboxAlert.h"
-#include "zkInboxSink.h"
+#include "desk/zkAlertSink.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -436,20 +436,20 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
     }
     const qsizetype count = parsed.Alerts.size();
     QPointer<TConnection> alive(c);
-    const IInboxSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
+    const IAlertSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
     if (!alive || c->Removed)
         return;
     switch (answer.Offer) {
-    case IInboxSink::TOffer::Accepted:
+    case IAlertSink::TOffer::Accepted:
         Respond(c, 202,
                 QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) +
                     QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) + '}',
                 false);
         break;
-    case IInboxSink::TOffer::Busy:
+    case IAlertSink::TOffer::Busy:
         RespondBusy(c);
         break;
-    case IInboxSink::TOffer::Closing:
+    case IAlertSink::TOffer::Closing:
         RespondError(c, 503, QStringLiteral("the client is closing"), false);
         break;
     }

@@ -25,7 +25,7 @@
 
 #include <vector>
 
-class IInboxSink;
+class IAlertSink;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -72,7 +72,7 @@ public:
 
     // The secret every request must carry; empty refuses every request (401).
     void SetToken(const QString& token);
-    void SetSink(IInboxSink* sink) { Sink = sink; }
+    void SetSink(IAlertSink* sink) { Sink = sink; }
     // While closing, requests are answered 503 and the sink is not called.
     void SetClosing(bool closing) { ClosingDown = closing; }
     void SetRequestTimeoutMs(int ms) { RequestTimeoutMs = ms; }
@@ -126,7 +126,7 @@ private:
     quint16 BoundPort = 0;
     QString ProblemText;
     QByteArray TokenDigest; // SHA-256 of the token; empty: no token
-    IInboxSink* Sink = nullptr;
+    IAlertSink* Sink = nullptr;
     bool ClosingDown = false;
     int RequestTimeoutMs = DefaultRequestTimeoutMs;
     int IdleTimeoutMs = DefaultIdleTimeoutMs;

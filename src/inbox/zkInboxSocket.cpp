@@ -1,7 +1,7 @@
 #include "zkInboxSocket.h"
 
 #include "zkInboxAlert.h"
-#include "zkInboxSink.h"
+#include "desk/zkAlertSink.h"
 
 #include "platform/zkInstance.h"
 #include "platform/zkLocalPeers.h"
@@ -149,18 +149,18 @@ QByteArray TInboxSocket::Answer(const QByteArray& line) {
         return "ERROR " + why + '\n';
     }
     const qsizetype count = parsed.Alerts.size();
-    const IInboxSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
+    const IAlertSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
     switch (answer.Offer) {
-    case IInboxSink::TOffer::Accepted:
+    case IAlertSink::TOffer::Accepted:
         // The count of alerts no window took only when there are some, so "OK <n>" stays the
         // whole answer in the usual case.
         if (answer.Unrouted > 0)
             return "OK " + QByteArray::number(count) + " unrouted " +
                    QByteArray::number(answer.Unrouted) + '\n';
         return "OK " + QByteArray::number(count) + '\n';
-    case IInboxSink::TOffer::Busy:
+    case IAlertSink::TOffer::Busy:
         return QByteArrayLiteral("BUSY\n");
-    case IInboxSink::TOffer::Closing:
+    case IAlertSink::TOffer::Closing:
         break;
     }
     return QByteArrayLiteral("CLOSING\n");

@@ -19,7 +19,7 @@
 #include <memory>
 #include <vector>
 
-class IInboxSink;
+class IAlertSink;
 class QLocalServer;
 class QLocalSocket;
 
@@ -50,7 +50,7 @@ public:
     QString Path() const { return ServerPath; }
     QString Problem() const { return ProblemText; }
 
-    void SetSink(IInboxSink* sink) { Sink = sink; }
+    void SetSink(IAlertSink* sink) { Sink = sink; }
     // While closing, every line is answered "CLOSING" and the sink is not called.
     void SetClosing(bool closing) { ClosingDown = closing; }
     int ProgramCount() const { return int(Peers.size()); }
@@ -70,7 +70,7 @@ private:
     QLocalServer* Server = nullptr;
     QString ServerPath;
     QString ProblemText;
-    IInboxSink* Sink = nullptr;
+    IAlertSink* Sink = nullptr;
     bool ClosingDown = false;
     std::vector<std::unique_ptr<TPeer>> Peers;
 };

@@ -2,6 +2,7 @@
 
 #include "broker/zkAlertBroker.h"
 #include "config/zkSettings.h"
+#include "desk/zkAlertHub.h"
 #include "options/zkOptionsHost.h"
 #include "platform/zkPrompts.h"
 
@@ -123,22 +124,22 @@ TBrokerPage::TBrokerPage(IOptionsHost* host, QWidget* parent) : QWidget(parent),
 }
 
 void TBrokerPage::Load() {
-    ShowSettings(ReadBrokerSettings(TSettingsStore::Registry()), LiveBroker());
+    ShowSettings(ReadBrokerSettings(TSettingsStore::Registry()), Hub());
 }
 
 void TBrokerPage::Save() {
     TBrokerSettings settings = Settings();
     EnsureBrokerClientId(settings);
     WriteBrokerSettings(TSettingsStore::Registry(), settings);
-    if (TAlertBroker* broker = LiveBroker())
-        broker->Apply(settings);
+    if (IAlertHub* hub = Hub())
+        hub->ApplyBrokerSettings(settings);
 }
 
-TAlertBroker* TBrokerPage::LiveBroker() const {
-    return Host ? Host->OptionsAlertBroker() : nullptr;
+IAlertHub* TBrokerPage::Hub() const {
+    return Host ? Host->OptionsAlertHub() : nullptr;
 }
 
-void TBrokerPage::ShowSettings(const TBrokerSettings& settings, TAlertBroker* broker) {
+void TBrokerPage::ShowSettings(const TBrokerSettings& settings, IAlertHub* hub) {
     ClientId = settings.ClientId;
     BrokerEnabledCheckBox->setChecked(settings.Enabled);
     BrokerHostEdit->setText(settings.Host);
@@ -157,10 +158,9 @@ void TBrokerPage::ShowSettings(const TBrokerSettings& settings, TAlertBroker* br
                                   : tr("Kept in the desktop's keyring, which is locked"));
     BrokerTopicEdit->setText(settings.Topic);
     disconnect(StatusConnection);
-    Broker = broker;
-    if (broker)
-        StatusConnection =
-            connect(broker, &TAlertBroker::StateChanged, this, [this] { RefreshStatus(); });
+    LiveHub = hub;
+    if (hub)
+        StatusConnection = hub->WatchBroker(this, [this] { RefreshStatus(); });
     UpdateWarning();
     RefreshStatus();
 }
@@ -191,7 +191,7 @@ void TBrokerPage::UpdateWarning() {
 }
 
 void TBrokerPage::RefreshStatus() {
-    BrokerStatusLabel->setText(Broker ? Broker->StatusText() : QString());
+    BrokerStatusLabel->setText(LiveHub ? LiveHub->BrokerStatusText() : QString());
 }
 
 void TBrokerPage::BrowseCAFile() {

@@ -3,7 +3,7 @@
 // The options dialog's "Broker" page: receiving alerts from an MQTT broker (and publishing to
 // it), the connection's settings and a status line that follows the running connection.
 
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
 #include "options/zkOptionsPage.h"
 
 #include <QPointer>
@@ -14,7 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
-class TAlertBroker;
+class IAlertHub;
 
 class TBrokerPage : public QWidget, public IOptionsPage {
     Q_OBJECT
@@ -43,10 +43,10 @@ public:
     TBrokerSettings Settings() const;
 
 private:
-    // The running broker source, which the page reports on and reconnects after Save.
-    TAlertBroker* LiveBroker() const;
+    // The alert hub, whose broker the page reports on and reconnects after Save.
+    IAlertHub* Hub() const;
     // Shows the settings, and the broker's status as it changes (nullptr: none).
-    void ShowSettings(const TBrokerSettings& settings, TAlertBroker* broker);
+    void ShowSettings(const TBrokerSettings& settings, IAlertHub* hub);
     void UpdateWarning();
     void BrowseCAFile();
 
@@ -54,6 +54,6 @@ private:
     QString ClientId;
     // Why the stored password could not be read when the page was loaded (the keyring locked).
     QString PasswordProblem;
-    QPointer<TAlertBroker> Broker;
+    IAlertHub* LiveHub = nullptr;
     QMetaObject::Connection StatusConnection;
 };

@@ -6,7 +6,7 @@
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
 #include "config/zkThemeSettings.h"
-#include "history/zkAlertRecorder.h"
+#include "desk/zkAlertHub.h"
 #include "history/zkHistorySettings.h"
 #include "options/zkOptionsHost.h"
 
@@ -235,8 +235,8 @@ void TGeneralPage::Save() {
     // 6. The alert history's kept period, applied at once.
     const int32_t days = HistoryDaysSpinBox->value();
     WriteHistoryDays(TSettingsStore::Registry(), days);
-    if (TAlertRecorder* recorder = Recorder())
-        recorder->SetKeepDays(days);
+    if (IAlertHub* hub = Hub())
+        hub->SetHistoryKeepDays(days);
 
     // 7. The theme, put on every window at once.
     const auto theme = TThemeChoice(std::clamp(ThemeComboBox->currentIndex(), 0, 2));
@@ -247,6 +247,6 @@ void TGeneralPage::Save() {
     SetAlertAnnouncementsEnabled(AnnounceAlertsCheckBox->isChecked());
 }
 
-TAlertRecorder* TGeneralPage::Recorder() const {
-    return Host ? Host->OptionsAlertRecorder() : nullptr;
+IAlertHub* TGeneralPage::Hub() const {
+    return Host ? Host->OptionsAlertHub() : nullptr;
 }

@@ -16,7 +16,7 @@ class QGroupBox;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
-class TAlertRecorder;
+class IAlertHub;
 
 class TGeneralPage : public QWidget, public IOptionsPage {
     Q_OBJECT
@@ -48,7 +48,7 @@ public:
 
 private:
     // The alert history's recorder, which takes a new kept period at once.
-    TAlertRecorder* Recorder() const;
+    IAlertHub* Hub() const;
 
     IOptionsHost* Host = nullptr;
 };

@@ -1,9 +1,9 @@
 #include "zkInboxPage.h"
 
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
+#include "desk/zkAlertHub.h"
 #include "inbox/zkAlertInbox.h"
-#include "inbox/zkInboxServer.h"
-#include "inbox/zkInboxSettings.h"
 #include "options/zkOptionsHost.h"
 
 #include <QApplication>
@@ -111,12 +111,12 @@ void TInboxPage::UpdateInboxControls() {
     InboxTokenEdit->setCursorPosition(0);
     InboxCopyButton->setEnabled(!shown.Token.isEmpty());
     // What Save would bring, as the choices change.
-    TAlertInbox* inbox = Inbox();
+    IAlertHub* hub = Hub();
     if (tokenUnread && InboxEnabledCheckBox->isChecked())
         InboxStatusLabel->setText(TAlertInbox::TokenProblemText(InboxTokenProblem));
     else
         InboxStatusLabel->setText(
-            inbox ? inbox->PlanText(InboxEnabledCheckBox->isChecked(), shown.Port) : QString());
+            hub ? hub->InboxPlanText(InboxEnabledCheckBox->isChecked(), shown.Port) : QString());
 }
 
 TInboxSettings TInboxPage::PageSettings() const {
@@ -133,28 +133,28 @@ TInboxSettings TInboxPage::PageSettings() const {
 }
 
 bool TInboxPage::ApplyPort(QString* problem) {
-    TAlertInbox* inbox = Inbox();
-    if (!inbox)
+    IAlertHub* hub = Hub();
+    if (!hub)
         return true;
     const TInboxSettings chosen = PageSettings();
-    if (inbox->Apply(chosen))
+    if (hub->ApplyInboxSettings(chosen))
         return true;
     // A port that could not be had before the dialog either is saved as it is; the page's
     // status line says why nothing listens.
     const TInboxSettings stored = ReadInboxSettings(TSettingsStore::Registry());
     if (stored.Enabled == chosen.Enabled && stored.Port == chosen.Port)
         return true;
-    *problem = inbox->Server().Problem();
+    *problem = hub->InboxProblem();
     // The token and the rest as they were, with the listener that works.
-    inbox->Apply(stored);
+    hub->ApplyInboxSettings(stored);
     return false;
 }
 
 void TInboxPage::Save() {
     const TInboxSettings settings = PageSettings();
     WriteInboxSettings(TSettingsStore::Registry(), settings);
-    if (TAlertInbox* inbox = Inbox())
-        inbox->Apply(settings);
+    if (IAlertHub* hub = Hub())
+        hub->ApplyInboxSettings(settings);
 }
 
 TOptionsProblem TInboxPage::Validate() {
@@ -174,6 +174,6 @@ void TInboxPage::RefreshStatus() {
     UpdateInboxControls();
 }
 
-TAlertInbox* TInboxPage::Inbox() const {
-    return Host ? Host->OptionsAlertInbox() : nullptr;
+IAlertHub* TInboxPage::Hub() const {
+    return Host ? Host->OptionsAlertHub() : nullptr;
 }

@@ -12,7 +12,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
-class TAlertInbox;
+class IAlertHub;
 struct TInboxSettings;
 
 class TInboxPage : public QWidget, public IOptionsPage {
@@ -40,7 +40,7 @@ public:
 
 private:
     // The running inbox, which the page reports on and restarts after Save.
-    TAlertInbox* Inbox() const;
+    IAlertHub* Hub() const;
     TInboxSettings PageSettings() const;
     // False, with the reason, when a newly chosen port cannot be had.
     bool ApplyPort(QString* problem);

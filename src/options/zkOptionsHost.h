@@ -1,9 +1,7 @@
 #pragma once
 
+class IAlertHub;
 class IConnectionControl;
-class TAlertBroker;
-class TAlertInbox;
-class TAlertRecorder;
 class TUpdateForm;
 struct TLayoutSettings;
 
@@ -16,10 +14,8 @@ public:
     virtual IConnectionControl* OptionsConnection() = 0;
     virtual TUpdateForm* OptionsUpdateForm() = 0;
     virtual TLayoutSettings& OptionsLayoutSettings() = 0;
-    // The running inbox, which the Alert Inbox page reports on and restarts after Save.
-    virtual TAlertInbox* OptionsAlertInbox() = 0;
-    // The alert history's recorder, which takes a new kept period at once after Save.
-    virtual TAlertRecorder* OptionsAlertRecorder() = 0;
-    // The running broker source, which the Broker page reports on and reconnects after Save.
-    virtual TAlertBroker* OptionsAlertBroker() { return nullptr; }
+    // The alert hub: the inbox, which the Alert Inbox page reports on and restarts after Save;
+    // the broker, which the Broker page reports on and reconnects after Save; the alert
+    // history's recorder, which takes a new kept period at once after Save.
+    virtual IAlertHub* OptionsAlertHub() = 0;
 };

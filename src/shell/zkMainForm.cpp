@@ -7,25 +7,18 @@
 #include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertForm.h"
 #include "alerts/zkAlertNotifications.h"
-#include "alerts/zkSoundPlayForm.h"
-#include "alerts/zkSoundQueue.h"
-#include "broker/zkAlertBroker.h"
-#include "broker/zkBrokerSettings.h"
 #include "components/zkComponentWrappers.h"
 #include "components/zkComponents.h"
 #include "components/zkConnectionConfig.h"
 #include "config/zkConfig.h"
 #include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
-#include "desktop/zkDesktopNotifications.h"
 #include "desktop/zkWindowOrder.h"
 #include "desktop/zkWindowPlace.h"
 #include "desktop/zkWindowRing.h"
 #include "history/zkAlertHistoryForm.h"
-#include "history/zkAlertRecorder.h"
-#include "history/zkHistorySettings.h"
-#include "inbox/zkAlertInbox.h"
-#include "inbox/zkInboxSettings.h"
+#include "history/zkHistoryStore.h"
+#include "hub/zkAlertHub.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "options/zkOptionsForm.h"
 #include "platform/zkApplication.h"
@@ -76,18 +69,7 @@ void CancelModalDialogs() {
 
 constexpr int StatusBarXHeight = 27;
 constexpr int ClientWidth = 210;
-
-QString MuteSoundsKey() {
-    return SettingsKeyPath() + QStringLiteral("\\Settings");
-}
-const QString MuteSoundsValue = QStringLiteral("MuteSounds");
 } // namespace
-
-std::function<std::unique_ptr<INotificationService>()>
-    TZentrikProMainForm::NotificationServiceFactory =
-        []() -> std::unique_ptr<INotificationService> {
-    return std::make_unique<TDBusNotificationService>();
-};
 
 std::function<QDateTime()> TZentrikProMainForm::Clock = [] { return QDateTime::currentDateTime(); };
 
@@ -151,110 +133,8 @@ TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) 
                         .split(QLatin1Char(','), Qt::SkipEmptyParts));
 }
 
-void TZentrikProMainForm::ChooseMenuItems(const QStringList& names) {
-    if (names.isEmpty())
-        return;
-    QTimer::singleShot(300, this, [this, names] {
-        auto* item = findChild<QAction*>(names.first());
-        if (!item)
-            return;
-        // Runs inside the event loop of the dialog the command opens, if it opens one.
-        QTimer::singleShot(300, this, [this, names] {
-            QWidget* modal = QApplication::activeModalWidget();
-            fprintf(stderr, "velquist test: %s running, modal %s\n", qPrintable(names.first()),
-                    modal ? modal->metaObject()->className() : "none");
-            fflush(stderr);
-            if (names.size() == 1)
-                return;
-            // Not the last one: its dialog is cancelled and the next item comes.
-            if (auto* dialog = qobject_cast<QDialog*>(modal))
-                dialog->reject();
-            ChooseMenuItems(names.mid(1));
-        });
-        item->trigger();
-    });
-}
-
 TZentrikProMainForm::~TZentrikProMainForm() {
     FormDestroy();
-}
-
-void TZentrikProMainForm::CreateMenus() {
-    auto addItem = [this](QMenu* menu, QAction*& item, const QString& caption, const char* name,
-                          auto slot) {
-        item = menu->addAction(caption);
-        item->setObjectName(QString::fromLatin1(name));
-        connect(item, &QAction::triggered, this, slot);
-    };
-    FileMenu = menuBar()->addMenu(tr("&File"));
-    FileMenu->setObjectName(QStringLiteral("FileMenu"));
-    addItem(FileMenu, LoginMenuItem, tr("&Login..."), "LoginMenuItem",
-            [this] { LoginMenuItemClick(); });
-    addItem(FileMenu, ResetConnectionMenuItem, tr("Reset Connection"), "ResetConnectionMenuItem",
-            [this] {
-                if (Connection)
-                    Connection->ResetConnection();
-            });
-    FileMenu->addSeparator();
-    addItem(FileMenu, NewAlertWindowMenuItem, tr("New Alert Window"), "NewAlertWindowMenuItem",
-            [this] {
-                TAlertForm* w = NewAlertWindow();
-                if (ConnectorForm)
-                    ConnectorForm->EnsureListsForActions(w->Actions);
-            });
-    addItem(FileMenu, LoadAlertWindowMenuItem, tr("Load Alert Window..."),
-            "LoadAlertWindowMenuItem", [this] { LoadAlertWindowDialog(*this); });
-    FileMenu->addSeparator();
-    addItem(FileMenu, SaveLayoutMenuItem, tr("Save Layout..."), "SaveLayoutMenuItem",
-            [this] { SaveLayoutDialog(*this); });
-    addItem(FileMenu, RestoreLayoutMenuItem, tr("Restore Layout..."), "RestoreLayoutMenuItem",
-            [this] { RestoreLayoutDialog(*this); });
-    FileMenu->addSeparator();
-    addItem(FileMenu, ExitMenuItem, tr("Exit"), "ExitMenuItem", [this] { ExitMenuItemClick(); });
-
-    ToolsMenu = menuBar()->addMenu(tr("&Tools"));
-    ToolsMenu->setObjectName(QStringLiteral("ToolsMenu"));
-    addItem(ToolsMenu, SymbolListsMenuItem, tr("Symbol Lists..."), "SymbolListsMenuItem", [this] {
-        if (!SymbolListsForm)
-            return;
-        SymbolListsForm->setWindowState(SymbolListsForm->windowState() & ~Qt::WindowMinimized &
-                                        ~Qt::WindowMaximized);
-        SymbolListsForm->show();
-        // Already open behind other windows: bring it forward.
-        SymbolListsForm->raise();
-        SymbolListsForm->activateWindow();
-    });
-    addItem(ToolsMenu, ExternalLinkingMenuItem, tr("External Linking..."),
-            "ExternalLinkingMenuItem", [this] {
-                if (!ConnectorForm)
-                    return;
-                ConnectorForm->setWindowState(ConnectorForm->windowState() & ~Qt::WindowMinimized &
-                                              ~Qt::WindowMaximized);
-                ConnectorForm->show();
-                // Already open behind other windows: bring it forward.
-                ConnectorForm->raise();
-                ConnectorForm->activateWindow();
-            });
-    addItem(ToolsMenu, AlertHistoryMenuItem, tr("Alert History..."), "AlertHistoryMenuItem",
-            [this] {
-                if (TAlertHistoryForm* history = AlertHistoryWindow())
-                    BringWindowForward(history, true);
-            });
-    addItem(ToolsMenu, MuteSoundsMenuItem, tr("Mute Sounds"), "MuteSoundsMenuItem",
-            [this](bool checked) { SetSoundsMuted(checked); });
-    MuteSoundsMenuItem->setCheckable(true);
-    ToolsMenu->addSeparator();
-    addItem(ToolsMenu, OptionsMenuItem, tr("Options..."), "OptionsMenuItem",
-            [this] { OptionsMenuItemClick(); });
-
-    HelpMenu = menuBar()->addMenu(tr("&Help"));
-    HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
-    // Qt hides a separator that leads a menu; this one stands above "About..." even when no
-    // help entries are configured.
-    HelpMenu->setSeparatorsCollapsible(false);
-    HelpSeparator = HelpMenu->addSeparator();
-    addItem(HelpMenu, AboutMenuItem, tr("About..."), "AboutMenuItem",
-            [this] { AboutMenuItemClick(); });
 }
 
 void TZentrikProMainForm::FormCreate() {
@@ -311,9 +191,7 @@ void TZentrikProMainForm::FormCreate() {
     // link broker's socket), and laying it out would cost start-up for a window seldom opened.
     ConnectorForm->FormShow();
     LoginForm = new TLoginForm(this, this);
-    // The session bus is reached only with the first notification.
-    NotificationService = NotificationServiceFactory();
-    AlertNotifier = new TAlertNotifier(*NotificationService, this, this);
+    CreateAlertHub();
     qApp->installEventFilter(this);
     SeesAllEvents = true;
 
@@ -329,12 +207,11 @@ void TZentrikProMainForm::FormCreate() {
     SetLayoutDefaults(defaults);
     LayoutSettings = defaults;
     ReadLayoutSettings(LayoutSettings, defaults);
-    SetSoundsMuted(
-        ReadBoolValue(TSettingsStore::Registry(), MuteSoundsKey(), MuteSoundsValue, false));
+    ShowAlertState();
     SetAlertAnnouncementsEnabled(ReadAnnounceAlerts(TSettingsStore::Registry()));
 
     // Before the first window opens, so its first alert is kept.
-    StartAlertRecorder();
+    AlertHub->StartRecorder(THistoryStore::DefaultPath());
 
     // 13.
     ApplyConfig(ConfigInfo(), *Connection, this);
@@ -348,14 +225,6 @@ void TZentrikProMainForm::FormCreate() {
     // The tray icon once the first windows are up: finding the desktop's tray (over the session
     // bus or the X server) and drawing the icon's pictures need not hold the first window up.
     zkLateStart::AfterFirstIdle(this, [this] { ReportErrors([this] { CreateTrayIcon(); }); });
-    // The user looks at the client again: nothing is unseen any more.
-    connect(qApp, &QGuiApplication::applicationStateChanged, this,
-            [this](Qt::ApplicationState state) {
-                if (state == Qt::ApplicationActive && UnseenAlerts != 0) {
-                    UnseenAlerts = 0;
-                    UpdateTrayIcon();
-                }
-            });
 
     // 15.
     UpdateForm = new TUpdateForm(this);
@@ -375,8 +244,7 @@ void TZentrikProMainForm::FormCreate() {
     // 19.
     OpenStartupLayout(*this);
     // Once the layout's inbox windows are open, so the first alerts find them.
-    StartAlertInbox();
-    StartAlertBroker();
+    AlertHub->StartSources();
 
     // 20.
     RefreshAccountStatus();
@@ -408,29 +276,23 @@ void TZentrikProMainForm::FormDestroy() {
     SeesAllEvents = false;
     delete TrayIcon;
     TrayIcon = nullptr;
-    // Nothing may deliver into the alert windows once they start to go; the broker delivers
-    // through the inbox's router, so it goes first.
-    delete AlertBroker;
-    AlertBroker = nullptr;
-    delete AlertInbox;
-    AlertInbox = nullptr;
+    // Nothing may deliver into the alert windows once they start to go.
+    if (AlertHub)
+        AlertHub->StopSources();
     // Alert windows first: their components must not outlive the connection. Each leaves the
     // list as it goes, whatever its going takes with it.
     while (!AlertWindowList.isEmpty())
         delete AlertWindowList.constFirst();
     delete AlertHistoryForm;
     AlertHistoryForm = nullptr;
-    // Writes what the windows recorded last.
-    delete AlertRecorder;
-    AlertRecorder = nullptr;
+    // Its recorder writes what the windows recorded last.
+    delete AlertHub;
+    AlertHub = nullptr;
     delete SymbolListsForm;
     delete ConnectorForm;
     delete ActionsForm;
     delete UpdateForm;
     delete LoginForm;
-    delete AlertNotifier;
-    AlertNotifier = nullptr;
-    NotificationService.reset();
     SymbolListsForm = nullptr;
     ConnectorForm = nullptr;
     ActionsForm = nullptr;
@@ -439,40 +301,6 @@ void TZentrikProMainForm::FormDestroy() {
     StopSymbolListDispatcher();
     Connection.reset();
     HelpURLs.clear();
-}
-
-void TZentrikProMainForm::BuildHelpMenu() {
-    for (QAction* a : std::as_const(HelpItems)) {
-        HelpMenu->removeAction(a);
-        delete a;
-    }
-    HelpItems.clear();
-    HelpURLs.clear();
-    bool cut = false;
-    std::vector<THelpEntry> entries = HelpEntries(ConfigInfo().HelpURLList, MaxHelpEntries, &cut);
-    if (cut)
-        std::fprintf(stderr,
-                     "velquist: HelpURLList has more than %zu entries; the Help menu shows "
-                     "the first %zu\n",
-                     MaxHelpEntries, MaxHelpEntries);
-    for (THelpEntry& entry : entries) {
-        auto* item = new QAction(entry.Caption, HelpMenu);
-        const qsizetype index = HelpURLs.size();
-        HelpItems << item;
-        HelpURLs << std::move(entry.Address);
-        connect(item, &QAction::triggered, this, [this, index] { OpenLink(HelpURLs.at(index)); });
-    }
-    HelpMenu->insertActions(HelpSeparator, HelpItems);
-    // Leading the menu, the separator lies on the menu's frame, where Fusion (the style Qt
-    // picks here) draws it out of sight: a few pixels above it keep it visible.
-    HelpMenu->setContentsMargins(0, HelpItems.isEmpty() ? 3 : 0, 0, 0);
-}
-
-void TZentrikProMainForm::ShowFirstHelpEntry() {
-    const QList<QAction*> items = HelpMenu->actions();
-    // Without configured entries the first item is the separator, which does nothing.
-    if (!items.isEmpty() && !items.first()->isSeparator())
-        items.first()->trigger();
 }
 
 void TZentrikProMainForm::RefreshSymbolLists() {
@@ -515,157 +343,10 @@ void TZentrikProMainForm::BringWindowForward(QWidget* window, bool activate) {
     LastForwardDeactivated = false;
 }
 
-void TZentrikProMainForm::RefreshAccountStatus() {
-    static const QColor Green(0, 128, 0);
-    static const QColor Red(255, 0, 0);
-    static const QColor Yellow(255, 255, 0);
-    const QColor buttonText = palette().color(QPalette::ButtonText);
-    // A creation that failed before the connection existed leaves nothing to show.
-    if (!Connection)
-        return;
-
-    const int32_t state = Connection->ConnectionStatus();
-    auto set = [this](const QString& text, const QColor& color) {
-        AccountStatusStatusBar->SetPanelText(text);
-        AccountStatusStatusBar->SetTextColor(color);
-    };
-    switch (state) {
-    case 0: {
-        const QString user = Connection->UserName();
-        if (user.isEmpty())
-            set(tr(" Not connected"), buttonText);
-        else
-            set(tr(" Connecting as \"%1\"...").arg(user), buttonText);
-        break;
-    }
-    case 1:
-        set(tr(" Connected as \"%1\"").arg(Connection->UserName()), Green);
-        break;
-    case 2:
-        set(tr(" Another user connected as \"%1\"").arg(Connection->UserName()), Red);
-        break;
-    case 3:
-        set(tr(" Bad user name, please re-login"), Red);
-        break;
-    case 4:
-        set(tr(" Bad password, please re-login"), Red);
-        break;
-    case 5:
-        set(tr(" Your account expired"), Red);
-        break;
-    default:
-        break; // unknown states leave the bar as it was
-    }
-
-    // The expiry counts as local time, as the service states it. The bar is set once, to what
-    // it shows now: each change is an event for screen readers, and this runs every second.
-    QString expiryText;
-    QColor expiryColor;
-    const qint64 expiry = Connection->AccountExpiration();
-    const QDateTime now = Clock();
-    const qint64 nowLocal = now.toSecsSinceEpoch() + now.offsetFromUtc();
-    const qint64 left = expiry - nowLocal;
-    if (left > 0 && left < 86400000 && Connection->ConnectionStatus() == 1) {
-        const qint64 days = (left + 86399) / 86400;
-        if (left < 86400) {
-            expiryText = tr(" Your account expires in less than one day");
-            expiryColor = Red;
-        } else {
-            expiryText = tr(" Your account expires in %1 days").arg(days);
-            expiryColor = left <= 259200 ? Red : left <= 864000 ? Yellow : Green;
-        }
-    }
-    AccountExpirationStatusBar->SetPanelText(expiryText);
-    if (expiryColor.isValid())
-        AccountExpirationStatusBar->SetTextColor(expiryColor);
-    AccountStatusStatusBar->setToolTip(zkOutsideText::ToolTip(AccountStatusStatusBar->PanelText()));
-    AccountExpirationStatusBar->setToolTip(
-        zkOutsideText::ToolTip(AccountExpirationStatusBar->PanelText()));
-    UpdateTrayIcon();
-}
-
-void TZentrikProMainForm::CreateTrayIcon() {
-    // Shown where the desktop has a tray.
-    if (TrayIcon)
-        return;
-    TrayIcon = new TTrayIcon(this);
-    TrayIcon->SetMuted(SoundsMuted);
-    connect(TrayIcon, &TTrayIcon::MainWindowRequested, this,
-            [this] { ReportErrors([this] { BringMainWindowForward(); }); });
-    connect(TrayIcon, &TTrayIcon::ShowAllWindowsRequested, this,
-            [this] { ReportErrors([this] { ShowAllWindows(); }); });
-    connect(TrayIcon, &TTrayIcon::MuteSoundsToggled, this,
-            [this](bool muted) { ReportErrors([this, muted] { SetSoundsMuted(muted); }); });
-    connect(TrayIcon, &TTrayIcon::ExitRequested, this, [this] { ExitMenuItemClick(); });
-    UpdateTrayIcon();
-}
-
-void TZentrikProMainForm::UpdateTrayIcon() {
-    if (!TrayIcon || !Connection)
-        return;
-    const int32_t state = Connection->ConnectionStatus();
-    const QString user = Connection->UserName();
-    TTrayIcon::TState shown = TTrayIcon::TState::NotConnected;
-    QString account;
-    if (state == 1) {
-        shown = TTrayIcon::TState::Connected;
-        account = tr("Connected as %1").arg(user);
-    } else if (state == 0 && !user.isEmpty()) {
-        shown = TTrayIcon::TState::Connecting;
-        account = tr("Connecting as %1...").arg(user);
-    } else if (state == 0) {
-        account = tr("Not connected");
-    } else {
-        // The account bar says what is wrong.
-        account = AccountStatusStatusBar->PanelText().trimmed();
-    }
-    TrayIcon->Update(shown, account, UnseenAlerts);
-}
-
-void TZentrikProMainForm::CountNewAlert() {
-    if (QGuiApplication::applicationState() == Qt::ApplicationActive)
-        return; // the user is looking
-    ++UnseenAlerts;
-    UpdateTrayIcon();
-}
-
-void TZentrikProMainForm::SetSoundsMuted(bool muted) {
-    const bool changed = muted != SoundsMuted;
-    SoundsMuted = muted;
-    MuteSoundsMenuItem->setChecked(muted);
-    if (TrayIcon)
-        TrayIcon->SetMuted(muted);
-    MuteStatusLabel->setVisible(muted);
-    if (muted)
-        if (TSoundPlayForm* sounds = SoundPlayForm())
-            sounds->SoundQueue().DropWaiting();
-    if (changed)
-        WriteBoolValue(TSettingsStore::Registry(), MuteSoundsKey(), MuteSoundsValue, muted);
-}
-
 void TZentrikProMainForm::ShowAllWindows() {
     for (TAlertForm* w : AlertWindows())
         BringWindowForward(w, false);
     BringMainWindowForward();
-}
-
-void TZentrikProMainForm::StatusBarClick() {
-    if (!Connection)
-        return;
-    switch (Connection->ConnectionStatus()) {
-    case 2:
-        Connection->ResetConnection();
-        break;
-    case 3:
-    case 4:
-        LoginMenuItem->trigger();
-        break;
-    case 5:
-        OpenLink(ConfigInfo().SignupURL);
-        break;
-    default:
-        break;
-    }
 }
 
 TAlertForm* TZentrikProMainForm::NewAlertWindow() {
@@ -691,48 +372,6 @@ void TZentrikProMainForm::AlertWindowReady(TAlertForm& window) {
 
 void TZentrikProMainForm::AlertWindowGone(TAlertForm& window) {
     AlertWindowList.removeOne(&window);
-}
-
-void TZentrikProMainForm::LoginMenuItemClick() {
-    if (!LoginForm)
-        return;
-    LoginForm->setWindowState(LoginForm->windowState() & ~Qt::WindowMinimized &
-                              ~Qt::WindowMaximized);
-    LoginForm->show();
-    LoginForm->raise();
-    LoginForm->activateWindow();
-}
-
-TActionsForm* TZentrikProMainForm::ActionsDialog() {
-    // Built when first opened, as the Options dialog: most sessions never edit actions.
-    if (!ActionsForm)
-        ActionsForm = new TActionsForm(this, this);
-    return ActionsForm;
-}
-
-void TZentrikProMainForm::OptionsMenuItemClick() {
-    // Built when first asked for: most sessions never open it, and start-up need not wait for it.
-    TOptionsForm* options = OptionsForm();
-    if (!options)
-        options = new TOptionsForm(this, this);
-    ModalDialogOpen = true;
-    struct TClear {
-        bool& Flag;
-        ~TClear() { Flag = false; }
-    } clear{ModalDialogOpen};
-    if (options->exec() == QDialog::Accepted)
-        for (TAlertForm* w : AlertWindows())
-            w->ParseActions();
-}
-
-void TZentrikProMainForm::AboutMenuItemClick() {
-    // Built when first opened, as the Options dialog is: start-up need not wait for it.
-    TAboutForm* about = AboutForm();
-    if (!about) {
-        about = new TAboutForm(this);
-        SetAboutForm(about);
-    }
-    about->exec();
 }
 
 void TZentrikProMainForm::URLHandlerTimerTimer() {
@@ -776,59 +415,10 @@ void TZentrikProMainForm::WMTerminate() {
     close();
 }
 
-void TZentrikProMainForm::StartAlertInbox() {
-    AlertInbox = new TAlertInbox(*this, this);
-    const TSettingsStore store = TSettingsStore::Registry();
-    TInboxSettings settings = ReadInboxSettings(store);
-    if (EnsureInboxToken(settings))
-        WriteInboxSettings(store, settings);
-    AlertInbox->Apply(settings);
-    if (settings.Enabled && !AlertInbox->IsListening())
-        fprintf(stderr, "velquist: %s\n", qPrintable(AlertInbox->StatusText()));
-}
-
-void TZentrikProMainForm::StartAlertBroker() {
-    AlertBroker = new TAlertBroker(AlertInbox->Router(), this, AlertRecorder);
-    const TSettingsStore store = TSettingsStore::Registry();
-    TBrokerSettings settings = ReadBrokerSettings(store);
-    if (EnsureBrokerClientId(settings))
-        WriteBrokerSettings(store, settings);
-    AlertBroker->Apply(settings);
-    // Also what the options dialog applies later: it may be waiting for the keyring too.
-    LockedSecretsTimer = new QTimer(this);
-    LockedSecretsTimer->setObjectName(QStringLiteral("LockedSecretsTimer"));
-    LockedSecretsTimer->setInterval(3000);
-    connect(LockedSecretsTimer, &QTimer::timeout, this, &TZentrikProMainForm::RetryLockedSecrets);
-    LockedSecretsTimer->start();
-}
-
-void TZentrikProMainForm::RetryLockedSecrets() {
-    const TSettingsStore store = TSettingsStore::Registry();
-    if (AlertInbox && AlertInbox->WaitsForToken()) {
-        TInboxSettings settings = ReadInboxSettings(store);
-        if (settings.TokenProblem.isEmpty()) {
-            // Read at last, or gone from the keyring meanwhile (then a new one, as at a start).
-            if (EnsureInboxToken(settings))
-                WriteInboxSettings(store, settings);
-            AlertInbox->Apply(settings);
-            fprintf(stderr, "velquist: %s\n", qPrintable(AlertInbox->StatusText()));
-        }
-    }
-    if (AlertBroker && AlertBroker->WaitsForSecret()) {
-        const TBrokerSettings settings = ReadBrokerSettings(store);
-        if (settings.PasswordProblem.isEmpty())
-            AlertBroker->Apply(settings);
-    }
-}
-
-IAlertPublisher* TZentrikProMainForm::AlertPublisher() const {
-    return AlertBroker;
-}
-
-void TZentrikProMainForm::StartAlertRecorder() {
-    const int32_t days = ReadHistoryDays(TSettingsStore::Registry());
-    AlertRecorder = new TAlertRecorder(THistoryStore::DefaultPath(), days, this);
-    connect(AlertRecorder, &TAlertRecorder::Fault, this, [this](const QString& text) {
+void TZentrikProMainForm::CreateAlertHub() {
+    AlertHub = new TAlertHub(*this, this);
+    connect(AlertHub, &TAlertHub::ShownStateChanged, this, &TZentrikProMainForm::ShowAlertState);
+    connect(AlertHub, &TAlertHub::RecorderFault, this, [this](const QString& text) {
         // The windows go on; the user hears of it once, never in the middle of a terminate.
         if (Terminating)
             fprintf(stderr, "velquist: %s\n", qPrintable(text));
@@ -838,31 +428,38 @@ void TZentrikProMainForm::StartAlertRecorder() {
     });
 }
 
+IAlertPublisher* TZentrikProMainForm::AlertPublisher() const {
+    return AlertHub ? AlertHub->AlertPublisher() : nullptr;
+}
+
+TAlertNotifier* TZentrikProMainForm::AlertNotifications() const {
+    return AlertHub ? AlertHub->Notifier() : nullptr;
+}
+
+IAlertHub* TZentrikProMainForm::OptionsAlertHub() {
+    return AlertHub;
+}
+
 IAlertLog* TZentrikProMainForm::AlertLog() const {
-    return AlertRecorder;
+    return AlertHub ? AlertHub->AlertLog() : nullptr;
 }
 
 TAlertHistoryForm* TZentrikProMainForm::AlertHistoryWindow() {
-    if (!AlertHistoryForm && AlertRecorder)
-        AlertHistoryForm = new TAlertHistoryForm(this, AlertRecorder);
+    if (!AlertHistoryForm && AlertHub && AlertHub->Recorder())
+        AlertHistoryForm = new TAlertHistoryForm(this, AlertHub->Recorder());
     return AlertHistoryForm;
 }
 
-void TZentrikProMainForm::DeliverAcceptedAlerts() {
-    if (AlertBroker)
-        AlertBroker->Flush();
-    if (AlertInbox)
-        AlertInbox->Router().Flush();
-}
-
 void TZentrikProMainForm::EndSession() {
-    DeliverAcceptedAlerts();
+    if (AlertHub)
+        AlertHub->Deliver();
     ReportErrors([this] { SaveLayout(*this, QString()); });
 }
 
 bool TZentrikProMainForm::FormCloseQuery() {
     // Alerts a sender was told the client took are in their windows before the layout is saved.
-    DeliverAcceptedAlerts();
+    if (AlertHub)
+        AlertHub->Deliver();
     // During a terminate nobody may be there to answer a box: what cannot be saved is said on
     // stderr and in the exit code, and the program ends all the same.
     const auto save = [this](auto&& step) {
@@ -905,7 +502,8 @@ bool TZentrikProMainForm::FormCloseQuery() {
                                      zkPrompts::TIcon::Question, zkPrompts::TButtons::YesNoCancel,
                                      this);
     }();
-    DeliverAcceptedAlerts(); // some may have come while the question was open
+    if (AlertHub)
+        AlertHub->Deliver(); // some may have come while the question was open
     // A terminate that came while the question was open cancelled it and decides instead.
     if (Terminating)
         return terminate();
@@ -935,12 +533,9 @@ void TZentrikProMainForm::closeEvent(QCloseEvent* event) {
     }
     // A symbol list load waiting for the server must stop now.
     SetSymbolListsTerminating(true);
-    // What the broker brought goes into the windows, what waits to be published has a moment;
-    // then later senders hear that the client is closing.
-    if (AlertBroker)
-        AlertBroker->Close();
-    if (AlertInbox)
-        AlertInbox->Close();
+    // Alerts the sources took are in their windows; later senders hear that it is closing.
+    if (AlertHub)
+        AlertHub->Close();
     event->accept();
     emit Closed();
 }

@@ -16,20 +16,16 @@
 #include <memory>
 
 class IConnectionControl;
-class INotificationService;
 class QAction;
 class QLabel;
 class QMenu;
 class QTimer;
 class TAboutForm;
-class TAlertBroker;
-class TAlertInbox;
 class TAccountStatusBar;
 class TActionsForm;
 class TAlertForm;
 class TAlertHistoryForm;
-class TAlertNotifier;
-class TAlertRecorder;
+class TAlertHub;
 class TGenericConnectorForm;
 class TLoginForm;
 class TStatusBarX;
@@ -60,10 +56,6 @@ public:
     static constexpr int FirstJobsAfterShowMs = 2000;
     bool ModalDialogOpen = false;
     bool SoundsSuspended = false;
-    // "Mute Sounds", kept in the per-user store.
-    bool SoundsMuted = false;
-    // Alerts that came while no client window was active; cleared when one is activated.
-    int UnseenAlerts = 0;
     bool Terminating = false;
     TLayoutSettings LayoutSettings;
 
@@ -73,17 +65,12 @@ public:
     TGenericConnectorForm* ConnectorForm = nullptr;
     TLoginForm* LoginForm = nullptr;
     TUpdateForm* UpdateForm = nullptr;
-    // Alerts from the user's own programs; created after the start-up layout is open.
-    TAlertInbox* AlertInbox = nullptr;
-    // Alerts from an MQTT broker, through the inbox's router; publishes the windows' alerts.
-    TAlertBroker* AlertBroker = nullptr;
-    // Desktop notifications of the windows' alerts, and the service they go through.
-    std::unique_ptr<INotificationService> NotificationService;
-    TAlertNotifier* AlertNotifier = nullptr;
+    // The outside sources, their router, the alert history's recorder, the notifications,
+    // the unseen alerts and the mute switch.
+    TAlertHub* AlertHub = nullptr;
     // The icon in the desktop's tray.
     TTrayIcon* TrayIcon = nullptr;
-    // Keeps every alert of the windows; the history window, made when first wanted, shows them.
-    TAlertRecorder* AlertRecorder = nullptr;
+    // The alert history, made when first wanted.
     TAlertHistoryForm* AlertHistoryForm = nullptr;
 
     // --- controls ---
@@ -93,8 +80,6 @@ public:
     // Below the account bars while sounds are muted.
     QLabel* MuteStatusLabel = nullptr;
     QTimer* URLHandlerTimer = nullptr;
-    // Reads again the inbox token and the broker password the keyring would not give.
-    QTimer* LockedSecretsTimer = nullptr;
     QMenu* FileMenu = nullptr;
     QMenu* ToolsMenu = nullptr;
     QMenu* HelpMenu = nullptr;
@@ -126,7 +111,7 @@ public:
     void AlertWindowGone(TAlertForm& window) override;
     TGenericConnectorForm* ConnectorWindow() const override { return ConnectorForm; }
     TActionsForm* ActionsDialog() override;
-    TAlertNotifier* AlertNotifications() const override { return AlertNotifier; }
+    TAlertNotifier* AlertNotifications() const override;
     void CountNewAlert() override;
     IAlertLog* AlertLog() const override;
     IAlertPublisher* AlertPublisher() const override;
@@ -139,7 +124,8 @@ public:
     void SetModalDialogOpen(bool open) override { ModalDialogOpen = open; }
     bool SoundsAreSuspended() const override { return SoundsSuspended; }
     void SetSoundsSuspended(bool suspended) override { SoundsSuspended = suspended; }
-    bool SoundsAreMuted() const override { return SoundsMuted; }
+    // "Mute Sounds", kept by the hub in the per-user store.
+    bool SoundsAreMuted() const override;
 
     // The alert history window, made on first use (nullptr without a recorder).
     TAlertHistoryForm* AlertHistoryWindow();
@@ -147,10 +133,14 @@ public:
     // Mutes or unmutes alert sounds: menu items, status strip and the per-user store follow;
     // sounds waiting to play are dropped.
     void SetSoundsMuted(bool muted);
+    // Alerts that came while no client window was active; cleared when one is activated.
+    int UnseenAlerts() const;
     // Restores, shows and raises every alert window, then the main window.
     void ShowAllWindows();
     // The tray icon's state and tooltip from the connection and the unseen alerts.
     void UpdateTrayIcon();
+    // The mute switch and the unseen alerts as the hub has them, in the menu, strip and tray.
+    void ShowAlertState();
     // Made at the first idle moment after the main window.
     void CreateTrayIcon();
 
@@ -175,15 +165,10 @@ public:
     IConnectionControl* OptionsConnection() override { return Connection.get(); }
     TUpdateForm* OptionsUpdateForm() override { return UpdateForm; }
     TLayoutSettings& OptionsLayoutSettings() override { return LayoutSettings; }
-    TAlertInbox* OptionsAlertInbox() override { return AlertInbox; }
-    TAlertRecorder* OptionsAlertRecorder() override { return AlertRecorder; }
-    TAlertBroker* OptionsAlertBroker() override { return AlertBroker; }
+    IAlertHub* OptionsAlertHub() override;
 
     // The clock the account status reads; tests replace it.
     static std::function<QDateTime()> Clock;
-    // Makes the service desktop notifications go through (the session bus's server unless a
-    // test puts in its own).
-    static std::function<std::unique_ptr<INotificationService>()> NotificationServiceFactory;
 
 signals:
     // The window has agreed to close; the program ends with it. Emitted from inside whatever
@@ -214,18 +199,8 @@ private:
     bool FormCloseQuery();
     void CreateMenus();
     void URLHandlerTimerTimer();
-    // The alert inbox with its stored settings (a token is made for an enabled one without).
-    void StartAlertInbox();
-    // The broker source with its stored settings (a client id is made once), into the inbox's
-    // router.
-    void StartAlertBroker();
-    // The inbox and the broker, waiting for a secret of theirs in a locked keyring, started
-    // with it once it can be read.
-    void RetryLockedSecrets();
-    // The recorder of the alert history, with the kept period from the per-user store.
-    void StartAlertRecorder();
-    // What the inbox accepted but has not delivered yet goes into the alert windows now.
-    void DeliverAcceptedAlerts();
+    // The alert hub and its notifications; the recorder, which says its faults.
+    void CreateAlertHub();
     void StatusBarClick();
     void LoginMenuItemClick();
     void OptionsMenuItemClick();

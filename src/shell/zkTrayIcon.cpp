@@ -1,5 +1,6 @@
 #include "zkTrayIcon.h"
 
+#include "desk/zkAlertHub.h"
 #include "platform/zkApplication.h"
 #include "platform/zkOutsideText.h"
 
@@ -9,7 +10,7 @@
 #include <QPainter>
 #include <QSystemTrayIcon>
 
-TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent) {
+TTrayIcon::TTrayIcon(IAlertHub* hub, QObject* parent) : QObject(parent), Hub(hub) {
     TrayMenu = new QMenu;
     TrayMenu->setObjectName(QStringLiteral("TrayMenu"));
     ShowAllWindowsMenuItem = TrayMenu->addAction(tr("Show All Windows"));
@@ -20,9 +21,12 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent) {
     TrayMenu->addSeparator();
     ExitMenuItem = TrayMenu->addAction(tr("Exit"));
     ExitMenuItem->setObjectName(QStringLiteral("TrayExitMenuItem"));
-    connect(ShowAllWindowsMenuItem, &QAction::triggered, this,
-            &TTrayIcon::ShowAllWindowsRequested);
-    connect(MuteSoundsMenuItem, &QAction::triggered, this, &TTrayIcon::MuteSoundsToggled);
+    connect(ShowAllWindowsMenuItem, &QAction::triggered, this, &TTrayIcon::ShowAllWindowsRequested);
+    connect(MuteSoundsMenuItem, &QAction::triggered, this, [this](bool muted) {
+        // The per-user store may refuse it: the user hears why.
+        if (Hub)
+            ReportErrors([this, muted] { Hub->SetSoundsMuted(muted); });
+    });
     connect(ExitMenuItem, &QAction::triggered, this, &TTrayIcon::ExitRequested);
 
     Tray = new QSystemTrayIcon(this);
@@ -32,7 +36,7 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent) {
         if (r == QSystemTrayIcon::Trigger)
             emit MainWindowRequested();
     });
-    Update(TState::NotConnected, QString(), 0);
+    Update(TState::NotConnected, QString());
     Tray->show();
 }
 
@@ -75,7 +79,8 @@ QIcon TTrayIcon::StateIcon(const QIcon& base, TState state) {
     return icon;
 }
 
-void TTrayIcon::Update(TState state, const QString& account, int newAlerts) {
+void TTrayIcon::Update(TState state, const QString& account) {
+    const int newAlerts = Hub ? Hub->UnseenAlerts() : 0;
     if (!HaveState || state != State) {
         HaveState = true;
         State = state;

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+class IAlertHub;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -18,12 +19,14 @@ class TTrayIcon : public QObject {
 public:
     enum class TState { NotConnected, Connecting, Connected };
 
-    explicit TTrayIcon(QObject* parent = nullptr);
+    // The hub (nullptr: none) keeps the unseen alerts and takes the mute item; it must outlive
+    // the icon.
+    explicit TTrayIcon(IAlertHub* hub, QObject* parent = nullptr);
     ~TTrayIcon() override;
 
-    // Puts the state, the account text (" Connected as ..." without the quotes) and the count of
-    // unseen alerts into the icon and its tooltip; changes only what differs.
-    void Update(TState state, const QString& account, int newAlerts);
+    // Puts the state, the account text (" Connected as ..." without the quotes) and the hub's
+    // count of unseen alerts into the icon and its tooltip; changes only what differs.
+    void Update(TState state, const QString& account);
     void SetMuted(bool muted);
 
     // "Velquist — Connected as DEMO — 12 new alerts"; no count part while there is none.
@@ -40,10 +43,10 @@ public:
 signals:
     void MainWindowRequested();
     void ShowAllWindowsRequested();
-    void MuteSoundsToggled(bool muted);
     void ExitRequested();
 
 private:
+    IAlertHub* const Hub;
     QSystemTrayIcon* Tray = nullptr;
     QMenu* TrayMenu = nullptr;
     bool HaveState = false;

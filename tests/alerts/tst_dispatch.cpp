@@ -10,6 +10,7 @@
 #include "config/zkWindowRecord.h"
 #include "desk/zkAlertPublisher.h"
 #include "desktop/zkDesktopNotifications.h"
+#include "hub/zkAlertHub.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
@@ -267,7 +268,7 @@ void TDispatchTest::muteDropsSoundsAndKeepsTheRest() {
     f.fake(w).RaiseNewAlert("A");
     QCOMPARE(waiting(), 1);
     f.Main->MuteSoundsMenuItem->trigger();
-    QVERIFY(f.Main->SoundsMuted);
+    QVERIFY(f.Main->SoundsAreMuted());
     QCOMPARE(waiting(), 0);
     f.Main->SoundsSuspended = false;
 
@@ -291,7 +292,7 @@ void TDispatchTest::muteDropsSoundsAndKeepsTheRest() {
     QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), key, "MuteSounds", -1), 1);
     f.Main.reset();
     f.Main = std::make_unique<TZentrikProMainForm>();
-    QVERIFY(f.Main->SoundsMuted);
+    QVERIFY(f.Main->SoundsAreMuted());
     QVERIFY(f.Main->MuteSoundsMenuItem->isChecked());
     QVERIFY(f.Main->MuteSoundsMenuItem->isCheckable());
     f.Main->MuteSoundsMenuItem->trigger();
@@ -309,12 +310,12 @@ void TDispatchTest::notificationActionShowsEachAlertOnce() {
         }
     };
     QStringList bodies;
-    const auto oldFactory = TZentrikProMainForm::NotificationServiceFactory;
-    TZentrikProMainForm::NotificationServiceFactory = [&bodies] {
+    const auto oldFactory = TAlertHub::NotificationServiceFactory;
+    TAlertHub::NotificationServiceFactory = [&bodies] {
         return std::make_unique<TRecorder>(&bodies);
     };
     TDispatchFixture f;
-    TZentrikProMainForm::NotificationServiceFactory = oldFactory;
+    TAlertHub::NotificationServiceFactory = oldFactory;
     // Twice in the list is still one notification per alert; the list's other actions run.
     TAlertForm* w = f.window({"1,5", "1,3", "1,5"});
     w->setWindowTitle("Breakouts");

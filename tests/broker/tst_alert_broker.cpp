@@ -42,7 +42,7 @@ private slots:
         TMosquitto mosquitto;
         QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));
         TRecordingSink sink;
-        sink.Answer = IInboxSink::TOffer::Busy;
+        sink.Answer = IAlertSink::TOffer::Busy;
         TAlertBroker broker(sink);
         const TBrokerSettings settings = SettingsFor(mosquitto);
         broker.Apply(settings);
@@ -55,10 +55,10 @@ private slots:
                                       R"({"symbol": ")" + QByteArray(symbol) + R"("})"));
         QTRY_VERIFY(sink.Offers >= 2); // offered, refused, offered again
         QVERIFY(sink.Alerts.isEmpty());
-        sink.Answer = IInboxSink::TOffer::Accepted;
+        sink.Answer = IAlertSink::TOffer::Accepted;
         QTRY_COMPARE(sink.Alerts.size(), 3);
         QStringList symbols;
-        for (const TInboxAlert& a : sink.Alerts) {
+        for (const TSourceAlert& a : sink.Alerts) {
             symbols << a.Symbol;
             QCOMPARE(a.Strategy, QString("Busy"));
             QVERIFY(a.FromBroker);

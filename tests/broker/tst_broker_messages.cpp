@@ -2,7 +2,7 @@
 // payload, else the topic), this desk's own messages, an alert of ours as topic and payload
 // that another desk reads back the same; and the broker's settings in the per-user store.
 #include "broker/zkBrokerMessages.h"
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "zkTestSupport.h"

@@ -1,10 +1,10 @@
 // The secrets' way between the per-user store and a keyring: moved once, never lost, the store
 // kept when the keyring will not take them.
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
+#include "config/zkInboxSettings.h"
 #include "config/zkSecrets.h"
 #include "config/zkUserStore.h"
 #include "desktop/zkSecretService.h"
-#include "inbox/zkInboxSettings.h"
 
 #include <QtTest>
 

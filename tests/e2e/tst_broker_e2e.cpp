@@ -3,11 +3,11 @@
 // mosquitto_pub puts a window on the desk with its sound; alerts published while the desk was
 // off arrive when it starts again; a wrong password or CA shows on the Broker page and delivers
 // nothing; "Publish to the broker" reaches a mosquitto_sub; two desks both see one message.
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
+#include "config/zkInboxSettings.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "shell/zkLayouts.h"
 #include "zkClientProcess.h"
 #include "zkMosquitto.h"

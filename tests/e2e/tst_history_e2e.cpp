@@ -1,9 +1,9 @@
 // Whole-process test of the alert history: alerts sent to a running client by the user's own
 // program are in `velquist-history export` after a terminate, a restart and a kill -9, and the
 // client's history file stays private.
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"
 

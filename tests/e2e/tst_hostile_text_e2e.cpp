@@ -3,10 +3,10 @@
 // private session bus, to the tests' notification server) show the characters as they are,
 // the history's CSV export runs no formula in a spreadsheet, and names that would show one
 // thing and be another are refused by the webhook, the socket and velquist-alert alike.
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "desktop/zkDesktopNotifications.h"
-#include "inbox/zkInboxSettings.h"
 #include "platform/zkLocalPeers.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"

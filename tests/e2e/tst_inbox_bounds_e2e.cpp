@@ -1,11 +1,11 @@
 // Whole-process tests of what a sender with the token cannot do to the client, over real HTTP:
 // open a window for every strategy it names, fill the memory with alerts faster than they are
 // kept, or have alerts shown nowhere and kept nowhere.
+#include "config/zkInboxSettings.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "history/zkHistoryStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "shell/zkLayouts.h"
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"

@@ -2,10 +2,10 @@
 // over real HTTP and through velquist-alert on the real socket. A new strategy opens its
 // window and its sound action plays; bad requests are refused; an alert answered 202 is in the
 // layout even when the client is terminated right after; charting sites' messages are read.
+#include "config/zkInboxSettings.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "shell/zkLayouts.h"
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"

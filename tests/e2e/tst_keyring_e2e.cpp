@@ -5,10 +5,10 @@
 // every secret as it was (the inbox waits, closed, and opens with its old address once the
 // keyring is unlocked); without a Secret Service (no bus, or a bus without one) the store keeps
 // working and no bus is launched for the client.
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"
 #include "zkTestKeyring.h"

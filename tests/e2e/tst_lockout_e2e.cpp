@@ -2,10 +2,10 @@
 // connections to the webhook, a port taken by another program at Save, the tray's Exit while
 // the close question is open. Each runs the built client with the inbox on, over real HTTP on
 // 127.0.0.1.
+#include "config/zkInboxSettings.h"
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "shell/zkLayouts.h"
 #include "zkClientProcess.h"
 #include "zkTestSupport.h"

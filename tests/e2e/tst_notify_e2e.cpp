@@ -2,9 +2,9 @@
 // a private D-Bus session bus with the tests' own notification server or dunst on it, a private X
 // desktop (Xvfb + openbox), a tray host, and the alert inbox to bring alerts in. Each part is
 // started here and ended with its test.
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "inbox/zkInboxSettings.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"
 #include "zkTestSupport.h"

@@ -1,8 +1,8 @@
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "inbox/zkInboxAlert.h"
 #include "inbox/zkInboxHttp.h"
-#include "inbox/zkInboxSettings.h"
 #include "zkTestSupport.h"
 
 #include <QJsonDocument>

@@ -1,5 +1,5 @@
+#include "desk/zkAlertSink.h"
 #include "inbox/zkInboxServer.h"
-#include "inbox/zkInboxSink.h"
 #include "zkRecordingSink.h"
 
 #include <QElapsedTimer>
@@ -262,7 +262,7 @@ void TInboxServerTest::otherRefusals() {
     QCOMPARE(Ask("POST /\x01 HTTP/1.1\r\nHost: x\r\n\r\n").Status, 400);
     QCOMPARE(Sink.Offers, 0);
 
-    Sink.Answer = IInboxSink::TOffer::Busy;
+    Sink.Answer = IAlertSink::TOffer::Busy;
     const TResponse busy = Ask(Post(Path(), R"({"symbol":"A"})"));
     QCOMPARE(busy.Status, 429);
     QCOMPARE(busy.Header("Retry-After"), QByteArray("1"));
@@ -273,10 +273,10 @@ void TInboxServerTest::otherRefusals() {
     QCOMPARE(full.Header("Retry-After"), QByteArray("1"));
     QCOMPARE(Sink.Offers, 1);
     Sink.Busy = false;
-    Sink.Answer = IInboxSink::TOffer::Closing;
+    Sink.Answer = IAlertSink::TOffer::Closing;
     QCOMPARE(Ask(Post(Path(), R"({"symbol":"A"})")).Status, 503);
     QCOMPARE(Sink.Offers, 2);
-    Sink.Answer = IInboxSink::TOffer::Accepted;
+    Sink.Answer = IAlertSink::TOffer::Accepted;
     Server->SetClosing(true);
     QCOMPARE(Ask(Post(Path(), R"({"symbol":"A"})")).Status, 503);
     QCOMPARE(Sink.Offers, 2); // the sink is not asked while closing

@@ -1,4 +1,4 @@
-#include "inbox/zkInboxSink.h"
+#include "desk/zkAlertSink.h"
 #include "inbox/zkInboxSocket.h"
 #include "platform/zkPaths.h"
 #include "zkRecordingSink.h"
@@ -155,7 +155,7 @@ void TInboxSocketTest::everyLineIsAnswered() {
     Sink.Unrouted = 0;
     Sink.Alerts.removeLast();
 
-    Sink.Answer = IInboxSink::TOffer::Busy;
+    Sink.Answer = IAlertSink::TOffer::Busy;
     program.Send("{\"symbol\":\"G\"}\n");
     QTRY_COMPARE(program.Lines.size(), 7);
     QCOMPARE(program.Lines.last(), QStringLiteral("BUSY"));
@@ -165,7 +165,7 @@ void TInboxSocketTest::everyLineIsAnswered() {
     QTRY_COMPARE(program.Lines.size(), 8);
     QCOMPARE(program.Lines.last(), QStringLiteral("BUSY"));
     Sink.Busy = false;
-    Sink.Answer = IInboxSink::TOffer::Accepted;
+    Sink.Answer = IAlertSink::TOffer::Accepted;
     inbox.SetClosing(true);
     program.Send("{\"symbol\":\"H\"}\n");
     QTRY_COMPARE(program.Lines.size(), 9);
@@ -227,7 +227,7 @@ void TInboxSocketTest::toolChecksFirstThenSends() {
     QCOMPARE(Sink.Alerts.size(), 4);
     QCOMPARE(Sink.Alerts[3].Symbol, QStringLiteral("C"));
 
-    Sink.Answer = IInboxSink::TOffer::Busy;
+    Sink.Answer = IAlertSink::TOffer::Busy;
     run = Tool({"--json"}, "{\"symbol\":\"D\"}\n{\"symbol\":\"E\"}\n");
     QCOMPARE(run.Code, 3);
     QVERIFY2(run.Err.contains("busy") && run.Err.contains("0 of 2 lines were taken"),

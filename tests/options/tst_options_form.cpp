@@ -2,17 +2,19 @@
 // Save writes where and what it puts into the live objects.
 #include "alerts/zkActions.h"
 #include "broker/zkAlertBroker.h"
-#include "broker/zkBrokerSettings.h"
+#include "config/zkBrokerSettings.h"
 #include "config/zkConfig.h"
+#include "config/zkInboxSettings.h"
 #include "config/zkIniFile.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
 #include "history/zkAlertRecorder.h"
 #include "history/zkHistorySettings.h"
+#include "history/zkHistoryStore.h"
+#include "hub/zkAlertHub.h"
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxServer.h"
-#include "inbox/zkInboxSettings.h"
 #include "options/zkBrokerPage.h"
 #include "options/zkConnectionPage.h"
 #include "options/zkGeneralPage.h"
@@ -25,7 +27,6 @@
 #include "updates/zkUpdateForm.h"
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
-#include "zkRecordingSink.h"
 #include "zkTestSupport.h"
 
 #include <QAccessible>
@@ -82,10 +83,7 @@ struct TOptionsFixture : IOptionsHost {
     std::unique_ptr<TUpdateForm> Update;
     TLayoutSettings Layout;
     TFakeDesk Desk;
-    std::unique_ptr<TAlertInbox> Inbox;
-    std::unique_ptr<TAlertRecorder> Recorder;
-    TRecordingSink BrokerSink;
-    std::unique_ptr<TAlertBroker> Broker;
+    std::unique_ptr<TAlertHub> Hub;
     std::unique_ptr<TOptionsForm> Form;
 
     TOptionsFixture() {
@@ -97,16 +95,18 @@ struct TOptionsFixture : IOptionsHost {
     ~TOptionsFixture() override {
         Form.reset();
         Update.reset();
-        Inbox.reset();
-        Recorder.reset();
-        Broker.reset();
+        Hub.reset();
     }
     IConnectionControl* OptionsConnection() override { return &Connection; }
     TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
     TLayoutSettings& OptionsLayoutSettings() override { return Layout; }
-    TAlertInbox* OptionsAlertInbox() override { return Inbox.get(); }
-    TAlertRecorder* OptionsAlertRecorder() override { return Recorder.get(); }
-    TAlertBroker* OptionsAlertBroker() override { return Broker.get(); }
+    IAlertHub* OptionsAlertHub() override { return Hub.get(); }
+    // The hub as the client starts it, with the stored settings.
+    void startHub() {
+        Hub = std::make_unique<TAlertHub>(Desk);
+        Hub->StartRecorder(THistoryStore::DefaultPath());
+        Hub->StartSources();
+    }
 
     void open() {
         Form->show();
@@ -208,7 +208,7 @@ private slots:
 
     void keptHistoryPeriod() {
         TOptionsFixture f;
-        f.Recorder = std::make_unique<TAlertRecorder>(THistoryStore::DefaultPath(), 30);
+        f.startHub();
         f.open();
         // The dialog's height is fixed: the General page's controls must fit it unsqueezed.
         QWidget* general = f.Form->GeneralPage;
@@ -220,12 +220,12 @@ private slots:
         f.Form->GeneralPage->HistoryDaysSpinBox->setValue(0);
         f.save();
         QCOMPARE(ReadHistoryDays(TSettingsStore::Registry()), 0);
-        QCOMPARE(f.Recorder->KeepDays(), 0); // at once, not at the next start
+        QCOMPARE(f.Hub->Recorder()->KeepDays(), 0); // at once, not at the next start
         f.open();
         QCOMPARE(f.Form->GeneralPage->HistoryDaysSpinBox->value(), 0);
         f.Form->GeneralPage->HistoryDaysSpinBox->setValue(7);
         f.save();
-        QCOMPARE(f.Recorder->KeepDays(), 7);
+        QCOMPARE(f.Hub->Recorder()->KeepDays(), 7);
     }
 
     void numericFieldsThatAreNoNumbers_data() {
@@ -447,7 +447,7 @@ private slots:
     // page says where it listens or why it cannot.
     void alertInboxPage() {
         TOptionsFixture f;
-        f.Inbox = std::make_unique<TAlertInbox>(f.Desk);
+        f.startHub();
         f.open();
         TInboxPage& o = *f.Form->InboxPage;
         QVERIFY(!o.InboxEnabledCheckBox->isChecked());
@@ -484,7 +484,7 @@ private slots:
         QCOMPARE(stored.Port, port);
         QCOMPARE(stored.Token, o.InboxTokenEdit->text());
         QVERIFY(!stored.OpenNewWindows);
-        QVERIFY(f.Inbox->IsListening());
+        QVERIFY(f.Hub->Inbox()->IsListening());
         f.open();
         QCOMPARE(o.InboxStatusLabel->text(), QString("Listening on 127.0.0.1:%1").arg(port));
 
@@ -530,20 +530,20 @@ private slots:
         QCOMPARE(ReadHistoryDays(TSettingsStore::Registry()), keptDays);
         QCOMPARE(o.InboxStatusLabel->text(), clash);
         QCOMPARE(ReadInboxSettings(TSettingsStore::Registry()).Port, port);
-        QVERIFY(f.Inbox->IsListening());
-        QCOMPARE(f.Inbox->Server().Port(), port);
+        QVERIFY(f.Hub->Inbox()->IsListening());
+        QCOMPARE(f.Hub->Inbox()->Server().Port(), port);
         QCOMPARE(ReadInboxSettings(TSettingsStore::Registry()).Token, stored.Token);
-        QVERIFY(!f.Inbox->StatusText().contains(taken));
+        QVERIFY(!f.Hub->Inbox()->StatusText().contains(taken));
         f.Form->reject();
 
         // A port that could not be had before the dialog either does not hold up other changes.
         TInboxSettings blocked = stored;
         blocked.Port = other.serverPort();
         WriteInboxSettings(TSettingsStore::Registry(), blocked);
-        QVERIFY(!f.Inbox->Apply(blocked));
-        f.Inbox->Apply(TInboxSettings()); // off, as at a start where the port was taken
-        QVERIFY(!f.Inbox->Apply(blocked));
-        QVERIFY(!f.Inbox->IsListening());
+        QVERIFY(!f.Hub->ApplyInboxSettings(blocked));
+        f.Hub->ApplyInboxSettings(TInboxSettings()); // off, as at a start where the port was taken
+        QVERIFY(!f.Hub->ApplyInboxSettings(blocked));
+        QVERIFY(!f.Hub->Inbox()->IsListening());
         f.open();
         QCOMPARE(o.InboxStatusLabel->text(),
                  QString("Cannot listen: port %1 is in use by another program").arg(taken));
@@ -556,7 +556,7 @@ private slots:
     // would fail at exit): the dialog says so and asks again in the initial folder.
     void brokerPage() {
         TOptionsFixture f;
-        f.Broker = std::make_unique<TAlertBroker>(f.BrokerSink);
+        f.startHub();
         f.open();
         TBrokerPage* page = f.Form->BrokerPage;
         f.Form->PagesTreeView->setCurrentItem(f.Form->PagesTreeView->topLevelItem(5));
@@ -620,7 +620,7 @@ private slots:
         QCOMPARE(stored.Password, QString("secret"));
         QCOMPARE(stored.Topic, QString("velquist/alerts/#"));
         QVERIFY(stored.ClientId.startsWith("velquist-"));
-        QVERIFY(f.Broker->IsEnabled());
+        QVERIFY(f.Hub->Broker()->IsEnabled());
         // The status line follows the connection while the page is shown.
         f.open();
         QTRY_VERIFY2(page->BrokerStatusLabel->text().startsWith(
@@ -633,7 +633,7 @@ private slots:
         f.open();
         page->BrokerEnabledCheckBox->click();
         f.save();
-        QVERIFY(!f.Broker->IsEnabled());
+        QVERIFY(!f.Hub->Broker()->IsEnabled());
     }
 
     void browseRefusesAMissingFolder() {

@@ -52,8 +52,7 @@ struct TOptionsDesk : IOptionsHost {
     IConnectionControl* OptionsConnection() override { return &Connection; }
     TUpdateForm* OptionsUpdateForm() override { return Update.get(); }
     TLayoutSettings& OptionsLayoutSettings() override { return Layout; }
-    TAlertInbox* OptionsAlertInbox() override { return nullptr; }
-    TAlertRecorder* OptionsAlertRecorder() override { return nullptr; }
+    IAlertHub* OptionsAlertHub() override { return nullptr; }
 
     void open() {
         Form->show();

@@ -5,6 +5,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "desktop/zkWindowRing.h"
+#include "hub/zkAlertHub.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkShell.h"
@@ -701,11 +702,15 @@ void TMainFormTest::trayIconShowsStateAndUnseenAlerts() {
 
     c->FUserName = "DEMO";
     c->FConnectionStatus = 1;
-    form.UnseenAlerts = 12;
+    // The user is elsewhere.
+    form.AlertHub->ClientActive = [] { return false; };
+    for (int i = 0; i < 12; ++i)
+        form.CountNewAlert();
     form.RefreshAccountStatus();
     QCOMPARE(tray->toolTip(), QString("Velquist \u2014 Connected as DEMO \u2014 12 new alerts"));
     const QString connected = dot();
-    form.UnseenAlerts = 1;
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    form.CountNewAlert();
     c->FConnectionStatus = 0;
     form.RefreshAccountStatus();
     QCOMPARE(tray->toolTip(), QString("Velquist \u2014 Connecting as DEMO... \u2014 1 new alert"));
@@ -724,12 +729,12 @@ void TMainFormTest::trayIconShowsStateAndUnseenAlerts() {
     QCOMPARE(dot(), notConnected);
 
     // Alerts count while the user is elsewhere; activating a client window clears them.
-    const int before = form.UnseenAlerts;
+    const int before = form.UnseenAlerts();
     form.CountNewAlert();
-    QCOMPARE(form.UnseenAlerts,
-             QGuiApplication::applicationState() == Qt::ApplicationActive ? before : before + 1);
+    QCOMPARE(form.UnseenAlerts(), before + 1);
+    QCOMPARE(tray->toolTip(), QString("Velquist — Bad password, please re-login — 2 new alerts"));
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    QCOMPARE(form.UnseenAlerts, 0);
+    QCOMPARE(form.UnseenAlerts(), 0);
     QCOMPARE(tray->toolTip(), QString("Velquist \u2014 Bad password, please re-login"));
 
     // The menu: its mute item and the Tools menu's are one switch.
@@ -737,7 +742,7 @@ void TMainFormTest::trayIconShowsStateAndUnseenAlerts() {
     QCOMPARE(form.TrayIcon->ExitMenuItem->text(), QString("Exit"));
     QCOMPARE(tray->contextMenu(), form.TrayIcon->Menu());
     form.TrayIcon->MuteSoundsMenuItem->trigger();
-    QVERIFY(form.SoundsMuted);
+    QVERIFY(form.SoundsAreMuted());
     QVERIFY(form.MuteSoundsMenuItem->isChecked());
     form.MuteSoundsMenuItem->trigger();
     QVERIFY(!form.TrayIcon->MuteSoundsMenuItem->isChecked());

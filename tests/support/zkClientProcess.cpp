@@ -1,9 +1,9 @@
 #include "zkClientProcess.h"
 
+#include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "config/zkWindowRecord.h"
-#include "inbox/zkInboxSettings.h"
 #include "shell/zkLayouts.h"
 
 #include <QDeadlineTimer>

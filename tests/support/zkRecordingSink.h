@@ -1,14 +1,14 @@
 #pragma once
 
-// An inbox sink for tests: keeps what it takes and answers as told.
+// An alert sink for tests: keeps what it takes and answers as told.
 
-#include "inbox/zkInboxSink.h"
+#include "desk/zkAlertSink.h"
 
 #include <algorithm>
 
-class TRecordingSink : public IInboxSink {
+class TRecordingSink : public IAlertSink {
 public:
-    TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) override {
+    TAnswer OfferAlerts(QList<TSourceAlert>&& alerts) override {
         ++Offers;
         if (Answer == TOffer::Accepted)
             Alerts += alerts;
@@ -19,5 +19,5 @@ public:
     bool Busy = false;      // full before any offer
     qsizetype Unrouted = 0; // how many of each accepted offer it says no window took
     int Offers = 0;
-    QList<TInboxAlert> Alerts;
+    QList<TSourceAlert> Alerts;
 };

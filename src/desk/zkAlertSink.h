@@ -1,13 +1,26 @@
 #pragma once
 
-#include "zkInboxAlert.h"
+// What every outside source (the inbox's webhook and socket, the broker) hands the alerts it
+// took to: the client's router, which puts them into the alert windows. A source depends on this
+// and on nothing of the others or of whoever routes.
 
 #include <QList>
+#include <QString>
 
-// Where the inbox server and socket hand the alerts they took: the client's alert windows.
-class IInboxSink {
+// An alert as an outside source read it, before it is a window's row.
+struct TSourceAlert {
+    QString Symbol;
+    double Price = 0;
+    bool HasPrice = false;
+    QString Description;
+    QString Strategy = QStringLiteral("Inbox"); // "*": every inbox window
+    bool Skip = false;
+    bool FromBroker = false; // came from a message broker rather than the user's programs
+};
+
+class IAlertSink {
 public:
-    virtual ~IInboxSink() = default;
+    virtual ~IAlertSink() = default;
     enum class TOffer { Accepted, Busy, Closing };
     struct TAnswer {
         TAnswer(TOffer offer = TOffer::Accepted, qsizetype unrouted = 0)
@@ -18,7 +31,7 @@ public:
     };
     // Called on the UI thread; Accepted means the alerts are now the client's (none may be lost
     // after). Busy and Closing leave them with the sender, who is told to try again later.
-    virtual TAnswer OfferAlerts(QList<TInboxAlert>&& alerts) = 0;
+    virtual TAnswer OfferAlerts(QList<TSourceAlert>&& alerts) = 0;
     // True while it would refuse any offer as Busy: a request is then answered so before its
     // body is read, which a flood would make the client do for nothing.
     virtual bool IsBusy() const { return false; }

@@ -1,10 +1,11 @@
-// The router between the inbox and the alert windows, against a desk of fake components: which
-// windows get an alert, when a window opens for it, batching, and the limits it answers with.
+// The router between the outside sources and the alert windows, against a desk of fake
+// components: which windows get an alert, when a window opens for it, batching, and the limits
+// it answers with.
 #include "components/zkComponentWrappers.h"
 #include "components/zkSimAlertModel.h"
 #include "config/zkWindowRecord.h"
 #include "desk/zkAlertLog.h"
-#include "inbox/zkAlertInbox.h"
+#include "hub/zkAlertRouter.h"
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
 #include "zkTestSupport.h"
@@ -24,8 +25,8 @@ QStringList Symbols(TAlertForm* w) {
     return list;
 }
 
-TInboxAlert Alert(const QString& symbol, const QString& strategy = QStringLiteral("Inbox")) {
-    TInboxAlert a;
+TSourceAlert Alert(const QString& symbol, const QString& strategy = QStringLiteral("Inbox")) {
+    TSourceAlert a;
     a.Symbol = symbol;
     a.Strategy = strategy;
     return a;
@@ -45,8 +46,8 @@ public:
     bool Behind = false;
 };
 
-TInboxAlert Described(const QString& symbol, const QString& strategy, const QString& text) {
-    TInboxAlert a = Alert(symbol, strategy);
+TSourceAlert Described(const QString& symbol, const QString& strategy, const QString& text) {
+    TSourceAlert a = Alert(symbol, strategy);
     a.Description = text;
     return a;
 }
@@ -63,7 +64,7 @@ struct TFixture {
     std::shared_ptr<TFakeComponentFactory> Factory = std::make_shared<TFakeComponentFactory>();
     TScopedComponentFactory Scope{Factory};
     TFakeDesk Desk;
-    TInboxRouter Router{Desk};
+    TAlertRouter Router{Desk};
     TLog Log;
     qint64 NowMs = 0;
 
@@ -86,14 +87,14 @@ struct TFixture {
         w->ZentrikWindowX->SetDataConfig(dataConfig);
         return w;
     }
-    IInboxSink::TOffer offer(QList<TInboxAlert> alerts) {
+    IAlertSink::TOffer offer(QList<TSourceAlert> alerts) {
         return Router.OfferAlerts(std::move(alerts)).Offer;
     }
 };
 
 } // namespace
 
-class TInboxRouterTest : public QObject {
+class TAlertRouterTest : public QObject {
     Q_OBJECT
 private slots:
     void dataConfigs() {
@@ -121,7 +122,7 @@ private slots:
         TAlertForm* gaps = f.window("WN=Gaps&Src=inbox");
         TAlertForm* service = f.window("WN=Scanner");
         QCOMPARE(f.offer({Alert("NVDA", "Scanner"), Alert("AMD", "*"), Alert("TSLA", "Gaps")}),
-                 IInboxSink::TOffer::Accepted);
+                 IAlertSink::TOffer::Accepted);
         // Delivered on the next turn of the event loop, not inside the sender's request.
         QVERIFY(Fake(scanA).FExternalAlerts.isEmpty());
         QTRY_COMPARE(Symbols(scanA), QStringList({"NVDA", "AMD"}));
@@ -138,7 +139,7 @@ private slots:
         TFixture f;
         const QDateTime at = QDateTime::fromString("2026-12-08T15:00:00.125Z", Qt::ISODateWithMs);
         f.Router.Clock = [at] { return at; };
-        TInboxAlert first = Alert("NVDA", "Gap Up & Go");
+        TSourceAlert first = Alert("NVDA", "Gap Up & Go");
         first.Price = 912.4;
         first.HasPrice = true;
         first.Skip = true;
@@ -177,36 +178,36 @@ private slots:
     void limitsAndClosing() {
         TFixture f;
         TAlertForm* w = f.window("WN=Inbox&Src=inbox");
-        QList<TInboxAlert> many;
-        for (qsizetype i = 0; i < TInboxRouter::MaxWaiting; ++i)
+        QList<TSourceAlert> many;
+        for (qsizetype i = 0; i < TAlertRouter::MaxWaiting; ++i)
             many << Alert("A");
-        QCOMPARE(f.offer(many), IInboxSink::TOffer::Accepted);
-        QCOMPARE(f.offer({Alert("B")}), IInboxSink::TOffer::Busy);
-        QCOMPARE(f.Router.Waiting(), TInboxRouter::MaxWaiting);
+        QCOMPARE(f.offer(many), IAlertSink::TOffer::Accepted);
+        QCOMPARE(f.offer({Alert("B")}), IAlertSink::TOffer::Busy);
+        QCOMPARE(f.Router.Waiting(), TAlertRouter::MaxWaiting);
         QVERIFY(f.Router.IsBusy());
         f.Router.Flush();
         QVERIFY(!f.Router.IsBusy());
-        QCOMPARE(Fake(w).FExternalAlerts.size(), TInboxRouter::MaxWaiting);
+        QCOMPARE(Fake(w).FExternalAlerts.size(), TAlertRouter::MaxWaiting);
         QCOMPARE(f.Router.WaitingBytes(), 0);
 
         // Long descriptions reach the bound in bytes long before the count.
-        const TInboxAlert big = Described("L", "Inbox", QString(4000, QLatin1Char('d')));
+        const TSourceAlert big = Described("L", "Inbox", QString(4000, QLatin1Char('d')));
         int taken = 0;
-        while (f.offer(QList<TInboxAlert>(100, big)) == IInboxSink::TOffer::Accepted)
+        while (f.offer(QList<TSourceAlert>(100, big)) == IAlertSink::TOffer::Accepted)
             taken += 100;
         QVERIFY(taken > 0 && taken < 10000);
-        QVERIFY(f.Router.WaitingBytes() <= TInboxRouter::MaxWaitingBytes);
-        QVERIFY(f.Router.WaitingBytes() > TInboxRouter::MaxWaitingBytes - 100 * 9000);
+        QVERIFY(f.Router.WaitingBytes() <= TAlertRouter::MaxWaitingBytes);
+        QVERIFY(f.Router.WaitingBytes() > TAlertRouter::MaxWaitingBytes - 100 * 9000);
         f.Router.Flush();
 
         f.Log.Behind = true;
         QVERIFY(f.Router.IsBusy());
-        QCOMPARE(f.offer({Alert("B")}), IInboxSink::TOffer::Busy);
+        QCOMPARE(f.offer({Alert("B")}), IAlertSink::TOffer::Busy);
         QCOMPARE(f.Router.Waiting(), 0);
         f.Log.Behind = false;
-        QCOMPARE(f.offer({Alert("C")}), IInboxSink::TOffer::Accepted);
+        QCOMPARE(f.offer({Alert("C")}), IAlertSink::TOffer::Accepted);
         f.Router.SetClosing(true);
-        QCOMPARE(f.offer({Alert("D")}), IInboxSink::TOffer::Closing);
+        QCOMPARE(f.offer({Alert("D")}), IAlertSink::TOffer::Closing);
         f.Router.Flush();
         QCOMPARE(Symbols(w).last(), QString("C"));
     }
@@ -218,13 +219,13 @@ private slots:
     void newWindowsAreRationed() {
         TFixture f;
         f.Router.SetMaxNewWindowsPerMinute(3);
-        QList<TInboxAlert> alerts;
+        QList<TSourceAlert> alerts;
         for (int i = 0; i < 6; ++i)
             alerts << Described(QStringLiteral("S%1").arg(i), QStringLiteral("W%1").arg(i),
                                 i == 4 ? QString() : QStringLiteral("up"));
         alerts << Described("T0", "W0", "again") << Described("T5", "W5", "again")
                << Alert("ALL", "*");
-        QCOMPARE(f.offer(alerts), IInboxSink::TOffer::Accepted);
+        QCOMPARE(f.offer(alerts), IAlertSink::TOffer::Accepted);
         QCoreApplication::sendPostedEvents(&f.Router);
         QCOMPARE(f.Desk.NewWindows, 1);
         QCoreApplication::sendPostedEvents(&f.Router);
@@ -290,7 +291,7 @@ private slots:
     void inboxWindowsHaveACeiling() {
         TFixture f;
         f.Router.SetMaxNewWindowsPerMinute(1000);
-        for (int i = 0; i < TInboxRouter::MaxInboxWindows - 1; ++i)
+        for (int i = 0; i < TAlertRouter::MaxInboxWindows - 1; ++i)
             f.window(QStringLiteral("WN=L%1&Src=inbox").arg(i));
         f.window("WN=Service"); // not an inbox window: not counted
         f.offer({Alert("A", "New1"), Alert("B", "New2")});
@@ -306,19 +307,19 @@ private slots:
     void unroutedAlertsAreCountedAndKept() {
         TFixture f;
         f.Router.SetOpenNewWindows(false);
-        const IInboxSink::TAnswer none = f.Router.OfferAlerts({Alert("Z", "*")});
-        QCOMPARE(none.Offer, IInboxSink::TOffer::Accepted);
+        const IAlertSink::TAnswer none = f.Router.OfferAlerts({Alert("Z", "*")});
+        QCOMPARE(none.Offer, IAlertSink::TOffer::Accepted);
         QCOMPARE(none.Unrouted, 1);
         QCOMPARE(f.Log.Kept, QStringList({"*/Z/"}));
         TAlertForm* a = f.window("WN=A&Src=inbox");
-        const IInboxSink::TAnswer answer =
+        const IAlertSink::TAnswer answer =
             f.Router.OfferAlerts({Alert("X", "A"), Described("Y", "B", "lost?"), Alert("W", "*")});
-        QCOMPARE(answer.Offer, IInboxSink::TOffer::Accepted);
+        QCOMPARE(answer.Offer, IAlertSink::TOffer::Accepted);
         QCOMPARE(answer.Unrouted, 1);
         QCOMPARE(f.Log.Kept, QStringList({"*/Z/", "B/Y/lost?"}));
         QCOMPARE(f.Log.Sources.last(), TAlertSource::Inbox);
         // A broker's alert is kept as the broker's, as it would be in its window.
-        TInboxAlert fromBroker = Alert("Q", "B");
+        TSourceAlert fromBroker = Alert("Q", "B");
         fromBroker.FromBroker = true;
         QCOMPARE(f.Router.OfferAlerts({fromBroker}).Unrouted, 1);
         QCOMPARE(f.Log.Sources.last(), TAlertSource::Broker);
@@ -353,5 +354,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TInboxRouterTest)
-#include "tst_inbox_router.moc"
+QTEST_MAIN(TAlertRouterTest)
+#include "tst_alert_router.moc"
