@@ -1,0 +1,20 @@
+# The web page's tests. The unit tests need node only; the browser test needs the built page
+# (target velquist_web), chromium, mosquitto and the desk's payload printer.
+if(NOT VELQUIST_NODE)
+  message(STATUS "node not found: the web page's tests are left out")
+  return()
+endif()
+add_test(NAME web/logic COMMAND ${VELQUIST_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/logic.test.mjs)
+set_tests_properties(web/logic PROPERTIES TIMEOUT 120)
+
+# What the desk publishes, from the desk's own code.
+add_executable(velquist-desk-payload helpers/desk_payload.cpp)
+target_link_libraries(velquist-desk-payload PRIVATE velquist_core)
+
+if(TARGET velquist_web)
+  add_test(NAME web/browser
+           COMMAND ${VELQUIST_NODE} --test --test-reporter=spec
+                   ${CMAKE_CURRENT_SOURCE_DIR}/web/browser.test.mjs)
+  set_tests_properties(web/browser PROPERTIES TIMEOUT 400 LABELS e2e
+    ENVIRONMENT "VELQUIST_WEB_DIR=${VELQUIST_WEB_OUT};VELQUIST_WEB_MODULES=${CMAKE_SOURCE_DIR}/web/node_modules;VELQUIST_DESK_PAYLOAD=$<TARGET_FILE:velquist-desk-payload>;VELQUIST_WEB_SHOTS=${CMAKE_BINARY_DIR}/web-screenshots")
+endif()
