@@ -42,7 +42,7 @@ endif()
 install(TARGETS velquist ${VELQUIST_TOOL_TARGETS} RUNTIME DESTINATION .)
 # The web page beside the client, when it was built (docs/alert-sources.md).
 if(TARGET velquist_web)
-  install(DIRECTORY ${VELQUIST_WEB_OUT}/ DESTINATION web)
+  install(DIRECTORY ${VELQUIST_WEB_OUT}/ DESTINATION web OPTIONAL)
 endif()
 install(FILES ${CMAKE_BINARY_DIR}/splash.bmp ${CMAKE_BINARY_DIR}/velquist.ico DESTINATION .)
 install(CODE "

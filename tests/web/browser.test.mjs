@@ -115,10 +115,25 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
     await broker?.close();
   });
 
+  test('a wrong password returns to the sign-in with the broker\'s answer', async () => {
+    const wrong = await openPage(browser, broker);
+    assert.equal(await wrong.$eval('#broker-url', (e) => e.value), `ws://localhost:${broker.httpPort}/mqtt`,
+      "the broker address defaults to the page's own host");
+    await wrong.$eval('#broker-url', (e, url) => { e.value = url; }, brokerUrl);
+    await wrong.type('#user-name', PHONE_USER);
+    await wrong.type('#password', 'not the password');
+    await wrong.click('#sign-in button[type=submit]');
+    await wrong.waitForFunction(() => /password/.test(document.getElementById('sign-in-error').textContent),
+      { timeout: 20000 });
+    assert.match(await statusText(wrong), /^Not connected: (not authorized: )?bad user name or password$/);
+    assert.equal(await wrong.$eval('#sign-in', (e) => e.hidden), false);
+    await sleep(2500);
+    assert.doesNotMatch(await statusText(wrong), /Connecting/, 'no retry with a refused password');
+    await wrong.close();
+  });
+
   test("the page from the broker's http_dir signs in and shows the desk's alert", async () => {
     page = await openPage(browser, broker);
-    assert.equal(await page.$eval('#broker-url', (e) => e.value), `ws://localhost:${broker.httpPort}/mqtt`,
-      "the broker address defaults to the page's own host");
     await signIn(page);
     await waitConnected(page, broker);
     const { topic, payload } = await deskPayload('Breakouts', 'NVDA', 912.4, 'New high');
