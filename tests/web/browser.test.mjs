@@ -181,6 +181,16 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
       e.dispatchEvent(new Event('input'));
     });
     assert.deepEqual((await rows(page)).map((r) => r.symbol), ['AAPL', '<b>X</b>', 'NVDA']);
+    // By keyboard: the list takes focus, the arrows and End move through the rows.
+    await page.focus('#list');
+    await page.keyboard.press('ArrowDown');
+    const focused = () => page.evaluate(() => {
+      const row = document.activeElement.closest('.row');
+      return row && `${row.getAttribute('aria-posinset')}/${row.getAttribute('aria-setsize')} ${row.querySelector('.symbol').textContent}`;
+    });
+    assert.equal(await focused(), '2/3 <b>X</b>');
+    await page.keyboard.press('End');
+    assert.equal(await focused(), '3/3 NVDA');
 
     await sleep(1100); // chimes are one a second
     const notes = (await page.evaluate(() => window.__notes)).length;
@@ -287,6 +297,20 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
     assert.equal(row.symbol, `S${count - 1 - 5000}`);
     assert.equal(row.description, `bulk alert number ${count - 1 - 5000}`);
     await page.$eval('#list', (list) => { list.scrollTop = 0; });
+  });
+
+  test('opened as a file, the page connects to the address given', async () => {
+    const file = await browser.newPage();
+    await file.evaluateOnNewDocument(recorders);
+    await file.goto(`file://${webDir}/index.html`, { waitUntil: 'load' });
+    assert.equal(await file.$eval('#broker-url', (e) => e.value), '', 'a file has no host of its own');
+    await signIn(file);
+    await waitConnected(file, broker);
+    await broker.publish('velquist/alerts/Files', '{"symbol":"FILE","description":"<i>x</i>"}');
+    await waitCount(file, 1);
+    assert.equal((await rows(file))[0].description, '<i>x</i>');
+    assert.deepEqual(await file.evaluate(() => window.__violations), []);
+    await file.close();
   });
 
   test('a phone (360x740), light and dark: whole, readable, nothing wider than the screen', async () => {
