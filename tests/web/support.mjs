@@ -4,7 +4,7 @@
 // and, should the test runner die first, at the process's exit.
 import { execFile, spawn, spawnSync } from 'node:child_process';
 import { X509Certificate, createHash } from 'node:crypto';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { createServer, connect } from 'node:net';
 import { tmpdir, userInfo } from 'node:os';
@@ -48,6 +48,14 @@ function accepts(port) {
     });
     socket.once('error', () => resolve(false));
   });
+}
+
+// mosquitto lives in /usr/sbin, which a normal user's PATH leaves out.
+function mosquittoProgram() {
+  for (const dir of [...(process.env.PATH || '').split(':'), '/usr/sbin', '/usr/local/sbin']) {
+    if (dir && existsSync(join(dir, 'mosquitto'))) return join(dir, 'mosquitto');
+  }
+  throw new Error('mosquitto is not installed (scripts/install-deps.sh installs it)');
 }
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -111,7 +119,7 @@ export class Broker {
   }
 
   async start() {
-    const child = spawn('mosquitto', ['-c', join(this.dir, 'mosquitto.conf')], { stdio: 'ignore' });
+    const child = spawn(mosquittoProgram(), ['-c', join(this.dir, 'mosquitto.conf')], { stdio: 'ignore' });
     this.child = child;
     started.add(child);
     child.once('exit', () => started.delete(child));

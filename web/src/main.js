@@ -209,11 +209,23 @@ function received(topic, payload) {
     document.title = titleWithUnseen(BASE_TITLE, unseen);
   }
   if (audible.length) {
-    chime();
-    notify(audible);
+    // A burst (the catch-up after a reconnection brings thousands) is one chime and one
+    // notification, gathered by a timer: frames do not run in a hidden tab.
+    pendingAudible.push(...audible);
+    if (!audibleTimer) audibleTimer = setTimeout(sound, 250);
   }
   pendingAnnounce.push(...added);
   queueRender();
+}
+
+let pendingAudible = [];
+let audibleTimer = 0;
+function sound() {
+  const alerts = pendingAudible;
+  pendingAudible = [];
+  audibleTimer = 0;
+  chime();
+  notify(alerts);
 }
 
 function queueRender() {
