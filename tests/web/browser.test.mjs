@@ -301,6 +301,8 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
     assert.equal(row.symbol, `S${count - 1 - 5000}`);
     assert.equal(row.description, `bulk alert number ${count - 1 - 5000}`);
     await page.$eval('#list', (list) => { list.scrollTop = 0; });
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 1024));
+    await page.screenshot({ path: join(shots, 'desktop-light.png') });
   });
 
   test('opened as a file, the page connects to the address given', async () => {
