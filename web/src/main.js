@@ -138,7 +138,7 @@ function connect() {
   client = c;
   let failure = '';
   let fatal = false;
-  c.on('connect', (connack) => {
+  c.on('connect', () => {
     connectedAt = Date.now();
     setStatus(`Connected to ${hostOf(login.url)}`, 'connected');
     showSignedIn();
@@ -150,7 +150,6 @@ function connect() {
         setStatus(`Connected to ${hostOf(login.url)}, but the broker refused the subscription to ${TOPIC_FILTER}`, 'error');
       }
     });
-    void connack;
   });
   c.on('message', (topic, payload) => {
     if (client === c) received(topic, payload);
