@@ -223,6 +223,23 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
     assert.match(await page.$eval('#announcer', (e) => e.textContent), /T2|2 new alerts/);
   });
 
+  test('with sending on, tapping a symbol publishes it for the desk\'s link list', async () => {
+    await page.click('.settings summary');
+    await page.click('#send-enabled');
+    await page.type('#send-desk', 'home');
+    await page.$eval('#send-desk', (e) => e.dispatchEvent(new Event('change')));
+    const next = await broker.nextMessage('velquist/desk/home/link/#');
+    const [button] = await page.$$('#list .row:not([hidden]) .symbol.send:not([hidden])');
+    assert.ok(button, 'the symbol is a button now');
+    const symbol = await button.evaluate((b) => b.textContent);
+    await button.click();
+    assert.equal(await next.received, `velquist/desk/home/link/MAIN LIST {"symbol":${JSON.stringify(symbol)}}`);
+    await page.waitForFunction(() => document.getElementById('announcer').textContent.startsWith('Sent '));
+    await page.click('#send-enabled');
+    assert.equal(await page.$$eval('#list .symbol.send:not([hidden])', (l) => l.length), 0, 'off again');
+    await page.click('.settings summary');
+  });
+
   test('a broker restart: the page says so, reconnects, and gets what came meanwhile', async () => {
     const before = await storeCount(page);
     await broker.stop();

@@ -10,6 +10,7 @@ import {
   defaultBrokerUrl,
   readMessage,
   rowWindow,
+  sendTopic,
   titleWithUnseen,
   windowFromTopic,
 } from '../../web/src/logic.js';
@@ -181,6 +182,13 @@ describe('connection', () => {
     assert.equal(checkBrokerUrl(' wss://b.example:8443 '), 'wss://b.example:8443/');
     assert.throws(() => checkBrokerUrl('https://b.example'), /wss:/);
     assert.throws(() => checkBrokerUrl('b.example'), /not a web address/);
+  });
+
+  test("a symbol sent to a desk: the desk's name and list as topic levels, or nowhere", () => {
+    assert.equal(sendTopic(' home ', ''), 'velquist/desk/home/link/MAIN LIST');
+    assert.equal(sendTopic('home', 'Scan'), 'velquist/desk/home/link/Scan');
+    for (const [desk, list] of [['', 'Scan'], ['a/b', 'Scan'], ['home', 'x+'], ['#', ''], ['home', ' / ']])
+      assert.equal(sendTopic(desk, list), '', `${desk} ${list}`);
   });
 
   test('the title counts unseen alerts', () => {

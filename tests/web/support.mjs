@@ -80,8 +80,9 @@ export class Broker {
     await run('mosquitto_passwd', ['-c', '-b', join(d, 'passwd'), USER, PASSWORD]);
     await run('mosquitto_passwd', ['-b', join(d, 'passwd'), PHONE_USER, PHONE_PASSWORD]);
     // As docs/alert-sources.md sets it up: desks read and publish, the phone only reads.
-    writeFileSync(join(d, 'acl'), `user ${USER}\ntopic readwrite velquist/alerts/#\n\n` +
-      `user ${PHONE_USER}\ntopic read velquist/alerts/#\n`);
+    writeFileSync(join(d, 'acl'), `user ${USER}\ntopic readwrite velquist/alerts/#\n` +
+      `topic read velquist/desk/+/link/#\n\n` +
+      `user ${PHONE_USER}\ntopic read velquist/alerts/#\ntopic write velquist/desk/+/link/#\n`);
     this.plainPort = await freePort();
     this.wsPort = await freePort();
     this.httpPort = await freePort();
@@ -159,6 +160,21 @@ export class Broker {
   // QoS 1, not retained: as the desk publishes.
   async publish(topic, payload) {
     await run('mosquitto_pub', [...this.clientArgs(), '-q', '1', '-t', topic, '-m', payload]);
+  }
+
+  // The next message on filter, as "topic payload" (mosquitto_sub -v), as the desk user.
+  async nextMessage(filter, timeoutSeconds = 20) {
+    const child = spawn('mosquitto_sub', [...this.clientArgs(), '-q', '1', '-t', filter, '-C', '1',
+      '-v', '-W', String(timeoutSeconds)]);
+    started.add(child);
+    let out = '';
+    child.stdout.on('data', (chunk) => { out += chunk; });
+    const done = new Promise((resolve) => child.once('exit', () => {
+      started.delete(child);
+      resolve(out.replace(/\n$/, ''));
+    }));
+    await sleep(500); // subscribed by then
+    return { received: done };
   }
 
   // One message per line, through one connection.

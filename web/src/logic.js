@@ -315,3 +315,16 @@ export function formatTime(ms, now = Date.now()) {
   if (date.toDateString() === today.toDateString()) return clock;
   return `${date.getFullYear()}-${pad(date.getMonth() + 1)}-${pad(date.getDate())} ${clock}`;
 }
+
+// Where a symbol sent to a desk goes: the desk hands what arrives there to the programs linked
+// to that list. Empty when the names cannot be topic levels.
+export const DEFAULT_LINK_LIST = 'MAIN LIST';
+export function sendTopic(desk, list) {
+  const level = (name) => {
+    const trimmed = String(name || '').trim();
+    return trimmed && !/[/+#\u0000]/.test(trimmed) ? trimmed : '';
+  };
+  const deskLevel = level(desk);
+  const listLevel = level(list || DEFAULT_LINK_LIST);
+  return deskLevel && listLevel ? `velquist/desk/${deskLevel}/link/${listLevel}` : '';
+}

@@ -12,6 +12,7 @@ import {
   formatTime,
   makeClientId,
   rowWindow,
+  sendTopic,
   titleWithUnseen,
 } from './logic.js';
 
@@ -20,6 +21,7 @@ const KEEP = {
   login: 'velquist.login',
   muted: 'velquist.muted',
   address: 'velquist.address',
+  send: 'velquist.send',
 };
 // The broker keeps the page's session this long after it goes (as the desk's).
 const SESSION_EXPIRY_S = 7 * 24 * 3600;
@@ -44,6 +46,9 @@ const ui = {
   list: $('list'),
   spacer: $('spacer'),
   announcer: $('announcer'),
+  sendEnabled: $('send-enabled'),
+  sendDesk: $('send-desk'),
+  sendList: $('send-list'),
 };
 
 function storage() {
@@ -366,6 +371,13 @@ function makeRow() {
     span.className = cls;
     top.appendChild(span);
   }
+  // With sending to a desk on, the symbol is a button that sends it.
+  const send = document.createElement('button');
+  send.type = 'button';
+  send.className = 'symbol send';
+  send.hidden = true;
+  send.addEventListener('click', () => sendToDesk(send.dataset.symbol));
+  top.insertBefore(send, top.firstChild.nextSibling);
   const description = document.createElement('div');
   description.className = 'description';
   row.append(top, description);
@@ -373,8 +385,14 @@ function makeRow() {
 }
 
 function fillRow(row, alert, index, count) {
-  const [symbol, price, win, time] = row.firstChild.children;
+  const [symbol, send, price, win, time] = row.firstChild.children;
   symbol.textContent = alert.symbol;
+  send.textContent = alert.symbol;
+  send.dataset.symbol = alert.symbol;
+  send.setAttribute('aria-label', `Send ${alert.symbol} to the desk`);
+  const sending = Boolean(sendSettings.enabled && currentSendTopic());
+  send.hidden = !sending;
+  symbol.hidden = sending;
   price.textContent = formatPrice(alert.price);
   win.textContent = alert.window;
   time.textContent = formatTime(alert.time);
@@ -440,6 +458,41 @@ function onListKey(event) {
   renderRows();
   const row = rowPool.find((r) => !r.hidden && r.dataset.index === String(focusIndex));
   row?.focus({ preventScroll: true });
+}
+
+// --- Sending a symbol to a desk ---------------------------------------------------------------
+
+const sendSettings = { enabled: false, desk: '', list: '', ...readKept(KEEP.send, {}) };
+function currentSendTopic() {
+  return sendTopic(sendSettings.desk, sendSettings.list);
+}
+function sendSettingsChanged() {
+  sendSettings.enabled = ui.sendEnabled.checked;
+  sendSettings.desk = ui.sendDesk.value;
+  sendSettings.list = ui.sendList.value;
+  keep(KEEP.send, sendSettings);
+  renderRows();
+}
+ui.sendEnabled.checked = Boolean(sendSettings.enabled);
+ui.sendDesk.value = sendSettings.desk || '';
+ui.sendList.value = sendSettings.list || '';
+for (const input of [ui.sendEnabled, ui.sendDesk, ui.sendList])
+  input.addEventListener('change', sendSettingsChanged);
+
+function sendToDesk(symbol) {
+  const topic = currentSendTopic();
+  if (!topic || !symbol) return;
+  if (!client || !client.connected) {
+    ui.announcer.textContent = `${symbol} was not sent: not connected`;
+    return;
+  }
+  client.publish(topic, JSON.stringify({ symbol }), { qos: 1, retain: false }, (error, packet) => {
+    // MQTT 5 brokers answer a publish they refuse (the ACL) with a reason code of 128 or more.
+    const refused = error || (packet && packet.reasonCode >= 128);
+    ui.announcer.textContent = refused
+      ? `${symbol} was not sent: the broker refused it (may this user publish to ${topic}?)`
+      : `Sent ${symbol} to ${sendSettings.desk.trim()}`;
+  });
 }
 
 // --- Sign-in ----------------------------------------------------------------------------------
