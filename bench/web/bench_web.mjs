@@ -5,8 +5,10 @@
 //      the page's memory (JS heap, renderer RSS) beside the same page with no alerts.
 // It prints figures and never fails on them.
 //
-//   node bench/web/bench_web.mjs [--busy] [--seconds 10] [--rate 100] [--alerts 10000]
+//   node bench/web/bench_web.mjs [--busy] [--trace] [--seconds 10] [--rate 100] [--alerts 10000]
 //
+// --trace records chromium's trace of the page meanwhile and prints where its main thread's long
+// tasks went.
 // --busy runs a busy loop on the second core meanwhile (as a phone's other app would).
 import { spawn } from 'node:child_process';
 import { existsSync, readFileSync, readdirSync, writeFileSync, mkdtempSync, rmSync } from 'node:fs';
@@ -33,6 +35,7 @@ const BUSY = process.argv.includes('--busy');
 const SECONDS = option('seconds', 10);
 const RATE = option('rate', 100);
 const ALERTS = option('alerts', 10000);
+const TRACE = process.argv.includes('--trace');
 const WARMUP = Math.min(RATE, Math.floor((SECONDS * RATE) / 5)); // the first second is set-up
 
 // --- The pages --------------------------------------------------------------------------------
@@ -138,6 +141,29 @@ function summary(values) {
 const ms = (v) => (Number.isFinite(v) ? `${v.toFixed(1)} ms` : 'n/a');
 const mb = (bytes) => `${(bytes / 1048576).toFixed(1)} MB`;
 const line = (label, s) => console.log(`  ${label.padEnd(34)} p50 ${ms(s.p50).padStart(9)}  p99 ${ms(s.p99).padStart(9)}  max ${ms(s.max).padStart(9)}  (n=${s.n})`);
+
+// --- Tracing ----------------------------------------------------------------------------------
+
+const TRACE_CATEGORIES = ['devtools.timeline', 'disabled-by-default-devtools.timeline', 'v8', 'blink', 'cc', 'gpu', 'toplevel'];
+
+// The renderer main thread's tasks over 30 ms, each with what took more than 3 ms in it, and
+// the time per kind of event over the whole trace.
+function traceReport(label, buffer) {
+  const events = JSON.parse(Buffer.from(buffer).toString("utf8")).traceEvents;
+  const main = new Set(events.filter((e) => e.name === 'thread_name' && e.args?.name === 'CrRendererMain').map((e) => `${e.pid}:${e.tid}`));
+  const onMain = events.filter((e) => e.ph === 'X' && main.has(`${e.pid}:${e.tid}`) && e.dur);
+  const totals = new Map();
+  for (const e of onMain) totals.set(e.name, (totals.get(e.name) || 0) + e.dur);
+  console.log(`  trace (${label}): main-thread time per event, top 12 (nested events count in their parents too)`);
+  for (const [name, dur] of [...totals].sort((a, b) => b[1] - a[1]).slice(0, 12))
+    console.log(`    ${name.padEnd(36)} ${(dur / 1000).toFixed(0).padStart(7)} ms`);
+  const long = onMain.filter((e) => e.name === 'RunTask' && e.dur > 30000).sort((a, b) => b.dur - a.dur).slice(0, 6);
+  for (const task of long) {
+    const inside = onMain.filter((e) => e !== task && e.ts >= task.ts && e.ts + e.dur <= task.ts + task.dur && e.dur > 3000)
+      .map((e) => `${e.name}${e.args?.data?.functionName ? `(${e.args.data.functionName})` : ''} ${(e.dur / 1000).toFixed(0)}`);
+    console.log(`    long task ${(task.dur / 1000).toFixed(0)} ms: ${inside.join(', ') || '(nothing over 3 ms inside)'}`);
+  }
+}
 
 // --- Publishing -------------------------------------------------------------------------------
 
@@ -275,6 +301,7 @@ async function main() {
     console.log(`\n1. publish -> row painted, ${RATE} alerts/s for ${SECONDS} s (first ${WARMUP} left out)`);
     const page = await openSignedIn(browser, broker);
     await page.evaluate(installPaintProbe);
+    if (TRACE) await page.tracing.start({ categories: TRACE_CATEGORIES });
     let sent = await publishSteady(pub, total, RATE);
     await sleep(2000);
     const painted = await page.evaluate(() => window.benchPainted);
@@ -282,6 +309,7 @@ async function main() {
     const pageSummary = summary(pageLat);
     line('page, painted', pageSummary);
     if (pageSummary.n < total - WARMUP) console.log(`  (page painted ${pageSummary.n} of ${total - WARMUP})`);
+    if (TRACE) traceReport('page at a steady rate', await page.tracing.stop());
     await page.close();
 
     const bare = await browser.newPage();
@@ -330,7 +358,9 @@ async function main() {
     }
     console.log(`  goal <= 100 MB: JS heap ${fullMem.heap <= 100 * 1048576 ? 'met' : 'MISSED'}, renderer RSS ${fullMem.rss <= 100 * 1048576 ? 'met' : 'MISSED'}`);
     for (const step of [400, 3000]) {
+      if (TRACE) await big.tracing.start({ categories: TRACE_CATEGORIES });
       const s = await scrollThrough(big, step);
+      if (TRACE) traceReport(`scrolling ${step} px/frame`, await big.tracing.stop());
       const d = summary(s.deltas);
       const longest = Math.max(0, ...s.loaf);
       const over = s.deltas.filter((x) => x > 50).length;
