@@ -322,6 +322,47 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
     await page.screenshot({ path: join(shots, 'desktop-light.png') });
   });
 
+  // A new alert, or a scroll, writes only the rows coming into view (new text is laid out
+  // afresh, which at a hundred alerts a second is most of the page's work); the others keep
+  // their alert and move. The list stays in on-screen order for screen readers.
+  test('with 10,000 alerts, a new one or a scroll rewrites only the rows coming into view', async () => {
+    await page.$eval('#list', (list) => { list.scrollTop = 0; });
+    await sleep(300);
+    const watch = () => page.evaluate(() => {
+      window.__rewritten = new Set();
+      window.__rowWatch?.disconnect();
+      window.__rowWatch = new MutationObserver((records) => {
+        for (const r of records) window.__rewritten.add(r.target.closest('.row'));
+      });
+      window.__rowWatch.observe(document.getElementById('list'), { subtree: true, childList: true, characterData: true });
+    });
+    const rewritten = () => page.evaluate(() => [...window.__rewritten].filter(Boolean).length);
+    const inOrder = () => page.$$eval('#list .row:not([hidden])', (l) => l.map((r) => Number(r.dataset.index))
+      .every((index, i, all) => i === 0 || all[i - 1] + 1 === index));
+    const before = await storeCount(page);
+    await watch();
+    await broker.publish('velquist/alerts/Bulk', '{"symbol":"NEWEST","price":1,"description":"the one new row"}');
+    await waitCount(page, before + 1);
+    await sleep(300);
+    assert.equal(await rewritten(), 1, 'rows rewritten for one new alert');
+    const shown = await rows(page);
+    assert.deepEqual(shown.slice(0, 2).map((r) => r.symbol), ['NEWEST', 'S9999']);
+    assert.ok(shown.every((r, i) => r.index === i), 'each row shows its place in the list');
+    assert.ok(await inOrder(), 'rows in the list in on-screen order');
+
+    await watch();
+    await page.$eval('#list', (list) => {
+      list.scrollTop = 3 * list.querySelector('.row:not([hidden])').getBoundingClientRect().height;
+    });
+    await sleep(300);
+    assert.ok((await rewritten()) <= 3, `${await rewritten()} rows rewritten for a scroll of three rows`);
+    assert.ok(await inOrder(), 'rows in the list in on-screen order after a scroll');
+    const scrolled = await rows(page);
+    assert.ok(scrolled.every((r) => r.symbol === (r.index === 0 ? 'NEWEST' : `S${10000 - r.index}`)),
+      'each row shows the alert of its place');
+    await page.$eval('#list', (list) => { list.scrollTop = 0; });
+  });
+
   test('opened as a file, the page connects to the address given', async () => {
     const file = await browser.newPage();
     await file.evaluateOnNewDocument(recorders);

@@ -384,7 +384,7 @@ function makeRow() {
   return row;
 }
 
-function fillRow(row, alert, index, count) {
+function fillRow(row, alert) {
   const [symbol, send, price, win, time] = row.firstChild.children;
   symbol.textContent = alert.symbol;
   send.textContent = alert.symbol;
@@ -400,11 +400,19 @@ function fillRow(row, alert, index, count) {
   row.lastChild.textContent = alert.description;
   row.title = alert.description;
   row.dataset.id = String(alert.id);
-  row.dataset.index = String(index);
-  row.setAttribute('aria-posinset', String(index + 1));
-  row.setAttribute('aria-setsize', String(count));
 }
 
+function setIfChanged(row, name, value) {
+  if (row.getAttribute(name) !== value) row.setAttribute(name, value);
+}
+
+// What a row's text depends on besides its alert: the send setting, and today's date (a time
+// shows its date once it is not today's).
+let fillGeneration = 0;
+
+// A row stays with its alert while the alert is on screen: a new alert at the top, or a scroll,
+// fills only the rows that come into view (new text costs a layout of its own; moving a filled
+// row costs little), and the others only move. Rows stay in the list in on-screen order.
 function renderRows() {
   if (ui.alerts.hidden) return;
   if (!rowHeight) measureRowHeight();
@@ -416,22 +424,48 @@ function renderRows() {
     count: view.length,
   });
   ui.spacer.style.height = `${w.total}px`;
-  const needed = w.last - w.first;
-  while (rowPool.length < needed) {
-    const row = makeRow();
-    rowPool.push(row);
-    ui.list.appendChild(row);
+  const fillKey = `${fillGeneration} ${new Date().toDateString()}`;
+  const wanted = view.slice(w.first, w.last);
+  const wantedIds = new Set(wanted.map((a) => a.id));
+  const kept = new Map();
+  const free = [];
+  for (const row of rowPool) {
+    if (row.alertId !== undefined && row.fillKey === fillKey && wantedIds.has(row.alertId) && !kept.has(row.alertId))
+      kept.set(row.alertId, row);
+    else free.push(row);
   }
-  for (let i = 0; i < rowPool.length; ++i) {
-    const row = rowPool[i];
-    if (i < needed) {
-      const index = w.first + i;
-      fillRow(row, view[index], index, view.length);
-      row.style.transform = `translateY(${index * rowHeight}px)`;
-      row.hidden = false;
-    } else {
-      row.hidden = true;
+  const ordered = wanted.map((alert) => {
+    let row = kept.get(alert.id);
+    if (row) return { row, fresh: false };
+    row = free.pop();
+    if (!row) {
+      row = makeRow();
+      rowPool.push(row);
     }
+    fillRow(row, alert);
+    row.alertId = alert.id;
+    row.fillKey = fillKey;
+    return { row, fresh: true };
+  });
+  for (const row of free) {
+    row.hidden = true;
+    row.alertId = undefined;
+  }
+  // Kept rows are already in order among themselves: each fresh row goes just before the row
+  // that follows it on screen.
+  let anchor = null;
+  for (let i = ordered.length - 1; i >= 0; --i) {
+    const { row, fresh } = ordered[i];
+    if ((fresh || !row.parentNode) && (row.parentNode !== ui.list || row.nextSibling !== anchor))
+      ui.list.insertBefore(row, anchor);
+    anchor = row;
+    const index = w.first + i;
+    const transform = `translateY(${index * rowHeight}px)`;
+    if (row.style.transform !== transform) row.style.transform = transform;
+    setIfChanged(row, 'data-index', String(index));
+    setIfChanged(row, 'aria-posinset', String(index + 1));
+    setIfChanged(row, 'aria-setsize', String(view.length));
+    row.hidden = false;
   }
   const shown = view.length === store.alerts.length ? `${view.length} alerts` : `${view.length} of ${store.alerts.length} alerts`;
   ui.count.textContent = store.alerts.length ? shown : 'No alerts yet. New ones appear here.';
@@ -471,6 +505,7 @@ function sendSettingsChanged() {
   sendSettings.desk = ui.sendDesk.value;
   sendSettings.list = ui.sendList.value;
   keep(KEEP.send, sendSettings);
+  ++fillGeneration;
   renderRows();
 }
 ui.sendEnabled.checked = Boolean(sendSettings.enabled);
