@@ -8,6 +8,8 @@ install(FILES ${CMAKE_BINARY_DIR}/splash.bmp ${CMAKE_BINARY_DIR}/velquist.ico
               ${CMAKE_SOURCE_DIR}/resources/Settings.ini DESTINATION ${VELQUIST_SHARE})
 install(DIRECTORY ${VELQUIST_STARTER_DIR}/SavedWindows ${VELQUIST_STARTER_DIR}/Sounds
         DESTINATION ${VELQUIST_SHARE})
+# The web page, for a web server or mosquitto's http_dir (docs/alert-sources.md).
+install(DIRECTORY ${VELQUIST_WEB_OUT}/ DESTINATION ${VELQUIST_SHARE}/web)
 
 # Texts that carry the version or an installed path: made at configure time from their templates.
 set(VELQUIST_PACKAGE_FILES ${CMAKE_BINARY_DIR}/package-files)

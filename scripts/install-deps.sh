@@ -28,7 +28,13 @@ other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           gnome-keyring libsecret-tools
           # Unicode's character data, that tests check the look-alike rules against
           unicode-data
-          python3) # python3: the local HTTP server of the update check's whole-process test
+          python3 # python3: the local HTTP server of the update check's whole-process test
+          # the web page's browser test: Debian's chromium, driven headless
+          chromium)
+# The web page (web/) is bundled by node; a node of another origin (with its own npm) does.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  build_packages+=(nodejs npm)
+fi
 if [ "${1:-}" = --build-only ]; then
   shift
   packages=("${build_packages[@]}" "$@")
@@ -39,7 +45,17 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The web page's npm packages, as web/package-lock.json pins them (again only when it changed).
+web_packages() {
+  local web
+  web="$(dirname "$0")/../web"
+  [ "$web/node_modules/.package-lock.json" -nt "$web/package-lock.json" ] && return 0
+  (cd "$web" && npm ci --no-audit --no-fund)
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  web_packages
+  exit 0
+fi
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 if [ -n "$SUDO" ] && ! command -v sudo >/dev/null; then
@@ -50,3 +66,4 @@ fi
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
   "${missing[@]}"
+web_packages

@@ -40,12 +40,17 @@ if [ -n "${VELQUIST_BUILD_DIR:-}" ]; then
   build=$VELQUIST_BUILD_DIR
 else
   "$repo/scripts/install-deps.sh"
-  "$repo/scripts/build.sh" "${programs[@]}" velquist_starter
+  targets=("${programs[@]}" velquist_starter)
+  # The web page, for a phone or another computer (docs/alert-sources.md), where node builds it.
+  if command -v node >/dev/null && [ -d "$repo/web/node_modules" ]; then targets+=(velquist_web); fi
+  "$repo/scripts/build.sh" "${targets[@]}"
   build="$repo/build"
 fi
 [ -x "$build/velquist" ] || die "no built client in $build"
 
 mkdir -p "$folder"
+# The web page is ours alone: the new one replaces it whole.
+rm -rf "$folder/web"
 cmake --install "$build" --prefix "$folder" --strip >/dev/null
 
 # Launchers: a launcher that is not ours is left alone, and said so.
@@ -76,6 +81,7 @@ update-desktop-database "$(dirname "$desktop_file")"
 
 echo "Velquist is installed in $folder"
 echo "Start it with: $bin_dir/velquist"
+[ -f "$folder/web/index.html" ] && echo "The web page for a phone is in $folder/web (see docs/alert-sources.md)"
 # Debian's ~/.profile for new users puts ~/.local/bin on the PATH at login; root's does not.
 case ":$PATH:" in
   *":$bin_dir:"*) ;;

@@ -46,6 +46,10 @@ dpkg-deb -x "$deb" "$work/root"
 dpkg-deb -f "$deb" Depends
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/velquist.metainfo.xml"
 desktop-file-validate "$work/root/usr/share/applications/velquist.desktop"
+# The web page, whole: its page, style and bundled script.
+for file in index.html style.css velquist-web.js; do
+  [ -s "$work/root/usr/share/velquist/web/$file" ] || { echo "the package lacks web/$file" >&2; exit 1; }
+done
 for page in "$work"/root/usr/share/man/man1/*.1.gz; do
   man -l "$page" >/dev/null 2>"$work/man.err" || { cat "$work/man.err" >&2; exit 1; }
 done

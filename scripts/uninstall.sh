@@ -55,4 +55,5 @@ fi
 for file in "${installed_files[@]}"; do
   rm -f "$folder/$file"
 done
+rm -rf "$folder/web"
 rmdir "$folder" 2>/dev/null || echo "Kept your files in $folder (Settings.ini, Local.ini, SavedWindows/, Sounds/)."
