@@ -56,7 +56,8 @@ void THarnessE2ETest::nothingOutlivesAFailedCheck() {
     // It got as far as the client among all the parts, and failed there as it was told to.
     const qsizetype at = out.indexOf("harness home: ");
     QVERIFY2(at >= 0, out.constData());
-    QVERIFY2(out.contains("FAIL!  : THarnessE2ETest::failsMidway() failing on purpose"),
+    QVERIFY2(out.contains("FAIL!  : THarnessE2ETest::failsMidway() 'false' returned FALSE. "
+                          "(failing on purpose)"),
              out.constData());
     QCOMPARE(child.exitCode(), 1);
     const QByteArray home = out.mid(at + 14, out.indexOf('\n', at) - at - 14);
