@@ -79,7 +79,10 @@ void THarnessE2ETest::failsMidway() {
     HARNESS_NEED(h.needBroker());
     StoreDeskChoices(QString(), false);
     const quint16 port = h.needInbox(Token);
-    TClientRun& client = h.startClient();
+    // Off the desktop: a client on it would end with the X server, whoever else forgot it.
+    QProcessEnvironment offscreen;
+    offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    TClientRun& client = h.startClient({}, offscreen, {QStringLiteral("DISPLAY")});
     QVERIFY2(WaitListening(port, client), client.stdErr().constData());
     QCOMPARE(h.postAlert(R"({"symbol": "IBM"})").Status, 202);
     std::printf("harness home: %s\n", qPrintable(h.home().path()));
