@@ -9,10 +9,7 @@
 #include "alerts/zkAlertAnnouncer.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestScreenReader.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -46,33 +43,19 @@ int RunTool(const QString& tool, const QStringList& arguments, const QString& di
 class TA11yE2ETest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TDesktop> Desktop;
-    std::unique_ptr<TSessionBus> Bus;
-    std::unique_ptr<TScreenReader> Reader;
-    QString Problem;
+    // Each test's installation on a desktop of its own, read by a screen reader.
+    std::unique_ptr<TWholeProcessHarness> H;
 
-    TScreenReader::TAnswer probe(const QStringList& arguments) { return Reader->Probe(arguments); }
+    TScreenReader::TAnswer probe(const QStringList& arguments) {
+        return H->screenReader().Probe(arguments);
+    }
 
 private slots:
-    void initTestCase() {
-        Desktop = std::make_unique<TDesktop>();
-        Bus = std::make_unique<TSessionBus>();
-        Reader = std::make_unique<TScreenReader>();
-        Problem = Desktop->Start();
-        if (Problem.isEmpty())
-            Problem = Bus->Start();
-        if (Problem.isEmpty())
-            Problem = Reader->Start(*Bus, *Desktop);
-    }
     void init() {
-        if (!Problem.isEmpty())
-            QSKIP(qPrintable(Problem));
+        H = std::make_unique<TWholeProcessHarness>();
+        HARNESS_NEED(H->needScreenReader());
     }
-    void cleanupTestCase() {
-        Reader.reset();
-        Bus.reset();
-        Desktop.reset();
-    }
+    void cleanup() { H.reset(); }
 
     void everyWindowSaysWhatItIsAndTabEntersAnOptionsPage();
     void alertsAreSpokenAndEnterSendsTheSymbol();
@@ -83,16 +66,13 @@ private slots:
 };
 
 void TA11yE2ETest::everyWindowSaysWhatItIsAndTabEntersAnOptionsPage() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
     StoreDeskChoices(QString(), false);
-    QProcessEnvironment env = Reader->ClientEnvironment(*Desktop);
+    QProcessEnvironment env;
     // The windows a user opens, Options last (it stays open: it is modal).
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"),
                QStringLiteral("NewAlertWindowMenuItem,SymbolListsMenuItem,ExternalLinkingMenuItem,"
                               "AlertHistoryMenuItem,OptionsMenuItem"));
-    TClientRun client(inst.clientPath(), {}, QString(), env);
+    TClientRun& client = H->startClient({}, env);
     QVERIFY(client.waitStarted());
     TScreenReader::TAnswer up =
         probe({QStringLiteral("wait"), QStringLiteral("^Options$"), QStringLiteral("30")});
@@ -159,19 +139,16 @@ void TA11yE2ETest::everyWindowSaysWhatItIsAndTabEntersAnOptionsPage() {
 }
 
 void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
     StoreDeskChoices(QString(), false);
     const quint16 port = FreePort();
     StoreInboxChoices(port, Token);
-    TClientRun client(inst.clientPath(), {}, QString(), Reader->ClientEnvironment(*Desktop));
+    TClientRun& client = H->startClient();
     QVERIFY(client.waitStarted());
     QVERIFY2(WaitListening(port, client), client.stdErr().constData());
 
     // A program linked to the list the windows send to.
     QProcess link;
-    link.setWorkingDirectory(inst.dir());
+    link.setWorkingDirectory(H->installDir());
     link.start(QStringLiteral(VELQUIST_BIN_DIR "/velquist-link"), {QStringLiteral("MAIN LIST")});
     QVERIFY(link.waitForStarted());
 
@@ -179,7 +156,7 @@ void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
     QCOMPARE(RunTool(QStringLiteral("velquist-alert"),
                      {QStringLiteral("--strategy"), QStringLiteral("Running Up"),
                       QStringLiteral("MSFT"), QStringLiteral("Opening")},
-                     inst.dir()),
+                     H->installDir()),
              0);
     const QString window = QStringLiteral("^Running Up$");
     QVERIFY2(probe({QStringLiteral("wait"), window, QStringLiteral("20")}).Code == 0,
@@ -188,13 +165,13 @@ void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
     const QString focusBefore = probe({QStringLiteral("focused")}).Out;
 
     {
-        TScreenReader::TListener listener(*Reader, window, 20);
+        TScreenReader::TListener listener(H->screenReader(), window, 20);
         QVERIFY(listener.IsListening());
         QCOMPARE(RunTool(QStringLiteral("velquist-alert"),
                          {QStringLiteral("--strategy"), QStringLiteral("Running Up"),
                           QStringLiteral("--price"), QStringLiteral("182.5"),
                           QStringLiteral("AAPL"), QStringLiteral("New"), QStringLiteral("high")},
-                         inst.dir()),
+                         H->installDir()),
                  0);
         // Announced politely (said once the reader has finished what it says), with the alert's
         // words; the window's notification takes them as its name.
@@ -210,8 +187,8 @@ void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
             burst += (i ? "," : "") + QByteArray(R"({"symbol": "S)") + QByteArray::number(i) +
                      R"(", "strategy": "Running Up"})";
         burst += "]\n";
-        QCOMPARE(RunTool(QStringLiteral("velquist-alert"), {QStringLiteral("--json")}, inst.dir(),
-                         burst),
+        QCOMPARE(RunTool(QStringLiteral("velquist-alert"), {QStringLiteral("--json")},
+                         H->installDir(), burst),
                  0);
         const QString many = QStringLiteral("S0 and 11 more in Running Up");
         QVERIFY2(listener.WaitFor(QStringLiteral("\tpolite\t") + many),
@@ -261,17 +238,14 @@ void TA11yE2ETest::alertsAreSpokenAndEnterSendsTheSymbol() {
 }
 
 void TA11yE2ETest::loginLinksAreReachedWithTabAndOpenWithEnter() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    WriteTextFile(inst.dir() + QStringLiteral("/Settings.ini"),
+    WriteTextFile(H->installDir() + QStringLiteral("/Settings.ini"),
                   "[Settings]\nLoginURLLink1=Create an account|https://signup.example/new\n"
                   "LoginURLLink2=Lost password|https://signup.example/lost\n");
-    const QString opened = home.path() + QStringLiteral("/opened.txt");
-    QProcessEnvironment env = Reader->ClientEnvironment(*Desktop);
+    const QString opened = H->home().path() + QStringLiteral("/opened.txt");
+    QProcessEnvironment env;
     env.insert(QStringLiteral("VELQUIST_SHELL_OPEN_LOG"), opened);
     // No user stored: the client asks for a login.
-    TClientRun client(inst.clientPath(), {}, QString(), env);
+    TClientRun& client = H->startClient({}, env);
     QVERIFY(client.waitStarted());
     const QString login = QStringLiteral("^Please login$");
     QVERIFY2(probe({QStringLiteral("wait"), login, QStringLiteral("20")}).Code == 0,
@@ -297,19 +271,16 @@ void TA11yE2ETest::loginLinksAreReachedWithTabAndOpenWithEnter() {
 }
 
 void TA11yE2ETest::windowsAreOneLineThatWaitsForMenusAndDialogs() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
     StoreDeskChoices(QString(), false);
     const quint16 port = FreePort();
     StoreInboxChoices(port, Token);
-    TClientRun client(inst.clientPath(), {}, QString(), Reader->ClientEnvironment(*Desktop));
+    TClientRun& client = H->startClient();
     QVERIFY(client.waitStarted());
     QVERIFY2(WaitListening(port, client), client.stdErr().constData());
     // Alerts as one line of JSON.
     const auto post = [&](QByteArray alerts) {
-        return RunTool(QStringLiteral("velquist-alert"), {QStringLiteral("--json")}, inst.dir(),
-                       alerts.replace('\n', ' ') + '\n');
+        return RunTool(QStringLiteral("velquist-alert"), {QStringLiteral("--json")},
+                       H->installDir(), alerts.replace('\n', ' ') + '\n');
     };
 
     // Three windows, each opened by its strategy's first alert; the last is the active one.
@@ -326,7 +297,7 @@ void TA11yE2ETest::windowsAreOneLineThatWaitsForMenusAndDialogs() {
 
     {
         // An alert for each at once: one announcement, one line, polite.
-        TScreenReader::TListener listener(*Reader, windows, 20);
+        TScreenReader::TListener listener(H->screenReader(), windows, 20);
         QVERIFY(listener.IsListening());
         QCOMPARE(post(R"([{"symbol": "AAPL", "strategy": "Running Up"},
                           {"symbol": "MSFT", "strategy": "Gappers"},
@@ -346,7 +317,7 @@ void TA11yE2ETest::windowsAreOneLineThatWaitsForMenusAndDialogs() {
 
     {
         // The user in a window's menu is not interrupted: the alert waits until it closes.
-        TScreenReader::TListener listener(*Reader, windows, 30);
+        TScreenReader::TListener listener(H->screenReader(), windows, 30);
         QVERIFY(listener.IsListening());
         const QString runningUp = QStringLiteral("^Running Up$");
         QVERIFY(probe({QStringLiteral("select"), runningUp, QStringLiteral("AAPL")}).Code == 0);
@@ -388,13 +359,10 @@ void TA11yE2ETest::windowsAreOneLineThatWaitsForMenusAndDialogs() {
 }
 
 void TA11yE2ETest::aboutNamesItsIconAndTheExpiryBarKeepsQuiet() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
     StoreDeskChoices(QString(), false); // DEMO, whose account runs 30 more days
-    QProcessEnvironment env = Reader->ClientEnvironment(*Desktop);
+    QProcessEnvironment env;
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
-    TClientRun client(inst.clientPath(), {}, QString(), env);
+    TClientRun& client = H->startClient({}, env);
     QVERIFY(client.waitStarted());
     const QString about = QStringLiteral("^About ");
     QVERIFY2(probe({QStringLiteral("wait"), about, QStringLiteral("30")}).Code == 0,
@@ -407,7 +375,7 @@ void TA11yE2ETest::aboutNamesItsIconAndTheExpiryBarKeepsQuiet() {
     QTRY_VERIFY_WITH_TIMEOUT(probe({QStringLiteral("texts"), QStringLiteral("^Velquist$")})
                                  .Out.contains(QStringLiteral("Your account expires in")),
                              10000);
-    TScreenReader::TListener listener(*Reader, QStringLiteral("^Velquist$"), 5);
+    TScreenReader::TListener listener(H->screenReader(), QStringLiteral("^Velquist$"), 5);
     QVERIFY(listener.IsListening());
     QTest::qWait(4000);
     const QStringList renamed =
@@ -422,14 +390,12 @@ void TA11yE2ETest::aboutNamesItsIconAndTheExpiryBarKeepsQuiet() {
 }
 
 void TA11yE2ETest::theSplashIsNoWindowOfTheRing() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
     StoreDeskChoices(QString(), false);
     // The splash shows the picture of the working folder.
     QVERIFY(QFile::copy(QStringLiteral(VELQUIST_SOURCE_DIR "/resources/splash.bmp"),
-                        inst.dir() + QStringLiteral("/splash.bmp")));
-    TClientRun client(inst.clientPath(), {}, inst.dir(), Reader->ClientEnvironment(*Desktop));
+                        H->installDir() + QStringLiteral("/splash.bmp")));
+    H->setWorkingDir(H->installDir());
+    TClientRun& client = H->startClient();
     QVERIFY(client.waitStarted());
     // The splash stays five seconds; the main window comes up under it.
     const QString up = QStringLiteral("20");

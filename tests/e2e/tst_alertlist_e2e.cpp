@@ -3,9 +3,7 @@
 // showing them past its bound of rows; windows that take alerts in turn each shade their rows
 // alternately.
 #include "components/zkSimAlertModel.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -61,38 +59,27 @@ QList<int> DarkLines(const QImage& screen, const QRect& area, int least) {
 }
 
 // A client with its inbox on, drawn on the test's desktop.
-struct TListDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
-    TDesktop Desktop;
-    quint16 Port = FreePort();
-    std::unique_ptr<TClientRun> Run;
+struct TListDesk : TWholeProcessHarness {
+    TClientRun* Run = nullptr;
     QString Problem;
 
     TListDesk() {
-        Problem = Desktop.Start();
+        Problem = needDesktop();
         if (!Problem.isEmpty())
             return;
         StoreDeskChoices(QString(), false);
-        StoreInboxChoices(Port, Token);
-        Run = std::make_unique<TClientRun>(Inst.clientPath(), QStringList(), QString(),
-                                           Desktop.ClientEnvironment());
+        needInbox(Token);
+        Run = &startClient();
     }
-    ~TListDesk() {
-        if (Run) {
-            Run->terminate();
-            Run->waitFinished(30000);
-        }
-    }
-    bool started() { return Run && Run->waitStarted() && WaitListening(Port, *Run, 30000); }
+    bool started() { return Run && Run->waitStarted() && WaitListening(inboxPort(), *Run, 30000); }
     int post(const QByteArray& lines) {
-        return AskHttp(Port, "POST /alerts/" + Token.toLatin1(),
+        return AskHttp(inboxPort(), "POST /alerts/" + Token.toLatin1(),
                        "Content-Type: application/x-ndjson\r\n", lines)
             .Status;
     }
     bool waitShown(const QString& caption, int ms = 20000) {
         QDeadlineTimer deadline(ms);
-        while (!Desktop.ShownCaptions().contains(caption))
+        while (!desktop().ShownCaptions().contains(caption))
             if (deadline.hasExpired())
                 return false;
             else
@@ -117,12 +104,11 @@ void TAlertListE2ETest::newestAlertsStayInSightPastTheRowBound() {
     TListDesk desk;
     if (!desk.Problem.isEmpty())
         QSKIP(qPrintable(desk.Problem));
-    QVERIFY(desk.Inst.isValid());
     QVERIFY2(desk.started(), desk.Run->stdErr().constData());
     QCOMPARE(desk.post(
                  AlertLines(QStringLiteral("Flood"), QStringLiteral("F"), 10, QStringLiteral("-"))),
              202);
-    QVERIFY2(desk.waitShown(QStringLiteral("Flood")), qPrintable(desk.Desktop.Windows()));
+    QVERIFY2(desk.waitShown(QStringLiteral("Flood")), qPrintable(desk.desktop().Windows()));
     QThread::msleep(1500); // activated by the window manager, the list takes the focus
     QCOMPARE(desk.post(AlertLines(QStringLiteral("Flood"), QStringLiteral("G"),
                                   TSimAlertModel::DefaultMaxRows, QStringLiteral("-"))),
@@ -131,14 +117,14 @@ void TAlertListE2ETest::newestAlertsStayInSightPastTheRowBound() {
                                   QString(40, QChar(0x2588)))),
              202);
     // The three rows of blocks show near the top once they are delivered.
-    const QRect client = desk.Desktop.ClientRect(QStringLiteral("Flood"));
+    const QRect client = desk.desktop().ClientRect(QStringLiteral("Flood"));
     QVERIFY(client.width() > 200 && client.height() > 200);
     QList<int> dark;
     QImage shot;
     QDeadlineTimer deadline(30000);
     while (dark.isEmpty() && !deadline.hasExpired()) {
         QThread::msleep(500);
-        shot = desk.Desktop.Screenshot(QStringLiteral("alertlist-flood.png"));
+        shot = desk.desktop().Screenshot(QStringLiteral("alertlist-flood.png"));
         QVERIFY(!shot.isNull());
         dark = DarkLines(shot, client, client.width() / 4);
     }
@@ -155,7 +141,6 @@ void TAlertListE2ETest::windowsTakingAlertsInTurnEachAlternateTheirShades() {
     TListDesk desk;
     if (!desk.Problem.isEmpty())
         QSKIP(qPrintable(desk.Problem));
-    QVERIFY(desk.Inst.isValid());
     QVERIFY2(desk.started(), desk.Run->stdErr().constData());
     const QStringList windows = {QStringLiteral("Left"), QStringLiteral("Right")};
     constexpr int Rows = 15;
@@ -169,10 +154,10 @@ void TAlertListE2ETest::windowsTakingAlertsInTurnEachAlternateTheirShades() {
             QThread::msleep(60); // delivered before the other window's
         }
     QThread::msleep(1500);
-    const QImage shot = desk.Desktop.Screenshot(QStringLiteral("alertlist-turns.png"));
+    const QImage shot = desk.desktop().Screenshot(QStringLiteral("alertlist-turns.png"));
     QVERIFY(!shot.isNull());
     for (const QString& window : windows) {
-        const QRect client = desk.Desktop.ClientRect(window);
+        const QRect client = desk.desktop().ClientRect(window);
         QVERIFY(shot.rect().contains(client));
         // Down the symbol column, right of the symbol: the rows' own background.
         const QList<std::pair<QRgb, int>> runs = ColourRuns(shot, client, 70 + 50);

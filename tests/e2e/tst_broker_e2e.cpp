@@ -9,9 +9,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkMosquitto.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -29,49 +27,44 @@ const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567")
 
 // A desk that logs in as DEMO without asking, saves its layout on terminate, and whose new
 // windows play a sound (and run whatever other actions the test adds) on each alert.
-struct TBrokerDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
+struct TBrokerDesk : TWholeProcessHarness {
     QString Layout;
     QString AudioOut;
 
     explicit TBrokerDesk(const QByteArray& moreActions = {}) {
-        Layout = Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-        AudioOut = Home.path() + QStringLiteral("/audio");
+        Layout = installDir() + QStringLiteral("/SavedWindows/desk.zkl");
+        AudioOut = home().path() + QStringLiteral("/audio-out");
         QDir().mkpath(AudioOut);
-        const QString wave = Inst.dir() + QStringLiteral("/ping.wav");
+        const QString wave = installDir() + QStringLiteral("/ping.wav");
         QFile::copy(QStringLiteral(VELQUIST_BIN_DIR "/starter/Sounds/Ping.wav"), wave);
         QByteArray actions = "Action0=1,2," + wave.toUtf8() + ",100,50\n";
         int count = 1;
         if (!moreActions.isEmpty())
             actions += "Action" + QByteArray::number(count++) + "=" + moreActions + "\n";
-        WriteTextFile(Inst.dir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
+        WriteTextFile(installDir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
                       "[AlertWindow]\n" + actions + "ActionsCount=" + QByteArray::number(count) +
                           "\n");
         StoreDeskChoices(Layout, false);
-        TUserStore::ResetInstance();
     }
-    void storeBroker(const TMosquitto& broker, const QString& password, const QString& caFile) {
+    // The broker set up in the per-user store: the harness's own unless another is given,
+    // with the right password and CA unless told otherwise.
+    void storeBroker(const QString& password = QString::fromLatin1(TMosquitto::Password),
+                     const QString& caFile = QString(), const TMosquitto* other = nullptr) {
+        const TMosquitto& to = other ? *other : broker();
         TBrokerSettings settings;
         settings.Enabled = true;
         settings.Host = QStringLiteral("127.0.0.1");
-        settings.Port = broker.port();
-        settings.CAFile = caFile;
+        settings.Port = to.port();
+        settings.CAFile = caFile.isEmpty() ? to.caFile() : caFile;
         settings.UserName = QString::fromLatin1(TMosquitto::UserName);
         settings.Password = password;
         WriteBrokerSettings(TSettingsStore::Registry(), settings);
         TUserStore::ResetInstance();
     }
-    quint16 enableInbox() {
-        TInboxSettings inbox;
-        inbox.Enabled = true;
-        inbox.Port = FreePort();
-        inbox.Token = Token;
-        WriteInboxSettings(TSettingsStore::Registry(), inbox);
-        TUserStore::ResetInstance();
-        return inbox.Port;
-    }
-    QProcessEnvironment env(const QString& steps = QString(), int keepAliveSeconds = 0) const {
+    // Alerts posted to the inbox; the HTTP status.
+    int post(const QByteArray& body) const { return postAlert(body).Status; }
+    // The client with its sounds into AudioOut, these test steps and that keep-alive.
+    TClientRun& start(const QString& steps = QString(), int keepAliveSeconds = 0) {
         QProcessEnvironment e;
         if (keepAliveSeconds > 0)
             e.insert(QStringLiteral("VELQUIST_BROKER_KEEPALIVE"),
@@ -79,7 +72,7 @@ struct TBrokerDesk {
         e.insert(QStringLiteral("VELQUIST_AUDIO_OUT"), AudioOut);
         if (!steps.isEmpty())
             e.insert(QStringLiteral("VELQUIST_TEST_STEPS"), steps);
-        return e;
+        return startClient({}, e);
     }
     bool soundPlayed(int n = 1, int ms = 15000) const {
         return WaitForFile(AudioOut + QStringLiteral("/%1.wav").arg(n, 4, 10, QLatin1Char('0')),
@@ -116,10 +109,6 @@ bool WaitDeskSubscriptions(TMosquitto& broker, int count, int ms = 20000) {
         if (deadline.hasExpired())
             return false;
     return true;
-}
-
-int PostAlert(quint16 port, const QByteArray& body) {
-    return PostJson(port, "/alerts/" + Token.toLatin1(), body).Status;
 }
 
 QByteArray Connected(const TMosquitto& broker) {
@@ -172,9 +161,9 @@ private slots:
 };
 
 void TBrokerE2ETest::setUpInOptionsAPublishOpensAWindowWithItsSound() {
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk;
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
     const QString steps =
         QStringLiteral("OptionsMenuItem;select:PagesTreeView:Broker;BrokerHostEdit=127.0.0.1;"
                        "BrokerPortSpinBox=%1;BrokerCAFileEdit=%2;BrokerUserNameEdit=%3;"
@@ -182,7 +171,7 @@ void TBrokerE2ETest::setUpInOptionsAPublishOpensAWindowWithItsSound() {
             .arg(broker.port())
             .arg(broker.caFile(), QString::fromLatin1(TMosquitto::UserName),
                  QString::fromLatin1(TMosquitto::Password));
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env(steps));
+    TClientRun& run = desk.start(steps);
     QVERIFY(run.waitStarted());
     QVERIFY2(run.waitForStdErr(Connected(broker)), run.stdErr().constData());
     QVERIFY2(WaitDeskSubscriptions(broker, 1), broker.log().constData());
@@ -219,12 +208,12 @@ void TBrokerE2ETest::setUpInOptionsAPublishOpensAWindowWithItsSound() {
 }
 
 void TBrokerE2ETest::alertsPublishedWhileOffArriveOnRestart() {
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk;
-    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
+    desk.storeBroker();
     {
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+        TClientRun& run = desk.start();
         QVERIFY(run.waitStarted());
         QVERIFY2(WaitDeskSubscriptions(broker, 1), run.stdErr().constData());
         run.terminate();
@@ -234,7 +223,7 @@ void TBrokerE2ETest::alertsPublishedWhileOffArriveOnRestart() {
     for (const char* symbol : {"XOM", "CVX", "OXY"})
         QVERIFY(broker.publish("velquist/alerts/Late",
                                R"({"symbol": ")" + QByteArray(symbol) + R"("})"));
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
     QVERIFY2(desk.soundPlayed(), run.stdErr().constData());
     run.terminate();
@@ -245,9 +234,9 @@ void TBrokerE2ETest::alertsPublishedWhileOffArriveOnRestart() {
 }
 
 void TBrokerE2ETest::wrongPasswordOrCAShowsAndDeliversNothing() {
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk;
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
     const struct {
         QString Password;
         QString CAFile;
@@ -258,11 +247,10 @@ void TBrokerE2ETest::wrongPasswordOrCAShowsAndDeliversNothing() {
          QStringLiteral("TLS certificate was not accepted")},
     };
     for (const auto& c : cases) {
-        desk.storeBroker(broker, c.Password, c.CAFile);
-        TClientRun run(desk.Inst.clientPath(), {}, QString(),
-                       desk.env(QStringLiteral("OptionsMenuItem;select:PagesTreeView:Broker;"
-                                               "shows:BrokerStatusLabel:") +
-                                c.Shown));
+        desk.storeBroker(c.Password, c.CAFile);
+        TClientRun& run = desk.start(QStringLiteral("OptionsMenuItem;select:PagesTreeView:Broker;"
+                                                    "shows:BrokerStatusLabel:") +
+                                     c.Shown);
         QVERIFY(run.waitStarted());
         QVERIFY2(run.waitForStdErr("velquist test steps done"), run.stdErr().constData());
         QVERIFY2(run.stdErr().contains("velquist test shows: Not connected: "),
@@ -279,19 +267,19 @@ void TBrokerE2ETest::wrongPasswordOrCAShowsAndDeliversNothing() {
 }
 
 void TBrokerE2ETest::publishToTheBrokerReachesASubscriber() {
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk("1,6");
-    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
-    const quint16 inbox = desk.enableInbox();
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
+    desk.storeBroker();
+    const quint16 inbox = desk.needInbox(Token);
     TMosquittoSubscriber subscriber(broker, QStringLiteral("velquist/alerts/#"), 2);
     QVERIFY2(subscriber.waitSubscribed(broker), broker.log().constData());
 
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
     QVERIFY2(WaitDeskSubscriptions(broker, 1), run.stdErr().constData());
     QVERIFY2(WaitListening(inbox, run), run.stdErr().constData());
-    QCOMPARE(PostAlert(inbox, R"({"symbol": "AAPL", "strategy": "Gap/ups", "price": 187.2,
+    QCOMPARE(desk.post(R"({"symbol": "AAPL", "strategy": "Gap/ups", "price": 187.2,
                                   "description": "Gap up"})"),
              202);
     const QList<QByteArray> lines = subscriber.waitLines(1);
@@ -306,7 +294,7 @@ void TBrokerE2ETest::publishToTheBrokerReachesASubscriber() {
     QVERIFY(QDateTime::fromString(published.value("time").toString(), Qt::ISODateWithMs).isValid());
     QVERIFY(published.value("desk").toString().startsWith(QLatin1String("velquist-")));
     // An alert without a price goes without one: no reader shows a price of 0.
-    QCOMPARE(PostAlert(inbox, R"({"symbol": "MSFT", "strategy": "Gap/ups"})"), 202);
+    QCOMPARE(desk.post(R"({"symbol": "MSFT", "strategy": "Gap/ups"})"), 202);
     const QList<QByteArray> both = subscriber.waitLines(2);
     QCOMPARE(both.size(), 2);
     const QJsonObject bare =
@@ -325,15 +313,15 @@ void TBrokerE2ETest::publishToTheBrokerReachesASubscriber() {
 }
 
 void TBrokerE2ETest::twoDesksBothSeeOneMessage() {
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk first;
-    first.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
-    TClientRun firstRun(first.Inst.clientPath(), {}, QString(), first.env());
+    QCOMPARE(first.needBroker(), QString());
+    TMosquitto& broker = first.broker();
+    first.storeBroker();
+    TClientRun& firstRun = first.start();
     QVERIFY(firstRun.waitStarted());
     TBrokerDesk second;
-    second.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
-    TClientRun secondRun(second.Inst.clientPath(), {}, QString(), second.env());
+    second.storeBroker(QString::fromLatin1(TMosquitto::Password), QString(), &broker);
+    TClientRun& secondRun = second.start();
     QVERIFY(secondRun.waitStarted());
     QVERIFY2(WaitDeskSubscriptions(broker, 2), broker.log().constData());
 
@@ -352,17 +340,17 @@ void TBrokerE2ETest::brokerLibraryComesWithTheFirstConnection() {
     {
         // No broker set: the library is never loaded, also once the client has been idle (the
         // wave decoder, loaded then, shows it was).
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+        TClientRun& run = desk.start();
         QVERIFY(run.waitStarted());
         QVERIFY2(WaitLibrary(run, "libsndfile.so"), run.stdErr().constData());
         QVERIFY(!HasLibrary(run, "libmosquitto.so"));
         run.terminate();
         QVERIFY(run.waitFinished());
     }
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
-    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
+    desk.storeBroker();
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
     QVERIFY2(WaitDeskSubscriptions(broker, 1), run.stdErr().constData());
     QVERIFY(HasLibrary(run, "libmosquitto.so"));
@@ -379,16 +367,16 @@ void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
                            ? qEnvironmentVariableIntValue("VELQUIST_TEST_KILL_ROUNDS")
                            : 6;
     const int burst = 2000;
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk;
-    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
+    desk.storeBroker();
     // Per round, how many of its alerts the history had when the desk died: a round killed
     // in the middle of its burst is what this is about.
     QList<int> keptAtDeath;
     int knownAgain = 0; // messages the broker sent again after they were kept
     for (int round = 0; round < rounds; ++round) {
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+        TClientRun& run = desk.start();
         QVERIFY(run.waitStarted());
         QVERIFY2(run.waitForStdErr(Connected(broker)), run.stdErr().constData());
         if (round == 0)
@@ -430,7 +418,7 @@ void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
         keptAtDeath << keptOfRound();
     }
     const int total = rounds * burst;
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
     QList<QByteArray> history;
     QDeadlineTimer deadline(60000);
@@ -470,12 +458,12 @@ void TBrokerE2ETest::killedOrStoppedInABurstKeepsEveryAlertOnce() {
 }
 
 void TBrokerE2ETest::aBrokerThatStopsAnsweringIsNoticedAndTriedAgain() {
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk;
-    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
+    desk.storeBroker();
     const int keepAlive = 5;
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env(QString(), keepAlive));
+    TClientRun& run = desk.start(QString(), keepAlive);
     QVERIFY(run.waitStarted());
     QVERIFY2(WaitDeskSubscriptions(broker, 1), run.stdErr().constData());
     // The broker's last word comes now; then it answers nothing, its connection left open.
@@ -505,13 +493,11 @@ void TBrokerE2ETest::aBrokerThatStopsAnsweringIsNoticedAndTriedAgain() {
 }
 
 void TBrokerE2ETest::anExpiredCertificateIsToldWithItsDate() {
-    TMosquitto broker(true, -1);
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk;
-    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
-    TClientRun run(desk.Inst.clientPath(), {}, QString(),
-                   desk.env(QStringLiteral("OptionsMenuItem;select:PagesTreeView:Broker;"
-                                           "shows:BrokerStatusLabel:expired on")));
+    QCOMPARE(desk.needBroker(true, -1), QString());
+    desk.storeBroker();
+    TClientRun& run = desk.start(QStringLiteral("OptionsMenuItem;select:PagesTreeView:Broker;"
+                                                "shows:BrokerStatusLabel:expired on"));
     QVERIFY(run.waitStarted());
     // The certificate ended a day before now (to the minute it was made).
     const QByteArray yesterday =
@@ -529,10 +515,10 @@ void TBrokerE2ETest::anExpiredCertificateIsToldWithItsDate() {
 }
 
 void TBrokerE2ETest::alertsWaitingAtCloseArePublishedAtTheNextStart() {
-    TMosquitto broker;
-    QVERIFY2(broker.isRunning(), qPrintable(broker.problem()));
     TBrokerDesk desk("1,6");
-    const quint16 inbox = desk.enableInbox();
+    QCOMPARE(desk.needBroker(), QString());
+    TMosquitto& broker = desk.broker();
+    const quint16 inbox = desk.needInbox(Token);
     // First no broker where the desk looks: what it publishes waits.
     TBrokerSettings nowhere;
     nowhere.Enabled = true;
@@ -544,11 +530,10 @@ void TBrokerE2ETest::alertsWaitingAtCloseArePublishedAtTheNextStart() {
     WriteBrokerSettings(TSettingsStore::Registry(), nowhere);
     TUserStore::ResetInstance();
     {
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+        TClientRun& run = desk.start();
         QVERIFY(run.waitStarted());
         QVERIFY2(WaitListening(inbox, run), run.stdErr().constData());
-        QCOMPARE(PostAlert(inbox, R"({"symbol": "ORCL", "strategy": "Held", "price": 120.5})"),
-                 202);
+        QCOMPARE(desk.post(R"({"symbol": "ORCL", "strategy": "Held", "price": 120.5})"), 202);
         QVERIFY2(desk.soundPlayed(), run.stdErr().constData());
         run.terminate();
         QVERIFY(run.waitFinished());
@@ -559,8 +544,8 @@ void TBrokerE2ETest::alertsWaitingAtCloseArePublishedAtTheNextStart() {
     }
     TMosquittoSubscriber subscriber(broker, QStringLiteral("velquist/alerts/#"), 1);
     QVERIFY2(subscriber.waitSubscribed(broker), broker.log().constData());
-    desk.storeBroker(broker, QString::fromLatin1(TMosquitto::Password), broker.caFile());
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    desk.storeBroker();
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
     const QList<QByteArray> lines = subscriber.waitLines(1);
     QCOMPARE(lines.size(), 1);

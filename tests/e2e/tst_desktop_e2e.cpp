@@ -6,9 +6,7 @@
 #include "config/zkWindowRecord.h"
 #include "platform/zkInstance.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -40,10 +38,10 @@ TLayout deskLayout() {
 
 // The layout file of a test's desk, chosen in the per-user store (opened at start when told);
 // its folder is made.
-QString storeDesk(const TTestInstallation& inst, bool loadOnStart) {
-    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+QString storeDesk(const TWholeProcessHarness& h, bool loadOnStart) {
+    const QString file = h.installDir() + QStringLiteral("/SavedWindows/desk.zkl");
     StoreDeskChoices(file, loadOnStart);
-    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    QDir().mkpath(h.installDir() + QStringLiteral("/SavedWindows"));
     return file;
 }
 
@@ -58,24 +56,19 @@ private slots:
 };
 
 void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
-    TDesktop desktop;
-    const QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString file = storeDesk(inst, true);
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needDesktop());
+    const TDesktop& desktop = h.desktop();
+    const QString file = storeDesk(h, true);
     const TLayout desk = deskLayout();
     WriteLayout(TSettingsStore::IniFile(file), desk);
 
-    QProcessEnvironment env = desktop.ClientEnvironment();
+    QProcessEnvironment env;
     const QStringList expectedCaptions = {QStringLiteral("Velquist"),
                                           QStringLiteral("Symbol Lists"),
                                           QStringLiteral("Set Up External Linking")};
     for (int run = 1; run <= 5; ++run) {
-        TClientRun client(inst.clientPath(), {}, QString(), env);
+        TClientRun& client = h.startClient({}, env);
         QVERIFY(client.waitStarted());
         // Up once the main window, both companions and the two alert windows are framed;
         // then a moment for any window still being put in its place.
@@ -148,18 +141,14 @@ void TDesktopE2ETest::restartsKeepEveryPlaceAndCaption() {
 // File > New Alert Window leaves the place to the window manager: a new window lands neither at
 // the default window's stored place (over the main window) nor on the window before it.
 void TDesktopE2ETest::newWindowsArePlacedByTheWindowManager() {
-    TDesktop desktop;
-    const QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString file = storeDesk(inst, false);
-    QProcessEnvironment env = desktop.ClientEnvironment();
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needDesktop());
+    const TDesktop& desktop = h.desktop();
+    const QString file = storeDesk(h, false);
+    QProcessEnvironment env;
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"),
                QStringLiteral("NewAlertWindowMenuItem,NewAlertWindowMenuItem"));
-    TClientRun client(inst.clientPath(), {}, QString(), env);
+    TClientRun& client = h.startClient({}, env);
     QVERIFY(client.waitStarted());
     QDeadlineTimer deadline(20000);
     // The built-in default window's strategy.
@@ -196,23 +185,19 @@ void TDesktopE2ETest::newWindowsArePlacedByTheWindowManager() {
 // A window fitted onto the screen before its frame is known ends with its whole frame on the
 // screen, and About opens centred the first time, frame included.
 void TDesktopE2ETest::framesAreFittedAndCentred() {
-    TDesktop desktop;
-    const QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString file = storeDesk(inst, true);
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needDesktop());
+    const TDesktop& desktop = h.desktop();
+    const QString file = storeDesk(h, true);
     TLayout desk = deskLayout();
     desk.Windows.resize(1);
     desk.Windows[0].Record.Top = 900; // 300 high: far below the 1024 lines of the screen
     desk.Windows[0].Record.Left = 1100;
     WriteLayout(TSettingsStore::IniFile(file), desk);
 
-    QProcessEnvironment env = desktop.ClientEnvironment();
+    QProcessEnvironment env;
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
-    TClientRun client(inst.clientPath(), {}, QString(), env);
+    TClientRun& client = h.startClient({}, env);
     QVERIFY(client.waitStarted());
     const QString about = QStringLiteral("About Velquist");
     const QString alerts = QStringLiteral("High/Low Ticker"); // the default record's strategy

@@ -6,11 +6,7 @@
 // default font, Cantarell 11 and 13 and at twice the scale, is looked at as a screen reader
 // sees it (tests/e2e/a11y_probe.py): no control overlaps another or reaches out of what it
 // sits in.
-#include "zkClientProcess.h"
-#include "zkPulseDaemon.h"
-#include "zkTestDesktop.h"
-#include "zkTestScreenReader.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -47,14 +43,8 @@ class TFontE2ETest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TDesktop> Desktop;
-    std::unique_ptr<TSessionBus> Bus;
-    std::unique_ptr<TScreenReader> Reader;
-    QString ReaderProblem;
-
-    QRect ClientRect(const QString& caption) const { return Desktop->ClientRect(caption); }
-    QImage Screenshot() const {
-        return Desktop->Screenshot(QStringLiteral("font-%1.png").arg(QTest::currentDataTag()));
+    static QImage Screenshot(const TWholeProcessHarness& h) {
+        return h.screenshot(QStringLiteral("font-%1.png").arg(QTest::currentDataTag()));
     }
 
 private slots:
@@ -67,20 +57,6 @@ private slots:
                                QStringLiteral("/platformthemes/libqgtk3.so")))
             QSKIP("Qt's GTK platform theme is not installed (scripts/install-deps.sh installs "
                   "qt6-gtk-platformtheme)");
-        Desktop = std::make_unique<TDesktop>();
-        const QString problem = Desktop->Start();
-        if (!problem.isEmpty())
-            QSKIP(qPrintable(problem));
-        Bus = std::make_unique<TSessionBus>();
-        Reader = std::make_unique<TScreenReader>();
-        ReaderProblem = Bus->Start();
-        if (ReaderProblem.isEmpty())
-            ReaderProblem = Reader->Start(*Bus, *Desktop);
-    }
-    void cleanupTestCase() {
-        Reader.reset();
-        Bus.reset();
-        Desktop.reset();
     }
     void accountTextsWhole_data();
     void accountTextsWhole();
@@ -96,34 +72,26 @@ void TFontE2ETest::accountTextsWhole_data() {
 
 void TFontE2ETest::accountTextsWhole() {
     QFETCH(int, points);
-    TTestHome home;
-    TTestInstallation install;
-    QVERIFY(install.isValid());
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needDesktop());
+    HARNESS_NEED(h.needSessionBus());
     StoreDeskChoices(QString(), false); // logs in as DEMO, whose account runs 30 more days
-    TSessionBus bus;
-    const QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    QProcessEnvironment env = Desktop->ClientEnvironment();
-    UseGnomeFont(env, home.configHome(), points, bus.Address);
-    TClientRun client(install.clientPath(), {}, QString(), env, FontAndScaleVariables(env));
+    QProcessEnvironment env = h.clientEnvironment();
+    UseGnomeFont(env, h.home().configHome(), points, h.bus().Address);
+    TClientRun& client = h.startClient({}, env, FontAndScaleVariables(env));
     QVERIFY(client.waitStarted());
-    QDeadlineTimer deadline(20000);
-    while (!Desktop->ShownCaptions().contains(MainCaption) && !deadline.hasExpired() &&
-           client.process().state() == QProcess::Running)
-        QThread::msleep(100);
-    QVERIFY2(Desktop->ShownCaptions().contains(MainCaption), client.stdErr().constData());
+    QVERIFY2(h.waitShown({MainCaption}, client), client.stdErr().constData());
 
     // Both bars green: "Connected as" and the expiry. The bars are the last lines of the
-    // window; their texts are the only green there.
+    // window, the last green there.
     QImage shot;
     QRect main;
     QList<QPair<int, int>> rows;
-    deadline.setRemainingTime(10000);
+    QDeadlineTimer deadline(10000);
     do {
         QThread::msleep(300);
-        shot = Screenshot().convertToFormat(QImage::Format_RGB32);
-        main = ClientRect(MainCaption);
+        shot = Screenshot(h).convertToFormat(QImage::Format_RGB32);
+        main = h.desktop().ClientRect(MainCaption);
         rows.clear();
         QPair<int, int> row{-1, -1};
         for (int y = main.bottom() - 60; y <= main.bottom(); ++y) {
@@ -142,7 +110,9 @@ void TFontE2ETest::accountTextsWhole() {
             rows << row;
     } while (rows.size() < 2 && !deadline.hasExpired());
     QCOMPARE(main.width(), 210);
-    QCOMPARE(rows.size(), 2);
+    // The market status bar above them has a green light of its own when the market is open.
+    QVERIFY2(rows.size() >= 2, qPrintable(QString::number(rows.size())));
+    rows = rows.mid(rows.size() - 2);
 
     // GNOME's font reached the client: "Connected as "DEMO"" is as wide as Cantarell draws it.
     QFont cantarell(QStringLiteral("Cantarell"));
@@ -178,11 +148,10 @@ void TFontE2ETest::noControlOverlapsOrIsCut_data() {
 void TFontE2ETest::noControlOverlapsOrIsCut() {
     QFETCH(int, points);
     QFETCH(int, scale);
-    if (!ReaderProblem.isEmpty())
-        QSKIP(qPrintable(ReaderProblem));
-    TTestHome home;
-    TTestInstallation install;
-    QVERIFY(install.isValid());
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needScreenReader());
+    // Sound Setup opens only where there is a sound device: the private audio server's.
+    HARNESS_NEED(h.needAudio());
     StoreDeskChoices(QString(), false);
     QTemporaryDir go;
     QVERIFY(go.isValid());
@@ -233,33 +202,25 @@ void TFontE2ETest::noControlOverlapsOrIsCut() {
             steps << looks[i].Close;
     }
 
-    if (!TPulseDaemon::Installed())
-        QSKIP("PulseAudio is not installed (scripts/install-deps.sh installs pulseaudio)");
-    QTemporaryDir audioDir;
-    QVERIFY(audioDir.isValid());
-    TPulseDaemon audio(audioDir.path());
-    QVERIFY(audio.start());
-
-    QProcessEnvironment env = Reader->ClientEnvironment(*Desktop);
-    env.insert(QStringLiteral("PULSE_SERVER"), audio.serverAddress());
+    QProcessEnvironment env = h.clientEnvironment();
     if (points > 0)
-        UseGnomeFont(env, home.configHome(), points, Bus->Address);
+        UseGnomeFont(env, h.home().configHome(), points, h.bus().Address);
     if (scale != 1)
         env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
     env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), steps.join(QLatin1Char(';')));
-    TClientRun client(install.clientPath(), {}, QString(), env, FontAndScaleVariables(env));
+    TClientRun& client = h.startClient({}, env, FontAndScaleVariables(env));
     QVERIFY(client.waitStarted());
 
     QStringList faults;
     for (qsizetype i = 0; i < looks.size(); ++i) {
         const TLook& look = looks[i];
         const TScreenReader::TAnswer up =
-            Reader->Probe({QStringLiteral("wait"), look.Caption, QStringLiteral("20")});
+            h.screenReader().Probe({QStringLiteral("wait"), look.Caption, QStringLiteral("20")});
         QVERIFY2(up.Code == 0, qPrintable(look.Caption + up.Err + client.stdErr()));
         // Laid out, painted and settled: a window grows to its font when it shows.
         QTest::qWait(400);
         const TScreenReader::TAnswer seen =
-            Reader->Probe({QStringLiteral("overlaps"), look.Caption});
+            h.screenReader().Probe({QStringLiteral("overlaps"), look.Caption});
         if (seen.Code != 0)
             faults << look.Caption + QStringLiteral(": ") + seen.Err;
         for (const QString& line : seen.Lines())
@@ -267,7 +228,7 @@ void TFontE2ETest::noControlOverlapsOrIsCut() {
         QString shot = QStringLiteral("font-%1-%2.png")
                            .arg(QString::fromLatin1(QTest::currentDataTag()))
                            .arg(i, 2, 10, QLatin1Char('0'));
-        Desktop->Screenshot(shot.replace(QLatin1Char(' '), QLatin1Char('-')));
+        h.screenshot(shot.replace(QLatin1Char(' '), QLatin1Char('-')));
         WriteTextFile(QStringLiteral("%1/%2").arg(go.path()).arg(i), "go\n");
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));

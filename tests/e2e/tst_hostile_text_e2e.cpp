@@ -8,9 +8,7 @@
 #include "config/zkUserStore.h"
 #include "desktop/zkDesktopNotifications.h"
 #include "platform/zkLocalPeers.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -24,10 +22,6 @@ namespace {
 const QByteArray Token = "0123456789abcdef0123456789abcdef01234567";
 
 using TAnswer = THttpAnswer;
-
-TAnswer Post(quint16 port, const QByteArray& body) {
-    return PostJson(port, "/alerts/" + Token, body);
-}
 
 QByteArray Json(const QJsonObject& alert) {
     return QJsonDocument(alert).toJson(QJsonDocument::Compact);
@@ -70,35 +64,22 @@ private slots:
 };
 
 void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
-    TSessionBus bus;
-    const QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TNotificationRecorder server;
-    QVERIFY2(server.Start(bus.Address).isEmpty(), server.Output.constData());
-
     // A user's desk: the inbox on, new windows that show a desktop notification.
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const quint16 port = FreePort();
-    WriteTextFile(inst.dir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needSessionBus());
+    QCOMPARE(h.needNotificationRecorder(), QString());
+    TNotificationRecorder& server = h.notifications();
+    WriteTextFile(h.installDir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
                   "[AlertWindow]\nAction0=1,5\nActionsCount=1\n");
     StoreDeskChoices(QString(), false);
-    TInboxSettings inbox;
-    inbox.Enabled = true;
-    inbox.Port = port;
-    inbox.Token = QString::fromLatin1(Token);
-    WriteInboxSettings(TSettingsStore::Registry(), inbox);
-    TUserStore::ResetInstance();
+    const quint16 port = h.needInbox(QString::fromLatin1(Token));
     // A picture of the user's that markup could make the client read.
-    const QString image = home.path() + QStringLiteral("/private.png");
+    const QString image = h.home().path() + QStringLiteral("/private.png");
     QImage(4, 4, QImage::Format_RGB32).save(image);
 
     QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
     env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), QStringLiteral("tooltip:AlertsTableView"));
-    TClientRun run(inst.clientPath(), {}, QString(), env);
+    TClientRun& run = h.startClient({}, env);
     QVERIFY(run.waitStarted());
     QVERIFY2(WaitListening(port, run), run.stdErr().constData());
 
@@ -109,10 +90,10 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
     const QString description =
         QStringLiteral("Gap <b>up</b> & <i>run</i> <img src='%1'> <a href='http://x'>go</a>")
             .arg(image);
-    TAnswer a = Post(port, Json({{"symbol", symbol},
-                                 {"strategy", strategy},
-                                 {"price", 1.5},
-                                 {"description", description}}));
+    TAnswer a = h.postAlert(Json({{"symbol", symbol},
+                                  {"strategy", strategy},
+                                  {"price", 1.5},
+                                  {"description", description}}));
     QCOMPARE(a.Status, 202);
     QVERIFY2(run.waitForStdErr("velquist test steps done"), run.stdErr().constData());
     const QString err = QString::fromUtf8(run.stdErr());
@@ -133,30 +114,32 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
 
     // Look-alike names are refused whole: the webhook says why (400) ...
     const QString override = QString::fromUcs4(U"\u202eLPAA"); // shows as "AAPL"
-    a = Post(port, Json({{"symbol", override}}));
+    a = h.postAlert(Json({{"symbol", override}}));
     QCOMPARE(a.Status, 400);
     QVERIFY2(a.Body.contains("holds an invisible formatting character (U+202E)"),
              a.Body.constData());
-    a = Post(port, Json({{"symbol", "AAPL"}, {"strategy", QString::fromUcs4(U"Gap\u200bUp")}}));
+    a = h.postAlert(Json({{"symbol", "AAPL"}, {"strategy", QString::fromUcs4(U"Gap\u200bUp")}}));
     QCOMPARE(a.Status, 400);
     // Characters that show as nothing though they format nothing: a variation selector, the
     // combining grapheme joiner, Hangul and Braille blanks.
-    a = Post(port, Json({{"symbol", QString::fromUcs4(U"AAPL\uFE0F")}}));
+    a = h.postAlert(Json({{"symbol", QString::fromUcs4(U"AAPL\uFE0F")}}));
     QCOMPARE(a.Status, 400);
     QVERIFY2(a.Body.contains("holds a character that does not show (U+FE0F)"), a.Body.constData());
-    QCOMPARE(Post(port, Json({{"symbol", QString::fromUcs4(U"AA\u034FPL")}})).Status, 400);
-    QCOMPARE(Post(port, Json({{"symbol", QString::fromUcs4(U"AAPL\u3164")}})).Status, 400);
-    QCOMPARE(Post(port, Json({{"symbol", QString::fromUcs4(U"AAPL\u180B")}})).Status, 400);
+    QCOMPARE(h.postAlert(Json({{"symbol", QString::fromUcs4(U"AA\u034FPL")}})).Status, 400);
+    QCOMPARE(h.postAlert(Json({{"symbol", QString::fromUcs4(U"AAPL\u3164")}})).Status, 400);
+    QCOMPARE(h.postAlert(Json({{"symbol", QString::fromUcs4(U"AAPL\u180B")}})).Status, 400);
     QCOMPARE(
-        Post(port, Json({{"symbol", "T"}, {"strategy", QString::fromUcs4(U"T\u2800")}})).Status,
+        h.postAlert(Json({{"symbol", "T"}, {"strategy", QString::fromUcs4(U"T\u2800")}})).Status,
         400);
-    a = Post(port, R"({"symbol":"AA\ud800PL"})");
+    a = h.postAlert(R"({"symbol":"AA\ud800PL"})");
     QCOMPARE(a.Status, 400);
     QVERIFY2(a.Body.contains("lone surrogate"), a.Body.constData());
     // ... and 64 characters are 64, however many UTF-16 units they take.
     const QString astral = QString::fromUcs4(U"\U0001D400");
-    QCOMPARE(Post(port, Json({{"symbol", astral.repeated(64)}, {"strategy", "Wide"}})).Status, 202);
-    QCOMPARE(Post(port, Json({{"symbol", astral.repeated(65)}, {"strategy", "Wide"}})).Status, 400);
+    QCOMPARE(h.postAlert(Json({{"symbol", astral.repeated(64)}, {"strategy", "Wide"}})).Status,
+             202);
+    QCOMPARE(h.postAlert(Json({{"symbol", astral.repeated(65)}, {"strategy", "Wide"}})).Status,
+             400);
     // The socket answers ERROR with the same words.
     const QStringList sockets = zkLocalPeers::LiveSockets(QStringLiteral(".inbox"));
     QCOMPARE(sockets.size(), 1);
@@ -183,16 +166,16 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
     QVERIFY2(toolErr.contains("not valid UTF-8"), toolErr.constData());
 
     // A description keeps its order: the override is dropped, not obeyed.
-    QCOMPARE(Post(port, Json({{"symbol", "MSFT"},
-                              {"strategy", "Wide"},
-                              {"description", QString::fromUcs4(U"up \u202e3% \u2066x\u2069")}}))
+    QCOMPARE(h.postAlert(Json({{"symbol", "MSFT"},
+                               {"strategy", "Wide"},
+                               {"description", QString::fromUcs4(U"up \u202e3% \u2066x\u2069")}}))
                  .Status,
              202);
     // Formulas for a spreadsheet, in a strategy, a symbol and descriptions.
-    QCOMPARE(Post(port, R"x([{"symbol":"@SUM","strategy":"=Formulas",)x"
-                        R"x("description":"=HYPERLINK(\"http://x/\",\"open\")"},)x"
-                        R"x({"symbol":"-1.5","strategy":"=Formulas",)x"
-                        R"x("description":"+cmd|' /C calc'!A0"}])x")
+    QCOMPARE(h.postAlert(R"x([{"symbol":"@SUM","strategy":"=Formulas",)x"
+                         R"x("description":"=HYPERLINK(\"http://x/\",\"open\")"},)x"
+                         R"x({"symbol":"-1.5","strategy":"=Formulas",)x"
+                         R"x("description":"+cmd|' /C calc'!A0"}])x")
                  .Status,
              202);
 
@@ -216,12 +199,11 @@ void THostileTextE2ETest::hostileTextReachesTheUserAsText() {
 // comes: an escaped "&" would reach the user as "&amp;". The first notifications, sent before
 // the server said so, wait for its answer.
 void THostileTextE2ETest::plainServerGetsTheBodyAsItIs() {
-    TSessionBus bus;
-    const QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TNotificationRecorder server;
-    QVERIFY2(server.Start(bus.Address, 0, true).isEmpty(), server.Output.constData());
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needSessionBus());
+    QCOMPARE(h.needNotificationRecorder(0, true), QString());
+    TNotificationRecorder& server = h.notifications();
+    const TSessionBus& bus = h.bus();
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus.Address.toUtf8()); // this process's first use
     TDBusNotificationService service;
     int answered = 0;
@@ -241,20 +223,16 @@ void THostileTextE2ETest::plainServerGetsTheBodyAsItIs() {
 // not show would caption its window as another ("\u202eLPAA" reads "AAPL") or look like
 // another's ("Plain" and a Braille blank). Such a window opens with no name; the rest are shown.
 void THostileTextE2ETest::lookAlikeWindowNamesAreNotShown() {
-    TDesktop desktop;
-    const QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString layout = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needDesktop());
+    const QString layout = h.installDir() + QStringLiteral("/SavedWindows/desk.zkl");
     WriteAlertWindowsLayout(layout, {QStringLiteral("O=3&WN=%E2%80%AELPAA&S="),
                                      QStringLiteral("O=3&WN=Plain%E2%A0%80&S="),
                                      QStringLiteral("O=3&WN=Plain&S=")});
     StoreDeskChoices(layout, true);
-    TClientRun run(inst.clientPath(), {}, QString(), desktop.ClientEnvironment());
+    TClientRun& run = h.startClient();
     QVERIFY(run.waitStarted());
+    TDesktop& desktop = h.desktop();
     QStringList captions;
     QDeadlineTimer deadline(20000);
     while (!captions.contains(QStringLiteral("Plain")) && !deadline.hasExpired()) {

@@ -7,8 +7,7 @@
 #include "config/zkUserStore.h"
 #include "history/zkHistoryStore.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -91,15 +90,13 @@ double PeakMb(qint64 pid) {
 }
 
 // A client with the inbox on, no layout opened at start and the layout saved on exit.
-struct TDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
-    QString Layout = Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+struct TDesk : TWholeProcessHarness {
+    QString Layout = installDir() + QStringLiteral("/SavedWindows/desk.zkl");
     TInboxSettings Inbox;
-    std::unique_ptr<TClientRun> Run;
+    TClientRun* Run = nullptr;
 
     TDesk() {
-        QDir().mkpath(Inst.dir() + QStringLiteral("/SavedWindows"));
+        QDir().mkpath(installDir() + QStringLiteral("/SavedWindows"));
         StoreDeskChoices(Layout, false);
         Inbox.Enabled = true;
         Inbox.Port = FreePort();
@@ -108,7 +105,7 @@ struct TDesk {
     bool start() {
         WriteInboxSettings(TSettingsStore::Registry(), Inbox);
         TUserStore::ResetInstance();
-        Run = std::make_unique<TClientRun>(Inst.clientPath(), QStringList());
+        Run = &startClient();
         return Run->waitStarted() && WaitListening(Inbox.Port, *Run);
     }
     bool stop() {
@@ -129,7 +126,7 @@ struct TDesk {
         return configs;
     }
     QString historyFile() const {
-        return Home.dataHome() + QStringLiteral("/velquist/history.sqlite3");
+        return home().dataHome() + QStringLiteral("/velquist/history.sqlite3");
     }
     // "window/symbol/description" of every alert in the history, oldest first.
     QStringList history() const {
@@ -154,7 +151,6 @@ private slots:
     void newWindowsAreRationed() {
         TDesk desk;
         desk.Inbox.MaxNewWindowsPerMinute = 5;
-        QVERIFY(desk.Inst.isValid());
         QVERIFY(desk.start());
         TSender sender(desk.Inbox.Port);
         const TAnswer a = sender.Post(Alerts(0, 12, 12, 4));

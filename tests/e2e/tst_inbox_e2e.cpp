@@ -7,8 +7,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -34,30 +33,23 @@ TAnswer Post(quint16 port, const QByteArray& path, const QByteArray& body,
 
 // A client set up as a user would have it after enabling the inbox: DEMO logged in, no layout
 // opened at start, the layout saved to a file on exit, and new windows that play a sound.
-struct TInboxDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
+struct TInboxDesk : TWholeProcessHarness {
     QString Layout;
     QString AudioOut;
-    quint16 Port = FreePort();
+    quint16 Port = 0;
 
     TInboxDesk() {
-        Layout = Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-        AudioOut = Home.path() + QStringLiteral("/audio");
+        Layout = installDir() + QStringLiteral("/SavedWindows/desk.zkl");
+        AudioOut = home().path() + QStringLiteral("/audio");
         QDir().mkpath(AudioOut);
-        QDir().mkpath(Inst.dir() + QStringLiteral("/SavedWindows"));
-        const QString wave = Inst.dir() + QStringLiteral("/ping.wav");
+        QDir().mkpath(installDir() + QStringLiteral("/SavedWindows"));
+        const QString wave = installDir() + QStringLiteral("/ping.wav");
         QFile::copy(QStringLiteral(VELQUIST_BIN_DIR "/starter/Sounds/Ping.wav"), wave);
-        WriteTextFile(Inst.dir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
+        WriteTextFile(installDir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
                       "[AlertWindow]\nAction0=1,2," + wave.toUtf8() +
                           ",100,50\nAction1=1,3\nActionsCount=2\n");
         StoreDeskChoices(Layout, false);
-        TInboxSettings inbox;
-        inbox.Enabled = true;
-        inbox.Port = Port;
-        inbox.Token = Token;
-        WriteInboxSettings(TSettingsStore::Registry(), inbox);
-        TUserStore::ResetInstance();
+        Port = needInbox(Token);
     }
     QProcessEnvironment env() const {
         QProcessEnvironment e;
@@ -97,8 +89,7 @@ private slots:
 
 void TInboxE2ETest::webhookAndToolReachTheWindows() {
     TInboxDesk desk;
-    QVERIFY(desk.Inst.isValid());
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    TClientRun& run = desk.startClient({}, desk.env());
     QVERIFY(run.waitStarted());
     QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
 
@@ -145,7 +136,7 @@ void TInboxE2ETest::webhookAndToolReachTheWindows() {
 
 void TInboxE2ETest::acceptedAlertSurvivesAnImmediateTerminate() {
     TInboxDesk desk;
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), desk.env());
+    TClientRun& run = desk.startClient({}, desk.env());
     QVERIFY(run.waitStarted());
     QVERIFY(WaitListening(desk.Port, run));
     const TAnswer a =
@@ -166,7 +157,7 @@ void TInboxE2ETest::chartingSiteMessages() {
     TInboxDesk desk;
     QProcessEnvironment env = desk.env();
     env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), QStringLiteral("tooltip:AlertsTableView"));
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    TClientRun& run = desk.startClient({}, env);
     QVERIFY(run.waitStarted());
     QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
     const QByteArray path = "/alerts/" + Token.toLatin1();

@@ -9,10 +9,7 @@
 #include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestKeyring.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QTcpSocket>
 #include <QtTest>
@@ -37,29 +34,20 @@ QString Stored(const QString& key, const QString& name) {
 
 // A client as a user leaves it: DEMO logged in with a password, the inbox on with its token,
 // a broker password typed in (the broker off) — all three in the per-user store.
-struct TSecretDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
-    quint16 Port = FreePort();
-
+struct TSecretDesk : TWholeProcessHarness {
     TSecretDesk() {
         StoreDeskChoices(QString(), false);
+        needInbox(Token);
         const TSettingsStore registry = TSettingsStore::Registry();
         WriteStringValue(registry, SettingsKey(), QStringLiteral("Password"),
                          QStringLiteral("Sup3rSecret"));
         WriteStringValue(registry, SettingsKey() + QStringLiteral("\\Broker"),
                          QStringLiteral("Password"), QStringLiteral("brokerPw"));
-        TInboxSettings inbox;
-        inbox.Enabled = true;
-        inbox.Port = Port;
-        inbox.Token = Token;
-        WriteInboxSettings(registry, inbox);
         TUserStore::ResetInstance();
     }
     // The inbox answers with the token the client read.
     bool TokenWorks(TClientRun& run) {
-        return WaitListening(Port, run) &&
-               PostJson(Port, "/alerts/" + Token.toLatin1(), Alert).Status == 202;
+        return WaitListening(inboxPort(), run) && postAlert(Alert).Status == 202;
     }
 };
 
@@ -75,44 +63,33 @@ private slots:
 
 void TKeyringE2ETest::secretsMoveIntoTheKeyringAndComeBack() {
     TSecretDesk desk;
-    QVERIFY(desk.Inst.isValid());
-    TSessionBus bus;
-    QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TTestKeyring keyring;
-    problem = keyring.Start(bus.Address, desk.Home);
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
+    HARNESS_NEED(desk.needKeyring());
+    TTestKeyring& keyring = desk.keyring();
 
-    {
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
-        QVERIFY2(desk.TokenWorks(run), run.stdErr().constData());
-        QTRY_COMPARE_WITH_TIMEOUT(keyring.Lookup(QStringLiteral("login")),
-                                  QStringLiteral("Sup3rSecret"), 10000);
-        QCOMPARE(keyring.Lookup(QStringLiteral("inbox-token")), Token);
-        QCOMPARE(keyring.Lookup(QStringLiteral("broker-password")), QStringLiteral("brokerPw"));
-        // Gone from the store once the keyring holds them; the rest of the settings stay.
-        QCOMPARE(Stored(SettingsKey(), QStringLiteral("Password")), QStringLiteral("<none>"));
-        QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
-        QCOMPARE(Stored(SettingsKey() + QStringLiteral("\\Broker"), QStringLiteral("Password")),
-                 QStringLiteral("<none>"));
-        QCOMPARE(Stored(SettingsKey(), QStringLiteral("UserName")), QStringLiteral("DEMO"));
-        run.terminate();
-        QVERIFY(run.waitFinished());
-        QVERIFY2(!run.stdErr().contains("keyring"), run.stdErr().constData());
-    }
+    TClientRun& run = desk.startClient();
+    QVERIFY2(desk.TokenWorks(run), run.stdErr().constData());
+    QTRY_COMPARE_WITH_TIMEOUT(keyring.Lookup(QStringLiteral("login")),
+                              QStringLiteral("Sup3rSecret"), 10000);
+    QCOMPARE(keyring.Lookup(QStringLiteral("inbox-token")), Token);
+    QCOMPARE(keyring.Lookup(QStringLiteral("broker-password")), QStringLiteral("brokerPw"));
+    // Gone from the store once the keyring holds them; the rest of the settings stay.
+    QCOMPARE(Stored(SettingsKey(), QStringLiteral("Password")), QStringLiteral("<none>"));
+    QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
+    QCOMPARE(Stored(SettingsKey() + QStringLiteral("\\Broker"), QStringLiteral("Password")),
+             QStringLiteral("<none>"));
+    QCOMPARE(Stored(SettingsKey(), QStringLiteral("UserName")), QStringLiteral("DEMO"));
+    run.terminate();
+    QVERIFY(run.waitFinished());
+    QVERIFY2(!run.stdErr().contains("keyring"), run.stdErr().constData());
+
     // The next start reads the token from the keyring alone.
-    TClientRun again(desk.Inst.clientPath(), {}, QString(), env);
+    TClientRun& again = desk.startClient();
     QVERIFY2(desk.TokenWorks(again), again.stdErr().constData());
     QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
     QCOMPARE(keyring.Lookup(QStringLiteral("login")), QStringLiteral("Sup3rSecret"));
     // A Login link handed to the running client: the new password goes to the keyring too.
-    TClientRun link(desk.Inst.clientPath(),
-                    {QStringLiteral("/url:velquist://Login/?UserName=ann&Password=N3wSecret")},
-                    QString(), env);
+    TClientRun& link = desk.startClient(
+        {QStringLiteral("/url:velquist://Login/?UserName=ann&Password=N3wSecret")});
     QVERIFY(link.waitFinished());
     QTRY_COMPARE_WITH_TIMEOUT(keyring.Lookup(QStringLiteral("login")), QStringLiteral("N3wSecret"),
                               10000);
@@ -124,46 +101,33 @@ void TKeyringE2ETest::secretsMoveIntoTheKeyringAndComeBack() {
 
 void TKeyringE2ETest::aLockedKeyringKeepsEverySecret() {
     TSecretDesk desk;
-    QVERIFY(desk.Inst.isValid());
     // The broker on too, on a port where nothing listens: its password is in the keyring.
-    const quint16 brokerPort = FreePort();
-    {
-        TBrokerSettings broker = ReadBrokerSettings(TSettingsStore::Registry());
-        broker.Enabled = true;
-        broker.Host = QStringLiteral("127.0.0.1");
-        broker.Port = brokerPort;
-        broker.TLS = false;
-        broker.UserName = QStringLiteral("desk");
-        WriteBrokerSettings(TSettingsStore::Registry(), broker);
-        TUserStore::ResetInstance();
-    }
-    TSessionBus bus;
-    QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TTestKeyring keyring;
-    problem = keyring.Start(bus.Address, desk.Home);
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
-    {
-        // The secrets move into the keyring.
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
-        QVERIFY2(desk.TokenWorks(run), run.stdErr().constData());
-        QTRY_COMPARE_WITH_TIMEOUT(keyring.Lookup(QStringLiteral("inbox-token")), Token, 10000);
-        run.terminate();
-        QVERIFY(run.waitFinished());
-    }
+    TBrokerSettings broker = ReadBrokerSettings(TSettingsStore::Registry());
+    broker.Enabled = true;
+    broker.Host = QStringLiteral("127.0.0.1");
+    broker.Port = FreePort();
+    broker.TLS = false;
+    broker.UserName = QStringLiteral("desk");
+    WriteBrokerSettings(TSettingsStore::Registry(), broker);
+    TUserStore::ResetInstance();
+    HARNESS_NEED(desk.needKeyring());
+    TTestKeyring& keyring = desk.keyring();
+
+    // The secrets move into the keyring.
+    TClientRun& run = desk.startClient();
+    QVERIFY2(desk.TokenWorks(run), run.stdErr().constData());
+    QTRY_COMPARE_WITH_TIMEOUT(keyring.Lookup(QStringLiteral("inbox-token")), Token, 10000);
+    run.terminate();
+    QVERIFY(run.waitFinished());
     QCOMPARE(keyring.Lookup(QStringLiteral("broker-password")), QStringLiteral("brokerPw"));
 
     QCOMPARE(keyring.Lock(), QString());
     QCOMPARE(keyring.Lookup(QStringLiteral("inbox-token")), QStringLiteral("<none>"));
-    QProcessEnvironment steps = env;
+    QProcessEnvironment steps;
     steps.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
                  QStringLiteral("OptionsMenuItem;select:PagesTreeView:Alert Inbox;"
                                 "shows:InboxStatusLabel:keyring is locked;CancelButton"));
-    TClientRun locked(desk.Inst.clientPath(), {}, QString(), steps);
+    TClientRun& locked = desk.startClient({}, steps);
     // The inbox stays closed and says why, and so does the broker; the Options page too, and
     // it makes no token of its own.
     QVERIFY2(locked.waitForStdErr("velquist test steps done", 30000), locked.stdErr().constData());
@@ -178,7 +142,7 @@ void TKeyringE2ETest::aLockedKeyringKeepsEverySecret() {
                            "desktop's keyring"),
              said.constData());
     QTcpSocket probe;
-    probe.connectToHost(QHostAddress::LocalHost, desk.Port);
+    probe.connectToHost(QHostAddress::LocalHost, desk.inboxPort());
     QVERIFY2(!probe.waitForConnected(1000), "the inbox listens without its token");
     // Nothing was put in the keyring's place.
     QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), QStringLiteral("<none>"));
@@ -200,7 +164,7 @@ void TKeyringE2ETest::aLockedKeyringKeepsEverySecret() {
     QCOMPARE(Stored(SettingsKey(), QStringLiteral("Password")), QStringLiteral("<none>"));
 
     // And the next start, with the keyring open, has the same token.
-    TClientRun again(desk.Inst.clientPath(), {}, QString(), env);
+    TClientRun& again = desk.startClient();
     QVERIFY2(desk.TokenWorks(again), again.stdErr().constData());
     QCOMPARE(keyring.Lookup(QStringLiteral("inbox-token")), Token);
     again.terminate();
@@ -209,29 +173,26 @@ void TKeyringE2ETest::aLockedKeyringKeepsEverySecret() {
 
 void TKeyringE2ETest::withoutSecretServiceTheStoreKeepsThem() {
     TSecretDesk desk;
-    QVERIFY(desk.Inst.isValid());
     // A dbus-launch of the test's own notes who asked it to launch a bus, and launches none.
     // GLib (under libsecret) asks with "--autolaunch=ID" when it finds no address and an X
     // display is named; libdbus, under Qt's own D-Bus use, asks with "--autolaunch ID".
-    const QString bin = desk.Home.path() + QStringLiteral("/bin");
-    const QString launched = desk.Home.path() + QStringLiteral("/launched");
+    const QString bin = desk.home().path() + QStringLiteral("/bin");
+    const QString launched = desk.home().path() + QStringLiteral("/launched");
     WriteTextFile(bin + QStringLiteral("/dbus-launch"),
                   "#!/bin/sh\necho \"$*\" >> '" + launched.toUtf8() + "'\nexit 1\n");
     QFile::setPermissions(bin + QStringLiteral("/dbus-launch"), QFile::ReadOwner | QFile::ExeOwner);
     QProcessEnvironment noBus;
     noBus.insert(QStringLiteral("PATH"), bin + u':' + qEnvironmentVariable("PATH"));
     noBus.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
-    TSessionBus bus; // a bus with nobody on it: nothing is started for the client there either
-    const QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    QProcessEnvironment emptyBus;
-    emptyBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
 
-    for (const auto& [env, unset] :
-         {std::pair{noBus, QStringList{QStringLiteral("DBUS_SESSION_BUS_ADDRESS")}},
-          std::pair{emptyBus, QStringList{}}}) {
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), env, unset);
+    // First no bus at all, then a bus with nobody on it: nothing is started for the client
+    // there either.
+    for (const bool withBus : {false, true}) {
+        if (withBus)
+            HARNESS_NEED(desk.needSessionBus());
+        TClientRun& run =
+            withBus ? desk.startClient()
+                    : desk.startClient({}, noBus, {QStringLiteral("DBUS_SESSION_BUS_ADDRESS")});
         QVERIFY2(desk.TokenWorks(run), run.stdErr().constData());
         QCOMPARE(Stored(SettingsKey(), QStringLiteral("Password")), QStringLiteral("Sup3rSecret"));
         QCOMPARE(Stored(InboxSettingsPath(), QStringLiteral("Token")), Token);

@@ -6,8 +6,7 @@
 #include "config/zkWindowRecord.h"
 #include "platform/zkInstance.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -85,29 +84,19 @@ TLayout preparedLayout() {
 }
 
 // An installation whose per-user store says: open and save this layout file.
-struct TPreparedDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
-    QString File = Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+struct TPreparedDesk : TWholeProcessHarness {
+    QString File = installDir() + QStringLiteral("/SavedWindows/desk.zkl");
     TLayout Layout = preparedLayout();
     QByteArray Bytes;
 
     TPreparedDesk() {
-        TUserStore::ResetInstance();
-        const TSettingsStore registry = TSettingsStore::Registry();
-        const QString key = SettingsKeyPath() + QStringLiteral("\\Settings");
-        WriteStringValue(registry, key, QStringLiteral("UserName"), QStringLiteral("DEMO"));
-        WriteBoolValue(registry, key, QStringLiteral("LoadOnStart"), true);
-        WriteStringValue(registry, key, QStringLiteral("LoadLayoutName"), File);
-        WriteStringValue(registry, key, QStringLiteral("SaveLayoutName"), File);
-        WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 2);
-        TUserStore::ResetInstance();
+        StoreDeskChoices(File, true);
         // A layout saved over itself settles into the section order every later save keeps:
         // saved twice, a scratch file gives the bytes the client's save must write. The desk's
         // own file is saved once, so it holds the same layout in other bytes and a save that
         // really happens changes it (a save of bytes already there leaves the file alone).
-        QDir().mkpath(Inst.dir() + QStringLiteral("/SavedWindows"));
-        const QString settled = Inst.dir() + QStringLiteral("/SavedWindows/settled.zkl");
+        QDir().mkpath(installDir() + QStringLiteral("/SavedWindows"));
+        const QString settled = installDir() + QStringLiteral("/SavedWindows/settled.zkl");
         WriteLayout(TSettingsStore::IniFile(settled), Layout);
         WriteLayout(TSettingsStore::IniFile(settled), Layout);
         Bytes = ReadWholeFile(settled);
@@ -131,16 +120,15 @@ private slots:
 
 void TLayoutE2ETest::terminateWritesBackTheSameLayout() {
     TPreparedDesk desk;
-    QVERIFY(desk.Inst.isValid());
     QCOMPARE(desk.read(), desk.Layout);
     QVERIFY(ReadWholeFile(desk.File) != desk.Bytes);
     const auto before = stampOf(desk.File);
 
-    TClientRun run(desk.Inst.clientPath(), {});
+    TClientRun& run = desk.startClient();
     QVERIFY(run.waitStarted());
     // "terminate" on the activation socket. The socket listens before the main window exists,
     // and a command read before that has nobody to end: send it again until the client ends.
-    const QString lock = TInstanceGuard::LockName(desk.Inst.dir());
+    const QString lock = TInstanceGuard::LockName(desk.installDir());
     QTest::qWait(500); // let alerts flow (and raise their windows) first
     QElapsedTimer waited;
     waited.start();
@@ -161,7 +149,6 @@ void TLayoutE2ETest::terminateWritesBackTheSameLayout() {
 
 void TLayoutE2ETest::killedWhileSavingLeavesOneWholeLayout() {
     TPreparedDesk desk;
-    QVERIFY(desk.Inst.isValid());
     QProcessEnvironment env;
     env.insert(QStringLiteral("VELQUIST_TEST_SAVE_LOOP"), desk.File);
     QRandomGenerator random(20261208);
@@ -171,7 +158,7 @@ void TLayoutE2ETest::killedWhileSavingLeavesOneWholeLayout() {
     constexpr int Kills = 200;
     for (int kill = 0; kill < Kills; ++kill) {
         const auto before = stampOf(desk.File);
-        TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+        TClientRun& run = desk.startClient({}, env);
         QVERIFY(run.waitStarted());
         // Wait for this run's first save, then kill it somewhere in the loop of saves.
         QElapsedTimer waited;

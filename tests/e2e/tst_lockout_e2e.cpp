@@ -7,8 +7,7 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -34,31 +33,22 @@ int Post(quint16 port, const QByteArray& symbol) {
 }
 
 // DEMO logged in, the layout saved to a file after asking, the inbox on with a known token.
-struct TOwnerDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
+struct TOwnerDesk : TWholeProcessHarness {
     QString Layout;
-    quint16 Port = FreePort();
+    quint16 Port = 0;
 
     TOwnerDesk() {
-        Layout = Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-        QDir().mkpath(Inst.dir() + QStringLiteral("/SavedWindows"));
+        Layout = installDir() + QStringLiteral("/SavedWindows/desk.zkl");
+        QDir().mkpath(installDir() + QStringLiteral("/SavedWindows"));
         StoreDeskChoices(Layout, false);
-        TInboxSettings inbox;
-        inbox.Enabled = true;
-        inbox.Port = Port;
-        inbox.Token = Token;
-        WriteInboxSettings(TSettingsStore::Registry(), inbox);
-        TUserStore::ResetInstance();
+        Port = needInbox(Token);
     }
     // A run with real dialogs, driven by test steps.
-    std::unique_ptr<TClientRun> Start(const QString& steps = QString()) const {
+    TClientRun* Start(const QString& steps = QString()) {
         QProcessEnvironment env;
         if (!steps.isEmpty())
             env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), steps);
-        return std::make_unique<TClientRun>(
-            Inst.clientPath(), QStringList(), QString(), env,
-            QStringList{QStringLiteral("VELQUIST_SCRIPTED_PROMPTS")});
+        return &startClient({}, env, {QStringLiteral("VELQUIST_SCRIPTED_PROMPTS")});
     }
     static quint16 StoredPort() {
         TUserStore::ResetInstance();
@@ -93,7 +83,6 @@ private slots:
 
 void TLockoutE2ETest::idleStrangersDoNotShutOutTheOwner() {
     TOwnerDesk desk;
-    QVERIFY(desk.Inst.isValid());
     auto run = desk.Start();
     QVERIFY(run->waitStarted());
     QVERIFY2(WaitListening(desk.Port, *run), run->stdErr().constData());
@@ -163,7 +152,7 @@ void TLockoutE2ETest::portInUseAtSaveIsToldAndTheOldPortStays() {
     const quint16 taken = other.serverPort();
     const quint16 free = FreePort();
     QVERIFY(free != taken && free != desk.Port);
-    const QString goOn = desk.Home.path() + QStringLiteral("/go-on");
+    const QString goOn = desk.home().path() + QStringLiteral("/go-on");
     const QString clash = QStringLiteral("The alert inbox cannot listen on port %1").arg(taken);
     auto run = desk.Start(QStringLiteral("OptionsMenuItem;select:PagesTreeView:Alert Inbox;"
                                          "InboxPortSpinBox=%1;SaveButton;asked:%2;answer:OK;"

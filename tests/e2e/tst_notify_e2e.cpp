@@ -5,9 +5,7 @@
 #include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDir>
 #include <QTcpSocket>
@@ -18,37 +16,34 @@ namespace {
 const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
 
 // A user's desk: DEMO logged in, the alert inbox on, and new windows (the inbox opens one per
-// strategy) that show a desktop notification and, when told, play a sound.
-struct TNotifyDesk {
-    TTestHome Home;
-    TTestInstallation Inst;
+// strategy) that show a desktop notification and, when told, play a sound (into AudioOut).
+struct TNotifyDesk : TWholeProcessHarness {
     QString AudioOut;
-    quint16 Port = FreePort();
 
     explicit TNotifyDesk(bool sound) {
-        AudioOut = Home.path() + QStringLiteral("/audio");
+        AudioOut = home().path() + QStringLiteral("/audio-out");
         QDir().mkpath(AudioOut);
-        QDir().mkpath(Inst.dir() + QStringLiteral("/SavedWindows"));
         QByteArray actions = "Action0=1,5\nActionsCount=1\n";
         if (sound) {
-            const QString wave = Inst.dir() + QStringLiteral("/ping.wav");
+            const QString wave = installDir() + QStringLiteral("/ping.wav");
             QFile::copy(QStringLiteral(VELQUIST_BIN_DIR "/starter/Sounds/Ping.wav"), wave);
             actions = "Action0=1,2," + wave.toUtf8() + ",100,50\nAction1=1,5\nActionsCount=2\n";
         }
-        WriteTextFile(Inst.dir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
+        WriteTextFile(installDir() + QStringLiteral("/SavedWindows/DEFAULT_WINDOW.zka"),
                       "[AlertWindow]\n" + actions);
-        StoreDeskChoices(Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl"), false);
-        TInboxSettings inbox;
-        inbox.Enabled = true;
-        inbox.Port = Port;
-        inbox.Token = Token;
-        WriteInboxSettings(TSettingsStore::Registry(), inbox);
-        TUserStore::ResetInstance();
+        StoreDeskChoices(installDir() + QStringLiteral("/SavedWindows/desk.zkl"), false);
+        needInbox(Token);
+    }
+    // Starts the client with these test steps (none when empty), its sounds into AudioOut.
+    TClientRun& start(const QString& steps = QString()) {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("VELQUIST_AUDIO_OUT"), AudioOut);
+        if (!steps.isEmpty())
+            env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), steps);
+        return startClient({}, env);
     }
     // Posts alerts (a JSON object or array) to the client's webhook; the HTTP status.
-    int Post(const QByteArray& body) const {
-        return PostJson(Port, "/alerts/" + Token.toLatin1(), body).Status;
-    }
+    int Post(const QByteArray& body) const { return postAlert(body).Status; }
     int Sounds() const { return int(QDir(AudioOut).entryList(QDir::Files).size()); }
     static bool StoredMute() {
         TUserStore::ResetInstance();
@@ -99,28 +94,18 @@ private slots:
 };
 
 void TNotifyE2ETest::notificationsReplaceInBurstsAndClickSelects() {
-    TDesktop desktop;
-    QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
+    TNotifyDesk desk(false);
+    HARNESS_NEED(desk.needDesktop());
     if (QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty())
         QSKIP("xprop is not installed (scripts/install-deps.sh installs x11-utils)");
-    TSessionBus bus;
-    problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TNotificationRecorder server;
-    QVERIFY2(server.Start(bus.Address).isEmpty(), server.Output.constData());
-
-    TNotifyDesk desk(false);
-    QProcessEnvironment env = desktop.ClientEnvironment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
+    HARNESS_NEED(desk.needSessionBus());
+    QCOMPARE(desk.needNotificationRecorder(), QString());
+    TNotificationRecorder& server = desk.notifications();
+    const TDesktop& desktop = desk.desktop();
     // Done once the active window's list has AMD selected: only the click selects anything.
-    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
-               QStringLiteral("selected:AlertsTableView:AMD"));
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    TClientRun& run = desk.start(QStringLiteral("selected:AlertsTableView:AMD"));
     QVERIFY(run.waitStarted());
-    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
+    QVERIFY2(WaitListening(desk.inboxPort(), run), run.stdErr().constData());
 
     QCOMPARE(desk.Post(AlertJson("NVDA", "Breakouts", 912.4, "New high")), 202);
     QVERIFY2(server.WaitForCalls(1), run.stdErr().constData());
@@ -181,26 +166,16 @@ void TNotifyE2ETest::notificationsReplaceInBurstsAndClickSelects() {
 // A server that answers each call 5 s after it shows the notification: a burst still replaces
 // one notification, and clicks, even one before the answer came, select their alert.
 void TNotifyE2ETest::slowServerStillReplacesAndClicksSelect() {
-    TDesktop desktop;
-    QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TSessionBus bus;
-    problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TNotificationRecorder server;
-    QVERIFY2(server.Start(bus.Address, 5000).isEmpty(), server.Output.constData());
-
     TNotifyDesk desk(false);
-    QProcessEnvironment env = desktop.ClientEnvironment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
+    HARNESS_NEED(desk.needDesktop());
+    HARNESS_NEED(desk.needSessionBus());
+    QCOMPARE(desk.needNotificationRecorder(5000), QString());
+    TNotificationRecorder& server = desk.notifications();
     // Done once a click on each window's notification has selected that window's latest alert.
-    env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
-               QStringLiteral("selected:AlertsTableView:S23;selected:AlertsTableView:XOM"));
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    TClientRun& run =
+        desk.start(QStringLiteral("selected:AlertsTableView:S23;selected:AlertsTableView:XOM"));
     QVERIFY(run.waitStarted());
-    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
+    QVERIFY2(WaitListening(desk.inboxPort(), run), run.stdErr().constData());
 
     // One burst of 12 s: an alert every half second, far quicker than the server answers.
     for (int i = 0; i < 24; ++i) {
@@ -248,17 +223,11 @@ void TNotifyE2ETest::slowServerStillReplacesAndClicksSelect() {
 }
 
 void TNotifyE2ETest::withoutAServerOneLineAndNoHarm() {
-    TSessionBus bus;
-    const QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
     TNotifyDesk desk(true);
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
-    env.insert(QStringLiteral("VELQUIST_AUDIO_OUT"), desk.AudioOut);
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    HARNESS_NEED(desk.needSessionBus());
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
-    QVERIFY(WaitListening(desk.Port, run));
+    QVERIFY(WaitListening(desk.inboxPort(), run));
     QCOMPARE(desk.Post(AlertJson("NVDA", "Breakouts", 912.4)), 202);
     QVERIFY2(run.waitForStdErr("velquist: desktop notifications are not shown"),
              run.stdErr().constData());
@@ -277,26 +246,17 @@ void TNotifyE2ETest::withoutAServerOneLineAndNoHarm() {
 // dunst shows the summary as plain text and reads markup in the body: a window named "S&P" and
 // an alert's "<b>" and "&" reach the user as those characters, never as "&amp;" or bold.
 void TNotifyE2ETest::dunstShowsNamesAndTextAsTheyAre() {
-    TDesktop desktop;
-    QString problem = desktop.Start(false);
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TSessionBus bus;
-    problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TDunst dunst;
-    problem = dunst.Start(bus.Address, desktop.Display);
+    TNotifyDesk desk(false);
+    HARNESS_NEED(desk.needDesktop(false));
+    HARNESS_NEED(desk.needSessionBus());
+    const QString problem = desk.needDunst();
     if (problem.contains(QLatin1String("not installed")))
         QSKIP(qPrintable(problem));
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-
-    TNotifyDesk desk(false);
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    TDunst& dunst = desk.dunst();
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
-    QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
+    QVERIFY2(WaitListening(desk.inboxPort(), run), run.stdErr().constData());
     QCOMPARE(desk.Post(AlertJson("SPY", "S&P", 601.5, "a <b>gap</b> & <i>run</i> 1<2")), 202);
     QStringList shown = dunst.Shown(1);
     QCOMPARE(shown.size(), 1);
@@ -312,21 +272,11 @@ void TNotifyE2ETest::dunstShowsNamesAndTextAsTheyAre() {
 }
 
 void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
-    TSessionBus bus;
-    const QString problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-    TNotificationRecorder server;
-    QVERIFY(server.Start(bus.Address).isEmpty());
     TNotifyDesk desk(true);
-    const auto start = [&](const QString& steps) {
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
-        env.insert(QStringLiteral("VELQUIST_AUDIO_OUT"), desk.AudioOut);
-        if (!steps.isEmpty())
-            env.insert(QStringLiteral("VELQUIST_TEST_STEPS"), steps);
-        return std::make_unique<TClientRun>(desk.Inst.clientPath(), QStringList(), QString(), env);
-    };
+    HARNESS_NEED(desk.needSessionBus());
+    QCOMPARE(desk.needNotificationRecorder(), QString());
+    TNotificationRecorder& server = desk.notifications();
+    const auto start = [&](const QString& steps) { return &desk.start(steps); };
     const auto stop = [](TClientRun& run) {
         run.terminate();
         QVERIFY(run.waitFinished());
@@ -335,7 +285,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
 
     // Sounding: the alert plays.
     auto run = start(QString());
-    QVERIFY(WaitListening(desk.Port, *run));
+    QVERIFY(WaitListening(desk.inboxPort(), *run));
     QCOMPARE(desk.Post(AlertJson("NVDA", "Breakouts")), 202);
     QVERIFY2(WaitForFile(desk.AudioOut + QStringLiteral("/0001.wav")), run->stdErr().constData());
     stop(*run);
@@ -344,7 +294,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
     // Tools > Mute Sounds: the next alert is silent, its notification still shows.
     run = start(QStringLiteral("MuteSoundsMenuItem"));
     QVERIFY(run->waitForStdErr("velquist test steps done"));
-    QVERIFY(WaitListening(desk.Port, *run));
+    QVERIFY(WaitListening(desk.inboxPort(), *run));
     const qsizetype before = server.Calls().size();
     QCOMPARE(desk.Post(AlertJson("AAPL", "Breakouts")), 202);
     QVERIFY(server.WaitForCalls(before + 1));
@@ -355,7 +305,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
 
     // Still muted after a restart; unmuted again, alerts sound.
     run = start(QString());
-    QVERIFY(WaitListening(desk.Port, *run));
+    QVERIFY(WaitListening(desk.inboxPort(), *run));
     QCOMPARE(desk.Post(AlertJson("MSFT", "Breakouts")), 202);
     QVERIFY(server.WaitForCalls(before + 2));
     QThread::msleep(1500);
@@ -363,7 +313,7 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
     stop(*run);
     run = start(QStringLiteral("MuteSoundsMenuItem"));
     QVERIFY(run->waitForStdErr("velquist test steps done"));
-    QVERIFY(WaitListening(desk.Port, *run));
+    QVERIFY(WaitListening(desk.inboxPort(), *run));
     QCOMPARE(desk.Post(AlertJson("AMD", "Breakouts")), 202);
     QVERIFY(WaitForFile(desk.AudioOut + QStringLiteral("/0002.wav")));
     stop(*run);
@@ -371,16 +321,13 @@ void TNotifyE2ETest::muteSilencesAlertsAndSurvivesARestart() {
 }
 
 void TNotifyE2ETest::trayIconUnderATrayHost() {
-    TDesktop desktop;
-    QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
+    TNotifyDesk desk(false);
+    HARNESS_NEED(desk.needDesktop());
     if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
         QSKIP("no tray host: trayer is not installed (scripts/install-deps.sh installs it)");
-    TSessionBus bus;
-    problem = bus.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
+    HARNESS_NEED(desk.needSessionBus());
+    const TDesktop& desktop = desk.desktop();
+    const TSessionBus& bus = desk.bus();
     QProcess trayer;
     QProcessEnvironment trayEnv = QProcessEnvironment::systemEnvironment();
     trayEnv.insert(QStringLiteral("DISPLAY"), desktop.Display);
@@ -402,12 +349,9 @@ void TNotifyE2ETest::trayIconUnderATrayHost() {
         QThread::msleep(100);
     }
 
-    TNotifyDesk desk(false);
-    QProcessEnvironment env = desktop.ClientEnvironment();
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
-    TClientRun run(desk.Inst.clientPath(), {}, QString(), env);
+    TClientRun& run = desk.start();
     QVERIFY(run.waitStarted());
-    QVERIFY(WaitListening(desk.Port, run));
+    QVERIFY(WaitListening(desk.inboxPort(), run));
     // The tray host embeds the client's icon: a window of the client inside trayer's panel.
     const auto embedded = [](const QString& tree) {
         const QStringList lines = tree.split(QLatin1Char('\n'));

@@ -2,8 +2,7 @@
 // through the symbol lists window; after it has been terminated the service file holds both.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,14 +13,12 @@ class TSymbolListsE2ETest : public QObject {
     Q_OBJECT
 private slots:
     void createdListAndSymbolReachTheService() {
-        TTestHome home;
-        TTestInstallation inst;
-        QVERIFY(inst.isValid());
+        TWholeProcessHarness h;
         TUserStore::ResetInstance();
         WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + "\\Settings", "UserName",
                          "DEMO");
         TUserStore::ResetInstance();
-        const QString service = home.dataHome() + "/velquist/service/demo.json";
+        const QString service = h.home().dataHome() + "/velquist/service/demo.json";
         WriteTextFile(service, R"({"lists": [{"id": 4, "name": "Tech", "symbols": ["AAPL"]}]})");
 
         QProcessEnvironment env;
@@ -29,14 +26,9 @@ private slots:
         env.insert("VELQUIST_TEST_STEPS",
                    "SymbolListsMenuItem;select:SymbolListsListBox:Tech;input:Watch;"
                    "CreateNewListButton;select:SymbolListsListBox:Watch;SymbolEdit=nvda;AddButton");
-        TClientRun run(inst.clientPath(), {}, QString(), env);
+        TClientRun& run = h.startClient({}, env);
         QVERIFY(run.waitStarted());
-        QElapsedTimer waited;
-        waited.start();
-        while (!run.stdErr().contains("velquist test steps done") && waited.elapsed() < 30000 &&
-               run.process().state() == QProcess::Running)
-            run.waitFinished(100);
-        QVERIFY2(run.stdErr().contains("velquist test steps done"), run.stdErr().constData());
+        QVERIFY2(run.waitForStdErr("velquist test steps done", 30000), run.stdErr().constData());
         run.terminate();
         QVERIFY(run.waitFinished());
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);

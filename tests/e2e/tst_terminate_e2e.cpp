@@ -5,8 +5,7 @@
 #include "config/zkSettings.h"
 #include "platform/zkInstance.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QtTest>
 
@@ -45,10 +44,8 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
     QFETCH(QString, item);
     QFETCH(QString, dialog);
     QFETCH(bool, bySignal);
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    TWholeProcessHarness h;
+    const QString file = h.installDir() + QStringLiteral("/SavedWindows/desk.zkl");
     StoreDeskChoices(file, false);
 
     QProcessEnvironment env;
@@ -56,7 +53,7 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
     // Freed memory is scribbled over, so a use after free shows as a crash.
     env.insert(QStringLiteral("MALLOC_PERTURB_"), QStringLiteral("165"));
     // Real dialogs, with their own event loops.
-    TClientRun run(inst.clientPath(), {}, QString(), env, {"VELQUIST_SCRIPTED_PROMPTS"});
+    TClientRun& run = h.startClient({}, env, {"VELQUIST_SCRIPTED_PROMPTS"});
     QVERIFY(run.waitStarted());
     const QByteArray running = "velquist test: " + item.toLatin1() + " running, modal ";
     run.waitForStdErr(running);
@@ -68,7 +65,7 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
     else if (bySignal)
         run.terminate();
     else
-        QVERIFY(TInstanceGuard::SendCommand(TInstanceGuard::LockName(inst.dir()), "terminate"));
+        QVERIFY(TInstanceGuard::SendCommand(TInstanceGuard::LockName(h.installDir()), "terminate"));
     QVERIFY(run.waitFinished());
     QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0,
              qPrintable(QStringLiteral("exit %1\n").arg(run.exitCode()) +
@@ -83,15 +80,13 @@ void TTerminateE2ETest::terminateWhileADialogIsOpen() {
 // The layout's folder is gone: the terminate still ends the program, without a box nobody
 // may answer, and says on stderr and in the exit code what it could not save.
 void TTerminateE2ETest::terminateThatCannotSaveStillEnds() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString file = inst.dir() + QStringLiteral("/gone/desk.zkl");
+    TWholeProcessHarness h;
+    const QString file = h.installDir() + QStringLiteral("/gone/desk.zkl");
     StoreDeskChoices(file, false);
 
     QProcessEnvironment env;
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
-    TClientRun run(inst.clientPath(), {}, QString(), env, {"VELQUIST_SCRIPTED_PROMPTS"});
+    TClientRun& run = h.startClient({}, env, {"VELQUIST_SCRIPTED_PROMPTS"});
     QVERIFY(run.waitStarted());
     QVERIFY2(run.waitForStdErr("running, modal"), run.stdErr().constData());
 

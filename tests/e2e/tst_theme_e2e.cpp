@@ -8,10 +8,8 @@
 #include "config/zkUserStore.h"
 #include "config/zkWindowRecord.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
 #include "zkContrast.h"
-#include "zkTestDesktop.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -133,32 +131,19 @@ class TThemeE2ETest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TDesktop> Desktop;
+    // This test's installation and desktop.
+    std::unique_ptr<TWholeProcessHarness> H;
 
-    QRect ClientRect(const QString& caption) const { return Desktop->ClientRect(caption); }
-    QImage Screenshot() const { return Desktop->Screenshot(); }
-    bool WaitShown(const QStringList& captions, TClientRun& client) const {
-        QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && client.process().state() != QProcess::NotRunning) {
-            const QStringList shown = Desktop->ShownCaptions();
-            if (std::all_of(captions.begin(), captions.end(),
-                            [&shown](const QString& c) { return shown.contains(c); }))
-                return true;
-            QThread::msleep(100);
-        }
-        return false;
-    }
+    QRect ClientRect(const QString& caption) const { return H->desktop().ClientRect(caption); }
+    QImage Screenshot() const { return H->screenshot(); }
 
-    // One installation that logs in as DEMO and opens one alert window in red type (a colour
-    // that is short of 4.5:1 on white and on the dark list alike), with alerts coming fast.
-    struct TInstall {
-        TTestHome Home;
-        TTestInstallation Inst;
-    };
-    std::unique_ptr<TInstall> MakeInstallation(std::optional<TThemeChoice> theme) {
-        auto install = std::make_unique<TInstall>();
-        const QString file = install->Inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-        QDir().mkpath(install->Inst.dir() + QStringLiteral("/SavedWindows"));
+    // One installation on a desktop of its own that logs in as DEMO and opens one alert window
+    // in red type (a colour that is short of 4.5:1 on white and on the dark list alike), with
+    // alerts coming fast, the About dialog open.
+    QString MakeInstallation(std::optional<TThemeChoice> theme) {
+        H = std::make_unique<TWholeProcessHarness>();
+        const QString file = H->installDir() + QStringLiteral("/SavedWindows/desk.zkl");
+        QDir().mkpath(H->installDir() + QStringLiteral("/SavedWindows"));
         StoreDeskChoices(file, true);
         if (theme) {
             WriteThemeChoice(TSettingsStore::Registry(), *theme);
@@ -178,9 +163,17 @@ private:
         w.Record.DataConfig = QStringLiteral("WN=Running%20Up&S=");
         layout.Windows.push_back(w);
         WriteLayout(TSettingsStore::IniFile(file), layout);
-        WriteTextFile(install->Inst.dir() + QStringLiteral("/Settings.ini"),
+        WriteTextFile(H->installDir() + QStringLiteral("/Settings.ini"),
                       "[ActiveX]\nSimAlertInterval=100\n");
-        return install;
+        return H->needDesktop();
+    }
+    TClientRun& StartClient() {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
+        return H->startClient({}, env);
+    }
+    bool WaitShown(TClientRun& client) const {
+        return H->waitShown({MainCaption, AlertCaption, AboutCaption}, client);
     }
 
     // The checks on one screenshot: the account bars, the red alert rows and the About link
@@ -235,18 +228,11 @@ private:
         QVERIFY2(c.Ratio >= zkTheme::MinimumTextContrast, qPrintable(what));
     }
 
-    QProcessEnvironment ClientEnvironment() const {
-        QProcessEnvironment env = Desktop->ClientEnvironment();
-        env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("AboutMenuItem"));
-        return env;
-    }
-
     void RunChosenTheme(TThemeChoice theme) {
-        const auto install = MakeInstallation(theme);
-        TClientRun client(install->Inst.clientPath(), {}, QString(), ClientEnvironment());
+        HARNESS_NEED(MakeInstallation(theme));
+        TClientRun& client = StartClient();
         QVERIFY(client.waitStarted());
-        QVERIFY2(WaitShown({MainCaption, AlertCaption, AboutCaption}, client),
-                 client.stdErr().constData());
+        QVERIFY2(WaitShown(client), client.stdErr().constData());
         QThread::msleep(1500); // alerts fill the rows
         const bool dark = theme == TThemeChoice::Dark;
         CheckScreen(Screenshot(), dark, dark ? QStringLiteral("dark") : QStringLiteral("light"));
@@ -258,34 +244,21 @@ private slots:
     void initTestCase() {
         if (QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty())
             QSKIP("ImageMagick's import is not installed (scripts/install-deps.sh installs it)");
-        Desktop = std::make_unique<TDesktop>();
-        const QString problem = Desktop->Start();
-        if (!problem.isEmpty())
-            QSKIP(qPrintable(problem));
     }
-    void cleanupTestCase() { Desktop.reset(); }
+    void cleanup() { H.reset(); }
 
     void darkTheme() { RunChosenTheme(TThemeChoice::Dark); }
     void lightTheme() { RunChosenTheme(TThemeChoice::Light); }
 
     // Nothing chosen: the client follows the desktop, at start and when it changes.
     void followsTheDesktop() {
-        TSessionBus bus;
-        QString problem = bus.Start();
-        if (!problem.isEmpty())
-            QSKIP(qPrintable(problem));
+        HARNESS_NEED(MakeInstallation(std::nullopt));
+        HARNESS_NEED(H->needSessionBus());
         TAppearancePortal portal;
-        problem = portal.Start(Desktop->Display, bus.Address);
-        if (!problem.isEmpty())
-            QSKIP(qPrintable(problem));
-
-        const auto install = MakeInstallation(std::nullopt);
-        QProcessEnvironment env = ClientEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.Address);
-        TClientRun client(install->Inst.clientPath(), {}, QString(), env);
+        HARNESS_NEED(portal.Start(H->desktop().Display, H->bus().Address));
+        TClientRun& client = StartClient();
         QVERIFY(client.waitStarted());
-        QVERIFY2(WaitShown({MainCaption, AlertCaption, AboutCaption}, client),
-                 client.stdErr().constData());
+        QVERIFY2(WaitShown(client), client.stdErr().constData());
         QThread::msleep(1500);
         CheckScreen(Screenshot(), true, QStringLiteral("desktop prefers dark"));
 
