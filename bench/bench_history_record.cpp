@@ -1,7 +1,7 @@
 // What keeping the alert history costs the alert windows: 50 alert windows on the main window
 // take 10,000 alerts a second for 60 s (--seconds N), delivered by a timer every 10 ms as a
 // service connection would; without a recorder (the baseline), with every window handing each
-// alert to the main window's own TAlertRecorder (as in the client), in turns. Prints the
+// alert to the alert hub's own TAlertRecorder (as in the client), in turns. Prints the
 // time the user-interface thread spends per alert each way (its CPU time over the run, and the
 // wall time of delivering), the whole process's CPU per alert (the writer thread included),
 // and the longest gap between two timer ticks (an event-loop stall).
@@ -13,6 +13,7 @@
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
 #include "history/zkAlertRecorder.h"
+#include "hub/zkAlertHub.h"
 #include "shell/zkMainForm.h"
 
 #include <QApplication>
@@ -154,7 +155,7 @@ int main(int argc, char** argv) {
                 Windows, AlertsPerSecond, seconds, Turns,
                 qPrintable(QGuiApplication::platformName()));
     // The client's own recorder, reached as every window reaches it: through the desk.
-    TAlertRecorder* recorder = main->AlertRecorder;
+    TAlertRecorder* recorder = main->AlertHub ? main->AlertHub->Recorder() : nullptr;
     if (!recorder) {
         std::fprintf(stderr, "the main window has no alert recorder\n");
         return 1;
@@ -173,9 +174,9 @@ int main(int argc, char** argv) {
         // both alike. Without it the desk has no alert log, as with "keep nothing".
         const int turnSeconds = std::max(1, seconds / Turns);
         for (int turn = 0; turn < Turns; ++turn) {
-            main->AlertRecorder = nullptr;
+            std::unique_ptr<TAlertRecorder> kept = main->AlertHub->TakeRecorder();
             Add(base, Run(main, fed, alerts, turnSeconds));
-            main->AlertRecorder = recorder;
+            main->AlertHub->PutRecorder(std::move(kept));
             Add(with, Run(main, fed, alerts, turnSeconds));
         }
         Print("without recorder", base);

@@ -60,6 +60,14 @@ void TAlertHub::StartRecorder(const QString& historyPath) {
     connect(RecorderPart.get(), &TAlertRecorder::Fault, this, &TAlertHub::RecorderFault);
 }
 
+std::unique_ptr<TAlertRecorder> TAlertHub::TakeRecorder() {
+    return std::move(RecorderPart);
+}
+
+void TAlertHub::PutRecorder(std::unique_ptr<TAlertRecorder> recorder) {
+    RecorderPart = std::move(recorder);
+}
+
 void TAlertHub::StartSources() {
     const TSettingsStore store = TSettingsStore::Registry();
     RouterPart = std::make_unique<TAlertRouter>(Desk);

@@ -61,6 +61,10 @@ public:
     IAlertLog* AlertLog() const;
     IAlertPublisher* AlertPublisher() const;
     TAlertRecorder* Recorder() const { return RecorderPart.get(); }
+    // The windows without the history, for a benchmark's baseline: the recorder taken out (the
+    // desk then has no alert log) and put back; it goes on running meanwhile.
+    std::unique_ptr<TAlertRecorder> TakeRecorder();
+    void PutRecorder(std::unique_ptr<TAlertRecorder> recorder);
     TAlertNotifier* Notifier() const { return NotifierPart.get(); }
     TAlertRouter* Router() const { return RouterPart.get(); }
     TAlertInbox* Inbox() const { return InboxPart.get(); }
