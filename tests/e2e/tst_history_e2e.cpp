@@ -1,11 +1,7 @@
 // Whole-process test of the alert history: alerts sent to a running client by the user's own
 // program are in `velquist-history export` after a terminate, a restart and a kill -9, and the
 // client's history file stays private.
-#include "config/zkInboxSettings.h"
-#include "config/zkSettings.h"
-#include "config/zkUserStore.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,17 +42,14 @@ QList<QByteArray> ExportedLines() {
 
 const QString Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
 
-// The inbox on, with a token, on a free port: the port.
-quint16 EnableInbox() {
-    StoreDeskChoices(QString(), false);
-    TInboxSettings inbox;
-    inbox.Enabled = true;
-    inbox.Port = FreePort();
-    inbox.Token = Token;
-    WriteInboxSettings(TSettingsStore::Registry(), inbox);
-    TUserStore::ResetInstance();
-    return inbox.Port;
-}
+// A client that logs in as DEMO, opens no layout and takes alerts at its inbox.
+struct THistoryDesk : TWholeProcessHarness {
+    quint16 Port = 0;
+    THistoryDesk() {
+        StoreDeskChoices(QString(), false);
+        Port = needInbox(Token);
+    }
+};
 
 // Posts one alert to the client's webhook: the HTTP status, and in `ms` how long the answer
 // took (the client answers on its user-interface thread, so a stall there shows here).
@@ -95,21 +88,11 @@ class THistoryE2ETest : public QObject {
     Q_OBJECT
 private slots:
     void keptAcrossARestartAndAKill() {
-        TTestHome home;
-        TTestInstallation inst;
-        QVERIFY(inst.isValid());
-        StoreDeskChoices(QString(), false);
-        TInboxSettings inbox;
-        inbox.Enabled = true;
-        inbox.Port = FreePort();
-        inbox.Token = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
-        WriteInboxSettings(TSettingsStore::Registry(), inbox);
-        TUserStore::ResetInstance();
-
+        THistoryDesk desk;
         {
-            TClientRun run(inst.clientPath(), {});
+            TClientRun& run = desk.startClient();
             QVERIFY(run.waitStarted());
-            QVERIFY2(WaitListening(inbox.Port, run), run.stdErr().constData());
+            QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
             QCOMPARE(SendAlert({"--strategy", "Gappers", "--price", "187.2", "AAPL", "Gap", "up"}),
                      0);
             QCOMPARE(SendAlert({"--strategy", "Gappers", "AMD", "Up \"big\", fast"}), 0);
@@ -128,7 +111,7 @@ private slots:
                     .match(QString::fromLatin1(lines[1]))
                     .hasMatch());
 
-        const QString file = home.dataHome() + QStringLiteral("/velquist/history.sqlite3");
+        const QString file = desk.home().dataHome() + QStringLiteral("/velquist/history.sqlite3");
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0600);
@@ -137,9 +120,9 @@ private slots:
 
         // A second run adds to the same history; a kill more than a second after an alert
         // keeps it.
-        TClientRun run(inst.clientPath(), {});
+        TClientRun& run = desk.startClient();
         QVERIFY(run.waitStarted());
-        QVERIFY2(WaitListening(inbox.Port, run), run.stdErr().constData());
+        QVERIFY2(WaitListening(desk.Port, run), run.stdErr().constData());
         QCOMPARE(SendAlert({"--strategy", "Gappers", "TSLA", "Late"}), 0);
         QTest::qWait(1500);
         // Read while the client runs and holds the file.
@@ -159,14 +142,12 @@ private slots:
     // client leaves that database as it was, sets what is in its place aside, says so once,
     // and keeps its alerts in a new file.
     void linkOrForeignDatabaseIsSetAside() {
-        TTestHome home;
-        TTestInstallation inst;
-        QVERIFY(inst.isValid());
-        const quint16 port = EnableInbox();
-        const QString foreign = home.path() + QStringLiteral("/mail/index.sqlite");
+        THistoryDesk desk;
+        const quint16 port = desk.Port;
+        const QString foreign = desk.home().path() + QStringLiteral("/mail/index.sqlite");
         WriteForeignDatabase(foreign);
         const QByteArray original = ReadWholeFile(foreign);
-        const QString file = home.dataHome() + QStringLiteral("/velquist/history.sqlite3");
+        const QString file = desk.home().dataHome() + QStringLiteral("/velquist/history.sqlite3");
         QDir().mkpath(QFileInfo(file).path());
         QVERIFY(QFile::link(foreign, file));
 
@@ -174,7 +155,7 @@ private slots:
         const char* const found[] = {"history.sqlite3 is a symbolic link",
                                      "it holds the table \"moz_places\""};
         for (int round = 0; round < 2; ++round) {
-            TClientRun run(inst.clientPath(), {});
+            TClientRun& run = desk.startClient();
             QVERIFY(run.waitStarted());
             QVERIFY2(WaitListening(port, run), run.stdErr().constData());
             QCOMPARE(SendAlert({"--strategy", "Gappers", symbols[round], "Gap"}), 0);
@@ -211,24 +192,19 @@ private slots:
         QCOMPARE(ReadWholeFile(folder.filePath(copies.front())), original);
     }
 
-    // Another program holds the history's write lock for 14 s while alerts come and the user
-    // opens Tools > Alert History: the client answers all along, and once the lock is let go
-    // the history has every alert.
     // Alerts the history could not keep for long enough are dropped, and the Alert History
     // window says how many: with the rows that were written, they are every alert taken.
     void droppedAlertsAreCountedInTheWindow() {
-        TTestHome home;
-        TTestInstallation inst;
-        QVERIFY(inst.isValid());
-        const quint16 port = EnableInbox();
-        const QString folder = home.dataHome() + QStringLiteral("/velquist");
+        THistoryDesk desk;
+        const quint16 port = desk.Port;
+        const QString folder = desk.home().dataHome() + QStringLiteral("/velquist");
         WriteTextFile(folder, "a file where the history's folder goes");
-        const QString cue = home.path() + QStringLiteral("/open-history");
+        const QString cue = desk.home().path() + QStringLiteral("/open-history");
         QProcessEnvironment env;
         env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
                    QStringLiteral("file:%1;AlertHistoryMenuItem;shows:DroppedLabel:missing here")
                        .arg(cue));
-        TClientRun run(inst.clientPath(), {}, QString(), env);
+        TClientRun& run = desk.startClient({}, env);
         QVERIFY(run.waitStarted());
         QVERIFY2(WaitListening(port, run), run.stdErr().constData());
         // 5,000 alerts of 4,000 characters: past the 32 MB the history keeps for a later try.
@@ -241,7 +217,7 @@ private slots:
                         "\",\"strategy\":\"Flood\","
                         "\"description\":\"" +
                         description + (i + 1 < first + each ? "\"}," : "\"}]");
-            const int status = PostJson(port, "/alerts/" + Token.toLatin1(), body).Status;
+            const int status = desk.postAlert(body).Status;
             if (status == 429) { // the client is busy: the same again a moment later
                 QThread::msleep(300);
                 continue;
@@ -272,21 +248,22 @@ private slots:
             AfterTime(lines.last()).startsWith("Flood,S" + QByteArray::number(total - 1) + ","));
     }
 
+    // Another program holds the history's write lock for 14 s while alerts come and the user
+    // opens Tools > Alert History: the client answers all along, and once the lock is let go
+    // the history has every alert.
     void lockHeldByAnotherProgram() {
-        TTestHome home;
-        TTestInstallation inst;
-        QVERIFY(inst.isValid());
-        const quint16 port = EnableInbox();
-        const QString cue = home.path() + QStringLiteral("/open-history");
+        THistoryDesk desk;
+        const quint16 port = desk.Port;
+        const QString cue = desk.home().path() + QStringLiteral("/open-history");
         QProcessEnvironment env;
         env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
                    QStringLiteral("file:%1;AlertHistoryMenuItem").arg(cue));
-        TClientRun run(inst.clientPath(), {}, QString(), env);
+        TClientRun& run = desk.startClient({}, env);
         QVERIFY(run.waitStarted());
         QVERIFY2(WaitListening(port, run), run.stdErr().constData());
         qint64 ms = 0;
         QCOMPARE(PostAlert(port, "FIRST", &ms), 202);
-        const QString file = home.dataHome() + QStringLiteral("/velquist/history.sqlite3");
+        const QString file = desk.home().dataHome() + QStringLiteral("/velquist/history.sqlite3");
         QDeadlineTimer deadline(10000);
         while (ExportedLines().size() < 2 && !deadline.hasExpired())
             QThread::msleep(100);

@@ -1,10 +1,9 @@
-// Whole-process tests of start-up: the built client copied into temporary installation
-// folders, with private XDG folders.
+// Whole-process tests of start-up: the harness's copy of the built client in its private
+// folders, started as a user would, twice at once, or where something is in its way.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "platform/zkInstance.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -16,7 +15,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -45,8 +43,22 @@ struct TPollerFolder {
     QString path() const { return Dir.path(); }
 };
 
-QString socketOf(const TTestInstallation& inst) {
-    return TInstanceGuard::SocketPath(TInstanceGuard::LockName(inst.dir()));
+QString socketOf(const QString& installDir) {
+    return TInstanceGuard::SocketPath(TInstanceGuard::LockName(installDir));
+}
+
+QString socketOf(const TWholeProcessHarness& h) {
+    return socketOf(h.installDir());
+}
+
+// The harness's client started in dir (empty: the test's own folder).
+TClientRun& Start(TWholeProcessHarness& h, const QStringList& arguments,
+                  const QString& dir = QString(), const QProcessEnvironment& env = {},
+                  const QStringList& unset = {}) {
+    h.setWorkingDir(dir);
+    TClientRun& run = h.startClient(arguments, env, unset);
+    h.setWorkingDir(QString());
+    return run;
 }
 
 QByteArray commandLineOf(QProcess& process) {
@@ -90,7 +102,6 @@ private slots:
     void terminateSignalClosesTheClient();
     void runningClientTakesTheLink();
     void simultaneousLaunchesShareTheMailbox();
-    void loginPasswordLeavesTheCommandLine();
     void passwordGoesBeforeAnyStartUpWork();
     void launcherLinkComesInTheEnvironment();
     void oneLockWhateverTheRuntimeFolder_data();
@@ -110,18 +121,16 @@ private slots:
 };
 
 void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
+    TWholeProcessHarness h;
     TPollerFolder poller;
-    TClientRun first(inst.clientPath(), {}, poller.path());
+    TClientRun& first = Start(h, {}, poller.path());
     QVERIFY(first.waitStarted());
-    QVERIFY2(WaitForFile(socketOf(inst)), first.stdErr().constData());
+    QVERIFY2(WaitForFile(socketOf(h)), first.stdErr().constData());
 
     QElapsedTimer timer;
     timer.start();
-    TClientRun second(inst.clientPath(),
-                      {"/url:velquist://first", "-url:ignored", "/URL:velquist://second"});
+    TClientRun& second =
+        Start(h, {"/url:velquist://first", "-url:ignored", "/URL:velquist://second"});
     QVERIFY(second.waitFinished());
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
@@ -131,7 +140,7 @@ void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
     QCOMPARE(first.process().state(), QProcess::Running);
 
     // A lone "-url:" launch leaves the mailbox alone.
-    TClientRun third(inst.clientPath(), {"-url:nothing", "url:nothing"});
+    TClientRun& third = Start(h, {"-url:nothing", "url:nothing"});
     QVERIFY(third.waitFinished());
     QCOMPARE(third.exitCode(), 0);
     QCOMPARE(mailbox(), QString("velquist://second"));
@@ -142,12 +151,14 @@ void TSingleInstanceTest::secondLaunchHandsOverAndEnds() {
 }
 
 void TSingleInstanceTest::otherFolderRunsSideBySide() {
-    TTestHome home;
-    TTestInstallation a, b;
-    TClientRun first(a.clientPath(), {});
-    TClientRun second(b.clientPath(), {});
-    QVERIFY(WaitForFile(socketOf(a)));
-    QVERIFY(WaitForFile(socketOf(b)));
+    // A second installation, made first so that it outlives the client the harness ends.
+    TTestInstallation other;
+    QVERIFY(other.isValid());
+    TWholeProcessHarness h;
+    TClientRun& first = Start(h, {});
+    TClientRun& second = h.startProgram(other.clientPath());
+    QVERIFY(WaitForFile(socketOf(h)));
+    QVERIFY(WaitForFile(socketOf(other.dir())));
     QTest::qWait(300);
     QCOMPARE(first.process().state(), QProcess::Running);
     QCOMPARE(second.process().state(), QProcess::Running);
@@ -158,16 +169,15 @@ void TSingleInstanceTest::otherFolderRunsSideBySide() {
 }
 
 void TSingleInstanceTest::registryKeyOfTheStartFolderMovesTheMailbox() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     QTemporaryDir startDir;
     WriteTextFile(startDir.filePath("Settings.ini"),
                   "[Settings]\r\nRegistryKey=\\Software\\Test Client\r\n");
     TPollerFolder poller;
-    TClientRun first(inst.clientPath(), {}, poller.path());
-    QVERIFY(WaitForFile(socketOf(inst)));
+    TClientRun& first = Start(h, {}, poller.path());
+    QVERIFY(WaitForFile(socketOf(h)));
 
-    TClientRun second(inst.clientPath(), {"/url:velquist://moved"}, startDir.path());
+    TClientRun& second = Start(h, {"/url:velquist://moved"}, startDir.path());
     QVERIFY(second.waitFinished());
     QCOMPARE(second.exitCode(), 0);
     QCOMPARE(mailbox("\\Software\\Test Client"), QString("velquist://moved"));
@@ -175,7 +185,7 @@ void TSingleInstanceTest::registryKeyOfTheStartFolderMovesTheMailbox() {
 
     // Started elsewhere without a Settings.ini: the default path again.
     QTemporaryDir plainDir;
-    TClientRun third(inst.clientPath(), {"/url:velquist://plain"}, plainDir.path());
+    TClientRun& third = Start(h, {"/url:velquist://plain"}, plainDir.path());
     QVERIFY(third.waitFinished());
     QCOMPARE(mailbox(), QString("velquist://plain"));
     first.terminate();
@@ -183,14 +193,14 @@ void TSingleInstanceTest::registryKeyOfTheStartFolderMovesTheMailbox() {
 }
 
 void TSingleInstanceTest::oldComponentsEndTheProcessWithTheMessage() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // The box is titled as every other box: with the configured application title.
-    WriteTextFile(inst.dir() + "/Settings.ini", "[Settings]\r\nApplicationTitle=Desk Seven\r\n");
+    WriteTextFile(h.installDir() + "/Settings.ini",
+                  "[Settings]\r\nApplicationTitle=Desk Seven\r\n");
     QProcessEnvironment env;
     env.insert("VELQUIST_COMPONENT_VERSIONS", "ZentrikWindow_TLB=4.2");
     env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
-    TClientRun run(inst.clientPath(), {}, inst.dir(), env);
+    TClientRun& run = Start(h, {}, h.installDir(), env);
     QVERIFY(run.waitFinished());
     QVERIFY(run.exitCode() != 0);
     const QByteArray err = run.stdErr();
@@ -202,7 +212,7 @@ void TSingleInstanceTest::oldComponentsEndTheProcessWithTheMessage() {
 
     QProcessEnvironment env2;
     env2.insert("VELQUIST_COMPONENT_VERSIONS", "ZentrikGenericConnector2Proj1_TLB=");
-    TClientRun run2(inst.clientPath(), {}, QString(), env2);
+    TClientRun& run2 = Start(h, {}, QString(), env2);
     QVERIFY(run2.waitFinished());
     QVERIFY(run2.exitCode() != 0);
     QVERIFY(run2.stdErr().contains("(GenericConnector2x)"));
@@ -210,18 +220,17 @@ void TSingleInstanceTest::oldComponentsEndTheProcessWithTheMessage() {
 }
 
 void TSingleInstanceTest::terminateSignalClosesTheClient() {
-    TTestHome home;
-    TTestInstallation inst;
-    TClientRun run(inst.clientPath(), {});
-    QVERIFY(WaitForFile(socketOf(inst)));
+    TWholeProcessHarness h;
+    TClientRun& run = Start(h, {});
+    QVERIFY(WaitForFile(socketOf(h)));
     // The "terminate" command on the socket ends it like SIGTERM does.
-    QVERIFY(TInstanceGuard::SendCommand(TInstanceGuard::LockName(inst.dir()), "terminate"));
+    QVERIFY(TInstanceGuard::SendCommand(TInstanceGuard::LockName(h.installDir()), "terminate"));
     QVERIFY(run.waitFinished());
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.exitCode(), 0);
     // The lock is free again: the next launch runs.
-    TClientRun again(inst.clientPath(), {});
-    QVERIFY(WaitForFile(socketOf(inst)));
+    TClientRun& again = Start(h, {});
+    QVERIFY(WaitForFile(socketOf(h)));
     QTest::qWait(200);
     QCOMPARE(again.process().state(), QProcess::Running);
     again.terminate();
@@ -229,11 +238,10 @@ void TSingleInstanceTest::terminateSignalClosesTheClient() {
 }
 
 void TSingleInstanceTest::runningClientTakesTheLink() {
-    TTestHome home;
-    TTestInstallation inst;
-    TClientRun first(inst.clientPath(), {});
-    QVERIFY(WaitForFile(socketOf(inst)));
-    TClientRun second(inst.clientPath(), {"/url:velquist://NewAlertWindow/"});
+    TWholeProcessHarness h;
+    TClientRun& first = Start(h, {});
+    QVERIFY(WaitForFile(socketOf(h)));
+    TClientRun& second = Start(h, {"/url:velquist://NewAlertWindow/"});
     QVERIFY(second.waitFinished());
     QCOMPARE(second.exitCode(), 0);
     // Within about a second the running client empties the mailbox; the link is taken once.
@@ -244,20 +252,18 @@ void TSingleInstanceTest::runningClientTakesTheLink() {
 }
 
 void TSingleInstanceTest::simultaneousLaunchesShareTheMailbox() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     TPollerFolder poller;
-    TClientRun first(inst.clientPath(), {}, poller.path());
-    QVERIFY(WaitForFile(socketOf(inst)));
+    TClientRun& first = Start(h, {}, poller.path());
+    QVERIFY(WaitForFile(socketOf(h)));
     // Eight later launches at once, each writing its link: none may fail or damage the store.
-    std::vector<std::unique_ptr<TClientRun>> launches;
+    std::vector<TClientRun*> launches;
     QStringList links;
     for (int i = 0; i < 8; ++i) {
         links << QStringLiteral("velquist://NewAlertWindow/?n=%1").arg(i);
-        launches.push_back(
-            std::make_unique<TClientRun>(inst.clientPath(), QStringList{"/url:" + links.last()}));
+        launches.push_back(&Start(h, {"/url:" + links.last()}));
     }
-    for (auto& run : launches) {
+    for (TClientRun* run : launches) {
         QVERIFY(run->waitFinished());
         QCOMPARE(run->exitStatus(), QProcess::NormalExit);
         QCOMPARE(run->exitCode(), 0);
@@ -273,24 +279,8 @@ void TSingleInstanceTest::simultaneousLaunchesShareTheMailbox() {
     QVERIFY(first.waitFinished());
 }
 
-void TSingleInstanceTest::loginPasswordLeavesTheCommandLine() {
-    TTestHome home;
-    TTestInstallation inst;
-    TClientRun run(inst.clientPath(), {"/url:velquist://Login/?UserName=ann&Password=Sup3rSecret"});
-    QVERIFY(run.waitStarted());
-    QVERIFY2(WaitForFile(socketOf(inst)), run.stdErr().constData());
-    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(run.process().processId()));
-    QVERIFY(cmdline.open(QIODevice::ReadOnly));
-    const QByteArray seen = cmdline.readAll();
-    QVERIFY2(!seen.contains("Sup3rSecret") && !seen.contains("UserName"), seen.constData());
-    QVERIFY(seen.contains("/url:"));
-    run.terminate();
-    QVERIFY(run.waitFinished());
-}
-
 void TSingleInstanceTest::passwordGoesBeforeAnyStartUpWork() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // Qt's set-up reads its logging rules (QT_LOGGING_CONF) while the application object is
     // made: as a FIFO they hold the client there, and what its command line shows then is what
     // other users could read all along.
@@ -299,33 +289,36 @@ void TSingleInstanceTest::passwordGoesBeforeAnyStartUpWork() {
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QProcessEnvironment env;
     env.insert("QT_LOGGING_CONF", fifo);
-    TClientRun run(inst.clientPath(), {"/url:velquist://Login/?UserName=ann&Password=Sup3rSecret"},
-                   QString(), env);
+    TClientRun& run =
+        Start(h, {"/url:velquist://Login/?UserName=ann&Password=Sup3rSecret"}, QString(), env);
     QVERIFY(run.waitStarted());
     QByteArray seen;
     QVERIFY(FeedFifo(
-        fifo, "[Rules]\n", [&] { return QFileInfo::exists(socketOf(inst)); },
+        fifo, "[Rules]\n", [&] { return QFileInfo::exists(socketOf(h)); },
         [&] { seen = commandLineOf(run.process()); }));
     QVERIFY2(seen.contains("/url:") && !seen.contains("Sup3rSecret"),
+             QByteArray(seen).replace(char(0), char(32)).constData());
+    // Once it is up, neither the password nor the user name has come back.
+    seen = commandLineOf(run.process());
+    QVERIFY2(seen.contains("/url:") && !seen.contains("Sup3rSecret") && !seen.contains("UserName"),
              QByteArray(seen).replace(char(0), char(32)).constData());
     run.terminate();
     QVERIFY(run.waitFinished());
 }
 
 void TSingleInstanceTest::launcherLinkComesInTheEnvironment() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     TPollerFolder poller;
-    TClientRun first(inst.clientPath(), {}, poller.path());
-    QVERIFY(WaitForFile(socketOf(inst)));
+    TClientRun& first = Start(h, {}, poller.path());
+    QVERIFY(WaitForFile(socketOf(h)));
     // The launcher's link counts as the first argument: a later one on the command line wins.
     QProcessEnvironment env;
     env.insert("VELQUIST_LINK_ARGUMENT", "/url:velquist://from-launcher");
-    TClientRun second(inst.clientPath(), {}, QString(), env);
+    TClientRun& second = Start(h, {}, QString(), env);
     QVERIFY(second.waitFinished());
     QCOMPARE(second.exitCode(), 0);
     QCOMPARE(mailbox(), QString("velquist://from-launcher"));
-    TClientRun third(inst.clientPath(), {"/url:velquist://argument"}, QString(), env);
+    TClientRun& third = Start(h, {"/url:velquist://argument"}, QString(), env);
     QVERIFY(third.waitFinished());
     QCOMPARE(mailbox(), QString("velquist://argument"));
     first.terminate();
@@ -345,23 +338,21 @@ void TSingleInstanceTest::oneLockWhateverTheRuntimeFolder() {
     QFETCH(bool, firstHasRuntimeDir);
     QFETCH(bool, secondHasRuntimeDir);
     QFETCH(bool, plantedFolderVanishes);
-    TTestHome home;
-    TTestInstallation inst;
-    const QString planted = home.runtimeDir() + "/velquist";
+    TWholeProcessHarness h;
+    const QString planted = h.home().runtimeDir() + "/velquist";
     if (plantedFolderVanishes) {
         // Another user's folder in the runtime folder's place, removed after the first start.
-        QVERIFY(QDir().mkdir(home.path() + "/theirs"));
-        QVERIFY(QFile::link(home.path() + "/theirs", planted));
+        QVERIFY(QDir().mkdir(h.home().path() + "/theirs"));
+        QVERIFY(QFile::link(h.home().path() + "/theirs", planted));
     }
     const QStringList noRuntime{"XDG_RUNTIME_DIR"};
-    TClientRun first(inst.clientPath(), {}, QString(), {},
-                     firstHasRuntimeDir ? QStringList() : noRuntime);
-    QVERIFY2(WaitForFile(socketOf(inst)), first.stdErr().constData());
+    TClientRun& first = Start(h, {}, QString(), {}, firstHasRuntimeDir ? QStringList() : noRuntime);
+    QVERIFY2(WaitForFile(socketOf(h)), first.stdErr().constData());
     if (plantedFolderVanishes)
         QVERIFY(QFile::remove(planted));
 
-    TClientRun second(inst.clientPath(), {"/url:velquist://NewAlertWindow/"}, QString(), {},
-                      secondHasRuntimeDir ? QStringList() : noRuntime);
+    TClientRun& second = Start(h, {"/url:velquist://NewAlertWindow/"}, QString(), {},
+                               secondHasRuntimeDir ? QStringList() : noRuntime);
     // A second client would run on instead of ending.
     QVERIFY2(second.waitFinished(8000), "the second launch runs as a client of its own");
     QCOMPARE(second.exitCode(), 0);
@@ -374,13 +365,12 @@ void TSingleInstanceTest::oneLockWhateverTheRuntimeFolder() {
 }
 
 void TSingleInstanceTest::ownerlessLockDoesNotBlock() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // Left by a crash at the wrong moment, or put there by someone else: no owner in it.
-    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir()));
+    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(h.installDir()));
     WriteTextFile(lock, "x");
-    TClientRun run(inst.clientPath(), {});
-    QVERIFY2(WaitForFile(socketOf(inst)), run.stdErr().constData());
+    TClientRun& run = Start(h, {});
+    QVERIFY2(WaitForFile(socketOf(h)), run.stdErr().constData());
     QVERIFY(run.waitForStdErr("removed the lock file"));
     QCOMPARE(run.process().state(), QProcess::Running);
     run.terminate();
@@ -389,14 +379,13 @@ void TSingleInstanceTest::ownerlessLockDoesNotBlock() {
 }
 
 void TSingleInstanceTest::unreachableHolderIsReported() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // A live process holds the lock (this test) but answers on no socket.
-    QLockFile held(TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir())));
+    QLockFile held(TInstanceGuard::LockPath(TInstanceGuard::LockName(h.installDir())));
     QVERIFY(held.tryLock(0));
     QProcessEnvironment env;
     env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
-    TClientRun run(inst.clientPath(), {"/url:velquist://lost"}, QString(), env);
+    TClientRun& run = Start(h, {"/url:velquist://lost"}, QString(), env);
     QVERIFY(run.waitFinished());
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QVERIFY(run.exitCode() != 0);
@@ -410,11 +399,10 @@ void TSingleInstanceTest::unreachableHolderIsReported() {
 // A folder (or a link) where the lock file goes is no client's lock: the start ends saying
 // what is there, not that another Velquist holds it, and leaves it as it was.
 void TSingleInstanceTest::somethingElseInTheLocksPlaceIsNamed() {
-    TTestHome home;
-    TTestInstallation inst;
-    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir()));
+    TWholeProcessHarness h;
+    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(h.installDir()));
     QVERIFY(QDir().mkpath(QFileInfo(lock).path()));
-    const QString target = home.path() + "/elsewhere";
+    const QString target = h.home().path() + "/elsewhere";
     for (const QByteArray& what : {QByteArray("a folder"), QByteArray("a symbolic link")}) {
         if (what == "a folder") {
             QVERIFY(QDir().mkdir(lock));
@@ -425,7 +413,7 @@ void TSingleInstanceTest::somethingElseInTheLocksPlaceIsNamed() {
         }
         QProcessEnvironment env;
         env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
-        TClientRun run(inst.clientPath(), {}, QString(), env);
+        TClientRun& run = Start(h, {}, QString(), env);
         QVERIFY(run.waitFinished());
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
         QVERIFY(run.exitCode() != 0);
@@ -445,20 +433,19 @@ void TSingleInstanceTest::somethingElseInTheLocksPlaceIsNamed() {
 }
 
 void TSingleInstanceTest::blockedSettingsFolderKeepsLinksAndSaysSo() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(QDir().mkdir(inst.dir() + "/SavedWindows"));
-    WriteTextFile(home.configHome() + "/velquist", "a file where the settings folder belongs");
+    TWholeProcessHarness h;
+    QVERIFY(QDir().mkdir(h.installDir() + "/SavedWindows"));
+    WriteTextFile(h.home().configHome() + "/velquist", "a file where the settings folder belongs");
     QProcessEnvironment env;
     env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
-    TClientRun first(inst.clientPath(), {}, QString(), env);
+    TClientRun& first = Start(h, {}, QString(), env);
     QVERIFY2(first.waitForStdErr("every setting changed now is lost"), first.stdErr().constData());
     QVERIFY(first.stdErr().contains("velquist prompt:"));
-    QVERIFY(WaitForFile(socketOf(inst)));
+    QVERIFY(WaitForFile(socketOf(h)));
 
     // The second launch's store is its own memory: the link must travel on the socket.
-    TClientRun second(inst.clientPath(), {"/url:velquist://NewAlertWindow/?WindowConfig=handed"},
-                      QString(), env);
+    TClientRun& second =
+        Start(h, {"/url:velquist://NewAlertWindow/?WindowConfig=handed"}, QString(), env);
     QVERIFY2(second.waitFinished(8000), "the second launch runs as a client of its own");
     QCOMPARE(second.exitCode(), 0);
     // The running client opens the window within its URL handler's tick; its layout then
@@ -466,7 +453,7 @@ void TSingleInstanceTest::blockedSettingsFolderKeepsLinksAndSaysSo() {
     QTest::qWait(2500);
     first.terminate();
     QVERIFY(first.waitFinished());
-    const QByteArray layout = ReadWholeFile(inst.dir() + "/SavedWindows/DEFAULT_LAYOUT.zkl");
+    const QByteArray layout = ReadWholeFile(h.installDir() + "/SavedWindows/DEFAULT_LAYOUT.zkl");
     QVERIFY2(layout.contains("WindowConfig=handed"), layout.constData());
 }
 
@@ -484,25 +471,23 @@ void TSingleInstanceTest::blockedSettingsFolderOneClientWhateverTheRuntimeFolder
 void TSingleInstanceTest::blockedSettingsFolderOneClientWhateverTheRuntimeFolder() {
     QFETCH(QString, firstRuntime);
     QFETCH(QString, secondRuntime);
-    TTestHome home;
-    TTestInstallation inst;
-    WriteTextFile(home.configHome() + "/velquist", "a file where the settings folder belongs");
-    QVERIFY(QDir().mkpath(home.path() + "/other-run"));
+    TWholeProcessHarness h;
+    WriteTextFile(h.home().configHome() + "/velquist", "a file where the settings folder belongs");
+    QVERIFY(QDir().mkpath(h.home().path() + "/other-run"));
     const auto start = [&](const QString& runtime, const QStringList& arguments) {
         QProcessEnvironment env;
         env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
         if (!runtime.isEmpty())
-            env.insert("XDG_RUNTIME_DIR", home.path() + "/" + runtime);
-        return std::make_unique<TClientRun>(inst.clientPath(), arguments, QString(), env,
-                                            runtime.isEmpty() ? QStringList{"XDG_RUNTIME_DIR"}
-                                                              : QStringList());
+            env.insert("XDG_RUNTIME_DIR", h.home().path() + "/" + runtime);
+        return &Start(h, arguments, QString(), env,
+                      runtime.isEmpty() ? QStringList{"XDG_RUNTIME_DIR"} : QStringList());
     };
-    auto first = start(firstRuntime, {});
+    TClientRun* first = start(firstRuntime, {});
     // Told once the main window is up, after the socket listens.
     QVERIFY2(first->waitForStdErr("every setting changed now is lost"),
              first->stdErr().constData());
 
-    auto second = start(secondRuntime, {"/url:velquist://NewAlertWindow/"});
+    TClientRun* second = start(secondRuntime, {"/url:velquist://NewAlertWindow/"});
     QVERIFY2(second->waitFinished(8000), "the second launch runs as a client of its own");
     QCOMPARE(second->exitCode(), 0);
     QVERIFY2(!second->stdErr().contains("cannot start"), second->stdErr().constData());
@@ -513,11 +498,10 @@ void TSingleInstanceTest::blockedSettingsFolderOneClientWhateverTheRuntimeFolder
 }
 
 void TSingleInstanceTest::holderThatNamesNoProcessIsNotCalledProcessZero() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // A lock file that is being written all the time and never names its owner: not one to
     // remove, and no process to name either.
-    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(inst.dir()));
+    const QString lock = TInstanceGuard::LockPath(TInstanceGuard::LockName(h.installDir()));
     std::atomic<bool> stop = false;
     std::thread writer([&] {
         for (int i = 0; !stop; ++i) {
@@ -527,7 +511,7 @@ void TSingleInstanceTest::holderThatNamesNoProcessIsNotCalledProcessZero() {
     });
     QProcessEnvironment env;
     env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
-    TClientRun run(inst.clientPath(), {}, QString(), env);
+    TClientRun& run = Start(h, {}, QString(), env);
     const bool finished = run.waitFinished();
     stop = true;
     writer.join();
@@ -538,14 +522,13 @@ void TSingleInstanceTest::holderThatNamesNoProcessIsNotCalledProcessZero() {
 }
 
 void TSingleInstanceTest::terminateEndsALongStartUpStep() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // The splash bitmap is read before the windows are made: as a FIFO nobody writes (a file
     // on a hung share), it holds start-up there as long as it likes, the event loop not running.
-    QCOMPARE(::mkfifo(QFile::encodeName(inst.dir() + "/splash.bmp").constData(), 0600), 0);
+    QCOMPARE(::mkfifo(QFile::encodeName(h.installDir() + "/splash.bmp").constData(), 0600), 0);
     QTemporaryDir startDir;
-    TClientRun run(inst.clientPath(), {}, startDir.path());
-    QVERIFY(WaitForFile(socketOf(inst)));
+    TClientRun& run = Start(h, {}, startDir.path());
+    QVERIFY(WaitForFile(socketOf(h)));
     QTest::qWait(300);
     QElapsedTimer clock;
     clock.start();
@@ -558,21 +541,20 @@ void TSingleInstanceTest::terminateEndsALongStartUpStep() {
 }
 
 void TSingleInstanceTest::killedSavesLeftoversGoAtStart() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // Up to megabytes each, left by saves that were killed.
-    const QStringList stale = {inst.dir() + "/SavedWindows/DEFAULT_LAYOUT.zkl.tmp-a1B2c3",
-                               inst.dir() + "/Local.ini.tmp-Zz9Zz9",
-                               home.dataHome() + "/velquist/service/demo.json.tmp-Q1w2E3"};
-    const QString fresh = inst.dir() + "/SavedWindows/Mine.zkl.tmp-f1f1f1"; // may be a save now
+    const QStringList stale = {h.installDir() + "/SavedWindows/DEFAULT_LAYOUT.zkl.tmp-a1B2c3",
+                               h.installDir() + "/Local.ini.tmp-Zz9Zz9",
+                               h.home().dataHome() + "/velquist/service/demo.json.tmp-Q1w2E3"};
+    const QString fresh = h.installDir() + "/SavedWindows/Mine.zkl.tmp-f1f1f1"; // may be a save now
     const timespec old[2] = {{1000, 0}, {1000, 0}};
     for (const QString& file : stale) {
         WriteTextFile(file, QByteArray(4096, 'x'));
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), old, 0), 0);
     }
     WriteTextFile(fresh, "x");
-    TClientRun run(inst.clientPath(), {});
-    QVERIFY(WaitForFile(socketOf(inst)));
+    TClientRun& run = Start(h, {});
+    QVERIFY(WaitForFile(socketOf(h)));
     QTRY_VERIFY(!QFileInfo::exists(stale.last()));
     for (const QString& file : stale)
         QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
@@ -582,17 +564,16 @@ void TSingleInstanceTest::killedSavesLeftoversGoAtStart() {
 }
 
 void TSingleInstanceTest::noSafeRuntimeFolderEndsWithTheReason() {
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     // Both the runtime folder and its stand-in are links to a folder anyone may enter.
-    const QString open = home.path() + "/open";
+    const QString open = h.home().path() + "/open";
     QVERIFY(QDir().mkdir(open));
-    QVERIFY(QFile::link(open, home.tmpDir() + "/velquist-" + QString::number(::getuid())));
-    QVERIFY(QDir().mkpath(home.configHome() + "/velquist"));
-    QVERIFY(QFile::link(open, home.configHome() + "/velquist/run"));
+    QVERIFY(QFile::link(open, h.home().tmpDir() + "/velquist-" + QString::number(::getuid())));
+    QVERIFY(QDir().mkpath(h.home().configHome() + "/velquist"));
+    QVERIFY(QFile::link(open, h.home().configHome() + "/velquist/run"));
     QProcessEnvironment env;
     env.insert("VELQUIST_SCRIPTED_PROMPTS", "ok");
-    TClientRun run(inst.clientPath(), {}, QString(), env);
+    TClientRun& run = Start(h, {}, QString(), env);
     QVERIFY(run.waitFinished());
     QVERIFY(run.exitCode() != 0);
     const QByteArray err = run.stdErr();
@@ -610,15 +591,14 @@ void TSingleInstanceTest::withoutADisplayEndsWithOneLine_data() {
 
 void TSingleInstanceTest::withoutADisplayEndsWithOneLine() {
     QFETCH(QString, display);
-    TTestHome home;
-    TTestInstallation inst;
+    TWholeProcessHarness h;
     QProcessEnvironment env;
     QStringList unset = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"};
     if (!display.isEmpty()) {
         env.insert("DISPLAY", display);
         unset.removeAll("DISPLAY");
     }
-    TClientRun run(inst.clientPath(), {}, QString(), env, unset);
+    TClientRun& run = Start(h, {}, QString(), env, unset);
     QVERIFY(run.waitFinished());
     const QByteArray err = run.stdErr();
     QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 1, err.constData());
@@ -627,7 +607,7 @@ void TSingleInstanceTest::withoutADisplayEndsWithOneLine() {
         err.constData());
     QVERIFY2(!err.contains("plugin"), err.constData());
     // Nothing was started that a later launch would meet.
-    QVERIFY(!QFileInfo::exists(socketOf(inst)));
+    QVERIFY(!QFileInfo::exists(socketOf(h)));
 }
 
 QTEST_MAIN(TSingleInstanceTest)

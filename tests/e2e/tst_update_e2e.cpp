@@ -4,9 +4,7 @@
 #include "config/zkUserStore.h"
 #include "config/zkWindowRecord.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -58,9 +56,7 @@ class TUpdateE2ETest : public QObject {
 private slots:
     void firstJobsRunAtEveryStartOnADesktop();
     void startupCheckAgainstALocalServer() {
-        TTestHome home;
-        TTestInstallation inst;
-        QVERIFY(inst.isValid());
+        TWholeProcessHarness h;
         // A signed-in demo user and no layout to load or save: nothing else asks anything.
         TUserStore::ResetInstance();
         const TSettingsStore registry = TSettingsStore::Registry();
@@ -70,19 +66,19 @@ private slots:
         WriteIntegerValue(registry, key, QStringLiteral("SaveOnExit"), 1);
         TUserStore::ResetInstance();
 
-        const QString site = home.path() + QStringLiteral("/site");
+        const QString site = h.home().path() + QStringLiteral("/site");
         WriteTextFile(site + QStringLiteral("/newer.txt"),
                       "1251\r\nhttps://www.velquist.example/download?build=1251\r\n");
         WriteTextFile(site + QStringLiteral("/file-page.txt"), "1251\r\nfile:///etc/passwd\r\n");
         TFileServer server(site);
         QVERIFY2(server.Port > 0, "python3 -m http.server did not start");
 
-        const QString opened = home.path() + QStringLiteral("/opened.txt");
+        const QString opened = h.home().path() + QStringLiteral("/opened.txt");
         QProcessEnvironment env;
         env.insert(QStringLiteral("VELQUIST_SHELL_OPEN_LOG"), opened);
         env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QStringLiteral("yes"));
         auto settings = [&](const char* page) {
-            WriteTextFile(inst.dir() + QStringLiteral("/Settings.ini"),
+            WriteTextFile(h.installDir() + QStringLiteral("/Settings.ini"),
                           "[Settings]\nBuildVersion=1250\nCheckUpdateURL=" +
                               server.url(page).toUtf8() + "\n");
         };
@@ -90,7 +86,7 @@ private slots:
         // A newer build: the question, answered Yes, opens the page.
         settings("newer.txt");
         {
-            TClientRun run(inst.clientPath(), {}, QString(), env);
+            TClientRun& run = h.startClient({}, env);
             QVERIFY(run.waitStarted());
             QVERIFY2(WaitForFile(opened, 20000), run.stdErr().constData());
             QTRY_VERIFY_WITH_TIMEOUT(ReadWholeFile(opened).endsWith('\n'), 5000);
@@ -108,7 +104,7 @@ private slots:
         QFile::remove(opened);
         settings("file-page.txt");
         {
-            TClientRun run(inst.clientPath(), {}, QString(), env);
+            TClientRun& run = h.startClient({}, env);
             QVERIFY(run.waitStarted());
             QTRY_VERIFY_WITH_TIMEOUT(server.log().contains("GET /file-page.txt"), 20000);
             QTest::qWait(1000); // time enough for the answer to be handled
@@ -128,50 +124,53 @@ private slots:
 // never activated by itself. The start-up layout shows an alert window, which is activated,
 // and the symbol lists window, whose list box stays empty until the first refresh.
 void TUpdateE2ETest::firstJobsRunAtEveryStartOnADesktop() {
-    TTestHome home;
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString layoutFile = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
-    StoreDeskChoices(layoutFile, true);
-    SetDefaultWindowRecord();
-    TLayout desk;
-    TLayoutWindow alerts;
-    alerts.Record = DefaultWindowRecord();
-    alerts.Record.Left = 300;
-    alerts.Record.Top = 200;
-    desk.Windows.push_back(alerts);
-    desk.SymbolWindow = {700, 60, 320, 400, 0, true};
-    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
-    WriteLayout(TSettingsStore::IniFile(layoutFile), desk);
-    WriteTextFile(home.dataHome() + QStringLiteral("/velquist/service/demo.json"),
-                  R"({"lists": [{"id": 4, "name": "Tech", "symbols": ["AAPL"]}]})");
-
-    const QString site = home.path() + QStringLiteral("/site");
-    WriteTextFile(site + QStringLiteral("/build.txt"), "1\r\nhttps://www.velquist.example/\r\n");
-    TFileServer server(site);
-    QVERIFY2(server.Port > 0, "python3 -m http.server did not start");
-    WriteTextFile(inst.dir() + QStringLiteral("/Settings.ini"),
-                  "[Settings]\nApplicationTitle=Velquist Desk\nBuildVersion=1\nCheckUpdateURL=" +
-                      server.url("build.txt").toUtf8() + "\n");
-    const QString noFocus = home.path() + QStringLiteral("/openbox-no-focus.xml");
-    WriteTextFile(noFocus, "<?xml version=\"1.0\"?>\n<openbox_config "
-                           "xmlns=\"http://openbox.org/3.4/rc\"><focus><focusNew>no</focusNew>"
-                           "</focus></openbox_config>\n");
-
     int starts = 0;
-    for (const QStringList& openbox : {QStringList(), QStringList{"--config-file", noFocus}}) {
-        TDesktop desktop;
-        const QString problem = desktop.Start(true, openbox);
-        if (!problem.isEmpty())
-            QSKIP(qPrintable(problem));
-        QProcessEnvironment env = desktop.ClientEnvironment();
+    for (const bool focusNew : {true, false}) {
+        // A fresh installation and desktop for each openbox.
+        TWholeProcessHarness h;
+        const QString layoutFile = h.installDir() + QStringLiteral("/SavedWindows/desk.zkl");
+        StoreDeskChoices(layoutFile, true);
+        SetDefaultWindowRecord();
+        TLayout desk;
+        TLayoutWindow alerts;
+        alerts.Record = DefaultWindowRecord();
+        alerts.Record.Left = 300;
+        alerts.Record.Top = 200;
+        desk.Windows.push_back(alerts);
+        desk.SymbolWindow = {700, 60, 320, 400, 0, true};
+        QDir().mkpath(h.installDir() + QStringLiteral("/SavedWindows"));
+        WriteLayout(TSettingsStore::IniFile(layoutFile), desk);
+        WriteTextFile(h.home().dataHome() + QStringLiteral("/velquist/service/demo.json"),
+                      R"({"lists": [{"id": 4, "name": "Tech", "symbols": ["AAPL"]}]})");
+
+        const QString site = h.home().path() + QStringLiteral("/site");
+        WriteTextFile(site + QStringLiteral("/build.txt"),
+                      "1\r\nhttps://www.velquist.example/\r\n");
+        TFileServer server(site);
+        QVERIFY2(server.Port > 0, "python3 -m http.server did not start");
+        WriteTextFile(
+            h.installDir() + QStringLiteral("/Settings.ini"),
+            "[Settings]\nApplicationTitle=Velquist Desk\nBuildVersion=1\nCheckUpdateURL=" +
+                server.url("build.txt").toUtf8() + "\n");
+        QStringList openbox;
+        if (!focusNew) {
+            const QString noFocus = h.home().path() + QStringLiteral("/openbox-no-focus.xml");
+            WriteTextFile(noFocus,
+                          "<?xml version=\"1.0\"?>\n<openbox_config "
+                          "xmlns=\"http://openbox.org/3.4/rc\"><focus><focusNew>no</focusNew>"
+                          "</focus></openbox_config>\n");
+            openbox = {QStringLiteral("--config-file"), noFocus};
+        }
+        HARNESS_NEED(h.needDesktop(true, openbox));
+
+        QProcessEnvironment env;
         env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QStringLiteral("yes"));
         env.insert(QStringLiteral("VELQUIST_TEST_STEPS"),
                    QStringLiteral("select:SymbolListsListBox:Tech"));
         for (int run = 1; run <= 5; ++run) {
             ++starts;
             const qsizetype asked = server.log().count("GET /build.txt");
-            TClientRun client(inst.clientPath(), {}, QString(), env);
+            TClientRun& client = h.startClient({}, env);
             QVERIFY(client.waitStarted());
             QDeadlineTimer deadline(20000);
             while (!deadline.hasExpired() && client.process().state() == QProcess::Running &&
@@ -180,7 +179,7 @@ void TUpdateE2ETest::firstJobsRunAtEveryStartOnADesktop() {
                 client.waitFinished(100);
             const QString at = QStringLiteral("start %1 (%2): ")
                                    .arg(starts)
-                                   .arg(openbox.isEmpty() ? "openbox" : "openbox, no focus");
+                                   .arg(focusNew ? "openbox" : "openbox, no focus");
             QVERIFY2(
                 server.log().count("GET /build.txt") == asked + 1,
                 qPrintable(at + "no update request\n" + QString::fromLocal8Bit(client.stdErr())));
