@@ -95,18 +95,6 @@ struct TTimedSink : IAlertSink {
     }
 };
 
-TBrokerSettings DeskSettings(const TMosquitto& mosquitto, const QString& clientId) {
-    TBrokerSettings settings;
-    settings.Enabled = true;
-    settings.Host = QStringLiteral("127.0.0.1");
-    settings.Port = mosquitto.port();
-    settings.CAFile = mosquitto.caFile();
-    settings.UserName = QString::fromLatin1(TMosquitto::UserName);
-    settings.Password = QString::fromLatin1(TMosquitto::Password);
-    settings.ClientId = clientId;
-    return settings;
-}
-
 bool Connect(TAlertBroker& broker, const TBrokerSettings& settings) {
     broker.Apply(settings);
     QDeadlineTimer connecting(10000);
@@ -187,7 +175,7 @@ int main(int argc, char** argv) {
     {
         TTimedSink alone(nullptr, aloneNs);
         TAlertBroker broker(alone);
-        if (!Connect(broker, DeskSettings(mosquitto, QStringLiteral("velquist-bench-alone"))))
+        if (!Connect(broker, mosquitto.DeskSettings(QStringLiteral("velquist-bench-alone"))))
             return 1;
         std::thread sender([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -229,7 +217,7 @@ int main(int argc, char** argv) {
     std::vector<long long> offeredNs(LatencyAlerts, 0);
     TTimedSink timed(&router, offeredNs);
     TAlertBroker broker(timed);
-    if (!Connect(broker, DeskSettings(mosquitto, QStringLiteral("velquist-bench"))))
+    if (!Connect(broker, mosquitto.DeskSettings(QStringLiteral("velquist-bench"))))
         return 1;
 
     zkBenchHttp::TStallMeter<3> stalls; // 0 idle, 1 latency, 2 sustained

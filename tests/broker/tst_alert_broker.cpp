@@ -13,16 +13,8 @@
 namespace {
 
 TBrokerSettings SettingsFor(const TMosquitto& broker) {
-    TBrokerSettings settings;
-    settings.Enabled = true;
-    settings.Host = QStringLiteral("127.0.0.1");
-    settings.Port = broker.port();
-    settings.CAFile = broker.caFile();
-    settings.UserName = QString::fromLatin1(TMosquitto::UserName);
-    settings.Password = QString::fromLatin1(TMosquitto::Password);
-    settings.ClientId =
-        QStringLiteral("velquist-test%1").arg(QRandomGenerator::global()->bounded(1000000));
-    return settings;
+    return broker.DeskSettings(
+        QStringLiteral("velquist-test%1").arg(QRandomGenerator::global()->bounded(1000000)));
 }
 
 bool Subscribed(TMosquitto& broker, const QString& clientId, int ms = 10000) {

@@ -73,15 +73,8 @@ private slots:
         TMosquitto mosquitto;
         QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));
         TFixture f;
-        TBrokerSettings settings;
-        settings.Enabled = true;
-        settings.Host = QStringLiteral("127.0.0.1");
-        settings.Port = mosquitto.port();
-        settings.CAFile = mosquitto.caFile();
-        settings.UserName = QString::fromLatin1(TMosquitto::UserName);
-        settings.Password = QString::fromLatin1(TMosquitto::Password);
-        settings.ClientId =
-            QStringLiteral("velquist-hub%1").arg(QCoreApplication::applicationPid());
+        const TBrokerSettings settings = mosquitto.DeskSettings(
+            QStringLiteral("velquist-hub%1").arg(QCoreApplication::applicationPid()));
         WriteBrokerSettings(TSettingsStore::Registry(), settings);
         TAlertForm* scan = f.window(QStringLiteral("WN=Scan&Src=inbox"));
         f.start();

@@ -191,3 +191,15 @@ QList<QByteArray> TMosquittoSubscriber::waitLines(int count, int ms) {
         lines.removeLast();
     return lines;
 }
+
+TBrokerSettings TMosquitto::DeskSettings(const QString& clientId) const {
+    TBrokerSettings settings;
+    settings.Enabled = true;
+    settings.Host = QStringLiteral("127.0.0.1");
+    settings.Port = port();
+    settings.CAFile = caFile();
+    settings.UserName = QString::fromLatin1(UserName);
+    settings.Password = QString::fromLatin1(Password);
+    settings.ClientId = clientId;
+    return settings;
+}

@@ -4,6 +4,8 @@
 // certificate made by openssl for "localhost" and 127.0.0.1) and a password file, and its
 // command-line clients. Everything it starts ends with it.
 
+#include "config/zkBrokerSettings.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -28,6 +30,8 @@ public:
     // The broker's process id (a test may stop and continue it).
     qint64 pid() const { return Broker ? Broker->processId() : 0; }
     QString caFile() const { return Dir.path() + QStringLiteral("/ca.crt"); }
+    // A desk's settings for this broker: on, over TLS to 127.0.0.1, as the broker's user.
+    TBrokerSettings DeskSettings(const QString& clientId) const;
     // A CA of its own that did not sign the server's certificate.
     QString otherCaFile() const { return Dir.path() + QStringLiteral("/other-ca.crt"); }
     QString dir() const { return Dir.path(); }
