@@ -73,16 +73,18 @@ void THarnessE2ETest::failsMidway() {
         QSKIP("run by nothingOutlivesAFailedCheck");
     TWholeProcessHarness h;
     HARNESS_NEED(h.needScreenReader()); // the desktop and the session bus with it
+    HARNESS_NEED(h.needWeston());
     HARNESS_NEED(h.needDunst());
     HARNESS_NEED(h.needKeyring());
     HARNESS_NEED(h.needAudio());
     HARNESS_NEED(h.needBroker());
     StoreDeskChoices(QString(), false);
     const quint16 port = h.needInbox(Token);
-    // Off the desktop: a client on it would end with the X server, whoever else forgot it.
+    // Off the desktops: a client on one would end with its server, whoever else forgot it.
     QProcessEnvironment offscreen;
     offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    TClientRun& client = h.startClient({}, offscreen, {QStringLiteral("DISPLAY")});
+    TClientRun& client = h.startClient(
+        {}, offscreen, {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY")});
     QVERIFY2(WaitListening(port, client), client.stdErr().constData());
     QCOMPARE(h.postAlert(R"({"symbol": "IBM"})").Status, 202);
     std::printf("harness home: %s\n", qPrintable(h.home().path()));

@@ -1,13 +1,11 @@
-// Whole-process test on a real Wayland compositor (headless weston, started and ended here).
+// Whole-process test on a real Wayland compositor (the harness's headless weston).
 // Wayland tells a program neither where its windows are nor lets it place them: a layout saved
 // there must give back the places it was opened with, and the sizes and visibility as they are.
 #include "config/zkIniFile.h"
 #include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
 #include "shell/zkLayouts.h"
-#include "zkClientProcess.h"
-#include "zkTestDesktop.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -112,25 +110,19 @@ private slots:
 };
 
 void TWaylandE2ETest::savedLayoutKeepsItsPlaces() {
-    TTestHome home;
-    TWaylandDesktop desktop;
-    const QString problem = desktop.Start();
-    if (!problem.isEmpty())
-        QSKIP(qPrintable(problem));
-
-    TTestInstallation inst;
-    QVERIFY(inst.isValid());
-    const QString file = inst.dir() + QStringLiteral("/SavedWindows/desk.zkl");
+    TWholeProcessHarness h;
+    HARNESS_NEED(h.needWeston());
+    const QString file = h.installDir() + QStringLiteral("/SavedWindows/desk.zkl");
     StoreDeskChoices(file, true);
-    QDir().mkpath(inst.dir() + QStringLiteral("/SavedWindows"));
+    QDir().mkpath(h.installDir() + QStringLiteral("/SavedWindows"));
     const TLayout desk = deskLayout();
     WriteLayout(TSettingsStore::IniFile(file), desk);
 
-    QProcessEnvironment env = desktop.ClientEnvironment();
+    QProcessEnvironment env;
     env.insert(QStringLiteral("WAYLAND_DEBUG"), QStringLiteral("client"));
     // And one window made new there, which was never put anywhere.
     env.insert(QStringLiteral("VELQUIST_TEST_MENU_ITEM"), QStringLiteral("NewAlertWindowMenuItem"));
-    TClientRun client(inst.clientPath(), {}, QString(), env, TWaylandDesktop::ClientUnset());
+    TClientRun& client = h.startClient({}, env);
     QVERIFY(client.waitStarted());
     QVERIFY2(client.waitForStdErr("NewAlertWindowMenuItem running"),
              client.stdErr().right(4000).constData());

@@ -21,6 +21,7 @@ TWholeProcessHarness::~TWholeProcessHarness() {
     Keyring.reset();
     Broker.reset();
     Audio.reset();
+    Weston.reset();
     Desktop.reset();
     Bus.reset();
     Install.reset();
@@ -41,6 +42,16 @@ QString TWholeProcessHarness::needDesktop(bool withWindowManager, const QStringL
     const QString problem = Desktop->Start(withWindowManager, wmArguments);
     if (!problem.isEmpty())
         Desktop->Display.clear();
+    return problem;
+}
+
+QString TWholeProcessHarness::needWeston() {
+    if (Weston)
+        return Weston->Socket.isEmpty() ? QStringLiteral("weston did not start") : QString();
+    Weston = std::make_unique<TWaylandDesktop>();
+    const QString problem = Weston->Start(Home->runtimeDir());
+    if (!problem.isEmpty())
+        Weston->Socket.clear();
     return problem;
 }
 
@@ -127,6 +138,8 @@ QProcessEnvironment TWholeProcessHarness::clientEnvironment() const {
             drawn.insert(env);
             return drawn;
         }();
+    if (Weston && !Weston->Socket.isEmpty())
+        env.insert(Weston->ClientEnvironment());
     if (Bus && !Bus->Address.isEmpty())
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Bus->Address);
     if (Audio)

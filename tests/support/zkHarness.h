@@ -2,10 +2,10 @@
 
 // Everything one whole-process test runs the client among, asked for one line each: private
 // folders (HOME and XDG_*), a copy of the built client, a private session bus, an X desktop,
-// the accessibility bus, dunst or the tests' notification server, a keyring, an audio server,
-// a TLS broker, the inbox's address. The client started from here gets the environment all of
-// these imply, and no bus but the private one. Every part ends with the harness, in the reverse
-// order of its making (the clients first), also when a check fails midway.
+// a Wayland compositor, the accessibility bus, dunst or the tests' notification server, a
+// keyring, an audio server, a TLS broker, the inbox's address. The client started from here gets
+// the environment all of these imply, and no bus but the private one. Every part ends with the
+// harness, in the reverse order of its making (the clients first), also when a check fails midway.
 //
 //     TWholeProcessHarness h;
 //     HARNESS_NEED(h.needKeyring());
@@ -53,6 +53,9 @@ public:
     QString needSessionBus();
     // openbox on it unless withWindowManager is false; wmArguments go to openbox.
     QString needDesktop(bool withWindowManager = true, const QStringList& wmArguments = {});
+    // Headless weston, its socket in the private runtime folder; clients draw on it (on it
+    // rather than on the X desktop, when there are both).
+    QString needWeston();
     // The accessibility registry on the session bus, for a11y_probe.py; the client is read.
     QString needScreenReader();
     QString needDunst();
@@ -102,6 +105,7 @@ private:
     std::unique_ptr<TTestInstallation> Install;
     std::unique_ptr<TSessionBus> Bus;
     std::unique_ptr<TDesktop> Desktop;
+    std::unique_ptr<TWaylandDesktop> Weston;
     std::unique_ptr<TPulseDaemon> Audio;
     std::unique_ptr<TMosquitto> Broker;
     std::unique_ptr<TTestKeyring> Keyring;

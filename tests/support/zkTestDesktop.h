@@ -191,23 +191,24 @@ private:
     QProcess WindowManager;
 };
 
-// A private Wayland compositor: headless weston, listening on a socket of its own name in the
-// XDG_RUNTIME_DIR of the test's environment (TTestHome's, mode 0700, as weston insists).
+// A private Wayland compositor: headless weston, listening on a socket of its own in the
+// runtime folder it is given (mode 0700, as weston insists: the harness's private one).
 class TWaylandDesktop {
 public:
     ~TWaylandDesktop() { StopProcess(Compositor, 3000); }
     // Empty when it is up; otherwise what is missing or went wrong.
-    QString Start(int width = 1280, int height = 1024) {
+    QString Start(const QString& runtimeDir, int width = 1280, int height = 1024) {
         if (QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty())
             return QStringLiteral("weston is not installed (scripts/install-deps.sh installs it)");
         if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
                            QStringLiteral("/platforms/libqwayland-generic.so")))
             return QStringLiteral("Qt's Wayland platform is not installed (qt6-wayland; "
                                   "scripts/install-deps.sh installs it)");
-        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        if (runtime.isEmpty())
-            return QStringLiteral("no XDG_RUNTIME_DIR");
+        RuntimeDir = runtimeDir;
         Socket = QStringLiteral("velquist-test-%1").arg(QCoreApplication::applicationPid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), RuntimeDir);
+        Compositor.setProcessEnvironment(env);
         Compositor.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         Compositor.setProcessChannelMode(QProcess::MergedChannels);
         Compositor.start(QStringLiteral("weston"),
@@ -216,7 +217,7 @@ public:
                           QStringLiteral("--idle-time=0"), QStringLiteral("--width=%1").arg(width),
                           QStringLiteral("--height=%1").arg(height)});
         // Up once its socket is there (it is made last, when the compositor takes clients).
-        const QString path = runtime + QLatin1Char('/') + Socket;
+        const QString path = RuntimeDir + QLatin1Char('/') + Socket;
         QDeadlineTimer deadline(15000);
         while (!QFile::exists(path)) {
             if (deadline.hasExpired() || Compositor.state() == QProcess::NotRunning)
@@ -226,18 +227,19 @@ public:
         }
         return QString();
     }
-    // A client's environment: Qt's Wayland platform on this compositor, and no X display to
-    // fall back to (pass ClientUnset() as the variables to take out).
+    // A client's environment: Qt's Wayland platform on this compositor (and no X display to
+    // fall back to: leave DISPLAY out).
     QProcessEnvironment ClientEnvironment() const {
         QProcessEnvironment env;
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
         env.insert(QStringLiteral("WAYLAND_DISPLAY"), Socket);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), RuntimeDir);
         return env;
     }
-    static QStringList ClientUnset() { return {QStringLiteral("DISPLAY")}; }
     QString Socket;
 
 private:
+    QString RuntimeDir;
     QProcess Compositor;
 };
 
