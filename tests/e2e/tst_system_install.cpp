@@ -1,14 +1,16 @@
 // Whole-process tests of what the Debian package relies on: every program answers --help and
 // --version without a display, a lock or a store, and a client installed as the package
 // installs it (read-only /usr/bin, data in /usr/share/velquist) works in the user's own folder.
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+// The harness gives the private home; the package's layout is made here, since the harness's
+// installation is a folder one (the client with its files beside it).
+#include "zkHarness.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtTest>
 
 namespace {
@@ -17,7 +19,8 @@ const QString Bin = QStringLiteral(VELQUIST_BIN_DIR);
 // The one place the version is set: project() in the top CMakeLists.txt.
 QString ProjectVersion() {
     const QByteArray text = ReadWholeFile(QStringLiteral(VELQUIST_SOURCE_DIR "/CMakeLists.txt"));
-    const QRegularExpression version(QStringLiteral(R"(project\(\s*Velquist\s+VERSION\s+([0-9.]+))"));
+    const QRegularExpression version(
+        QStringLiteral(R"(project\(\s*Velquist\s+VERSION\s+([0-9.]+))"));
     return version.match(QString::fromUtf8(text)).captured(1);
 }
 
@@ -58,12 +61,12 @@ private slots:
         QFETCH(QString, option);
         const QString version = ProjectVersion();
         QVERIFY(!version.isEmpty());
-        TTestHome home;
         // No display, and a home whose folders would show anything created in it.
-        QProcessEnvironment env;
-        env.insert("HOME", home.path());
-        TClientRun run(Bin + "/" + program, {option}, home.path(), env,
-                       {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+        TWholeProcessHarness h;
+        const TTestHome& home = h.home();
+        h.setWorkingDir(home.path());
+        TClientRun& run = h.startProgram(Bin + "/" + program, {option}, {},
+                                         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
         QVERIFY(run.waitFinished());
         const QByteArray out = run.process().readAllStandardOutput();
         QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0,
@@ -79,14 +82,16 @@ private slots:
     }
 
     void systemInstallationWorksInTheUsersFolder() {
-        TTestHome home;
+        TWholeProcessHarness h;
+        const TTestHome& home = h.home();
         QTemporaryDir prefix;
         const QString bin = prefix.path() + "/bin";
         const QString share = prefix.path() + "/share/velquist";
         QVERIFY(CopyFile(Bin + "/velquist", bin + "/velquist"));
         QFile::setPermissions(bin + "/velquist", QFile::ReadOwner | QFile::ExeOwner);
         for (const char* name : {"Settings.ini", "splash.bmp", "velquist.ico"})
-            QVERIFY(CopyFile(Bin + "/" + QString::fromLatin1(name), share + "/" + QString::fromLatin1(name)));
+            QVERIFY(CopyFile(Bin + "/" + QString::fromLatin1(name),
+                             share + "/" + QString::fromLatin1(name)));
         QVERIFY(CopyFile(Bin + "/starter/SavedWindows/Running Up.zka",
                          share + "/SavedWindows/Running Up.zka"));
         QVERIFY(CopyFile(Bin + "/starter/Sounds/Chime.wav", share + "/Sounds/Chime.wav"));
@@ -94,13 +99,17 @@ private slots:
         // As dpkg leaves /usr/bin: not the user's to write (root writes anyway; the missing
         // Settings.ini beside the program tells it apart from a folder installation).
         QFile::setPermissions(bin, QFile::ReadOwner | QFile::ExeOwner);
+        // Writable again whatever fails, or a normal user could not remove it.
+        const auto writable = qScopeGuard([&bin] {
+            QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
         StoreDeskChoices(QString(), false);
 
         QProcessEnvironment env;
         env.insert("VELQUIST_EXIT_WHEN_IDLE", "1");
-        TClientRun run(bin + "/velquist", {}, home.path(), env);
+        h.setWorkingDir(home.path());
+        TClientRun& run = h.startProgram(bin + "/velquist", {}, env);
         QVERIFY(run.waitFinished(30000));
-        QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QByteArray out = run.process().readAllStandardOutput();
         QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0,
                  run.stdErr().constData());
