@@ -1,6 +1,6 @@
 // Per-user installation as a desktop program: scripts/install.sh and scripts/uninstall.sh run
-// into a temporary HOME, a velquist: link opened with xdg-open reaches the installed client, and
-// the first start of a fresh installation shows the starter window with live alerts.
+// into the harness's private HOME, a velquist: link opened with xdg-open reaches the installed
+// client, and the first start of a fresh installation shows the starter window with live alerts.
 #include "account/zkLoginForm.h"
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
@@ -10,8 +10,7 @@
 #include "platform/zkInstance.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -37,19 +36,17 @@ struct TResult {
     QByteArray Out, Err;
 };
 
-TResult run(const QString& program, const QStringList& args, const QProcessEnvironment& env) {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
+// What a program the harness started gave when it ended (-1: it crashed or did not end).
+TResult Finished(TClientRun& p, int ms = 120000) {
     TResult r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
+    const bool ended = p.waitFinished(ms);
+    if (!ended) {
+        p.process().kill();
+        p.waitFinished();
     }
-    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.Out = p.readAllStandardOutput();
-    r.Err = p.readAllStandardError();
+    r.Code = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.Out = p.process().readAllStandardOutput();
+    r.Err = p.stdErr();
     return r;
 }
 
@@ -63,15 +60,25 @@ int mode(const QString& path) {
 class TDesktopInstallTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TTestHome> Home;
+    std::unique_ptr<TWholeProcessHarness> H;
     QString UserHome;
+    // What every program here gets on top of the harness's environment, and what it does not.
     QProcessEnvironment Env;
+    QStringList Unset;
 
+    TClientRun& start(const QString& program, const QStringList& args) {
+        return H->startProgram(program, args, Env, Unset);
+    }
+    TResult run(const QString& program, const QStringList& args) {
+        return Finished(start(program, args));
+    }
     TResult script(const QString& name, const QStringList& args) {
         return run(QStringLiteral("bash"),
-                   QStringList{QStringLiteral(VELQUIST_SOURCE_DIR "/scripts/") + name} + args, Env);
+                   QStringList{QStringLiteral(VELQUIST_SOURCE_DIR "/scripts/") + name} + args);
     }
-    QString data(const QString& name) const { return Home->dataHome() + QLatin1Char('/') + name; }
+    QString data(const QString& name) const {
+        return H->home().dataHome() + QLatin1Char('/') + name;
+    }
     QString bin(const QString& name) const {
         return UserHome + QStringLiteral("/.local/bin/") + name;
     }
@@ -83,7 +90,10 @@ class TDesktopInstallTest : public QObject {
     bool runs(const QString& folder, const QString& arguments) {
         const QString pattern =
             QRegularExpression::escape(folder + QStringLiteral("/velquist")) + arguments;
-        return run(QStringLiteral("pgrep"), {QStringLiteral("-f"), pattern}, Env).Code == 0;
+        QProcess pgrep;
+        pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-f"), pattern});
+        return pgrep.waitForFinished(10000) && pgrep.exitStatus() == QProcess::NormalExit &&
+               pgrep.exitCode() == 0;
     }
     bool linkLaunchRuns(const QString& folder) {
         return runs(folder, QStringLiteral(" .*url:velquist://"));
@@ -92,25 +102,23 @@ class TDesktopInstallTest : public QObject {
 
 private slots:
     void init() {
-        Home = std::make_unique<TTestHome>();
+        H = std::make_unique<TWholeProcessHarness>();
         TUserStore::ResetInstance();
-        UserHome = Home->path() + QStringLiteral("/home");
-        QDir().mkpath(UserHome);
-        Env = QProcessEnvironment::systemEnvironment();
-        Env.insert(QStringLiteral("HOME"), UserHome);
+        UserHome = H->home().path();
+        Env = QProcessEnvironment();
         Env.insert(QStringLiteral("VELQUIST_BUILD_DIR"), QStringLiteral(VELQUIST_BIN_DIR));
-        Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        Env.insert(QStringLiteral("VELQUIST_SCRIPTED_PROMPTS"), QString());
         // xdg-open asks the MIME defaults only when it sees a display; the client draws
         // offscreen, so this one is never opened.
         Env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9999"));
+        // No desktop of whoever runs the tests: the MIME defaults are this home's alone.
+        Unset.clear();
         for (const char* desktop : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
                                     "GNOME_DESKTOP_SESSION_ID", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"})
-            Env.remove(QString::fromLatin1(desktop));
+            Unset << QString::fromLatin1(desktop);
     }
     void cleanup() {
+        H.reset();
         TUserStore::ResetInstance();
-        Home.reset();
     }
 
     // Install into a folder with blanks, open a link with xdg-open, install again over the
@@ -137,27 +145,27 @@ private slots:
                 QFileInfo::exists(data(
                     QStringLiteral("icons/hicolor/%1/apps/velquist.png").arg(QLatin1String(size)))),
                 size);
-        r = run(QStringLiteral("desktop-file-validate"), {entry}, Env);
+        r = run(QStringLiteral("desktop-file-validate"), {entry});
         QVERIFY2(r.Code == 0 && r.Out.isEmpty(), r.Out.constData());
         const QStringList query{QStringLiteral("query"), QStringLiteral("default"),
                                 QStringLiteral("x-scheme-handler/velquist")};
-        r = run(QStringLiteral("xdg-mime"), query, Env);
+        r = run(QStringLiteral("xdg-mime"), query);
         QCOMPARE(r.Out.trimmed(), QByteArray("velquist.desktop"));
 
         {
             // The first start opens the starter window and saves the layout it found.
-            TClientRun client(bin(QStringLiteral("velquist")), {}, QString(), Env);
+            TClientRun& client = start(bin(QStringLiteral("velquist")), {});
             const QString layout = folder + QStringLiteral("/SavedWindows/DEFAULT_LAYOUT.zkl");
             QVERIFY(WaitForFile(layout, 30000));
             r = run(QStringLiteral("xdg-open"),
-                    {QStringLiteral("velquist://NewAlertWindow/?WindowConfig=abc")}, Env);
+                    {QStringLiteral("velquist://NewAlertWindow/?WindowConfig=abc")});
             QVERIFY2(r.Code == 0, r.Err.constData());
             // xdg-open returns at once: the link's launch runs on its own. Once it has posted
             // the link and ended, the running client empties the mailbox in the tick that
             // opens the window.
             QTRY_VERIFY_WITH_TIMEOUT(!linkLaunchRuns(folder), 10000);
             const QStringList get{QStringLiteral("get"), Mailbox, QString()};
-            QTRY_COMPARE_WITH_TIMEOUT(run(bin(QStringLiteral("velquist-store")), get, Env).Out,
+            QTRY_COMPARE_WITH_TIMEOUT(run(bin(QStringLiteral("velquist-store")), get).Out,
                                       QByteArray("\n"), 10000);
             client.terminate();
             QVERIFY(client.waitFinished());
@@ -180,14 +188,13 @@ private slots:
                 run(QStringLiteral("pkill"),
                     {QStringLiteral("-KILL"), QStringLiteral("-f"),
                      QRegularExpression::escape(folder + QStringLiteral("/velquist")) +
-                         QStringLiteral("( |$)")},
-                    Env);
+                         QStringLiteral("( |$)")});
             });
             // A link with no client running starts one that xdg-open does not wait for.
             QElapsedTimer clock;
             clock.start();
             r = run(QStringLiteral("xdg-open"),
-                    {QStringLiteral("velquist://NewAlertWindow/?WindowConfig=detached")}, Env);
+                    {QStringLiteral("velquist://NewAlertWindow/?WindowConfig=detached")});
             QVERIFY2(r.Code == 0, r.Err.constData());
             const qint64 returnedAfter = clock.elapsed();
             QTRY_VERIFY_WITH_TIMEOUT(TInstanceGuard::SendCommand(lock, "activate"), 20000);
@@ -219,12 +226,12 @@ private slots:
         for (const char* kept :
              {"Settings.ini", "Local.ini", "Sounds/Chime.wav", "SavedWindows/DEFAULT_LAYOUT.zkl"})
             QVERIFY2(QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(kept)), kept);
-        QCOMPARE(run(QStringLiteral("xdg-mime"), query, Env).Out.trimmed(), QByteArray());
+        QCOMPARE(run(QStringLiteral("xdg-mime"), query).Out.trimmed(), QByteArray());
         // No empty folders or stub files stay behind in the user's home.
         for (const QString& gone :
              {UserHome + QStringLiteral("/.local/bin"), data(QStringLiteral("icons")),
               data(QStringLiteral("applications")),
-              Home->configHome() + QStringLiteral("/mimeapps.list")})
+              H->home().configHome() + QStringLiteral("/mimeapps.list")})
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
 
         // Installing again into what the uninstall kept works and takes up the user's files.
@@ -249,7 +256,7 @@ private slots:
         const auto uninstall =
             qScopeGuard([&] { script(QStringLiteral("uninstall.sh"), {folder}); });
         // A stand-in for the client that writes down what it was given.
-        const QString seen = Home->path() + QStringLiteral("/seen");
+        const QString seen = H->home().path() + QStringLiteral("/seen");
         WriteTextFile(folder + QStringLiteral("/velquist"),
                       "#!/bin/sh\n{ for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
                       "  printf 'env=%s\\n' \"$VELQUIST_LINK_ARGUMENT\"; } >'" +
@@ -267,7 +274,7 @@ private slots:
         };
         for (const auto& [arguments, expected] : cases) {
             QFile::remove(seen);
-            r = run(bin(QStringLiteral("velquist")), arguments, Env);
+            r = run(bin(QStringLiteral("velquist")), arguments);
             QCOMPARE(r.Code, 0);
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(seen), 10000);
             QCOMPARE(ReadWholeFile(seen), expected);
@@ -312,21 +319,20 @@ private slots:
         QVERIFY2(r.Code == 0, r.Err.constData());
         const QString folder = UserHome + QStringLiteral("/.local/opt/velquist");
         const auto uninstall = qScopeGuard([&] { script(QStringLiteral("uninstall.sh"), {}); });
-        QProcessEnvironment env = Env;
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-        QProcess shell;
-        shell.setProcessEnvironment(env);
-        shell.setWorkingDirectory(UserHome);
-        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), lines.join(QLatin1Char('\n'))});
-        QVERIFY(shell.waitForFinished(60000));
-        const QByteArray err = shell.readAllStandardError();
-        QVERIFY2(shell.exitCode() == 0 && !err.contains("No such process"), err.constData());
+        // No display, no session bus (the harness gives none), in the home.
+        H->setWorkingDir(UserHome);
+        r = Finished(H->startProgram(QStringLiteral("sh"),
+                                     {QStringLiteral("-c"), lines.join(QLatin1Char('\n'))}, Env,
+                                     Unset + QStringList{QStringLiteral("DISPLAY"),
+                                                         QStringLiteral("WAYLAND_DISPLAY"),
+                                                         QStringLiteral("QT_QPA_PLATFORM")}),
+                     60000);
+        H->setWorkingDir(QString());
+        QVERIFY2(r.Code == 0 && !r.Err.contains("No such process"), r.Err.constData());
         QVERIFY(QFileInfo(UserHome + QStringLiteral("/velquist.png")).size() > 0);
         QVERIFY(QFileInfo::exists(folder + QStringLiteral("/SavedWindows/DEFAULT_LAYOUT.zkl")));
         const QStringList left =
-            QDir(Home->configHome() + QStringLiteral("/velquist/run"))
+            QDir(H->home().configHome() + QStringLiteral("/velquist/run"))
                 .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System);
         QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
         QVERIFY(!clientRuns(folder));
@@ -335,14 +341,13 @@ private slots:
     // The first start of a fresh installation, on the simulated service: one alert window, and
     // alerts in it once DEMO is logged in.
     void firstStartShowsLiveAlerts() {
-        QTemporaryDir install;
+        // The harness's installation, made whole as cmake installs a folder.
         TResult r = run(QStringLiteral("cmake"),
                         {QStringLiteral("--install"), QStringLiteral(VELQUIST_BIN_DIR),
-                         QStringLiteral("--prefix"), install.path()},
-                        Env);
+                         QStringLiteral("--prefix"), H->installDir()});
         QVERIFY2(r.Code == 0, r.Err.constData());
         const QString oldCwd = QDir::currentPath();
-        QDir::setCurrent(install.path());
+        QDir::setCurrent(H->installDir());
         SetSettingsKeyPath(QString::fromLatin1(DefaultSettingsKeyPath()));
         zkPrompts::SetScripted(true);
         {
