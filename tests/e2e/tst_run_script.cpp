@@ -4,8 +4,7 @@
 // stored before stays theirs.
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
-#include "zkClientProcess.h"
-#include "zkTestSupport.h"
+#include "zkHarness.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -34,14 +33,13 @@ int HistoryRows() {
     return qMax(0, int(tool.readAllStandardOutput().count('\n')) - 1);
 }
 
-// run.sh without DISPLAY and WAYLAND_DISPLAY, on the test's private XDG folders, with no
-// session bus; ended with SIGTERM (as Ctrl+C would), which ends the client and then its X server.
+// run.sh without DISPLAY and WAYLAND_DISPLAY, in the harness's private home and XDG folders,
+// with no session bus; ended with SIGTERM (as Ctrl+C would), which ends the client and then its
+// X server. Ended so before the harness ends: its SIGKILL to run.sh alone would leave both
+// running, in process groups of their own.
 class TRunScript {
 public:
-    TRunScript()
-        : Run(SourceDir + QStringLiteral("/scripts/run.sh"), {}, SourceDir, {},
-              {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
-               QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("VELQUIST_LINK_ARGUMENT")}) {}
+    explicit TRunScript(TWholeProcessHarness& h) : Run(start(h)) {}
     ~TRunScript() { stop(); }
     bool stop() {
         Run.terminate();
@@ -69,7 +67,18 @@ public:
         info.waitForFinished(5000);
         return info.readAllStandardOutput().contains("Map State: IsViewable");
     }
-    TClientRun Run;
+    TClientRun& Run;
+
+private:
+    static TClientRun& start(TWholeProcessHarness& h) {
+        h.setWorkingDir(SourceDir);
+        TClientRun& run = h.startProgram(
+            SourceDir + QStringLiteral("/scripts/run.sh"), {}, {},
+            {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
+             QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("VELQUIST_LINK_ARGUMENT")});
+        h.setWorkingDir(QString());
+        return run;
+    }
 };
 
 } // namespace
@@ -85,7 +94,7 @@ private slots:
     }
 
     void firstStartLogsInToTheDemoAccount() {
-        TTestHome home;
+        TWholeProcessHarness h;
         // Nothing of this run is saved into the repository's build/SavedWindows.
         TUserStore::ResetInstance();
         WriteIntegerValue(TSettingsStore::Registry(), SettingsKeyPath() + "\\Settings",
@@ -93,7 +102,7 @@ private slots:
         TUserStore::ResetInstance();
         QVERIFY(StoredUserName().isEmpty());
 
-        TRunScript script;
+        TRunScript script(h);
         QVERIFY(script.Run.waitStarted());
         QDeadlineTimer deadline(120000); // a build with nothing to do, then the start
         while (HistoryRows() == 0 && !deadline.hasExpired() &&
@@ -117,7 +126,7 @@ private slots:
     }
 
     void aStoredLoginStays() {
-        TTestHome home;
+        TWholeProcessHarness h;
         TUserStore::ResetInstance();
         const QString key = SettingsKeyPath() + "\\Settings";
         WriteIntegerValue(TSettingsStore::Registry(), key, "SaveOnExit", 0);
@@ -125,7 +134,7 @@ private slots:
         WriteStringValue(TSettingsStore::Registry(), key, "Password", "secret");
         TUserStore::ResetInstance();
 
-        TRunScript script;
+        TRunScript script(h);
         QVERIFY(script.Run.waitStarted());
         QVERIFY2(script.Run.waitForStdErr("No display found", 120000),
                  script.Run.stdErr().constData());
