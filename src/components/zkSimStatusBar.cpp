@@ -4,6 +4,7 @@
 
 #include "desktop/zkAccessibility.h"
 #include "platform/zkFontFit.h"
+#include "platform/zkSecondTick.h"
 
 #include <QPainter>
 
@@ -62,19 +63,20 @@ TSimStatusStrip::TSimStatusStrip(QWidget* parent) : QWidget(parent) {
     // its name changes once a minute rather than every second.
     zkAccessibility::SetRole(this, QAccessible::StaticText);
     UpdateAccessibleText();
-    Tick.setSingleShot(true);
-    Tick.setTimerType(Qt::PreciseTimer);
-    connect(&Tick, &QTimer::timeout, this, &TSimStatusStrip::Refresh);
 }
 
 void TSimStatusStrip::showEvent(QShowEvent* event) {
     Refresh();
+    if (!Tick)
+        Tick = connect(&TSecondTick::Instance(), &TSecondTick::Second, this,
+                       &TSimStatusStrip::Refresh);
     QWidget::showEvent(event);
 }
 
 void TSimStatusStrip::hideEvent(QHideEvent* event) {
     // Nobody sees the clock: no reason to wake each second.
-    Tick.stop();
+    disconnect(Tick);
+    Tick = {};
     QWidget::hideEvent(event);
 }
 
@@ -91,12 +93,6 @@ TSimStatusStrip::TShown TSimStatusStrip::ShownAt(const QDateTime& utc) {
     return {SimMarketSessionAt(ny), ny.toString(QStringLiteral("HH:mm:ss")) + tr(" ET")};
 }
 
-void TSimStatusStrip::ScheduleTick() {
-    // Just after the next second begins, when the clock's text changes; nothing in between.
-    const qint64 ms = Now().toMSecsSinceEpoch();
-    Tick.start(int(1000 - (ms % 1000 + 1000) % 1000 + TickLateMs));
-}
-
 void TSimStatusStrip::Refresh() {
     // Painted only when what it shows changed; the rest follows by the minute, set only when
     // changed.
@@ -104,7 +100,6 @@ void TSimStatusStrip::Refresh() {
         update();
     UpdateAccessibleText();
     UpdateToolTip();
-    ScheduleTick();
 }
 
 void TSimStatusStrip::UpdateAccessibleText() {

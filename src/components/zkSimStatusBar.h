@@ -49,11 +49,9 @@ public:
     static TShown ShownAt(const QDateTime& utc);
     // The strip's clock instead of the system's (tests); an empty one gives it back.
     void SetClockForTest(std::function<QDateTime()> clock);
-    // What the strip's timer does at the start of each second: repaints if what it shows
+    // What the strip does at the start of each second (TSecondTick): repaints if what it shows
     // changed since its last paint, keeps its texts for screen readers and its tooltip.
     void Refresh();
-    // The strip's timer fires this long after the second begins.
-    static constexpr int TickLateMs = 2;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -70,9 +68,8 @@ private:
     // The session's whole name when the strip shows less of it.
     void UpdateToolTip();
     QDateTime Now() const;
-    // Sets the timer for the start of the next second.
-    void ScheduleTick();
-    QTimer Tick;
+    // To the second's tick, while shown.
+    QMetaObject::Connection Tick;
     std::function<QDateTime()> Clock;
     // What the last paint showed.
     std::optional<TShown> Painted;
