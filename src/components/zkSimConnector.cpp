@@ -43,6 +43,16 @@ TSimConnectorFace::TSimConnectorFace(QWidget* parent)
     layout->addStretch(1);
 }
 
+void TSimConnectorFace::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    emit VisibleChanged(true);
+}
+
+void TSimConnectorFace::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    emit VisibleChanged(false);
+}
+
 void TSimConnectorFace::Refresh(const QString& linkName, int32_t links, const QStringList& recent) {
     Title->setText(linkName.isEmpty() ? tr("Link list") : tr("Link list \"%1\"").arg(linkName));
     if (links > 0)
@@ -57,9 +67,17 @@ void TSimConnectorFace::Refresh(const QString& linkName, int32_t links, const QS
 }
 
 TSimGenericConnector2X::TSimGenericConnector2X() : Face(new TSimConnectorFace()) {
-    // Programs link and unlink on their own; keep the face's count current.
+    // Programs link and unlink on their own; keep the face's count current while it is seen
+    // (a hidden face has nothing to show and no reason to wake the program each second).
     connect(&FaceTimer, &QTimer::timeout, this, &TSimGenericConnector2X::RefreshFace);
-    FaceTimer.start(1000);
+    connect(Face, &TSimConnectorFace::VisibleChanged, this, [this](bool visible) {
+        if (visible) {
+            RefreshFace();
+            FaceTimer.start(1000);
+        } else {
+            FaceTimer.stop();
+        }
+    });
     RefreshFace();
 }
 

@@ -28,6 +28,14 @@ public:
     explicit TSimConnectorFace(QWidget* parent = nullptr);
     void Refresh(const QString& linkName, int32_t links, const QStringList& recent);
 
+signals:
+    // Shown or hidden: what it shows is kept current only while it can be seen.
+    void VisibleChanged(bool visible);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     QLabel* Title;
     QLabel* Links;

@@ -4,6 +4,7 @@
 
 #include "desktop/zkAccessibility.h"
 #include "platform/zkFontFit.h"
+#include "platform/zkSecondTick.h"
 
 #include <QPainter>
 
@@ -62,17 +63,47 @@ TSimStatusStrip::TSimStatusStrip(QWidget* parent) : QWidget(parent) {
     // its name changes once a minute rather than every second.
     zkAccessibility::SetRole(this, QAccessible::StaticText);
     UpdateAccessibleText();
-    // Repaint on the second; the clock shows seconds.
-    connect(&Tick, &QTimer::timeout, this, [this] {
+}
+
+void TSimStatusStrip::showEvent(QShowEvent* event) {
+    Refresh();
+    if (!Tick)
+        Tick = connect(&TSecondTick::Instance(), &TSecondTick::Second, this,
+                       &TSimStatusStrip::Refresh);
+    QWidget::showEvent(event);
+}
+
+void TSimStatusStrip::hideEvent(QHideEvent* event) {
+    // Nobody sees the clock: no reason to wake each second.
+    disconnect(Tick);
+    Tick = {};
+    QWidget::hideEvent(event);
+}
+
+QDateTime TSimStatusStrip::Now() const {
+    return Clock ? Clock() : QDateTime::currentDateTimeUtc();
+}
+
+void TSimStatusStrip::SetClockForTest(std::function<QDateTime()> clock) {
+    Clock = std::move(clock);
+}
+
+TSimStatusStrip::TShown TSimStatusStrip::ShownAt(const QDateTime& utc) {
+    const QDateTime ny = SimNewYorkTime(utc);
+    return {SimMarketSessionAt(ny), ny.toString(QStringLiteral("HH:mm:ss")) + tr(" ET")};
+}
+
+void TSimStatusStrip::Refresh() {
+    // Painted only when what it shows changed; the rest follows by the minute, set only when
+    // changed.
+    if (!Painted || ShownAt(Now()) != *Painted)
         update();
-        UpdateAccessibleText();
-        UpdateToolTip();
-    });
-    Tick.start(1000);
+    UpdateAccessibleText();
+    UpdateToolTip();
 }
 
 void TSimStatusStrip::UpdateAccessibleText() {
-    const QDateTime ny = SimNewYorkTime(QDateTime::currentDateTimeUtc());
+    const QDateTime ny = SimNewYorkTime(Now());
     zkAccessibility::SetText(
         this, tr("Market: %1").arg(SimMarketSessionName(SimMarketSessionAt(ny))) +
                   QStringLiteral(", ") + ny.toString(QStringLiteral("HH:mm")) + tr(" ET"));
@@ -91,13 +122,11 @@ QSize TSimStatusStrip::sizeHint() const {
 }
 
 QString TSimStatusStrip::SessionText() const {
-    return SimMarketSessionName(
-        SimMarketSessionAt(SimNewYorkTime(QDateTime::currentDateTimeUtc())));
+    return SimMarketSessionName(ShownAt(Now()).Session);
 }
 
 QString TSimStatusStrip::ClockText() const {
-    return SimNewYorkTime(QDateTime::currentDateTimeUtc()).toString(QStringLiteral("HH:mm:ss")) +
-           tr(" ET");
+    return ShownAt(Now()).Clock;
 }
 
 void TSimStatusStrip::paintEvent(QPaintEvent*) {
@@ -108,8 +137,9 @@ void TSimStatusStrip::paintEvent(QPaintEvent*) {
     face.setColorAt(1, QColor(0x1f, 0x24, 0x2b));
     painter.fillRect(r, face);
 
-    const QDateTime ny = SimNewYorkTime(QDateTime::currentDateTimeUtc());
-    const TSimMarketSession session = SimMarketSessionAt(ny);
+    const TShown shown = ShownAt(Now());
+    Painted = shown;
+    const TSimMarketSession session = shown.Session;
     painter.setRenderHint(QPainter::Antialiasing);
     const QRect dotRect(DotLeft, (r.height() - DotSize) / 2, DotSize, DotSize);
     painter.setPen(Qt::NoPen);
@@ -121,10 +151,9 @@ void TSimStatusStrip::paintEvent(QPaintEvent*) {
     painter.setPen(QColor(0xe8, 0xec, 0xf1));
     const QRect text = r.adjusted(TextLeft, 0, -TextRight, 0);
     painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, fit.Session);
-    const QString clock = ny.toString(QStringLiteral("HH:mm:ss")) + tr(" ET");
     painter.setFont(fit.Font);
     painter.setPen(QColor(0xb8, 0xc0, 0xca));
-    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, clock);
+    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, shown.Clock);
 }
 
 QString TSimStatusStrip::FitSessionText(const QFontMetrics& metrics, int width,

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "zkComponents.h"
+#include "zkSimClock.h"
 
 #include <QFontMetrics>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class TSimService;
@@ -37,8 +39,24 @@ public:
     // then only the session's text is fitted.
     TFit Shown(const QString& session) const;
 
+    // What the strip shows at an instant: the session (its dot's colour and its text) and the
+    // clock's text.
+    struct TShown {
+        TSimMarketSession Session;
+        QString Clock;
+        bool operator==(const TShown&) const = default;
+    };
+    static TShown ShownAt(const QDateTime& utc);
+    // The strip's clock instead of the system's (tests); an empty one gives it back.
+    void SetClockForTest(std::function<QDateTime()> clock);
+    // What the strip does at the start of each second (TSecondTick): repaints if what it shows
+    // changed since its last paint, keeps its texts for screen readers and its tooltip.
+    void Refresh();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -49,7 +67,12 @@ private:
     void UpdateAccessibleText();
     // The session's whole name when the strip shows less of it.
     void UpdateToolTip();
-    QTimer Tick;
+    QDateTime Now() const;
+    // To the second's tick, while shown.
+    QMetaObject::Connection Tick;
+    std::function<QDateTime()> Clock;
+    // What the last paint showed.
+    std::optional<TShown> Painted;
     // FitFont of the font and width it was made for.
     mutable std::optional<TFit> Fitted;
     mutable QFont FittedFor;

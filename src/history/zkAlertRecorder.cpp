@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
@@ -24,6 +25,8 @@
 
 namespace {
 
+using Steady = std::chrono::steady_clock;
+// A batch is written this long after its first alert was queued.
 constexpr auto BatchInterval = std::chrono::milliseconds(250);
 // A queue this long is written at once rather than at the next quarter second.
 constexpr size_t BatchSoon = 20000;
@@ -39,6 +42,7 @@ constexpr size_t PendingByteLimit = 32u << 20;
 // After a failed attempt, the next one waits this long (a lock's own wait comes on top).
 constexpr qint64 RetryMs = 1000;
 constexpr qint64 DayMs = 24LL * 60 * 60 * 1000;
+constexpr qint64 OwnWorkLatestMs = 60LL * 60 * 1000;
 // How long the keys of broker messages are kept: longer than a broker keeps a desk's session
 // (and so may deliver a message again).
 constexpr qint64 MessageKeyMs = 8 * DayMs;
@@ -218,6 +222,8 @@ struct TAlertRecorder::TWriter {
     std::atomic<qint64> BacklogBytes{0};
     // Batches announced, for the writer to destroy.
     std::vector<std::vector<THistoryAlert>> Announced;
+    // Times the writer came back from a wait (tests, benchmarks).
+    std::atomic<quint64> Wakeups{0};
     // Broker messages to keep in the next round; a journal the writer took is answered in it.
     std::vector<TJournal*> Journals;
 
@@ -256,10 +262,21 @@ struct TAlertRecorder::TWriter {
             QueueDropped += count;
         }
         BacklogBytes.fetch_add(Queue.Push(timeMs, price, texts), std::memory_order_relaxed);
-        // Waking the writer for every alert would cost a system call each; a long queue is
-        // worth it.
-        if (Queue.Items.size() == BatchSoon)
+        // The writer sleeps while nothing is queued: the first alert of a batch wakes it to
+        // start the batch's interval, a long queue to write at once. Waking it for every alert
+        // would cost a system call each.
+        if (Queue.Items.size() == 1 || Queue.Items.size() == BatchSoon)
             Wake.notify_one();
+    }
+
+    // A batch announced goes back to the writer to be destroyed; a sleeping writer would keep
+    // it until the next alert.
+    void HandBack(std::vector<THistoryAlert> batch) {
+        {
+            std::lock_guard<std::mutex> lock(Lock);
+            Announced.push_back(std::move(batch));
+        }
+        Wake.notify_one();
     }
 
     void Tell(void (TAlertRecorder::*signal)(const QString&), const QString& text) {
@@ -411,8 +428,7 @@ struct TAlertRecorder::TWriter {
                     Owner,
                     [this, stored = std::move(stored)]() mutable {
                         emit Owner->AlertsStored(stored);
-                        std::lock_guard<std::mutex> lock(Lock);
-                        Announced.push_back(std::move(stored));
+                        HandBack(std::move(stored));
                     },
                     Qt::QueuedConnection);
                 return true;
@@ -469,8 +485,7 @@ struct TAlertRecorder::TWriter {
                 Owner,
                 [this, stored = std::move(alerts)]() mutable {
                     emit Owner->AlertsStored(stored);
-                    std::lock_guard<std::mutex> lock(Lock);
-                    Announced.push_back(std::move(stored));
+                    HandBack(std::move(stored));
                 },
                 Qt::QueuedConnection);
         std::lock_guard<std::mutex> lock(Lock);
@@ -485,7 +500,68 @@ struct TAlertRecorder::TWriter {
         }
     }
 
+    // When the writer has work of its own to do with nothing new queued: the first round
+    // (which opens the file) a batch interval after the start, another attempt for alerts the
+    // file did not take, the daily removal of old alerts. None: it sleeps until woken.
+    std::optional<Steady::time_point> OwnWorkDue(Steady::time_point started) const {
+        if (RoundsBegun == 0)
+            return started + BatchInterval;
+        const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+        qint64 dueMs = std::numeric_limits<qint64>::max();
+        if (!Pending.empty())
+            dueMs = NextTryMs;
+        else if (Store)
+            dueMs = std::max(NextTryMs, LastPruneMs + DayMs);
+        if (dueMs == std::numeric_limits<qint64>::max())
+            return std::nullopt;
+        // Never sooner than a batch interval from now (a failed attempt that set no time must
+        // not make the writer spin), and at least once an hour, so that a changed clock does
+        // not put the daily removal off for long.
+        const qint64 waitMs =
+            std::clamp<qint64>(dueMs - nowMs, BatchInterval.count(), OwnWorkLatestMs);
+        return Steady::now() + std::chrono::milliseconds(waitMs);
+    }
+
+    // Waits (under lock) until a round is due: at once for what cannot wait (closing, a Flush,
+    // a new kept period, broker messages, a long queue); a batch interval after the first
+    // alert queued; when the writer's own work is due. Batches handed back are destroyed
+    // meanwhile, without a round.
+    void WaitForWork(std::unique_lock<std::mutex>& lock,
+                     std::vector<std::vector<THistoryAlert>>& announced,
+                     Steady::time_point started) {
+        const auto urgent = [this] {
+            return Stopping || FlushWanted || PruneWanted || !Journals.empty() ||
+                   Queue.Items.size() >= BatchSoon;
+        };
+        std::optional<Steady::time_point> batchDue;
+        const std::optional<Steady::time_point> ownDue = OwnWorkDue(started);
+        while (!urgent()) {
+            if (!Announced.empty()) {
+                announced.swap(Announced);
+                lock.unlock();
+                announced.clear();
+                lock.lock();
+                continue;
+            }
+            const Steady::time_point now = Steady::now();
+            if (!Queue.Items.empty() && !batchDue)
+                batchDue = now + BatchInterval;
+            const std::optional<Steady::time_point> due = batchDue && ownDue
+                                                              ? std::min(*batchDue, *ownDue)
+                                                          : batchDue ? batchDue
+                                                                     : ownDue;
+            if (due && now >= *due)
+                return;
+            if (due)
+                Wake.wait_until(lock, *due);
+            else
+                Wake.wait(lock);
+            Wakeups.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
     void Run() {
+        const Steady::time_point started = Steady::now();
         // Below the user-interface thread: when the cores are busy, the windows come first and
         // the queue waits (a quarter second's alerts are little).
         ::setpriority(PRIO_PROCESS, pid_t(::syscall(SYS_gettid)), WriterNice);
@@ -500,10 +576,7 @@ struct TAlertRecorder::TWriter {
             quint64 round, queueDropped;
             {
                 std::unique_lock<std::mutex> lock(Lock);
-                Wake.wait_for(lock, BatchInterval, [this] {
-                    return Stopping || FlushWanted || PruneWanted || !Journals.empty() ||
-                           Queue.Items.size() >= BatchSoon;
-                });
+                WaitForWork(lock, announced, started);
                 std::swap(taken, Queue);
                 journals.swap(Journals);
                 announced.swap(Announced);
@@ -661,4 +734,8 @@ QString TAlertRecorder::Path() const {
 
 quint64 TAlertRecorder::DroppedCount() const {
     return Writer->DroppedTotal.load(std::memory_order_relaxed);
+}
+
+quint64 TAlertRecorder::WriterWakeups() const {
+    return Writer->Wakeups.load(std::memory_order_relaxed);
 }

@@ -89,7 +89,19 @@ void TAlertHub::StartSources() {
     LockedSecretsTimer->setObjectName(QStringLiteral("LockedSecretsTimer"));
     LockedSecretsTimer->setInterval(3000);
     connect(LockedSecretsTimer, &QTimer::timeout, this, &TAlertHub::RetryLockedSecrets);
-    LockedSecretsTimer->start();
+    WatchLockedSecrets();
+}
+
+void TAlertHub::WatchLockedSecrets() {
+    // Ticks only while a source waits for the keyring: an idle desk has no reason to wake.
+    if (!LockedSecretsTimer)
+        return;
+    const bool waiting =
+        (InboxPart && InboxPart->WaitsForToken()) || (BrokerPart && BrokerPart->WaitsForSecret());
+    if (!waiting)
+        LockedSecretsTimer->stop();
+    else if (!LockedSecretsTimer->isActive())
+        LockedSecretsTimer->start();
 }
 
 void TAlertHub::RetryLockedSecrets() {
@@ -109,6 +121,7 @@ void TAlertHub::RetryLockedSecrets() {
         if (settings.PasswordProblem.isEmpty())
             BrokerPart->Apply(settings);
     }
+    WatchLockedSecrets();
 }
 
 void TAlertHub::Deliver() {
@@ -161,7 +174,9 @@ bool TAlertHub::ApplyInboxSettings(const TInboxSettings& settings) {
         return true;
     RouterPart->SetOpenNewWindows(settings.OpenNewWindows);
     RouterPart->SetMaxNewWindowsPerMinute(settings.MaxNewWindowsPerMinute);
-    return InboxPart->Apply(settings);
+    const bool applied = InboxPart->Apply(settings);
+    WatchLockedSecrets();
+    return applied;
 }
 
 QString TAlertHub::InboxProblem() const {
@@ -179,6 +194,7 @@ QString TAlertHub::InboxPlanText(bool enabled, quint16 port) const {
 void TAlertHub::ApplyBrokerSettings(const TBrokerSettings& settings) {
     if (BrokerPart)
         BrokerPart->Apply(settings);
+    WatchLockedSecrets();
 }
 
 QString TAlertHub::BrokerStatusText() const {

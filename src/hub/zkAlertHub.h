@@ -96,6 +96,8 @@ signals:
 private:
     // Reads again the inbox token and the broker password the keyring would not give.
     void RetryLockedSecrets();
+    // Runs LockedSecretsTimer while a source waits for a secret, stops it otherwise.
+    void WatchLockedSecrets();
 
     IAlertDesk& Desk;
     std::unique_ptr<INotificationService> NotificationService;

@@ -25,6 +25,7 @@
 #include "platform/zkLateStart.h"
 #include "platform/zkOutsideText.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkSecondTick.h"
 #include "platform/zkShell.h"
 #include "shell/zkAboutForm.h"
 #include "shell/zkAccountStatusBar.h"
@@ -119,11 +120,9 @@ TZentrikProMainForm::TZentrikProMainForm(QWidget* parent) : QMainWindow(parent) 
     connect(AccountExpirationStatusBar, &TAccountStatusBar::Click, this,
             &TZentrikProMainForm::StatusBarClick);
 
-    URLHandlerTimer = new QTimer(this);
-    URLHandlerTimer->setObjectName(QStringLiteral("URLHandlerTimer"));
-    URLHandlerTimer->setInterval(1000);
-    connect(URLHandlerTimer, &QTimer::timeout, this, &TZentrikProMainForm::URLHandlerTimerTimer);
-    URLHandlerTimer->start();
+    // Once a second, in the same wake-up as the status strip's clock.
+    connect(&TSecondTick::Instance(), &TSecondTick::Second, this,
+            &TZentrikProMainForm::URLHandlerTimerTimer);
 
     // An error in one step ends the creation there; the window still opens with what was done.
     ReportErrors([this] { FormCreate(); });

@@ -79,7 +79,6 @@ public:
     TAccountStatusBar* AccountExpirationStatusBar = nullptr;
     // Below the account bars while sounds are muted.
     QLabel* MuteStatusLabel = nullptr;
-    QTimer* URLHandlerTimer = nullptr;
     QMenu* FileMenu = nullptr;
     QMenu* ToolsMenu = nullptr;
     QMenu* HelpMenu = nullptr;

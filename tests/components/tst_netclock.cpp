@@ -87,6 +87,19 @@ private:
     QTcpServer Server;
 };
 
+// Counts the paint events a widget gets.
+class TPaintCounter : public QObject {
+public:
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++Paints;
+        return false;
+    }
+};
+
 } // namespace
 
 class TNetClockTest : public QObject {
@@ -255,6 +268,41 @@ private slots:
         bar.show();
         QVERIFY(QTest::qWaitForWindowExposed(&bar));
         QVERIFY(!strip->grab().isNull());
+    }
+
+    // The strip is painted when what it shows changes (the clock's second, the session), not
+    // on every tick of its timer.
+    void statusStripPaintsOnlyWhenWhatItShowsChanges() {
+        TSimStatusStrip strip;
+        QDateTime now(QDate(2024, 7, 1), QTime(15, 59, 58, 100), Qt::UTC); // 11:59:58 ET, open
+        strip.SetClockForTest([&now] { return now; });
+        TPaintCounter counter;
+        strip.installEventFilter(&counter);
+        strip.resize(210, 27);
+        strip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&strip));
+        QTRY_VERIFY(counter.Paints > 0);
+        QCOMPARE(strip.ClockText(), QStringLiteral("11:59:58 ET"));
+        const auto paintsAfterRefresh = [&] {
+            counter.Paints = 0;
+            strip.Refresh();
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            return counter.Paints;
+        };
+        QCOMPARE(paintsAfterRefresh(), 0);
+        now = now.addMSecs(800); // the same second
+        QCOMPARE(paintsAfterRefresh(), 0);
+        now = now.addMSecs(200);
+        QCOMPARE(paintsAfterRefresh(), 1);
+        QCOMPARE(paintsAfterRefresh(), 0);
+        // Hidden, it shows nothing; shown again, it shows the time then.
+        strip.hide();
+        now = now.addSecs(5);
+        counter.Paints = 0;
+        strip.show();
+        QTRY_VERIFY(counter.Paints > 0);
+        QCOMPARE(paintsAfterRefresh(), 0);
     }
 
     // What the strip paints is what Fit gives for its font and width at the time: the font it

@@ -214,6 +214,34 @@ private slots:
         QCOMPARE(StoredCount(file()), qint64(100));
     }
 
+    // With nothing queued the writer sleeps, before and after a batch; the first alert still
+    // starts a batch of its own (one write for alerts that come together, no Flush needed),
+    // and what is queued when the recorder closes is written.
+    void writerSleepsWhileNothingComes() {
+        auto recorder = std::make_unique<TAlertRecorder>(file(), 30);
+        QSignalSpy stored(recorder.get(), &TAlertRecorder::AlertsStored);
+        recorder->Flush(); // the file is open and pruned: nothing left to do
+        const quint64 idle = recorder->WriterWakeups();
+        QTest::qWait(1000);
+        QCOMPARE(recorder->WriterWakeups(), idle);
+
+        const qint64 t = now();
+        for (int i = 0; i < 100; ++i)
+            recorder->Record(MakeAlert(t + i, QStringLiteral("S%1").arg(i)));
+        QTRY_COMPARE_WITH_TIMEOUT(Announced(stored).size(), size_t(100), 5000);
+        QCOMPARE(stored.size(), 1);
+        QVERIFY(recorder->WriterWakeups() > idle);
+        recorder->Flush(); // the announced batch is back with the writer
+        const quint64 afterBatch = recorder->WriterWakeups();
+        QTest::qWait(600);
+        QCOMPARE(recorder->WriterWakeups(), afterBatch);
+
+        for (int i = 0; i < 50; ++i)
+            recorder->Record(MakeAlert(t + 100 + i, QStringLiteral("T%1").arg(i)));
+        recorder.reset();
+        QCOMPARE(StoredCount(file()), qint64(150));
+    }
+
     void killedRecorderLosesAtMostTheLastSecond() {
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {"--record-until-killed", file()});

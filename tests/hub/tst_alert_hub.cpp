@@ -119,6 +119,26 @@ private slots:
         QTRY_COMPARE(f.Desk.NewWindows, 2);
         QCOMPARE(f.Desk.AlertWindows().last()->ZentrikWindowX->WindowName(), QString("*"));
     }
+
+    // Secrets a locked keyring held back are retried only while a source waits for one: an
+    // idle desk has no timer ticking for nothing.
+    void lockedSecretsAreRetriedOnlyWhileASourceWaits() {
+        TFixture f;
+        f.start();
+        auto* retry = f.Hub->findChild<QTimer*>(QStringLiteral("LockedSecretsTimer"));
+        QVERIFY(retry);
+        QVERIFY(!retry->isActive());
+        TInboxSettings settings;
+        settings.Enabled = true;
+        settings.Port = FreePort();
+        settings.TokenProblem = QStringLiteral("the keyring is locked");
+        f.Hub->ApplyInboxSettings(settings);
+        QVERIFY(retry->isActive());
+        settings.Token = QStringLiteral("0123456789abcdef0123456789abcdef");
+        settings.TokenProblem.clear();
+        f.Hub->ApplyInboxSettings(settings);
+        QVERIFY(!retry->isActive());
+    }
 };
 
 QTEST_MAIN(TAlertHubTest)
