@@ -12,6 +12,7 @@
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
 #include "platform/zkInstance.h"
+#include "platform/zkLateStart.h"
 #include "platform/zkMemory.h"
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
@@ -228,11 +229,10 @@ int main(int argc, char** argv) {
     mainForm->show();
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
-    // The sound libraries are loaded once the first windows are up and the client first waits for
-    // events: nothing before that needs them, and a sound comes no sooner than the first alert.
-    QObject::connect(
-        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
-        [] { PrepareSoundOutput(); }, Qt::SingleShotConnection);
+    // The sound libraries (libsndfile with eight codec libraries, PulseAudio) are loaded a moment
+    // after the first windows are up and painted: nothing before that needs them, and a sound
+    // comes no sooner than the first alert.
+    zkLateStart::AfterFirstIdle(&app, [] { PrepareSoundOutput(); });
     zkTestSteps::StartFromEnvironment();
     // Start-up is over once the event loop runs.
     QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });
