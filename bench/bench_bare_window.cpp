@@ -37,14 +37,16 @@ int MappedLibraries(const char* when, bool list) {
     return int(paths.size());
 }
 
-long ResidentKiB() {
+long ResidentKiB(const char* field = "VmRSS") {
     FILE* status = std::fopen("/proc/self/status", "re");
     if (!status)
         return -1;
     long kib = -1;
     char line[256];
+    const size_t length = std::strlen(field);
     while (std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':' &&
+            std::sscanf(line + length + 1, "%ld", &kib) == 1)
             break;
     std::fclose(status);
     return kib;
@@ -71,10 +73,10 @@ int main(int argc, char** argv) {
             timespec now = {};
             clock_gettime(CLOCK_MONOTONIC, &now);
             printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
-                   "libraries-at-idle %d\nrss-at-idle-kib %ld\n",
+                   "libraries-at-idle %d\nrss-at-idle-kib %ld\nanonymous-at-idle-kib %ld\n",
                    static_cast<long long>(mainAt.tv_sec) * 1000000000LL + mainAt.tv_nsec,
                    static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, librariesAtMain,
-                   MappedLibraries("idle", list), ResidentKiB());
+                   MappedLibraries("idle", list), ResidentKiB(), ResidentKiB("RssAnon"));
             fflush(stdout);
             QCoreApplication::exit(0);
         },

@@ -40,8 +40,8 @@ struct TRun {
     long MaxRssKiB = 0;
     double CpuMs = 0; // user and system time of the whole run, teardown included
     int Status = 0;
-    int LibrariesAtMain = -1, LibrariesAtIdle = -1; // shared objects loaded, when it says
-    long RssAtIdleKiB = -1;
+    int LibrariesAtMain = -1, LibrariesAtIdle = -1;  // shared objects loaded, when it says
+    long RssAtIdleKiB = -1, AnonymousAtIdleKiB = -1; // resident, and of it not backed by files
     QSet<QByteArray> AtMain, AtIdle; // their paths, when asked for (VELQUIST_LIST_LIBRARIES)
 };
 
@@ -117,6 +117,7 @@ TRun runOnce(const QString& program) {
     run.LibrariesAtMain = int(NumberAfter(text, "libraries-at-main"));
     run.LibrariesAtIdle = int(NumberAfter(text, "libraries-at-idle"));
     run.RssAtIdleKiB = long(NumberAfter(text, "rss-at-idle-kib"));
+    run.AnonymousAtIdleKiB = long(NumberAfter(text, "anonymous-at-idle-kib"));
     run.AtMain = LinesAfter(text, "library-at-main");
     run.AtIdle = LinesAfter(text, "library-at-idle");
     run.MaxRssKiB = usage.ru_maxrss;
@@ -181,7 +182,7 @@ int main(int argc, char** argv) {
     const QString bare = bin + QStringLiteral("/bench/bench_bare_window");
     struct TSeries {
         std::vector<double> Ms, CpuMs, BeforeMainMs;
-        std::vector<long> RssKiB, RssAtIdle;
+        std::vector<long> RssKiB, RssAtIdle, AnonymousAtIdle;
         int LibrariesAtMain = -1, LibrariesAtIdle = -1;
         void Add(const TRun& run) {
             Ms.push_back(run.Ms);
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
             BeforeMainMs.push_back(run.BeforeMainMs);
             RssKiB.push_back(run.MaxRssKiB);
             RssAtIdle.push_back(run.RssAtIdleKiB);
+            AnonymousAtIdle.push_back(run.AnonymousAtIdleKiB);
             LibrariesAtMain = run.LibrariesAtMain;
             LibrariesAtIdle = run.LibrariesAtIdle;
         }
@@ -245,9 +247,10 @@ int main(int argc, char** argv) {
            median(bareRuns.CpuMs));
     printf("  bare window with one text label (the baseline): %.1f ms  processor %.1f ms\n"
            "    spawn to main(): %.1f ms; libraries loaded at main() %d, at first idle %d; "
-           "resident at first idle %.1f MiB\n",
+           "resident at first idle %.1f MiB, of it anonymous %.1f MiB\n",
            lm, lc, median(labelRuns.BeforeMainMs), labelRuns.LibrariesAtMain,
-           labelRuns.LibrariesAtIdle, median(labelRuns.RssAtIdle) / 1024.0);
+           labelRuns.LibrariesAtIdle, median(labelRuns.RssAtIdle) / 1024.0,
+           median(labelRuns.AnonymousAtIdle) / 1024.0);
     // What the client has loaded that the label program has not.
     const auto extra = [](const char* when, const QSet<QByteArray>& client,
                           const QSet<QByteArray>& label) {
@@ -274,6 +277,13 @@ int main(int argc, char** argv) {
                "over the label's at idle)\n",
                median(s.RssAtIdle) / 1024.0, (median(s.RssAtIdle) - br) / 1024.0,
                (median(s.RssAtIdle) - median(labelRuns.RssAtIdle)) / 1024.0);
+        // Library pages are shared with every other program using them; what the process has
+        // for itself alone is its anonymous memory.
+        printf(
+            "    anonymous (heap, stacks, not file pages) at first idle %.1f MiB, %+.1f MiB over "
+            "the label's\n",
+            median(s.AnonymousAtIdle) / 1024.0,
+            (median(s.AnonymousAtIdle) - median(labelRuns.AnonymousAtIdle)) / 1024.0);
         extra("main()", listed.AtMain, labelListed.AtMain);
         extra("first idle", listed.AtIdle, labelListed.AtIdle);
     };

@@ -73,14 +73,16 @@ int MappedLibraries(const char* when, bool list) {
 }
 
 // The process's resident memory now, in KiB (VmRSS of /proc/self/status); -1 when unknown.
-long ResidentKiB() {
+long ResidentKiB(const char* field = "VmRSS") {
     FILE* status = std::fopen("/proc/self/status", "re");
     if (!status)
         return -1;
     long kib = -1;
     char line[256];
+    const size_t length = std::strlen(field);
     while (std::fgets(line, sizeof line, status))
-        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':' &&
+            std::sscanf(line + length + 1, "%ld", &kib) == 1)
             break;
     std::fclose(status);
     return kib;
@@ -244,9 +246,9 @@ int main(int argc, char** argv) {
             [mainAt, librariesAtMain, listLibraries] {
                 const long long idleAt = MonotonicNs();
                 printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
-                       "libraries-at-idle %d\nrss-at-idle-kib %ld\n",
+                       "libraries-at-idle %d\nrss-at-idle-kib %ld\nanonymous-at-idle-kib %ld\n",
                        mainAt, idleAt, librariesAtMain, MappedLibraries("idle", listLibraries),
-                       ResidentKiB());
+                       ResidentKiB(), ResidentKiB("RssAnon"));
                 fflush(stdout);
                 QCoreApplication::exit(0);
             },
