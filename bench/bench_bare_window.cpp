@@ -6,28 +6,58 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <link.h>
+#include <set>
+#include <string>
 
 namespace {
-// The shared libraries in the process, as the client counts them.
-int LoadedLibraries() {
-    int count = 0;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            if (info->dlpi_name && info->dlpi_name[0])
-                ++*static_cast<int*>(data);
-            return 0;
-        },
-        &count);
-    return count;
+// The shared libraries mapped into the process (distinct ".so" files of /proc/self/maps), as the
+// client counts them; with list, their paths as "library-at-<when> PATH" lines.
+int MappedLibraries(const char* when, bool list) {
+    FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps)
+        return -1;
+    std::set<std::string> paths;
+    char line[4096];
+    while (std::fgets(line, sizeof line, maps)) {
+        const char* path = std::strchr(line, '/');
+        if (!path || !std::strstr(path, ".so"))
+            continue;
+        std::string name(path);
+        while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
+            name.pop_back();
+        paths.insert(name);
+    }
+    std::fclose(maps);
+    if (list)
+        for (const std::string& name : paths)
+            std::printf("library-at-%s %s\n", when, name.c_str());
+    return int(paths.size());
+}
+
+long ResidentKiB(const char* field = "VmRSS") {
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return -1;
+    long kib = -1;
+    char line[256];
+    const size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':' &&
+            std::sscanf(line + length + 1, "%ld", &kib) == 1)
+            break;
+    std::fclose(status);
+    return kib;
 }
 } // namespace
 
 int main(int argc, char** argv) {
     timespec mainAt = {};
     clock_gettime(CLOCK_MONOTONIC, &mainAt);
-    const int librariesAtMain = LoadedLibraries();
+    const bool list = std::getenv("VELQUIST_LIST_LIBRARIES") != nullptr;
+    const int librariesAtMain = MappedLibraries("main", list);
     QApplication app(argc, argv);
     QWidget w;
     w.resize(210, 80);
@@ -39,14 +69,14 @@ int main(int argc, char** argv) {
     w.show();
     QObject::connect(
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
-        [librariesAtMain, mainAt] {
+        [librariesAtMain, mainAt, list] {
             timespec now = {};
             clock_gettime(CLOCK_MONOTONIC, &now);
             printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
-                   "libraries-at-idle %d\n",
+                   "libraries-at-idle %d\nrss-at-idle-kib %ld\nanonymous-at-idle-kib %ld\n",
                    static_cast<long long>(mainAt.tv_sec) * 1000000000LL + mainAt.tv_nsec,
                    static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, librariesAtMain,
-                   LoadedLibraries());
+                   MappedLibraries("idle", list), ResidentKiB(), ResidentKiB("RssAnon"));
             fflush(stdout);
             QCoreApplication::exit(0);
         },

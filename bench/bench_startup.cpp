@@ -1,19 +1,28 @@
 // Start-up to the first idle moment: the client (copied into a fresh installation folder,
 // private XDG folders) against a bare Qt Widgets program, alternating runs in one process.
-// Prints median wall time, processor time and peak resident memory of each, the ratios, and the
-// shared libraries the client has loaded when main() begins and at the first idle moment.
-//   bench_startup [--xvfb | --xvfb-openbox] [ROUNDS [CLIENT [EARLIER_CLIENT]]]
+// Prints median wall time, processor time, peak resident memory and resident memory at the first
+// idle moment of each, the ratios, and the shared libraries (distinct .so files mapped) when
+// main() begins and at the first idle moment, with those the client has and the label program
+// has not. The client runs as a returning user: logged in as DEMO without a question, opening the
+// layout its first start (the warm-up run) saved; with --first-start every run is a first start
+// (no login stored: the login dialog opens).
+//   bench_startup [--xvfb | --xvfb-openbox] [--first-start] [ROUNDS [CLIENT [EARLIER_CLIENT]]]
 // With --xvfb the runs are on a private X server (see zkBenchDisplay.h); EARLIER_CLIENT, another
 // build of the client (the one before a change), runs in the same rounds for a figure before.
 #include "zkBenchDisplay.h"
 
+#include "config/zkSettings.h"
+#include "config/zkUserStore.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
@@ -31,8 +40,19 @@ struct TRun {
     long MaxRssKiB = 0;
     double CpuMs = 0; // user and system time of the whole run, teardown included
     int Status = 0;
-    int LibrariesAtMain = -1, LibrariesAtIdle = -1; // shared objects loaded, when it says
+    int LibrariesAtMain = -1, LibrariesAtIdle = -1;  // shared objects loaded, when it says
+    long RssAtIdleKiB = -1, AnonymousAtIdleKiB = -1; // resident, and of it not backed by files
+    QSet<QByteArray> AtMain, AtIdle; // their paths, when asked for (VELQUIST_LIST_LIBRARIES)
 };
+
+// The paths of the program's lines "NAME PATH".
+QSet<QByteArray> LinesAfter(const QByteArray& text, const QByteArray& name) {
+    QSet<QByteArray> found;
+    for (const QByteArray& line : text.split('\n'))
+        if (line.startsWith(name + ' '))
+            found.insert(line.mid(name.size() + 1));
+    return found;
+}
 
 // The figure on the program's line "NAME FIGURE"; -1 when it printed none.
 qint64 NumberAfter(const QByteArray& text, const QByteArray& name) {
@@ -96,6 +116,10 @@ TRun runOnce(const QString& program) {
         run.BeforeMainMs = double(mainAt - started) / 1e6;
     run.LibrariesAtMain = int(NumberAfter(text, "libraries-at-main"));
     run.LibrariesAtIdle = int(NumberAfter(text, "libraries-at-idle"));
+    run.RssAtIdleKiB = long(NumberAfter(text, "rss-at-idle-kib"));
+    run.AnonymousAtIdleKiB = long(NumberAfter(text, "anonymous-at-idle-kib"));
+    run.AtMain = LinesAfter(text, "library-at-main");
+    run.AtIdle = LinesAfter(text, "library-at-idle");
     run.MaxRssKiB = usage.ru_maxrss;
     run.CpuMs = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
@@ -112,6 +136,12 @@ template <typename T> T median(std::vector<T> v) {
 int main(int argc, char** argv) {
     if (const int code = zkBenchDisplay::RunOnDisplay(argc, argv); code >= 0)
         return code;
+    const bool firstStart = argc > 1 && std::strcmp(argv[1], "--first-start") == 0;
+    if (firstStart) {
+        for (int i = 1; i + 1 < argc; ++i)
+            argv[i] = argv[i + 1];
+        --argc;
+    }
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
     const QString bin = QStringLiteral(VELQUIST_BIN_DIR);
@@ -152,13 +182,15 @@ int main(int argc, char** argv) {
     const QString bare = bin + QStringLiteral("/bench/bench_bare_window");
     struct TSeries {
         std::vector<double> Ms, CpuMs, BeforeMainMs;
-        std::vector<long> RssKiB;
+        std::vector<long> RssKiB, RssAtIdle, AnonymousAtIdle;
         int LibrariesAtMain = -1, LibrariesAtIdle = -1;
         void Add(const TRun& run) {
             Ms.push_back(run.Ms);
             CpuMs.push_back(run.CpuMs);
             BeforeMainMs.push_back(run.BeforeMainMs);
             RssKiB.push_back(run.MaxRssKiB);
+            RssAtIdle.push_back(run.RssAtIdleKiB);
+            AnonymousAtIdle.push_back(run.AnonymousAtIdleKiB);
             LibrariesAtMain = run.LibrariesAtMain;
             LibrariesAtIdle = run.LibrariesAtIdle;
         }
@@ -170,11 +202,21 @@ int main(int argc, char** argv) {
         qunsetenv("BARE_WITH_LABEL");
         return run;
     };
-    // One warm-up each so all start from a warm page cache.
+    const QString settingsKey = SettingsKeyPath() + QStringLiteral("\\Settings");
+    if (!firstStart)
+        WriteStringValue(TSettingsStore::Registry(), settingsKey, QStringLiteral("UserName"),
+                         QStringLiteral("DEMO"));
+    TUserStore::ResetInstance();
+    // One warm-up each so all start from a warm page cache; for a returning user, it is the first
+    // start, which saves the layout the later runs open.
     runOnce(bare);
     runOnce(client);
     if (withEarlier)
         runOnce(earlier);
+    if (!firstStart)
+        WriteBoolValue(TSettingsStore::Registry(), settingsKey, QStringLiteral("LoadOnStart"),
+                       true);
+    TUserStore::ResetInstance();
     for (int i = 0; i < rounds; ++i) {
         const TRun b = runOnce(bare);
         const TRun c = runOnce(client);
@@ -191,17 +233,35 @@ int main(int argc, char** argv) {
         if (withEarlier)
             earlierRuns.Add(e);
     }
+    // Once more each, naming the libraries.
+    qputenv("VELQUIST_LIST_LIBRARIES", "1");
+    const TRun labelListed = runLabel(), clientListed = runOnce(client);
+    const TRun earlierListed = withEarlier ? runOnce(earlier) : TRun();
+    qunsetenv("VELQUIST_LIST_LIBRARIES");
     const double bm = median(bareRuns.Ms), lm = median(labelRuns.Ms), lc = median(labelRuns.CpuMs);
     const long br = median(bareRuns.RssKiB);
-    printf("start-up to first idle, %d rounds (median); runtime folder %s\n", rounds,
+    printf("start-up to first idle, %d rounds (median), %s; runtime folder %s\n", rounds,
+           firstStart ? "first start (login dialog)" : "returning user (DEMO, saved layout)",
            qPrintable(runtime));
     printf("  bare Qt window : %8.1f ms  %7.1f MiB  processor %.1f ms\n", bm, br / 1024.0,
            median(bareRuns.CpuMs));
     printf("  bare window with one text label (the baseline): %.1f ms  processor %.1f ms\n"
-           "    spawn to main(): %.1f ms; libraries loaded at main() %d, at first idle %d\n",
+           "    spawn to main(): %.1f ms; libraries loaded at main() %d, at first idle %d; "
+           "resident at first idle %.1f MiB, of it anonymous %.1f MiB\n",
            lm, lc, median(labelRuns.BeforeMainMs), labelRuns.LibrariesAtMain,
-           labelRuns.LibrariesAtIdle);
-    const auto report = [&](const char* name, const TSeries& s) {
+           labelRuns.LibrariesAtIdle, median(labelRuns.RssAtIdle) / 1024.0,
+           median(labelRuns.AnonymousAtIdle) / 1024.0);
+    // What the client has loaded that the label program has not.
+    const auto extra = [](const char* when, const QSet<QByteArray>& client,
+                          const QSet<QByteArray>& label) {
+        QList<QByteArray> names = (client - label).values();
+        std::sort(names.begin(), names.end());
+        printf("    at %s, not in the label program (%lld):", when, qsizetype(names.size()));
+        for (const QByteArray& name : names)
+            printf(" %s", name.mid(name.lastIndexOf('/') + 1).constData());
+        printf("\n");
+    };
+    const auto report = [&](const char* name, const TSeries& s, const TRun& listed) {
         const double m = median(s.Ms), c = median(s.CpuMs);
         const long r = median(s.RssKiB);
         printf("  %s: %8.1f ms  %7.1f MiB  processor (whole run, exit included) %.1f ms\n", name, m,
@@ -213,9 +273,22 @@ int main(int argc, char** argv) {
         printf("    vs the label: %.2fx wall, %.2fx processor (goal: at most 1.5x); vs the bare "
                "window: %.2fx wall, %.2fx memory\n",
                m / lm, c / lc, m / bm, double(r) / double(br));
+        printf("    resident at first idle %.1f MiB (%+.1f MiB over the bare window's peak, %+.1f "
+               "over the label's at idle)\n",
+               median(s.RssAtIdle) / 1024.0, (median(s.RssAtIdle) - br) / 1024.0,
+               (median(s.RssAtIdle) - median(labelRuns.RssAtIdle)) / 1024.0);
+        // Library pages are shared with every other program using them; what the process has
+        // for itself alone is its anonymous memory.
+        printf(
+            "    anonymous (heap, stacks, not file pages) at first idle %.1f MiB, %+.1f MiB over "
+            "the label's\n",
+            median(s.AnonymousAtIdle) / 1024.0,
+            (median(s.AnonymousAtIdle) - median(labelRuns.AnonymousAtIdle)) / 1024.0);
+        extra("main()", listed.AtMain, labelListed.AtMain);
+        extra("first idle", listed.AtIdle, labelListed.AtIdle);
     };
-    report("velquist", clientRuns);
+    report("velquist", clientRuns, clientListed);
     if (withEarlier)
-        report("earlier velquist", earlierRuns);
+        report("earlier velquist", earlierRuns, earlierListed);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
 #include "platform/zkInstance.h"
+#include "platform/zkLateStart.h"
 #include "platform/zkMemory.h"
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
@@ -33,9 +34,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <link.h>
 #include <optional>
+#include <set>
+#include <string>
 
 namespace {
 long long MonotonicNs() {
@@ -44,17 +47,45 @@ long long MonotonicNs() {
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-// The shared libraries in the process, for the start-up benchmark.
-int LoadedLibraries() {
-    int count = 0;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            if (info->dlpi_name && info->dlpi_name[0])
-                ++*static_cast<int*>(data);
-            return 0;
-        },
-        &count);
-    return count;
+// The shared libraries mapped into the process (distinct ".so" files of /proc/self/maps), for
+// the start-up benchmark; with list, their paths are printed as "library-at-<when> PATH" lines.
+// Plain C: at main() nothing of Qt may be touched yet.
+int MappedLibraries(const char* when, bool list) {
+    FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps)
+        return -1;
+    std::set<std::string> paths;
+    char line[4096];
+    while (std::fgets(line, sizeof line, maps)) {
+        const char* path = std::strchr(line, '/');
+        if (!path || !std::strstr(path, ".so"))
+            continue;
+        std::string name(path);
+        while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
+            name.pop_back();
+        paths.insert(name);
+    }
+    std::fclose(maps);
+    if (list)
+        for (const std::string& name : paths)
+            std::printf("library-at-%s %s\n", when, name.c_str());
+    return int(paths.size());
+}
+
+// The process's resident memory now, in KiB (VmRSS of /proc/self/status); -1 when unknown.
+long ResidentKiB(const char* field = "VmRSS") {
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return -1;
+    long kib = -1;
+    char line[256];
+    const size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':' &&
+            std::sscanf(line + length + 1, "%ld", &kib) == 1)
+            break;
+    std::fclose(status);
+    return kib;
 }
 
 constexpr const char* UsageText =
@@ -67,7 +98,8 @@ constexpr const char* UsageText =
 int main(int argc, char** argv) {
     const long long mainAt = MonotonicNs();
     const bool timeStartup = std::getenv("VELQUIST_EXIT_WHEN_IDLE") != nullptr;
-    const int librariesAtMain = timeStartup ? LoadedLibraries() : 0;
+    const bool listLibraries = timeStartup && std::getenv("VELQUIST_LIST_LIBRARIES") != nullptr;
+    const int librariesAtMain = timeStartup ? MappedLibraries("main", listLibraries) : 0;
     zkMemory::SetAllocatorThresholds();
     // A link may carry a password, and every user can read our command line: it goes before
     // anything else runs (Qt's set-up alone takes tens of milliseconds).
@@ -199,11 +231,10 @@ int main(int argc, char** argv) {
     mainForm->show();
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
-    // The sound libraries are loaded once the first windows are up and the client first waits for
-    // events: nothing before that needs them, and a sound comes no sooner than the first alert.
-    QObject::connect(
-        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
-        [] { PrepareSoundOutput(); }, Qt::SingleShotConnection);
+    // The sound libraries (libsndfile with eight codec libraries, PulseAudio) are loaded a moment
+    // after the first windows are up and painted: nothing before that needs them, and a sound
+    // comes no sooner than the first alert.
+    zkLateStart::AfterFirstIdle(&app, [] { PrepareSoundOutput(); });
     zkTestSteps::StartFromEnvironment();
     // Start-up is over once the event loop runs.
     QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });
@@ -212,10 +243,12 @@ int main(int argc, char** argv) {
     if (timeStartup) {
         QObject::connect(
             QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
-            [mainAt, librariesAtMain] {
+            [mainAt, librariesAtMain, listLibraries] {
+                const long long idleAt = MonotonicNs();
                 printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
-                       "libraries-at-idle %d\n",
-                       mainAt, MonotonicNs(), librariesAtMain, LoadedLibraries());
+                       "libraries-at-idle %d\nrss-at-idle-kib %ld\nanonymous-at-idle-kib %ld\n",
+                       mainAt, idleAt, librariesAtMain, MappedLibraries("idle", listLibraries),
+                       ResidentKiB(), ResidentKiB("RssAnon"));
                 fflush(stdout);
                 QCoreApplication::exit(0);
             },
