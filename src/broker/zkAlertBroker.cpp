@@ -84,6 +84,7 @@ TBrokerEndpoint TAlertBroker::EndpointOf(const TBrokerSettings& settings) {
     endpoint.Password = settings.Password;
     endpoint.Topic = settings.Topic.trimmed();
     endpoint.ClientId = settings.ClientId;
+    endpoint.LinkTopic = zkBroker::LinkTopicFilter(settings.ClientId);
     return endpoint;
 }
 
@@ -101,8 +102,10 @@ void TAlertBroker::Apply(const TBrokerSettings& settings) {
         // the old one.
         if (Applied.Topic.trimmed() != settings.Topic.trimmed())
             dropTopic = Applied.Topic.trimmed();
-        Held += Connection->TakeUpdate().Alerts;
+        TBrokerUpdate last = Connection->TakeUpdate();
+        Held += std::move(last.Alerts);
         Connection.reset();
+        SendLinks(last.Links);
         Deliver();
     }
     Applied = settings;
@@ -168,6 +171,7 @@ void TAlertBroker::Collect() {
     TBrokerUpdate update = Connection->TakeUpdate();
     Held += std::move(update.Alerts);
     Deliver();
+    SendLinks(update.Links);
     update.State.PublishGivenUp += GivenUpBefore;
     if (update.State == Current)
         return;
@@ -202,6 +206,27 @@ void TAlertBroker::Deliver() {
         Held.clear();
         break;
     }
+}
+
+void TAlertBroker::SendLinks(const QList<TLinkMessage>& links) {
+    for (const TLinkMessage& link : links) {
+        // QoS 1 is "at least once": the same message again is not a second send.
+        if (SeenLinks.contains(link.Key)) {
+            ++LinkRepeatCount;
+            continue;
+        }
+        SeenLinks.insert(link.Key);
+        SeenOrder.push_back(link.Key);
+        if (qsizetype(SeenOrder.size()) > MaxSeenLinks) {
+            SeenLinks.remove(SeenOrder.front());
+            SeenOrder.pop_front();
+        }
+        emit SymbolSent(link.Request.ListName, link.Request.Symbol);
+    }
+}
+
+QString TAlertBroker::LinkTopicFilter() const {
+    return Connection ? zkBroker::LinkTopicFilter(Applied.ClientId) : QString();
 }
 
 void TAlertBroker::Flush() {

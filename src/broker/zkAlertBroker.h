@@ -14,8 +14,10 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
 #include <utility>
 
@@ -57,9 +59,18 @@ public:
     // machine the password and the alerts travel in the clear.
     static QString Warning(const QString& host, bool tls);
 
+    // Where other devices send symbols for this desk's link lists (the desk's client id names
+    // it): "velquist/desk/<client id>/link/+"; empty while the broker is off.
+    QString LinkTopicFilter() const;
+    // Symbols sent to this desk that were known already (the broker sent them again).
+    quint64 LinkRepeats() const { return LinkRepeatCount; }
+
 signals:
     // The state or the status text changed.
     void StateChanged();
+    // Another device sent this symbol for the programs linked to the list (empty: "MAIN LIST");
+    // each message once, however often the broker delivers it.
+    void SymbolSent(const QString& listName, const QString& symbol);
 
 private:
     void Collect();
@@ -84,6 +95,12 @@ private:
     // Why the settings' password could not be read (the keyring locked): nothing connects.
     QString SecretProblem;
     void TellGivenUp();
+    void SendLinks(const QList<TLinkMessage>& links);
+    // Keys of the symbol messages acted on, the latest MaxSeenLinks, oldest first.
+    static constexpr qsizetype MaxSeenLinks = 4096;
+    QSet<quint64> SeenLinks;
+    std::deque<quint64> SeenOrder;
+    quint64 LinkRepeatCount = 0;
     static bool KeepUnpublished(const QList<std::pair<QByteArray, QByteArray>>& messages);
     static QList<std::pair<QByteArray, QByteArray>> TakeUnpublished();
     // The last run's unpublished alerts were taken (by the first connection).

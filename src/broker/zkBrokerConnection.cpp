@@ -48,8 +48,11 @@ namespace {
     X(mosquitto_message_v5_callback_set) \
     X(mosquitto_new) \
     X(mosquitto_property_add_int32) \
+    X(mosquitto_property_add_varint) \
     X(mosquitto_property_free_all) \
+    X(mosquitto_property_read_byte) \
     X(mosquitto_property_read_int16) \
+    X(mosquitto_property_read_varint) \
     X(mosquitto_property_read_string) \
     X(mosquitto_publish_v5) \
     X(mosquitto_publish_v5_callback_set) \
@@ -163,6 +166,8 @@ struct TBrokerConnection::TShared {
     TBrokerState State;
     QList<TSourceAlert> Alerts;
     qsizetype AlertBytes = 0;
+    // Symbols sent to this desk, not yet taken (bounded: they are a person's taps).
+    QList<TLinkMessage> Links;
     std::deque<TMessage> Outgoing;
     qsizetype OutgoingBytes = 0;
     qsizetype Inflight = 0; // handed to the library, not yet acknowledged by the broker
@@ -239,6 +244,13 @@ constexpr int StableSeconds = 10;
 // takes at once (its "receive maximum"): what the library (2.0.11) queues beyond that, it may
 // never send.
 constexpr qsizetype MaxInflight = 100;
+// The subscription identifier of the desk's link topic: a message that also matches the alerts'
+// topic filter ("#") comes once for each subscription, and only this one's copy is a symbol.
+constexpr uint32_t LinkSubscriptionId = 1;
+// Where desks are sent what is for them (symbols for their linked programs): never alerts.
+constexpr QByteArrayView DeskTopicsRoot = "velquist/desk/";
+// Symbols sent to this desk that wait for TakeUpdate, at most; more are dropped and counted.
+constexpr qsizetype MaxWaitingLinks = 1000;
 // Lines on stderr about skipped messages, at most this many a minute.
 constexpr int MaxSkipLinesPerMinute = 20;
 
@@ -262,7 +274,10 @@ class TSession {
 public:
     TSession(std::shared_ptr<TShared> shared, TBrokerEndpoint endpoint)
         : Shared(std::move(shared)), Endpoint(std::move(endpoint)),
-          HostText(Endpoint.Host.toUtf8()), TopicText(Endpoint.Topic.toUtf8()) {}
+          HostText(Endpoint.Host.toUtf8()), TopicText(Endpoint.Topic.toUtf8()),
+          LinkTopicText(Endpoint.LinkTopic.toUtf8()),
+          // The filter's last level is "+": what comes before it names the desk's lists.
+          LinkPrefix(LinkTopicText.isEmpty() ? QByteArray() : LinkTopicText.chopped(1)) {}
     ~TSession() {
         if (Mosq)
             Mq().mosquitto_destroy(Mosq);
@@ -293,7 +308,14 @@ private:
     QString LoopProblem(int rc) const;
     QString TlsProblem() const;
     static QString ConnAckProblem(int reason);
-    void SkippedMessage(const QString& topic, const QString& why);
+    // Counted in the state's counter (Skipped: a message that was no alert).
+    void SkippedMessage(const QString& topic, const QString& why,
+                        quint64 TBrokerState::*counter = &TBrokerState::Skipped);
+    // A message on the desk's link topic: a symbol for a list's programs, or skipped.
+    void LinkMessage(const mosquitto_message* message);
+    // Whether the message came for the link subscription (not, or not only, for the alerts'
+    // topic filter).
+    bool ThroughLinkSubscription(const mosquitto_property* properties) const;
 
     static void OnConnect(mosquitto*, void* self, int rc, int flags, const mosquitto_property*);
     static void OnDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*);
@@ -308,7 +330,14 @@ private:
     const TBrokerEndpoint Endpoint;
     const QByteArray HostText;
     const QByteArray TopicText;
+    QByteArray LinkTopicText;
+    QByteArray LinkPrefix;
     mosquitto* Mosq = nullptr;
+    // The SUBSCRIBE packets of this connection: their answers are told apart by them.
+    int TopicSubscribeMid = -1;
+    int LinkSubscribeMid = -1;
+    // The broker tells messages' subscriptions apart (MQTT 5 lets a broker not).
+    bool SubscriptionIds = true;
     int ConnAck = -1; // the broker's answer to CONNECT; -1 before it came
     qsizetype SendQuota = MaxInflight;
     bool Connected = false;
@@ -363,6 +392,13 @@ QString TSession::Setup() {
         Mq().mosquitto_sub_topic_check(TopicText.constData()) != MOSQ_ERR_SUCCESS)
         return QStringLiteral("the topic filter \"%1\" is not valid")
             .arg(zkBroker::PrintableText(Endpoint.Topic));
+    if (!LinkTopicText.isEmpty() &&
+        Mq().mosquitto_sub_topic_check(LinkTopicText.constData()) != MOSQ_ERR_SUCCESS) {
+        fprintf(stderr, "velquist: broker: symbols cannot be sent to this desk: %s is no topic\n",
+                qPrintable(zkBroker::PrintableText(Endpoint.LinkTopic)));
+        LinkTopicText.clear();
+        LinkPrefix.clear();
+    }
     // Not a clean session: the broker keeps the subscription and what arrives for it while the
     // desk is away, under this id.
     Mosq = Mq().mosquitto_new(Endpoint.ClientId.toUtf8().constData(), false, this);
@@ -721,10 +757,11 @@ QString TSession::ConnAckProblem(int reason) {
     }
 }
 
-void TSession::SkippedMessage(const QString& topic, const QString& why) {
+void TSession::SkippedMessage(const QString& topic, const QString& why,
+                              quint64 TBrokerState::*counter) {
     {
         std::lock_guard lock(Shared->Lock);
-        ++Shared->State.Skipped;
+        ++(Shared->State.*counter);
         Shared->Notify();
     }
     if (MsSince(SkipWindow) >= 60000) {
@@ -754,6 +791,10 @@ void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
     Mq().mosquitto_property_read_int16(properties, MQTT_PROP_RECEIVE_MAXIMUM, &receiveMaximum,
                                        false);
     s->SendQuota = std::clamp<qsizetype>(receiveMaximum, 1, MaxInflight);
+    uint8_t idsAvailable = 1; // the default when the broker names none
+    Mq().mosquitto_property_read_byte(properties, MQTT_PROP_SUBSCRIPTION_ID_AVAILABLE,
+                                      &idsAvailable, false);
+    s->SubscriptionIds = idsAvailable != 0;
     s->Connected = true;
     s->ConnectedAt = TClock::now();
     {
@@ -767,8 +808,22 @@ void TSession::OnConnect(mosquitto* mosq, void* self, int rc, int,
                                       nullptr);
     // No-local: what this desk publishes does not come back to it. Retained messages are old
     // news, not alerts: never sent on subscribing.
-    Mq().mosquitto_subscribe_v5(mosq, nullptr, s->TopicText.constData(), 1,
+    s->TopicSubscribeMid = -1;
+    s->LinkSubscribeMid = -1;
+    Mq().mosquitto_subscribe_v5(mosq, &s->TopicSubscribeMid, s->TopicText.constData(), 1,
                                 MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
+    // A symbol sent to the desk is for now: a retained one (hours old, perhaps) is never sent
+    // on subscribing, and one published retained keeps its flag, so that it is seen and left.
+    if (!s->LinkTopicText.isEmpty()) {
+        mosquitto_property* linkProperties = nullptr;
+        if (s->SubscriptionIds)
+            Mq().mosquitto_property_add_varint(&linkProperties, MQTT_PROP_SUBSCRIPTION_IDENTIFIER,
+                                               LinkSubscriptionId);
+        Mq().mosquitto_subscribe_v5(
+            mosq, &s->LinkSubscribeMid, s->LinkTopicText.constData(), 1,
+            MQTT_SUB_OPT_SEND_RETAIN_NEVER | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, linkProperties);
+        Mq().mosquitto_property_free_all(&linkProperties);
+    }
     s->SetState(TBrokerState::TPhase::Connected, QString());
 }
 
@@ -782,6 +837,17 @@ void TSession::OnDisconnect(mosquitto*, void* self, int rc, const mosquitto_prop
 void TSession::OnMessage(mosquitto*, void* self, const mosquitto_message* message,
                          const mosquitto_property* properties) {
     auto* s = static_cast<TSession*>(self);
+    // The desk's link topic is never an alert's, whatever the topic filter also takes.
+    if (!s->LinkPrefix.isEmpty() && message->topic &&
+        QByteArrayView(message->topic).startsWith(s->LinkPrefix)) {
+        if (!QByteArrayView(message->topic).sliced(s->LinkPrefix.size()).contains('/') &&
+            s->ThroughLinkSubscription(properties))
+            s->LinkMessage(message);
+        return;
+    }
+    // Nor are other desks' (what a wide filter such as "#" takes of them).
+    if (message->topic && QByteArrayView(message->topic).startsWith(DeskTopicsRoot))
+        return;
     const QString topic = QString::fromUtf8(message->topic);
     QByteArray contentType;
     char* type = nullptr;
@@ -803,6 +869,44 @@ void TSession::OnMessage(mosquitto*, void* self, const mosquitto_message* messag
                              std::move(received.Parsed.Alerts));
 }
 
+bool TSession::ThroughLinkSubscription(const mosquitto_property* properties) const {
+    if (!SubscriptionIds)
+        return true;
+    uint32_t id = 0;
+    for (const mosquitto_property* p = Mq().mosquitto_property_read_varint(
+             properties, MQTT_PROP_SUBSCRIPTION_IDENTIFIER, &id, false);
+         p;
+         p = Mq().mosquitto_property_read_varint(p, MQTT_PROP_SUBSCRIPTION_IDENTIFIER, &id, true))
+        if (id == LinkSubscriptionId)
+            return true;
+    return false;
+}
+
+void TSession::LinkMessage(const mosquitto_message* message) {
+    const QString topic = QString::fromUtf8(message->topic);
+    if (message->retain) {
+        SkippedMessage(topic, QStringLiteral("it was retained: only new symbols are sent on"),
+                       &TBrokerState::LinkSkipped);
+        return;
+    }
+    const QByteArray payload = QByteArray::fromRawData(static_cast<const char*>(message->payload),
+                                                       qsizetype(message->payloadlen));
+    zkBroker::TLinkRead read = zkBroker::ReadLinkMessage(topic, payload);
+    if (!read.Request) {
+        SkippedMessage(topic, read.Problem, &TBrokerState::LinkSkipped);
+        return;
+    }
+    std::lock_guard lock(Shared->Lock);
+    if (Shared->Links.size() >= MaxWaitingLinks) {
+        ++Shared->State.LinkSkipped;
+        Shared->Notify();
+        return;
+    }
+    Shared->Links.append(
+        {std::move(*read.Request), MessageKey(QByteArray(message->topic), payload, message->mid)});
+    Shared->Notify();
+}
+
 void TSession::OnPublish(mosquitto*, void* self, int, int reason, const mosquitto_property*) {
     auto* s = static_cast<TSession*>(self);
     std::lock_guard lock(s->Shared->Lock);
@@ -816,11 +920,21 @@ void TSession::OnPublish(mosquitto*, void* self, int, int reason, const mosquitt
     s->Shared->Notify();
 }
 
-void TSession::OnSubscribe(mosquitto*, void* self, int, int count, const int* granted,
+void TSession::OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted,
                            const mosquitto_property*) {
     auto* s = static_cast<TSession*>(self);
     if (count < 1 || granted[0] < 128)
         return;
+    if (mid == s->LinkSubscribeMid && mid != s->TopicSubscribeMid) {
+        // Alerts still come: a line, not the status (a broker set up before symbols could be
+        // sent to desks refuses it by its ACL).
+        fprintf(stderr,
+                "velquist: broker: the broker refused the subscription to %s (%s): symbols sent "
+                "to this desk from other devices do not arrive\n",
+                qPrintable(zkBroker::PrintableText(QString::fromUtf8(s->LinkTopicText))),
+                Mq().mosquitto_reason_string(granted[0]));
+        return;
+    }
     s->SubscribeProblem = QStringLiteral("the broker refused the subscription to %1 (%2)")
                               .arg(zkBroker::PrintableText(s->Endpoint.Topic),
                                    QString::fromUtf8(Mq().mosquitto_reason_string(granted[0])));
@@ -904,6 +1018,7 @@ TBrokerUpdate TBrokerConnection::TakeUpdate() {
     TBrokerUpdate update;
     std::lock_guard lock(Shared->Lock);
     update.Alerts = std::exchange(Shared->Alerts, {});
+    update.Links = std::exchange(Shared->Links, {});
     Shared->AlertBytes = 0;
     Shared->WakePosted = false;
     update.State = Shared->State;

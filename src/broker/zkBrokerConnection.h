@@ -13,6 +13,7 @@
 // MaxPublishWaiting messages (or MaxPublishBytes); when more come, the oldest are given up and
 // counted.
 
+#include "broker/zkBrokerMessages.h"
 #include "desk/zkAlertSink.h"
 
 class IAlertLog;
@@ -33,6 +34,9 @@ struct TBrokerEndpoint {
     QString Password;
     QString Topic;
     QString ClientId;
+    // Where other devices send symbols for this desk's link lists (LinkTopicFilter), subscribed
+    // to beside Topic; empty: none.
+    QString LinkTopic;
     // A topic filter subscribed to before (the setting changed): given up at the next connect,
     // since the broker keeps a persistent session's subscriptions.
     QString DropTopic;
@@ -49,11 +53,20 @@ struct TBrokerState {
     quint64 PublishGivenUp = 0;   // since the start: the queue was full, or the broker refused
     quint64 Received = 0;         // messages read into alerts
     quint64 Skipped = 0;          // messages that were not alerts
+    quint64 LinkSkipped = 0;      // symbols sent to this desk that could not be read
     bool operator==(const TBrokerState&) const = default;
+};
+
+// A symbol sent to this desk, with what names its message: the broker sends a QoS 1 message
+// again, with the same packet id, when it did not hear that it arrived.
+struct TLinkMessage {
+    zkBroker::TLinkRequest Request;
+    quint64 Key = 0;
 };
 
 struct TBrokerUpdate {
     QList<TSourceAlert> Alerts;
+    QList<TLinkMessage> Links;
     TBrokerState State;
 };
 

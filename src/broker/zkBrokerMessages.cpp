@@ -106,6 +106,54 @@ QByteArray PublishPayload(const QString& windowName, const TPublishedAlert& aler
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+QString LinkTopicRoot(const QString& deskName) {
+    return QStringLiteral("velquist/desk/") + deskName + QStringLiteral("/link");
+}
+
+QString LinkTopicFilter(const QString& deskName) {
+    if (deskName.isEmpty() || deskName.contains(QLatin1Char('/')) ||
+        deskName.contains(QLatin1Char('+')) || deskName.contains(QLatin1Char('#')) ||
+        deskName.contains(QChar(0)))
+        return QString();
+    return LinkTopicRoot(deskName) + QStringLiteral("/+");
+}
+
+TLinkRead ReadLinkMessage(const QString& topic, const QByteArray& payload) {
+    TLinkRead read;
+    if (payload.size() > MaxLinkPayloadBytes) {
+        read.Problem = QStringLiteral("a symbol sent to this desk is larger than %1 bytes")
+                           .arg(MaxLinkPayloadBytes);
+        return read;
+    }
+    const QString list = topic.section(QLatin1Char('/'), -1).trimmed();
+    if (CodePointCount(list) > MaxLinkListChars || !zkOutsideText::NameProblem(list).isEmpty()) {
+        read.Problem = QStringLiteral("the link list named in the topic is not a list name");
+        return read;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        read.Problem = QStringLiteral("a symbol sent to this desk is not a JSON object");
+        return read;
+    }
+    const QJsonValue value = document.object().value(QLatin1String("symbol"));
+    if (!value.isString()) {
+        read.Problem = QStringLiteral("a symbol sent to this desk has no \"symbol\" text");
+        return read;
+    }
+    // The same rule as an alert's symbol: only what an alert could hand the linked programs.
+    const QString symbol = value.toString().trimmed();
+    if (symbol.isEmpty() || CodePointCount(symbol) > zkInbox::MaxSymbolChars ||
+        !zkOutsideText::NameProblem(symbol).isEmpty()) {
+        read.Problem = QStringLiteral("a symbol sent to this desk is empty, longer than %1 "
+                                      "characters or holds a character a symbol may not")
+                           .arg(zkInbox::MaxSymbolChars);
+        return read;
+    }
+    read.Request = TLinkRequest{list, symbol};
+    return read;
+}
+
 QString PrintableText(const QString& text, qsizetype maxChars) {
     QString shown;
     const QList<uint> codes = QStringView(text).toUcs4();

@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+
 namespace zkBroker {
 
 // Where published alerts go: PublishTopicRoot() + "/" + the window's name.
@@ -53,6 +55,34 @@ struct TPublishedAlert {
 // desk.
 QByteArray PublishPayload(const QString& windowName, const TPublishedAlert& alert,
                           const QString& deskId);
+
+// --- symbols sent to this desk ---
+// Another device of the user's (the web page on a phone) sends a symbol for the programs linked
+// to one of the desk's link lists: {"symbol":"AAPL"} to LinkTopicRoot(desk) + "/" + the list.
+
+// "velquist/desk/<desk>/link"; the desk is named by its client id.
+QString LinkTopicRoot(const QString& deskName);
+// What the desk subscribes to: every list's level under LinkTopicRoot; empty when the name
+// cannot be one topic level (it holds "/", "+", "#" or nothing).
+QString LinkTopicFilter(const QString& deskName);
+// A symbol message larger than this is not read: {"symbol":"..."} needs far less.
+constexpr qsizetype MaxLinkPayloadBytes = 1024;
+// A list name longer than this (characters) is not one the desk would make.
+constexpr qsizetype MaxLinkListChars = 256;
+
+struct TLinkRequest {
+    QString ListName;
+    QString Symbol;
+};
+struct TLinkRead {
+    std::optional<TLinkRequest> Request;
+    QString Problem; // why there is none, for a line on stderr
+};
+// Reads one message on the desk's link topic: the list is the topic's last level (blank: "MAIN
+// LIST" as the linking code takes it, so left empty here), the payload a JSON object whose
+// "symbol" is text checked as an alert's symbol is (trimmed, 1 to zkInbox::MaxSymbolChars
+// characters, nothing a name may not hold).
+TLinkRead ReadLinkMessage(const QString& topic, const QByteArray& payload);
 
 // A topic or other broker text for one line on stderr: control characters as "?", at most
 // maxChars characters.

@@ -12,6 +12,7 @@
 #include "hub/zkAlertRouter.h"
 #include "inbox/zkAlertInbox.h"
 #include "inbox/zkInboxServer.h"
+#include "linking/zkGenericConnectorForm.h"
 
 #include <QGuiApplication>
 #include <QTimer>
@@ -83,6 +84,12 @@ void TAlertHub::StartSources() {
     TBrokerSettings broker = ReadBrokerSettings(store);
     if (EnsureBrokerClientId(broker))
         WriteBrokerSettings(store, broker);
+    // Symbols other devices send this desk go to the linked programs as a selected alert's do.
+    connect(BrokerPart.get(), &TAlertBroker::SymbolSent, this,
+            [this](const QString& listName, const QString& symbol) {
+                if (TGenericConnectorForm* connectors = Desk.ConnectorWindow())
+                    connectors->SendFromAfar(listName, symbol);
+            });
     BrokerPart->Apply(broker);
     // Also what the options dialog applies later: it may be waiting for the keyring too.
     LockedSecretsTimer = new QTimer(this);

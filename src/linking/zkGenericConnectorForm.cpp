@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStackedLayout>
+#include <QTime>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -94,7 +95,17 @@ TGenericConnectorForm::TGenericConnectorForm(QWidget* owner)
     ConnectorsStack = new QStackedLayout(ConnectorsPanel);
     ConnectorsStack->setContentsMargins(0, 0, 0, 0);
 
+    SentFromAfarLabel = new QLabel(this);
+    SentFromAfarLabel->setObjectName(QStringLiteral("SentFromAfarLabel"));
+    // The symbol and the list come from another device: text, never markup.
+    SentFromAfarLabel->setTextFormat(Qt::PlainText);
+    SentFromAfarLabel->setWordWrap(true);
+    SentFromAfarLabel->setContentsMargins(10, 4, 10, 4);
+    SentFromAfarLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    SentFromAfarLabel->hide();
+
     layout->addWidget(TopPanel);
+    layout->addWidget(SentFromAfarLabel);
     layout->addWidget(ConnectorsPanel, 1);
 
     connect(ListNameComboBox, &QComboBox::activated, this, [this] { ListNameComboBoxSelect(); });
@@ -167,6 +178,34 @@ void TGenericConnectorForm::QueueSymbol(const QString& listName, const QString& 
 
 void TGenericConnectorForm::FlushSymbols(const QString& listName) {
     LinkList.FlushSymbols(listName);
+}
+
+bool TGenericConnectorForm::SendFromAfar(const QString& listName, const QString& symbol) {
+    const QString name = EffectiveListName(listName);
+    const QString when = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    // Another device cannot make lists here (each one is a connector): only those the desk
+    // has, or that a program waits on.
+    const bool known = name == MainListName() || LinkList.IndexOf(name) >= 0 ||
+                       (LinkBroker && LinkBroker->LinkCount(name) > 0);
+    if (!known) {
+        SentFromAfarLabel->setText(tr("%1: %2 came from another device through the broker for "
+                                      "the list \"%3\", which this desk does not have: not sent.")
+                                       .arg(when, symbol, name));
+        SentFromAfarLabel->show();
+        return false;
+    }
+    QueueSymbol(name, symbol);
+    FlushSymbols(name);
+    const int32_t linked = LinkBroker ? LinkBroker->LinkCount(name) : 0;
+    SentFromAfarLabel->setText(
+        linked > 0 ? tr("%1: %2 came from another device through the broker and was sent to "
+                        "\"%3\".")
+                         .arg(when, symbol, name)
+                   : tr("%1: %2 came from another device through the broker for \"%3\"; no "
+                        "program is linked to it.")
+                         .arg(when, symbol, name));
+    SentFromAfarLabel->show();
+    return true;
 }
 
 TZentrikGenericConnector2X* TGenericConnectorForm::Connector(const QString& listName) {

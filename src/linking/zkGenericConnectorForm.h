@@ -39,6 +39,9 @@ public:
     QPushButton* DeleteButton = nullptr;
     QPushButton* RenameButton = nullptr;
     QWidget* ConnectorsPanel = nullptr;
+    // The last symbol another device sent through the broker, and what became of it; hidden
+    // until one comes.
+    QLabel* SentFromAfarLabel = nullptr;
 
     // --- what the alert actions and the main window use ---
     void QueueSymbol(const QString& listName, const QString& symbol);
@@ -48,6 +51,10 @@ public:
     void ShowList(const QString& listName);
     void EnsureList(const QString& listName);
     void EnsureListsForActions(const QStringList& actions);
+    // A symbol another device sent through the broker: to the list's programs as an alert's
+    // selection sends it (at once, without bringing a window forward), and a line here says so.
+    // A list that neither exists nor has a program linked is not made for it. True when sent.
+    bool SendFromAfar(const QString& listName, const QString& symbol);
 
     // The connector in front of the panel.
     TZentrikGenericConnector2X* FrontConnector() const;

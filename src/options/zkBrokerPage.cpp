@@ -54,6 +54,9 @@ TBrokerPage::TBrokerPage(IOptionsHost* host, QWidget* parent) : QWidget(parent),
     BrokerPasswordEdit = Named(new QLineEdit(this), "BrokerPasswordEdit", tr("Broker password"));
     BrokerPasswordEdit->setEchoMode(QLineEdit::Password);
     BrokerTopicEdit = Named(new QLineEdit(this), "BrokerTopicEdit", tr("Topic filter"));
+    BrokerDeskNameEdit = Named(new QLineEdit(this), "BrokerDeskNameEdit", tr("Desk name"));
+    BrokerDeskNameEdit->setReadOnly(true);
+    BrokerDeskNameEdit->setPlaceholderText(tr("made when the settings are saved"));
     BrokerWarningLabel = Named(new QLabel(this), "BrokerWarningLabel", tr("Warning"));
     BrokerWarningLabel->setWordWrap(true);
     BrokerWarningLabel->setTextFormat(Qt::PlainText);
@@ -99,6 +102,7 @@ TBrokerPage::TBrokerPage(IOptionsHost* host, QWidget* parent) : QWidget(parent),
     addRow(tr("&User name:"), "BrokerUserNameLabel", BrokerUserNameEdit, nullptr);
     addRow(tr("Pass&word:"), "BrokerPasswordLabel", BrokerPasswordEdit, nullptr);
     addRow(tr("&Topic filter:"), "BrokerTopicLabel", BrokerTopicEdit, nullptr);
+    addRow(tr("&Desk name:"), "BrokerDeskNameLabel", BrokerDeskNameEdit, nullptr);
     grid->setColumnStretch(1, 1);
 
     auto* layout = new QVBoxLayout(this);
@@ -141,6 +145,7 @@ IAlertHub* TBrokerPage::Hub() const {
 
 void TBrokerPage::ShowSettings(const TBrokerSettings& settings, IAlertHub* hub) {
     ClientId = settings.ClientId;
+    BrokerDeskNameEdit->setText(ClientId);
     BrokerEnabledCheckBox->setChecked(settings.Enabled);
     BrokerHostEdit->setText(settings.Host);
     // TLS first: ticking it may move the port.

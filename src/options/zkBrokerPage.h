@@ -30,6 +30,9 @@ public:
     QLineEdit* BrokerUserNameEdit = nullptr;
     QLineEdit* BrokerPasswordEdit = nullptr;
     QLineEdit* BrokerTopicEdit = nullptr;
+    // This desk's name at the broker (its client id), read only: where other devices send it
+    // symbols.
+    QLineEdit* BrokerDeskNameEdit = nullptr;
     // Without TLS to another machine: the password travels in the clear.
     QLabel* BrokerWarningLabel = nullptr;
     QLabel* BrokerStatusLabel = nullptr;

@@ -1,12 +1,17 @@
 // The broker source in-process against a real mosquitto (TLS, password file): received alerts
 // reach the sink and wait while it is busy, none lost; alerts to publish wait in a bounded queue
 // while no broker answers, the oldest given up and counted, and the rest go out in order once
-// one does; settings that change move the connection.
+// one does; settings that change move the connection. Symbols other devices send to the desk's
+// link topic are checked, sent on once however often the broker delivers them, never when
+// retained, and never taken for alerts.
 #include "broker/zkAlertBroker.h"
 #include "components/zkComponents.h"
 #include "zkMosquitto.h"
 #include "zkRecordingSink.h"
+#include "zkTcpRelay.h"
 #include "zkTestSupport.h"
+
+#include <QSignalSpy>
 
 #include <QtTest>
 
@@ -17,12 +22,25 @@ TBrokerSettings SettingsFor(const TMosquitto& broker) {
         QStringLiteral("velquist-test%1").arg(QRandomGenerator::global()->bounded(1000000)));
 }
 
-bool Subscribed(TMosquitto& broker, const QString& clientId, int ms = 10000) {
+// Until the broker has answered that many subscriptions of the client.
+bool Subscribed(TMosquitto& broker, const QString& clientId, int count = 1, int ms = 10000) {
     QDeadlineTimer deadline(ms);
-    while (!broker.log().contains("Sending SUBACK to " + clientId.toLatin1()))
+    while (broker.log().count("Sending SUBACK to " + clientId.toLatin1()) < count)
         if (deadline.hasExpired())
             return false;
     return true;
+}
+
+// Where other devices send symbols for the desk's lists.
+QString LinkTopic(const TBrokerSettings& settings, const QString& list) {
+    return QStringLiteral("velquist/desk/%1/link/%2").arg(settings.ClientId, list);
+}
+
+QStringList SentSymbols(const QSignalSpy& spy) {
+    QStringList sent;
+    for (const QList<QVariant>& arguments : spy)
+        sent << arguments.at(0).toString() + QLatin1Char(':') + arguments.at(1).toString();
+    return sent;
 }
 
 } // namespace
@@ -73,6 +91,89 @@ private slots:
         broker.Apply(TBrokerSettings());
         QVERIFY(!broker.IsEnabled());
         QCOMPARE(broker.StatusText(), QString("Not connected: alerts from a broker are off"));
+    }
+
+    void symbolsSentToTheDeskAreCheckedAndNeverRetainedOnes() {
+        TMosquitto mosquitto;
+        QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));
+        TRecordingSink sink;
+        TAlertBroker broker(sink);
+        TBrokerSettings settings = SettingsFor(mosquitto);
+        // Every topic: the symbols' topics match the alerts' filter too, and are still no alerts.
+        settings.Topic = QStringLiteral("#");
+        QCOMPARE(broker.LinkTopicFilter(), QString());
+        // Retained before the desk came: an old symbol, never sent on.
+        QVERIFY(
+            mosquitto.publish(LinkTopic(settings, "MAIN LIST"), "{\"symbol\":\"STALE\"}", {"-r"}));
+        QSignalSpy sent(&broker, &TAlertBroker::SymbolSent);
+        broker.Apply(settings);
+        QCOMPARE(broker.LinkTopicFilter(), LinkTopic(settings, "+"));
+        QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Connected);
+        QVERIFY2(Subscribed(mosquitto, settings.ClientId, 2), mosquitto.log().constData());
+
+        QVERIFY(mosquitto.publish(LinkTopic(settings, "MAIN LIST"), "{\"symbol\":\" AAPL \"}"));
+        QTRY_COMPARE(SentSymbols(sent), QStringList{"MAIN LIST:AAPL"});
+
+        const QList<std::pair<QString, QByteArray>> skipped = {
+            {"MAIN LIST", "AAPL"},
+            {"MAIN LIST", "[\"AAPL\"]"},
+            {"MAIN LIST", "{\"symbol\":5}"},
+            {"MAIN LIST", "{\"symbol\":\"   \"}"},
+            {"MAIN LIST", "{\"symbol\":\"A\\u0007B\"}"},
+            {"MAIN LIST", "{\"symbol\":\"<b>A</b>\\u202e\"}"},
+            {"MAIN LIST", "{\"symbol\":\"" + QByteArray(65, 'X') + "\"}"},
+            {"MAIN LIST", "{\"symbol\":\"A\",\"pad\":\"" + QByteArray(1100, ' ') + "\"}"},
+            {QString("Sc") + QChar(0x2028) + "an", "{\"symbol\":\"MSFT\"}"},
+        };
+        for (const auto& [list, payload] : skipped)
+            QVERIFY(mosquitto.publish(LinkTopic(settings, list), payload));
+        // Not this desk's, or not a list of it: nothing, neither symbol nor alert.
+        QVERIFY(mosquitto.publish("velquist/desk/another/link/MAIN LIST", "{\"symbol\":\"B\"}"));
+        QVERIFY(mosquitto.publish(LinkTopic(settings, "Scan/deeper"), "{\"symbol\":\"C\"}"));
+        // Published retained while the desk listens: left as well.
+        QVERIFY(mosquitto.publish(LinkTopic(settings, "Scan"), "{\"symbol\":\"RET\"}", {"-r"}));
+        QVERIFY(mosquitto.publish(LinkTopic(settings, "Scan"), "{\"symbol\":\"<i>MSFT</i>\"}"));
+        QTRY_COMPARE(SentSymbols(sent).size(), 2);
+        QCOMPARE(SentSymbols(sent), QStringList({"MAIN LIST:AAPL", "Scan:<i>MSFT</i>"}));
+        // The retained one published live counts too.
+        QCOMPARE(broker.State().LinkSkipped, quint64(skipped.size() + 1));
+        QCOMPARE(broker.State().Skipped, quint64(0));
+        QCOMPARE(broker.LinkRepeats(), quint64(0));
+        // An alert still is one, and none of the above was.
+        QVERIFY(mosquitto.publish("velquist/alerts/Scan", "{\"symbol\":\"ALERT\"}"));
+        QTRY_COMPARE(sink.Alerts.size(), 1);
+        QCOMPARE(sink.Alerts[0].Symbol, QString("ALERT"));
+        QCOMPARE(sent.size(), 2);
+    }
+
+    void aSymbolTheBrokerSendsAgainGoesOnOnce() {
+        TMosquitto mosquitto;
+        QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));
+        TTcpRelay relay(mosquitto.port());
+        TRecordingSink sink;
+        TAlertBroker broker(sink);
+        TBrokerSettings settings = SettingsFor(mosquitto);
+        settings.Port = relay.port();
+        QSignalSpy sent(&broker, &TAlertBroker::SymbolSent);
+        broker.Apply(settings);
+        QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Connected);
+        QVERIFY2(Subscribed(mosquitto, settings.ClientId, 2), mosquitto.log().constData());
+
+        // The desk's acknowledgement never reaches the broker, then the connection breaks: the
+        // broker sends the symbol again, with its packet id, to the desk's next connection.
+        relay.setHoldClientBytes(true);
+        QVERIFY(mosquitto.publish(LinkTopic(settings, "MAIN LIST"), R"({"symbol":"AAPL"})"));
+        QTRY_COMPARE(SentSymbols(sent), QStringList{"MAIN LIST:AAPL"});
+        QTest::qWait(200); // its acknowledgement went, into nothing
+        relay.cutAll();
+        relay.setHoldClientBytes(false);
+        QTRY_VERIFY2_WITH_TIMEOUT(broker.LinkRepeats() == 1,
+                                  mosquitto.log().right(3000).constData(), 15000);
+        QVERIFY(relay.connections() >= 2);
+        // A new tap on the same symbol is a new send.
+        QVERIFY(mosquitto.publish(LinkTopic(settings, "MAIN LIST"), R"({"symbol":"AAPL"})"));
+        QTRY_COMPARE(SentSymbols(sent), QStringList({"MAIN LIST:AAPL", "MAIN LIST:AAPL"}));
+        QCOMPARE(broker.LinkRepeats(), quint64(1));
     }
 
     void publishingWaitsBoundedWhileNoBrokerAnswers() {

@@ -117,6 +117,33 @@ private slots:
         QCOMPARE(PublishedStrategy(astral), QString(63, 'a') + QString::fromUcs4(U"\U0001F4C8"));
     }
 
+    void symbolsSentToADesk() {
+        QCOMPARE(LinkTopicFilter("velquist-3f9a0c12d4e7"),
+                 QString("velquist/desk/velquist-3f9a0c12d4e7/link/+"));
+        // A name that would make more levels or a wildcard names no topic of its own.
+        for (const char* name : {"", "a/b", "a+", "#"})
+            QCOMPARE(LinkTopicFilter(name), QString());
+
+        const TLinkRead read =
+            ReadLinkMessage("velquist/desk/d/link/ Gap ups ", R"({"symbol":" BRK.B ","time":"x"})");
+        QVERIFY(read.Request);
+        QCOMPARE(read.Request->ListName, QString("Gap ups"));
+        QCOMPARE(read.Request->Symbol, QString("BRK.B"));
+        // A blank list is left to the linking code's own rule (MAIN LIST).
+        QCOMPARE(ReadLinkMessage("velquist/desk/d/link/ ", R"({"symbol":"A"})").Request->ListName,
+                 QString());
+        // The longest symbol an alert may carry, counted in characters, not UTF-16 units.
+        const QString longest = QString(63, 'X') + QString::fromUcs4(U"\U0001F600", 1);
+        QVERIFY(ReadLinkMessage("a/b", QJsonDocument(QJsonObject{{"symbol", longest}}).toJson())
+                    .Request);
+        QVERIFY(
+            !ReadLinkMessage("a/b", QJsonDocument(QJsonObject{{"symbol", longest + "Y"}}).toJson())
+                 .Request);
+        const TLinkRead bad = ReadLinkMessage("a/b", "{");
+        QVERIFY(!bad.Request);
+        QVERIFY(!bad.Problem.isEmpty());
+    }
+
     void printableText() {
         QCOMPARE(PrintableText(QString("a\nb") + QChar(0x202E) + "c"), QString("a?b?c"));
         QCOMPARE(PrintableText(QString(10, 'x'), 4), QString("xxxx..."));

@@ -102,13 +102,21 @@ QList<QByteArray> History() {
     return lines;
 }
 
-// Until the broker has confirmed `count` subscriptions of desks (their ids start so).
+// Until `count` desks (their ids start so) have their subscriptions confirmed by the broker.
 bool WaitDeskSubscriptions(TMosquitto& broker, int count, int ms = 20000) {
+    // Desks, not answers: each desk subscribes twice (its alerts, then what is sent to it), its
+    // alerts first.
+    static const QRegularExpression answer(QStringLiteral("Sending SUBACK to (velquist-\\S+)"));
     QDeadlineTimer deadline(ms);
-    while (broker.log().count("Sending SUBACK to velquist-") < count)
+    while (true) {
+        QSet<QString> desks;
+        for (auto it = answer.globalMatch(QString::fromUtf8(broker.log())); it.hasNext();)
+            desks.insert(it.next().captured(1));
+        if (desks.size() >= count)
+            return true;
         if (deadline.hasExpired())
             return false;
-    return true;
+    }
 }
 
 QByteArray Connected(const TMosquitto& broker) {

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRegularExpression>
@@ -91,6 +92,7 @@ private slots:
     void slowReaderIsDroppedOthersGoOn();
     void staleSocketIsReplacedLiveOneKept();
     void simulatedConnectorsSendThroughTheBroker();
+    void symbolsFromAnotherDeviceGoToTheLinkedPrograms();
     void programsOfAnotherUserAreRefused();
 };
 
@@ -293,6 +295,54 @@ void TLinkBrokerTest::simulatedConnectorsSendThroughTheBroker() {
     }
     // The window takes its socket with it.
     QVERIFY(!QFileInfo::exists(TLinkBroker::DefaultSocketPath()));
+    QDir::setCurrent(oldDir);
+}
+
+void TLinkBrokerTest::symbolsFromAnotherDeviceGoToTheLinkedPrograms() {
+    const QString oldDir = QDir::currentPath();
+    QDir::setCurrent(Home->path());
+    {
+        TGenericConnectorForm form(nullptr);
+        form.FormShow();
+        QLabel* told = form.SentFromAfarLabel;
+        QVERIFY(told->isHidden());
+        QCOMPARE(told->textFormat(), Qt::PlainText);
+        TProgram main(form.Broker()->Path());
+        main.send("LINK MAIN LIST\n");
+        TProgram waiting(form.Broker()->Path());
+        waiting.send("LINK Waiting\n");
+        QTRY_COMPARE(form.Broker()->LinkCount("Waiting"), 1);
+        QTRY_COMPARE(form.Broker()->LinkCount("MAIN LIST"), 1);
+
+        // A blank list is MAIN LIST; markup is a symbol's characters.
+        QVERIFY(form.SendFromAfar(QString(), "<b>AAPL</b>"));
+        QTRY_COMPARE(main.Lines, symbolLines({"<b>AAPL</b>"}));
+        QVERIFY(!told->isHidden());
+        QVERIFY2(told->text().endsWith(
+                     "<b>AAPL</b> came from another device through the broker and was sent to "
+                     "\"MAIN LIST\"."),
+                 qPrintable(told->text()));
+        // The connector shows it among what was sent, as an alert's symbol.
+        QVERIFY(form.Connector("MAIN LIST")->Component()->Symbol() == "<b>AAPL</b>");
+
+        // A list the desk does not have, and no program waits on, is not made for it.
+        QVERIFY(!form.SendFromAfar("Nowhere", "MSFT"));
+        QCOMPARE(form.LinkList.IndexOf("Nowhere"), -1);
+        QVERIFY2(
+            told->text().contains("MSFT came from another device through the broker for the "
+                                  "list \"Nowhere\", which this desk does not have: not sent."),
+            qPrintable(told->text()));
+        // One a program waits on is.
+        QVERIFY(form.SendFromAfar("Waiting", "TSLA"));
+        QTRY_COMPARE(waiting.Lines, symbolLines({"TSLA"}));
+        QCOMPARE(main.Lines, symbolLines({"<b>AAPL</b>"}));
+        // A list of the desk's without programs: kept, and told so.
+        form.EnsureList("Scan");
+        QVERIFY(form.SendFromAfar("Scan", "NVDA"));
+        QVERIFY2(told->text().endsWith("NVDA came from another device through the broker for "
+                                       "\"Scan\"; no program is linked to it."),
+                 qPrintable(told->text()));
+    }
     QDir::setCurrent(oldDir);
 }
 

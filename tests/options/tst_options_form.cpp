@@ -578,7 +578,8 @@ private slots:
                            static_cast<QWidget*>(page->BrokerCABrowseButton),
                            static_cast<QWidget*>(page->BrokerUserNameEdit),
                            static_cast<QWidget*>(page->BrokerPasswordEdit),
-                           static_cast<QWidget*>(page->BrokerTopicEdit)})
+                           static_cast<QWidget*>(page->BrokerTopicEdit),
+                           static_cast<QWidget*>(page->BrokerDeskNameEdit)})
             QVERIFY2((w->focusPolicy() & Qt::TabFocus) && !w->accessibleName().isEmpty(),
                      qPrintable(w->objectName()));
 
@@ -627,6 +628,9 @@ private slots:
                          QString("Not connected: 127.0.0.1:%1 refused the connection").arg(nobody)),
                      qPrintable(page->BrokerStatusLabel->text()));
         QCOMPARE(page->BrokerPasswordEdit->text(), QString("secret"));
+        // The name other devices send this desk symbols under: shown, never edited.
+        QCOMPARE(page->BrokerDeskNameEdit->text(), stored.ClientId);
+        QVERIFY(page->BrokerDeskNameEdit->isReadOnly());
         f.save();
         QCOMPARE(ReadBrokerSettings(TSettingsStore::Registry()).ClientId, stored.ClientId);
         // Off again: disconnected.

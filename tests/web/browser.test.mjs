@@ -1,5 +1,7 @@
 // The built page in Debian's chromium against a real mosquitto (WebSockets with TLS, the page
-// served by the broker's http_dir), with what the desk publishes made by the desk's own code.
+// served by the broker's http_dir), with what the desk publishes made by the desk's own code,
+// and the running client as a desk: its published alert in the page, the page's tapped symbol
+// at the client's linked program.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
@@ -8,6 +10,7 @@ import {
   Broker,
   PHONE_PASSWORD,
   PHONE_USER,
+  RunningDesk,
   contrast,
   deskPayload,
   launchBrowser,
@@ -228,7 +231,7 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
     await page.click('#send-enabled');
     await page.type('#send-desk', 'home');
     await page.$eval('#send-desk', (e) => e.dispatchEvent(new Event('change')));
-    const next = await broker.nextMessage('velquist/desk/home/link/#');
+    const next = await broker.nextMessage('velquist/desk/home/link/#', 20, 'home');
     const [button] = await page.$$('#list .row:not([hidden]) .symbol.send:not([hidden])');
     assert.ok(button, 'the symbol is a button now');
     const symbol = await button.evaluate((b) => b.textContent);
@@ -238,6 +241,47 @@ describe('the web page with a real broker and browser', { timeout: 360000 }, () 
     await page.click('#send-enabled');
     assert.equal(await page.$$eval('#list .symbol.send:not([hidden])', (l) => l.length), 0, 'off again');
     await page.click('.settings summary');
+  });
+
+  test('the running desk: its published alert shows here, and a tapped symbol reaches its linked program', async () => {
+    const desk = new RunningDesk(broker);
+    try {
+      const name = await desk.ready();
+      const before = await storeCount(page);
+      // Into the desk's inbox: its window publishes the alert, and the page shows it.
+      assert.equal(await desk.post({ symbol: 'DESK1', price: 101.25, description: 'From the desk <b>x</b>',
+        strategy: 'Desk Window' }), 202);
+      await waitCount(page, before + 1).catch(async (error) => {
+        throw new Error(`${error.message}; the desk says:\n${await desk.stderr()}`);
+      });
+      const [row] = await rows(page);
+      assert.deepEqual({ symbol: row.symbol, price: row.price, window: row.window, description: row.description },
+        { symbol: 'DESK1', price: '101.25', window: 'Desk Window', description: 'From the desk <b>x</b>' });
+
+      // Sending on, to this desk: the tapped symbol reaches the program linked to MAIN LIST.
+      await page.click('.settings summary');
+      await page.click('#send-enabled');
+      await page.$eval('#send-desk', (e, value) => {
+        e.value = value;
+        e.dispatchEvent(new Event('change'));
+      }, name);
+      const button = await page.waitForSelector('#list .row[data-index="0"] .symbol.send:not([hidden])');
+      assert.equal(await button.evaluate((b) => b.textContent), 'DESK1');
+      await button.click();
+      await page.waitForFunction((n) => document.getElementById('announcer').textContent === `Sent DESK1 to ${n}`,
+        { timeout: 10000 }, name);
+      assert.equal(await desk.nextSymbol().catch(async (error) => {
+        throw new Error(`${error.message}; the desk says:\n${await desk.stderr()}`);
+      }), 'DESK1');
+      // Once, however the broker delivered it.
+      await sleep(1000);
+      await assert.rejects(desk.nextSymbol(500), /no SYMBOL/);
+      assert.match(await desk.stderr(), /velquist: broker: Connected to 127\.0\.0\.1:/);
+      await page.click('#send-enabled');
+      await page.click('.settings summary');
+    } finally {
+      assert.equal(await desk.stop(), 0, 'the desk ended cleanly');
+    }
   });
 
   test('a broker restart: the page says so, reconnects, and gets what came meanwhile', async () => {

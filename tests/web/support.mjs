@@ -13,12 +13,16 @@ import { promisify } from 'node:util';
 
 const run = promisify(execFile);
 const started = new Set();
+// Running desks end what they started themselves, on SIGTERM.
+const desks = new Set();
 process.on('exit', () => {
-  for (const child of started) {
-    try {
-      child.kill('SIGKILL');
-    } catch {
-      // already gone
+  for (const [set, signal] of [[started, 'SIGKILL'], [desks, 'SIGTERM']]) {
+    for (const child of set) {
+      try {
+        child.kill(signal);
+      } catch {
+        // already gone
+      }
     }
   }
 });
@@ -79,9 +83,11 @@ export class Broker {
       '-CAcreateserial', '-days', '2', '-extfile', 'server.ext', '-out', 'server.crt']);
     await run('mosquitto_passwd', ['-c', '-b', join(d, 'passwd'), USER, PASSWORD]);
     await run('mosquitto_passwd', ['-b', join(d, 'passwd'), PHONE_USER, PHONE_PASSWORD]);
-    // As docs/alert-sources.md sets it up: desks read and publish, the phone only reads.
-    writeFileSync(join(d, 'acl'), `user ${USER}\ntopic readwrite velquist/alerts/#\n` +
-      `topic read velquist/desk/+/link/#\n\n` +
+    // As docs/alert-sources.md sets it up: desks read and publish alerts and read only what is
+    // sent to themselves; the phone reads alerts and sends symbols (here to any desk: the tests
+    // send to more than one).
+    writeFileSync(join(d, 'acl'), 'pattern read velquist/desk/%c/link/#\n\n' +
+      `user ${USER}\ntopic readwrite velquist/alerts/#\n\n` +
       `user ${PHONE_USER}\ntopic read velquist/alerts/#\ntopic write velquist/desk/+/link/#\n`);
     this.plainPort = await freePort();
     this.wsPort = await freePort();
@@ -162,9 +168,11 @@ export class Broker {
     await run('mosquitto_pub', [...this.clientArgs(), '-q', '1', '-t', topic, '-m', payload]);
   }
 
-  // The next message on filter, as "topic payload" (mosquitto_sub -v), as the desk user.
-  async nextMessage(filter, timeoutSeconds = 20) {
-    const child = spawn('mosquitto_sub', [...this.clientArgs(), '-q', '1', '-t', filter, '-C', '1',
+  // The next message on filter, as "topic payload" (mosquitto_sub -v), as the desk user (with
+  // that client id: a desk reads what is sent to it by its id).
+  async nextMessage(filter, timeoutSeconds = 20, clientId = '') {
+    const id = clientId ? ['-i', clientId] : [];
+    const child = spawn('mosquitto_sub', [...this.clientArgs(), ...id, '-q', '1', '-t', filter, '-C', '1',
       '-v', '-W', String(timeoutSeconds)]);
     started.add(child);
     let out = '';
@@ -232,4 +240,84 @@ export function contrast(a, b) {
   };
   const [hi, lo] = [lum(a), lum(b)].sort((x, y) => y - x);
   return (hi + 0.05) / (lo + 0.05);
+}
+
+// The installed client running as a desk of this broker (tests/helpers/web_desk.cpp, set up by
+// the whole-process harness): its inbox, its windows publishing their alerts to the broker as
+// the desk user, and a velquist-link program linked to its MAIN LIST. stop() ends it and all it
+// started.
+export class RunningDesk {
+  constructor(broker) {
+    const program = process.env.VELQUIST_WEB_DESK;
+    if (!program) throw new Error('VELQUIST_WEB_DESK is not set (ctest sets it)');
+    this.child = spawn(program, [String(broker.plainPort), USER, PASSWORD], { stdio: ['pipe', 'pipe', 'inherit'] });
+    desks.add(this.child);
+    this.exited = new Promise((resolve) => this.child.once('exit', (code) => {
+      desks.delete(this.child);
+      resolve(code);
+    }));
+    this.lines = [];
+    this.waiters = [];
+    let buffer = '';
+    this.child.stdout.on('data', (chunk) => {
+      buffer += chunk;
+      let newline;
+      while ((newline = buffer.indexOf('\n')) >= 0) {
+        this.lines.push(buffer.slice(0, newline));
+        buffer = buffer.slice(newline + 1);
+      }
+      this.waiters = this.waiters.filter((check) => !check());
+    });
+  }
+
+  // The next line of the desk's that starts with one of the prefixes, taken out of the rest.
+  line(prefixes, timeout = 30000) {
+    return new Promise((resolve, reject) => {
+      const check = () => {
+        const at = this.lines.findIndex((l) => prefixes.some((p) => l.startsWith(p)));
+        if (at < 0) return false;
+        const [found] = this.lines.splice(at, 1);
+        clearTimeout(timer);
+        resolve(found);
+        return true;
+      };
+      const timer = setTimeout(() => {
+        this.waiters = this.waiters.filter((c) => c !== check);
+        reject(new Error(`the desk said no ${prefixes.join('/')} within ${timeout} ms`));
+      }, timeout);
+      if (!check()) this.waiters.push(check);
+    });
+  }
+
+  // Its name at the broker, once it is connected and its linked program is.
+  async ready() {
+    const line = await this.line(['READY ', 'FAILED '], 90000);
+    if (line.startsWith('FAILED ')) throw new Error(`the desk did not start: ${line}`);
+    return line.slice('READY '.length);
+  }
+
+  async post(alert) {
+    this.child.stdin.write(`POST ${JSON.stringify(alert)}\n`);
+    return Number((await this.line(['POSTED '])).slice('POSTED '.length));
+  }
+
+  // The next symbol its linked program printed.
+  async nextSymbol(timeout = 20000) {
+    return (await this.line(['SYMBOL '], timeout)).slice('SYMBOL '.length);
+  }
+
+  async stderr() {
+    this.child.stdin.write('STDERR\n');
+    return Buffer.from((await this.line(['STDERR '])).slice('STDERR '.length), 'base64').toString();
+  }
+
+  // Its input ends: it ends the client and the rest, then itself.
+  async stop() {
+    if (this.child.exitCode !== null) return this.exited;
+    this.child.stdin.end();
+    const timer = setTimeout(() => this.child.kill('SIGTERM'), 20000);
+    const code = await this.exited;
+    clearTimeout(timer);
+    return code;
+  }
 }

@@ -23,6 +23,8 @@ const KEEP = {
   address: 'velquist.address',
   send: 'velquist.send',
 };
+// How long a symbol sent to a desk waits at the broker for the desk, at most.
+const SEND_EXPIRY_S = 60;
 // The broker keeps the page's session this long after it goes (as the desk's).
 const SESSION_EXPIRY_S = 7 * 24 * 3600;
 const BASE_TITLE = document.title;
@@ -521,7 +523,10 @@ function sendToDesk(symbol) {
     ui.announcer.textContent = `${symbol} was not sent: not connected`;
     return;
   }
-  client.publish(topic, JSON.stringify({ symbol }), { qos: 1, retain: false }, (error, packet) => {
+  // A symbol is for now: one the desk does not get within a minute (it is off) the broker drops,
+  // rather than hand it over hours later.
+  const options = { qos: 1, retain: false, properties: { messageExpiryInterval: SEND_EXPIRY_S } };
+  client.publish(topic, JSON.stringify({ symbol }), options, (error, packet) => {
     // MQTT 5 brokers answer a publish they refuse (the ACL) with a reason code of 128 or more.
     const refused = error || (packet && packet.reasonCode >= 128);
     ui.announcer.textContent = refused
