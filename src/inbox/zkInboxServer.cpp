@@ -443,7 +443,8 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
     case IAlertSink::TOffer::Accepted:
         Respond(c, 202,
                 QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) +
-                    QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) + '}',
+                    QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) +
+                    QByteArrayLiteral(",\"filtered\":") + QByteArray::number(answer.Filtered) + '}',
                 false);
         break;
     case IAlertSink::TOffer::Busy:
