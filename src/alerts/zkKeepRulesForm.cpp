@@ -106,7 +106,18 @@ TKeepRulesPage::TKeepRulesPage(QWidget* parent) : QWidget(parent) {
     int row = 0;
     for (const auto& [box, control] : rows) {
         grid->addWidget(box, row, 0);
-        grid->addWidget(control, row, 1);
+        if (auto* lists = qobject_cast<QComboBox*>(control)) {
+            // A list box is read out with its label.
+            auto* pair = new QHBoxLayout;
+            auto* label = new QLabel(tr("List:"), this);
+            label->setObjectName(control->objectName() + QStringLiteral("Label"));
+            label->setBuddy(lists);
+            pair->addWidget(label);
+            pair->addWidget(lists, 1);
+            grid->addLayout(pair, row, 1);
+        } else {
+            grid->addWidget(control, row, 1);
+        }
         connect(box, &QCheckBox::toggled, this, [this] { UpdateControls(); });
         ++row;
     }
