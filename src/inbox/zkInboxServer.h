@@ -5,10 +5,11 @@
 // the sink. It is written on QTcpServer because Qt HTTP Server 6.4 (Debian 12) offers no way to
 // cap the head size, body size, connection count or request time, and each of those is needed
 // so that no sender can make the client hold unbounded memory or wait forever.
-// Answers (bodies are JSON): 202 {"accepted": N, "unrouted": M, "filtered": F}; 400 {"error":
-// "..."}; 401, 404, 405, 408, 411 (bodies without a Content-Length, chunked ones included, are not
-// taken), 413, 429 (the sink is busy, or too many connections with the token), 431, 503 (the client
-// is closing), 505. See docs/alert-inbox.md.
+// Answers (bodies are JSON): 202 {"accepted": N, "unrouted": M}; 400 {"error": "..."}; 401, 404,
+// 405, 408, 411 (bodies without a Content-Length, chunked ones included, are not taken), 413, 429
+// (the sink is busy, or too many connections with the token), 431, 503 (the client is
+// closing), 505. See docs/alert-inbox.md. A 202 adds "filtered": F when F of the alerts were
+// refused by the rules of every window they went to.
 //
 // Anyone who can reach the port (another local user, anyone through a tunnel) can open
 // connections, so connections that have not yet shown the token hold no slot a sender with it
