@@ -2,6 +2,8 @@
 //
 //   velquist-alert [--socket PATH] [--strategy NAME] [--price P] [--skip] SYMBOL [DESCRIPTION...]
 //   velquist-alert [--socket PATH] --json       one alert object (or array) per line of stdin
+//   ... --dry-run    sends nothing to the windows: prints which windows would take each alert
+//                    and which window's rule would refuse it
 //
 // All input is checked before anything is sent, with the client's own reader, so a bad line
 // sends nothing. Exit status: 0 every alert taken; 1 bad input (the message names the line);
@@ -18,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -35,6 +38,32 @@ constexpr int AnswerWaitMs = 30000;
 void PrintError(const QString& text) {
     std::fprintf(stderr, "velquist-alert: %s\n", qPrintable(text));
     std::fflush(stderr);
+}
+
+// The client's answer to a dry run, as lines for the user.
+void PrintDryRun(const QByteArray& json) {
+    const QJsonArray alerts = QJsonDocument::fromJson(json).array();
+    for (const QJsonValue& value : alerts) {
+        const QJsonObject alert = value.toObject();
+        const QString symbol = alert.value(QStringLiteral("symbol")).toString();
+        const QJsonArray windows = alert.value(QStringLiteral("windows")).toArray();
+        if (windows.isEmpty())
+            std::printf("%s: no window takes it (kept in the history only)\n", qPrintable(symbol));
+        for (const QJsonValue& w : windows) {
+            const QJsonObject window = w.toObject();
+            const QString name = window.value(QStringLiteral("window")).toString();
+            const QString refused = window.value(QStringLiteral("refused")).toString();
+            const bool opens = window.value(QStringLiteral("opens")).toBool();
+            const QString where = opens ? QStringLiteral("new window \"%1\"").arg(name)
+                                        : QStringLiteral("window \"%1\"").arg(name);
+            if (refused.isEmpty())
+                std::printf("%s: %s shows it\n", qPrintable(symbol), qPrintable(where));
+            else
+                std::printf("%s: %s refuses it: %s\n", qPrintable(symbol), qPrintable(where),
+                            qPrintable(refused));
+        }
+    }
+    std::fflush(stdout);
 }
 
 // One line of the client's answer; empty when the connection ended first.
@@ -86,7 +115,12 @@ int main(int argc, char** argv) {
         QStringLiteral("Read alerts from standard input instead: one JSON object (or array of "
                        "objects) a line, with \"symbol\", \"price\", \"description\", "
                        "\"strategy\" and \"skip\"."));
-    parser.addOptions({socketOption, strategyOption, priceOption, skipOption, jsonOption});
+    const QCommandLineOption dryRunOption(
+        QStringLiteral("dry-run"),
+        QStringLiteral("Take nothing: print which windows would take each alert, and which "
+                       "window's rule would refuse it."));
+    parser.addOptions(
+        {socketOption, strategyOption, priceOption, skipOption, jsonOption, dryRunOption});
     parser.addPositionalArgument(QStringLiteral("SYMBOL"), QStringLiteral("The symbol."));
     parser.addPositionalArgument(QStringLiteral("DESCRIPTION"),
                                  QStringLiteral("Words of the description."),
@@ -212,21 +246,31 @@ int main(int argc, char** argv) {
         return ExitNoClient;
     }
 
+    const bool dryRun = parser.isSet(dryRunOption);
     // A line at a time, so that a busy client leaves a clear count of what it took.
     qsizetype taken = 0;
-    qint64 unrouted = 0;
+    qint64 unrouted = 0, filtered = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        socket.write(lines[i] + '\n');
+        socket.write((dryRun ? "DRYRUN " + lines[i] : lines[i]) + '\n');
         socket.flush();
         const QByteArray answer = ReadAnswer(socket);
         const QString sent =
             QStringLiteral("%1 of %2 lines were taken").arg(taken).arg(lines.size());
-        if (answer.startsWith("OK ")) {
+        if (dryRun && answer.startsWith("DRYRUN ")) {
+            PrintDryRun(answer.mid(7));
+            continue;
+        }
+        if (!dryRun && answer.startsWith("OK ")) {
             ++taken;
-            // "OK <n> unrouted <m>": m of them went to no window.
+            // "OK <n> [unrouted <m>] [filtered <f>]": m went to no window, f every window
+            // they went to refused.
             const QList<QByteArray> words = answer.split(' ');
-            if (words.size() == 4 && words[2] == "unrouted")
-                unrouted += words[3].toLongLong();
+            for (qsizetype w = 2; w + 1 < words.size(); w += 2) {
+                if (words[w] == "unrouted")
+                    unrouted += words[w + 1].toLongLong();
+                else if (words[w] == "filtered")
+                    filtered += words[w + 1].toLongLong();
+            }
             continue;
         }
         if (answer == "BUSY" || answer == "CLOSING") {
@@ -237,9 +281,20 @@ int main(int argc, char** argv) {
             return ExitRefused;
         }
         if (answer.startsWith("ERROR ")) {
-            PrintError(QStringLiteral("line %1: the client refused it: %2; %3")
-                           .arg(lineNumbers[i])
-                           .arg(QString::fromUtf8(answer.mid(6)), sent));
+            // A client from before dry runs reads the request as a bad alert line.
+            if (dryRun)
+                PrintError(QStringLiteral("line %1: the client refused the dry run: %2 (a client "
+                                          "older than this tool answers so)")
+                               .arg(lineNumbers[i])
+                               .arg(QString::fromUtf8(answer.mid(6))));
+            else
+                PrintError(QStringLiteral("line %1: the client refused it: %2; %3")
+                               .arg(lineNumbers[i])
+                               .arg(QString::fromUtf8(answer.mid(6)), sent));
+            return ExitBadInput;
+        }
+        if (dryRun && answer.startsWith("OK ")) {
+            PrintError(QStringLiteral("the client took the alert instead of a dry run"));
             return ExitBadInput;
         }
         PrintError(QStringLiteral("the client closed the connection; %1").arg(sent));
@@ -250,5 +305,9 @@ int main(int argc, char** argv) {
                                   "strategy and the client opens none); they are in the alert "
                                   "history")
                        .arg(unrouted));
+    if (filtered > 0)
+        PrintError(QStringLiteral("%1 of the alerts were filtered: every window they went to "
+                                  "refused them by its rules; they are in the alert history")
+                       .arg(filtered));
     return ExitOk;
 }

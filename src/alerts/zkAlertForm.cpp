@@ -3,6 +3,7 @@
 #include "alerts/zkAlertActions.h"
 #include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertDesk.h"
+#include "alerts/zkKeepRulesForm.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
@@ -197,6 +198,15 @@ void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record, bool place) {
     ZentrikWindowX->SetWindowConfig(record.WindowConfig);
     WindowFileName = record.WindowFileName;
     ZentrikWindowX->SetStrategyConfig(record.StrategyConfig);
+    KeepRules = record.KeepRules;
+    OfferRulesMenu();
+}
+
+void TAlertForm::OfferRulesMenu() {
+    if (RulesMenuAdded || !IsInboxDataConfig(ZentrikWindowX->DataConfig()))
+        return;
+    ZentrikWindowX->AddCustomMenuItem(tr("Rules..."), RulesMenuId);
+    RulesMenuAdded = true;
 }
 
 TLayoutInfo TAlertForm::WindowRecord() const {
@@ -226,6 +236,7 @@ TLayoutInfo TAlertForm::WindowRecord() const {
     r.WindowConfig = ZentrikWindowX->WindowConfig();
     r.WindowFileName = WindowFileName;
     r.StrategyConfig = ZentrikWindowX->StrategyConfig();
+    r.KeepRules = KeepRules;
     return r;
 }
 
@@ -263,6 +274,8 @@ TAlertForm* TAlertForm::DuplicateWindow() {
     copy->ZentrikWindowX->SetWindowConfig(ZentrikWindowX->WindowConfig());
     copy->WindowFileName = WindowFileName;
     copy->ZentrikWindowX->SetStrategyConfig(ZentrikWindowX->StrategyConfig());
+    copy->KeepRules = KeepRules;
+    copy->OfferRulesMenu();
     // The copy keeps its own position; one the window system was to choose stays its choice.
     copy->move(ownPos);
     if (!ownPlaced)
@@ -340,6 +353,9 @@ void TAlertForm::ZentrikWindowXCustomMenuItem(QObject* /*Sender*/, const QString
         break;
     case SetFontMenuId:
         SetWindowFont();
+        break;
+    case RulesMenuId:
+        EditWindowRules(*this);
         break;
     default:
         break; // the separator, or an entry that is not ours

@@ -28,6 +28,7 @@ public:
         SaveWindowMenuId = 1002,
         SetAsDefaultMenuId = 1003,
         SetFontMenuId = 1004,
+        RulesMenuId = 1010,
     };
 
     // A window is created hidden; its creator configures it (record, actions) and shows it.
@@ -47,6 +48,8 @@ public:
     bool Closing = false;
     // The font's Windows character set; Qt fonts have none, so it is kept beside the font.
     uint8_t FontCharset = 1;
+    // Which alerts from outside the window keeps (the router asks them).
+    TKeepRules KeepRules;
 
     // --- controls ---
     TZentrikWindowX* ZentrikWindowX = nullptr;
@@ -67,6 +70,10 @@ public:
     // the file. Unless keepFileName, WindowFileName becomes fileName afterwards. A failed write
     // raises EIniFileError and changes neither the file nor the window.
     void WriteAlertWindowFile(const QString& fileName, bool keepFileName);
+
+    // Adds "Rules..." to the context menu once the window takes alerts from outside (its
+    // DataConfig makes it an inbox window); the component has no way to take an entry out.
+    void OfferRulesMenu();
 
     // The context-menu operations.
     TAlertForm* DuplicateWindow();
@@ -107,6 +114,7 @@ private:
     QFont AppliedFont;
     TLayoutInfo AppliedFontRecord;
     bool HasAppliedFont = false;
+    bool RulesMenuAdded = false;
 };
 
 // The "Copy of " naming of a duplicated window's file: the same folder, the name prefixed

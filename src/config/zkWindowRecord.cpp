@@ -248,6 +248,7 @@ void ReadWindowRecord(const TSettingsStore& store, const QString& path, TLayoutI
     record.WindowConfig = ReadStringValue(store, path, kWindowConfig, d.WindowConfig);
     record.WindowFileName = ReadStringValue(store, path, kWindowFileName, d.WindowFileName);
     record.StrategyConfig = ReadStringValue(store, path, kStrategyConfig, d.StrategyConfig);
+    record.KeepRules = ReadKeepRules(store, path);
 }
 
 void WriteWindowRecord(const TSettingsStore& store, const QString& path, const TLayoutInfo& record,
@@ -272,6 +273,7 @@ void WriteWindowRecord(const TSettingsStore& store, const QString& path, const T
     if (includeFileName)
         WriteStringValue(store, path, kWindowFileName, record.WindowFileName);
     WriteStringValue(store, path, kStrategyConfig, record.StrategyConfig);
+    WriteKeepRules(store, path, record.KeepRules);
 }
 
 QFont ApplyRecordFont(QFont font, const TLayoutInfo& record) {

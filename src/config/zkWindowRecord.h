@@ -1,5 +1,7 @@
 #pragma once
 
+#include "zkKeepRules.h"
+
 #include <QColor>
 #include <QFont>
 #include <QString>
@@ -31,6 +33,9 @@ struct TLayoutInfo {
     QString WindowConfig;
     QString WindowFileName;
     QString StrategyConfig;
+    // Which alerts from outside the window keeps; stored only when there are any, and read
+    // as none (not the default record's) when missing.
+    TKeepRules KeepRules;
 
     bool operator==(const TLayoutInfo&) const = default;
 };

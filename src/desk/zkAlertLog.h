@@ -31,6 +31,12 @@ public:
     virtual ~IAlertLog() = default;
     // `window` is the window's caption at the time of the alert.
     virtual void RecordAlert(const QString& window, const IAlertData& alert) = 0;
+    // An alert the window's own rules refused: kept, marked with the rule, never shown.
+    virtual void RecordRefused(const QString& window, const IAlertData& alert,
+                               const QString& rule) {
+        (void)rule;
+        RecordAlert(window, alert);
+    }
     // True while it holds more alerts not yet kept than it should take on: a source that can
     // wait (the inbox, whose senders can send again) then adds no more.
     virtual bool IsBehind() const { return false; }

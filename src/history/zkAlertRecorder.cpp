@@ -73,8 +73,8 @@ const QString& SourceName(TAlertSource source) {
 struct TQueued {
     qint64 TimeMs;
     double Price;
-    size_t Text;       // where its texts begin in the buffer: window, symbol, description, source
-    quint32 Length[4]; // their lengths
+    size_t Text;       // where its texts begin: window, symbol, description, source, refused
+    quint32 Length[5]; // their lengths
 };
 
 struct TQueue {
@@ -119,7 +119,9 @@ struct TQueue {
 // shared, but counted whole so that a flood of new names is bounded too) and the object.
 size_t PendingBytes(const THistoryAlert& alert) {
     return sizeof(THistoryAlert) + 64 +
-           size_t(alert.Window.size() + alert.Symbol.size() + alert.Description.size()) * 2;
+           size_t(alert.Window.size() + alert.Symbol.size() + alert.Description.size() +
+                  alert.Refused.size()) *
+               2;
 }
 
 // The writer's names: one string for each window, symbol and source, shared by its alerts.
@@ -600,6 +602,9 @@ struct TAlertRecorder::TWriter {
                 alert.Description = QString::fromUtf16(text, item.Length[2]);
                 text += item.Length[2];
                 alert.Source = names.Get(text, item.Length[3]);
+                text += item.Length[3];
+                if (item.Length[4] > 0)
+                    alert.Refused = names.Get(text, item.Length[4]);
             }
             taken.Clear();
             announced.clear();
@@ -665,7 +670,21 @@ void TAlertRecorder::RecordAlert(const QString& window, const IAlertData& alert)
     const QDateTime time = alert.AlertTime();
     Writer->Push(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
                  alert.Price(),
-                 {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source())});
+                 {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source()),
+                  QStringView()});
+}
+
+void TAlertRecorder::RecordRefused(const QString& window, const IAlertData& alert,
+                                   const QString& rule) {
+    if (Writer->KeepDays.load(std::memory_order_relaxed) <= 0)
+        return;
+    // Also from a broker: its message keeps the alert as it arrived, this which window refused
+    // it. Without a rule's text it would read as shown.
+    const QDateTime time = alert.AlertTime();
+    Writer->Push(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
+                 alert.Price(),
+                 {window, alert.AlertSymbol(), alert.Description(), SourceName(alert.Source()),
+                  rule.isEmpty() ? QStringLiteral("refused") : rule});
 }
 
 std::optional<std::vector<bool>>
@@ -704,7 +723,7 @@ void TAlertRecorder::Record(THistoryAlert alert) {
     if (Writer->KeepDays.load(std::memory_order_relaxed) <= 0)
         return;
     Writer->Push(alert.TimeMs, alert.Price,
-                 {alert.Window, alert.Symbol, alert.Description, alert.Source});
+                 {alert.Window, alert.Symbol, alert.Description, alert.Source, alert.Refused});
 }
 
 void TAlertRecorder::SetKeepDays(int keepDays) {

@@ -30,6 +30,8 @@ public:
     ~TAlertRecorder() override;
 
     void RecordAlert(const QString& window, const IAlertData& alert) override;
+    void RecordRefused(const QString& window, const IAlertData& alert,
+                       const QString& rule) override;
     // Written by the writer at once, in one transaction with the keys of the messages, which
     // are kept for longer than a broker keeps a desk's session.
     std::optional<std::vector<bool>> KeepMessages(const std::vector<TLoggedMessage>& messages,

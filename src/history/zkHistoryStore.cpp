@@ -43,13 +43,18 @@ CREATE TABLE IF NOT EXISTS alerts(
   symbol INTEGER NOT NULL,
   price REAL NOT NULL,
   description TEXT NOT NULL,
-  source
+  source,
+  refused TEXT
 );
 CREATE INDEX IF NOT EXISTS alerts_time ON alerts(time);
 CREATE INDEX IF NOT EXISTS alerts_symbol ON alerts(symbol, time);
 CREATE INDEX IF NOT EXISTS alerts_window ON alerts(window, time);
 CREATE TABLE IF NOT EXISTS broker_messages(key INTEGER PRIMARY KEY, time INTEGER NOT NULL);
 )sql";
+
+// Added after the first files were made: older files get it when the writer opens them, and a
+// reader of an older file reads every alert as shown. An older version reads past it.
+const char* const RefusedColumnSql = "ALTER TABLE alerts ADD COLUMN refused TEXT";
 
 // Written into the file's header: this program's alert history ("VQHS").
 constexpr uint32_t HistoryApplicationId = 0x56514853;
@@ -338,10 +343,26 @@ void THistoryStore::Open(bool write) {
                                          .arg(FilePath, QString::fromUtf8(sqlite3_errmsg(Db))));
             Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
         }
+        if (!ColumnExists("refused")) {
+            rc = sqlite3_exec(Db, RefusedColumnSql, nullptr, nullptr, nullptr);
+            if (rc != SQLITE_OK) {
+                sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
+                Fail(Db, rc, QStringLiteral("opening %1").arg(FilePath));
+            }
+        }
         exec(("PRAGMA application_id=" + QByteArray::number(HistoryApplicationId)).constData());
         exec("COMMIT");
     }
     CheckShape();
+    HasRefused = ColumnExists("refused");
+}
+
+bool THistoryStore::ColumnExists(const char* column) {
+    sqlite3_stmt* s = nullptr;
+    const QByteArray sql = QByteArray("SELECT ") + column + " FROM alerts LIMIT 0";
+    const int rc = sqlite3_prepare_v2(Db, sql.constData(), -1, &s, nullptr);
+    sqlite3_finalize(s);
+    return rc == SQLITE_OK;
 }
 
 void THistoryStore::CheckShape() {
@@ -400,7 +421,7 @@ qint64 THistoryStore::NameId(QHash<QString, qint64>& cache, const char* table,
 void THistoryStore::InsertAlerts(const THistoryAlert* alerts, size_t count,
                                  std::vector<qint64>& ids) {
     TStatement insert(Db, "INSERT INTO alerts(time, window, symbol, price, description, "
-                          "source) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+                          "source, refused) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     for (size_t i = 0; i < count; ++i) {
         const THistoryAlert& alert = alerts[i];
         sqlite3_bind_int64(*insert, 1, alert.TimeMs);
@@ -409,6 +430,10 @@ void THistoryStore::InsertAlerts(const THistoryAlert* alerts, size_t count,
         sqlite3_bind_double(*insert, 4, alert.Price);
         BindText(*insert, 5, alert.Description.toUtf8());
         BindSource(*insert, 6, alert.Source);
+        if (alert.Refused.isEmpty())
+            sqlite3_bind_null(*insert, 7);
+        else
+            BindText(*insert, 7, alert.Refused.toUtf8());
         const int rc = sqlite3_step(*insert);
         if (rc != SQLITE_DONE)
             Fail(Db, rc, QStringLiteral("writing the alert history"));
@@ -603,14 +628,15 @@ THistoryAlert THistoryStore::ReadAlert(sqlite3_stmt* s) {
     alert.Price = sqlite3_column_double(s, 4);
     alert.Description = ColumnText(s, 5);
     alert.Source = ColumnSource(s, 6);
+    alert.Refused = ColumnText(s, 7);
     return alert;
 }
 
-namespace {
-const char* const AlertColumns =
-    "SELECT a.id, a.time, w.name, s.name, a.price, a.description, a.source FROM alerts a "
-    "JOIN windows w ON w.id=a.window JOIN symbols s ON s.id=a.symbol ";
-} // namespace
+QByteArray THistoryStore::AlertColumns() const {
+    return QByteArray("SELECT a.id, a.time, w.name, s.name, a.price, a.description, a.source, ") +
+           (HasRefused ? "a.refused" : "NULL") +
+           " FROM alerts a JOIN windows w ON w.id=a.window JOIN symbols s ON s.id=a.symbol ";
+}
 
 std::vector<THistoryAlert> THistoryStore::Page(const THistoryFilter& filter,
                                                const std::optional<THistoryCursor>& after,
@@ -634,7 +660,7 @@ std::vector<THistoryAlert> THistoryStore::Page(const THistoryFilter& filter,
         while (select.Step())
             ids.push_back(sqlite3_column_int64(*select, 0));
     }
-    TStatement row(Db, QByteArray(AlertColumns) + "WHERE a.id=?1");
+    TStatement row(Db, AlertColumns() + "WHERE a.id=?1");
     for (qint64 id : ids) {
         sqlite3_bind_int64(*row, 1, id);
         if (row.Step())
@@ -692,8 +718,9 @@ void THistoryStore::ForEach(const THistoryFilter& filter,
         while (select.Step())
             names->insert(sqlite3_column_int64(*select, 0), ColumnText(*select, 1));
     }
-    TStatement select(Db, "SELECT id, time, window, symbol, price, description, source FROM "
-                          "alerts INDEXED BY " +
+    TStatement select(Db, QByteArray("SELECT id, time, window, symbol, price, description, "
+                                     "source, ") +
+                              (HasRefused ? "refused" : "NULL") + " FROM alerts INDEXED BY " +
                               QByteArray(ChooseIndex(query)) + " WHERE " + query.Where() +
                               " ORDER BY time, id");
     THistoryAlert alert;
@@ -706,6 +733,7 @@ void THistoryStore::ForEach(const THistoryFilter& filter,
         alert.Price = sqlite3_column_double(s, 4);
         alert.Description = ColumnText(s, 5);
         alert.Source = ColumnSource(s, 6);
+        alert.Refused = ColumnText(s, 7);
         if (!sink(alert))
             return;
     }

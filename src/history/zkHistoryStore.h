@@ -30,6 +30,8 @@ struct THistoryAlert {
     double Price = 0;
     QString Description;
     QString Source; // "service", "feed" or "inbox"
+    // The rule by which the window refused it (it was never shown); empty: shown.
+    QString Refused;
 
     bool operator==(const THistoryAlert&) const = default;
 };
@@ -141,6 +143,9 @@ private:
     TQuery Prepare(const THistoryFilter& filter);
     const char* ChooseIndex(const TQuery& query);
     static THistoryAlert ReadAlert(sqlite3_stmt* statement);
+    bool ColumnExists(const char* column);
+    // The columns ReadAlert reads, joined with the names.
+    QByteArray AlertColumns() const;
 
     QString FilePath;
     QString SetAside;
@@ -148,6 +153,7 @@ private:
     QString SetAsideProblem;
     int BusyMs;
     sqlite3* Db = nullptr;
+    bool HasRefused = false; // an older file read as it is has no "refused" column
     // Numbers of the names written by this connection (a writer's only).
     QHash<QString, qint64> Windows;
     QHash<QString, qint64> Symbols;

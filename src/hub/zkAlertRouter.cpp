@@ -4,6 +4,7 @@
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
 #include "desk/zkAlertLog.h"
+#include "hub/zkKeepRuleMatcher.h"
 #include "inbox/zkInboxAlert.h"
 #include "linking/zkGenericConnectorForm.h"
 
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <optional>
 #include <utility>
 
 QString InboxDataConfig(const QString& strategy) {
@@ -38,6 +40,40 @@ TAlertData RowOf(const TSourceAlert& alert, const QDateTime& time, const QString
                    description);
     row.Origin = alert.FromBroker ? TAlertSource::Broker : TAlertSource::Inbox;
     return row;
+}
+
+// The matchers of the windows one offer or delivery reaches, each made once; nullptr for a
+// window that keeps everything.
+class TMatchers {
+public:
+    const TKeepRuleMatcher* For(TAlertForm* window) {
+        auto it = Made.find(window);
+        if (it == Made.end()) {
+            std::shared_ptr<TKeepRuleMatcher> matcher;
+            if (window->KeepRules.AnyKeepingRuleOn()) {
+                matcher = std::make_shared<TKeepRuleMatcher>(window->KeepRules);
+                if (matcher->KeepsAll())
+                    matcher.reset();
+            }
+            it = Made.insert(window, std::move(matcher));
+        }
+        return it->get();
+    }
+    // Empty: the window keeps it.
+    QString Refusal(TAlertForm* window, const TMatchedAlert& alert) {
+        const TKeepRuleMatcher* matcher = For(window);
+        return matcher ? matcher->Refusal(alert) : QString();
+    }
+
+private:
+    QHash<TAlertForm*, std::shared_ptr<TKeepRuleMatcher>> Made;
+};
+
+bool AnyWindowHasRules(const QList<QPointer<TAlertForm>>& windows) {
+    for (const QPointer<TAlertForm>& w : windows)
+        if (w && w->KeepRules.AnyKeepingRuleOn())
+            return true;
+    return false;
 }
 
 } // namespace
@@ -79,6 +115,13 @@ void TAlertRouter::RecordUnrouted(const TSourceAlert& alert, const QDateTime& ti
     log->RecordAlert(alert.Strategy, RowOf(alert, time, alert.Description));
 }
 
+void TAlertRouter::RecordRefused(TAlertForm& window, const TSourceAlert& alert,
+                                 const QDateTime& time, const QString& description,
+                                 const QString& rule) {
+    if (IAlertLog* log = Desk.AlertLog())
+        log->RecordRefused(window.windowTitle(), RowOf(alert, time, description), rule);
+}
+
 QList<QPointer<TAlertForm>> TAlertRouter::InboxWindows() const {
     QList<QPointer<TAlertForm>> windows;
     for (TAlertForm* w : Desk.AlertWindows())
@@ -107,21 +150,56 @@ IAlertSink::TAnswer TAlertRouter::OfferAlerts(QList<TSourceAlert>&& alerts) {
     if (PendingBytes + bytes > MaxWaitingBytes)
         return TOffer::Busy;
     const QDateTime now = Clock();
-    // Without new windows, what no open window takes is known now, and the sender is told.
-    QSet<QString> names;
-    if (!OpenNewWindows)
-        for (const QPointer<TAlertForm>& w : InboxWindows())
-            names.insert(w->ZentrikWindowX->WindowName());
-    const bool anyInboxWindow = !names.isEmpty(), catchAll = names.contains(CatchAllName);
-    qsizetype unrouted = 0;
+    // Without new windows, what no open window takes is known now, and the sender is told; so
+    // is what every open window it goes to refuses.
+    const QList<QPointer<TAlertForm>> windows = InboxWindows();
+    const bool rules = AnyWindowHasRules(windows);
+    QHash<QString, QList<QPointer<TAlertForm>>> byName;
+    if (!OpenNewWindows || rules)
+        for (const QPointer<TAlertForm>& w : windows)
+            byName[w->ZentrikWindowX->WindowName()].append(w);
+    const bool anyInboxWindow = !windows.isEmpty(), catchAll = byName.contains(CatchAllName);
+    TMatchers matchers;
+    qsizetype unrouted = 0, filtered = 0;
     for (TSourceAlert& alert : alerts) {
         const bool routed =
             OpenNewWindows || catchAll ||
-            (alert.Strategy == CatchAllName ? anyInboxWindow : names.contains(alert.Strategy));
+            (alert.Strategy == CatchAllName ? anyInboxWindow : byName.contains(alert.Strategy));
         if (!routed) {
             RecordUnrouted(alert, now);
             ++unrouted;
             continue;
+        }
+        if (rules) {
+            // The windows it goes to now; none yet when one would open for it (its rules are
+            // asked when it does).
+            const bool toEvery = alert.Strategy == CatchAllName;
+            QList<QPointer<TAlertForm>> targets = toEvery ? windows : byName.value(alert.Strategy);
+            const bool toCatchAll = targets.isEmpty() && !OpenNewWindows;
+            if (toCatchAll)
+                targets = byName.value(CatchAllName);
+            if (!targets.isEmpty()) {
+                const TMatchedAlert matched(alert);
+                QStringList refusals;
+                for (const QPointer<TAlertForm>& w : targets) {
+                    QString why = matchers.Refusal(w, matched);
+                    if (why.isEmpty())
+                        break;
+                    refusals.append(std::move(why));
+                }
+                if (refusals.size() == targets.size()) {
+                    const QString description =
+                        toCatchAll && !toEvery
+                            ? (alert.Description.isEmpty()
+                                   ? alert.Strategy
+                                   : alert.Strategy + QStringLiteral(": ") + alert.Description)
+                            : alert.Description;
+                    for (qsizetype i = 0; i < targets.size(); ++i)
+                        RecordRefused(*targets[i], alert, now, description, refusals[i]);
+                    ++filtered;
+                    continue;
+                }
+            }
         }
         const qint64 size = AlertBytes(alert);
         Pending.push_back({std::move(alert), now, size});
@@ -129,7 +207,48 @@ IAlertSink::TAnswer TAlertRouter::OfferAlerts(QList<TSourceAlert>&& alerts) {
     }
     if (!Pending.empty())
         ScheduleFlush();
-    return {TOffer::Accepted, unrouted};
+    return {TOffer::Accepted, unrouted, filtered};
+}
+
+QList<QList<IAlertSink::TWindowVerdict>>
+TAlertRouter::TryAlerts(const QList<TSourceAlert>& alerts) const {
+    const QList<QPointer<TAlertForm>> windows = InboxWindows();
+    QHash<QString, QList<QPointer<TAlertForm>>> byName;
+    for (const QPointer<TAlertForm>& w : windows)
+        byName[w->ZentrikWindowX->WindowName()].append(w);
+    TMatchers matchers;
+    QList<QList<TWindowVerdict>> verdicts;
+    for (const TSourceAlert& alert : alerts) {
+        const TMatchedAlert matched(alert);
+        QList<TWindowVerdict>& verdict = verdicts.emplace_back();
+        const bool toEvery = alert.Strategy == CatchAllName;
+        QList<QPointer<TAlertForm>> targets = toEvery ? windows : byName.value(alert.Strategy);
+        // A window that would open for it: its rules are the default window's.
+        const auto opens = [&](const QString& name) {
+            const TKeepRuleMatcher matcher(DefaultWindowRecord().KeepRules);
+            verdict.append({name, true, matcher.Refusal(matched)});
+        };
+        if (targets.isEmpty()) {
+            const QString name = toEvery ? zkInbox::DefaultStrategy() : alert.Strategy;
+            targets = byName.value(name);
+            // As a delivery would now (the rate of new windows aside).
+            if (targets.isEmpty() && OpenNewWindows && windows.size() < MaxInboxWindows) {
+                opens(name);
+                continue;
+            }
+        }
+        if (targets.isEmpty()) {
+            targets = byName.value(CatchAllName);
+            if (targets.isEmpty() && OpenNewWindows) {
+                opens(CatchAllName);
+                continue;
+            }
+        }
+        for (const QPointer<TAlertForm>& w : targets)
+            if (w)
+                verdict.append({w->windowTitle(), false, matchers.Refusal(w, matched)});
+    }
+    return verdicts;
 }
 
 bool TAlertRouter::MayOpenWindow(int inboxWindows) {
@@ -146,6 +265,7 @@ TAlertForm* TAlertRouter::OpenWindowFor(const QString& strategy) {
     if (!window)
         return nullptr;
     window->ZentrikWindowX->SetDataConfig(InboxDataConfig(strategy));
+    window->OfferRulesMenu();
     // As the menu's New Alert Window does: the lists its actions name exist at once.
     if (TGenericConnectorForm* connectors = Desk.ConnectorWindow())
         connectors->EnsureListsForActions(window->Actions);
@@ -215,6 +335,7 @@ void TAlertRouter::Deliver(bool all) {
     std::deque<TWaiting> later;
     QSet<QString> waitingStrategies;
     QSet<TAlertForm*> touched;
+    TMatchers matchers;
     const int windowsPerTurn = all ? INT_MAX : WindowsPerTurn();
     bool stop = false;
     while (!Pending.empty() && !stop) {
@@ -296,15 +417,25 @@ void TAlertRouter::Deliver(bool all) {
                     break;
                 continue;
             }
-            bool taken = false;
+            bool taken = false, refused = false;
+            std::optional<TMatchedAlert> matched;
             for (const QPointer<TAlertForm>& w : targets)
                 if (w && !w->Closing) {
+                    if (matchers.For(w)) {
+                        if (!matched)
+                            matched.emplace(item.Alert);
+                        if (const QString why = matchers.Refusal(w, *matched); !why.isEmpty()) {
+                            RecordRefused(*w, item.Alert, item.Time, description, why);
+                            refused = true;
+                            continue;
+                        }
+                    }
                     add(w, item, description);
                     touched.insert(w);
                     taken = true;
                 }
             // Its windows closed since it was taken (or none could open): the history keeps it.
-            if (!taken)
+            if (!taken && !refused)
                 RecordUnrouted(item.Alert, item.Time);
         }
         for (const QPointer<TAlertForm>& w : order)

@@ -36,6 +36,11 @@ class TAlertForm;
 // DeliverySliceMs, opens at most one window, and reaches no more windows than can repaint in
 // the rest of MaxTurnMs (by what a window's repaint cost last time); the rest waits for the
 // next turn, each window's alerts in their order.
+//
+// Each window's own rules (TKeepRules) narrow what it keeps: an alert a window's rules refuse
+// is kept in the history as refused by that window, and never shown, sounded or announced.
+// An alert that every open window it goes to refuses is found so when it is offered, and is
+// counted as filtered.
 class TAlertRouter : public QObject, public IAlertSink {
     Q_OBJECT
 public:
@@ -62,6 +67,8 @@ public:
     TAnswer OfferAlerts(QList<TSourceAlert>&& alerts) override;
     // Full: no room for a single alert, or the history is behind.
     bool IsBusy() const override;
+    // Where each alert would go now, and which window's rule would refuse it.
+    QList<QList<TWindowVerdict>> TryAlerts(const QList<TSourceAlert>& alerts) const override;
     // Delivers all that waits, now (the client's closing does not wait for the next turn).
     void Flush();
     qsizetype Waiting() const { return qsizetype(Pending.size()); }
@@ -88,6 +95,8 @@ private:
     // Whether a window for a new strategy may open now (the rate and the ceiling).
     bool MayOpenWindow(int inboxWindows);
     void RecordUnrouted(const TSourceAlert& alert, const QDateTime& time);
+    void RecordRefused(TAlertForm& window, const TSourceAlert& alert, const QDateTime& time,
+                       const QString& description, const QString& rule);
     // The open inbox windows, in the desk's order.
     QList<QPointer<TAlertForm>> InboxWindows() const;
     void ScheduleFlush();

@@ -440,12 +440,15 @@ void TInboxServer::HandleRequest(TConnection* c, const THttpRequestHead& head,
     if (!alive || c->Removed)
         return;
     switch (answer.Offer) {
-    case IAlertSink::TOffer::Accepted:
-        Respond(c, 202,
-                QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) +
-                    QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted) + '}',
-                false);
+    case IAlertSink::TOffer::Accepted: {
+        QByteArray body = QByteArrayLiteral("{\"accepted\":") + QByteArray::number(count) +
+                          QByteArrayLiteral(",\"unrouted\":") + QByteArray::number(answer.Unrouted);
+        // Only when there are some, so the usual answer stays what senders know.
+        if (answer.Filtered > 0)
+            body += QByteArrayLiteral(",\"filtered\":") + QByteArray::number(answer.Filtered);
+        Respond(c, 202, body + '}', false);
         break;
+    }
     case IAlertSink::TOffer::Busy:
         RespondBusy(c);
         break;

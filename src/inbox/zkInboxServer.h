@@ -8,7 +8,8 @@
 // Answers (bodies are JSON): 202 {"accepted": N, "unrouted": M}; 400 {"error": "..."}; 401, 404,
 // 405, 408, 411 (bodies without a Content-Length, chunked ones included, are not taken), 413, 429
 // (the sink is busy, or too many connections with the token), 431, 503 (the client is
-// closing), 505. See docs/alert-inbox.md.
+// closing), 505. See docs/alert-inbox.md. A 202 adds "filtered": F when F of the alerts were
+// refused by the rules of every window they went to.
 //
 // Anyone who can reach the port (another local user, anyone through a tunnel) can open
 // connections, so connections that have not yet shown the token hold no slot a sender with it

@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -136,9 +139,35 @@ void TInboxSocket::OnReadyRead(TPeer* peer) {
     }
 }
 
+QByteArray TInboxSocket::DryRunAnswer(const QByteArray& alerts) {
+    TInboxParseResult parsed =
+        zkInbox::ParseInboxBody(alerts, QByteArrayLiteral("application/json"), QByteArray());
+    if (!parsed.Ok()) {
+        QByteArray why = parsed.Error.Message.toUtf8();
+        why.replace('\n', ' ');
+        return "ERROR " + why + '\n';
+    }
+    const QList<QList<IAlertSink::TWindowVerdict>> verdicts = Sink->TryAlerts(parsed.Alerts);
+    QJsonArray list;
+    for (qsizetype i = 0; i < parsed.Alerts.size(); ++i) {
+        QJsonArray windows;
+        if (i < verdicts.size())
+            for (const IAlertSink::TWindowVerdict& verdict : verdicts[i])
+                windows.append(QJsonObject{{QStringLiteral("window"), verdict.Window},
+                                           {QStringLiteral("opens"), verdict.Opens},
+                                           {QStringLiteral("refused"), verdict.Refused}});
+        list.append(QJsonObject{{QStringLiteral("symbol"), parsed.Alerts[i].Symbol},
+                                {QStringLiteral("windows"), windows}});
+    }
+    return "DRYRUN " + QJsonDocument(list).toJson(QJsonDocument::Compact) + '\n';
+}
+
 QByteArray TInboxSocket::Answer(const QByteArray& line) {
     if (ClosingDown || !Sink)
         return QByteArrayLiteral("CLOSING\n");
+    // Not JSON, so never an alert line: where the alerts would go, nothing taken.
+    if (line.startsWith("DRYRUN "))
+        return DryRunAnswer(line.mid(7));
     if (Sink->IsBusy())
         return QByteArrayLiteral("BUSY\n");
     TInboxParseResult parsed =
@@ -151,13 +180,16 @@ QByteArray TInboxSocket::Answer(const QByteArray& line) {
     const qsizetype count = parsed.Alerts.size();
     const IAlertSink::TAnswer answer = Sink->OfferAlerts(std::move(parsed.Alerts));
     switch (answer.Offer) {
-    case IAlertSink::TOffer::Accepted:
-        // The count of alerts no window took only when there are some, so "OK <n>" stays the
-        // whole answer in the usual case.
+    case IAlertSink::TOffer::Accepted: {
+        // The counts of alerts no window took or showed only when there are some, so
+        // "OK <n>" stays the whole answer in the usual case.
+        QByteArray ok = "OK " + QByteArray::number(count);
         if (answer.Unrouted > 0)
-            return "OK " + QByteArray::number(count) + " unrouted " +
-                   QByteArray::number(answer.Unrouted) + '\n';
-        return "OK " + QByteArray::number(count) + '\n';
+            ok += " unrouted " + QByteArray::number(answer.Unrouted);
+        if (answer.Filtered > 0)
+            ok += " filtered " + QByteArray::number(answer.Filtered);
+        return ok + '\n';
+    }
     case IAlertSink::TOffer::Busy:
         return QByteArrayLiteral("BUSY\n");
     case IAlertSink::TOffer::Closing:

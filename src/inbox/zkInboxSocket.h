@@ -6,6 +6,11 @@
 // lines are skipped. Every other line gets one answer line, in order:
 //   "OK <n>"        the n alerts of the line are the client's
 //   "OK <n> unrouted <m>"  ... and m of them are in no window (only in the history)
+//   "OK <n> filtered <f>"  ... and f of them every window they went to refused by its rules
+//                          (both counts may follow, unrouted first)
+//   "DRYRUN <json>"  the answer to a line "DRYRUN <alerts>": where the alerts would go now,
+//                    nothing taken: [{"symbol": S, "windows": [{"window": W, "opens": B,
+//                    "refused": R}]}], R empty for a window that would show it
 //   "ERROR <why>"   nothing of the line was taken (bad input, too many alerts, line too long)
 //   "BUSY"          the client cannot take them now; send the line again later
 //   "CLOSING"       the client is closing; nothing more is taken
@@ -64,6 +69,7 @@ private:
     void OnNewConnection();
     void OnReadyRead(TPeer* peer);
     QByteArray Answer(const QByteArray& line);
+    QByteArray DryRunAnswer(const QByteArray& alerts);
     void RemovePeer(TPeer* peer);
     TPeer* PeerOf(QLocalSocket* socket) const;
 

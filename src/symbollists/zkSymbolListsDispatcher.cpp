@@ -1,5 +1,7 @@
 #include "zkSymbolListsDispatcher.h"
 
+#include "zkSymbolListIndex.h"
+
 #include "components/zkComponents.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
@@ -242,6 +244,7 @@ struct TPrimarySymbolListController::TListBefore {
         }
     }
     void Restore() const {
+        SymbolListsChanged();
         TSymbolLists* model = SymbolListModel();
         if (!model)
             return;
@@ -275,6 +278,7 @@ template <typename F> void TPrimarySymbolListController::Forward(F&& call) {
 }
 
 void TPrimarySymbolListController::AllChanged() {
+    SymbolListsChanged();
     Forward([](TSymbolListChanges& l) { l.ListsChanged(true); });
 }
 
@@ -298,6 +302,7 @@ void TPrimarySymbolListController::BeginRefresh() {
 }
 
 void TPrimarySymbolListController::ListsChanged(bool Reload) {
+    SymbolListsChanged();
     Forward([Reload](TSymbolListChanges& l) { l.ListsChanged(Reload); });
 }
 
@@ -455,6 +460,7 @@ void TPrimarySymbolListUpdater::DeleteSymbol(int32_t ListId, const QString& Symb
 void StartSymbolListDispatcher(IConnectionControl* connection) {
     TDispatcher& d = Dispatcher();
     StopSymbolListDispatcher();
+    SymbolListsChanged();
     Terminating = false;
     d.Model = std::make_unique<TSymbolLists>();
     d.Provider = std::make_unique<TPrimarySymbolListProvider>(connection ? connection->ListOfLists()
@@ -466,6 +472,7 @@ void StartSymbolListDispatcher(IConnectionControl* connection) {
 
 void StopSymbolListDispatcher() {
     TDispatcher& d = Dispatcher();
+    SymbolListsChanged();
     // The model's records go with it (later, if a load still holds it).
     d.Model.reset();
     d.Provider.reset();
@@ -474,6 +481,7 @@ void StopSymbolListDispatcher() {
 }
 
 void ForgetSymbolLists() {
+    SymbolListsChanged();
     ClearSymbolLists(SymbolListModel());
 }
 

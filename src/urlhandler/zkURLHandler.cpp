@@ -38,6 +38,7 @@ void NewAlertWindowCommand(IAlertDesk* desk, const QString& rest, const TStringM
     TAlertForm* window = desk->NewAlertWindow();
     if (!rest.isEmpty())
         window->ZentrikWindowX->SetDataConfig(rest);
+    window->OfferRulesMenu();
     const QString windowConfig = FindMapValue(parameters, QStringLiteral("WindowConfig"));
     if (!windowConfig.isEmpty())
         window->ZentrikWindowX->SetWindowConfig(windowConfig);

@@ -331,6 +331,54 @@ private slots:
         QCOMPARE(store.Count({}), qint64(6));
     }
 
+    // A file of an earlier version (no "refused" column) reads with every alert as shown; the
+    // writer adds the column, and a refused alert keeps the rule that refused it. What the
+    // earlier version asks of the file names its columns, so it still works on the new one.
+    void refusedAlertsInOlderAndNewerFiles() {
+        {
+            THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+            std::vector<THistoryAlert> alerts = {MakeHistoryAlert(5, "W", "OLD")};
+            store.Append(alerts);
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(file()).constData(), &db);
+            QCOMPARE(sqlite3_exec(db, "ALTER TABLE alerts DROP COLUMN refused", nullptr, nullptr,
+                                  nullptr),
+                     SQLITE_OK);
+            sqlite3_close(db);
+        }
+        {
+            THistoryStore reader(file(), THistoryStore::TMode::ReadOnly);
+            const std::vector<THistoryAlert> page = reader.Page({}, std::nullopt, 10);
+            QCOMPARE(page.size(), size_t(1));
+            QVERIFY(page[0].Refused.isEmpty());
+        }
+        THistoryStore store(file(), THistoryStore::TMode::ReadWrite);
+        QVERIFY(store.SetAsidePath().isEmpty());
+        std::vector<THistoryAlert> alerts = {MakeHistoryAlert(10, "W", "NEW")};
+        alerts[0].Refused = QStringLiteral("symbol is on list \"Watch\"");
+        store.Append(alerts);
+        const std::vector<THistoryAlert> page = store.Page({}, std::nullopt, 10);
+        QCOMPARE(page.size(), size_t(2));
+        QCOMPARE(page[0], alerts[0]);
+        QVERIFY(page[1].Refused.isEmpty());
+        QStringList refused;
+        store.ForEach({}, [&](const THistoryAlert& a) {
+            refused << a.Refused;
+            return true;
+        });
+        QCOMPARE(refused, QStringList({"", "symbol is on list \"Watch\""}));
+        sqlite3* db = nullptr;
+        sqlite3_open(QFile::encodeName(file()).constData(), &db);
+        QCOMPARE(sqlite3_exec(db,
+                              "INSERT INTO alerts(time, window, symbol, price, description, "
+                              "source) VALUES(20, 1, 1, 0, '', 2); SELECT id, time, window, "
+                              "symbol, price, description, source FROM alerts",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+        QVERIFY(store.Page({}, std::nullopt, 1).front().Refused.isEmpty());
+    }
+
     void damagedFileIsSetAsideAndANewOneWorks() {
         QDir().mkpath(QFileInfo(file()).absolutePath());
         const QByteArray garbage(8192, 'x');

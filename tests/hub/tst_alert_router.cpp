@@ -9,6 +9,7 @@
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
 #include "zkTestSupport.h"
+#include "zkTestSymbolLists.h"
 
 #include <QtTest>
 
@@ -40,8 +41,13 @@ public:
                     alert.Description();
         Sources << alert.Source();
     }
+    void RecordRefused(const QString& window, const IAlertData& alert,
+                       const QString& rule) override {
+        Refused << window + QLatin1Char('/') + alert.AlertSymbol() + QLatin1Char('/') + rule;
+    }
     bool IsBehind() const override { return Behind; }
     QStringList Kept;
+    QStringList Refused;
     QList<TAlertSource> Sources;
     bool Behind = false;
 };
@@ -85,6 +91,15 @@ struct TFixture {
     TAlertForm* window(const QString& dataConfig) {
         TAlertForm* w = Desk.NewAlertWindow();
         w->ZentrikWindowX->SetDataConfig(dataConfig);
+        return w;
+    }
+    // An inbox window keeping only the symbols on that list.
+    TAlertForm* listWindow(const QString& dataConfig, const QString& list) {
+        TAlertForm* w = window(dataConfig);
+        TKeepRule rule;
+        rule.Kind = TKeepRuleKind::OnList;
+        rule.List = list;
+        w->KeepRules.Rules = {rule};
         return w;
     }
     IAlertSink::TOffer offer(QList<TSourceAlert> alerts) {
@@ -351,6 +366,93 @@ private slots:
         f.offer({Alert("NVDA", "X")});
         QTRY_COMPARE(Symbols(first), QStringList({"NVDA"}));
         QVERIFY(!second);
+    }
+
+    // An alert a window's rules refuse is kept in the history as refused by it and never
+    // reaches the window; one refused by every window it goes to is counted as filtered.
+    void refusedAlertsAreKeptButNotShown() {
+        TFixture f;
+        TTestSymbolLists lists;
+        const int32_t watch = lists.Add("Watch", {"AAPL"});
+        TAlertForm* w = f.listWindow("WN=Scanner&Src=inbox", "Watch");
+        Fake(w).SetNotifyOnEachAlert(true);
+        const IAlertSink::TAnswer answer =
+            f.Router.OfferAlerts({Alert("AAPL", "Scanner"), Alert("IBM", "Scanner")});
+        QCOMPARE(answer.Offer, IAlertSink::TOffer::Accepted);
+        QCOMPARE(answer.Filtered, 1);
+        QCOMPARE(answer.Unrouted, 0);
+        QCOMPARE(f.Log.Refused, QStringList({"Scanner/IBM/symbol is on list \"Watch\""}));
+        f.Router.Flush();
+        QCOMPARE(Symbols(w), QStringList({"AAPL"}));
+        QCOMPARE(f.Log.Kept, QStringList({"Scanner/AAPL/"}));
+        // The list changed through the dispatcher: the next alert follows it.
+        lists.AddSymbol(watch, "IBM");
+        QCOMPARE(f.Router.OfferAlerts({Alert("IBM", "Scanner")}).Filtered, 0);
+        f.Router.Flush();
+        QCOMPARE(Symbols(w), QStringList({"AAPL", "IBM"}));
+        // Deleted, the list's rule is off.
+        lists.Delete(watch);
+        QCOMPARE(f.Router.OfferAlerts({Alert("MSFT", "Scanner")}).Filtered, 0);
+        f.Router.Flush();
+        QCOMPARE(Symbols(w).last(), QString("MSFT"));
+        QCOMPARE(f.Log.Refused.size(), 1);
+    }
+
+    // An alert for several windows: those whose rules refuse it record so, the others show
+    // it, and it is not filtered. Rules changed while it waits are asked at delivery.
+    void rulesAreAskedPerWindow() {
+        TFixture f;
+        TTestSymbolLists lists;
+        lists.Add("Watch", {"AAPL"});
+        TAlertForm* open = f.window("WN=A&Src=inbox");
+        TAlertForm* narrow = f.listWindow("WN=B&Src=inbox", "Watch");
+        QCOMPARE(f.Router.OfferAlerts({Alert("IBM", "*")}).Filtered, 0);
+        f.Router.Flush();
+        QCOMPARE(Symbols(open), QStringList({"IBM"}));
+        QVERIFY(Symbols(narrow).isEmpty());
+        QCOMPARE(f.Log.Refused, QStringList({"B/IBM/symbol is on list \"Watch\""}));
+        // Taken while A kept everything, refused by the time it is delivered.
+        QCOMPARE(f.Router.OfferAlerts({Alert("TSLA", "A")}).Filtered, 0);
+        open->KeepRules = narrow->KeepRules;
+        f.Router.Flush();
+        QCOMPARE(Symbols(open), QStringList({"IBM"}));
+        QCOMPARE(f.Log.Refused.last(), QString("A/TSLA/symbol is on list \"Watch\""));
+        // The catch-all's rules apply to what it takes for others.
+        f.Router.SetOpenNewWindows(false);
+        TAlertForm* catchAll = f.listWindow("WN=*&Src=inbox", "Watch");
+        QCOMPARE(f.Router.OfferAlerts({Alert("IBM", "Nowhere")}).Filtered, 1);
+        QCOMPARE(f.Log.Refused.last(), QString("Inbox/IBM/symbol is on list \"Watch\""));
+        QCOMPARE(f.Router.OfferAlerts({Alert("AAPL", "Nowhere")}).Filtered, 0);
+        f.Router.Flush();
+        QCOMPARE(Descriptions(catchAll), QStringList({"AAPL/Nowhere"}));
+    }
+
+    // A dry run says where each alert would go and which rule would refuse it, taking nothing.
+    void dryRunTellsWhereAlertsWouldGo() {
+        TFixture f;
+        TTestSymbolLists lists;
+        lists.Add("Watch", {"AAPL"});
+        f.window("WN=A&Src=inbox");
+        f.listWindow("WN=B&Src=inbox", "Watch");
+        const auto verdicts =
+            f.Router.TryAlerts({Alert("IBM", "*"), Alert("AAPL", "B"), Alert("X", "New")});
+        QCOMPARE(verdicts.size(), 3);
+        QCOMPARE(verdicts[0].size(), 2);
+        QCOMPARE(verdicts[0][0].Window, QString("A"));
+        QVERIFY(verdicts[0][0].Refused.isEmpty());
+        QCOMPARE(verdicts[0][1].Window, QString("B"));
+        QCOMPARE(verdicts[0][1].Refused, QString("symbol is on list \"Watch\""));
+        QCOMPARE(verdicts[1].size(), 1);
+        QVERIFY(verdicts[1][0].Refused.isEmpty());
+        QCOMPARE(verdicts[2].size(), 1);
+        QVERIFY(verdicts[2][0].Opens);
+        QCOMPARE(verdicts[2][0].Window, QString("New"));
+        // Nothing was taken, recorded or opened.
+        QCOMPARE(f.Router.Waiting(), 0);
+        QVERIFY(f.Log.Kept.isEmpty() && f.Log.Refused.isEmpty());
+        QCOMPARE(f.Desk.AlertWindows().size(), 2);
+        f.Router.SetOpenNewWindows(false);
+        QVERIFY(f.Router.TryAlerts({Alert("X", "New")}).first().isEmpty());
     }
 };
 
