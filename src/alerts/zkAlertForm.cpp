@@ -3,6 +3,7 @@
 #include "alerts/zkAlertActions.h"
 #include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertDesk.h"
+#include "alerts/zkQuietHoursTab.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -80,6 +82,7 @@ void TAlertForm::FormCreate() {
     ZentrikWindowX->AddCustomMenuItem(tr("Save window..."), SaveWindowMenuId);
     ZentrikWindowX->AddCustomMenuItem(tr("Set window as default"), SetAsDefaultMenuId);
     ZentrikWindowX->AddCustomMenuItem(tr("Set font..."), SetFontMenuId);
+    ZentrikWindowX->AddCustomMenuItem(tr("Quiet hours..."), QuietHoursMenuId);
     KeyPreview = true;
     JoinWindowRing();
     Actions = DefaultWindowActions();
@@ -178,6 +181,11 @@ void TAlertForm::ParseActions() {
     ::ParseActions(Actions, ActionTable);
 }
 
+void TAlertForm::SetQuiet(const TQuietSettings& quiet) {
+    Quiet = quiet;
+    Announcer->SetMode(quiet.Announce);
+}
+
 void TAlertForm::RememberAppliedFont(const TLayoutInfo& record) {
     AppliedFont = ZentrikWindowX->Font();
     AppliedFontRecord = record;
@@ -197,6 +205,7 @@ void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record, bool place) {
     ZentrikWindowX->SetWindowConfig(record.WindowConfig);
     WindowFileName = record.WindowFileName;
     ZentrikWindowX->SetStrategyConfig(record.StrategyConfig);
+    SetQuiet(record.Quiet);
 }
 
 TLayoutInfo TAlertForm::WindowRecord() const {
@@ -226,6 +235,7 @@ TLayoutInfo TAlertForm::WindowRecord() const {
     r.WindowConfig = ZentrikWindowX->WindowConfig();
     r.WindowFileName = WindowFileName;
     r.StrategyConfig = ZentrikWindowX->StrategyConfig();
+    r.Quiet = Quiet;
     return r;
 }
 
@@ -263,6 +273,7 @@ TAlertForm* TAlertForm::DuplicateWindow() {
     copy->ZentrikWindowX->SetWindowConfig(ZentrikWindowX->WindowConfig());
     copy->WindowFileName = WindowFileName;
     copy->ZentrikWindowX->SetStrategyConfig(ZentrikWindowX->StrategyConfig());
+    copy->SetQuiet(Quiet);
     // The copy keeps its own position; one the window system was to choose stays its choice.
     copy->move(ownPos);
     if (!ownPlaced)
@@ -307,6 +318,15 @@ void TAlertForm::SetWindowFont() {
     ZentrikWindowX->SetFontColor(FontColorFromColor(color, oldColor));
 }
 
+void TAlertForm::EditQuietHours() {
+    TQuietSettings quiet = Quiet;
+    const QPointer<TAlertForm> self = this;
+    const bool accepted = RunQuietHoursDialog(this, Desk ? &Desk->Windows() : nullptr, quiet);
+    // The window may have closed while the dialog was open.
+    if (accepted && self)
+        SetQuiet(quiet);
+}
+
 void TAlertForm::ZentrikWindowXAlertSelected(QObject* /*Sender*/, IAlertData* Alert) {
     if (Alert)
         SelectedAlertActions(*this, *Alert);
@@ -340,6 +360,9 @@ void TAlertForm::ZentrikWindowXCustomMenuItem(QObject* /*Sender*/, const QString
         break;
     case SetFontMenuId:
         SetWindowFont();
+        break;
+    case QuietHoursMenuId:
+        EditQuietHours();
         break;
     default:
         break; // the separator, or an entry that is not ours

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "zkQuietHours.h"
+
 #include <QColor>
 #include <QFont>
 #include <QString>
@@ -8,9 +10,9 @@
 
 class TSettingsStore;
 
-// One alert window as it is remembered: place, size, state, font and the three configuration
-// texts of its alert component. Stored in alert-window files, the default window file and
-// layouts, always with the same keys (see WriteWindowRecord).
+// One alert window as it is remembered: place, size, state, font, the three configuration
+// texts of its alert component, and its quiet hours and announcements. Stored in alert-window
+// files, the default window file and layouts, always with the same keys (see WriteWindowRecord).
 struct TLayoutInfo {
     int32_t Top = 0;
     int32_t Left = 0;
@@ -31,6 +33,8 @@ struct TLayoutInfo {
     QString WindowConfig;
     QString WindowFileName;
     QString StrategyConfig;
+    // Quiet hours and screen-reader announcements; defaults for records written before them.
+    TQuietSettings Quiet;
 
     bool operator==(const TLayoutInfo&) const = default;
 };
@@ -58,7 +62,8 @@ void SetDefaultWindowRecord();
 void LoadDefaultWindowRecord();
 
 // Reads the record stored at a path (INI section or per-user key); every key defaults to the
-// default window record's field.
+// default window record's field, but for the quiet hours and announcements (see
+// ReadQuietSettings).
 void ReadWindowRecord(const TSettingsStore& store, const QString& path, TLayoutInfo& record);
 // Writes the record's keys in their stored order; alert-window files leave out WindowFileName.
 void WriteWindowRecord(const TSettingsStore& store, const QString& path, const TLayoutInfo& record,
