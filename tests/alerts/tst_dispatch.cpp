@@ -1,5 +1,6 @@
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertForm.h"
 #include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
