@@ -66,6 +66,9 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
     TPendingActions& pending = form.PendingActions;
     const TActionTable& table = form.ActionTable;
     const qsizetype first = pending.Count();
+    // In the window's quiet hours its alerts neither sound nor notify; they still come in,
+    // raise the window and go to their link lists.
+    const bool quiet = form.Quiet.IsQuietNow();
     bool notified = false;
     bool published = false;
     for (qsizetype i = 0; i < table.Count(); ++i) {
@@ -84,7 +87,7 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
             // Shown at once: the notifier keeps a burst to one notification itself, and the
             // alert's texts are only at hand now. Twice in a list is still one per alert.
             TAlertNotifier* notifier = form.Desk ? form.Desk->AlertNotifications() : nullptr;
-            if (notifier && !notified)
+            if (notifier && !notified && !quiet)
                 notifier->AlertArrived(form, alert);
             notified = true;
         }
@@ -93,8 +96,8 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
         if (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind)
             pending.Append(kind, table.Parameter[i]);
     }
-    // "Mute Sounds": the alert's sounds are dropped, not kept for later.
-    const bool muted = form.Desk && form.Desk->Windows().SoundsAreMuted();
+    // "Mute Sounds" and quiet hours: the alert's sounds are dropped, not kept for later.
+    const bool muted = quiet || (form.Desk && form.Desk->Windows().SoundsAreMuted());
     // Only what this alert appended: the entries earlier alerts left were acted on when those
     // came, and acting on them again would send their symbols once more for every later alert.
     for (qsizetype i = first; i < pending.Count(); ++i) {

@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
+
 namespace {
 
 bool AnnouncementsOn = true;
@@ -49,12 +51,14 @@ public:
     void Arrived(TAlertAnnouncer* window) {
         if (!Waiting.contains(window))
             Waiting.append(window);
-        if (Timer.isActive())
-            return;
         qint64 wait = TAlertAnnouncer::GatherMs;
         if (SinceLast.isValid())
             wait = std::max<qint64>(wait, TAlertAnnouncer::MinGapMs - SinceLast.elapsed());
-        Timer.start(int(wait));
+        // A window whose summary is not due yet does not hold back the others, nor the others
+        // it: the timer runs to whichever comes first.
+        wait = std::max(wait, window->DueInMs(TAlertAnnouncer::Clock()()));
+        if (!Timer.isActive() || wait < Timer.remainingTime())
+            Timer.start(int(wait));
     }
     void Leave(TAlertAnnouncer* window) { Waiting.removeAll(window); }
 
@@ -68,22 +72,35 @@ public:
             Timer.start(TAlertAnnouncer::HeldRetryMs);
             return;
         }
+        const qint64 now = TAlertAnnouncer::Clock()();
         QStringList parts;
         TAlertAnnouncer* source = nullptr;
+        // Summaries not due yet stay for a later line.
+        QList<QPointer<TAlertAnnouncer>> later;
+        qint64 nextDue = -1;
         for (const QPointer<TAlertAnnouncer>& window : std::as_const(Waiting)) {
             if (!window->HasWaiting())
                 continue;
-            parts << window->TakeWaiting();
+            if (const qint64 due = window->DueInMs(now); due > 0) {
+                later.append(window);
+                nextDue = nextDue < 0 ? due : std::min(nextDue, due);
+                continue;
+            }
+            parts << window->TakeWaiting(now);
             if (!source)
                 source = window;
         }
-        Waiting.clear();
-        if (parts.isEmpty())
-            return;
-        Last = parts.join(QStringLiteral("; "));
-        ++Count;
-        SinceLast.start();
-        zkAccessibility::Announce(source, Last, zkAccessibility::TPoliteness::Polite);
+        Waiting = later;
+        if (!parts.isEmpty()) {
+            Last = parts.join(QStringLiteral("; "));
+            ++Count;
+            SinceLast.start();
+            // Polite: said once the reader has finished, never cutting it off.
+            zkAccessibility::Announce(source, Last, zkAccessibility::TPoliteness::Polite);
+        }
+        if (nextDue >= 0)
+            Timer.start(int(
+                parts.isEmpty() ? nextDue : std::max<qint64>(nextDue, TAlertAnnouncer::MinGapMs)));
     }
 
     QString Last;
@@ -130,9 +147,38 @@ QString TAlertAnnouncer::Text() const {
     return Label->text();
 }
 
+void TAlertAnnouncer::SetMode(TAnnounceMode mode) {
+    AnnounceMode = mode;
+    Waiting = 0;
+    Summary.Drop();
+}
+
+bool TAlertAnnouncer::HasWaiting() const {
+    return AnnounceMode == TAnnounceMode::Summary ? Summary.Waiting() > 0 : Waiting > 0;
+}
+
+qint64 TAlertAnnouncer::DueInMs(qint64 nowMs) const {
+    return AnnounceMode == TAnnounceMode::Summary ? Summary.DueInMs(nowMs) : 0;
+}
+
+std::function<qint64()>& TAlertAnnouncer::Clock() {
+    static std::function<qint64()> clock = [] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+    };
+    return clock;
+}
+
 void TAlertAnnouncer::AlertArrived(const QString& windowName, const IAlertData& alert) {
-    if (!AnnouncementsOn)
+    if (!AnnouncementsOn || AnnounceMode == TAnnounceMode::Off)
         return;
+    if (AnnounceMode == TAnnounceMode::Summary) {
+        WindowName = windowName;
+        Summary.Arrived(alert.AlertSymbol());
+        TAnnouncementLine::Instance().Arrived(this);
+        return;
+    }
     if (Waiting == 0) {
         FirstText = AlertText(windowName, alert);
         FirstSymbol = alert.AlertSymbol();
@@ -154,8 +200,12 @@ int TAlertAnnouncer::Lines() {
     return TAnnouncementLine::Instance().Count;
 }
 
-QString TAlertAnnouncer::TakeWaiting() {
-    const QString text = Waiting == 1 ? FirstText : BurstText(WindowName, FirstSymbol, Waiting);
+QString TAlertAnnouncer::TakeWaiting(qint64 nowMs) {
+    QString text;
+    if (AnnounceMode == TAnnounceMode::Summary)
+        text = Summary.Take(WindowName, nowMs);
+    else
+        text = Waiting == 1 ? FirstText : BurstText(WindowName, FirstSymbol, Waiting);
     Waiting = 0;
     ++Count;
     // The window's own part, for a reader that looks at the notification; its name changes only
@@ -183,6 +233,32 @@ QString TAlertAnnouncer::BurstText(const QString& windowName, const QString& fir
                                    int count) {
     return tr("%1 and %n more in %2", nullptr, count - 1)
         .arg(OneLine(firstSymbol, MaxSymbolChars), OneLine(windowName, MaxWindowChars));
+}
+
+void TAlertSummary::Arrived(const QString& symbol) {
+    ++Count;
+    Newest = symbol;
+}
+
+qint64 TAlertSummary::DueInMs(qint64 nowMs) const {
+    return Said ? std::max<qint64>(0, SaidMs + GapMs - nowMs) : 0;
+}
+
+QString TAlertSummary::Take(const QString& windowName, qint64 nowMs) {
+    const QString text = Text(windowName, Count, Newest);
+    Count = 0;
+    Said = true;
+    SaidMs = nowMs;
+    return text;
+}
+
+QString TAlertSummary::Text(const QString& windowName, int count, const QString& newest) {
+    const QString window = OneLine(windowName, TAlertAnnouncer::MaxWindowChars);
+    const QString symbol = OneLine(newest, TAlertAnnouncer::MaxSymbolChars);
+    if (count == 1)
+        return TAlertAnnouncer::tr("New alert in %1: %2").arg(window, symbol);
+    return TAlertAnnouncer::tr("%n new alerts in %1, newest %2", nullptr, count)
+        .arg(window, symbol);
 }
 
 bool AlertAnnouncementsEnabled() {

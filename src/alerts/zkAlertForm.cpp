@@ -4,6 +4,7 @@
 #include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertDesk.h"
 #include "alerts/zkKeepRulesForm.h"
+#include "alerts/zkQuietHoursTab.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -81,6 +83,7 @@ void TAlertForm::FormCreate() {
     ZentrikWindowX->AddCustomMenuItem(tr("Save window..."), SaveWindowMenuId);
     ZentrikWindowX->AddCustomMenuItem(tr("Set window as default"), SetAsDefaultMenuId);
     ZentrikWindowX->AddCustomMenuItem(tr("Set font..."), SetFontMenuId);
+    ZentrikWindowX->AddCustomMenuItem(tr("Quiet hours..."), QuietHoursMenuId);
     KeyPreview = true;
     JoinWindowRing();
     Actions = DefaultWindowActions();
@@ -179,6 +182,11 @@ void TAlertForm::ParseActions() {
     ::ParseActions(Actions, ActionTable);
 }
 
+void TAlertForm::SetQuiet(const TQuietSettings& quiet) {
+    Quiet = quiet;
+    Announcer->SetMode(quiet.Announce);
+}
+
 void TAlertForm::RememberAppliedFont(const TLayoutInfo& record) {
     AppliedFont = ZentrikWindowX->Font();
     AppliedFontRecord = record;
@@ -200,6 +208,7 @@ void TAlertForm::ApplyWindowRecord(const TLayoutInfo& record, bool place) {
     ZentrikWindowX->SetStrategyConfig(record.StrategyConfig);
     KeepRules = record.KeepRules;
     OfferRulesMenu();
+    SetQuiet(record.Quiet);
 }
 
 void TAlertForm::OfferRulesMenu() {
@@ -237,6 +246,7 @@ TLayoutInfo TAlertForm::WindowRecord() const {
     r.WindowFileName = WindowFileName;
     r.StrategyConfig = ZentrikWindowX->StrategyConfig();
     r.KeepRules = KeepRules;
+    r.Quiet = Quiet;
     return r;
 }
 
@@ -276,6 +286,7 @@ TAlertForm* TAlertForm::DuplicateWindow() {
     copy->ZentrikWindowX->SetStrategyConfig(ZentrikWindowX->StrategyConfig());
     copy->KeepRules = KeepRules;
     copy->OfferRulesMenu();
+    copy->SetQuiet(Quiet);
     // The copy keeps its own position; one the window system was to choose stays its choice.
     copy->move(ownPos);
     if (!ownPlaced)
@@ -320,6 +331,15 @@ void TAlertForm::SetWindowFont() {
     ZentrikWindowX->SetFontColor(FontColorFromColor(color, oldColor));
 }
 
+void TAlertForm::EditQuietHours() {
+    TQuietSettings quiet = Quiet;
+    const QPointer<TAlertForm> self = this;
+    const bool accepted = RunQuietHoursDialog(this, Desk ? &Desk->Windows() : nullptr, quiet);
+    // The window may have closed while the dialog was open.
+    if (accepted && self)
+        SetQuiet(quiet);
+}
+
 void TAlertForm::ZentrikWindowXAlertSelected(QObject* /*Sender*/, IAlertData* Alert) {
     if (Alert)
         SelectedAlertActions(*this, *Alert);
@@ -356,6 +376,9 @@ void TAlertForm::ZentrikWindowXCustomMenuItem(QObject* /*Sender*/, const QString
         break;
     case RulesMenuId:
         EditWindowRules(*this);
+        break;
+    case QuietHoursMenuId:
+        EditQuietHours();
         break;
     default:
         break; // the separator, or an entry that is not ours

@@ -14,7 +14,7 @@ class TAlertAnnouncer;
 class TZentrikWindowX;
 
 // An alert window: a top-level window whose whole client area is one hosted alert component.
-// The window adds the caption that follows the component's window name, five context-menu
+// The window adds the caption that follows the component's window name, six context-menu
 // entries, its actions, writing itself to an alert-window file, and duplication. Closing it
 // destroys it.
 class TAlertForm : public QWidget {
@@ -29,6 +29,7 @@ public:
         SetAsDefaultMenuId = 1003,
         SetFontMenuId = 1004,
         RulesMenuId = 1010,
+        QuietHoursMenuId = 1009,
     };
 
     // A window is created hidden; its creator configures it (record, actions) and shows it.
@@ -50,6 +51,8 @@ public:
     uint8_t FontCharset = 1;
     // Which alerts from outside the window keeps (the router asks them).
     TKeepRules KeepRules;
+    // Quiet hours (no sounds, no desktop notifications) and how new alerts are announced.
+    TQuietSettings Quiet;
 
     // --- controls ---
     TZentrikWindowX* ZentrikWindowX = nullptr;
@@ -60,6 +63,8 @@ public:
     void SetActions(const QStringList& actions);
     // Parses Actions into ActionTable (also after the selection trigger changed).
     void ParseActions();
+    // Replaces Quiet and tells the announcer.
+    void SetQuiet(const TQuietSettings& quiet);
 
     // Puts a window record onto this (freshly created) window; without place, the window keeps
     // the place the window system gives it (a new window), the record's Left and Top unused.
@@ -80,6 +85,7 @@ public:
     void SaveWindow();
     void SetWindowAsDefault();
     void SetWindowFont();
+    void EditQuietHours();
 
     // The caption rule: the component's window name, trimmed, else the application title;
     // "Inbox" for the inbox's catch-all window (an inbox window named "*").

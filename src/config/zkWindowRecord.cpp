@@ -216,6 +216,7 @@ void SetDefaultWindowRecord() {
         QStringLiteral("C,9,1,40,2,42,3,37,4,277,5,53,6,51,9,43,11,58,10,48,0,1,21,33");
     r.WindowFileName.clear();
     r.StrategyConfig.clear();
+    r.Quiet = TQuietSettings();
 }
 
 void LoadDefaultWindowRecord() {
@@ -249,6 +250,7 @@ void ReadWindowRecord(const TSettingsStore& store, const QString& path, TLayoutI
     record.WindowFileName = ReadStringValue(store, path, kWindowFileName, d.WindowFileName);
     record.StrategyConfig = ReadStringValue(store, path, kStrategyConfig, d.StrategyConfig);
     record.KeepRules = ReadKeepRules(store, path);
+    ReadQuietSettings(store, path, record.Quiet);
 }
 
 void WriteWindowRecord(const TSettingsStore& store, const QString& path, const TLayoutInfo& record,
@@ -274,6 +276,7 @@ void WriteWindowRecord(const TSettingsStore& store, const QString& path, const T
         WriteStringValue(store, path, kWindowFileName, record.WindowFileName);
     WriteStringValue(store, path, kStrategyConfig, record.StrategyConfig);
     WriteKeepRules(store, path, record.KeepRules);
+    WriteQuietSettings(store, path, record.Quiet);
 }
 
 QFont ApplyRecordFont(QFont font, const TLayoutInfo& record) {

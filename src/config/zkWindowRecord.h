@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zkKeepRules.h"
+#include "zkQuietHours.h"
 
 #include <QColor>
 #include <QFont>
@@ -10,9 +11,9 @@
 
 class TSettingsStore;
 
-// One alert window as it is remembered: place, size, state, font and the three configuration
-// texts of its alert component. Stored in alert-window files, the default window file and
-// layouts, always with the same keys (see WriteWindowRecord).
+// One alert window as it is remembered: place, size, state, font, the three configuration
+// texts of its alert component, and its quiet hours and announcements. Stored in alert-window
+// files, the default window file and layouts, always with the same keys (see WriteWindowRecord).
 struct TLayoutInfo {
     int32_t Top = 0;
     int32_t Left = 0;
@@ -36,6 +37,8 @@ struct TLayoutInfo {
     // Which alerts from outside the window keeps; stored only when there are any, and read
     // as none (not the default record's) when missing.
     TKeepRules KeepRules;
+    // Quiet hours and screen-reader announcements; defaults for records written before them.
+    TQuietSettings Quiet;
 
     bool operator==(const TLayoutInfo&) const = default;
 };
@@ -63,7 +66,8 @@ void SetDefaultWindowRecord();
 void LoadDefaultWindowRecord();
 
 // Reads the record stored at a path (INI section or per-user key); every key defaults to the
-// default window record's field.
+// default window record's field, but for the quiet hours and announcements (see
+// ReadQuietSettings).
 void ReadWindowRecord(const TSettingsStore& store, const QString& path, TLayoutInfo& record);
 // Writes the record's keys in their stored order; alert-window files leave out WindowFileName.
 void WriteWindowRecord(const TSettingsStore& store, const QString& path, const TLayoutInfo& record,

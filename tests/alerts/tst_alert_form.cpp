@@ -128,7 +128,7 @@ private slots:
             menu << QString::number(item.Id) + QLatin1Char(' ') + item.Text;
         QCOMPARE(menu, (QStringList{"0 -", "1000 Actions...", "1001 Duplicate window",
                                     "1002 Save window...", "1003 Set window as default",
-                                    "1004 Set font..."}));
+                                    "1004 Set font...", "1009 Quiet hours..."}));
         QVERIFY(c.FNotifyOnEachAlert && c.FNotifyOnWindowNameChanged &&
                 c.FNotifyOnAccountStatusChanged);
         QCOMPARE(c.FAllowAlertSelectionType, 3);

@@ -1,5 +1,6 @@
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertActions.h"
+#include "alerts/zkAlertAnnouncer.h"
 #include "alerts/zkAlertForm.h"
 #include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
@@ -16,6 +17,7 @@
 #include "shell/zkMainForm.h"
 #include "zkFakeComponents.h"
 #include "zkFakeDesk.h"
+#include "zkQuietTestUtil.h"
 #include "zkTestSupport.h"
 
 #include <QAction>
@@ -106,6 +108,7 @@ private slots:
     void modalDialogDiscardsRaisingNotSending();
     void soundsWaitWhileSuspended();
     void muteDropsSoundsAndKeepsTheRest();
+    void quietHoursSilenceTheirWindowOnly();
     void notificationActionShowsEachAlertOnce();
     void publishActionPublishesEachAlertOnceButNotTheBrokers();
     void selectionFollowsTheClickChoice();
@@ -297,6 +300,68 @@ void TDispatchTest::muteDropsSoundsAndKeepsTheRest() {
     QVERIFY(f.Main->MuteSoundsMenuItem->isCheckable());
     f.Main->MuteSoundsMenuItem->trigger();
     QCOMPARE(ReadIntegerValue(TSettingsStore::Registry(), key, "MuteSounds", -1), 0);
+}
+
+void TDispatchTest::quietHoursSilenceTheirWindowOnly() {
+    struct TRecorder : INotificationService {
+        QStringList* Summaries;
+        explicit TRecorder(QStringList* summaries) : Summaries(summaries) {}
+        void Notify(const TDesktopNotification& n, std::function<void(uint32_t)> done) override {
+            *Summaries << n.Summary;
+            done(uint32_t(Summaries->size()));
+        }
+    };
+    QStringList shown;
+    const auto oldFactory = TAlertHub::NotificationServiceFactory;
+    TAlertHub::NotificationServiceFactory = [&shown] {
+        return std::make_unique<TRecorder>(&shown);
+    };
+    TDispatchFixture f;
+    TAlertHub::NotificationServiceFactory = oldFactory;
+    f.link("Scan");
+    TSoundQueue& queue = SoundPlayForm()->SoundQueue();
+    const auto waiting = [&queue] {
+        int n = 0;
+        for (const TSoundQueueItem& item : queue.Items())
+            n += item.Pending ? 1 : 0;
+        return n;
+    };
+    const QStringList actions{"1,2,<Default>", "1,5", "1,3", "1,4,Scan"};
+    TAlertForm* night = f.window(actions);
+    night->setWindowTitle("Night");
+    TAlertForm* day = f.window(actions);
+    day->setWindowTitle("Day");
+    f.Main->SoundsSuspended = true; // sounds stay queued, to be counted
+    night->SetQuiet(QuietNow());
+
+    // Quiet: no sound, no notification; the alert still raises the window and is sent.
+    f.fake(night).RaiseNewAlert("A");
+    QCOMPARE(waiting(), 0);
+    QVERIFY(shown.isEmpty());
+    QVERIFY(night->HasPendingActions);
+    // Another window sounds and notifies as before.
+    f.fake(day).RaiseNewAlert("B");
+    QCOMPARE(waiting(), 1);
+    QCOMPARE(shown, QStringList{"Day"});
+    ProcessPendingActions(*f.Main);
+    QCOMPARE(f.connector("Scan")->Sent, QStringList({"A", "B"}));
+
+    // Hours that have not begun yet silence nothing; the record and a copy carry them.
+    queue.DropWaiting();
+    night->SetQuiet(QuietLater(TAnnounceMode::Summary));
+    f.fake(night).RaiseNewAlert("C");
+    QCOMPARE(waiting(), 1);
+    QCOMPARE(shown, QStringList({"Day", "Night"}));
+    QVERIFY(night->WindowRecord().Quiet == QuietLater(TAnnounceMode::Summary));
+    TAlertForm* copy = night->DuplicateWindow();
+    QVERIFY(copy->Quiet == night->Quiet);
+    QCOMPARE(copy->Announcer->Mode(), TAnnounceMode::Summary);
+    TLayoutInfo record = night->WindowRecord();
+    record.Quiet = QuietNow(TAnnounceMode::Off);
+    copy->ApplyWindowRecord(record);
+    QCOMPARE(copy->Announcer->Mode(), TAnnounceMode::Off);
+    QVERIFY(copy->Quiet.IsQuietNow());
+    delete copy;
 }
 
 void TDispatchTest::notificationActionShowsEachAlertOnce() {

@@ -102,7 +102,8 @@ void StoreInboxChoices(quint16 port, const QString& token) {
     TUserStore::ResetInstance();
 }
 
-void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataConfigs) {
+void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataConfigs,
+                             const std::function<void(qsizetype, TLayoutWindow&)>& adjust) {
     SetDefaultWindowRecord();
     TLayout layout;
     int left = 10;
@@ -113,6 +114,8 @@ void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataC
         window.Record.Width = 300;
         window.Record.Height = 200;
         window.Record.DataConfig = dataConfig;
+        if (adjust)
+            adjust(qsizetype(layout.Windows.size()), window);
         layout.Windows.push_back(window);
         left += 320;
     }

@@ -6,7 +6,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
+
+struct TLayoutWindow;
 
 // A temporary installation folder holding a copy of the built client, for whole-process tests.
 // The XDG folders are those of the test's environment (use TTestHome first).
@@ -57,8 +60,11 @@ void StoreDeskChoices(const QString& layoutFile, bool loadOnStart);
 void StoreInboxChoices(quint16 port, const QString& token);
 
 // Writes a layout file of one alert window for each data configuration ("WN=Gappers&S=",
-// as a window file holds it), side by side, with the built-in record otherwise.
-void WriteAlertWindowsLayout(const QString& layoutFile, const QStringList& dataConfigs);
+// as a window file holds it), side by side, with the built-in record otherwise; adjust, when
+// given, changes window i before it is written.
+void WriteAlertWindowsLayout(
+    const QString& layoutFile, const QStringList& dataConfigs,
+    const std::function<void(qsizetype i, TLayoutWindow& window)>& adjust = {});
 
 // Polls until something listens on 127.0.0.1:port; false when the client ended first or time
 // ran out.
