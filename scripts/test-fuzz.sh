@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Builds every libFuzzer target with clang into build-fuzz/ (the targets and the library some of
-# them link, nothing else) and runs each for a few seconds on its seeds in fuzz/seeds/, two at a
-# time. A target that does not build, a crash, a sanitizer report, an input that hangs, or a
-# target without seeds fails the run. Each target's speed is printed.
+# Builds every libFuzzer target in the clang tree build-asan/ (scripts/asan-tree.sh) and runs
+# each for a few seconds on its seeds in fuzz/seeds/, two at a time. A target that does not
+# build, a crash, a sanitizer report, an input that hangs, or a target without seeds fails the
+# run. Each target's speed is printed.
 #   FUZZ_SECONDS   how long each target runs (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# libFuzzer's runtime is not in clang's own package; llvm's llvm-symbolizer puts names and lines
-# into a report.
-bash scripts/install-deps.sh clang libclang-rt-14-dev llvm
 seconds=${FUZZ_SECONDS:-5}
 
 # The seeds of each target, in fuzz/seeds/.
@@ -24,14 +21,13 @@ declare -A seeds=(
 )
 
 started=$SECONDS
-# The library the targets link is not instrumented; -O1 builds it in about half the time of -O2.
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVELQUIST_FUZZ=ON \
-  -DVELQUIST_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" ${VELQUIST_CMAKE_ARGS:-} >/dev/null
-cmake --build build-fuzz -j2 --target fuzz_targets
+# The tree the sanitizer run builds (already built when that ran first).
+source scripts/asan-tree.sh
+configure_asan_tree
+cmake --build build-asan -j2 --target fuzz_targets
 built=$SECONDS
 
-mapfile -t targets < build-fuzz/fuzz/targets.txt
+mapfile -t targets < build-asan/fuzz/targets.txt
 for t in "${targets[@]}"; do
   if [ -z "${seeds[$t]:-}" ] || [ ! -d "fuzz/seeds/${seeds[$t]}" ]; then
     echo "test-fuzz: $t has no seeds (add a folder to fuzz/seeds/ and its name here)" >&2
@@ -39,19 +35,19 @@ for t in "${targets[@]}"; do
   fi
 done
 
-logs=build-fuzz/fuzz-logs
-rm -rf "$logs" build-fuzz/fuzz-corpus build-fuzz/fuzz-artifacts
-mkdir -p "$logs" build-fuzz/fuzz-artifacts
+logs=build-asan/fuzz-logs
+rm -rf "$logs" build-asan/fuzz-corpus build-asan/fuzz-artifacts
+mkdir -p "$logs" build-asan/fuzz-artifacts
 export QT_QPA_PLATFORM=offscreen
 # New inputs go to a corpus folder of the run's own, so the seeds in the tree stay as they are.
 # The processor time each run took is kept too: on a busy machine the runs per second of the
 # clock say more about the machine than about the target.
 run_one() {
   local t=$1 status=0 TIMEFORMAT='%U %S'
-  mkdir -p "build-fuzz/fuzz-corpus/$t"
-  { time "build-fuzz/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="build-fuzz/fuzz-artifacts/$t-" \
-      "build-fuzz/fuzz-corpus/$t" "fuzz/seeds/${seeds[$t]}" >"$logs/$t.log" 2>&1; } \
+  mkdir -p "build-asan/fuzz-corpus/$t"
+  { time "build-asan/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="build-asan/fuzz-artifacts/$t-" \
+      "build-asan/fuzz-corpus/$t" "fuzz/seeds/${seeds[$t]}" >"$logs/$t.log" 2>&1; } \
     2>"$logs/$t.cpu" || status=$?
   echo "$status" >"$logs/$t.status"
 }

@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Builds the client and every test suite with AddressSanitizer and UndefinedBehaviorSanitizer
-# into build-asan/ (no benchmarks) and runs the whole suite there. Any sanitizer report, in a
-# test or in a client process a test starts, fails the run. Leaks are not checked: Qt and the
-# system libraries keep their caches until the process ends.
+# Builds the client, every test suite and the fuzz targets with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-asan/ (no benchmarks) and runs the whole suite there.
+# Any sanitizer report, in a test or in a client process a test starts, fails the run. Leaks are
+# not checked: Qt and the system libraries keep their caches until the process ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-asan -G Ninja -DVELQUIST_WERROR=ON -DVELQUIST_SANITIZE=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
-  ${VELQUIST_CMAKE_ARGS:-} >/dev/null
+source scripts/asan-tree.sh
+configure_asan_tree
 cmake --build build-asan -j2
 reports="$PWD/build-asan/sanitizer-reports"
 rm -rf "$reports"

@@ -100,7 +100,7 @@ void TFontE2ETest::accountTextsWhole() {
             if (columns.first >= 0) {
                 row = row.first < 0
                           ? columns
-                          : QPair{qMin(row.first, columns.first), qMax(row.second, columns.second)};
+                          : std::pair{qMin(row.first, columns.first), qMax(row.second, columns.second)};
             } else if (row.first >= 0) {
                 rows << row;
                 row = {-1, -1};
