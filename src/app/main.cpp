@@ -15,6 +15,7 @@
 #include "platform/zkLateStart.h"
 #include "platform/zkMemory.h"
 #include "platform/zkPaths.h"
+#include "platform/zkProcessFigures.h"
 #include "platform/zkPrompts.h"
 #include "platform/zkSignals.h"
 #include "platform/zkTestSteps.h"
@@ -37,55 +38,12 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
-#include <set>
-#include <string>
 
 namespace {
 long long MonotonicNs() {
     timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-// The shared libraries mapped into the process (distinct ".so" files of /proc/self/maps), for
-// the start-up benchmark; with list, their paths are printed as "library-at-<when> PATH" lines.
-// Plain C: at main() nothing of Qt may be touched yet.
-int MappedLibraries(const char* when, bool list) {
-    FILE* maps = std::fopen("/proc/self/maps", "re");
-    if (!maps)
-        return -1;
-    std::set<std::string> paths;
-    char line[4096];
-    while (std::fgets(line, sizeof line, maps)) {
-        const char* path = std::strchr(line, '/');
-        if (!path || !std::strstr(path, ".so"))
-            continue;
-        std::string name(path);
-        while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
-            name.pop_back();
-        paths.insert(name);
-    }
-    std::fclose(maps);
-    if (list)
-        for (const std::string& name : paths)
-            std::printf("library-at-%s %s\n", when, name.c_str());
-    return int(paths.size());
-}
-
-// The process's resident memory now, in KiB (VmRSS of /proc/self/status); -1 when unknown.
-long ResidentKiB(const char* field = "VmRSS") {
-    FILE* status = std::fopen("/proc/self/status", "re");
-    if (!status)
-        return -1;
-    long kib = -1;
-    char line[256];
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':' &&
-            std::sscanf(line + length + 1, "%ld", &kib) == 1)
-            break;
-    std::fclose(status);
-    return kib;
 }
 
 constexpr const char* UsageText =
