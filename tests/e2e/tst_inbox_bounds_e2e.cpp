@@ -219,7 +219,7 @@ private slots:
         QCOMPARE(other.load(), 0);
         // AddressSanitizer's shadow memory and quarantine make a client several times its size:
         // there the bound is the refusals above, here also the memory it holds.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(VELQUIST_SANITIZE)
         QVERIFY2(peak < 400, qPrintable(QStringLiteral("peak %1 MB").arg(peak)));
 #else
         qInfo("peak %.0f MB under AddressSanitizer", peak);

@@ -26,7 +26,7 @@ class TMemoryTest : public QObject {
     Q_OBJECT
 private slots:
     void bigBlocksStayMappedAfterBiggerOnesWereFreed() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VELQUIST_SANITIZE)
         QSKIP("the sanitizer's allocator has no such thresholds");
 #endif
         zkMemory::SetAllocatorThresholds();
