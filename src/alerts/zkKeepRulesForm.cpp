@@ -132,6 +132,8 @@ TKeepRulesPage::TKeepRulesPage(QWidget* parent) : QWidget(parent) {
     NoteLabel = new QLabel(this);
     NoteLabel->setObjectName(QStringLiteral("NoteLabel"));
     NoteLabel->setWordWrap(true);
+    // It names the user's symbol lists, which come from the service and from files.
+    NoteLabel->setTextFormat(Qt::PlainText);
     NoteLabel->setVisible(false);
     layout->addWidget(NoteLabel);
     layout->addStretch(1);
