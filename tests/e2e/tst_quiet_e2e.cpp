@@ -113,14 +113,15 @@ void TQuietE2ETest::quietWindowsAreSilentAndOthersAreNot() {
     QCOMPARE(probe({QStringLiteral("focused")}).Out.section(QLatin1Char('\t'), 0, 0),
              QStringLiteral("check box"));
 
-    // Ticked, from an hour before now to an hour after (the page offers 22:00 to 07:00; Up
-    // turns the hours round), announcements up from Each to Off, OK.
+    // Ticked, from the hour before this one to two hours on (the edit sets whole hours: "the
+    // next hour" would end the range within a minute of a run at hh:59), announcements up from
+    // Each to Off, OK. The page offers 22:00 to 07:00; Up turns the hours round.
     const int hour = QTime::currentTime().hour();
     QStringList keys{QStringLiteral("keys"), QStringLiteral("space"), QStringLiteral("Tab")};
     for (int i = 0; i < ((hour - 1 - 22) % 24 + 24) % 24; ++i)
         keys << QStringLiteral("Up");
     keys << QStringLiteral("Tab") << QStringLiteral("Tab");
-    for (int i = 0; i < ((hour + 1 - 7) % 24 + 24) % 24; ++i)
+    for (int i = 0; i < ((hour + 2 - 7) % 24 + 24) % 24; ++i)
         keys << QStringLiteral("Up");
     keys << QStringLiteral("Tab") << QStringLiteral("Tab") << QStringLiteral("Up")
          << QStringLiteral("Up") << QStringLiteral("Return");
