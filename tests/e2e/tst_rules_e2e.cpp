@@ -2,7 +2,8 @@
 // driven by tests/e2e/a11y_probe.py), narrow what the window keeps of the alerts posted to the
 // inbox. A refused alert is in the history, marked with the rule, but not in the window; the
 // inbox's answer counts it as filtered; velquist-alert --dry-run tells where an alert would go
-// and which rule would refuse it, taking nothing.
+// and which rule would refuse it, taking nothing. The emphasis, set the same way, marks the rows
+// of its list's symbols for a screen reader.
 #include "history/zkHistoryStore.h"
 #include "zkHarness.h"
 
@@ -54,7 +55,8 @@ private slots:
         };
         StoreDeskChoices(QString(), false);
         WriteTextFile(h.home().dataHome() + QStringLiteral("/velquist/service/demo.json"),
-                      R"({"lists": [{"id": 4, "name": "Watch", "symbols": ["AAPL", "MSFT"]}]})");
+                      R"({"lists": [{"id": 4, "name": "Watch", "symbols": ["AAPL", "MSFT"]},)"
+                      R"( {"id": 5, "name": "Hot", "symbols": ["AAPL"]}]})");
         const quint16 port = h.needInbox(Token);
         TClientRun& client = h.startClient();
         QVERIFY(client.waitStarted());
@@ -136,6 +138,44 @@ private slots:
         QVERIFY2(sent.Out.contains("1 of the alerts were filtered"), sent.Out.constData());
         QTRY_VERIFY_WITH_TIMEOUT(History().size() == 4, 10000);
         QVERIFY(probe({QStringLiteral("select"), window, QStringLiteral("MSFT")}).Code != 0);
+
+        // Again, by keyboard: Tab down to the emphasis, Space, Tab to its list, Down to "Hot".
+        QVERIFY(probe({QStringLiteral("focus"), window, QStringLiteral("Alerts")}).Code == 0);
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Menu"), QStringLiteral("Up"),
+                        QStringLiteral("Return")})
+                     .Code,
+                 0);
+        QVERIFY2(probe({QStringLiteral("wait"), dialog}).Code == 0, client.stdErr().constData());
+        const QString emphasis = QStringLiteral("check box\tEmphasise symbols on list");
+        for (int tabs = 0;
+             tabs < 12 && !(focused = probe({QStringLiteral("focused")}).Out).startsWith(emphasis);
+             ++tabs) {
+            QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Tab")}).Code, 0);
+            QTest::qWait(200);
+        }
+        QVERIFY2(focused.startsWith(emphasis), qPrintable(focused));
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("space"), QStringLiteral("Tab"),
+                        QStringLiteral("Down")})
+                     .Code,
+                 0);
+        QTRY_VERIFY2_WITH_TIMEOUT((focused = probe({QStringLiteral("focused")}).Out)
+                                      .startsWith(QStringLiteral("combo box\tHot")),
+                                  qPrintable(focused), 10000);
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Return")}).Code, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            probe({QStringLiteral("wait"), dialog, QStringLiteral("0")}).Code != 0, 10000);
+        QCOMPARE(h.postAlert(R"([{"symbol": "MSFT", "strategy": "Scans"},)"
+                             R"( {"symbol": "AAPL", "strategy": "Scans"}])")
+                     .Status,
+                 202);
+        // The row of the symbol on "Hot" says it is emphasised; the other does not.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            probe({QStringLiteral("select"), window, QStringLiteral("AAPL, emphasised")}).Code == 0,
+            10000);
+        QVERIFY(probe({QStringLiteral("select"), window, QStringLiteral("MSFT")}).Code == 0);
+        QVERIFY(
+            probe({QStringLiteral("select"), window, QStringLiteral("MSFT, emphasised")}).Code !=
+            0);
         client.terminate();
         QVERIFY(client.waitFinished());
     }
