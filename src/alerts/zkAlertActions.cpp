@@ -5,6 +5,7 @@
 #include "alerts/zkAlertForm.h"
 #include "alerts/zkAlertNotifications.h"
 #include "alerts/zkSoundPlayForm.h"
+#include "alerts/zkSoundSetup.h"
 #include "components/zkComponentWrappers.h"
 #include "desk/zkAlertPublisher.h"
 #include "desk/zkWindowDesk.h"
@@ -15,6 +16,7 @@
 #include <QPointer>
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -71,10 +73,26 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
     const bool quiet = form.Quiet.IsQuietNow();
     bool notified = false;
     bool published = false;
+    // An emphasised alert sounds the emphasis rule's own file, when it names one, instead of
+    // the window's sounds: once, as loud and placed as the window's first sound.
+    std::optional<TSoundSetup> ownSound;
+    if (alert.IsEmphasised())
+        if (const TKeepRule* rule = form.KeepRules.EmphasisOn(); rule && !rule->Sound.isEmpty())
+            ownSound = TSoundSetup{rule->Sound};
+    bool ownSoundPlaced = false;
     for (qsizetype i = 0; i < table.Count(); ++i) {
         if (!table.OnEachAlert[i])
             continue;
         const int kind = table.KindValue[i];
+        if (kind == PlaySoundKind && ownSound) {
+            if (!ownSoundPlaced) {
+                const TSoundSetup windows = ParseSoundSetup(table.Parameter[i]);
+                ownSound->Volume = windows.Volume;
+                ownSound->Balance = windows.Balance;
+                ownSoundPlaced = true;
+            }
+            continue;
+        }
         if (kind == PublishKind && !published) {
             // Alerts that came from the broker are not published back: every desk subscribed
             // has them already, and two desks that both publish would send them to and fro
@@ -96,6 +114,8 @@ void NewAlertActions(TAlertForm& form, IAlertData& alert) {
         if (kind == PlaySoundKind || kind == ShowWindowKind || kind == SendSymbolKind)
             pending.Append(kind, table.Parameter[i]);
     }
+    if (ownSound)
+        pending.Append(PlaySoundKind, FormatSoundSetup(*ownSound));
     // "Mute Sounds" and quiet hours: the alert's sounds are dropped, not kept for later.
     const bool muted = quiet || (form.Desk && form.Desk->Windows().SoundsAreMuted());
     // Only what this alert appended: the entries earlier alerts left were acted on when those

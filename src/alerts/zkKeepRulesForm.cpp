@@ -4,11 +4,13 @@
 #include "alerts/zkAlertForm.h"
 #include "desk/zkWindowDesk.h"
 #include "platform/zkFontFit.h"
+#include "platform/zkPrompts.h"
 #include "symbollists/zkSymbolListIndex.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -98,13 +100,25 @@ TKeepRulesPage::TKeepRulesPage(QWidget* parent) : QWidget(parent) {
         NewCheckBox(this, tr("Description contains &none of:"), "NotContainsCheckBox");
     NotContainsEdit =
         NewWordsEdit(this, tr("Words the description must not hold"), "NotContainsEdit");
+    EmphasisCheckBox = NewCheckBox(this, tr("&Emphasise symbols on list:"), "EmphasisCheckBox");
+    EmphasisComboBox =
+        NewListBox(this, tr("List whose symbols are emphasised"), "EmphasisComboBox");
     const std::pair<QCheckBox*, QWidget*> rows[] = {
-        {OnListCheckBox, OnListComboBox},    {NotOnListCheckBox, NotOnListComboBox},
-        {MinPriceCheckBox, MinPriceSpinBox}, {MaxPriceCheckBox, MaxPriceSpinBox},
-        {ContainsCheckBox, ContainsEdit},    {NotContainsCheckBox, NotContainsEdit},
+        {OnListCheckBox, OnListComboBox},     {NotOnListCheckBox, NotOnListComboBox},
+        {MinPriceCheckBox, MinPriceSpinBox},  {MaxPriceCheckBox, MaxPriceSpinBox},
+        {ContainsCheckBox, ContainsEdit},     {NotContainsCheckBox, NotContainsEdit},
+        {EmphasisCheckBox, EmphasisComboBox},
     };
+    // Under the keeping rules, before the emphasis, which keeps everything.
+    auto* hint = new QLabel(tr("Words: separated by blanks or commas, any letter case, found "
+                               "anywhere in the description."),
+                            this);
+    hint->setObjectName(QStringLiteral("WordsHintLabel"));
+    hint->setWordWrap(true);
     int row = 0;
     for (const auto& [box, control] : rows) {
+        if (box == EmphasisCheckBox)
+            grid->addWidget(hint, row++, 0, 1, 2);
         grid->addWidget(box, row, 0);
         if (auto* lists = qobject_cast<QComboBox*>(control)) {
             // A list box is read out with its label.
@@ -121,14 +135,27 @@ TKeepRulesPage::TKeepRulesPage(QWidget* parent) : QWidget(parent) {
         connect(box, &QCheckBox::toggled, this, [this] { UpdateControls(); });
         ++row;
     }
+    // The emphasis's own sound: a wave file played instead of the window's sounds.
+    auto* soundLabel = new QLabel(tr("With the &sound:"), this);
+    soundLabel->setObjectName(QStringLiteral("EmphasisSoundLabel"));
+    EmphasisSoundEdit = new QLineEdit(this);
+    EmphasisSoundEdit->setObjectName(QStringLiteral("EmphasisSoundEdit"));
+    EmphasisSoundEdit->setAccessibleName(tr("Sound of emphasised alerts"));
+    EmphasisSoundEdit->setPlaceholderText(tr("the window's own"));
+    EmphasisSoundEdit->setMaxLength(4096); // as much as is read back
+    soundLabel->setBuddy(EmphasisSoundEdit);
+    EmphasisSoundButton = new QPushButton(tr("&Browse..."), this);
+    EmphasisSoundButton->setObjectName(QStringLiteral("EmphasisSoundButton"));
+    EmphasisSoundButton->setAccessibleName(tr("Browse for the sound of emphasised alerts"));
+    EmphasisSoundButton->setAutoDefault(false);
+    connect(EmphasisSoundButton, &QPushButton::clicked, this, [this] { BrowseSound(); });
+    auto* sound = new QHBoxLayout;
+    sound->addWidget(EmphasisSoundEdit, 1);
+    sound->addWidget(EmphasisSoundButton);
+    grid->addWidget(soundLabel, row, 0, Qt::AlignRight);
+    grid->addLayout(sound, row, 1);
     layout->addLayout(grid);
 
-    auto* hint = new QLabel(tr("Words: separated by blanks or commas, any letter case, found "
-                               "anywhere in the description."),
-                            this);
-    hint->setObjectName(QStringLiteral("WordsHintLabel"));
-    hint->setWordWrap(true);
-    layout->addWidget(hint);
     NoteLabel = new QLabel(this);
     NoteLabel->setObjectName(QStringLiteral("NoteLabel"));
     NoteLabel->setWordWrap(true);
@@ -147,6 +174,22 @@ void TKeepRulesPage::UpdateControls() {
     MaxPriceSpinBox->setEnabled(MaxPriceCheckBox->isChecked());
     ContainsEdit->setEnabled(ContainsCheckBox->isChecked());
     NotContainsEdit->setEnabled(NotContainsCheckBox->isChecked());
+    EmphasisComboBox->setEnabled(EmphasisCheckBox->isChecked());
+    EmphasisSoundEdit->setEnabled(EmphasisCheckBox->isChecked());
+    EmphasisSoundButton->setEnabled(EmphasisCheckBox->isChecked());
+}
+
+void TKeepRulesPage::BrowseSound() {
+    zkPrompts::TFileDialogSpec spec;
+    spec.Title = tr("Sound of Emphasised Alerts");
+    spec.Filter = tr("Wave files (*.wav)|*.wav|All files (*)|*");
+    spec.FileMustExist = true;
+    const QString current = EmphasisSoundEdit->text().trimmed();
+    if (!current.isEmpty())
+        spec.InitialDir = QFileInfo(current).absolutePath();
+    QString name;
+    if (zkPrompts::OpenFileName(spec, name, this))
+        EmphasisSoundEdit->setText(name);
 }
 
 void TKeepRulesPage::Load(const TKeepRules& rules, const QStringList& listNames) {
@@ -165,6 +208,9 @@ void TKeepRulesPage::Load(const TKeepRules& rules, const QStringList& listNames)
     };
     listRule(TKeepRuleKind::OnList, OnListCheckBox, OnListComboBox);
     listRule(TKeepRuleKind::NotOnList, NotOnListCheckBox, NotOnListComboBox);
+    listRule(TKeepRuleKind::Emphasise, EmphasisCheckBox, EmphasisComboBox);
+    const TKeepRule* emphasis = rules.Find(TKeepRuleKind::Emphasise);
+    EmphasisSoundEdit->setText(emphasis ? emphasis->Sound : QString());
     const auto priceRule = [&](TKeepRuleKind kind, QCheckBox* box, QDoubleSpinBox* price) {
         const TKeepRule* rule = rules.Find(kind);
         box->setChecked(rule && rule->On);
@@ -226,10 +272,19 @@ TKeepRules TKeepRulesPage::Rules() const {
     };
     wordsRule(TKeepRuleKind::Contains, ContainsCheckBox, ContainsEdit);
     wordsRule(TKeepRuleKind::NotContains, NotContainsCheckBox, NotContainsEdit);
-    // Rules the page has no row for (emphasis), and rules of a kind given more than once (by a
-    // file), stay as they were.
+    {
+        TKeepRule rule;
+        rule.Kind = TKeepRuleKind::Emphasise;
+        rule.List = EmphasisComboBox->currentText();
+        rule.On = EmphasisCheckBox->isChecked() && !rule.List.isEmpty();
+        rule.Sound = EmphasisSoundEdit->text().trimmed();
+        // Without a list it cannot be stored (nor read back).
+        keep(rule, !rule.List.isEmpty() &&
+                       (Loaded.Find(TKeepRuleKind::Emphasise) != nullptr || !rule.Sound.isEmpty()));
+    }
+    // Rules of a kind given more than once (by a file) stay as they were.
     for (const TKeepRule& rule : Loaded.Rules)
-        if (rule.Kind == TKeepRuleKind::Emphasise || Loaded.Find(rule.Kind) != &rule)
+        if (Loaded.Find(rule.Kind) != &rule)
             result.Rules.push_back(rule);
     if (result.Rules.size() > size_t(TKeepRules::MaxRules))
         result.Rules.resize(size_t(TKeepRules::MaxRules));
@@ -250,6 +305,10 @@ QString TKeepRulesPage::Problem(QWidget*& control) const {
     if (NotOnListCheckBox->isChecked() && NotOnListComboBox->currentText().isEmpty()) {
         control = NotOnListComboBox;
         return tr("Choose the list the symbol must not be on.");
+    }
+    if (EmphasisCheckBox->isChecked() && EmphasisComboBox->currentText().isEmpty()) {
+        control = EmphasisComboBox;
+        return tr("Choose the list whose symbols are emphasised.");
     }
     return QString();
 }

@@ -20,7 +20,9 @@ class QPushButton;
 class QTabWidget;
 class TAlertForm;
 
-// The "Keep" page: one row a rule, each with its box to turn it on and what it asks.
+// The "Keep" page: one row a rule, each with its box to turn it on and what it asks; below
+// them the emphasis (rows of symbols on a list in the highlight colour, with a sound of their
+// own when one is named).
 class TKeepRulesPage : public QWidget {
     Q_OBJECT
 public:
@@ -29,8 +31,8 @@ public:
     // The lists offered (the account's, in their order); a rule naming another list shows it
     // too, and says it is gone.
     void Load(const TKeepRules& rules, const QStringList& listNames);
-    // The rules as the page shows them; rules it has no row for (emphasis) are kept as they
-    // were.
+    // The rules as the page shows them; a second rule of a kind (from a file) is kept as it
+    // was.
     TKeepRules Rules() const;
     // What is wrong with the page's values (empty: nothing) and the control to fix it.
     QString Problem(QWidget*& control) const;
@@ -47,11 +49,16 @@ public:
     QLineEdit* ContainsEdit = nullptr;
     QCheckBox* NotContainsCheckBox = nullptr;
     QLineEdit* NotContainsEdit = nullptr;
+    QCheckBox* EmphasisCheckBox = nullptr;
+    QComboBox* EmphasisComboBox = nullptr;
+    QLineEdit* EmphasisSoundEdit = nullptr; // empty: the window's own sounds
+    QPushButton* EmphasisSoundButton = nullptr;
     // Says which rules are off because their list is gone.
     QLabel* NoteLabel = nullptr;
 
 private:
     void UpdateControls();
+    void BrowseSound();
     TKeepRules Loaded;
 };
 

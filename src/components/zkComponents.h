@@ -43,6 +43,8 @@ public:
     virtual double Price() const = 0;
     virtual QString Description() const = 0;
     virtual TAlertSource Source() const { return TAlertSource::Service; }
+    // The window's emphasis rule picked it out (its symbol is on the rule's list).
+    virtual bool IsEmphasised() const { return false; }
 };
 
 // A plain alert value; the simulated service and the fakes both use it.
@@ -59,6 +61,7 @@ public:
     double Price() const override { return AlertPrice; }
     QString Description() const override { return Text; }
     TAlertSource Source() const override { return Origin; }
+    bool IsEmphasised() const override { return Emphasised; }
 
     QString Symbol;
     int32_t Skip = 0;
@@ -66,6 +69,7 @@ public:
     double AlertPrice = 0;
     QString Text;
     TAlertSource Origin = TAlertSource::Service;
+    bool Emphasised = false;
 };
 
 // One symbol list of the account on the server.

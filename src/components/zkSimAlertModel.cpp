@@ -174,6 +174,11 @@ QVariant TSimAlertModel::data(const QModelIndex& index, int role) const {
         if (index.column() == DescriptionColumn)
             return DirectionIcon(alert.Direction);
         break;
+    case Qt::AccessibleTextRole:
+        // The colour alone says nothing to a screen reader.
+        if (alert.Emphasised && index.column() == SymbolColumn)
+            return tr("%1, emphasised").arg(alert.AlertSymbol());
+        break;
     case Qt::ToolTipRole: {
         const QString text = QStringLiteral("%1  %2  %3")
                                  .arg(alert.AlertSymbol(),

@@ -77,6 +77,10 @@ public:
     quint64 SerialAt(int row) const {
         return row >= 0 && size_t(row) < Rows.size() ? Rows[size_t(row)]->Serial : 0;
     }
+    // Whether a row is emphasised (see TAlertData::Emphasised); false for no row.
+    bool EmphasisedAt(int row) const {
+        return row >= 0 && size_t(row) < Rows.size() && Rows[size_t(row)]->Emphasised;
+    }
     const QColor& TextColorOfRows() const { return TextColor; }
 
     int MaxRows() const { return Limit; }

@@ -455,8 +455,16 @@ QColor TSimReadableCellDelegate::CellBackground(const QStyleOptionViewItem& opti
     const QPalette& p = option.palette;
     if (option.state & QStyle::State_Selected)
         return p.color(QPalette::Highlight);
+    if (option.backgroundBrush.style() == Qt::SolidPattern)
+        return option.backgroundBrush.color();
     return p.color((option.features & QStyleOptionViewItem::Alternate) ? QPalette::AlternateBase
                                                                        : QPalette::Base);
+}
+
+void TSimReadableCellDelegate::Emphasise(QStyleOptionViewItem& option,
+                                         const QModelIndex& index) const {
+    if (Model && index.model() == Model && Model->EmphasisedAt(index.row()))
+        option.backgroundBrush = option.palette.brush(QPalette::Highlight);
 }
 
 quint64 TSimReadableCellDelegate::CellKey(quint64 serial, int column) {
@@ -476,6 +484,7 @@ QColor TSimReadableCellDelegate::Shown(const QColor& wanted, const QColor& backg
 void TSimReadableCellDelegate::initStyleOption(QStyleOptionViewItem* option,
                                                const QModelIndex& index) const {
     QStyledItemDelegate::initStyleOption(option, index);
+    Emphasise(*option, index);
     // The user's text colour may be one that vanishes on this theme's rows (black on a dark
     // list): it is drawn as near to it as reads on the row it is on.
     const QPalette& p = option->palette;
@@ -602,6 +611,7 @@ void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewIt
     opt.features |= cell->Features;
     opt.icon = cell->Icon;
     opt.decorationSize = cell->DecorationSize;
+    Emphasise(opt, index);
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     if (!cell->Text)
         return;
@@ -610,7 +620,7 @@ void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewIt
         selected ? option.palette.color(QPalette::HighlightedText) : Model->TextColorOfRows();
     painter->save();
     painter->setClipRect(option.rect);
-    painter->setPen(Shown(wanted, CellBackground(option)));
+    painter->setPen(Shown(wanted, CellBackground(opt)));
     cell->Text->draw(painter, QPointF(option.rect.topLeft()) + cell->TextAt);
     painter->restore();
 }
@@ -839,6 +849,7 @@ void TSimZentrikWindowX::AddExternalAlerts(const QList<TAlertData>& alerts) {
         // What is not the broker's came from the user's own programs.
         batch.back()->Origin =
             a.Origin == TAlertSource::Broker ? TAlertSource::Broker : TAlertSource::Inbox;
+        batch.back()->Emphasised = a.Emphasised;
     }
     Deliver(std::move(batch));
 }

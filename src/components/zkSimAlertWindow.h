@@ -101,7 +101,8 @@ TSimListColors SimListColors(const QPalette& palette);
 // the list looks as the style draws it. Only cells painted lately are kept.
 //
 // A row's shade (with alternating colours) follows the row, by its serial, not its place: rows
-// moved down by a new one keep their pixels.
+// moved down by a new one keep their pixels. An emphasised row is filled with the palette's
+// highlight colour instead, its text kept readable on it.
 class TSimReadableCellDelegate : public QStyledItemDelegate {
 public:
     explicit TSimReadableCellDelegate(TSimAlertModel* model, QObject* parent = nullptr);
@@ -128,8 +129,11 @@ private:
     TCell* LayOut(const QStyleOptionViewItem& option, const QModelIndex& index) const;
     // zkTheme::Readable, remembered for the few pairs a list uses.
     QColor Shown(const QColor& wanted, const QColor& background) const;
-    // What a cell's text is drawn on: the selection, or the row's band.
+    // What a cell's text is drawn on: the selection, an emphasised row's colour, or the row's
+    // band.
     static QColor CellBackground(const QStyleOptionViewItem& option);
+    // An emphasised row's cells are filled with the list's highlight colour.
+    void Emphasise(QStyleOptionViewItem& option, const QModelIndex& index) const;
     static quint64 CellKey(quint64 serial, int column);
 
     QPointer<TSimAlertModel> Model;

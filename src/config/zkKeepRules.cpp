@@ -67,6 +67,11 @@ const TKeepRule* TKeepRules::Find(TKeepRuleKind kind) const {
     return nullptr;
 }
 
+const TKeepRule* TKeepRules::EmphasisOn() const {
+    const TKeepRule* rule = Find(TKeepRuleKind::Emphasise);
+    return rule && rule->On ? rule : nullptr;
+}
+
 QStringList SplitRuleWords(const QString& text) {
     QStringList words;
     QString word;

@@ -48,6 +48,8 @@ struct TKeepRules {
     bool AnyKeepingRuleOn() const;
     // The first rule of that kind, or nullptr.
     const TKeepRule* Find(TKeepRuleKind kind) const;
+    // The emphasis rule when it is on, or nullptr.
+    const TKeepRule* EmphasisOn() const;
     bool operator==(const TKeepRules&) const = default;
 };
 

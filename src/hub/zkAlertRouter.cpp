@@ -43,16 +43,16 @@ TAlertData RowOf(const TSourceAlert& alert, const QDateTime& time, const QString
 }
 
 // The matchers of the windows one offer or delivery reaches, each made once; nullptr for a
-// window that keeps everything.
+// window that keeps everything and emphasises nothing.
 class TMatchers {
 public:
     const TKeepRuleMatcher* For(TAlertForm* window) {
         auto it = Made.find(window);
         if (it == Made.end()) {
             std::shared_ptr<TKeepRuleMatcher> matcher;
-            if (window->KeepRules.AnyKeepingRuleOn()) {
+            if (window->KeepRules.AnyKeepingRuleOn() || window->KeepRules.EmphasisOn()) {
                 matcher = std::make_shared<TKeepRuleMatcher>(window->KeepRules);
-                if (matcher->KeepsAll())
+                if (matcher->KeepsAll() && !matcher->EmphasisesAny())
                     matcher.reset();
             }
             it = Made.insert(window, std::move(matcher));
@@ -344,13 +344,15 @@ void TAlertRouter::Deliver(bool all) {
         // Each window's alerts in arrival order, the windows in the order they were reached.
         QList<QPointer<TAlertForm>> order;
         QHash<TAlertForm*, QList<TAlertData>> rows;
-        auto add = [&](TAlertForm* w, const TWaiting& item, const QString& description) {
+        auto add = [&](TAlertForm* w, const TWaiting& item, const QString& description,
+                       bool emphasised) {
             auto it = rows.find(w);
             if (it == rows.end()) {
                 order.append(w);
                 it = rows.insert(w, {});
             }
             it->append(RowOf(item.Alert, item.Time, description));
+            it->back().Emphasised = emphasised;
         };
         for (qsizetype n = 0; n < SliceAlerts && !Pending.empty(); ++n) {
             const QString strategy = Pending.front().Alert.Strategy;
@@ -421,16 +423,18 @@ void TAlertRouter::Deliver(bool all) {
             std::optional<TMatchedAlert> matched;
             for (const QPointer<TAlertForm>& w : targets)
                 if (w && !w->Closing) {
-                    if (matchers.For(w)) {
+                    bool emphasised = false;
+                    if (const TKeepRuleMatcher* matcher = matchers.For(w)) {
                         if (!matched)
                             matched.emplace(item.Alert);
-                        if (const QString why = matchers.Refusal(w, *matched); !why.isEmpty()) {
+                        if (const QString why = matcher->Refusal(*matched); !why.isEmpty()) {
                             RecordRefused(*w, item.Alert, item.Time, description, why);
                             refused = true;
                             continue;
                         }
+                        emphasised = matcher->Emphasises(*matched);
                     }
-                    add(w, item, description);
+                    add(w, item, description, emphasised);
                     touched.insert(w);
                     taken = true;
                 }

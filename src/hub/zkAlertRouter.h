@@ -40,7 +40,8 @@ class TAlertForm;
 // Each window's own rules (TKeepRules) narrow what it keeps: an alert a window's rules refuse
 // is kept in the history as refused by that window, and never shown, sounded or announced.
 // An alert that every open window it goes to refuses is found so when it is offered, and is
-// counted as filtered.
+// counted as filtered. A window's emphasis rule marks the rows it keeps of symbols on the
+// rule's list (TAlertData::Emphasised) as they are delivered.
 class TAlertRouter : public QObject, public IAlertSink {
     Q_OBJECT
 public:

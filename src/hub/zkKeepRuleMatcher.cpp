@@ -28,8 +28,14 @@ const QString& TMatchedAlert::LowerDescription() const {
 
 TKeepRuleMatcher::TKeepRuleMatcher(const TKeepRules& rules) {
     for (const TKeepRule& rule : rules.Rules) {
-        if (!rule.On || rule.Kind == TKeepRuleKind::Emphasise)
+        if (!rule.On)
             continue;
+        if (rule.Kind == TKeepRuleKind::Emphasise) {
+            // The first one counts, as everywhere else; a list that is gone turns it off.
+            if (!Emphasis && rules.EmphasisOn() == &rule)
+                Emphasis = SymbolListSet(rule.List);
+            continue;
+        }
         TCheck check{rule.Kind, nullptr, rule.Price, {}, DescribeKeepRule(rule)};
         switch (rule.Kind) {
         case TKeepRuleKind::OnList:

@@ -1,7 +1,7 @@
 #pragma once
 
-// A window's keeping rules made ready for matching many alerts: the lists they name as hash
-// sets, the words lower-cased. Made once per delivery for each window that has rules.
+// A window's keeping and emphasis rules made ready for matching many alerts: the lists they name as
+// hash sets, the words lower-cased. Made once per delivery for each window that has rules.
 
 #include "config/zkKeepRules.h"
 
@@ -36,6 +36,11 @@ public:
     // Empty when the rules keep the alert; otherwise the rule that refused it, as the user
     // reads it.
     QString Refusal(const TMatchedAlert& alert) const;
+    // Whether the emphasis rule (on, its list there) picks the alert out: one lookup.
+    bool Emphasises(const TMatchedAlert& alert) const {
+        return Emphasis && Emphasis->contains(alert.SymbolKey());
+    }
+    bool EmphasisesAny() const { return Emphasis != nullptr; }
 
 private:
     struct TCheck {
@@ -46,4 +51,5 @@ private:
         QString Text;      // the rule, as the user reads it
     };
     std::vector<TCheck> Checks;
+    std::shared_ptr<const QSet<QString>> Emphasis;
 };

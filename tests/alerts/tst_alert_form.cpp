@@ -1,4 +1,5 @@
 #include "alerts/zkAlertForm.h"
+#include "alerts/zkKeepRulesForm.h"
 #include "components/zkComponentWrappers.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
@@ -10,8 +11,13 @@
 #include "zkTestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
@@ -400,6 +406,49 @@ private slots:
         QTest::keyRelease(w.windowHandle(), Qt::Key_Tab, Qt::ControlModifier);
         // Each release once, though a control has the focus (QTest lets go of Ctrl last).
         QCOMPARE(w.Keys, (QList<int>{Qt::Key_Tab, Qt::Key_Control}));
+    }
+
+    // The Rules dialog's emphasis row: what it shows of a stored rule and gives back, its sound
+    // browsed for, a list that is gone turning it off with a note.
+    void rulesDialogEditsTheEmphasis() {
+        TKeepRulesPage page;
+        TKeepRules rules;
+        TKeepRule emphasis;
+        emphasis.Kind = TKeepRuleKind::Emphasise;
+        emphasis.List = "Hot";
+        emphasis.Sound = "/s/own.wav";
+        rules.Rules = {emphasis};
+        page.Load(rules, {"Watch", "Hot"});
+        QVERIFY(page.EmphasisCheckBox->isChecked());
+        QCOMPARE(page.EmphasisComboBox->currentText(), QString("Hot"));
+        QCOMPARE(page.EmphasisSoundEdit->text(), QString("/s/own.wav"));
+        QVERIFY(page.EmphasisSoundButton->isEnabled());
+        QCOMPARE(page.Rules(), rules);
+
+        zkPrompts::SetNextFileName(QString("/s/other.wav"));
+        page.EmphasisSoundButton->click();
+        page.EmphasisComboBox->setCurrentIndex(0);
+        rules.Rules[0].List = "Watch";
+        rules.Rules[0].Sound = "/s/other.wav";
+        QCOMPARE(page.Rules(), rules);
+        page.EmphasisCheckBox->setChecked(false);
+        QVERIFY(!page.EmphasisComboBox->isEnabled());
+        rules.Rules[0].On = false;
+        QCOMPARE(page.Rules(), rules);
+
+        // Turned on on a page that had none, with no sound: the window's sounds.
+        page.Load({}, {"Watch"});
+        QVERIFY(page.Rules().IsEmpty());
+        page.EmphasisCheckBox->setChecked(true);
+        QCOMPARE(page.Rules().Rules.size(), size_t(1));
+        QCOMPARE(page.Rules().Rules[0].List, QString("Watch"));
+        QVERIFY(page.Rules().Rules[0].Sound.isEmpty());
+
+        page.Load({{emphasis}}, {"Watch"});
+        QVERIFY(!page.EmphasisCheckBox->isChecked());
+        QVERIFY(!page.NoteLabel->isHidden());
+        QVERIFY(page.NoteLabel->text().contains("\"Hot\""));
+        QVERIFY(!page.Rules().Rules[0].On);
     }
 };
 

@@ -108,6 +108,7 @@ private slots:
     void modalDialogDiscardsRaisingNotSending();
     void soundsWaitWhileSuspended();
     void muteDropsSoundsAndKeepsTheRest();
+    void emphasisedAlertsSoundTheirOwnFile();
     void quietHoursSilenceTheirWindowOnly();
     void notificationActionShowsEachAlertOnce();
     void publishActionPublishesEachAlertOnceButNotTheBrokers();
@@ -253,6 +254,49 @@ void TDispatchTest::soundsWaitWhileSuspended() {
     // "<Default>" beeps; the sound folder receives the beep.
     QTRY_VERIFY(!SoundPlayForm()->Busy());
     QCOMPARE(QDir(f.AudioOut.path()).entryList({"*.beep"}).size(), 1);
+}
+
+// An emphasised alert plays the emphasis rule's file instead of the window's sounds, as loud
+// as the window's first; Mute Sounds silences it too.
+void TDispatchTest::emphasisedAlertsSoundTheirOwnFile() {
+    TDispatchFixture f;
+    f.Main->SoundsSuspended = true;
+    TSoundQueue& queue = SoundPlayForm()->SoundQueue();
+    // The setups one alert leaves waiting.
+    const auto played = [&](TAlertForm* w, bool emphasised) {
+        queue.DropWaiting();
+        TAlertData alert("AAPL", 0, QDateTime::currentDateTimeUtc());
+        alert.Emphasised = emphasised;
+        NewAlertActions(*w, alert);
+        QStringList setups;
+        for (const TSoundQueueItem& item : queue.Items())
+            if (item.Pending)
+                setups << item.Setup;
+        setups.sort();
+        return setups;
+    };
+    TKeepRule rule;
+    rule.Kind = TKeepRuleKind::Emphasise;
+    rule.List = "Hot";
+    rule.Sound = "/s/own.wav";
+    TAlertForm* w = f.window({"1,2,/s/window.wav,80,20", "1,2,/s/second.wav"});
+    w->KeepRules.Rules = {rule};
+    QCOMPARE(played(w, false), QStringList({"/s/second.wav", "/s/window.wav,80,20"}));
+    QCOMPARE(played(w, true), QStringList({"/s/own.wav,80,20"}));
+    // Without a sound of its own, or with the rule off, the window's sounds play.
+    w->KeepRules.Rules[0].Sound.clear();
+    QCOMPARE(played(w, true).size(), 2);
+    w->KeepRules.Rules[0].Sound = "/s/own.wav";
+    w->KeepRules.Rules[0].On = false;
+    QCOMPARE(played(w, true).size(), 2);
+    // A window that sounds nothing itself still sounds its emphasis.
+    TAlertForm* silent = f.window({"1,3"});
+    silent->KeepRules.Rules = {rule};
+    QCOMPARE(played(silent, true), QStringList({"/s/own.wav,50,50"}));
+    QVERIFY(played(silent, false).isEmpty());
+    f.Main->SetSoundsMuted(true);
+    QVERIFY(played(silent, true).isEmpty());
+    f.Main->SetSoundsMuted(false);
 }
 
 void TDispatchTest::muteDropsSoundsAndKeepsTheRest() {

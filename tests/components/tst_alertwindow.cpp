@@ -1066,6 +1066,50 @@ this is not json
         }
     }
 
+    // An emphasised row is filled with the list's highlight colour, its text readable on it,
+    // on both themes; it keeps that as new rows push it down, and says so to a screen reader.
+    void emphasisedRowsShowInTheHighlightColour() {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+        TSimZentrikWindowX w(Service);
+        TSimAlertTable* view = w.View();
+        view->resize(420, 400);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        constexpr int Rows = 9;
+        // Added one by one, so the rows painted before move down the window's pixels.
+        for (int i = 0; i < Rows; ++i) {
+            TAlertData alert(QStringLiteral("S%1").arg(i), 0);
+            alert.Emphasised = i % 3 == 0;
+            w.AddExternalAlerts({alert});
+            QCoreApplication::processEvents();
+        }
+        TSimAlertModel* model = w.Model();
+        TThemeController& theme = TThemeController::Instance();
+        for (const TThemeChoice choice : {TThemeChoice::Dark, TThemeChoice::Light}) {
+            theme.SetChoice(choice);
+            w.SetFontColor(w.FontColor()); // the list's colours for the theme now in force
+            const QColor highlight = SimListColors(QGuiApplication::palette()).Highlight;
+            const QImage shot = view->viewport()->grab().toImage();
+            for (int row = 0; row < Rows; ++row) {
+                const bool emphasised = model->AlertAt(row)->Emphasised;
+                const QRect cells =
+                    view->visualRect(model->index(row, TSimAlertModel::TimeColumn))
+                        .united(view->visualRect(model->index(row, TSimAlertModel::SymbolColumn)))
+                        .adjusted(1, 1, -1, -1);
+                const TRegionContrast c = MeasureContrast(shot, cells);
+                const QString what =
+                    QStringLiteral("row %1 (%2): %3").arg(row).arg(emphasised).arg(Describe(c));
+                QVERIFY2((c.Background.rgb() == highlight.rgb()) == emphasised, qPrintable(what));
+                QVERIFY2(c.Ratio >= zkTheme::MinimumTextContrast, qPrintable(what));
+                const QString spoken = model->index(row, TSimAlertModel::SymbolColumn)
+                                           .data(Qt::AccessibleTextRole)
+                                           .toString();
+                QCOMPARE(spoken.contains(QStringLiteral("emphasised")), emphasised);
+            }
+        }
+        theme.SetChoice(TThemeChoice::System);
+    }
+
     // The kept cells stay near what the list shows, however many rows come.
     void cachedCellsAreBounded() {
         TSimZentrikWindowX window(Service);

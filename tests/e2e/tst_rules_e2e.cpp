@@ -2,7 +2,8 @@
 // driven by tests/e2e/a11y_probe.py), narrow what the window keeps of the alerts posted to the
 // inbox. A refused alert is in the history, marked with the rule, but not in the window; the
 // inbox's answer counts it as filtered; velquist-alert --dry-run tells where an alert would go
-// and which rule would refuse it, taking nothing.
+// and which rule would refuse it, taking nothing. The emphasis, set in the same dialog, marks
+// the rows of its list's symbols for a screen reader.
 #include "history/zkHistoryStore.h"
 #include "zkHarness.h"
 
@@ -54,7 +55,8 @@ private slots:
         };
         StoreDeskChoices(QString(), false);
         WriteTextFile(h.home().dataHome() + QStringLiteral("/velquist/service/demo.json"),
-                      R"({"lists": [{"id": 4, "name": "Watch", "symbols": ["AAPL", "MSFT"]}]})");
+                      R"({"lists": [{"id": 4, "name": "Watch", "symbols": ["AAPL", "MSFT"]},)"
+                      R"( {"id": 5, "name": "Hot", "symbols": ["AAPL"]}]})");
         const quint16 port = h.needInbox(Token);
         TClientRun& client = h.startClient();
         QVERIFY(client.waitStarted());
@@ -84,8 +86,8 @@ private slots:
             probe({QStringLiteral("focused")})
                 .Out.startsWith(QStringLiteral("check box\tSymbol is on list")),
             10000);
-        // Space turns the rule on; Tab reaches its list (the account's only one, read out by
-        // its choice); Enter is OK.
+        // Space turns the rule on; Tab reaches its list (the account's first one, read out by
+        // its choice).
         QCOMPARE(
             probe({QStringLiteral("keys"), QStringLiteral("space"), QStringLiteral("Tab")}).Code,
             0);
@@ -93,16 +95,33 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT((focused = probe({QStringLiteral("focused")}).Out)
                                       .startsWith(QStringLiteral("combo box\tWatch")),
                                   qPrintable(focused), 10000);
+        // Tab down to the emphasis, Space, Tab to its list and Down to "Hot"; Enter is OK.
+        const QString emphasis = QStringLiteral("check box\tEmphasise symbols on list");
+        for (int tabs = 0;
+             tabs < 12 && !(focused = probe({QStringLiteral("focused")}).Out).startsWith(emphasis);
+             ++tabs)
+            QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Tab")}).Code, 0);
+        QVERIFY2(focused.startsWith(emphasis), qPrintable(focused));
+        QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("space"), QStringLiteral("Tab"),
+                        QStringLiteral("Down")})
+                     .Code,
+                 0);
+        QTRY_VERIFY2_WITH_TIMEOUT((focused = probe({QStringLiteral("focused")}).Out)
+                                      .startsWith(QStringLiteral("combo box\tHot")),
+                                  qPrintable(focused), 10000);
         QCOMPARE(probe({QStringLiteral("keys"), QStringLiteral("Return")}).Code, 0);
         QTRY_VERIFY_WITH_TIMEOUT(
             probe({QStringLiteral("wait"), dialog, QStringLiteral("0")}).Code != 0, 10000);
 
-        // Posted together: the one off the list is refused, and counted so.
+        // Posted together: the one off the list is refused, and counted so; the one on "Hot"
+        // says it is emphasised.
         const THttpAnswer answer = h.postAlert(
             R"([{"symbol": "AAPL", "strategy": "Scans"}, {"symbol": "IBM", "strategy": "Scans"}])");
         QCOMPARE(answer.Status, 202);
         QCOMPARE(answer.Body, QByteArray(R"({"accepted":2,"unrouted":0,"filtered":1})"));
-        QVERIFY(probe({QStringLiteral("select"), window, QStringLiteral("AAPL")}).Code == 0);
+        QVERIFY(
+            probe({QStringLiteral("select"), window, QStringLiteral("AAPL, emphasised")}).Code ==
+            0);
         QVERIFY(probe({QStringLiteral("select"), window, QStringLiteral("IBM")}).Code != 0);
         QTRY_VERIFY_WITH_TIMEOUT(History().size() >= 3, 10000);
         QStringList rows;
@@ -136,6 +155,13 @@ private slots:
         QVERIFY2(sent.Out.contains("1 of the alerts were filtered"), sent.Out.constData());
         QTRY_VERIFY_WITH_TIMEOUT(History().size() == 4, 10000);
         QVERIFY(probe({QStringLiteral("select"), window, QStringLiteral("MSFT")}).Code != 0);
+        // On the kept list but not on "Hot": kept, not emphasised.
+        QCOMPARE(h.postAlert(R"({"symbol": "MSFT", "strategy": "Scans"})").Status, 202);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            probe({QStringLiteral("select"), window, QStringLiteral("MSFT")}).Code == 0, 10000);
+        QVERIFY(
+            probe({QStringLiteral("select"), window, QStringLiteral("MSFT, emphasised")}).Code !=
+            0);
         client.terminate();
         QVERIFY(client.waitFinished());
     }

@@ -427,6 +427,44 @@ private slots:
         QCOMPARE(Descriptions(catchAll), QStringList({"AAPL/Nowhere"}));
     }
 
+    // The emphasis rule marks the rows of symbols on its list, in the windows that keep them,
+    // beside or without keeping rules; off or with its list gone, it marks nothing.
+    void emphasisMarksTheRowsOfItsList() {
+        TFixture f;
+        TTestSymbolLists lists;
+        lists.Add("Watch", {"AAPL", "MSFT"});
+        const int32_t hot = lists.Add("Hot", {"AAPL"});
+        TKeepRule emphasis;
+        emphasis.Kind = TKeepRuleKind::Emphasise;
+        emphasis.List = "Hot";
+        TAlertForm* plain = f.window("WN=A&Src=inbox");
+        plain->KeepRules.Rules = {emphasis};
+        TAlertForm* narrow = f.listWindow("WN=B&Src=inbox", "Watch");
+        narrow->KeepRules.Rules.push_back(emphasis);
+        const auto marked = [](TAlertForm* w) {
+            QStringList rows;
+            for (const TAlertData& a : Fake(w).FExternalAlerts)
+                rows << a.Symbol + (a.Emphasised ? "*" : "");
+            return rows;
+        };
+        QCOMPARE(f.Router.OfferAlerts({Alert("AAPL", "*"), Alert("MSFT", "*"), Alert("IBM", "*")})
+                     .Filtered,
+                 0);
+        f.Router.Flush();
+        QCOMPARE(marked(plain), QStringList({"AAPL*", "MSFT", "IBM"}));
+        QCOMPARE(marked(narrow), QStringList({"AAPL*", "MSFT"}));
+        QCOMPARE(f.Log.Refused, QStringList({"B/IBM/symbol is on list \"Watch\""}));
+
+        plain->KeepRules.Rules[0].On = false;
+        f.Router.OfferAlerts({Alert("AAPL", "A")});
+        f.Router.Flush();
+        QCOMPARE(marked(plain).last(), QString("AAPL"));
+        lists.Delete(hot);
+        f.Router.OfferAlerts({Alert("AAPL", "B")});
+        f.Router.Flush();
+        QCOMPARE(marked(narrow).last(), QString("AAPL"));
+    }
+
     // A dry run says where each alert would go and which rule would refuse it, taking nothing.
     void dryRunTellsWhereAlertsWouldGo() {
         TFixture f;
