@@ -1,5 +1,7 @@
 #include "zkActionsForm.h"
 
+#include "zkOkCancelRow.h"
+
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertDesk.h"
 #include "alerts/zkSoundPlayer.h"
@@ -141,28 +143,20 @@ TActionsForm::TActionsForm(QWidget* owner, IAlertDesk* desk)
     selectGroup->addLayout(select);
     selectGroup->addWidget(PublishOnSelectCheckBox);
 
-    auto* buttons = new QHBoxLayout;
-    OKButton = new QPushButton(tr("OK"), this);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setDefault(true);
-    CancelButton = new QPushButton(tr("Cancel"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setAutoDefault(false);
-    buttons->addStretch(1);
-    buttons->addWidget(OKButton);
-    buttons->addWidget(CancelButton);
+    const TOkCancelRow row = NewOkCancelRow(this);
+    OKButton = row.OK;
+    CancelButton = row.Cancel;
 
     layout->addWidget(OnEachAlertGroupBox);
     layout->addWidget(SendGroupBox);
     layout->addStretch(1);
-    layout->addLayout(buttons);
+    layout->addLayout(row.Layout);
 
     connect(PlaySoundCheckBox, &QCheckBox::clicked, this, [this] { UpdateControls(); });
     connect(ShowAlertWindowCheckBox, &QCheckBox::clicked, this, [this] { UpdateControls(); });
     connect(SendToCheckBox, &QCheckBox::clicked, this, [this] { UpdateControls(); });
     connect(SetupSoundButton, &QPushButton::clicked, this, [this] { SetupSoundButtonClick(); });
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     SetSoundSetup(DefaultSoundName);
 }

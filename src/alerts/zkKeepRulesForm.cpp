@@ -1,5 +1,7 @@
 #include "zkKeepRulesForm.h"
 
+#include "zkOkCancelRow.h"
+
 #include "alerts/zkAlertDesk.h"
 #include "alerts/zkAlertForm.h"
 #include "desk/zkWindowDesk.h"
@@ -327,19 +329,11 @@ TKeepRulesForm::TKeepRulesForm(QWidget* owner)
     Tabs->addTab(KeepPage, tr("&Keep"));
     layout->addWidget(Tabs, 1);
 
-    auto* buttons = new QHBoxLayout;
-    OKButton = new QPushButton(tr("OK"), this);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setDefault(true);
-    CancelButton = new QPushButton(tr("Cancel"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setAutoDefault(false);
-    buttons->addStretch(1);
-    buttons->addWidget(OKButton);
-    buttons->addWidget(CancelButton);
-    layout->addLayout(buttons);
+    const TOkCancelRow row = NewOkCancelRow(this);
+    OKButton = row.OK;
+    CancelButton = row.Cancel;
+    layout->addLayout(row.Layout);
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
     // Sized by its layout in whatever font the desktop has.
     zkFontFit::MinimumSizeAtLeast(this, QSize(420, 380));
 }

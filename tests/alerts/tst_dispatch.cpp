@@ -48,6 +48,14 @@ protected:
     }
 };
 
+// Sounds queued and not yet played (while sounds are suspended, all of them).
+int WaitingSounds() {
+    int n = 0;
+    for (const TSoundQueueItem& item : SoundPlayForm()->SoundQueue().Items())
+        n += item.Pending ? 1 : 0;
+    return n;
+}
+
 // A private home and installation folder, fake components, scripted prompts and sounds into a
 // folder, for one main window with its sound window.
 struct TDispatchFixture {
@@ -303,35 +311,28 @@ void TDispatchTest::muteDropsSoundsAndKeepsTheRest() {
     TDispatchFixture f;
     f.link("Scan");
     TAlertForm* w = f.window({"1,2,<Default>", "1,3", "1,4,Scan"});
-    TSoundQueue& queue = SoundPlayForm()->SoundQueue();
-    const auto waiting = [&queue] {
-        int n = 0;
-        for (const TSoundQueueItem& item : queue.Items())
-            n += item.Pending ? 1 : 0;
-        return n;
-    };
     // A sound waiting when the user mutes is dropped too.
     f.Main->SoundsSuspended = true;
     f.fake(w).RaiseNewAlert("A");
-    QCOMPARE(waiting(), 1);
+    QCOMPARE(WaitingSounds(), 1);
     f.Main->MuteSoundsMenuItem->trigger();
     QVERIFY(f.Main->SoundsAreMuted());
-    QCOMPARE(waiting(), 0);
+    QCOMPARE(WaitingSounds(), 0);
     f.Main->SoundsSuspended = false;
 
     // Muted: no sound is queued, not even for later; the other actions run.
     f.fake(w).RaiseNewAlert("B");
-    QCOMPARE(waiting(), 0);
+    QCOMPARE(WaitingSounds(), 0);
     ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("Scan")->Sent, QStringList({"A", "B"}));
     QVERIFY(!SoundPlayForm()->Busy());
     QVERIFY(f.Main->MuteStatusLabel->isVisibleTo(f.Main.get()));
     QCOMPARE(f.Main->MuteStatusLabel->text(), QString("Sounds muted"));
     f.Main->MuteSoundsMenuItem->trigger(); // unmuted: nothing from the muted time comes back
-    QCOMPARE(waiting(), 0);
+    QCOMPARE(WaitingSounds(), 0);
     QVERIFY(!f.Main->MuteStatusLabel->isVisibleTo(f.Main.get()));
     f.fake(w).RaiseNewAlert("C");
-    QCOMPARE(waiting(), 1);
+    QCOMPARE(WaitingSounds(), 1);
 
     // Kept in the per-user store, as a dword, and read by the next main window.
     const QString key = SettingsKeyPath() + "\\Settings";
@@ -364,12 +365,6 @@ void TDispatchTest::quietHoursSilenceTheirWindowOnly() {
     TAlertHub::NotificationServiceFactory = oldFactory;
     f.link("Scan");
     TSoundQueue& queue = SoundPlayForm()->SoundQueue();
-    const auto waiting = [&queue] {
-        int n = 0;
-        for (const TSoundQueueItem& item : queue.Items())
-            n += item.Pending ? 1 : 0;
-        return n;
-    };
     const QStringList actions{"1,2,<Default>", "1,5", "1,3", "1,4,Scan"};
     TAlertForm* night = f.window(actions);
     night->setWindowTitle("Night");
@@ -380,12 +375,12 @@ void TDispatchTest::quietHoursSilenceTheirWindowOnly() {
 
     // Quiet: no sound, no notification; the alert still raises the window and is sent.
     f.fake(night).RaiseNewAlert("A");
-    QCOMPARE(waiting(), 0);
+    QCOMPARE(WaitingSounds(), 0);
     QVERIFY(shown.isEmpty());
     QVERIFY(night->HasPendingActions);
     // Another window sounds and notifies as before.
     f.fake(day).RaiseNewAlert("B");
-    QCOMPARE(waiting(), 1);
+    QCOMPARE(WaitingSounds(), 1);
     QCOMPARE(shown, QStringList{"Day"});
     ProcessPendingActions(*f.Main);
     QCOMPARE(f.connector("Scan")->Sent, QStringList({"A", "B"}));
@@ -394,7 +389,7 @@ void TDispatchTest::quietHoursSilenceTheirWindowOnly() {
     queue.DropWaiting();
     night->SetQuiet(QuietLater(TAnnounceMode::Summary));
     f.fake(night).RaiseNewAlert("C");
-    QCOMPARE(waiting(), 1);
+    QCOMPARE(WaitingSounds(), 1);
     QCOMPARE(shown, QStringList({"Day", "Night"}));
     QVERIFY(night->WindowRecord().Quiet == QuietLater(TAnnounceMode::Summary));
     TAlertForm* copy = night->DuplicateWindow();
