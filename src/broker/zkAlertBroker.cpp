@@ -9,13 +9,14 @@
 #include <QMetaObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 
 TAlertBroker::TAlertBroker(IAlertSink& sink, QObject* parent, IAlertLog* log)
     : QObject(parent), Sink(sink), Log(log) {
     RetryTimer.setSingleShot(true);
     RetryTimer.setInterval(50);
-    connect(&RetryTimer, &QTimer::timeout, this, &TAlertBroker::Collect);
+    connect(&RetryTimer, &QTimer::timeout, this, [this] { Collect(); });
 }
 
 TAlertBroker::~TAlertBroker() {
@@ -96,7 +97,7 @@ void TAlertBroker::Apply(const TBrokerSettings& settings) {
         return;
     QString dropTopic;
     if (Connection) {
-        Collect();
+        Collect(true);
         Carried += Connection->Stop(0);
         // The broker keeps a persistent session's subscriptions: the next connection gives up
         // the old one.
@@ -106,7 +107,7 @@ void TAlertBroker::Apply(const TBrokerSettings& settings) {
         Held += std::move(last.Alerts);
         Connection.reset();
         SendLinks(last.Links);
-        Deliver();
+        Deliver(true);
     }
     Applied = settings;
     GivenUpBefore = Current.PublishGivenUp;
@@ -131,7 +132,10 @@ void TAlertBroker::Apply(const TBrokerSettings& settings) {
     endpoint.DropTopic = dropTopic;
     Connection = std::make_unique<TBrokerConnection>(
         endpoint,
-        [this] { QMetaObject::invokeMethod(this, &TAlertBroker::Collect, Qt::QueuedConnection); },
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { Collect(); }, Qt::QueuedConnection);
+        },
         Log);
     Current = TBrokerState();
     Current.PublishGivenUp = GivenUpBefore;
@@ -158,19 +162,32 @@ void TAlertBroker::TellGivenUp() {
     GivenUpToldAt.start();
 }
 
-void TAlertBroker::Collect() {
+void TAlertBroker::CollectNextTurn() {
+    if (CollectPosted)
+        return;
+    CollectPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            CollectPosted = false;
+            Collect();
+        },
+        Qt::QueuedConnection);
+}
+
+void TAlertBroker::Collect(bool all) {
     if (!Connection)
         return;
-    // The router was busy: the connection keeps the rest (and stops reading when it is full),
-    // so the broker holds them rather than this desk's memory.
+    // The router was busy, or took its share of a flood: the connection keeps the rest (and
+    // stops reading when it is full), so the broker holds them rather than this desk's memory.
     if (!Held.isEmpty()) {
-        Deliver();
+        Deliver(all);
         if (!Held.isEmpty())
             return;
     }
     TBrokerUpdate update = Connection->TakeUpdate();
     Held += std::move(update.Alerts);
-    Deliver();
+    Deliver(all);
     SendLinks(update.Links);
     update.State.PublishGivenUp += GivenUpBefore;
     if (update.State == Current)
@@ -188,14 +205,17 @@ void TAlertBroker::Collect() {
     emit StateChanged();
 }
 
-void TAlertBroker::Deliver() {
+void TAlertBroker::Deliver(bool all) {
     if (Held.isEmpty())
         return;
-    // A copy (shared, not duplicated): a busy router leaves them with us.
-    QList<TSourceAlert> offered = Held;
+    const qsizetype count = all ? Held.size() : std::min(Held.size(), MaxOfferedPerTurn);
+    // A copy (shared, not duplicated, when it is all): a busy router leaves them with us.
+    QList<TSourceAlert> offered = count == Held.size() ? Held : Held.first(count);
     switch (Sink.OfferAlerts(std::move(offered)).Offer) {
     case IAlertSink::TOffer::Accepted:
-        Held.clear();
+        Held.remove(0, count);
+        if (!Held.isEmpty())
+            CollectNextTurn();
         break;
     case IAlertSink::TOffer::Busy:
         RetryTimer.start();
@@ -230,17 +250,17 @@ QString TAlertBroker::LinkTopicFilter() const {
 }
 
 void TAlertBroker::Flush() {
-    Collect();
+    Collect(true);
 }
 
 void TAlertBroker::Close() {
     if (!Connection)
         return;
-    Collect();
+    Collect(true);
     const QList<std::pair<QByteArray, QByteArray>> left = Connection->Stop(CloseGraceMs);
     const TBrokerUpdate last = Connection->TakeUpdate();
     Held += last.Alerts;
-    Deliver();
+    Deliver(true);
     // Kept for the next start (they are few: the queue is bounded).
     const QList<std::pair<QByteArray, QByteArray>> unpublished = Carried + left;
     if (!unpublished.isEmpty()) {

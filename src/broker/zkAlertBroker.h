@@ -26,6 +26,9 @@ class TAlertBroker : public QObject, public IAlertPublisher {
 public:
     // What the alerts arrive for when the connection closes, at most (then they are told lost).
     static constexpr int CloseGraceMs = 2000;
+    // Alerts offered to the router in one turn of the event loop, at most: a flood is taken in
+    // over several turns, and the user's clicks and repaints come between.
+    static constexpr qsizetype MaxOfferedPerTurn = 1000;
 
     // log: where broker messages are kept before they are acknowledged (the alert history);
     // it must outlive this object.
@@ -73,8 +76,11 @@ signals:
     void SymbolSent(const QString& listName, const QString& symbol);
 
 private:
-    void Collect();
-    void Deliver();
+    // all: everything that arrived goes to the router now, whatever its amount (Flush, Close,
+    // new settings); otherwise MaxOfferedPerTurn, the rest in the next turns.
+    void Collect(bool all = false);
+    void Deliver(bool all = false);
+    void CollectNextTurn();
     static TBrokerEndpoint EndpointOf(const TBrokerSettings& settings);
 
     IAlertSink& Sink;
@@ -85,6 +91,7 @@ private:
     // Taken from the connection, not yet taken by the router (it was busy).
     QList<TSourceAlert> Held;
     QTimer RetryTimer;
+    bool CollectPosted = false;
     // Messages a connection left when the settings changed, for the next one.
     QList<std::pair<QByteArray, QByteArray>> Carried;
     // Alerts to publish given up before the connection now (it counts from its own start).

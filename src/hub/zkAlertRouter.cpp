@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -31,8 +32,9 @@ namespace {
 
 const QString CatchAllName = QStringLiteral("*");
 constexpr qint64 MinuteMs = 60 * 1000;
-// Alerts routed between two looks at the time a delivery has taken.
-constexpr qsizetype SliceAlerts = 1024;
+// Alerts routed between two looks at the time a delivery has taken (their rows go in before
+// the next look).
+constexpr qsizetype SliceAlerts = 256;
 
 // An alert as its window's row and the history keep it, marked with where it came from.
 TAlertData RowOf(const TSourceAlert& alert, const QDateTime& time, const QString& description) {
@@ -337,6 +339,8 @@ void TAlertRouter::Deliver(bool all) {
     QSet<TAlertForm*> touched;
     TMatchers matchers;
     const int windowsPerTurn = all ? INT_MAX : WindowsPerTurn();
+    const qsizetype maxRows = all ? std::numeric_limits<qsizetype>::max() : MaxRowsPerTurn;
+    qsizetype rowsHanded = 0;
     bool stop = false;
     while (!Pending.empty() && !stop) {
         if (!all && Monotonic.nsecsElapsed() - startNs > DeliverySliceMs * 1000000)
@@ -409,6 +413,13 @@ void TAlertRouter::Deliver(bool all) {
                                       ? strategy
                                       : strategy + QStringLiteral(": ") + description;
             }
+            // Past this delivery's rows it waits, and all after it (the first alert goes
+            // whatever its windows, or one for many windows would never go).
+            if (rowsHanded > 0 && rowsHanded + targets.size() > maxRows) {
+                later.push_back(std::move(item));
+                stop = true;
+                break;
+            }
             qsizetype newWindows = 0;
             for (const QPointer<TAlertForm>& w : targets)
                 newWindows += w && !touched.contains(w) ? 1 : 0;
@@ -436,6 +447,7 @@ void TAlertRouter::Deliver(bool all) {
                     }
                     add(w, item, description, emphasised);
                     touched.insert(w);
+                    ++rowsHanded;
                     taken = true;
                 }
             // Its windows closed since it was taken (or none could open): the history keeps it.
@@ -448,6 +460,8 @@ void TAlertRouter::Deliver(bool all) {
     }
     *endNs = Monotonic.nsecsElapsed();
     *reached = int(touched.size());
+    if (Delivered)
+        Delivered(rowsHanded);
     // The alerts held back come first next time: they arrived before the rest.
     while (!later.empty()) {
         PendingBytes += later.back().Bytes;

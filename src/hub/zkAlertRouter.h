@@ -33,9 +33,10 @@ class TAlertForm;
 // What arrives in one turn of the event loop is delivered together; under a flood, deliveries
 // are spaced by what the last one cost (its rows and the repaint they caused), so the windows
 // repaint for many requests at once and the client keeps answering. A delivery takes at most
-// DeliverySliceMs, opens at most one window, and reaches no more windows than can repaint in
-// the rest of MaxTurnMs (by what a window's repaint cost last time); the rest waits for the
-// next turn, each window's alerts in their order.
+// about DeliverySliceMs, hands the windows at most MaxRowsPerTurn rows, opens at most one
+// window, and reaches no more windows than can repaint in the rest of MaxTurnMs (by what a
+// window's repaint cost last time); the rest waits for the next turn, each window's alerts in
+// their order.
 //
 // Each window's own rules (TKeepRules) narrow what it keeps: an alert a window's rules refuse
 // is kept in the history as refused by that window, and never shown, sounded or announced.
@@ -52,9 +53,12 @@ public:
     // The longest a delivery waits for the one before it to be paid for.
     static constexpr qint64 MaxSpacingMs = 50;
     // A delivery hands over alerts for at most this long in one turn...
-    static constexpr qint64 DeliverySliceMs = 20;
-    // ... and it and the repaint of the windows it reached take about this long at most.
-    static constexpr qint64 MaxTurnMs = 60;
+    static constexpr qint64 DeliverySliceMs = 8;
+    // ... and at most this many rows (an alert for three windows is three), whatever the clock
+    // says: a machine too busy to look at it often still gets its turn back soon.
+    static constexpr qsizetype MaxRowsPerTurn = 1000;
+    // It and the repaint of the windows it reached take about this long at most.
+    static constexpr qint64 MaxTurnMs = 30;
     // While this many inbox windows are open, new strategies go to the catch-all window.
     static constexpr int MaxInboxWindows = 50;
 
@@ -84,6 +88,8 @@ public:
     double RepaintMsPerWindow = 2;
     // How many windows one delivery may reach.
     int WindowsPerTurn() const;
+    // Told after each delivery how many rows it handed the windows (tests count them).
+    std::function<void(qsizetype rows)> Delivered;
 
 private:
     struct TWaiting {

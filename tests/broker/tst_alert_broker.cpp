@@ -93,6 +93,51 @@ private slots:
         QCOMPARE(broker.StatusText(), QString("Not connected: alerts from a broker are off"));
     }
 
+    // A flood the router could not take at first goes to it in offers of at most
+    // MaxOfferedPerTurn, in order; closing while some still wait hands those over at once.
+    void aFloodIsOfferedInBoundedTurns() {
+        TMosquitto mosquitto;
+        QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));
+        TRecordingSink sink;
+        sink.Answer = IAlertSink::TOffer::Busy;
+        TAlertBroker broker(sink);
+        const TBrokerSettings settings = SettingsFor(mosquitto);
+        broker.Apply(settings);
+        QTRY_COMPARE(broker.State().Phase, TBrokerState::TPhase::Connected);
+        QVERIFY(Subscribed(mosquitto, settings.ClientId));
+
+        constexpr int Flood = 2500;
+        const auto publish = [&](int first) {
+            QList<QByteArray> payloads;
+            for (int n = first; n < first + Flood; ++n)
+                payloads << "{\"symbol\": \"S" + QByteArray::number(n) + "\"}";
+            auto publisher =
+                mosquitto.startPublishing(QStringLiteral("velquist/alerts/F"), payloads);
+            return publisher->waitForFinished(60000) && publisher->exitCode() == 0;
+        };
+        const auto inOrder = [&sink](int count) {
+            for (int n = 0; n < count; ++n)
+                if (sink.Alerts.value(n).Symbol != QStringLiteral("S%1").arg(n))
+                    return false;
+            return sink.Alerts.size() == count;
+        };
+        QVERIFY(publish(0));
+        QTRY_COMPARE(broker.State().Received, quint64(Flood));
+        sink.Answer = IAlertSink::TOffer::Accepted;
+        QTRY_COMPARE_WITH_TIMEOUT(sink.Alerts.size(), Flood, 20000);
+        QVERIFY(inOrder(Flood));
+        QVERIFY2(sink.Taken.size() >= 3, qPrintable(QString::number(sink.Taken.size())));
+        for (qsizetype offer : std::as_const(sink.Taken))
+            QVERIFY2(offer <= TAlertBroker::MaxOfferedPerTurn, qPrintable(QString::number(offer)));
+
+        sink.Answer = IAlertSink::TOffer::Busy;
+        QVERIFY(publish(Flood));
+        QTRY_COMPARE(broker.State().Received, quint64(2 * Flood));
+        sink.Answer = IAlertSink::TOffer::Accepted;
+        broker.Close(); // no turn of the event loop in between
+        QVERIFY(inOrder(2 * Flood));
+    }
+
     void symbolsSentToTheDeskAreCheckedAndNeverRetainedOnes() {
         TMosquitto mosquitto;
         QVERIFY2(mosquitto.isRunning(), qPrintable(mosquitto.problem()));

@@ -285,7 +285,7 @@ private slots:
         QList<TAlertForm*> w;
         for (int i = 0; i < 5; ++i)
             w << f.window(QStringLiteral("WN=W%1&Src=inbox").arg(i));
-        f.Router.RepaintMsPerWindow = 20;
+        f.Router.RepaintMsPerWindow = 10;
         QCOMPARE(f.Router.WindowsPerTurn(), 2);
         f.offer({Alert("a", "W0"), Alert("b", "W1"), Alert("c", "W2"), Alert("d", "W0"),
                  Alert("e", "*"), Alert("f", "W3")});
@@ -299,6 +299,58 @@ private slots:
         QCOMPARE(Symbols(w[2]), QStringList({"c", "e"}));
         QCOMPARE(Symbols(w[3]), QStringList({"e", "f"}));
         QCOMPARE(Symbols(w[4]), QStringList({"e"}));
+    }
+
+    // A flood into many windows is handed over in turns of at most MaxRowsPerTurn rows, however
+    // fast the windows take them; each window gets its alerts in their order, the alerts for
+    // every window included, and none twice. Closing while some wait delivers them at once.
+    void aFloodGoesInBoundedTurnsInOrder() {
+        TFixture f;
+        constexpr int Windows = 12;
+        QList<TAlertForm*> w;
+        for (int i = 0; i < Windows; ++i)
+            w << f.window(QStringLiteral("WN=W%1&Src=inbox").arg(i));
+        QList<qsizetype> turns;
+        f.Router.Delivered = [&turns](qsizetype rows) { turns << rows; };
+        QList<QStringList> expected(Windows);
+        QList<TSourceAlert> flood;
+        for (int n = 0; n < 6000; ++n) {
+            const bool toEvery = n % 97 == 0;
+            const QString symbol = QStringLiteral("S%1").arg(n);
+            flood << Alert(symbol,
+                           toEvery ? QStringLiteral("*") : QStringLiteral("W%1").arg(n % 7));
+            for (int i = 0; i < Windows; ++i)
+                if (toEvery || i == n % 7)
+                    expected[i] << symbol;
+        }
+        QCOMPARE(f.offer(flood), IAlertSink::TOffer::Accepted);
+        QTRY_COMPARE(f.Router.Waiting(), 0);
+        QVERIFY2(turns.size() > 6, qPrintable(QString::number(turns.size())));
+        qsizetype rows = 0;
+        for (qsizetype turn : std::as_const(turns)) {
+            QVERIFY2(turn > 0 && turn <= TAlertRouter::MaxRowsPerTurn,
+                     qPrintable(QString::number(turn)));
+            rows += turn;
+        }
+        for (int i = 0; i < Windows; ++i)
+            QCOMPARE(Symbols(w[i]), expected[i]);
+        QCOMPARE(rows, 6000 + (6000 / 97 + 1) * (Windows - 1));
+
+        // One turn, then the client closes: what waits goes in now, after what went before.
+        for (TAlertForm* window : w)
+            Fake(window).FExternalAlerts.clear();
+        turns.clear();
+        QTest::qWait(int(TAlertRouter::MaxSpacingMs) + 10); // the next delivery is due at once
+        QCOMPARE(f.offer(flood), IAlertSink::TOffer::Accepted);
+        QCoreApplication::sendPostedEvents(&f.Router);
+        QCOMPARE(turns.size(), 1);
+        QVERIFY(f.Router.Waiting() > 0);
+        f.Router.SetClosing(true);
+        f.Router.Flush();
+        QCOMPARE(f.Router.Waiting(), 0);
+        for (int i = 0; i < Windows; ++i)
+            QCOMPARE(Symbols(w[i]), expected[i]);
+        QCOMPARE(f.Router.WaitingBytes(), 0);
     }
 
     // However slowly they come, the inbox opens no window while MaxInboxWindows inbox windows
