@@ -298,7 +298,9 @@ int main(int argc, char** argv) {
     const char* names[] = {"idle", "1,000/s", "5,000/s", "flood"};
     for (int p = 0; p < 4; ++p)
         std::printf(
-            "longest event-loop stall, %-8s %7.3f ms (1 ms timer)%s\n", names[p], stalls.StallMs[p],
+            "longest event-loop stall, %-8s %7.3f ms (1 ms timer), of it the client busy %7.3f "
+            "ms%s\n",
+            names[p], stalls.StallMs[p], stalls.BusyMs[p],
             p >= 2 ? (stalls.StallMs[p] <= 50 ? "  goal 50 ms: met" : "  goal 50 ms: MISSED") : "");
     std::printf("desk's status: %s\n", qPrintable(broker.StatusText()));
     std::fflush(stdout);

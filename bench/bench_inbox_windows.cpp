@@ -133,6 +133,8 @@ int main(int argc, char** argv) {
                 QMetaObject::invokeMethod(
                     &app,
                     [&, on = withRules(i)] {
+                        // The rules are for what is posted from now on.
+                        router.Flush();
                         if (on && !SymbolListExists(QStringLiteral("Bench")))
                             std::printf("the list of the rules is missing\n");
                         for (TAlertForm* w : main->AlertWindows())
@@ -207,7 +209,9 @@ int main(int argc, char** argv) {
                 posted - inWindows.load());
     const char* names[] = {"echo", "1,000/s", "20,000/s", "1,000/s, rules"};
     for (int p = 0; p < 4; ++p)
-        std::printf("longest event-loop stall, %-9s %7.3f ms (1 ms timer)\n", names[p], stallMs[p]);
+        std::printf("longest event-loop stall, %-9s %7.3f ms (1 ms timer), of it the client "
+                    "busy %7.3f ms\n",
+                    names[p], stallMs[p], stalls.BusyMs[p]);
     std::printf("requests not answered 202: %d\n", failures);
     std::fflush(stdout);
     delete main;

@@ -206,24 +206,37 @@ inline std::vector<double> EchoRoundTrips(quint16 port, const std::string& messa
 }
 
 // The event loop's longest gap per phase, seen by a 1 ms timer; the sender thread sets the
-// phase.
+// phase. Beside it, the most processor time the user-interface thread spent between two ticks:
+// the client's own share of a stall, without the time other programs took the processor.
 template <int Phases> class TStallMeter {
 public:
     TStallMeter() {
         SinceTick.start();
+        CpuAtTick = ThreadCpuNs();
         Ticker.setTimerType(Qt::PreciseTimer);
         QObject::connect(&Ticker, &QTimer::timeout, [this] {
             const double gap = double(SinceTick.nsecsElapsed()) / 1e6;
             SinceTick.restart();
+            const long long cpu = ThreadCpuNs();
+            const double busy = double(cpu - CpuAtTick) / 1e6;
+            CpuAtTick = cpu;
             StallMs[Phase.load()] = std::max(StallMs[Phase.load()], gap);
+            BusyMs[Phase.load()] = std::max(BusyMs[Phase.load()], busy);
         });
         Ticker.start(1);
     }
     std::atomic<int> Phase{0};
     double StallMs[Phases] = {};
+    double BusyMs[Phases] = {};
 
 private:
+    static long long ThreadCpuNs() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return (long long)t.tv_sec * 1000000000LL + t.tv_nsec;
+    }
     QElapsedTimer SinceTick;
+    long long CpuAtTick = 0;
     QTimer Ticker;
 };
 
