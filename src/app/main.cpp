@@ -68,13 +68,7 @@ int main(int argc, char** argv) {
     // Settings.ini is looked for where the user started us, before we move.
     const QString startDir = QDir::currentPath();
 
-    // On X11, Qt hands each painted region to the server through shared memory, and before it
-    // paints the same pixels again it waits for a round trip to the server (it cannot tell
-    // when the server has read them). The status strip's clock repaints every second, so that
-    // round trip woke the process twice more each second of an idle desk. Sent as ordinary
-    // requests, the pixels need no reply.
-    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
-        qputenv("QT_XCB_NO_MITSHM", "1");
+    PaintWithoutSharedImages();
     std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
     // From the start, so the window ring knows the order of every window.
