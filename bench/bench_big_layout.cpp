@@ -21,6 +21,7 @@
 #include "config/zkSettings.h"
 #include "config/zkWindowRecord.h"
 #include "desktop/zkWindowRing.h"
+#include "platform/zkApplication.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkLayouts.h"
 #include "shell/zkMainForm.h"
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come, also into a pipe
     QTemporaryDir home, install;
     zkBenchHome::SetEnvironment(home);
+    // As the client paints (src/app/main.cpp); the bare windows too, so both draw alike.
+    PaintWithoutSharedImages();
     QApplication app(argc, argv);
     zkBenchHome::EnterInstallation(install);
     if (argc > 1 && QByteArray(argv[1]).toInt() > 0)

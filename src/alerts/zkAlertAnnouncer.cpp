@@ -6,10 +6,12 @@
 #include "platform/zkOutsideText.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <chrono>
@@ -48,28 +50,38 @@ public:
         return line;
     }
 
+    // Called for every alert of every window: nothing here may go through all the windows or
+    // all the application's timers (QTimer::remainingTime does), or a desk of thousands of
+    // windows pays for each alert thousands of times over.
     void Arrived(TAlertAnnouncer* window) {
-        if (!Waiting.contains(window))
+        if (!Listed.contains(window)) {
+            Listed.insert(window);
             Waiting.append(window);
+        }
         qint64 wait = TAlertAnnouncer::GatherMs;
         if (SinceLast.isValid())
             wait = std::max<qint64>(wait, TAlertAnnouncer::MinGapMs - SinceLast.elapsed());
         // A window whose summary is not due yet does not hold back the others, nor the others
         // it: the timer runs to whichever comes first.
         wait = std::max(wait, window->DueInMs(TAlertAnnouncer::Clock()()));
-        if (!Timer.isActive() || wait < Timer.remainingTime())
-            Timer.start(int(wait));
+        if (!Timer.isActive() || wait < Due.remainingTime())
+            Start(wait);
     }
-    void Leave(TAlertAnnouncer* window) { Waiting.removeAll(window); }
+    void Leave(TAlertAnnouncer* window) {
+        if (Listed.remove(window))
+            Waiting.removeAll(window);
+    }
 
     // Says the line; unless forced, not while the user is in a menu or dialog.
     void Say(bool force) {
         Timer.stop();
         Waiting.removeIf([](const QPointer<TAlertAnnouncer>& window) { return window.isNull(); });
-        if (Waiting.isEmpty())
+        if (Waiting.isEmpty()) {
+            Listed.clear();
             return;
+        }
         if (!force && UserIsBusy()) {
-            Timer.start(TAlertAnnouncer::HeldRetryMs);
+            Start(TAlertAnnouncer::HeldRetryMs);
             return;
         }
         const qint64 now = TAlertAnnouncer::Clock()();
@@ -91,6 +103,9 @@ public:
                 source = window;
         }
         Waiting = later;
+        Listed.clear();
+        for (const QPointer<TAlertAnnouncer>& window : std::as_const(Waiting))
+            Listed.insert(window.data());
         if (!parts.isEmpty()) {
             Last = parts.join(QStringLiteral("; "));
             ++Count;
@@ -99,8 +114,7 @@ public:
             zkAccessibility::Announce(source, Last, zkAccessibility::TPoliteness::Polite);
         }
         if (nextDue >= 0)
-            Timer.start(int(
-                parts.isEmpty() ? nextDue : std::max<qint64>(nextDue, TAlertAnnouncer::MinGapMs)));
+            Start(parts.isEmpty() ? nextDue : std::max<qint64>(nextDue, TAlertAnnouncer::MinGapMs));
     }
 
     QString Last;
@@ -119,9 +133,19 @@ private:
         return qobject_cast<QDialog*>(QApplication::activeWindow()) != nullptr;
     }
 
+    void Start(qint64 ms) {
+        Timer.start(int(ms));
+        Due.setRemainingTime(ms);
+    }
+
     QTimer Timer;
+    // When Timer fires, kept beside it.
+    QDeadlineTimer Due;
     QElapsedTimer SinceLast;
+    // The windows with something to say, in the order they came, and the same as a set. A
+    // window leaves the set only here or in Leave (its destructor), so a pointer in it is live.
     QList<QPointer<TAlertAnnouncer>> Waiting;
+    QSet<const TAlertAnnouncer*> Listed;
 };
 
 TAlertAnnouncer::TAlertAnnouncer(QWidget* window) : QWidget(window) {

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     // Settings.ini is looked for where the user started us, before we move.
     const QString startDir = QDir::currentPath();
 
+    PaintWithoutSharedImages();
     std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
     // From the start, so the window ring knows the order of every window.

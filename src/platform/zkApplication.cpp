@@ -57,3 +57,8 @@ bool TZkApplication::notify(QObject* receiver, QEvent* event) {
     ReportErrors([&] { handled = QApplication::notify(receiver, event); });
     return handled;
 }
+
+void PaintWithoutSharedImages() {
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}

@@ -23,6 +23,13 @@ public:
     TDisplayStartGuard& operator=(const TDisplayStartGuard&) = delete;
 };
 
+// Called before the application object is made. On X11, Qt hands each painted region to the
+// server through shared memory, and before it paints the same pixels again it waits for a round
+// trip to the server (it cannot tell when the server has read them): a clock repainted every
+// second woke an idle program twice more each second. Sent as ordinary requests, the pixels
+// need no reply. A QT_XCB_NO_MITSHM the user set is left as it is.
+void PaintWithoutSharedImages();
+
 // The application title: the main window's caption and that of the program's message boxes.
 // Kept apart from Qt's application display name, which Qt appends to every window's caption.
 QString ApplicationTitle();

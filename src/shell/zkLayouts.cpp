@@ -186,35 +186,6 @@ TAlertForm* OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record
     return window;
 }
 
-// Qt merges an event posted to a widget with one of the same kind still waiting for it by going
-// through every event waiting in the thread. While thousands of windows are made and shown in
-// one go, nothing is delivered and that queue grows with every window, so each window cost more
-// than the one before. Delivering what waits for the new windows every few windows keeps the
-// queue short; the events are the same ones, only sooner. Only theirs: the rest of the client's
-// queued work (an inbox delivery, a deferred call) waits for the event loop, as it would have.
-class TPostedEventDrain {
-public:
-    void WindowMade(QWidget* window) {
-        Made.append(window);
-        if (Made.size() < kEvery)
-            return;
-        for (const QPointer<QWidget>& w : std::as_const(Made)) {
-            if (!w)
-                continue;
-            // The children first: what they do posts more for their window.
-            for (QObject* child : w->findChildren<QObject*>())
-                QCoreApplication::sendPostedEvents(child, 0);
-            QCoreApplication::sendPostedEvents(w, 0);
-            QCoreApplication::sendPostedEvents(w->windowHandle(), 0);
-        }
-        Made.clear();
-    }
-
-private:
-    static constexpr int kEvery = 16;
-    QList<QPointer<QWidget>> Made;
-};
-
 // The window numbers below count whose groups exist, in order, found by listing the groups
 // rather than trying every number.
 QList<int32_t> ExistingAlertWindowGroups(const TSettingsStore& store, int32_t count) {
@@ -389,13 +360,11 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
     QString firstError;
     const TFormRing::TBatch ringBatch;
-    TPostedEventDrain drain;
     const size_t count = layout.Windows.size();
     for (size_t i = 0; i < count; ++i) {
         const TLayoutWindow& window = layout.Windows[i];
         QString error;
-        drain.WindowMade(
-            OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count));
+        OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count);
         if (firstError.isEmpty())
             firstError = error;
     }
@@ -449,7 +418,6 @@ void LoadAllSavedWindows(TZentrikProMainForm& form) {
         dir.entryInfoList({QStringLiteral("*.zka")}, QDir::Files, QDir::Unsorted);
     QString firstError;
     const TFormRing::TBatch ringBatch;
-    TPostedEventDrain drain;
     // Only the last window opened is activated, as the last shown would end up active.
     qsizetype last = entries.size() - 1;
     while (last >= 0 && entries[last].fileName() == QLatin1String(DefaultWindowFile()))
@@ -460,7 +428,7 @@ void LoadAllSavedWindows(TZentrikProMainForm& form) {
             QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
             continue;
         try {
-            drain.WindowMade(OpenAlertWindowFile(form, entry.filePath(), i == last));
+            OpenAlertWindowFile(form, entry.filePath(), i == last);
         } catch (const EZkError& e) {
             // One bad file must not keep the others closed.
             if (firstError.isEmpty())
