@@ -115,15 +115,18 @@ private slots:
                 mosquitto.startPublishing(QStringLiteral("velquist/alerts/F"), payloads);
             return publisher->waitForFinished(60000) && publisher->exitCode() == 0;
         };
+        // The first count alerts taken are S0, S1, ... in order, with none missing between.
         const auto inOrder = [&sink](int count) {
             for (int n = 0; n < count; ++n)
                 if (sink.Alerts.value(n).Symbol != QStringLiteral("S%1").arg(n))
                     return false;
-            return sink.Alerts.size() == count;
+            return true;
         };
-        // Minutes, not seconds, under the sanitizers: the broker's thread takes each message in.
+        // While the router is busy the broker holds what it took and leaves the rest with the
+        // connection (its figures wait with them, so they are not waited for here); once it
+        // has offered, the router takes the flood.
         QVERIFY(publish(0));
-        QTRY_COMPARE_WITH_TIMEOUT(broker.State().Received, quint64(Flood), 60000);
+        QTRY_VERIFY(sink.Offers > 0);
         sink.Answer = IAlertSink::TOffer::Accepted;
         QTRY_COMPARE_WITH_TIMEOUT(sink.Alerts.size(), Flood, 60000);
         QVERIFY(inOrder(Flood));
@@ -131,12 +134,16 @@ private slots:
         for (qsizetype offer : std::as_const(sink.Taken))
             QVERIFY2(offer <= TAlertBroker::MaxOfferedPerTurn, qPrintable(QString::number(offer)));
 
+        // Closing with a flood held hands over what it holds at once, in order.
         sink.Answer = IAlertSink::TOffer::Busy;
+        const int offersBefore = sink.Offers;
         QVERIFY(publish(Flood));
-        QTRY_COMPARE_WITH_TIMEOUT(broker.State().Received, quint64(2 * Flood), 60000);
+        QTRY_VERIFY(sink.Offers > offersBefore);
         sink.Answer = IAlertSink::TOffer::Accepted;
         broker.Close(); // no turn of the event loop in between
-        QVERIFY(inOrder(2 * Flood));
+        QVERIFY2(sink.Alerts.size() > Flood && sink.Alerts.size() <= 2 * Flood,
+                 qPrintable(QString::number(sink.Alerts.size())));
+        QVERIFY(inOrder(int(sink.Alerts.size())));
     }
 
     void symbolsSentToTheDeskAreCheckedAndNeverRetainedOnes() {
