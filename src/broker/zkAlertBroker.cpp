@@ -182,17 +182,24 @@ void TAlertBroker::Collect(bool all) {
     // stops reading when it is full), so the broker holds them rather than this desk's memory.
     if (!Held.isEmpty()) {
         Deliver(all);
-        if (!Held.isEmpty())
+        if (!Held.isEmpty()) {
+            // The connection's phase and counts still show (the Broker page) meanwhile.
+            TakeState(Connection->StateNow());
             return;
+        }
     }
     TBrokerUpdate update = Connection->TakeUpdate();
     Held += std::move(update.Alerts);
     Deliver(all);
     SendLinks(update.Links);
-    update.State.PublishGivenUp += GivenUpBefore;
-    if (update.State == Current)
+    TakeState(std::move(update.State));
+}
+
+void TAlertBroker::TakeState(TBrokerState state) {
+    state.PublishGivenUp += GivenUpBefore;
+    if (state == Current)
         return;
-    Current = update.State;
+    Current = std::move(state);
     TellGivenUp();
     // Each new problem once (not every attempt), and each connection.
     const QString told = Current.Phase == TBrokerState::TPhase::Connected    ? QStringLiteral("+")

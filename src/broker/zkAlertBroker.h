@@ -81,6 +81,8 @@ private:
     void Collect(bool all = false);
     void Deliver(bool all = false);
     void CollectNextTurn();
+    // Keeps the connection's state, telling what changed.
+    void TakeState(TBrokerState state);
     static TBrokerEndpoint EndpointOf(const TBrokerSettings& settings);
 
     IAlertSink& Sink;

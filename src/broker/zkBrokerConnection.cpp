@@ -1029,6 +1029,11 @@ TBrokerUpdate TBrokerConnection::TakeUpdate() {
     return update;
 }
 
+TBrokerState TBrokerConnection::StateNow() const {
+    std::lock_guard lock(Shared->Lock);
+    return Shared->State;
+}
+
 void TBrokerConnection::Publish(const QByteArray& topic, const QByteArray& payload) {
     std::lock_guard lock(Shared->Lock);
     if (Stopped)

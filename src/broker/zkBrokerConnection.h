@@ -96,6 +96,9 @@ public:
 
     // What arrived since the last call, and the state now. Reading resumes if it had stopped.
     TBrokerUpdate TakeUpdate();
+    // The state now, leaving what arrived for TakeUpdate (a busy router still sees the
+    // connection's phase and counts).
+    TBrokerState StateNow() const;
     // Queues a message (QoS 1). Returns at once.
     void Publish(const QByteArray& topic, const QByteArray& payload);
 
