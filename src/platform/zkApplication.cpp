@@ -59,6 +59,10 @@ bool TZkApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void PaintWithoutSharedImages() {
+    // Qt turns shared images off when the variable is set at all, so a user who wants them
+    // (large windows on a distant X server) says so with a variable of ours.
+    if (qEnvironmentVariableIntValue("VELQUIST_X_SHARED_IMAGES") == 1)
+        return;
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
 }

@@ -27,7 +27,8 @@ public:
 // server through shared memory, and before it paints the same pixels again it waits for a round
 // trip to the server (it cannot tell when the server has read them): a clock repainted every
 // second woke an idle program twice more each second. Sent as ordinary requests, the pixels
-// need no reply. A QT_XCB_NO_MITSHM the user set is left as it is.
+// need no reply. A QT_XCB_NO_MITSHM the user set is left as it is; VELQUIST_X_SHARED_IMAGES=1
+// keeps the shared images.
 void PaintWithoutSharedImages();
 
 // The application title: the main window's caption and that of the program's message boxes.
