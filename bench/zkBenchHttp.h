@@ -221,6 +221,7 @@ public:
             const double busy = double(cpu - CpuAtTick) / 1e6;
             CpuAtTick = cpu;
             StallMs[Phase.load()] = std::max(StallMs[Phase.load()], gap);
+            LongStalls[Phase.load()] += gap > LongStallMs;
             BusyMs[Phase.load()] = std::max(BusyMs[Phase.load()], busy);
         });
         Ticker.start(1);
@@ -228,6 +229,9 @@ public:
     std::atomic<int> Phase{0};
     double StallMs[Phases] = {};
     double BusyMs[Phases] = {};
+    // Gaps over LongStallMs, counted: a user feels those.
+    static constexpr double LongStallMs = 100;
+    int LongStalls[Phases] = {};
 
 private:
     static long long ThreadCpuNs() {
