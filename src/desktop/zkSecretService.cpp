@@ -106,7 +106,7 @@ public:
                 values.insert(item.path(), value.Value);
             }
             secrets.endMap();
-            // In the order the search gave them, as before.
+            // The first the search gave that can be read.
             for (const QDBusObjectPath& item : unlocked) {
                 const auto at = values.constFind(item.path());
                 if (at != values.cend() && at->size() <= MaxSecretBytes) {
