@@ -89,7 +89,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The sound libraries and libmosquitto are opened by name once the client runs, so dpkg-shlibdeps
 # does not see them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpulse0, libsndfile1, libmosquitto1")
-# libsecret: the secrets go to the desktop's keyring (opened at first use; without it, the store).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland, libsecret-1-0")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

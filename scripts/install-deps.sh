@@ -4,8 +4,7 @@
 # building the programs needs (the Debian package's build). Safe to run again.
 set -euo pipefail
 build_packages=(cmake ninja-build g++ lld pkg-config qt6-base-dev qt6-multimedia-dev
-                libsndfile1-dev libpulse-dev libsqlite3-dev libfontconfig-dev libmosquitto-dev
-                libsecret-1-dev)
+                libsndfile1-dev libpulse-dev libsqlite3-dev libfontconfig-dev libmosquitto-dev)
 other_packages=(libbenchmark-dev xvfb xauth xdg-utils desktop-file-utils
           # the whole-process tests' desktop and audio server
           openbox x11-utils pulseaudio pulseaudio-utils

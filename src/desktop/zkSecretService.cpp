@@ -1,84 +1,62 @@
 #include "desktop/zkSecretService.h"
 
-#include "platform/zkSharedLibrary.h"
-
 #include <QByteArray>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QFileInfo>
+#include <QMap>
 
 #include <mutex>
 
-// GLib's headers name a struct member "signals", which Qt defines as a keyword.
-#pragma push_macro("signals")
-#undef signals
-#include <libsecret/secret.h>
-#pragma pop_macro("signals")
+// A secret as the service carries it: (session, parameters, value, content type); in a "plain"
+// session the parameters are empty and the value is the secret itself.
+struct TServiceSecret {
+    QDBusObjectPath Session;
+    QByteArray Parameters;
+    QByteArray Value;
+    QString ContentType;
+};
+Q_DECLARE_METATYPE(TServiceSecret)
 
-// clang-format off
-#define ZK_SECRET_FUNCTIONS(X) \
-    X(secret_service_get_sync) \
-    X(secret_service_ensure_session_sync) \
-    X(secret_service_search_sync) \
-    X(secret_service_store_sync) \
-    X(secret_collection_for_alias_sync) \
-    X(secret_collection_get_locked) \
-    X(secret_item_get_locked) \
-    X(secret_item_get_secret) \
-    X(secret_item_delete_sync) \
-    X(secret_value_new) \
-    X(secret_value_get) \
-    X(secret_value_unref) \
-    X(secret_attributes_build) \
-    X(g_hash_table_unref) \
-    X(g_list_free_full) \
-    X(g_object_unref) \
-    X(g_error_free) \
-    X(g_io_error_quark) \
-    X(g_bus_get_sync) \
-    X(g_dbus_connection_set_exit_on_close) \
-    X(g_dbus_connection_call_sync) \
-    X(g_dbus_proxy_set_default_timeout) \
-    X(g_variant_new) \
-    X(g_variant_get) \
-    X(g_variant_unref)
-// clang-format on
+QDBusArgument& operator<<(QDBusArgument& argument, const TServiceSecret& secret) {
+    argument.beginStructure();
+    argument << secret.Session << secret.Parameters << secret.Value << secret.ContentType;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, TServiceSecret& secret) {
+    argument.beginStructure();
+    argument >> secret.Session >> secret.Parameters >> secret.Value >> secret.ContentType;
+    argument.endStructure();
+    return argument;
+}
 
 namespace {
 
-struct TSecretApi {
-    ZK_SECRET_FUNCTIONS(ZK_SHARED_POINTER)
-};
+using TAttributes = QMap<QString, QString>;
 
-const TSecretApi* SecretLibrary() {
-    // GLib's and GIO's functions come from libsecret's own dependencies.
-    return zkShared::Load<TSecretApi>("libsecret-1.so.0", [](void* h, TSecretApi& a) {
-        return ZK_SECRET_FUNCTIONS(ZK_SHARED_RESOLVE) true;
-    });
-}
-
-const SecretSchema Schema = {SecretSchemaName,
-                             SECRET_SCHEMA_NONE,
-                             {{"application", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                              {"store", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                              {"kind", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                              {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                             0,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr};
+const QString ServiceName = QStringLiteral("org.freedesktop.secrets");
+const QString ServicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString ServiceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+const QString ItemInterface = QStringLiteral("org.freedesktop.Secret.Item");
+const QString CollectionInterface = QStringLiteral("org.freedesktop.Secret.Collection");
+// The path the service answers with for "no object" (no such alias, no prompt needed).
+const QString NoObject = QStringLiteral("/");
 
 // A secret longer than this is not one of ours: it is not read into the client.
-constexpr gsize MaxSecretBytes = 64 * 1024;
+constexpr qsizetype MaxSecretBytes = 64 * 1024;
 // How long a call may wait for a service that is there but does not answer (D-Bus's own
 // default is 25 s, and the first use makes several calls); one that ran out of time is not
 // asked again by this process.
 constexpr int CallTimeoutMs = 3000;
 constexpr int NameCheckTimeoutMs = 1000;
 
-// Whether GLib can find a session bus without launching one: an address it is given (but not
+// Whether a session bus can be found without launching one: an address it is given (but not
 // "autolaunch:", which runs dbus-launch), or the bus socket in the runtime folder.
 bool SessionBusGiven(QString* problem) {
     const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
@@ -100,60 +78,81 @@ class TDesktopSecretService final : public ISecretStore {
 public:
     TSecretAnswer Lookup(const TSecretId& id, QString& secret) override {
         std::lock_guard<std::mutex> lock(Lock);
-        SecretService* service = Service();
-        if (!service)
+        if (!Service())
             return TSecretAnswer::Unavailable;
-        GError* error = nullptr;
-        GList* items = Search(
-            service, id, SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS), &error);
-        if (error)
-            return Fail(error);
-        TSecretAnswer answer = TSecretAnswer::Missing;
-        for (GList* at = items; at && answer == TSecretAnswer::Missing; at = at->next) {
-            auto* item = static_cast<SecretItem*>(at->data);
-            if (Api->secret_item_get_locked(item)) {
-                LastProblem = QStringLiteral("the keyring is locked");
-                answer = TSecretAnswer::Locked;
-                continue;
+        QList<QDBusObjectPath> unlocked, locked;
+        if (const TSecretAnswer found = Search(id, unlocked, locked); found != TSecretAnswer::Done)
+            return found;
+        if (!unlocked.isEmpty()) {
+            // Only unlocked items are read: asking for a locked one's secret may bring up the
+            // unlock prompt.
+            QDBusMessage reply;
+            if (!Call(ServicePath, ServiceInterface, QStringLiteral("GetSecrets"),
+                      {QVariant::fromValue(unlocked), QVariant::fromValue(Session)}, reply))
+                return TSecretAnswer::Failed;
+            if (reply.arguments().isEmpty())
+                return Malformed();
+            const QDBusArgument secrets = reply.arguments().at(0).value<QDBusArgument>();
+            if (secrets.currentType() != QDBusArgument::MapType)
+                return Malformed();
+            QMap<QString, QByteArray> values;
+            secrets.beginMap();
+            while (!secrets.atEnd()) {
+                QDBusObjectPath item;
+                TServiceSecret value;
+                secrets.beginMapEntry();
+                secrets >> item >> value;
+                secrets.endMapEntry();
+                values.insert(item.path(), value.Value);
             }
-            SecretValue* value = Api->secret_item_get_secret(item);
-            if (!value)
-                continue;
-            gsize length = 0;
-            const gchar* bytes = Api->secret_value_get(value, &length);
-            if (bytes && length <= MaxSecretBytes) {
-                secret = QString::fromUtf8(bytes, qsizetype(length));
-                answer = TSecretAnswer::Done;
+            secrets.endMap();
+            // The first the search gave that can be read.
+            for (const QDBusObjectPath& item : unlocked) {
+                const auto at = values.constFind(item.path());
+                if (at != values.cend() && at->size() <= MaxSecretBytes) {
+                    secret = QString::fromUtf8(*at);
+                    return TSecretAnswer::Done;
+                }
             }
-            Api->secret_value_unref(value);
         }
-        Api->g_list_free_full(items, Api->g_object_unref);
-        return answer;
+        if (!locked.isEmpty()) {
+            LastProblem = QStringLiteral("the keyring is locked");
+            return TSecretAnswer::Locked;
+        }
+        return TSecretAnswer::Missing;
     }
 
     TSecretAnswer Store(const TSecretId& id, const QString& secret) override {
         std::lock_guard<std::mutex> lock(Lock);
-        SecretService* service = Service();
-        if (!service)
+        if (!Service())
             return TSecretAnswer::Unavailable;
         // Asked first, so that a locked keyring never brings up its unlock prompt from here.
-        const TSecretAnswer writable = DefaultKeyringWritable(service);
-        if (writable != TSecretAnswer::Done)
+        QString collection;
+        if (const TSecretAnswer writable = DefaultKeyringWritable(collection);
+            writable != TSecretAnswer::Done)
             return writable;
-        const QByteArray bytes = secret.toUtf8();
-        SecretValue* value =
-            Api->secret_value_new(bytes.constData(), gssize(bytes.size()), "text/plain");
-        GHashTable* attributes = Attributes(id);
-        GError* error = nullptr;
-        const QByteArray label = id.Label.toUtf8();
-        const gboolean stored =
-            Api->secret_service_store_sync(service, &Schema, attributes, SECRET_COLLECTION_DEFAULT,
-                                           label.constData(), value, nullptr, &error);
-        Api->g_hash_table_unref(attributes);
-        Api->secret_value_unref(value);
-        if (error)
-            return Fail(error);
-        if (!stored) {
+        QVariantMap properties;
+        properties.insert(ItemInterface + QStringLiteral(".Label"), id.Label);
+        properties.insert(ItemInterface + QStringLiteral(".Attributes"),
+                          QVariant::fromValue(Attributes(id)));
+        QDBusMessage reply;
+        // Replacing the item with the same attributes, so each id has one.
+        if (!Call(collection, CollectionInterface, QStringLiteral("CreateItem"),
+                  {properties,
+                   QVariant::fromValue(
+                       TServiceSecret{Session, {}, secret.toUtf8(), QStringLiteral("text/plain")}),
+                   true},
+                  reply))
+            return TSecretAnswer::Failed;
+        if (reply.arguments().size() < 2)
+            return Malformed();
+        if (reply.arguments().at(1).value<QDBusObjectPath>().path() != NoObject) {
+            // The service wants a prompt first; it is never shown from here, so nothing is
+            // stored (the prompt object, never called, shows nothing).
+            LastProblem = QStringLiteral("the keyring asks for a prompt");
+            return TSecretAnswer::Locked;
+        }
+        if (reply.arguments().at(0).value<QDBusObjectPath>().path() == NoObject) {
             LastProblem = QStringLiteral("the keyring did not take it");
             return TSecretAnswer::Failed;
         }
@@ -162,38 +161,43 @@ public:
 
     TSecretAnswer Remove(const TSecretId& id) override {
         std::lock_guard<std::mutex> lock(Lock);
-        SecretService* service = Service();
-        if (!service)
+        if (!Service())
             return TSecretAnswer::Unavailable;
-        GError* error = nullptr;
-        GList* items = Search(service, id, SECRET_SEARCH_ALL, &error);
-        if (error)
-            return Fail(error);
+        QList<QDBusObjectPath> unlocked, locked;
+        if (const TSecretAnswer found = Search(id, unlocked, locked); found != TSecretAnswer::Done)
+            return found;
         TSecretAnswer answer = TSecretAnswer::Missing;
-        for (GList* at = items; at; at = at->next) {
-            auto* item = static_cast<SecretItem*>(at->data);
-            if (Api->secret_item_get_locked(item)) {
-                LastProblem = QStringLiteral("the keyring is locked");
-                answer = TSecretAnswer::Locked;
+        if (!locked.isEmpty()) {
+            LastProblem = QStringLiteral("the keyring is locked");
+            answer = TSecretAnswer::Locked;
+        }
+        for (const QDBusObjectPath& item : unlocked) {
+            QDBusMessage reply;
+            if (!Call(item.path(), ItemInterface, QStringLiteral("Delete"), {}, reply)) {
+                answer = TSecretAnswer::Failed;
+                if (!Connection)
+                    break;
                 continue;
             }
-            if (!Api->secret_item_delete_sync(item, nullptr, &error)) {
-                answer = Fail(error);
-                error = nullptr;
+            if (!reply.arguments().isEmpty() &&
+                reply.arguments().at(0).value<QDBusObjectPath>().path() != NoObject) {
+                // A prompt would be needed; none is shown, so the item stays.
+                LastProblem = QStringLiteral("the keyring asks for a prompt");
+                if (answer == TSecretAnswer::Missing)
+                    answer = TSecretAnswer::Locked;
             } else if (answer == TSecretAnswer::Missing) {
                 answer = TSecretAnswer::Done;
             }
         }
-        Api->g_list_free_full(items, Api->g_object_unref);
         return answer;
     }
 
     QString Problem() const override { return LastProblem; }
 
 private:
-    // The service, connected on the first call; nullptr when there is none (then for good: a
-    // keyring that starts later is found by the client's next start).
-    SecretService* Service() {
+    // Connected on the first call (the session, the service's own); false when there is none
+    // (then for good: a keyring that starts later is found by the client's next start).
+    bool Service() {
         if (!Tried) {
             Tried = true;
             Connection = Connect();
@@ -203,121 +207,146 @@ private:
         return Connection;
     }
 
-    SecretService* Connect() {
+    bool Connect() {
         if (!SessionBusGiven(&Why))
-            return nullptr;
-        Api = SecretLibrary();
-        if (!Api) {
-            Why = QStringLiteral("libsecret-1.so.0 cannot be loaded");
-            return nullptr;
+            return false;
+        qDBusRegisterMetaType<TAttributes>();
+        qDBusRegisterMetaType<TServiceSecret>();
+        // Qt's own connection to the session bus, which its platform code may have opened
+        // already; it never ends the process when the bus goes away.
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected()) {
+            Why = bus.lastError().isValid() ? bus.lastError().message()
+                                            : QStringLiteral("the session bus cannot be reached");
+            return false;
         }
-        GError* error = nullptr;
-        GDBusConnection* bus = Api->g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-        if (!bus)
-            return Unreachable(error);
-        // GLib's shared connection would end the process when the bus goes away.
-        Api->g_dbus_connection_set_exit_on_close(bus, FALSE);
         // Only a service already running is asked: the bus would otherwise start one, which
         // may want an unlock prompt before it answers.
-        GVariant* reply = Api->g_dbus_connection_call_sync(
-            bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "NameHasOwner", Api->g_variant_new("(s)", "org.freedesktop.secrets"), nullptr,
-            G_DBUS_CALL_FLAGS_NO_AUTO_START, NameCheckTimeoutMs, nullptr, &error);
-        if (!reply) {
-            Api->g_object_unref(bus);
-            return Unreachable(error);
-        }
-        gboolean owned = FALSE;
-        Api->g_variant_get(reply, "(b)", &owned);
-        Api->g_variant_unref(reply);
-        if (!owned) {
-            Api->g_object_unref(bus);
+        QDBusMessage owner = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+        owner << ServiceName;
+        QDBusMessage reply = bus.call(owner, QDBus::Block, NameCheckTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return Unreachable(reply);
+        if (!reply.arguments().at(0).toBool()) {
             Why = QStringLiteral("no Secret Service runs on the session bus");
-            return nullptr;
+            return false;
         }
-        // libsecret's first calls (the service's properties) wait as long as D-Bus lets them:
-        // a service that hangs is found out here, in a second at most.
-        reply = Api->g_dbus_connection_call_sync(
-            bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.DBus.Peer",
-            "Ping", nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, NameCheckTimeoutMs, nullptr,
-            &error);
-        Api->g_object_unref(bus);
-        if (!reply)
-            return Unreachable(error);
-        Api->g_variant_unref(reply);
-        SecretService* service = Api->secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
-        if (!service)
-            return Unreachable(error);
-        Api->g_dbus_proxy_set_default_timeout(reinterpret_cast<GDBusProxy*>(service),
-                                              CallTimeoutMs);
-        if (!Api->secret_service_ensure_session_sync(service, nullptr, &error)) {
-            Api->g_object_unref(service);
-            return Unreachable(error);
+        // A service that hangs is found out here, in a second at most.
+        QDBusMessage ping = QDBusMessage::createMethodCall(
+            ServiceName, ServicePath, QStringLiteral("org.freedesktop.DBus.Peer"),
+            QStringLiteral("Ping"));
+        ping.setAutoStartService(false);
+        reply = bus.call(ping, QDBus::Block, NameCheckTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return Unreachable(reply);
+        // A "plain" session: the secrets travel as they are over the private socket of the
+        // session bus, as every process of the user could read them from the service anyway.
+        QDBusMessage open = QDBusMessage::createMethodCall(
+            ServiceName, ServicePath, ServiceInterface, QStringLiteral("OpenSession"));
+        open << QStringLiteral("plain") << QVariant::fromValue(QDBusVariant(QString()));
+        open.setAutoStartService(false);
+        reply = bus.call(open, QDBus::Block, CallTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
+            return Unreachable(reply);
+        Session = reply.arguments().at(1).value<QDBusObjectPath>();
+        if (Session.path().isEmpty() || Session.path() == NoObject) {
+            Why = QStringLiteral("the Secret Service opened no session");
+            return false;
         }
-        return service;
+        return true;
     }
 
-    TSecretAnswer DefaultKeyringWritable(SecretService* service) {
-        GError* error = nullptr;
-        SecretCollection* collection = Api->secret_collection_for_alias_sync(
-            service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
-        if (error)
-            return Fail(error);
-        if (!collection) {
+    // The id's items, split into those that can be read now and those behind a locked
+    // keyring (never unlocked from here); Done when the search answered.
+    TSecretAnswer Search(const TSecretId& id, QList<QDBusObjectPath>& unlocked,
+                         QList<QDBusObjectPath>& locked) {
+        QDBusMessage reply;
+        if (!Call(ServicePath, ServiceInterface, QStringLiteral("SearchItems"),
+                  {QVariant::fromValue(Attributes(id))}, reply))
+            return TSecretAnswer::Failed;
+        if (reply.arguments().size() < 2)
+            return Malformed();
+        unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(0));
+        locked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1));
+        return TSecretAnswer::Done;
+    }
+
+    // The default keyring's path in `collection` when it can take an item without a prompt.
+    TSecretAnswer DefaultKeyringWritable(QString& collection) {
+        QDBusMessage reply;
+        if (!Call(ServicePath, ServiceInterface, QStringLiteral("ReadAlias"),
+                  {QStringLiteral("default")}, reply))
+            return TSecretAnswer::Failed;
+        if (reply.arguments().isEmpty())
+            return Malformed();
+        collection = reply.arguments().at(0).value<QDBusObjectPath>().path();
+        if (collection.isEmpty() || collection == NoObject) {
             LastProblem = QStringLiteral("the desktop has no default keyring");
             return TSecretAnswer::Locked;
         }
-        const bool locked = Api->secret_collection_get_locked(collection);
-        Api->g_object_unref(collection);
-        if (locked) {
+        if (!Call(collection, QStringLiteral("org.freedesktop.DBus.Properties"),
+                  QStringLiteral("Get"), {CollectionInterface, QStringLiteral("Locked")}, reply))
+            return TSecretAnswer::Failed;
+        if (reply.arguments().isEmpty())
+            return Malformed();
+        const QVariant locked = reply.arguments().at(0).value<QDBusVariant>().variant();
+        // Anything but a plain "not locked" counts as locked: nothing is written then.
+        if (locked.metaType() != QMetaType::fromType<bool>() || locked.toBool()) {
             LastProblem = QStringLiteral("the keyring is locked");
             return TSecretAnswer::Locked;
         }
         return TSecretAnswer::Done;
     }
 
-    GHashTable* Attributes(const TSecretId& id) const {
-        const QByteArray store = id.Store.toUtf8();
-        const QByteArray kind = id.Kind.toUtf8();
-        return Api->secret_attributes_build(&Schema, "application", SecretApplication, "store",
-                                            store.constData(), "kind", kind.constData(),
-                                            static_cast<char*>(nullptr));
+    // This installation's items of that kind; the schema's name is one of the attributes, as
+    // libsecret keeps it, so the items of earlier versions are found.
+    static TAttributes Attributes(const TSecretId& id) {
+        return {{QStringLiteral("xdg:schema"), QString::fromLatin1(SecretSchemaName)},
+                {QStringLiteral("application"), QString::fromLatin1(SecretApplication)},
+                {QStringLiteral("store"), id.Store},
+                {QStringLiteral("kind"), id.Kind}};
     }
 
-    // This installation's items of that kind, unlocked or not (never an unlock prompt).
-    GList* Search(SecretService* service, const TSecretId& id, SecretSearchFlags flags,
-                  GError** error) const {
-        GHashTable* attributes = Attributes(id);
-        GList* items =
-            Api->secret_service_search_sync(service, &Schema, attributes, flags, nullptr, error);
-        Api->g_hash_table_unref(attributes);
-        return items;
-    }
-
-    SecretService* Unreachable(GError* error) {
-        Why = error ? QString::fromUtf8(error->message) : QStringLiteral("no answer");
-        if (error)
-            Api->g_error_free(error);
-        return nullptr;
-    }
-
-    TSecretAnswer Fail(GError* error) {
-        LastProblem = error ? QString::fromUtf8(error->message) : QStringLiteral("an error");
-        if (error && error->domain == Api->g_io_error_quark() &&
-            error->code == G_IO_ERROR_TIMED_OUT) {
-            // Not asked again: every later call would hold the caller as long.
-            Connection = nullptr;
+    // One call to the service; false (the problem noted) when it answered with an error or
+    // not in time. A service that ran out of time is not asked again.
+    bool Call(const QString& path, const QString& interface, const QString& method,
+              const QVariantList& arguments, QDBusMessage& reply) {
+        QDBusMessage call = QDBusMessage::createMethodCall(ServiceName, path, interface, method);
+        call.setArguments(arguments);
+        call.setAutoStartService(false);
+        reply = QDBusConnection::sessionBus().call(call, QDBus::Block, CallTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return true;
+        LastProblem =
+            reply.errorMessage().isEmpty() ? QStringLiteral("an error") : reply.errorMessage();
+        const QString error = reply.errorName();
+        if (error == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.TimedOut")) {
+            Connection = false;
             Why = QStringLiteral("the Secret Service does not answer");
         }
-        if (error)
-            Api->g_error_free(error);
+        return false;
+    }
+
+    TSecretAnswer Malformed() {
+        LastProblem = QStringLiteral("the Secret Service gave an answer it should not");
         return TSecretAnswer::Failed;
     }
 
+    bool Unreachable(const QDBusMessage& reply) {
+        Why = reply.type() == QDBusMessage::ErrorMessage && !reply.errorMessage().isEmpty()
+                  ? reply.errorMessage()
+                  : QStringLiteral("no answer");
+        return false;
+    }
+
     std::mutex Lock;
-    const TSecretApi* Api = nullptr;
     bool Tried = false;
-    SecretService* Connection = nullptr; // kept for the process
+    bool Connection = false; // kept for the process
+    QDBusObjectPath Session;
     QString Why;
     QString LastProblem;
 };

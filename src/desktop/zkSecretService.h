@@ -1,9 +1,9 @@
 #pragma once
 
 // Secrets kept apart from the per-user store: in the client, the desktop's keyring (the Secret
-// Service on the session bus, through libsecret); in tests, a fake. Every call answers at once
-// when nothing can be reached and never brings up an unlock prompt: a locked keyring is an
-// answer, and the caller keeps the secret where it was.
+// Service on the session bus, spoken to over Qt's own D-Bus connection); in tests, a fake. Every
+// call answers at once when nothing can be reached and never brings up an unlock prompt: a locked
+// keyring is an answer, and the caller keeps the secret where it was.
 
 #include <QString>
 
@@ -37,8 +37,8 @@ public:
 inline constexpr const char* SecretSchemaName = "org.velquist.Secret";
 inline constexpr const char* SecretApplication = "velquist";
 
-// The desktop's Secret Service. libsecret is opened at its first call, not at start-up; without
-// DBUS_SESSION_BUS_ADDRESS (or the runtime folder's bus) it answers Unavailable without trying,
+// The desktop's Secret Service, connected at its first call; without DBUS_SESSION_BUS_ADDRESS
+// (or the runtime folder's bus) it answers Unavailable without trying,
 // so no bus or daemon is ever launched for it, and a service not running on the bus is never
 // started: the client asks only one that is already there.
 ISecretStore& DesktopSecretService();

@@ -51,7 +51,11 @@ class TTestKeyring {
 public:
     static constexpr const char* Password = "test-keyring-password";
 
-    ~TTestKeyring() { StopProcess(Daemon, 3000); }
+    ~TTestKeyring() {
+        if (Daemon.state() != QProcess::NotRunning)
+            Resume();
+        StopProcess(Daemon, 3000);
+    }
 
     // Empty when it is up and unlocked; otherwise what is missing or went wrong.
     QString Start(const QString& busAddress, const TTestHome& home) {
@@ -88,13 +92,17 @@ public:
 
     // secret-tool's answer for one of the client's secrets; "<none>" when it has none (or the
     // keyring is locked).
-    QString Lookup(const QString& kind) {
+    QString Lookup(const QString& kind, const QString& store = TUserStore::DefaultFileName()) {
+        return LookupWith({QStringLiteral("application"), QStringLiteral("velquist"),
+                           QStringLiteral("store"), store, QStringLiteral("kind"), kind});
+    }
+
+    // secret-tool's answer for the item with these attributes (name, value, name, value...).
+    QString LookupWith(const QStringList& attributes) {
         QProcess tool;
         tool.setProcessEnvironment(Env);
         tool.start(QStringLiteral("secret-tool"),
-                   {QStringLiteral("lookup"), QStringLiteral("application"),
-                    QStringLiteral("velquist"), QStringLiteral("store"),
-                    TUserStore::DefaultFileName(), QStringLiteral("kind"), kind});
+                   QStringList{QStringLiteral("lookup")} + attributes);
         if (!tool.waitForFinished(10000) || tool.exitCode() != 0)
             return QStringLiteral("<none>");
         return QString::fromUtf8(tool.readAllStandardOutput());
@@ -137,6 +145,11 @@ public:
         const QDBusMessage done = bus.call(unlock, QDBus::Block, 10000);
         return done.type() == QDBusMessage::ReplyMessage ? QString() : done.errorMessage();
     }
+
+    // Stops the daemon where it stands (it keeps its name on the bus and answers nothing), as a
+    // hung service would; Resume lets it go on. The harness's end resumes it before stopping.
+    void Pause() { ::kill(pid_t(Daemon.processId()), SIGSTOP); }
+    void Resume() { ::kill(pid_t(Daemon.processId()), SIGCONT); }
 
 private:
     static constexpr const char* LoginCollection = "/org/freedesktop/secrets/collection/login";
