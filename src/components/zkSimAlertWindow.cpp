@@ -93,13 +93,32 @@ void TSimScrollBar::sliderChange(SliderChange change) {
         const TLook now = Look();
         if (now == *Painted)
             return;
-        // Fusion draws the groove whole under the handle: a handle that only grew or shrank is
-        // painted again where it was and where it is, not the whole bar (whose fills are
-        // tall enough for the paint engine to hand them to other threads and wait).
+        // Fusion draws the groove whole under the handle, and shades both across the bar, not
+        // along it: a handle that only grew or shrank changes only around the ends that moved,
+        // and only those strips are painted again, not the whole bar (whose fills are tall
+        // enough for the paint engine to hand them to other threads and wait).
         TLook resized = now;
         resized.Handle = Painted->Handle;
         if (resized == *Painted && style()->name() == QLatin1String("fusion")) {
-            update((Painted->Handle | now.Handle).adjusted(-2, -2, 2, 2));
+            const QRect was = Painted->Handle, is = now.Handle;
+            const bool across = orientation() == Qt::Horizontal;
+            QRegion strips;
+            auto end = [&](int from, int to) {
+                if (from == to)
+                    return;
+                const int low = std::min(from, to) - 2, high = std::max(from, to) + 2;
+                strips += across ? QRect(low, 0, high - low + 1, height())
+                                 : QRect(0, low, width(), high - low + 1);
+            };
+            const bool sameWidth = across ? was.top() == is.top() && was.bottom() == is.bottom()
+                                          : was.left() == is.left() && was.right() == is.right();
+            if (sameWidth && !was.isEmpty() && !is.isEmpty()) {
+                end(across ? was.left() : was.top(), across ? is.left() : is.top());
+                end(across ? was.right() : was.bottom(), across ? is.right() : is.bottom());
+            } else {
+                strips = (was | is).adjusted(-2, -2, 2, 2);
+            }
+            update(strips);
             return;
         }
     }

@@ -45,6 +45,17 @@ public:
     mutable int Items = 0;
 };
 
+// The tallest part of a widget painted at once.
+class TTallestPaint : public QObject {
+public:
+    int Tallest = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            Tallest = std::max(Tallest, static_cast<QPaintEvent*>(event)->rect().height());
+        return false;
+    }
+};
+
 class TAlertWindowTest : public QObject {
     Q_OBJECT
 
@@ -1032,9 +1043,20 @@ this is not json
         shownIsWhole(QStringLiteral("a full list"));
         const int rowsShown = view->viewport()->height() / view->rowHeight(0);
         QVERIFY(rowsShown >= 10);
+        // A handle that shrinks by a row's share is painted again only around its end.
+        TTallestPaint barPainting;
+        bar->installEventFilter(&barPainting);
+        int shrunk = 0;
         for (const int burst : {1, 1, 2, 3, 1, 5, 1, 30, 1, 1}) {
             const quint64 painted = cells->CellPaints();
+            const quint64 barPainted = bar->Paints();
+            barPainting.Tallest = 0;
             add(burst);
+            if (burst == 1 && bar->Paints() > barPainted) {
+                ++shrunk;
+                QVERIFY2(barPainting.Tallest <= 12,
+                         qPrintable(QString::number(barPainting.Tallest)));
+            }
             const quint64 cellsPainted = cells->CellPaints() - painted;
             QVERIFY2(cellsPainted <=
                          quint64((std::min(burst, rowsShown) + 1) * TSimAlertModel::ColumnCount),
@@ -1042,6 +1064,8 @@ this is not json
             shownIsWhole(QStringLiteral("after %1 new, %2 rows").arg(burst).arg(next));
             QCOMPARE(view->rowAt(0), 0); // the newest in view
         }
+        QVERIFY(shrunk > 0);
+        bar->removeEventFilter(&barPainting);
         QStringList newestFirst;
         for (int i = next - 1; i >= 0; --i)
             newestFirst << QStringLiteral("S%1").arg(i);
