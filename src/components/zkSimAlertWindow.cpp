@@ -437,6 +437,7 @@ struct TSimReadableCellDelegate::TText {
     // cell is clipped for it.
     bool Overhangs = true;
     // What it was laid out for.
+    QSize Cell;
     QRect Place;
     QFont Font;
     Qt::Alignment Alignment;
@@ -652,13 +653,14 @@ TSimReadableCellDelegate::Shaped(int column, const QString& text,
     const auto it = texts.find(text);
     if (it != texts.end()) {
         const TText& known = *it->second;
-        if (known.Place == place && known.Font == opt.font &&
+        if (known.Cell == opt.rect.size() && known.Place == place && known.Font == opt.font &&
             known.Alignment == opt.displayAlignment && known.Direction == opt.direction &&
             known.Elide == opt.textElideMode)
             return it->second;
     }
     ++ShapeCount;
     auto shaped = std::make_shared<TText>();
+    shaped->Cell = opt.rect.size();
     shaped->Place = place;
     shaped->Font = opt.font;
     shaped->Alignment = opt.displayAlignment;
