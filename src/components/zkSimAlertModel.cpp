@@ -118,8 +118,21 @@ int TSimAlertModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString TSimAlertModel::TimeText(const TSimAlert& alert) const {
-    const QDateTime shown = SimNewYorkTime(alert.AlertTime()).addSecs(qint64(OffsetMinutes) * 60);
-    return shown.toString(QStringLiteral("HH:mm:ss"));
+    // Rows come in order, many in the same second: the time zone's arithmetic is done once a
+    // second, not once a row.
+    const QDateTime time = alert.AlertTime();
+    const qint64 second = time.isValid() ? time.toSecsSinceEpoch() : 0;
+    if (time.isValid() && second == TimeTextSecond && OffsetMinutes == TimeTextOffset &&
+        !LastTimeText.isNull())
+        return LastTimeText;
+    const QDateTime shown = SimNewYorkTime(time).addSecs(qint64(OffsetMinutes) * 60);
+    QString text = shown.toString(QStringLiteral("HH:mm:ss"));
+    if (time.isValid()) {
+        TimeTextSecond = second;
+        TimeTextOffset = OffsetMinutes;
+        LastTimeText = text;
+    }
+    return text;
 }
 
 namespace {

@@ -118,5 +118,9 @@ private:
     QColor TextColor = Qt::black;
     QFont BoldFont;
     int OffsetMinutes = 0;
+    // The time column's last text, of that second with that offset.
+    mutable qint64 TimeTextSecond = 0;
+    mutable int TimeTextOffset = 0;
+    mutable QString LastTimeText;
     int ShownChars = DefaultShownChars;
 };

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGlyphRun>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
@@ -92,13 +93,32 @@ void TSimScrollBar::sliderChange(SliderChange change) {
         const TLook now = Look();
         if (now == *Painted)
             return;
-        // Fusion draws the groove whole under the handle: a handle that only grew or shrank is
-        // painted again where it was and where it is, not the whole bar (whose fills are
-        // tall enough for the paint engine to hand them to other threads and wait).
+        // Fusion draws the groove whole under the handle, and shades both across the bar, not
+        // along it: a handle that only grew or shrank changes only around the ends that moved,
+        // and only those strips are painted again, not the whole bar (whose fills are tall
+        // enough for the paint engine to hand them to other threads and wait).
         TLook resized = now;
         resized.Handle = Painted->Handle;
         if (resized == *Painted && style()->name() == QLatin1String("fusion")) {
-            update((Painted->Handle | now.Handle).adjusted(-2, -2, 2, 2));
+            const QRect was = Painted->Handle, is = now.Handle;
+            const bool across = orientation() == Qt::Horizontal;
+            QRegion strips;
+            auto end = [&](int from, int to) {
+                if (from == to)
+                    return;
+                const int low = std::min(from, to) - 2, high = std::max(from, to) + 2;
+                strips += across ? QRect(low, 0, high - low + 1, height())
+                                 : QRect(0, low, width(), high - low + 1);
+            };
+            const bool sameWidth = across ? was.top() == is.top() && was.bottom() == is.bottom()
+                                          : was.left() == is.left() && was.right() == is.right();
+            if (sameWidth && !was.isEmpty() && !is.isEmpty()) {
+                end(across ? was.left() : was.top(), across ? is.left() : is.top());
+                end(across ? was.right() : was.bottom(), across ? is.right() : is.bottom());
+            } else {
+                strips = (was | is).adjusted(-2, -2, 2, 2);
+            }
+            update(strips);
             return;
         }
     }
@@ -410,16 +430,70 @@ TSimListColors SimListColors(const QPalette& palette) {
 
 // --- TSimReadableCellDelegate -------------------------------------------------------------
 
+struct TSimReadableCellDelegate::TText {
+    std::optional<QTextLayout> Layout; // shaped, its glyphs kept
+    QPointF At;                        // where it is drawn, from the cell's top left
+    // Whether its glyphs may reach out of the cell (a slanted or tall letter), so that the
+    // cell is clipped for it.
+    bool Overhangs = true;
+    // What it was laid out for.
+    QSize Cell;
+    QRect Place;
+    QFont Font;
+    Qt::Alignment Alignment;
+    Qt::LayoutDirection Direction = Qt::LeftToRight;
+    Qt::TextElideMode Elide = Qt::ElideRight;
+};
+
 struct TSimReadableCellDelegate::TCell {
     QSize Size;         // of the cell it was laid out for
     bool Plain = false; // text the style lays out itself (several lines): drawn as it does
     QStyleOptionViewItem::ViewItemFeatures Features;
     QIcon Icon;
     QSize DecorationSize;
-    std::optional<QTextLayout> Text; // laid out; none for an empty cell
-    QPointF TextAt;                  // where it is drawn, from the cell's top left
+    std::shared_ptr<const TText> Text; // none for an empty cell
     quint64 UsedAt = 0;
 };
+
+// What the place of a column's text was found for.
+struct TSimReadableCellDelegate::TPlace {
+    const QStyle* Style = nullptr;
+    QSize Size;
+    QStyleOptionViewItem::ViewItemFeatures Features;
+    QSize DecorationSize;
+    QStyleOptionViewItem::Position DecorationPosition = QStyleOptionViewItem::Left;
+    Qt::Alignment DecorationAlignment, DisplayAlignment;
+    Qt::LayoutDirection Direction = Qt::LeftToRight;
+    QFont Font;
+    QRect Text; // from the cell's top left
+};
+
+// Everything the style's drawing of a cell without its text depends on.
+struct TSimReadableCellDelegate::TLookKey {
+    const QStyle* Style = nullptr;
+    QSize Size;
+    int Scale = 1;
+    qint64 Palette = 0;
+    int Group = 0;
+    QRgb Under = 0; // the list's background beneath the cell
+    int State = 0;
+    int GivenFeatures = 0, Features = 0;
+    bool Reshaded = false, Emphasised = false;
+    int BrushStyle = 0;
+    QRgb BrushColor = 0;
+    qint64 Icon = 0;
+    QSize DecorationSize;
+    int DecorationAlignment = 0, DecorationPosition = 0, DisplayAlignment = 0;
+    int Direction = 0, ViewItemPosition = 0;
+    bool ShowDecorationSelected = false;
+    bool operator==(const TLookKey&) const = default;
+};
+
+size_t TSimReadableCellDelegate::TLookKeyHash::operator()(const TLookKey& k) const {
+    return qHashMulti(0, quintptr(k.Style), k.Size.width(), k.Size.height(), k.Scale, k.Palette,
+                      k.Group, k.Under, k.State, k.GivenFeatures, k.Features, k.Reshaded,
+                      k.Emphasised, k.Icon, k.DecorationSize.width(), k.DecorationSize.height());
+}
 
 TSimReadableCellDelegate::TSimReadableCellDelegate(TSimAlertModel* model, QObject* parent)
     : QStyledItemDelegate(parent), Model(model) {
@@ -438,8 +512,16 @@ void TSimReadableCellDelegate::SetCached(bool on) {
     Forget();
 }
 
+void TSimReadableCellDelegate::SetLooksKept(bool on) {
+    LooksOn = on;
+    Looks.clear();
+}
+
 void TSimReadableCellDelegate::Forget() const {
     Cells.clear();
+    Places.clear();
+    Texts.clear();
+    Looks.clear();
 }
 
 void TSimReadableCellDelegate::Trim(int shownCells) const {
@@ -451,12 +533,13 @@ void TSimReadableCellDelegate::Trim(int shownCells) const {
         Cells, [this, keep](const auto& cell) { return cell.second->UsedAt + keep / 2 < Paints; });
 }
 
-QColor TSimReadableCellDelegate::CellBackground(const QStyleOptionViewItem& option) {
+QColor TSimReadableCellDelegate::CellBackground(const QStyleOptionViewItem& option,
+                                                const QBrush& fill) {
     const QPalette& p = option.palette;
     if (option.state & QStyle::State_Selected)
         return p.color(QPalette::Highlight);
-    if (option.backgroundBrush.style() == Qt::SolidPattern)
-        return option.backgroundBrush.color();
+    if (fill.style() == Qt::SolidPattern)
+        return fill.color();
     return p.color((option.features & QStyleOptionViewItem::Alternate) ? QPalette::AlternateBase
                                                                        : QPalette::Base);
 }
@@ -490,7 +573,7 @@ void TSimReadableCellDelegate::initStyleOption(QStyleOptionViewItem* option,
     const QPalette& p = option->palette;
     const bool selected = option->state & QStyle::State_Selected;
     const QColor wanted = p.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    const QColor shown = Shown(wanted, CellBackground(*option));
+    const QColor shown = Shown(wanted, CellBackground(*option, option->backgroundBrush));
     option->palette.setColor(QPalette::Text, shown);
     option->palette.setColor(QPalette::HighlightedText, shown);
 }
@@ -504,65 +587,266 @@ bool IsOneLine(const QString& text) {
             return false;
     return true;
 }
+
+// What of an item's features may move its text (not its band, say).
+constexpr QStyleOptionViewItem::ViewItemFeatures PlaceFeatures =
+    QStyleOptionViewItem::WrapText | QStyleOptionViewItem::HasCheckIndicator |
+    QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+
+const QStyle* StyleOf(const QStyleOptionViewItem& option) {
+    return option.widget ? option.widget->style() : QApplication::style();
+}
 } // namespace
+
+QRect TSimReadableCellDelegate::TextPlace(const QStyleOptionViewItem& opt) const {
+    const QStyle* style = StyleOf(opt);
+    // The text's place does not depend on the text where the whole cell shows as selected (a
+    // table's cells): asked without it, the style does not shape it, and the place is the same
+    // for every cell of the column.
+    const int column = opt.index.column();
+    const bool shared = opt.showDecorationSelected && column >= 0;
+    TPlace* known = nullptr;
+    if (shared) {
+        if (Places.size() <= size_t(column))
+            Places.resize(size_t(column) + 1);
+        if (!Places[size_t(column)])
+            Places[size_t(column)] = std::make_unique<TPlace>();
+        known = Places[size_t(column)].get();
+        if (known->Style == style && known->Size == opt.rect.size() &&
+            known->Features == (opt.features & PlaceFeatures) &&
+            known->DecorationSize == opt.decorationSize &&
+            known->DecorationPosition == opt.decorationPosition &&
+            known->DecorationAlignment == opt.decorationAlignment &&
+            known->DisplayAlignment == opt.displayAlignment && known->Direction == opt.direction &&
+            known->Font == opt.font)
+            return known->Text;
+    }
+    // As the common style places an item's single line of text.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, opt.widget) + 1;
+    QStyleOptionViewItem place(opt);
+    if (shared)
+        place.text.clear();
+    const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &place, opt.widget)
+                           .adjusted(margin, 0, -margin, 0)
+                           .translated(-opt.rect.topLeft());
+    if (known)
+        *known = {style,
+                  opt.rect.size(),
+                  opt.features & PlaceFeatures,
+                  opt.decorationSize,
+                  opt.decorationPosition,
+                  opt.decorationAlignment,
+                  opt.displayAlignment,
+                  opt.direction,
+                  opt.font,
+                  text};
+    return text;
+}
+
+std::shared_ptr<const TSimReadableCellDelegate::TText>
+TSimReadableCellDelegate::Shaped(int column, const QString& text,
+                                 const QStyleOptionViewItem& opt) const {
+    const QRect place = TextPlace(opt);
+    if (Texts.size() <= size_t(column))
+        Texts.resize(size_t(column) + 1);
+    auto& texts = Texts[size_t(column)];
+    const auto it = texts.find(text);
+    if (it != texts.end()) {
+        const TText& known = *it->second;
+        if (known.Cell == opt.rect.size() && known.Place == place && known.Font == opt.font &&
+            known.Alignment == opt.displayAlignment && known.Direction == opt.direction &&
+            known.Elide == opt.textElideMode)
+            return it->second;
+    }
+    ++ShapeCount;
+    auto shaped = std::make_shared<TText>();
+    shaped->Cell = opt.rect.size();
+    shaped->Place = place;
+    shaped->Font = opt.font;
+    shaped->Alignment = opt.displayAlignment;
+    shaped->Direction = opt.direction;
+    shaped->Elide = opt.textElideMode;
+    // As the common style lays out and elides an item's single line of text.
+    QTextOption textOption;
+    textOption.setWrapMode(QTextOption::ManualWrap);
+    textOption.setTextDirection(opt.direction);
+    textOption.setAlignment(QStyle::visualAlignment(opt.direction, opt.displayAlignment));
+    auto layOut = [&](QTextLayout& layout) {
+        // Keeps the shaped glyphs past endLayout: drawing would shape the text again.
+        layout.setCacheEnabled(true);
+        layout.setTextOption(textOption);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        if (line.isValid()) {
+            line.setLineWidth(place.width());
+            line.setPosition(QPointF(0, 0));
+        }
+        layout.endLayout();
+        return line;
+    };
+    shaped->Layout.emplace(text, opt.font);
+    const QTextLine line = layOut(*shaped->Layout);
+    const QRect layoutRect =
+        QStyle::alignedRect(Qt::LayoutDirectionAuto, opt.displayAlignment,
+                            shaped->Layout->boundingRect().size().toSize(), place);
+    // Too wide: the style draws the text cut with an ellipsis, laid out anew.
+    if (line.isValid() && line.naturalTextWidth() > place.width()) {
+        shaped->Layout.emplace(
+            QFontMetrics(opt.font).elidedText(text, opt.textElideMode, place.width()), opt.font);
+        layOut(*shaped->Layout);
+    }
+    shaped->At = QPointF(place.x(), layoutRect.top());
+    // Clipping each cell costs the painter a state and a region: where every glyph's ink is
+    // well inside the cell, it is not needed.
+    QRectF ink;
+    for (const QGlyphRun& run : shaped->Layout->glyphRuns())
+        ink |= run.boundingRect();
+    shaped->Overhangs =
+        ink.isNull() || !QRectF(QPointF(1, 1), QSizeF(opt.rect.size()) - QSizeF(2, 2))
+                             .contains(ink.translated(shaped->At));
+    // Only recent texts are worth keeping: a column of all different ones starts over.
+    if (texts.size() >= 512)
+        texts.clear();
+    texts[text] = shaped;
+    return shaped;
+}
 
 TSimReadableCellDelegate::TCell*
 TSimReadableCellDelegate::LayOut(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const {
     ++LayOutCount;
-    QStyleOptionViewItem opt(option);
-    initStyleOption(&opt, index);
     auto cell = std::make_unique<TCell>();
     cell->Size = option.rect.size();
+    // Of what the item delegate asks the model for, what this model answers: the text, its
+    // font and alignment, and a mark. Anything else is left to the style.
+    std::array<QModelRoleData, 4> roles = {
+        QModelRoleData(Qt::DisplayRole), QModelRoleData(Qt::FontRole),
+        QModelRoleData(Qt::TextAlignmentRole), QModelRoleData(Qt::DecorationRole)};
+    index.multiData(roles);
+    QStyleOptionViewItem opt(option);
+    opt.index = index;
+    if (const QVariant& font = roles[1].data(); font.isValid()) {
+        opt.font = qvariant_cast<QFont>(font).resolve(opt.font);
+        opt.fontMetrics = QFontMetrics(opt.font);
+    }
+    if (const QVariant& alignment = roles[2].data(); alignment.isValid())
+        opt.displayAlignment = Qt::Alignment(alignment.toInt());
+    if (const QVariant& mark = roles[3].data(); mark.isValid() && !mark.isNull()) {
+        if (mark.userType() != QMetaType::QIcon) {
+            cell->Plain = true;
+        } else if (const QIcon icon = qvariant_cast<QIcon>(mark); !icon.isNull()) {
+            opt.features |= QStyleOptionViewItem::HasDecoration;
+            opt.icon = icon;
+            const QIcon::Mode mode = !(opt.state & QStyle::State_Enabled)   ? QIcon::Disabled
+                                     : (opt.state & QStyle::State_Selected) ? QIcon::Selected
+                                                                            : QIcon::Normal;
+            const QIcon::State state = opt.state & QStyle::State_Open ? QIcon::On : QIcon::Off;
+            opt.decorationSize =
+                opt.decorationSize.boundedTo(icon.actualSize(opt.decorationSize, mode, state));
+        }
+    }
+    if (const QVariant& text = roles[0].data(); text.isValid() && !text.isNull()) {
+        opt.features |= QStyleOptionViewItem::HasDisplay;
+        opt.text = displayText(text, opt.locale);
+    }
     cell->Features = opt.features & QStyleOptionViewItem::HasDecoration;
     cell->Icon = opt.icon;
     cell->DecorationSize = opt.decorationSize;
-    if ((opt.features & QStyleOptionViewItem::WrapText) || !IsOneLine(opt.text)) {
+    if ((opt.features & QStyleOptionViewItem::WrapText) || !IsOneLine(opt.text))
         cell->Plain = true;
-    } else if (!opt.text.isEmpty()) {
-        // As the common style lays out and elides an item's single line of text.
-        const QWidget* widget = opt.widget;
-        const QStyle* style = widget ? widget->style() : QApplication::style();
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        // The text's place does not depend on the text where the whole cell shows as
-        // selected (a table's cells): asked without it, the style does not shape it.
-        QStyleOptionViewItem place(opt);
-        if (place.showDecorationSelected)
-            place.text.clear();
-        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &place, widget)
-                                   .adjusted(margin, 0, -margin, 0);
-        QTextOption textOption;
-        textOption.setWrapMode(QTextOption::ManualWrap);
-        textOption.setTextDirection(opt.direction);
-        textOption.setAlignment(QStyle::visualAlignment(opt.direction, opt.displayAlignment));
-        auto layOut = [&](QTextLayout& layout) {
-            // Keeps the shaped glyphs past endLayout: drawing would shape the text again.
-            layout.setCacheEnabled(true);
-            layout.setTextOption(textOption);
-            layout.beginLayout();
-            QTextLine line = layout.createLine();
-            if (line.isValid()) {
-                line.setLineWidth(textRect.width());
-                line.setPosition(QPointF(0, 0));
-            }
-            layout.endLayout();
-            return line;
-        };
-        cell->Text.emplace(opt.text, opt.font);
-        const QTextLine line = layOut(*cell->Text);
-        const QRect layoutRect =
-            QStyle::alignedRect(Qt::LayoutDirectionAuto, opt.displayAlignment,
-                                cell->Text->boundingRect().size().toSize(), textRect);
-        // Too wide: the style draws the text cut with an ellipsis, laid out anew.
-        if (line.isValid() && line.naturalTextWidth() > textRect.width()) {
-            cell->Text.emplace(
-                QFontMetrics(opt.font).elidedText(opt.text, opt.textElideMode, textRect.width()),
-                opt.font);
-            layOut(*cell->Text);
-        }
-        cell->TextAt = QPointF(textRect.x(), layoutRect.top()) - QPointF(option.rect.topLeft());
-    }
+    else if (!cell->Plain && !opt.text.isEmpty())
+        cell->Text = Shaped(index.column(), opt.text, opt);
     return (Cells[CellKey(Model->SerialAt(index.row()), index.column())] = std::move(cell)).get();
+}
+
+bool TSimReadableCellDelegate::PaintLook(QPainter* painter, const QStyleOptionViewItem& given,
+                                         const QStyleOptionViewItem& option, bool reshaded,
+                                         bool emphasised, const TCell& cell) const {
+    if (!LooksOn)
+        return false;
+    // A picture shows what the style draws only where that is the same in every place: plain
+    // colours (the style fills rows from the view's corner) on the list's plain background,
+    // and a painter that neither turns, scales beyond whole device pixels, nor blends.
+    const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+    if (!view || !view->viewport()->autoFillBackground())
+        return false;
+    const QWidget* viewport = view->viewport();
+    const QBrush& under = viewport->palette().brush(viewport->backgroundRole());
+    if (under.style() != Qt::SolidPattern || under.color().alpha() != 255)
+        return false;
+    const QPalette& palette = option.palette;
+    for (const QPalette::ColorRole role :
+         {QPalette::Base, QPalette::AlternateBase, QPalette::Highlight})
+        if (palette.brush(role).style() != Qt::SolidPattern)
+            return false;
+    if (option.backgroundBrush.style() != Qt::NoBrush &&
+        option.backgroundBrush.style() != Qt::SolidPattern)
+        return false;
+    const qreal scale = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+    const QTransform to = painter->deviceTransform();
+    const QPointF at = to.map(QPointF(option.rect.topLeft()));
+    if (scale < 1 || scale != std::floor(scale) || to.m11() != scale || to.m22() != scale ||
+        to.m12() != 0 || to.m21() != 0 || at.x() != std::floor(at.x()) ||
+        at.y() != std::floor(at.y()) || painter->opacity() != 1.0 ||
+        painter->compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+
+    const QStyle* style = view->style();
+    TLookKey key;
+    key.Style = style;
+    key.Size = option.rect.size();
+    key.Scale = int(scale);
+    key.Palette = palette.cacheKey();
+    key.Group = int(palette.currentColorGroup());
+    key.Under = under.color().rgba();
+    key.State = int(option.state);
+    key.GivenFeatures = int(given.features);
+    key.Features = int(option.features | cell.Features);
+    key.Reshaded = reshaded;
+    key.Emphasised = emphasised;
+    key.BrushStyle = int(option.backgroundBrush.style());
+    key.BrushColor = option.backgroundBrush.color().rgba();
+    key.Icon = cell.Icon.cacheKey();
+    key.DecorationSize = cell.DecorationSize;
+    key.DecorationAlignment = int(option.decorationAlignment);
+    key.DecorationPosition = int(option.decorationPosition);
+    key.DisplayAlignment = int(option.displayAlignment);
+    key.Direction = int(option.direction);
+    key.ViewItemPosition = int(option.viewItemPosition);
+    key.ShowDecorationSelected = option.showDecorationSelected;
+    auto it = Looks.find(key);
+    if (it == Looks.end()) {
+        ++LookCount;
+        // As the cell comes to be drawn: the list's background, the row as the view draws
+        // it, the row shaded again for its serial, then the cell as the style draws it.
+        QPixmap picture(option.rect.size() * key.Scale);
+        picture.setDevicePixelRatio(scale);
+        picture.fill(under.color());
+        QPainter p(&picture);
+        p.setRenderHints(painter->renderHints());
+        p.setFont(painter->font());
+        p.setPen(painter->pen());
+        p.translate(-QPointF(option.rect.topLeft()));
+        style->drawPrimitive(QStyle::PE_PanelItemViewRow, &given, &p, view);
+        if (reshaded) {
+            p.fillRect(given.rect, given.palette.brush(QPalette::Base));
+            style->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &p, view);
+        }
+        QStyleOptionViewItem opt(option);
+        opt.features |= cell.Features;
+        opt.icon = cell.Icon;
+        opt.decorationSize = cell.DecorationSize;
+        if (emphasised)
+            opt.backgroundBrush = opt.palette.brush(QPalette::Highlight);
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, &p, view);
+        p.end();
+        // Looks pile up only as palettes, widths and states come and go.
+        if (Looks.size() >= 64)
+            Looks.clear();
+        it = Looks.emplace(key, std::move(picture)).first;
+    }
+    painter->drawPixmap(option.rect.topLeft(), it->second);
+    return true;
 }
 
 void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& given,
@@ -577,14 +861,14 @@ void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewIt
         if (alternate != bool(given.features & QStyleOptionViewItem::Alternate)) {
             reshaded.emplace(given);
             reshaded->features ^= QStyleOptionViewItem::Alternate;
-            painter->fillRect(given.rect, given.palette.brush(QPalette::Base));
-            view->style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &*reshaded, painter, view);
         }
     }
     const QStyleOptionViewItem& option = reshaded ? *reshaded : given;
     // The focused cell is drawn with its frame over the text: the style's own way.
     if (!CacheOn || !Model || index.model() != Model ||
         (option.state & (QStyle::State_HasFocus | QStyle::State_Editing))) {
+        if (reshaded)
+            Reshade(painter, given, *reshaded);
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
@@ -600,29 +884,52 @@ void TSimReadableCellDelegate::paint(QPainter* painter, const QStyleOptionViewIt
                       : LayOut(option, index);
     cell->UsedAt = Paints;
     if (cell->Plain) {
+        if (reshaded)
+            Reshade(painter, given, *reshaded);
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
-    const QWidget* widget = option.widget;
-    const QStyle* style = widget ? widget->style() : QApplication::style();
     // The background, selection and mark as the style draws them; the text from the layout.
-    QStyleOptionViewItem opt(option);
-    opt.index = index;
-    opt.features |= cell->Features;
-    opt.icon = cell->Icon;
-    opt.decorationSize = cell->DecorationSize;
-    Emphasise(opt, index);
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    const bool emphasised = Model->EmphasisedAt(index.row());
+    const QBrush fill =
+        emphasised ? option.palette.brush(QPalette::Highlight) : option.backgroundBrush;
+    if (!PaintLook(painter, given, option, bool(reshaded), emphasised, *cell)) {
+        if (reshaded)
+            Reshade(painter, given, *reshaded);
+        QStyleOptionViewItem opt(option);
+        opt.index = index;
+        opt.features |= cell->Features;
+        opt.icon = cell->Icon;
+        opt.decorationSize = cell->DecorationSize;
+        opt.backgroundBrush = fill;
+        StyleOf(option)->drawControl(QStyle::CE_ItemViewItem, &opt, painter, option.widget);
+    }
     if (!cell->Text)
         return;
     const bool selected = option.state & QStyle::State_Selected;
     const QColor wanted =
         selected ? option.palette.color(QPalette::HighlightedText) : Model->TextColorOfRows();
-    painter->save();
-    painter->setClipRect(option.rect);
-    painter->setPen(Shown(wanted, CellBackground(opt)));
-    cell->Text->draw(painter, QPointF(option.rect.topLeft()) + cell->TextAt);
-    painter->restore();
+    const QPointF at = QPointF(option.rect.topLeft()) + cell->Text->At;
+    const QColor shown = Shown(wanted, CellBackground(option, fill));
+    if (cell->Text->Overhangs) {
+        painter->save();
+        painter->setClipRect(option.rect);
+        painter->setPen(shown);
+        cell->Text->Layout->draw(painter, at);
+        painter->restore();
+    } else {
+        const QPen pen = painter->pen();
+        painter->setPen(shown);
+        cell->Text->Layout->draw(painter, at);
+        painter->setPen(pen);
+    }
+}
+
+void TSimReadableCellDelegate::Reshade(QPainter* painter, const QStyleOptionViewItem& given,
+                                       const QStyleOptionViewItem& reshaded) {
+    painter->fillRect(given.rect, given.palette.brush(QPalette::Base));
+    StyleOf(reshaded)->drawPrimitive(QStyle::PE_PanelItemViewRow, &reshaded, painter,
+                                     reshaded.widget);
 }
 
 QString TSimZentrikWindowX::SuggestedFileName() const {

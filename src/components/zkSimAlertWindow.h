@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QPixmap>
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -21,6 +22,7 @@
 #include <optional>
 #include <random>
 #include <unordered_map>
+#include <vector>
 
 class QMenu;
 class TSimService;
@@ -97,8 +99,15 @@ TSimListColors SimListColors(const QPalette& palette);
 // Shaping a cell's text is what a busy list's repaint spent its time on: every row moves down
 // when one arrives, and each was shaped again. So each cell's text is laid out once, when its
 // row is first painted (again when the font or the cell's size changes, or the rows' data
-// does), and painted from that afterwards; the style still draws everything but the text, so
-// the list looks as the style draws it. Only cells painted lately are kept.
+// does), and painted from that afterwards; cells of a column showing the same text (the same
+// second, price or kind of alert) share one layout. Only cells painted lately are kept.
+//
+// What the style draws of a cell besides its text (the row's band, the selection, an
+// emphasised row's fill, the mark) is the same for every cell of a column that looks alike,
+// and the style works its colours out anew at every call: so it is drawn once per look into a
+// picture that the cells then show, and drawn again only for a look not seen yet (a new
+// palette, column width, state). Where a picture could not show the same pixels (brushes that
+// are not plain colours, a scaled painter), the style draws each cell as before.
 //
 // A row's shade (with alternating colours) follows the row, by its serial, not its place: rows
 // moved down by a new one keep their pixels. An emphasised row is filled with the palette's
@@ -113,10 +122,16 @@ public:
 
     // Off: every cell goes through the style at every paint (for comparisons).
     void SetCached(bool on);
+    // Off: the kept cells' text is drawn from their layouts, but what the style draws around
+    // it is drawn by the style at every paint (for comparisons).
+    void SetLooksKept(bool on);
     qsizetype CachedCells() const { return qsizetype(Cells.size()); }
-    // Cells laid out so far, and cells painted from their layouts.
+    // Cells laid out so far, texts shaped for them, and cells painted from their layouts.
     quint64 LayOuts() const { return LayOutCount; }
+    quint64 Shapings() const { return ShapeCount; }
     quint64 CellPaints() const { return Paints; }
+    // Looks drawn by the style so far (each then shown by every cell that looks so).
+    quint64 LooksDrawn() const { return LookCount; }
     // Called after each repaint of the list: drops the cells beyond what the list shows.
     void Trim(int shownCells) const;
     void Forget() const;
@@ -126,21 +141,47 @@ protected:
 
 private:
     struct TCell;
+    struct TText;
+    struct TPlace;
+    struct TLookKey;
+    struct TLookKeyHash {
+        size_t operator()(const TLookKey& key) const;
+    };
     TCell* LayOut(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    // Where a cell's text goes, from the cell's top left: the same for every cell of a column.
+    QRect TextPlace(const QStyleOptionViewItem& option) const;
+    // The laid-out text, shared with the column's other cells showing the same.
+    std::shared_ptr<const TText> Shaped(int column, const QString& text,
+                                        const QStyleOptionViewItem& option) const;
+    // Shows the picture of the cell's look (drawing it first when new); false where a picture
+    // would not look the same, and nothing was drawn.
+    bool PaintLook(QPainter* painter, const QStyleOptionViewItem& given,
+                   const QStyleOptionViewItem& option, bool reshaded, bool emphasised,
+                   const TCell& cell) const;
+    // The row shaded as the view would have shaded it for the other band.
+    static void Reshade(QPainter* painter, const QStyleOptionViewItem& given,
+                        const QStyleOptionViewItem& reshaded);
     // zkTheme::Readable, remembered for the few pairs a list uses.
     QColor Shown(const QColor& wanted, const QColor& background) const;
-    // What a cell's text is drawn on: the selection, an emphasised row's colour, or the row's
-    // band.
-    static QColor CellBackground(const QStyleOptionViewItem& option);
+    // What a cell's text is drawn on: the selection, the cell's fill (an emphasised row's
+    // colour), or the row's band.
+    static QColor CellBackground(const QStyleOptionViewItem& option, const QBrush& fill);
     // An emphasised row's cells are filled with the list's highlight colour.
     void Emphasise(QStyleOptionViewItem& option, const QModelIndex& index) const;
     static quint64 CellKey(quint64 serial, int column);
 
     QPointer<TSimAlertModel> Model;
     bool CacheOn = true;
+    bool LooksOn = true;
     mutable std::unordered_map<quint64, std::unique_ptr<TCell>> Cells;
+    mutable std::vector<std::unique_ptr<TPlace>> Places; // by column
+    mutable std::vector<std::unordered_map<QString, std::shared_ptr<const TText>>>
+        Texts; // by column
+    mutable std::unordered_map<TLookKey, QPixmap, TLookKeyHash> Looks;
     mutable quint64 Paints = 0;
     mutable quint64 LayOutCount = 0;
+    mutable quint64 ShapeCount = 0;
+    mutable quint64 LookCount = 0;
     mutable QFont CellFont;
     struct TShade {
         QColor Wanted, Background, Shown;

@@ -18,9 +18,11 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QStyleHints>
 #include <QTest>
 #include <QTextBlock>
@@ -29,6 +31,30 @@
 #include <QToolTip>
 #include <algorithm>
 #include <array>
+
+// Counts the cells the list asks the style to draw.
+class TCountingStyle : public QProxyStyle {
+public:
+    TCountingStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        if (element == CE_ItemViewItem)
+            ++Items;
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+    mutable int Items = 0;
+};
+
+// The tallest part of a widget painted at once.
+class TTallestPaint : public QObject {
+public:
+    int Tallest = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            Tallest = std::max(Tallest, static_cast<QPaintEvent*>(event)->rect().height());
+        return false;
+    }
+};
 
 class TAlertWindowTest : public QObject {
     Q_OBJECT
@@ -669,6 +695,22 @@ this is not json
         QCOMPARE(shifted, plain.addSecs(-90 * 60));
     }
 
+    // The time column's text is kept for a second; rows of other seconds or offsets and
+    // alerts out of order get their own.
+    void timeTextsFollowEachAlert() {
+        TSimAlertModel model;
+        const QDateTime at(QDate(2024, 7, 1), QTime(13, 0, 0, 250), Qt::UTC); // 09:00 in NY
+        const TSimAlert a(QStringLiteral("A"), 0, at), b(QStringLiteral("B"), 0, at.addMSecs(500)),
+            c(QStringLiteral("C"), 0, at.addSecs(61)), none(QStringLiteral("N"), 0, QDateTime());
+        QCOMPARE(model.TimeText(a), QStringLiteral("09:00:00"));
+        QCOMPARE(model.TimeText(b), QStringLiteral("09:00:00"));
+        QCOMPARE(model.TimeText(c), QStringLiteral("09:01:01"));
+        QCOMPARE(model.TimeText(a), QStringLiteral("09:00:00"));
+        QCOMPARE(model.TimeText(none), QString());
+        model.SetTimeOffset(-90);
+        QCOMPARE(model.TimeText(a), QStringLiteral("07:30:00"));
+    }
+
     void accountStatusChangesAreForwardedWhenAskedFor() {
         TZentrikWindowX asked, silent;
         asked.SetNotifyOnAccountStatusChanged(true);
@@ -818,10 +860,12 @@ this is not json
         QCOMPARE(shown.first().Text, QStringLiteral("sound device busy"));
     }
 
-    // Cells are drawn from text laid out when their row first shows, exactly as the style
-    // draws them at every paint: light and dark, coloured text, cut descriptions, a selected
-    // row, marks, right-aligned prices, other scripts; and again once rows move down, a
-    // column narrows and the font changes. A repaint lays out only the rows that are new.
+    // Cells are drawn from text laid out when their row first shows and from pictures of what
+    // the style draws around it, exactly as the style draws them at every paint: light, dark
+    // and high-contrast palettes, coloured text, cut descriptions, a selected row, emphasised
+    // rows, marks, right-aligned prices, other scripts; and again once rows move down, a
+    // column narrows and the font changes (to twice its size too). A repaint lays out only the
+    // rows that are new, and draws no look it has drawn before.
     void cachedCellsLookAsTheStyleDrawsThem() {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
         TSimZentrikWindowX window(Service);
@@ -841,19 +885,29 @@ this is not json
             QString(),
             QStringLiteral("two\nlines, left to the style"),
             QStringLiteral("Volume spike (3.1x)")};
-        for (int i = 0; i < texts.size(); ++i)
+        for (int i = 0; i < texts.size(); ++i) {
             alerts.append(TAlertData(QStringLiteral("SYM%1").arg(i), 0, at.addSecs(i),
                                      i == 3 ? 0 : 10.5 * (i + 1), texts[i]));
+            alerts.back().Emphasised = i == 1 || i == 5;
+        }
         window.AddExternalAlerts(alerts);
         view->selectRow(2);
         auto compare = [&](const QString& what) {
             cells->SetCached(false);
             const QImage styled = view->viewport()->grab().toImage();
             cells->SetCached(true);
+            cells->SetLooksKept(false);
+            const QImage styledLooks = view->viewport()->grab().toImage();
+            cells->SetLooksKept(true);
+            const quint64 looks = cells->LooksDrawn();
             const QImage first = view->viewport()->grab().toImage(); // lays out
             const quint64 laidOut = cells->LayOuts();
+            QVERIFY2(cells->LooksDrawn() > looks, qPrintable(what + QStringLiteral(": no look")));
+            const quint64 looksDrawn = cells->LooksDrawn();
             const QImage second = view->viewport()->grab().toImage(); // from the layouts
             QCOMPARE(cells->LayOuts(), laidOut);
+            QCOMPARE(cells->LooksDrawn(), looksDrawn);
+            QVERIFY2(styledLooks == styled, qPrintable(what + QStringLiteral(": laid out")));
             QVERIFY2(first == styled, qPrintable(what + QStringLiteral(": first paint")));
             QVERIFY2(second == styled, qPrintable(what + QStringLiteral(": repaint")));
         };
@@ -865,6 +919,20 @@ this is not json
                 compare(QStringLiteral("theme %1, colour %2").arg(int(choice)).arg(colour, 0, 16));
             }
         }
+        // A high-contrast desktop palette, taken as the system's.
+        theme.SetChoice(TThemeChoice::System);
+        const QPalette original = QGuiApplication::palette();
+        QPalette contrast(Qt::white, Qt::black);
+        contrast.setColor(QPalette::Base, Qt::black);
+        contrast.setColor(QPalette::Text, Qt::white);
+        contrast.setColor(QPalette::Highlight, Qt::yellow);
+        contrast.setColor(QPalette::HighlightedText, Qt::black);
+        QApplication::setPalette(contrast);
+        window.SetFontColor(int32_t(0xFF000008));
+        compare(QStringLiteral("high contrast"));
+        QApplication::setPalette(original);
+        window.SetFontColor(int32_t(0xFF000008));
+        view->viewport()->grab();
         // One more row: every row moves down a place, only the new one is laid out.
         const quint64 before = cells->LayOuts();
         window.AddExternalAlerts({TAlertData("NEW", 0, at, 1.5, QStringLiteral("Gap up"))});
@@ -877,7 +945,58 @@ this is not json
         font.setItalic(true);
         window.SetFont(font);
         compare(QStringLiteral("other font"));
+        font.setPointSize(26);
+        window.SetFont(font);
+        compare(QStringLiteral("font at twice the size"));
         theme.SetChoice(TThemeChoice::System);
+    }
+
+    // Painting the list asks the style to draw a cell only for a look it has not drawn yet
+    // (not for every cell at every paint), and shapes a text once for all the cells of a
+    // column that show it (the same second, price or kind of alert).
+    void theStyleDrawsEachLookOnce() {
+        TCountingStyle style;
+        TSimZentrikWindowX window(Service);
+        TSimAlertTable* view = window.View();
+        auto* cells = dynamic_cast<TSimReadableCellDelegate*>(view->itemDelegate());
+        QVERIFY(cells);
+        view->setStyle(&style);
+        view->setFocusPolicy(Qt::NoFocus); // a focused cell is the style's to draw
+        view->resize(520, 300);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        const QDateTime at(QDate(2024, 3, 5), QTime(14, 30, 5), Qt::UTC);
+        QList<TAlertData> alerts;
+        for (int i = 0; i < 40; ++i) {
+            alerts.append(
+                TAlertData(QStringLiteral("S%1").arg(i), 0, at, 12.5,
+                           i % 2 ? QStringLiteral("New high") : QStringLiteral("Gap up")));
+            alerts.back().Emphasised = i % 5 == 0;
+        }
+        window.AddExternalAlerts(alerts);
+        view->selectionModel()->select(view->model()->index(2, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const int rowsShown = view->viewport()->height() / view->rowHeight(0);
+        QVERIFY(rowsShown >= 8);
+        const quint64 laidOut = cells->LayOuts(), shaped = cells->Shapings();
+        style.Items = 0;
+        view->viewport()->repaint();
+        // Four columns, two bands, plain, emphasised or selected: at most 24 looks.
+        QVERIFY2(style.Items <= 24, qPrintable(QString::number(style.Items)));
+        QVERIFY(cells->CellPaints() >= quint64(rowsShown * TSimAlertModel::ColumnCount));
+        // One time, price and two descriptions; the symbols all differ.
+        const quint64 rowsLaidOut = (cells->LayOuts() - laidOut) / TSimAlertModel::ColumnCount;
+        QVERIFY(rowsLaidOut >= quint64(rowsShown));
+        QCOMPARE(cells->Shapings() - shaped, rowsLaidOut + 4);
+        style.Items = 0;
+        view->viewport()->repaint();
+        QCOMPARE(style.Items, 0);
+        // What the pictures show is what the style draws.
+        const QImage kept = view->viewport()->grab().toImage();
+        cells->SetCached(false);
+        QCOMPARE(view->viewport()->grab().toImage(), kept);
+        QVERIFY(style.Items >= rowsShown * TSimAlertModel::ColumnCount);
+        view->setStyle(nullptr);
     }
 
     // New rows at the top move the rows painted before down the window's pixels and only the
@@ -924,15 +1043,29 @@ this is not json
         shownIsWhole(QStringLiteral("a full list"));
         const int rowsShown = view->viewport()->height() / view->rowHeight(0);
         QVERIFY(rowsShown >= 10);
+        // A handle that shrinks by a row's share is painted again only around its end.
+        TTallestPaint barPainting;
+        bar->installEventFilter(&barPainting);
+        int shrunk = 0;
         for (const int burst : {1, 1, 2, 3, 1, 5, 1, 30, 1, 1}) {
             const quint64 painted = cells->CellPaints();
+            const quint64 barPainted = bar->Paints();
+            barPainting.Tallest = 0;
             add(burst);
+            if (burst == 1 && bar->Paints() > barPainted) {
+                ++shrunk;
+                QVERIFY2(barPainting.Tallest <= 12,
+                         qPrintable(QString::number(barPainting.Tallest)));
+            }
             const quint64 cellsPainted = cells->CellPaints() - painted;
             QVERIFY2(cellsPainted <=
                          quint64((std::min(burst, rowsShown) + 1) * TSimAlertModel::ColumnCount),
                      qPrintable(QStringLiteral("%1 new: %2 cells").arg(burst).arg(cellsPainted)));
             shownIsWhole(QStringLiteral("after %1 new, %2 rows").arg(burst).arg(next));
+            QCOMPARE(view->rowAt(0), 0); // the newest in view
         }
+        QVERIFY(shrunk > 0);
+        bar->removeEventFilter(&barPainting);
         QStringList newestFirst;
         for (int i = next - 1; i >= 0; --i)
             newestFirst << QStringLiteral("S%1").arg(i);
