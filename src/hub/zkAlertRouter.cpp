@@ -152,6 +152,14 @@ IAlertSink::TAnswer TAlertRouter::OfferAlerts(QList<TSourceAlert>&& alerts) {
     if (PendingBytes + bytes > MaxWaitingBytes)
         return TOffer::Busy;
     const QDateTime now = Clock();
+    if (Held()) {
+        for (TSourceAlert& alert : alerts) {
+            const qint64 size = AlertBytes(alert);
+            Pending.push_back({std::move(alert), now, size});
+            PendingBytes += size;
+        }
+        return {TOffer::Accepted, 0, 0};
+    }
     // Without new windows, what no open window takes is known now, and the sender is told; so
     // is what every open window it goes to refuses.
     const QList<QPointer<TAlertForm>> windows = InboxWindows();
@@ -274,6 +282,11 @@ TAlertForm* TAlertRouter::OpenWindowFor(const QString& strategy) {
     return window;
 }
 
+void TAlertRouter::Release() {
+    if (--Holds == 0 && !Pending.empty())
+        ScheduleFlush();
+}
+
 void TAlertRouter::Flush() {
     Deliver(true);
 }
@@ -288,7 +301,7 @@ void TAlertRouter::Deliver(bool all) {
     SpacingTimer.stop();
     // A window's action may run an event loop (an error report) inside a delivery: the next
     // one waits until this one is done, keeping the windows' order.
-    if (Pending.empty() || (Delivering && !all))
+    if (Pending.empty() || ((Delivering || Held()) && !all))
         return;
     struct TDelivering {
         bool& Flag;

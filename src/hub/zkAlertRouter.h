@@ -74,8 +74,29 @@ public:
     bool IsBusy() const override;
     // Where each alert would go now, and which window's rule would refuse it.
     QList<QList<TWindowVerdict>> TryAlerts(const QList<TSourceAlert>& alerts) const override;
-    // Delivers all that waits, now (the client's closing does not wait for the next turn).
+    // Delivers all that waits, now (the client's closing does not wait for the next turn),
+    // held or not.
     void Flush();
+    // While a hold lasts (a layout's windows are being made, and the events they posted are
+    // delivered between them), nothing is delivered: an alert would find only the windows made
+    // so far, and open a second window for its strategy or go to the catch-all. Offers are
+    // still taken, in order, without asking the half-made desk which windows take them (what
+    // none takes is found at delivery and kept in the history); all goes in the turn after the
+    // last hold ends.
+    class THold {
+    public:
+        explicit THold(TAlertRouter& router) : Router(&router) { ++router.Holds; }
+        ~THold() {
+            if (Router)
+                Router->Release();
+        }
+        THold(const THold&) = delete;
+        THold& operator=(const THold&) = delete;
+
+    private:
+        QPointer<TAlertRouter> Router;
+    };
+    bool Held() const { return Holds > 0; }
     qsizetype Waiting() const { return qsizetype(Pending.size()); }
     qint64 WaitingBytes() const { return PendingBytes; }
     // What an alert waiting here is counted as.
@@ -107,6 +128,7 @@ private:
     // The open inbox windows, in the desk's order.
     QList<QPointer<TAlertForm>> InboxWindows() const;
     void ScheduleFlush();
+    void Release();
 
     IAlertDesk& Desk;
     std::deque<TWaiting> Pending;
@@ -120,6 +142,7 @@ private:
     int MaxNewWindowsPerMinute = TInboxSettings().MaxNewWindowsPerMinute;
     std::deque<qint64> OpenedAtMs; // windows of new strategies opened in the last minute
     bool Closing = false;
+    int Holds = 0;
 };
 
 // The DataConfig of a new inbox window for that strategy ("*": the catch-all window).

@@ -10,6 +10,8 @@
 #include "desktop/zkWindowPlace.h"
 #include "desktop/zkWindowRing.h"
 #include "history/zkAlertHistoryForm.h"
+#include "hub/zkAlertHub.h"
+#include "hub/zkAlertRouter.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkApplication.h"
 #include "platform/zkErrors.h"
@@ -29,6 +31,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -185,6 +188,29 @@ TAlertForm* OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record
     FitToMonitor(window);
     return window;
 }
+
+// Each window made posts events (layout and update requests, its views' queued work) that wait
+// for the event loop; Qt looks through all that wait for each new one it might merge, so made
+// in one go the windows of a big layout cost with the square of their number. What waits is
+// delivered every so many windows instead, in one pass. The router is held meanwhile: an alert
+// it delivered then would find only the windows made so far.
+class TRestoreTurns {
+public:
+    explicit TRestoreTurns(TZentrikProMainForm& form) {
+        if (form.AlertHub)
+            if (TAlertRouter* router = form.AlertHub->Router())
+                Hold.emplace(*router);
+    }
+    void WindowMade() {
+        if (++Made % WindowsPerTurn == 0)
+            QCoreApplication::sendPostedEvents();
+    }
+
+private:
+    static constexpr int WindowsPerTurn = 100;
+    std::optional<TAlertRouter::THold> Hold;
+    int Made = 0;
+};
 
 // The window numbers below count whose groups exist, in order, found by listing the groups
 // rather than trying every number.
@@ -360,13 +386,18 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
 
     QString firstError;
     const TFormRing::TBatch ringBatch;
-    const size_t count = layout.Windows.size();
-    for (size_t i = 0; i < count; ++i) {
-        const TLayoutWindow& window = layout.Windows[i];
-        QString error;
-        OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count);
-        if (firstError.isEmpty())
-            firstError = error;
+    {
+        // Ended before the error report, whose dialog would otherwise hold the alerts up.
+        TRestoreTurns turns(form);
+        const size_t count = layout.Windows.size();
+        for (size_t i = 0; i < count; ++i) {
+            const TLayoutWindow& window = layout.Windows[i];
+            QString error;
+            OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count);
+            if (firstError.isEmpty())
+                firstError = error;
+            turns.WindowMade();
+        }
     }
 
     ApplyPlacement(form.SymbolListsForm, layout.SymbolWindow);
@@ -422,17 +453,21 @@ void LoadAllSavedWindows(TZentrikProMainForm& form) {
     qsizetype last = entries.size() - 1;
     while (last >= 0 && entries[last].fileName() == QLatin1String(DefaultWindowFile()))
         --last;
-    for (qsizetype i = 0; i <= last; ++i) {
-        const QFileInfo& entry = entries[i];
-        if (entry.fileName() ==
-            QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
-            continue;
-        try {
-            OpenAlertWindowFile(form, entry.filePath(), i == last);
-        } catch (const EZkError& e) {
-            // One bad file must not keep the others closed.
-            if (firstError.isEmpty())
-                firstError = e.message();
+    {
+        TRestoreTurns turns(form);
+        for (qsizetype i = 0; i <= last; ++i) {
+            const QFileInfo& entry = entries[i];
+            if (entry.fileName() ==
+                QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
+                continue;
+            try {
+                OpenAlertWindowFile(form, entry.filePath(), i == last);
+            } catch (const EZkError& e) {
+                // One bad file must not keep the others closed.
+                if (firstError.isEmpty())
+                    firstError = e.message();
+            }
+            turns.WindowMade();
         }
     }
     if (!firstError.isEmpty())

@@ -407,6 +407,54 @@ private slots:
         QCOMPARE(f.Log.Kept.last(), QString("C/U/"));
     }
 
+    // While held (a layout being restored), deliveries posted before or during the hold do
+    // nothing; what is offered meanwhile is taken without asking the half-made desk, and all
+    // goes, in order, in the turn after the last hold ends, to the windows there by then. A
+    // Flush does not wait; a hold may outlive its router.
+    void aHeldRouterDeliversOnceReleased() {
+        TFixture f;
+        f.Router.SetOpenNewWindows(false);
+        TAlertForm* a = f.window("WN=A&Src=inbox");
+        f.offer({Alert("1", "A")}); // its delivery is posted already
+        TAlertForm* b = nullptr;
+        {
+            auto outer = std::make_unique<TAlertRouter::THold>(f.Router);
+            {
+                const TAlertRouter::THold inner(f.Router);
+                // No window of B yet: taken all the same, not found unrouted.
+                const IAlertSink::TAnswer answer =
+                    f.Router.OfferAlerts({Alert("2", "B"), Alert("3", "A"), Alert("4", "*")});
+                QCOMPARE(answer.Offer, IAlertSink::TOffer::Accepted);
+                QCOMPARE(answer.Unrouted, 0);
+                b = f.window("WN=B&Src=inbox");
+            }
+            QVERIFY(f.Router.Held());
+            QTest::qWait(20);
+            QVERIFY(Symbols(a).isEmpty() && Symbols(b).isEmpty());
+            QCOMPARE(f.Router.Waiting(), 4);
+            f.offer({Alert("5", "C")}); // no window ever: kept unrouted once delivered
+            outer.reset();
+            QVERIFY(!f.Router.Held());
+            QVERIFY(Symbols(a).isEmpty()); // delivered on the next turn, not inside the restore
+        }
+        QTRY_COMPARE(f.Router.Waiting(), 0);
+        QCOMPARE(Symbols(a), QStringList({"1", "3", "4"}));
+        QCOMPARE(Symbols(b), QStringList({"2", "4"}));
+        QCOMPARE(f.Log.Kept.filter("C/").join(","), QString("C/5/"));
+        QCOMPARE(f.Desk.NewWindows, 2);
+
+        {
+            const TAlertRouter::THold hold(f.Router);
+            f.offer({Alert("6", "A")});
+            f.Router.Flush();
+            QCOMPARE(Symbols(a).last(), QString("6"));
+        }
+        auto router = std::make_unique<TAlertRouter>(f.Desk);
+        auto hold = std::make_unique<TAlertRouter::THold>(*router);
+        router.reset();
+        hold.reset();
+    }
+
     // A window's actions may close another window the same batch was meant for.
     void aWindowClosedDuringDeliveryIsSkipped() {
         TFixture f;

@@ -6,6 +6,8 @@
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
 #include "history/zkAlertHistoryForm.h"
+#include "hub/zkAlertHub.h"
+#include "hub/zkAlertRouter.h"
 #include "linking/zkGenericConnectorForm.h"
 #include "platform/zkErrors.h"
 #include "platform/zkPrompts.h"
@@ -344,7 +346,7 @@ private slots:
 
     void restoreShowsEveryWindowInPlaceAndActivatesTheLast() {
         TZentrikProMainForm& f = form();
-        // Enough windows that the restore delivers the events waiting for them on its way.
+        // Fewer windows than a restore makes before it delivers what waits (see below).
         QList<QPoint> places{{40, 50}, {260, 70}, {120, 300}, {400, 220}};
         for (int i = 0; i < 36; ++i)
             places << QPoint(20 + (i % 9) * 40, 30 + (i / 9) * 50);
@@ -357,8 +359,8 @@ private slots:
         f.activateWindow();
         QTRY_VERIFY(f.isActiveWindow());
 
-        // Work the client queued before (an inbox delivery) waits for the restore to end: it
-        // never meets half a desk.
+        // Work the client queued before waits for the restore to end: it never meets half a
+        // desk.
         qsizetype seen = -1;
         QMetaObject::invokeMethod(
             &f, [&] { seen = f.AlertWindows().size(); }, Qt::QueuedConnection);
@@ -377,6 +379,70 @@ private slots:
             QVERIFY(!w->windowHandle()->property("_q_showWithoutActivating").toBool());
         }
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(windows.last()));
+    }
+
+    // A big restore delivers the events its windows posted as it goes. Alerts offered
+    // meanwhile (by work it delivers) and before it wait for the whole desk: none is lost, none
+    // opens a window of its own or goes to another, and each window has them in order.
+    void alertsDuringARestoreWaitForTheWholeDesk() {
+        TZentrikProMainForm& f = form();
+        TAlertRouter* router = f.AlertHub->Router();
+        QVERIFY(router);
+        router->SetOpenNewWindows(true);
+        constexpr int n = 300;
+        TLayout layout;
+        for (int i = 0; i < n; ++i) {
+            TLayoutWindow w{DefaultWindowRecord(), DefaultWindowActions()};
+            w.Record.DataConfig = InboxDataConfig(QString("S%1").arg(i));
+            layout.Windows.push_back(std::move(w));
+        }
+        WriteLayout(TSettingsStore::IniFile(path("inbox.zkl")), layout);
+
+        // Offers one alert to the first and the last window's strategy each time it runs, and
+        // queues itself again while the restore lasts.
+        struct TSender {
+            TAlertRouter* Router = nullptr;
+            QStringList Sent;
+            bool Restoring = false;
+            int During = 0;
+            void Offer() {
+                const QString symbol = QString("A%1").arg(Sent.size());
+                Sent << symbol;
+                QList<TSourceAlert> alerts(2);
+                alerts[0].Symbol = alerts[1].Symbol = symbol;
+                alerts[0].Strategy = QString("S%1").arg(n - 1);
+                alerts[1].Strategy = "S0";
+                QCOMPARE(Router->OfferAlerts(std::move(alerts)).Offer,
+                         IAlertSink::TOffer::Accepted);
+            }
+        };
+        auto sender = std::make_shared<TSender>();
+        sender->Router = router;
+        std::function<void()> next = [sender, &f, &next] {
+            if (!sender->Restoring)
+                return;
+            ++sender->During;
+            sender->Offer();
+            QMetaObject::invokeMethod(&f, next, Qt::QueuedConnection);
+        };
+        sender->Offer();
+        sender->Restoring = true;
+        QMetaObject::invokeMethod(&f, next, Qt::QueuedConnection);
+        LoadLayout(f, path("inbox.zkl"));
+        sender->Restoring = false;
+        QVERIFY2(sender->During >= 2, "the restore delivered no waiting events");
+        QCOMPARE(router->Waiting(), 2 * sender->Sent.size());
+
+        QTRY_COMPARE(router->Waiting(), 0);
+        const QList<TAlertForm*> windows = f.AlertWindows();
+        QCOMPARE(windows.size(), n);
+        for (int i = 0; i < n; ++i) {
+            QStringList got;
+            for (const TAlertData& a : fake(windows[i]).FExternalAlerts)
+                got << a.Symbol;
+            QCOMPARE(windows[i]->ZentrikWindowX->WindowName(), QString("S%1").arg(i));
+            QCOMPARE(got, i == 0 || i == n - 1 ? sender->Sent : QStringList());
+        }
     }
 
     void historyWindowOnlyOnceOpened() {
