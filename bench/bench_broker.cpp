@@ -19,6 +19,7 @@
 
 #include "zkBenchHome.h"
 #include "zkBenchHttp.h"
+#include "zkBenchInboxDesk.h"
 #include "zkBenchMqtt.h"
 #include "zkBenchTiming.h"
 #include "zkMosquitto.h"
@@ -124,28 +125,16 @@ int main(int argc, char** argv) {
         broker.Apply(TBrokerSettings());
     }
 
-    auto* main = new TZentrikProMainForm;
-    main->show();
-    QList<QWidget*> shown{main};
     std::vector<long long> inWindowNs(LatencyAlerts, 0);
     std::atomic<long long> inWindows{0};
-    for (int i = 0; i < Windows; ++i) {
-        TAlertForm* w = main->NewAlertWindow();
-        w->ZentrikWindowX->SetDataConfig(InboxDataConfig(QStringLiteral("W%1").arg(i)));
-        w->SetActions({QStringLiteral("1,3")});
-        QObject::connect(w->ZentrikWindowX, &TZentrikWindowX::OnNewAlert,
-                         [&](QObject*, IAlertData* alert) {
-                             const long long n = alert->AlertSymbol().mid(1).toLongLong();
-                             if (n < LatencyAlerts)
-                                 inWindowNs[size_t(n)] = NowNs();
-                             inWindows.fetch_add(1);
-                         });
-        shown << w;
-    }
-    if (!zkBenchHome::WaitExposed(shown)) {
-        std::printf("the windows did not show\n");
+    TZentrikProMainForm* main = zkBenchInboxDesk::Open(Windows, [&](IAlertData* alert) {
+        const long long n = alert->AlertSymbol().mid(1).toLongLong();
+        if (n < LatencyAlerts)
+            inWindowNs[size_t(n)] = NowNs();
+        inWindows.fetch_add(1);
+    });
+    if (!main)
         return 1;
-    }
     TAlertRouter router(*main);
     router.SetOpenNewWindows(false);
     std::vector<long long> offeredNs(LatencyAlerts, 0);
@@ -175,16 +164,7 @@ int main(int argc, char** argv) {
         phase = 3;
         PublishPaced(publisher, "velquist/alerts/W", Windows, LatencyAlerts + sustained,
                      FloodAlerts, FloodAlerts, nullptr);
-        // Until every alert is in (or nothing has come for 10 s).
-        long long seen = -1;
-        long long quietSince = NowNs();
-        while (inWindows.load() < total && NowNs() - quietSince < 10000000000LL) {
-            if (inWindows.load() != seen) {
-                seen = inWindows.load();
-                quietSince = NowNs();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        zkBenchInboxDesk::WaitAllIn(inWindows, total);
         QMetaObject::invokeMethod(
             &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });

@@ -20,6 +20,7 @@
 
 #include "zkBenchHome.h"
 #include "zkBenchHttp.h"
+#include "zkBenchInboxDesk.h"
 #include "zkBenchTiming.h"
 
 #include <QApplication>
@@ -44,28 +45,16 @@ int main(int argc, char** argv) {
     constexpr int SustainedBatch = 100; // every 5 ms: 20,000 a second
     const size_t capacity = 2 * size_t(LatencyRequests) + size_t(sustainedSeconds) * 20000 + 1000;
 
-    auto* main = new TZentrikProMainForm;
-    main->show();
-    QList<QWidget*> shown{main};
     std::vector<long long> inWindowNs(capacity, 0);
     std::atomic<long long> inWindows{0};
-    for (int i = 0; i < Windows; ++i) {
-        TAlertForm* w = main->NewAlertWindow();
-        w->ZentrikWindowX->SetDataConfig(InboxDataConfig(QStringLiteral("W%1").arg(i)));
-        w->SetActions({QStringLiteral("1,3")});
-        QObject::connect(w->ZentrikWindowX, &TZentrikWindowX::OnNewAlert,
-                         [&](QObject*, IAlertData* alert) {
-                             const size_t n = size_t(alert->AlertSymbol().mid(1).toLongLong());
-                             if (n < inWindowNs.size())
-                                 inWindowNs[n] = NowNs();
-                             inWindows.fetch_add(1);
-                         });
-        shown << w;
-    }
-    if (!zkBenchHome::WaitExposed(shown)) {
-        std::printf("the windows did not show\n");
+    TZentrikProMainForm* main = zkBenchInboxDesk::Open(Windows, [&](IAlertData* alert) {
+        const size_t n = size_t(alert->AlertSymbol().mid(1).toLongLong());
+        if (n < inWindowNs.size())
+            inWindowNs[n] = NowNs();
+        inWindows.fetch_add(1);
+    });
+    if (!main)
         return 1;
-    }
     TAlertRouter router(*main);
     router.SetOpenNewWindows(false);
     TInboxServer server;

@@ -14,6 +14,7 @@
 
 #include "zkBenchHome.h"
 #include "zkBenchHttp.h"
+#include "zkBenchInboxDesk.h"
 #include "zkBenchMqtt.h"
 #include "zkBenchTiming.h"
 
@@ -52,31 +53,19 @@ int main(int argc, char** argv) {
         std::printf("no broker: %s\n", qPrintable(mosquitto.problem()));
         return 1;
     }
-    auto* main = new TZentrikProMainForm;
-    main->show();
-    QList<QWidget*> shown{main};
     // When each alert's row was in its window: inbox alerts are "S<n>", broker ones "B<n>".
     std::vector<long long> inboxRowNs(size_t(inboxTotal), 0), brokerRowNs(size_t(brokerTotal), 0);
     std::atomic<long long> inWindows{0};
-    for (int i = 0; i < Windows; ++i) {
-        TAlertForm* w = main->NewAlertWindow();
-        w->ZentrikWindowX->SetDataConfig(InboxDataConfig(QStringLiteral("W%1").arg(i)));
-        w->SetActions({QStringLiteral("1,3")});
-        QObject::connect(
-            w->ZentrikWindowX, &TZentrikWindowX::OnNewAlert, [&](QObject*, IAlertData* alert) {
-                const QString symbol = alert->AlertSymbol();
-                std::vector<long long>& rows = symbol.startsWith(u'B') ? brokerRowNs : inboxRowNs;
-                const size_t n = size_t(symbol.mid(1).toLongLong());
-                if (n < rows.size())
-                    rows[n] = NowNs();
-                inWindows.fetch_add(1);
-            });
-        shown << w;
-    }
-    if (!zkBenchHome::WaitExposed(shown)) {
-        std::printf("the windows did not show\n");
+    TZentrikProMainForm* main = zkBenchInboxDesk::Open(Windows, [&](IAlertData* alert) {
+        const QString symbol = alert->AlertSymbol();
+        std::vector<long long>& rows = symbol.startsWith(u'B') ? brokerRowNs : inboxRowNs;
+        const size_t n = size_t(symbol.mid(1).toLongLong());
+        if (n < rows.size())
+            rows[n] = NowNs();
+        inWindows.fetch_add(1);
+    });
+    if (!main)
         return 1;
-    }
     TAlertRouter router(*main);
     router.SetOpenNewWindows(false);
     TInboxServer server;
@@ -116,16 +105,7 @@ int main(int argc, char** argv) {
             failures += c.ReadResponse() != 202;
         }
         brokerSender.join();
-        // Until every alert is in (or nothing has come for 10 s).
-        long long seen = -1, quietSince = NowNs();
-        while (inWindows.load() < inboxTotal + brokerTotal &&
-               NowNs() - quietSince < 10000000000LL) {
-            if (inWindows.load() != seen) {
-                seen = inWindows.load();
-                quietSince = NowNs();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        zkBenchInboxDesk::WaitAllIn(inWindows, inboxTotal + brokerTotal);
         QMetaObject::invokeMethod(
             &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });

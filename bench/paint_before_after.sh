@@ -31,13 +31,5 @@ run() {
   "$new/bench/bench_row_pixels" --client "$new/velquist" \
     --baseline "$old/velquist" --seconds "$seconds" 2>&1 | grep -v 'does not support'
 }
-echo "== without load (load average: $(cut -d' ' -f1-3 /proc/loadavg))"
-run
-echo "== with a busy loop on another core (not niced)"
-bash -c 'while :; do :; done' &
-busy=$!
-trap 'kill "$busy" 2>/dev/null' EXIT
-run
-kill "$busy"
-trap - EXIT
-echo "== load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+. "$(dirname "$0")/idle_and_busy.sh"
+idle_and_busy

@@ -13,13 +13,5 @@ run() {
   "$build/bench/bench_inbox_windows" "$seconds" 2>&1 | grep -v 'does not support'
   "$build/bench/bench_broker" "$seconds" 2>&1 | grep -v 'does not support'
 }
-echo "== without load (load average: $(cut -d' ' -f1-3 /proc/loadavg))"
-run
-echo "== with a busy loop on another core (not niced)"
-bash -c 'while :; do :; done' &
-busy=$!
-trap 'kill "$busy" 2>/dev/null' EXIT
-run
-kill "$busy"
-trap - EXIT
-echo "== load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+. "$(dirname "$0")/idle_and_busy.sh"
+idle_and_busy
