@@ -71,7 +71,10 @@ private slots:
         TConnectedBroker c;
         c.sink.Answer = IAlertSink::TOffer::Busy;
         QVERIFY2(c.Start(), c.Problem().constData());
-        auto& [mosquitto, sink, broker, settings] = c;
+        TMosquitto& mosquitto = c.mosquitto;
+        TRecordingSink& sink = c.sink;
+        TAlertBroker& broker = c.broker;
+        TBrokerSettings& settings = c.settings;
         QCOMPARE(broker.StatusText(), QString("Connected to 127.0.0.1:%1").arg(mosquitto.port()));
 
         QVERIFY(mosquitto.publish("velquist/alerts/Busy", R"({"symbol": "A"})"));
@@ -117,7 +120,9 @@ private slots:
         TConnectedBroker c;
         c.sink.Answer = IAlertSink::TOffer::Busy;
         QVERIFY2(c.Start(), c.Problem().constData());
-        auto& [mosquitto, sink, broker, settings] = c;
+        TMosquitto& mosquitto = c.mosquitto;
+        TRecordingSink& sink = c.sink;
+        TAlertBroker& broker = c.broker;
 
         constexpr int Flood = 2500;
         const auto publish = [&](int first) {
@@ -160,7 +165,10 @@ private slots:
 
     void symbolsSentToTheDeskAreCheckedAndNeverRetainedOnes() {
         TConnectedBroker c;
-        auto& [mosquitto, sink, broker, settings] = c;
+        TMosquitto& mosquitto = c.mosquitto;
+        TRecordingSink& sink = c.sink;
+        TAlertBroker& broker = c.broker;
+        TBrokerSettings& settings = c.settings;
         // Every topic: the symbols' topics match the alerts' filter too, and are still no alerts.
         settings.Topic = QStringLiteral("#");
         QCOMPARE(broker.LinkTopicFilter(), QString());
@@ -208,7 +216,9 @@ private slots:
 
     void aSymbolTheBrokerSendsAgainGoesOnOnce() {
         TConnectedBroker c;
-        auto& [mosquitto, sink, broker, settings] = c;
+        TMosquitto& mosquitto = c.mosquitto;
+        TAlertBroker& broker = c.broker;
+        TBrokerSettings& settings = c.settings;
         TTcpRelay relay(mosquitto.port());
         settings.Port = relay.port();
         QSignalSpy sent(&broker, &TAlertBroker::SymbolSent);
