@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
                        .arg(path, socket.errorString()));
         return ExitNoClient;
     }
-    if (!zkLocalPeers::PeerIsUser(socket)) {
+    if (!zkLocalPeers::PeerIsUser(socket.socketDescriptor())) {
         PrintError(QStringLiteral("will not send to %1: it is served by another user's program")
                        .arg(path));
         return ExitNoClient;

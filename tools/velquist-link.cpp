@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
         PrintError(QStringLiteral("cannot connect to %1: %2").arg(path, socket.errorString()));
         return 2;
     }
-    if (!zkLocalPeers::PeerIsUser(socket)) {
+    if (!zkLocalPeers::PeerIsUser(socket.socketDescriptor())) {
         PrintError(QStringLiteral("will not link to %1: it is served by another user's program")
                        .arg(path));
         return 2;

@@ -1,23 +1,20 @@
 #include "zkInboxServer.h"
 
-#include "zkInboxAlert.h"
 #include "desk/zkAlertSink.h"
+#include "platform/zkStreamSocket.h"
+#include "zkInboxAlert.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 
 namespace {
 
@@ -101,13 +98,13 @@ class TInboxServer::TConnection : public QObject {
 public:
     enum class TState { Idle, InRequest, Paused, Lingering };
 
-    explicit TConnection(QTcpSocket* socket) : Socket(socket) {
+    explicit TConnection(TStreamSocket* socket) : Socket(socket) {
         socket->setParent(this);
         Timer.setSingleShot(true);
         Opened.start();
     }
 
-    QTcpSocket* Socket;
+    TStreamSocket* Socket;
     QByteArray Buffer;
     qsizetype Start = 0; // bytes of Buffer already handled
     qsizetype ScanFrom = 0;
@@ -135,37 +132,35 @@ TInboxServer::~TInboxServer() {
 }
 
 QString TInboxServer::PortProblem(quint16 port) {
-    QTcpServer probe;
-    if (probe.listen(QHostAddress::LocalHost, port))
+    TStreamListener probe;
+    if (probe.ListenLoopback(false, port))
         return QString();
-    return probe.serverError() == QAbstractSocket::AddressInUseError
+    return probe.Error() == TStreamListener::TError::AddressInUse
                ? QStringLiteral("port %1 is in use by another program").arg(port)
-               : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(probe.errorString());
+               : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(probe.ErrorString());
 }
 
 bool TInboxServer::Listen(quint16 port) {
     // The new port is had before the old one goes: a port in use leaves the working one.
-    auto* v4 = new QTcpServer(this);
-    v4->setListenBacklogSize(ListenBacklog);
-    if (!v4->listen(QHostAddress::LocalHost, port)) {
+    auto* v4 = new TStreamListener(this);
+    if (!v4->ListenLoopback(false, port, ListenBacklog)) {
         ProblemText =
-            v4->serverError() == QAbstractSocket::AddressInUseError
+            v4->Error() == TStreamListener::TError::AddressInUse
                 ? QStringLiteral("port %1 is in use by another program").arg(port)
-                : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(v4->errorString());
+                : QStringLiteral("port %1 cannot be used: %2").arg(port).arg(v4->ErrorString());
         delete v4;
         return false;
     }
     Close();
     V4 = v4;
-    BoundPort = V4->serverPort();
-    connect(V4, &QTcpServer::newConnection, this, [this] { OnNewConnection(V4); });
+    BoundPort = V4->Port();
+    connect(V4, &TStreamListener::NewConnection, this, [this] { OnNewConnection(V4); });
     // "localhost" may resolve to ::1 first; a machine without IPv6 is served on 127.0.0.1 alone.
-    V6 = new QTcpServer(this);
-    V6->setListenBacklogSize(ListenBacklog);
-    if (V6->listen(QHostAddress::LocalHostIPv6, BoundPort)) {
-        connect(V6, &QTcpServer::newConnection, this, [this] { OnNewConnection(V6); });
+    V6 = new TStreamListener(this);
+    if (V6->ListenLoopback(true, BoundPort, ListenBacklog)) {
+        connect(V6, &TStreamListener::NewConnection, this, [this] { OnNewConnection(V6); });
     } else {
-        if (V6->serverError() == QAbstractSocket::AddressInUseError)
+        if (V6->Error() == TStreamListener::TError::AddressInUse)
             qWarning("velquist: the alert inbox listens on 127.0.0.1 only: port %u of ::1 is in "
                      "use by another program",
                      unsigned(BoundPort));
@@ -187,7 +182,7 @@ void TInboxServer::Close() {
 }
 
 bool TInboxServer::IsListening() const {
-    return V4 && V4->isListening();
+    return V4 && V4->IsListening();
 }
 
 int TInboxServer::UnprovenCount() const {
@@ -234,17 +229,18 @@ bool TInboxServer::MakeRoomForStranger() {
 }
 
 void TInboxServer::PauseAccepting(int ms) {
-    // What waits stays with the kernel and Qt's pending list, its requests in its buffers.
-    for (QTcpServer* server : {V4, V6})
+    // What waits stays with the kernel (and the one connection a listener holds), its requests
+    // in its buffers.
+    for (TStreamListener* server : {V4, V6})
         if (server)
-            server->pauseAccepting();
+            server->PauseAccepting();
     if (!AcceptAgain) {
         AcceptAgain = new QTimer(this);
         AcceptAgain->setSingleShot(true);
         connect(AcceptAgain, &QTimer::timeout, this, [this] {
-            for (QTcpServer* server : {V4, V6})
+            for (TStreamListener* server : {V4, V6})
                 if (server) {
-                    server->resumeAccepting();
+                    server->ResumeAccepting();
                     OnNewConnection(server); // those already taken from the kernel
                 }
         });
@@ -253,27 +249,27 @@ void TInboxServer::PauseAccepting(int ms) {
         AcceptAgain->start(ms);
 }
 
-void TInboxServer::OnNewConnection(QTcpServer* server) {
-    while (server->hasPendingConnections()) {
+void TInboxServer::OnNewConnection(TStreamListener* server) {
+    while (server->HasPendingConnection()) {
         if (!MakeRoomForStranger())
             return;
-        QTcpSocket* socket = server->nextPendingConnection();
+        TStreamSocket* socket = server->NextPendingConnection();
         auto* c = new TConnection(socket);
         c->setParent(this);
         Connections.push_back(c);
-        // Qt then takes no more from the kernel than this, so a flood waits in the sender's
+        // No more than this is taken from the kernel, so a flood waits in the sender's
         // buffers, not in ours.
-        socket->setReadBufferSize(ReadChunkBytes);
-        connect(socket, &QTcpSocket::readyRead, this, [this, c] { OnReadyRead(c); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, c] {
+        socket->SetReadBufferSize(ReadChunkBytes);
+        connect(socket, &TStreamSocket::ReadyRead, this, [this, c] { OnReadyRead(c); });
+        connect(socket, &TStreamSocket::BytesWritten, this, [this, c] {
             if (c->Closing)
                 ShutDownWriting(c);
-            else if (c->Paused && c->Socket->bytesToWrite() <= MaxUnwrittenBytes / 2)
+            else if (c->Paused && c->Socket->BytesToWrite() <= MaxUnwrittenBytes / 2)
                 OnReadyRead(c); // reading was held back while the answers piled up
             else if (c->Paused)
                 c->Timer.start(IdleTimeoutMs); // it reads, if slowly
         });
-        connect(socket, &QTcpSocket::disconnected, this, [this, c] { RemoveConnection(c); });
+        connect(socket, &TStreamSocket::Disconnected, this, [this, c] { RemoveConnection(c); });
         connect(&c->Timer, &QTimer::timeout, this, [this, c] { OnTimeout(c); });
         WaitForRequest(c);
         // A request sent right after connecting is often there already: with the token, the
@@ -283,12 +279,12 @@ void TInboxServer::OnNewConnection(QTcpServer* server) {
 }
 
 void TInboxServer::TakeWaitingInput(TConnection* c) {
-    // Qt reads a socket only when the event loop says it may; what the kernel holds is fetched
-    // now (and handled through readyRead).
+    // A socket is read when the event loop says it may; what the kernel holds is fetched now
+    // (and handled through ReadyRead).
     int waiting = 0;
-    if (::ioctl(int(c->Socket->socketDescriptor()), FIONREAD, &waiting) == 0 && waiting > 0)
-        c->Socket->waitForReadyRead(0);
-    else if (c->Socket->bytesAvailable() > 0)
+    if (::ioctl(c->Socket->Descriptor(), FIONREAD, &waiting) == 0 && waiting > 0)
+        c->Socket->ReadNow();
+    else if (c->Socket->BytesAvailable() > 0)
         OnReadyRead(c);
 }
 
@@ -309,11 +305,11 @@ void TInboxServer::ReadLoop(TConnection* c) {
     while (alive && !c->Removed) {
         if (c->Closing) {
             // Whatever still comes after the last answer is dropped.
-            while (c->Socket->bytesAvailable() > 0 && !c->Socket->read(ReadChunkBytes).isEmpty()) {
+            while (c->Socket->BytesAvailable() > 0 && !c->Socket->Read(ReadChunkBytes).isEmpty()) {
             }
             return;
         }
-        if (c->Socket->bytesToWrite() > MaxUnwrittenBytes) {
+        if (c->Socket->BytesToWrite() > MaxUnwrittenBytes) {
             // Resumed by bytesWritten. The time the sender takes to read its answers is not
             // held against its request, but a sender that stops reading is let go.
             c->Paused = true;
@@ -327,7 +323,7 @@ void TInboxServer::ReadLoop(TConnection* c) {
             continue;
         if (!alive || c->Removed || c->Closing)
             continue;
-        const QByteArray chunk = c->Socket->read(ReadChunkBytes);
+        const QByteArray chunk = c->Socket->Read(ReadChunkBytes);
         if (chunk.isEmpty())
             return;
         if (c->Start > 0) {
@@ -386,7 +382,7 @@ bool TInboxServer::HandleBuffered(TConnection* c) {
         }
         if (c->Head.ExpectContinue && c->Head.MinorVersion >= 1 && c->Head.ContentLength > 0 &&
             pending.size() == c->HeadBytes)
-            c->Socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+            c->Socket->Write(QByteArrayLiteral("HTTP/1.1 100 Continue\r\n\r\n"));
     }
     const qint64 length = std::max<qint64>(0, c->Head.ContentLength);
     if (pending.size() < c->HeadBytes + length)
@@ -490,18 +486,17 @@ void TInboxServer::Respond(TConnection* c, int status, const QByteArray& json, b
         c->State = TConnection::TState::Lingering;
         c->Timer.start(LingerMs);
     }
-    c->Socket->write(response);
-    // Into the kernel now: Qt drops what it still holds when the sender has ended its side
-    // (a sender may shut down writing right after its request), and the answer goes out sooner.
-    c->Socket->flush();
+    // Into the kernel now (Write hands it what it takes): what is still buffered is dropped when
+    // the sender has ended its side (a sender may shut down writing right after its request).
+    c->Socket->Write(response);
     if (!keepAlive)
         ShutDownWriting(c);
 }
 
 void TInboxServer::ShutDownWriting(TConnection* c) {
-    if (c->Removed || c->Socket->bytesToWrite() > 0)
+    if (c->Removed || c->Socket->BytesToWrite() > 0)
         return; // again once the answer is out
-    ::shutdown(int(c->Socket->socketDescriptor()), SHUT_WR);
+    c->Socket->ShutdownWrite();
 }
 
 void TInboxServer::WaitForRequest(TConnection* c) {
@@ -563,7 +558,7 @@ void TInboxServer::RemoveConnection(TConnection* c) {
     c->Timer.stop();
     c->Socket->disconnect(this);
     c->Timer.disconnect(this);
-    c->Socket->abort();
+    c->Socket->Abort();
     // Deleted later: this may run from inside the connection's own handlers.
     c->deleteLater();
 }

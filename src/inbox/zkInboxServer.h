@@ -2,12 +2,12 @@
 
 // The inbox's webhook: a small HTTP/1.1 server on the loopback addresses that takes alerts
 // posted to /alerts/<token> (or /alerts with "Authorization: Bearer <token>") and hands them to
-// the sink. It is written on QTcpServer because Qt HTTP Server 6.4 (Debian 12) offers no way to
-// cap the head size, body size, connection count or request time, and each of those is needed
-// so that no sender can make the client hold unbounded memory or wait forever.
-// Answers (bodies are JSON): 202 {"accepted": N, "unrouted": M}; 400 {"error": "..."}; 401, 404,
-// 405, 408, 411 (bodies without a Content-Length, chunked ones included, are not taken), 413, 429
-// (the sink is busy, or too many connections with the token), 431, 503 (the client is
+// the sink. It is written on plain sockets (platform/zkStreamSocket.h) because Qt HTTP Server 6.4
+// (Debian 12) offers no way to cap the head size, body size, connection count or request time, and
+// each of those is needed so that no sender can make the client hold unbounded memory or wait
+// forever. Answers (bodies are JSON): 202 {"accepted": N, "unrouted": M}; 400 {"error": "..."};
+// 401, 404, 405, 408, 411 (bodies without a Content-Length, chunked ones included, are not taken),
+// 413, 429 (the sink is busy, or too many connections with the token), 431, 503 (the client is
 // closing), 505. See docs/alert-inbox.md. A 202 adds "filtered": F when F of the alerts were
 // refused by the rules of every window they went to.
 //
@@ -27,9 +27,8 @@
 #include <vector>
 
 class IAlertSink;
-class QTcpServer;
-class QTcpSocket;
 class QTimer;
+class TStreamListener;
 
 class TInboxServer : public QObject {
     Q_OBJECT
@@ -46,7 +45,7 @@ public:
     // who connect again as fast as they are closed. Meanwhile new connections wait.
     static constexpr int FreshConnectionChanceMs = 250;
     // Connections the kernel completes and keeps, with what they send, while accepting waits.
-    // Qt's 50 is soon filled by a stranger's reconnects; past it the owner's handshake or its
+    // The usual 50 is soon filled by a stranger's reconnects; past it the owner's handshake or its
     // request is dropped and resent a second or more later, after its chance has gone.
     static constexpr int ListenBacklog = 1024;
     // Until it has shown the token, a connection must send each whole request head within this
@@ -91,13 +90,13 @@ public:
 private:
     class TConnection;
 
-    void OnNewConnection(QTcpServer* server);
+    void OnNewConnection(TStreamListener* server);
     // Room among the strangers' connections for one more; false while the oldest of them is
     // still within its first moment.
     bool MakeRoomForStranger();
     void PauseAccepting(int ms);
     void OnReadyRead(TConnection* c);
-    // Handles at once what the sender has sent but Qt has not read yet.
+    // Handles at once what the sender has sent but the event loop has not read yet.
     void TakeWaitingInput(TConnection* c);
     void ReadLoop(TConnection* c);
     // Handles the request at the start of the buffer if it is whole; true when one was handled
@@ -122,8 +121,8 @@ private:
     void RemoveConnection(TConnection* c);
     bool TokenMatches(const QByteArray& token) const;
 
-    QTcpServer* V4 = nullptr;
-    QTcpServer* V6 = nullptr;
+    TStreamListener* V4 = nullptr;
+    TStreamListener* V6 = nullptr;
     quint16 BoundPort = 0;
     QString ProblemText;
     QByteArray TokenDigest; // SHA-256 of the token; empty: no token

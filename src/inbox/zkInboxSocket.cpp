@@ -1,11 +1,12 @@
 #include "zkInboxSocket.h"
 
-#include "zkInboxAlert.h"
 #include "desk/zkAlertSink.h"
+#include "zkInboxAlert.h"
 
 #include "platform/zkInstance.h"
 #include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
+#include "platform/zkStreamSocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,8 +14,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QPointer>
 
 #include <algorithm>
@@ -52,7 +51,7 @@ bool TInboxSocket::Listen(const QString& path) {
     Server = zkLocalPeers::ListenPrivate(path, this, &ProblemText);
     if (!Server)
         return false;
-    connect(Server, &QLocalServer::newConnection, this, &TInboxSocket::OnNewConnection);
+    connect(Server, &TStreamListener::NewConnection, this, &TInboxSocket::OnNewConnection);
     ServerPath = path;
     return true;
 }
@@ -61,7 +60,7 @@ void TInboxSocket::Close() {
     while (!Peers.empty())
         RemovePeer(Peers.back().get());
     if (Server) {
-        Server->close(); // removes the socket file
+        Server->Close(); // removes the socket file
         delete Server;
         Server = nullptr;
     }
@@ -69,45 +68,43 @@ void TInboxSocket::Close() {
 }
 
 bool TInboxSocket::IsListening() const {
-    return Server && Server->isListening();
+    return Server && Server->IsListening();
 }
 
 void TInboxSocket::OnNewConnection() {
-    while (QLocalSocket* socket = Server->nextPendingConnection()) {
-        if (int(Peers.size()) >= MaxPrograms || socket->state() != QLocalSocket::ConnectedState) {
-            socket->abort();
+    while (TStreamSocket* socket = Server->NextPendingConnection()) {
+        if (int(Peers.size()) >= MaxPrograms) {
+            socket->Abort();
             socket->deleteLater();
             continue;
         }
         // Alerts are the user's; another user's program must not post them.
-        if (!zkLocalPeers::PeerIsUser(*socket)) {
+        if (!zkLocalPeers::PeerIsUser(socket->Descriptor())) {
             qWarning("velquist: refused a program of another user on the inbox socket");
-            socket->abort();
+            socket->Abort();
             socket->deleteLater();
             continue;
         }
         auto peer = std::make_unique<TPeer>();
         peer->Socket = socket;
-        socket->setReadBufferSize(ReadChunkBytes);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        socket->SetReadBufferSize(ReadChunkBytes);
+        connect(socket, &TStreamSocket::ReadyRead, this, [this, socket] {
             if (TPeer* p = PeerOf(socket))
                 OnReadyRead(p);
         });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+        connect(socket, &TStreamSocket::Disconnected, this, [this, socket] {
             if (TPeer* p = PeerOf(socket))
                 RemovePeer(p);
         });
         Peers.push_back(std::move(peer));
-        if (socket->bytesAvailable() > 0)
-            OnReadyRead(Peers.back().get());
     }
 }
 
 void TInboxSocket::OnReadyRead(TPeer* peer) {
-    QLocalSocket* socket = peer->Socket;
-    QPointer<QLocalSocket> guard(socket);
-    while (guard && PeerOf(socket) == peer && socket->bytesAvailable() > 0) {
-        const QByteArray chunk = socket->read(ReadChunkBytes);
+    TStreamSocket* socket = peer->Socket;
+    QPointer<TStreamSocket> guard(socket);
+    while (guard && PeerOf(socket) == peer && socket->BytesAvailable() > 0) {
+        const QByteArray chunk = socket->Read(ReadChunkBytes);
         if (chunk.isEmpty())
             break;
         QByteArray answers;
@@ -129,13 +126,13 @@ void TInboxSocket::OnReadyRead(TPeer* peer) {
             return;
         if (answers.isEmpty())
             continue;
-        if (socket->bytesToWrite() + answers.size() > MaxUnreadBytes) {
+        if (socket->BytesToWrite() + answers.size() > MaxUnreadBytes) {
             qWarning("velquist: dropped a program on the inbox socket: it left its answers "
                      "unread");
             RemovePeer(peer);
             return;
         }
-        socket->write(answers);
+        socket->Write(answers);
     }
 }
 
@@ -206,13 +203,13 @@ void TInboxSocket::RemovePeer(TPeer* peer) {
         return;
     std::unique_ptr<TPeer> owned = std::move(*at);
     Peers.erase(at);
-    QLocalSocket* socket = owned->Socket;
+    TStreamSocket* socket = owned->Socket;
     socket->disconnect(this);
-    socket->abort();
+    socket->Abort();
     socket->deleteLater();
 }
 
-TInboxSocket::TPeer* TInboxSocket::PeerOf(QLocalSocket* socket) const {
+TInboxSocket::TPeer* TInboxSocket::PeerOf(TStreamSocket* socket) const {
     for (const std::unique_ptr<TPeer>& p : Peers)
         if (p->Socket == socket)
             return p.get();

@@ -25,8 +25,8 @@
 #include <vector>
 
 class IAlertSink;
-class QLocalServer;
-class QLocalSocket;
+class TStreamListener;
+class TStreamSocket;
 
 class TInboxSocket : public QObject {
     Q_OBJECT
@@ -62,7 +62,7 @@ public:
 
 private:
     struct TPeer {
-        QLocalSocket* Socket = nullptr;
+        TStreamSocket* Socket = nullptr;
         TLineReader Lines{MaxLineBytes};
     };
 
@@ -71,9 +71,9 @@ private:
     QByteArray Answer(const QByteArray& line);
     QByteArray DryRunAnswer(const QByteArray& alerts);
     void RemovePeer(TPeer* peer);
-    TPeer* PeerOf(QLocalSocket* socket) const;
+    TPeer* PeerOf(TStreamSocket* socket) const;
 
-    QLocalServer* Server = nullptr;
+    TStreamListener* Server = nullptr;
     QString ServerPath;
     QString ProblemText;
     IAlertSink* Sink = nullptr;

@@ -3,12 +3,11 @@
 #include "platform/zkInstance.h"
 #include "platform/zkLocalPeers.h"
 #include "platform/zkPaths.h"
+#include "platform/zkStreamSocket.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QPointer>
 
 #include <algorithm>
@@ -68,7 +67,7 @@ bool TLinkBroker::Listen(const QString& path) {
         qWarning("velquist: external linking is off: %s", qPrintable(problem));
         return false;
     }
-    connect(Server, &QLocalServer::newConnection, this, &TLinkBroker::OnNewConnection);
+    connect(Server, &TStreamListener::NewConnection, this, &TLinkBroker::OnNewConnection);
     ServerPath = path;
     return true;
 }
@@ -79,21 +78,21 @@ void TLinkBroker::Close() {
     // before the connection is cut, so the program reads them all.
     // A write to a program that is gone ends its connection at once, which removes its peer:
     // go by a list of the sockets, not through the peers.
-    std::vector<QPointer<QLocalSocket>> sockets;
+    std::vector<QPointer<TStreamSocket>> sockets;
     for (const std::unique_ptr<TPeer>& peer : Peers)
         sockets.emplace_back(peer->Socket);
-    for (const QPointer<QLocalSocket>& socket : sockets) {
+    for (const QPointer<TStreamSocket>& socket : sockets) {
         TPeer* peer = socket ? PeerOf(socket) : nullptr;
-        if (!peer || socket->state() != QLocalSocket::ConnectedState)
+        if (!peer || !socket->IsOpen())
             continue;
-        socket->write(std::exchange(peer->Outgoing, QByteArray()) + ClosingLine);
+        socket->Write(std::exchange(peer->Outgoing, QByteArray()) + ClosingLine);
         if (socket && PeerOf(socket))
-            socket->flush();
+            socket->Flush();
     }
     while (!Peers.empty())
         RemovePeer(Peers.back().get());
     if (Server) {
-        Server->close(); // removes the socket file
+        Server->Close(); // removes the socket file
         delete Server;
         Server = nullptr;
     }
@@ -103,44 +102,37 @@ void TLinkBroker::Close() {
 }
 
 bool TLinkBroker::IsListening() const {
-    return Server && Server->isListening();
+    return Server && Server->IsListening();
 }
 
 void TLinkBroker::OnNewConnection() {
-    while (QLocalSocket* socket = Server->nextPendingConnection()) {
+    while (TStreamSocket* socket = Server->NextPendingConnection()) {
         auto peer = std::make_unique<TPeer>();
         peer->Socket = socket;
         peer->Id = NextPeerId++;
         // What a program sends is taken in pieces, so a flood never piles up here.
-        socket->setReadBufferSize(ReadChunkBytes);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        socket->SetReadBufferSize(ReadChunkBytes);
+        connect(socket, &TStreamSocket::ReadyRead, this, [this, socket] {
             if (TPeer* p = PeerOf(socket))
                 OnReadyRead(p);
         });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+        connect(socket, &TStreamSocket::Disconnected, this, [this, socket] {
             if (TPeer* p = PeerOf(socket))
                 RemovePeer(p);
         });
         Peers.push_back(std::move(peer));
-        if (socket->state() == QLocalSocket::ConnectedState && !zkLocalPeers::PeerIsUser(*socket)) {
+        if (!zkLocalPeers::PeerIsUser(socket->Descriptor())) {
             qWarning("velquist: refused a program of another user on the link socket");
             RemovePeer(Peers.back().get());
             continue;
         }
-        if (socket->state() != QLocalSocket::ConnectedState) {
-            RemovePeer(Peers.back().get());
-            continue;
-        }
-        // Lines may have come with the connection.
-        if (socket->bytesAvailable() > 0)
-            OnReadyRead(Peers.back().get());
     }
 }
 
 void TLinkBroker::OnReadyRead(TPeer* peer) {
-    QLocalSocket* socket = peer->Socket;
-    while (socket->bytesAvailable() > 0) {
-        const QByteArray chunk = socket->read(ReadChunkBytes);
+    TStreamSocket* socket = peer->Socket;
+    while (socket->BytesAvailable() > 0) {
+        const QByteArray chunk = socket->Read(ReadChunkBytes);
         if (chunk.isEmpty())
             break;
         const bool goOn = peer->Lines.Feed(chunk, [&](const QByteArray& line, bool tooLong) {
@@ -216,15 +208,15 @@ void TLinkBroker::RemovePeer(TPeer* peer) {
         if (programs.empty())
             Links.erase(found);
     }
-    QLocalSocket* socket = owned->Socket;
+    TStreamSocket* socket = owned->Socket;
     socket->disconnect(this);
-    socket->abort();
+    socket->Abort();
     socket->deleteLater();
     if (linked)
         emit LinksChanged();
 }
 
-TLinkBroker::TPeer* TLinkBroker::PeerOf(QLocalSocket* socket) const {
+TLinkBroker::TPeer* TLinkBroker::PeerOf(TStreamSocket* socket) const {
     for (const std::unique_ptr<TPeer>& p : Peers)
         if (p->Socket == socket)
             return p.get();
@@ -235,7 +227,7 @@ qint64 TLinkBroker::UnreadBytes(const TPeer* peer) {
     // What waits with us for the program. The kernel's socket buffer holds some more, but it
     // does not tell that share in bytes of data (it counts its own bookkeeping too), so a
     // program is dropped only once it is surely past the limit.
-    return peer->Outgoing.size() + peer->Socket->bytesToWrite();
+    return peer->Outgoing.size() + peer->Socket->BytesToWrite();
 }
 
 void TLinkBroker::Send(const QString& listName, const QString& symbol) {
@@ -272,7 +264,7 @@ void TLinkBroker::FlushOutgoing() {
     for (const std::unique_ptr<TPeer>& peer : Peers) {
         if (peer->Outgoing.isEmpty())
             continue;
-        peer->Socket->write(peer->Outgoing);
+        peer->Socket->Write(peer->Outgoing);
         peer->Outgoing.clear();
     }
 }

@@ -20,8 +20,8 @@
 #include <optional>
 #include <vector>
 
-class QLocalServer;
-class QLocalSocket;
+class TStreamListener;
+class TStreamSocket;
 
 class TLinkBroker : public QObject {
     Q_OBJECT
@@ -73,7 +73,7 @@ signals:
 
 private:
     struct TPeer {
-        QLocalSocket* Socket = nullptr;
+        TStreamSocket* Socket = nullptr;
         int Id = 0;
         TLineReader Lines{MaxLineBytes};
         QSet<QString> Lists;
@@ -87,12 +87,12 @@ private:
     void Unlink(TPeer* peer, const QString& listName);
     // Unlinks the program everywhere and closes its connection.
     void RemovePeer(TPeer* peer);
-    TPeer* PeerOf(QLocalSocket* socket) const;
+    TPeer* PeerOf(TStreamSocket* socket) const;
     static qint64 UnreadBytes(const TPeer* peer);
     // Hands every program's waiting lines to its socket.
     void FlushOutgoing();
 
-    QLocalServer* Server = nullptr;
+    TStreamListener* Server = nullptr;
     QString ServerPath;
     std::vector<std::unique_ptr<TPeer>> Peers;
     // The programs linked to each list, in the order they linked.

@@ -2,12 +2,11 @@
 
 #include "zkLocalPeers.h"
 #include "zkPaths.h"
+#include "zkStreamSocket.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QThread>
 
 #include <cstdio>
@@ -19,7 +18,7 @@ TInstanceGuard::TInstanceGuard(const QString& installationDir, QObject* parent)
 
 TInstanceGuard::~TInstanceGuard() {
     if (Server)
-        Server->close();
+        Server->Close();
 }
 
 QString TInstanceGuard::LockName(const QString& dir) {
@@ -164,35 +163,33 @@ bool TInstanceGuard::TryAcquire() {
 bool TInstanceGuard::Listen() {
     const QString path = SocketPath(Name);
     // We hold the lock, so any socket file left here belongs to a dead client.
-    QLocalServer::removeServer(path);
-    Server = new QLocalServer(this);
-    Server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(Server, &QLocalServer::newConnection, this, &TInstanceGuard::onNewConnection);
-    if (!Server->listen(path)) {
+    ::unlink(QFile::encodeName(path).constData());
+    Server = new TStreamListener(this);
+    connect(Server, &TStreamListener::NewConnection, this, &TInstanceGuard::onNewConnection);
+    if (!Server->ListenLocal(path)) {
         qWarning("velquist: cannot listen on %s: %s", qPrintable(path),
-                 qPrintable(Server->errorString()));
+                 qPrintable(Server->ErrorString()));
         return false;
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     return true;
 }
 
 void TInstanceGuard::onNewConnection() {
-    while (QLocalSocket* socket = Server->nextPendingConnection()) {
+    while (TStreamSocket* socket = Server->NextPendingConnection()) {
         // Only this user's launches may wake or end the client.
-        if (!zkLocalPeers::PeerIsUser(*socket)) {
-            socket->abort();
+        if (!zkLocalPeers::PeerIsUser(socket->Descriptor())) {
+            socket->Abort();
             socket->deleteLater();
             continue;
         }
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            while (socket->canReadLine()) {
-                QByteArray line = socket->readLine(MaxCommandBytes + 2);
+        connect(socket, &TStreamSocket::Disconnected, socket, &QObject::deleteLater);
+        connect(socket, &TStreamSocket::ReadyRead, this, [this, socket] {
+            while (socket->CanReadLine()) {
+                QByteArray line = socket->ReadLine(MaxCommandBytes + 2);
                 if (!line.endsWith('\n')) {
                     // Longer than any command: the rest of it goes unread, not as a command.
                     while (!line.isEmpty() && !line.endsWith('\n'))
-                        line = socket->readLine(MaxCommandBytes + 2);
+                        line = socket->ReadLine(MaxCommandBytes + 2);
                     continue;
                 }
                 const std::optional<TCommand> command = ParseCommand(line.trimmed());
@@ -206,8 +203,10 @@ void TInstanceGuard::onNewConnection() {
                     emit LinkReceived(command->LinkText);
             }
             // A peer that sends endless junk without a newline is cut off.
-            if (socket->bytesAvailable() > MaxCommandBytes)
-                socket->abort();
+            if (socket->BytesAvailable() > MaxCommandBytes) {
+                socket->Abort();
+                socket->deleteLater();
+            }
         });
     }
 }
@@ -217,12 +216,9 @@ bool TInstanceGuard::SendCommand(const QString& lockName, const QByteArray& comm
     // The running client may still be starting and not listen yet: try for a short while.
     QDeadlineTimer deadline(1500);
     while (true) {
-        QLocalSocket socket;
-        socket.connectToServer(path, QIODevice::WriteOnly);
-        if (socket.waitForConnected(200)) {
-            socket.write(command + '\n');
-            socket.waitForBytesWritten(200);
-            socket.disconnectFromServer();
+        if (std::unique_ptr<TStreamSocket> socket{TStreamSocket::ConnectLocal(path, 200)}) {
+            socket->Write(command + '\n');
+            socket->WaitForBytesWritten(200);
             return true;
         }
         if (deadline.hasExpired())

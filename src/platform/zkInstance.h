@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-class QLocalServer;
+class TStreamListener;
 
 // One client per installation folder. The lock is a QLockFile in the lock folder
 // (zkPaths::LockDir) named after the installation folder (every "/" turned into "_"); a local
@@ -68,5 +68,5 @@ private:
     QString AcquireProblem;
     qint64 Holder = 0;
     std::unique_ptr<QLockFile> Lock;
-    QLocalServer* Server = nullptr;
+    TStreamListener* Server = nullptr;
 };

@@ -1,17 +1,19 @@
 #include "zkLocalPeers.h"
 
 #include "zkPaths.h"
+#include "zkStreamSocket.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
 
 namespace zkLocalPeers {
 
@@ -26,8 +28,8 @@ std::optional<uid_t> PeerUid(qintptr socketDescriptor) {
     return credentials.uid;
 }
 
-bool PeerIsUser(const QLocalSocket& socket) {
-    const std::optional<uid_t> uid = PeerUid(socket.socketDescriptor());
+bool PeerIsUser(qintptr socketDescriptor) {
+    const std::optional<uid_t> uid = PeerUid(socketDescriptor);
     return uid && *uid == zkPaths::UserUid();
 }
 
@@ -51,17 +53,13 @@ QStringList LiveSockets(const QString& extension) {
         const QString path = dir.filePath(file);
         if (!SocketFileProblem(path).isEmpty())
             continue;
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(500)) {
+        if (std::unique_ptr<TStreamSocket>(TStreamSocket::ConnectLocal(path, 500)))
             live << path;
-            probe.abort();
-        }
     }
     return live;
 }
 
-QLocalServer* ListenPrivate(const QString& path, QObject* parent, QString* problem) {
+TStreamListener* ListenPrivate(const QString& path, QObject* parent, QString* problem) {
     const QString dir = QFileInfo(path).absolutePath();
     const bool ready =
         dir == zkPaths::RuntimeDir() ? zkPaths::EnsurePrivateDir(dir) : QDir().mkpath(dir);
@@ -71,23 +69,18 @@ QLocalServer* ListenPrivate(const QString& path, QObject* parent, QString* probl
     }
     if (QFileInfo::exists(path)) {
         // Only a socket that nobody serves is ours to replace.
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(200)) {
-            probe.abort();
+        if (std::unique_ptr<TStreamSocket>(TStreamSocket::ConnectLocal(path, 200))) {
             *problem = QStringLiteral("another client serves %1").arg(path);
             return nullptr;
         }
-        QLocalServer::removeServer(path);
+        ::unlink(QFile::encodeName(path).constData());
     }
-    auto* server = new QLocalServer(parent);
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(path)) {
-        *problem = QStringLiteral("cannot listen on %1: %2").arg(path, server->errorString());
+    auto* server = new TStreamListener(parent);
+    if (!server->ListenLocal(path)) {
+        *problem = QStringLiteral("cannot listen on %1: %2").arg(path, server->ErrorString());
         delete server;
         return nullptr;
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     return server;
 }
 

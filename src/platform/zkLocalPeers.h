@@ -8,9 +8,8 @@
 
 #include <optional>
 
-class QLocalServer;
-class QLocalSocket;
 class QObject;
+class TStreamListener;
 
 // Who is at the other end of a local socket. The lock, activation and link sockets carry
 // commands and symbols between processes of one user; another user's process must not be
@@ -21,7 +20,7 @@ namespace zkLocalPeers {
 // the system cannot tell.
 std::optional<uid_t> PeerUid(qintptr socketDescriptor);
 // True when the connected socket's peer is a process of this user (zkPaths::UserUid()).
-bool PeerIsUser(const QLocalSocket& socket);
+bool PeerIsUser(qintptr socketDescriptor);
 // Empty when the file at path is a socket owned by this user; else why not.
 QString SocketFileProblem(const QString& path);
 
@@ -32,6 +31,6 @@ QStringList LiveSockets(const QString& extension);
 // A server on a socket file of this user only, at path: its folder made (private when it is
 // the runtime folder), a socket file nobody serves any more replaced. nullptr with *problem
 // saying why (in English, for a message) when another process serves it or it cannot be made.
-QLocalServer* ListenPrivate(const QString& path, QObject* parent, QString* problem);
+TStreamListener* ListenPrivate(const QString& path, QObject* parent, QString* problem);
 
 } // namespace zkLocalPeers
