@@ -175,17 +175,19 @@ void TStreamSocketTest::dataBeforeTheEndIsReadThenTheEndReportedOnce() {
     QVERIFY(received == sent);
     QCOMPARE(std::count(events.begin(), events.end(), QByteArray("end")), 1);
 
-    // Same with a reader that leaves the data in the buffer: the end still comes after it.
+    // Data and the end read in one go, by a reader that leaves the data in the buffer: it is
+    // told of the data first, and the data is still there after the end.
     const int second = RawConnect(pair.Path);
     QCOMPARE(::send(second, "tail", 4, 0), ssize_t(4));
     ::close(second);
     QVERIFY(pair.Accept());
-    int ends = 0;
-    connect(pair.Server, &TStreamSocket::Disconnected, this, [&] { ++ends; });
-    QVERIFY(WaitFor([&] { return ends > 0; }));
+    std::vector<QByteArray> order;
+    connect(pair.Server, &TStreamSocket::ReadyRead, this, [&] { order.push_back("data"); });
+    connect(pair.Server, &TStreamSocket::Disconnected, this, [&] { order.push_back("end"); });
+    QVERIFY(WaitFor([&] { return !order.empty() && order.back() == "end"; }));
     QCOMPARE(pair.Server->Read(100), QByteArray("tail"));
     QCoreApplication::processEvents();
-    QCOMPARE(ends, 1);
+    QCOMPARE(order, (std::vector<QByteArray>{"data", "end"}));
 }
 
 void TStreamSocketTest::peerGoneMidWriteIsReportedNotFatal() {
