@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <cerrno>
@@ -21,6 +20,25 @@ namespace zkAtomicFile {
 namespace {
 
 const QString TemporaryInfix = QStringLiteral(".tmp-");
+// mkstemp's six letters and digits after the infix.
+constexpr qsizetype SuffixLength = 6;
+
+// Whether the name ends in the infix and six letters or digits, as mkstemp makes them. Checked
+// by hand: a pattern or a directory name filter would compile a regular expression on each
+// call, on the start-up path.
+bool IsTemporarySuffix(const QString& name) {
+    if (name.size() < TemporaryInfix.size() + SuffixLength)
+        return false;
+    const qsizetype at = name.size() - SuffixLength;
+    if (QStringView(name).mid(at - TemporaryInfix.size(), TemporaryInfix.size()) != TemporaryInfix)
+        return false;
+    for (qsizetype i = at; i < name.size(); ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')))
+            return false;
+    }
+    return true;
+}
 
 // The umask, read without changing it (changing it would race with other threads).
 mode_t CurrentUmask() {
@@ -187,41 +205,35 @@ bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem
 
 QStringList LeftTemporaries(const QString& path) {
     const QFileInfo info(Target(path));
-    const QRegularExpression pattern(QStringLiteral("^") +
-                                     QRegularExpression::escape(info.fileName() + TemporaryInfix) +
-                                     QStringLiteral("[A-Za-z0-9]{6}$"));
+    const QString prefix = info.fileName() + TemporaryInfix;
     QStringList found;
     const QDir dir = info.absoluteDir();
-    const QStringList names = dir.entryList({info.fileName() + TemporaryInfix + QLatin1Char('*')},
-                                            QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& name : names) {
+    for (const QString& name :
+         dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted)) {
         // Only what we could have left: a plain file of ours.
         const QString full = dir.filePath(name);
         struct stat st = {};
-        if (pattern.match(name).hasMatch() &&
-            ::lstat(QFile::encodeName(full).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::geteuid())
+        if (name.size() == prefix.size() + SuffixLength && name.startsWith(prefix) &&
+            IsTemporarySuffix(name) && ::lstat(QFile::encodeName(full).constData(), &st) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
             found << full;
     }
     return found;
 }
 
 int RemoveStaleTemporaries(const QString& dir, int minAgeSeconds) {
-    static const QRegularExpression pattern(QStringLiteral("^.+") +
-                                            QRegularExpression::escape(TemporaryInfix) +
-                                            QStringLiteral("[A-Za-z0-9]{6}$"));
     const QDir folder(dir);
     const QStringList names =
-        folder.entryList({QLatin1Char('*') + TemporaryInfix + QLatin1Char('*')},
-                         QDir::Files | QDir::Hidden | QDir::System);
+        folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
     const time_t now = ::time(nullptr);
     int removed = 0;
     for (const QString& name : names) {
         const QByteArray full = QFile::encodeName(folder.filePath(name));
         struct stat st = {};
         // Only what we could have left: a plain file of ours, and no write still under way.
-        if (!pattern.match(name).hasMatch() || ::lstat(full.constData(), &st) != 0 ||
-            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || now - st.st_mtime < minAgeSeconds)
+        if (name.size() <= TemporaryInfix.size() + SuffixLength || !IsTemporarySuffix(name) ||
+            ::lstat(full.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid() || now - st.st_mtime < minAgeSeconds)
             continue;
         if (::unlink(full.constData()) == 0)
             ++removed;

@@ -391,15 +391,23 @@ private slots:
     void staleTemporariesAreCleared() {
         const QString file = path("left.zkl");
         const QStringList stale = {file + ".tmp-a1B2c3", path("other.zka") + ".tmp-Q9q9Q9"};
-        const QStringList kept = {file + ".tmp-fresh1", file + ".tmp-toolong1",
-                                  file + ".tmpXabcdef", path("plain.zkl")};
+        // Kept: too new, seven or five characters, another infix, a character mkstemp does not
+        // use, nothing before the infix, no temporary at all.
+        const QStringList kept = {file + ".tmp-fresh1", file + ".tmp-toolong1", file + ".tmp-short",
+                                  file + ".tmpXabcdef", file + ".tmp-a_B2c3",   path(".tmp-a1B2c3"),
+                                  path("plain.zkl")};
         for (const QString& name : stale + kept)
             WriteTextFile(name, "half a layout");
         const QByteArray oldTime = QFile::encodeName(file + ".tmp-toolong1");
         const timespec old[2] = {{1000, 0}, {1000, 0}};
         for (const QString& name :
-             stale + QStringList{file + ".tmpXabcdef", path("plain.zkl"), file + ".tmp-toolong1"})
+             stale + QStringList{file + ".tmpXabcdef", path("plain.zkl"), file + ".tmp-toolong1",
+                                 file + ".tmp-short", file + ".tmp-a_B2c3", path(".tmp-a1B2c3")})
             QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(name).constData(), old, 0), 0);
+        // A file's own temporaries, of any age; another file's and look-alikes are not its.
+        QStringList own = zkAtomicFile::LeftTemporaries(file);
+        own.sort();
+        QCOMPARE(own, (QStringList{file + ".tmp-a1B2c3", file + ".tmp-fresh1"}));
         QCOMPARE(zkAtomicFile::RemoveStaleTemporaries(Dir.path()), 2);
         for (const QString& name : stale)
             QVERIFY2(!QFileInfo::exists(name), qPrintable(name));
