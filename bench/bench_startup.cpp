@@ -151,11 +151,9 @@ int main(int argc, char** argv) {
     const bool withEarlier = argc > 3;
     // Each client in an installation folder of its own, as a user installs it.
     const auto installClient = [&bin](const QString& from, const QTemporaryDir& folder) {
-        const QString program = folder.filePath(QStringLiteral("velquist"));
-        QFile::copy(from, program);
+        CopyClientInto(from, folder.path());
         QFile::copy(bin + QStringLiteral("/velquist.ico"), folder.filePath("velquist.ico"));
         QFile::copy(bin + QStringLiteral("/splash.bmp"), folder.filePath("splash.bmp"));
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     };
     installClient(argc > 2 ? QString::fromLocal8Bit(argv[2]) : bin + QStringLiteral("/velquist"),
                   install);

@@ -40,6 +40,7 @@ endif()
 # cmake --install build --prefix FOLDER makes FOLDER an installation. Installing again keeps
 # what the user owns there: Settings.ini, Local.ini, SavedWindows/ and Sounds/.
 install(TARGETS velquist ${VELQUIST_TOOL_TARGETS} RUNTIME DESTINATION .)
+install(TARGETS velquist_http LIBRARY DESTINATION .)
 # The web page beside the client, when it was built (docs/alert-sources.md).
 if(TARGET velquist_web)
   install(DIRECTORY ${VELQUIST_WEB_OUT}/ DESTINATION web OPTIONAL)

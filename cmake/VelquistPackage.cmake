@@ -4,6 +4,9 @@ include(GNUInstallDirs)
 
 set(VELQUIST_SHARE ${CMAKE_INSTALL_DATADIR}/velquist)
 install(TARGETS velquist ${VELQUIST_TOOL_TARGETS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The HTTP module, private to the client, which looks for it in <prefix>/lib/velquist
+# (zkInstallation::ModuleFile); dpkg-shlibdeps finds QtNetwork through it.
+install(TARGETS velquist_http LIBRARY DESTINATION lib/velquist)
 install(FILES ${CMAKE_BINARY_DIR}/splash.bmp ${CMAKE_BINARY_DIR}/velquist.ico
               ${CMAKE_SOURCE_DIR}/resources/Settings.ini DESTINATION ${VELQUIST_SHARE})
 install(DIRECTORY ${VELQUIST_STARTER_DIR}/SavedWindows ${VELQUIST_STARTER_DIR}/Sounds

@@ -8,7 +8,7 @@ bin_dir="$HOME/.local/bin"
 desktop_file="$data_home/applications/velquist.desktop"
 icon_dir="$data_home/icons/hicolor"
 programs=(velquist velquist-store velquist-link velquist-alert velquist-history)
-installed_files=(velquist velquist-store velquist-link velquist-alert velquist-history splash.bmp velquist.ico)
+installed_files=(velquist velquist-store velquist-link velquist-alert velquist-history velquist-http.so splash.bmp velquist.ico)
 launcher_mark="# Velquist launcher"
 
 die() {

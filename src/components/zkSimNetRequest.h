@@ -2,13 +2,19 @@
 
 #include "zkComponents.h"
 
-class QNetworkAccessManager;
+#include <memory>
+
+namespace zkHttp {
+class IRequests;
+}
 
 // The net-request component: a real GET over HTTP(S) (file: URLs too), following redirects
 // that do not lower the security. Each request started gets exactly one OnResult: the body
 // decoded as UTF-8 (Latin-1 when it is not valid UTF-8), or empty text for any failure:
 // network error, HTTP status outside 2xx, no whole answer within the time limit, or a body over
-// the size bound (cut off as soon as it passes it). It has no face.
+// the size bound (cut off as soon as it passes it). The requests themselves are made by the
+// HTTP module (platform/zkHttpModule.h), opened at the first one; without it every request
+// fails as without a network. It has no face.
 class TSimNetRequestX : public IGenericNetRequestX {
     Q_OBJECT
 public:
@@ -27,5 +33,5 @@ public:
     int TimeoutMs = TransferTimeoutMs;
 
 private:
-    QNetworkAccessManager* Manager = nullptr;
+    std::unique_ptr<zkHttp::IRequests> Requests; // made at the first request
 };

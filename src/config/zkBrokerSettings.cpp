@@ -4,8 +4,11 @@
 #include "config/zkSettings.h"
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QRandomGenerator>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
 
 namespace {
 
@@ -81,6 +84,27 @@ bool IsLoopbackHost(const QString& host) {
     if (name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
         name.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
         return true;
-    const QHostAddress address(name);
-    return !address.isNull() && address.isLoopback();
+    // An address, read as the resolver reads one: IPv4 also in its short and hex/octal forms
+    // (inet_aton: "127.1" is 127.0.0.1), IPv6 with an optional "%zone".
+    // Printable ASCII only: inet_aton would take "127.0.0.1 and more" up to the space.
+    if (name.isEmpty() || std::any_of(name.cbegin(), name.cend(), [](QChar c) {
+            return c.unicode() <= 0x20 || c.unicode() >= 0x7f;
+        }))
+        return false;
+    const QByteArray text = name.toLatin1();
+    if (text.contains(':')) {
+        const qsizetype zone = text.lastIndexOf('%');
+        const QByteArray bare = zone < 0 ? text : text.left(zone);
+        unsigned char v6[16];
+        if (inet_pton(AF_INET6, bare.constData(), v6) == 1) {
+            static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0,
+                                                       0, 0, 0, 0, 0, 0, 0, 1};
+            static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+            // ::1, or an IPv4 loopback address written as IPv6 (::ffff:127.0.0.1).
+            return std::memcmp(v6, loopback, 16) == 0 ||
+                   (std::memcmp(v6, mapped, 12) == 0 && v6[12] == 127);
+        }
+    }
+    in_addr v4{};
+    return inet_aton(text.constData(), &v4) != 0 && (ntohl(v4.s_addr) >> 24) == 127;
 }

@@ -62,6 +62,19 @@ QString DataFile(const QString& name) {
     return IsShared() ? SharedDataDir() + QLatin1Char('/') + name : name;
 }
 
+QString ModuleFileFor(const QString& programDir, const QString& name) {
+    const QString beside = programDir + QLatin1Char('/') + name;
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString packaged =
+        QDir::cleanPath(programDir + QStringLiteral("/../lib/velquist/") + name);
+    return QFileInfo::exists(packaged) ? packaged : beside;
+}
+
+QString ModuleFile(const QString& name) {
+    return ModuleFileFor(zkPaths::InstallationDir(), name);
+}
+
 QString PrepareWorkingDirFrom(const QString& sharedDir, const QString& workingDir) {
     if (!zkPaths::EnsurePrivateDir(workingDir))
         return QStringLiteral("the folder %1 cannot be created").arg(workingDir);

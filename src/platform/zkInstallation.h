@@ -28,6 +28,11 @@ QString SettingsIniPathFor(const QString& programDir);
 // A read-only file of the installation (the splash picture): the name itself, in the working
 // folder of a folder installation, or the file in the shared data folder of a system one.
 QString DataFile(const QString& name);
+// A module the client opens late (velquist-http.so): beside the program in a folder
+// installation or the build tree, else in "<prefix>/lib/velquist" for the program in
+// "<prefix>/bin" (the Debian package). The path beside the program when neither exists.
+QString ModuleFile(const QString& name);
+QString ModuleFileFor(const QString& programDir, const QString& name);
 // Prepares the user's working folder of a system installation: creates it (0700) and, when it has
 // no SavedWindows folder yet, copies the shared starter windows and sounds into it, never over a
 // file of the user. Empty text on success (and for a folder installation), else why not.

@@ -191,6 +191,14 @@ private slots:
         for (const char* host : {"", "broker.example.com", "10.0.0.1", "localhost.example.com",
                                  "127.0.0.1.example.com"})
             QVERIFY2(!IsLoopbackHost(host), host);
+        // Addresses as the resolver reads them: short and hex forms, IPv6 spellings and zones.
+        for (const char* host : {"127.1", "0x7f000001", " 127.0.0.1 ", "0:0:0:0:0:0:0:1", "::1%lo",
+                                 "::ffff:127.0.0.1"})
+            QVERIFY2(IsLoopbackHost(host), host);
+        // Not addresses at all, so names the resolver would look up elsewhere, or not loopback.
+        for (const char* host : {"+127.0.0.1", "127.0.0.1 x", "127.0.0.256", "[::1]", "::2",
+                                 "::ffff:10.0.0.1", "127.0.0.1%lo", "128.0.0.1"})
+            QVERIFY2(!IsLoopbackHost(host), host);
     }
 };
 

@@ -5,8 +5,10 @@
 #include "components/zkSimNetRequest.h"
 #include "components/zkSimStatusBar.h"
 #include "platform/zkErrors.h"
+#include "platform/zkHttpModule.h"
 #include "zkTestSupport.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -181,6 +183,55 @@ private slots:
                  QStringLiteral("Version=9\n"));
         QCOMPARE(Fetch(request, QUrl::fromLocalFile(file + QStringLiteral(".none")).toString()),
                  QString());
+    }
+
+    void withoutTheHttpModuleRequestsFailOnceEachAndSayWhyOnce() {
+        THttpServer server;
+        TTestHome home;
+        const QString notALibrary = home.path() + QStringLiteral("/velquist-http.so");
+        WriteTextFile(notALibrary, "not a shared object");
+        const auto restore = qScopeGuard([] { zkHttp::SetModulePathForTesting(QString()); });
+        for (const QString& module : {home.path() + QStringLiteral("/none.so"), notALibrary}) {
+            zkHttp::SetModulePathForTesting(module);
+            // Said once for the process, not once a request.
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                QRegularExpression("web requests fail: .*" + QRegularExpression::escape(module)));
+            QTest::failOnWarning(QRegularExpression("web requests fail"));
+            TGenericNetRequestX request;
+            QSignalSpy results(&request, &TGenericNetRequestX::OnResult);
+            request.SendRequest(server.Url("/version"));
+            QCOMPARE(results.count(), 0); // never within the call, as without a network
+            request.SendRequest(server.Url("/version"));
+            QTRY_COMPARE(results.count(), 2);
+            QTest::qWait(50);
+            QCOMPARE(results.count(), 2);
+            QCOMPARE(results.at(0).at(1).toString(), QString());
+            QCOMPARE(results.at(1).at(1).toString(), QString());
+            QVERIFY2(zkHttp::LoadProblem().contains(module), qPrintable(zkHttp::LoadProblem()));
+            QVERIFY(server.Paths.isEmpty());
+        }
+        // Found again: requests go out.
+        zkHttp::SetModulePathForTesting(QString());
+        TGenericNetRequestX request;
+        QCOMPARE(Fetch(request, server.Url("/version")),
+                 QStringLiteral("Version=1.2.3\r\nBuild=77\r\n"));
+        QCOMPARE(zkHttp::LoadProblem(), QString());
+    }
+
+    void aRequestOpenWhenItsOwnerGoesGivesNoResultAndNoCrash() {
+        THttpServer server;
+        QStringList results;
+        {
+            TGenericNetRequestX request;
+            connect(&request, &TGenericNetRequestX::OnResult, this,
+                    [&results](QObject*, const QString& text) { results << text; });
+            request.SendRequest(server.Url("/silent"));
+            request.SendRequest(server.Url("/trickle"));
+            QTRY_COMPARE(server.Paths.size(), 2);
+        }
+        QTest::qWait(100);
+        QCOMPARE(results, QStringList());
     }
 
     void textThatIsNoUrlIsRefusedAtTheCall() {

@@ -48,6 +48,21 @@ private slots:
         QVERIFY(zkInstallation::SharedDataDirFor(plain.path() + "/bin").isEmpty());
     }
 
+    void modulesBesideTheProgramOrInThePackagesLibraryFolder() {
+        QTemporaryDir root;
+        makeSystemLayout(root.path());
+        const QString bin = root.path() + "/prefix/bin";
+        const QString beside = bin + "/velquist-http.so";
+        const QString packaged = root.path() + "/prefix/lib/velquist/velquist-http.so";
+        // Neither: the name beside the program, for the message that it is missing.
+        QCOMPARE(zkInstallation::ModuleFileFor(bin, "velquist-http.so"), beside);
+        WriteTextFile(packaged, "ELF");
+        QCOMPARE(zkInstallation::ModuleFileFor(bin, "velquist-http.so"), packaged);
+        // A folder installation's (and the build tree's) own module comes first.
+        WriteTextFile(beside, "ELF");
+        QCOMPARE(zkInstallation::ModuleFileFor(bin, "velquist-http.so"), beside);
+    }
+
     void machineSettingsOverrideThePackagesOnes() {
         QTemporaryDir root, etc;
         makeSystemLayout(root.path());

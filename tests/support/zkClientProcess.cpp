@@ -13,10 +13,21 @@
 #include <QTcpSocket>
 #include <QThread>
 
+bool CopyClientInto(const QString& clientPath, const QString& folder) {
+    const QString program = folder + QStringLiteral("/velquist");
+    if (!QFile::copy(clientPath, program))
+        return false;
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // The client opens it from beside itself at its first web request.
+    const QString module = QFileInfo(clientPath).path() + QStringLiteral("/velquist-http.so");
+    if (QFileInfo::exists(module))
+        QFile::copy(module, folder + QStringLiteral("/velquist-http.so"));
+    return true;
+}
+
 TTestInstallation::TTestInstallation() {
     const QString bin = QStringLiteral(VELQUIST_BIN_DIR);
-    Valid = Dir.isValid() && QFile::copy(bin + QStringLiteral("/velquist"), clientPath());
-    QFile::setPermissions(clientPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Valid = Dir.isValid() && CopyClientInto(bin + QStringLiteral("/velquist"), Dir.path());
 }
 
 TClientRun::TClientRun(const QString& program, const QStringList& arguments,

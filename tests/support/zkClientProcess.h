@@ -11,6 +11,10 @@
 
 struct TLayoutWindow;
 
+// Copies the client at clientPath, with the HTTP module beside it when there is one, into folder
+// as "velquist" (owner-only, executable); false when the client could not be copied.
+bool CopyClientInto(const QString& clientPath, const QString& folder);
+
 // A temporary installation folder holding a copy of the built client, for whole-process tests.
 // The XDG folders are those of the test's environment (use TTestHome first).
 class TTestInstallation {
