@@ -203,6 +203,11 @@ TAlertForm* OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record
 // and looks a timer up there from the start each time one stops, so thousands of them waiting
 // made every stop cost with the desk's size. The new windows' ones are fired at each turn as
 // the event loop would fire them (the same timer event to the same list), so few ever wait.
+//
+// And the window system answers every window shown (its mapping, properties, exposure); left
+// for the event loop, thousands of windows' answers wait in one queue, and Qt looks through
+// the rest of that queue at each exposure. They are taken in at each turn too, and nothing
+// else: no timer, no socket, no input (a key or a close request waits for the event loop).
 class TRestoreTurns {
 public:
     explicit TRestoreTurns(TZentrikProMainForm& form) {
@@ -217,6 +222,9 @@ public:
             return;
         QCoreApplication::sendPostedEvents();
         FireListTimers();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::ExcludeSocketNotifiers |
+                                        QEventLoop::X11ExcludeTimers);
         Made.clear();
     }
 

@@ -531,6 +531,36 @@ private slots:
         qDeleteAll(alone);
     }
 
+    // At each of its turns a big restore takes in what the window system sent for the windows
+    // made so far (they are exposed as it goes), and no timer runs meanwhile: one due waits for
+    // the event loop, and then meets the whole desk.
+    void restoreTakesInTheWindowSystemButRunsNoTimer() {
+        TZentrikProMainForm& f = form();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        constexpr int n = 250;
+        TLayout layout;
+        for (int i = 0; i < n; ++i)
+            layout.Windows.push_back({DefaultWindowRecord(), DefaultWindowActions()});
+        WriteLayout(TSettingsStore::IniFile(path("turns.zkl")), layout);
+
+        qsizetype timerSaw = -1;
+        // A timer of its own: a zero single shot would be a posted call, which a turn delivers.
+        QTimer due;
+        due.setSingleShot(true);
+        connect(&due, &QTimer::timeout, &f, [&] { timerSaw = f.AlertWindows().size(); });
+        due.start(0);
+        LoadLayout(f, path("turns.zkl"));
+        QCOMPARE(timerSaw, qsizetype(-1));
+        const QList<TAlertForm*> windows = f.AlertWindows();
+        QCOMPARE(windows.size(), n);
+        int exposed = 0;
+        for (TAlertForm* w : windows.first(n / 2))
+            exposed += w->windowHandle() && w->windowHandle()->isExposed();
+        QCOMPARE(exposed, n / 2);
+
+        QTRY_COMPARE(timerSaw, qsizetype(n));
+    }
+
     void historyWindowOnlyOnceOpened() {
         TZentrikProMainForm& f = form();
         f.AlertHistoryWindow()->show();
