@@ -20,11 +20,14 @@
 #include "shell/zkMainForm.h"
 #include "symbollists/zkSymbolListsForm.h"
 
+#include <QAbstractEventDispatcher>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -194,6 +197,17 @@ TAlertForm* OpenAlertWindow(TZentrikProMainForm& form, const TLayoutInfo& record
 // in one go the windows of a big layout cost with the square of their number. What waits is
 // delivered every so many windows instead, in one pass. The router is held meanwhile: an alert
 // it delivered then would find only the windows made so far.
+//
+// Each window's lists also start zero-delay timers (their delayed layout, column resize, fetch
+// of more rows) that only the event loop fires. Qt keeps all of the thread's timers in one list
+// and looks a timer up there from the start each time one stops, so thousands of them waiting
+// made every stop cost with the desk's size. The new windows' ones are fired at each turn as
+// the event loop would fire them (the same timer event to the same list), so few ever wait.
+//
+// And the window system answers every window shown (its mapping, properties, exposure); left
+// for the event loop, thousands of windows' answers wait in one queue, and Qt looks through
+// the rest of that queue at each exposure. They are taken in at each turn too, and nothing
+// else: no timer, no socket, no input (a key or a close request waits for the event loop).
 class TRestoreTurns {
 public:
     explicit TRestoreTurns(TZentrikProMainForm& form) {
@@ -201,15 +215,50 @@ public:
             if (TAlertRouter* router = form.AlertHub->Router())
                 Hold.emplace(*router);
     }
-    void WindowMade() {
-        if (++Made % WindowsPerTurn == 0)
-            QCoreApplication::sendPostedEvents();
+    void WindowMade(QWidget* window) {
+        if (window)
+            Made.append(window);
+        if (Made.size() < WindowsPerTurn)
+            return;
+        QCoreApplication::sendPostedEvents();
+        FireListTimers();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::ExcludeSocketNotifiers |
+                                        QEventLoop::X11ExcludeTimers);
+        Made.clear();
     }
 
 private:
+    void FireListTimers() {
+        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+        if (!dispatcher)
+            return;
+        for (const QPointer<QWidget>& window : std::as_const(Made)) {
+            if (!window)
+                continue;
+            for (QAbstractItemView* list : window->findChildren<QAbstractItemView*>()) {
+                // A handler may start another (a layout starts the fetch of more rows): a
+                // few rounds, each timer once a round, as the event loop's turns would.
+                for (int round = 0; round < 3; ++round) {
+                    QList<int> due;
+                    for (const QAbstractEventDispatcher::TimerInfo& timer :
+                         dispatcher->registeredTimers(list))
+                        if (timer.interval == 0)
+                            due << timer.timerId;
+                    if (due.isEmpty())
+                        break;
+                    for (int id : std::as_const(due)) {
+                        QTimerEvent event(id);
+                        QCoreApplication::sendEvent(list, &event);
+                    }
+                }
+            }
+        }
+    }
+
     static constexpr int WindowsPerTurn = 100;
     std::optional<TAlertRouter::THold> Hold;
-    int Made = 0;
+    QList<QPointer<QWidget>> Made;
 };
 
 // The window numbers below count whose groups exist, in order, found by listing the groups
@@ -393,10 +442,11 @@ void ApplyLayout(TZentrikProMainForm& form, const TLayout& layout) {
         for (size_t i = 0; i < count; ++i) {
             const TLayoutWindow& window = layout.Windows[i];
             QString error;
-            OpenAlertWindow(form, window.Record, window.Actions, nullptr, error, i + 1 == count);
+            TAlertForm* made = OpenAlertWindow(form, window.Record, window.Actions, nullptr, error,
+                                               i + 1 == count);
             if (firstError.isEmpty())
                 firstError = error;
-            turns.WindowMade();
+            turns.WindowMade(made);
         }
     }
 
@@ -460,14 +510,15 @@ void LoadAllSavedWindows(TZentrikProMainForm& form) {
             if (entry.fileName() ==
                 QLatin1String(DefaultWindowFile())) // exactly; default_window.zka is a window
                 continue;
+            TAlertForm* made = nullptr;
             try {
-                OpenAlertWindowFile(form, entry.filePath(), i == last);
+                made = OpenAlertWindowFile(form, entry.filePath(), i == last);
             } catch (const EZkError& e) {
                 // One bad file must not keep the others closed.
                 if (firstError.isEmpty())
                     firstError = e.message();
             }
-            turns.WindowMade();
+            turns.WindowMade(made);
         }
     }
     if (!firstError.isEmpty())

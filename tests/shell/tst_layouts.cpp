@@ -1,6 +1,7 @@
 #include "alerts/zkActions.h"
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
+#include "components/zkSimFactory.h"
 #include "config/zkIniFile.h"
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
@@ -17,11 +18,15 @@
 #include "zkFakeComponents.h"
 #include "zkTestSupport.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -443,6 +448,117 @@ private slots:
             QCOMPARE(windows[i]->ZentrikWindowX->WindowName(), QString("S%1").arg(i));
             QCOMPARE(got, i == 0 || i == n - 1 ? sender->Sent : QStringList());
         }
+    }
+
+    // A big restore fires the zero-delay timers of its windows' lists (their delayed layout,
+    // column resizes) as it goes rather than leaving thousands waiting for the event loop. The
+    // lists come out as those of a window opened by itself, and keep working.
+    void restoredListsMatchAWindowOpenedAlone() {
+        const TScopedComponentFactory sim(std::make_shared<TSimComponentFactory>());
+        TZentrikProMainForm& f = form();
+        constexpr int n = 250; // two and a half of the restore's turns
+        const QList<QSize> sizes{{300, 180}, {380, 240}, {460, 300}};
+        TLayout layout;
+        for (int i = 0; i < n; ++i) {
+            TLayoutWindow w{DefaultWindowRecord(), DefaultWindowActions()};
+            w.Record.Left = 20 + i % 10 * 30;
+            w.Record.Top = 20 + i / 10 * 10;
+            w.Record.Width = sizes[i % 3].width();
+            w.Record.Height = sizes[i % 3].height();
+            layout.Windows.push_back(std::move(w));
+        }
+        WriteLayout(TSettingsStore::IniFile(path("lists.zkl")), layout);
+        LoadLayout(f, path("lists.zkl"));
+        const QList<TAlertForm*> windows = f.AlertWindows();
+        QCOMPARE(windows.size(), n);
+        int waiting = 0, lists = 0;
+        for (TAlertForm* w : windows.first(n / 2))
+            for (QAbstractItemView* list : w->findChildren<QAbstractItemView*>()) {
+                ++lists;
+                for (const auto& timer :
+                     QAbstractEventDispatcher::instance()->registeredTimers(list))
+                    waiting += timer.interval == 0;
+            }
+        QVERIFY(lists >= n / 2);
+        QCOMPARE(waiting, 0);
+
+        QList<TAlertForm*> alone;
+        for (int k = 0; k < sizes.size(); ++k) {
+            auto* w = new TAlertForm(&f, nullptr);
+            w->ApplyWindowRecord(layout.Windows[size_t(k)].Record);
+            w->show();
+            alone << w;
+        }
+        const QDateTime time(QDate(2026, 3, 2), QTime(14, 30), Qt::UTC);
+        QList<TAlertData> alerts;
+        for (int i = 0; i < 40; ++i)
+            alerts << TAlertData(QString("SYM%1").arg(i), 0, time, 10 + i, "New high");
+        for (TAlertForm* w : windows + alone) {
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            w->ZentrikWindowX->AddExternalAlerts(alerts);
+        }
+        // What the lists' own timers and layout requests do, once the event loop ran.
+        const auto listState = [](TAlertForm* w) {
+            auto* list = w->findChild<QTableView*>();
+            QStringList state;
+            if (!list)
+                return state;
+            QHeaderView* header = list->horizontalHeader();
+            for (int c = 0; c < header->count(); ++c)
+                state << QString("column %1: %2").arg(c).arg(header->sectionSize(c));
+            const QRect first = list->visualRect(list->model()->index(0, 0));
+            const QRect last = list->visualRect(list->model()->index(39, 3));
+            state << QString("rows %1, viewport %2x%3, scroll %4/%5, first %6,%7 %8x%9, last %10")
+                         .arg(list->model()->rowCount())
+                         .arg(list->viewport()->width())
+                         .arg(list->viewport()->height())
+                         .arg(list->verticalScrollBar()->maximum())
+                         .arg(list->horizontalScrollBar()->maximum())
+                         .arg(first.x())
+                         .arg(first.y())
+                         .arg(first.width())
+                         .arg(first.height())
+                         .arg(last.bottom());
+            return state;
+        };
+        QTest::qWait(50);
+        QCoreApplication::processEvents();
+        for (int i = 0; i < n; i += 7) {
+            const QStringList expected = listState(alone[i % 3]);
+            QVERIFY(!expected.isEmpty());
+            QCOMPARE(listState(windows[i]), expected);
+        }
+        qDeleteAll(alone);
+    }
+
+    // At each of its turns a big restore takes in what the window system sent for the windows
+    // made so far (they are exposed as it goes), and no timer runs meanwhile: one due waits for
+    // the event loop, and then meets the whole desk.
+    void restoreTakesInTheWindowSystemButRunsNoTimer() {
+        TZentrikProMainForm& f = form();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        constexpr int n = 250;
+        TLayout layout;
+        for (int i = 0; i < n; ++i)
+            layout.Windows.push_back({DefaultWindowRecord(), DefaultWindowActions()});
+        WriteLayout(TSettingsStore::IniFile(path("turns.zkl")), layout);
+
+        qsizetype timerSaw = -1;
+        // A timer of its own: a zero single shot would be a posted call, which a turn delivers.
+        QTimer due;
+        due.setSingleShot(true);
+        connect(&due, &QTimer::timeout, &f, [&] { timerSaw = f.AlertWindows().size(); });
+        due.start(0);
+        LoadLayout(f, path("turns.zkl"));
+        QCOMPARE(timerSaw, qsizetype(-1));
+        const QList<TAlertForm*> windows = f.AlertWindows();
+        QCOMPARE(windows.size(), n);
+        int exposed = 0;
+        for (TAlertForm* w : windows.first(n / 2))
+            exposed += w->windowHandle() && w->windowHandle()->isExposed();
+        QCOMPARE(exposed, n / 2);
+
+        QTRY_COMPARE(timerSaw, qsizetype(n));
     }
 
     void historyWindowOnlyOnceOpened() {
