@@ -23,21 +23,21 @@ const QString TemporaryInfix = QStringLiteral(".tmp-");
 // mkstemp's six letters and digits after the infix.
 constexpr qsizetype SuffixLength = 6;
 
-// Whether the name ends in the infix and six letters or digits, as mkstemp makes them. Checked
-// by hand: a pattern or a directory name filter would compile a regular expression on each
-// call, on the start-up path.
-bool IsTemporarySuffix(const QString& name) {
-    if (name.size() < TemporaryInfix.size() + SuffixLength)
-        return false;
-    const qsizetype at = name.size() - SuffixLength;
-    if (QStringView(name).mid(at - TemporaryInfix.size(), TemporaryInfix.size()) != TemporaryInfix)
-        return false;
-    for (qsizetype i = at; i < name.size(); ++i) {
+// The name of the file a temporary of ours was to replace, when name is one: that name, the
+// infix and mkstemp's six letters or digits; empty otherwise. Checked by hand: a pattern or a
+// directory name filter would compile a regular expression on each call, on the start-up path.
+QStringView TemporaryTarget(const QString& name) {
+    const qsizetype suffixAt = name.size() - SuffixLength;
+    const qsizetype targetSize = suffixAt - TemporaryInfix.size();
+    if (targetSize < 1 ||
+        QStringView(name).mid(targetSize, TemporaryInfix.size()) != TemporaryInfix)
+        return {};
+    for (qsizetype i = suffixAt; i < name.size(); ++i) {
         const char16_t c = name.at(i).unicode();
         if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')))
-            return false;
+            return {};
     }
-    return true;
+    return QStringView(name).left(targetSize);
 }
 
 // The umask, read without changing it (changing it would race with other threads).
@@ -205,7 +205,7 @@ bool WritePrivate(const QString& path, const QByteArray& bytes, QString* problem
 
 QStringList LeftTemporaries(const QString& path) {
     const QFileInfo info(Target(path));
-    const QString prefix = info.fileName() + TemporaryInfix;
+    const QString target = info.fileName();
     QStringList found;
     const QDir dir = info.absoluteDir();
     for (const QString& name :
@@ -213,9 +213,9 @@ QStringList LeftTemporaries(const QString& path) {
         // Only what we could have left: a plain file of ours.
         const QString full = dir.filePath(name);
         struct stat st = {};
-        if (name.size() == prefix.size() + SuffixLength && name.startsWith(prefix) &&
-            IsTemporarySuffix(name) && ::lstat(QFile::encodeName(full).constData(), &st) == 0 &&
-            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+        if (TemporaryTarget(name) == target &&
+            ::lstat(QFile::encodeName(full).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
             found << full;
     }
     return found;
@@ -231,9 +231,8 @@ int RemoveStaleTemporaries(const QString& dir, int minAgeSeconds) {
         const QByteArray full = QFile::encodeName(folder.filePath(name));
         struct stat st = {};
         // Only what we could have left: a plain file of ours, and no write still under way.
-        if (name.size() <= TemporaryInfix.size() + SuffixLength || !IsTemporarySuffix(name) ||
-            ::lstat(full.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_uid != ::geteuid() || now - st.st_mtime < minAgeSeconds)
+        if (TemporaryTarget(name).isEmpty() || ::lstat(full.constData(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || now - st.st_mtime < minAgeSeconds)
             continue;
         if (::unlink(full.constData()) == 0)
             ++removed;
