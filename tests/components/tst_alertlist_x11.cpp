@@ -65,33 +65,13 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet("VELQUIST_TEST_ON_X")) {
+    if (OnPrivateX()) {
         QApplication app(argc, argv);
         TAlertListX11Test test;
         return QTest::qExec(&test, argc, argv);
     }
     QCoreApplication app(argc, argv);
-    TDesktop desktop;
-    if (const QString problem = desktop.Start(false); !problem.isEmpty()) {
-        std::printf("SKIP: %s\n", qPrintable(problem));
-        return 0;
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELQUIST_TEST_ON_X"), QStringLiteral("1"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    child.start(QCoreApplication::applicationFilePath(), app.arguments().mid(1));
-    if (!child.waitForFinished(120000)) {
-        StopProcess(child, 3000);
-        std::printf("FAIL: the suite on X did not finish\n");
-        return 1;
-    }
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+    return RunAgainOnPrivateX();
 }
 
 #include "tst_alertlist_x11.moc"

@@ -1,5 +1,6 @@
 #include "shell/zkSplashForm.h"
 
+#include "zkTestDesktop.h"
 #include "zkTestSupport.h"
 
 #include <QApplication>
@@ -436,5 +437,96 @@ private slots:
     }
 };
 
-QTEST_MAIN(TSplashTest)
+// On a real X server the window's shape keeps the cut-out pixels off the screen, whatever the
+// window painted there: the screen shows the picture and, where the colour was cut out, what
+// lies under the splash.
+class TSplashOnXTest : public QObject {
+    Q_OBJECT
+
+private:
+    TTestHome Home;
+    QTemporaryDir Install;
+    QString OldDir;
+
+private slots:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        OldDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(Install.path()));
+    }
+    void cleanupTestCase() { QDir::setCurrent(OldDir); }
+
+    void screenShowsThePictureAndWhatLiesUnderTheCutOut_data() {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("cutOut"); // 0 none, 1 white, 2 green
+        QTest::newRow("white, by default") << QByteArray() << 1;
+        QTest::newRow("green") << QByteArray("[Settings]\nSplashTransparentColor=65280\n") << 2;
+        QTest::newRow("NONE") << QByteArray("[Settings]\nSplashTransparentColor=NONE\n") << 0;
+    }
+    void screenShowsThePictureAndWhatLiesUnderTheCutOut() {
+        QFETCH(QByteArray, settings);
+        QFETCH(int, cutOut);
+        const QImage image = picture({"..gg##", "rr##gg", "#..rr#"}).scaled(240, 120);
+        QFile::remove(Install.filePath("Settings.ini"));
+        WriteTextFile(Install.filePath("splash.bmp"), bmpBytes(image));
+        if (!settings.isEmpty())
+            WriteTextFile(Install.filePath("Settings.ini"), settings);
+
+        // A backdrop of a colour the picture has not, over the whole screen.
+        const QRgb backdropColour = qRgb(30, 60, 200);
+        QWidget backdrop(nullptr, Qt::FramelessWindowHint);
+        QPalette palette = backdrop.palette();
+        palette.setColor(QPalette::Window, QColor(backdropColour));
+        backdrop.setPalette(palette);
+        backdrop.setAutoFillBackground(true);
+        backdrop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        backdrop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&backdrop));
+
+        QPointer<TSplashForm> splash = TSplashForm::ShowSplash(60000);
+        QVERIFY(splash);
+        QVERIFY(QTest::qWaitForWindowExposed(splash));
+        const QRgb key = cutOut == 1 ? White : Green;
+        const auto mismatch = [&]() -> QString {
+            const QImage shown =
+                QGuiApplication::primaryScreen()
+                    ->grabWindow(0, splash->x(), splash->y(), image.width(), image.height())
+                    .toImage();
+            if (shown.size() != image.size())
+                return QStringLiteral("grabbed %1x%2").arg(shown.width()).arg(shown.height());
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb want = image.pixel(x, y) & RGB_MASK;
+                    const QRgb expected = cutOut && want == (key & RGB_MASK)
+                                              ? (backdropColour & RGB_MASK)
+                                              : want;
+                    if ((shown.pixel(x, y) & RGB_MASK) != expected)
+                        return QStringLiteral("pixel %1,%2 shows %3, not %4")
+                            .arg(x)
+                            .arg(y)
+                            .arg(shown.pixel(x, y) & RGB_MASK, 6, 16, QLatin1Char('0'))
+                            .arg(expected, 6, 16, QLatin1Char('0'));
+                }
+            return QString();
+        };
+        QTRY_COMPARE(mismatch(), QString());
+        splash->close();
+        QTRY_VERIFY(splash.isNull());
+    }
+};
+
+int main(int argc, char** argv) {
+    if (OnPrivateX()) {
+        QApplication app(argc, argv);
+        app.setAttribute(Qt::AA_Use96Dpi, true);
+        TSplashOnXTest test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TSplashTest test;
+    if (const int failed = QTest::qExec(&test, argc, argv))
+        return failed;
+    return RunAgainOnPrivateX();
+}
 #include "tst_splash.moc"

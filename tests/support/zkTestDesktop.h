@@ -25,6 +25,7 @@
 #include <QXmlStreamReader>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/prctl.h>
 
 // The client as under GNOME with "Cantarell <points>" as its interface font: the desktop named
@@ -190,6 +191,38 @@ private:
     QProcess Server;
     QProcess WindowManager;
 };
+
+// For suites with cases that need a real X server's pixels: main() runs the suite's program
+// again on a private Xvfb (no window manager, no session bus), where OnPrivateX() is true.
+inline bool OnPrivateX() {
+    return qEnvironmentVariableIsSet("VELQUIST_TEST_ON_X");
+}
+
+// The exit code of the run on X; 0 with "SKIP" said where Xvfb is not installed. Needs a
+// QCoreApplication (or more) to exist.
+inline int RunAgainOnPrivateX() {
+    TDesktop desktop;
+    if (const QString problem = desktop.Start(false); !problem.isEmpty()) {
+        std::printf("SKIP: %s\n", qPrintable(problem));
+        return 0;
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELQUIST_TEST_ON_X"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), desktop.Display);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    child.start(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1));
+    if (!child.waitForFinished(120000)) {
+        StopProcess(child, 3000);
+        std::printf("FAIL: the suite on X did not finish\n");
+        return 1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+}
 
 // A private Wayland compositor: headless weston, listening on a socket of its own in the
 // runtime folder it is given (mode 0700, as weston insists: the harness's private one).
