@@ -481,9 +481,49 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
         *damaged = true;
         return false;
     }
+    // The set-up below takes the write lock and commits; a store this program set up before
+    // needs neither (and opens while another process writes to it).
+    if (!IsSetUp() && !SetUp(run, problem, damaged))
+        return false;
+    // Preparing every statement checks that the tables are ours.
+    for (int i = 0; i < StatementCount; ++i) {
+        rc = sqlite3_prepare_v3(Db, StatementSql[i], -1, SQLITE_PREPARE_PERSISTENT, &Statements[i],
+                                nullptr);
+        if (rc != SQLITE_OK) {
+            *problem = QStringLiteral("not a settings store: %1")
+                           .arg(QString::fromUtf8(sqlite3_errmsg(Db)));
+            *damaged = true;
+            return false;
+        }
+    }
+    Persistent = true;
+    return true;
+}
+
+bool TUserStore::IsSetUp() {
+    sqlite3_stmt* s = nullptr;
+    bool ours = sqlite3_prepare_v2(Db, "PRAGMA application_id", -1, &s, nullptr) == SQLITE_OK &&
+                sqlite3_step(s) == SQLITE_ROW &&
+                uint32_t(sqlite3_column_int64(s, 0)) == StoreApplicationId;
+    sqlite3_finalize(s);
+    s = nullptr;
+    // Fails to compile, and so answers no, while the keys table is missing.
+    ours = ours &&
+           sqlite3_prepare_v2(Db,
+                              "SELECT (SELECT count(*) FROM sqlite_master WHERE name IN "
+                              "('keys', 'keys_parent', 'vals')) = 3 AND "
+                              "EXISTS(SELECT 1 FROM keys WHERE id=1 AND path='')",
+                              -1, &s, nullptr) == SQLITE_OK &&
+           sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
+    sqlite3_finalize(s);
+    return ours;
+}
+
+bool TUserStore::SetUp(const std::function<bool(const char*, QString*)>& run, QString* problem,
+                       bool* damaged) {
     if (!run("BEGIN IMMEDIATE", nullptr))
         return false;
-    rc = sqlite3_exec(Db, SchemaSql, nullptr, nullptr, nullptr);
+    int rc = sqlite3_exec(Db, SchemaSql, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(
             Db, ("PRAGMA application_id=" + QByteArray::number(StoreApplicationId)).constData(),
@@ -500,18 +540,6 @@ bool TUserStore::Open(QString* problem, bool* damaged) {
         sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
-    // Preparing every statement checks that the tables are ours.
-    for (int i = 0; i < StatementCount; ++i) {
-        rc = sqlite3_prepare_v3(Db, StatementSql[i], -1, SQLITE_PREPARE_PERSISTENT, &Statements[i],
-                                nullptr);
-        if (rc != SQLITE_OK) {
-            *problem = QStringLiteral("not a settings store: %1")
-                           .arg(QString::fromUtf8(sqlite3_errmsg(Db)));
-            *damaged = true;
-            return false;
-        }
-    }
-    Persistent = true;
     return true;
 }
 

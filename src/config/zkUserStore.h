@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -129,6 +130,12 @@ private:
     void Close();
     // Whether the tables of the open file, if it has any, are of the shape this store uses.
     bool OurTablesFit();
+    // Whether the file holds our tables, root key and application id already.
+    bool IsSetUp();
+    // Creates what IsSetUp looks for, in one write transaction; run runs one statement,
+    // retrying while another process holds the lock.
+    bool SetUp(const std::function<bool(const char*, QString*)>& run, QString* problem,
+               bool* damaged);
     void OpenInMemory();
     sqlite3_stmt* Statement(TStatement which);
     void Exec(const char* sql);

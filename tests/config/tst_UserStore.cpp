@@ -311,6 +311,37 @@ private slots:
         TUserStore::TakeSetAsideFile();
     }
 
+    // A store set up before opens without a write: also while another process is in the middle
+    // of one (a link's launch writing to the URL mailbox, say), at once and on disk.
+    void setUpStoreOpensWhileAnotherWrites() {
+        const QString file = freshFile();
+        {
+            TUserStore create(file);
+            QVERIFY(create.SetValue("\\A", "v", TStoreValue::Dword(7)));
+        }
+        sqlite3* writer = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &writer), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        {
+            TUserStore store(file);
+            QVERIFY(store.isPersistent());
+            TStoreValue value;
+            QVERIFY(store.GetValue("\\a", "V", value));
+            QCOMPARE(value.Number, int64_t(7));
+        }
+        QCOMPARE(sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(writer);
+        // Its root key gone (an old file, a hand edit), the set-up puts it back.
+        QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &writer), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(writer, "DELETE FROM keys WHERE id=1", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(writer);
+        TUserStore store(file);
+        QVERIFY(store.isPersistent());
+        QVERIFY(store.SetValue("\\B", "w", TStoreValue::Dword(8)));
+        QVERIFY(store.KeyExists("\\"));
+    }
+
     void filesArePrivate() {
         const QString file = freshFile();
         QDir().mkpath(QFileInfo(file).absolutePath());
