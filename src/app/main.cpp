@@ -8,6 +8,7 @@
 #include "config/zkUserStore.h"
 #include "desktop/zkAccessibility.h"
 #include "desktop/zkSecretService.h"
+#include "desktop/zkSessionBus.h"
 #include "desktop/zkWindowOrder.h"
 #include "platform/zkApplication.h"
 #include "platform/zkInstallation.h"
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     PaintWithoutSharedImages();
     std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
+    const TSessionBusWarmup sessionBus;
     // From the start, so the window ring knows the order of every window.
     zkWindowOrder::Install();
     zkAccessibility::Install();

@@ -1,4 +1,5 @@
 #include "desktop/zkSecretService.h"
+#include "desktop/zkSessionBus.h"
 
 #include <QByteArray>
 #include <QDBusArgument>
@@ -55,24 +56,6 @@ constexpr qsizetype MaxSecretBytes = 64 * 1024;
 // asked again by this process.
 constexpr int CallTimeoutMs = 3000;
 constexpr int NameCheckTimeoutMs = 1000;
-
-// Whether a session bus can be found without launching one: an address it is given (but not
-// "autolaunch:", which runs dbus-launch), or the bus socket in the runtime folder.
-bool SessionBusGiven(QString* problem) {
-    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    if (!address.isEmpty()) {
-        if (address.contains("autolaunch:")) {
-            *problem = QStringLiteral("the session bus address asks for one to be launched");
-            return false;
-        }
-        return true;
-    }
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo::exists(QString::fromLocal8Bit(runtime) + "/bus"))
-        return true;
-    *problem = QStringLiteral("no session bus");
-    return false;
-}
 
 class TDesktopSecretService final : public ISecretStore {
 public:
@@ -208,7 +191,7 @@ private:
     }
 
     bool Connect() {
-        if (!SessionBusGiven(&Why))
+        if (!zkSessionBus::Given(&Why))
             return false;
         qDBusRegisterMetaType<TAttributes>();
         qDBusRegisterMetaType<TServiceSecret>();

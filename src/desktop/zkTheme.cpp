@@ -1,5 +1,7 @@
 #include "zkTheme.h"
 
+#include "zkSessionBus.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusError>
@@ -226,6 +228,9 @@ void TThemeController::WatchDesktop() {
     if (Watching)
         return;
     Watching = true;
+    // Asking the bus library for a bus that is not there would launch one that outlives us.
+    if (!zkSessionBus::Given())
+        return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
