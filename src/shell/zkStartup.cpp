@@ -5,8 +5,10 @@
 #include "config/zkLayoutSettings.h"
 #include "config/zkSettings.h"
 #include "config/zkUserStore.h"
+#include "desktop/zkApplicationIcon.h"
 #include "platform/zkAtomicFile.h"
 #include "platform/zkInstallation.h"
+#include "platform/zkLateStart.h"
 #include "platform/zkPaths.h"
 #include "platform/zkPrompts.h"
 #include "shell/zkMainForm.h"
@@ -241,15 +243,19 @@ void StartReadingApplicationIcon() {
 
 void LoadApplicationIcon() {
     std::future<QList<QImage>>& reading = IconReading();
-    const QList<QImage> images =
-        reading.valid() ? reading.get() : ReadIconImages(ApplicationIconPath());
+    QList<QImage> images = reading.valid() ? reading.get() : ReadIconImages(ApplicationIconPath());
     if (images.isEmpty())
         return;
-    // Every size in the file, so the taskbar and title bars each pick the best one.
+    // Every size in the file, so the taskbar and title bars each pick the best one. Each image
+    // is converted where it lies.
     QIcon icon;
-    for (const QImage& image : images)
-        icon.addPixmap(QPixmap::fromImage(image));
-    QApplication::setWindowIcon(icon);
+    for (QImage& image : images)
+        icon.addPixmap(QPixmap::fromImage(std::move(image)));
+    // The window system hears of the small sizes first and of every size once the first
+    // windows are up; the windows then take the icon again.
+    QApplication::setWindowIcon(zkApplicationIcon::NamingSmallSizes(icon));
+    if (icon.availableSizes() != QGuiApplication::windowIcon().availableSizes())
+        zkLateStart::AfterFirstIdle(qApp, [icon] { QApplication::setWindowIcon(icon); });
 }
 
 void TMainFormRequests::Activate() {

@@ -497,9 +497,8 @@ private slots:
             for (int y = 0; y < image.height(); ++y)
                 for (int x = 0; x < image.width(); ++x) {
                     const QRgb want = image.pixel(x, y) & RGB_MASK;
-                    const QRgb expected = cutOut && want == (key & RGB_MASK)
-                                              ? (backdropColour & RGB_MASK)
-                                              : want;
+                    const QRgb expected =
+                        cutOut && want == (key & RGB_MASK) ? (backdropColour & RGB_MASK) : want;
                     if ((shown.pixel(x, y) & RGB_MASK) != expected)
                         return QStringLiteral("pixel %1,%2 shows %3, not %4")
                             .arg(x)
