@@ -76,10 +76,13 @@ public:
         Server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         WindowManager.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         // -displayfd: the server picks a free display and writes its number to stdout.
-        Server.start(QStringLiteral("Xvfb"),
-                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                      QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                      QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QStringList serverArguments = {QStringLiteral("-displayfd"),   QStringLiteral("1"),
+                                       QStringLiteral("-screen"),      QStringLiteral("0"),
+                                       QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                                       QStringLiteral("tcp")};
+        if (!ResetWhenIdle)
+            serverArguments << QStringLiteral("-noreset");
+        Server.start(QStringLiteral("Xvfb"), serverArguments);
         QDeadlineTimer deadline(15000);
         while (!Server.canReadLine() && !deadline.hasExpired() &&
                Server.state() != QProcess::NotRunning)
@@ -186,6 +189,11 @@ public:
         return env;
     }
     QString Display;
+    // An X server resets (its keymap compiled again, 50-70 ms) whenever its last client goes,
+    // and the next client to connect waits for that. A desktop's window manager and panels keep
+    // it from ever happening; without a window manager here, one client after another each
+    // paid it. Set before Start to have the server reset as it would.
+    bool ResetWhenIdle = false;
 
 private:
     QProcess Server;
