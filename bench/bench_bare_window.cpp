@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
     clock_gettime(CLOCK_MONOTONIC, &mainAt);
     const bool list = std::getenv("VELQUIST_LIST_LIBRARIES") != nullptr;
     const int librariesAtMain = MappedLibraries("main", list);
+    EnableStartupPhases();
     QApplication app(argc, argv);
+    MarkStartupPhase("application");
     QWidget w;
     w.resize(210, 80);
     // A second baseline: the same window with one line of text, which loads the fonts.
@@ -25,11 +27,14 @@ int main(int argc, char** argv) {
         label->move(4, 4);
     }
     w.show();
+    MarkStartupPhase("window-shown");
     QObject::connect(
         QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
         [librariesAtMain, mainAt, list] {
             timespec now = {};
             clock_gettime(CLOCK_MONOTONIC, &now);
+            MarkStartupPhase("idle");
+            PrintStartupPhases();
             printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
                    "libraries-at-idle %d\nrss-at-idle-kib %ld\nanonymous-at-idle-kib %ld\n",
                    static_cast<long long>(mainAt.tv_sec) * 1000000000LL + mainAt.tv_nsec,

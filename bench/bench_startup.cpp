@@ -3,7 +3,8 @@
 // Prints median wall time, processor time, peak resident memory and resident memory at the first
 // idle moment of each, the ratios, and the shared libraries (distinct .so files mapped) when
 // main() begins and at the first idle moment, with those the client has and the label program
-// has not. The client runs as a returning user: logged in as DEMO without a question, opening the
+// has not, and the phases each program marks on its main thread (wall and processor time). The
+// client runs as a returning user: logged in as DEMO without a question, opening the
 // layout its first start (the warm-up run) saved; with --first-start every run is a first start
 // (no login stored: the login dialog opens).
 //   bench_startup [--xvfb | --xvfb-openbox] [--first-start] [ROUNDS [CLIENT [EARLIER_CLIENT]]]
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -43,7 +45,33 @@ struct TRun {
     int LibrariesAtMain = -1, LibrariesAtIdle = -1;  // shared objects loaded, when it says
     long RssAtIdleKiB = -1, AnonymousAtIdleKiB = -1; // resident, and of it not backed by files
     QSet<QByteArray> AtMain, AtIdle; // their paths, when asked for (VELQUIST_LIST_LIBRARIES)
+    // The phases the program marks on its main thread, in order: name, wall and processor ms
+    // since the mark before (the first since main() began).
+    struct TPhase {
+        QByteArray Name;
+        double WallMs, CpuMs;
+    };
+    std::vector<TPhase> Phases;
 };
+
+// The program's "phase NAME WALL_NS CPU_NS" lines as the time between each mark and the one
+// before it.
+std::vector<TRun::TPhase> PhasesOf(const QByteArray& text) {
+    std::vector<TRun::TPhase> phases;
+    qint64 wallBefore = -1, cpuBefore = -1;
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 4 || fields[0] != "phase")
+            continue;
+        const qint64 wall = fields[2].toLongLong(), cpu = fields[3].toLongLong();
+        if (wallBefore >= 0)
+            phases.push_back(
+                {fields[1], double(wall - wallBefore) / 1e6, double(cpu - cpuBefore) / 1e6});
+        wallBefore = wall;
+        cpuBefore = cpu;
+    }
+    return phases;
+}
 
 // The paths of the program's lines "NAME PATH".
 QSet<QByteArray> LinesAfter(const QByteArray& text, const QByteArray& name) {
@@ -118,6 +146,7 @@ TRun runOnce(const QString& program) {
     run.LibrariesAtIdle = int(NumberAfter(text, "libraries-at-idle"));
     run.RssAtIdleKiB = long(NumberAfter(text, "rss-at-idle-kib"));
     run.AnonymousAtIdleKiB = long(NumberAfter(text, "anonymous-at-idle-kib"));
+    run.Phases = PhasesOf(text);
     run.AtMain = LinesAfter(text, "library-at-main");
     run.AtIdle = LinesAfter(text, "library-at-idle");
     run.MaxRssKiB = usage.ru_maxrss;
@@ -182,7 +211,15 @@ int main(int argc, char** argv) {
         std::vector<double> Ms, CpuMs, BeforeMainMs;
         std::vector<long> RssKiB, RssAtIdle, AnonymousAtIdle;
         int LibrariesAtMain = -1, LibrariesAtIdle = -1;
+        std::vector<QByteArray> PhaseNames;
+        QHash<QByteArray, std::vector<double>> PhaseWallMs, PhaseCpuMs;
         void Add(const TRun& run) {
+            for (const TRun::TPhase& phase : run.Phases) {
+                if (!PhaseWallMs.contains(phase.Name))
+                    PhaseNames.push_back(phase.Name);
+                PhaseWallMs[phase.Name].push_back(phase.WallMs);
+                PhaseCpuMs[phase.Name].push_back(phase.CpuMs);
+            }
             Ms.push_back(run.Ms);
             CpuMs.push_back(run.CpuMs);
             BeforeMainMs.push_back(run.BeforeMainMs);
@@ -249,6 +286,17 @@ int main(int argc, char** argv) {
            lm, lc, median(labelRuns.BeforeMainMs), labelRuns.LibrariesAtMain,
            labelRuns.LibrariesAtIdle, median(labelRuns.RssAtIdle) / 1024.0,
            median(labelRuns.AnonymousAtIdle) / 1024.0);
+    // Where a program's main thread spent its start-up, when it marks its phases.
+    const auto phases = [](const TSeries& s) {
+        if (s.PhaseNames.empty())
+            return;
+        printf("    main thread by phase (median ms, wall / processor):");
+        for (const QByteArray& name : s.PhaseNames)
+            printf(" %s %.1f / %.1f;", name.constData(), median(s.PhaseWallMs.value(name)),
+                   median(s.PhaseCpuMs.value(name)));
+        printf("\n");
+    };
+    phases(labelRuns);
     // What the client has loaded that the label program has not.
     const auto extra = [](const char* when, const QSet<QByteArray>& client,
                           const QSet<QByteArray>& label) {
@@ -268,9 +316,10 @@ int main(int argc, char** argv) {
                "at first idle %d\n",
                median(s.BeforeMainMs), median(s.BeforeMainMs) / median(labelRuns.BeforeMainMs),
                s.LibrariesAtMain, s.LibrariesAtIdle);
-        printf("    vs the label: %.2fx wall, %.2fx processor (goal: at most 1.3x wall); vs the bare "
-               "window: %.2fx wall, %.2fx memory\n",
-               m / lm, c / lc, m / bm, double(r) / double(br));
+        printf(
+            "    vs the label: %.2fx wall, %.2fx processor (goal: at most 1.3x wall); vs the bare "
+            "window: %.2fx wall, %.2fx memory\n",
+            m / lm, c / lc, m / bm, double(r) / double(br));
         printf("    resident at first idle %.1f MiB (%+.1f MiB over the bare window's peak, %+.1f "
                "over the label's at idle)\n",
                median(s.RssAtIdle) / 1024.0, (median(s.RssAtIdle) - br) / 1024.0,
@@ -282,6 +331,7 @@ int main(int argc, char** argv) {
             "the label's\n",
             median(s.AnonymousAtIdle) / 1024.0,
             (median(s.AnonymousAtIdle) - median(labelRuns.AnonymousAtIdle)) / 1024.0);
+        phases(s);
         extra("main()", listed.AtMain, labelListed.AtMain);
         extra("first idle", listed.AtIdle, labelListed.AtIdle);
     };

@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
     const bool timeStartup = std::getenv("VELQUIST_EXIT_WHEN_IDLE") != nullptr;
     const bool listLibraries = timeStartup && std::getenv("VELQUIST_LIST_LIBRARIES") != nullptr;
     const int librariesAtMain = timeStartup ? MappedLibraries("main", listLibraries) : 0;
+    if (timeStartup)
+        EnableStartupPhases();
     zkMemory::SetAllocatorThresholds();
     // A link may carry a password, and every user can read our command line: it goes before
     // anything else runs (Qt's set-up alone takes tens of milliseconds).
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
     PaintWithoutSharedImages();
     std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
+    MarkStartupPhase("application");
     const TSessionBusWarmup sessionBus;
     // From the start, so the window ring knows the order of every window.
     zkWindowOrder::Install();
@@ -167,11 +170,13 @@ int main(int argc, char** argv) {
     ReportErrors([] { RemoveStaleWriteTemporaries(); });
 
     CheckComponentVersions();
+    MarkStartupPhase("before-first-window");
 
     // The splash closes itself; the queued events are handled once so it is painted before
     // the slow part of start-up.
     TSplashForm::ShowSplash(5000);
     app.processEvents();
+    MarkStartupPhase("splash");
 
     warmup.Wait();
     auto* mainForm = new TZentrikProMainForm;
@@ -181,6 +186,7 @@ int main(int argc, char** argv) {
     new TSymbolListEditorForm(mainForm);
     SetSoundSetupFormMaker([mainForm] { return new TSoundSetupForm(mainForm, mainForm); });
     new TSoundPlayForm(mainForm);
+    MarkStartupPhase("main-window-built");
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,
                      &TZentrikProMainForm::EndSession);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm,
@@ -190,6 +196,7 @@ int main(int argc, char** argv) {
     QObject::connect(mainForm, &TZentrikProMainForm::Closed, &app,
                      [mainForm] { QCoreApplication::exit(mainForm->ExitCode()); });
     mainForm->show();
+    MarkStartupPhase("main-window-shown");
     requests.SetMainForm(mainForm);
     QTimer::singleShot(0, mainForm, [mainForm] { ShowSetAsideStoreNotice(mainForm); });
     // The sound libraries (libsndfile with eight codec libraries, PulseAudio) are loaded a moment
@@ -206,6 +213,8 @@ int main(int argc, char** argv) {
             QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
             [mainAt, librariesAtMain, listLibraries] {
                 const long long idleAt = MonotonicNs();
+                MarkStartupPhase("idle");
+                PrintStartupPhases();
                 printf("main-at-ns %lld\nidle-at-ns %lld\nlibraries-at-main %d\n"
                        "libraries-at-idle %d\nrss-at-idle-kib %ld\nanonymous-at-idle-kib %ld\n",
                        mainAt, idleAt, librariesAtMain, MappedLibraries("idle", listLibraries),

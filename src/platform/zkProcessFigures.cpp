@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <string>
 
@@ -40,4 +41,36 @@ long ResidentKiB(const char* field) {
             break;
     std::fclose(status);
     return kib;
+}
+
+namespace {
+struct TPhaseMark {
+    const char* Name;
+    long long WallNs, CpuNs;
+};
+TPhaseMark PhaseMarks[16];
+int PhaseCount = -1; // -1 while not enabled
+
+long long ClockNs(clockid_t clock) {
+    timespec now = {};
+    clock_gettime(clock, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+} // namespace
+
+void EnableStartupPhases() {
+    PhaseCount = 0;
+    MarkStartupPhase("main");
+}
+
+void MarkStartupPhase(const char* name) {
+    if (PhaseCount < 0 || PhaseCount >= int(sizeof PhaseMarks / sizeof PhaseMarks[0]))
+        return;
+    PhaseMarks[PhaseCount++] = {name, ClockNs(CLOCK_MONOTONIC), ClockNs(CLOCK_THREAD_CPUTIME_ID)};
+}
+
+void PrintStartupPhases() {
+    for (int i = 0; i < PhaseCount; ++i)
+        std::printf("phase %s %lld %lld\n", PhaseMarks[i].Name, PhaseMarks[i].WallNs,
+                    PhaseMarks[i].CpuNs);
 }
