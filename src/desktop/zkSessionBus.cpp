@@ -1,5 +1,7 @@
 #include "zkSessionBus.h"
 
+#include "platform/zkWaitAtExit.h"
+
 #include <QDBusConnection>
 #include <QFileInfo>
 
@@ -28,12 +30,18 @@ bool Given(QString* problem) {
 TSessionBusWarmup::TSessionBusWarmup() {
     if (!zkSessionBus::Given())
         return;
+    zkWaitAtExit::Keep(this, [this] { Wait(); });
     // Qt keeps the one connection for every thread; the first to ask makes it, the others
     // wait for it under Qt's lock.
     Thread = std::thread([] { QDBusConnection::sessionBus(); });
 }
 
 TSessionBusWarmup::~TSessionBusWarmup() {
+    Wait();
+    zkWaitAtExit::Forget(this);
+}
+
+void TSessionBusWarmup::Wait() {
     if (Thread.joinable())
         Thread.join();
 }

@@ -27,6 +27,10 @@ public:
     TSessionBusWarmup(const TSessionBusWarmup&) = delete;
     TSessionBusWarmup& operator=(const TSessionBusWarmup&) = delete;
 
+    // Waits for the connection to be made (or refused); also done when it goes, and at an exit()
+    // from anywhere before the statics it uses are destroyed.
+    void Wait();
+
 private:
     std::thread Thread;
 };

@@ -1,25 +1,13 @@
 #include "zkWarmup.h"
 
+#include "zkWaitAtExit.h"
+
 #include <QFontDatabase>
 
 #include <fontconfig/fontconfig.h>
 
-namespace {
-// exit() (Qt's own when the display connection breaks, or a refused start) destroys Qt's
-// statics while the warm-up may still be filling the font database with them. The exiting
-// thread's thread-locals are destroyed before any static, so one of them waits for the warm-up.
-struct TWaitAtExit {
-    TStartupWarmup* Warmup = nullptr;
-    ~TWaitAtExit() {
-        if (Warmup)
-            Warmup->Wait();
-    }
-};
-thread_local TWaitAtExit WaitAtExit;
-} // namespace
-
 TStartupWarmup::TStartupWarmup() {
-    WaitAtExit.Warmup = this;
+    zkWaitAtExit::Keep(this, [this] { Wait(); });
     // The configuration is the library's one shared configuration, built once and safely
     // across threads; Qt's font database takes it over as it is. The database is filled once,
     // under its own lock, for every thread: a lookup on the main thread meanwhile waits for it
@@ -33,8 +21,7 @@ TStartupWarmup::TStartupWarmup() {
 
 TStartupWarmup::~TStartupWarmup() {
     Wait();
-    if (WaitAtExit.Warmup == this)
-        WaitAtExit.Warmup = nullptr;
+    zkWaitAtExit::Forget(this);
 }
 
 void TStartupWarmup::Release(bool fillDatabase) {
