@@ -253,8 +253,9 @@ void LoadApplicationIcon() {
         icon.addPixmap(QPixmap::fromImage(std::move(image)));
     // The window system hears of the small sizes first and of every size once the first
     // windows are up; the windows then take the icon again.
-    QApplication::setWindowIcon(zkApplicationIcon::NamingSmallSizes(icon));
-    if (icon.availableSizes() != QGuiApplication::windowIcon().availableSizes())
+    const QIcon shown = zkApplicationIcon::NamingSmallSizes(icon);
+    QApplication::setWindowIcon(shown);
+    if (shown.availableSizes() != icon.availableSizes())
         zkLateStart::AfterFirstIdle(qApp, [icon] { QApplication::setWindowIcon(icon); });
 }
 

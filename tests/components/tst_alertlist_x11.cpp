@@ -65,13 +65,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    if (OnPrivateX()) {
-        QApplication app(argc, argv);
-        TAlertListX11Test test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    QCoreApplication app(argc, argv);
-    return RunAgainOnPrivateX();
+    return RunWithCasesOnX<TAlertListX11Test>(argc, argv);
 }
 
 #include "tst_alertlist_x11.moc"

@@ -115,16 +115,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    if (OnPrivateX()) {
-        QApplication app(argc, argv);
-        TApplicationIconOnXTest test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    QApplication app(argc, argv);
-    TApplicationIconTest test;
-    if (const int failed = QTest::qExec(&test, argc, argv))
-        return failed;
-    return RunAgainOnPrivateX();
+    return RunWithCasesOnX<TApplicationIconOnXTest, TApplicationIconTest>(argc, argv);
 }
 
 #include "tst_application_icon.moc"

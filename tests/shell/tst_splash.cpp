@@ -515,17 +515,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    if (OnPrivateX()) {
-        QApplication app(argc, argv);
-        app.setAttribute(Qt::AA_Use96Dpi, true);
-        TSplashOnXTest test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TSplashTest test;
-    if (const int failed = QTest::qExec(&test, argc, argv))
-        return failed;
-    return RunAgainOnPrivateX();
+    return RunWithCasesOnX<TSplashOnXTest, TSplashTest>(argc, argv);
 }
+
 #include "tst_splash.moc"

@@ -6,6 +6,7 @@
 
 #include "zkClientProcess.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -21,12 +22,14 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QXmlStreamReader>
 
 #include <csignal>
 #include <cstdio>
 #include <sys/prctl.h>
+#include <type_traits>
 
 // The client as under GNOME with "Cantarell <points>" as its interface font: the desktop named
 // GNOME, so Qt takes its GTK platform theme, which reads the font GTK is set to (GNOME's settings
@@ -200,14 +203,8 @@ private:
     QProcess WindowManager;
 };
 
-// For suites with cases that need a real X server's pixels: main() runs the suite's program
-// again on a private Xvfb (no window manager, no session bus), where OnPrivateX() is true.
-inline bool OnPrivateX() {
-    return qEnvironmentVariableIsSet("VELQUIST_TEST_ON_X");
-}
-
-// The exit code of the run on X; 0 with "SKIP" said where Xvfb is not installed. Needs a
-// QCoreApplication (or more) to exist.
+// The exit code of this suite's program run again on a private Xvfb (no window manager, no
+// session bus); 0 with "SKIP" said where Xvfb is not installed. Needs a QCoreApplication.
 inline int RunAgainOnPrivateX() {
     TDesktop desktop;
     if (const QString problem = desktop.Start(false); !problem.isEmpty()) {
@@ -230,6 +227,24 @@ inline int RunAgainOnPrivateX() {
         return 1;
     }
     return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+}
+
+// main() of a suite with cases that need a real X server's pixels: the offscreen cases here (none
+// when OffscreenCases is void), then, when they passed, the program again on a private Xvfb,
+// where it runs the XCases.
+template <typename XCases, typename OffscreenCases = void>
+int RunWithCasesOnX(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("VELQUIST_TEST_ON_X")) {
+        XCases cases;
+        return QTest::qExec(&cases, argc, argv);
+    }
+    if constexpr (!std::is_void_v<OffscreenCases>) {
+        OffscreenCases cases;
+        if (const int failed = QTest::qExec(&cases, argc, argv))
+            return failed;
+    }
+    return RunAgainOnPrivateX();
 }
 
 // A private Wayland compositor: headless weston, listening on a socket of its own in the
