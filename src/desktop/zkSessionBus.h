@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <thread>
 
 namespace zkSessionBus {
@@ -30,6 +31,12 @@ public:
     // Waits for the connection to be made (or refused); also done when it goes, and at an exit()
     // from anywhere before the statics it uses are destroyed.
     void Wait();
+
+    // Runs job with the connection made, without waiting for it: on the connecting thread
+    // right after it connects when that is still going on, otherwise here and now. A job must
+    // therefore be safe on either thread (QtDBus calls and connections are; replies and signals
+    // still reach their receivers on the receivers' own threads).
+    static void WhenConnected(std::function<void()> job);
 
 private:
     std::thread Thread;

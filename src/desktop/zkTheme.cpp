@@ -6,7 +6,6 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QEvent>
 #include <QStyle>
@@ -231,31 +230,34 @@ void TThemeController::WatchDesktop() {
     // Asking the bus library for a bus that is not there would launch one that outlives us.
     if (!zkSessionBus::Given())
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    ChangesBeforeRead = SchemeChanges;
+    // Listening and asking take round trips to the bus: while the early connection is still
+    // being made they go out from its thread, so the first windows do not wait for the bus.
+    TSessionBusWarmup::WhenConnected([this] {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected())
+            return;
+        if (!bus.connect(PortalService, PortalPath, SettingsInterface,
+                         QStringLiteral("SettingChanged"), this,
+                         SLOT(PortalSettingChanged(QDBusMessage))))
+            std::fprintf(stderr, "velquist: cannot follow the desktop's colour scheme: %s\n",
+                         qPrintable(bus.lastError().message()));
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            PortalService, PortalPath, SettingsInterface, QStringLiteral("Read"));
+        call << AppearanceNamespace << ColorSchemeKey;
+        // No portal, or one that refuses: the platform's palette stays, nothing to say.
+        bus.callWithCallback(call, this, SLOT(PortalSchemeRead(QDBusMessage)), PortalTimeoutMs);
+    });
+}
+
+void TThemeController::PortalSchemeRead(const QDBusMessage& reply) {
+    // A change signalled meanwhile is newer than this answer.
+    if (reply.arguments().isEmpty() || SchemeChanges != ChangesBeforeRead)
         return;
-    if (!bus.connect(PortalService, PortalPath, SettingsInterface, QStringLiteral("SettingChanged"),
-                     this, SLOT(PortalSettingChanged(QDBusMessage))))
-        std::fprintf(stderr, "velquist: cannot follow the desktop's colour scheme: %s\n",
-                     qPrintable(bus.lastError().message()));
-    QDBusMessage call = QDBusMessage::createMethodCall(PortalService, PortalPath, SettingsInterface,
-                                                       QStringLiteral("Read"));
-    call << AppearanceNamespace << ColorSchemeKey;
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, PortalTimeoutMs), this);
-    const uint changesBefore = SchemeChanges;
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, changesBefore](QDBusPendingCallWatcher* w) {
-                w->deleteLater();
-                const QDBusMessage reply = w->reply();
-                // A change signalled meanwhile is newer than this answer.
-                if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty() ||
-                    SchemeChanges != changesBefore)
-                    return;
-                bool ok = false;
-                const uint scheme = Unwrapped(reply.arguments().first()).toUInt(&ok);
-                if (ok)
-                    SetDesktopScheme(scheme);
-            });
+    bool ok = false;
+    const uint scheme = Unwrapped(reply.arguments().first()).toUInt(&ok);
+    if (ok)
+        SetDesktopScheme(scheme);
 }
 
 void TThemeController::PortalSettingChanged(const QDBusMessage& message) {

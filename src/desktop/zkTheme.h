@@ -83,6 +83,8 @@ protected:
 private slots:
     // SettingChanged(namespace, key, value) of the portal.
     void PortalSettingChanged(const QDBusMessage& message);
+    // The portal's answer to the first question (Read).
+    void PortalSchemeRead(const QDBusMessage& reply);
 
 private:
     TThemeController();
@@ -91,6 +93,7 @@ private:
     TThemeChoice Chosen = TThemeChoice::System;
     uint Scheme = 0;
     uint SchemeChanges = 0; // signals taken, so a late first answer does not undo one
+    uint ChangesBeforeRead = 0;
     bool Watching = false;
     bool Applied = false;
     // The platform's palette, as it was before the first theme was put on.

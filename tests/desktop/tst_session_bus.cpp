@@ -1,0 +1,77 @@
+// The early session bus connection: work handed to it runs once, in order, with the bus
+// connected, whichever thread ends up running it; without a bus nothing is started and the work
+// runs at once.
+#include "desktop/zkSessionBus.h"
+#include "zkHarness.h"
+
+#include <QDBusConnection>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TSessionBusTest : public QObject {
+    Q_OBJECT
+private slots:
+    // First: Qt keeps one session bus connection per process, made at its first use.
+    void withoutABusJobsRunAtOnce() {
+        QTemporaryDir runtime;
+        const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        const QByteArray runtimeDir = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        {
+            TSessionBusWarmup warmup;
+            QThread* ranOn = nullptr;
+            TSessionBusWarmup::WhenConnected([&ranOn] { ranOn = QThread::currentThread(); });
+            QCOMPARE(ranOn, QThread::currentThread());
+        }
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        qputenv("XDG_RUNTIME_DIR", runtimeDir);
+    }
+
+    void jobsRunOnceInOrderWithTheBusConnected() {
+        TWholeProcessHarness desk;
+        HARNESS_NEED(desk.needSessionBus());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", desk.bus().Address.toLocal8Bit());
+
+        std::mutex lock;
+        std::vector<int> order;
+        std::atomic<int> connectedRuns{0};
+        const auto job = [&](int n) {
+            return [&, n] {
+                if (QDBusConnection::sessionBus().isConnected())
+                    ++connectedRuns;
+                const std::lock_guard<std::mutex> guard(lock);
+                order.push_back(n);
+            };
+        };
+        {
+            TSessionBusWarmup warmup;
+            // Handed over while the connection is being made, most likely: each must still run.
+            for (int n = 0; n < 5; ++n)
+                TSessionBusWarmup::WhenConnected(job(n));
+            warmup.Wait();
+            QCOMPARE(order, (std::vector<int>{0, 1, 2, 3, 4}));
+            // Connected by now: the next one runs here, before the call returns.
+            QThread* ranOn = nullptr;
+            TSessionBusWarmup::WhenConnected([&ranOn] { ranOn = QThread::currentThread(); });
+            QCOMPARE(ranOn, QThread::currentThread());
+        }
+        QCOMPARE(connectedRuns.load(), 5);
+        // A later warm-up (none in the client, but nothing forbids it) takes jobs again.
+        {
+            TSessionBusWarmup again;
+            TSessionBusWarmup::WhenConnected(job(5));
+        }
+        QCOMPARE(order.size(), size_t(6));
+        QCOMPARE(order.back(), 5);
+    }
+};
+
+QTEST_MAIN(TSessionBusTest)
+#include "tst_session_bus.moc"
