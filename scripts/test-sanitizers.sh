@@ -15,7 +15,8 @@ export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:log_path=$reports/asan"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
 status=0
 # The web page's tests run no code of ours that a sanitizer could watch (the page is script).
-(cd build-asan && QT_QPA_PLATFORM=offscreen ctest -E '^web/' --output-on-failure -j2 --timeout 900 \
+# Four at a time, as in scripts/test.sh: the suites mostly wait for the processes they start.
+(cd build-asan && QT_QPA_PLATFORM=offscreen ctest -E '^web/' --output-on-failure -j4 --timeout 900 \
   --repeat after-timeout:2) || status=$?
 if compgen -G "$reports/*" >/dev/null; then
   echo "Sanitizer reports:" >&2
