@@ -4,14 +4,19 @@
 #include "config/zkConfig.h"
 #include "platform/zkApplication.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkSecondTick.h"
 #include "platform/zkShell.h"
 #include "updates/zkUpdateCheck.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <cstdio>
 #include <utility>
+
+namespace {
+// The schedule's windows are 30 seconds long: one check in each.
+constexpr qint64 CheckIntervalMs = 30000;
+} // namespace
 
 std::function<QDateTime()> TUpdateForm::Clock = [] { return QDateTime::currentDateTimeUtc(); };
 std::function<QTimeZone()> TUpdateForm::Zone = [] { return QTimeZone::systemTimeZone(); };
@@ -21,10 +26,6 @@ TUpdateForm::TUpdateForm(QWidget* owner) : QWidget(owner, Qt::Window) {
     NetRequestX = new TGenericNetRequestX(this);
     connect(NetRequestX, &TGenericNetRequestX::OnResult, this,
             [this](QObject*, const QString& result) { NetRequestXResult(result); });
-    UpdateTimer = new QTimer(this);
-    UpdateTimer->setObjectName(QStringLiteral("UpdateTimer"));
-    connect(UpdateTimer, &QTimer::timeout, this,
-            [this] { ReportErrors([this] { UpdateTimerTimer(); }); });
     FormCreate();
 }
 
@@ -35,8 +36,18 @@ void TUpdateForm::FormCreate() {
     UpdateDeclined = false;
     ManualCheck = false;
     LoadSchedule();
-    UpdateTimer->setInterval(30000);
-    UpdateTimer->start();
+    // The first check 30 seconds or less from now, as a 30-second timer started now would.
+    CheckedHalfMinute = Clock().toMSecsSinceEpoch() / CheckIntervalMs;
+    connect(&TSecondTick::Instance(), &TSecondTick::Second, this,
+            [this] { ReportErrors([this] { SecondTick(); }); });
+}
+
+void TUpdateForm::SecondTick() {
+    const qint64 halfMinute = Clock().toMSecsSinceEpoch() / CheckIntervalMs;
+    if (halfMinute == CheckedHalfMinute)
+        return;
+    CheckedHalfMinute = halfMinute;
+    UpdateTimerTimer();
 }
 
 QString TUpdateForm::ScheduleKey() {

@@ -8,12 +8,12 @@
 
 #include <functional>
 
-class QTimer;
 class TGenericNetRequestX;
 
 // The hidden update window: asks the configured address for the current build at start-up,
 // on the user's schedule and on demand, and offers the download page when that build is newer
-// than ours. It is never shown; it only hosts the net-request component and the timer.
+// than ours. It is never shown; it only hosts the net-request component and the schedule's
+// timer.
 class TUpdateForm : public QWidget {
     Q_OBJECT
 public:
@@ -24,7 +24,6 @@ public:
     bool RequestInFlight = false;
     bool UpdateDeclined = false;
     bool ManualCheck = false;
-    QTimer* UpdateTimer = nullptr;
     TGenericNetRequestX* NetRequestX = nullptr;
 
     void LoadSchedule();
@@ -32,6 +31,10 @@ public:
     void CheckSchedule(bool AtStartup);
     void RequestUpdateInfo(bool Manual);
     void UpdateTimerTimer();
+    // The schedule's timer: every 30 seconds, at the seconds :00 and :30 of Clock(), in the
+    // wake-up of the clock's second that an idle desk has anyway. A tick that comes late still
+    // checks, once.
+    void SecondTick();
     void NetRequestXResult(const QString& Result);
     // The local zone's offset from UTC now, in minutes (negative west of UTC).
     static int32_t LocalUtcOffset();
@@ -45,4 +48,5 @@ public:
 
 private:
     void FormCreate();
+    qint64 CheckedHalfMinute = 0; // the last 30-second span of Clock() the timer checked in
 };

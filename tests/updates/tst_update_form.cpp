@@ -4,6 +4,7 @@
 #include "config/zkSettings.h"
 #include "platform/zkApplication.h"
 #include "platform/zkPrompts.h"
+#include "platform/zkSecondTick.h"
 #include "platform/zkShell.h"
 #include "updates/zkUpdateCheck.h"
 #include "updates/zkUpdateForm.h"
@@ -106,6 +107,27 @@ private slots:
         f.Form->UpdateTimerTimer();
         QCOMPARE(f.sent(), due ? 1 : 0);
         QCOMPARE(f.Form->RequestInFlight, due);
+    }
+
+    // The schedule's timer rides on the clock's second: it checks once in each 30-second span,
+    // at the first second of the span, however many seconds come in between.
+    void theTimerChecksOnceEachHalfMinute() {
+        const QDate wednesday(2026, 4, 15);
+        TUpdateFixture f(Timed(2, QTime(12, 0, 25)));
+        f.setLocal(wednesday, QTime(12, 0, 29)); // due, but the span the form began in
+        emit TSecondTick::Instance().Second();
+        QCOMPARE(f.sent(), 0);
+        f.setLocal(wednesday, QTime(12, 0, 30, 2));
+        emit TSecondTick::Instance().Second();
+        QCOMPARE(f.sent(), 1);
+        // Answered: a second check in the same span would ask again.
+        f.Form->NetRequestXResult(QStringLiteral("1250"));
+        QVERIFY(!f.Form->RequestInFlight);
+        f.setLocal(wednesday, QTime(12, 0, 31));
+        emit TSecondTick::Instance().Second();
+        f.setLocal(wednesday, QTime(12, 0, 59, 999));
+        emit TSecondTick::Instance().Second();
+        QCOMPARE(f.sent(), 1);
     }
 
     void day31NeverComesInAShortMonth() {
