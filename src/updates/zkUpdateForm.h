@@ -31,10 +31,6 @@ public:
     void CheckSchedule(bool AtStartup);
     void RequestUpdateInfo(bool Manual);
     void UpdateTimerTimer();
-    // The schedule's timer: every 30 seconds, at the seconds :00 and :30 of Clock(), in the
-    // wake-up of the clock's second that an idle desk has anyway. A tick that comes late still
-    // checks, once.
-    void SecondTick();
     void NetRequestXResult(const QString& Result);
     // The local zone's offset from UTC now, in minutes (negative west of UTC).
     static int32_t LocalUtcOffset();
@@ -48,5 +44,9 @@ public:
 
 private:
     void FormCreate();
+    // The schedule's timer: every 30 seconds, at the seconds :00 and :30 of Clock(), in the
+    // wake-up of the clock's second that an idle desk has anyway. A tick that comes late still
+    // checks, once.
+    void SecondTick();
     qint64 CheckedHalfMinute = 0; // the last 30-second span of Clock() the timer checked in
 };

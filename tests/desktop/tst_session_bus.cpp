@@ -3,9 +3,9 @@
 // runs at once.
 #include "desktop/zkSessionBus.h"
 #include "zkHarness.h"
+#include "zkTestSupport.h"
 
 #include <QDBusConnection>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -19,25 +19,19 @@ class TSessionBusTest : public QObject {
 private slots:
     // First: Qt keeps one session bus connection per process, made at its first use.
     void withoutABusJobsRunAtOnce() {
-        QTemporaryDir runtime;
-        const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-        const QByteArray runtimeDir = qgetenv("XDG_RUNTIME_DIR");
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-        {
-            TSessionBusWarmup warmup;
-            QThread* ranOn = nullptr;
-            TSessionBusWarmup::WhenConnected([&ranOn] { ranOn = QThread::currentThread(); });
-            QCOMPARE(ranOn, QThread::currentThread());
-        }
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        qputenv("XDG_RUNTIME_DIR", runtimeDir);
+        TTestHome home; // a runtime folder with no bus in it
+        const TScopedEnvironment noAddress("DBUS_SESSION_BUS_ADDRESS", QByteArray());
+        TSessionBusWarmup warmup;
+        QThread* ranOn = nullptr;
+        TSessionBusWarmup::WhenConnected([&ranOn] { ranOn = QThread::currentThread(); });
+        QCOMPARE(ranOn, QThread::currentThread());
     }
 
     void jobsRunOnceInOrderWithTheBusConnected() {
         TWholeProcessHarness desk;
         HARNESS_NEED(desk.needSessionBus());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", desk.bus().Address.toLocal8Bit());
+        const TScopedEnvironment address("DBUS_SESSION_BUS_ADDRESS",
+                                         desk.bus().Address.toLocal8Bit());
 
         std::mutex lock;
         std::vector<int> order;

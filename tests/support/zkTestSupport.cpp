@@ -33,26 +33,28 @@ void setOrUnset(const char* name, const QByteArray& value) {
 }
 } // namespace
 
+TScopedEnvironment::TScopedEnvironment(const char* name, const QByteArray& value)
+    : Name(name), Old(qgetenv(name)) {
+    setOrUnset(name, value);
+}
+
+TScopedEnvironment::~TScopedEnvironment() {
+    setOrUnset(Name, Old);
+}
+
 TTestHome::TTestHome()
-    : OldConfig(qgetenv("XDG_CONFIG_HOME")), OldData(qgetenv("XDG_DATA_HOME")),
-      OldRuntime(qgetenv("XDG_RUNTIME_DIR")), OldTmp(qgetenv("VELQUIST_TEST_TMP_DIR")) {
+    : Config("XDG_CONFIG_HOME", configHome().toLocal8Bit()),
+      Data("XDG_DATA_HOME", dataHome().toLocal8Bit()),
+      Runtime("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit()),
+      Tmp("VELQUIST_TEST_TMP_DIR", tmpDir().toLocal8Bit()) {
     QDir().mkpath(configHome());
     QDir().mkpath(tmpDir());
     QDir().mkpath(dataHome());
     QDir().mkpath(runtimeDir());
     QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
-    qputenv("VELQUIST_TEST_TMP_DIR", tmpDir().toLocal8Bit());
 }
 
-TTestHome::~TTestHome() {
-    setOrUnset("XDG_CONFIG_HOME", OldConfig);
-    setOrUnset("XDG_DATA_HOME", OldData);
-    setOrUnset("XDG_RUNTIME_DIR", OldRuntime);
-    setOrUnset("VELQUIST_TEST_TMP_DIR", OldTmp);
-}
+TTestHome::~TTestHome() = default;
 
 void WriteTextFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -6,6 +6,19 @@
 
 #include <memory>
 
+// One environment variable set for a scope (unset, with a null value) and as it was after it.
+class TScopedEnvironment {
+public:
+    TScopedEnvironment(const char* name, const QByteArray& value);
+    ~TScopedEnvironment();
+    TScopedEnvironment(const TScopedEnvironment&) = delete;
+    TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;
+
+private:
+    const char* Name;
+    QByteArray Old;
+};
+
 // A private home for one test: temporary XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR,
 // and a folder that stands for /tmp (VELQUIST_TEST_TMP_DIR), so nothing a test does touches the
 // developer's own settings or the machine's shared folders. Restores the old values on exit.
@@ -21,7 +34,7 @@ public:
 
 private:
     QTemporaryDir Dir;
-    QByteArray OldConfig, OldData, OldRuntime, OldTmp;
+    TScopedEnvironment Config, Data, Runtime, Tmp;
 };
 
 // Writes text to a file (creating folders), for tests that prepare settings files.
