@@ -31,7 +31,8 @@ class TAlertForm;
 // catch-all window open, it is kept in the history alone ("unrouted").
 //
 // What arrives in one turn of the event loop is delivered together; under a flood, deliveries
-// are spaced by what the last one cost (its rows and the repaint they caused), so the windows
+// are spaced by what the last one cost (its rows and the repaint they caused, in the thread's
+// processor time, so a busy machine's waits add no spacing of their own), so the windows
 // repaint for many requests at once and the client keeps answering. A delivery takes at most
 // about DeliverySliceMs, hands the windows at most MaxRowsPerTurn rows, opens at most one
 // window, and reaches no more windows than can repaint in the rest of MaxTurnMs (by what a
@@ -105,7 +106,8 @@ public:
     // The arrival time of alerts, and the clock of the new-window rate; tests replace them.
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTimeUtc(); };
     std::function<qint64()> MonotonicMs;
-    // What repainting one window after a delivery cost, as last measured (tests set it).
+    // What repainting one window after a delivery cost in processor time, as last measured
+    // (tests set it).
     double RepaintMsPerWindow = 2;
     // How many windows one delivery may reach.
     int WindowsPerTurn() const;

@@ -301,6 +301,25 @@ private slots:
         QCOMPARE(Symbols(w[4]), QStringList({"e"}));
     }
 
+    // What a delivery costs is the processor time it took: one that only waited (a busy
+    // machine gave the processor to other programs meanwhile) neither holds the next delivery
+    // back nor makes the windows look slow to repaint.
+    void aDeliveryThatWaitedDoesNotHoldTheNextBack() {
+        TFixture f;
+        TAlertForm* w = f.window(QStringLiteral("WN=W0&Src=inbox"));
+        // Sleeping takes the time without the processor, as being passed over does.
+        f.Router.Delivered = [](qsizetype) { QThread::msleep(100); };
+        f.offer({Alert("a", "W0")});
+        QCoreApplication::sendPostedEvents(&f.Router);
+        QCOMPARE(Symbols(w), QStringList({"a"}));
+        QTest::qWait(20); // the delivery's cost is taken once its windows have repainted
+        QVERIFY2(f.Router.WindowsPerTurn() >= 11,
+                 qPrintable(QString::number(f.Router.RepaintMsPerWindow)));
+        f.offer({Alert("b", "W0")});
+        QCoreApplication::sendPostedEvents(&f.Router);
+        QCOMPARE(Symbols(w), QStringList({"a", "b"}));
+    }
+
     // A flood into many windows is handed over in turns of at most MaxRowsPerTurn rows, however
     // fast the windows take them; each window gets its alerts in their order, the alerts for
     // every window included, and none twice. Closing while some wait delivers them at once.

@@ -1,0 +1,61 @@
+#include "zkScheduling.h"
+
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <ctime>
+
+#include <cstdint>
+#include <cstring>
+
+namespace zkScheduling {
+
+namespace {
+// The kernel's struct sched_attr (its header clashes with the C library's): glibc has no
+// wrapper for these calls before 2.41.
+struct sched_attr {
+    std::uint32_t size;
+    std::uint32_t sched_policy;
+    std::uint64_t sched_flags;
+    std::int32_t sched_nice;
+    std::uint32_t sched_priority;
+    std::uint64_t sched_runtime;
+    std::uint64_t sched_deadline;
+    std::uint64_t sched_period;
+    std::uint32_t sched_util_min;
+    std::uint32_t sched_util_max;
+};
+
+bool ReadAttributes(pid_t tid, sched_attr& attr) {
+    std::memset(&attr, 0, sizeof attr);
+    return syscall(SYS_sched_getattr, tid, &attr, sizeof attr, 0) == 0;
+}
+} // namespace
+
+bool RequestShortSlice(pid_t tid) {
+    sched_attr attr;
+    if (!ReadAttributes(tid, attr))
+        return false;
+    // Only ordinary threads: a policy someone chose on purpose (real time, idle) stays. The
+    // niceness is part of the request and is kept as it is.
+    if (attr.sched_policy != SCHED_OTHER && attr.sched_policy != SCHED_BATCH)
+        return true;
+    attr.size = sizeof attr;
+    attr.sched_flags = 0;
+    attr.sched_runtime = ShortSliceNs;
+    return syscall(SYS_sched_setattr, tid, &attr, 0) == 0;
+}
+
+unsigned long long SliceOf(pid_t tid) {
+    sched_attr attr;
+    return ReadAttributes(tid, attr) ? attr.sched_runtime : 0;
+}
+
+long long ThreadProcessorNs() {
+    timespec now = {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+} // namespace zkScheduling
