@@ -4,10 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <ctime>
-
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 namespace zkScheduling {
 
@@ -42,7 +41,9 @@ bool RequestShortSlice(pid_t tid) {
     if (attr.sched_policy != SCHED_OTHER && attr.sched_policy != SCHED_BATCH)
         return true;
     attr.size = sizeof attr;
-    attr.sched_flags = 0;
+    // Of the flags read back only this one is a setting of the thread's own to keep.
+    constexpr std::uint64_t ResetOnFork = 0x01;
+    attr.sched_flags &= ResetOnFork;
     attr.sched_runtime = ShortSliceNs;
     return syscall(SYS_sched_setattr, tid, &attr, 0) == 0;
 }
