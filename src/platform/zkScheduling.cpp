@@ -30,9 +30,9 @@ bool ReadAttributes(pid_t tid, sched_attr& attr) {
     std::memset(&attr, 0, sizeof attr);
     return syscall(SYS_sched_getattr, tid, &attr, sizeof attr, 0) == 0;
 }
-} // namespace
 
-bool RequestShortSlice(pid_t tid) {
+// 0: the kernel's usual slice.
+bool SetSlice(pid_t tid, unsigned long long ns) {
     sched_attr attr;
     if (!ReadAttributes(tid, attr))
         return false;
@@ -44,8 +44,23 @@ bool RequestShortSlice(pid_t tid) {
     // Of the flags read back only this one is a setting of the thread's own to keep.
     constexpr std::uint64_t ResetOnFork = 0x01;
     attr.sched_flags &= ResetOnFork;
-    attr.sched_runtime = ShortSliceNs;
+    attr.sched_runtime = ns;
     return syscall(SYS_sched_setattr, tid, &attr, 0) == 0;
+}
+} // namespace
+
+bool RequestShortSlice(pid_t tid) {
+    return SetSlice(tid, ShortSliceNs);
+}
+
+TUsualSliceForPrograms::TUsualSliceForPrograms() : Before(SliceOf()) {
+    if (Before == ShortSliceNs)
+        SetSlice(0, 0);
+}
+
+TUsualSliceForPrograms::~TUsualSliceForPrograms() {
+    if (Before == ShortSliceNs)
+        SetSlice(0, ShortSliceNs);
 }
 
 unsigned long long SliceOf(pid_t tid) {

@@ -19,6 +19,19 @@ constexpr unsigned long long ShortSliceNs = 100000;
 // inherit it. False, with errno, when the kernel refused.
 bool RequestShortSlice(pid_t tid = 0);
 
+// Programs started from the calling thread while this lives (a browser for a link) get the
+// kernel's usual slice, not ours: the request is about this client alone.
+class TUsualSliceForPrograms {
+public:
+    TUsualSliceForPrograms();
+    ~TUsualSliceForPrograms();
+    TUsualSliceForPrograms(const TUsualSliceForPrograms&) = delete;
+    TUsualSliceForPrograms& operator=(const TUsualSliceForPrograms&) = delete;
+
+private:
+    unsigned long long Before;
+};
+
 // The slice the kernel keeps for `tid`, in nanoseconds; 0 where it does not say.
 unsigned long long SliceOf(pid_t tid = 0);
 

@@ -1,4 +1,5 @@
 #include "zkShell.h"
+#include "zkScheduling.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -34,6 +35,8 @@ void OpenDocument(const QString& target) {
     }
     const QUrl url =
         target.contains(QStringLiteral("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
+    // The opener (and the browser it may start) is started from this thread.
+    const zkScheduling::TUsualSliceForPrograms usualSlice;
     QDesktopServices::openUrl(url);
 }
 

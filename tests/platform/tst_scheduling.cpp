@@ -67,6 +67,37 @@ private slots:
         QCOMPARE(policy, SCHED_IDLE);
     }
 
+    // The short slice is this client's: a program it starts (a browser for a link) gets the
+    // usual one, and the thread that started it has its own back afterwards.
+    void programsStartWithTheUsualSlice() {
+        const unsigned long long usual = zkScheduling::SliceOf(); // this thread never asked
+        if (usual == 0)
+            QSKIP("this kernel keeps no slice of a thread's own");
+        auto childSlice = [] {
+            QProcess program;
+            program.start(QStringLiteral("sleep"), {QStringLiteral("10")});
+            if (!program.waitForStarted())
+                return 0ULL;
+            const unsigned long long slice = zkScheduling::SliceOf(pid_t(program.processId()));
+            program.kill();
+            program.waitForFinished();
+            return slice;
+        };
+        unsigned long long plain = 0, usualForPrograms = 0, after = 0;
+        OnThread([&] {
+            zkScheduling::RequestShortSlice();
+            plain = childSlice();
+            {
+                const zkScheduling::TUsualSliceForPrograms scope;
+                usualForPrograms = childSlice();
+            }
+            after = zkScheduling::SliceOf();
+        });
+        QCOMPARE(plain, zkScheduling::ShortSliceNs); // what the scope is there for
+        QCOMPARE(usualForPrograms, usual);
+        QCOMPARE(after, zkScheduling::ShortSliceNs);
+    }
+
     // A thread that waits uses no processor time.
     void processorTimeLeavesWaitingOut() {
         const long long start = zkScheduling::ThreadProcessorNs();
