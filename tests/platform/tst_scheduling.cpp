@@ -51,7 +51,6 @@ private slots:
         OnThread([&] {
             setpriority(PRIO_PROCESS, id_t(ThreadId()), 7);
             taken = zkScheduling::RequestShortSlice();
-            errno = 0;
             nice = getpriority(PRIO_PROCESS, id_t(ThreadId()));
         });
         QVERIFY(taken);
