@@ -4,16 +4,10 @@
 // p50/p99 from a POST's last byte to its window's pixels at 1,000 alerts/s, and the longest
 // stall of the windows at 20,000 alerts/s, beside an HTTP echo round trip in the same run.
 //   bench_row_pixels [--client PATH] [--baseline PATH] [--alerts N (3000)] [--seconds S (10)]
-//                    [--display-short-slice]
 // --client runs another build; --baseline runs that build first on the same desktop and prints
 // the client's figures as ratios to it (a change measured before and after in one run).
-// On a loaded machine every process on the path waits for the processor when it wakes: the
-// probe, being the instrument, asks the kernel for short slices (where the kernel has them) so
-// that its own waits stay out of the figures; --display-short-slice gives them to the X server
-// too, as a desktop's compositor that asks for them would have them.
 #include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
-#include "platform/zkScheduling.h"
 #include "zkBenchHttp.h"
 #include "zkClientProcess.h"
 #include "zkTestDesktop.h"
@@ -32,16 +26,6 @@
 using namespace zkBenchHttp;
 
 namespace {
-
-// Every thread of the process `pid` gets the short slice; false if one refused.
-bool ShortSlicesFor(qint64 pid) {
-    bool all = true;
-    const QStringList tasks =
-        QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& task : tasks)
-        all = zkScheduling::RequestShortSlice(task.toInt()) && all;
-    return all && !tasks.isEmpty();
-}
 
 // What row_pixels.py measured, from its RESULT line.
 struct TFigures {
@@ -108,12 +92,6 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
                  QString::number(port), QString::fromLatin1(Token),
                  QString::number(echo.serverPort()), QStringLiteral("10"), QString::number(alerts),
                  QString::number(seconds)});
-    if (probe.waitForStarted() && !ShortSlicesFor(probe.processId()))
-        std::printf("the probe's short slice was refused\n");
-    // 0 where the kernel keeps no slice of a thread's own.
-    std::printf("the probe's slice %.2f ms, the client's main thread's %.2f ms\n",
-                zkScheduling::SliceOf(static_cast<pid_t>(probe.processId())) / 1e6,
-                zkScheduling::SliceOf(static_cast<pid_t>(run.process().processId())) / 1e6);
     std::printf("client %s on Xvfb + openbox, 10 inbox windows\n", qPrintable(client));
     std::fflush(stdout);
     const int code = app.exec();
@@ -129,8 +107,6 @@ int main(int argc, char** argv) {
     QString client = QStringLiteral(VELQUIST_BIN_DIR "/velquist");
     QString baseline;
     int alerts = 3000, seconds = 10;
-    const bool displayShortSlice =
-        app.arguments().contains(QStringLiteral("--display-short-slice"));
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--client"))
@@ -146,11 +122,6 @@ int main(int argc, char** argv) {
     if (const QString problem = desktop.Start(); !problem.isEmpty()) {
         std::printf("no desktop: %s\n", qPrintable(problem));
         return 1;
-    }
-    if (displayShortSlice) {
-        if (!ShortSlicesFor(desktop.ServerPid()))
-            std::printf("the X server's short slice was refused\n");
-        std::printf("the X server asks for short slices\n");
     }
     TTestHome home;
     std::optional<TFigures> before;

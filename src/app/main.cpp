@@ -18,7 +18,6 @@
 #include "platform/zkPaths.h"
 #include "platform/zkProcessFigures.h"
 #include "platform/zkPrompts.h"
-#include "platform/zkScheduling.h"
 #include "platform/zkSignals.h"
 #include "platform/zkTestSteps.h"
 #include "platform/zkVersion.h"
@@ -63,8 +62,6 @@ int main(int argc, char** argv) {
     if (timeStartup)
         EnableStartupPhases();
     zkMemory::SetAllocatorThresholds();
-    // Before any thread starts, so that all of them inherit it.
-    zkScheduling::RequestShortSlice();
     // A link may carry a password, and every user can read our command line: it goes before
     // anything else runs (Qt's set-up alone takes tens of milliseconds).
     const QStringList arguments = TakeStartArguments(argc, argv);

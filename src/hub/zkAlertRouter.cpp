@@ -7,7 +7,7 @@
 #include "hub/zkKeepRuleMatcher.h"
 #include "inbox/zkInboxAlert.h"
 #include "linking/zkGenericConnectorForm.h"
-#include "platform/zkScheduling.h"
+#include "platform/zkThreadClock.h"
 
 #include <QHash>
 #include <QMetaObject>
@@ -315,11 +315,11 @@ void TAlertRouter::Deliver(bool all) {
     // time: on a busy machine the time it waited for the processor is no work of its own, and
     // counted as such it spaced deliveries, and the alerts' rows, milliseconds apart.
     const qint64 startNs = Monotonic.nsecsElapsed();
-    const qint64 startWorkNs = zkScheduling::ThreadProcessorNs();
+    const qint64 startWorkNs = zkThreadClock::ProcessorNs();
     auto endWorkNs = std::make_shared<qint64>(startWorkNs);
     auto reached = std::make_shared<int>(0);
     QTimer::singleShot(0, this, [this, startWorkNs, endWorkNs, reached] {
-        const qint64 workNs = zkScheduling::ThreadProcessorNs();
+        const qint64 workNs = zkThreadClock::ProcessorNs();
         NextFlushNs =
             Monotonic.nsecsElapsed() + std::min(workNs - startWorkNs, MaxSpacingMs * 1000000);
         if (*reached > 0)
@@ -476,7 +476,7 @@ void TAlertRouter::Deliver(bool all) {
             if (w) // an earlier window's actions may have closed it
                 w->ZentrikWindowX->AddExternalAlerts(rows.value(w));
     }
-    *endWorkNs = zkScheduling::ThreadProcessorNs();
+    *endWorkNs = zkThreadClock::ProcessorNs();
     *reached = int(touched.size());
     if (Delivered)
         Delivered(rowsHanded);

@@ -1,5 +1,4 @@
 #include "zkShell.h"
-#include "zkScheduling.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -35,8 +34,6 @@ void OpenDocument(const QString& target) {
     }
     const QUrl url =
         target.contains(QStringLiteral("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
-    // The opener (and the browser it may start) is started from this thread.
-    const zkScheduling::TUsualSliceForPrograms usualSlice;
     QDesktopServices::openUrl(url);
 }
 

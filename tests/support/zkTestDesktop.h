@@ -192,8 +192,6 @@ public:
         return env;
     }
     QString Display;
-    // The X server's process, for a benchmark that sets how it is scheduled.
-    qint64 ServerPid() const { return Server.processId(); }
     // An X server resets (its keymap compiled again, 50-70 ms) whenever its last client goes,
     // and the next client to connect waits for that. A desktop's window manager and panels keep
     // it from ever happening; without a window manager here, one client after another each
