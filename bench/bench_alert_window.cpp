@@ -8,6 +8,7 @@
 #include "alerts/zkAlertForm.h"
 #include "components/zkComponentWrappers.h"
 #include "components/zkComponents.h"
+#include "platform/zkThreadClock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -35,18 +36,13 @@ double residentMiB() {
 struct TBusyMeter {
     QElapsedTimer Wall;
     qint64 CpuStartNs = 0;
-    static qint64 threadCpuNs() {
-        timespec ts = {};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-    }
     void start() {
-        CpuStartNs = threadCpuNs();
+        CpuStartNs = zkThreadClock::ProcessorNs();
         Wall.start();
     }
     double busyShare() const {
         const qint64 wall = Wall.nsecsElapsed();
-        return wall > 0 ? double(threadCpuNs() - CpuStartNs) / double(wall) : 0;
+        return wall > 0 ? double(zkThreadClock::ProcessorNs() - CpuStartNs) / double(wall) : 0;
     }
 };
 

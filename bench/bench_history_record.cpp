@@ -25,6 +25,7 @@
 #include <ctime>
 #include <sys/resource.h>
 
+#include "platform/zkThreadClock.h"
 #include "zkBenchDesk.h"
 
 using zkBenchDesk::TFedAlertWindow;
@@ -45,9 +46,7 @@ struct TFigures {
 };
 
 double ThreadCpuUs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+    return double(zkThreadClock::ProcessorNs()) / 1e3;
 }
 
 double ProcessCpuUs() {

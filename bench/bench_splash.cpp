@@ -2,6 +2,7 @@
 // pixels once. The mask is rebuilt on every repaint, so it must stay a small multiple of the scan
 // even for pictures far larger than any real splash.
 
+#include "platform/zkThreadClock.h"
 #include "shell/zkSplashForm.h"
 
 #include <QGuiApplication>
@@ -51,9 +52,7 @@ QImage stripedPicture(int width, int height) {
 }
 
 double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+    return double(zkThreadClock::ProcessorNs()) / 1e9;
 }
 
 // Best of `rounds` runs, in milliseconds of this thread's processor time: the machine is shared,

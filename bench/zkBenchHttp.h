@@ -3,6 +3,8 @@
 // What the inbox benchmarks share: a blocking HTTP sender on one keep-alive connection, the
 // request and batch bodies, a monotonic clock and percentiles.
 
+#include "platform/zkThreadClock.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -212,12 +214,12 @@ template <int Phases> class TStallMeter {
 public:
     TStallMeter() {
         SinceTick.start();
-        CpuAtTick = ThreadCpuNs();
+        CpuAtTick = zkThreadClock::ProcessorNs();
         Ticker.setTimerType(Qt::PreciseTimer);
         QObject::connect(&Ticker, &QTimer::timeout, [this] {
             const double gap = double(SinceTick.nsecsElapsed()) / 1e6;
             SinceTick.restart();
-            const long long cpu = ThreadCpuNs();
+            const long long cpu = zkThreadClock::ProcessorNs();
             const double busy = double(cpu - CpuAtTick) / 1e6;
             CpuAtTick = cpu;
             StallMs[Phase.load()] = std::max(StallMs[Phase.load()], gap);
@@ -234,11 +236,6 @@ public:
     int LongStalls[Phases] = {};
 
 private:
-    static long long ThreadCpuNs() {
-        timespec t{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        return (long long)t.tv_sec * 1000000000LL + t.tv_nsec;
-    }
     QElapsedTimer SinceTick;
     long long CpuAtTick = 0;
     QTimer Ticker;

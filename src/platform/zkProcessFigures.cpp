@@ -1,4 +1,5 @@
 #include "platform/zkProcessFigures.h"
+#include "platform/zkThreadClock.h"
 
 #include <cstdio>
 #include <cstring>
@@ -66,7 +67,7 @@ void EnableStartupPhases() {
 void MarkStartupPhase(const char* name) {
     if (PhaseCount < 0 || PhaseCount >= int(sizeof PhaseMarks / sizeof PhaseMarks[0]))
         return;
-    PhaseMarks[PhaseCount++] = {name, ClockNs(CLOCK_MONOTONIC), ClockNs(CLOCK_THREAD_CPUTIME_ID)};
+    PhaseMarks[PhaseCount++] = {name, ClockNs(CLOCK_MONOTONIC), zkThreadClock::ProcessorNs()};
 }
 
 void PrintStartupPhases() {

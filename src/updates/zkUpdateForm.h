@@ -13,7 +13,7 @@ class TGenericNetRequestX;
 // The hidden update window: asks the configured address for the current build at start-up,
 // on the user's schedule and on demand, and offers the download page when that build is newer
 // than ours. It is never shown; it only hosts the net-request component and the schedule's
-// timer.
+// checks.
 class TUpdateForm : public QWidget {
     Q_OBJECT
 public:
