@@ -52,6 +52,9 @@ TClientRun::TClientRun(const QString& program, const QStringList& arguments,
         Process->setWorkingDirectory(workingDir);
     Process->setProcessChannelMode(QProcess::SeparateChannels);
     Process->start(program, arguments);
+    // Until the test's own loop has seen the start, state() says Starting even while the client
+    // serves: a test that waits only by polling files would read a running client as not yet run.
+    Process->waitForStarted(10000);
 }
 
 TClientRun::~TClientRun() {
