@@ -31,10 +31,28 @@ bool Given(QString* problem) {
 } // namespace zkSessionBus
 
 namespace {
-// The jobs handed to the connecting thread, and whether it still takes them.
+// The jobs handed to the bus's thread, whether one runs them now, and the warm-up that starts
+// another for jobs that come after it ended.
 std::mutex JobsLock;
 std::vector<std::function<void()>> Jobs;
-bool Connecting = false;
+bool Draining = false;
+TSessionBusWarmup* Taking = nullptr;
+
+void DrainJobs() {
+    for (;;) {
+        std::vector<std::function<void()>> jobs;
+        {
+            const std::lock_guard<std::mutex> lock(JobsLock);
+            if (Jobs.empty()) {
+                Draining = false;
+                return;
+            }
+            jobs.swap(Jobs);
+        }
+        for (const auto& job : jobs)
+            job();
+    }
+}
 } // namespace
 
 TSessionBusWarmup::TSessionBusWarmup() {
@@ -43,37 +61,35 @@ TSessionBusWarmup::TSessionBusWarmup() {
     zkWaitAtExit::Keep(this, [this] { Wait(); });
     {
         const std::lock_guard<std::mutex> lock(JobsLock);
-        Connecting = true;
+        Draining = true;
+        Taking = this;
     }
     // Qt keeps the one connection for every thread; the first to ask makes it, the others
     // wait for it under Qt's lock.
     Thread = std::thread([] {
         QDBusConnection::sessionBus();
-        for (;;) {
-            std::vector<std::function<void()>> jobs;
-            {
-                const std::lock_guard<std::mutex> lock(JobsLock);
-                if (Jobs.empty()) {
-                    Connecting = false;
-                    return;
-                }
-                jobs.swap(Jobs);
-            }
-            for (const auto& job : jobs)
-                job();
-        }
+        DrainJobs();
     });
 }
 
 void TSessionBusWarmup::WhenConnected(std::function<void()> job) {
-    {
-        const std::lock_guard<std::mutex> lock(JobsLock);
-        if (Connecting) {
-            Jobs.push_back(std::move(job));
-            return;
-        }
+    std::unique_lock<std::mutex> lock(JobsLock);
+    if (!Draining && !Taking) {
+        lock.unlock();
+        job();
+        return;
     }
-    job();
+    Jobs.push_back(std::move(job));
+    if (Draining)
+        return;
+    // Connected and idle: even then a job goes to a thread, since its round trips to the bus
+    // daemon (a match rule asks who owns the name) would hold the caller up.
+    Draining = true;
+    TSessionBusWarmup* warmup = Taking;
+    lock.unlock();
+    if (warmup->Thread.joinable())
+        warmup->Thread.join(); // it has ended, or is ending: it found no jobs under the lock
+    warmup->Thread = std::thread(DrainJobs);
 }
 
 TSessionBusWarmup::~TSessionBusWarmup() {
@@ -82,6 +98,11 @@ TSessionBusWarmup::~TSessionBusWarmup() {
 }
 
 void TSessionBusWarmup::Wait() {
+    {
+        const std::lock_guard<std::mutex> lock(JobsLock);
+        if (Taking == this)
+            Taking = nullptr;
+    }
     if (Thread.joinable())
         Thread.join();
 }

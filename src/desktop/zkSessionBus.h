@@ -32,10 +32,11 @@ public:
     // from anywhere before the statics it uses are destroyed.
     void Wait();
 
-    // Runs job with the connection made, without waiting for it: on the connecting thread
-    // right after it connects when that is still going on, otherwise here and now. A job must
-    // therefore be safe on either thread (QtDBus calls and connections are; replies and signals
-    // still reach their receivers on the receivers' own threads).
+    // Runs job with the connection made, without waiting for it: while a warm-up lives, on its
+    // thread (the connecting one, or one started for it once that ended), in the order given;
+    // without one, here and now. A job must therefore be safe on either thread (QtDBus calls and
+    // connections are; replies and signals still reach their receivers on the receivers' own
+    // threads). Call it on the thread that made the warm-up, or from a job.
     static void WhenConnected(std::function<void()> job);
 
 private:

@@ -51,18 +51,36 @@ private slots:
                 TSessionBusWarmup::WhenConnected(job(n));
             warmup.Wait();
             QCOMPARE(order, (std::vector<int>{0, 1, 2, 3, 4}));
-            // Connected by now: the next one runs here, before the call returns.
+            // Once the warm-up has waited, the next one runs here, before the call returns.
             QThread* ranOn = nullptr;
             TSessionBusWarmup::WhenConnected([&ranOn] { ranOn = QThread::currentThread(); });
             QCOMPARE(ranOn, QThread::currentThread());
         }
-        QCOMPARE(connectedRuns.load(), 5);
+        {
+            // Connected, and the connecting thread long done, while the warm-up still lives: a
+            // job still goes to a thread (its round trips would hold the caller up), in order.
+            TSessionBusWarmup warmup;
+            QVERIFY(QDBusConnection::sessionBus().isConnected());
+            QThread::msleep(100);
+            std::vector<QThread*> ranOn(3, nullptr);
+            for (size_t n = 0; n < ranOn.size(); ++n)
+                TSessionBusWarmup::WhenConnected([&, n] {
+                    ranOn[n] = QThread::currentThread();
+                    job(int(10 + n))();
+                });
+            warmup.Wait();
+            for (QThread* thread : ranOn)
+                QVERIFY(thread && thread != QThread::currentThread());
+        }
+        QCOMPARE(order.size(), size_t(8));
+        QCOMPARE(std::vector<int>(order.begin() + 5, order.end()), (std::vector<int>{10, 11, 12}));
+        QCOMPARE(connectedRuns.load(), 8);
         // A later warm-up (none in the client, but nothing forbids it) takes jobs again.
         {
             TSessionBusWarmup again;
             TSessionBusWarmup::WhenConnected(job(5));
         }
-        QCOMPARE(order.size(), size_t(6));
+        QCOMPARE(order.size(), size_t(9));
         QCOMPARE(order.back(), 5);
     }
 };
