@@ -4,12 +4,17 @@
 #include "zkPaths.h"
 #include "zkStreamSocket.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QThread>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +24,11 @@ TInstanceGuard::TInstanceGuard(const QString& installationDir, QObject* parent)
 TInstanceGuard::~TInstanceGuard() {
     if (Server)
         Server->Close();
+    if (LockFd >= 0) {
+        // Gone before it is unlocked: a launch meanwhile never finds an unlocked file to take.
+        ::unlink(QFile::encodeName(LockFilePath).constData());
+        ::close(LockFd);
+    }
 }
 
 QString TInstanceGuard::LockName(const QString& dir) {
@@ -91,6 +101,39 @@ QString NotALockFile(const QString& path) {
     return QStringLiteral("a device file");
 }
 
+// The owner's lines QLockFile writes and reads back (process id, program name, host, machine,
+// boot), so that it, in a client of any version, finds this lock held or stale as its own.
+QByteArray LockOwnerText() {
+    const qint64 pid = QCoreApplication::applicationPid();
+    // The name it compares with the running process's: the file name of /proc/PID/exe.
+    QByteArray exe(4096, 0);
+    const ssize_t length = ::readlink("/proc/self/exe", exe.data(), size_t(exe.size()));
+    exe.truncate(length > 0 ? qsizetype(length) : 0);
+    if (exe.endsWith(" (deleted)"))
+        exe.chop(10);
+    return QByteArray::number(pid) + '\n' + QFileInfo(QFile::decodeName(exe)).fileName().toUtf8() +
+           '\n' + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n' +
+           QSysInfo::bootUniqueId() + '\n';
+}
+
+// Creates the lock file, locked and with its owner in it, or returns -1 (errno EEXIST: one is
+// there). QLockFile would also wait for the disk to store it before start-up goes on (a
+// millisecond here, far more on a slow disk); a lock file lost with the machine is held by nobody.
+int CreateLockFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    const QByteArray owner = LockOwnerText();
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::write(fd, owner.constData(), size_t(owner.size())) == ssize_t(owner.size()))
+        return fd;
+    ::unlink(name.constData());
+    ::close(fd);
+    errno = EIO;
+    return -1;
+}
+
 } // namespace
 
 std::optional<TInstanceGuard::TCommand> TInstanceGuard::ParseCommand(const QByteArray& line) {
@@ -129,6 +172,17 @@ bool TInstanceGuard::TryAcquire() {
         return false;
     }
     const QString path = dir + QLatin1Char('/') + Name + QStringLiteral(".lock");
+    if (LockFd < 0) {
+        LockFd = CreateLockFile(path);
+        if (LockFd >= 0) {
+            LockFilePath = path;
+            return true;
+        }
+    } else if (LockFilePath == path) {
+        return true;
+    }
+    // One is there already (or it could not be made): QLockFile tells a live holder from a dead
+    // one, and says what went wrong.
     Lock = std::make_unique<QLockFile>(path);
     // Never stale by age: a client may run for weeks. A lock whose process has died is
     // still recognised as stale and taken over.

@@ -9,11 +9,11 @@
 
 class TStreamListener;
 
-// One client per installation folder. The lock is a QLockFile in the lock folder
-// (zkPaths::LockDir) named after the installation folder (every "/" turned into "_"); a local
-// socket in the runtime folder takes the commands of later launches, one a line: "activate"
-// (bring the running client forward), "terminate" (close without a question) and
-// "link <base64 of the UTF-8 link>" (a link for the URL handler, for a launch that cannot
+// One client per installation folder. The lock is a lock file as QLockFile makes and reads it,
+// in the lock folder (zkPaths::LockDir), named after the installation folder (every "/" turned
+// into "_"); a local socket in the runtime folder takes the commands of later launches, one a
+// line: "activate" (bring the running client forward), "terminate" (close without a question)
+// and "link <base64 of the UTF-8 link>" (a link for the URL handler, for a launch that cannot
 // reach the running client's store).
 class TInstanceGuard : public QObject {
     Q_OBJECT
@@ -67,6 +67,9 @@ private:
     QString Name;
     QString AcquireProblem;
     qint64 Holder = 0;
+    // The lock made here (QLockFile's, when it took over a dead holder's).
+    int LockFd = -1;
+    QString LockFilePath;
     std::unique_ptr<QLockFile> Lock;
     TStreamListener* Server = nullptr;
 };

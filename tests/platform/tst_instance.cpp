@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@ private slots:
     void ownerlessLockIsTakenOver_data();
     void ownerlessLockIsTakenOver();
     void liveHolderIsNeverTakenOver();
+    void lockReadsAsLiveToQLockFile();
     void linkCommandsCarryAnyLink();
 };
 
@@ -50,9 +52,8 @@ void TInstanceTest::oneHolderPerFolder() {
     TInstanceGuard other("/srv/two");
     QVERIFY(other.TryAcquire());
     const QFileInfo runtime(zkPaths::RuntimeDir());
-    const QFile::Permissions groupOrOther = QFile::ReadGroup | QFile::WriteGroup |
-                                            QFile::ExeGroup | QFile::ReadOther |
-                                            QFile::WriteOther | QFile::ExeOther;
+    const QFile::Permissions groupOrOther = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                            QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     QCOMPARE(runtime.permissions() & groupOrOther, QFile::Permissions());
     QVERIFY(runtime.permissions() & QFile::WriteUser);
 }
@@ -73,8 +74,8 @@ void TInstanceTest::commandsReachTheHolder() {
     QCOMPARE(activate.count(), 1);
     QCOMPARE(terminate.count(), 1);
     // Only the user may connect.
-    const QFile::Permissions perms = QFileInfo(TInstanceGuard::SocketPath(guard.lockName()))
-                                         .permissions();
+    const QFile::Permissions perms =
+        QFileInfo(TInstanceGuard::SocketPath(guard.lockName())).permissions();
     QVERIFY(!(perms & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup)));
     // Nobody listening: the sender gives up rather than hang.
     QVERIFY(!TInstanceGuard::SendCommand("_nobody_here", "activate"));
@@ -136,6 +137,32 @@ void TInstanceTest::liveHolderIsNeverTakenOver() {
     QVERIFY(guard.Problem().isEmpty());
     QCOMPARE(guard.HolderPid(), QCoreApplication::applicationPid());
     QVERIFY(QFileInfo::exists(QString::fromLocal8Bit(path)));
+}
+
+void TInstanceTest::lockReadsAsLiveToQLockFile() {
+    TTestHome home;
+    const QString path = TInstanceGuard::LockPath("_srv_qt");
+    {
+        TInstanceGuard guard("/srv/qt");
+        QVERIFY(guard.TryAcquire());
+        // Launches of any version look at it with QLockFile: a live holder, named as it names
+        // one, never a stale lock to take over or remove.
+        QLockFile other(path);
+        other.setStaleLockTime(0);
+        QVERIFY(!other.tryLock(0));
+        QCOMPARE(other.error(), QLockFile::LockFailedError);
+        QVERIFY(!other.removeStaleLockFile());
+        qint64 pid = 0;
+        QString host, app;
+        QVERIFY(other.getLockInfo(&pid, &host, &app));
+        QCOMPARE(pid, QCoreApplication::applicationPid());
+        QCOMPARE(host, QSysInfo::machineHostName());
+        QCOMPARE(app, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    }
+    // Gone with its guard.
+    QVERIFY(!QFileInfo::exists(path));
+    QLockFile after(path);
+    QVERIFY(after.tryLock(0));
 }
 
 void TInstanceTest::linkCommandsCarryAnyLink() {
