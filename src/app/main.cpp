@@ -67,7 +67,6 @@ int main(int argc, char** argv) {
     const QStringList arguments = TakeStartArguments(argc, argv);
     if (zkVersion::AnswerInfoOption(argc, argv, "velquist", UsageText))
         return EXIT_SUCCESS;
-    TStartupWarmup warmup;
     // Settings.ini is looked for where the user started us, before we move.
     const QString startDir = QDir::currentPath();
 
@@ -80,6 +79,9 @@ int main(int argc, char** argv) {
     zkWindowOrder::Install();
     zkAccessibility::Install();
     noDisplay.reset();
+    // Not before the application object: loading the font configuration beside its connection to
+    // the display slowed that by more than it saved later.
+    TStartupWarmup warmup;
     warmup.StartFontDatabase();
     // Whatever way main() ends, the warm-up is over before the application object goes.
     const auto warmupEnded = qScopeGuard([&warmup] { warmup.Wait(); });
