@@ -297,6 +297,10 @@ int TAlertRouter::WindowsPerTurn() const {
                     int(double(MaxTurnMs - DeliverySliceMs) / std::max(0.1, RepaintMsPerWindow)));
 }
 
+bool TAlertRouter::DeliveryDue() const {
+    return Monotonic.nsecsElapsed() >= NextFlushNs;
+}
+
 void TAlertRouter::Deliver(bool all) {
     FlushPosted = false;
     SpacingTimer.stop();
@@ -320,8 +324,9 @@ void TAlertRouter::Deliver(bool all) {
     auto reached = std::make_shared<int>(0);
     QTimer::singleShot(0, this, [this, startWorkNs, endWorkNs, reached] {
         const qint64 workNs = zkThreadClock::ProcessorNs();
-        NextFlushNs =
-            Monotonic.nsecsElapsed() + std::min(workNs - startWorkNs, MaxSpacingMs * 1000000);
+        const qint64 spacingNs = std::min(workNs - startWorkNs, MaxSpacingMs * 1000000);
+        NextFlushNs = Monotonic.nsecsElapsed() + spacingNs;
+        LastSpacingMs = spacingNs / 1000000;
         if (*reached > 0)
             RepaintMsPerWindow =
                 (RepaintMsPerWindow + double(workNs - *endWorkNs) / 1e6 / double(*reached)) / 2;

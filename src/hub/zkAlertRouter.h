@@ -111,6 +111,10 @@ public:
     double RepaintMsPerWindow = 2;
     // How many windows one delivery may reach.
     int WindowsPerTurn() const;
+    // The least time until the next delivery, as last chosen from what the one before cost
+    // (-1 before the first was measured), and whether that time is over.
+    qint64 SpacingMs() const { return LastSpacingMs; }
+    bool DeliveryDue() const;
     // Told after each delivery how many rows it handed the windows (tests count them).
     std::function<void(qsizetype rows)> Delivered;
 
@@ -139,6 +143,7 @@ private:
     bool Delivering = false;
     QElapsedTimer Monotonic;
     qint64 NextFlushNs = 0; // on Monotonic: no delivery before
+    qint64 LastSpacingMs = -1;
     QTimer SpacingTimer;
     bool OpenNewWindows = true;
     int MaxNewWindowsPerMinute = TInboxSettings().MaxNewWindowsPerMinute;
