@@ -9,9 +9,20 @@
 
 namespace {
 QPointer<TSoundPlayForm> TheSoundPlayForm;
+
+std::function<TSoundPlayForm*()>& SoundPlayFormMaker() {
+    static std::function<TSoundPlayForm*()> maker;
+    return maker;
+}
 } // namespace
 
+void SetSoundPlayFormMaker(std::function<TSoundPlayForm*()> maker) {
+    SoundPlayFormMaker() = std::move(maker);
+}
+
 TSoundPlayForm* SoundPlayForm() {
+    if (!TheSoundPlayForm && SoundPlayFormMaker())
+        SoundPlayFormMaker()();
     return TheSoundPlayForm;
 }
 

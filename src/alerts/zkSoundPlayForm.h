@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QPlainTextEdit;
@@ -39,8 +40,10 @@ private:
     QPointer<TSoundPlayThread> PlayThread;
 };
 
-// The sound window while it exists (nullptr before and after).
+// The sound window, made by the maker when there is none yet (nullptr when there is no maker).
 TSoundPlayForm* SoundPlayForm();
+// How the sound window is made when first asked for; an empty maker makes none.
+void SetSoundPlayFormMaker(std::function<TSoundPlayForm*()> maker);
 
 // Sounds the standard beep through the application (on its thread) for the sound player.
 void InstallApplicationBeep();

@@ -182,12 +182,13 @@ int main(int argc, char** argv) {
 
     warmup.Wait();
     auto* mainForm = new TZentrikProMainForm;
-    // The windows after the main window, in this order; all stay hidden until used and go
-    // with the main window. The Options, Sound Setup and About dialogs are built when first
-    // opened.
-    new TSymbolListEditorForm(mainForm);
+    // The hidden windows are made when first asked for and go with the main window: the
+    // sound window right after the first idle moment (or at an earlier alert's sound), the
+    // Symbol List Editor, Options, Sound Setup and About dialogs when first opened.
+    InstallApplicationBeep();
+    SetSymbolListEditorMaker([mainForm] { return new TSymbolListEditorForm(mainForm); });
     SetSoundSetupFormMaker([mainForm] { return new TSoundSetupForm(mainForm, mainForm); });
-    new TSoundPlayForm(mainForm);
+    SetSoundPlayFormMaker([mainForm] { return new TSoundPlayForm(mainForm); });
     MarkStartupPhase("main-window-built");
     QObject::connect(&unixSignals, &TUnixSignalNotifier::HangupRequested, mainForm,
                      &TZentrikProMainForm::EndSession);
@@ -204,7 +205,10 @@ int main(int argc, char** argv) {
     // The sound libraries (libsndfile with eight codec libraries, PulseAudio) are loaded a moment
     // after the first windows are up and painted: nothing before that needs them, and a sound
     // comes no sooner than the first alert.
-    zkLateStart::AfterFirstIdle(&app, [] { PrepareSoundOutput(); });
+    zkLateStart::AfterFirstIdle(&app, [] {
+        PrepareSoundOutput();
+        SoundPlayForm();
+    });
     zkTestSteps::StartFromEnvironment();
     // Start-up is over once the event loop runs.
     QTimer::singleShot(0, &app, [] { TUnixSignalNotifier::SetStartingUp(false); });
@@ -227,6 +231,10 @@ int main(int argc, char** argv) {
             Qt::QueuedConnection);
     }
     const int result = app.exec();
+    // None is made again while the main window and its windows go.
+    SetSymbolListEditorMaker({});
+    SetSoundSetupFormMaker({});
+    SetSoundPlayFormMaker({});
     delete mainForm;
     return result;
 }

@@ -336,7 +336,24 @@ protected:
 
 } // namespace
 
+namespace {
+std::function<TSymbolListEditorForm*()>& EditorMaker() {
+    static std::function<TSymbolListEditorForm*()> maker;
+    return maker;
+}
+} // namespace
+
+void SetSymbolListEditorMaker(std::function<TSymbolListEditorForm*()> maker) {
+    EditorMaker() = std::move(maker);
+}
+
 TSymbolListEditorForm* SymbolListEditorForm() {
+    if (!TheEditor && EditorMaker())
+        EditorMaker()();
+    return TheEditor;
+}
+
+TSymbolListEditorForm* ExistingSymbolListEditorForm() {
     return TheEditor;
 }
 

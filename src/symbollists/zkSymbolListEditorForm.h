@@ -128,5 +128,9 @@ private:
     QPointer<QWidget> OwnerWindow; // null once the owner is gone
 };
 
-// The application's editor (nullptr before start-up created it and after it is gone).
+// The application's editor, made by the maker when there is none yet (nullptr when there is no
+// maker); ExistingSymbolListEditorForm() makes none.
 TSymbolListEditorForm* SymbolListEditorForm();
+TSymbolListEditorForm* ExistingSymbolListEditorForm();
+// How the editor is made when first asked for; an empty maker makes none.
+void SetSymbolListEditorMaker(std::function<TSymbolListEditorForm*()> maker);

@@ -414,7 +414,7 @@ void TSymbolListsForm::AccountChanged() {
     ++AccountGeneration;
     // An editor open on one of the lists would send its lines to the new account's list of
     // that id; it closes as on Cancel.
-    if (TSymbolListEditorForm* editor = SymbolListEditorForm(); editor && EditorOpen)
+    if (TSymbolListEditorForm* editor = ExistingSymbolListEditorForm(); editor && EditorOpen)
         editor->reject();
     SelectedIds.clear();
     ClearSymbolLists(&Listener->Snapshot);

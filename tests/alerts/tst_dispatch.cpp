@@ -77,10 +77,12 @@ struct TDispatchFixture {
         WriteStringValue(TSettingsStore::Registry(), SettingsKeyPath() + "\\Settings", "UserName",
                          "DEMO");
         Main = std::make_unique<TZentrikProMainForm>();
-        new TSoundPlayForm(Main.get());
+        // As the client does: the sound window is made by the first alert's sound.
+        SetSoundPlayFormMaker([this] { return new TSoundPlayForm(Main.get()); });
         Main->show();
     }
     ~TDispatchFixture() {
+        SetSoundPlayFormMaker({});
         Main.reset();
         qunsetenv("VELQUIST_AUDIO_OUT");
         QDir::setCurrent(OldDir);

@@ -2,6 +2,7 @@
 #include "alerts/zkSoundQueue.h"
 #include "tst_sound_util.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +24,7 @@ private slots:
     void init();
     void cleanup();
     void hiddenWindowAndItsAccessor();
+    void madeWhenFirstAskedForAndAgainOnceGone();
     void endIsDeliveredOnTheUserInterfaceThread();
     void tenAlertsPlayOnce();
     void enqueuedWhilePlayingPlaysAgain();
@@ -83,6 +85,27 @@ void TSoundPlayFormTest::hiddenWindowAndItsAccessor() {
         QVERIFY(!form->Busy());
         delete form;
     }
+    QCOMPARE(SoundPlayForm(), nullptr);
+}
+
+void TSoundPlayFormTest::madeWhenFirstAskedForAndAgainOnceGone() {
+    QWidget main;
+    int made = 0;
+    SetSoundPlayFormMaker([&] {
+        ++made;
+        return new TSoundPlayForm(&main);
+    });
+    const auto noMaker = qScopeGuard([] { SetSoundPlayFormMaker({}); });
+    TSoundPlayForm* form = SoundPlayForm();
+    QVERIFY(form);
+    QCOMPARE(form->parentWidget(), &main);
+    QCOMPARE(SoundPlayForm(), form);
+    QCOMPARE(made, 1);
+    delete form;
+    QVERIFY(SoundPlayForm());
+    QCOMPARE(made, 2);
+    SetSoundPlayFormMaker({});
+    delete SoundPlayForm();
     QCOMPARE(SoundPlayForm(), nullptr);
 }
 
