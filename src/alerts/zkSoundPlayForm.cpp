@@ -3,27 +3,22 @@
 #include "zkSoundPlayer.h"
 #include "zkSoundQueue.h"
 
+#include "platform/zkMadeOnDemand.h"
+
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 namespace {
-QPointer<TSoundPlayForm> TheSoundPlayForm;
-
-std::function<TSoundPlayForm*()>& SoundPlayFormMaker() {
-    static std::function<TSoundPlayForm*()> maker;
-    return maker;
-}
+TMadeOnDemand<TSoundPlayForm> TheSoundPlayForm;
 } // namespace
 
 void SetSoundPlayFormMaker(std::function<TSoundPlayForm*()> maker) {
-    SoundPlayFormMaker() = std::move(maker);
+    TheSoundPlayForm.SetMaker(std::move(maker));
 }
 
 TSoundPlayForm* SoundPlayForm() {
-    if (!TheSoundPlayForm && SoundPlayFormMaker())
-        SoundPlayFormMaker()();
-    return TheSoundPlayForm;
+    return TheSoundPlayForm.Get();
 }
 
 void InstallApplicationBeep() {
@@ -51,8 +46,7 @@ TSoundPlayForm::TSoundPlayForm(QWidget* parent)
     layout->addWidget(PlayLog);
     FBusy = false;
     InstallApplicationBeep();
-    if (!TheSoundPlayForm)
-        TheSoundPlayForm = this;
+    TheSoundPlayForm.Adopt(this);
 }
 
 TSoundPlayForm::~TSoundPlayForm() {
@@ -65,8 +59,7 @@ TSoundPlayForm::~TSoundPlayForm() {
         delete PlayThread.data();
     }
     Queue->Clear();
-    if (TheSoundPlayForm == this)
-        TheSoundPlayForm = nullptr;
+    TheSoundPlayForm.Forget(this);
 }
 
 void TSoundPlayForm::Enqueue(const QString& setup) {

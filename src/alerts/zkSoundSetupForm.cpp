@@ -1,6 +1,7 @@
 #include "zkSoundSetupForm.h"
 
 #include "desk/zkWindowDesk.h"
+#include "platform/zkMadeOnDemand.h"
 #include "platform/zkPrompts.h"
 #include "zkSoundPlayForm.h"
 #include "zkSoundPlayer.h"
@@ -27,7 +28,7 @@
 #include <QVBoxLayout>
 
 namespace {
-QPointer<TSoundSetupForm> TheSoundSetupForm;
+TMadeOnDemand<TSoundSetupForm> TheSoundSetupForm;
 
 constexpr int ClientWidth = 289;
 constexpr int ClientHeight = 282;
@@ -81,24 +82,15 @@ bool PreviewPlaying = false;
 } // namespace
 
 TSoundSetupForm* SoundSetupForm() {
-    return TheSoundSetupForm;
+    return TheSoundSetupForm.Existing();
 }
-
-namespace {
-std::function<TSoundSetupForm*()>& SoundSetupFormMaker() {
-    static std::function<TSoundSetupForm*()> maker;
-    return maker;
-}
-} // namespace
 
 void SetSoundSetupFormMaker(std::function<TSoundSetupForm*()> maker) {
-    SoundSetupFormMaker() = std::move(maker);
+    TheSoundSetupForm.SetMaker(std::move(maker));
 }
 
 TSoundSetupForm* EnsureSoundSetupForm() {
-    if (!TheSoundSetupForm && SoundSetupFormMaker())
-        SoundSetupFormMaker()();
-    return TheSoundSetupForm;
+    return TheSoundSetupForm.Get();
 }
 
 TSoundSetupForm::TSoundSetupForm(QWidget* parent, IWindowDesk* desk)
@@ -218,13 +210,11 @@ TSoundSetupForm::TSoundSetupForm(QWidget* parent, IWindowDesk* desk)
             [this] { TrackBarChange(VolumeTrackBar); });
 
     FormCreate();
-    if (!TheSoundSetupForm)
-        TheSoundSetupForm = this;
+    TheSoundSetupForm.Adopt(this);
 }
 
 TSoundSetupForm::~TSoundSetupForm() {
-    if (TheSoundSetupForm == this)
-        TheSoundSetupForm = nullptr;
+    TheSoundSetupForm.Forget(this);
 }
 
 void TSoundSetupForm::FormCreate() {

@@ -5,6 +5,7 @@
 #include "desktop/zkWindowRing.h"
 #include "platform/zkApplication.h"
 #include "platform/zkButtonText.h"
+#include "platform/zkMadeOnDemand.h"
 #include "platform/zkPrompts.h"
 #include "zkSymbolListFile.h"
 #include "zkSymbolListModel.h"
@@ -38,7 +39,7 @@ constexpr int ClientHeight = 288;
 constexpr int ButtonTop = 256;
 constexpr int MemoHeight = 240;
 
-QPointer<TSymbolListEditorForm> TheEditor;
+TMadeOnDemand<TSymbolListEditorForm> TheEditor;
 
 // Lines the memo takes at once (a few milliseconds); a longer text goes in by slices, with the
 // event loop running in between.
@@ -336,29 +337,20 @@ protected:
 
 } // namespace
 
-namespace {
-std::function<TSymbolListEditorForm*()>& EditorMaker() {
-    static std::function<TSymbolListEditorForm*()> maker;
-    return maker;
-}
-} // namespace
-
 void SetSymbolListEditorMaker(std::function<TSymbolListEditorForm*()> maker) {
-    EditorMaker() = std::move(maker);
+    TheEditor.SetMaker(std::move(maker));
 }
 
 TSymbolListEditorForm* SymbolListEditorForm() {
-    if (!TheEditor && EditorMaker())
-        EditorMaker()();
-    return TheEditor;
+    return TheEditor.Get();
 }
 
 TSymbolListEditorForm* ExistingSymbolListEditorForm() {
-    return TheEditor;
+    return TheEditor.Existing();
 }
 
 TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) {
-    TheEditor = this;
+    TheEditor.Replace(this);
     setObjectName(QStringLiteral("SymbolListEditorForm"));
     setWindowTitle(tr("Symbol List Editor"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -425,7 +417,9 @@ TSymbolListEditorForm::TSymbolListEditorForm(QWidget* parent) : QDialog(parent) 
         child->installEventFilter(this);
 }
 
-TSymbolListEditorForm::~TSymbolListEditorForm() = default;
+TSymbolListEditorForm::~TSymbolListEditorForm() {
+    TheEditor.Forget(this);
+}
 
 void TSymbolListEditorForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
