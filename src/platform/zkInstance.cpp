@@ -11,7 +11,6 @@
 #include <QSysInfo>
 #include <QThread>
 
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -116,8 +115,8 @@ QByteArray LockOwnerText() {
            QSysInfo::bootUniqueId() + '\n';
 }
 
-// Creates the lock file, locked and with its owner in it, or returns -1 (errno EEXIST: one is
-// there). QLockFile would also wait for the disk to store it before start-up goes on (a
+// Creates the lock file, locked and with its owner in it, or returns -1 (one is there, or it
+// could not be made). QLockFile would also wait for the disk to store it before start-up goes on (a
 // millisecond here, far more on a slow disk); a lock file lost with the machine is held by nobody.
 int CreateLockFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
@@ -130,7 +129,6 @@ int CreateLockFile(const QString& path) {
         return fd;
     ::unlink(name.constData());
     ::close(fd);
-    errno = EIO;
     return -1;
 }
 
