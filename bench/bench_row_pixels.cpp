@@ -5,7 +5,9 @@
 // stall of the windows at 20,000 alerts/s, beside an HTTP echo round trip in the same run.
 //   bench_row_pixels [--client PATH] [--baseline PATH] [--alerts N (3000)] [--seconds S (10)]
 // --client runs another build; --baseline runs that build first on the same desktop and prints
-// the client's figures as ratios to it (a change measured before and after in one run).
+// the client's figures as ratios to it (a change measured before and after in one run). Every
+// run first measures bench_bare_inbox (build it too), a one-thread Qt program that only answers
+// and lists each posted alert: the floor of these figures on this stack and machine.
 #include "config/zkInboxSettings.h"
 #include "config/zkSettings.h"
 #include "zkBenchHttp.h"
@@ -27,34 +29,45 @@ using namespace zkBenchHttp;
 
 namespace {
 
+constexpr const char* BareProgram = VELQUIST_BIN_DIR "/bench/bench_bare_inbox";
+
 // What row_pixels.py measured, from its RESULT line.
 struct TFigures {
     double EchoP50 = 0, P50 = 0, P99 = 0, Max = 0, Stall = 0, Answer = 0, FloodP50 = 0,
-           FloodP99 = 0;
+           FloodP99 = 0, EchoP99 = 0;
 };
 
-// One client on the desktop: started with its inbox on, ten windows opened, the probe run.
+// One program on the desktop: the client started with its inbox on (or, bare, the baseline
+// program listening), ten windows opened, the probe run.
 std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestHome& home,
-                                const QString& client, int alerts, int seconds) {
+                                const QString& client, bool bare, int alerts, int seconds) {
     QDir(home.dataHome()).removeRecursively(); // no history from an earlier run
     QTemporaryDir inst;
-    QDir().mkpath(inst.filePath(QStringLiteral("SavedWindows")));
-    if (!QFile::copy(client, inst.filePath(QStringLiteral("velquist")))) {
-        std::printf("cannot copy %s\n", qPrintable(client));
-        return std::nullopt;
-    }
-    StoreDeskChoices(inst.filePath(QStringLiteral("SavedWindows/desk.zkl")), false);
     const quint16 port = FreePort();
-    TInboxSettings inbox;
-    inbox.Enabled = true;
-    inbox.Port = port;
-    inbox.Token = QString::fromLatin1(Token);
-    WriteInboxSettings(TSettingsStore::Registry(), inbox);
     QProcessEnvironment env = desktop.ClientEnvironment();
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-    TClientRun run(inst.filePath(QStringLiteral("velquist")), {}, inst.path(), env);
+    std::unique_ptr<TClientRun> started;
+    if (bare) {
+        started = std::make_unique<TClientRun>(client, QStringList{QString::number(port)},
+                                               inst.path(), env);
+    } else {
+        QDir().mkpath(inst.filePath(QStringLiteral("SavedWindows")));
+        if (!QFile::copy(client, inst.filePath(QStringLiteral("velquist")))) {
+            std::printf("cannot copy %s\n", qPrintable(client));
+            return std::nullopt;
+        }
+        StoreDeskChoices(inst.filePath(QStringLiteral("SavedWindows/desk.zkl")), false);
+        TInboxSettings inbox;
+        inbox.Enabled = true;
+        inbox.Port = port;
+        inbox.Token = QString::fromLatin1(Token);
+        WriteInboxSettings(TSettingsStore::Registry(), inbox);
+        started = std::make_unique<TClientRun>(inst.filePath(QStringLiteral("velquist")),
+                                               QStringList{}, inst.path(), env);
+    }
+    TClientRun& run = *started;
     if (!run.waitStarted() || !WaitListening(port, run)) {
-        std::printf("the client did not start listening\n");
+        std::printf("%s did not start listening\n", qPrintable(client));
         return std::nullopt;
     }
     // One alert for each strategy opens its window.
@@ -79,10 +92,10 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
                 continue;
             }
             const QList<QByteArray> v = line.mid(7).trimmed().split(' ');
-            if (v.size() == 8)
-                figures =
-                    TFigures{v[0].toDouble(), v[1].toDouble(), v[2].toDouble(), v[3].toDouble(),
-                             v[4].toDouble(), v[5].toDouble(), v[6].toDouble(), v[7].toDouble()};
+            if (v.size() == 9)
+                figures = TFigures{v[0].toDouble(), v[1].toDouble(), v[2].toDouble(),
+                                   v[3].toDouble(), v[4].toDouble(), v[5].toDouble(),
+                                   v[6].toDouble(), v[7].toDouble(), v[8].toDouble()};
         }
         std::fflush(stdout);
     });
@@ -92,7 +105,8 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
                  QString::number(port), QString::fromLatin1(Token),
                  QString::number(echo.serverPort()), QStringLiteral("10"), QString::number(alerts),
                  QString::number(seconds)});
-    std::printf("client %s on Xvfb + openbox, 10 inbox windows\n", qPrintable(client));
+    std::printf("%s %s on Xvfb + openbox, 10 inbox windows\n", bare ? "bare program" : "client",
+                qPrintable(client));
     std::fflush(stdout);
     const int code = app.exec();
     run.terminate();
@@ -124,21 +138,38 @@ int main(int argc, char** argv) {
         return 1;
     }
     TTestHome home;
-    std::optional<TFigures> before;
-    if (!baseline.isEmpty() && !(before = Measure(app, desktop, home, baseline, alerts, seconds)))
+    // The floor on this stack first: the least Qt program that shows a posted row, on the same
+    // desktop and machine, so a loaded machine's scheduling is in both figures alike.
+    const std::optional<TFigures> bare =
+        Measure(app, desktop, home, QString::fromUtf8(BareProgram), true, alerts, seconds);
+    if (!bare)
         return 1;
-    const std::optional<TFigures> after = Measure(app, desktop, home, client, alerts, seconds);
+    std::optional<TFigures> before;
+    if (!baseline.isEmpty() &&
+        !(before = Measure(app, desktop, home, baseline, false, alerts, seconds)))
+        return 1;
+    const std::optional<TFigures> after =
+        Measure(app, desktop, home, client, false, alerts, seconds);
     if (!after)
         return 1;
-    if (before) {
-        auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-        std::printf("client / baseline, same run: 1,000/s pixels p50 %.2fx, p99 %.2fx, max %.2fx; "
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    auto compare = [&](const char* what, const TFigures& base) {
+        std::printf("client / %s, same run: 1,000/s pixels p50 %.2fx, p99 %.2fx, max %.2fx; "
                     "20,000/s longest stall %.2fx, longest answer %.2fx, pixels p50 %.2fx, "
                     "p99 %.2fx\n",
-                    ratio(after->P50, before->P50), ratio(after->P99, before->P99),
-                    ratio(after->Max, before->Max), ratio(after->Stall, before->Stall),
-                    ratio(after->Answer, before->Answer), ratio(after->FloodP50, before->FloodP50),
-                    ratio(after->FloodP99, before->FloodP99));
-    }
+                    what, ratio(after->P50, base.P50), ratio(after->P99, base.P99),
+                    ratio(after->Max, base.Max), ratio(after->Stall, base.Stall),
+                    ratio(after->Answer, base.Answer), ratio(after->FloodP50, base.FloodP50),
+                    ratio(after->FloodP99, base.FloodP99));
+    };
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    if (loadavg.open(QIODevice::ReadOnly))
+        std::printf("load average %s", loadavg.readLine().constData());
+    std::printf("1,000/s pixels p99: client %.2f ms, bare program %.2f ms (floor), echo round "
+                "trip p99 %.2f ms; goal 5 ms\n",
+                after->P99, bare->P99, after->EchoP99);
+    compare("bare program", *bare);
+    if (before)
+        compare("baseline build", *before);
     return 0;
 }

@@ -265,7 +265,7 @@ while time.monotonic() < end:
 wait_until(time.monotonic() + 0.5)
 
 e50 = q(echo_ms, .5)
-print(f"echo round trip (baseline)          p50 {e50:7.3f} ms")
+print(f"echo round trip (baseline)          p50 {e50:7.3f} ms  p99 {q(echo_ms, .99):7.3f} ms")
 print(f"last byte -> its window's pixels, 1,000/s into {nwin} windows: "
       f"p50 {q(lat1, .5):7.3f} ms ({q(lat1, .5) / e50:.1f}x echo)  "
       f"p99 {q(lat1, .99):7.3f} ms ({q(lat1, .99) / e50:.1f}x echo)  max {q(lat1, 1):7.3f} ms  "
@@ -282,4 +282,4 @@ print(f"answers {statuses}; at 1,000/s the answer came after p50 {q(answers1, .5
 # For bench_row_pixels: the figures in ms, to set against a baseline client's.
 print(f"RESULT {e50:.4f} {q(lat1, .5):.4f} {q(lat1, .99):.4f} {q(lat1, 1):.4f} "
       f"{stall['worst'] * 1000:.4f} {worst_answer * 1000:.4f} {q(latency, .5):.4f} "
-      f"{q(latency, .99):.4f}", flush=True)
+      f"{q(latency, .99):.4f} {q(echo_ms, .99):.4f}", flush=True)
