@@ -52,18 +52,23 @@ struct TRun {
         double WallMs, CpuMs;
     };
     std::vector<TPhase> Phases;
+    // Processor time from the start to the last mark: the main thread's and every thread's
+    // (-1 when the program does not say).
+    double MainCpuAtIdleMs = -1, ProcessCpuAtIdleMs = -1;
 };
 
-// The program's "phase NAME WALL_NS CPU_NS" lines as the time between each mark and the one
-// before it.
-std::vector<TRun::TPhase> PhasesOf(const QByteArray& text) {
+// The program's "phase NAME WALL_NS CPU_NS [PROCESS_CPU_NS]" lines as the time between each
+// mark and the one before it; the last mark's processor times into run.
+std::vector<TRun::TPhase> PhasesOf(const QByteArray& text, TRun& run) {
     std::vector<TRun::TPhase> phases;
     qint64 wallBefore = -1, cpuBefore = -1;
     for (const QByteArray& line : text.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() != 4 || fields[0] != "phase")
+        if ((fields.size() != 4 && fields.size() != 5) || fields[0] != "phase")
             continue;
         const qint64 wall = fields[2].toLongLong(), cpu = fields[3].toLongLong();
+        run.MainCpuAtIdleMs = double(cpu) / 1e6;
+        run.ProcessCpuAtIdleMs = fields.size() == 5 ? double(fields[4].toLongLong()) / 1e6 : -1;
         if (wallBefore >= 0)
             phases.push_back(
                 {fields[1], double(wall - wallBefore) / 1e6, double(cpu - cpuBefore) / 1e6});
@@ -146,7 +151,7 @@ TRun runOnce(const QString& program) {
     run.LibrariesAtIdle = int(NumberAfter(text, "libraries-at-idle"));
     run.RssAtIdleKiB = long(NumberAfter(text, "rss-at-idle-kib"));
     run.AnonymousAtIdleKiB = long(NumberAfter(text, "anonymous-at-idle-kib"));
-    run.Phases = PhasesOf(text);
+    run.Phases = PhasesOf(text, run);
     run.AtMain = LinesAfter(text, "library-at-main");
     run.AtIdle = LinesAfter(text, "library-at-idle");
     run.MaxRssKiB = usage.ru_maxrss;
@@ -208,7 +213,7 @@ int main(int argc, char** argv) {
 
     const QString bare = bin + QStringLiteral("/bench/bench_bare_window");
     struct TSeries {
-        std::vector<double> Ms, CpuMs, BeforeMainMs;
+        std::vector<double> Ms, CpuMs, BeforeMainMs, MainCpuAtIdle, ProcessCpuAtIdle;
         std::vector<long> RssKiB, RssAtIdle, AnonymousAtIdle;
         int LibrariesAtMain = -1, LibrariesAtIdle = -1;
         std::vector<QByteArray> PhaseNames;
@@ -223,6 +228,8 @@ int main(int argc, char** argv) {
             Ms.push_back(run.Ms);
             CpuMs.push_back(run.CpuMs);
             BeforeMainMs.push_back(run.BeforeMainMs);
+            MainCpuAtIdle.push_back(run.MainCpuAtIdleMs);
+            ProcessCpuAtIdle.push_back(run.ProcessCpuAtIdleMs);
             RssKiB.push_back(run.MaxRssKiB);
             RssAtIdle.push_back(run.RssAtIdleKiB);
             AnonymousAtIdle.push_back(run.AnonymousAtIdleKiB);
@@ -297,6 +304,23 @@ int main(int argc, char** argv) {
         printf("\n");
     };
     phases(labelRuns);
+    // With a core taken, what ran beside the main thread no longer overlaps it: the wall time
+    // then follows the whole process's processor time, not the main thread's.
+    const auto processor = [&labelRuns](const TSeries& s) {
+        if (s.ProcessCpuAtIdle.empty() || median(s.ProcessCpuAtIdle) < 0)
+            return;
+        const double main = median(s.MainCpuAtIdle), all = median(s.ProcessCpuAtIdle);
+        printf(
+            "    processor from spawn to first idle (median ms): main thread %.1f, other threads "
+            "%.1f, whole process %.1f",
+            main, all - main, all);
+        if (&s != &labelRuns && !labelRuns.ProcessCpuAtIdle.empty())
+            printf(" (%.2fx the label's whole process, main thread %.2fx)",
+                   all / median(labelRuns.ProcessCpuAtIdle),
+                   main / median(labelRuns.MainCpuAtIdle));
+        printf("\n");
+    };
+    processor(labelRuns);
     // What the client has loaded that the label program has not.
     const auto extra = [](const char* when, const QSet<QByteArray>& client,
                           const QSet<QByteArray>& label) {
@@ -332,6 +356,7 @@ int main(int argc, char** argv) {
             median(s.AnonymousAtIdle) / 1024.0,
             (median(s.AnonymousAtIdle) - median(labelRuns.AnonymousAtIdle)) / 1024.0);
         phases(s);
+        processor(s);
         extra("main()", listed.AtMain, labelListed.AtMain);
         extra("first idle", listed.AtIdle, labelListed.AtIdle);
     };

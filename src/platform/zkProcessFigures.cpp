@@ -47,7 +47,7 @@ long ResidentKiB(const char* field) {
 namespace {
 struct TPhaseMark {
     const char* Name;
-    long long WallNs, CpuNs;
+    long long WallNs, CpuNs, ProcessCpuNs;
 };
 TPhaseMark PhaseMarks[16];
 int PhaseCount = -1; // -1 while not enabled
@@ -67,11 +67,12 @@ void EnableStartupPhases() {
 void MarkStartupPhase(const char* name) {
     if (PhaseCount < 0 || PhaseCount >= int(sizeof PhaseMarks / sizeof PhaseMarks[0]))
         return;
-    PhaseMarks[PhaseCount++] = {name, ClockNs(CLOCK_MONOTONIC), zkThreadClock::ProcessorNs()};
+    PhaseMarks[PhaseCount++] = {name, ClockNs(CLOCK_MONOTONIC), zkThreadClock::ProcessorNs(),
+                                ClockNs(CLOCK_PROCESS_CPUTIME_ID)};
 }
 
 void PrintStartupPhases() {
     for (int i = 0; i < PhaseCount; ++i)
-        std::printf("phase %s %lld %lld\n", PhaseMarks[i].Name, PhaseMarks[i].WallNs,
-                    PhaseMarks[i].CpuNs);
+        std::printf("phase %s %lld %lld %lld\n", PhaseMarks[i].Name, PhaseMarks[i].WallNs,
+                    PhaseMarks[i].CpuNs, PhaseMarks[i].ProcessCpuNs);
 }

@@ -12,9 +12,10 @@ int MappedLibraries(const char* when, bool list);
 long ResidentKiB(const char* field = "VmRSS");
 
 // Where start-up time goes, for the benchmark: once enabled, each mark keeps the moment and the
-// main thread's processor time as a phase ends; PrintStartupPhases prints them as
-// "phase NAME WALL_NS CPU_NS" lines (the monotonic clock; the thread's processor time, the
-// dynamic loader's work before main() included). At most 16 marks; the names must live on.
+// main thread's and the whole process's processor time as a phase ends; PrintStartupPhases
+// prints them as "phase NAME WALL_NS CPU_NS PROCESS_CPU_NS" lines (the monotonic clock; the
+// thread's processor time, the dynamic loader's work before main() included; every thread's,
+// ended ones too). At most 16 marks; the names must live on.
 void EnableStartupPhases();
 void MarkStartupPhase(const char* name);
 void PrintStartupPhases();
