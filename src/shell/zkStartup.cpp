@@ -18,6 +18,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
@@ -221,6 +222,35 @@ QList<QImage> ReadIconImages(const QString& iconPath) {
     return images;
 }
 
+// What start-up reads of the icon file: its small sizes when they can be read without Qt's
+// image plugins (the rest comes once the first windows are up), else every size.
+struct TIconImages {
+    QList<QImage> Images;
+    bool Every = true;
+};
+
+TIconImages ReadStartIconImages(const QString& iconPath) {
+    QFile file(iconPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // An icon file is tens of kilobytes; a huge one is not read ahead.
+    if (file.size() <= 4 * 1024 * 1024) {
+        QList<QImage> small = zkApplicationIcon::SmallBitmapImages(file.readAll());
+        if (!small.isEmpty())
+            return {std::move(small), false};
+    }
+    return {ReadIconImages(iconPath), true};
+}
+
+QIcon IconOf(QList<QImage> images) {
+    // Every size in the file, so the taskbar and title bars each pick the best one. Each image
+    // is converted where it lies.
+    QIcon icon;
+    for (QImage& image : images)
+        icon.addPixmap(QPixmap::fromImage(std::move(image)));
+    return icon;
+}
+
 QString ApplicationIconPath() {
     const QString program = QCoreApplication::applicationFilePath();
     return zkInstallation::IsShared()
@@ -228,8 +258,8 @@ QString ApplicationIconPath() {
                : program + QStringLiteral(".ico");
 }
 
-std::future<QList<QImage>>& IconReading() {
-    static std::future<QList<QImage>> reading;
+std::future<TIconImages>& IconReading() {
+    static std::future<TIconImages> reading;
     return reading;
 }
 
@@ -237,20 +267,37 @@ std::future<QList<QImage>>& IconReading() {
 
 void StartReadingApplicationIcon() {
     if (!IconReading().valid())
-        IconReading() = std::async(std::launch::async,
-                                   [path = ApplicationIconPath()] { return ReadIconImages(path); });
+        IconReading() = std::async(std::launch::async, [path = ApplicationIconPath()] {
+            return ReadStartIconImages(path);
+        });
 }
 
 void LoadApplicationIcon() {
-    std::future<QList<QImage>>& reading = IconReading();
-    QList<QImage> images = reading.valid() ? reading.get() : ReadIconImages(ApplicationIconPath());
-    if (images.isEmpty())
+    std::future<TIconImages>& reading = IconReading();
+    TIconImages start =
+        reading.valid() ? reading.get() : ReadStartIconImages(ApplicationIconPath());
+    if (start.Images.isEmpty())
         return;
-    // Every size in the file, so the taskbar and title bars each pick the best one. Each image
-    // is converted where it lies.
-    QIcon icon;
-    for (QImage& image : images)
-        icon.addPixmap(QPixmap::fromImage(std::move(image)));
+    const QIcon icon = IconOf(std::move(start.Images));
+    if (!start.Every) {
+        // The window system hears of the small sizes now and of every size once the first
+        // windows are up, read then beside the event loop; the windows then take the icon again.
+        QApplication::setWindowIcon(icon);
+        zkLateStart::AfterFirstIdle(qApp, [path = ApplicationIconPath()] {
+            QThreadPool::globalInstance()->start([path] {
+                QList<QImage> every = ReadIconImages(path);
+                if (every.isEmpty())
+                    return;
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [every = std::move(every)]() mutable {
+                        QApplication::setWindowIcon(IconOf(std::move(every)));
+                    },
+                    Qt::QueuedConnection);
+            });
+        });
+        return;
+    }
     // The window system hears of the small sizes first and of every size once the first
     // windows are up; the windows then take the icon again.
     const QIcon shown = zkApplicationIcon::NamingSmallSizes(icon);

@@ -54,7 +54,8 @@ void ShowSetAsideStoreNotice(QWidget* parent);
 // of the global pool.
 void RemoveStaleWriteTemporaries();
 
-// "<executable path>.ico" as the application's icon, when it exists and loads.
+// "<executable path>.ico" as the application's icon, when it exists and loads: its small sizes
+// at once when they are plain bitmaps, every size once the event loop first runs dry.
 void LoadApplicationIcon();
 // Starts reading that file on another thread, so that LoadApplicationIcon finds its images
 // decoded (the large one alone took a twentieth of the processor time before the first idle).
