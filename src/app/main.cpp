@@ -7,6 +7,7 @@
 #include "config/zkThemeSettings.h"
 #include "config/zkUserStore.h"
 #include "desktop/zkAccessibility.h"
+#include "desktop/zkClientStyle.h"
 #include "desktop/zkSecretService.h"
 #include "desktop/zkSessionBus.h"
 #include "desktop/zkWindowOrder.h"
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
     std::optional<TDisplayStartGuard> noDisplay(std::in_place);
     TZkApplication app(argc, argv);
     MarkStartupPhase("application");
+    zkClientStyle::Install();
     const TSessionBusWarmup sessionBus;
     // From the start, so the window ring knows the order of every window.
     zkWindowOrder::Install();

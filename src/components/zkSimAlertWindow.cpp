@@ -3,6 +3,7 @@
 #include "zkSimService.h"
 
 #include "config/zkWindowRecord.h"
+#include "desktop/zkClientStyle.h"
 #include "desktop/zkTheme.h"
 
 #include <QApplication>
@@ -99,7 +100,7 @@ void TSimScrollBar::sliderChange(SliderChange change) {
         // enough for the paint engine to hand them to other threads and wait).
         TLook resized = now;
         resized.Handle = Painted->Handle;
-        if (resized == *Painted && style()->name() == QLatin1String("fusion")) {
+        if (resized == *Painted && zkClientStyle::BaseName(style()) == QLatin1String("fusion")) {
             const QRect was = Painted->Handle, is = now.Handle;
             const bool across = orientation() == Qt::Horizontal;
             QRegion strips;
