@@ -22,6 +22,8 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
+#include <QFuture>
+#include <QPromise>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -284,16 +286,17 @@ void LoadApplicationIcon() {
         // windows are up, read then beside the event loop; the windows then take the icon again.
         QApplication::setWindowIcon(icon);
         zkLateStart::AfterFirstIdle(qApp, [path = ApplicationIconPath()] {
-            QThreadPool::globalInstance()->start([path] {
-                QList<QImage> every = ReadIconImages(path);
-                if (every.isEmpty())
-                    return;
-                QMetaObject::invokeMethod(
-                    qApp,
-                    [every = std::move(every)]() mutable {
-                        QApplication::setWindowIcon(IconOf(std::move(every)));
-                    },
-                    Qt::QueuedConnection);
+            // The result comes back to the application's thread, and not at all once the
+            // application has gone.
+            auto read = std::make_shared<QPromise<QList<QImage>>>();
+            read->future().then(qApp, [](QList<QImage> every) {
+                if (!every.isEmpty())
+                    QApplication::setWindowIcon(IconOf(std::move(every)));
+            });
+            QThreadPool::globalInstance()->start([read, path] {
+                read->start();
+                read->addResult(ReadIconImages(path));
+                read->finish();
             });
         });
         return;
