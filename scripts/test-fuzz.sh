@@ -17,7 +17,7 @@ declare -A seeds=(
   [fuzz_layout_reader]=layout [fuzz_link_lines]=link_lines
   [fuzz_notification_text]=notification_text [fuzz_service_lists]=service_lists
   [fuzz_sound_setup]=sound_setup [fuzz_splash_bitmap]=splash [fuzz_symbol_file]=symbol_file
-  [fuzz_update_response]=update [fuzz_url_handler]=url [fuzz_wave_chunks]=wave
+  [fuzz_icon_file]=icon [fuzz_update_response]=update [fuzz_url_handler]=url [fuzz_wave_chunks]=wave
 )
 
 started=$SECONDS
