@@ -6,6 +6,8 @@
 // screen on this stack, and nothing else. (A QListWidget is no floor: it lays out every row
 // again on each insertion, 8 ms a row here.)
 //   bench_bare_inbox PORT [WINDOWS (10)]
+#include "inbox/zkInboxHttp.h"
+
 #include <QApplication>
 #include <QHostAddress>
 #include <QJsonArray>
@@ -17,6 +19,7 @@
 #include <QTcpSocket>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -51,22 +54,22 @@ private:
     std::deque<QString> Rows;
 };
 
-// Takes whole requests from the front of buffer; their bodies in order.
+// Takes whole requests from the front of buffer, heads read as the client's inbox reads them;
+// their bodies in order.
 std::vector<QByteArray> TakeRequests(QByteArray& buffer) {
     std::vector<QByteArray> bodies;
     for (;;) {
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
+        qsizetype scanFrom = 0, headBytes = 0;
+        THttpRequestHead head;
+        const char* problem = nullptr;
+        if (zkInboxHttp::ParseRequestHead(buffer, 64 * 1024, scanFrom, head, headBytes, &problem) !=
+            zkInboxHttp::THeadStatus::Complete)
+            return bodies; // incomplete (a bad request never comes from the probe)
+        const qsizetype length = std::max<qint64>(head.ContentLength, 0);
+        if (buffer.size() < headBytes + length)
             return bodies;
-        qsizetype length = 0;
-        for (const QByteArray& line : buffer.left(end).split('\n')) {
-            if (line.trimmed().toLower().startsWith("content-length:"))
-                length = line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-        }
-        if (buffer.size() < end + 4 + length)
-            return bodies;
-        bodies.push_back(buffer.mid(end + 4, length));
-        buffer.remove(0, end + 4 + length);
+        bodies.push_back(buffer.mid(headBytes, length));
+        buffer.remove(0, headBytes + length);
     }
 }
 

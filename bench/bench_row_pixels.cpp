@@ -46,10 +46,9 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
     const quint16 port = FreePort();
     QProcessEnvironment env = desktop.ClientEnvironment();
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-    std::unique_ptr<TClientRun> started;
+    std::optional<TClientRun> run;
     if (bare) {
-        started = std::make_unique<TClientRun>(client, QStringList{QString::number(port)},
-                                               inst.path(), env);
+        run.emplace(client, QStringList{QString::number(port)}, inst.path(), env);
     } else {
         QDir().mkpath(inst.filePath(QStringLiteral("SavedWindows")));
         if (!QFile::copy(client, inst.filePath(QStringLiteral("velquist")))) {
@@ -62,11 +61,9 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
         inbox.Port = port;
         inbox.Token = QString::fromLatin1(Token);
         WriteInboxSettings(TSettingsStore::Registry(), inbox);
-        started = std::make_unique<TClientRun>(inst.filePath(QStringLiteral("velquist")),
-                                               QStringList{}, inst.path(), env);
+        run.emplace(inst.filePath(QStringLiteral("velquist")), QStringList{}, inst.path(), env);
     }
-    TClientRun& run = *started;
-    if (!run.waitStarted() || !WaitListening(port, run)) {
+    if (!run->waitStarted() || !WaitListening(port, *run)) {
         std::printf("%s did not start listening\n", qPrintable(client));
         return std::nullopt;
     }
@@ -109,8 +106,8 @@ std::optional<TFigures> Measure(QCoreApplication& app, TDesktop& desktop, TTestH
                 qPrintable(client));
     std::fflush(stdout);
     const int code = app.exec();
-    run.terminate();
-    run.waitFinished(20000);
+    run->terminate();
+    run->waitFinished(20000);
     return code == 0 ? figures : std::nullopt;
 }
 

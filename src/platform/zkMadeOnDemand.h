@@ -14,10 +14,8 @@ public:
     void SetMaker(std::function<T*()> maker) { Maker = std::move(maker); }
     // The object, made now when there is none and a maker (nullptr otherwise).
     T* Get() {
-        if (!Object && Maker) {
-            T* made = Maker();
-            Adopt(made);
-        }
+        if (!Object && Maker)
+            Adopt(Maker());
         return Object;
     }
     T* Existing() const { return Object; }
